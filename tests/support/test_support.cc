@@ -1,0 +1,106 @@
+#include "tests/support/test_support.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace qx::testing {
+
+TempDir::TempDir() {
+  std::string pattern =
+      (std::filesystem::temp_directory_path() / "qxtest.XXXXXX").string();
+  char* made = ::mkdtemp(pattern.data());
+  path_ = made ? made : "";
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+}
+
+std::string TempDir::File(const std::string& name) const {
+  return path_ + "/" + name;
+}
+
+int RunInChild(const std::function<int()>& fn) {
+  pid_t pid = ::fork();
+  if (pid < 0) return -1;
+  if (pid == 0) {
+    int rc = 0;
+    try {
+      rc = fn();
+    } catch (...) {
+      rc = 254;
+    }
+    ::_exit(rc & 0xFF);
+  }
+  int status = 0;
+  if (::waitpid(pid, &status, 0) != pid) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+ChildProcess::ChildProcess(std::function<int(int step)> fn) {
+  int down[2], up[2];
+  if (::pipe(down) != 0) return;
+  if (::pipe(up) != 0) {
+    ::close(down[0]);
+    ::close(down[1]);
+    return;
+  }
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(down[1]);
+    ::close(up[0]);
+    int step;
+    while (::read(down[0], &step, sizeof step) == sizeof step) {
+      int rc = fn(step);
+      if (::write(up[1], &rc, sizeof rc) != sizeof rc) break;
+    }
+    ::_exit(0);
+  }
+  ::close(down[0]);
+  ::close(up[1]);
+  pid_ = pid;
+  to_child_ = down[1];
+  from_child_ = up[0];
+}
+
+ChildProcess::~ChildProcess() {
+  if (to_child_ >= 0) ::close(to_child_);
+  if (from_child_ >= 0) ::close(from_child_);
+  if (pid_ > 0) {
+    int status;
+    ::waitpid(pid_, &status, 0);
+  }
+}
+
+int ChildProcess::Run(int step) {
+  if (pid_ <= 0) return -1;
+  if (::write(to_child_, &step, sizeof step) != sizeof step) return -1;
+  int rc;
+  if (::read(from_child_, &rc, sizeof rc) != sizeof rc) return -1;
+  return rc;
+}
+
+std::string ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+void WriteWholeFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string SharedDir() {
+  const char* dir = std::getenv("QX_SHARED_DIR");
+  return dir ? dir : "../shared";
+}
+
+}  // namespace qx::testing

@@ -1,0 +1,59 @@
+// Test-only helpers: temporary directories and child processes. The one
+// place outside platform/ that includes OS headers, because tests must
+// prove behaviour between processes.
+#ifndef QX_TESTS_SUPPORT_TEST_SUPPORT_H_
+#define QX_TESTS_SUPPORT_TEST_SUPPORT_H_
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace qx::testing {
+
+// A fresh directory under the system temporary directory, removed with
+// everything in it when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  // path() + "/" + name
+  std::string File(const std::string& name) const;
+
+ private:
+  std::string path_;
+};
+
+// Runs fn in a forked child and returns its result (0..255), or -1 when
+// the child died. The child never returns into the test framework.
+int RunInChild(const std::function<int()>& fn);
+
+// A child that runs step by step in lockstep with the parent, synchronised
+// by pipes (no sleeps): the parent sends a step number, the child runs
+// fn(step) and answers its result.
+class ChildProcess {
+ public:
+  explicit ChildProcess(std::function<int(int step)> fn);
+  ~ChildProcess();  // ends the child
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+  int Run(int step);  // -1 when the child is gone
+
+ private:
+  int pid_ = -1;
+  int to_child_ = -1;
+  int from_child_ = -1;
+};
+
+// Reads a whole file; empty when missing.
+std::string ReadWholeFile(const std::string& path);
+void WriteWholeFile(const std::string& path, const std::string& bytes);
+
+// The shared/ folder beside the checkout (fixtures, peers notes).
+std::string SharedDir();
+
+}  // namespace qx::testing
+
+#endif  // QX_TESTS_SUPPORT_TEST_SUPPORT_H_
