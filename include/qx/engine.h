@@ -174,6 +174,10 @@ int16_t kbdgetdatefmt(uint16_t* code, char* name);
 /* The dialect table: *count rows, "Clip Summer 1987" a second row for 5. */
 const KbdDialectName* kbddialects(int16_t* count);
 
+/* Releases a buffer the engine handed out (memo texts, expression
+   results). Null is allowed. Always 0; does not touch the last error. */
+int16_t kbdfree(void* block);
+
 /* Collation of character keys of NDX and MDX: returns 1 when byte order
    was on before the call, else 0; when set is non-zero the switch becomes
    bit 0 of value (1 byte order, 0 collation table). */

@@ -1,0 +1,68 @@
+// The sticky last error and the guard every public engine operation runs in.
+//
+// Rules kept here:
+//  L1. Without a task record every operation returns -59 and leaves -59 in
+//      the process-wide copy.
+//  L2. While the last error is negative every operation returns it at once,
+//      doing nothing; warnings (positive) do not block.
+//  L3. An operation that runs starts from 0 and leaves its result as the
+//      last error; an internal step that failed (SetLastError with a
+//      negative code) wins over a non-negative result.
+//  L4. No exception leaves an operation: allocation failure is -3, any other
+//      exception -6.
+// SetLastError is the single place where the last error changes.
+#ifndef QX_ENGINE_CORE_LAST_ERROR_H_
+#define QX_ENGINE_CORE_LAST_ERROR_H_
+
+#include <cstdint>
+#include <new>
+#include <utility>
+
+#include "engine/core/engine_state.h"
+
+namespace qx::engine {
+
+// The current task, or null when the engine is not started.
+inline TaskRecord* CurrentTask() { return Engine().current_task; }
+
+// Stores code as the last error of the current task and in the process-wide
+// copy; without a task stores -59. Returns what it stored.
+int16_t SetLastError(int16_t code);
+
+// The current last error (-59 without a task).
+int16_t LastError();
+
+// The last error when it is negative (an operation must stop), else 0.
+inline int16_t StickyError() {
+  int16_t e = LastError();
+  return e < 0 ? e : 0;
+}
+
+// Sets the last error to a negative code and returns it: the point-of-
+// failure helper of internal steps.
+inline int16_t Fail(int16_t code) { return SetLastError(code); }
+
+// Runs body() -> int16_t as a public operation under rules L1..L4.
+template <typename Body>
+int16_t RunOperation(Body&& body) {
+  TaskRecord* task = CurrentTask();
+  if (task == nullptr) return SetLastError(kKbdErrNoTask);  // L1
+  if (task->last_error < 0) return task->last_error;        // L2
+  task->last_error = 0;
+  int16_t status;
+  try {
+    status = std::forward<Body>(body)();
+  } catch (const std::bad_alloc&) {
+    status = kKbdErrNoMemory;
+  } catch (...) {
+    status = kKbdErrCorrupt;
+  }
+  // The body may have stopped the engine (kbdterm inside kbdinit).
+  if (CurrentTask() != nullptr && LastError() < 0 && status >= 0)
+    status = LastError();  // L3
+  return SetLastError(status);
+}
+
+}  // namespace qx::engine
+
+#endif  // QX_ENGINE_CORE_LAST_ERROR_H_

@@ -1,0 +1,176 @@
+// Tests of the code-page and Unicode conversions. The system's iconv is the
+// oracle for every character the code pages define; best-fit bytes, which
+// no oracle decides, are checked for the properties callers rely on.
+
+#include <iconv.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "gtest/gtest.h"
+#include "platform/platform.h"
+
+namespace qx::platform {
+namespace {
+
+// Converts one byte with iconv; nullopt when the target (or the source)
+// has no such character.
+std::optional<std::string> IconvByte(const char* from, const char* to,
+                                     uint8_t byte) {
+  iconv_t cd = iconv_open(to, from);
+  EXPECT_NE(cd, reinterpret_cast<iconv_t>(-1)) << from << " -> " << to;
+  char in[1] = {static_cast<char>(byte)};
+  char out[8];
+  char* in_ptr = in;
+  char* out_ptr = out;
+  size_t in_left = 1;
+  size_t out_left = sizeof(out);
+  const size_t rc = iconv(cd, &in_ptr, &in_left, &out_ptr, &out_left);
+  iconv_close(cd);
+  if (rc == static_cast<size_t>(-1) || in_left != 0) return std::nullopt;
+  return std::string(out, out_ptr);
+}
+
+constexpr bool IsUndefinedAnsi(int b) {
+  return b == 0x81 || b == 0x8D || b == 0x8F || b == 0x90 || b == 0x9D;
+}
+
+TEST(TextTest, AnsiUtf16MatchesIconvAndRoundTrips) {
+  for (int b = 0; b < 256; ++b) {
+    SCOPED_TRACE(b);
+    const std::u16string wide =
+        AnsiToUtf16(std::string(1, static_cast<char>(b)));
+    ASSERT_EQ(wide.size(), 1u);
+    if (IsUndefinedAnsi(b)) {
+      EXPECT_EQ(wide[0], b);  // the C1 control of the same number
+    } else {
+      const auto expected = IconvByte("CP1252", "UTF-16LE", b);
+      ASSERT_TRUE(expected.has_value());
+      ASSERT_EQ(expected->size(), 2u);
+      EXPECT_EQ(wide[0], static_cast<uint8_t>((*expected)[0]) |
+                             static_cast<uint8_t>((*expected)[1]) << 8);
+    }
+    bool lossy = true;
+    EXPECT_EQ(Utf16ToAnsi(wide, '?', &lossy),
+              std::string(1, static_cast<char>(b)));
+    EXPECT_FALSE(lossy);
+  }
+
+  bool lossy = false;
+  // Ā is not in 1252; a surrogate pair is one character; a lone surrogate
+  // is one too.
+  EXPECT_EQ(Utf16ToAnsi(u"a\u0100b\U0001F600c\xD800", '_', &lossy), "a_b_c_");
+  EXPECT_TRUE(lossy);
+  EXPECT_EQ(Utf16ToAnsi(u"\u0080\u0100"), "??");
+  EXPECT_EQ(Utf16ToAnsi(u"Clé €"), "Cl\xE9 \x80");
+  EXPECT_EQ(AnsiToUtf16("Cl\xE9 \x80\x92"), u"Clé €’");
+}
+
+TEST(TextTest, OemTablesMatchIconvWhereBothCodePagesHaveTheCharacter) {
+  int exact_ansi_to_oem = 0;
+  int exact_oem_to_ansi = 0;
+  for (int b = 0; b < 256; ++b) {
+    SCOPED_TRACE(b);
+    const uint8_t byte = static_cast<uint8_t>(b);
+    if (b < 0x80) {
+      EXPECT_EQ(AnsiToOemByte(byte), b);
+      EXPECT_EQ(OemToAnsiByte(byte), b);
+    }
+    if (const auto oem = IconvByte("CP1252", "CP850", byte)) {
+      ASSERT_EQ(oem->size(), 1u);
+      EXPECT_EQ(AnsiToOemByte(byte), static_cast<uint8_t>((*oem)[0]));
+      EXPECT_EQ(OemToAnsiByte(AnsiToOemByte(byte)), b);
+      ++exact_ansi_to_oem;
+    } else {
+      // Best fit: never a byte that stands for another shared character,
+      // except the middle dot for the bullet.
+      const uint8_t fit = AnsiToOemByte(byte);
+      EXPECT_TRUE(fit < 0x80 || (b == 0x95 && fit == 0xFA)) << int{fit};
+    }
+    if (const auto ansi = IconvByte("CP850", "CP1252", byte)) {
+      ASSERT_EQ(ansi->size(), 1u);
+      EXPECT_EQ(OemToAnsiByte(byte), static_cast<uint8_t>((*ansi)[0]));
+      EXPECT_EQ(AnsiToOemByte(OemToAnsiByte(byte)), b);
+      ++exact_oem_to_ansi;
+    } else {
+      EXPECT_LT(OemToAnsiByte(byte), 0x80);
+    }
+  }
+  // ASCII, the 96 characters A0-FF of 1252, and ƒ.
+  EXPECT_EQ(exact_ansi_to_oem, 225);
+  EXPECT_EQ(exact_oem_to_ansi, 225);
+
+  // Best fits of note.
+  const struct {
+    uint8_t from;
+    uint8_t to;
+  } ansi_to_oem[] = {{0x8A, 'S'}, {0x8C, 'O'}, {0x9E, 'z'},  {0x9F, 'Y'},
+                     {0x80, 'E'}, {0x93, '"'}, {0x92, '\''}, {0x97, '-'},
+                     {0x85, '.'}, {0x89, '%'}, {0x81, '?'},  {0x9D, '?'}},
+    oem_to_ansi[] = {{0xC4, '-'}, {0xB3, '|'}, {0xDA, '+'}, {0xC5, '+'},
+                     {0xCD, '='}, {0xBA, '|'}, {0xDB, '#'}, {0xD5, 'i'},
+                     {0xF2, '_'}, {0xDC, '_'}};
+  for (const auto& m : ansi_to_oem) EXPECT_EQ(AnsiToOemByte(m.from), m.to);
+  for (const auto& m : oem_to_ansi) EXPECT_EQ(OemToAnsiByte(m.from), m.to);
+}
+
+TEST(TextTest, OemBufferConversion) {
+  // The French letters the access layer swaps on its own must agree with
+  // the full tables.
+  const struct {
+    uint8_t ansi;
+    uint8_t oem;
+  } french[] = {{224, 133}, {226, 131}, {228, 132}, {231, 135}, {232, 138},
+                {233, 130}, {234, 136}, {235, 137}, {238, 140}, {239, 139},
+                {244, 147}, {246, 148}, {249, 151}, {251, 150}, {252, 129}};
+  for (const auto& f : french) {
+    EXPECT_EQ(AnsiToOemByte(f.ansi), f.oem);
+    EXPECT_EQ(OemToAnsiByte(f.oem), f.ansi);
+  }
+
+  const std::string ansi("\xC9t\xE9 \xE0 Paris\0\xA3", 13);
+  std::string oem(ansi.size(), 'x');
+  AnsiToOem(ansi.data(), oem.data(), ansi.size());
+  EXPECT_EQ(oem, std::string("\x90t\x82 \x85 Paris\0\x9C", 13));
+
+  std::string buffer = oem;  // in place, both ways
+  OemToAnsi(buffer.data(), buffer.data(), buffer.size());
+  EXPECT_EQ(buffer, ansi);
+  AnsiToOem(buffer.data(), buffer.data(), buffer.size());
+  EXPECT_EQ(buffer, oem);
+  AnsiToOem(nullptr, nullptr, 0);
+}
+
+TEST(TextTest, Utf8) {
+  const std::u16string sample = u"A é € \U0001F600 \uFFFF \U0010FFFF";
+  const std::string utf8 = Utf16ToUtf8(sample);
+  EXPECT_EQ(utf8,
+            "A \xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80 \xEF\xBF\xBF "
+            "\xF4\x8F\xBF\xBF");
+  EXPECT_EQ(Utf8ToUtf16(utf8), sample);
+
+  // Each maximal ill-formed subpart becomes one U+FFFD.
+  const struct {
+    std::string in;
+    std::u16string out;
+  } bad[] = {
+      {"a\x80z", u"a\uFFFDz"},                  // lone continuation
+      {"a\xE2\x82z", u"a\uFFFDz"},              // truncated, then more
+      {"a\xE2\x82", u"a\uFFFD"},                // truncated at end
+      {"\xC0\x80", u"\uFFFD\uFFFD"},            // overlong NUL
+      {"\xE0\x80\x80", u"\uFFFD\uFFFD\uFFFD"},  // overlong
+      {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},  // encoded surrogate
+      {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},  // above U+10FFFF
+      {"\xF0\x9F\x98z", u"\uFFFDz"},
+      {"\xF5\xFF", u"\uFFFD\uFFFD"},
+  };
+  for (const auto& b : bad) EXPECT_EQ(Utf8ToUtf16(b.in), b.out) << b.in;
+
+  // Unpaired surrogates, in either order.
+  EXPECT_EQ(Utf16ToUtf8(u"\xDC00\xD800x\xD800"),
+            "\xEF\xBF\xBD\xEF\xBF\xBDx\xEF\xBF\xBD");
+}
+
+}  // namespace
+}  // namespace qx::platform
