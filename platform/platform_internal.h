@@ -1,0 +1,35 @@
+// Private seams between the OS-independent part of the platform layer
+// (platform/file.cc) and its backend (platform/posix/). Nothing outside
+// platform/ includes this header.
+#ifndef QX_PLATFORM_PLATFORM_INTERNAL_H_
+#define QX_PLATFORM_PLATFORM_INTERNAL_H_
+
+#include <cstdint>
+
+namespace qx::platform::internal {
+
+// Sets the calling thread's last error and answers false, so a failing
+// path reads `return Fail(kErrorX);`. The single place a failure is stored.
+bool Fail(uint32_t error);
+
+// Records the C runtime's view of a failed delete or rename: the errno the
+// Windows C runtime derives from error (its DOS-error table), kept per
+// thread for RuntimeErrno().
+void RecordRuntimeError(uint32_t win_error);
+
+// The Windows C runtime errno for a system error code. The numbers are the
+// Windows C runtime's own (ENOTEMPTY is 41 there, 39 on Linux), so callers
+// see the same values on every backend.
+int CrtErrnoFromWinError(uint32_t win_error);
+
+// Case folding as Windows file systems and profile files compare names,
+// limited to the letters code page 1252 has: ASCII, Latin-1 and the five
+// pairs 1252 places in 0x80..0x9F (S/Z caron, OE, Y diaeresis).
+// FoldCodePoint maps Unicode code points, FoldAnsiByte 1252 bytes; both
+// map upper case to lower case and leave everything else alone.
+char32_t FoldCodePoint(char32_t c);
+uint8_t FoldAnsiByte(uint8_t c);
+
+}  // namespace qx::platform::internal
+
+#endif  // QX_PLATFORM_PLATFORM_INTERNAL_H_
