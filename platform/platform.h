@@ -216,6 +216,21 @@ uint8_t OemToAnsiByte(uint8_t oem);
 std::u16string Utf8ToUtf16(std::string_view utf8);
 std::string Utf16ToUtf8(std::u16string_view text);
 
+// Exact conversions of whole texts in the code pages the host tool reads
+// and writes: 1252, the OEM code pages 850 and 437, and UTF-8 (65001).
+// Unknown code pages are taken as 1252.
+enum CodePage : int {
+  kCodePageAnsi = 1252,
+  kCodePageOem850 = 850,
+  kCodePageOem437 = 437,
+  kCodePageUtf8 = 65001,
+};
+bool IsKnownCodePage(int code_page);
+std::u16string DecodeCodePage(std::string_view bytes, int code_page);
+// Characters the code page lacks become default_char (*lossy tells).
+std::string EncodeCodePage(std::u16string_view text, int code_page,
+                           char default_char = '?', bool* lossy = nullptr);
+
 // One insert of FormatMessage: text or a number.
 struct MessageArg {
   enum class Kind { kText, kSigned, kUnsigned };

@@ -174,3 +174,33 @@ TEST(TextTest, Utf8) {
 
 }  // namespace
 }  // namespace qx::platform
+
+namespace qx::platform {
+namespace {
+
+TEST(TextTest, ExactOemCodePagesMatchIconv) {
+  for (auto [cp, name] : {std::pair{kCodePageOem850, "CP850"},
+                          std::pair{kCodePageOem437, "CP437"}}) {
+    for (int b = 0; b < 256; ++b) {
+      std::string byte(1, static_cast<char>(b));
+      std::optional<std::string> utf8 =
+          IconvByte(name, "UTF-8", static_cast<uint8_t>(b));
+      ASSERT_TRUE(utf8.has_value()) << name << " " << b;
+      std::u16string decoded = DecodeCodePage(byte, cp);
+      EXPECT_EQ(Utf16ToUtf8(decoded), *utf8) << name << " byte " << b;
+      bool lossy = true;
+      EXPECT_EQ(EncodeCodePage(decoded, cp, '?', &lossy), byte) << name << b;
+      EXPECT_FALSE(lossy);
+    }
+  }
+  bool lossy = false;
+  EXPECT_EQ(EncodeCodePage(u"A\u20AC", kCodePageOem437, '?', &lossy), "A?");
+  EXPECT_TRUE(lossy);
+  EXPECT_EQ(DecodeCodePage("\xC3\xA9", kCodePageUtf8), u"\u00E9");
+  EXPECT_EQ(DecodeCodePage("\xE9", kCodePageAnsi), u"\u00E9");
+  EXPECT_TRUE(IsKnownCodePage(437));
+  EXPECT_FALSE(IsKnownCodePage(1251));
+}
+
+}  // namespace
+}  // namespace qx::platform
