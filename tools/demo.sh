@@ -1,6 +1,46 @@
 #!/usr/bin/env bash
-# The sample job. The data-file issue gives it tables to show; until then it
-# shows that the engine starts and stops.
+# The sample job: builds a directory of tables of several families with memo
+# files under build/demo/ and runs qxdb over them.
 set -eu
 build=${1:-build}
-echo "demo: the qxdb tool arrives with the data-file subcommands; nothing to show yet."
+qxdb="$build/host/qxdb/qxdb"
+demo="$build/demo"
+rm -rf "$demo"
+mkdir -p "$demo"
+
+run() {
+  echo "\$ qxdb $*"
+  "$qxdb" "$@"
+  echo
+}
+
+cat > "$demo/people.jsonl" <<'JSON'
+{"NAME":"Ada Lovelace","CITY":"London","AGE":36,"SALARY":1843.5,"BIRTH":"18151210","ACTIVE":true,"NOTES":"First program,\r\nfor the Analytical Engine."}
+{"NAME":"Émile Zola","CITY":"Paris","AGE":62,"SALARY":1902.25,"BIRTH":"18400402","ACTIVE":false,"NOTES":"J'accuse…!"}
+{"NAME":"Grace Hopper","CITY":"Arlington","AGE":85,"SALARY":1992.0,"BIRTH":"19061209","ACTIVE":true,"NOTES":"COBOL"}
+{"NAME":"Kurt Gödel","CITY":"Princeton","AGE":71,"BIRTH":"19060428","ACTIVE":null,"NOTES":""}
+JSON
+
+fields=(--field NAME:C:20 --field CITY:C:15 --field AGE:N:3 --field SALARY:N:10:2
+        --field BIRTH:D:8 --field ACTIVE:L:1 --field NOTES:M:10)
+
+# Table names stay within 8 characters: a dBASE IV memo header holds the
+# base name in 8.
+for dialect in dbase3 dbase4 foxpro2 clipper; do
+  table="$demo/${dialect}.dbf"
+  run create "$table" --dialect "$dialect" "${fields[@]}"
+  echo "\$ qxdb import $table < people.jsonl"
+  "$qxdb" import "$table" < "$demo/people.jsonl"
+  echo
+  run info "$table"
+done
+
+run dump "$demo/dbase3.dbf"
+run delete "$demo/dbase3.dbf" 2
+run dump "$demo/dbase3.dbf" --deleted
+run pack "$demo/dbase3.dbf"
+run dump "$demo/dbase3.dbf" --deleted
+run dump "$demo/foxpro2.dbf" --codepage cp1252
+run info "$demo/foxpro2.fpt"
+run info "$demo/dbase4.dbt"
+ls -l "$demo"

@@ -83,6 +83,11 @@ struct EngineState {
   // Collation: true = plain byte order (the default), false = the national
   // collation table. Read from the settings file at kbdinit.
   bool ascii_sort = true;
+
+  // Data files: true (the default) flushes the system file after every
+  // write; false defers the flush to close and to every file or record
+  // unlock (kbdsetsync). Process-wide, lives as long as the process.
+  bool sync_writes = true;
 };
 
 EngineState& Engine();

@@ -183,6 +183,212 @@ int16_t kbdfree(void* block);
    bit 0 of value (1 byte order, 0 collation table). */
 int16_t kbdsetsort(int16_t value, int16_t set);
 
+/* ------------------------------------------------------------------------
+   DBF data files (handle kind 1). */
+
+/* Field definition record, exchanged by create, describe and pack. */
+typedef struct KbdFieldDef {
+  char name[12];     /* NUL-terminated, at most 10 characters */
+  uint16_t type;     /* type character, either case on input */
+  uint16_t length;   /* bytes in the record */
+  uint16_t decimals;
+  uint16_t flags;    /* descriptor byte 18: 0x01 system, 0x02 nullable */
+} KbdFieldDef;
+
+/* What qxdb info and the access layer need of an open data file (our
+   addition). */
+typedef struct KbdDbfInfo {
+  int16_t dialect;         /* 1..10, 9 also for a 0x0D descriptor slot */
+  uint8_t version;         /* header byte 0 */
+  uint8_t mdx_flag;        /* header byte 28 */
+  uint32_t record_count;   /* as held in memory */
+  uint16_t header_size;    /* bytes */
+  uint16_t record_size;    /* bytes, deletion flag included */
+  int16_t field_count;
+  int16_t has_memo;        /* 1 when a field needs a memo file */
+  int16_t update_year;     /* last update, 1900 + header byte 1 */
+  int16_t update_month;
+  int16_t update_day;
+} KbdDbfInfo;
+
+enum {
+  kKbdWriteAppend = 0,     /* kbddwrite mode: append the record buffer */
+  kKbdWriteRewrite = 256   /* kbddwrite mode: write record *recno */
+};
+
+/* Record-lock modes of kbddlockrec. */
+enum { kKbdLockRecTest = 5, kKbdLockRecUnlock = 6, kKbdLockRec = 7 };
+
+int16_t kbddopenx(int16_t* handle, const char* name, uint16_t mode);
+int16_t kbddclose(int16_t handle);
+int16_t kbddcreate(const char* name, int16_t field_count,
+                   const KbdFieldDef* fields, uint16_t dialect);
+int16_t kbddread(int16_t handle, uint32_t recno);
+int16_t kbddwrite(int16_t handle, uint32_t* recno, uint16_t mode);
+int16_t kbdddelete(int16_t handle, uint32_t recno);
+int16_t kbddrecall(int16_t handle, uint32_t recno);
+int16_t kbddisdeleted(int16_t handle);
+int16_t kbddreccount(int16_t handle, uint32_t* count);
+int16_t kbddrecno(int16_t handle, uint32_t* recno);
+int16_t kbddrecinfo(int16_t handle, uint8_t** buffer, uint16_t* record_size,
+                    int16_t* field_count);
+/* fields: room for one record per field. */
+int16_t kbddfields(int16_t handle, uint16_t* largest_length,
+                   KbdFieldDef* fields);
+int16_t kbddfieldno(int16_t handle, int16_t* number, const char* name);
+/* Field values by type: C, V, D text (char*, field length + 1 bytes; D the
+   date in the current format, up to 10 characters + NUL: 11 bytes); N, F,
+   B, Y double*; L char* (1, 0 or '?'); M, P uint32_t* block number; I
+   int32_t*; T char* (18 bytes, YYYYMMDDHHMMSSmmm); Q uint8_t* (16-bit
+   little-endian length, then the bytes); G, W unchanged. */
+int16_t kbddget(int16_t handle, int16_t field, void* value);
+int16_t kbddput(int16_t handle, int16_t field, const void* value);
+int16_t kbddlock(int16_t handle, int16_t mode);
+int16_t kbddlockrec(int16_t handle, uint32_t recno, int16_t mode);
+int16_t kbddunlock(int16_t handle, int16_t mode);
+/* Packs the data file; *handle is closed and replaced by the reopened
+   file's handle. */
+int16_t kbddpack(int16_t* handle);
+int16_t kbddinfo(int16_t handle, KbdDbfInfo* info);
+/* Our extension: 1 (the default) flushes every write to disk; 0 flushes
+   at close and at every file or record unlock. Returns the previous
+   setting. Not a status; the last error is untouched. */
+int16_t kbdsetsync(int16_t on);
+/* Our addition: 2 when the field's null bit is set (Visual FoxPro), 1
+   when the field of the record buffer is blank (text and numbers: only
+   blanks, or blanks then a NUL; D: a first byte blank or NUL; T: day number
+   0), else 0; a negative status on errors. The last error is 0 after
+   success. */
+int16_t kbddisblank(int16_t handle, int16_t field);
+/* Our addition: empties the record buffer for a new record: deletion flag
+   blank, text fields blanks, binary fields (I B Y T Q, Visual FoxPro memo
+   numbers, system columns) zeros, every nullable field null. */
+int16_t kbddblankrec(int16_t handle);
+/* Our addition: the memo block number of any field pointing into the memo
+   file (M, P, G, W; B outside Visual FoxPro), 0 when blank or null; and
+   its setter (clears the null bit). Other types: -31. kbddget leaves G and
+   W untouched, so readers and pack use these. */
+int16_t kbddmemoblock(int16_t handle, int16_t field, uint32_t* block);
+int16_t kbddsetmemoblock(int16_t handle, int16_t field, uint32_t block);
+/* Our addition: copies the field's bytes as stored (out: room for the
+   field length) and sets *length to the field length. */
+int16_t kbddgetraw(int16_t handle, int16_t field, char* out,
+                   uint16_t* length);
+
+/* ------------------------------------------------------------------------
+   Memo files: DBT (kind 3) and FPT (kind 4). Texts read are engine memory,
+   NUL-terminated, released with kbdfree. */
+
+enum { kKbdMemoReplace = 0x0100 }; /* kbdtwrite mode: replace; low byte the
+                                      line width (0 or 10..132) */
+
+int16_t kbdtcreate(const char* name, int16_t block_factor, uint16_t dialect);
+int16_t kbdtopenx(int16_t* handle, const char* name, uint16_t mode);
+int16_t kbdtread(int16_t handle, uint32_t block, char** text);
+int16_t kbdtwrite(int16_t handle, uint32_t* block, const char* text,
+                  uint16_t mode);
+int16_t kbdtpack(int16_t dbf_handle, int16_t* memo_handle);
+int16_t kbdtclose(int16_t handle);
+
+int16_t kbdfcreate(const char* name, int16_t block_size);
+int16_t kbdfopenx(int16_t* handle, const char* name, uint16_t mode);
+int16_t kbdfread(int16_t handle, uint32_t block, char** text);
+int16_t kbdfwrite(int16_t handle, uint32_t* block, const char* text);
+int16_t kbdfpack(int16_t dbf_handle, int16_t* memo_handle);
+int16_t kbdfclose(int16_t handle);
+
+/* Our extensions. Binary forms, whose values may hold NUL bytes: *length
+   gets the bytes read, the data is NUL-terminated too (engine memory,
+   released with kbdfree). kbdtreadx: dBase IV layout the stored length
+   - 8, dBase III layout the bytes up to the first 0x1A. kbdfreadx also
+   gives the FPT type word; kbdfwritex appends a value of any type (0
+   binary picture, 1 text, 2 object) and length. */
+int16_t kbdtreadx(int16_t handle, uint32_t block, char** data,
+                  uint32_t* length);
+int16_t kbdfreadx(int16_t handle, uint32_t block, char** data,
+                  uint32_t* length, uint32_t* type);
+int16_t kbdfwritex(int16_t handle, uint32_t* block, const char* data,
+                   uint32_t length, uint32_t type);
+/* Block size in bytes and next free block, read from the file. */
+int16_t kbdtinfo(int16_t handle, uint32_t* block_size, uint32_t* next_free);
+int16_t kbdfinfo(int16_t handle, uint32_t* block_size, uint32_t* next_free);
+
+/* ------------------------------------------------------------------------
+   Key expressions. */
+
+/* Evaluates expr on the data file's current record. *value is engine
+   memory released with kbdfree: C and D NUL-terminated text, N and F a
+   double, L one byte, M a uint32_t. term_limit -1 (any negative): no
+   limit; an expression that yields no term (empty, limit 0) is -7. On
+   failure *value is null, *type ' ' and *length 0. */
+int16_t kbddeval(int16_t dbf_handle, const char* expr, int16_t term_limit,
+                 void** value, char* type, uint16_t* length);
+
+/* Extension functions: further functions of the key-expression language,
+   supplied by the program that starts the engine.
+
+   Table. kbdinitx starts the engine as kbdinit does and installs a table
+   of count entries (0 removes the table). Each entry's name is the
+   function word with its opening parenthesis, e.g. "TRIM(", in upper case
+   (the expression text is upper-cased before it is parsed), with no blank,
+   ',', '+' or ')' and no '(' before the last byte; name_length counts its
+   bytes, '(' included. The entries are sorted by name in byte order. A
+   table that breaks these rules is not installed: the engine is started
+   without extension functions and kbdinitx returns -12 (-21 for a null
+   table with a non-zero count). The engine copies the names. kbdinit and
+   kbdterm leave the table in place.
+
+   Lookup. At the start of every term the text at the parse position is
+   looked up in the table by binary search, comparing bytes over each
+   entry's name length; a match wins over the built-in functions and over
+   field names.
+
+   Calling convention. On a match the parse position moves past the name
+   and the entry's function is called once with a context that is valid
+   only during that call. It reads its arguments through the context (each
+   argument term with kbdeterm, integers with kbdeint, the ',' between and
+   the closing ')' with kbdeexpect) and sets the term's value with
+   kbderesult. Its return value becomes the engine's last error: a negative
+   one fails the evaluation with that code; 0 or a warning lets it go on,
+   and a warning is what kbddeval answers when nothing fails later. The
+   evaluation also fails when the function returns without a value (-7) or
+   after a context call failed, whatever it returns. The function must not
+   call kbddeval, kbdinitx or kbdterm (-12 for the first two). */
+typedef struct KbdExprContext KbdExprContext;
+typedef int16_t (*KbdExtFunctionProc)(KbdExprContext* context);
+
+typedef struct KbdExtFunction {
+  const char* name;        /* e.g. "TRIM(": upper case, '(' last */
+  KbdExtFunctionProc function;
+  int16_t name_length;     /* bytes of name, '(' included */
+} KbdExtFunction;
+
+int16_t kbdinitx(int16_t memory, int16_t files, const KbdExtFunction* table,
+                 int16_t count);
+
+/* Context calls for extension functions; each returns a status (-21 for
+   a null pointer, -12 for a context that is not the running call's, -7
+   for a syntax or type error).
+   kbdeterm parses one argument term at the parse position (a function,
+   field, number or word) and gives its value as kbddeval gives one; the
+   value stays valid until the extension function returns.
+   kbdeint reads an integer: the characters up to the next ',' or ')',
+   an optional sign then digits (none read as 0); an empty one is -7.
+   kbdeexpect consumes the byte delimiter, -7 when another byte (or the
+   end of the text) is there.
+   kbdepeek gives the byte at the parse position without consuming it,
+   '\0' at the end of the text.
+   kbderesult sets the term's value, copied: for 'C' and 'D' length bytes
+   of text, for 'N' and 'F' a double, for 'L' one byte, for 'M' a
+   uint32_t (length is then ignored); any other type is -7. */
+int16_t kbdeterm(KbdExprContext* context, const void** value, char* type,
+                 uint16_t* length);
+int16_t kbdeint(KbdExprContext* context, int32_t* value);
+int16_t kbdeexpect(KbdExprContext* context, char delimiter);
+int16_t kbdepeek(KbdExprContext* context, char* next);
+int16_t kbderesult(KbdExprContext* context, const void* value, char type,
+                   uint16_t length);
+
 #ifdef __cplusplus
 } /* extern "C" */
 #endif

@@ -98,9 +98,46 @@ void WriteWholeFile(const std::string& path, const std::string& bytes) {
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
+extern const char kSourceDir[];
+
 std::string SharedDir() {
   const char* dir = std::getenv("QX_SHARED_DIR");
-  return dir ? dir : "../shared";
+  return dir ? dir : std::string(kSourceDir) + "/../shared";
+}
+
+}  // namespace qx::testing
+
+#include <iconv.h>
+
+#include <cstdio>
+
+namespace qx::testing {
+
+int RunCommand(const std::string& command, std::string* output) {
+  output->clear();
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return -1;
+  char buf[4096];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) output->append(buf, n);
+  int status = ::pclose(pipe);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool Iconv(const std::string& from, const std::string& to,
+           const std::string& in, std::string* out) {
+  iconv_t cd = ::iconv_open(to.c_str(), from.c_str());
+  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  out->assign(in.size() * 4 + 16, '\0');
+  char* in_ptr = const_cast<char*>(in.data());
+  std::size_t in_left = in.size();
+  char* out_ptr = out->data();
+  std::size_t out_left = out->size();
+  std::size_t rc = ::iconv(cd, &in_ptr, &in_left, &out_ptr, &out_left);
+  ::iconv_close(cd);
+  if (rc == static_cast<std::size_t>(-1) || in_left != 0) return false;
+  out->resize(out->size() - out_left);
+  return true;
 }
 
 }  // namespace qx::testing

@@ -56,4 +56,18 @@ std::string SharedDir();
 
 }  // namespace qx::testing
 
+
+namespace qx::testing {
+
+// Runs a shell command, capturing its standard output; answers its exit
+// status (-1 when it could not run).
+int RunCommand(const std::string& command, std::string* output);
+
+// Converts text between encodings with the system's iconv; false when
+// the text cannot be converted.
+bool Iconv(const std::string& from, const std::string& to,
+           const std::string& in, std::string* out);
+
+}  // namespace qx::testing
+
 #endif  // QX_TESTS_SUPPORT_TEST_SUPPORT_H_

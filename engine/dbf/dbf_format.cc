@@ -1,0 +1,337 @@
+// Codecs of the DBF header, the field descriptors and the values stored in
+// records (see dbf_format.h for the layouts).
+#include "engine/dbf/dbf_format.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "engine/core/coding.h"
+#include "engine/dates/date_format.h"
+#include "qx/engine.h"
+
+namespace qx::engine {
+namespace {
+
+// The number text of a field may take at most this many characters; the
+// buffer has room for the terminating NUL and more, so that snprintf tells
+// an overlong text by its return value.
+constexpr int kMaxNumberText = 21;
+constexpr size_t kNumberBuffer = 32;
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Powers of ten that a double holds exactly.
+constexpr double kExactPowersOfTen[] = {
+    1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr uint64_t kExactMantissaLimit = uint64_t{1} << 53;
+
+// The plain decimal text of stored numbers ("-123.45") read without the
+// general parser: with at most 2^53 as digits and at most 22 decimals, the
+// digits and the power of ten are exact doubles and one division rounds
+// correctly, so the result equals the general parser's. False when the
+// text needs the general parser (exponent, many digits, no digits).
+bool ParseSimpleDecimal(const char* p, const char* last, double* value) {
+  bool negative = p < last && *p == '-';
+  if (negative) ++p;
+  uint64_t mantissa = 0;
+  int digits = 0, decimals = 0;
+  for (; p < last && IsDigit(*p); ++p, ++digits)
+    mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
+  if (p < last && *p == '.') {
+    for (++p; p < last && IsDigit(*p); ++p, ++digits, ++decimals)
+      mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
+  }
+  if (digits == 0 || digits > 18 || mantissa > kExactMantissaLimit) return false;
+  if (p < last && (*p == 'e' || *p == 'E')) return false;
+  double v = static_cast<double>(mantissa) / kExactPowersOfTen[decimals];
+  *value = negative ? -v : v;
+  return true;
+}
+
+// Reads the leading number of text (blanks and a '+' skipped); false when
+// there is none or it is not finite.
+bool ParseLeadingNumber(const char* first, const char* last, double* value) {
+  while (first < last && *first == ' ') ++first;
+  if (first < last && *first == '+') ++first;
+  if (ParseSimpleDecimal(first, last, value)) return true;
+  double v = 0.0;
+  auto result = std::from_chars(first, last, v);
+  if (result.ec != std::errc() || !std::isfinite(v)) return false;
+  *value = v;
+  return true;
+}
+
+// Reads width digits of text at pos; false when they are not all digits.
+bool ReadNumberAt(std::string_view text, size_t pos, size_t width, int* value) {
+  if (pos + width > text.size()) return false;
+  int v = 0;
+  for (size_t i = pos; i < pos + width; ++i) {
+    if (!IsDigit(text[i])) return false;
+    v = v * 10 + (text[i] - '0');
+  }
+  *value = v;
+  return true;
+}
+
+constexpr int32_t kSecondsPerDay = 86400;
+constexpr uint32_t kMillisecondsPerSecond = 1000;
+// A remainder of milliseconds above this rounds the second up.
+constexpr uint32_t kRoundUpAboveMilliseconds = 500;
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Header and descriptors
+
+DbfHeader DbfHeader::DecodeFrom(std::span<const uint8_t, kDbfHeaderSize> in) {
+  DbfHeader h;
+  const uint8_t* p = in.data();
+  h.version = p[kDbfVersionOffset];
+  h.update_year = p[kDbfUpdateDateOffset];
+  h.update_month = p[kDbfUpdateDateOffset + 1];
+  h.update_day = p[kDbfUpdateDateOffset + 2];
+  h.record_count = GetLe32(p + kDbfRecordCountOffset);
+  h.header_size = GetLe16(p + kDbfHeaderSizeOffset);
+  h.record_size = GetLe16(p + kDbfRecordSizeOffset);
+  std::copy_n(p + kDbfReserved1Offset, kDbfReserved1Size, h.reserved1.begin());
+  h.mdx_flag = p[kDbfMdxFlagOffset];
+  std::copy_n(p + kDbfReserved2Offset, kDbfReserved2Size, h.reserved2.begin());
+  return h;
+}
+
+void DbfHeader::EncodeTo(std::span<uint8_t, kDbfHeaderSize> out) const {
+  uint8_t* p = out.data();
+  p[kDbfVersionOffset] = version;
+  p[kDbfUpdateDateOffset] = update_year;
+  p[kDbfUpdateDateOffset + 1] = update_month;
+  p[kDbfUpdateDateOffset + 2] = update_day;
+  PutLe32(p + kDbfRecordCountOffset, record_count);
+  PutLe16(p + kDbfHeaderSizeOffset, header_size);
+  PutLe16(p + kDbfRecordSizeOffset, record_size);
+  std::copy(reserved1.begin(), reserved1.end(), p + kDbfReserved1Offset);
+  p[kDbfMdxFlagOffset] = mdx_flag;
+  std::copy(reserved2.begin(), reserved2.end(), p + kDbfReserved2Offset);
+}
+
+DbfDescriptor DbfDescriptor::DecodeFrom(
+    std::span<const uint8_t, kDbfDescriptorSize> in) {
+  DbfDescriptor d;
+  const uint8_t* p = in.data();
+  std::copy_n(p + kDbfFieldNameOffset, kDbfFieldNameSize, d.name.begin());
+  d.type = p[kDbfFieldTypeOffset];
+  std::copy_n(p + kDbfFieldReserved1Offset, kDbfFieldReserved1Size,
+              d.reserved1.begin());
+  d.length = p[kDbfFieldLengthOffset];
+  d.decimals = p[kDbfFieldDecimalsOffset];
+  d.flags = p[kDbfFieldFlagsOffset];
+  std::copy_n(p + kDbfFieldReserved2Offset, kDbfFieldReserved2Size,
+              d.reserved2.begin());
+  return d;
+}
+
+void DbfDescriptor::EncodeTo(std::span<uint8_t, kDbfDescriptorSize> out) const {
+  uint8_t* p = out.data();
+  std::copy(name.begin(), name.end(), p + kDbfFieldNameOffset);
+  p[kDbfFieldTypeOffset] = type;
+  std::copy(reserved1.begin(), reserved1.end(), p + kDbfFieldReserved1Offset);
+  p[kDbfFieldLengthOffset] = length;
+  p[kDbfFieldDecimalsOffset] = decimals;
+  p[kDbfFieldFlagsOffset] = flags;
+  std::copy(reserved2.begin(), reserved2.end(), p + kDbfFieldReserved2Offset);
+}
+
+size_t DbfDescriptor::NameLength() const {
+  return static_cast<size_t>(std::find(name.begin(), name.end(), '\0') -
+                             name.begin());
+}
+
+uint16_t DbfDescriptor::WideLength() const {
+  const uint8_t bytes[2] = {length, decimals};
+  return GetLe16(bytes);
+}
+
+// ---------------------------------------------------------------------------
+// Value codecs
+
+bool IsBlankText(const uint8_t* p, size_t length) {
+  size_t i = 0;
+  while (i < length && p[i] == ' ') ++i;
+  return i == length || p[i] == '\0';
+}
+
+double LargestStorableNumber(uint16_t length, uint16_t decimals) {
+  char text[kNumberBuffer];
+  size_t n = std::min<size_t>(length, kNumberBuffer - 1);
+  std::fill_n(text, n, '9');
+  if (decimals != 0 && n > 0) {
+    int point = static_cast<int>(length) - static_cast<int>(decimals) - 1;
+    text[std::clamp(point, 0, static_cast<int>(n) - 1)] = '.';
+  }
+  double value = 0.0;
+  if (n == 0 || !ParseLeadingNumber(text, text + n, &value)) return 0.0;
+  return value;
+}
+
+double DecodeNumber(const uint8_t* p, size_t length) {
+  // A blank field (blanks, then nothing or a NUL) has no leading number
+  // either, so the parser's answer covers it.
+  const char* first = reinterpret_cast<const char*>(p);
+  double value = 0.0;
+  return ParseLeadingNumber(first, first + length, &value) ? value : 0.0;
+}
+
+int16_t EncodeNumber(double value, uint16_t length, uint16_t decimals,
+                     double largest, uint8_t* p) {
+  if (!std::isfinite(value)) return kKbdErrData;
+  char text[kNumberBuffer];
+  int n = std::snprintf(text, sizeof text, "%*.*f", static_cast<int>(length),
+                        static_cast<int>(decimals), value);
+  if (n < 0 || n > kMaxNumberText) return kKbdErrData;
+  int16_t status = kKbdOk;
+  double back = 0.0;
+  if (!ParseLeadingNumber(text, text + n, &back)) return kKbdErrData;
+  if (back != value) {
+    status = kKbdNumberRounded;
+    n = std::snprintf(text, sizeof text, "%*.*f", static_cast<int>(length),
+                      static_cast<int>(decimals), back);
+    if (n < 0 || n > kMaxNumberText) return kKbdErrData;
+  }
+  if (back > largest) return kKbdErrData;
+  // A negative number may still be too wide for the field: never overrun.
+  if (n > static_cast<int>(length)) return kKbdErrData;
+  std::memcpy(p, text, length);
+  return status;
+}
+
+int16_t DecodeDate(const uint8_t* p, size_t length, uint16_t format,
+                   char* out) {
+  size_t text_length = DateFormatTextLength(format);
+  if (text_length == 0) return kKbdErrCommand;
+  // Some writers leave empty dates as NUL bytes; they read as blank too.
+  if (length == 0 || p[0] == ' ' || p[0] == '\0') {
+    std::fill_n(out, text_length, ' ');
+    out[text_length] = '\0';
+    return kKbdOk;
+  }
+  std::string_view stored(reinterpret_cast<const char*>(p),
+                          std::min(length, kStoredDateLength));
+  return ConvertDateFromStorage(out, stored, format);
+}
+
+int16_t EncodeDate(std::string_view text, uint16_t format, uint8_t* p,
+                   size_t length) {
+  if (length < kStoredDateLength) return kKbdErrData;
+  char stored[kStoredDateLength + 1];
+  int16_t status = ConvertDateToStorage(stored, text, format);
+  if (status != kKbdOk) return status;
+  std::memcpy(p, stored, kStoredDateLength);
+  std::fill(p + kStoredDateLength, p + length, ' ');
+  return kKbdOk;
+}
+
+uint8_t DecodeLogical(uint8_t stored) {
+  switch (stored) {
+    case 'T': case 't': case 'Y': case 'y': case '1': case 1:
+      return 1;
+    case 'F': case 'f': case 'N': case 'n': case '0': case 0:
+      return 0;
+    default:
+      return '?';
+  }
+}
+
+int16_t EncodeLogical(uint8_t value, uint8_t* stored) {
+  uint8_t decoded = DecodeLogical(value);
+  if (decoded == '?') return kKbdErrData;
+  *stored = decoded == 1 ? 'T' : 'F';
+  return kKbdOk;
+}
+
+int16_t DecodeMemoNumber(const uint8_t* p, size_t length, uint32_t* number) {
+  if (IsBlankText(p, length)) {
+    *number = 0;
+    return kKbdOk;
+  }
+  size_t i = 0;
+  while (i < length && p[i] == ' ') ++i;
+  uint64_t value = 0;
+  size_t digits = 0;
+  for (; i < length && IsDigit(static_cast<char>(p[i])); ++i, ++digits) {
+    value = value * 10 + (p[i] - '0');
+    if (value > UINT32_MAX) return kKbdErrData;
+  }
+  for (; i < length; ++i)
+    if (p[i] != ' ' && p[i] != '\0') return kKbdErrData;
+  if (digits == 0) return kKbdErrData;
+  *number = static_cast<uint32_t>(value);
+  return kKbdOk;
+}
+
+int16_t EncodeMemoNumber(uint32_t number, uint8_t* p, size_t length) {
+  char digits[16];
+  auto result = std::to_chars(digits, digits + sizeof digits, number);
+  size_t n = static_cast<size_t>(result.ptr - digits);
+  if (n > length) return kKbdErrData;
+  std::fill_n(p, length - n, ' ');
+  std::memcpy(p + (length - n), digits, n);
+  return kKbdOk;
+}
+
+int16_t DecodeDateTime(const uint8_t* p, char* out) {
+  int32_t day = static_cast<int32_t>(GetLe32(p));
+  uint32_t milliseconds = GetLe32(p + 4);
+  if (day == 0 || IsBlankText(p, kDbfBinaryFieldSize)) {
+    std::fill_n(out, kDbfDateTimeTextLength, ' ');
+    out[kDbfDateTimeTextLength] = '\0';
+    return kKbdOk;
+  }
+  uint32_t seconds = milliseconds / kMillisecondsPerSecond;
+  if (milliseconds % kMillisecondsPerSecond > kRoundUpAboveMilliseconds)
+    ++seconds;
+  // A time rounded up to midnight (or a word past one day) moves the day.
+  int64_t whole_day = static_cast<int64_t>(day) + seconds / kSecondsPerDay;
+  seconds %= kSecondsPerDay;
+  if (whole_day > INT32_MAX) return kKbdErrDate;
+  int year = 0, month = 0, mday = 0;
+  int16_t status = JulianDayToDate(&year, &month, &mday,
+                                   static_cast<int32_t>(whole_day));
+  if (status != kKbdOk) return status;
+  std::snprintf(out, kDbfDateTimeTextLength + 1, "%04d%02d%02d%02u%02u%02u000",
+                year, month, mday, seconds / 3600, seconds / 60 % 60,
+                seconds % 60);
+  return kKbdOk;
+}
+
+int16_t EncodeDateTime(std::string_view text, uint8_t* p) {
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\0'))
+    text.remove_suffix(1);
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  if (text.empty()) {
+    PutLe32(p, 0);
+    PutLe32(p + 4, 0);
+    return kKbdOk;
+  }
+  int year = 0, month = 0, day = 0;
+  if (!ReadNumberAt(text, 0, 4, &year) || !ReadNumberAt(text, 4, 2, &month) ||
+      !ReadNumberAt(text, 6, 2, &day) || !IsValidDate(year, month, day))
+    return kKbdErrDate;
+  int parts[3] = {0, 0, 0};  // hours, minutes, seconds
+  for (size_t i = 0; i < 3; ++i) {
+    size_t pos = 8 + 2 * i;
+    if (pos >= text.size()) break;
+    if (!ReadNumberAt(text, pos, 2, &parts[i])) return kKbdErrTime;
+  }
+  if (parts[0] > 23 || parts[1] > 59 || parts[2] > 59) return kKbdErrTime;
+  uint32_t milliseconds =
+      static_cast<uint32_t>((parts[0] * 60 + parts[1]) * 60 + parts[2]) *
+      kMillisecondsPerSecond;
+  PutLe32(p, static_cast<uint32_t>(DateToJulianDay(year, month, day)));
+  PutLe32(p + 4, milliseconds);
+  return kKbdOk;
+}
+
+}  // namespace qx::engine

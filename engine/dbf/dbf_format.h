@@ -1,0 +1,306 @@
+// The DBF data file on disk: header, field descriptors, records, the
+// byte-range lock regions, and the codecs of the values stored in records.
+// The reader (open, get) and the writer (create, append, put) both use what
+// is here; nobody else decodes DBF bytes.
+//
+// Byte order: every binary number is little-endian.
+//
+// File header, 32 bytes at offset 0:
+//   OFFSET SIZE FIELD          notes
+//   0      1    version        0x03 no memo; 0x83 DBT memo (dBASE III
+//                              manner); 0x8B dBASE IV DBT memo; 0xF5
+//                              FoxPro FPT memo; 0x30 0x31 0x32 Visual
+//                              FoxPro
+//   1      3    update date    year - 1900 (mod 256), month 1..12, day
+//   4      4    record count   unsigned
+//   8      2    header size    bytes; the offset of record 1
+//   10     2    record size    bytes, the deletion flag included
+//   12     16   (reserved)     zero when created, kept as read
+//   28     1    MDX flag       0 or 1; checked in dialects 2 and 8 only
+//   29     3    (reserved)     zero when created
+//
+// Field descriptors, 32 bytes each, from offset 32 in field order:
+//   0      11   name           upper case, NUL-padded, at most 10 chars
+//   11     1    type           type character
+//   12     4    (reserved)
+//   16     1    length         low byte of the field length
+//   17     1    decimals       for C in dialects 4, 5, 6 and 8 the high
+//                              byte of the length instead
+//   18     1    flags          Visual FoxPro: 0x01 system column, 0x02
+//                              nullable, 0x04 binary, 0x08 autoincrement
+//   19     13   (reserved)
+//
+// Header terminators as written by create, by dialect:
+//   1..8       descriptors, 0x0D, then 0x1A: header size 32 * n + 33 (the
+//              0x1A is the end-of-file marker of an empty file)
+//   9 (Omnis)  descriptors, a 32-byte terminator record (0x0D + 31 zero
+//              bytes), then 0x1A: header size 32 * (n + 2)
+//   10 (VFP)   descriptors, 0x0D, then a 263-byte area (the database
+//              container's path, NUL-filled) before record 1; never created
+// On read, (header size - area - 32) mod 32 may be 0, 1 or 2 (area 263 in
+// dialect 10, else 0): a 0x0D alone, 0x0D 0x00, or a terminator slot. A
+// full slot whose first byte is 0x0D is the Omnis terminator record and
+// makes the file dialect 9.
+//
+// Records follow the header: record n (1-based) at header size + (n - 1) *
+// record size. Byte 0 is the deletion flag (' ' active, '*' deleted), the
+// fields follow without separators in descriptor order, the first at byte
+// 1. One 0x1A follows the last record; in dialect 7 a whole record's worth
+// of 0x1A bytes. Tolerated on read: a file one byte or one record longer
+// than its header says; any other length opens with warning 7.
+//
+// Stored forms of the field types:
+//   C     text, blank-padded; V (VFP) the same with a varlength bit
+//   D     8 digits YYYYMMDD, or 8 blanks
+//   N F   right-aligned decimal text, "%*.*f" with the field's length and
+//         decimals
+//   L     one of T t Y y 1 \1 (true), F f N n 0 \0 (false), ' ' or ?
+//   M P   block number as 10 right-aligned digits; VFP: 32-bit binary
+//   I     32-bit signed integer;  B  64-bit IEEE double
+//   Y     64-bit signed integer, the value * 10000
+//   T     two 32-bit words: Julian day number, then milliseconds since
+//         midnight; both 0 for an empty value
+//   Q     bytes (VFP), with a varlength bit;  G W  memo numbers, unconverted
+//
+// Null flags (Visual FoxPro). The system column "_NullFlags" holds a bit
+// string; bit k lies in byte k / 8 at bit k % 8. Walking the fields from
+// the first, a V or Q field takes the next bit as its varlength bit, and
+// then a field with the nullable flag takes the next bit as its null bit.
+// Set varlength bit: the field holds fewer bytes than its length and its
+// last byte gives the count. Set null bit: the field is null and reads as
+// blank. Bits past the end of the column are not kept.
+//
+// Lock regions (byte-range locks far beyond any data; they never wait):
+//   region                         bytes                     taken by
+//   file lock mode 1               0x7FFFFFFE                kbddlock(1)
+//   file lock mode 2               0x5FFFFFC0..0x7FFFFFFE    kbddlock(2)
+//   file lock mode 3               0x5FFFFFC0..0x7FFFFFFD    kbddlock(3)
+//   mode 4 test                    0x5FFFFFC0..0x7FFFFFBE    locked, freed
+//   mode 4 shared slot s (3..63)   0x7FFFFFFF - s            kbddlock(4)
+//   mode 5 test                    0x7FFFFFBF..0x7FFFFFFD    locked, freed
+//   record n                       0x7FFFFFBF - n            kbddlockrec
+// Order and failures:
+//   mode 1..3, record lock: one lock call; a failure leaves nothing held.
+//   mode 4: (1) lock and free the test range; a failure ends here with
+//           nothing held; (2) try slots s = 3, 4, ..., 63, keeping the first
+//           that locks; when none does, nothing is held.
+//   mode 5: lock and free the test range; nothing stays held either way.
+//   After every file lock that succeeds, the record count is read again
+//   from the header, since another process may have appended.
+// Record n's byte lies inside the mode 2, 3 and 4-test ranges, so a file
+// lock of another handle excludes record locks and the reverse. The same
+// handle cannot stack overlapping locks either (the system refuses them).
+#ifndef QX_ENGINE_DBF_DBF_FORMAT_H_
+#define QX_ENGINE_DBF_DBF_FORMAT_H_
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+namespace qx::engine {
+
+// ---------------------------------------------------------------------------
+// File header
+
+inline constexpr size_t kDbfVersionOffset = 0;
+inline constexpr size_t kDbfVersionSize = 1;
+inline constexpr size_t kDbfUpdateDateOffset = 1;
+inline constexpr size_t kDbfUpdateDateSize = 3;  // year, month, day
+inline constexpr size_t kDbfRecordCountOffset = 4;
+inline constexpr size_t kDbfRecordCountSize = 4;
+inline constexpr size_t kDbfHeaderSizeOffset = 8;
+inline constexpr size_t kDbfHeaderSizeSize = 2;
+inline constexpr size_t kDbfRecordSizeOffset = 10;
+inline constexpr size_t kDbfRecordSizeSize = 2;
+inline constexpr size_t kDbfReserved1Offset = 12;
+inline constexpr size_t kDbfReserved1Size = 16;
+inline constexpr size_t kDbfMdxFlagOffset = 28;
+inline constexpr size_t kDbfMdxFlagSize = 1;
+inline constexpr size_t kDbfReserved2Offset = 29;
+inline constexpr size_t kDbfReserved2Size = 3;
+inline constexpr size_t kDbfHeaderSize =
+    kDbfVersionSize + kDbfUpdateDateSize + kDbfRecordCountSize +
+    kDbfHeaderSizeSize + kDbfRecordSizeSize + kDbfReserved1Size +
+    kDbfMdxFlagSize + kDbfReserved2Size;
+static_assert(kDbfHeaderSize == 32);
+
+// Version bytes. On disk: never renumber.
+inline constexpr uint8_t kDbfVersionPlain = 0x03;
+inline constexpr uint8_t kDbfVersionDbtMemo = 0x83;
+inline constexpr uint8_t kDbfVersionDbase4Memo = 0x8B;
+inline constexpr uint8_t kDbfVersionFptMemo = 0xF5;
+inline constexpr uint8_t kDbfVersionVfp = 0x30;
+inline constexpr uint8_t kDbfVersionVfpAutoIncrement = 0x31;
+inline constexpr uint8_t kDbfVersionVfpVarchar = 0x32;
+// A version byte at or above this marks a memo file in dialects 1-3, 5-7, 9.
+inline constexpr uint8_t kDbfVersionMemoBit = 0x80;
+
+// ---------------------------------------------------------------------------
+// Field descriptor
+
+inline constexpr size_t kDbfFieldNameOffset = 0;
+inline constexpr size_t kDbfFieldNameSize = 11;  // 10 characters + NUL
+inline constexpr size_t kDbfFieldTypeOffset = 11;
+inline constexpr size_t kDbfFieldTypeSize = 1;
+inline constexpr size_t kDbfFieldReserved1Offset = 12;
+inline constexpr size_t kDbfFieldReserved1Size = 4;
+inline constexpr size_t kDbfFieldLengthOffset = 16;
+inline constexpr size_t kDbfFieldLengthSize = 1;
+inline constexpr size_t kDbfFieldDecimalsOffset = 17;
+inline constexpr size_t kDbfFieldDecimalsSize = 1;
+inline constexpr size_t kDbfFieldFlagsOffset = 18;
+inline constexpr size_t kDbfFieldFlagsSize = 1;
+inline constexpr size_t kDbfFieldReserved2Offset = 19;
+inline constexpr size_t kDbfFieldReserved2Size = 13;
+inline constexpr size_t kDbfDescriptorSize =
+    kDbfFieldNameSize + kDbfFieldTypeSize + kDbfFieldReserved1Size +
+    kDbfFieldLengthSize + kDbfFieldDecimalsSize + kDbfFieldFlagsSize +
+    kDbfFieldReserved2Size;
+static_assert(kDbfDescriptorSize == 32);
+
+inline constexpr size_t kDbfMaxFieldNameLength = kDbfFieldNameSize - 1;
+
+// Descriptor flags (Visual FoxPro). On disk: never renumber.
+inline constexpr uint8_t kDbfFieldSystem = 0x01;
+inline constexpr uint8_t kDbfFieldNullable = 0x02;
+
+// The column holding the null and varlength bits.
+inline constexpr std::string_view kDbfNullFlagsName = "_NULLFLAGS";
+
+// ---------------------------------------------------------------------------
+// Terminators, area, records
+
+inline constexpr uint8_t kDbfHeaderTerminator = 0x0D;
+inline constexpr uint8_t kDbfEndOfFile = 0x1A;
+// The Omnis terminator: a whole descriptor slot, 0x0D then zeros.
+inline constexpr size_t kDbfOmnisTerminatorSize = kDbfDescriptorSize;
+// Visual FoxPro's area between the terminator and record 1 (the backlink
+// to a database container).
+inline constexpr size_t kDbfVfpAreaSize = 263;
+// The smallest header size accepted for a Visual FoxPro file: the area and
+// one byte.
+inline constexpr uint16_t kDbfVfpMinHeaderSize = 264;
+
+inline constexpr size_t kDbfDeletionFlagOffset = 0;
+inline constexpr uint8_t kDbfActiveFlag = ' ';
+inline constexpr uint8_t kDbfDeletedFlag = '*';
+
+// ---------------------------------------------------------------------------
+// Lock regions (see the chart above)
+
+inline constexpr uint32_t kDbfLockMode1Offset = 0x7FFFFFFE;
+inline constexpr uint32_t kDbfLockMode1Length = 1;
+inline constexpr uint32_t kDbfLockMode2Offset = 0x5FFFFFC0;
+inline constexpr uint32_t kDbfLockMode2Length = 0x2000003F;
+inline constexpr uint32_t kDbfLockMode3Offset = 0x5FFFFFC0;
+inline constexpr uint32_t kDbfLockMode3Length = 0x2000003E;
+inline constexpr uint32_t kDbfLockMode4TestOffset = 0x5FFFFFC0;
+inline constexpr uint32_t kDbfLockMode4TestLength = 0x1FFFFFFF;
+inline constexpr uint32_t kDbfLockSharedSlotBase = 0x7FFFFFFF;  // minus s
+inline constexpr int16_t kDbfLockFirstSharedSlot = 3;
+inline constexpr int16_t kDbfLockLastSharedSlot = 63;
+inline constexpr uint32_t kDbfLockMode5Offset = 0x7FFFFFBF;
+inline constexpr uint32_t kDbfLockMode5Length = 0x3F;
+inline constexpr uint32_t kDbfLockRecordBase = 0x7FFFFFBF;  // minus recno
+
+// ---------------------------------------------------------------------------
+// Header and descriptor codecs
+
+struct DbfHeader {
+  uint8_t version = kDbfVersionPlain;
+  uint8_t update_year = 0;  // year - 1900, mod 256
+  uint8_t update_month = 0;
+  uint8_t update_day = 0;
+  uint32_t record_count = 0;
+  uint16_t header_size = 0;  // bytes
+  uint16_t record_size = 0;  // bytes
+  std::array<uint8_t, kDbfReserved1Size> reserved1{};
+  uint8_t mdx_flag = 0;
+  std::array<uint8_t, kDbfReserved2Size> reserved2{};
+
+  static DbfHeader DecodeFrom(std::span<const uint8_t, kDbfHeaderSize> in);
+  void EncodeTo(std::span<uint8_t, kDbfHeaderSize> out) const;
+};
+
+struct DbfDescriptor {
+  std::array<char, kDbfFieldNameSize> name{};  // as stored, NUL-padded
+  uint8_t type = 0;
+  std::array<uint8_t, kDbfFieldReserved1Size> reserved1{};
+  uint8_t length = 0;    // low byte
+  uint8_t decimals = 0;  // or the length's high byte (C, dialects 4-6, 8)
+  uint8_t flags = 0;
+  std::array<uint8_t, kDbfFieldReserved2Size> reserved2{};
+
+  static DbfDescriptor DecodeFrom(std::span<const uint8_t, kDbfDescriptorSize> in);
+  void EncodeTo(std::span<uint8_t, kDbfDescriptorSize> out) const;
+
+  // The name's length up to its first NUL (11 when it has none).
+  size_t NameLength() const;
+  // The length with byte 17 as its high byte.
+  uint16_t WideLength() const;
+};
+
+// ---------------------------------------------------------------------------
+// Value codecs. Field bytes are [p, p + length); none of these allocates.
+
+// Blank test of text-form fields: only blanks up to the end, or blanks
+// followed by a NUL.
+bool IsBlankText(const uint8_t* p, size_t length);
+
+// Numbers (N, F). The largest value a field of the length and decimals can
+// hold: the length in '9's with a decimal point at position length -
+// decimals - 1 (at 0 when that is negative) when decimals is not 0.
+double LargestStorableNumber(uint16_t length, uint16_t decimals);
+// Reads the stored text; a blank field and a text without a leading number
+// read as 0.0. A number followed by other characters reads as that number.
+double DecodeNumber(const uint8_t* p, size_t length);
+// Writes value as "%*.*f" with the field's length and decimals into
+// [p, p + length). Statuses: 0; kKbdNumberRounded (6) when the text does
+// not read back as value (the read-back value is what is stored); -33 when
+// the value is not finite, its text is longer than 21 characters or than
+// the field, or the rounded value exceeds largest. The field is written
+// only when the status is not negative.
+int16_t EncodeNumber(double value, uint16_t length, uint16_t decimals,
+                     double largest, uint8_t* p);
+
+// Dates (D). out gets the date in the format, or the format's length in
+// blanks for a blank field (first byte blank or NUL); out holds 11 bytes.
+// Statuses: 0, -15 (the stored text is no date), -12 (unknown format).
+int16_t DecodeDate(const uint8_t* p, size_t length, uint16_t format,
+                   char* out);
+// Reads text in the format; an empty date stores 8 blanks. Writes the 8
+// date bytes at p and blanks over the rest of length. Statuses: 0, -15,
+// -12, -33 for a field shorter than 8 bytes.
+int16_t EncodeDate(std::string_view text, uint16_t format, uint8_t* p,
+                   size_t length);
+
+// Logicals (L). 1 for the true set, 0 for the false set, '?' for anything
+// else (blank, '?', or a byte no writer of ours produces).
+uint8_t DecodeLogical(uint8_t stored);
+// 'T' or 'F' into *stored; -33 for a value in neither set.
+int16_t EncodeLogical(uint8_t value, uint8_t* stored);
+
+// Memo block numbers in text form (M, P). A blank field is 0; anything but
+// blanks around decimal digits, or a number past 32 bits, is -33.
+int16_t DecodeMemoNumber(const uint8_t* p, size_t length, uint32_t* number);
+// "%10lu" right-aligned in the field; -33 when it does not fit.
+int16_t EncodeMemoNumber(uint32_t number, uint8_t* p, size_t length);
+
+// Date-times (T): 8 bytes. The text is YYYYMMDDHHMMSSmmm (17 characters +
+// NUL in out), the time rounded to the whole second (a remainder of 500 ms
+// or less dropped); an empty value (day 0, or blanks) gives 17 blanks.
+// -15 for a day outside the years 0..9999.
+int16_t DecodeDateTime(const uint8_t* p, char* out);
+// Blank text stores two zero words. Otherwise at least YYYYMMDD, then
+// optionally HH, MM, SS (missing parts 0); milliseconds are dropped. -15
+// for a bad date, -16 for a bad time.
+int16_t EncodeDateTime(std::string_view text, uint8_t* p);
+inline constexpr size_t kDbfDateTimeTextLength = 17;
+inline constexpr size_t kDbfBinaryFieldSize = 8;  // B, Y, T
+inline constexpr size_t kDbfIntegerFieldSize = 4;  // I, VFP M/P/G/W
+
+}  // namespace qx::engine
+
+#endif  // QX_ENGINE_DBF_DBF_FORMAT_H_

@@ -1,0 +1,180 @@
+// Argument parsing, failure reporting and the command table of qxdb.
+#include "host/qxdb/cli.h"
+
+#include <exception>
+#include <iostream>
+
+#include "engine/core/status.h"
+#include "host/qxdb/commands.h"
+#include "platform/platform.h"
+#include "qx/engine.h"
+#include "resources/message_store.h"
+
+namespace qx::qxdb {
+
+bool Invocation::Parse(const std::vector<std::string_view>& value_options,
+                       const std::vector<std::string_view>& flags) {
+  auto known = [](const std::vector<std::string_view>& list,
+                  std::string_view name) {
+    for (std::string_view k : list)
+      if (k == name) return true;
+    return false;
+  };
+  for (std::size_t i = 0; i < args_.size(); ++i) {
+    const std::string& a = args_[i];
+    if (a.size() > 2 && a.compare(0, 2, "--") == 0) {
+      std::string name = a.substr(2);
+      std::string value;
+      std::size_t eq = name.find('=');
+      bool has_value = eq != std::string::npos;
+      if (has_value) {
+        value = name.substr(eq + 1);
+        name.resize(eq);
+      }
+      if (known(flags, name) && !has_value) {
+        options_.emplace(name, "");
+      } else if (known(value_options, name)) {
+        if (!has_value) {
+          if (i + 1 >= args_.size()) {
+            Usage("option --" + name + " needs a value");
+            return false;
+          }
+          value = args_[++i];
+        }
+        options_.emplace(name, value);
+      } else {
+        Usage("unknown option " + a);
+        return false;
+      }
+    } else {
+      positionals_.push_back(a);
+    }
+  }
+  return true;
+}
+
+bool Invocation::Flag(std::string_view name) const {
+  return options_.find(name) != options_.end();
+}
+
+std::optional<std::string> Invocation::Option(std::string_view name) const {
+  auto it = options_.find(name);
+  if (it == options_.end()) return std::nullopt;
+  return it->second;
+}
+
+std::vector<std::string> Invocation::Options(std::string_view name) const {
+  std::vector<std::string> values;
+  auto [lo, hi] = options_.equal_range(name);
+  for (auto it = lo; it != hi; ++it) values.push_back(it->second);
+  return values;
+}
+
+int Invocation::Usage(std::string_view message) {
+  err_ << "qxdb: " << message << "\n";
+  return kExitUsage;
+}
+
+int Invocation::Fail(int status, std::string_view file,
+                     std::string_view message) {
+  err_ << "qxdb: " << file << ": " << message << "\n";
+  return status;
+}
+
+int Invocation::EngineFailure(std::string_view file, int16_t status) {
+  std::string text = StatusText(status);
+  err_ << "qxdb: " << file << ": status " << status;
+  if (!text.empty()) err_ << ": " << text;
+  err_ << "\n";
+  return kExitFailure;
+}
+
+void Invocation::EngineWarning(std::string_view file, int16_t status) {
+  err_ << "qxdb: " << file << ": warning " << status << ": "
+       << StatusText(status) << "\n";
+}
+
+std::string StatusText(int16_t status) {
+  const engine::StatusTexts* row = engine::FindStatusTexts(status);
+  if (row == nullptr) {
+    if (engine::IsSystemErrorStatus(status))
+      return "system error " +
+             std::to_string(static_cast<uint16_t>(status) & kKbdSystemErrorMask);
+    return "";
+  }
+  return platform::Utf16ToUtf8(resources::MessageText(row->short_id));
+}
+
+std::string EnginePath(std::string_view utf8_path) {
+  return platform::Utf16ToAnsi(platform::Utf8ToUtf16(utf8_path));
+}
+
+std::optional<int> ParseCodePage(std::optional<std::string> name) {
+  if (!name || *name == "cp1252") return platform::kCodePageAnsi;
+  if (*name == "cp850") return platform::kCodePageOem850;
+  if (*name == "cp437") return platform::kCodePageOem437;
+  if (*name == "utf8" || *name == "utf-8") return platform::kCodePageUtf8;
+  return std::nullopt;
+}
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: qxdb [--sysdir DIR] COMMAND ARGS...\n"
+    "  info FILE                          describe a .dbf, .dbt or .fpt file\n"
+    "  dump TABLE.dbf [--deleted] [--codepage CP]\n"
+    "  create TABLE.dbf --dialect D --field NAME:TYPE:LEN[:DEC]...\n"
+    "  import TABLE.dbf [--codepage CP] [--no-sync] < records.jsonl\n"
+    "  delete TABLE.dbf RECNO | recall TABLE.dbf RECNO\n"
+    "  pack TABLE.dbf [--no-sync]\n"
+    "dialects: dbase3 dbase4 foxbase foxpro1 clipper clipper5 dbxl foxpro2\n"
+    "          omnis vfp (or 1..10); code pages: cp1252 cp850 cp437 utf8\n";
+
+struct CommandEntry {
+  const char* name;
+  int (*run)(Invocation&);
+};
+
+constexpr CommandEntry kCommands[] = {
+    {"info", CmdInfo},     {"dump", CmdDump},       {"create", CmdCreate},
+    {"import", CmdImport}, {"delete", CmdDelete},   {"recall", CmdRecall},
+    {"pack", CmdPack},
+};
+
+// Keeps the engine started for one run.
+class EngineSession {
+ public:
+  EngineSession() { kbdinit(32767, 4); }
+  ~EngineSession() { kbdterm(); }
+};
+
+}  // namespace
+
+int RunQxdb(const std::vector<std::string>& args, std::ostream& out,
+            std::ostream& err, std::istream& in) {
+  try {
+    std::size_t i = 0;
+    if (i + 1 < args.size() && args[i] == "--sysdir") {
+      platform::SetSystemDirectory(args[i + 1]);
+      i += 2;
+    }
+    if (i >= args.size() || args[i] == "--help" || args[i] == "help") {
+      (i >= args.size() ? err : out) << kUsage;
+      return i >= args.size() ? kExitUsage : kExitOk;
+    }
+    for (const CommandEntry& c : kCommands) {
+      if (args[i] != c.name) continue;
+      Invocation inv(std::vector<std::string>(args.begin() + i + 1, args.end()),
+                     out, err, in);
+      EngineSession engine;
+      return c.run(inv);
+    }
+    err << "qxdb: unknown command '" << args[i] << "'\n" << kUsage;
+    return kExitUsage;
+  } catch (const std::exception& e) {
+    err << "qxdb: " << e.what() << "\n";
+    return kExitFailure;
+  }
+}
+
+}  // namespace qx::qxdb

@@ -1,0 +1,93 @@
+// qxdb create TABLE.dbf --dialect D --field NAME:TYPE:LEN[:DEC]...: a new
+// empty data file, and its memo file when a field needs one.
+#include <charconv>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "host/qxdb/commands.h"
+#include "host/qxdb/table.h"
+#include "qx/engine.h"
+
+namespace qx::qxdb {
+namespace {
+
+bool ParseNumber(std::string_view text, int* value) {
+  auto r = std::from_chars(text.data(), text.data() + text.size(), *value);
+  return r.ec == std::errc() && r.ptr == text.data() + text.size();
+}
+
+// NAME:TYPE:LEN[:DEC]
+bool ParseField(const std::string& spec, KbdFieldDef* def) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  while (true) {
+    std::size_t colon = spec.find(':', start);
+    parts.push_back(spec.substr(start, colon - start));
+    if (colon == std::string::npos) break;
+    start = colon + 1;
+  }
+  if (parts.size() < 3 || parts.size() > 4) return false;
+  if (parts[0].empty() || parts[0].size() > 10 || parts[1].size() != 1)
+    return false;
+  int length = 0, decimals = 0;
+  if (!ParseNumber(parts[2], &length) || length < 0 || length > 65535) return false;
+  if (parts.size() == 4 && (!ParseNumber(parts[3], &decimals) || decimals < 0 ||
+                            decimals > 255))
+    return false;
+  *def = KbdFieldDef{};
+  std::memcpy(def->name, parts[0].data(), parts[0].size());
+  def->type = static_cast<uint8_t>(parts[1][0]);
+  def->length = static_cast<uint16_t>(length);
+  def->decimals = static_cast<uint16_t>(decimals);
+  return true;
+}
+
+bool NeedsMemo(const std::vector<KbdFieldDef>& fields) {
+  for (const KbdFieldDef& f : fields) {
+    char t = static_cast<char>(f.type & ~0x20);  // upper case
+    if (t == 'M') return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+int CmdCreate(Invocation& inv) {
+  if (!inv.Parse({"dialect", "field"}, {})) return kExitUsage;
+  if (inv.positionals().size() != 1 || !inv.Option("dialect") ||
+      inv.Options("field").empty())
+    return inv.Usage(
+        "usage: qxdb create TABLE.dbf --dialect D --field NAME:TYPE:LEN[:DEC]...");
+  int dialect = ParseDialect(*inv.Option("dialect"));
+  if (dialect == 0) return inv.Usage("unknown dialect " + *inv.Option("dialect"));
+  std::vector<KbdFieldDef> fields;
+  for (const std::string& spec : inv.Options("field")) {
+    KbdFieldDef def;
+    if (!ParseField(spec, &def)) return inv.Usage("bad field " + spec);
+    fields.push_back(def);
+  }
+  const std::string& path = inv.positionals()[0];
+  std::string name = EnginePath(path);
+  kbdseterror(0);
+  int16_t status = kbddcreate(name.c_str(), static_cast<int16_t>(fields.size()),
+                              fields.data(), static_cast<uint16_t>(dialect));
+  if (status < 0) return inv.EngineFailure(path, status);
+  if (NeedsMemo(fields)) {
+    MemoKind kind = MemoKindOf(dialect);
+    std::string memo = MemoPathFor(path, kind);
+    std::string memo_name = EnginePath(memo);
+    kbdseterror(0);
+    if (kind == MemoKind::kFpt) {
+      status = kbdfcreate(memo_name.c_str(), 64);  // 64-byte blocks
+    } else {
+      bool known = dialect <= kKbdDbxl && dialect != kKbdFoxpro1;
+      status = kbdtcreate(memo_name.c_str(), 1,
+                          static_cast<uint16_t>(known ? dialect : kKbdDbase3));
+    }
+    if (status < 0) return inv.EngineFailure(memo, status);
+  }
+  return kExitOk;
+}
+
+}  // namespace qx::qxdb

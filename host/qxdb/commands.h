@@ -1,0 +1,20 @@
+// The subcommands of qxdb, one function each. Every one takes the parsed
+// invocation (arguments after the command) and answers an exit status.
+#ifndef QX_HOST_QXDB_COMMANDS_H_
+#define QX_HOST_QXDB_COMMANDS_H_
+
+#include "host/qxdb/cli.h"
+
+namespace qx::qxdb {
+
+int CmdInfo(Invocation& inv);
+int CmdDump(Invocation& inv);
+int CmdCreate(Invocation& inv);
+int CmdImport(Invocation& inv);
+int CmdDelete(Invocation& inv);
+int CmdRecall(Invocation& inv);
+int CmdPack(Invocation& inv);
+
+}  // namespace qx::qxdb
+
+#endif  // QX_HOST_QXDB_COMMANDS_H_

@@ -1,0 +1,78 @@
+// A data file opened by qxdb with its memo file, the way the driver opens
+// one: the dialect rows of the engine's table are tried in order and the
+// first that opens is kept; the memo file is the data file's name with the
+// extension ".fpt" (dialects 4, 8, 10) or ".dbt" (the others).
+#ifndef QX_HOST_QXDB_TABLE_H_
+#define QX_HOST_QXDB_TABLE_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "qx/engine.h"
+
+namespace qx::qxdb {
+
+enum class MemoKind { kNone, kDbt, kFpt };
+
+class Table {
+ public:
+  Table() = default;
+  ~Table() { Close(); }
+  Table(const Table&) = delete;
+  Table& operator=(const Table&) = delete;
+
+  // Opens path (UTF-8) read-only or read-write, both shared; answers the
+  // engine status of the last attempt (>= 0 when open; warnings kept).
+  int16_t Open(std::string_view path, bool writable);
+  void Close();
+
+  int16_t handle() const { return handle_; }
+  int16_t* mutable_handle() { return &handle_; }
+  const KbdDbfInfo& info() const { return info_; }
+  const std::vector<KbdFieldDef>& fields() const { return fields_; }
+  const std::string& path() const { return path_; }
+
+  MemoKind memo_kind() const { return memo_kind_; }
+  bool memo_open() const { return memo_handle_ >= 0; }
+  int16_t memo_handle() const { return memo_handle_; }
+  int16_t* mutable_memo_handle() { return &memo_handle_; }
+  const std::string& memo_path() const { return memo_path_; }
+
+  // Reads the memo value at block: its bytes and whether the memo file
+  // marks it binary (FPT type 0).
+  int16_t ReadMemo(uint32_t block, std::string* bytes, bool* binary);
+  // Writes a new memo value and answers its first block.
+  int16_t WriteMemo(std::string_view bytes, bool binary, uint32_t* block);
+
+  // Refreshes info() (record count) after writes.
+  int16_t Refresh();
+
+ private:
+  int16_t OpenMemo(bool writable);
+
+  int16_t handle_ = kKbdNoHandle;
+  KbdDbfInfo info_{};
+  std::vector<KbdFieldDef> fields_;
+  std::string path_;
+  MemoKind memo_kind_ = MemoKind::kNone;
+  int16_t memo_handle_ = kKbdNoHandle;
+  std::string memo_path_;
+};
+
+// "dbase3" .. "vfp" for dialects 1..10; numbers accepted on input.
+const char* DialectKey(int dialect);
+int ParseDialect(std::string_view text);  // 0 when unknown
+
+// The memo kind a dialect uses and the memo path beside a data file
+// (the extension's letter case follows the data file's).
+MemoKind MemoKindOf(int dialect);
+std::string MemoPathFor(std::string_view dbf_path, MemoKind kind);
+
+// True when the UTF-8 path names an existing file.
+bool PathExists(std::string_view path);
+
+}  // namespace qx::qxdb
+
+#endif  // QX_HOST_QXDB_TABLE_H_

@@ -1,0 +1,357 @@
+// Walks the corpus of real files: every table with expected records is
+// dumped with qxdb and compared value by value; every other table must
+// fail with an engine status, never crash.
+//
+// Where our value differs from the readers' on purpose, the comparison
+// says why (see kTolerances and kExpectedFailures below).
+#include <cmath>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "host/qxdb/cli.h"
+#include "host/qxdb/json.h"
+#include "platform/platform.h"
+#include "tests/support/test_support.h"
+
+namespace qx::qxdb {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Case {
+  std::string set;
+  std::string table;  // full path
+  std::string jsonl;  // expected records
+  std::string meta;   // expected/<table>.meta.json
+};
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+std::string CorpusDir() { return qx::testing::SharedDir() + "/fixtures/real"; }
+
+std::vector<Case> ExpectedCases() {
+  std::vector<Case> cases;
+  for (const auto& set : fs::directory_iterator(CorpusDir())) {
+    if (!set.is_directory()) continue;
+    fs::path expected = set.path() / "expected";
+    if (!fs::exists(expected)) continue;
+    for (const auto& f : fs::directory_iterator(expected)) {
+      std::string name = f.path().filename().string();
+      if (name.size() < 7 || name.substr(name.size() - 6) != ".jsonl") continue;
+      std::string table = name.substr(0, name.size() - 6);
+      cases.push_back({set.path().filename().string(),
+                       (set.path() / table).string(), f.path().string(),
+                       (expected / (table + ".meta.json")).string()});
+    }
+  }
+  std::sort(cases.begin(), cases.end(),
+            [](const Case& a, const Case& b) { return a.table < b.table; });
+  return cases;
+}
+
+// Tables the engine refuses by its format rules, with the status it gives
+// and why the readers still read them.
+struct ExpectedFailure {
+  const char* file;    // set/name
+  const char* status;  // text the error line must hold
+  const char* why;
+};
+const ExpectedFailure kExpectedFailures[] = {
+    // Refused by the format rules the engine keeps; the readers are laxer.
+    {"xsharp-vo-ntx/TEST1ANSI.DBF", "status -18",
+     "version byte 0x07 (Visual Objects ANSI flag) is no dialect's version"},
+    {"xsharp-vo-ntx/TEST2ANSI.DBF", "status -18",
+     "version byte 0x07 (Visual Objects ANSI flag) is no dialect's version"},
+    {"dbd-xbase/types.dbf", "status -18",
+     "a Y field in a 0x03 table: Y belongs to Visual FoxPro only"},
+    {"php-xbase/Foxpro2.dbf", "status -19",
+     "a G field in a 0xF5 table: G belongs to Visual FoxPro only (the last "
+     "row tried, Visual FoxPro, then refuses the header size)"},
+    {"dbffile/dbase_currency.dbf", "status -29",
+     "N(20) in Visual FoxPro: numeric fields hold at most 19 there"},
+    {"php-xbase/vfp.dbf", "status -29",
+     "N(20) in Visual FoxPro: numeric fields hold at most 19 there"},
+    {"xsharp-northwind/orderdetails.dbf", "status -29",
+     "N(20) in Visual FoxPro: numeric fields hold at most 19 there"},
+    {"dbffile/vfp9_memo_bs1.dbf", "status -49",
+     "FPT block size 1 is outside the memo format's 33..16384 bytes"},
+    {"xbasej-vfp9/test-data-with-memo.dbf", "status -49",
+     "FPT block size 1 is outside the memo format's 33..16384 bytes"},
+    {"ndbfreaderex/BDE_TEST_4_64.dbf", "status -49",
+     "dBASE IV DBT block size 64 is outside the format's 512..16384"},
+    // Marked broken by the MANIFEST.
+    {"infused-dbf/dbase_8b_incorrect_record_count.dbf", "status -2",
+     "header says 15 records, the file holds 10: record 11 cannot be read"},
+    {"javadbf/myfileafter-corrupted.dbf", "status -19",
+     "corrupted by a writer bug; no dialect accepts its header"},
+};
+
+// Tables that open but whose records the readers read differently on
+// purpose: dumped (must succeed) but not compared.
+struct ExpectedDifference {
+  const char* file;
+  const char* why;
+};
+const ExpectedDifference kExpectedDifferences[] = {
+    {"dbfread/form.scx",
+     "its memo file is form.sct, which the .fpt naming rule does not find "
+     "(memo values null), and its header counts 3 records where the readers "
+     "read a 4th, truncated one"},
+};
+
+const ExpectedFailure* FindExpectedFailure(const Case& c) {
+  std::string key = c.set + "/" + fs::path(c.table).filename().string();
+  for (const ExpectedFailure& f : kExpectedFailures)
+    if (key == f.file) return &f;
+  return nullptr;
+}
+
+int Dump(const std::string& table, const std::string& code_page,
+         std::string* out, std::string* err) {
+  std::ostringstream o, e;
+  std::istringstream in;
+  int rc = RunQxdb({"dump", table, "--deleted", "--codepage", code_page}, o, e, in);
+  *out = o.str();
+  *err = e.str();
+  return rc;
+}
+
+std::vector<JsonValue> ParseLines(const std::string& text) {
+  std::vector<JsonValue> values;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.empty()) continue;
+    JsonValue v;
+    std::string error;
+    EXPECT_TRUE(ParseJson(line, &v, &error)) << error << ": " << line;
+    values.push_back(std::move(v));
+  }
+  return values;
+}
+
+JsonValue ReadJson(const std::string& path) {
+  JsonValue v;
+  std::string error;
+  EXPECT_TRUE(ParseJson(qx::testing::ReadWholeFile(path), &v, &error))
+      << path << ": " << error;
+  return v;
+}
+
+// The --codepage for an encoding, or "" when the text is compared as bytes
+// through iconv.
+std::string DirectCodePage(const std::string& encoding) {
+  if (encoding == "cp1252") return "cp1252";
+  if (encoding == "cp850") return "cp850";
+  if (encoding == "cp437") return "cp437";
+  if (encoding == "utf-8") return "utf8";
+  return "";
+}
+
+std::string IconvName(const std::string& encoding) {
+  if (encoding == "latin-1") return "LATIN1";
+  std::string upper;
+  for (char c : encoding) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return upper;
+}
+
+struct FieldInfo {
+  std::string type;
+  int flags = 0;
+};
+
+class TableComparison {
+ public:
+  TableComparison(const Case& c, const JsonValue& meta)
+      : case_(c),
+        memo_elsewhere_(Lower(fs::path(c.table).extension().string()) != ".dbf") {
+    encoding_ = meta.Find("encoding") ? meta.Find("encoding")->string : "cp1252";
+    if (const JsonValue* fields = meta.Find("fields")) {
+      for (const JsonValue& f : fields->array)
+        if (f.array.size() >= 2) types_.push_back(f.array[1].string);
+    }
+  }
+
+  const std::string& encoding() const { return encoding_; }
+
+  void CompareRecord(const JsonValue& ours, const JsonValue& expected) {
+    SCOPED_TRACE("record " + expected.Find("_recno")->number_text);
+    std::set<std::string> errors;
+    if (const JsonValue* e = expected.Find("_errors"))
+      for (const auto& [k, v] : e->object) errors.insert(k);
+    const JsonValue* deleted = ours.Find("_deleted");
+    ASSERT_NE(deleted, nullptr);
+    EXPECT_EQ(deleted->boolean, expected.Find("_deleted")->boolean);
+    // Fields by position: names may hold bytes of another code page.
+    std::vector<const std::pair<std::string, JsonValue>*> mine, theirs;
+    // A file may name two fields alike; the readers' records keep the
+    // first position and the last value, as a dictionary does.
+    std::map<std::string, std::size_t> position;
+    for (const auto& kv : ours.object) {
+      if (kv.first[0] == '_' && Lower(kv.first) != "_nullflags") continue;
+      auto [it, fresh] = position.emplace(Lower(kv.first), mine.size());
+      if (fresh) mine.push_back(&kv);
+      else mine[it->second] = &kv;
+    }
+    for (const auto& kv : expected.object)
+      if (kv.first != "_recno" && kv.first != "_deleted" && kv.first != "_flag" &&
+          kv.first != "_truncated" && kv.first != "_errors")
+        theirs.push_back(&kv);
+    ASSERT_EQ(mine.size(), theirs.size());
+    for (std::size_t i = 0; i < mine.size(); ++i) {
+      const std::string& name = theirs[i]->first;
+      if (errors.count(name)) continue;  // the readers could not parse it
+      std::string type = i < types_.size() ? types_[i] : "?";
+      CompareValue(name, type, mine[i]->second, theirs[i]->second);
+    }
+  }
+
+ private:
+  // Text as file bytes, for encodings compared through iconv.
+  std::string OurBytes(const std::string& utf8) const {
+    return platform::EncodeCodePage(platform::Utf8ToUtf16(utf8),
+                                    platform::kCodePageAnsi);
+  }
+
+  bool SameText(const std::string& ours, const std::string& expected) const {
+    if (!DirectCodePage(encoding_).empty()) return ours == expected;
+    std::string bytes;
+    if (!qx::testing::Iconv("UTF-8", IconvName(encoding_), expected, &bytes))
+      return false;
+    return OurBytes(ours) == bytes;
+  }
+
+  void CompareValue(const std::string& name, const std::string& type,
+                    const JsonValue& ours, const JsonValue& expected) {
+    SCOPED_TRACE("field " + name + " (" + type + ")");
+    using T = JsonValue::Type;
+    // Tolerance: a table named other than .dbf (a database container .dbc,
+    // a form .scx) keeps its memo file under another extension (.dct,
+    // .sct), which the .fpt naming rule does not find: memo values null.
+    if (ours.type == T::kNull && memo_elsewhere_ &&
+        (type == "M" || type == "G" || type == "P" || type == "W"))
+      return;
+    // Tolerance: we apply Visual FoxPro null flags, the readers do not.
+    if (ours.type == T::kNull && expected.type != T::kNull &&
+        table_has_null_flags_)
+      return;
+    // Tolerance: the readers read V as C (a short value keeps its length
+    // byte) and give Q raw; we honour the varlength bits.
+    if (type == "V" && ours.type == T::kString && expected.type == T::kString &&
+        expected.string.compare(0, ours.string.size(), ours.string) == 0)
+      return;
+    if (type == "Q") return;
+    switch (expected.type) {
+      case T::kNull:
+        EXPECT_EQ(ours.type, T::kNull);
+        return;
+      case T::kBool:
+        ASSERT_EQ(ours.type, T::kBool);
+        EXPECT_EQ(ours.boolean, expected.boolean);
+        return;
+      case T::kNumber: {
+        ASSERT_EQ(ours.type, T::kNumber);
+        double a = ours.number, b = expected.number;
+        EXPECT_TRUE(a == b || std::fabs(a - b) <= 1e-9 * std::fabs(b))
+            << ours.number_text << " vs " << expected.number_text;
+        return;
+      }
+      case T::kString:
+        ASSERT_EQ(ours.type, T::kString);
+        EXPECT_TRUE(SameText(ours.string, expected.string))
+            << "ours '" << ours.string << "' expected '" << expected.string << "'";
+        return;
+      case T::kObject: {
+        ASSERT_EQ(ours.type, T::kObject);
+        const JsonValue* a = ours.Find("base64");
+        const JsonValue* b = expected.Find("base64");
+        ASSERT_TRUE(a && b);
+        EXPECT_EQ(a->string, b->string);
+        return;
+      }
+      default:
+        ADD_FAILURE() << "unexpected JSON value";
+    }
+  }
+
+ public:
+  bool table_has_null_flags_ = false;
+
+ private:
+  const Case& case_;
+  bool memo_elsewhere_;
+  std::string encoding_;
+  std::vector<std::string> types_;
+};
+
+// Dumps one table and compares it; false when it was refused as expected.
+void CheckCase(const Case& c, int* compared) {
+  SCOPED_TRACE(c.set + "/" + fs::path(c.table).filename().string());
+  JsonValue meta = ReadJson(c.meta);
+  TableComparison cmp(c, meta);
+  std::string code_page = DirectCodePage(cmp.encoding());
+  std::string out, err;
+  int rc = Dump(c.table, code_page.empty() ? "cp1252" : code_page, &out, &err);
+  for (const ExpectedDifference& d : kExpectedDifferences) {
+    if (c.set + "/" + fs::path(c.table).filename().string() != d.file) continue;
+    EXPECT_EQ(rc, kExitOk) << err << " / " << d.why;
+    return;
+  }
+  if (const ExpectedFailure* f = FindExpectedFailure(c)) {
+    EXPECT_EQ(rc, kExitFailure) << f->why;
+    EXPECT_NE(err.find(f->status), std::string::npos) << err << " / " << f->why;
+    return;
+  }
+  ASSERT_EQ(rc, kExitOk) << err;
+  std::vector<JsonValue> ours = ParseLines(out);
+  std::vector<JsonValue> expected = ParseLines(qx::testing::ReadWholeFile(c.jsonl));
+  if (const JsonValue* fields = meta.Find("fields"))
+    for (const JsonValue& f : fields->array)
+      if (!f.array.empty() && Lower(f.array[0].string) == "_nullflags")
+        cmp.table_has_null_flags_ = true;
+  ASSERT_EQ(ours.size(), expected.size());
+  for (std::size_t i = 0; i < ours.size(); ++i) cmp.CompareRecord(ours[i], expected[i]);
+  ++*compared;
+}
+
+TEST(CorpusTest, EveryTableDumpsAsTheReadersReadIt) {
+  std::vector<Case> cases = ExpectedCases();
+  ASSERT_GT(cases.size(), 50u) << "corpus not found under " << CorpusDir();
+  int compared = 0;
+  for (const Case& c : cases) CheckCase(c, &compared);
+  EXPECT_GT(compared, 50);
+}
+
+// Tables without expectations (dBASE II and dBASE 7 layouts, files only
+// an index refers to) must open or fail with an engine status: no crash.
+TEST(CorpusTest, TablesWithoutExpectationsFailCleanly) {
+  std::set<std::string> with_expected;
+  for (const Case& c : ExpectedCases()) with_expected.insert(c.table);
+  int seen = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(CorpusDir())) {
+    std::string ext = Lower(entry.path().extension().string());
+    if (ext != ".dbf") continue;
+    if (with_expected.count(entry.path().string())) continue;
+    SCOPED_TRACE(entry.path().string());
+    std::string out, err;
+    int rc = Dump(entry.path().string(), "cp1252", &out, &err);
+    EXPECT_TRUE(rc == kExitOk || rc == kExitFailure) << err;
+    if (rc == kExitFailure) {
+      EXPECT_NE(err.find("status -"), std::string::npos) << err;
+    }
+    ++seen;
+  }
+  EXPECT_GT(seen, 0);
+}
+
+}  // namespace
+}  // namespace qx::qxdb
