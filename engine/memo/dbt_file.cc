@@ -518,7 +518,11 @@ extern "C" int16_t kbdtwrite(int16_t handle, uint32_t* block, const char* text,
     if (action != 0 && action != kKbdMemoReplace) return Fail(kKbdErrCommand);
     std::size_t length = std::strlen(text);
     if (length > kMemoMaxFileOffset) return Fail(kKbdErrSeek);
-    return WriteDbt(*file, block, text, static_cast<uint32_t>(length), mode);
+    int16_t status =
+        WriteDbt(*file, block, text, static_cast<uint32_t>(length), mode);
+    if (status < 0) return status;
+    int16_t flushed = FlushMemoWrite(*file);
+    return flushed < 0 ? flushed : status;
   });
 }
 

@@ -129,7 +129,10 @@ int16_t WriteFptEntry(int16_t handle, uint32_t* block, const char* data,
   MemoFile* file = CheckMemoHandle(handle, kKbdKindFpt);
   if (file == nullptr) return LastError();
   if (file->read_only()) return Fail(kKbdErrReadOnly);
-  return AppendFptValue(*file, data, length, type, block);
+  int16_t status = AppendFptValue(*file, data, length, type, block);
+  if (status < 0) return status;
+  int16_t flushed = FlushMemoWrite(*file);
+  return flushed < 0 ? flushed : status;
 }
 
 }  // namespace

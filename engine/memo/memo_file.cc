@@ -102,6 +102,10 @@ int16_t WriteNextFree(MemoFile& file, uint32_t next_free) {
   return kKbdOk;
 }
 
+int16_t FlushMemoWrite(MemoFile& file) {
+  return Engine().sync_writes ? FileFlush(file.slot) : int16_t{kKbdOk};
+}
+
 int16_t ReadMemoEntry(int16_t handle, uint8_t kind, MemoReader read,
                       uint32_t block, char** data, uint32_t* length,
                       uint32_t* type) {

@@ -87,6 +87,10 @@ int16_t RefreshMemoFile(MemoFile& file);
 // Writes next_free (in the layout's byte order) at offset 0.
 int16_t WriteNextFree(MemoFile& file, uint32_t next_free);
 
+// The flush that ends every value write while writes are synced (the
+// engine's sync switch, kbdsetsync); otherwise the close flushes.
+int16_t FlushMemoWrite(MemoFile& file);
+
 // Reads one value of an open memo file.
 using MemoReader = int16_t (*)(MemoFile& file, uint32_t block,
                                MemoValue* value);
