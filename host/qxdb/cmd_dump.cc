@@ -223,12 +223,11 @@ class RecordPrinter {
 }  // namespace
 
 int CmdDump(Invocation& inv) {
-  if (!inv.Parse({"codepage", "index", "tag"}, {"deleted"})) return kExitUsage;
+  if (!inv.Parse({"codepage"}, {"deleted"})) return kExitUsage;
   if (inv.positionals().size() != 1)
     return inv.Usage("usage: qxdb dump TABLE.dbf [--deleted] [--codepage CP]");
   std::optional<int> code_page = ParseCodePage(inv.Option("codepage"));
   if (!code_page) return inv.Usage("unknown code page " + *inv.Option("codepage"));
-  if (inv.Option("index")) return inv.Usage("--index: no index support yet");
   const std::string& path = inv.positionals()[0];
   if (!PathExists(path)) return inv.Fail(kExitNotFound, path, "no such file");
   Table table;
