@@ -5,8 +5,11 @@
 // process-wide copy of the last error, the file slot table of the file
 // layer and the collation switch. Every field is written only from engine
 // calls, which the caller serialises (one thread at a time); nothing here is
-// guarded by a mutex. The struct is never destroyed (a static engine outlives
+// guarded by a mutex. The struct is constant-initialised, so no static
+// constructor order matters, and never destroyed (a static engine outlives
 // every static user); ResetEngineStateForTesting() gives tests a fresh one.
+// Engine() is inline: every engine call reads the state several times, and
+// an out-of-line accessor cost a measurable share of a record read.
 #ifndef QX_ENGINE_CORE_ENGINE_STATE_H_
 #define QX_ENGINE_CORE_ENGINE_STATE_H_
 
@@ -90,7 +93,23 @@ struct EngineState {
   bool sync_writes = true;
 };
 
-EngineState& Engine();
+namespace internal {
+
+// The storage of the one EngineState. A union member is constructed and
+// destroyed only as the union's own constructor and destructor say: the
+// constructor builds the state at compile time (constinit), the empty
+// destructor leaves it alive through static destruction.
+union EngineStorage {
+  constexpr EngineStorage() : state() {}
+  ~EngineStorage() {}
+  EngineState state;
+};
+
+inline constinit EngineStorage g_engine_storage;
+
+}  // namespace internal
+
+inline EngineState& Engine() { return internal::g_engine_storage.state; }
 
 // Closes nothing: drops all state. For tests that need a pristine engine.
 void ResetEngineStateForTesting();

@@ -42,16 +42,6 @@ int16_t AllocateHandle(int16_t* handle, uint8_t kind, CloseOperation close,
   return kKbdOk;
 }
 
-ControlBlock* CheckHandle(int16_t handle, uint8_t kind) {
-  HandleSlot* s = SlotOf(handle);
-  if (s == nullptr || s->kind == kKbdKindFree || s->kind != kind) {
-    Fail(kKbdErrHandle);
-    return nullptr;
-  }
-  s->working = s->block.get();
-  return s->working;
-}
-
 void FreeHandle(int16_t handle) {
   HandleSlot* s = SlotOf(handle);
   if (s == nullptr || s->kind == kKbdKindFree) return;

@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "engine/core/engine_state.h"
+#include "engine/core/last_error.h"
 
 namespace qx::engine {
 
@@ -35,8 +36,20 @@ int16_t AllocateHandle(int16_t* handle, uint8_t kind, CloseOperation close,
 }
 
 // The control block of handle when its slot holds kind, else null with
-// -13 as the last error. Refreshes the slot's working pointer.
-ControlBlock* CheckHandle(int16_t handle, uint8_t kind);
+// -13 as the last error. Refreshes the slot's working pointer. Inline:
+// every operation on an open file starts here.
+inline ControlBlock* CheckHandle(int16_t handle, uint8_t kind) {
+  TaskRecord* task = CurrentTask();
+  if (task != nullptr && handle >= 0 && handle < task->slot_count) [[likely]] {
+    HandleSlot& s = task->handles[handle];
+    if (s.kind == kind && kind != kKbdKindFree) [[likely]] {
+      s.working = s.block.get();
+      return s.working;
+    }
+  }
+  Fail(kKbdErrHandle);
+  return nullptr;
+}
 
 template <typename Block>
 Block* CheckHandleAs(int16_t handle, uint8_t kind) {

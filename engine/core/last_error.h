@@ -10,7 +10,8 @@
 //      negative code) wins over a non-negative result.
 //  L4. No exception leaves an operation: allocation failure is -3, any other
 //      exception -6.
-// SetLastError is the single place where the last error changes.
+// SetLastError is the single place where the last error changes. All of
+// this is inline: a record read runs it for every field it gets.
 #ifndef QX_ENGINE_CORE_LAST_ERROR_H_
 #define QX_ENGINE_CORE_LAST_ERROR_H_
 
@@ -27,10 +28,19 @@ inline TaskRecord* CurrentTask() { return Engine().current_task; }
 
 // Stores code as the last error of the current task and in the process-wide
 // copy; without a task stores -59. Returns what it stored.
-int16_t SetLastError(int16_t code);
+inline int16_t SetLastError(int16_t code) {
+  EngineState& engine = Engine();
+  if (engine.current_task == nullptr) code = kKbdErrNoTask;
+  else engine.current_task->last_error = code;
+  engine.last_error_copy = code;
+  return code;
+}
 
 // The current last error (-59 without a task).
-int16_t LastError();
+inline int16_t LastError() {
+  TaskRecord* task = CurrentTask();
+  return task ? task->last_error : static_cast<int16_t>(kKbdErrNoTask);
+}
 
 // The last error when it is negative (an operation must stop), else 0.
 inline int16_t StickyError() {
@@ -46,7 +56,8 @@ inline int16_t Fail(int16_t code) { return SetLastError(code); }
 template <typename Body>
 int16_t RunOperation(Body&& body) {
   TaskRecord* task = CurrentTask();
-  if (task == nullptr) return SetLastError(kKbdErrNoTask);  // L1
+  if (task == nullptr) [[unlikely]]
+    return SetLastError(kKbdErrNoTask);                     // L1
   if (task->last_error < 0) return task->last_error;        // L2
   task->last_error = 0;
   int16_t status;

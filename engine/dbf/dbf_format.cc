@@ -16,40 +16,21 @@ namespace qx::engine {
 namespace {
 
 // The number text of a field may take at most this many characters; the
-// buffer has room for the terminating NUL and more, so that snprintf tells
-// an overlong text by its return value.
+// buffer has room for more, so that an overlong text is told by its length.
 constexpr int kMaxNumberText = 21;
 constexpr size_t kNumberBuffer = 32;
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-// Powers of ten that a double holds exactly.
-constexpr double kExactPowersOfTen[] = {
-    1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-constexpr uint64_t kExactMantissaLimit = uint64_t{1} << 53;
-
-// The plain decimal text of stored numbers ("-123.45") read without the
-// general parser: with at most 2^53 as digits and at most 22 decimals, the
-// digits and the power of ten are exact doubles and one division rounds
-// correctly, so the result equals the general parser's. False when the
-// text needs the general parser (exponent, many digits, no digits).
+// A decimal text at the start of [p, last) read without the general
+// parser; false when the text needs it (exponent, many digits, no digits).
 bool ParseSimpleDecimal(const char* p, const char* last, double* value) {
-  bool negative = p < last && *p == '-';
-  if (negative) ++p;
-  uint64_t mantissa = 0;
-  int digits = 0, decimals = 0;
-  for (; p < last && IsDigit(*p); ++p, ++digits)
-    mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
-  if (p < last && *p == '.') {
-    for (++p; p < last && IsDigit(*p); ++p, ++digits, ++decimals)
-      mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
-  }
-  if (digits == 0 || digits > 18 || mantissa > kExactMantissaLimit) return false;
-  if (p < last && (*p == 'e' || *p == 'E')) return false;
-  double v = static_cast<double>(mantissa) / kExactPowersOfTen[decimals];
-  *value = negative ? -v : v;
-  return true;
+  const auto* end = reinterpret_cast<const uint8_t*>(last);
+  ScannedDecimal scanned;
+  const uint8_t* stop =
+      ScanDecimal(reinterpret_cast<const uint8_t*>(p), end, &scanned);
+  if (stop < end && (*stop == 'e' || *stop == 'E')) return false;
+  return ExactDecimalValue(scanned, value);
 }
 
 // Reads the leading number of text (blanks and a '+' skipped); false when
@@ -75,6 +56,23 @@ bool ReadNumberAt(std::string_view text, size_t pos, size_t width, int* value) {
   }
   *value = v;
   return true;
+}
+
+// The text "%*.*f" makes of value, right-aligned in width blanks, written
+// to text (kNumberBuffer bytes, not terminated); its length, or -1 when it
+// is longer than kMaxNumberText. std::to_chars with a precision rounds the
+// exact binary value as printf does (ties to even) at a fifth of the cost.
+int FormatFixed(double value, int width, int decimals, char* text) {
+  char digits[kNumberBuffer];
+  auto result = std::to_chars(digits, digits + sizeof digits, value,
+                              std::chars_format::fixed, decimals);
+  if (result.ec != std::errc()) return -1;
+  int n = static_cast<int>(result.ptr - digits);
+  int pad = std::max(width - n, 0);
+  if (pad + n > kMaxNumberText) return -1;
+  std::memset(text, ' ', static_cast<size_t>(pad));
+  std::memcpy(text + pad, digits, static_cast<size_t>(n));
+  return pad + n;
 }
 
 constexpr int32_t kSecondsPerDay = 86400;
@@ -176,7 +174,7 @@ double LargestStorableNumber(uint16_t length, uint16_t decimals) {
   return value;
 }
 
-double DecodeNumber(const uint8_t* p, size_t length) {
+double DecodeNumberInGeneral(const uint8_t* p, size_t length) {
   // A blank field (blanks, then nothing or a NUL) has no leading number
   // either, so the parser's answer covers it.
   const char* first = reinterpret_cast<const char*>(p);
@@ -188,17 +186,15 @@ int16_t EncodeNumber(double value, uint16_t length, uint16_t decimals,
                      double largest, uint8_t* p) {
   if (!std::isfinite(value)) return kKbdErrData;
   char text[kNumberBuffer];
-  int n = std::snprintf(text, sizeof text, "%*.*f", static_cast<int>(length),
-                        static_cast<int>(decimals), value);
-  if (n < 0 || n > kMaxNumberText) return kKbdErrData;
+  int n = FormatFixed(value, length, decimals, text);
+  if (n < 0) return kKbdErrData;
   int16_t status = kKbdOk;
   double back = 0.0;
   if (!ParseLeadingNumber(text, text + n, &back)) return kKbdErrData;
   if (back != value) {
     status = kKbdNumberRounded;
-    n = std::snprintf(text, sizeof text, "%*.*f", static_cast<int>(length),
-                      static_cast<int>(decimals), back);
-    if (n < 0 || n > kMaxNumberText) return kKbdErrData;
+    n = FormatFixed(back, length, decimals, text);
+    if (n < 0) return kKbdErrData;
   }
   if (back > largest) return kKbdErrData;
   // A negative number may still be too wide for the field: never overrun.
@@ -207,8 +203,12 @@ int16_t EncodeNumber(double value, uint16_t length, uint16_t decimals,
   return status;
 }
 
-int16_t DecodeDate(const uint8_t* p, size_t length, uint16_t format,
-                   char* out) {
+int16_t DecodeDateInGeneral(const uint8_t* p, size_t length, uint16_t format,
+                            char* out) {
+  int year = 0, month = 0, day = 0;
+  if (length >= kStoredDateLength &&
+      ReadPlainStoredDate(p, &year, &month, &day))
+    return FormatDate(out, format, year, month, day);
   size_t text_length = DateFormatTextLength(format);
   if (text_length == 0) return kKbdErrCommand;
   // Some writers leave empty dates as NUL bytes; they read as blank too.
@@ -225,6 +225,14 @@ int16_t DecodeDate(const uint8_t* p, size_t length, uint16_t format,
 int16_t EncodeDate(std::string_view text, uint16_t format, uint8_t* p,
                    size_t length) {
   if (length < kStoredDateLength) return kKbdErrData;
+  int year = 0, month = 0, day = 0;
+  if (format == kDateFormatYmd && text.size() == kStoredDateLength &&
+      ReadPlainStoredDate(reinterpret_cast<const uint8_t*>(text.data()),
+                          &year, &month, &day)) {
+    std::memcpy(p, text.data(), kStoredDateLength);
+    std::fill(p + kStoredDateLength, p + length, ' ');
+    return kKbdOk;
+  }
   char stored[kStoredDateLength + 1];
   int16_t status = ConvertDateToStorage(stored, text, format);
   if (status != kKbdOk) return status;

@@ -93,11 +93,15 @@
 #ifndef QX_ENGINE_DBF_DBF_FORMAT_H_
 #define QX_ENGINE_DBF_DBF_FORMAT_H_
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string_view>
+
+#include "engine/core/coding.h"
+#include "engine/dates/date_format.h"
 
 namespace qx::engine {
 
@@ -255,7 +259,10 @@ bool IsBlankText(const uint8_t* p, size_t length);
 double LargestStorableNumber(uint16_t length, uint16_t decimals);
 // Reads the stored text; a blank field and a text without a leading number
 // read as 0.0. A number followed by other characters reads as that number.
-double DecodeNumber(const uint8_t* p, size_t length);
+// Inline (a record read decodes every numeric field): the plain form is
+// read here, anything else by DecodeNumberInGeneral.
+inline double DecodeNumber(const uint8_t* p, size_t length);
+double DecodeNumberInGeneral(const uint8_t* p, size_t length);
 // Writes value as "%*.*f" with the field's length and decimals into
 // [p, p + length). Statuses: 0; kKbdNumberRounded (6) when the text does
 // not read back as value (the read-back value is what is stored); -33 when
@@ -268,8 +275,12 @@ int16_t EncodeNumber(double value, uint16_t length, uint16_t decimals,
 // Dates (D). out gets the date in the format, or the format's length in
 // blanks for a blank field (first byte blank or NUL); out holds 11 bytes.
 // Statuses: 0, -15 (the stored text is no date), -12 (unknown format).
-int16_t DecodeDate(const uint8_t* p, size_t length, uint16_t format,
-                   char* out);
+// Inline for the default format, whose text is the stored form; the rest
+// is DecodeDateInGeneral.
+inline int16_t DecodeDate(const uint8_t* p, size_t length, uint16_t format,
+                          char* out);
+int16_t DecodeDateInGeneral(const uint8_t* p, size_t length, uint16_t format,
+                            char* out);
 // Reads text in the format; an empty date stores 8 blanks. Writes the 8
 // date bytes at p and blanks over the rest of length. Statuses: 0, -15,
 // -12, -33 for a field shorter than 8 bytes.
@@ -300,6 +311,138 @@ int16_t EncodeDateTime(std::string_view text, uint8_t* p);
 inline constexpr size_t kDbfDateTimeTextLength = 17;
 inline constexpr size_t kDbfBinaryFieldSize = 8;  // B, Y, T
 inline constexpr size_t kDbfIntegerFieldSize = 4;  // I, VFP M/P/G/W
+
+// ---------------------------------------------------------------------------
+// The inline parts of the value codecs
+
+// Powers of ten that a double holds exactly.
+inline constexpr double kExactPowersOfTen[] = {
+    1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+inline constexpr uint64_t kExactMantissaLimit = uint64_t{1} << 53;
+
+// A decimal text as scanned: an optional '-', then digits with an optional
+// '.' among them.
+struct ScannedDecimal {
+  uint64_t mantissa = 0;  // the digits as one integer (modulo 2^64)
+  size_t digits = 0;      // all of them
+  size_t decimals = 0;    // those after the '.'
+  bool negative = false;
+};
+
+// Scans [p, end) from its start; answers where scanning stopped (the first
+// byte that is not part of the number).
+inline const uint8_t* ScanDecimal(const uint8_t* p, const uint8_t* end,
+                                  ScannedDecimal* out) {
+  out->negative = p < end && *p == '-';
+  if (out->negative) ++p;
+  const uint8_t* first_digit = p;
+  uint64_t mantissa = 0;
+  unsigned digit = 0;
+  while (p < end && (digit = static_cast<unsigned>(*p) - '0') <= 9) {
+    mantissa = mantissa * 10 + digit;
+    ++p;
+  }
+  out->digits = static_cast<size_t>(p - first_digit);
+  out->decimals = 0;
+  if (p < end && *p == '.') {
+    const uint8_t* first_decimal = ++p;
+    while (p < end && (digit = static_cast<unsigned>(*p) - '0') <= 9) {
+      mantissa = mantissa * 10 + digit;
+      ++p;
+    }
+    out->decimals = static_cast<size_t>(p - first_decimal);
+    out->digits += out->decimals;
+  }
+  out->mantissa = mantissa;
+  return p;
+}
+
+// The value of a scanned decimal without a general parser: with at most
+// 2^53 as digits and at most 18 of them, the digits and the power of ten
+// are exact doubles and one division rounds correctly, so the value equals
+// a general parser's. False when there are no digits or too many.
+inline bool ExactDecimalValue(const ScannedDecimal& d, double* value) {
+  if (d.digits == 0 || d.digits > 18 || d.mantissa > kExactMantissaLimit)
+    return false;
+  double v = static_cast<double>(d.mantissa);
+  if (d.decimals != 0) v /= kExactPowersOfTen[d.decimals];
+  *value = d.negative ? -v : v;
+  return true;
+}
+
+// The plain form of a stored number, which every writer of right-aligned
+// numbers leaves: blanks, then a decimal text up to the end of the field.
+inline bool ReadPlainNumber(const uint8_t* p, size_t length, double* value) {
+  const uint8_t* end = p + length;
+  while (p < end && *p == ' ') ++p;
+  ScannedDecimal scanned;
+  return ScanDecimal(p, end, &scanned) == end &&
+         ExactDecimalValue(scanned, value);
+}
+
+inline double DecodeNumber(const uint8_t* p, size_t length) {
+  double value = 0.0;
+  return ReadPlainNumber(p, length, &value) ? value
+                                            : DecodeNumberInGeneral(p, length);
+}
+
+// Eight digits YYYYMMDD as year, month and day; false for anything else,
+// blanks included.
+inline bool ReadStoredDateDigits(const uint8_t* p, int* year, int* month,
+                                 int* day) {
+  // All eight bytes are digits when each has the high nibble 3 and keeps
+  // it after adding 6 (0x3A..0x3F become 0x40..0x45; no byte carries).
+  constexpr uint64_t kNibbles = 0xF0F0F0F0F0F0F0F0ULL;
+  constexpr uint64_t kThrees = 0x3030303030303030ULL;
+  constexpr uint64_t kSixes = 0x0606060606060606ULL;
+  uint64_t bytes = GetLe64(p);
+  if ((bytes & kNibbles) != kThrees || ((bytes + kSixes) & kNibbles) != kThrees)
+    return false;
+  auto digit = [p](int i) { return p[i] - '0'; };
+  *year = ((digit(0) * 10 + digit(1)) * 10 + digit(2)) * 10 + digit(3);
+  *month = digit(4) * 10 + digit(5);
+  *day = digit(6) * 10 + digit(7);
+  return true;
+}
+
+// A date that exists in every year of four digits: every day of every
+// month but 29 February, which needs the calendar's leap-year rule.
+inline bool IsDateOfEveryYear(int month, int day) {
+  constexpr int kLongest[13] = {0,  31, 28, 31, 30, 31, 30,
+                                31, 31, 30, 31, 30, 31};
+  return month >= 1 && month <= 12 && day >= 1 && day <= kLongest[month];
+}
+
+// A stored date that is eight digits YYYYMMDD of a valid date (the common
+// case; also the text of the default format).
+inline bool ReadPlainStoredDate(const uint8_t* p, int* year, int* month,
+                                int* day) {
+  return ReadStoredDateDigits(p, year, month, day) &&
+         (IsDateOfEveryYear(*month, *day) || IsValidDate(*year, *month, *day));
+}
+
+// The short way of DecodeDate: a plain stored date in the default format,
+// whose text is the stored form. It makes no call (29 February, which
+// needs the leap-year rule, takes the general way); false when the general
+// way must run.
+inline bool DecodePlainDate(const uint8_t* p, size_t length, uint16_t format,
+                            char* out) {
+  int year = 0, month = 0, day = 0;
+  if (format != kDateFormatYmd || length < kStoredDateLength ||
+      !ReadStoredDateDigits(p, &year, &month, &day) ||
+      !IsDateOfEveryYear(month, day))
+    return false;
+  std::copy_n(p, kStoredDateLength, out);
+  out[kStoredDateLength] = '\0';
+  return true;
+}
+
+inline int16_t DecodeDate(const uint8_t* p, size_t length, uint16_t format,
+                          char* out) {
+  if (DecodePlainDate(p, length, format, out)) return 0;
+  return DecodeDateInGeneral(p, length, format, out);
+}
 
 }  // namespace qx::engine
 

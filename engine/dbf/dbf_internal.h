@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "engine/core/engine_state.h"
+#include "engine/core/handle_table.h"
 #include "engine/dbf/dbf_format.h"
 #include "engine/fileio/file_layer.h"
 #include "qx/engine.h"
@@ -96,7 +97,9 @@ struct DbfFile : ControlBlock {
 };
 
 // The control block of a DBF handle; null with -13 as the last error.
-DbfFile* CheckDbf(int16_t handle);
+inline DbfFile* CheckDbf(int16_t handle) {
+  return CheckHandleAs<DbfFile>(handle, kKbdKindDbf);
+}
 
 // Bodies of the public operations, for use inside other operations (pack).
 int16_t OpenDbf(int16_t* handle, const char* name, uint16_t mode);

@@ -214,10 +214,6 @@ void CloseSlotQuietly(uint16_t* slot) {
   SetLastError(saved);
 }
 
-DbfFile* CheckDbf(int16_t handle) {
-  return CheckHandleAs<DbfFile>(handle, kKbdKindDbf);
-}
-
 int16_t FlushAfterWrite(DbfFile* file) {
   if (Engine().sync_writes && !file->defer_flush) return FileFlush(file->slot);
   file->unflushed = true;

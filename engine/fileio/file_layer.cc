@@ -57,14 +57,6 @@ uint32_t AccessFor(bool read_only, bool shared) {
 
 }  // namespace
 
-File* FileOfSlot(uint16_t slot) {
-  FileSlotTable* table = Slots();
-  if (table == nullptr || slot < kFirstFileSlot ||
-      slot >= kFirstFileSlot + kFileSlotCount)
-    return nullptr;
-  return table->files[slot - kFirstFileSlot];
-}
-
 void StartFileLayer() {
   EngineState& engine = Engine();
   if (engine.file_layer_starts++ == 0) {
@@ -155,15 +147,10 @@ int16_t FileRead(uint16_t slot, void* buffer, uint32_t count) {
   return kKbdOk;
 }
 
-int16_t FileReadAt(uint16_t slot, uint32_t offset, void* buffer,
-                   uint32_t count) {
-  if (int16_t e = StickyError()) return e;
-  if (buffer == nullptr) return Fail(kKbdErrNullPointer);
-  File* file = FileOfSlot(slot);
+int16_t FailFileRead(File* file) {
   if (file == nullptr) platform::SetLastError(platform::kErrorInvalidHandle);
-  if (!NoteOs(file && platform::ReadFileAt(file, offset, buffer, count, nullptr)))
-    return Fail(kKbdErrRead);
-  return kKbdOk;
+  NoteOs(false);
+  return Fail(kKbdErrRead);
 }
 
 int16_t FileWrite(uint16_t slot, const void* buffer, uint32_t count,

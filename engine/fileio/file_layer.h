@@ -22,6 +22,8 @@
 #include <cstdint>
 
 #include "engine/core/engine_state.h"
+#include "engine/core/last_error.h"
+#include "platform/platform.h"
 
 namespace qx::engine {
 
@@ -63,9 +65,10 @@ int16_t FileRead(uint16_t slot, void* buffer, uint32_t count);
 int16_t FileWrite(uint16_t slot, const void* buffer, uint32_t count,
                   bool commit = false);
 
-// Positioned forms: one system call, no separate seek.
-int16_t FileReadAt(uint16_t slot, uint32_t offset, void* buffer,
-                   uint32_t count);
+// Positioned forms: one system call, no separate seek. The read is inline:
+// a record read is little more than this call.
+inline int16_t FileReadAt(uint16_t slot, uint32_t offset, void* buffer,
+                          uint32_t count);
 int16_t FileWriteAt(uint16_t slot, uint32_t offset, const void* buffer,
                     uint32_t count);
 
@@ -84,7 +87,29 @@ bool FileExists(const char* name);
 int16_t FileLock(uint16_t slot, bool unlock, uint32_t offset, uint32_t length);
 
 // The platform file of a slot, null when the slot is invalid or free.
-platform::File* FileOfSlot(uint16_t slot);
+inline platform::File* FileOfSlot(uint16_t slot) {
+  FileSlotTable* table = Engine().file_slots.get();
+  if (table == nullptr || slot < kFirstFileSlot ||
+      slot >= kFirstFileSlot + kFileSlotCount)
+    return nullptr;
+  return table->files[slot - kFirstFileSlot];
+}
+
+// The failure of FileReadAt on file (null for a bad slot): records the OS
+// error, answers -2.
+int16_t FailFileRead(platform::File* file);
+
+inline int16_t FileReadAt(uint16_t slot, uint32_t offset, void* buffer,
+                          uint32_t count) {
+  if (int16_t e = StickyError()) return e;
+  if (buffer == nullptr) return Fail(kKbdErrNullPointer);
+  platform::File* file = FileOfSlot(slot);
+  if (file == nullptr ||
+      !platform::ReadFileAt(file, offset, buffer, count, nullptr)) [[unlikely]]
+    return FailFileRead(file);
+  Engine().last_os_error = 0;
+  return kKbdOk;
+}
 
 }  // namespace qx::engine
 

@@ -1,0 +1,434 @@
+// Speed of the data-file module, printed as one JSON object.
+//
+// The table is NAME C(20), CITY C(15), AGE N(3), SALARY N(10,2), BIRTH D
+// in dialect 1 (57-byte records), filled with deterministic rows. Measured:
+//   - append through kbddput (every field) + kbddwrite: with the default
+//     flush after every write (one fdatasync per append, so 20k records
+//     only, in rounds of 2k) and with kbdsetsync(0), over 100k and 1M;
+//   - a full scan through kbddread + kbddget of every field, 100k and 1M;
+//   - kbddpack of 1M records of which every tenth is deleted.
+// Two limits the system sets are measured in the same run, through the
+// platform layer the engine itself uses:
+//   - the positioned-read loop: one ReadFileAt per record, in record order,
+//     over the same file. The engine keeps no file-level cache, so a scan
+//     in record order cannot beat one read per record;
+//   - the flushed-write loop: one WriteFileAt of a record and one
+//     FlushFile per record, the cost of a durable append.
+// Every figure is taken several times, each engine run alternating with
+// the run of its limit, because the machine is shared: CPU and disk speed
+// change from second to second. The best run counts (ratios are of best
+// runs); median and worst are printed beside it as the spread, and each
+// ratio also as the median over neighbouring pairs of runs. Timed loops
+// exclude creating, opening and closing files; each figure states what it
+// covers.
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "bench/bench_rows.h"
+#include "platform/platform.h"
+#include "qx/engine.h"
+
+namespace {
+
+using qx::bench::kPoolSize;
+using qx::bench::MakeRows;
+using qx::bench::Row;
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr int16_t kFieldCount = 5;
+constexpr uint16_t kRecordSize = 1 + 20 + 15 + 3 + 10 + 8;   // flag + fields
+constexpr uint32_t kHeaderSize = 32 + 32 * kFieldCount + 1;  // + terminator
+
+constexpr uint32_t kSmall = 100'000;
+constexpr uint32_t kLarge = 1'000'000;
+// One fdatasync per append costs 70..170 us on this kind of machine (far
+// more while others write): 20k appends in rounds of 2k take seconds.
+constexpr uint32_t kFlushedRound = 2'000;
+constexpr int kFlushedRounds = 10;
+// Pack input: records recno with recno % kDeleteEvery == 0 are deleted.
+constexpr uint32_t kDeleteEvery = 10;
+
+// Best-of-N repetitions per figure.
+constexpr int kRunsAppendSmall = 7;
+constexpr int kRunsAppendLarge = 3;
+constexpr int kRunsScanSmall = 21;
+constexpr int kRunsScanLarge = 9;
+constexpr int kRunsPack = 3;
+
+[[noreturn]] void Die(const char* what, int status) {
+  std::fprintf(stderr, "qx_bench_dbf: %s failed: %d\n", what, status);
+  std::exit(1);
+}
+
+void Check(const char* what, int16_t status) {
+  if (status < 0) Die(what, status);
+}
+
+double Seconds(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// The times of one figure's runs, in seconds.
+struct Runs {
+  std::vector<double> seconds;
+  void Add(double s) { seconds.push_back(s); }
+  double Best() const {
+    return *std::min_element(seconds.begin(), seconds.end());
+  }
+  double Worst() const {
+    return *std::max_element(seconds.begin(), seconds.end());
+  }
+  double Median() const {
+    std::vector<double> sorted = seconds;
+    std::sort(sorted.begin(), sorted.end());
+    return sorted[sorted.size() / 2];
+  }
+};
+
+// The median over alternating runs of limit_seconds[i] / seconds[i]: each
+// engine run against the limit run next to it, which saw the same machine.
+double MedianPairRatio(const Runs& engine, const Runs& limit) {
+  std::vector<double> ratios;
+  for (size_t i = 0; i < engine.seconds.size(); ++i)
+    ratios.push_back(limit.seconds[i] / engine.seconds[i]);
+  std::sort(ratios.begin(), ratios.end());
+  return ratios[ratios.size() / 2];
+}
+
+void CreateTable(const std::string& path) {
+  KbdFieldDef defs[kFieldCount] = {};
+  auto set = [&](int i, const char* name, char type, uint16_t length,
+                 uint16_t decimals) {
+    std::snprintf(defs[i].name, sizeof defs[i].name, "%s", name);
+    defs[i].type = static_cast<uint16_t>(type);
+    defs[i].length = length;
+    defs[i].decimals = decimals;
+  };
+  set(0, "NAME", 'C', 20, 0);
+  set(1, "CITY", 'C', 15, 0);
+  set(2, "AGE", 'N', 3, 0);
+  set(3, "SALARY", 'N', 10, 2);
+  set(4, "BIRTH", 'D', 8, 0);
+  Check("kbddcreate", kbddcreate(path.c_str(), kFieldCount, defs, kKbdDbase3));
+}
+
+int16_t OpenTable(const std::string& path) {
+  int16_t handle = kKbdNoHandle;
+  Check("kbddopenx", kbddopenx(&handle, path.c_str(), kKbdDbase3));
+  return handle;
+}
+
+uint32_t RecordCount(int16_t handle) {
+  uint32_t count = 0;
+  Check("kbddreccount", kbddreccount(handle, &count));
+  return count;
+}
+
+// Creates the table and appends count rows; answers the seconds of the
+// append loop (the close, which flushes once, is outside).
+double AppendTable(const std::string& path, const std::vector<Row>& rows,
+                   uint32_t count, bool sync) {
+  fs::remove(path);
+  CreateTable(path);
+  int16_t previous = kbdsetsync(sync ? 1 : 0);
+  int16_t h = OpenTable(path);
+  auto start = Clock::now();
+  for (uint32_t i = 0; i < count; ++i) {
+    const Row& r = rows[i & (kPoolSize - 1)];
+    Check("kbddput", kbddput(h, 0, r.name));
+    Check("kbddput", kbddput(h, 1, r.city));
+    Check("kbddput", kbddput(h, 2, &r.age));
+    Check("kbddput", kbddput(h, 3, &r.salary));
+    Check("kbddput", kbddput(h, 4, r.birth));
+    uint32_t recno = 0;
+    Check("kbddwrite", kbddwrite(h, &recno, kKbdWriteAppend));
+  }
+  double seconds = Seconds(start);
+  if (RecordCount(h) != count) Die("append count", -1);
+  Check("kbddclose", kbddclose(h));
+  kbdsetsync(previous);
+  if (fs::file_size(path) != kHeaderSize + uint64_t{kRecordSize} * count + 1)
+    Die("append file size", -1);
+  return seconds;
+}
+
+// The flushed-write loop: count records written at their offsets, each
+// followed by a flush; answers its seconds.
+double FlushedWriteLoop(const std::string& path, uint32_t count) {
+  fs::remove(path);
+  namespace p = qx::platform;
+  p::File* file = p::OpenFile(path.c_str(), p::kFileRead | p::kFileWrite);
+  if (file == nullptr) Die("OpenFile", static_cast<int>(p::LastError()));
+  uint8_t record[kRecordSize];
+  std::memset(record, ' ', sizeof record);
+  auto start = Clock::now();
+  for (uint32_t i = 0; i < count; ++i) {
+    record[1] = static_cast<uint8_t>('A' + i % 26);
+    if (!p::WriteFileAt(file, kHeaderSize + i * kRecordSize, record,
+                        kRecordSize) ||
+        !p::FlushFile(file))
+      Die("flushed write", static_cast<int>(p::LastError()));
+  }
+  double seconds = Seconds(start);
+  p::CloseFile(file);
+  fs::remove(path);
+  return seconds;
+}
+
+// The positioned-read loop over the table's records; answers its seconds.
+double ReadLoop(const std::string& path, uint32_t count, uint64_t* sum) {
+  namespace p = qx::platform;
+  p::File* file = p::OpenFile(
+      path.c_str(), p::kFileRead | p::kFileShareBoth | p::kFileOpenExisting);
+  if (file == nullptr) Die("OpenFile", static_cast<int>(p::LastError()));
+  uint8_t record[kRecordSize];
+  uint64_t s = 0;
+  auto start = Clock::now();
+  for (uint32_t i = 0; i < count; ++i) {
+    if (!p::ReadFileAt(file, kHeaderSize + i * kRecordSize, record, kRecordSize,
+                       nullptr))
+      Die("ReadFileAt", static_cast<int>(p::LastError()));
+    s += record[1];
+  }
+  double seconds = Seconds(start);
+  p::CloseFile(file);
+  *sum = s;
+  return seconds;
+}
+
+// Full scan through the engine: every record read, every field got. The
+// checksum over the values read proves they round-tripped.
+double ScanTable(const std::string& path, uint32_t count, double* checksum) {
+  int16_t h = OpenTable(path);
+  if (RecordCount(h) != count) Die("scan count", -1);
+  char name[21], city[16], birth[11];
+  double age = 0, salary = 0, sum = 0;
+  auto start = Clock::now();
+  for (uint32_t recno = 1; recno <= count; ++recno) {
+    Check("kbddread", kbddread(h, recno));
+    Check("kbddget", kbddget(h, 0, name));
+    Check("kbddget", kbddget(h, 1, city));
+    Check("kbddget", kbddget(h, 2, &age));
+    Check("kbddget", kbddget(h, 3, &salary));
+    Check("kbddget", kbddget(h, 4, birth));
+    sum += age + salary + name[0] + city[0] + birth[7];
+  }
+  double seconds = Seconds(start);
+  Check("kbddclose", kbddclose(h));
+  *checksum = sum;
+  return seconds;
+}
+
+double ExpectedChecksum(const std::vector<Row>& rows, uint32_t count) {
+  double sum = 0;
+  for (uint32_t i = 0; i < count; ++i) {
+    const Row& r = rows[i & (kPoolSize - 1)];
+    sum += r.age + r.salary + r.name[0] + r.city[0] + r.birth[7];
+  }
+  return sum;
+}
+
+// Marks every tenth record deleted (the pack's input), unflushed.
+void DeleteEveryTenth(const std::string& path, uint32_t count) {
+  int16_t previous = kbdsetsync(0);
+  int16_t h = OpenTable(path);
+  for (uint32_t recno = kDeleteEvery; recno <= count; recno += kDeleteEvery)
+    Check("kbdddelete", kbdddelete(h, recno));
+  Check("kbddclose", kbddclose(h));
+  kbdsetsync(previous);
+}
+
+// Packs a fresh copy of source; answers the seconds of kbddpack alone.
+double PackCopy(const std::string& source, const std::string& path,
+                uint32_t live) {
+  fs::remove(path);
+  fs::copy_file(source, path);
+  int16_t h = OpenTable(path);
+  auto start = Clock::now();
+  Check("kbddpack", kbddpack(&h));
+  double seconds = Seconds(start);
+  if (RecordCount(h) != live) Die("pack count", -1);
+  Check("kbddclose", kbddclose(h));
+  return seconds;
+}
+
+// JSON of one figure: records per second of the best, median and worst
+// runs of records each.
+std::string Figure(uint32_t records, const Runs& runs, const char* covers) {
+  char text[640];
+  std::snprintf(text, sizeof text,
+                "{\"records\": %u, \"runs\": %zu, \"best_records_per_s\": "
+                "%.0f, \"median_records_per_s\": %.0f, "
+                "\"worst_records_per_s\": %.0f, \"best_seconds\": %.4f, "
+                "\"covers\": \"%s\"}",
+                records, runs.seconds.size(), records / runs.Best(),
+                records / runs.Median(), records / runs.Worst(), runs.Best(),
+                covers);
+  return text;
+}
+
+double Rate(uint32_t records, const Runs& runs) {
+  return records / runs.Best();
+}
+
+}  // namespace
+
+int main() {
+  if (kbdinit(32767, 4) != kKbdOk) Die("kbdinit", -1);
+  fs::path dir =
+      fs::temp_directory_path() /
+      ("qx_bench_dbf_" + std::to_string(qx::platform::CurrentProcessId()));
+  fs::create_directories(dir);
+  const std::string table = (dir / "PEOPLE.DBF").string();
+  const std::string bound = (dir / "BOUND.DAT").string();
+  const std::string pack_source = (dir / "PACKSRC.DBF").string();
+  const std::string pack_target = (dir / "PACKED.DBF").string();
+  std::vector<Row> rows = MakeRows();
+
+  // Flushed appends against the flushed-write loop, in alternating
+  // rounds so that both see the same disk weather.
+  Runs flushed_append, flushed_bound;
+  for (int i = 0; i < kFlushedRounds; ++i) {
+    flushed_bound.Add(FlushedWriteLoop(bound, kFlushedRound));
+    flushed_append.Add(AppendTable(table, rows, kFlushedRound, true));
+  }
+
+  // Unflushed appends; the last 1M table stays for the scans and the pack.
+  Runs append_small, append_large;
+  for (int i = 0; i < kRunsAppendSmall; ++i)
+    append_small.Add(AppendTable(table, rows, kSmall, false));
+  for (int i = 0; i < kRunsAppendLarge; ++i)
+    append_large.Add(AppendTable(table, rows, kLarge, false));
+
+  // Scans against the read loop over the same file, alternating. A 100k
+  // table of its own for the small figure (the record count matters).
+  double expected_small = ExpectedChecksum(rows, kSmall);
+  double expected_large = ExpectedChecksum(rows, kLarge);
+  Runs scan_small, read_small, scan_large, read_large;
+  uint64_t read_sum = 0;
+  double checksum = 0;
+  const std::string small_table = (dir / "SMALL.DBF").string();
+  AppendTable(small_table, rows, kSmall, false);
+  for (int i = 0; i < kRunsScanSmall; ++i) {
+    read_small.Add(ReadLoop(small_table, kSmall, &read_sum));
+    scan_small.Add(ScanTable(small_table, kSmall, &checksum));
+    if (checksum != expected_small) Die("scan checksum", -1);
+  }
+  fs::remove(small_table);
+  for (int i = 0; i < kRunsScanLarge; ++i) {
+    read_large.Add(ReadLoop(table, kLarge, &read_sum));
+    scan_large.Add(ScanTable(table, kLarge, &checksum));
+    if (checksum != expected_large) Die("scan checksum", -1);
+  }
+
+  // Pack: 1M records, every tenth deleted.
+  fs::rename(table, pack_source);
+  DeleteEveryTenth(pack_source, kLarge);
+  uint32_t live = kLarge - kLarge / kDeleteEvery;
+  Runs pack;
+  for (int i = 0; i < kRunsPack; ++i)
+    pack.Add(PackCopy(pack_source, pack_target, live));
+
+  kbdterm();
+  fs::remove_all(dir);
+
+  // Records/s of the peer library's unsynced append of 100k rows, from an
+  // earlier measurement; qx_bench_peer_xbase64 measures it afresh.
+  constexpr double kPeerReference = 61000.0;
+  double scan_ratio_small = Rate(kSmall, scan_small) / Rate(kSmall, read_small);
+  double scan_ratio_large = Rate(kLarge, scan_large) / Rate(kLarge, read_large);
+  double flush_ratio =
+      Rate(kFlushedRound, flushed_append) / Rate(kFlushedRound, flushed_bound);
+  double peer_ratio = Rate(kSmall, append_small) / kPeerReference;
+
+  std::printf("{\n");
+  std::printf("  \"benchmark\": \"dbf\",\n");
+  std::printf(
+      "  \"table\": \"NAME C(20), CITY C(15), AGE N(3), SALARY N(10,2), "
+      "BIRTH D; dialect dbase3; %u-byte records; rows cycle through "
+      "%u distinct deterministic rows\",\n",
+      kRecordSize, kPoolSize);
+  std::printf(
+      "  \"method\": \"std::chrono, best of N runs, each engine run "
+      "alternating with its limit; ratios of best runs; timed loops "
+      "exclude create, open and close\",\n");
+  std::printf(
+      "  \"append_flushed\": %s,\n",
+      Figure(kFlushedRound, flushed_append,
+             "kbddput x5 + kbddwrite with the default sync: one "
+             "fdatasync per append (~100-170 us each), so measured over "
+             "20k records in 10 rounds of 2k")
+          .c_str());
+  std::printf("  \"limit_flushed_write\": %s,\n",
+              Figure(kFlushedRound, flushed_bound,
+                     "platform WriteFileAt of one record + FlushFile, per "
+                     "record, rounds alternating with append_flushed")
+                  .c_str());
+  std::printf("  \"append_unflushed_100k\": %s,\n",
+              Figure(kSmall, append_small,
+                     "kbddput x5 + kbddwrite after kbdsetsync(0); the one "
+                     "flush at close not timed")
+                  .c_str());
+  std::printf("  \"append_unflushed_1m\": %s,\n",
+              Figure(kLarge, append_large,
+                     "kbddput x5 + kbddwrite after kbdsetsync(0); the one "
+                     "flush at close not timed")
+                  .c_str());
+  std::printf("  \"scan_100k\": %s,\n",
+              Figure(kSmall, scan_small,
+                     "kbddread + kbddget of all 5 fields per record")
+                  .c_str());
+  std::printf("  \"limit_read_loop_100k\": %s,\n",
+              Figure(kSmall, read_small,
+                     "platform ReadFileAt of one record per record, record "
+                     "order, same file")
+                  .c_str());
+  std::printf("  \"scan_1m\": %s,\n",
+              Figure(kLarge, scan_large,
+                     "kbddread + kbddget of all 5 fields per record")
+                  .c_str());
+  std::printf("  \"limit_read_loop_1m\": %s,\n",
+              Figure(kLarge, read_large,
+                     "platform ReadFileAt of one record per record, record "
+                     "order, same file")
+                  .c_str());
+  std::printf("  \"pack_1m\": %s,\n",
+              Figure(kLarge, pack,
+                     "kbddpack of 1M records, every tenth deleted (900k "
+                     "kept); records/s counts records read")
+                  .c_str());
+  std::printf("  \"ratios\": {\n");
+  std::printf("    \"scan_over_read_loop_100k\": %.3f,\n", scan_ratio_small);
+  std::printf("    \"scan_over_read_loop_100k_median_of_pairs\": %.3f,\n",
+              MedianPairRatio(scan_small, read_small));
+  std::printf("    \"scan_over_read_loop_1m\": %.3f,\n", scan_ratio_large);
+  std::printf("    \"scan_over_read_loop_1m_median_of_pairs\": %.3f,\n",
+              MedianPairRatio(scan_large, read_large));
+  std::printf("    \"scan_target\": 0.80,\n");
+  std::printf("    \"append_flushed_over_flushed_write\": %.3f,\n",
+              flush_ratio);
+  std::printf(
+      "    \"append_flushed_over_flushed_write_median_of_pairs\": "
+      "%.3f,\n",
+      MedianPairRatio(flushed_append, flushed_bound));
+  std::printf("    \"append_flushed_target\": 0.80,\n");
+  std::printf("    \"append_unflushed_100k_over_peer_reference\": %.2f,\n",
+              peer_ratio);
+  std::printf("    \"peer_reference_records_per_s\": %.0f,\n", kPeerReference);
+  std::printf(
+      "    \"peer_reference_note\": \"an earlier figure; "
+      "qx_bench_peer_xbase64 measures the peer in the same run of "
+      "tools/bench.sh\",\n");
+  std::printf("    \"append_unflushed_target_over_peer\": 3.0\n");
+  std::printf("  }\n");
+  std::printf("}\n");
+  return 0;
+}
