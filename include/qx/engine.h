@@ -314,6 +314,99 @@ int16_t kbdtinfo(int16_t handle, uint32_t* block_size, uint32_t* next_free);
 int16_t kbdfinfo(int16_t handle, uint32_t* block_size, uint32_t* next_free);
 
 /* ------------------------------------------------------------------------
+   NDX index files (kind 2): one key expression, a B+-tree of 512-byte
+   pages. Index files are shared without a lock of their own: every call
+   re-reads the file's root and page count and writes changed pages at
+   once, so handles and processes see each other's changes at their next
+   call (writers serialise through the data-file locks).
+
+   Key buffers hold key length + 1 bytes. Character keys are text: on
+   input up to the key length or the first NUL; on output the stored key
+   (blank-padded) and a NUL. Numeric and date keys are the 8 bytes of a
+   double, least significant byte first (a date is its key day number, an
+   empty date 1.0e100), followed by a NUL on output.
+
+   Positioning operations (first, last, next, previous, current, find)
+   copy the key and record number they land on into the caller's buffer
+   and out argument and keep them as the handle's current key; next,
+   previous and current search for that pair again. Statuses besides
+   errors: 2 the index is empty, 3 no key beyond the end (positioned on
+   the last or first key), 4 key not found (positioned on the greatest
+   smaller key; with no current key: nothing done), 12 every key greater
+   than the one sought (positioned on the first key). */
+
+/* kbdnkfind flags. */
+enum KbdNdxFindFlags {
+  kKbdFindFirstEqual = 0x01, /* the first equal key (the default search) */
+  kKbdFindRecno = 0x02,      /* key and record number must both match;
+                                equal keys are ordered by record number */
+  kKbdFindWildcard = 0x80    /* '?' in a character search key matches any
+                                byte */
+};
+
+/* Description of an open index (kbdninfo). */
+typedef struct KbdNdxInfo {
+  char name[261];             /* file name as opened, NUL-terminated */
+  uint16_t flags;             /* bit 0 read-only, bit 1 shared, bit 2
+                                 copies bit 1 of the file flags (0) */
+  uint16_t key_length;        /* bytes */
+  char type;                  /* 'C' character, 'N' numeric or date */
+  uint16_t unique;            /* 128 unique, else 0 */
+  uint8_t status;             /* 0 */
+  uint16_t expression_length; /* of the whole expression */
+  char expression[100];       /* its first 99 characters and a NUL */
+} KbdNdxInfo;
+
+/* Opens an existing index. mode: low byte the dialect (0, 1, 2 or 7,
+   else -18), 0x100 read-only, 0x400 shared, 0x800 as 0x600 (dropped with
+   0x100). A file whose size is not its page count * 512 opens with
+   warning 7. On failure *handle is -1. */
+int16_t kbdnopenx(int16_t* handle, const char* name, uint16_t mode);
+/* Creates an empty index (1,024 bytes; not opened). type: the letter 'C',
+   'N' or 'D' in either case, | 0x80 for a unique index; 'N' and 'D' keys
+   are 8 bytes whatever key_length says, 'C' keys 1..100 (-23). The
+   expression is stored upper-cased without blanks, at most 220
+   characters (-7). */
+int16_t kbdncreate(const char* name, uint16_t type, const char* expression,
+                   uint16_t key_length);
+/* Creates the index as kbdncreate does and fills it with one key per
+   record of the data file (deleted records included), sorting through
+   the work file "stacks.tmp" of the current directory; the data file is
+   locked (mode 2) meanwhile. The index is left closed; a failed build
+   deletes it. */
+int16_t kbdnindex(int16_t dbf_handle, const char* name, uint16_t type,
+                  const char* expression, uint16_t key_length);
+/* Gives the pages freed through this handle back (the file shrinks) and
+   closes. */
+int16_t kbdnclose(int16_t handle);
+int16_t kbdnkfirst(int16_t handle, void* key, uint32_t* recno);
+int16_t kbdnklast(int16_t handle, void* key, uint32_t* recno);
+int16_t kbdnknext(int16_t handle, void* key, uint32_t* recno);
+int16_t kbdnkprev(int16_t handle, void* key, uint32_t* recno);
+int16_t kbdnkcur(int16_t handle, void* key, uint32_t* recno);
+/* key: in the key sought, out the key found (key length + 1 bytes).
+   *recno: in the record number (with kKbdFindRecno), out the one found.
+   Without kKbdFindRecno a character key shorter than the key length is a
+   prefix. */
+int16_t kbdnkfind(int16_t handle, void* key, uint32_t* recno,
+                  uint16_t flags);
+/* Adds or removes a (key, record number) pair; recno 0 is -12, a
+   read-only file -36. A unique index does not refuse an existing key
+   (check with kbdnkfind first); its add puts the new pair before equal
+   keys and its delete removes the first equal key. kbdnkdel answers 4
+   (or 2) and changes nothing when the pair is not there. */
+int16_t kbdnkadd(int16_t handle, const void* key, uint32_t recno);
+int16_t kbdnkdel(int16_t handle, const void* key, uint32_t recno);
+/* The key of the data file's current record for this index: *key is
+   engine memory (key length + 1 bytes, released with kbdfree), null on
+   failure. An expression whose type does not suit the index (text for a
+   numeric index, a number or date for a character one, 'F') is -7. */
+int16_t kbdnkmake(int16_t dbf_handle, int16_t handle, void** key);
+/* Copies the expression (NUL-terminated, at most 221 bytes). */
+int16_t kbdnexpr(int16_t handle, char* buffer);
+int16_t kbdninfo(int16_t handle, KbdNdxInfo* info);
+
+/* ------------------------------------------------------------------------
    Key expressions. */
 
 /* Evaluates expr on the data file's current record. *value is engine

@@ -1,0 +1,177 @@
+// Search, positioning, insert and delete over a B+-tree of fixed-entry
+// pages (entry_page.h), shared by the NDX index and the MDX tags.
+//
+// Tree shape. Every key/record pair lives once in a leaf, in key order
+// (equal keys in the order their inserts chose: by record number for
+// inserts that compare it). An interior page with c keys has c + 1
+// children; key i is a copy of the greatest key of child i's subtree, and
+// the trailing slot c holds the rightmost child. The format decides the
+// page bytes (EntryLayout), key comparison, page allocation and freeing,
+// and where the root is recorded (TreeStore); the algorithms here are the
+// same for every format of this shape.
+//
+// Calls. Each operation is one step of a public call: it works through the
+// call's page cache and path stack and leaves the position (if any) on the
+// path stack. The caller refreshes the format's header words before and
+// clears the cache after (the per-call rules of page_cache.h).
+//
+// Find. Binary search in each page from the root: at an interior page the
+// lower bound by key alone (an equal key moves left, so the first of equal
+// keys is reached); at a leaf the lower bound by key, and by record number
+// among equal keys when the search matches it. When every key of the leaf
+// is smaller the search goes on in the next leaf. Outcomes:
+//   0   an equal entry: positioned on it;
+//   4   no equal entry: positioned on the greatest smaller key (the caller
+//       reaches the first greater one with a forward step); also when
+//       every key is smaller, on the last key;
+//   12  every key is greater: positioned on the first key;
+//   2   the tree is empty: no position.
+//
+// Insert. The pair goes before the first entry that is not smaller
+// (unique trees: before the first equal key). A full page splits: of the
+// count + 1 entries the first ceil((count + 1) / 2) go to a new page, the
+// rest stay; in an interior page the last entry moved becomes the new
+// page's trailing pointer. The new page's greatest key goes up with the
+// new page as its left child. A split root gets a new root of one key.
+//
+// Delete. The entry is removed from its leaf; when it was the leaf's last
+// key, the new greatest key of that subtree replaces the separator in the
+// nearest ancestor that holds one. Then, from the leaf upward while the
+// page is below the root and holds fewer than min_fill keys, it is merged
+// with its right sibling (or its left one when it is the last child) when
+// both fit in one page: leaves when their counts add up to less than
+// max_keys (an empty leaf also when they add up to max_keys, so that no
+// empty leaf stays in the tree), interior pages when the counts plus the
+// separator coming down are at most max_keys. The left page of the pair is
+// freed and its entry removed from the parent. A root left with no key and
+// one child gives way to that child.
+//
+// Invariants kept (and checked by btree_check.h, cited as T1..T6):
+//  T1. Every page reached from the root is reached once; all leaves are at
+//      the same depth; interior children are non-zero.
+//  T2. count <= max_keys in every page.
+//  T3. Keys in leaf order never decrease; in trees whose inserts compare
+//      record numbers, identical keys have increasing record numbers (keys
+//      that only compare equal, such as texts differing in bytes the
+//      collation table lacks, may be in byte order after a build).
+//  T4. Interior key i equals the greatest key of child i's subtree.
+//  T5. Only the root may be an empty leaf.
+//  T6. A leaf's trailing pointer word is 0.
+#ifndef QX_ENGINE_BTREE_BTREE_H_
+#define QX_ENGINE_BTREE_BTREE_H_
+
+#include <cstdint>
+#include <vector>
+
+#include "engine/btree/entry_page.h"
+#include "engine/btree/page_cache.h"
+#include "engine/btree/path_stack.h"
+
+namespace qx::engine::btree {
+
+// The format's side of a tree: root word, page allocation, key order.
+class TreeStore {
+ public:
+  virtual ~TreeStore() = default;
+  // The root page, as refreshed from the file at the start of the call.
+  virtual uint32_t Root() const = 0;
+  // Records a new root in the file at once.
+  virtual int16_t SetRoot(uint32_t page) = 0;
+  // A page id for new content (from the free chain or the end of the
+  // file); the caller fills and writes the whole page.
+  virtual int16_t AllocatePage(uint32_t* page) = 0;
+  // Puts a page that left the tree on the free chain (and writes it).
+  virtual int16_t FreePage(uint32_t page) = 0;
+  // Compares `length` bytes of a search key with a stored key: negative,
+  // 0 or positive. wildcard: '?' in the search key matches any byte.
+  virtual int CompareKeys(const uint8_t* search, const uint8_t* key,
+                          uint32_t length, bool wildcard) const = 0;
+};
+
+// A search: the key (length bytes compared; fewer than the key length
+// makes a prefix search), and the record number when it must match.
+struct SearchKey {
+  const uint8_t* key = nullptr;
+  uint32_t length = 0;
+  uint32_t recno = 0;
+  bool match_recno = false;
+  bool wildcard = false;
+};
+
+class Tree {
+ public:
+  // REQUIRES: layout->Valid(); min_fill <= layout->max_keys / 2.
+  Tree(const EntryLayout* layout, uint32_t min_fill, PageCache* cache,
+       PathStack* path, TreeStore* store);
+  Tree(const Tree&) = delete;
+  Tree& operator=(const Tree&) = delete;
+
+  // Positions by key (outcomes above).
+  int16_t Find(const SearchKey& search);
+  // Positions on the pair (key of full length, recno) wherever it is
+  // among equal keys (0), also when equal keys are not in record order
+  // (unique trees put a new duplicate first; other writers may differ);
+  // otherwise answers as Find with the record number matched.
+  int16_t FindPair(const uint8_t* key, uint32_t recno);
+  // First or last key: 0, or 2 when the tree is empty.
+  int16_t First();
+  int16_t Last();
+  // Moves the position one key: 0, or 3 at the end (position unchanged).
+  int16_t Step(bool forward);
+  // Next and previous from a remembered position: re-finds (key, recno)
+  // with FindPair and steps. A pair that has gone is replaced by the greatest smaller
+  // key first, so the step lands on the next greater (forward) or that
+  // smaller key itself (backward). 0; 3 past the end (positioned on the
+  // last, or first, key); 2 empty.
+  int16_t MoveFrom(const uint8_t* key, uint32_t recno, bool forward);
+
+  // The entry at the position. REQUIRES a position on a key.
+  int16_t ReadPosition(uint8_t* key, uint32_t* recno);
+
+  // Inserts a pair (key of full length). unique: before the first equal
+  // key; otherwise in (key, record number) order.
+  int16_t Insert(const uint8_t* key, uint32_t recno, bool unique);
+  // Removes a pair: in a unique tree the first entry with an equal key,
+  // otherwise the pair as FindPair finds it. 0, or 4 / 2 (nothing
+  // changed) when there is no such entry.
+  int16_t Remove(const uint8_t* key, uint32_t recno, bool unique);
+
+  // Moves the content of page `from` to page `to` (a free page) and
+  // points its parent (or the root word) at it: the step of a compaction.
+  // -6 when no parent refers to `from`.
+  int16_t MovePage(uint32_t from, uint32_t to);
+
+ private:
+  int16_t LoadChecked(uint32_t page, PageRef* ref);
+  uint32_t LowerBound(const uint8_t* page, uint32_t count,
+                      const SearchKey& search, bool leaf) const;
+  int CompareEntry(const uint8_t* page, uint32_t slot, const SearchKey& s,
+                   bool leaf) const;
+  int16_t Descend(const SearchKey& search);
+  int16_t DescendEdge(uint32_t page, bool leftmost);
+  int16_t StepLeaf(bool forward, bool* moved);
+  int16_t InsertAtPosition(const uint8_t* key, uint32_t recno);
+  int16_t SplitPage(PageRef* page, uint32_t index, bool leaf,
+                    uint32_t left_child, uint32_t right_child,
+                    uint32_t recno, uint32_t* new_page);
+  int16_t UpdateSeparator(int leaf_level, const uint8_t* key);
+  int16_t Rebalance(int level);
+  int16_t CollapseRoot();
+  int16_t FindParentByWalk(uint32_t target, uint32_t* parent, int32_t* slot);
+
+  const EntryLayout* layout_;
+  uint32_t min_fill_;
+  PageCache* cache_;
+  PathStack* path_;
+  TreeStore* store_;
+  // Working space of one operation: a page image of max_keys + 2 slots
+  // (split and merge), and two key buffers.
+  std::vector<uint8_t> scratch_;
+  std::vector<uint8_t> pending_key_;
+  std::vector<uint8_t> other_key_;
+  std::vector<uint8_t> scan_key_;
+};
+
+}  // namespace qx::engine::btree
+
+#endif  // QX_ENGINE_BTREE_BTREE_H_

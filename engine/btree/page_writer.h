@@ -1,0 +1,139 @@
+// The bottom-up page writer of the index builds: sorted (key, pointer)
+// pairs in, a complete B+-tree of full pages out, written in one pass.
+//
+// Shape. Leaves take leaf_keys keys each, in order; when a leaf is full
+// (or the input ends) it is written, and its greatest key goes up to the
+// level above as a separator with the leaf as its child. Interior pages
+// collect children the same way: with a trailing pointer (NDX, MDX) a page
+// of k keys has k + 1 children, the last child's separator going up
+// instead of into the page; without one (IDX, CDX) every child has its key
+// in the page. Pages fill completely except the last page of each level,
+// which is linked in at the end as the rightmost child of the page above;
+// the top page is the root. The writer builds B+-trees only: a format
+// whose interior keys are moved up out of the leaves (NTX) or whose leaf
+// capacity depends on the keys (compressed CDX leaves) needs its own
+// planning rule.
+//
+// Since the writer is told the number of keys up front it plans every
+// level before the first page: an interior level whose last page would
+// get a single child (a page without a key) gives one child of the page
+// before it to that last page instead, so no page is built without a key.
+//
+// Pages. The format encodes pages through a PageEncoder; the writer keeps
+// one open page per level. Page ids are taken from first_id on, id_step
+// apart, in the order pages are finished, so pages are written in
+// increasing file order; they are collected in a write buffer and written
+// in runs of up to write_pages pages, one positioned write per run.
+//
+// Sibling links (formats that chain the pages of a level, IDX and CDX):
+// a finished page learns its left neighbour at once and its right one when
+// that neighbour is finished; the writer then patches the page in the
+// write buffer, or, when the buffer was written meanwhile, reads it back,
+// patches and rewrites it. "No sibling" is passed as kNoSibling and the
+// encoder writes its own form of it.
+//
+// Invariants (cited as W1..W4):
+//  W1. Every key is written once, in the order given, in a leaf.
+//  W2. All leaves are full (leaf_keys keys) except the last one.
+//  W3. Every interior page except the last of its level holds the planned
+//      children; none holds fewer than two children (with a trailing
+//      pointer) or one (without).
+//  W4. The separator of a child is the greatest key of its subtree.
+//  W5. With sibling links, the pages of each level form one chain in key
+//      order, both ways.
+#ifndef QX_ENGINE_BTREE_PAGE_WRITER_H_
+#define QX_ENGINE_BTREE_PAGE_WRITER_H_
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace qx::engine::btree {
+
+// The format's page encoding for the writer.
+class PageEncoder {
+ public:
+  virtual ~PageEncoder() = default;
+  // Writes key entry `slot` of a page (the page starts zero-filled):
+  // pointer is the record number in a leaf, the child id above.
+  virtual void PutEntry(uint8_t* page, bool leaf, uint32_t slot,
+                        const uint8_t* key, uint32_t pointer) = 0;
+  // Completes a page of count keys; trailing is the rightmost child of an
+  // interior page in a format with a trailing pointer, else 0.
+  virtual void FinishPage(uint8_t* page, bool leaf, uint32_t count,
+                          uint32_t trailing) = 0;
+  // Sets the neighbours of a finished page (shapes with sibling_links);
+  // either may be kNoSibling.
+  virtual void SetSiblings(uint8_t* /*page*/, bool /*leaf*/, uint32_t /*left*/,
+                           uint32_t /*right*/) {}
+};
+
+inline constexpr uint32_t kNoSibling = 0;
+
+struct WriterShape {
+  uint32_t page_size = 0;      // bytes
+  uint32_t key_length = 0;     // bytes
+  uint32_t leaf_keys = 0;      // keys per full leaf
+  uint32_t interior_keys = 0;  // keys per full interior page
+  bool trailing_pointer = true;
+  bool sibling_links = false;
+  uint32_t id_unit = 512;      // bytes per page id unit in the file
+  uint32_t write_pages = 64;   // pages per write
+};
+
+class PageWriter {
+ public:
+  PageWriter(uint16_t file_slot, const WriterShape& shape,
+             PageEncoder* encoder);
+  PageWriter(const PageWriter&) = delete;
+  PageWriter& operator=(const PageWriter&) = delete;
+
+  // Plans the tree for total_keys (at least 1) keys; pages get ids
+  // first_id, first_id + id_step, ...
+  int16_t Start(uint64_t total_keys, uint32_t first_id, uint32_t id_step);
+  // The next key in order (key_length bytes) with its record number.
+  int16_t Add(const uint8_t* key, uint32_t recno);
+  // Writes what is left; *root gets the root id and *next_id the first id
+  // not used. REQUIRES every planned key added.
+  int16_t Finish(uint32_t* root, uint32_t* next_id);
+
+  uint32_t pages_written() const { return pages_written_; }
+  int levels() const { return static_cast<int>(levels_.size()); }
+
+ private:
+  struct Level {
+    uint64_t pages = 0;        // pages planned at this level
+    uint64_t page_index = 0;   // the open page's number within the level
+    uint32_t full = 0;         // children of a full page (leaves: keys)
+    uint32_t last = 0;         // children of the last page
+    uint32_t before_last = 0;  // children of the page before the last
+    uint32_t children = 0;     // children (keys) in the open page
+    std::unique_ptr<uint8_t[]> page;
+    uint32_t previous = kNoSibling;         // the last page finished here
+    uint32_t previous_left = kNoSibling;    // and its left neighbour
+  };
+  uint32_t Planned(const Level& level) const;
+  int16_t Push(size_t level, const uint8_t* key, uint32_t pointer);
+  int16_t Emit(uint8_t* page, uint32_t* id);
+  int16_t LinkPrevious(Level* level, bool leaf, uint32_t id);
+  int16_t Flush();
+
+  uint16_t file_slot_;
+  WriterShape shape_;
+  PageEncoder* encoder_;
+  std::vector<Level> levels_;
+  uint32_t next_id_ = 0;
+  uint32_t id_step_ = 1;
+  uint32_t root_ = 0;
+  uint32_t pages_written_ = 0;
+  uint64_t added_ = 0;
+  uint64_t total_ = 0;
+  std::vector<uint8_t> separator_;  // the key going up
+  std::vector<uint8_t> out_;        // pages waiting to be written
+  uint32_t out_first_id_ = 0;
+  uint32_t out_pages_ = 0;
+};
+
+}  // namespace qx::engine::btree
+
+#endif  // QX_ENGINE_BTREE_PAGE_WRITER_H_

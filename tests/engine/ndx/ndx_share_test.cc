@@ -1,0 +1,137 @@
+// Two processes on one NDX file, in lockstep by pipes: their adds and
+// deletes interleave in the same leaves, each sees the other's changes at
+// its next call, one closes (and compacts) while the other goes on, and
+// in the end every key is found and the file passes the check.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <set>
+#include <string>
+
+#include "tests/engine/ndx/ndx_test_util.h"
+
+namespace qx::engine::testing {
+namespace {
+
+constexpr int kKeys = 2000;
+
+// Key i of a process (parity 0 parent, 1 child): the two processes' keys
+// alternate in key order, in a scattered insertion order.
+std::string KeyOf(int i, int parity) {
+  char key[16];
+  std::snprintf(key, sizeof key, "%08d", 2 * ((i * 7919) % kKeys) + parity);
+  return key;
+}
+uint32_t RecnoOf(const std::string& key) {
+  return static_cast<uint32_t>(std::stoul(key)) + 1;
+}
+
+// Every key of the set found with its record number, and nothing else.
+int VerifyAll(int16_t h, const std::set<std::string>& keys) {
+  for (const std::string& key : keys) {
+    NdxEntry found;
+    std::vector<char> buffer(13, '\0');
+    std::memcpy(buffer.data(), key.data(), key.size());
+    uint32_t recno = RecnoOf(key);
+    if (kbdnkfind(h, buffer.data(), &recno, kKbdFindRecno) != kKbdOk) return 1;
+  }
+  size_t count = 0;
+  std::vector<char> buffer(13);
+  uint32_t recno = 0;
+  for (int16_t s = kbdnkfirst(h, buffer.data(), &recno); s == kKbdOk;
+       s = kbdnknext(h, buffer.data(), &recno))
+    ++count;
+  return count == keys.size() ? 0 : 2;
+}
+
+TEST_F(NdxTest, TwoProcessesShareOneFile) {
+  kbdsetsync(0);
+  const std::string path = Path("shared.ndx");
+  ASSERT_EQ(kbdncreate(path.c_str(), 'C', "K", 12), kKbdOk);
+  int16_t h = kKbdNoHandle;
+  ASSERT_EQ(kbdnopenx(&h, path.c_str(), 0x400), kKbdOk);
+
+  std::set<std::string> all;
+  for (int i = 0; i < kKeys; ++i) {
+    all.insert(KeyOf(i, 0));
+    all.insert(KeyOf(i, 1));
+  }
+  std::set<std::string> after_deletes = all;
+  for (int i = 0; i < kKeys; i += 2) {
+    after_deletes.erase(KeyOf(i, 0));
+    after_deletes.erase(KeyOf(i, 1));
+  }
+  std::set<std::string> final_keys = after_deletes;
+  for (int i = 0; i < kKeys; i += 4) {
+    final_keys.insert(KeyOf(i, 0));
+    final_keys.insert(KeyOf(i, 1));
+  }
+
+  // The child's steps: 0 open; 1..kKeys add; then verify; then delete
+  // every second key; then verify; then re-add every fourth; then close.
+  enum { kOpen = 0, kAdd = 1, kVerify = kAdd + kKeys, kDelete,
+         kVerifyDeleted = kDelete + kKeys, kReAdd, kClose = kReAdd + kKeys };
+  int16_t mine = kKbdNoHandle;
+  qx::testing::ChildProcess child([&](int step) -> int {
+    kbdseterror(0);
+    if (step == kOpen) return kbdnopenx(&mine, path.c_str(), 0x400);
+    if (step >= kAdd && step < kVerify)
+      return Add(mine, KeyOf(step - kAdd, 1), RecnoOf(KeyOf(step - kAdd, 1)));
+    if (step == kVerify) return VerifyAll(mine, all);
+    if (step >= kDelete && step < kVerifyDeleted) {
+      int i = step - kDelete;
+      if (i % 2 != 0) return 0;
+      return Del(mine, KeyOf(i, 1), RecnoOf(KeyOf(i, 1)));
+    }
+    if (step == kVerifyDeleted) return VerifyAll(mine, after_deletes);
+    if (step >= kReAdd && step < kClose) {
+      int i = step - kReAdd;
+      if (i % 4 != 0) return 0;
+      return Add(mine, KeyOf(i, 1), RecnoOf(KeyOf(i, 1)));
+    }
+    if (step == kClose) return kbdnclose(mine);
+    return 99;
+  });
+
+  ASSERT_EQ(child.Run(kOpen), kKbdOk);
+  for (int i = 0; i < kKeys; ++i) {
+    ASSERT_EQ(Add(h, KeyOf(i, 0), RecnoOf(KeyOf(i, 0))), kKbdOk) << i;
+    ASSERT_EQ(child.Run(kAdd + i), kKbdOk) << i;
+  }
+  ASSERT_EQ(child.Run(kVerify), 0);
+  ASSERT_EQ(VerifyAll(h, all), 0);
+  Check(h);
+
+  // Deletes from both sides merge pages; each side chains its own freed
+  // pages.
+  for (int i = 0; i < kKeys; ++i) {
+    if (i % 2 == 0) {
+      ASSERT_EQ(Del(h, KeyOf(i, 0), RecnoOf(KeyOf(i, 0))), kKbdOk) << i;
+    }
+    ASSERT_EQ(child.Run(kDelete + i), kKbdOk) << i;
+  }
+  ASSERT_EQ(child.Run(kVerifyDeleted), 0);
+  ASSERT_EQ(VerifyAll(h, after_deletes), 0);
+  Check(h);
+
+  // The parent closes and compacts while the child stays open; then both
+  // add again and the child closes with its own (partly stale) chain.
+  ASSERT_EQ(kbdnclose(h), kKbdOk);
+  ASSERT_EQ(kbdnopenx(&h, path.c_str(), 0x400), kKbdOk);
+  for (int i = 0; i < kKeys; ++i) {
+    if (i % 4 == 0) {
+      ASSERT_EQ(Add(h, KeyOf(i, 0), RecnoOf(KeyOf(i, 0))), kKbdOk) << i;
+    }
+    ASSERT_EQ(child.Run(kReAdd + i), kKbdOk) << i;
+  }
+  ASSERT_EQ(child.Run(kClose), kKbdOk);
+  ASSERT_EQ(VerifyAll(h, final_keys), 0);
+  btree::CheckReport report = Check(h);
+  EXPECT_EQ(report.keys, final_keys.size());
+  ASSERT_EQ(kbdnclose(h), kKbdOk);
+  ASSERT_EQ(kbdnopenx(&h, path.c_str(), 0), kKbdOk);
+  Check(h);
+}
+
+}  // namespace
+}  // namespace qx::engine::testing
