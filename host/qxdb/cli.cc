@@ -127,6 +127,12 @@ constexpr const char* kUsage =
     "  import TABLE.dbf [--codepage CP] [--no-sync] < records.jsonl\n"
     "  delete TABLE.dbf RECNO | recall TABLE.dbf RECNO\n"
     "  pack TABLE.dbf [--no-sync]\n"
+    "  index TABLE.dbf INDEXFILE --expr EXPR [--tag NAME] [--unique] [--descending]\n"
+    "  keys INDEXFILE [--tag NAME] [--table TABLE.dbf]\n"
+    "  seek TABLE.dbf INDEXFILE [--tag NAME] VALUE\n"
+    "  check TABLE.dbf INDEXFILE [--tag NAME]\n"
+    "  dump TABLE.dbf --index INDEXFILE [--tag NAME]\n"
+    "  import TABLE.dbf --index FILE[:TAG]...\n"
     "dialects: dbase3 dbase4 foxbase foxpro1 clipper clipper5 dbxl foxpro2\n"
     "          omnis vfp (or 1..10); code pages: cp1252 cp850 cp437 utf8\n";
 
@@ -138,7 +144,8 @@ struct CommandEntry {
 constexpr CommandEntry kCommands[] = {
     {"info", CmdInfo},     {"dump", CmdDump},       {"create", CmdCreate},
     {"import", CmdImport}, {"delete", CmdDelete},   {"recall", CmdRecall},
-    {"pack", CmdPack},
+    {"pack", CmdPack},     {"index", CmdIndex},     {"keys", CmdKeys},
+    {"seek", CmdSeek},     {"check", CmdCheck},
 };
 
 // Keeps the engine started for one run.

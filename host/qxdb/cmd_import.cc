@@ -5,11 +5,14 @@
 #include <cmath>
 #include <cstring>
 #include <iostream>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "host/qxdb/base64.h"
 #include "host/qxdb/commands.h"
+#include "host/qxdb/index_access.h"
 #include "host/qxdb/json.h"
 #include "host/qxdb/table.h"
 #include "platform/platform.h"
@@ -20,8 +23,9 @@ namespace {
 
 class RecordLoader {
  public:
-  RecordLoader(Invocation& inv, Table& table, int code_page)
-      : inv_(inv), table_(table), code_page_(code_page) {}
+  RecordLoader(Invocation& inv, Table& table, int code_page,
+               std::vector<std::unique_ptr<IndexAccess>>& indexes)
+      : inv_(inv), table_(table), code_page_(code_page), indexes_(indexes) {}
 
   // Appends the record of one JSON line; answers an exit status.
   int Load(std::string_view line, int line_no) {
@@ -56,6 +60,12 @@ class RecordLoader {
     kbdseterror(0);
     if (int16_t s = kbddwrite(handle, &recno, kKbdWriteAppend); s < 0)
       return Engine(s);
+    // Every named index in step: the key of the new record, then add.
+    for (auto& index : indexes_) {
+      std::string key;
+      if (int16_t s = index->MakeKey(handle, &key); s < 0) return Engine(s);
+      if (int16_t s = index->Add(key, recno); s < 0) return Engine(s);
+    }
     if (deleted) {
       kbdseterror(0);
       if (int16_t s = kbdddelete(handle, recno); s < 0) return Engine(s);
@@ -182,13 +192,30 @@ class RecordLoader {
   Invocation& inv_;
   Table& table_;
   int code_page_;
+  std::vector<std::unique_ptr<IndexAccess>>& indexes_;
   std::string where_;
 };
+
+// FILE[:TAG]: a tag follows the last ':' when the part before it is an
+// index file's name.
+void SplitIndexSpec(const std::string& spec, std::string* path,
+                    std::optional<std::string>* tag) {
+  std::size_t colon = spec.rfind(':');
+  if (colon != std::string::npos && colon + 1 < spec.size() &&
+      spec.find_first_of("/\\", colon) == std::string::npos &&
+      IsIndexPath(spec.substr(0, colon))) {
+    *path = spec.substr(0, colon);
+    *tag = spec.substr(colon + 1);
+    return;
+  }
+  *path = spec;
+  tag->reset();
+}
 
 }  // namespace
 
 int CmdImport(Invocation& inv) {
-  if (!inv.Parse({"codepage"}, {"no-sync"})) return kExitUsage;
+  if (!inv.Parse({"codepage", "index"}, {"no-sync"})) return kExitUsage;
   if (inv.positionals().size() != 1)
     return inv.Usage("usage: qxdb import TABLE.dbf [--codepage CP] [--no-sync] < records.jsonl");
   std::optional<int> code_page = ParseCodePage(inv.Option("codepage"));
@@ -201,7 +228,16 @@ int CmdImport(Invocation& inv) {
   if (status < 0) return inv.EngineFailure(path, status);
   kbdseterror(0);
   kbdsetdatefmt(4);  // D values arrive as YYYYMMDD
-  RecordLoader loader(inv, table, *code_page);
+  std::vector<std::unique_ptr<IndexAccess>> indexes;
+  for (const std::string& spec : inv.Options("index")) {
+    std::string index_path;
+    std::optional<std::string> tag;
+    SplitIndexSpec(spec, &index_path, &tag);
+    indexes.emplace_back();
+    if (int rc = OpenIndexFor(inv, index_path, tag, true, &table, &indexes.back()))
+      return rc;
+  }
+  RecordLoader loader(inv, table, *code_page, indexes);
   std::string line;
   int line_no = 0;
   while (std::getline(inv.in(), line)) {

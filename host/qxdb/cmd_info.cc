@@ -4,6 +4,7 @@
 #include <string>
 
 #include "host/qxdb/commands.h"
+#include "host/qxdb/index_access.h"
 #include "host/qxdb/json.h"
 #include "host/qxdb/table.h"
 #include "platform/platform.h"
@@ -111,6 +112,21 @@ int InfoMemo(Invocation& inv, const std::string& path, bool fpt) {
   return kExitOk;
 }
 
+
+int InfoIndex(Invocation& inv, const std::string& path) {
+  std::unique_ptr<IndexAccess> index;
+  if (int rc = OpenIndexFor(inv, path, std::nullopt, false, nullptr, &index))
+    return rc;
+  JsonWriter w;
+  w.BeginObject();
+  w.Key("kind");
+  w.String(index->kind());
+  index->Describe(&w);
+  w.EndObject();
+  inv.out() << w.text() << "\n";
+  return kExitOk;
+}
+
 }  // namespace
 
 int CmdInfo(Invocation& inv) {
@@ -121,6 +137,7 @@ int CmdInfo(Invocation& inv) {
   std::string ext = LowerExtension(path);
   if (ext == ".dbt") return InfoMemo(inv, path, false);
   if (ext == ".fpt") return InfoMemo(inv, path, true);
+  if (IsIndexPath(path)) return InfoIndex(inv, path);
   return InfoDbf(inv, path);
 }
 

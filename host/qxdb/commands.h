@@ -14,6 +14,10 @@ int CmdImport(Invocation& inv);
 int CmdDelete(Invocation& inv);
 int CmdRecall(Invocation& inv);
 int CmdPack(Invocation& inv);
+int CmdIndex(Invocation& inv);
+int CmdKeys(Invocation& inv);
+int CmdSeek(Invocation& inv);
+int CmdCheck(Invocation& inv);
 
 }  // namespace qx::qxdb
 
