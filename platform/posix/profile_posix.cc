@@ -20,6 +20,7 @@
 
 #include <cerrno>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <string>
 
@@ -31,15 +32,18 @@ namespace qx::platform {
 
 namespace {
 
-// Process-wide profile settings; never destroyed (a function-local static
-// pointer), so profile reads from static destructors stay safe.
+// Process-wide profile settings; built in static storage on first use and
+// never destroyed, so profile reads from static destructors stay safe, and
+// no heap block outlives a library that is unloaded (the default path fits
+// the string's own buffer).
 struct ProfileState {
   std::mutex mutex;
   std::string system_directory = "/etc";  // guarded by mutex; UTF-8
 };
 
 ProfileState& State() {
-  static ProfileState* state = new ProfileState;
+  alignas(ProfileState) static unsigned char storage[sizeof(ProfileState)];
+  static ProfileState* state = new (storage) ProfileState;
   return *state;
 }
 
