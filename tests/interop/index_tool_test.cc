@@ -1,0 +1,174 @@
+// The index subcommands of qxdb end to end: build, walk, seek, check, dump
+// in key order, and appends that keep indexes in step.
+#include <algorithm>
+#include <sstream>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "host/qxdb/cli.h"
+#include "tests/support/test_support.h"
+
+namespace qx::qxdb {
+namespace {
+
+struct Result {
+  int rc;
+  std::string out, err;
+};
+
+Result Qxdb(const std::vector<std::string>& args, const std::string& input = "") {
+  std::ostringstream out, err;
+  std::istringstream in(input);
+  int rc = RunQxdb(args, out, err, in);
+  return {rc, out.str(), err.str()};
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) lines.push_back(line);
+  return lines;
+}
+
+// A table of n people with names that repeat and share prefixes, numbers
+// with negatives and decimals, dates across centuries and some blank.
+std::string People(int n, int first = 0) {
+  std::string input;
+  for (int i = first; i < first + n; ++i) {
+    char line[200];
+    int y = 1890 + (i * 37) % 140, m = 1 + (i * 7) % 12, d = 1 + (i * 11) % 28;
+    std::snprintf(line, sizeof line, R"({"NAME":"Name %03d","SALARY":%d.%02d)",
+                  (i * 7919) % 500, (i * 131) % 2000 - 1000, i % 100);
+    input += line;
+    if (i % 10 != 3) {  // every tenth record has no date
+      std::snprintf(line, sizeof line, R"(,"BIRTH":"%04d%02d%02d")", y, m, d);
+      input += line;
+    }
+    input += "}";
+    input += "\n";
+  }
+  return input;
+}
+
+class IndexToolTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    table_ = dir_.File("people.dbf");
+    ASSERT_EQ(Qxdb({"create", table_, "--dialect", "dbase3", "--field",
+                    "NAME:C:20", "--field", "SALARY:N:10:2", "--field",
+                    "BIRTH:D:8"})
+                  .rc,
+              0);
+    Result r = Qxdb({"import", table_}, People(600));
+    ASSERT_EQ(r.rc, 0) << r.err;
+  }
+
+  // Builds, checks, and walks the index; answers the walk (recno, key).
+  std::vector<std::pair<int, std::string>> BuildAndWalk(
+      const std::string& index, const std::string& expr,
+      const std::vector<std::string>& extra = {}) {
+    std::vector<std::string> args = {"index", table_, index, "--expr", expr};
+    args.insert(args.end(), extra.begin(), extra.end());
+    Result r = Qxdb(args);
+    EXPECT_EQ(r.rc, 0) << r.err;
+    r = Qxdb({"check", table_, index});
+    EXPECT_EQ(r.rc, 0) << r.out << r.err;
+    r = Qxdb({"keys", index, "--table", table_});
+    EXPECT_EQ(r.rc, 0) << r.err;
+    std::vector<std::pair<int, std::string>> walk;
+    for (const std::string& line : Lines(r.out)) {
+      std::size_t tab = line.find('\t');
+      walk.emplace_back(std::stoi(line.substr(0, tab)), line.substr(tab + 1));
+    }
+    return walk;
+  }
+
+  qx::testing::TempDir dir_;
+  std::string table_;
+};
+
+TEST_F(IndexToolTest, BuiltIndexesWalkInKeyOrderAndCheck) {
+  auto names = BuildAndWalk(dir_.File("name.ndx"), "NAME");
+  ASSERT_EQ(names.size(), 600u);
+  for (std::size_t i = 1; i < names.size(); ++i)
+    EXPECT_LE(std::tie(names[i - 1].second, names[i - 1].first),
+              std::tie(names[i].second, names[i].first));
+
+  auto salaries = BuildAndWalk(dir_.File("salary.ndx"), "SALARY");
+  ASSERT_EQ(salaries.size(), 600u);
+  for (std::size_t i = 1; i < salaries.size(); ++i)
+    EXPECT_LE(std::stod(salaries[i - 1].second), std::stod(salaries[i].second));
+
+  auto births = BuildAndWalk(dir_.File("birth.ndx"), "BIRTH");
+  ASSERT_EQ(births.size(), 600u);
+  // YYYYMMDD texts sort as dates; the empty date sorts last.
+  std::size_t blanks = 0;
+  for (std::size_t i = 1; i < births.size(); ++i) {
+    if (births[i].second.empty()) {
+      ++blanks;
+      continue;
+    }
+    EXPECT_FALSE(births[i - 1].second.empty());
+    EXPECT_LE(births[i - 1].second, births[i].second);
+  }
+  EXPECT_EQ(blanks, 60u);
+
+  Result info = Qxdb({"info", dir_.File("name.ndx")});
+  EXPECT_EQ(info.out,
+            "{\"kind\":\"ndx\",\"expression\":\"NAME\",\"key_length\":20,"
+            "\"key_type\":\"C\",\"unique\":false,\"descending\":false}\n");
+}
+
+TEST_F(IndexToolTest, SeekFindsWhatTheDataHolds) {
+  BuildAndWalk(dir_.File("name.ndx"), "NAME");
+  BuildAndWalk(dir_.File("birth.ndx"), "BIRTH");
+  Result r = Qxdb({"seek", table_, dir_.File("name.ndx"), "Name 00"});
+  ASSERT_EQ(r.rc, 0) << r.err;
+  EXPECT_NE(r.out.find("\"NAME\":\"Name 00"), std::string::npos) << r.out;
+  r = Qxdb({"seek", table_, dir_.File("name.ndx"), "Nobody"});
+  EXPECT_EQ(r.rc, kExitNotFound);
+  r = Qxdb({"seek", table_, dir_.File("birth.ndx"), "18900101"});
+  ASSERT_EQ(r.rc, 0) << r.err;
+  EXPECT_NE(r.out.find("\"BIRTH\":\"18900101\""), std::string::npos) << r.out;
+  r = Qxdb({"seek", table_, dir_.File("birth.ndx"), "not-a-date"});
+  EXPECT_EQ(r.rc, kExitUsage);
+}
+
+TEST_F(IndexToolTest, ImportKeepsIndexesInStepAndDumpFollowsKeyOrder) {
+  std::string name = dir_.File("name.ndx"), salary = dir_.File("salary.ndx");
+  BuildAndWalk(name, "NAME");
+  BuildAndWalk(salary, "SALARY");
+  Result r = Qxdb({"import", table_, "--index", name, "--index", salary},
+                  People(400, 600));
+  ASSERT_EQ(r.rc, 0) << r.err;
+  for (const std::string& index : {name, salary}) {
+    r = Qxdb({"check", table_, index});
+    EXPECT_EQ(r.out, "ok 1000 keys\n") << r.err;
+  }
+  // An index left out of the import no longer matches its table.
+  std::string stale = dir_.File("birth.ndx");
+  BuildAndWalk(stale, "BIRTH");
+  ASSERT_EQ(Qxdb({"import", table_}, People(1, 1000)).rc, 0);
+  r = Qxdb({"check", table_, stale});
+  EXPECT_EQ(r.rc, kExitFailure);
+  EXPECT_NE(r.out.find("record 1001 has no entry"), std::string::npos) << r.out;
+
+  r = Qxdb({"dump", table_, "--index", name});
+  ASSERT_EQ(r.rc, 0) << r.err;
+  std::vector<std::string> records = Lines(r.out);
+  ASSERT_EQ(records.size(), 1001u - 1u);  // record 1001 is not in name.ndx
+  std::string previous;
+  for (const std::string& rec : records) {
+    std::size_t at = rec.find("\"NAME\":\"");
+    std::string value = rec.substr(at + 8, rec.find('"', at + 8) - at - 8);
+    EXPECT_LE(previous, value);
+    previous = value;
+  }
+}
+
+}  // namespace
+}  // namespace qx::qxdb
