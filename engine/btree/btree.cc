@@ -24,7 +24,8 @@ Tree::Tree(const EntryLayout* layout, uint32_t min_fill, PageCache* cache,
       scratch_(layout->EntryOffset(layout->max_keys + 2) + kPointerSize, 0),
       pending_key_(layout->key_length, 0),
       other_key_(layout->key_length, 0),
-      scan_key_(layout->key_length, 0) {}
+      scan_key_(layout->key_length, 0),
+      kept_key_(layout->key_length, 0) {}
 
 // ---- Pages and binary search ------------------------------------------------
 
@@ -81,8 +82,72 @@ int16_t Tree::Descend(const SearchKey& search) {
                                    LowerBound(p, count, search, true)));
     }
     uint32_t slot = LowerBound(p, count, search, false);
+    if (search.match_recno) {
+      if (int16_t e = SkipEqualChildren(p, count, search, &slot)) return e;
+    }
     if (int16_t e = path_->Push(page, static_cast<int32_t>(slot))) return e;
     page = layout_->Child(p, slot);
+  }
+}
+
+// At an interior page whose keys from *slot on equal the sought key: the
+// first of those children whose greatest pair is not below the sought
+// pair, or the child after them. Their greatest key is the sought key, so
+// their greatest record numbers decide. A child whose greatest record
+// number cannot be read (an empty leaf) counts as reaching the pair: the
+// leaf walk of Find corrects a choice too far left, never one too far
+// right.
+int16_t Tree::SkipEqualChildren(const uint8_t* page, uint32_t count,
+                                const SearchKey& search, uint32_t* slot) {
+  uint32_t end = *slot;  // children [*slot, end) end in the sought key
+  while (end < count &&
+         store_->CompareKeys(search.key, layout_->Key(page, end), search.length,
+                             search.wildcard) == 0)
+    ++end;
+  if (end == *slot) return kKbdOk;
+  auto below = [&](uint32_t child, bool* is_below) -> int16_t {
+    uint32_t recno = 0;
+    bool known = false;
+    if (int16_t e = GreatestRecno(layout_->Child(page, child), &recno, &known))
+      return e;
+    *is_below = known && recno < search.recno;
+    return kKbdOk;
+  };
+  bool is_below = false;
+  if (int16_t e = below(end - 1, &is_below)) return e;
+  if (is_below) {
+    *slot = end;
+    return kKbdOk;
+  }
+  uint32_t lo = *slot, hi = end - 1;  // the answer lies in [lo, hi]
+  while (lo < hi) {
+    uint32_t mid = lo + (hi - lo) / 2;
+    if (int16_t e = below(mid, &is_below)) return e;
+    if (is_below)
+      lo = mid + 1;
+    else
+      hi = mid;
+  }
+  *slot = lo;
+  return kKbdOk;
+}
+
+// The record number of the last entry under page, down the rightmost
+// children; *known is false when that leaf is empty.
+int16_t Tree::GreatestRecno(uint32_t page, uint32_t* recno, bool* known) {
+  *known = false;
+  for (;;) {
+    PageRef ref;
+    if (int16_t e = LoadChecked(page, &ref)) return e;
+    const uint8_t* p = ref.data();
+    uint32_t count = layout_->Count(p);
+    if (layout_->IsLeaf(p)) {
+      if (count == 0) return kKbdOk;
+      *recno = layout_->Recno(p, count - 1);
+      *known = true;
+      return kKbdOk;
+    }
+    page = layout_->Child(p, count);
   }
 }
 
@@ -267,7 +332,50 @@ int16_t Tree::Step(bool forward) {
   return moved ? kKbdOk : kKbdNoMoreKeys;
 }
 
+// Puts the kept path back on the path stack when it still leads from the
+// root to the pair (key, recno); *restored tells whether it did. Pages
+// outside the file or not of the expected kind make it stale, not an
+// error.
+int16_t Tree::RestoreKeptPath(const uint8_t* key, uint32_t recno,
+                              bool* restored) {
+  *restored = false;
+  if (kept_recno_ == 0 || kept_recno_ != recno || kept_path_.empty() ||
+      kept_path_[0].page != store_->Root() ||
+      std::memcmp(kept_key_.data(), key, layout_->key_length) != 0)
+    return kKbdOk;
+  const size_t depth = kept_path_.size();
+  for (size_t level = 0; level < depth; ++level) {
+    const PathEntry& at = kept_path_[level];
+    if (!cache_->InBounds(at.page)) return kKbdOk;
+    PageRef ref;
+    if (int16_t e = cache_->Load(at.page, &ref)) return e;
+    const uint8_t* p = ref.data();
+    const uint32_t count = layout_->Count(p);
+    if (count > layout_->max_keys || at.index < 0) return kKbdOk;
+    const uint32_t index = static_cast<uint32_t>(at.index);
+    const bool leaf = layout_->IsLeaf(p);
+    if (level + 1 < depth) {
+      if (leaf || index > count ||
+          layout_->Child(p, index) != kept_path_[level + 1].page)
+        return kKbdOk;
+    } else if (!leaf || index >= count || layout_->Recno(p, index) != recno ||
+               std::memcmp(layout_->Key(p, index), key,
+                           layout_->key_length) != 0) {
+      return kKbdOk;
+    }
+  }
+  path_->Clear();
+  for (const PathEntry& at : kept_path_) {
+    if (int16_t e = path_->Push(at.page, at.index)) return e;
+  }
+  *restored = true;
+  return kKbdOk;
+}
+
 int16_t Tree::MoveFrom(const uint8_t* key, uint32_t recno, bool forward) {
+  bool restored = false;
+  if (int16_t e = RestoreKeptPath(key, recno, &restored)) return e;
+  if (restored) return Step(forward);
   int16_t found = FindPair(key, recno);
   if (found < 0 || found == kKbdEmptyFile) return found;
   if (forward) {
@@ -289,6 +397,12 @@ int16_t Tree::ReadPosition(uint8_t* key, uint32_t* recno) {
   if (index >= layout_->Count(leaf.data())) return Fail(kKbdErrCorrupt);
   std::memcpy(key, layout_->Key(leaf.data(), index), layout_->key_length);
   *recno = layout_->Recno(leaf.data(), index);
+  // Kept for the next move from this pair (RestoreKeptPath).
+  kept_path_.clear();
+  for (int level = 0; level < path_->depth(); ++level)
+    kept_path_.push_back(path_->at(level));
+  std::memcpy(kept_key_.data(), key, layout_->key_length);
+  kept_recno_ = *recno;
   return kKbdOk;
 }
 

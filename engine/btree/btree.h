@@ -26,6 +26,21 @@
 //       every key is smaller, on the last key;
 //   12  every key is greater: positioned on the first key;
 //   2   the tree is empty: no position.
+// A search that matches record numbers cannot tell from an interior key
+// (which carries no record number) which of several children ending in
+// the sought key holds the pair: it reads the greatest record number of
+// such children (down their rightmost edge), the last one first (an
+// appended record goes after every equal key), then by bisection, so a
+// long run of equal keys costs a few edge descents rather than a walk
+// along its leaves.
+//
+// Moves from a remembered position. ReadPosition keeps the path it read
+// from, with the pair there. A next or previous from that same pair first
+// checks the kept path against the file as it is now: the root word, each
+// interior page's child at the kept index, the pair at the kept leaf slot.
+// When all hold, the path is a real path to the pair and the step starts
+// from it; otherwise the pair is searched again. Nothing of the kept path
+// is trusted without reading its pages in the current call.
 //
 // Insert. The pair goes before the first entry that is not smaller
 // (unique trees: before the first equal key). A full page splits: of the
@@ -118,11 +133,12 @@ class Tree {
   int16_t Last();
   // Moves the position one key: 0, or 3 at the end (position unchanged).
   int16_t Step(bool forward);
-  // Next and previous from a remembered position: re-finds (key, recno)
-  // with FindPair and steps. A pair that has gone is replaced by the greatest smaller
-  // key first, so the step lands on the next greater (forward) or that
-  // smaller key itself (backward). 0; 3 past the end (positioned on the
-  // last, or first, key); 2 empty.
+  // Next and previous from a remembered position: steps from the path
+  // kept by the last ReadPosition when it still leads to (key, recno),
+  // else re-finds the pair with FindPair and steps. A pair that has gone
+  // is replaced by the greatest smaller key first, so the step lands on
+  // the next greater (forward) or that smaller key itself (backward). 0;
+  // 3 past the end (positioned on the last, or first, key); 2 empty.
   int16_t MoveFrom(const uint8_t* key, uint32_t recno, bool forward);
 
   // The entry at the position. REQUIRES a position on a key.
@@ -148,6 +164,11 @@ class Tree {
   int CompareEntry(const uint8_t* page, uint32_t slot, const SearchKey& s,
                    bool leaf) const;
   int16_t Descend(const SearchKey& search);
+  int16_t SkipEqualChildren(const uint8_t* page, uint32_t count,
+                            const SearchKey& search, uint32_t* slot);
+  int16_t GreatestRecno(uint32_t page, uint32_t* recno, bool* known);
+  int16_t RestoreKeptPath(const uint8_t* key, uint32_t recno,
+                          bool* restored);
   int16_t DescendEdge(uint32_t page, bool leftmost);
   int16_t StepLeaf(bool forward, bool* moved);
   int16_t InsertAtPosition(const uint8_t* key, uint32_t recno);
@@ -170,6 +191,10 @@ class Tree {
   std::vector<uint8_t> pending_key_;
   std::vector<uint8_t> other_key_;
   std::vector<uint8_t> scan_key_;
+  // The path and pair of the last ReadPosition (kept_recno_ 0: none).
+  std::vector<PathEntry> kept_path_;
+  std::vector<uint8_t> kept_key_;
+  uint32_t kept_recno_ = 0;
 };
 
 }  // namespace qx::engine::btree

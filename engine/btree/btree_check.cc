@@ -1,9 +1,11 @@
 // The structural check of fixed-entry B+-trees (see btree_check.h).
 #include "engine/btree/btree_check.h"
 
+#include <bit>
 #include <cstdio>
 #include <cstring>
 
+#include "engine/core/coding.h"
 #include "engine/core/last_error.h"
 
 namespace qx::engine::btree {
@@ -70,6 +72,7 @@ class Walker {
       return kKbdOk;
     }
     visited_[page] = true;
+    if (input_.on_page) input_.on_page(page);
     if (depth >= kMaxCheckDepth) {
       Problem("T1: " + where + " lies deeper than any valid tree");
       return kKbdOk;
@@ -220,6 +223,28 @@ class Walker {
 };
 
 }  // namespace
+
+std::string QuotedKeyText(const uint8_t* key, uint32_t length) {
+  std::string text = "\"";
+  for (uint32_t i = 0; i < length; ++i) {
+    const uint8_t c = key[i];
+    if (c >= 0x20 && c < 0x7F) {
+      text += static_cast<char>(c);
+    } else {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", c);
+      text += hex;
+    }
+  }
+  return text + "\"";
+}
+
+std::string LeDoubleKeyText(const uint8_t* key) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%.17g",
+                std::bit_cast<double>(GetLe64(key)));
+  return text;
+}
 
 int16_t CheckTree(const CheckInput& input, CheckReport* report) {
   *report = CheckReport();

@@ -50,6 +50,9 @@ struct CheckInput {
   std::function<std::string(const uint8_t* key)> key_text;
   // Optional: called for every leaf entry in key order.
   std::function<void(const uint8_t* key, uint32_t recno)> on_entry;
+  // Optional: called for every page of the tree, once (files that hold
+  // several trees account their pages across them).
+  std::function<void(uint32_t page)> on_page;
 };
 
 struct CheckReport {
@@ -67,6 +70,11 @@ inline constexpr size_t kMaxReportedProblems = 200;
 // Walks the tree. Returns a negative status only when a page could not be
 // read at all; problems of structure go into the report.
 int16_t CheckTree(const CheckInput& input, CheckReport* report);
+
+// Forms of keys for reports: text in quotes, bytes outside printable
+// ASCII as \xNN; and the value of a little-endian double.
+std::string QuotedKeyText(const uint8_t* key, uint32_t length);
+std::string LeDoubleKeyText(const uint8_t* key);
 
 }  // namespace qx::engine::btree
 

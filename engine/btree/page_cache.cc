@@ -69,10 +69,12 @@ int16_t PageCache::Init(uint16_t file_slot, uint32_t page_size,
   return kKbdOk;
 }
 
+bool PageCache::InBounds(uint32_t id) const {
+  return id >= first_ && id < end_ && Offset(id) + page_size_ <= kMaxFileEnd;
+}
+
 int16_t PageCache::CheckId(uint32_t id) const {
-  if (id < first_ || id >= end_) return Fail(kKbdErrSeek);
-  if (Offset(id) + page_size_ > kMaxFileEnd) return Fail(kKbdErrSeek);
-  return kKbdOk;
+  return InBounds(id) ? int16_t{kKbdOk} : Fail(kKbdErrSeek);
 }
 
 int PageCache::Find(uint32_t id) const {

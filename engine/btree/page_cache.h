@@ -97,6 +97,8 @@ class PageCache {
   }
   void SetReadOnly(bool read_only) { read_only_ = read_only; }
   int16_t CheckId(uint32_t id) const;
+  // The test of CheckId without setting the last error.
+  bool InBounds(uint32_t id) const;
 
   // Pins page id, reading it from the file unless cached.
   int16_t Load(uint32_t id, PageRef* ref);

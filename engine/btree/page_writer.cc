@@ -23,17 +23,22 @@ PageWriter::PageWriter(uint16_t file_slot, const WriterShape& shape,
 
 int16_t PageWriter::Start(uint64_t total_keys, uint32_t first_id,
                           uint32_t id_step) {
+  if (id_step == 0) return Fail(kKbdErrCommand);
+  sequential_ = SequentialIds(first_id, id_step);
+  return Start(total_keys, &sequential_);
+}
+
+int16_t PageWriter::Start(uint64_t total_keys, PageIdSource* ids) {
   if (total_keys == 0 || shape_.leaf_keys == 0 || shape_.interior_keys < 2 ||
-      shape_.page_size == 0 || shape_.write_pages == 0 || id_step == 0)
+      shape_.page_size == 0 || shape_.write_pages == 0 || ids == nullptr)
     return Fail(kKbdErrCommand);
   levels_.clear();
   total_ = total_keys;
   added_ = 0;
-  next_id_ = first_id;
-  id_step_ = id_step;
+  ids_ = ids;
   root_ = 0;
   pages_written_ = 0;
-  out_pages_ = 0;
+  out_ids_.clear();
   // Plan each level from the number of children it receives (W2, W3).
   uint64_t children = total_keys;
   bool leaf = true;
@@ -110,16 +115,21 @@ int16_t PageWriter::Push(size_t index, const uint8_t* key, uint32_t pointer) {
 }
 
 int16_t PageWriter::Emit(uint8_t* page, uint32_t* id) {
-  *id = next_id_;
-  uint64_t end = (static_cast<uint64_t>(next_id_) + id_step_) * shape_.id_unit;
-  if (end > kMaxFileEnd) return Fail(kKbdErrSeek);
-  if (out_pages_ == 0) out_first_id_ = next_id_;
-  std::memcpy(out_.data() + static_cast<size_t>(out_pages_) * shape_.page_size,
-              page, shape_.page_size);
-  ++out_pages_;
+  if (int16_t e = ids_->NextId(id)) return e;
+  const uint64_t offset = static_cast<uint64_t>(*id) * shape_.id_unit;
+  if (offset + shape_.page_size > kMaxFileEnd) return Fail(kKbdErrSeek);
+  // A page that does not follow the buffered run in the file starts a
+  // new run.
+  if (!out_ids_.empty() &&
+      static_cast<uint64_t>(out_ids_.back()) * shape_.id_unit +
+              shape_.page_size != offset) {
+    if (int16_t e = Flush()) return e;
+  }
+  std::memcpy(out_.data() + out_ids_.size() * shape_.page_size, page,
+              shape_.page_size);
+  out_ids_.push_back(*id);
   ++pages_written_;
-  next_id_ += id_step_;
-  if (out_pages_ == shape_.write_pages) return Flush();
+  if (out_ids_.size() == shape_.write_pages) return Flush();
   return kKbdOk;
 }
 
@@ -131,11 +141,10 @@ int16_t PageWriter::LinkPrevious(Level* level, bool leaf, uint32_t id) {
   level->previous_left = previous;
   level->previous = id;
   if (previous == kNoSibling) return kKbdOk;
-  if (out_pages_ > 0 && previous >= out_first_id_) {
-    const uint32_t index = (previous - out_first_id_) / id_step_;
-    encoder_->SetSiblings(
-        out_.data() + static_cast<size_t>(index) * shape_.page_size, leaf,
-        previous_left, id);
+  for (size_t index = out_ids_.size(); index-- > 0;) {
+    if (out_ids_[index] != previous) continue;
+    encoder_->SetSiblings(out_.data() + index * shape_.page_size, leaf,
+                          previous_left, id);
     return kKbdOk;
   }
   std::vector<uint8_t> page(shape_.page_size);
@@ -147,10 +156,11 @@ int16_t PageWriter::LinkPrevious(Level* level, bool leaf, uint32_t id) {
 }
 
 int16_t PageWriter::Flush() {
-  if (out_pages_ == 0) return kKbdOk;
-  uint32_t bytes = out_pages_ * shape_.page_size;
-  uint32_t offset = out_first_id_ * shape_.id_unit;
-  out_pages_ = 0;
+  if (out_ids_.empty()) return kKbdOk;
+  const uint32_t bytes =
+      static_cast<uint32_t>(out_ids_.size()) * shape_.page_size;
+  const uint32_t offset = out_ids_.front() * shape_.id_unit;
+  out_ids_.clear();
   return FileWriteAt(file_slot_, offset, out_.data(), bytes);
 }
 
@@ -159,7 +169,8 @@ int16_t PageWriter::Finish(uint32_t* root, uint32_t* next_id) {
   if (added_ != total_ || root_ == 0) return Fail(kKbdErrCommand);
   if (int16_t e = Flush()) return e;
   *root = root_;
-  *next_id = next_id_;
+  if (next_id != nullptr)
+    *next_id = ids_ == &sequential_ ? sequential_.next() : 0;
   return kKbdOk;
 }
 

@@ -20,10 +20,12 @@
 // before it to that last page instead, so no page is built without a key.
 //
 // Pages. The format encodes pages through a PageEncoder; the writer keeps
-// one open page per level. Page ids are taken from first_id on, id_step
-// apart, in the order pages are finished, so pages are written in
-// increasing file order; they are collected in a write buffer and written
-// in runs of up to write_pages pages, one positioned write per run.
+// one open page per level. Each finished page takes the next id of a
+// PageIdSource: either the plain numbering first_id, first_id + id_step,
+// ... (a new file), or the format's own allocator (a file that already
+// holds other trees and free pages). Pages are collected in a write
+// buffer and written in runs of up to write_pages pages, one positioned
+// write per run of pages that lie back to back in the file.
 //
 // Sibling links (formats that chain the pages of a level, IDX and CDX):
 // a finished page learns its left neighbour at once and its right one when
@@ -70,6 +72,30 @@ class PageEncoder {
 
 inline constexpr uint32_t kNoSibling = 0;
 
+// Hands out the id of each page the writer finishes, in order.
+class PageIdSource {
+ public:
+  virtual ~PageIdSource() = default;
+  virtual int16_t NextId(uint32_t* id) = 0;
+};
+
+// Ids first_id, first_id + step, ...
+class SequentialIds : public PageIdSource {
+ public:
+  SequentialIds(uint32_t first_id, uint32_t step)
+      : next_(first_id), step_(step) {}
+  int16_t NextId(uint32_t* id) override {
+    *id = next_;
+    next_ += step_;
+    return 0;
+  }
+  uint32_t next() const { return next_; }
+
+ private:
+  uint32_t next_;
+  uint32_t step_;
+};
+
 struct WriterShape {
   uint32_t page_size = 0;      // bytes
   uint32_t key_length = 0;     // bytes
@@ -91,10 +117,14 @@ class PageWriter {
   // Plans the tree for total_keys (at least 1) keys; pages get ids
   // first_id, first_id + id_step, ...
   int16_t Start(uint64_t total_keys, uint32_t first_id, uint32_t id_step);
+  // The same with ids from the format's source, which must outlive the
+  // writer's use.
+  int16_t Start(uint64_t total_keys, PageIdSource* ids);
   // The next key in order (key_length bytes) with its record number.
   int16_t Add(const uint8_t* key, uint32_t recno);
-  // Writes what is left; *root gets the root id and *next_id the first id
-  // not used. REQUIRES every planned key added.
+  // Writes what is left; *root gets the root id and *next_id (may be null)
+  // the first id the plain numbering has not used (0 with a source of the
+  // format). REQUIRES every planned key added.
   int16_t Finish(uint32_t* root, uint32_t* next_id);
 
   uint32_t pages_written() const { return pages_written_; }
@@ -122,16 +152,15 @@ class PageWriter {
   WriterShape shape_;
   PageEncoder* encoder_;
   std::vector<Level> levels_;
-  uint32_t next_id_ = 0;
-  uint32_t id_step_ = 1;
+  SequentialIds sequential_{0, 1};  // the plain numbering, when used
+  PageIdSource* ids_ = nullptr;
   uint32_t root_ = 0;
   uint32_t pages_written_ = 0;
   uint64_t added_ = 0;
   uint64_t total_ = 0;
   std::vector<uint8_t> separator_;  // the key going up
   std::vector<uint8_t> out_;        // pages waiting to be written
-  uint32_t out_first_id_ = 0;
-  uint32_t out_pages_ = 0;
+  std::vector<uint32_t> out_ids_;   // their ids, back to back in the file
 };
 
 }  // namespace qx::engine::btree

@@ -25,117 +25,47 @@
 // evaluated on each record. Both give the keys kbdnkmake gives.
 #include <bit>
 #include <cstring>
-#include <string_view>
 
 #include "engine/btree/cleanup_step.h"
 #include "engine/btree/external_sort.h"
 #include "engine/btree/page_writer.h"
+#include "engine/btree/record_keys.h"
+#include "engine/btree/tree_build.h"
 #include "engine/collate/collation.h"
 #include "engine/core/coding.h"
 #include "engine/core/last_error.h"
-#include "engine/dates/date_format.h"
 #include "engine/dates/key_codec.h"
-#include "engine/dbf/dbf_block_reader.h"
-#include "engine/dbf/dbf_format.h"
 #include "engine/dbf/dbf_internal.h"
-#include "engine/expr/record_source.h"
 #include "engine/ndx/ndx_file.h"
 
 namespace qx::engine {
 namespace {
 
-// The data-file lock held while the records are read.
-constexpr int16_t kBuildLockMode = 2;
-// Sort buffer: 65,000 bytes, 512 less after each failed allocation, at
-// least 2,049.
-constexpr uint32_t kSortBufferBytes = 65000;
-constexpr uint32_t kSortBufferStep = 512;
-constexpr uint32_t kSortBufferMin = 2049;
-constexpr const char* kWorkFileName = "stacks.tmp";
 constexpr uint32_t kRecnoSize = 4;
 
-class NdxPageEncoder : public btree::PageEncoder {
+// Sort items of the index's records: the key, then the record number
+// big-endian.
+class NdxItems : public btree::BuildItems {
  public:
-  explicit NdxPageEncoder(const btree::EntryLayout& layout)
-      : layout_(layout) {}
-  void PutEntry(uint8_t* page, bool leaf, uint32_t slot, const uint8_t* key,
-                uint32_t pointer) override {
-    layout_.PutEntry(page, slot, leaf, leaf ? 0 : pointer, leaf ? pointer : 0,
-                     key);
-  }
-  void FinishPage(uint8_t* page, bool leaf, uint32_t count,
-                  uint32_t trailing) override {
-    layout_.SetCount(page, count);
-    if (!leaf) layout_.SetChild(page, count, trailing);
+  explicit NdxItems(const NdxFile& index) : index_(index) {}
+
+  int16_t Prepare(int16_t dbf_handle) {
+    return reader_.Prepare(dbf_handle, index_.expression,
+                           index_.numeric() ? "ND" : "C",
+                           NumericKeyRule::kNumericOnly);
   }
 
- private:
-  const btree::EntryLayout& layout_;
-};
-
-// Reads each record's key into sort items.
-class KeyReader {
- public:
-  KeyReader(int16_t dbf_handle, DbfFile* dbf, const NdxFile& index)
-      : dbf_handle_(dbf_handle), dbf_(dbf), index_(index) {}
-
-  int16_t Prepare() {
-    int16_t field = FindField(*dbf_, index_.expression);
-    if (field >= 0) {
-      const DbfField& f = dbf_->fields[static_cast<size_t>(field)];
-      if ((f.type == 'C' && !index_.numeric()) ||
-          ((f.type == 'N' || f.type == 'D') && index_.numeric())) {
-        field_ = &f;
-        return kKbdOk;
-      }
-    }
-    return source_.Open(dbf_handle_);
-  }
-
-  // Writes the sort item of record recno.
-  int16_t Read(uint32_t recno, uint8_t* item) {
+  int16_t ReadItem(uint32_t recno, uint8_t* item) override {
     const uint32_t length = index_.header.key_length;
     PutBe32(item + length, recno);
-    if (field_ != nullptr) {
-      const uint8_t* record = nullptr;
-      int16_t status = PeekRecordThroughBlock(dbf_handle_, recno, &record);
-      if (status < 0) return status;
-      const uint8_t* bytes = record + field_->offset;
-      switch (field_->type) {
-        case 'C': {
-          uint32_t n = field_->length < length ? field_->length : length;
-          std::memcpy(item, bytes, n);
-          std::memset(item + n, ' ', length - n);
-          return kKbdOk;
-        }
-        case 'N':
-          EncodeDoubleKey(DecodeNumber(bytes, field_->length), item);
-          return kKbdOk;
-        default: {  // 'D'
-          double day = 0;
-          std::string_view text(reinterpret_cast<const char*>(bytes),
-                                field_->length < kStoredDateLength
-                                    ? field_->length
-                                    : kStoredDateLength);
-          int16_t read = DateTextToKeyDay(&day, text, kDateFormatYmd);
-          if (read < 0) return Fail(read);
-          EncodeDoubleKey(day, item);
-          return kKbdOk;
-        }
-      }
-    }
-    int16_t status = ReadRecordThroughBlock(dbf_handle_, recno);
-    if (status < 0) return status;
-    KeyValue key;
-    status = EvaluateKey(&source_, index_.expression,
-                         NumericKeyRule::kNumericOnly, &key);
-    if (status < 0) return status;
+    btree::RecordKey key;
+    if (int16_t e = reader_.Read(recno, &key)) return e;
     if ((key.type == 'C') == index_.numeric())
       return Fail(kKbdErrKeyExpression);
     if (key.type == 'C') {
-      uint32_t n = key.text.size() < length
-                       ? static_cast<uint32_t>(key.text.size())
-                       : length;
+      const uint32_t n = key.text.size() < length
+                             ? static_cast<uint32_t>(key.text.size())
+                             : length;
       std::memcpy(item, key.text.data(), n);
       std::memset(item + n, ' ', length - n);
     } else {
@@ -144,42 +74,34 @@ class KeyReader {
     return kKbdOk;
   }
 
+  void StoredEntry(const uint8_t* item, uint8_t* key,
+                   uint32_t* recno) override {
+    const uint32_t length = index_.header.key_length;
+    if (index_.numeric())
+      PutLe64(key, std::bit_cast<uint64_t>(DecodeDoubleKey(item)));
+    else
+      std::memcpy(key, item, length);
+    *recno = GetBe32(item + length);
+  }
+
  private:
-  int16_t dbf_handle_;
-  DbfFile* dbf_;
   const NdxFile& index_;
-  const DbfField* field_ = nullptr;
-  DbfFieldSource source_;
+  btree::RecordKeyReader reader_;
 };
 
 // Sorts every record's key and writes the tree into the open index.
-int16_t FillIndex(int16_t dbf_handle, DbfFile* dbf, NdxFile* index,
+int16_t FillIndex(int16_t dbf_handle, uint32_t record_count, NdxFile* index,
                   btree::ExternalSort* sorter) {
   const uint32_t length = index->header.key_length;
-  btree::SortOptions options;
-  options.item_size = length + kRecnoSize;
+  NdxItems items(*index);
+  if (int16_t e = items.Prepare(dbf_handle)) return e;
+  btree::SortOptions options = btree::BuildSortOptions(length + kRecnoSize);
   if (!index->numeric() && !AsciiSortOn()) {
     options.order.compare_key = CollateCompare;
     options.order.key_length = length;
   }
-  options.work_file = kWorkFileName;
-  options.buffer_bytes = kSortBufferBytes;
-  options.buffer_step = kSortBufferStep;
-  options.min_buffer_bytes = kSortBufferMin;
-  if (int16_t e = sorter->Start(options)) return e;
 
-  KeyReader reader(dbf_handle, dbf, *index);
-  if (int16_t e = reader.Prepare()) return e;
-  const uint32_t count = dbf->header.record_count;
-  for (uint32_t recno = 1; recno <= count; ++recno) {
-    uint8_t* item = nullptr;
-    if (int16_t e = sorter->Append(&item)) return e;
-    if (int16_t e = reader.Read(recno, item)) return e;
-  }
-  if (int16_t e = sorter->Finish()) return e;
-  if (count == 0) return kKbdOk;  // the empty root of page 1 stays
-
-  NdxPageEncoder encoder(index->layout);
+  btree::EntryPageEncoder encoder(index->layout);
   btree::WriterShape shape;
   shape.page_size = kNdxPageSize;
   shape.key_length = length;
@@ -189,26 +111,19 @@ int16_t FillIndex(int16_t dbf_handle, DbfFile* dbf, NdxFile* index,
   shape.id_unit = kNdxPageSize;
   btree::PageWriter writer(index->slot, shape, &encoder);
   // Page 1, the empty root of the new file, takes the first page built.
-  if (int16_t e = writer.Start(count, 1, 1)) return e;
-  uint8_t key[kNdxMaxKeyLength];
-  for (;;) {
-    const uint8_t* item = nullptr;
-    if (int16_t e = sorter->Next(&item)) return e;
-    if (item == nullptr) break;
-    if (index->numeric())
-      PutLe64(key, std::bit_cast<uint64_t>(DecodeDoubleKey(item)));
-    else
-      std::memcpy(key, item, length);
-    if (int16_t e = writer.Add(key, GetBe32(item + length))) return e;
-  }
-  uint32_t root = 0, next_free = 0;
-  if (int16_t e = writer.Finish(&root, &next_free)) return e;
+  btree::SequentialIds ids(1, 1);
+  uint32_t root = 0;
+  if (int16_t e = btree::SortAndWriteTree(record_count, options,
+                                          &items, sorter, &writer, length,
+                                          &ids, &root))
+    return e;
+  if (root == 0) return kKbdOk;  // no record: the empty root of page 1 stays
   uint8_t words[kNdxHeaderWordsSize];
   PutLe32(words + kNdxRootOffset, root);
-  PutLe32(words + kNdxNextFreeOffset, next_free);
+  PutLe32(words + kNdxNextFreeOffset, ids.next());
   if (int16_t e = FileWriteAt(index->slot, 0, words, sizeof words)) return e;
   index->header.root = root;
-  index->header.next_free = next_free;
+  index->header.next_free = ids.next();
   return kKbdOk;
 }
 
@@ -216,33 +131,25 @@ int16_t BuildNdx(int16_t dbf_handle, const char* name, uint16_t type,
                  const char* expression, uint16_t key_length) {
   if (name == nullptr || expression == nullptr)
     return Fail(kKbdErrNullPointer);
-  DbfFile* dbf = CheckDbf(dbf_handle);
-  if (dbf == nullptr) return kKbdErrHandle;
+  if (CheckDbf(dbf_handle) == nullptr) return kKbdErrHandle;
   if (int16_t e = CreateNdx(name, type, expression, key_length)) return e;
 
-  bool locked = false;
   int16_t index_handle = kKbdNoHandle;
   btree::ExternalSort sorter;
-  int16_t status = LockDbfFile(dbf, kBuildLockMode);
-  if (status == kKbdOk) {
-    locked = true;
-    status = PrepareBlockReader(dbf_handle);
-  }
+  btree::LockedRecords records;
+  int16_t status = records.Begin(dbf_handle);
   if (status == kKbdOk) status = OpenNdx(&index_handle, name, 0);
   if (status == kKbdOk) {
     NdxFile* index = CheckNdx(index_handle);
-    status = index == nullptr ? int16_t{kKbdErrHandle}
-                              : FillIndex(dbf_handle, dbf, index, &sorter);
+    status = index == nullptr
+                 ? int16_t{kKbdErrHandle}
+                 : FillIndex(dbf_handle, records.record_count(), index,
+                             &sorter);
   }
   if (status > 0) status = kKbdOk;  // warnings of the steps are not the build's
 
   sorter.Close();
-  btree::RunDespiteError([&] {
-    ReleaseBlockReader(dbf_handle);
-    return int16_t{kKbdOk};
-  });
-  if (locked)
-    btree::RunDespiteError([&] { return UnlockDbfFile(dbf, kBuildLockMode); });
+  records.End();
   if (index_handle != kKbdNoHandle) {
     int16_t closed =
         btree::RunDespiteError([&] { return CloseNdx(index_handle); });

@@ -1,8 +1,6 @@
 // The check of an open NDX index (see ndx_check.h).
 #include "engine/ndx/ndx_check.h"
 
-#include <bit>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -15,24 +13,8 @@ namespace qx::engine {
 namespace {
 
 std::string KeyText(const NdxFile& file, const uint8_t* key) {
-  if (file.numeric()) {
-    double value = std::bit_cast<double>(GetLe64(key));
-    char text[40];
-    std::snprintf(text, sizeof text, "%.17g", value);
-    return text;
-  }
-  std::string text = "\"";
-  for (uint32_t i = 0; i < file.header.key_length; ++i) {
-    uint8_t c = key[i];
-    if (c >= 0x20 && c < 0x7F) {
-      text += static_cast<char>(c);
-    } else {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02X", c);
-      text += hex;
-    }
-  }
-  return text + "\"";
+  return file.numeric() ? btree::LeDoubleKeyText(key)
+                        : btree::QuotedKeyText(key, file.header.key_length);
 }
 
 int16_t CheckOpenNdx(NdxFile& file, btree::CheckReport* report,

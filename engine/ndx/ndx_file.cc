@@ -10,6 +10,8 @@
 #include <cstring>
 
 #include "engine/btree/cleanup_step.h"
+#include "engine/btree/index_open.h"
+#include "engine/btree/key_order.h"
 #include "engine/collate/collation.h"
 #include "engine/core/coding.h"
 #include "engine/core/handle_table.h"
@@ -93,25 +95,10 @@ int16_t NdxFile::FreePage(uint32_t page) {
   return kKbdOk;
 }
 
-uint64_t NdxNumericOrder(const uint8_t* key) {
-  const uint64_t sign = uint64_t{1} << 63;
-  uint64_t bits = GetLe64(key);
-  return (bits & sign) ? ~bits : (bits | sign);
-}
-
 int NdxFile::CompareKeys(const uint8_t* search, const uint8_t* key,
                          uint32_t length, bool wildcard) const {
-  if (numeric()) {
-    uint64_t a = NdxNumericOrder(search), b = NdxNumericOrder(key);
-    return a < b ? -1 : (a > b ? 1 : 0);
-  }
-  if (wildcard) {
-    for (uint32_t i = 0; i < length; ++i) {
-      if (search[i] == '?' || search[i] == key[i]) continue;
-      return search[i] < key[i] ? -1 : 1;
-    }
-    return 0;
-  }
+  if (numeric()) return btree::CompareLeDoubleKeys(search, key);
+  if (wildcard) return btree::CompareWildcard(search, key, length);
   return CompareCharKeys(search, key, length);
 }
 
@@ -165,25 +152,13 @@ int16_t CheckNdxHeader(const NdxHeader& h) {
 }
 
 int16_t OpenNdx(int16_t* handle, const char* name, uint16_t mode) {
-  if (handle == nullptr || name == nullptr) {
-    if (handle != nullptr) *handle = kKbdNoHandle;
-    return Fail(kKbdErrNullPointer);
-  }
-  NdxFile* file = nullptr;
-  if (int16_t e = AllocateHandle(handle, kKbdKindNdx, CloseNdxOperation, &file))
+  btree::IndexOpening<NdxFile> opening;
+  if (int16_t e = opening.Begin(handle, name, mode, kKbdKindNdx,
+                                CloseNdxOperation))
     return e;
-  auto fail = [handle](int16_t status) {
-    int16_t h = *handle;
-    *handle = kKbdNoHandle;
-    FreeHandle(h);  // the control block closes the file
-    return status;
-  };
-  const uint8_t mode_dialect = DialectOf(mode);
-  file->name = name;
-  if (int16_t e = FileOpen(&file->slot, name, NormalizeOpenMode(mode),
-                           &file->file_flags))
-    return fail(e);
-  if (!NdxDialectAccepted(mode_dialect)) return fail(Fail(kKbdErrVersion));
+  NdxFile* file = opening.block();
+  auto fail = [&opening](int16_t status) { return opening.Fail(status); };
+  if (!NdxDialectAccepted(DialectOf(mode))) return fail(Fail(kKbdErrVersion));
   uint8_t bytes[kNdxHeaderReadSize];
   if (int16_t e = FileReadAt(file->slot, 0, bytes, sizeof bytes))
     return fail(e);
@@ -193,7 +168,6 @@ int16_t OpenNdx(int16_t* handle, const char* name, uint16_t mode) {
   file->layout = NdxLayout(file->header);
   if (!file->layout.Valid()) return fail(Fail(kKbdErrMaxKeys));  // N1
   file->half = file->header.keys_per_page / 2u;
-  file->current_key.assign(file->header.key_length, 0);
   file->path.Reset(btree::PathCapacity(file->half));
   if (int16_t e = file->cache.Init(file->slot, kNdxPageSize, kNdxPageSize,
                                    kNdxCacheShape, kNdxMinCacheBuffers))
@@ -202,6 +176,8 @@ int16_t OpenNdx(int16_t* handle, const char* name, uint16_t mode) {
   file->cache.SetBounds(1, file->header.next_free);
   file->tree = std::make_unique<btree::Tree>(&file->layout, file->half,
                                              &file->cache, &file->path, file);
+  file->cursor.Init(file->tree.get(), &file->path, file->header.key_length,
+                    !file->numeric());
   uint32_t size = 0;
   if (int16_t e = FileSize(file->slot, &size)) return fail(e);
   if (static_cast<uint64_t>(size) !=

@@ -18,7 +18,7 @@
 //      carries the freed mark and links to the page freed before it. Other
 //      handles may cut the file under the chain: a page is taken from it
 //      only while it is below next_free and still marked freed.
-//  N4. current_recno == 0 means no current key.
+//  N4. cursor works on tree and path (its own invariants: key_cursor.h).
 #ifndef QX_ENGINE_NDX_NDX_FILE_H_
 #define QX_ENGINE_NDX_NDX_FILE_H_
 
@@ -29,6 +29,7 @@
 
 #include "engine/btree/btree.h"
 #include "engine/btree/entry_page.h"
+#include "engine/btree/key_cursor.h"
 #include "engine/btree/page_cache.h"
 #include "engine/btree/path_stack.h"
 #include "engine/core/engine_state.h"
@@ -55,13 +56,12 @@ struct NdxFile : ControlBlock, btree::TreeStore {
   uint32_t free_head = 0;        // N3
   bool header_dirty = false;     // root/next_free to write at close
   bool changed = false;          // pages written in this call
-  std::vector<uint8_t> current_key;  // key_length bytes
-  uint32_t current_recno = 0;        // N4
   btree::EntryLayout layout;         // N1
   uint32_t half = 0;                 // keys_per_page / 2
   btree::PathStack path;
   btree::PageCache cache;
   std::unique_ptr<btree::Tree> tree;
+  btree::KeyCursor cursor;           // N4: the current key
 
   bool read_only() const { return (file_flags & kFileFlagReadOnly) != 0; }
   bool numeric() const { return header.key_type == kNdxKeyNumeric; }
@@ -103,11 +103,6 @@ int16_t OpenNdx(int16_t* handle, const char* name, uint16_t mode);
 int16_t CreateNdx(const char* name, uint16_t type, const char* expression,
                   uint16_t key_length);
 int16_t CloseNdx(int16_t handle);
-
-// Order of numeric keys: the double's bits mapped so that an unsigned
-// comparison follows the on-disk rule (sign, then magnitude, reversed for
-// negatives).
-uint64_t NdxNumericOrder(const uint8_t* key);
 
 // The key of the data file's current record for this index, in stored
 // form (key_length bytes): character keys padded or cut to the key length,

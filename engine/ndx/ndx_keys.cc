@@ -2,17 +2,10 @@
 // previous, current, find), add, delete, the key of a record, and the
 // expression and description of an index.
 //
-// Caller's keys. A key buffer holds key_length + 1 bytes. Character keys
-// are text: on input up to key_length bytes or the first NUL (add and
-// delete pad them with blanks; find compares a shorter text as a prefix
-// unless it matches record numbers too); on output the stored key
-// followed by a NUL. Numeric and date keys are the 8 bytes of a double,
-// least significant first, followed by a NUL on output.
-//
-// Every positioning operation copies the key and record number it lands
-// on to the caller and keeps them as the handle's current key; next,
-// previous and current find that pair again (it may have moved, or gone,
-// through other handles).
+// Caller's keys and positions follow the shared cursor (key_cursor.h):
+// character keys are text padded with blanks, numeric and date keys the 8
+// bytes of a double, least significant first; next, previous and current
+// find the handle's current key again.
 #include <cstring>
 
 #include "engine/core/last_error.h"
@@ -22,63 +15,13 @@
 namespace qx::engine {
 namespace {
 
-// Stored form of a caller's key in out (key_length bytes); *compared gets
-// the bytes a search compares: the text's own length for a character
-// prefix search, else the key length.
-void TakeCallerKey(const NdxFile& file, const void* key, bool prefix,
-                   uint8_t* out, uint32_t* compared) {
-  const uint32_t length = file.header.key_length;
-  if (file.numeric()) {
-    std::memcpy(out, key, length);
-    *compared = length;
-    return;
-  }
-  const char* text = static_cast<const char*>(key);
-  const void* nul = std::memchr(text, '\0', length);
-  uint32_t n = nul ? static_cast<uint32_t>(static_cast<const char*>(nul) - text)
-                   : length;
-  std::memcpy(out, text, n);
-  std::memset(out + n, ' ', length - n);
-  *compared = prefix ? n : length;
-}
+using CursorMove = int16_t (btree::KeyCursor::*)(void* key, uint32_t* recno);
 
-// Takes the position as the current key and hands it to the caller.
-int16_t Deliver(NdxFile& file, int16_t status, void* key, uint32_t* recno) {
-  if (status < 0) return status;
-  if (file.path.empty()) {  // empty index, or no current key to move from
-    if (status == kKbdEmptyFile) file.current_recno = 0;
-    return status;
-  }
-  uint32_t found = 0;
-  if (int16_t e = file.tree->ReadPosition(file.current_key.data(), &found))
-    return e;
-  file.current_recno = found;
-  const uint32_t length = file.header.key_length;
-  std::memcpy(key, file.current_key.data(), length);
-  static_cast<uint8_t*>(key)[length] = 0;
-  *recno = found;
-  return status;
-}
-
-int16_t Position(int16_t handle, void* key, uint32_t* recno,
-                 int16_t (*move)(NdxFile& file)) {
+int16_t Position(int16_t handle, void* key, uint32_t* recno, CursorMove move) {
   if (key == nullptr || recno == nullptr) return Fail(kKbdErrNullPointer);
   return WithNdx(handle, [&](NdxFile& file) {
-    return Deliver(file, move(file), key, recno);
+    return (file.cursor.*move)(key, recno);
   });
-}
-
-int16_t MoveFromCurrent(NdxFile& file, bool forward) {
-  if (file.current_recno == 0) return kKbdKeyNotFound;
-  return file.tree->MoveFrom(file.current_key.data(), file.current_recno,
-                             forward);
-}
-
-// The current key again: found as it is (0), or replaced by the greatest
-// smaller key (4) or the first key (12) when it has gone.
-int16_t RefindCurrent(NdxFile& file) {
-  if (file.current_recno == 0) return kKbdKeyNotFound;
-  return file.tree->FindPair(file.current_key.data(), file.current_recno);
 }
 
 int16_t ChangeKey(int16_t handle, const void* key, uint32_t recno,
@@ -86,12 +29,8 @@ int16_t ChangeKey(int16_t handle, const void* key, uint32_t recno,
   if (key == nullptr) return Fail(kKbdErrNullPointer);
   return WithNdx(handle, [&](NdxFile& file) -> int16_t {
     if (file.read_only()) return Fail(kKbdErrReadOnly);
-    if (recno == 0) return Fail(kKbdErrCommand);  // 0 is "no record"
-    uint8_t stored[kNdxMaxKeyLength];
-    uint32_t compared = 0;
-    TakeCallerKey(file, key, false, stored, &compared);
-    return add ? file.tree->Insert(stored, recno, file.unique())
-               : file.tree->Remove(stored, recno, file.unique());
+    return add ? file.cursor.Add(key, recno, file.unique())
+               : file.cursor.Remove(key, recno, file.unique());
   });
 }
 
@@ -101,37 +40,29 @@ int16_t ChangeKey(int16_t handle, const void* key, uint32_t recno,
 using namespace qx::engine;
 
 extern "C" int16_t kbdnkfirst(int16_t handle, void* key, uint32_t* recno) {
-  return RunOperation([&] {
-    return Position(handle, key, recno,
-                    [](NdxFile& file) { return file.tree->First(); });
-  });
+  return RunOperation(
+      [&] { return Position(handle, key, recno, &btree::KeyCursor::First); });
 }
 
 extern "C" int16_t kbdnklast(int16_t handle, void* key, uint32_t* recno) {
-  return RunOperation([&] {
-    return Position(handle, key, recno,
-                    [](NdxFile& file) { return file.tree->Last(); });
-  });
+  return RunOperation(
+      [&] { return Position(handle, key, recno, &btree::KeyCursor::Last); });
 }
 
 extern "C" int16_t kbdnknext(int16_t handle, void* key, uint32_t* recno) {
-  return RunOperation([&] {
-    return Position(handle, key, recno,
-                    [](NdxFile& file) { return MoveFromCurrent(file, true); });
-  });
+  return RunOperation(
+      [&] { return Position(handle, key, recno, &btree::KeyCursor::Next); });
 }
 
 extern "C" int16_t kbdnkprev(int16_t handle, void* key, uint32_t* recno) {
   return RunOperation([&] {
-    return Position(handle, key, recno, [](NdxFile& file) {
-      return MoveFromCurrent(file, false);
-    });
+    return Position(handle, key, recno, &btree::KeyCursor::Previous);
   });
 }
 
 extern "C" int16_t kbdnkcur(int16_t handle, void* key, uint32_t* recno) {
   return RunOperation([&] {
-    return Position(handle, key, recno, RefindCurrent);
+    return Position(handle, key, recno, &btree::KeyCursor::Current);
   });
 }
 
@@ -140,15 +71,7 @@ extern "C" int16_t kbdnkfind(int16_t handle, void* key, uint32_t* recno,
   return RunOperation([&]() -> int16_t {
     if (key == nullptr || recno == nullptr) return Fail(kKbdErrNullPointer);
     return WithNdx(handle, [&](NdxFile& file) {
-      const bool match_recno = (flags & kKbdFindRecno) != 0;
-      uint8_t stored[kNdxMaxKeyLength];
-      btree::SearchKey search;
-      TakeCallerKey(file, key, !match_recno, stored, &search.length);
-      search.key = stored;
-      search.recno = *recno;
-      search.match_recno = match_recno;
-      search.wildcard = (flags & kKbdFindWildcard) != 0 && !file.numeric();
-      return Deliver(file, file.tree->Find(search), key, recno);
+      return file.cursor.Find(key, recno, flags);
     });
   });
 }

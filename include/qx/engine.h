@@ -407,6 +407,122 @@ int16_t kbdnexpr(int16_t handle, char* buffer);
 int16_t kbdninfo(int16_t handle, KbdNdxInfo* info);
 
 /* ------------------------------------------------------------------------
+   MDX multiple index files (kind 5): up to 47 tags over one data file,
+   each tag a B+-tree of its own key expression, in blocks of 1,024 bytes
+   (files of other writers: 512 to 16,384). Shared as NDX files are: every
+   call re-reads the file's block count and free chain (and a tag's root),
+   and writes changed pages at once. The tag table is read at open and
+   rewritten by this handle's tag definitions and deletions, so define and
+   delete tags while no other handle has the file open.
+
+   A tag handle is 32-bit: tag number * 65536 + MDX file handle; -1 is no
+   tag. Tags are numbered 1..N in the order they were defined; deleting a
+   tag moves the last tag into its number (an open tag moves with it, so a
+   handle naming the old number then answers -48).
+
+   Key buffers hold key length + 1 bytes, as for NDX. 'C' keys are text
+   (blank-padded, NUL-terminated on output), ordered under the collation
+   switch; 'D' keys the 8 bytes of a double holding the key day number
+   (an empty date 1.0e100), least significant byte first; 'N' keys the 12
+   bytes of packed decimal that kbdmnkey makes. Keys are ascending in
+   every tag; the descending flag is only recorded. Positioning, find
+   flags and statuses are those of NDX (kKbdFind..., 2, 3, 4, 12). */
+
+/* kbdmtagdef and kbdmindex type word: the letter 'C', 'D' or 'N' in either
+   case, with these flags. */
+enum KbdMdxTypeFlags {
+  kKbdMdxUnique = 0x0080,
+  kKbdMdxDescending = 0x0100
+};
+
+/* Description of an open MDX file (kbdminfo). */
+typedef struct KbdMdxInfo {
+  uint16_t tag_count;  /* N */
+  uint16_t flags;      /* bit 0 read-only, bit 1 shared, bit 2 copies bit 1
+                          of the file flags (0) */
+  char name[261];      /* file name as opened, NUL-terminated */
+  uint8_t status;      /* 0 */
+} KbdMdxInfo;
+
+/* Description of an open tag (kbdmtaginfo). */
+typedef struct KbdMdxTagInfo {
+  char name[11];              /* NUL-terminated, upper case */
+  uint16_t key_length;        /* bytes: 1..100 'C', 8 'D', 12 'N' */
+  char type;                  /* 'C', 'D' or 'N' */
+  uint16_t flags;             /* 128 unique, | 0x100 descending */
+  uint16_t expression_length; /* of the whole expression */
+  char expression[100];       /* its first 99 characters and a NUL */
+} KbdMdxTagInfo;
+
+/* Creates an MDX file without tags (2,048 bytes; not opened). The base
+   name of name (no directory, no extension) is recorded as the data
+   file's and must have at most 8 characters (-14). */
+int16_t kbdmcreate(const char* name);
+/* Opens an MDX file. mode: low byte 0 or 2 (else -18), 0x100 read-only,
+   0x400 shared, 0x800 as 0x600. Header checks in order: version (-18),
+   block factor 1..32 (-49), block size (-51), tag table size (-52, -53),
+   tag count (-54), block count (-19). A file whose size is not its
+   sector count * 512 opens with warning 7. On failure *handle is -1. */
+int16_t kbdmopenx(int16_t* handle, const char* name, uint16_t mode);
+/* Closes the open tags and the file (recording the date of the last
+   update when anything was written). */
+int16_t kbdmclose(int16_t handle);
+/* Defines an empty tag, replacing a closed tag of the same name (-57 when
+   that tag is open). name: 1..10 characters (-50); type: letter | flags;
+   'C' keys 1..100 bytes (-23), 'D' and 'N' keys 8 and 12 bytes whatever
+   key_length says; other letters -22; expression stored upper-cased
+   without blanks, at most 220 characters (-7). A 48th tag is -8. The
+   tag's blocks come from the free chain first. */
+int16_t kbdmtagdef(int16_t handle, const char* name, uint16_t type,
+                   const char* expression, uint16_t key_length);
+/* Defines the tag as kbdmtagdef does and fills it with one key per record
+   of the data file (deleted records included), sorting through the work
+   file "stacks.tmp" of the current directory; the data file is locked
+   (mode 2) meanwhile. The tag is left closed; a failed build deletes it.
+   Equal keys lie in record order, in a unique tag newest first (as
+   kbdmkadd would have put them). */
+int16_t kbdmindex(int16_t dbf_handle, int16_t handle, const char* name,
+                  uint16_t type, const char* expression, uint16_t key_length);
+/* Opens a tag by name (without regard to case; -50 when there is none) or
+   by number 0..N (-50 outside). Opening an open tag gives its handle
+   again. Tag header checks in order: key length (-23), item length (-24),
+   root (-25), keys per block (-26), expression (-7), key format (-55), key
+   type (-22). On failure *tag is -1. */
+int16_t kbdmtagopen(int32_t* tag, int16_t handle, const char* name);
+int16_t kbdmtagopenn(int32_t* tag, int16_t handle, int16_t number);
+/* Closes a tag; -48 when the handle names no open tag. */
+int16_t kbdmtagclose(int32_t tag);
+/* Deletes a closed tag (-57 when open, -50 when there is no such tag) and
+   puts its blocks on the free chain. */
+int16_t kbdmtagdel(int16_t handle, const char* name);
+int16_t kbdmkfirst(int32_t tag, void* key, uint32_t* recno);
+int16_t kbdmklast(int32_t tag, void* key, uint32_t* recno);
+int16_t kbdmknext(int32_t tag, void* key, uint32_t* recno);
+int16_t kbdmkprev(int32_t tag, void* key, uint32_t* recno);
+int16_t kbdmkcur(int32_t tag, void* key, uint32_t* recno);
+/* As kbdnkfind; '?' (kKbdFindWildcard) applies to 'C' tags only. */
+int16_t kbdmkfind(int32_t tag, void* key, uint32_t* recno, uint16_t flags);
+/* As kbdnkadd and kbdnkdel (recno 0 -12, read-only -36; a unique tag
+   takes equal keys, the new one first). */
+int16_t kbdmkadd(int32_t tag, const void* key, uint32_t recno);
+int16_t kbdmkdel(int32_t tag, const void* key, uint32_t recno);
+/* The key of the data file's current record for this tag: *key is engine
+   memory (key length + 1 bytes, released with kbdfree), null on failure.
+   'C' tags take text, 'D' tags a date, 'N' tags a number ('N' or 'F');
+   any other result is -7. */
+int16_t kbdmkmake(int16_t dbf_handle, int32_t tag, void** key);
+/* Key images: kbdmdkey reads a date text in the current date format into
+   the 8-byte 'D' key (blanks: 1.0e100; -15 for a bad date); kbdmnkey
+   packs a number into the 12-byte 'N' key. key: room for 8 or 12 bytes
+   (no NUL is written). */
+int16_t kbdmdkey(void* key, const char* date);
+int16_t kbdmnkey(void* key, double value);
+/* Copies the tag's expression (NUL-terminated, at most 221 bytes). */
+int16_t kbdmexpr(int32_t tag, char* buffer);
+int16_t kbdmtaginfo(int32_t tag, KbdMdxTagInfo* info);
+int16_t kbdminfo(int16_t handle, KbdMdxInfo* info);
+
+/* ------------------------------------------------------------------------
    Key expressions. */
 
 /* Evaluates expr on the data file's current record. *value is engine

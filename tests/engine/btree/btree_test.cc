@@ -3,16 +3,19 @@
 // child; MDX-like: one pointer word, leaf told by the trailing pointer,
 // 16-bit count), table-driven: a randomized model test against
 // std::multimap with the structural check after every batch, then a
-// compaction by page moves. Seed: QX_TEST_SEED, else fixed.
+// compaction by page moves; long runs of equal keys placed and walked by
+// record number. Seed: QX_TEST_SEED, else fixed.
 #include "engine/btree/btree.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <ostream>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -307,6 +310,90 @@ TEST_P(TreeTest, FindOutcomesAndSteps) {
   EXPECT_EQ(recno, 21u);
   EndCall();
   Check(true);
+}
+
+// Long runs of equal keys, spanning many pages, with record numbers
+// inserted out of order: every pair lands in (key, record number) order.
+// Then walks in both directions by MoveFrom from each pair in turn, the
+// tree changing between the steps (so the path kept from the last
+// position is sometimes stale): each step lands on the model's neighbour.
+TEST_P(TreeTest, LongRunsOfEqualKeys) {
+  const uint32_t seed = Seed();
+  SCOPED_TRACE("QX_TEST_SEED=" + std::to_string(seed));
+  std::mt19937 rng(seed);
+  using Pair = std::pair<std::string, uint32_t>;
+  auto key_of = [](uint32_t k) {
+    std::string key(kKey, 'k');
+    key[0] = static_cast<char>('a' + k);
+    return key;
+  };
+  auto bytes = [](const std::string& key) {
+    return reinterpret_cast<const uint8_t*>(key.data());
+  };
+  std::vector<Pair> pairs;
+  uint32_t last_recno = 0;
+  for (; last_recno < 1500; ++last_recno)
+    pairs.emplace_back(key_of(rng() % 3), last_recno + 1);
+  std::shuffle(pairs.begin(), pairs.end(), rng);
+  std::set<Pair> model;
+  for (const Pair& p : pairs) {
+    ASSERT_EQ(tree_->Insert(bytes(p.first), p.second, false), kKbdOk);
+    EndCall();
+    model.insert(p);
+  }
+  ASSERT_EQ(Check(true).keys, model.size());
+
+  for (bool forward : {true, false}) {
+    SCOPED_TRACE(forward ? "forward" : "backward");
+    ASSERT_EQ(forward ? tree_->First() : tree_->Last(), kKbdOk);
+    Pair current(std::string(kKey, '\0'), 0);
+    ASSERT_EQ(tree_->ReadPosition(
+                  reinterpret_cast<uint8_t*>(current.first.data()),
+                  &current.second),
+              kKbdOk);
+    EndCall();
+    ASSERT_EQ(current, forward ? *model.begin() : *model.rbegin());
+    for (int step = 0;; ++step) {
+      if (step % 3 == 0) {  // a change elsewhere in the tree
+        if (rng() % 2 == 0) {
+          Pair added(key_of(rng() % 3), ++last_recno);
+          ASSERT_EQ(tree_->Insert(bytes(added.first), added.second, false),
+                    kKbdOk);
+          model.insert(added);
+        } else {
+          auto it = std::next(model.begin(), rng() % model.size());
+          if (*it != current) {
+            ASSERT_EQ(tree_->Remove(bytes(it->first), it->second, false),
+                      kKbdOk);
+            model.erase(it);
+          }
+        }
+        EndCall();
+      }
+      int16_t status = tree_->MoveFrom(bytes(current.first), current.second,
+                                       forward);
+      auto here = model.find(current);
+      ASSERT_NE(here, model.end());
+      bool at_end = forward ? std::next(here) == model.end()
+                            : here == model.begin();
+      if (at_end) {
+        EXPECT_EQ(status, kKbdNoMoreKeys);
+        EndCall();
+        break;
+      }
+      ASSERT_EQ(status, kKbdOk) << "step " << step;
+      Pair next(std::string(kKey, '\0'), 0);
+      ASSERT_EQ(tree_->ReadPosition(
+                    reinterpret_cast<uint8_t*>(next.first.data()),
+                    &next.second),
+                kKbdOk);
+      EndCall();
+      ASSERT_EQ(next, forward ? *std::next(here) : *std::prev(here))
+          << "step " << step;
+      current = next;
+    }
+  }
+  ASSERT_EQ(Check(true).keys, model.size());
 }
 
 INSTANTIATE_TEST_SUITE_P(Forms, TreeTest,

@@ -20,55 +20,10 @@
 namespace qx::engine::testing {
 namespace {
 
-using qx::testing::RunCommand;
-
 class NdxBuildTest : public NdxTest {
  protected:
-  // A data file NAME C(20), AMOUNT N(12,3), BIRTH D with n records from
-  // a seeded generator; every seventh record deleted.
   int16_t MakeTable(const std::string& name, uint32_t n, uint32_t seed) {
-    kbdsetsync(0);
-    KbdFieldDef fields[3] = {};
-    std::snprintf(fields[0].name, sizeof fields[0].name, "NAME");
-    fields[0].type = 'C';
-    fields[0].length = 20;
-    std::snprintf(fields[1].name, sizeof fields[1].name, "AMOUNT");
-    fields[1].type = 'N';
-    fields[1].length = 12;
-    fields[1].decimals = 3;
-    std::snprintf(fields[2].name, sizeof fields[2].name, "BIRTH");
-    fields[2].type = 'D';
-    fields[2].length = 8;
-    EXPECT_EQ(kbddcreate(Path(name).c_str(), 3, fields, 1), kKbdOk);
-    int16_t dbf = kKbdNoHandle;
-    EXPECT_EQ(kbddopenx(&dbf, Path(name).c_str(), 0x401), kKbdOk);
-    std::mt19937 rng(seed);
-    static const char kLetters[] = "ABCDEabcde\xC4\xE9 ";
-    for (uint32_t i = 1; i <= n; ++i) {
-      EXPECT_EQ(kbddblankrec(dbf), kKbdOk);
-      std::string text;
-      const size_t length = 1 + rng() % 20;
-      for (size_t j = 0; j < length; ++j)
-        text += kLetters[rng() % (sizeof kLetters - 1)];
-      EXPECT_EQ(kbddput(dbf, 0, text.c_str()), kKbdOk);
-      double amount = static_cast<double>(static_cast<int>(rng() % 200001) -
-                                          100000) / 8;
-      EXPECT_EQ(kbddput(dbf, 1, &amount), kKbdOk);
-      if (rng() % 10 != 0) {
-        char date[9];
-        std::snprintf(date, sizeof date, "%04u%02u%02u",
-                      static_cast<unsigned>(1900 + rng() % 200),
-                      static_cast<unsigned>(1 + rng() % 12),
-                      static_cast<unsigned>(1 + rng() % 28));
-        EXPECT_EQ(kbddput(dbf, 2, date), kKbdOk);
-      }
-      uint32_t recno = 0;
-      EXPECT_EQ(kbddwrite(dbf, &recno, kKbdWriteAppend), kKbdOk);
-      if (i % 7 == 0) {
-        EXPECT_EQ(kbdddelete(dbf, recno), kKbdOk);
-      }
-    }
-    return dbf;
+    return MakeBuildTable(Path(name), n, seed, 1);
   }
 
   // The keys kbdnkmake gives for every record, sorted as the index sorts
@@ -110,29 +65,15 @@ class NdxBuildTest : public NdxTest {
     return h;
   }
 
-  // Record numbers in the order Perl XBase walks the file; empty when the
-  // peer is missing.
+  // Record numbers in the order Perl XBase walks the file; false when
+  // the peer is missing.
   static bool PerlOrder(const std::string& path, char type,
                         std::vector<uint32_t>* order) {
-    std::string out;
-    if (RunCommand("/usr/bin/perl -MXBase::Index -e 1 2>&1", &out) != 0)
-      return false;
-    std::string script =
-        "/usr/bin/perl -MXBase::Index -e 'my $i = XBase::Index->new($ARGV[0], "
-        "type => $ARGV[1]) or die; $i->prepare_select; "
-        "while (my ($k, $v) = $i->fetch) { print \"$v\\n\" }' '" +
-        path + "' " + type + " 2>&1";
-    EXPECT_EQ(RunCommand(script, &out), 0) << out;
-    order->clear();
-    size_t start = 0;
-    while (start < out.size()) {
-      size_t end = out.find('\n', start);
-      if (end == std::string::npos) end = out.size();
-      order->push_back(static_cast<uint32_t>(
-          std::stoul(out.substr(start, end - start))));
-      start = end + 1;
-    }
-    return true;
+    std::string failure;
+    bool walked =
+        qx::engine::testing::PerlOrder(path, type, "", order, &failure);
+    EXPECT_EQ(failure, "");
+    return walked;
   }
 };
 

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
-#include <fstream>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -30,13 +29,6 @@ const CorpusIndex kCorpus[] = {
     {"ndbfreaderex", "test_ix.NDX", "test_ix.DBF"},
 };
 
-std::vector<uint32_t> ExpectedOrder(const std::string& path) {
-  std::vector<uint32_t> order;
-  std::ifstream in(path);
-  uint32_t recno = 0;
-  while (in >> recno) order.push_back(recno);
-  return order;
-}
 
 class NdxCorpusTest : public NdxTest,
                       public ::testing::WithParamInterface<CorpusIndex> {};
@@ -46,7 +38,7 @@ TEST_P(NdxCorpusTest, WalksChecksAndMatchesTheTable) {
   const std::string folder =
       qx::testing::SharedDir() + "/fixtures/real/" + c.folder + "/";
   const std::vector<uint32_t> expected =
-      ExpectedOrder(folder + "expected/" + c.index + ".order");
+      ReadOrderFile(folder + "expected/" + c.index + ".order");
   ASSERT_FALSE(expected.empty());
 
   int16_t h = kKbdNoHandle;

@@ -15,33 +15,14 @@ namespace {
 
 constexpr int kKeys = 2000;
 
-// Key i of a process (parity 0 parent, 1 child): the two processes' keys
-// alternate in key order, in a scattered insertion order.
 std::string KeyOf(int i, int parity) {
-  char key[16];
-  std::snprintf(key, sizeof key, "%08d", 2 * ((i * 7919) % kKeys) + parity);
-  return key;
+  return IndexKeys<int16_t>::InterleavedKey(i, parity, kKeys);
 }
 uint32_t RecnoOf(const std::string& key) {
-  return static_cast<uint32_t>(std::stoul(key)) + 1;
+  return IndexKeys<int16_t>::RecnoOfKey(key);
 }
-
-// Every key of the set found with its record number, and nothing else.
 int VerifyAll(int16_t h, const std::set<std::string>& keys) {
-  for (const std::string& key : keys) {
-    NdxEntry found;
-    std::vector<char> buffer(13, '\0');
-    std::memcpy(buffer.data(), key.data(), key.size());
-    uint32_t recno = RecnoOf(key);
-    if (kbdnkfind(h, buffer.data(), &recno, kKbdFindRecno) != kKbdOk) return 1;
-  }
-  size_t count = 0;
-  std::vector<char> buffer(13);
-  uint32_t recno = 0;
-  for (int16_t s = kbdnkfirst(h, buffer.data(), &recno); s == kKbdOk;
-       s = kbdnknext(h, buffer.data(), &recno))
-    ++count;
-  return count == keys.size() ? 0 : 2;
+  return NdxKeys().HoldsExactly(h, keys);
 }
 
 TEST_F(NdxTest, TwoProcessesShareOneFile) {

@@ -1,36 +1,27 @@
-// Helpers of the NDX tests: an engine started per test inside its own
-// temporary directory (the build's work file lives in the current
-// directory), keys as strings, walks and the structural check.
+// Helpers of the NDX tests: the shared index fixture (an engine per test
+// in its own temporary directory), keys as strings, walks and the
+// structural check.
 #ifndef QX_TESTS_ENGINE_NDX_NDX_TEST_UTIL_H_
 #define QX_TESTS_ENGINE_NDX_NDX_TEST_UTIL_H_
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "engine/btree/btree_check.h"
 #include "engine/core/coding.h"
 #include "engine/ndx/ndx_check.h"
 #include "qx/engine.h"
-#include "tests/support/test_support.h"
+#include "tests/engine/btree/index_test_util.h"
 
 namespace qx::engine::testing {
 
-// One entry of a walk: the stored key bytes and the record number.
-struct NdxEntry {
-  std::string key;
-  uint32_t recno = 0;
-  bool operator==(const NdxEntry& o) const {
-    return key == o.key && recno == o.recno;
-  }
-};
+using NdxEntry = IndexEntry;
 
 inline std::string NumericKey(double value) {
   std::string key(8, '\0');
@@ -44,31 +35,19 @@ inline double KeyNumber(const std::string& key) {
       GetLe64(reinterpret_cast<const uint8_t*>(key.data())));
 }
 
-// The seed of randomized tests: QX_TEST_SEED when set, else fixed.
-inline uint32_t TestSeed(uint32_t fixed) {
-  const char* text = std::getenv("QX_TEST_SEED");
-  return text != nullptr ? static_cast<uint32_t>(std::strtoul(text, nullptr, 0))
-                         : fixed;
+inline uint16_t NdxKeyLength(int16_t h) {
+  KbdNdxInfo info;
+  EXPECT_EQ(kbdninfo(h, &info), kKbdOk);
+  return info.key_length;
 }
 
-class NdxTest : public ::testing::Test {
+inline IndexKeys<int16_t> NdxKeys() {
+  return IndexKeys<int16_t>({NdxKeyLength, kbdnkadd, kbdnkdel, kbdnkfind,
+                             kbdnkfirst, kbdnknext, kbdnklast, kbdnkprev});
+}
+
+class NdxTest : public EngineDirTest {
  protected:
-  void SetUp() override {
-    kbdterm();
-    ASSERT_EQ(kbdinit(32767, 4), kKbdOk);
-    kbdsetsort(1, 1);
-    old_dir_ = std::filesystem::current_path();
-    std::filesystem::current_path(dir_.path());
-  }
-  void TearDown() override {
-    kbdsetsort(1, 1);
-    kbdsetsync(1);
-    kbdterm();
-    std::filesystem::current_path(old_dir_);
-  }
-
-  std::string Path(const std::string& name) const { return dir_.File(name); }
-
   // Creates and opens an index; the handle is closed by kbdterm.
   int16_t CreateOpen(const std::string& name, uint16_t type,
                      const char* expression, uint16_t key_length,
@@ -80,69 +59,22 @@ class NdxTest : public ::testing::Test {
     return h;
   }
 
-  static uint16_t KeyLength(int16_t h) {
-    KbdNdxInfo info;
-    EXPECT_EQ(kbdninfo(h, &info), kKbdOk);
-    return info.key_length;
-  }
-
-  // A key buffer of key length + 1 bytes holding text (or 8 raw bytes).
-  static std::vector<char> Buffer(int16_t h, const std::string& key) {
-    std::vector<char> buffer(KeyLength(h) + 1u, '\0');
-    std::memcpy(buffer.data(), key.data(),
-                std::min<size_t>(key.size(), buffer.size() - 1));
-    return buffer;
-  }
-
+  static uint16_t KeyLength(int16_t h) { return NdxKeyLength(h); }
   static int16_t Add(int16_t h, const std::string& key, uint32_t recno) {
-    std::vector<char> buffer = Buffer(h, key);
-    return kbdnkadd(h, buffer.data(), recno);
+    return NdxKeys().Add(h, key, recno);
   }
   static int16_t Del(int16_t h, const std::string& key, uint32_t recno) {
-    std::vector<char> buffer = Buffer(h, key);
-    return kbdnkdel(h, buffer.data(), recno);
+    return NdxKeys().Del(h, key, recno);
   }
-
   // kbdnkfind; *found gets the entry positioned on.
   static int16_t Find(int16_t h, const std::string& key, uint32_t recno,
                       uint16_t flags, NdxEntry* found) {
-    std::vector<char> buffer = Buffer(h, key);
-    uint32_t r = recno;
-    int16_t status = kbdnkfind(h, buffer.data(), &r, flags);
-    found->key.assign(buffer.data(), KeyLength(h));
-    found->recno = r;
-    return status;
+    return NdxKeys().Find(h, key, recno, flags, found);
   }
-
-  // Every entry from first to last through kbdnknext.
-  static std::vector<NdxEntry> Walk(int16_t h) {
-    std::vector<NdxEntry> entries;
-    const uint16_t length = KeyLength(h);
-    std::vector<char> buffer(length + 1u);
-    uint32_t recno = 0;
-    int16_t status = kbdnkfirst(h, buffer.data(), &recno);
-    while (status == kKbdOk) {
-      EXPECT_EQ(buffer[length], '\0');
-      entries.push_back({std::string(buffer.data(), length), recno});
-      status = kbdnknext(h, buffer.data(), &recno);
-    }
-    EXPECT_TRUE(status == kKbdNoMoreKeys || status == kKbdEmptyFile)
-        << status;
-    return entries;
-  }
-
-  // The same backwards through kbdnkprev, returned in key order.
+  // Every entry through kbdnknext (or, backwards, kbdnkprev) in key order.
+  static std::vector<NdxEntry> Walk(int16_t h) { return NdxKeys().Walk(h); }
   static std::vector<NdxEntry> WalkBack(int16_t h) {
-    std::vector<NdxEntry> entries;
-    const uint16_t length = KeyLength(h);
-    std::vector<char> buffer(length + 1u);
-    uint32_t recno = 0;
-    int16_t status = kbdnklast(h, buffer.data(), &recno);
-    while (status == kKbdOk) {
-      entries.insert(entries.begin(), {std::string(buffer.data(), length), recno});
-      status = kbdnkprev(h, buffer.data(), &recno);
-    }
-    return entries;
+    return NdxKeys().WalkBack(h);
   }
 
   // The structural check; problems are reported as test failures.
@@ -153,13 +85,6 @@ class NdxTest : public ::testing::Test {
       ADD_FAILURE() << problem;
     return report;
   }
-
-  static uint64_t FileSize(const std::string& path) {
-    return std::filesystem::file_size(path);
-  }
-
-  qx::testing::TempDir dir_;
-  std::filesystem::path old_dir_;
 };
 
 }  // namespace qx::engine::testing

@@ -1,0 +1,103 @@
+// Key values of data-file records for the index builds (see
+// record_keys.h).
+#include "engine/btree/record_keys.h"
+
+#include "engine/btree/cleanup_step.h"
+#include "engine/core/last_error.h"
+#include "engine/dates/date_format.h"
+#include "engine/dbf/dbf_block_reader.h"
+#include "engine/dbf/dbf_format.h"
+#include "engine/dbf/dbf_internal.h"
+
+namespace qx::engine::btree {
+
+int16_t LockedRecords::Begin(int16_t dbf_handle) {
+  End();
+  dbf_handle_ = dbf_handle;
+  dbf_ = CheckDbf(dbf_handle);
+  if (dbf_ == nullptr) return kKbdErrHandle;
+  if (int16_t e = LockDbfFile(dbf_, kBuildLockMode)) return e;
+  locked_ = true;
+  if (int16_t e = PrepareBlockReader(dbf_handle)) return e;
+  reading_ = true;
+  return kKbdOk;
+}
+
+uint32_t LockedRecords::record_count() const {
+  return dbf_->header.record_count;
+}
+
+void LockedRecords::End() {
+  if (reading_) {
+    RunDespiteError([&] {
+      ReleaseBlockReader(dbf_handle_);
+      return int16_t{kKbdOk};
+    });
+    reading_ = false;
+  }
+  if (locked_) {
+    RunDespiteError([&] { return UnlockDbfFile(dbf_, kBuildLockMode); });
+    locked_ = false;
+  }
+}
+
+int16_t RecordKeyReader::Prepare(int16_t dbf_handle,
+                                 std::string_view expression,
+                                 std::string_view direct_types,
+                                 NumericKeyRule rule) {
+  dbf_handle_ = dbf_handle;
+  expression_.assign(expression);
+  rule_ = rule;
+  field_ = nullptr;
+  DbfFile* dbf = CheckDbf(dbf_handle);
+  if (dbf == nullptr) return kKbdErrHandle;
+  int16_t field = FindField(*dbf, expression_);
+  if (field >= 0) {
+    const DbfField& f = dbf->fields[static_cast<size_t>(field)];
+    if (direct_types.find(f.type) != std::string_view::npos) {
+      field_ = &f;
+      return kKbdOk;
+    }
+  }
+  return source_.Open(dbf_handle);
+}
+
+int16_t RecordKeyReader::Read(uint32_t recno, RecordKey* key) {
+  if (field_ != nullptr) {
+    const uint8_t* record = nullptr;
+    int16_t status = PeekRecordThroughBlock(dbf_handle_, recno, &record);
+    if (status < 0) return status;
+    const uint8_t* bytes = record + field_->offset;
+    switch (field_->type) {
+      case 'C':
+        key->type = 'C';
+        key->text = std::string_view(reinterpret_cast<const char*>(bytes),
+                                     field_->length);
+        return kKbdOk;
+      case 'D': {
+        key->type = 'D';
+        const size_t n = field_->length < kStoredDateLength ? field_->length
+                                                            : kStoredDateLength;
+        int16_t read = DateTextToKeyDay(
+            &key->number,
+            std::string_view(reinterpret_cast<const char*>(bytes), n),
+            kDateFormatYmd);
+        return read < 0 ? Fail(read) : int16_t{kKbdOk};
+      }
+      default:  // 'N', 'F'
+        key->type = 'N';
+        key->number = DecodeNumber(bytes, field_->length);
+        return kKbdOk;
+    }
+  }
+  int16_t status = ReadRecordThroughBlock(dbf_handle_, recno);
+  if (status < 0) return status;
+  status = EvaluateKey(&source_, expression_, rule_, &value_);
+  if (status < 0) return status;
+  key->type = value_.type;
+  key->text = value_.text;
+  key->number = value_.number;
+  return kKbdOk;
+}
+
+}  // namespace qx::engine::btree

@@ -1,0 +1,85 @@
+// Key values of data-file records for the index builds, read in record
+// order through the data file's block reader.
+//
+// When the key expression is the bare name of a field whose type the
+// format reads directly, the value comes straight from the field bytes in
+// the block: C the bytes (neither padded nor cut), N and F the text read
+// as a number, D the key day number of the stored date (an empty date
+// kEmptyDateKeyDay). Otherwise the record is copied into the record buffer
+// and the expression evaluated (EvaluateKey). Both roads give the values
+// the formats' record-key operations give.
+//
+// REQUIRES: the data file's block reader is prepared (and stays so while
+// Read is used); calls run inside an engine operation.
+#ifndef QX_ENGINE_BTREE_RECORD_KEYS_H_
+#define QX_ENGINE_BTREE_RECORD_KEYS_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "engine/expr/record_source.h"
+
+namespace qx::engine {
+struct DbfField;
+struct DbfFile;
+}
+
+namespace qx::engine::btree {
+
+// The data-file lock a build holds while it reads the records.
+inline constexpr int16_t kBuildLockMode = 2;
+
+// The data file held for a build: locked with kBuildLockMode (which reads
+// the record count again) and read through its block reader. End (or the
+// destructor) releases both, also while an error is pending, without
+// replacing it.
+class LockedRecords {
+ public:
+  LockedRecords() = default;
+  ~LockedRecords() { End(); }
+  LockedRecords(const LockedRecords&) = delete;
+  LockedRecords& operator=(const LockedRecords&) = delete;
+
+  // -13 when dbf_handle is not a data file; lock and reader errors.
+  int16_t Begin(int16_t dbf_handle);
+  // The record count read by the lock. REQUIRES Begin succeeded.
+  uint32_t record_count() const;
+  void End();
+
+ private:
+  int16_t dbf_handle_ = -1;
+  DbfFile* dbf_ = nullptr;
+  bool locked_ = false;
+  bool reading_ = false;
+};
+
+// One record's key value.
+struct RecordKey {
+  char type = ' ';        // 'C', 'N' (numbers of any field type) or 'D'
+  std::string_view text;  // 'C': valid until the next Read
+  double number = 0.0;    // 'N' the number, 'D' the key day number
+};
+
+class RecordKeyReader {
+ public:
+  // direct_types: the field types the format reads from the bytes (a
+  // subset of "CNFD"). -13 when dbf_handle is not a data file.
+  int16_t Prepare(int16_t dbf_handle, std::string_view expression,
+                  std::string_view direct_types, NumericKeyRule rule);
+  // The key value of record recno. Evaluation errors pass through (-7 for
+  // a result type no key takes).
+  int16_t Read(uint32_t recno, RecordKey* key);
+
+ private:
+  int16_t dbf_handle_ = -1;
+  const DbfField* field_ = nullptr;  // the direct field, or null
+  std::string expression_;
+  NumericKeyRule rule_ = NumericKeyRule::kNumericOnly;
+  DbfFieldSource source_;
+  KeyValue value_;  // the evaluated value (its text buffer is reused)
+};
+
+}  // namespace qx::engine::btree
+
+#endif  // QX_ENGINE_BTREE_RECORD_KEYS_H_

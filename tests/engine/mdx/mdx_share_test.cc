@@ -1,0 +1,131 @@
+// Two processes on one MDX file, in lockstep by pipes: their adds and
+// deletes interleave in the leaves of one tag while the child also fills
+// a second tag, so that both allocate from (and free to) the one free
+// chain and end of file; each sees the other's changes at its next call.
+// In the end every key is found, and the file accounts for every block.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <set>
+#include <string>
+
+#include "tests/engine/mdx/mdx_test_util.h"
+
+namespace qx::engine::testing {
+namespace {
+
+constexpr int kKeys = 1500;
+
+std::string KeyOf(int i, int parity) {
+  return IndexKeys<int32_t>::InterleavedKey(i, parity, kKeys);
+}
+uint32_t RecnoOf(const std::string& key) {
+  return IndexKeys<int32_t>::RecnoOfKey(key);
+}
+int VerifyAll(int32_t t, const std::set<std::string>& keys) {
+  return MdxKeys().HoldsExactly(t, keys);
+}
+
+TEST_F(MdxTest, TwoProcessesShareOneFile) {
+  kbdsetsync(0);
+  const std::string path = Path("shared.mdx");
+  int16_t h = CreateOpen("shared.mdx", 0x400);
+  ASSERT_EQ(kbdmtagdef(h, "K", 'C', "K", 12), kKbdOk);
+  ASSERT_EQ(kbdmtagdef(h, "OTHER", 'C', "K", 12), kKbdOk);
+  int32_t t = kKbdNoHandle;
+  ASSERT_EQ(kbdmtagopen(&t, h, "K"), kKbdOk);
+
+  std::set<std::string> all, after_deletes;
+  for (int i = 0; i < kKeys; ++i) {
+    all.insert(KeyOf(i, 0));
+    all.insert(KeyOf(i, 1));
+  }
+  after_deletes = all;
+  for (int i = 0; i < kKeys; i += 2) {
+    after_deletes.erase(KeyOf(i, 0));
+    after_deletes.erase(KeyOf(i, 1));
+  }
+  std::set<std::string> final_keys = after_deletes;
+  for (int i = 0; i < kKeys; i += 4) {
+    final_keys.insert(KeyOf(i, 0));
+    final_keys.insert(KeyOf(i, 1));
+  }
+
+  // The child's steps: 0 open; then per key an add to K and to OTHER;
+  // verify; deletes (K and OTHER); verify; re-adds; close.
+  enum { kOpen = 0, kAdd = 1, kVerify = kAdd + kKeys, kDelete,
+         kVerifyDeleted = kDelete + kKeys, kReAdd, kClose = kReAdd + kKeys };
+  int16_t mine = kKbdNoHandle;
+  int32_t mine_k = kKbdNoHandle, mine_other = kKbdNoHandle;
+  qx::testing::ChildProcess child([&](int step) -> int {
+    kbdseterror(0);
+    if (step == kOpen) {
+      if (int16_t e = kbdmopenx(&mine, path.c_str(), 0x400)) return e;
+      if (int16_t e = kbdmtagopen(&mine_k, mine, "K")) return e;
+      return kbdmtagopen(&mine_other, mine, "OTHER");
+    }
+    if (step >= kAdd && step < kVerify) {
+      const std::string key = KeyOf(step - kAdd, 1);
+      if (int16_t e = Add(mine_k, key, RecnoOf(key))) return e;
+      return Add(mine_other, key, RecnoOf(key));
+    }
+    if (step == kVerify) return VerifyAll(mine_k, all);
+    if (step >= kDelete && step < kVerifyDeleted) {
+      const int i = step - kDelete;
+      const std::string key = KeyOf(i, 1);
+      if (i % 2 != 0) return Del(mine_other, key, RecnoOf(key));
+      return Del(mine_k, key, RecnoOf(key));
+    }
+    if (step == kVerifyDeleted) return VerifyAll(mine_k, after_deletes);
+    if (step >= kReAdd && step < kClose) {
+      const int i = step - kReAdd;
+      if (i % 4 != 0) return 0;
+      const std::string key = KeyOf(i, 1);
+      return Add(mine_k, key, RecnoOf(key));
+    }
+    if (step == kClose) return kbdmclose(mine);
+    return 99;
+  });
+
+  ASSERT_EQ(child.Run(kOpen), kKbdOk);
+  for (int i = 0; i < kKeys; ++i) {
+    ASSERT_EQ(Add(t, KeyOf(i, 0), RecnoOf(KeyOf(i, 0))), kKbdOk) << i;
+    ASSERT_EQ(child.Run(kAdd + i), kKbdOk) << i;
+  }
+  ASSERT_EQ(child.Run(kVerify), 0);
+  ASSERT_EQ(VerifyAll(t, all), 0);
+  Check(t);
+  CheckFile(h);
+
+  // Deletes from both sides merge pages of K and OTHER: both processes
+  // free blocks to the one chain.
+  for (int i = 0; i < kKeys; ++i) {
+    if (i % 2 == 0) {
+      ASSERT_EQ(Del(t, KeyOf(i, 0), RecnoOf(KeyOf(i, 0))), kKbdOk) << i;
+    }
+    ASSERT_EQ(child.Run(kDelete + i), kKbdOk) << i;
+  }
+  ASSERT_EQ(child.Run(kVerifyDeleted), 0);
+  ASSERT_EQ(VerifyAll(t, after_deletes), 0);
+  EXPECT_GT(CheckFile(h).free_blocks, 0u);
+
+  // Both add again, taking blocks back from the chain the other filled.
+  const uint64_t size = FileSize(path);
+  for (int i = 0; i < kKeys; ++i) {
+    if (i % 4 == 0) {
+      ASSERT_EQ(Add(t, KeyOf(i, 0), RecnoOf(KeyOf(i, 0))), kKbdOk) << i;
+    }
+    ASSERT_EQ(child.Run(kReAdd + i), kKbdOk) << i;
+  }
+  EXPECT_EQ(FileSize(path), size);
+  ASSERT_EQ(child.Run(kClose), kKbdOk);
+  ASSERT_EQ(VerifyAll(t, final_keys), 0);
+  EXPECT_EQ(Check(t).keys, final_keys.size());
+  ASSERT_EQ(kbdmclose(h), kKbdOk);
+  ASSERT_EQ(kbdmopenx(&h, path.c_str(), 0), kKbdOk);
+  const MdxFileReport report = CheckFile(h);
+  EXPECT_EQ(report.keys, final_keys.size() + kKeys / 2);
+}
+
+}  // namespace
+}  // namespace qx::engine::testing

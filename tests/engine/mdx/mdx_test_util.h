@@ -1,0 +1,106 @@
+// Helpers of the MDX tests: the shared index fixture, files and tags made
+// in one call, keys as strings, walks and the checks of a tag and of the
+// whole file.
+#ifndef QX_TESTS_ENGINE_MDX_MDX_TEST_UTIL_H_
+#define QX_TESTS_ENGINE_MDX_MDX_TEST_UTIL_H_
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "engine/core/coding.h"
+#include "engine/mdx/mdx_check.h"
+#include "engine/mdx/mdx_decimal.h"
+#include "qx/engine.h"
+#include "tests/engine/btree/index_test_util.h"
+
+namespace qx::engine::testing {
+
+// The 12-byte key of a number, and the 8-byte key of a key day number.
+inline std::string DecimalKey(double value) {
+  std::string key(kMdxDecimalSize, '\0');
+  EncodeMdxDecimal(value, reinterpret_cast<uint8_t*>(key.data()));
+  return key;
+}
+inline std::string DayKey(double day) {
+  std::string key(8, '\0');
+  PutLe64(reinterpret_cast<uint8_t*>(key.data()), std::bit_cast<uint64_t>(day));
+  return key;
+}
+
+inline uint16_t MdxKeyLength(int32_t t) {
+  KbdMdxTagInfo info;
+  EXPECT_EQ(kbdmtaginfo(t, &info), kKbdOk);
+  return info.key_length;
+}
+
+inline IndexKeys<int32_t> MdxKeys() {
+  return IndexKeys<int32_t>({MdxKeyLength, kbdmkadd, kbdmkdel, kbdmkfind,
+                             kbdmkfirst, kbdmknext, kbdmklast, kbdmkprev});
+}
+
+class MdxTest : public EngineDirTest {
+ protected:
+  // Creates and opens an MDX file; the handle is closed by kbdterm.
+  int16_t CreateOpen(const std::string& name, uint16_t mode = 0) {
+    EXPECT_EQ(kbdmcreate(Path(name).c_str()), kKbdOk);
+    int16_t h = kKbdNoHandle;
+    EXPECT_EQ(kbdmopenx(&h, Path(name).c_str(), mode), kKbdOk);
+    return h;
+  }
+  // Defines a tag and opens it.
+  static int32_t DefineOpen(int16_t h, const char* tag, uint16_t type,
+                            const char* expression, uint16_t key_length) {
+    EXPECT_EQ(kbdmtagdef(h, tag, type, expression, key_length), kKbdOk);
+    int32_t t = kKbdNoHandle;
+    EXPECT_EQ(kbdmtagopen(&t, h, tag), kKbdOk);
+    return t;
+  }
+
+  static uint16_t KeyLength(int32_t t) { return MdxKeyLength(t); }
+  static int16_t Add(int32_t t, const std::string& key, uint32_t recno) {
+    return MdxKeys().Add(t, key, recno);
+  }
+  static int16_t Del(int32_t t, const std::string& key, uint32_t recno) {
+    return MdxKeys().Del(t, key, recno);
+  }
+  // kbdmkfind; *found gets the entry positioned on.
+  static int16_t Find(int32_t t, const std::string& key, uint32_t recno,
+                      uint16_t flags, IndexEntry* found) {
+    return MdxKeys().Find(t, key, recno, flags, found);
+  }
+  static std::vector<IndexEntry> Walk(int32_t t) { return MdxKeys().Walk(t); }
+  static std::vector<IndexEntry> WalkBack(int32_t t) {
+    return MdxKeys().WalkBack(t);
+  }
+  static std::vector<uint32_t> Recnos(const std::vector<IndexEntry>& walk) {
+    std::vector<uint32_t> recnos;
+    for (const IndexEntry& e : walk) recnos.push_back(e.recno);
+    return recnos;
+  }
+
+  // The structural checks; problems are reported as test failures.
+  static btree::CheckReport Check(int32_t t) {
+    btree::CheckReport report;
+    EXPECT_EQ(CheckMdxTag(t, &report), kKbdOk);
+    for (const std::string& problem : report.problems)
+      ADD_FAILURE() << problem;
+    return report;
+  }
+  static MdxFileReport CheckFile(int16_t h) {
+    MdxFileReport report;
+    EXPECT_EQ(CheckMdxFile(h, &report), kKbdOk);
+    for (const std::string& problem : report.problems)
+      ADD_FAILURE() << problem;
+    return report;
+  }
+};
+
+}  // namespace qx::engine::testing
+
+#endif  // QX_TESTS_ENGINE_MDX_MDX_TEST_UTIL_H_
