@@ -142,7 +142,7 @@ int CmdCheck(Invocation& inv) {
       problems.push_back("record " + std::to_string(recno) + " has no entry");
       continue;
     }
-    if (it->second != key)
+    if (!index->SameKey(it->second, key))
       problems.push_back("record " + std::to_string(recno) + ": entry '" +
                          index->KeyText(it->second, platform::kCodePageAnsi) +
                          "', its key is '" +

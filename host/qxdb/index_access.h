@@ -52,6 +52,12 @@ class IndexAccess {
       const std::function<void(const std::string& key, uint32_t recno)>&
           on_entry) = 0;
 
+  // True when two stored keys stand for the same key (a format may write
+  // one value in more than one way).
+  virtual bool SameKey(const std::string& a, const std::string& b) const {
+    return a == b;
+  }
+
   // Evaluates the expression on the table's record buffer to tell a date
   // index from a numeric one.
   void TypeFromTable(Table& table);
