@@ -5,7 +5,7 @@
 #include <cstring>
 #include <new>
 
-#include "engine/btree/cleanup_step.h"
+#include "engine/core/last_error.h"
 #include "engine/core/coding.h"
 #include "engine/core/last_error.h"
 #include "engine/fileio/file_layer.h"

@@ -2,7 +2,7 @@
 // record_keys.h).
 #include "engine/btree/record_keys.h"
 
-#include "engine/btree/cleanup_step.h"
+#include "engine/core/last_error.h"
 #include "engine/core/last_error.h"
 #include "engine/dates/date_format.h"
 #include "engine/dbf/dbf_block_reader.h"

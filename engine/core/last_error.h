@@ -17,6 +17,7 @@
 
 #include <cstdint>
 #include <new>
+#include <type_traits>
 #include <utility>
 
 #include "engine/core/engine_state.h"
@@ -72,6 +73,23 @@ int16_t RunOperation(Body&& body) {
   if (CurrentTask() != nullptr && LastError() < 0 && status >= 0)
     status = LastError();  // L3
   return SetLastError(status);
+}
+
+// Runs step() as a clean-up step: with the last error cleared, then the
+// pending error restored, so that closing, unlocking and deleting work files
+// still happen after a failure without replacing the first error. Answers
+// the step's own status (which is otherwise dropped).
+template <typename Step>
+int16_t RunDespiteError(Step&& step) {
+  int16_t pending = LastError();
+  if (pending < 0) SetLastError(kKbdOk);
+  int16_t status = kKbdOk;
+  if constexpr (std::is_void_v<std::invoke_result_t<Step>>)
+    std::forward<Step>(step)();
+  else
+    status = static_cast<int16_t>(std::forward<Step>(step)());
+  SetLastError(pending);
+  return status;
 }
 
 }  // namespace qx::engine

@@ -29,7 +29,7 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/btree/cleanup_step.h"
+#include "engine/core/last_error.h"
 #include "engine/btree/external_sort.h"
 #include "engine/btree/page_writer.h"
 #include "engine/btree/record_keys.h"
@@ -109,7 +109,7 @@ class BuildBlocks : public btree::PageIdSource {
   // After a failure before the root was recorded: the words as they
   // stand, then every block taken back on the free chain.
   void GiveBack() {
-    btree::RunDespiteError([&]() -> int16_t {
+    RunDespiteError([&]() -> int16_t {
       if (int16_t e = file_->WriteWords()) return e;
       for (uint32_t block : taken_)
         if (int16_t e = file_->FreeBlock(block, nullptr)) return e;
@@ -181,14 +181,14 @@ int16_t BuildTag(int16_t dbf_handle, int16_t handle, uint32_t number) {
     if (status == kKbdOk)
       status = FillTag(dbf_handle, records.record_count(), tag, &sorter,
                        &blocks, &rooted);
-    int16_t ended = btree::RunDespiteError([&] { return EndTagCall(tag); });
+    int16_t ended = RunDespiteError([&] { return EndTagCall(tag); });
     if (status >= 0 && ended < 0) status = Fail(ended);
     if (status < 0 && !rooted) blocks.GiveBack();
   }
   sorter.Close();
   records.End();
   if (tag_handle != kKbdNoHandle)
-    btree::RunDespiteError([&] { return CloseMdxTag(tag_handle); });
+    RunDespiteError([&] { return CloseMdxTag(tag_handle); });
   return status;
 }
 
@@ -206,9 +206,9 @@ int16_t BuildMdx(int16_t dbf_handle, int16_t handle, const char* name,
     status = BuildTag(dbf_handle, handle, number);
     if (status > 0) status = kKbdOk;  // warnings of the steps are not ours
     if (status < 0)
-      btree::RunDespiteError([&] { return DeleteMdxTag(file, name); });
+      RunDespiteError([&] { return DeleteMdxTag(file, name); });
   }
-  int16_t ended = btree::RunDespiteError([&] { return EndFileCall(file); });
+  int16_t ended = RunDespiteError([&] { return EndFileCall(file); });
   if (status < 0) return status;
   return ended < 0 ? Fail(ended) : StickyError();
 }

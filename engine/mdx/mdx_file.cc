@@ -9,7 +9,7 @@
 #include <bit>
 #include <cstring>
 
-#include "engine/btree/cleanup_step.h"
+#include "engine/core/last_error.h"
 #include "engine/btree/index_open.h"
 #include "engine/btree/key_order.h"
 #include "engine/collate/collation.h"
@@ -54,7 +54,7 @@ MdxFile::~MdxFile() {
   if (slot == kNoFileSlot || CurrentTask() == nullptr) return;
   uint16_t open_slot = slot;
   slot = kNoFileSlot;
-  btree::RunDespiteError([open_slot] { return FileClose(open_slot); });
+  RunDespiteError([open_slot] { return FileClose(open_slot); });
 }
 
 MdxTagEntry MdxFile::Entry(uint32_t number) const {
@@ -353,7 +353,7 @@ int16_t CreateMdx(const char* name) {
   uint16_t slot = kNoFileSlot;
   if (int16_t e = FileCreate(&slot, name)) return e;
   FileWriteAt(slot, 0, image, sizeof image);
-  btree::RunDespiteError([slot] { return FileClose(slot); });
+  RunDespiteError([slot] { return FileClose(slot); });
   return StickyError();
 }
 
@@ -367,7 +367,7 @@ int16_t CloseMdx(int16_t handle) {
   int16_t status = kKbdOk;
   for (uint32_t n = 0; n < file->tags.size(); ++n) {
     if (file->tags[n] == nullptr) continue;
-    int16_t closed = btree::RunDespiteError(
+    int16_t closed = RunDespiteError(
         [&] { return CloseMdxTag(MdxTagHandle(handle, n)); });
     if (status == kKbdOk && closed < 0) status = closed;
   }
@@ -381,7 +381,7 @@ int16_t CloseMdx(int16_t handle) {
   }
   uint16_t slot = file->slot;
   file->slot = kNoFileSlot;
-  int16_t closed = btree::RunDespiteError([slot] { return FileClose(slot); });
+  int16_t closed = RunDespiteError([slot] { return FileClose(slot); });
   FreeHandle(handle);
   if (status < 0) return Fail(status);
   return closed < 0 ? Fail(closed) : status;

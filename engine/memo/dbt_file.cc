@@ -116,7 +116,7 @@ int16_t CreateDbtFile(const char* name, MemoLayout layout, uint32_t block_size,
   uint16_t slot = kNoFileSlot;
   if (int16_t e = FileCreate(&slot, name)) return e;
   FileWriteAt(slot, 0, image.data(), static_cast<uint32_t>(image.size()));
-  RunCleanupStep([slot] { FileClose(slot); });
+  RunDespiteError([slot] { FileClose(slot); });
   return StickyError();
 }
 

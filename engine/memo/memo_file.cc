@@ -41,7 +41,7 @@ MemoFile::~MemoFile() {
   if (slot == kNoFileSlot || CurrentTask() == nullptr) return;
   uint16_t open_slot = slot;
   slot = kNoFileSlot;
-  RunCleanupStep([open_slot] { FileClose(open_slot); });
+  RunDespiteError([open_slot] { FileClose(open_slot); });
 }
 
 int16_t OpenMemoFile(int16_t* handle, const char* name, uint16_t mode,

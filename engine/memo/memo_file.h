@@ -147,17 +147,6 @@ class MemoValue {
   uint32_t type_ = 1;  // text
 };
 
-// Runs a clean-up step (close, unlock, delete) even while an error is
-// pending: the sticky rule would otherwise skip it. The pending error is
-// restored afterwards; the step's own status is dropped.
-template <typename Step>
-void RunCleanupStep(Step&& step) {
-  int16_t pending = LastError();
-  if (pending < 0) SetLastError(kKbdOk);
-  step();
-  SetLastError(pending);
-}
-
 // Splits a file name: the directory part keeps its last separator (':',
 // '\\' or '/'); the base name is what follows it, without its extension.
 std::string DirectoryOf(const std::string& name);

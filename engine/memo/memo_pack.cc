@@ -50,10 +50,10 @@ class PackResources {
       : dbf_handle_(dbf_handle), kind_(kind) {}
   ~PackResources() {
     if (locked_)
-      RunCleanupStep([this] { kbddunlock(dbf_handle_, kPackLockMode); });
+      RunDespiteError([this] { kbddunlock(dbf_handle_, kPackLockMode); });
     CloseWork();
     if (!work_name_.empty() && !keep_work_)
-      RunCleanupStep([this] { FileDelete(work_name_.c_str()); });
+      RunDespiteError([this] { FileDelete(work_name_.c_str()); });
   }
   PackResources(const PackResources&) = delete;
   PackResources& operator=(const PackResources&) = delete;
@@ -72,7 +72,7 @@ class PackResources {
     if (work_handle_ == kKbdNoHandle) return;
     int16_t h = work_handle_;
     work_handle_ = kKbdNoHandle;
-    RunCleanupStep([h, this] { CloseMemoFile(h, kind_); });
+    RunDespiteError([h, this] { CloseMemoFile(h, kind_); });
   }
 
   std::string& work_name() { return work_name_; }

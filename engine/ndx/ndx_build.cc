@@ -26,7 +26,7 @@
 #include <bit>
 #include <cstring>
 
-#include "engine/btree/cleanup_step.h"
+#include "engine/core/last_error.h"
 #include "engine/btree/external_sort.h"
 #include "engine/btree/page_writer.h"
 #include "engine/btree/record_keys.h"
@@ -152,11 +152,11 @@ int16_t BuildNdx(int16_t dbf_handle, const char* name, uint16_t type,
   records.End();
   if (index_handle != kKbdNoHandle) {
     int16_t closed =
-        btree::RunDespiteError([&] { return CloseNdx(index_handle); });
+        RunDespiteError([&] { return CloseNdx(index_handle); });
     if (status == kKbdOk && closed < 0) status = Fail(closed);
   }
   if (status < 0) {
-    btree::RunDespiteError([&] { return FileDelete(name); });
+    RunDespiteError([&] { return FileDelete(name); });
     return status;
   }
   return StickyError();

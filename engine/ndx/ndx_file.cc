@@ -9,7 +9,7 @@
 #include <bit>
 #include <cstring>
 
-#include "engine/btree/cleanup_step.h"
+#include "engine/core/last_error.h"
 #include "engine/btree/index_open.h"
 #include "engine/btree/key_order.h"
 #include "engine/collate/collation.h"
@@ -46,7 +46,7 @@ NdxFile::~NdxFile() {
   if (slot == kNoFileSlot || CurrentTask() == nullptr) return;
   uint16_t open_slot = slot;
   slot = kNoFileSlot;
-  btree::RunDespiteError([open_slot] { return FileClose(open_slot); });
+  RunDespiteError([open_slot] { return FileClose(open_slot); });
 }
 
 int16_t NdxFile::SetRoot(uint32_t page) {
@@ -228,7 +228,7 @@ int16_t CreateNdx(const char* name, uint16_t type, const char* expression,
   uint16_t slot = kNoFileSlot;
   if (int16_t e = FileCreate(&slot, name)) return e;
   FileWriteAt(slot, 0, image, sizeof image);
-  btree::RunDespiteError([slot] { return FileClose(slot); });
+  RunDespiteError([slot] { return FileClose(slot); });
   return StickyError();
 }
 
@@ -304,7 +304,7 @@ int16_t CloseNdx(int16_t handle) {
   }
   uint16_t slot = file->slot;
   file->slot = kNoFileSlot;
-  int16_t closed = btree::RunDespiteError([slot] { return FileClose(slot); });
+  int16_t closed = RunDespiteError([slot] { return FileClose(slot); });
   FreeHandle(handle);
   if (status < 0) return status;
   return closed < 0 ? Fail(closed) : status;

@@ -29,9 +29,11 @@ std::vector<uint8_t> KeyOfText(const std::string& text) {
 // Exponent, sign, then the digit bytes given (the rest zero).
 std::vector<uint8_t> Bytes(uint8_t exponent, uint8_t sign,
                            std::vector<uint8_t> digits) {
-  std::vector<uint8_t> key = {exponent, sign};
-  key.insert(key.end(), digits.begin(), digits.end());
-  key.resize(kMdxDecimalSize, 0);
+  std::vector<uint8_t> key(kMdxDecimalSize, 0);
+  key[0] = exponent;
+  key[1] = sign;
+  for (std::size_t i = 0; i < digits.size() && i + 2 < key.size(); ++i)
+    key[i + 2] = digits[i];
   return key;
 }
 
