@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "bench/bench_rows.h"
+#include "bench/bench_stats.h"
 #include "platform/platform.h"
 #include "qx/engine.h"
 
@@ -39,9 +40,13 @@ namespace {
 
 using qx::bench::kPoolSize;
 using qx::bench::MakeRows;
+using qx::bench::MedianPairRatio;
+using qx::bench::Rate;
 using qx::bench::Row;
+using qx::bench::Runs;
+using qx::bench::Seconds;
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using Clock = qx::bench::Clock;
 
 constexpr int16_t kFieldCount = 5;
 constexpr uint16_t kRecordSize = 1 + 20 + 15 + 3 + 10 + 8;   // flag + fields
@@ -70,37 +75,6 @@ constexpr int kRunsPack = 3;
 
 void Check(const char* what, int16_t status) {
   if (status < 0) Die(what, status);
-}
-
-double Seconds(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-// The times of one figure's runs, in seconds.
-struct Runs {
-  std::vector<double> seconds;
-  void Add(double s) { seconds.push_back(s); }
-  double Best() const {
-    return *std::min_element(seconds.begin(), seconds.end());
-  }
-  double Worst() const {
-    return *std::max_element(seconds.begin(), seconds.end());
-  }
-  double Median() const {
-    std::vector<double> sorted = seconds;
-    std::sort(sorted.begin(), sorted.end());
-    return sorted[sorted.size() / 2];
-  }
-};
-
-// The median over alternating runs of limit_seconds[i] / seconds[i]: each
-// engine run against the limit run next to it, which saw the same machine.
-double MedianPairRatio(const Runs& engine, const Runs& limit) {
-  std::vector<double> ratios;
-  for (size_t i = 0; i < engine.seconds.size(); ++i)
-    ratios.push_back(limit.seconds[i] / engine.seconds[i]);
-  std::sort(ratios.begin(), ratios.end());
-  return ratios[ratios.size() / 2];
 }
 
 void CreateTable(const std::string& path) {
@@ -260,23 +234,9 @@ double PackCopy(const std::string& source, const std::string& path,
   return seconds;
 }
 
-// JSON of one figure: records per second of the best, median and worst
-// runs of records each.
+// JSON of one figure in records per second.
 std::string Figure(uint32_t records, const Runs& runs, const char* covers) {
-  char text[640];
-  std::snprintf(text, sizeof text,
-                "{\"records\": %u, \"runs\": %zu, \"best_records_per_s\": "
-                "%.0f, \"median_records_per_s\": %.0f, "
-                "\"worst_records_per_s\": %.0f, \"best_seconds\": %.4f, "
-                "\"covers\": \"%s\"}",
-                records, runs.seconds.size(), records / runs.Best(),
-                records / runs.Median(), records / runs.Worst(), runs.Best(),
-                covers);
-  return text;
-}
-
-double Rate(uint32_t records, const Runs& runs) {
-  return records / runs.Best();
+  return qx::bench::Figure(records, runs, "records", covers);
 }
 
 }  // namespace

@@ -4,16 +4,7 @@
 // 100k rows with its defaults (auto-locking on; it never syncs). Prints one
 // JSON object.
 //
-// The packaged library is not 64-bit clean; two shims make it work:
-//   - xbXBase::GetLong/GetULong assemble four file bytes into an 8-byte
-//     value and return it with the upper half uninitialised, so record
-//     counts read from a header are garbage and the next append seeks far
-//     beyond the file (-112). The library calls them through its PLT, so
-//     the correct definitions below take their place.
-//   - CreateDatabase writes every field descriptor with length and
-//     decimals 0 (the record layout it keeps in memory is right). The
-//     table is created, closed, its descriptor bytes 16 and 17 set from
-//     the schema, then opened again.
+// The packaged library needs the shims of xbase64_shims.h to work at all.
 // Its answers are checked afterwards from the file bytes: record count and
 // sizes in the header, file size, and sample records against the rows.
 #include <xbase64/xbase64.h>
@@ -30,24 +21,8 @@
 #include <vector>
 
 #include "bench/bench_rows.h"
+#include "bench/xbase64_shims.h"
 #include "engine/core/coding.h"
-
-namespace {
-
-const uint8_t* Bytes(const char* p) {
-  return reinterpret_cast<const uint8_t*>(p);
-}
-
-}  // namespace
-
-// The shims: four little-endian bytes, sign- or zero-extended to 64 bits.
-xbLong xbXBase::GetLong(const char* p) {
-  return static_cast<int32_t>(qx::engine::GetLe32(Bytes(p)));
-}
-
-xbULong xbXBase::GetULong(const char* p) {
-  return qx::engine::GetLe32(Bytes(p));
-}
 
 namespace {
 
@@ -61,43 +36,22 @@ constexpr int kRuns = 5;
 constexpr int kFieldCount = 5;
 constexpr uint32_t kHeaderSize = 32 + 32 * kFieldCount + 1;
 constexpr uint32_t kRecordSize = 1 + 20 + 15 + 3 + 10 + 8;
-// Descriptor bytes: 32 per field after the 32-byte file header; length at
-// byte 16, decimals at byte 17.
-constexpr std::streamoff kDescriptorLengthOffset = 16;
 
 [[noreturn]] void Die(const char* what, long code) {
   std::fprintf(stderr, "qx_bench_peer_xbase64: %s failed: %ld\n", what, code);
   std::exit(1);
 }
 
-xbSchema kSchema[] = {
-    {"NAME", XB_CHAR_FLD, 20, 0},  {"CITY", XB_CHAR_FLD, 15, 0},
-    {"AGE", XB_NUMERIC_FLD, 3, 0}, {"SALARY", XB_NUMERIC_FLD, 10, 2},
-    {"BIRTH", XB_DATE_FLD, 8, 0},  {"", 0, 0, 0}};
-
-void CreateTable(const std::string& path) {
-  {
-    xbXBase base;
-    xbDbf dbf(&base);
-    if (xbShort rc = dbf.CreateDatabase(path.c_str(), kSchema, XB_OVERLAY))
-      Die("CreateDatabase", rc);
-    dbf.CloseDatabase();
-  }
-  std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
-  for (int i = 0; i < kFieldCount; ++i) {
-    char bytes[2] = {static_cast<char>(kSchema[i].FieldLen),
-                     static_cast<char>(kSchema[i].NoOfDecs)};
-    file.seekp(32 + 32 * i + kDescriptorLengthOffset);
-    file.write(bytes, sizeof bytes);
-  }
-  if (!file) Die("descriptor fix-up", 0);
-}
-
 // Creates the table and appends kRecords rows; answers the seconds of the
 // append loop (open and close outside).
 double AppendTable(const std::string& path, const std::vector<Row>& rows) {
   fs::remove(path);
-  CreateTable(path);
+  std::string error;
+  if (!qx::bench::CreateXbaseTable(path, qx::bench::kXbaseBenchSchema,
+                                   &error)) {
+    std::fprintf(stderr, "qx_bench_peer_xbase64: %s\n", error.c_str());
+    std::exit(1);
+  }
   xbXBase base;
   xbDbf dbf(&base);
   if (xbShort rc = dbf.OpenDatabase(path.c_str())) Die("OpenDatabase", rc);
@@ -119,6 +73,10 @@ double AppendTable(const std::string& path, const std::vector<Row>& rows) {
     Die("NoOfRecords", dbf.NoOfRecords());
   dbf.CloseDatabase();
   return seconds;
+}
+
+const uint8_t* Bytes(const char* p) {
+  return reinterpret_cast<const uint8_t*>(p);
 }
 
 // Checks the file the peer wrote, from its bytes.
