@@ -67,7 +67,8 @@ class IndexToolTest : public ::testing::Test {
     ASSERT_EQ(r.rc, 0) << r.err;
   }
 
-  // Builds, checks, and walks the index; answers the walk (recno, key).
+  // Builds, checks, and walks the index (extra: --tag NAME, flags);
+  // answers the walk (recno, key).
   std::vector<std::pair<int, std::string>> BuildAndWalk(
       const std::string& index, const std::string& expr,
       const std::vector<std::string>& extra = {}) {
@@ -75,9 +76,15 @@ class IndexToolTest : public ::testing::Test {
     args.insert(args.end(), extra.begin(), extra.end());
     Result r = Qxdb(args);
     EXPECT_EQ(r.rc, 0) << r.err;
-    r = Qxdb({"check", table_, index});
+    std::vector<std::string> tag;
+    if (extra.size() >= 2 && extra[0] == "--tag") tag = {"--tag", extra[1]};
+    std::vector<std::string> check = {"check", table_, index};
+    check.insert(check.end(), tag.begin(), tag.end());
+    r = Qxdb(check);
     EXPECT_EQ(r.rc, 0) << r.out << r.err;
-    r = Qxdb({"keys", index, "--table", table_});
+    std::vector<std::string> keys = {"keys", index, "--table", table_};
+    keys.insert(keys.end(), tag.begin(), tag.end());
+    r = Qxdb(keys);
     EXPECT_EQ(r.rc, 0) << r.err;
     std::vector<std::pair<int, std::string>> walk;
     for (const std::string& line : Lines(r.out)) {
@@ -121,6 +128,36 @@ TEST_F(IndexToolTest, BuiltIndexesWalkInKeyOrderAndCheck) {
   EXPECT_EQ(info.out,
             "{\"kind\":\"ndx\",\"expression\":\"NAME\",\"key_length\":20,"
             "\"key_type\":\"C\",\"unique\":false,\"descending\":false}\n");
+}
+
+TEST_F(IndexToolTest, MdxTagsBuildCheckAndWalk) {
+  std::string mdx = dir_.File("people.mdx");
+  auto names = BuildAndWalk(mdx, "NAME", {"--tag", "NAME"});
+  auto salaries = BuildAndWalk(mdx, "SALARY", {"--tag", "SALARY"});
+  auto births = BuildAndWalk(mdx, "BIRTH", {"--tag", "BIRTH", "--unique"});
+  ASSERT_EQ(names.size(), 600u);
+  ASSERT_EQ(salaries.size(), 600u);
+  ASSERT_EQ(births.size(), 600u);
+  for (std::size_t i = 1; i < names.size(); ++i) {
+    EXPECT_LE(names[i - 1].second, names[i].second);
+    EXPECT_LE(std::stod(salaries[i - 1].second), std::stod(salaries[i].second));
+  }
+  Result info = Qxdb({"info", mdx});
+  EXPECT_NE(info.out.find("{\"name\":\"SALARY\",\"expression\":\"SALARY\","
+                          "\"key_length\":12,\"key_type\":\"N\""),
+            std::string::npos)
+      << info.out;
+  EXPECT_NE(info.out.find("\"key_type\":\"D\",\"unique\":true"), std::string::npos)
+      << info.out;
+  // Appends keep every named tag in step.
+  Result r = Qxdb({"import", table_, "--index", mdx + ":NAME", "--index",
+                   mdx + ":SALARY"},
+                  People(50, 600));
+  ASSERT_EQ(r.rc, 0) << r.err;
+  r = Qxdb({"check", table_, mdx, "--tag", "SALARY"});
+  EXPECT_EQ(r.out, "ok 650 keys\n") << r.err;
+  r = Qxdb({"seek", table_, mdx, "--tag", "SALARY", "-1000.00"});
+  EXPECT_EQ(r.rc, 0) << r.err;
 }
 
 TEST_F(IndexToolTest, SeekFindsWhatTheDataHolds) {
