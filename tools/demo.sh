@@ -43,4 +43,13 @@ run dump "$demo/dbase3.dbf" --deleted
 run dump "$demo/foxpro2.dbf" --codepage cp1252
 run info "$demo/foxpro2.fpt"
 run info "$demo/dbase4.dbt"
+# Indexes: a dBASE III NDX, dBASE IV MDX tags.
+run index "$demo/dbase3.dbf" "$demo/names.ndx" --expr "UPPER(NAME)"
+run keys "$demo/names.ndx"
+run seek "$demo/dbase3.dbf" "$demo/names.ndx" "GRACE"
+run index "$demo/dbase4.dbf" "$demo/dbase4.mdx" --expr SALARY --tag SALARY
+run index "$demo/dbase4.dbf" "$demo/dbase4.mdx" --expr BIRTH --tag BIRTH
+run info "$demo/dbase4.mdx"
+run dump "$demo/dbase4.dbf" --index "$demo/dbase4.mdx" --tag BIRTH
+run check "$demo/dbase4.dbf" "$demo/dbase4.mdx" --tag SALARY
 ls -l "$demo"
