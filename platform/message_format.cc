@@ -98,10 +98,10 @@ bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 
 // Reads digits at *pos into *value; false when the number exceeds
 // kMaxFieldWidth.
-bool ReadNumber(std::u16string_view spec, std::size_t* pos, int* value) {
+bool ReadNumber(std::u16string_view format_text, std::size_t* pos, int* value) {
   int n = 0;
-  while (*pos < spec.size() && IsDigit(spec[*pos])) {
-    n = n * 10 + (spec[*pos] - u'0');
+  while (*pos < format_text.size() && IsDigit(format_text[*pos])) {
+    n = n * 10 + (format_text[*pos] - u'0');
     if (n > kMaxFieldWidth) return false;
     ++*pos;
   }
@@ -110,11 +110,11 @@ bool ReadNumber(std::u16string_view spec, std::size_t* pos, int* value) {
 }
 
 // Parses the text between the '!' marks. False when it is not one of the
-// supported forms (the whole spec must be consumed).
-bool ParseFormat(std::u16string_view spec, InsertFormat* f) {
+// supported forms (the whole format_text must be consumed).
+bool ParseFormat(std::u16string_view format_text, InsertFormat* f) {
   std::size_t pos = 0;
-  for (; pos < spec.size(); ++pos) {
-    const char16_t c = spec[pos];
+  for (; pos < format_text.size(); ++pos) {
+    const char16_t c = format_text[pos];
     if (c == u'-') {
       f->left_justify = true;
     } else if (c == u'+') {
@@ -129,22 +129,22 @@ bool ParseFormat(std::u16string_view spec, InsertFormat* f) {
       break;
     }
   }
-  if (pos < spec.size() && spec[pos] == u'*') {
+  if (pos < format_text.size() && format_text[pos] == u'*') {
     f->width_star = true;
     ++pos;
-  } else if (!ReadNumber(spec, &pos, &f->width)) {
+  } else if (!ReadNumber(format_text, &pos, &f->width)) {
     return false;
   }
-  if (pos < spec.size() && spec[pos] == u'.') {
+  if (pos < format_text.size() && format_text[pos] == u'.') {
     ++pos;
-    if (pos < spec.size() && spec[pos] == u'*') {
+    if (pos < format_text.size() && format_text[pos] == u'*') {
       f->precision_star = true;
       ++pos;
-    } else if (!ReadNumber(spec, &pos, &f->precision)) {
+    } else if (!ReadNumber(format_text, &pos, &f->precision)) {
       return false;
     }
   }
-  const std::u16string_view rest = spec.substr(pos);
+  const std::u16string_view rest = format_text.substr(pos);
   if (rest.empty()) return false;
   const std::u16string_view length = rest.substr(0, rest.size() - 1);
   f->conversion = rest.back();

@@ -62,22 +62,22 @@ FileBuilder& FileBuilder::Format(uint32_t file_format) {
   return *this;
 }
 
-FileBuilder& FileBuilder::Item(const ItemSpec& spec) {
+FileBuilder& FileBuilder::Item(const ItemSpec& desc) {
   FileItem item;
-  item.name = Keep(spec.name);
-  item.item_type = spec.item_type;
-  item.size = spec.size;
-  item.digits = spec.digits;
-  item.decimals = spec.decimals;
-  item.key_flags = spec.key_flags;
-  item.index_file = spec.index_file.empty() ? nullptr : Keep(spec.index_file);
-  item.formula = spec.formula.empty() ? nullptr : Keep(spec.formula);
-  item.component_count = spec.component_count;
-  if (spec.component_count > 0) {
-    component_lengths_.emplace_back(spec.component_count, 0u);
+  item.name = Keep(desc.name);
+  item.item_type = desc.item_type;
+  item.size = desc.size;
+  item.digits = desc.digits;
+  item.decimals = desc.decimals;
+  item.key_flags = desc.key_flags;
+  item.index_file = desc.index_file.empty() ? nullptr : Keep(desc.index_file);
+  item.formula = desc.formula.empty() ? nullptr : Keep(desc.formula);
+  item.component_count = desc.component_count;
+  if (desc.component_count > 0) {
+    component_lengths_.emplace_back(desc.component_count, 0u);
     item.component_lengths = component_lengths_.back().data();
   }
-  item.flags = spec.flags;
+  item.flags = desc.flags;
   items_.push_back(item);
   return *this;
 }

@@ -18,12 +18,12 @@ bool ParseNumber(std::string_view text, int* value) {
 }
 
 // NAME:TYPE:LEN[:DEC]
-bool ParseField(const std::string& spec, KbdFieldDef* def) {
+bool ParseField(const std::string& desc, KbdFieldDef* def) {
   std::vector<std::string> parts;
   std::size_t start = 0;
   while (true) {
-    std::size_t colon = spec.find(':', start);
-    parts.push_back(spec.substr(start, colon - start));
+    std::size_t colon = desc.find(':', start);
+    parts.push_back(desc.substr(start, colon - start));
     if (colon == std::string::npos) break;
     start = colon + 1;
   }
@@ -62,9 +62,9 @@ int CmdCreate(Invocation& inv) {
   int dialect = ParseDialect(*inv.Option("dialect"));
   if (dialect == 0) return inv.Usage("unknown dialect " + *inv.Option("dialect"));
   std::vector<KbdFieldDef> fields;
-  for (const std::string& spec : inv.Options("field")) {
+  for (const std::string& desc : inv.Options("field")) {
     KbdFieldDef def;
-    if (!ParseField(spec, &def)) return inv.Usage("bad field " + spec);
+    if (!ParseField(desc, &def)) return inv.Usage("bad field " + desc);
     fields.push_back(def);
   }
   const std::string& path = inv.positionals()[0];

@@ -198,17 +198,17 @@ class RecordLoader {
 
 // FILE[:TAG]: a tag follows the last ':' when the part before it is an
 // index file's name.
-void SplitIndexSpec(const std::string& spec, std::string* path,
+void SplitIndexSpec(const std::string& desc, std::string* path,
                     std::optional<std::string>* tag) {
-  std::size_t colon = spec.rfind(':');
-  if (colon != std::string::npos && colon + 1 < spec.size() &&
-      spec.find_first_of("/\\", colon) == std::string::npos &&
-      IsIndexPath(spec.substr(0, colon))) {
-    *path = spec.substr(0, colon);
-    *tag = spec.substr(colon + 1);
+  std::size_t colon = desc.rfind(':');
+  if (colon != std::string::npos && colon + 1 < desc.size() &&
+      desc.find_first_of("/\\", colon) == std::string::npos &&
+      IsIndexPath(desc.substr(0, colon))) {
+    *path = desc.substr(0, colon);
+    *tag = desc.substr(colon + 1);
     return;
   }
-  *path = spec;
+  *path = desc;
   tag->reset();
 }
 
@@ -229,10 +229,10 @@ int CmdImport(Invocation& inv) {
   kbdseterror(0);
   kbdsetdatefmt(4);  // D values arrive as YYYYMMDD
   std::vector<std::unique_ptr<IndexAccess>> indexes;
-  for (const std::string& spec : inv.Options("index")) {
+  for (const std::string& desc : inv.Options("index")) {
     std::string index_path;
     std::optional<std::string> tag;
-    SplitIndexSpec(spec, &index_path, &tag);
+    SplitIndexSpec(desc, &index_path, &tag);
     indexes.emplace_back();
     if (int rc = OpenIndexFor(inv, index_path, tag, true, &table, &indexes.back()))
       return rc;

@@ -97,11 +97,11 @@ TEST(MessageFormatTest, IntegerFormatsMatchPrintf) {
         for (char conversion : conversions) {
           for (int64_t value : values) {
             const bool is_signed = conversion == 'd' || conversion == 'i';
-            const std::string spec = std::string(flag) + width + precision;
+            const std::string format_text = std::string(flag) + width + precision;
             char c_format[32];
             char expected[64];
             // Without a length modifier the value is read as 32 bits.
-            std::snprintf(c_format, sizeof(c_format), "%%%s%c", spec.c_str(),
+            std::snprintf(c_format, sizeof(c_format), "%%%s%c", format_text.c_str(),
                           conversion);
             if (is_signed) {
               std::snprintf(expected, sizeof(expected), c_format,
@@ -110,12 +110,12 @@ TEST(MessageFormatTest, IntegerFormatsMatchPrintf) {
               std::snprintf(expected, sizeof(expected), c_format,
                             static_cast<uint32_t>(value));
             }
-            EXPECT_EQ(Format(Ascii("%1!" + spec + conversion + "!"),
+            EXPECT_EQ(Format(Ascii("%1!" + format_text + conversion + "!"),
                              {MessageArg::Signed(value)}),
                       Ascii(expected))
                 << c_format << " " << value;
             // I64 and ll read all 64 bits.
-            std::snprintf(c_format, sizeof(c_format), "%%%sll%c", spec.c_str(),
+            std::snprintf(c_format, sizeof(c_format), "%%%sll%c", format_text.c_str(),
                           conversion);
             if (is_signed) {
               std::snprintf(expected, sizeof(expected), c_format,
@@ -124,7 +124,7 @@ TEST(MessageFormatTest, IntegerFormatsMatchPrintf) {
               std::snprintf(expected, sizeof(expected), c_format,
                             static_cast<unsigned long long>(value));
             }
-            EXPECT_EQ(Format(Ascii("%1!" + spec + "I64" + conversion + "!"),
+            EXPECT_EQ(Format(Ascii("%1!" + format_text + "I64" + conversion + "!"),
                              {MessageArg::Signed(value)}),
                       Ascii(expected))
                 << c_format << " " << value;
