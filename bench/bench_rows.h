@@ -11,6 +11,8 @@
 #include <iterator>
 #include <vector>
 
+#include "qx/engine.h"
+
 namespace qx::bench {
 
 // Rows are drawn from a pool of distinct rows; a power of two, so that
@@ -80,6 +82,30 @@ inline std::vector<Row> MakeRows() {
     std::memcpy(r.birth, text, sizeof r.birth);
   }
   return rows;
+}
+
+// The benchmark table's fields, in record order (dBASE III, 57-byte
+// records: deletion flag + 20 + 15 + 3 + 10 + 8).
+inline constexpr int16_t kBenchFieldCount = 5;
+
+// Fills defs (kBenchFieldCount entries) with the benchmark table's fields.
+inline void BenchFieldDefs(KbdFieldDef* defs) {
+  struct Field {
+    const char* name;
+    char type;
+    uint16_t length;
+    uint16_t decimals;
+  };
+  constexpr Field kFields[kBenchFieldCount] = {
+      {"NAME", 'C', 20, 0}, {"CITY", 'C', 15, 0}, {"AGE", 'N', 3, 0},
+      {"SALARY", 'N', 10, 2}, {"BIRTH", 'D', 8, 0}};
+  for (int i = 0; i < kBenchFieldCount; ++i) {
+    defs[i] = KbdFieldDef{};
+    std::snprintf(defs[i].name, sizeof defs[i].name, "%s", kFields[i].name);
+    defs[i].type = static_cast<uint16_t>(kFields[i].type);
+    defs[i].length = kFields[i].length;
+    defs[i].decimals = kFields[i].decimals;
+  }
 }
 
 }  // namespace qx::bench

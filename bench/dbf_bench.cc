@@ -38,6 +38,8 @@
 
 namespace {
 
+using qx::bench::BenchFieldDefs;
+using qx::bench::kBenchFieldCount;
 using qx::bench::kPoolSize;
 using qx::bench::MakeRows;
 using qx::bench::MedianPairRatio;
@@ -48,7 +50,7 @@ using qx::bench::Seconds;
 namespace fs = std::filesystem;
 using Clock = qx::bench::Clock;
 
-constexpr int16_t kFieldCount = 5;
+constexpr int16_t kFieldCount = kBenchFieldCount;
 constexpr uint16_t kRecordSize = 1 + 20 + 15 + 3 + 10 + 8;   // flag + fields
 constexpr uint32_t kHeaderSize = 32 + 32 * kFieldCount + 1;  // + terminator
 
@@ -78,20 +80,10 @@ void Check(const char* what, int16_t status) {
 }
 
 void CreateTable(const std::string& path) {
-  KbdFieldDef defs[kFieldCount] = {};
-  auto set = [&](int i, const char* name, char type, uint16_t length,
-                 uint16_t decimals) {
-    std::snprintf(defs[i].name, sizeof defs[i].name, "%s", name);
-    defs[i].type = static_cast<uint16_t>(type);
-    defs[i].length = length;
-    defs[i].decimals = decimals;
-  };
-  set(0, "NAME", 'C', 20, 0);
-  set(1, "CITY", 'C', 15, 0);
-  set(2, "AGE", 'N', 3, 0);
-  set(3, "SALARY", 'N', 10, 2);
-  set(4, "BIRTH", 'D', 8, 0);
-  Check("kbddcreate", kbddcreate(path.c_str(), kFieldCount, defs, kKbdDbase3));
+  KbdFieldDef defs[kBenchFieldCount];
+  BenchFieldDefs(defs);
+  Check("kbddcreate",
+        kbddcreate(path.c_str(), kBenchFieldCount, defs, kKbdDbase3));
 }
 
 int16_t OpenTable(const std::string& path) {

@@ -44,6 +44,8 @@
 namespace {
 
 using qx::bench::Clock;
+using qx::bench::BenchFieldDefs;
+using qx::bench::kBenchFieldCount;
 using qx::bench::kPoolSize;
 using qx::bench::MedianPairRatio;
 using qx::bench::Rate;
@@ -52,7 +54,7 @@ using qx::bench::Runs;
 using qx::bench::Seconds;
 namespace fs = std::filesystem;
 
-constexpr int16_t kFieldCount = 5;
+
 constexpr uint32_t kRecords = 1'000'000;
 constexpr uint32_t kSeeks = 100'000;
 constexpr uint32_t kAppends = 100'000;
@@ -98,20 +100,10 @@ void Check(const char* what, int16_t status) {
 }
 
 void CreateTable(const std::string& path) {
-  KbdFieldDef defs[kFieldCount] = {};
-  auto set = [&](int i, const char* name, char type, uint16_t length,
-                 uint16_t decimals) {
-    std::snprintf(defs[i].name, sizeof defs[i].name, "%s", name);
-    defs[i].type = static_cast<uint16_t>(type);
-    defs[i].length = length;
-    defs[i].decimals = decimals;
-  };
-  set(0, "NAME", 'C', kNameLength, 0);
-  set(1, "CITY", 'C', 15, 0);
-  set(2, "AGE", 'N', 3, 0);
-  set(3, "SALARY", 'N', kSalaryLength, 2);
-  set(4, "BIRTH", 'D', kBirthLength, 0);
-  Check("kbddcreate", kbddcreate(path.c_str(), kFieldCount, defs, kKbdDbase3));
+  KbdFieldDef defs[kBenchFieldCount];
+  BenchFieldDefs(defs);
+  Check("kbddcreate",
+        kbddcreate(path.c_str(), kBenchFieldCount, defs, kKbdDbase3));
 }
 
 int16_t OpenTable(const std::string& path) {
