@@ -297,29 +297,20 @@ int16_t Tree::FindPair(const uint8_t* key, uint32_t recno) {
   return Find(search);
 }
 
-int16_t Tree::First() {
-  path_->Clear();
-  if (int16_t e = DescendEdge(store_->Root(), true)) return e;
-  PageRef leaf;
-  if (int16_t e = LoadChecked(path_->leaf().page, &leaf)) return e;
-  if (layout_->Count(leaf.data()) > 0) return kKbdOk;
-  leaf.Reset();
-  bool moved = false;
-  if (int16_t e = StepLeaf(true, &moved)) return e;
-  if (moved) return kKbdOk;
-  path_->Clear();
-  return kKbdEmptyFile;
-}
+int16_t Tree::First() { return Edge(true); }
+int16_t Tree::Last() { return Edge(false); }
 
-int16_t Tree::Last() {
+// The first (or last) key: down the edge of the tree; an empty edge leaf
+// steps on to its neighbour, and a tree without keys is empty (2).
+int16_t Tree::Edge(bool first) {
   path_->Clear();
-  if (int16_t e = DescendEdge(store_->Root(), false)) return e;
+  if (int16_t e = DescendEdge(store_->Root(), first)) return e;
   PageRef leaf;
   if (int16_t e = LoadChecked(path_->leaf().page, &leaf)) return e;
   if (layout_->Count(leaf.data()) > 0) return kKbdOk;
   leaf.Reset();
   bool moved = false;
-  if (int16_t e = StepLeaf(false, &moved)) return e;
+  if (int16_t e = StepLeaf(first, &moved)) return e;
   if (moved) return kKbdOk;
   path_->Clear();
   return kKbdEmptyFile;

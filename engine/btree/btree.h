@@ -170,6 +170,7 @@ class Tree {
   int16_t RestoreKeptPath(const uint8_t* key, uint32_t recno,
                           bool* restored);
   int16_t DescendEdge(uint32_t page, bool leftmost);
+  int16_t Edge(bool first);
   int16_t StepLeaf(bool forward, bool* moved);
   int16_t InsertAtPosition(const uint8_t* key, uint32_t recno);
   int16_t SplitPage(PageRef* page, uint32_t index, bool leaf,

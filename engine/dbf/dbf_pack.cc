@@ -23,6 +23,7 @@
 #include "engine/core/handle_table.h"
 #include "engine/core/last_error.h"
 #include "engine/dbf/dbf_internal.h"
+#include "engine/fileio/file_names.h"
 
 namespace qx::engine {
 namespace {
@@ -33,28 +34,10 @@ struct PackNames {
 };
 
 PackNames MakePackNames(const std::string& name) {
-  size_t cut = name.find_last_of(":\\/");
-  std::string dir = cut == std::string::npos ? "" : name.substr(0, cut + 1);
-  std::string base = cut == std::string::npos ? name : name.substr(cut + 1);
-  size_t dot = base.rfind('.');
-  if (dot != std::string::npos) base.erase(dot);
   PackNames names;
-  names.backup = dir + base + ".BAK";
-  for (int n = 0;; ++n) {
-    names.work = dir + std::to_string(n) + ".DBF";
-    if (!FileExists(names.work.c_str())) break;
-  }
+  names.backup = WithExtension(name, ".BAK");
+  names.work = FreeWorkName(DirectoryOf(name), ".DBF");
   return names;
-}
-
-// Keeps the first error of a sequence: runs a cleanup step with the last
-// error cleared and puts the earlier error back.
-template <typename Step>
-void CleanupKeepingError(Step&& step) {
-  int16_t saved = LastError();
-  SetLastError(kKbdOk);
-  step();
-  SetLastError(saved);
 }
 
 // Step 2: creates the work file and appends every live record to it.
@@ -92,9 +75,9 @@ int16_t PackDbf(int16_t* handle) {
   PackNames names = MakePackNames(file->name);
   int16_t work_handle = kKbdNoHandle;
   int16_t status = CopyLiveRecords(file, names.work, &work_handle);
-  CleanupKeepingError([&] { UnlockDbfFile(file, 2); });
+  RunDespiteError([&] { UnlockDbfFile(file, 2); });
   if (status < 0) {
-    CleanupKeepingError([&] {
+    RunDespiteError([&] {
       if (work_handle != kKbdNoHandle) FreeHandle(work_handle);
       FileDelete(names.work.c_str());
     });
@@ -117,14 +100,14 @@ int16_t PackDbf(int16_t* handle) {
   *handle = kKbdNoHandle;
 
   if (FileRename(names.backup.c_str(), name.c_str()) != kKbdOk) {
-    CleanupKeepingError([&] {
+    RunDespiteError([&] {
       FileDelete(names.work.c_str());
       OpenDbf(handle, name.c_str(), mode);
     });
     return StickyError();
   }
   if (FileRename(name.c_str(), names.work.c_str()) != kKbdOk) {
-    CleanupKeepingError([&] {
+    RunDespiteError([&] {
       FileRename(name.c_str(), names.backup.c_str());
       OpenDbf(handle, name.c_str(), mode);
     });

@@ -15,6 +15,7 @@
 #include "engine/core/engine_state.h"
 #include "engine/core/last_error.h"
 #include "engine/fileio/file_layer.h"
+#include "engine/fileio/file_names.h"
 #include "engine/memo/dbt_format.h"
 
 namespace qx::engine {
@@ -147,13 +148,6 @@ class MemoValue {
   uint32_t type_ = 1;  // text
 };
 
-// Splits a file name: the directory part keeps its last separator (':',
-// '\\' or '/'); the base name is what follows it, without its extension.
-std::string DirectoryOf(const std::string& name);
-std::string BaseNameOf(const std::string& name);
-
-// name with its extension replaced by ext (added when there is none).
-std::string WithExtension(const std::string& name, const char* ext);
 
 }  // namespace qx::engine
 

@@ -33,14 +33,6 @@ bool IsMemoField(uint16_t type, int16_t dialect) {
          (t == 'B' && dialect != kKbdVisualFoxpro);
 }
 
-// The first "<dir><N><ext>" that does not exist, N = 0, 1, ...
-std::string FreeWorkName(const std::string& dir, const char* ext) {
-  for (unsigned n = 0;; ++n) {
-    std::string name = dir + std::to_string(n) + ext;
-    if (!FileExists(name.c_str())) return name;
-  }
-}
-
 // Owns the data file lock and the work file while pack runs; what it
 // still holds at the end is released (the work file closed and, unless
 // kept, deleted), even with an error pending.
