@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <vector>
@@ -106,6 +107,25 @@ inline void BenchFieldDefs(KbdFieldDef* defs) {
     defs[i].length = kFields[i].length;
     defs[i].decimals = kFields[i].decimals;
   }
+}
+
+// Failure of a benchmark step: the program says which and exits 1 (a
+// benchmark has no partial result worth printing).
+[[noreturn]] inline void Die(const char* program, const char* what, int status) {
+  std::fprintf(stderr, "%s: %s failed: %d\n", program, what, status);
+  std::exit(1);
+}
+
+// Creates the benchmark table and opens it (dBASE III, read-write).
+inline int16_t CreateAndOpenBenchTable(const char* path, const char* program) {
+  KbdFieldDef defs[kBenchFieldCount];
+  BenchFieldDefs(defs);
+  int16_t status = kbddcreate(path, kBenchFieldCount, defs, kKbdDbase3);
+  if (status < 0) Die(program, "kbddcreate", status);
+  int16_t handle = kKbdNoHandle;
+  status = kbddopenx(&handle, path, kKbdDbase3);
+  if (status < 0) Die(program, "kbddopenx", status);
+  return handle;
 }
 
 }  // namespace qx::bench

@@ -38,7 +38,6 @@
 
 namespace {
 
-using qx::bench::BenchFieldDefs;
 using qx::bench::kBenchFieldCount;
 using qx::bench::kPoolSize;
 using qx::bench::MakeRows;
@@ -71,19 +70,11 @@ constexpr int kRunsScanLarge = 9;
 constexpr int kRunsPack = 3;
 
 [[noreturn]] void Die(const char* what, int status) {
-  std::fprintf(stderr, "qx_bench_dbf: %s failed: %d\n", what, status);
-  std::exit(1);
+  qx::bench::Die("qx_bench_dbf", what, status);
 }
 
 void Check(const char* what, int16_t status) {
   if (status < 0) Die(what, status);
-}
-
-void CreateTable(const std::string& path) {
-  KbdFieldDef defs[kBenchFieldCount];
-  BenchFieldDefs(defs);
-  Check("kbddcreate",
-        kbddcreate(path.c_str(), kBenchFieldCount, defs, kKbdDbase3));
 }
 
 int16_t OpenTable(const std::string& path) {
@@ -103,9 +94,8 @@ uint32_t RecordCount(int16_t handle) {
 double AppendTable(const std::string& path, const std::vector<Row>& rows,
                    uint32_t count, bool sync) {
   fs::remove(path);
-  CreateTable(path);
   int16_t previous = kbdsetsync(sync ? 1 : 0);
-  int16_t h = OpenTable(path);
+  int16_t h = qx::bench::CreateAndOpenBenchTable(path.c_str(), "qx_bench_dbf");
   auto start = Clock::now();
   for (uint32_t i = 0; i < count; ++i) {
     const Row& r = rows[i & (kPoolSize - 1)];

@@ -44,8 +44,6 @@
 namespace {
 
 using qx::bench::Clock;
-using qx::bench::BenchFieldDefs;
-using qx::bench::kBenchFieldCount;
 using qx::bench::kPoolSize;
 using qx::bench::MedianPairRatio;
 using qx::bench::Rate;
@@ -91,19 +89,11 @@ constexpr double kPeerScan = 1040000.0;
 constexpr double kPeerAppendTwoIndexes = 4400.0;
 
 [[noreturn]] void Die(const char* what, int status) {
-  std::fprintf(stderr, "qx_bench_ndx: %s failed: %d\n", what, status);
-  std::exit(1);
+  qx::bench::Die("qx_bench_ndx", what, status);
 }
 
 void Check(const char* what, int16_t status) {
   if (status < 0) Die(what, status);
-}
-
-void CreateTable(const std::string& path) {
-  KbdFieldDef defs[kBenchFieldCount];
-  BenchFieldDefs(defs);
-  Check("kbddcreate",
-        kbddcreate(path.c_str(), kBenchFieldCount, defs, kKbdDbase3));
 }
 
 int16_t OpenTable(const std::string& path) {
@@ -132,9 +122,8 @@ uint32_t AppendRow(int16_t h, const Row& r) {
 
 void MakeTable(const std::string& path, const std::vector<Row>& rows) {
   fs::remove(path);
-  CreateTable(path);
   int16_t previous = kbdsetsync(0);
-  int16_t h = OpenTable(path);
+  int16_t h = qx::bench::CreateAndOpenBenchTable(path.c_str(), "qx_bench_ndx");
   for (uint32_t i = 0; i < kRecords; ++i)
     AppendRow(h, rows[i & (kPoolSize - 1)]);
   Check("kbddclose", kbddclose(h));
