@@ -98,7 +98,13 @@ enum KbdStatus {
   kKbdErrParameter = -56,     /* unknown parameter */
   kKbdErrTagInUse = -57,      /* tag in use */
   kKbdErrGlobalLock = -58,    /* memory lock failed */
-  kKbdErrNoTask = -59         /* engine not started for this process */
+  kKbdErrNoTask = -59,        /* engine not started for this process */
+
+  /* Internal failures of the FoxPro index modules, without message text. */
+  kKbdErrNodeCache = -5000,   /* CDX node cache inconsistent */
+  kKbdErrIdxCache = -5001,    /* IDX page cache inconsistent */
+  kKbdErrRecnoWidth = -6000   /* record number wider than a CDX leaf's
+                                 field of more than 23 bits */
 };
 
 /* Bits of a system-error status: 0xC000 | error number (low 14 bits). */
@@ -521,6 +527,257 @@ int16_t kbdmnkey(void* key, double value);
 int16_t kbdmexpr(int32_t tag, char* buffer);
 int16_t kbdmtaginfo(int32_t tag, KbdMdxTagInfo* info);
 int16_t kbdminfo(int16_t handle, KbdMdxInfo* info);
+
+/* ------------------------------------------------------------------------
+   NTX index files (kind 7): one key per file, a B-tree of 1,024-byte
+   pages whose keys live in leaves and interior pages alike, compared as
+   plain bytes. Every call re-reads the header's update counter, root and
+   free-list words and the file size, writes changed pages at once and
+   keeps no page from one call to the next.
+
+   Caller's keys are key_length bytes (+ 1 for the NUL written on output).
+   Given keys are blank-padded or cut to the key length; a find or seek
+   key shorter than the key length (up to its NUL) is a prefix. Statuses
+   besides errors: 2 the index is empty, 3 walked past either end, 4 key
+   not found, 12 past the last key (positioned on the last key). */
+
+/* Description of an open NTX index (kbdxinfo). */
+typedef struct KbdNtxInfo {
+  char name[261];             /* file name as opened, NUL-terminated */
+  uint16_t key_length;
+  uint16_t decimals;
+  uint16_t flags;             /* 128 unique, 0x100 descending (the
+                                 expression begins with DESCEND) */
+  uint16_t expression_length; /* of the whole expression */
+  char expression[101];       /* its first 100 characters and a NUL */
+  uint16_t file_flags;        /* bit 0 read-only, bit 1 shared */
+} KbdNtxInfo;
+
+/* kbdxseek modes. */
+enum KbdNtxSeekMode {
+  kKbdSeekKey = 1,     /* the first entry whose key is not below the key */
+  kKbdSeekKeyRecno = 2 /* the first entry not below (key, record number) */
+};
+
+/* Creates an empty index (2,048 bytes: header and an empty root page;
+   not opened), replacing any file. type: 'C' (key length 1..100), 'D'
+   (length 8), 'N' (length 1..19, decimals 0..length - 2 and below 16) in
+   either case, | 0x80 for a unique index. Errors: -21, -7 expression of
+   256 characters or more without blanks, -23 key length, -30 decimals,
+   -22 other type. */
+int16_t kbdxcreate(const char* name, uint16_t type, const char* expression,
+                   uint16_t key_length, uint16_t decimals);
+/* Creates the index and fills it with one key per record of the data
+   file (deleted records included), sorting through "stacks.tmp" of the
+   current directory; the data file is locked (mode 2) meanwhile. The
+   index is left closed; a failed build deletes it. */
+int16_t kbdxbuild(int16_t dbf_handle, const char* name, uint16_t type,
+                  const char* expression, uint16_t key_length,
+                  uint16_t decimals);
+/* mode: low byte 0, 5 or 6 (else -18), 0x100 read-only, 0x400 shared,
+   0x800 as 0x600. Header checks in order: -23, -24, -25, -26, -44, -7;
+   warning 7 when the size is not a multiple of 1,024. On failure *handle
+   is -1. */
+int16_t kbdxopenx(int16_t* handle, const char* name, uint16_t mode);
+int16_t kbdxclose(int16_t handle);
+/* Positions on (key, recno): 0 found, 4 not found, 2 empty. */
+int16_t kbdxfind(int16_t handle, const void* key, uint32_t recno);
+/* key, recno: in what is sought, out the entry found. mode: KbdNtxSeekMode.
+   0 an equal key, 4 the key is absent (positioned on the next greater),
+   12 every key is smaller (positioned on the last), 2 empty. */
+int16_t kbdxseek(int16_t handle, void* key, uint32_t* recno, uint16_t mode);
+/* -12 for record number 0, -36 on a read-only file. kbdxdelete answers 4
+   (or 2) and changes nothing when the entry is not there. */
+int16_t kbdxadd(int16_t handle, const void* key, uint32_t recno);
+int16_t kbdxdelete(int16_t handle, const void* key, uint32_t recno);
+int16_t kbdxfirst(int16_t handle, void* key, uint32_t* recno);
+int16_t kbdxlast(int16_t handle, void* key, uint32_t* recno);
+/* key, recno: in the entry to move from, out the entry moved to. */
+int16_t kbdxnext(int16_t handle, void* key, uint32_t* recno);
+int16_t kbdxprev(int16_t handle, void* key, uint32_t* recno);
+/* Copies the expression (NUL-terminated, at most 256 bytes). */
+int16_t kbdxexpr(int16_t handle, char* buffer);
+/* The key text of a number: "%0*.*f" with the key length and the
+   index's decimals; a negative number's digits c become 92 - c after the
+   sign is dropped, so negatives sort below positives. key: key length + 1
+   bytes. */
+int16_t kbdxkeynum(int16_t handle, void* key, double number);
+/* The key of a YYYYMMDD date text: the same 8 digits, 8 blanks for an
+   empty date, -15 for an invalid one. key: 9 bytes. */
+int16_t kbdxkeydate(void* key, const char* date);
+/* The key of the data file's current record: *key is engine memory (key
+   length + 1 bytes, released with kbdfree), null on failure. */
+int16_t kbdxkeyrec(int16_t dbf_handle, int16_t handle, void** key);
+int16_t kbdxinfo(int16_t handle, KbdNtxInfo* info);
+/* Re-reads the header's update counter, root and free-list words. */
+int16_t kbdxrefresh(int16_t handle);
+
+/* ------------------------------------------------------------------------
+   IDX index files (kind 6): one key per file in 512-byte nodes, in the
+   standard layout (fixed entries) or the compact one (leaves of
+   bit-packed, prefix-compressed entries). Every key lives in a leaf; the
+   nodes of each level are chained both ways. Shared as NTX files are.
+
+   Keys: 'C' text padded with blanks; 'D' and 'N' 8 bytes (the Julian day
+   or the number as a big-endian double, sign bit set when not negative,
+   all bits inverted when negative, so that bytes compare as the values);
+   'L' one byte. The operations and statuses are those of the NTX
+   functions above. */
+
+/* Description of an open IDX index (kbdiinfo). */
+typedef struct KbdIdxInfo {
+  char name[261];             /* file name as opened, NUL-terminated */
+  uint16_t key_length;
+  char type;                  /* as set by kbdikeytype ('C' at open) */
+  uint16_t flags;             /* 128 unique, 0x400 compact, 0x100
+                                 descending (compact, key order word) */
+  uint16_t expression_length; /* of the whole expression */
+  char expression[101];       /* its first 100 characters and a NUL */
+  uint16_t for_length;        /* compact: the FOR expression's length */
+  char for_expression[101];   /* its first 100 characters and a NUL */
+  uint16_t file_flags;        /* bit 0 read-only, bit 1 shared */
+} KbdIdxInfo;
+
+/* Creates an empty index, replacing any file: standard 1,024 bytes,
+   compact (type | 0x400) 1,536 bytes. type: 'C' (key length 1..100), 'D'
+   and 'N' (8), 'L' (1) in either case, | 0x80 unique. Errors: -21, -7
+   expression over 220 characters without blanks, -23, -22. */
+int16_t kbdicreate(const char* name, uint16_t type, const char* expression,
+                   uint16_t key_length);
+/* Creates the index and fills it from every record of the data file (as
+   kbdxbuild). */
+int16_t kbdibuild(int16_t dbf_handle, const char* name, uint16_t type,
+                  const char* expression, uint16_t key_length);
+/* mode: low byte 0, 3, 4 or 8 (else -18), 0x100, 0x400, 0x800 as for
+   NTX. Checks: -23, -7, -25; warning 7 when the size differs from the
+   end-of-file word (standard layout). */
+int16_t kbdiopenx(int16_t* handle, const char* name, uint16_t mode);
+int16_t kbdiclose(int16_t handle);
+/* The key type used to make and compare keys: 'C' (pad blank), 'D', 'L',
+   'N' (pad 0), either case; else -22. */
+int16_t kbdikeytype(int16_t handle, uint16_t type);
+int16_t kbdifind(int16_t handle, const void* key, uint32_t recno);
+int16_t kbdiseek(int16_t handle, void* key, uint32_t* recno, uint16_t mode);
+int16_t kbdiadd(int16_t handle, const void* key, uint32_t recno);
+int16_t kbdidelete(int16_t handle, const void* key, uint32_t recno);
+int16_t kbdifirst(int16_t handle, void* key, uint32_t* recno);
+int16_t kbdilast(int16_t handle, void* key, uint32_t* recno);
+int16_t kbdinext(int16_t handle, void* key, uint32_t* recno);
+int16_t kbdiprev(int16_t handle, void* key, uint32_t* recno);
+/* Copies the expression (NUL-terminated, at most 221 bytes). */
+int16_t kbdiexpr(int16_t handle, char* buffer);
+int16_t kbdiinfo(int16_t handle, KbdIdxInfo* info);
+/* Key images: a YYYYMMDD date text (blanks: the empty-date key; -15 for
+   an invalid date) or a number, as the 8-byte sortable double. */
+int16_t kbdidatekey(void* key, const char* date);
+int16_t kbdinumkey(void* key, double value);
+/* The key of the data file's current record, as kbdxkeyrec. */
+int16_t kbdikeyrec(int16_t dbf_handle, int16_t handle, void** key);
+
+/* ------------------------------------------------------------------------
+   CDX compound index files (kind 8): named tags, each a compact IDX tree,
+   listed by a directory tree of their names, in one file of 512-byte
+   blocks. Tags are opened into 19 slots of the handle; a tag identifier
+   is slot * 65536 + file handle. */
+
+/* kbdcfind modes (statuses 0 found, 4 not found and positioned on the
+   next greater key, 3 no more keys, 2 empty tag). */
+enum KbdCdxFindMode {
+  kKbdCdxFirstNotBelow = 1,  /* first key >= the key (prefix for text) */
+  kKbdCdxKeyRecno = 2,       /* as 1, an equal key needs the recno too */
+  kKbdCdxAbove = 3,          /* first key > the key */
+  kKbdCdxSoftBefore = 11,    /* as 1; an exact hit moves back one; 4->0, 3->4 */
+  kKbdCdxSoft = 12,          /* as 1; 4->0, 3->4 */
+  kKbdCdxSoftEnd = 13,       /* as 1; 3->4 */
+  kKbdCdxSoftNext = 14,      /* as 1; 3->0; on 4 one step on (3->4) */
+  kKbdCdxAfter = 15          /* as 3; an exact hit moves on one; 3->0 */
+};
+
+/* Description of a tag: kbdctaginfo, and 128 bytes a tag in the array of
+   kbdctaglist. */
+typedef struct KbdCdxTagInfo {
+  char name[12];              /* NUL-terminated, at most 10 characters */
+  int32_t key_length;
+  int32_t type;               /* 'C', 'D', 'N' or 'L' as far as known */
+  int32_t flags;              /* 0x80 unique, 0x400 compact, 0x100
+                                 descending */
+  int32_t expression_length;
+  char expression[100];       /* the first 100 bytes (NUL-terminated when
+                                 shorter) */
+} KbdCdxTagInfo;
+
+/* Description of an open compound file (kbdcinfo). */
+typedef struct KbdCdxInfo {
+  char name[261];             /* file name as opened, NUL-terminated */
+  uint16_t file_flags;        /* bit 0 read-only, bit 1 shared, bit 2
+                                 write-through */
+  uint16_t locked;            /* 1 while this handle holds the file lock */
+  uint16_t tag_count;         /* tags in the directory */
+} KbdCdxInfo;
+
+/* mode: low byte 0, 3, 4 or 8 (else -18), 0x100, 0x400, 0x800 as for
+   NTX; 0x200 and 0x1000 make writes go to the file at once; 0x800 with a
+   shared file locks the file around tag creation. Warning 7 when the size
+   differs from the directory's end-of-file word. */
+int16_t kbdcopenx(int16_t* handle, const char* name, uint16_t mode);
+/* Creates an empty compound file (the directory only; not opened),
+   replacing any file. */
+int16_t kbdccreate(const char* name);
+int16_t kbdcclose(int16_t handle);
+/* Opens a tag by name (1..10 characters, without regard to case; -50
+   when absent) into the first free slot: -57 when already open, -52 when
+   the 19 slots are in use; tag header checks -23, -7, -25. */
+int16_t kbdctagopen(int32_t* tag, int16_t handle, const char* name);
+/* Opens the n-th tag in name order (1 first) into slot n: -54 outside
+   1..19; status 0 and nothing done when the slot is in use. */
+int16_t kbdctagopenno(int32_t* tag, int16_t handle, int16_t number);
+/* Closes a tag (-48 when the identifier names no open tag). */
+int16_t kbdctagclose(int32_t tag);
+int16_t kbdctaginfo(int32_t tag, KbdCdxTagInfo* info);
+/* All tags in name order: *tags is engine memory (released with kbdfree),
+   *count descriptions of 128 bytes. */
+int16_t kbdctaglist(int16_t handle, int16_t* count, KbdCdxTagInfo** tags);
+/* Copies the key expression or the FOR expression (empty when none),
+   NUL-terminated, at most 256 bytes. */
+int16_t kbdcexpr(int32_t tag, char* buffer);
+int16_t kbdcforexpr(int32_t tag, char* buffer);
+int16_t kbdcinfo(int16_t handle, KbdCdxInfo* info);
+/* Creates an empty tag, replacing a tag of the same name. type and key
+   length as for kbdicreate (the tag is compact; | 0x80 unique). */
+int16_t kbdctagcreate(int16_t handle, const char* name, uint16_t type,
+                      const char* expression, uint16_t key_length);
+/* Creates the tag and fills it from every record of the data file (as
+   kbdxbuild); the tag is left closed. */
+int16_t kbdctagbuild(int16_t dbf_handle, int16_t handle, const char* name,
+                     uint16_t type, const char* expression,
+                     uint16_t key_length);
+/* Removes the tag (-50 when absent, -57 when open); its blocks go to the
+   free list. */
+int16_t kbdctagdelete(int16_t handle, const char* name);
+/* The key type used to make and compare keys, as kbdikeytype. */
+int16_t kbdckeytype(int32_t tag, uint16_t type);
+/* key, recno: in what is sought, out the entry found. mode:
+   KbdCdxFindMode (else -12). */
+int16_t kbdcfind(int32_t tag, void* key, uint32_t* recno, uint16_t mode);
+int16_t kbdcfirst(int32_t tag, void* key, uint32_t* recno);
+int16_t kbdclast(int32_t tag, void* key, uint32_t* recno);
+/* key, recno: in the entry to move from, out the entry moved to. */
+int16_t kbdcnext(int32_t tag, void* key, uint32_t* recno);
+int16_t kbdcprev(int32_t tag, void* key, uint32_t* recno);
+/* Positions on (key, recno): 0 found, 4 not found, 2 empty. */
+int16_t kbdccurrent(int32_t tag, void* key, uint32_t* recno);
+/* 11 (nothing written) when the entry (unique tags: the key) is there;
+   -6 / -6000 when recno does not fit the record-number field of the
+   leaf it goes to; -36 read-only. kbdcdelete: 4 or 2 when absent. */
+int16_t kbdcadd(int32_t tag, const void* key, uint32_t recno);
+int16_t kbdcdelete(int32_t tag, const void* key, uint32_t recno);
+/* Key images as kbdidatekey and kbdinumkey. */
+int16_t kbdcdatekey(void* key, const char* date);
+int16_t kbdcnumkey(void* key, double value);
+/* The key of the data file's current record, as kbdxkeyrec; a tag with a
+   FOR expression that the record does not satisfy gives status 4 and a
+   null key. */
+int16_t kbdckeyrec(int16_t dbf_handle, int32_t tag, void** key);
 
 /* ------------------------------------------------------------------------
    Key expressions. */

@@ -1,0 +1,174 @@
+// One B+-tree of the FoxPro index files: an IDX file's tree, a CDX file's
+// tag directory, or one CDX tag. Both node layouts (standard and compact)
+// of 512-byte nodes, searched, walked and changed through one interface.
+//
+// Header. A tree's header block lies at header_offset (0 for an IDX file
+// and a CDX directory; the tag header's offset for a CDX tag): root word
+// at +0, key length at +12, options at +14; the compact layout's key order
+// at +502, FOR and key expression lengths at +506 and +510, the expression
+// pool in the following block. Node allocation is file-wide: the header at
+// offset 0 holds the free-node list (word at 4; 0 and 0xFFFFFFFF both mean
+// none) and the end-of-file word (8), whatever tree allocates.
+//
+// Calls. A public operation brackets its tree work with Refresh() (re-read
+// the root, the free list and end of file, since other handles and
+// processes may have changed the file) and EndCall() (empty the node
+// cache; nothing read is kept to the next call). Changed nodes are
+// written at once (write-through) or when EndCall runs.
+//
+// Keys are key_length bytes; search keys may be shorter (a prefix). Record
+// numbers are the caller's (host order); the big-endian forms are the
+// codec's business.
+//
+// Compact leaves. Each leaf has its own record-number, duplicate-count and
+// trailing-count widths. A record number above the leaf's record mask is
+// refused (-6000 when the field already has more than 23 bits, else -6)
+// unless the shape allows widening, in which case the leaf is re-encoded
+// with fields wide enough.
+#ifndef QX_ENGINE_IDX_FOX_TREE_H_
+#define QX_ENGINE_IDX_FOX_TREE_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qx::engine::idx {
+
+inline constexpr uint32_t kFoxBlockSize = 512;
+inline constexpr uint32_t kFoxNoNode = 0xFFFFFFFF;
+
+enum class FoxLayout : uint8_t { kStandard, kCompact };
+
+// Options byte (header +14).
+inline constexpr uint8_t kFoxUnique = 0x01;
+inline constexpr uint8_t kFoxCompact = 0x20;
+inline constexpr uint8_t kFoxDirectory = 0x40;  // 64 and above: directory
+
+// The header of one tree as read from the file.
+struct FoxHeader {
+  uint32_t root = 0;
+  uint32_t free_list = 0;
+  uint32_t end_of_file = 0;
+  uint16_t key_length = 0;
+  uint8_t options = 0;
+  uint8_t signature = 0;
+  uint16_t key_order = 0;       // compact: +502, non-zero descending
+  std::string expression;       // as stored (not normalised)
+  std::string for_expression;   // compact: empty when none
+  FoxLayout layout() const {
+    return (options & kFoxCompact) ? FoxLayout::kCompact
+                                   : FoxLayout::kStandard;
+  }
+};
+
+// Reads the header at offset; file-layer errors pass through.
+int16_t ReadFoxHeader(uint16_t file_slot, uint32_t offset, FoxHeader* header);
+
+// What a new empty tree is made of.
+struct FoxNewTree {
+  FoxLayout layout = FoxLayout::kCompact;
+  uint16_t key_length = 0;
+  uint8_t options = 0;          // unique, compact, directory bits
+  std::string_view expression;  // normalised by the caller
+  std::string_view for_expression;
+};
+
+// Writes the header (and for the compact layout the expression block) at
+// header_offset and an empty root leaf at root_offset (0xFFFFFFFF siblings,
+// free bytes 488 and the field widths of a new leaf in the compact
+// layout). The caller chooses the offsets (an IDX file: 0 and 512 or
+// 1024; a CDX tag: blocks it allocated) and keeps the file-wide words.
+int16_t WriteEmptyTree(uint16_t file_slot, uint32_t header_offset,
+                       uint32_t root_offset, const FoxNewTree& tree);
+
+struct FoxTreeShape {
+  uint32_t header_offset = 0;
+  FoxLayout layout = FoxLayout::kCompact;
+  uint16_t key_length = 0;
+  uint8_t pad = ' ';            // ' ' for 'C' keys, 0 otherwise
+  bool unique = false;
+  bool read_only = false;
+  bool write_through = true;
+  bool widen_record_field = true;  // false for CDX tags
+  int16_t cache_error = -5001;     // -5000 for CDX
+};
+
+class FoxTree {
+ public:
+  FoxTree();
+  ~FoxTree();
+  FoxTree(const FoxTree&) = delete;
+  FoxTree& operator=(const FoxTree&) = delete;
+
+  // Allocates the node cache (-3).
+  int16_t Init(uint16_t file_slot, const FoxTreeShape& shape);
+  const FoxTreeShape& shape() const;
+  void set_pad(uint8_t pad);  // the key type may change after open
+
+  int16_t Refresh();
+  int16_t EndCall();
+  uint32_t root() const;
+
+  // Search modes: 1 the first entry whose key is not below the search key
+  // (compared over search_length bytes); 2 as 1, but an equal key needs
+  // the same record number (equal keys with other numbers are passed
+  // over); 3 the first entry whose key is above. Results: 0 positioned on
+  // an equal entry, 4 positioned on the next greater entry, 3 no entry
+  // qualifies (no position), 2 the tree is empty.
+  int16_t Search(const uint8_t* key, uint32_t search_length, uint32_t recno,
+                 int mode);
+  int16_t First();  // 0, 2
+  int16_t Last();   // 0, 2
+  // One step from the position: 0, or 3 at either end (position kept).
+  int16_t Next();
+  int16_t Prev();
+  // The entry at the position. REQUIRES a position.
+  void Current(uint8_t* key, uint32_t* recno) const;
+
+  // Inserts (key, recno) in key order (equal keys by record number): 0;
+  // 11 with nothing written when the entry exists (a unique tree: when the
+  // key exists); -6 / -6000 as above; -36 read-only.
+  int16_t Insert(const uint8_t* key, uint32_t recno);
+  // Removes the entry (a unique tree: the entry with that key): 0, or 4 /
+  // 2 with nothing changed.
+  int16_t Remove(const uint8_t* key, uint32_t recno);
+
+  // Every node of the tree (for freeing a CDX tag).
+  int16_t CollectNodes(std::vector<uint32_t>* nodes);
+
+ private:
+  struct Rep;
+  std::unique_ptr<Rep> rep_;
+};
+
+// File-wide node allocation through the header at offset 0: the free list
+// head (its first 4 bytes link the rest), else the end of file, grown by
+// 512 (the end-of-file word is written back).
+int16_t AllocateFoxBlock(uint16_t file_slot, uint32_t* offset);
+int16_t FreeFoxBlock(uint16_t file_slot, uint32_t offset);
+
+// The bulk build: sorted entries in, a complete tree out, its nodes
+// allocated at the end of the file; leaves chained both ways. Compact
+// leaves take record-number widths that fit max_recno.
+class FoxTreeBuilder {
+ public:
+  FoxTreeBuilder();
+  ~FoxTreeBuilder();
+  int16_t Start(uint16_t file_slot, FoxLayout layout, uint16_t key_length,
+                uint8_t pad, uint32_t max_recno);
+  // Entries in (key, recno) order.
+  int16_t Add(const uint8_t* key, uint32_t recno);
+  // Writes what is open; *root the root node (an empty leaf when no entry
+  // was added). The caller writes it into the tree's header.
+  int16_t Finish(uint32_t* root);
+
+ private:
+  struct Rep;
+  std::unique_ptr<Rep> rep_;
+};
+
+}  // namespace qx::engine::idx
+
+#endif  // QX_ENGINE_IDX_FOX_TREE_H_
