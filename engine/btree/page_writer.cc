@@ -39,6 +39,7 @@ int16_t PageWriter::Start(uint64_t total_keys, PageIdSource* ids) {
   root_ = 0;
   pages_written_ = 0;
   out_ids_.clear();
+  if (shape_.keys_in_interior) return PlanPromoting(total_keys);
   // Plan each level from the number of children it receives (W2, W3).
   uint64_t children = total_keys;
   bool leaf = true;
@@ -65,6 +66,37 @@ int16_t PageWriter::Start(uint64_t total_keys, PageIdSource* ids) {
   return kKbdOk;
 }
 
+// B-tree shape: a level receiving n entries fills pages of `full` entries,
+// each followed by one entry that goes up, and keeps the rest for its
+// last page; n / (full + 1) entries reach the level above (W6).
+int16_t PageWriter::PlanPromoting(uint64_t total_keys) {
+  const uint32_t full = shape_.leaf_keys;
+  if (shape_.min_keys == 0 || shape_.min_keys > full / 2)
+    return Fail(kKbdErrCommand);
+  uint64_t entries = total_keys;
+  for (;;) {
+    Level level;
+    level.full = full;
+    const uint64_t promoted = entries / (full + 1);
+    level.pages = promoted + 1;
+    level.last = static_cast<uint32_t>(entries % (full + 1));
+    level.before_last = full;
+    if (promoted > 0 && level.last < shape_.min_keys) {
+      // The last two pages share their entries evenly.
+      const uint32_t both = full + level.last;
+      level.before_last = both / 2;
+      level.last = both - level.before_last;
+    }
+    level.page.reset(new (std::nothrow) uint8_t[shape_.page_size]());
+    if (level.page == nullptr) return Fail(kKbdErrNoMemory);
+    levels_.push_back(std::move(level));
+    if (promoted == 0) break;
+    entries = promoted;
+  }
+  out_.assign(static_cast<size_t>(shape_.write_pages) * shape_.page_size, 0);
+  return kKbdOk;
+}
+
 uint32_t PageWriter::Planned(const Level& level) const {
   if (level.page_index + 1 == level.pages) return level.last;
   if (level.page_index + 2 == level.pages) return level.before_last;
@@ -75,7 +107,43 @@ int16_t PageWriter::Add(const uint8_t* key, uint32_t recno) {
   if (int16_t e = StickyError()) return e;
   if (added_ >= total_) return Fail(kKbdErrCommand);
   ++added_;
+  if (shape_.keys_in_interior) return Promote(0, key, recno, 0);
   return Push(0, key, recno);
+}
+
+// B-tree shape: the entry joins the open page of its level while that
+// page is below its planned size; otherwise the page is finished with the
+// entry's child as its rightmost child and the entry goes up.
+int16_t PageWriter::Promote(size_t index, const uint8_t* key, uint32_t recno,
+                            uint32_t child) {
+  Level& level = levels_[index];
+  uint8_t* page = level.page.get();
+  if (level.children < Planned(level)) {
+    encoder_->PutItem(page, level.children++, key, recno, child);
+    return kKbdOk;
+  }
+  if (index + 1 == levels_.size()) return Fail(kKbdErrCommand);  // unplanned
+  encoder_->FinishPage(page, index == 0, level.children, child);
+  uint32_t id = 0;
+  if (int16_t e = Emit(page, &id)) return e;
+  std::memset(page, 0, shape_.page_size);
+  level.children = 0;
+  ++level.page_index;
+  return Promote(index + 1, key, recno, id);
+}
+
+// B-tree shape: the open pages from the leaves up, each the rightmost
+// child of the one above; the top one is the root.
+int16_t PageWriter::FinishPromoting() {
+  uint32_t below = 0;
+  for (size_t index = 0; index < levels_.size(); ++index) {
+    Level& level = levels_[index];
+    if (level.children != Planned(level)) return Fail(kKbdErrCommand);
+    encoder_->FinishPage(level.page.get(), index == 0, level.children, below);
+    if (int16_t e = Emit(level.page.get(), &below)) return e;
+  }
+  root_ = below;
+  return kKbdOk;
 }
 
 // Adds a child (a key with its record number at level 0) to the open page
@@ -166,6 +234,9 @@ int16_t PageWriter::Flush() {
 
 int16_t PageWriter::Finish(uint32_t* root, uint32_t* next_id) {
   if (int16_t e = StickyError()) return e;
+  if (added_ == total_ && shape_.keys_in_interior && root_ == 0) {
+    if (int16_t e = FinishPromoting()) return e;
+  }
   if (added_ != total_ || root_ == 0) return Fail(kKbdErrCommand);
   if (int16_t e = Flush()) return e;
   *root = root_;

@@ -9,10 +9,19 @@
 // instead of into the page; without one (IDX, CDX) every child has its key
 // in the page. Pages fill completely except the last page of each level,
 // which is linked in at the end as the rightmost child of the page above;
-// the top page is the root. The writer builds B+-trees only: a format
-// whose interior keys are moved up out of the leaves (NTX) or whose leaf
-// capacity depends on the keys (compressed CDX leaves) needs its own
-// planning rule.
+// the top page is the root. A format whose leaf capacity depends on the
+// keys (compressed CDX leaves) needs its own planning rule.
+//
+// B-tree shape (keys_in_interior, NTX): every entry lives once, in a leaf
+// or in an interior page. Each level fills a page with `full` entries
+// (each with the child written below it, 0 in a leaf) and sends the next
+// entry one level up with the page as its child; the entry's own child
+// becomes the page's rightmost child. So leaves fill completely and every
+// (leaf_keys + 1)-th entry becomes a separator one level up. The last
+// page of each level is finished by Finish() as the rightmost child of the
+// open page above it. Planned from the key count: when the last page of a
+// level would hold fewer than min_keys entries, the page before it gives
+// it some, so that both hold at least min_keys (W6).
 //
 // Since the writer is told the number of keys up front it plans every
 // level before the first page: an interior level whose last page would
@@ -43,6 +52,8 @@
 //  W4. The separator of a child is the greatest key of its subtree.
 //  W5. With sibling links, the pages of each level form one chain in key
 //      order, both ways.
+//  W6. In the B-tree shape every page but the root holds min_keys to
+//      leaf_keys entries, and the in-order walk gives the keys as added.
 #ifndef QX_ENGINE_BTREE_PAGE_WRITER_H_
 #define QX_ENGINE_BTREE_PAGE_WRITER_H_
 
@@ -68,6 +79,12 @@ class PageEncoder {
   // either may be kNoSibling.
   virtual void SetSiblings(uint8_t* /*page*/, bool /*leaf*/, uint32_t /*left*/,
                            uint32_t /*right*/) {}
+  // B-tree shape: writes entry `slot` with both its record number and its
+  // child (0 in a leaf). The page starts zero-filled at slot 0. Pages are
+  // then completed by FinishPage with their rightmost child as trailing.
+  virtual void PutItem(uint8_t* /*page*/, uint32_t /*slot*/,
+                       const uint8_t* /*key*/, uint32_t /*recno*/,
+                       uint32_t /*child*/) {}
 };
 
 inline constexpr uint32_t kNoSibling = 0;
@@ -105,6 +122,8 @@ struct WriterShape {
   bool sibling_links = false;
   uint32_t id_unit = 512;      // bytes per page id unit in the file
   uint32_t write_pages = 64;   // pages per write
+  bool keys_in_interior = false;  // the B-tree shape (interior_keys unused)
+  uint32_t min_keys = 0;          // B-tree shape: least keys of a page
 };
 
 class PageWriter {
@@ -144,6 +163,10 @@ class PageWriter {
   };
   uint32_t Planned(const Level& level) const;
   int16_t Push(size_t level, const uint8_t* key, uint32_t pointer);
+  int16_t PlanPromoting(uint64_t total_keys);
+  int16_t Promote(size_t level, const uint8_t* key, uint32_t recno,
+                  uint32_t child);
+  int16_t FinishPromoting();
   int16_t Emit(uint8_t* page, uint32_t* id);
   int16_t LinkPrevious(Level* level, bool leaf, uint32_t id);
   int16_t Flush();

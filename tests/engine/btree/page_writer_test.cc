@@ -1,13 +1,16 @@
 // The bottom-up page writer: for key counts around every boundary the
 // tree it writes passes the check, walks in input order, has full leaves
 // but the last, and no interior page without a key; pages go out in file
-// order in batches.
+// order in batches. In the B-tree shape (keys in interior pages) the
+// in-order walk gives the input and every page below the root is filled
+// between the least and the largest count.
 #include "engine/btree/page_writer.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -263,6 +266,105 @@ TEST_F(PageWriterTest, ChainsTheLevelsBySiblingLinks) {
     }
     EXPECT_EQ(keys_seen, n);  // W1 along the leaf chain
     FileClose(slot);
+  }
+}
+
+// The B-tree shape: entries live in interior pages too. Pages of 6 items
+// (child, recno, key) and a count byte; at least 3 keys below the root.
+class ItemEncoder : public PageEncoder {
+ public:
+  static constexpr uint32_t kItem = 16;
+  void PutEntry(uint8_t*, bool, uint32_t, const uint8_t*, uint32_t) override {
+    ADD_FAILURE() << "the B-tree shape writes items";
+  }
+  void PutItem(uint8_t* page, uint32_t slot, const uint8_t* key,
+               uint32_t recno, uint32_t child) override {
+    uint8_t* item = page + 4 + slot * kItem;
+    PutLe32(item, child);
+    PutLe32(item + 4, recno);
+    std::memcpy(item + 8, key, kKey);
+  }
+  void FinishPage(uint8_t* page, bool, uint32_t count,
+                  uint32_t trailing) override {
+    page[0] = static_cast<uint8_t>(count);
+    PutLe32(page + 4 + count * kItem, trailing);
+  }
+};
+
+TEST_F(PageWriterTest, BuildsBTreesWithKeysInInteriorPages) {
+  // Around the boundaries of 6 keys a page and 7 entries a promotion.
+  for (uint32_t n : {1u, 6u, 7u, 8u, 9u, 10u, 13u, 14u, 48u, 49u, 50u, 52u,
+                     342u, 343u, 2000u}) {
+    SCOPED_TRACE("keys " + std::to_string(n));
+    const std::string path = dir_.File("b" + std::to_string(n) + ".bin");
+    qx::testing::WriteWholeFile(path, std::string(kPage, '\0'));
+    uint16_t slot = 0xFFFF, flags = 0;
+    ASSERT_EQ(FileOpen(&slot, path.c_str(), 1, &flags), kKbdOk);
+    ItemEncoder encoder;
+    WriterShape shape;
+    shape.page_size = kPage;
+    shape.key_length = kKey;
+    shape.leaf_keys = 6;
+    shape.interior_keys = 6;
+    shape.keys_in_interior = true;
+    shape.min_keys = 3;
+    shape.id_unit = 1;  // byte offsets, as NTX
+    shape.write_pages = 5;
+    PageWriter writer(slot, shape, &encoder);
+    ASSERT_EQ(writer.Start(n, kPage, kPage), kKbdOk);
+    std::vector<std::string> keys;
+    for (uint32_t i = 0; i < n; ++i) {
+      char key[16];
+      std::snprintf(key, sizeof key, "%08u", i * 3);
+      keys.push_back(std::string(key, kKey));
+      ASSERT_EQ(writer.Add(reinterpret_cast<const uint8_t*>(key), i + 1),
+                kKbdOk);
+    }
+    uint32_t root = 0, next = 0;
+    ASSERT_EQ(writer.Finish(&root, &next), kKbdOk);
+    EXPECT_EQ(root, next - kPage);  // the root is finished last
+    EXPECT_EQ(qx::testing::ReadWholeFile(path).size(), next);
+
+    // W6: the in-order walk is the input, every entry once; pages below the
+    // root hold 3..6 keys; leaves at one depth; leaves full but the last
+    // two.
+    std::vector<std::string> seen;
+    std::vector<uint32_t> recnos;
+    int leaf_depth = -1;
+    uint32_t leaves = 0, partial_leaves = 0;
+    std::function<void(uint32_t, int)> walk = [&](uint32_t page, int depth) {
+      uint8_t bytes[kPage];
+      ASSERT_EQ(FileReadAt(slot, page, bytes, kPage), kKbdOk);
+      const uint32_t count = bytes[0];
+      ASSERT_LE(count, 6u);
+      if (page != root) {
+        EXPECT_GE(count, 3u) << "page " << page;
+      }
+      const bool leaf = GetLe32(bytes + 4) == 0;
+      if (leaf) {
+        if (leaf_depth < 0) leaf_depth = depth;
+        EXPECT_EQ(depth, leaf_depth);
+        ++leaves;
+        if (count != 6) ++partial_leaves;
+      }
+      for (uint32_t i = 0; i <= count; ++i) {
+        const uint8_t* item = bytes + 4 + i * ItemEncoder::kItem;
+        if (!leaf) {
+          ASSERT_NE(GetLe32(item), 0u);
+          ASSERT_NO_FATAL_FAILURE(walk(GetLe32(item), depth + 1));
+        }
+        if (i < count) {
+          seen.emplace_back(reinterpret_cast<const char*>(item + 8), kKey);
+          recnos.push_back(GetLe32(item + 4));
+        }
+      }
+    };
+    ASSERT_NO_FATAL_FAILURE(walk(root, 0));
+    EXPECT_EQ(seen, keys);
+    for (uint32_t i = 0; i < recnos.size(); ++i) EXPECT_EQ(recnos[i], i + 1);
+    EXPECT_LE(partial_leaves, 2u);
+    EXPECT_EQ(writer.pages_written(), (next - kPage) / kPage);
+    ASSERT_EQ(FileClose(slot), kKbdOk);
   }
 }
 

@@ -1,0 +1,184 @@
+// The check of an open NTX index (see ntx_check.h).
+#include "engine/ntx/ntx_check.h"
+
+#include <cstring>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "engine/core/coding.h"
+#include "engine/core/last_error.h"
+#include "engine/fileio/file_layer.h"
+#include "engine/ntx/ntx_file.h"
+
+namespace qx::engine {
+namespace {
+
+class NtxChecker {
+ public:
+  NtxChecker(const NtxFile& file, uint32_t size, btree::CheckReport* report,
+             const std::function<void(const uint8_t*, uint32_t)>& on_entry)
+      : file_(file),
+        shape_(file.shape),
+        size_(size),
+        report_(report),
+        on_entry_(on_entry),
+        previous_(file.header.key_length),
+        max_depth_(file.path.capacity()) {}
+
+  int16_t Run(uint32_t root, uint32_t free_head) {
+    if (int16_t e = Walk(root, 0, true)) return e;
+    if (leaf_depth_ >= 0)
+      report_->levels = static_cast<uint32_t>(leaf_depth_ + 1);
+    return WalkFreeList(free_head);
+  }
+
+ private:
+  void Problem(const std::string& text) {
+    ++report_->problem_count;
+    if (report_->problems.size() < btree::kMaxReportedProblems)
+      report_->problems.push_back(text);
+  }
+  static std::string PageName(uint32_t page) {
+    return "page " + std::to_string(page);
+  }
+  bool InFile(uint32_t page) const {
+    return page >= kNtxPageSize && page % kNtxPageSize == 0 &&
+           static_cast<uint64_t>(page) + kNtxPageSize <= size_;
+  }
+
+  int16_t Walk(uint32_t page, int depth, bool root) {
+    const std::string where = PageName(page);
+    if (!InFile(page)) {
+      Problem("R1: " + where + " is outside the file or off a page boundary");
+      return kKbdOk;
+    }
+    if (!seen_.insert(page).second) {
+      Problem("R1: " + where + " is reached twice");
+      return kKbdOk;
+    }
+    if (depth >= max_depth_) {
+      Problem("R1: " + where + " lies deeper than any valid tree");
+      return kKbdOk;
+    }
+    std::vector<uint8_t> bytes(kNtxPageSize);
+    if (int16_t e = FileReadAt(file_.slot, page, bytes.data(), kNtxPageSize))
+      return e;
+    NtxNode node(bytes.data(), shape_);
+    if (!node.Valid()) {
+      Problem("R2: " + where + " has count " + std::to_string(node.count()) +
+              " or an offset table beyond the page");
+      return kKbdOk;
+    }
+    ++report_->tree_pages;
+    const uint32_t n = node.count();
+    if (!root && n < shape_.smallest)
+      Problem("R2: " + where + " holds " + std::to_string(n) +
+              " keys, fewer than " + std::to_string(shape_.smallest));
+    const bool leaf = node.leaf();
+    for (uint32_t i = 0; i <= n; ++i) {
+      if (leaf && node.child(i) != 0)
+        Problem("R1: leaf " + where + " has a child in entry " +
+                std::to_string(i));
+      if (!leaf && node.child(i) == 0)
+        Problem("R1: interior " + where + " has no child in entry " +
+                std::to_string(i));
+    }
+    if (leaf) {
+      if (leaf_depth_ < 0) leaf_depth_ = depth;
+      if (depth != leaf_depth_)
+        Problem("R1: leaf " + where + " lies at depth " +
+                std::to_string(depth) + ", others at " +
+                std::to_string(leaf_depth_));
+    }
+    for (uint32_t i = 0; i <= n; ++i) {
+      if (!leaf && node.child(i) != 0) {
+        if (int16_t e = Walk(node.child(i), depth + 1, false)) return e;
+      }
+      if (i < n) Entry(node.key(i), node.recno(i), where);
+    }
+    return kKbdOk;
+  }
+
+  void Entry(const uint8_t* key, uint32_t recno, const std::string& where) {
+    const uint32_t length = shape_.key_length;
+    if (recno == 0) Problem("R4: " + where + " holds record number 0");
+    if (report_->keys > 0) {
+      const int c = std::memcmp(previous_.data(), key, length);
+      if (c > 0 || (c == 0 && !file_.unique() && previous_recno_ >= recno))
+        Problem("R3 order: " + where + " has " +
+                btree::QuotedKeyText(key, length) + " #" +
+                std::to_string(recno) + " after " +
+                btree::QuotedKeyText(previous_.data(), length) + " #" +
+                std::to_string(previous_recno_));
+    }
+    std::memcpy(previous_.data(), key, length);
+    previous_recno_ = recno;
+    ++report_->keys;
+    if (on_entry_) on_entry_(key, recno);
+  }
+
+  int16_t WalkFreeList(uint32_t page) {
+    std::unordered_set<uint32_t> chain;
+    while (page != 0) {
+      const std::string where = "free " + PageName(page);
+      // Beyond the head, a link that is no page of the file ends the list
+      // (other writers leave freed pages in their node layout).
+      if (!chain.empty() && !InFile(page)) return kKbdOk;
+      if (!InFile(page)) {
+        Problem("R5: " + where + " is outside the file or off a boundary");
+        return kKbdOk;
+      }
+      if (seen_.count(page) != 0) {
+        Problem("R5: " + where + " is in the tree");
+        return kKbdOk;
+      }
+      if (!chain.insert(page).second) {
+        Problem("R5: " + where + " is on the list twice");
+        return kKbdOk;
+      }
+      ++report_->chain_pages;
+      uint8_t link[4];
+      if (int16_t e = FileReadAt(file_.slot, page + kNtxFreeLinkOffset, link,
+                                 sizeof link))
+        return e;
+      page = GetLe32(link);
+    }
+    return kKbdOk;
+  }
+
+  const NtxFile& file_;
+  NtxShape shape_;
+  uint32_t size_;
+  btree::CheckReport* report_;
+  const std::function<void(const uint8_t*, uint32_t)>& on_entry_;
+  std::vector<uint8_t> previous_;
+  uint32_t previous_recno_ = 0;
+  int max_depth_;
+  int leaf_depth_ = -1;
+  std::unordered_set<uint32_t> seen_;
+};
+
+}  // namespace
+
+int16_t CheckNtx(
+    int16_t handle, btree::CheckReport* report,
+    const std::function<void(const uint8_t* key, uint32_t recno)>& on_entry) {
+  return RunOperation([&]() -> int16_t {
+    if (report == nullptr) return Fail(kKbdErrNullPointer);
+    *report = btree::CheckReport();
+    NtxFile* file = CheckNtx(handle);
+    if (file == nullptr) return kKbdErrHandle;
+    uint8_t words[kNtxWordsSize];
+    if (int16_t e =
+            FileReadAt(file->slot, kNtxWordsOffset, words, sizeof words))
+      return e;
+    uint32_t size = 0;
+    if (int16_t e = FileSize(file->slot, &size)) return e;
+    NtxChecker checker(*file, size, report, on_entry);
+    return checker.Run(GetLe32(words + (kNtxRootOffset - kNtxWordsOffset)),
+                       GetLe32(words + (kNtxFreeHeadOffset - kNtxWordsOffset)));
+  });
+}
+
+}  // namespace qx::engine

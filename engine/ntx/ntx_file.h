@@ -1,0 +1,125 @@
+// The control block of an open NTX index and the module's internal steps,
+// shared by the files of engine/ntx/.
+//
+// Shared files. NTX files carry no lock of their own: other handles and
+// processes change them between our calls. So every call re-reads the
+// header's update counter, root and free-list words and the file size
+// (RefreshNtx), works through a page cache that writes every changed page
+// at once, and empties that cache before it returns (EndNtxCall). Of the
+// tree only the path of the last entry read is kept from one call to the
+// next, and it is checked against the file before next or previous step
+// from it (ntx_tree.h); otherwise they find their entry again by key and
+// record number.
+//
+// Invariants of an open NtxFile (cited as X1..X3):
+//  X1. shape describes the header and shape.Fits() holds.
+//  X2. During a call, the cache bounds are the whole pages of the file as
+//      last measured or grown, and header.root lies inside them.
+//  X3. file_size is the file's size as last measured or grown by a page
+//      allocated at the end.
+#ifndef QX_ENGINE_NTX_NTX_FILE_H_
+#define QX_ENGINE_NTX_NTX_FILE_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/btree/page_cache.h"
+#include "engine/btree/path_stack.h"
+#include "engine/core/engine_state.h"
+#include "engine/core/last_error.h"
+#include "engine/fileio/file_layer.h"
+#include "engine/ntx/ntx_format.h"
+#include "engine/ntx/ntx_tree.h"
+#include "qx/engine.h"
+
+namespace qx::engine {
+
+// The page cache of an open index: 10 slots over 3 page buffers; an open
+// with fewer buffers fails with -3.
+inline constexpr btree::CacheShape kNtxCacheShape = {10, 3};
+inline constexpr int kNtxMinCacheBuffers = 3;
+
+struct NtxFile : ControlBlock, NtxTreeStore {
+  ~NtxFile() override;  // closes the system file when still open
+
+  std::string name;  // as given to open
+  uint16_t slot = kNoFileSlot;
+  uint16_t file_flags = 0;  // kFileFlagReadOnly | kFileFlagShared
+  NtxHeader header;         // counter, root, free_head refreshed per call
+  std::string expression;   // normalised: upper case, no blanks
+  bool descending = false;  // the expression begins with DESCEND
+  bool changed = false;     // stamp the header at close
+  bool wrote = false;       // pages written in this call
+  uint32_t file_size = 0;   // X3
+  NtxShape shape;           // X1
+  btree::PathStack path;
+  btree::PageCache cache;
+  std::unique_ptr<NtxTree> tree;
+  std::vector<uint8_t> key;    // key_length bytes: the caller's key
+  std::vector<uint8_t> found;  // key_length + 1 bytes: a key read
+
+  bool read_only() const { return (file_flags & kFileFlagReadOnly) != 0; }
+  bool unique() const { return header.unique == 1; }
+
+  // NtxTreeStore.
+  NtxStamp Stamp() const override {
+    return {header.counter, header.root, header.free_head, file_size};
+  }
+  uint32_t Root() const override { return header.root; }
+  int16_t SetRoot(uint32_t page) override;
+  int16_t AllocatePage(uint32_t* page) override;
+  int16_t FreePage(uint32_t page) override;
+
+  // Sets the cache bounds to the whole pages of file_size (X2).
+  void SetBounds();
+};
+
+// The control block of an NTX handle; null with -13 as the last error.
+NtxFile* CheckNtx(int16_t handle);
+
+// Start of every call: re-reads counter, root and free head and the file
+// size; -25 for a root outside the file.
+int16_t RefreshNtx(NtxFile* file);
+// End of every call: empties the page cache and, when pages were written
+// and writes are synced (kbdsetsync), flushes the file.
+int16_t EndNtxCall(NtxFile* file);
+// After an add or delete: the update counter + 1 and header bytes 2..7.
+int16_t StampNtx(NtxFile* file);
+
+// Runs body(NtxFile&) as the inside of a public operation on handle:
+// handle check, refresh, body, end of call.
+template <typename Body>
+int16_t WithNtx(int16_t handle, Body&& body) {
+  NtxFile* file = CheckNtx(handle);
+  if (file == nullptr) return kKbdErrHandle;
+  int16_t status = RefreshNtx(file);
+  if (status >= 0) status = body(*file);
+  int16_t ended = EndNtxCall(file);
+  return status < 0 ? status : (ended < 0 ? ended : status);
+}
+
+// Bodies of the public operations, for use inside other operations.
+int16_t OpenNtx(int16_t* handle, const char* name, uint16_t mode);
+int16_t CreateNtx(const char* name, uint16_t type, const char* expression,
+                  uint16_t key_length, uint16_t decimals);
+int16_t CloseNtx(int16_t handle);
+
+// The key of a number (key_length bytes, then a NUL): "%0*.*f" with the
+// key length and decimals, a negative number without its sign and every
+// digit c turned into 92 - c, blank-padded. -0.0 is taken as 0.
+void NtxNumberKey(double number, uint32_t key_length, uint32_t decimals,
+                  uint8_t* key);
+
+// The key of an evaluated record value (type 'C' text, 'N' number, 'D'
+// key day number as record_source.h gives them), key_length bytes: text
+// blank-padded or cut, numbers as NtxNumberKey, dates YYYYMMDD or 8 blanks
+// (then padded). -7 for any other type.
+int16_t NtxValueKey(char type, std::string_view text, double number,
+                    const NtxFile& file, uint8_t* key);
+
+}  // namespace qx::engine
+
+#endif  // QX_ENGINE_NTX_NTX_FILE_H_

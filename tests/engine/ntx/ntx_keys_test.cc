@@ -1,0 +1,171 @@
+// Keys of numbers and dates: the zero-padded text of numbers, negatives
+// made to sort below positives (larger magnitudes first), numeric keys
+// walking in value order, date keys, and keys of records under another
+// date format.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "tests/engine/ntx/ntx_test_util.h"
+
+namespace qx::engine::testing {
+namespace {
+
+std::string NumberKey(int16_t h, double value) {
+  char key[32] = {};
+  EXPECT_EQ(kbdxkeynum(h, key, value), kKbdOk);
+  return key;
+}
+
+TEST_F(NtxTest, NumberKeysSortAsTheirValues) {
+  int16_t h = CreateOpen("num.ntx", 'N', "AMOUNT", 8, 2);
+  EXPECT_EQ(NumberKey(h, 12.5), "00012.50");
+  EXPECT_EQ(NumberKey(h, 0.0), "00000.00");
+  EXPECT_EQ(NumberKey(h, -0.0), "00000.00");
+  // -12.5 is "-0012.50": the sign dropped, each digit c as 92 - c, the
+  // point kept, a blank in the sign's place at the end.
+  EXPECT_EQ(NumberKey(h, -12.5), ",,+*.', ");
+  EXPECT_EQ(NumberKey(h, -99999.99).size(), 8u);
+  EXPECT_EQ(kbdxkeynum(h, nullptr, 1.0), kKbdErrNullPointer);
+  kbdseterror(0);
+
+  const std::vector<double> values = {-9999.99, -1000, -12.5, -12.25, -1,
+                                      -0.5,     0,     0.25,  0.5,    1,
+                                      12.25,    12.5,  1000,  9999.99};
+  std::vector<std::string> keys;
+  for (double v : values) keys.push_back(NumberKey(h, v));
+  EXPECT_TRUE(std::is_sorted(keys.begin(), keys.end()));
+  EXPECT_EQ(std::adjacent_find(keys.begin(), keys.end()), keys.end());
+
+  // Added in a scattered order they walk in value order.
+  for (size_t i = 0; i < values.size(); ++i) {
+    const size_t pick = (i * 5) % values.size();
+    ASSERT_EQ(kbdxadd(h, keys[pick].c_str(), static_cast<uint32_t>(pick + 1)),
+              kKbdOk);
+  }
+  std::vector<IndexEntry> walk = Walk(h);
+  ASSERT_EQ(walk.size(), values.size());
+  for (size_t i = 0; i < walk.size(); ++i) {
+    EXPECT_EQ(walk[i].recno, i + 1);
+    EXPECT_EQ(walk[i].key, keys[i]);
+  }
+  NtxCheck(h);
+}
+
+TEST_F(NtxTest, NumberKeysFollowPrintfRounding) {
+  // The key text is "%0*.*f" of the number (then the rule for negatives):
+  // checked against printf over random values, widths and decimals,
+  // halfway cases and values too wide for the key.
+  const uint32_t seed = TestSeed(31337);
+  SCOPED_TRACE("QX_TEST_SEED=" + std::to_string(seed));
+  std::mt19937 rng(seed);
+  for (uint16_t length : {1, 4, 8, 12, 19}) {
+    for (uint16_t decimals = 0;
+         decimals <= 15 && (decimals == 0 || decimals + 2 <= length);
+         ++decimals) {
+      const std::string name = "r" + std::to_string(length) + "_" +
+                               std::to_string(decimals) + ".ntx";
+      int16_t h = CreateOpen(name, 'N', "K", length, decimals);
+      for (int i = 0; i < 400; ++i) {
+        double value = 0;
+        switch (i % 4) {
+          case 0:
+            value = static_cast<double>(static_cast<int32_t>(rng())) / 1000;
+            break;
+          case 1:  // halfway at the last decimal
+            value = (static_cast<int>(rng() % 20001) - 10000 + 0.5) /
+                    std::pow(10.0, decimals);
+            break;
+          case 2:
+            value = std::ldexp(static_cast<double>(rng()),
+                               -static_cast<int>(rng() % 40));
+            break;
+          default:
+            value = -std::ldexp(static_cast<double>(rng()),
+                                static_cast<int>(rng() % 80));
+        }
+        char text[512];
+        std::snprintf(text, sizeof text, "%0*.*f", length, decimals, value);
+        std::string expected = text;
+        if (expected[0] == '-') {
+          expected.erase(0, 1);
+          for (char& c : expected)
+            if (c >= '0' && c <= '9') c = static_cast<char>(92 - c);
+        }
+        expected.resize(length, ' ');
+        ASSERT_EQ(NumberKey(h, value), expected) << value;
+      }
+      ASSERT_EQ(kbdxclose(h), kKbdOk);
+    }
+  }
+}
+
+TEST_F(NtxTest, DateKeys) {
+  char key[9];
+  ASSERT_EQ(kbdxkeydate(key, "20240229"), kKbdOk);
+  EXPECT_STREQ(key, "20240229");
+  ASSERT_EQ(kbdxkeydate(key, "        "), kKbdOk);
+  EXPECT_STREQ(key, "        ");
+  EXPECT_EQ(kbdxkeydate(key, "20230229"), kKbdErrDate);
+  kbdseterror(0);
+  EXPECT_EQ(kbdxkeydate(nullptr, "20240229"), kKbdErrNullPointer);
+  kbdseterror(0);
+}
+
+TEST_F(NtxTest, RecordKeysOfEveryType) {
+  kbdsetsync(0);
+  int16_t dbf = MakeBuildTable(Path("t.dbf"), 20, 3, 5);
+  const struct {
+    const char* file;
+    uint16_t type;
+    const char* expression;
+    uint16_t length;
+    uint16_t decimals;
+  } cases[] = {{"name.ntx", 'C', "NAME", 20, 0},
+               {"amount.ntx", 'N', "AMOUNT", 12, 3},
+               {"birth.ntx", 'D', "BIRTH", 8, 0},
+               {"mixed.ntx", 'C', "LEFT(NAME,3)+DTOS(BIRTH)", 11, 0}};
+  ASSERT_EQ(kbdsetdatefmt(7), kKbdOk);  // dd.mm.yyyy: keys stay YYYYMMDD
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    int16_t h = CreateOpen(c.file, c.type, c.expression, c.length, c.decimals);
+    for (uint32_t r = 1; r <= 20; ++r) {
+      ASSERT_GE(kbddread(dbf, r), 0);
+      void* key = nullptr;
+      ASSERT_EQ(kbdxkeyrec(dbf, h, &key), kKbdOk);
+      const std::string text(static_cast<char*>(key));
+      kbdfree(key);
+      ASSERT_EQ(text.size(), c.length);
+      if (c.type == 'N') {
+        double amount = 0;
+        ASSERT_EQ(kbddget(dbf, 1, &amount), kKbdOk);
+        EXPECT_EQ(text, NumberKey(h, amount));
+      }
+      if (c.type == 'D') {
+        char raw[16] = {};
+        uint16_t length = 0;
+        ASSERT_EQ(kbddgetraw(dbf, 2, raw, &length), kKbdOk);
+        EXPECT_EQ(text, std::string(raw, length));
+      }
+    }
+  }
+  // An expression that yields no value gives no key.
+  ASSERT_EQ(kbdxcreate(Path("bad.ntx").c_str(), 'C', "NAME", 20, 0), kKbdOk);
+  const std::string bad = Path("bad.ntx");
+  PatchWord(bad, 22, 0, 4);  // an empty expression
+  int16_t h = kKbdNoHandle;
+  ASSERT_EQ(kbdxopenx(&h, bad.c_str(), 0), kKbdOk);
+  void* key = reinterpret_cast<void*>(1);
+  EXPECT_LT(kbdxkeyrec(dbf, h, &key), 0);
+  EXPECT_EQ(key, nullptr);
+  kbdseterror(0);
+  ASSERT_EQ(kbdsetdatefmt(4), kKbdOk);
+}
+
+}  // namespace
+}  // namespace qx::engine::testing

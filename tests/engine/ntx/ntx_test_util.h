@@ -1,0 +1,116 @@
+// Helpers of the NTX tests: the index fixture (an engine per test in its
+// own temporary directory), keys as strings over the C operations, walks,
+// the structural check, and header patching for the open checks.
+#ifndef QX_TESTS_ENGINE_NTX_NTX_TEST_UTIL_H_
+#define QX_TESTS_ENGINE_NTX_NTX_TEST_UTIL_H_
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "engine/btree/btree_check.h"
+#include "engine/core/coding.h"
+#include "engine/ntx/ntx_check.h"
+#include "qx/engine.h"
+#include "tests/engine/btree/index_test_util.h"
+
+namespace qx::engine::testing {
+
+inline uint16_t NtxKeyLength(int16_t h) {
+  KbdNtxInfo info;
+  EXPECT_EQ(kbdxinfo(h, &info), kKbdOk);
+  return info.key_length;
+}
+
+// The find of the shared harness (the first key not below the search,
+// with the statuses of the other formats: 4 on the greatest smaller key,
+// 12 on the first key when every key is greater), made of kbdxseek and
+// kbdxprev. With kKbdFindRecno the pair itself through kbdxfind.
+inline int16_t NtxHarnessFind(int16_t h, void* key, uint32_t* recno,
+                              uint16_t flags) {
+  if (flags & kKbdFindRecno) return kbdxfind(h, key, *recno);
+  int16_t status = kbdxseek(h, key, recno, kKbdSeekKey);
+  if (status == kKbdKeyNotFoundEnd) return kKbdKeyNotFound;  // on the last
+  if (status != kKbdKeyNotFound) return status;
+  const int16_t back = kbdxprev(h, key, recno);
+  if (back == kKbdNoMoreKeys) return kKbdKeyNotFoundEnd;  // on the first
+  return back == kKbdOk ? int16_t{kKbdKeyNotFound} : back;
+}
+
+inline int16_t NtxAdd(int16_t h, const void* key, uint32_t recno) {
+  return kbdxadd(h, key, recno);
+}
+inline int16_t NtxDelete(int16_t h, const void* key, uint32_t recno) {
+  return kbdxdelete(h, key, recno);
+}
+
+inline IndexKeys<int16_t> NtxKeys() {
+  return IndexKeys<int16_t>({NtxKeyLength, NtxAdd, NtxDelete, NtxHarnessFind,
+                             kbdxfirst, kbdxnext, kbdxlast, kbdxprev});
+}
+
+// The structural check; problems are reported as test failures.
+inline btree::CheckReport NtxCheck(int16_t h) {
+  btree::CheckReport report;
+  EXPECT_EQ(CheckNtx(h, &report), kKbdOk);
+  for (const std::string& problem : report.problems) ADD_FAILURE() << problem;
+  return report;
+}
+
+class NtxTest : public EngineDirTest {
+ protected:
+  // Creates and opens an index; the handle is closed by kbdterm.
+  int16_t CreateOpen(const std::string& name, uint16_t type,
+                     const char* expression, uint16_t key_length,
+                     uint16_t decimals = 0, uint16_t mode = 0) {
+    EXPECT_EQ(
+        kbdxcreate(Path(name).c_str(), type, expression, key_length, decimals),
+        kKbdOk);
+    int16_t h = kKbdNoHandle;
+    EXPECT_EQ(kbdxopenx(&h, Path(name).c_str(), mode), kKbdOk);
+    return h;
+  }
+
+  static int16_t Add(int16_t h, const std::string& key, uint32_t recno) {
+    return NtxKeys().Add(h, key, recno);
+  }
+  static int16_t Del(int16_t h, const std::string& key, uint32_t recno) {
+    return NtxKeys().Del(h, key, recno);
+  }
+  static std::vector<IndexEntry> Walk(int16_t h) { return NtxKeys().Walk(h); }
+  static std::vector<IndexEntry> WalkBack(int16_t h) {
+    return NtxKeys().WalkBack(h);
+  }
+
+  // The bytes of a file, and a patch of a little-endian word in it.
+  static std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  static void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  }
+  static void PatchWord(const std::string& path, size_t offset, uint32_t value,
+                        int width) {
+    std::string bytes = ReadFile(path);
+    uint8_t* at = reinterpret_cast<uint8_t*>(bytes.data()) + offset;
+    if (width == 2)
+      PutLe16(at, static_cast<uint16_t>(value));
+    else
+      PutLe32(at, value);
+    WriteFile(path, bytes);
+  }
+  static uint32_t Word(const std::string& bytes, size_t offset, int width) {
+    const uint8_t* at = reinterpret_cast<const uint8_t*>(bytes.data()) + offset;
+    return width == 2 ? GetLe16(at) : GetLe32(at);
+  }
+};
+
+}  // namespace qx::engine::testing
+
+#endif  // QX_TESTS_ENGINE_NTX_NTX_TEST_UTIL_H_
