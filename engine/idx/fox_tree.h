@@ -110,6 +110,9 @@ class FoxTree {
   int16_t Refresh();
   int16_t EndCall();
   uint32_t root() const;
+  // Nodes lie below this offset: the file size as Refresh found it,
+  // rounded down to whole blocks.
+  uint32_t end() const;
 
   // Search modes: 1 the first entry whose key is not below the search key
   // (compared over search_length bytes); 2 as 1, but an equal key needs
@@ -124,8 +127,17 @@ class FoxTree {
   // One step from the position: 0, or 3 at either end (position kept).
   int16_t Next();
   int16_t Prev();
-  // The entry at the position. REQUIRES a position.
+  // The entry at the position, kept for MoveFrom. REQUIRES a position.
   void Current(uint8_t* key, uint32_t* recno) const;
+  // Next (forward) or previous entry from (key of full length, recno): 0,
+  // 3 past either end, 2 empty. When the leaf that held the entry Current
+  // gave last still holds it at the same place (the leaf re-read and
+  // decoded in this call), the step starts there and follows the sibling
+  // links, which every writer keeps; otherwise the entry is searched again
+  // (a vanished entry counts as if it were between its neighbours). So a
+  // walk goes on in the file's order even in a tree ordered by a collation
+  // plain byte comparison cannot search.
+  int16_t MoveFrom(const uint8_t* key, uint32_t recno, bool forward);
 
   // Inserts (key, recno) in key order (equal keys by record number): 0;
   // 11 with nothing written when the entry exists (a unique tree: when the
@@ -158,6 +170,9 @@ class FoxTreeBuilder {
   ~FoxTreeBuilder();
   int16_t Start(uint16_t file_slot, FoxLayout layout, uint16_t key_length,
                 uint8_t pad, uint32_t max_recno);
+  // After Start: the first node built goes to offset (the empty root leaf
+  // the tree replaces) instead of the end of the file.
+  void ReuseNode(uint32_t offset);
   // Entries in (key, recno) order.
   int16_t Add(const uint8_t* key, uint32_t recno);
   // Writes what is open; *root the root node (an empty leaf when no entry

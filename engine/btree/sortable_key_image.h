@@ -1,0 +1,49 @@
+// The 8-byte key images of dates and numbers in the FoxPro index files
+// (IDX files and CDX tags): the value as a double in the sortable byte form
+// of key_codec.h, a date as its key day number. One definition for both
+// modules, so that a key made by one is found by the other.
+//
+// Header-only: two small functions that every caller inlines.
+#ifndef QX_ENGINE_BTREE_SORTABLE_KEY_IMAGE_H_
+#define QX_ENGINE_BTREE_SORTABLE_KEY_IMAGE_H_
+
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+#include "engine/core/last_error.h"
+#include "engine/dates/date_format.h"
+#include "engine/dates/key_codec.h"
+#include "qx/engine.h"
+
+namespace qx::engine::btree {
+
+// The key of a YYYYMMDD date text: its key day number (blanks only: the
+// empty-date day number, the value record keys of empty dates take), in
+// sortable form, then a NUL; key holds kDoubleKeySize + 1 bytes. -15 (set
+// as the last error) for an invalid date, -21 for a null pointer.
+inline int16_t DateKeyImage(void* key, const char* date) {
+  if (key == nullptr || date == nullptr) return Fail(kKbdErrNullPointer);
+  double day = 0.0;
+  const int16_t status =
+      DateTextToKeyDay(&day, std::string_view(date, std::strlen(date)),
+                       kDateFormatYmd);
+  if (status < 0) return Fail(kKbdErrDate);
+  uint8_t* bytes = static_cast<uint8_t*>(key);
+  EncodeDoubleKey(day, bytes);
+  bytes[kDoubleKeySize] = 0;
+  return kKbdOk;
+}
+
+// The key of a number: the double in sortable form, then a NUL.
+inline int16_t NumberKeyImage(void* key, double value) {
+  if (key == nullptr) return Fail(kKbdErrNullPointer);
+  uint8_t* bytes = static_cast<uint8_t*>(key);
+  EncodeDoubleKey(value, bytes);
+  bytes[kDoubleKeySize] = 0;
+  return kKbdOk;
+}
+
+}  // namespace qx::engine::btree
+
+#endif  // QX_ENGINE_BTREE_SORTABLE_KEY_IMAGE_H_

@@ -1,0 +1,76 @@
+// The record-to-tree fill of the FoxPro builds (see fox_fill.h).
+#include "engine/idx/fox_fill.h"
+
+#include <cstring>
+#include <vector>
+
+#include "engine/btree/external_sort.h"
+#include "engine/btree/record_keys.h"
+#include "engine/btree/tree_build.h"
+#include "engine/core/coding.h"
+#include "engine/core/last_error.h"
+#include "engine/dates/key_codec.h"
+
+namespace qx::engine::idx {
+
+namespace {
+
+constexpr uint32_t kRecnoSize = 4;
+
+}  // namespace
+
+int16_t StoreFoxKey(char type, std::string_view text, double number,
+                    uint16_t key_length, uint8_t* key) {
+  if (type == 'C') {
+    const size_t n = text.size() < key_length ? text.size() : key_length;
+    std::memcpy(key, text.data(), n);
+    std::memset(key + n, ' ', key_length - n);
+    return kKbdOk;
+  }
+  if ((type != 'N' && type != 'D') || key_length != kDoubleKeySize)
+    return Fail(kKbdErrKeyExpression);
+  EncodeDoubleKey(number, key);
+  return kKbdOk;
+}
+
+int16_t FillFoxTree(const FoxFill& fill, uint32_t* root) {
+  const uint16_t length = fill.key_length;
+  btree::RecordKeyReader reader;
+  if (int16_t e = reader.Prepare(fill.dbf_handle, fill.expression, "CNFD",
+                                 NumericKeyRule::kNumericOrFloat))
+    return e;
+  btree::ExternalSort sorter;
+  if (int16_t e = sorter.Start(btree::BuildSortOptions(length + kRecnoSize)))
+    return e;
+  for (uint32_t recno = 1; recno <= fill.record_count; ++recno) {
+    uint8_t* item = nullptr;
+    if (int16_t e = sorter.Append(&item)) return e;
+    btree::RecordKey key;
+    if (int16_t e = reader.Read(recno, &key)) return e;
+    if (int16_t e = StoreFoxKey(key.type, key.text, key.number, length, item))
+      return e;
+    PutBe32(item + length, recno);
+  }
+  if (int16_t e = sorter.Finish()) return e;
+  FoxTreeBuilder builder;
+  if (int16_t e = builder.Start(fill.file_slot, fill.layout, length, fill.pad,
+                                fill.record_count))
+    return e;
+  if (fill.reuse_node != 0) builder.ReuseNode(fill.reuse_node);
+  bool any = false;
+  std::vector<uint8_t> last(length);
+  for (;;) {
+    const uint8_t* item = nullptr;
+    if (int16_t e = sorter.Next(&item)) return e;
+    if (item == nullptr) break;
+    if (fill.unique && any && std::memcmp(last.data(), item, length) == 0)
+      continue;
+    if (fill.unique) std::memcpy(last.data(), item, length);
+    any = true;
+    if (int16_t e = builder.Add(item, GetBe32(item + length))) return e;
+  }
+  sorter.Close();
+  return builder.Finish(root);
+}
+
+}  // namespace qx::engine::idx

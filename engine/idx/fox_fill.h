@@ -1,0 +1,41 @@
+// Filling a FoxPro tree from the records of a data file, for the builds of
+// IDX files and CDX tags: every record's key is sorted through the work
+// file "stacks.tmp" (items: key, then the record number big-endian, so a
+// byte comparison gives the tree's order), then handed to FoxTreeBuilder.
+// Deleted records are included; a unique tree keeps the first record of
+// each key.
+#ifndef QX_ENGINE_IDX_FOX_FILL_H_
+#define QX_ENGINE_IDX_FOX_FILL_H_
+
+#include <cstdint>
+#include <string_view>
+
+#include "engine/idx/fox_tree.h"
+
+namespace qx::engine::idx {
+
+// The stored key of a record value (key_length bytes): text padded with
+// blanks or cut; a number ('N') or a date's key day number ('D') as the
+// 8-byte sortable double. -7 for a value the key cannot hold.
+int16_t StoreFoxKey(char type, std::string_view text, double number,
+                    uint16_t key_length, uint8_t* key);
+
+struct FoxFill {
+  int16_t dbf_handle = -1;      // prepared for block reading (locked)
+  uint32_t record_count = 0;
+  std::string_view expression;  // normalised
+  uint16_t file_slot = 0xFFFF;
+  FoxLayout layout = FoxLayout::kCompact;
+  uint16_t key_length = 0;
+  uint8_t pad = ' ';
+  bool unique = false;
+  uint32_t reuse_node = 0;      // see FoxTreeBuilder::ReuseNode; 0: none
+};
+
+// Sorts and builds; *root gets the new tree's root node. The caller
+// writes it into the tree's header.
+int16_t FillFoxTree(const FoxFill& fill, uint32_t* root);
+
+}  // namespace qx::engine::idx
+
+#endif  // QX_ENGINE_IDX_FOX_FILL_H_

@@ -1,0 +1,112 @@
+// Byte layout of the FoxPro index files: the tree header, the standard
+// node and the compact node (inner and leaf), as offsets and sizes.
+//
+// Header block of a tree (at the tree's header offset; integers
+// little-endian):
+//
+//   OFFSET SIZE FIELD        notes
+//   0      4    root         offset of the root node
+//   4      4    free_list    file-wide: head of the free-node list; 0 and
+//                            0xFFFFFFFF both mean none (only the header at
+//                            offset 0 counts)
+//   8      4    end_of_file  file-wide: where the next new node goes (0 in
+//                            files of other writers: the file size then)
+//   12     2    key_length   1..100
+//   14     1    options      1 unique, 0x20 compact, 0x40+ directory
+//   15     1    signature    0 when we create
+//   16     220  expression   standard layout: NUL-terminated, upper case
+//   502    2    key_order    compact: non-zero descending
+//   504    2    pool_length  compact: key expression length + 1
+//   506    2    for_length   compact: FOR expression length + 1 (1: none)
+//   510    2    key_expr_len compact: key expression length + 1
+//   512    512  pool         compact: the key expression (NUL-terminated)
+//                            followed by the FOR expression
+//
+// Node (512 bytes, both layouts):
+//
+//   0      2    attributes   bit 0 root, bit 1 leaf
+//   2      2    count        entries in the node
+//   4      4    left         left sibling, 0xFFFFFFFF none
+//   8      4    right        right sibling, 0xFFFFFFFF none
+//
+// Standard entries from 12: key, then a big-endian pointer (record number
+// in a leaf, child offset in an inner node); 500 div (key length + 4) per
+// node. Compact inner entries from 12: key, big-endian record number,
+// big-endian child; 500 div (key length + 8) per node.
+//
+// Compact leaf, after the common 12 bytes:
+//
+//   12     2    free_bytes   488 - packed entries - stored key bytes
+//   14     4    recno_mask
+//   18     1    dup_mask
+//   19     1    trail_mask
+//   20     1    recno_bits
+//   21     1    dup_bits
+//   22     1    trail_bits
+//   23     1    entry_bytes  bytes of one packed entry
+//   24     ...  packed entries, upward; each a little-endian number:
+//               record number (low recno_bits), duplicate count (next
+//               dup_bits: leading bytes shared with the previous key),
+//               trailing count (next trail_bits: trailing pad bytes)
+//   ...    512  key bytes not shared and not trailing, entry by entry
+//               from the node's end downward
+#ifndef QX_ENGINE_IDX_FOX_FORMAT_H_
+#define QX_ENGINE_IDX_FOX_FORMAT_H_
+
+#include <cstdint>
+
+namespace qx::engine::idx {
+
+// Header.
+inline constexpr uint32_t kFoxHeaderRootOffset = 0;
+inline constexpr uint32_t kFoxHeaderFreeListOffset = 4;
+inline constexpr uint32_t kFoxHeaderEndOffset = 8;
+inline constexpr uint32_t kFoxHeaderKeyLengthOffset = 12;
+inline constexpr uint32_t kFoxHeaderOptionsOffset = 14;
+inline constexpr uint32_t kFoxHeaderSignatureOffset = 15;
+inline constexpr uint32_t kFoxHeaderExpressionOffset = 16;
+inline constexpr uint32_t kFoxHeaderExpressionSize = 220;
+inline constexpr uint32_t kFoxHeaderKeyOrderOffset = 502;
+inline constexpr uint32_t kFoxHeaderPoolLengthOffset = 504;
+inline constexpr uint32_t kFoxHeaderForLengthOffset = 506;
+inline constexpr uint32_t kFoxHeaderKeyExprLengthOffset = 510;
+inline constexpr uint32_t kFoxHeaderPoolOffset = 512;  // next block
+inline constexpr uint32_t kFoxPoolSize = 512;
+
+// Limits.
+inline constexpr uint16_t kFoxMaxKeyLength = 100;  // keys we create
+// Keys the tree reads and changes: other programs write tags of up to 240
+// bytes (e.g. the 148-byte name tags of database containers); two compact
+// inner entries of 240 + 8 bytes still fit a node.
+inline constexpr uint16_t kFoxMaxTreeKeyLength = 240;
+inline constexpr uint32_t kFoxMaxExpression = 220;  // characters, excl. NUL
+
+// Node, both layouts.
+inline constexpr uint32_t kFoxNodeAttributesOffset = 0;
+inline constexpr uint32_t kFoxNodeCountOffset = 2;
+inline constexpr uint32_t kFoxNodeLeftOffset = 4;
+inline constexpr uint32_t kFoxNodeRightOffset = 8;
+inline constexpr uint32_t kFoxNodeEntriesOffset = 12;
+inline constexpr uint32_t kFoxNodeEntriesSize = 500;
+inline constexpr uint16_t kFoxAttrRoot = 0x01;
+inline constexpr uint16_t kFoxAttrLeaf = 0x02;
+
+// Compact leaf.
+inline constexpr uint32_t kFoxLeafFreeOffset = 12;
+inline constexpr uint32_t kFoxLeafRecnoMaskOffset = 14;
+inline constexpr uint32_t kFoxLeafDupMaskOffset = 18;
+inline constexpr uint32_t kFoxLeafTrailMaskOffset = 19;
+inline constexpr uint32_t kFoxLeafRecnoBitsOffset = 20;
+inline constexpr uint32_t kFoxLeafDupBitsOffset = 21;
+inline constexpr uint32_t kFoxLeafTrailBitsOffset = 22;
+inline constexpr uint32_t kFoxLeafEntryBytesOffset = 23;
+inline constexpr uint32_t kFoxLeafEntriesOffset = 24;
+inline constexpr uint32_t kFoxLeafSpace = 488;  // 512 - 24
+
+// Sizes of a fixed entry beyond its key.
+inline constexpr uint32_t kFoxStandardPointerSize = 4;
+inline constexpr uint32_t kFoxCompactInnerTail = 8;  // recno + child
+
+}  // namespace qx::engine::idx
+
+#endif  // QX_ENGINE_IDX_FOX_FORMAT_H_

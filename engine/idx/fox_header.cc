@@ -1,0 +1,164 @@
+// Tree headers of the FoxPro index files (reading one, writing an empty
+// tree) and the file-wide node allocation through the header at offset 0.
+#include <algorithm>
+#include <cstring>
+
+#include "engine/core/coding.h"
+#include "engine/core/last_error.h"
+#include "engine/fileio/file_layer.h"
+#include "engine/idx/fox_format.h"
+#include "engine/idx/fox_node.h"
+#include "engine/idx/fox_tree.h"
+
+namespace qx::engine::idx {
+
+namespace {
+
+// Text of at most limit bytes at p, up to its first NUL.
+std::string TextAt(const uint8_t* p, uint32_t limit) {
+  uint32_t n = 0;
+  while (n < limit && p[n] != 0) ++n;
+  return std::string(reinterpret_cast<const char*>(p), n);
+}
+
+bool FreeListEmpty(uint32_t head) { return head == 0 || head == kFoxNoNode; }
+
+}  // namespace
+
+int16_t ReadFoxHeader(uint16_t file_slot, uint32_t offset, FoxHeader* header) {
+  if (header == nullptr) return Fail(kKbdErrNullPointer);
+  uint8_t block[kFoxBlockSize];
+  if (int16_t e = FileReadAt(file_slot, offset, block, kFoxBlockSize))
+    return e;
+  header->root = GetLe32(block + kFoxHeaderRootOffset);
+  header->free_list = GetLe32(block + kFoxHeaderFreeListOffset);
+  header->end_of_file = GetLe32(block + kFoxHeaderEndOffset);
+  header->key_length = GetLe16(block + kFoxHeaderKeyLengthOffset);
+  header->options = block[kFoxHeaderOptionsOffset];
+  header->signature = block[kFoxHeaderSignatureOffset];
+  header->expression.clear();
+  header->for_expression.clear();
+  header->key_order = 0;
+  if (header->layout() == FoxLayout::kStandard) {
+    header->expression =
+        TextAt(block + kFoxHeaderExpressionOffset, kFoxHeaderExpressionSize);
+    return kKbdOk;
+  }
+  header->key_order = GetLe16(block + kFoxHeaderKeyOrderOffset);
+  const uint32_t key_length = GetLe16(block + kFoxHeaderKeyExprLengthOffset);
+  const uint32_t for_length = GetLe16(block + kFoxHeaderForLengthOffset);
+  uint8_t pool[kFoxPoolSize];
+  if (int16_t e = FileReadAt(file_slot, offset + kFoxHeaderPoolOffset, pool,
+                             kFoxPoolSize))
+    return e;
+  // The pool holds the key expression, then the FOR expression, each
+  // NUL-terminated; the length words count the NUL.
+  const uint32_t key_take = std::min(key_length, kFoxPoolSize);
+  header->expression = TextAt(pool, key_take);
+  if (for_length > 1 && key_length < kFoxPoolSize)
+    header->for_expression =
+        TextAt(pool + key_length,
+               std::min(for_length, kFoxPoolSize - key_length));
+  return kKbdOk;
+}
+
+int16_t WriteEmptyTree(uint16_t file_slot, uint32_t header_offset,
+                       uint32_t root_offset, const FoxNewTree& tree) {
+  if (tree.key_length == 0 || tree.key_length > kFoxMaxKeyLength)
+    return Fail(kKbdErrKeySize);
+  const bool compact = tree.layout == FoxLayout::kCompact;
+  const size_t pool_need =
+      tree.expression.size() + 1 + tree.for_expression.size() + 1;
+  if (tree.expression.size() > kFoxMaxExpression ||
+      (compact && pool_need > kFoxPoolSize) ||
+      (!compact && !tree.for_expression.empty()))
+    return Fail(kKbdErrKeyExpression);
+
+  uint8_t block[2 * kFoxBlockSize] = {};
+  uint8_t* head = block;
+  PutLe32(head + kFoxHeaderRootOffset, root_offset);
+  PutLe32(head + kFoxHeaderFreeListOffset, compact ? 0 : kFoxNoNode);
+  const uint32_t header_end = header_offset + (compact ? 2 : 1) * kFoxBlockSize;
+  PutLe32(head + kFoxHeaderEndOffset,
+          std::max(header_end, root_offset + kFoxBlockSize));
+  PutLe16(head + kFoxHeaderKeyLengthOffset, tree.key_length);
+  head[kFoxHeaderOptionsOffset] =
+      static_cast<uint8_t>(tree.options | (compact ? kFoxCompact : 0));
+  head[kFoxHeaderSignatureOffset] = 0;
+  if (!compact) {
+    if (!tree.expression.empty())
+      std::memcpy(head + kFoxHeaderExpressionOffset, tree.expression.data(),
+                  tree.expression.size());
+  } else {
+    const uint16_t key_words = static_cast<uint16_t>(tree.expression.size() + 1);
+    PutLe16(head + kFoxHeaderKeyOrderOffset, 0);
+    PutLe16(head + kFoxHeaderPoolLengthOffset, key_words);
+    PutLe16(head + kFoxHeaderForLengthOffset,
+            static_cast<uint16_t>(tree.for_expression.size() + 1));
+    PutLe16(head + kFoxHeaderKeyExprLengthOffset, key_words);
+    uint8_t* pool = block + kFoxBlockSize;
+    if (!tree.expression.empty())
+      std::memcpy(pool, tree.expression.data(), tree.expression.size());
+    if (!tree.for_expression.empty())
+      std::memcpy(pool + key_words, tree.for_expression.data(),
+                  tree.for_expression.size());
+  }
+  if (int16_t e = FileWriteAt(file_slot, header_offset, block,
+                              (compact ? 2 : 1) * kFoxBlockSize))
+    return e;
+
+  FoxNode root;
+  root.attributes = kFoxAttrRoot | kFoxAttrLeaf;
+  root.fields = NewLeafFields(tree.key_length);
+  FoxNodeFormat format{tree.layout, tree.key_length, ' '};
+  uint8_t page[kFoxBlockSize];
+  if (!EncodeFoxNode(root, format, page)) return Fail(kKbdErrCorrupt);
+  return FileWriteAt(file_slot, root_offset, page, kFoxBlockSize);
+}
+
+int16_t AllocateFoxBlock(uint16_t file_slot, uint32_t* offset) {
+  if (offset == nullptr) return Fail(kKbdErrNullPointer);
+  uint8_t words[8];
+  if (int16_t e = FileReadAt(file_slot, 0, words, sizeof words)) return e;
+  uint32_t size = 0;
+  if (int16_t e = FileSize(file_slot, &size)) return e;
+  const uint32_t head = GetLe32(words + kFoxHeaderFreeListOffset);
+  if (!FreeListEmpty(head)) {
+    if (head < kFoxBlockSize || head % kFoxBlockSize != 0 ||
+        head > size - kFoxBlockSize || size < kFoxBlockSize)
+      return Fail(kKbdErrCorrupt);
+    uint8_t next[4];
+    if (int16_t e = FileReadAt(file_slot, head, next, 4)) return e;
+    if (int16_t e = FileWriteAt(file_slot, kFoxHeaderFreeListOffset, next, 4))
+      return e;
+    *offset = head;
+    return kKbdOk;
+  }
+  // New blocks go at the end of the file as it is: the end word of files
+  // of other writers holds 0 or a change counter, not the end.
+  const uint32_t end =
+      (size + kFoxBlockSize - 1) / kFoxBlockSize * kFoxBlockSize;
+  if (end > 0xFFFFFFFFu - 2 * kFoxBlockSize) return Fail(kKbdErrWrite);
+  // Extend the file now so that size and end word agree after any failure.
+  static constexpr uint8_t kZero[kFoxBlockSize] = {};
+  if (int16_t e = FileWriteAt(file_slot, end, kZero, kFoxBlockSize)) return e;
+  uint8_t word[4];
+  PutLe32(word, end + kFoxBlockSize);
+  if (int16_t e = FileWriteAt(file_slot, kFoxHeaderEndOffset, word, 4))
+    return e;
+  *offset = end;
+  return kKbdOk;
+}
+
+int16_t FreeFoxBlock(uint16_t file_slot, uint32_t offset) {
+  if (offset < kFoxBlockSize || offset % kFoxBlockSize != 0)
+    return Fail(kKbdErrSeek);
+  uint8_t word[4];
+  if (int16_t e = FileReadAt(file_slot, kFoxHeaderFreeListOffset, word, 4))
+    return e;
+  if (int16_t e = FileWriteAt(file_slot, offset, word, 4)) return e;
+  PutLe32(word, offset);
+  return FileWriteAt(file_slot, kFoxHeaderFreeListOffset, word, 4);
+}
+
+}  // namespace qx::engine::idx

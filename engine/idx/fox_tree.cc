@@ -1,0 +1,676 @@
+// The FoxPro B+-tree: search, walk, insert and delete over decoded nodes.
+//
+// Every key lives in a leaf; an inner entry holds the greatest key of its
+// child (a compact inner entry also that key's record number). A descent
+// keeps one decoded node per level in the path, so walking to the next leaf
+// climbs the path instead of trusting sibling links, and an insert or a
+// delete changes the decoded nodes and writes them back level by level.
+//
+// Changes. A node that no longer fits its 512 bytes is split: new nodes
+// become its LEFT neighbours and take the lower entries (fixed nodes: half
+// of the largest count; compact leaves: half of the entries, bisected again
+// while a part does not fit), the parent gains one entry per new node. A
+// node whose last entry changed gives its new greatest key to the parent.
+// Delete neither borrows nor merges: an emptied node other than the root is
+// unlinked from its siblings and freed and its parent entry removed; an
+// inner root left with one entry hands the root to its child.
+#include <algorithm>
+#include <cstring>
+
+#include "engine/btree/page_cache.h"
+#include "engine/core/coding.h"
+#include "engine/core/last_error.h"
+#include "engine/fileio/file_layer.h"
+#include "engine/idx/fox_format.h"
+#include "engine/idx/fox_node.h"
+#include "engine/idx/fox_tree.h"
+
+namespace qx::engine::idx {
+
+namespace {
+
+// Deeper than any tree of 2^31 entries at half fill (4 entries per node at
+// worst): a deeper descent means a cycle in a damaged file.
+constexpr int kMaxDepth = 40;
+
+struct Level {
+  uint32_t node = 0;
+  uint32_t index = 0;
+  FoxNode decoded;
+};
+
+}  // namespace
+
+struct FoxTree::Rep {
+  uint16_t file_slot = 0xFFFF;
+  FoxTreeShape shape;
+  FoxNodeFormat format;
+  btree::PageCache cache;
+  uint32_t root = 0;
+  uint32_t end = 0;  // nodes lie below this offset
+  std::vector<Level> path;
+  int depth = 0;
+  bool positioned = false;
+  // The position lies in a leaf reached through a kept position, without
+  // the path above it: steps follow the sibling links.
+  bool leaf_only = false;
+  // The leaf entry the last Current gave, for MoveFrom (kept_recno 0:
+  // none).
+  uint32_t kept_node = 0;
+  uint32_t kept_index = 0;
+  uint32_t kept_recno = 0;
+  std::vector<uint8_t> kept_key;
+  FoxNode piece;  // scratch of splits
+  uint8_t scratch[kFoxBlockSize];  // a node image before it is written
+
+  uint16_t key_length() const { return format.key_length; }
+
+  int16_t CacheFail(int16_t status) {
+    return status == kKbdErrCorrupt ? Fail(shape.cache_error) : status;
+  }
+
+  void SetBounds() { cache.SetBounds(kFoxBlockSize, end); }
+
+  int16_t LoadNode(uint32_t offset, FoxNode* node) {
+    if (offset % kFoxBlockSize != 0 || !cache.InBounds(offset))
+      return Fail(kKbdErrSeek);
+    btree::PageRef ref;
+    if (int16_t e = cache.Load(offset, &ref)) return CacheFail(e);
+    if (!DecodeFoxNode(ref.data(), format, node)) return Fail(kKbdErrCorrupt);
+    return kKbdOk;
+  }
+
+  // Encodes node into scratch: false when it does not fit one node.
+  bool Encode(const FoxNode& node) {
+    return EncodeFoxNode(node, format, scratch);
+  }
+
+  int16_t WriteScratch(uint32_t offset) {
+    if (shape.read_only) return Fail(kKbdErrReadOnly);
+    btree::PageRef ref;
+    if (int16_t e = cache.Create(offset, &ref)) return CacheFail(e);
+    std::memcpy(ref.data(), scratch, kFoxBlockSize);
+    return cache.Write(ref);
+  }
+
+  int16_t WriteNode(uint32_t offset, const FoxNode& node) {
+    if (!Encode(node)) return Fail(kKbdErrCorrupt);
+    return WriteScratch(offset);
+  }
+
+  // Rewrites one little-endian word of a node (sibling links, attributes).
+  int16_t PatchNode(uint32_t offset, uint32_t at, uint32_t value, bool word16) {
+    if (offset == kFoxNoNode) return kKbdOk;
+    if (offset % kFoxBlockSize != 0 || !cache.InBounds(offset))
+      return Fail(kKbdErrSeek);
+    btree::PageRef ref;
+    if (int16_t e = cache.Load(offset, &ref)) return CacheFail(e);
+    if (word16) PutLe16(ref.data() + at, static_cast<uint16_t>(value));
+    else PutLe32(ref.data() + at, value);
+    return cache.Write(ref);
+  }
+
+  int16_t Allocate(uint32_t* offset) {
+    if (int16_t e = AllocateFoxBlock(file_slot, offset)) return e;
+    end = std::max(end, *offset + kFoxBlockSize);
+    SetBounds();
+    return kKbdOk;
+  }
+
+  int16_t WriteRoot(uint32_t offset) {
+    uint8_t word[4];
+    PutLe32(word, offset);
+    if (int16_t e = FileWriteAt(file_slot, shape.header_offset, word, 4))
+      return e;
+    root = offset;
+    return kKbdOk;
+  }
+
+  int16_t LoadLevel(int d, uint32_t offset) {
+    if (d >= kMaxDepth) return Fail(kKbdErrCorrupt);
+    if (d == 0) leaf_only = false;
+    if (static_cast<int>(path.size()) <= d) path.resize(d + 1);
+    path[d].node = offset;
+    path[d].index = 0;
+    return LoadNode(offset, &path[d].decoded);
+  }
+
+  // First entry of node that the search takes (count when none).
+  uint32_t LowerBound(const FoxNode& node, const uint8_t* key, uint32_t length,
+                      uint32_t recno, int mode) const {
+    const bool with_recno =
+        node.leaf() || format.layout == FoxLayout::kCompact;
+    const uint16_t kl = key_length();
+    uint32_t lo = 0, hi = node.count();
+    while (lo < hi) {
+      const uint32_t mid = lo + (hi - lo) / 2;
+      const int c = std::memcmp(node.key(mid, kl), key, length);
+      bool takes;
+      if (mode == 3) takes = c > 0;
+      else if (mode == 2) takes = c > 0 || (c == 0 && (!with_recno ||
+                                                      node.recnos[mid] >= recno));
+      else takes = c >= 0;
+      if (takes) hi = mid;
+      else lo = mid + 1;
+    }
+    return lo;
+  }
+
+  // Root-to-leaf descent; the leaf's index may be its count (insertion
+  // point after its last entry).
+  int16_t Descend(const uint8_t* key, uint32_t length, uint32_t recno,
+                  int mode) {
+    depth = 0;
+    uint32_t offset = root;
+    for (;;) {
+      if (int16_t e = LoadLevel(depth, offset)) return e;
+      Level& level = path[depth];
+      const FoxNode& node = level.decoded;
+      uint32_t i = LowerBound(node, key, length, recno, mode);
+      ++depth;
+      if (node.leaf()) {
+        level.index = i;
+        return kKbdOk;
+      }
+      if (node.count() == 0) return Fail(kKbdErrCorrupt);
+      if (i == node.count()) i = node.count() - 1;
+      level.index = i;
+      offset = node.children[i];
+    }
+  }
+
+  // Descends from level d (whose node is loaded) to the first (or last)
+  // entry of its subtree.
+  int16_t DescendEdge(int d, bool last) {
+    for (;;) {
+      Level& level = path[d];
+      const FoxNode& node = level.decoded;
+      const uint32_t n = node.count();
+      level.index = last && n > 0 ? n - 1 : 0;
+      if (node.leaf()) {
+        depth = d + 1;
+        return kKbdOk;
+      }
+      if (n == 0) return Fail(kKbdErrCorrupt);
+      if (int16_t e = LoadLevel(d + 1, node.children[level.index])) return e;
+      ++d;
+    }
+  }
+
+  // Moves the path to the first entry of the next leaf (or the last of the
+  // previous one), skipping empty leaves: 0, or 3 at the end (path kept).
+  int16_t StepLeaf(bool forward) {
+    if (leaf_only) return StepSibling(forward);
+    for (int guard = 0; guard < 1 << 20; ++guard) {
+      int d = depth - 2;
+      while (d >= 0) {
+        const Level& level = path[d];
+        if (forward ? level.index + 1 < level.decoded.count()
+                    : level.index > 0)
+          break;
+        --d;
+      }
+      if (d < 0) return kKbdNoMoreKeys;
+      Level& level = path[d];
+      level.index = forward ? level.index + 1 : level.index - 1;
+      if (int16_t e = LoadLevel(d + 1, level.decoded.children[level.index]))
+        return e;
+      if (int16_t e = DescendEdge(d + 1, !forward)) return e;
+      if (path[depth - 1].decoded.count() > 0) return kKbdOk;
+    }
+    return Fail(kKbdErrCorrupt);
+  }
+
+  // The next non-empty leaf along the sibling links of the leaf at
+  // path[0]; 3 at the end of the chain (the position stays).
+  int16_t StepSibling(bool forward) {
+    Level& leaf = path[0];
+    uint32_t next = forward ? leaf.decoded.right : leaf.decoded.left;
+    for (int guard = 0; guard < 1 << 20; ++guard) {
+      if (next == kFoxNoNode) return kKbdNoMoreKeys;
+      if (int16_t e = LoadNode(next, &piece)) return e;
+      if (!piece.leaf()) return Fail(kKbdErrCorrupt);
+      if (piece.count() > 0) {
+        std::swap(leaf.decoded, piece);
+        leaf.node = next;
+        leaf.index = forward ? 0 : leaf.decoded.count() - 1;
+        return kKbdOk;
+      }
+      next = forward ? piece.right : piece.left;
+    }
+    return Fail(kKbdErrCorrupt);
+  }
+
+  // Positions on the kept entry when the leaf kept for it still holds it
+  // there: true, or false (nothing read is trusted then).
+  bool RestoreKept(const uint8_t* key, uint32_t recno) {
+    const uint16_t kl = key_length();
+    if (kept_recno == 0 || kept_recno != recno ||
+        std::memcmp(kept_key.data(), key, kl) != 0)
+      return false;
+    if (path.empty()) path.resize(1);
+    Level& leaf = path[0];
+    if (kept_node % kFoxBlockSize != 0 || !cache.InBounds(kept_node))
+      return false;
+    btree::PageRef ref;
+    if (cache.Load(kept_node, &ref) != kKbdOk ||
+        !DecodeFoxNode(ref.data(), format, &leaf.decoded)) {
+      SetLastError(kKbdOk);
+      return false;
+    }
+    if (!leaf.decoded.leaf() || kept_index >= leaf.decoded.count() ||
+        leaf.decoded.recnos[kept_index] != recno ||
+        std::memcmp(leaf.decoded.key(kept_index, kl), key, kl) != 0)
+      return false;
+    leaf.node = kept_node;
+    leaf.index = kept_index;
+    depth = 1;
+    leaf_only = true;
+    positioned = true;
+    return true;
+  }
+
+  Level& LeafLevel() { return path[depth - 1]; }
+
+  // Split boundaries of node (entries [0, count)), lowest part first.
+  void Partition(const FoxNode& node, uint32_t begin, uint32_t end,
+                 bool first, std::vector<uint32_t>* cuts) {
+    if (FoxRangeFits(node, format, begin, end) || end - begin < 2) {
+      cuts->push_back(end);
+      return;
+    }
+    uint32_t m = begin + (end - begin) / 2;
+    if (first && !(format.layout == FoxLayout::kCompact && node.leaf()))
+      m = begin + std::max<uint32_t>(1, FoxFixedCapacity(format, node.leaf()) / 2);
+    if (m >= end) m = end - 1;
+    Partition(node, begin, m, false, cuts);
+    Partition(node, m, end, false, cuts);
+  }
+
+  // Writes path[d]'s node after a change, splitting it when it does not
+  // fit, and carries new greatest keys and new nodes up the path.
+  int16_t StoreLevel(int d) {
+    std::vector<uint32_t> cuts;
+    const uint16_t kl = key_length();
+    for (;;) {
+      Level& level = path[d];
+      FoxNode& node = level.decoded;
+      if (Encode(node)) {
+        if (int16_t e = WriteScratch(level.node)) return e;
+        if (d == 0 || node.count() == 0) return kKbdOk;
+        Level& parent = path[d - 1];
+        FoxNode& up = parent.decoded;
+        const uint32_t last = node.count() - 1;
+        const uint32_t recno = ParentRecno(node, last);
+        if (std::memcmp(up.key(parent.index, kl), node.key(last, kl), kl) == 0 &&
+            up.recnos[parent.index] == recno)
+          return kKbdOk;
+        std::memcpy(up.key(parent.index, kl), node.key(last, kl), kl);
+        up.recnos[parent.index] = recno;
+        --d;
+        continue;
+      }
+      cuts.clear();
+      Partition(node, 0, node.count(), true, &cuts);
+      const size_t pieces = cuts.size();
+      if (pieces < 2) return Fail(kKbdErrCorrupt);
+      const bool was_root = d == 0;
+      std::vector<uint32_t> offsets(pieces);
+      for (size_t p = 0; p + 1 < pieces; ++p)
+        if (int16_t e = Allocate(&offsets[p])) return e;
+      offsets[pieces - 1] = level.node;
+      const uint16_t attributes =
+          static_cast<uint16_t>(node.attributes & ~kFoxAttrRoot);
+      if (int16_t e = PatchNode(node.left, kFoxNodeRightOffset, offsets[0],
+                                false))
+        return e;
+      // New parent entries: the greatest key of every piece.
+      FoxNode entries;
+      entries.attributes = 0;
+      uint32_t begin = 0;
+      for (size_t p = 0; p + 1 < pieces; ++p) {
+        piece.ClearEntries();
+        piece.attributes = attributes;
+        piece.fields = node.fields;
+        piece.left = p == 0 ? node.left : offsets[p - 1];
+        piece.right = offsets[p + 1];
+        piece.AppendRange(node, begin, cuts[p], kl);
+        if (int16_t e = WriteNode(offsets[p], piece)) return e;
+        entries.InsertEntry(entries.count(), piece.key(piece.count() - 1, kl),
+                            kl, ParentRecno(piece, piece.count() - 1),
+                            offsets[p]);
+        begin = cuts[p];
+      }
+      // The old node keeps the upper part.
+      piece.ClearEntries();
+      piece.attributes = attributes;
+      piece.fields = node.fields;
+      piece.left = offsets[pieces - 2];
+      piece.right = node.right;
+      piece.AppendRange(node, begin, node.count(), kl);
+      std::swap(node, piece);
+      if (int16_t e = WriteNode(level.node, node)) return e;
+      const uint32_t last = node.count() - 1;
+      if (was_root) {
+        // A new root above: path levels shift down by one.
+        uint32_t new_root = 0;
+        if (int16_t e = Allocate(&new_root)) return e;
+        path.insert(path.begin(), Level{});
+        ++depth;
+        Level& top = path[0];
+        top.node = new_root;
+        top.decoded.ClearEntries();
+        top.decoded.attributes = kFoxAttrRoot;
+        top.decoded.left = top.decoded.right = kFoxNoNode;
+        for (uint32_t i = 0; i < entries.count(); ++i)
+          top.decoded.InsertEntry(i, entries.key(i, kl), kl,
+                                  entries.recnos[i], entries.children[i]);
+        const FoxNode& old = path[1].decoded;
+        top.decoded.InsertEntry(top.decoded.count(), old.key(last, kl), kl,
+                                ParentRecno(old, last), path[1].node);
+        top.index = top.decoded.count() - 1;
+        if (int16_t e = WriteRoot(new_root)) return e;
+        d = 0;
+        continue;
+      }
+      Level& parent = path[d - 1];
+      FoxNode& up = parent.decoded;
+      for (uint32_t i = 0; i < entries.count(); ++i)
+        up.InsertEntry(parent.index + i, entries.key(i, kl), kl,
+                       entries.recnos[i], entries.children[i]);
+      parent.index += entries.count();
+      std::memcpy(up.key(parent.index, kl), node.key(last, kl), kl);
+      up.recnos[parent.index] = ParentRecno(node, last);
+      --d;
+    }
+  }
+
+  // The record number a parent entry carries for entry i of node: compact
+  // trees keep it, standard inner entries hold none.
+  uint32_t ParentRecno(const FoxNode& node, uint32_t i) const {
+    return format.layout == FoxLayout::kCompact ? node.recnos[i] : 0;
+  }
+
+  int16_t CollapseRoot() {
+    FoxNode& node = piece;
+    for (int guard = 0; guard < kMaxDepth; ++guard) {
+      if (int16_t e = LoadNode(root, &node)) return e;
+      if (node.leaf() || node.count() >= 2) return kKbdOk;
+      if (node.count() == 0) {
+        // Every leaf went away: the root becomes an empty leaf.
+        node.ClearEntries();
+        node.attributes = kFoxAttrRoot | kFoxAttrLeaf;
+        node.left = node.right = kFoxNoNode;
+        node.fields = NewLeafFields(key_length());
+        return WriteNode(root, node);
+      }
+      const uint32_t old_root = root;
+      const uint32_t child = node.children[0];
+      FoxNode& below = path.back().decoded;  // scratch
+      if (int16_t e = LoadNode(child, &below)) return e;
+      below.attributes |= kFoxAttrRoot;
+      below.left = below.right = kFoxNoNode;
+      if (int16_t e = WriteNode(child, below)) return e;
+      if (int16_t e = WriteRoot(child)) return e;
+      if (int16_t e = FreeFoxBlock(file_slot, old_root)) return e;
+    }
+    return Fail(kKbdErrCorrupt);
+  }
+
+  // Removes the path's leaf entry and repairs the levels above.
+  int16_t RemoveAtPath() {
+    const uint16_t kl = key_length();
+    int d = depth - 1;
+    path[d].decoded.EraseEntry(path[d].index, kl);
+    while (d > 0 && path[d].decoded.count() == 0) {
+      const FoxNode& gone = path[d].decoded;
+      if (int16_t e = PatchNode(gone.left, kFoxNodeRightOffset, gone.right,
+                                false))
+        return e;
+      if (int16_t e = PatchNode(gone.right, kFoxNodeLeftOffset, gone.left,
+                                false))
+        return e;
+      if (int16_t e = FreeFoxBlock(file_slot, path[d].node)) return e;
+      --d;
+      path[d].decoded.EraseEntry(path[d].index, kl);
+    }
+    if (int16_t e = StoreLevel(d)) return e;
+    return CollapseRoot();
+  }
+};
+
+FoxTree::FoxTree() : rep_(std::make_unique<Rep>()) {}
+FoxTree::~FoxTree() = default;
+
+int16_t FoxTree::Init(uint16_t file_slot, const FoxTreeShape& shape) {
+  rep_->file_slot = file_slot;
+  rep_->shape = shape;
+  rep_->format = FoxNodeFormat{shape.layout, shape.key_length, shape.pad};
+  if (shape.key_length == 0 || shape.key_length > kFoxMaxTreeKeyLength)
+    return Fail(kKbdErrKeySize);
+  rep_->path.reserve(kMaxDepth + 2);
+  rep_->path.resize(8);
+  if (int16_t e = rep_->cache.Init(file_slot, kFoxBlockSize, 1,
+                                   btree::CacheShape{10, 4}, 4))
+    return e;
+  rep_->cache.SetReadOnly(shape.read_only);
+  return kKbdOk;
+}
+
+const FoxTreeShape& FoxTree::shape() const { return rep_->shape; }
+
+void FoxTree::set_pad(uint8_t pad) {
+  rep_->shape.pad = pad;
+  rep_->format.pad = pad;
+}
+
+int16_t FoxTree::Refresh() {
+  Rep& r = *rep_;
+  r.positioned = false;
+  r.depth = 0;
+  uint8_t word[4];
+  if (int16_t e = FileReadAt(r.file_slot, r.shape.header_offset, word, 4))
+    return e;
+  r.root = GetLe32(word);
+  uint32_t size = 0;
+  if (int16_t e = FileSize(r.file_slot, &size)) return e;
+  r.end = size / kFoxBlockSize * kFoxBlockSize;
+  r.SetBounds();
+  return kKbdOk;
+}
+
+int16_t FoxTree::EndCall() {
+  rep_->positioned = false;
+  rep_->depth = 0;
+  return rep_->cache.Clear();
+}
+
+uint32_t FoxTree::root() const { return rep_->root; }
+
+uint32_t FoxTree::end() const { return rep_->end; }
+
+int16_t FoxTree::Search(const uint8_t* key, uint32_t search_length,
+                        uint32_t recno, int mode) {
+  Rep& r = *rep_;
+  r.positioned = false;
+  const uint32_t length = std::min<uint32_t>(search_length, r.key_length());
+  if (int16_t e = r.Descend(key, length, recno, mode)) return e;
+  if (r.depth == 1 && r.path[0].decoded.count() == 0) return kKbdEmptyFile;
+  while (r.LeafLevel().index >= r.LeafLevel().decoded.count()) {
+    const int16_t s = r.StepLeaf(true);
+    if (s != kKbdOk) return s;
+    Level& leaf = r.LeafLevel();
+    leaf.index = r.LowerBound(leaf.decoded, key, length, recno, mode);
+  }
+  r.positioned = true;
+  const Level& leaf = r.LeafLevel();
+  if (mode == 3) return kKbdKeyNotFound;
+  const bool equal =
+      std::memcmp(leaf.decoded.key(leaf.index, r.key_length()), key, length) ==
+      0;
+  if (!equal) return kKbdKeyNotFound;
+  if (mode == 2 && leaf.decoded.recnos[leaf.index] != recno)
+    return kKbdKeyNotFound;
+  return kKbdOk;
+}
+
+int16_t FoxTree::First() {
+  Rep& r = *rep_;
+  r.positioned = false;
+  if (int16_t e = r.LoadLevel(0, r.root)) return e;
+  if (int16_t e = r.DescendEdge(0, false)) return e;
+  if (r.LeafLevel().decoded.count() == 0) {
+    if (r.depth == 1) return kKbdEmptyFile;
+    const int16_t s = r.StepLeaf(true);
+    if (s != kKbdOk) return s == kKbdNoMoreKeys ? int16_t{kKbdEmptyFile} : s;
+  }
+  r.positioned = true;
+  return kKbdOk;
+}
+
+int16_t FoxTree::Last() {
+  Rep& r = *rep_;
+  r.positioned = false;
+  if (int16_t e = r.LoadLevel(0, r.root)) return e;
+  if (int16_t e = r.DescendEdge(0, true)) return e;
+  if (r.LeafLevel().decoded.count() == 0) {
+    if (r.depth == 1) return kKbdEmptyFile;
+    const int16_t s = r.StepLeaf(false);
+    if (s != kKbdOk) return s == kKbdNoMoreKeys ? int16_t{kKbdEmptyFile} : s;
+  }
+  r.positioned = true;
+  return kKbdOk;
+}
+
+int16_t FoxTree::Next() {
+  Rep& r = *rep_;
+  if (!r.positioned) return kKbdNoMoreKeys;
+  Level& leaf = r.LeafLevel();
+  if (leaf.index + 1 < leaf.decoded.count()) {
+    ++leaf.index;
+    return kKbdOk;
+  }
+  const int16_t s = r.StepLeaf(true);
+  if (s < 0) r.positioned = false;
+  return s;
+}
+
+int16_t FoxTree::Prev() {
+  Rep& r = *rep_;
+  if (!r.positioned) return kKbdNoMoreKeys;
+  Level& leaf = r.LeafLevel();
+  if (leaf.index > 0) {
+    --leaf.index;
+    return kKbdOk;
+  }
+  const int16_t s = r.StepLeaf(false);
+  if (s < 0) r.positioned = false;
+  return s;
+}
+
+void FoxTree::Current(uint8_t* key, uint32_t* recno) const {
+  Rep& r = *rep_;
+  const Level& leaf = r.path[r.depth - 1];
+  const uint8_t* stored = leaf.decoded.key(leaf.index, r.key_length());
+  if (key != nullptr) std::memcpy(key, stored, r.key_length());
+  if (recno != nullptr) *recno = leaf.decoded.recnos[leaf.index];
+  r.kept_node = leaf.node;
+  r.kept_index = leaf.index;
+  r.kept_recno = leaf.decoded.recnos[leaf.index];
+  r.kept_key.assign(stored, stored + r.key_length());
+}
+
+int16_t FoxTree::MoveFrom(const uint8_t* key, uint32_t recno, bool forward) {
+  Rep& r = *rep_;
+  const uint16_t kl = r.key_length();
+  if (r.RestoreKept(key, recno)) return forward ? Next() : Prev();
+  int16_t s = Search(key, kl, recno, 2);
+  if (s < 0 || s == kKbdEmptyFile) return s;
+  if (s == kKbdOk) return forward ? Next() : Prev();
+  if (s == kKbdKeyNotFound) return forward ? int16_t{kKbdOk} : Prev();
+  // Every entry is below the given one.
+  return forward ? int16_t{kKbdNoMoreKeys} : Last();
+}
+
+int16_t FoxTree::Insert(const uint8_t* key, uint32_t recno) {
+  Rep& r = *rep_;
+  r.positioned = false;
+  if (r.shape.read_only) return Fail(kKbdErrReadOnly);
+  const uint16_t kl = r.key_length();
+  const int mode = r.shape.unique ? 1 : 2;
+  if (int16_t e = r.Descend(key, kl, recno, mode)) return e;
+  {
+    const Level& leaf = r.LeafLevel();
+    if (leaf.index < leaf.decoded.count()) {
+      if (std::memcmp(leaf.decoded.key(leaf.index, kl), key, kl) == 0 &&
+          (r.shape.unique || leaf.decoded.recnos[leaf.index] == recno))
+        return kKbdAlreadyExists;
+    } else if (r.depth > 1 && !r.shape.unique &&
+               r.shape.layout == FoxLayout::kStandard &&
+               leaf.decoded.count() > 0 &&
+               std::memcmp(leaf.decoded.key(leaf.decoded.count() - 1, kl), key,
+                           kl) == 0) {
+      // Without record numbers in inner entries (standard layout) equal
+      // keys may continue in later leaves: the entry goes before the first
+      // greater entry of the whole tree, or after the last one. Elsewhere
+      // the descent is exact: the parent entry chosen is the greatest key
+      // of this leaf, so a leaf passed to its end is the last one.
+      const int16_t s = Search(key, kl, recno, mode);
+      r.positioned = false;
+      if (s < 0) return s;
+      if (s == kKbdOk) return kKbdAlreadyExists;
+      if (s == kKbdNoMoreKeys) {
+        if (int16_t e = Last()) return e < 0 ? e : Fail(kKbdErrCorrupt);
+        r.positioned = false;
+        ++r.LeafLevel().index;
+      }
+    }
+  }
+  Level& leaf = r.LeafLevel();
+  FoxNode& node = leaf.decoded;
+  if (r.shape.layout == FoxLayout::kCompact && recno > node.fields.recno_mask) {
+    if (!r.shape.widen_record_field)
+      return Fail(node.fields.recno_bits > 23 ? kKbdErrRecnoWidth
+                                              : kKbdErrCorrupt);
+    node.fields = WidenLeafFields(node.fields, recno);
+  }
+  node.InsertEntry(leaf.index, key, kl, recno, 0);
+  return r.StoreLevel(r.depth - 1);
+}
+
+int16_t FoxTree::Remove(const uint8_t* key, uint32_t recno) {
+  Rep& r = *rep_;
+  if (r.shape.read_only) return Fail(kKbdErrReadOnly);
+  const uint16_t kl = r.key_length();
+  const int mode = r.shape.unique ? 1 : 2;
+  const int16_t s = Search(key, kl, recno, mode);
+  r.positioned = false;
+  if (s < 0 || s == kKbdEmptyFile) return s;
+  if (s != kKbdOk) return kKbdKeyNotFound;
+  return r.RemoveAtPath();
+}
+
+int16_t FoxTree::CollectNodes(std::vector<uint32_t>* nodes) {
+  Rep& r = *rep_;
+  r.positioned = false;
+  nodes->clear();
+  const size_t limit = r.end / kFoxBlockSize + 1;
+  std::vector<uint32_t> pending{r.root};
+  FoxNode& node = r.piece;
+  while (!pending.empty()) {
+    const uint32_t offset = pending.back();
+    pending.pop_back();
+    if (nodes->size() >= limit) return Fail(kKbdErrCorrupt);
+    if (int16_t e = r.LoadNode(offset, &node)) return e;
+    nodes->push_back(offset);
+    if (!node.leaf())
+      pending.insert(pending.end(), node.children.begin(),
+                     node.children.end());
+  }
+  std::sort(nodes->begin(), nodes->end());
+  if (std::adjacent_find(nodes->begin(), nodes->end()) != nodes->end())
+    return Fail(kKbdErrCorrupt);
+  return kKbdOk;
+}
+
+}  // namespace qx::engine::idx

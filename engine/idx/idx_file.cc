@@ -1,0 +1,189 @@
+// IDX files: open with its header checks, create, close, the per-call
+// refresh, and the key of a record.
+#include "engine/idx/idx_file.h"
+
+#include <cstring>
+
+#include "engine/btree/index_open.h"
+#include "engine/core/coding.h"
+#include "engine/core/handle_table.h"
+#include "engine/core/open_mode.h"
+#include "engine/dates/key_codec.h"
+#include "engine/expr/expression.h"
+#include "engine/expr/record_source.h"
+#include "engine/idx/fox_format.h"
+#include "engine/idx/fox_fill.h"
+
+namespace qx::engine {
+namespace {
+
+int16_t CloseIdxOperation(int16_t handle) { return kbdiclose(handle); }
+
+// Dialects whose open mode an IDX file accepts (0 stands for 1).
+bool IdxDialectAccepted(uint8_t dialect) {
+  return dialect == 0 || dialect == kKbdFoxbase || dialect == kKbdFoxpro1 ||
+         dialect == kKbdFoxpro2;
+}
+
+// Where the first node of a new file goes: after the header, and in the
+// compact layout after the expression block too.
+uint32_t FirstNodeOffset(bool compact) {
+  return (compact ? 2 : 1) * idx::kFoxBlockSize;
+}
+
+}  // namespace
+
+IdxFile::~IdxFile() {
+  if (slot == kNoFileSlot || CurrentTask() == nullptr) return;
+  uint16_t open_slot = slot;
+  slot = kNoFileSlot;
+  RunDespiteError([open_slot] { return FileClose(open_slot); });
+}
+
+IdxFile* CheckIdx(int16_t handle) {
+  return CheckHandleAs<IdxFile>(handle, kKbdKindIdx);
+}
+
+int16_t RefreshIdx(IdxFile* file) {
+  if (int16_t e = file->tree.Refresh()) return e;
+  const uint32_t root = file->tree.root();
+  if (root < idx::kFoxBlockSize || root >= file->tree.end() ||
+      root % idx::kFoxBlockSize != 0)
+    return Fail(kKbdErrRootPage);
+  return kKbdOk;
+}
+
+int16_t EndIdxCall(IdxFile* file) {
+  int16_t status = file->tree.EndCall();
+  if (file->changed) {
+    file->changed = false;
+    if (status == kKbdOk && Engine().sync_writes)
+      status = FileFlush(file->slot);
+  }
+  return status;
+}
+
+// ---- Open -------------------------------------------------------------------
+
+int16_t OpenIdx(int16_t* handle, const char* name, uint16_t mode) {
+  btree::IndexOpening<IdxFile> opening;
+  if (int16_t e = opening.Begin(handle, name, mode, kKbdKindIdx,
+                                CloseIdxOperation))
+    return e;
+  IdxFile* file = opening.block();
+  auto fail = [&opening](int16_t status) { return opening.Fail(status); };
+  if (!IdxDialectAccepted(DialectOf(mode))) return fail(Fail(kKbdErrVersion));
+  idx::FoxHeader& h = file->header;
+  if (int16_t e = idx::ReadFoxHeader(file->slot, 0, &h)) return fail(e);
+  if (h.key_length < 1 || h.key_length > idx::kFoxMaxKeyLength)
+    return fail(Fail(kKbdErrKeySize));
+  if (h.expression.size() >= idx::kFoxMaxExpression)
+    return fail(Fail(kKbdErrKeyExpression));
+  file->expression = NormaliseExpressionText(h.expression);
+  uint32_t size = 0;
+  if (int16_t e = FileSize(file->slot, &size)) return fail(e);
+  // The standard layout keeps its end of file in the header; the compact
+  // one is taken at its size.
+  const uint32_t end = file->compact() ? size : h.end_of_file;
+  if (h.root < idx::kFoxBlockSize || h.root >= end)
+    return fail(Fail(kKbdErrRootPage));
+  idx::FoxTreeShape shape;
+  shape.header_offset = 0;
+  shape.layout = h.layout();
+  shape.key_length = h.key_length;
+  shape.pad = file->pad();
+  shape.unique = file->unique();
+  shape.read_only = file->read_only();
+  shape.write_through = true;
+  shape.widen_record_field = true;
+  shape.cache_error = kKbdErrIdxCache;
+  if (int16_t e = file->tree.Init(file->slot, shape)) return fail(e);
+  file->key.assign(h.key_length, 0);
+  file->found.assign(h.key_length, 0);
+  if (size != end) return kKbdBadFileSize;  // the index stays open
+  return kKbdOk;
+}
+
+// ---- Create -----------------------------------------------------------------
+
+int16_t CreateIdx(const char* name, uint16_t type, const char* expression,
+                  uint16_t key_length) {
+  if (name == nullptr || expression == nullptr)
+    return Fail(kKbdErrNullPointer);
+  std::string text;
+  if (int16_t e = NormaliseKeyExpression(expression, &text,
+                                         idx::kFoxMaxExpression))
+    return e;
+  const uint8_t low = static_cast<uint8_t>(type & 0xFF);
+  const bool compact = (type & 0x400) != 0;
+  const char letter = static_cast<char>(low & 0x7F & 0xDF);
+  idx::FoxNewTree tree;
+  tree.layout = compact ? idx::FoxLayout::kCompact : idx::FoxLayout::kStandard;
+  tree.options = (low & 0x80) ? idx::kFoxUnique : 0;
+  tree.expression = text;
+  switch (letter) {
+    case 'C':
+      if (key_length < 1 || key_length > idx::kFoxMaxKeyLength)
+        return Fail(kKbdErrKeySize);
+      tree.key_length = key_length;
+      break;
+    case 'D':
+    case 'N':
+      tree.key_length = kDoubleKeySize;
+      break;
+    case 'L':
+      tree.key_length = 1;
+      break;
+    default:
+      return Fail(kKbdErrKeyType);
+  }
+  uint16_t slot = kNoFileSlot;
+  if (int16_t e = FileCreate(&slot, name)) return e;
+  idx::WriteEmptyTree(slot, 0, FirstNodeOffset(compact), tree);
+  RunDespiteError([slot] { return FileClose(slot); });
+  return StickyError();
+}
+
+// ---- Close ------------------------------------------------------------------
+
+int16_t CloseIdx(int16_t handle) {
+  IdxFile* file = CheckIdx(handle);
+  if (file == nullptr) return kKbdErrHandle;
+  uint16_t slot = file->slot;
+  file->slot = kNoFileSlot;
+  int16_t closed = RunDespiteError([slot] { return FileClose(slot); });
+  FreeHandle(handle);
+  return closed < 0 ? Fail(closed) : int16_t{kKbdOk};
+}
+
+// ---- Record keys ------------------------------------------------------------
+
+int16_t MakeIdxKey(int16_t dbf_handle, const IdxFile& file, uint8_t* key) {
+  KeyValue value;
+  int16_t status = EvaluateKey(dbf_handle, file.expression,
+                               NumericKeyRule::kNumericOrFloat, &value);
+  if (status < 0) return status;
+  if (int16_t e = idx::StoreFoxKey(value.type, value.text, value.number,
+                                   file.key_length(), key))
+    return e;
+  return status;
+}
+
+}  // namespace qx::engine
+
+using namespace qx::engine;
+
+extern "C" int16_t kbdiopenx(int16_t* handle, const char* name,
+                             uint16_t mode) {
+  return RunOperation([&] { return OpenIdx(handle, name, mode); });
+}
+
+extern "C" int16_t kbdicreate(const char* name, uint16_t type,
+                              const char* expression, uint16_t key_length) {
+  return RunOperation(
+      [&] { return CreateIdx(name, type, expression, key_length); });
+}
+
+extern "C" int16_t kbdiclose(int16_t handle) {
+  return RunOperation([&] { return CloseIdx(handle); });
+}

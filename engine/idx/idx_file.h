@@ -1,0 +1,85 @@
+// The control block of an open IDX index and the module's internal steps,
+// shared by the files of engine/idx/ that implement the IDX functions.
+//
+// An IDX file holds one FoxPro tree (fox_tree.h) with its header at offset
+// 0, in the standard or the compact layout. Index files are shared between
+// handles and processes without a lock of their own, so every call
+// re-reads the header words and the file size (RefreshIdx), works through
+// the tree's node cache, writes changed nodes at once, and empties the
+// cache before it returns (EndIdxCall). Nothing read survives a call: the
+// next and previous operations find the caller's entry again by search.
+//
+// Key type. The file does not record it: the caller sets it with
+// kbdikeytype ('C' at open). It decides the pad byte, blank for 'C' and 0
+// for 'D', 'N' and 'L', which fills short keys and is what the trailing
+// counts of compact leaves stand for.
+#ifndef QX_ENGINE_IDX_IDX_FILE_H_
+#define QX_ENGINE_IDX_IDX_FILE_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/core/engine_state.h"
+#include "engine/core/last_error.h"
+#include "engine/fileio/file_layer.h"
+#include "engine/idx/fox_tree.h"
+#include "qx/engine.h"
+
+namespace qx::engine {
+
+struct IdxFile : ControlBlock {
+  ~IdxFile() override;  // closes the system file when still open
+
+  std::string name;              // as given to open
+  uint16_t slot = kNoFileSlot;
+  uint16_t file_flags = 0;       // kFileFlagReadOnly | kFileFlagShared
+  idx::FoxHeader header;         // as read at open
+  std::string expression;        // normalised: upper case, no blanks
+  char key_type = 'C';
+  idx::FoxTree tree;
+  bool changed = false;          // nodes written in this call
+  std::vector<uint8_t> key;      // key_length bytes: the caller's key
+  std::vector<uint8_t> found;    // key_length bytes: an entry's key
+
+  bool read_only() const { return (file_flags & kFileFlagReadOnly) != 0; }
+  bool unique() const { return (header.options & idx::kFoxUnique) != 0; }
+  bool compact() const { return header.layout() == idx::FoxLayout::kCompact; }
+  uint16_t key_length() const { return header.key_length; }
+  uint8_t pad() const { return key_type == 'C' ? ' ' : 0; }
+};
+
+// The control block of an IDX handle; null with -13 as the last error.
+IdxFile* CheckIdx(int16_t handle);
+
+// Start of every call: re-reads the root word and the file size.
+int16_t RefreshIdx(IdxFile* file);
+// End of every call: empties the node cache; flushes when nodes were
+// written and writes are synced.
+int16_t EndIdxCall(IdxFile* file);
+
+// Runs body(IdxFile&) as the inside of a public operation on handle.
+template <typename Body>
+int16_t WithIdx(int16_t handle, Body&& body) {
+  IdxFile* file = CheckIdx(handle);
+  if (file == nullptr) return kKbdErrHandle;
+  int16_t status = RefreshIdx(file);
+  if (status >= 0) status = body(*file);
+  int16_t ended = EndIdxCall(file);
+  return status < 0 ? status : (ended < 0 ? ended : status);
+}
+
+// Bodies of the public operations, for use inside other operations.
+int16_t OpenIdx(int16_t* handle, const char* name, uint16_t mode);
+int16_t CreateIdx(const char* name, uint16_t type, const char* expression,
+                  uint16_t key_length);
+int16_t CloseIdx(int16_t handle);
+
+// The key of the data file's current record for this index (key_length
+// bytes): a character result padded with blanks or cut, a number or a
+// date as its 8-byte image. -7 for a result the key cannot hold.
+int16_t MakeIdxKey(int16_t dbf_handle, const IdxFile& file, uint8_t* key);
+
+}  // namespace qx::engine
+
+#endif  // QX_ENGINE_IDX_IDX_FILE_H_
