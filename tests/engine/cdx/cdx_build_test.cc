@@ -1,0 +1,133 @@
+// Building CDX tags from a data file (kbdctagbuild): one entry per record
+// (a unique tag: per key), each the key kbdckeyrec gives, in (key, record
+// number) order, the file clean under the check, the tags walked by the
+// peer reader in the same order; a rebuild replaces the tag, and the built
+// tags take adds and deletes afterwards.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "tests/engine/cdx/cdx_test_util.h"
+
+namespace qx::engine::testing {
+namespace {
+
+constexpr uint32_t kRecords = 3000;
+
+struct BuiltTag {
+  const char* name;
+  uint16_t type;
+  const char* expression;
+  uint16_t key_length;
+};
+
+const BuiltTag kTags[] = {
+    {"NAME", 'C', "NAME", 20},
+    {"UNAME", 'C' | 0x80, "UPPER(NAME)", 12},
+    {"AMOUNT", 'N', "AMOUNT", 8},
+    {"BIRTH", 'D', "BIRTH", 8},
+    {"MIXED", 'C', "LEFT(NAME,3)+DTOS(BIRTH)", 11},
+};
+
+TEST_F(CdxTest, BuildsTagsFromADataFile) {
+  const int16_t dbf = MakeBuildTable(Path("people.dbf"), kRecords, 77, 4);
+  int16_t h = CreateOpen("people.cdx", 0x400);
+  for (const BuiltTag& t : kTags)
+    ASSERT_EQ(kbdctagbuild(dbf, h, t.name, t.type, t.expression,
+                           t.key_length),
+              kKbdOk)
+        << t.name;
+  // The work file is gone; a rebuild replaces the tag.
+  EXPECT_FALSE(std::filesystem::exists(Path("stacks.tmp")));
+  ASSERT_EQ(kbdctagbuild(dbf, h, "NAME", 'C', "NAME", 20), kKbdOk);
+  EXPECT_EQ(TagNames(h).size(), std::size(kTags));
+  btree::CheckReport report = CheckFile(h);
+  EXPECT_EQ(report.problem_count, 0u);
+
+  for (const BuiltTag& t : kTags) {
+    SCOPED_TRACE(t.name);
+    int32_t tag = -1;
+    ASSERT_EQ(kbdctagopen(&tag, h, t.name), kKbdOk);
+    if ((t.type & 0x7F) != 'C') {
+      ASSERT_EQ(kbdckeytype(tag, t.type), kKbdOk);
+    }
+    std::vector<IndexEntry> walk = Walk(tag);
+    // The entries: the key of every record, sorted; one per key in a
+    // unique tag.
+    std::vector<IndexEntry> expected;
+    for (uint32_t recno = 1; recno <= kRecords; ++recno) {
+      ASSERT_GE(kbddread(dbf, recno), 0);
+      void* key = nullptr;
+      ASSERT_EQ(kbdckeyrec(dbf, tag, &key), kKbdOk);
+      expected.push_back({std::string(static_cast<char*>(key),
+                                      static_cast<size_t>(t.key_length)),
+                          recno});
+      kbdfree(key);
+    }
+    std::stable_sort(expected.begin(), expected.end(),
+                     [](const IndexEntry& a, const IndexEntry& b) {
+                       return a.key < b.key;
+                     });
+    if (t.type & 0x80) {
+      expected.erase(std::unique(expected.begin(), expected.end(),
+                                 [](const IndexEntry& a, const IndexEntry& b) {
+                                   return a.key == b.key;
+                                 }),
+                     expected.end());
+    }
+    ASSERT_EQ(walk.size(), expected.size());
+    for (size_t i = 0; i < walk.size(); ++i)
+      ASSERT_EQ(walk[i], expected[i]) << "entry " << i;
+    EXPECT_EQ(CheckTag(tag).keys, expected.size());
+
+    // The peer reader walks the built tag in the same order.
+    std::vector<uint32_t> peer;
+    std::string failure;
+    if (PerlOrder(Path("people.cdx"), 'C', t.name, &peer, &failure)) {
+      std::vector<uint32_t> order;
+      for (const IndexEntry& e : walk) order.push_back(e.recno);
+      EXPECT_EQ(peer, order);
+    } else {
+      EXPECT_TRUE(failure.empty()) << failure;
+    }
+
+    // Built tags change as any other: the record after the last, and the
+    // removal of the first entry.
+    const bool unique = (t.type & 0x80) != 0;
+    ASSERT_EQ(kbdcadd(tag, walk.back().key.data(), kRecords + 1),
+              unique ? kKbdAlreadyExists : kKbdOk);
+    ASSERT_EQ(kbdcdelete(tag, walk.front().key.data(), walk.front().recno),
+              kKbdOk);
+    EXPECT_EQ(Walk(tag).size(), walk.size() - (unique ? 1 : 0));
+    ASSERT_EQ(kbdctagclose(tag), kKbdOk);
+  }
+  CheckFile(h);
+  // A bad expression fails the build and leaves no tag behind.
+  EXPECT_EQ(kbdctagbuild(dbf, h, "BAD", 'C', "NAME+AMOUNT", 10),
+            kKbdErrKeyExpression);
+  kbdseterror(0);
+  EXPECT_EQ(TagNames(h).size(), std::size(kTags));
+  CheckFile(h);
+  ASSERT_EQ(kbdcclose(h), kKbdOk);
+  ASSERT_EQ(kbddclose(dbf), kKbdOk);
+}
+
+// A table without records gives an empty tag.
+TEST_F(CdxTest, BuildsAnEmptyTag) {
+  const int16_t dbf = MakeBuildTable(Path("empty.dbf"), 0, 1, 4);
+  int16_t h = CreateOpen("empty.cdx");
+  ASSERT_EQ(kbdctagbuild(dbf, h, "NAME", 'C', "NAME", 20), kKbdOk);
+  int32_t tag = -1;
+  ASSERT_EQ(kbdctagopen(&tag, h, "NAME"), kKbdOk);
+  char key[21];
+  uint32_t recno = 0;
+  EXPECT_EQ(kbdcfirst(tag, key, &recno), kKbdEmptyFile);
+  CheckFile(h);
+  ASSERT_EQ(kbdcclose(h), kKbdOk);
+  ASSERT_EQ(kbddclose(dbf), kKbdOk);
+}
+
+}  // namespace
+}  // namespace qx::engine::testing

@@ -1,0 +1,109 @@
+// Two processes on one CDX file, in lockstep by pipes. Both open it shared
+// with the lock-for-changes option, so that every add and delete runs
+// under the file's lock byte; each sees the other's changes at its next
+// call, a tag created by one is opened by the other, and in the end every
+// key is found and the file passes the check with no block lost.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+#include "tests/engine/cdx/cdx_test_util.h"
+
+namespace qx::engine::testing {
+namespace {
+
+constexpr int kKeys = 1500;
+constexpr uint16_t kSharedLocked = 0x800;
+
+std::string KeyOf(int i, int parity) {
+  return IndexKeys<int32_t>::InterleavedKey(i, parity, kKeys);
+}
+uint32_t RecnoOf(const std::string& key) {
+  return IndexKeys<int32_t>::RecnoOfKey(key);
+}
+
+TEST_F(CdxTest, TwoProcessesShareOneFile) {
+  kbdsetsync(0);
+  const std::string path = Path("shared.cdx");
+  int16_t h = CreateOpen("shared.cdx", kSharedLocked);
+  int32_t tag = NewTag(h, "KEYS", 'C', "K", 12);
+
+  std::set<std::string> all;
+  for (int i = 0; i < kKeys; ++i) {
+    all.insert(KeyOf(i, 0));
+    all.insert(KeyOf(i, 1));
+  }
+  std::set<std::string> half = all;
+  for (int i = 0; i < kKeys; i += 2) {
+    half.erase(KeyOf(i, 0));
+    half.erase(KeyOf(i, 1));
+  }
+
+  // The child's steps: open; add its keys; verify; delete every second
+  // key; verify; open the tag the parent created last; close.
+  enum { kOpen = 0, kAdd = 1, kVerify = kAdd + kKeys, kDelete,
+         kVerifyHalf = kDelete + kKeys, kOpenNew, kClose };
+  int16_t mine = kKbdNoHandle;
+  int32_t my_tag = -1;
+  qx::testing::ChildProcess child([&](int step) -> int {
+    kbdseterror(0);
+    if (step == kOpen) {
+      int16_t s = kbdcopenx(&mine, path.c_str(), kSharedLocked);
+      return s != kKbdOk ? s : kbdctagopen(&my_tag, mine, "keys");
+    }
+    if (step >= kAdd && step < kVerify) {
+      const std::string key = KeyOf(step - kAdd, 1);
+      return Add(my_tag, key, RecnoOf(key));
+    }
+    if (step == kVerify) return CdxKeys().HoldsExactly(my_tag, all);
+    if (step >= kDelete && step < kVerifyHalf) {
+      const int i = step - kDelete;
+      if (i % 2 != 0) return 0;
+      return Del(my_tag, KeyOf(i, 1), RecnoOf(KeyOf(i, 1)));
+    }
+    if (step == kVerifyHalf) return CdxKeys().HoldsExactly(my_tag, half);
+    if (step == kOpenNew) {
+      int32_t other = -1;
+      int16_t s = kbdctagopen(&other, mine, "LATER");
+      if (s != kKbdOk) return s;
+      return Walk(other).size() == 1 ? 0 : 99;
+    }
+    if (step == kClose) return kbdcclose(mine);
+    return 99;
+  });
+
+  ASSERT_EQ(child.Run(kOpen), kKbdOk);
+  for (int i = 0; i < kKeys; ++i) {
+    ASSERT_EQ(Add(tag, KeyOf(i, 0), RecnoOf(KeyOf(i, 0))), kKbdOk) << i;
+    ASSERT_EQ(child.Run(kAdd + i), kKbdOk) << i;
+  }
+  ASSERT_EQ(child.Run(kVerify), 0);
+  ASSERT_EQ(CdxKeys().HoldsExactly(tag, all), 0);
+  CheckFile(h);
+
+  for (int i = 0; i < kKeys; ++i) {
+    if (i % 2 == 0) {
+      ASSERT_EQ(Del(tag, KeyOf(i, 0), RecnoOf(KeyOf(i, 0))), kKbdOk) << i;
+    }
+    ASSERT_EQ(child.Run(kDelete + i), kKbdOk) << i;
+  }
+  ASSERT_EQ(child.Run(kVerifyHalf), 0);
+  ASSERT_EQ(CdxKeys().HoldsExactly(tag, half), 0);
+
+  // A tag created here is seen there.
+  int32_t later = NewTag(h, "LATER", 'C', "K", 8);
+  ASSERT_EQ(Add(later, "one", 1), kKbdOk);
+  ASSERT_EQ(child.Run(kOpenNew), 0);
+  ASSERT_EQ(child.Run(kClose), kKbdOk);
+
+  KbdCdxInfo info;
+  ASSERT_EQ(kbdcinfo(h, &info), kKbdOk);
+  EXPECT_EQ(info.locked, 0);  // the lock is held only during a change
+  btree::CheckReport report = CheckFile(h);
+  EXPECT_EQ(report.keys, half.size() + 1);
+  ASSERT_EQ(kbdcclose(h), kKbdOk);
+}
+
+}  // namespace
+}  // namespace qx::engine::testing
