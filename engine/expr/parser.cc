@@ -215,6 +215,11 @@ int16_t Parser::ParseToken(ExprValue* value) {
   if (!delimited) end = text_.size();
   std::string_view token =
       std::string_view(text_).substr(position_, end - position_);
+  // An alias before a field name (ALIAS->FIELD, as index files written by
+  // other programs store it) names the one table every expression is
+  // evaluated on: it is passed over.
+  if (size_t arrow = token.rfind("->"); arrow != std::string_view::npos)
+    token.remove_prefix(arrow + 2);
   if (token.empty()) return Fail(kKbdErrKeyExpression);
   if (token.size() > kMaxTokenLength) {
     // Too long for a field name. Where the text ends, the excess is

@@ -6,6 +6,7 @@
 
 #include "engine/core/status.h"
 #include "host/qxdb/commands.h"
+#include "host/qxdb/key_functions.h"
 #include "platform/platform.h"
 #include "qx/engine.h"
 #include "resources/message_store.h"
@@ -121,20 +122,23 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: qxdb [--sysdir DIR] COMMAND ARGS...\n"
-    "  info FILE                          describe a .dbf, .dbt or .fpt file\n"
+    "  info FILE                          describe a .dbf, .dbt, .fpt or index file\n"
     "  dump TABLE.dbf [--deleted] [--codepage CP]\n"
     "  create TABLE.dbf --dialect D --field NAME:TYPE:LEN[:DEC]...\n"
     "  import TABLE.dbf [--codepage CP] [--no-sync] < records.jsonl\n"
     "  delete TABLE.dbf RECNO | recall TABLE.dbf RECNO\n"
     "  pack TABLE.dbf [--no-sync]\n"
     "  index TABLE.dbf INDEXFILE --expr EXPR [--tag NAME] [--unique] [--descending]\n"
+    "        [--compact]\n"
     "  keys INDEXFILE [--tag NAME] [--table TABLE.dbf]\n"
     "  seek TABLE.dbf INDEXFILE [--tag NAME] VALUE\n"
     "  check TABLE.dbf INDEXFILE [--tag NAME]\n"
     "  dump TABLE.dbf --index INDEXFILE [--tag NAME]\n"
     "  import TABLE.dbf --index FILE[:TAG]...\n"
     "dialects: dbase3 dbase4 foxbase foxpro1 clipper clipper5 dbxl foxpro2\n"
-    "          omnis vfp (or 1..10); code pages: cp1252 cp850 cp437 utf8\n";
+    "          omnis vfp (or 1..10); code pages: cp1252 cp850 cp437 utf8\n"
+    "index files: .ndx .mdx (tags) .ntx .idx (--compact: compact layout)\n"
+    "             .cdx .dcx (tags)\n";
 
 struct CommandEntry {
   const char* name;
@@ -151,7 +155,7 @@ constexpr CommandEntry kCommands[] = {
 // Keeps the engine started for one run.
 class EngineSession {
  public:
-  EngineSession() { kbdinit(32767, 4); }
+  EngineSession() { StartEngineWithKeyFunctions(); }
   ~EngineSession() { kbdterm(); }
 };
 

@@ -63,8 +63,10 @@ class RecordLoader {
     // Every named index in step: the key of the new record, then add.
     for (auto& index : indexes_) {
       std::string key;
-      if (int16_t s = index->MakeKey(handle, &key); s < 0) return Engine(s);
-      if (int16_t s = index->Add(key, recno); s < 0) return Engine(s);
+      int16_t s = index->RecordKey(handle, deleted, &key);
+      if (s < 0) return Engine(s);
+      if (s == kKbdKeyNotFound) continue;  // outside the tag's FOR condition
+      if (s = index->Add(key, recno); s < 0) return Engine(s);
     }
     if (deleted) {
       kbdseterror(0);

@@ -16,21 +16,26 @@
 namespace qx::qxdb {
 
 int CmdIndex(Invocation& inv) {
-  if (!inv.Parse({"expr", "tag"}, {"unique", "descending", "no-sync"}))
+  if (!inv.Parse({"expr", "tag"},
+                 {"unique", "descending", "compact", "no-sync"}))
     return kExitUsage;
   if (inv.positionals().size() != 2 || !inv.Option("expr"))
     return inv.Usage(
         "usage: qxdb index TABLE.dbf INDEXFILE --expr EXPR [--tag NAME] "
-        "[--unique] [--descending]");
+        "[--unique] [--descending] [--compact]");
   if (inv.Flag("no-sync")) kbdsetsync(0);
   const std::string& path = inv.positionals()[0];
   if (!PathExists(path)) return inv.Fail(kExitNotFound, path, "no such file");
   Table table;
   int16_t status = table.Open(path, true);
   if (status < 0) return inv.EngineFailure(path, status);
+  BuildOptions options;
+  options.tag = inv.Option("tag");
+  options.unique = inv.Flag("unique");
+  options.descending = inv.Flag("descending");
+  options.compact = inv.Flag("compact");
   return BuildIndex(inv, table, inv.positionals()[1], *inv.Option("expr"),
-                    inv.Option("tag"), inv.Flag("unique"),
-                    inv.Flag("descending"));
+                    options);
 }
 
 int CmdKeys(Invocation& inv) {
@@ -134,10 +139,19 @@ int CmdCheck(Invocation& inv) {
     kbdseterror(0);
     status = kbddread(table.handle(), recno);
     if (status < 0) return inv.EngineFailure(path, status);
+    const bool deleted = status == kKbdDeletedRecord;
     std::string key;
-    status = index->MakeKey(table.handle(), &key);
+    status = index->RecordKey(table.handle(), deleted, &key);
     if (status < 0) return inv.EngineFailure(index_path, status);
     auto it = entries.find(recno);
+    if (status == kKbdKeyNotFound) {  // the record is outside a FOR filter
+      if (it != entries.end()) {
+        problems.push_back("record " + std::to_string(recno) +
+                           " has an entry but fails the FOR condition");
+        entries.erase(it);
+      }
+      continue;
+    }
     if (it == entries.end()) {
       problems.push_back("record " + std::to_string(recno) + " has no entry");
       continue;

@@ -580,7 +580,9 @@ int16_t kbdxbuild(int16_t dbf_handle, const char* name, uint16_t type,
    is -1. */
 int16_t kbdxopenx(int16_t* handle, const char* name, uint16_t mode);
 int16_t kbdxclose(int16_t handle);
-/* Positions on (key, recno): 0 found, 4 not found, 2 empty. */
+/* Positions on (key, recno): 0 found, 4 not found, 2 empty. recno 0
+   seeks the key alone: the first entry whose key begins with the given
+   one (a prefix when shorter than the key length). */
 int16_t kbdxfind(int16_t handle, const void* key, uint32_t recno);
 /* key, recno: in what is sought, out the entry found. mode: KbdNtxSeekMode.
    0 an equal key, 4 the key is absent (positioned on the next greater),
@@ -774,9 +776,9 @@ int16_t kbdcdelete(int32_t tag, const void* key, uint32_t recno);
 /* Key images as kbdidatekey and kbdinumkey. */
 int16_t kbdcdatekey(void* key, const char* date);
 int16_t kbdcnumkey(void* key, double value);
-/* The key of the data file's current record, as kbdxkeyrec; a tag with a
-   FOR expression that the record does not satisfy gives status 4 and a
-   null key. */
+/* The key of the data file's current record, as kbdxkeyrec. A tag's FOR
+   condition (kbdcforexpr) is the caller's to test: key expressions have
+   neither comparisons nor logic. */
 int16_t kbdckeyrec(int16_t dbf_handle, int32_t tag, void** key);
 
 /* ------------------------------------------------------------------------

@@ -1,8 +1,11 @@
 // Walks every real index of the corpus whose kind qxdb opens: `qxdb keys`
 // gives the record numbers in the order the readers found (expected
-// *.order files), and `qxdb check` passes on it.
+// *.order files), and `qxdb check` passes on it — except on the indexes
+// listed below, where it must report its findings (exit 1) or the
+// engine's refusal of the table (exit 3) without crashing.
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -60,6 +63,39 @@ std::vector<IndexCase> IndexCases() {
   return cases;
 }
 
+// Index (file name, or file:TAG) -> why its check cannot pass.
+const std::map<std::string, std::string> kCheckFails = {
+    {"issue115.cdx:COD", "stale: one key while the table has 9 records"},
+    {"issue115.cdx:DENUMIRE", "stale: one key while the table has 9 records"},
+    {"Categories.CDX:CATEGORYID", "stale: no key for 8 records"},
+    {"Customers.CDX:CITY", "ordered by a collation we do not implement"},
+    {"Customers.CDX:COMPANYNAM", "ordered by a collation we do not implement"},
+    {"Customers.CDX:CUSTOMERID", "stale: no key for 91 records"},
+    {"Customers.CDX:POSTALCODE", "stale: keys of older values"},
+    {"Customers.CDX:REGION", "stale: keys of older values"},
+    {"Corrupt3.CDX:UID", "corrupt: records with two entries, out of order"},
+    {"Ordcust.ntx", "stale: records 94-95 appended later have no entry"},
+    {"Ordernum.ntx", "stale: records 94-95 appended later have no entry"},
+    {"CUSTNAME.NTX", "stale: keys of older names (record 1 Todd/Robert)"},
+    {"CUSTNUM.NTX", "stale: keys of older numbers"},
+    {"test1Oem1.ntx", "ordered by a German collation we do not implement"},
+    {"products.cdx:PRODUCTNAM",
+     "UPPER of the writer folds accented letters; ours folds a-z only"},
+    {"suppliers.cdx:COMPANYNAM",
+     "UPPER of the writer folds accented letters; ours folds a-z only"},
+    {"expense reports.CDX:DATESUBMIT",
+     "a date-time key: key expressions do not evaluate T fields"},
+    {"orderdetails.cdx:ORDERID", "table refused: N(20) field (-29)"},
+    {"orderdetails.cdx:PRIMARYKEY", "table refused: N(20) field (-29)"},
+    {"orderdetails.cdx:PRODUCTID", "table refused: N(20) field (-29)"},
+    {"TEST1ANSI1.NTX", "table refused: version byte 0x07 (-18)"},
+    {"TEST1ANSI2.NTX", "table refused: version byte 0x07 (-18)"},
+    {"test1Ansi3.ntx", "table refused: version byte 0x07 (-18)"},
+    {"test2Ansi1.ntx", "table refused: version byte 0x07 (-18)"},
+    {"test2Ansi2.ntx", "table refused: version byte 0x07 (-18)"},
+    {"test2Ansi3.ntx", "table refused: version byte 0x07 (-18)"},
+};
+
 int RunTool(const std::vector<std::string>& args, std::string* out, std::string* err) {
   std::ostringstream o, e;
   std::istringstream in;
@@ -71,7 +107,7 @@ int RunTool(const std::vector<std::string>& args, std::string* out, std::string*
 
 TEST(IndexCorpusTest, RealIndexesWalkInTheReadersOrderAndCheck) {
   std::vector<IndexCase> cases = IndexCases();
-  ASSERT_GE(cases.size(), 4u);
+  ASSERT_GE(cases.size(), 100u);
   for (const IndexCase& c : cases) {
     SCOPED_TRACE(c.index + (c.tag.empty() ? "" : " tag " + c.tag));
     std::vector<std::string> keys_args = {"keys", c.index};
@@ -89,8 +125,17 @@ TEST(IndexCorpusTest, RealIndexesWalkInTheReadersOrderAndCheck) {
     std::string line;
     while (std::getline(lines, line)) recnos += line.substr(0, line.find('\t')) + "\n";
     EXPECT_EQ(recnos, qx::testing::ReadWholeFile(c.order));
-    EXPECT_EQ(RunTool(check_args, &out, &err), kExitOk) << out << err;
-    EXPECT_EQ(out.compare(0, 3, "ok "), 0) << out;
+    const std::string name = fs::path(c.index).filename().string();
+    auto fails = kCheckFails.find(c.tag.empty() ? name : name + ":" + c.tag);
+    const int rc = RunTool(check_args, &out, &err);
+    if (fails == kCheckFails.end()) {
+      EXPECT_EQ(rc, kExitOk) << out << err;
+      EXPECT_EQ(out.compare(0, 3, "ok "), 0) << out;
+    } else {
+      SCOPED_TRACE(fails->second);
+      EXPECT_TRUE(rc == kExitFailure || rc == kExitNotFound) << rc << out << err;
+      EXPECT_NE(out + err, "");
+    }
   }
 }
 

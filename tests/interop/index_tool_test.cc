@@ -207,5 +207,139 @@ TEST_F(IndexToolTest, ImportKeepsIndexesInStepAndDumpFollowsKeyOrder) {
   }
 }
 
+// Walks an index file with Perl XBase::Index: the record numbers in the
+// order the peer reads them. A compact IDX file is read with the peer's
+// compound-file page reader (its IDX reader knows the standard layout
+// only).
+std::vector<int> PerlWalk(const qx::testing::TempDir& dir,
+                          const std::string& file, const std::string& tag,
+                          bool compact) {
+  const char* script =
+      "use XBase::Index;\n"
+      "my ($file, $tag, $compact) = @ARGV;\n"
+      "my $i;\n"
+      "if ($compact) {\n"
+      "  # A tag name makes the reader take the header at 0 as the tree.\n"
+      "  $i = bless { 'tag' => 'IDX' }, 'XBase::cdx';\n"
+      "  $i->open($file) or die 'open';\n"
+      "  $i->{'key_type'} = 0;\n"
+      "} else {\n"
+      "  my %o = (type => 'C');\n"
+      "  $o{'tag'} = $tag if $tag ne '-';\n"
+      "  $i = XBase::Index->new($file, %o) or die XBase::Index->errstr;\n"
+      "}\n"
+      "$i->prepare_select;\n"
+      "while (my ($k, $r) = $i->fetch) { print \"$r\\n\"; }\n";
+  qx::testing::WriteWholeFile(dir.File("walk.pl"), script);
+  std::string out;
+  int rc = qx::testing::RunCommand("perl " + dir.File("walk.pl") + " '" +
+                                       file + "' " + (tag.empty() ? "-" : tag) +
+                                       (compact ? " 1" : " 0") + " 2>&1",
+                                   &out);
+  EXPECT_EQ(rc, 0) << out;
+  std::vector<int> recnos;
+  for (const std::string& line : Lines(out)) recnos.push_back(std::stoi(line));
+  return recnos;
+}
+
+// The Clipper and FoxPro kinds end to end: built indexes check, walk in
+// key order, describe themselves, find by seek, stay in step through
+// appends, and walk in the same order under Perl XBase.
+TEST_F(IndexToolTest, ClipperAndFoxproIndexesAgreeWithTheDataAndThePeer) {
+  std::string probe;
+  const bool perl =
+      qx::testing::RunCommand("perl -MXBase::Index -e 1 2>&1", &probe) == 0;
+  struct Kind {
+    const char* extension;
+    std::vector<std::string> extra;  // --compact, --tag (set per key)
+    const char* kind;
+  };
+  const Kind kinds[] = {{".ntx", {}, "ntx"},
+                        {".idx", {}, "idx"},
+                        {".idx", {"--compact"}, "idx"},
+                        {".cdx", {"--tag"}, "cdx"}};
+  int records = 600;  // each kind's appends add 50
+  for (const Kind& kind : kinds) {
+    for (const char* field : {"NAME", "SALARY", "BIRTH"}) {
+      const bool compact = !kind.extra.empty() && kind.extra[0] == "--compact";
+      const bool tagged = !kind.extra.empty() && kind.extra[0] == "--tag";
+      SCOPED_TRACE(std::string(field) + kind.extension +
+                   (compact ? " compact" : ""));
+      std::string index =
+          dir_.File(std::string(compact ? "c_" : "") +
+                    (tagged ? "people" : field) + kind.extension);
+      std::vector<std::string> extra = kind.extra;
+      if (tagged) extra.push_back(field);
+      auto walk = BuildAndWalk(index, field, extra);
+      ASSERT_EQ(walk.size(), static_cast<std::size_t>(records));
+      for (std::size_t i = 1; i < walk.size(); ++i) {
+        if (std::string(field) == "SALARY") {
+          EXPECT_LE(std::stod(walk[i - 1].second), std::stod(walk[i].second));
+        } else if (std::string(field) == "NAME") {
+          EXPECT_LE(walk[i - 1].second, walk[i].second);
+        }
+      }
+      if (perl && std::string(field) != "BIRTH") {
+        std::vector<int> ours;
+        for (const auto& [recno, key] : walk) ours.push_back(recno);
+        EXPECT_EQ(PerlWalk(dir_, index, tagged ? field : "", compact), ours);
+      }
+      Result info = Qxdb({"info", index});
+      EXPECT_NE(info.out.find(std::string("{\"kind\":\"") + kind.kind + "\""),
+                std::string::npos)
+          << info.out;
+      if (std::string(kind.kind) == "idx") {
+        EXPECT_NE(info.out.find(compact ? "\"layout\":\"compact\""
+                                        : "\"layout\":\"standard\""),
+                  std::string::npos)
+            << info.out;
+      }
+    }
+    // Seek finds what the data holds, for every key type.
+    const bool tagged = std::string(kind.kind) == "cdx";
+    const bool compact = !kind.extra.empty() && kind.extra[0] == "--compact";
+    auto file = [&](const char* field) {
+      return dir_.File(std::string(compact ? "c_" : "") +
+                       (tagged ? "people" : field) + kind.extension);
+    };
+    auto tag = [&](const char* field) {
+      return tagged ? std::vector<std::string>{"--tag", field}
+                    : std::vector<std::string>{};
+    };
+    auto seek = [&](const char* field, const std::string& value) {
+      std::vector<std::string> args = {"seek", table_, file(field)};
+      for (const std::string& a : tag(field)) args.push_back(a);
+      args.push_back(value);
+      return Qxdb(args);
+    };
+    Result r = seek("NAME", "Name 00");
+    ASSERT_EQ(r.rc, 0) << r.err;
+    EXPECT_NE(r.out.find("\"NAME\":\"Name 00"), std::string::npos) << r.out;
+    EXPECT_EQ(seek("NAME", "Nobody").rc, kExitNotFound);
+    r = seek("SALARY", "-1000");
+    ASSERT_EQ(r.rc, 0) << r.err;
+    EXPECT_NE(r.out.find("\"SALARY\":-1000"), std::string::npos) << r.out;
+    r = seek("BIRTH", "18900101");
+    ASSERT_EQ(r.rc, 0) << r.err;
+    EXPECT_NE(r.out.find("\"BIRTH\":\"18900101\""), std::string::npos) << r.out;
+    // Appends through every index keep them in step.
+    std::vector<std::string> import = {"import", table_};
+    for (const char* field : {"NAME", "SALARY", "BIRTH"}) {
+      import.push_back("--index");
+      import.push_back(file(field) + (tagged ? std::string(":") + field : ""));
+    }
+    r = Qxdb(import, People(50, records));
+    records += 50;
+    ASSERT_EQ(r.rc, 0) << r.err;
+    for (const char* field : {"NAME", "SALARY", "BIRTH"}) {
+      std::vector<std::string> check = {"check", table_, file(field)};
+      for (const std::string& a : tag(field)) check.push_back(a);
+      r = Qxdb(check);
+      EXPECT_EQ(r.out, "ok " + std::to_string(records) + " keys\n")
+          << field << r.err;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace qx::qxdb

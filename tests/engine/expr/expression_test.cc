@@ -117,6 +117,9 @@ TEST_F(ExpressionTest, CombinationsAndTokens) {
       {".", "N:0"},
       {"1.2.3", "N:1.2"},
       {"PRICE+1", "N:13.5"},
+      // An alias before a field name is passed over.
+      {"PEOPLE->NAME+CITY", "C:" + kName + kCity},
+      {"UPPER(P->NAME)", "C:JOHN SMITH          "},
       // Ten characters: more is an error before a delimiter, cut at the end.
       {"ABCDEFGHIJ+NAME", "C:ABCDEFGHIJ" + kName},
       {"ABCDEFGHIJK+NAME", kBad},

@@ -1,0 +1,462 @@
+// IDX and CDX files for qxdb (index_kinds.h). Their numeric and date keys
+// are 8-byte big-endian doubles in sortable form (dates as day numbers);
+// files of the newer table family also hold 4-byte integer keys (the
+// number big-endian with its sign bit flipped).
+#include <bit>
+#include <cctype>
+#include <cstring>
+
+#include "engine/cdx/cdx_check.h"
+#include "engine/core/coding.h"
+#include "engine/dates/date_format.h"
+#include "engine/idx/idx_check.h"
+#include "host/qxdb/index_kinds.h"
+#include "qx/engine.h"
+
+namespace qx::qxdb {
+namespace {
+
+constexpr std::size_t kExpressionBufferSize = 257;
+constexpr uint32_t kIntegerKeyLength = 4;
+constexpr uint32_t kIntegerSignFlip = 0x80000000u;
+constexpr uint64_t kDoubleSign = uint64_t{1} << 63;
+
+uint16_t OpenMode(bool writable) {
+  return writable ? kKbdModeShared : kKbdModeShared | kKbdModeReadOnly;
+}
+
+// What IDX and CDX keys share: their byte forms and the key type the
+// engine is told once the expression settled it.
+class FoxAccess : public IndexAccess {
+ protected:
+  FoxAccess() { typed_by_ = "CNDL"; }
+
+  double NumberOf(const std::string& key) const override {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(key.data());
+    if (key.size() == kIntegerKeyLength)
+      return static_cast<int32_t>(engine::GetBe32(bytes) ^ kIntegerSignFlip);
+    if (key.size() < 8) return 0;
+    uint64_t bits = engine::GetBe64(bytes);
+    bits = (bits & kDoubleSign) ? bits & ~kDoubleSign : ~bits;
+    return std::bit_cast<double>(bits);
+  }
+
+  std::string KeyOfNumber(double value) const override {
+    std::string key(std::max<std::size_t>(key_length_, 8) + 1, '\0');
+    auto* bytes = reinterpret_cast<uint8_t*>(key.data());
+    if (key_length_ == kIntegerKeyLength) {
+      engine::PutBe32(bytes, static_cast<uint32_t>(static_cast<int32_t>(value)) ^
+                                 kIntegerSignFlip);
+    } else if (key_type_ == 'D') {
+      int y, m, d;
+      char date[16] = "        ";
+      if (value < 1e99 &&
+          engine::KeyDayToDate(&y, &m, &d, static_cast<int32_t>(value)) ==
+              kKbdOk)
+        std::snprintf(date, sizeof date, "%04d%02d%02d", y, m, d);
+      kbdseterror(0);
+      kbdidatekey(bytes, date);
+    } else {
+      kbdseterror(0);
+      kbdinumkey(bytes, value);
+    }
+    key.resize(key_length_);
+    return key;
+  }
+
+  // The type letter for kbdikeytype and kbdckeytype.
+  uint16_t EngineKeyType() const { return static_cast<uint16_t>(key_type_); }
+
+  // Keys of the newer table family that the engine's key images do not
+  // make: 4-byte integer keys, and keys of nullable fields, which carry a
+  // leading byte (0x80 for a value, 0 for null) before the value's image.
+  // The stored key stands for the value when it is that byte and the
+  // engine's key cut by one byte.
+  // A null value's key is all zero bytes; it stands for the key the
+  // engine makes of the field's empty value (blanks, an empty date).
+  bool SameKey(const std::string& stored,
+               const std::string& made) const override {
+    if (stored == made) return true;
+    if (stored.size() != made.size() || stored.empty()) return false;
+    if (static_cast<uint8_t>(stored[0]) == kNullableValueMark)
+      return stored.compare(1, std::string::npos, made, 0,
+                            made.size() - 1) == 0;
+    if (stored.find_first_not_of('\0') != std::string::npos) return false;
+    uint8_t empty_date[9] = {};
+    kbdseterror(0);
+    kbdidatekey(empty_date, "        ");
+    return made.find_first_not_of(" ") == std::string::npos ||
+           made.find_first_not_of('\0') == std::string::npos ||
+           made.compare(0, 8, reinterpret_cast<const char*>(empty_date), 8) == 0;
+  }
+
+  // The key of the current record when the engine cannot make it: keys of
+  // logical values, 4-byte integer keys, keys of nullable fields (one byte
+  // longer; SameKey matches them), and expressions naming fields by more
+  // than 10 characters (other programs cut such names).
+  int16_t ComputedKey(int16_t dbf_handle, int16_t engine_status,
+                      std::string* key) const {
+    if (engine_status != kKbdErrKeyExpression) return engine_status;
+    std::string image;
+    int16_t status = EvaluatedImage(dbf_handle, expression_, &image);
+    if (status == kKbdErrKeyExpression)
+      status = EvaluatedImage(dbf_handle, ShortFieldNames(expression_), &image);
+    if (status < 0) return status;
+    if (image.size() > key_length_) image.resize(key_length_);
+    image.resize(key_length_, key_type_ == 'C' ? ' ' : '\0');
+    *key = image;
+    return kKbdOk;
+  }
+
+  // The key image of an expression's value, before padding.
+  int16_t EvaluatedImage(int16_t dbf_handle, const std::string& expression,
+                         std::string* image) const {
+    void* value = nullptr;
+    char type = ' ';
+    uint16_t length = 0;
+    kbdseterror(0);
+    int16_t status =
+        kbddeval(dbf_handle, expression.c_str(), -1, &value, &type, &length);
+    if (status >= 0) {
+      const char* bytes = static_cast<const char*>(value);
+      uint8_t buffer[8] = {};
+      double number = 0;
+      switch (type) {
+        case 'C':
+          image->assign(bytes, length);
+          break;
+        case 'L':
+          image->assign(1, bytes[0] == 'T' || bytes[0] == 't' ||
+                                   bytes[0] == 'Y' || bytes[0] == 'y'
+                               ? 'T'
+                               : 'F');
+          break;
+        case 'D':
+          kbdseterror(0);
+          status = kbdidatekey(buffer, bytes);
+          image->assign(reinterpret_cast<const char*>(buffer), 8);
+          break;
+        case 'N':
+        case 'F':
+          std::memcpy(&number, value, sizeof number);
+          if (key_length_ == kIntegerKeyLength ||
+              key_length_ == kIntegerKeyLength + 1) {
+            engine::PutBe32(buffer, static_cast<uint32_t>(
+                                        static_cast<int32_t>(number)) ^
+                                        kIntegerSignFlip);
+            image->assign(reinterpret_cast<const char*>(buffer),
+                          kIntegerKeyLength);
+          } else {
+            kbdseterror(0);
+            status = kbdinumkey(buffer, number);
+            image->assign(reinterpret_cast<const char*>(buffer), 8);
+          }
+          break;
+        default:
+          status = kKbdErrKeyExpression;
+      }
+    }
+    kbdfree(value);
+    kbdseterror(0);
+    return status;
+  }
+
+  // The expression with every field name longer than 10 characters cut to
+  // 10 (function names, followed by '(', and quoted texts stay).
+  static std::string ShortFieldNames(const std::string& expression) {
+    constexpr std::size_t kFieldNameLength = 10;
+    std::string out;
+    for (std::size_t i = 0; i < expression.size();) {
+      const char c = expression[i];
+      if (c == '"' || c == '\'') {
+        const std::size_t end = expression.find(c, i + 1);
+        const std::size_t stop = end == std::string::npos ? expression.size()
+                                                          : end + 1;
+        out.append(expression, i, stop - i);
+        i = stop;
+        continue;
+      }
+      if (!std::isalpha(static_cast<unsigned char>(c)) && c != '_') {
+        out += c;
+        ++i;
+        continue;
+      }
+      std::size_t end = i;
+      while (end < expression.size() &&
+             (std::isalnum(static_cast<unsigned char>(expression[end])) ||
+              expression[end] == '_'))
+        ++end;
+      const bool function = end < expression.size() && expression[end] == '(';
+      const std::size_t keep =
+          function ? end - i : std::min(end - i, kFieldNameLength);
+      out.append(expression, i, keep);
+      i = end;
+    }
+    return out;
+  }
+
+  static constexpr uint8_t kNullableValueMark = 0x80;
+};
+
+class IdxAccess : public FoxAccess {
+ public:
+  ~IdxAccess() override {
+    kbdseterror(0);
+    if (handle_ >= 0) kbdiclose(handle_);
+  }
+
+  int16_t Open(const std::string& name, bool writable) {
+    kbdseterror(0);
+    int16_t status = kbdiopenx(&handle_, name.c_str(), OpenMode(writable));
+    if (status < 0) return status;
+    kbdseterror(0);
+    if (int16_t s = kbdiinfo(handle_, &info_); s < 0) return s;
+    char expression[kExpressionBufferSize] = {};
+    kbdseterror(0);
+    if (int16_t s = kbdiexpr(handle_, expression); s < 0) return s;
+    key_length_ = info_.key_length;
+    if (info_.for_length > 0) for_expression_ = info_.for_expression;
+    unique_ = (info_.flags & 0x80) != 0;
+    descending_ = (info_.flags & 0x100) != 0;
+    expression_ = expression;
+    return status;
+  }
+
+  const char* kind() const override { return "idx"; }
+
+  void Describe(JsonWriter* w) const override {
+    IndexAccess::Describe(w);
+    w->Key("layout");
+    w->String((info_.flags & 0x400) ? "compact" : "standard");
+    if (info_.for_length > 0) {
+      w->Key("for");
+      w->String(info_.for_expression);
+    }
+    w->Key("key_type");
+    w->String(std::string(1, key_type_));
+    w->Key("unique");
+    w->Bool(unique_);
+    w->Key("descending");
+    w->Bool(descending_);
+  }
+
+  int16_t First(std::string* key, uint32_t* recno) override {
+    return KeyBufferCall(kbdifirst, handle_, key_length_, "", key, recno);
+  }
+  int16_t Next(std::string* key, uint32_t* recno) override {
+    return KeyBufferCall(kbdinext, handle_, key_length_, *key, key, recno);
+  }
+  int16_t Seek(const std::string& key, std::string* found,
+               uint32_t* recno) override {
+    *recno = 0;
+    return KeyBufferCall<int16_t, uint16_t>(kbdiseek, handle_, key_length_,
+                                            key, found, recno, kKbdSeekKey);
+  }
+  int16_t MakeKey(int16_t dbf_handle, std::string* key) override {
+    int16_t status =
+        RecordKeyCall(kbdikeyrec, dbf_handle, handle_, key_length_, key);
+    return status < 0 ? ComputedKey(dbf_handle, status, key) : status;
+  }
+  int16_t Add(const std::string& key, uint32_t recno) override {
+    kbdseterror(0);
+    return kbdiadd(handle_, key.data(), recno);
+  }
+  int16_t Check(std::vector<std::string>* problems, uint64_t* keys,
+                const EntrySink& on_entry) override {
+    engine::btree::CheckReport report;
+    kbdseterror(0);
+    int16_t status = engine::CheckIdx(handle_, &report, RawSink(on_entry));
+    TakeReport(report, problems, keys);
+    return status;
+  }
+
+ protected:
+  void KeyTypeChanged() override {
+    kbdseterror(0);
+    kbdikeytype(handle_, EngineKeyType());
+  }
+
+ private:
+  int16_t handle_ = kKbdNoHandle;
+  KbdIdxInfo info_{};
+};
+
+class CdxAccess : public FoxAccess {
+ public:
+  ~CdxAccess() override {
+    kbdseterror(0);
+    if (tag_ >= 0) kbdctagclose(tag_);
+    kbdseterror(0);
+    if (handle_ >= 0) kbdcclose(handle_);
+  }
+
+  int16_t Open(const std::string& name, const std::optional<std::string>& tag,
+               bool writable) {
+    kbdseterror(0);
+    int16_t status = kbdcopenx(&handle_, name.c_str(), OpenMode(writable));
+    if (status < 0 || !tag) return status;
+    kbdseterror(0);
+    if (int16_t s = kbdctagopen(&tag_, handle_, tag->c_str()); s < 0) return s;
+    KbdCdxTagInfo info{};
+    kbdseterror(0);
+    if (int16_t s = kbdctaginfo(tag_, &info); s < 0) return s;
+    char expression[kExpressionBufferSize] = {};
+    kbdseterror(0);
+    if (int16_t s = kbdcexpr(tag_, expression); s < 0) return s;
+    expression_ = expression;
+    key_length_ = static_cast<uint16_t>(info.key_length);
+    tag_name_ = info.name;
+    expression[0] = '\0';
+    kbdseterror(0);
+    if (int16_t s = kbdcforexpr(tag_, expression); s >= 0)
+      for_expression_ = expression;
+    unique_ = (info.flags & 0x80) != 0;
+    descending_ = (info.flags & 0x100) != 0;
+    return status;
+  }
+
+  bool has_tag() const override { return tag_ >= 0; }
+  const char* kind() const override { return "cdx"; }
+
+  // Every tag of the file, in name order.
+  void Describe(JsonWriter* w) const override {
+    int16_t count = 0;
+    KbdCdxTagInfo* tags = nullptr;
+    kbdseterror(0);
+    kbdctaglist(handle_, &count, &tags);
+    w->Key("tags");
+    w->BeginArray();
+    for (int16_t i = 0; i < count; ++i) {
+      const KbdCdxTagInfo& t = tags[i];
+      std::string expression(t.expression,
+                             strnlen(t.expression, sizeof t.expression));
+      std::string for_expression;
+      int32_t tag = -1;
+      char text[kExpressionBufferSize] = {};
+      kbdseterror(0);
+      if (kbdctagopen(&tag, handle_, t.name) >= 0) {
+        if (kbdcexpr(tag, text) >= 0) expression = text;
+        text[0] = '\0';
+        if (kbdcforexpr(tag, text) >= 0) for_expression = text;
+        kbdctagclose(tag);
+      }
+      DescribeTag(w, TagFacts{t.name, expression, for_expression,
+                              t.key_length, std::string(1, TypeLetter(t)),
+                              (t.flags & 0x80) != 0,
+                              (t.flags & 0x100) != 0});
+    }
+    w->EndArray();
+    kbdfree(tags);
+  }
+
+  int16_t First(std::string* key, uint32_t* recno) override {
+    return KeyBufferCall(kbdcfirst, tag_, key_length_, "", key, recno);
+  }
+  int16_t Next(std::string* key, uint32_t* recno) override {
+    return KeyBufferCall(kbdcnext, tag_, key_length_, *key, key, recno);
+  }
+  int16_t Seek(const std::string& key, std::string* found,
+               uint32_t* recno) override {
+    *recno = 0;
+    return KeyBufferCall<int32_t, uint16_t>(kbdcfind, tag_, key_length_, key,
+                                            found, recno,
+                                            kKbdCdxFirstNotBelow);
+  }
+  int16_t MakeKey(int16_t dbf_handle, std::string* key) override {
+    int16_t status =
+        RecordKeyCall(kbdckeyrec, dbf_handle, tag_, key_length_, key);
+    return status < 0 ? ComputedKey(dbf_handle, status, key) : status;
+  }
+  int16_t Add(const std::string& key, uint32_t recno) override {
+    kbdseterror(0);
+    int16_t status = kbdcadd(tag_, key.data(), recno);
+    // A unique tag keeps the first record of a key.
+    if (status == kKbdAlreadyExists && unique_) return kKbdOk;
+    return status;
+  }
+  int16_t Check(std::vector<std::string>* problems, uint64_t* keys,
+                const EntrySink& on_entry) override {
+    engine::btree::CheckReport report;
+    kbdseterror(0);
+    int16_t status = engine::CheckCdxTag(tag_, &report, RawSink(on_entry));
+    if (status < 0) return status;
+    engine::btree::CheckReport file_report;
+    kbdseterror(0);
+    status = engine::CheckCdx(handle_, &file_report);
+    TakeReport(report, problems, keys);
+    // The file check covers every tag: the other tags' problems are
+    // theirs.
+    const std::string own = "tag " + tag_name_ + ":";
+    for (const std::string& problem : file_report.problems)
+      if (problem.compare(0, 4, "tag ") != 0 ||
+          problem.compare(0, own.size(), own) == 0)
+        problems->push_back(problem);
+    return status;
+  }
+
+ protected:
+  void KeyTypeChanged() override {
+    kbdseterror(0);
+    kbdckeytype(tag_, EngineKeyType());
+  }
+
+ private:
+  // The listed type, or what the key length suggests.
+  static char TypeLetter(const KbdCdxTagInfo& t) {
+    if (t.type == 'C' || t.type == 'N' || t.type == 'D' || t.type == 'L')
+      return static_cast<char>(t.type);
+    return 'C';
+  }
+
+  int16_t handle_ = kKbdNoHandle;
+  int32_t tag_ = -1;
+  std::string tag_name_;
+};
+
+}  // namespace
+
+int16_t OpenIdxIndex(const IndexRequest& request,
+                     std::unique_ptr<IndexAccess>* index) {
+  auto idx = std::make_unique<IdxAccess>();
+  int16_t status = idx->Open(request.name, request.writable);
+  if (status >= 0) *index = std::move(idx);
+  return status;
+}
+
+int16_t OpenCdxIndex(const IndexRequest& request,
+                     std::unique_ptr<IndexAccess>* index) {
+  auto cdx = std::make_unique<CdxAccess>();
+  int16_t status = cdx->Open(request.name, request.tag, request.writable);
+  if (status >= 0) *index = std::move(cdx);
+  return status;
+}
+
+int16_t BuildIdxIndex(const BuildRequest& request) {
+  uint16_t type = static_cast<uint16_t>(request.key_type);
+  if (request.unique) type |= 0x80;
+  if (request.compact) type |= 0x400;
+  kbdseterror(0);
+  return kbdibuild(request.dbf_handle, request.name.c_str(), type,
+                   request.expression.c_str(), request.key_length);
+}
+
+int16_t BuildCdxIndex(const BuildRequest& request) {
+  uint16_t type = static_cast<uint16_t>(request.key_type);
+  if (request.unique) type |= 0x80;
+  kbdseterror(0);
+  if (!request.exists) {
+    if (int16_t s = kbdccreate(request.name.c_str()); s < 0) return s;
+  }
+  int16_t handle = kKbdNoHandle;
+  kbdseterror(0);
+  int16_t status = kbdcopenx(&handle, request.name.c_str(), kKbdModeShared);
+  if (status < 0) return status;
+  kbdseterror(0);
+  status = kbdctagbuild(request.dbf_handle, handle, request.tag->c_str(), type,
+                        request.expression.c_str(), request.key_length);
+  kbdseterror(0);
+  int16_t closed = kbdcclose(handle);
+  return status < 0 ? status : closed;
+}
+
+}  // namespace qx::qxdb
