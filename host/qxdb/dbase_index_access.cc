@@ -32,23 +32,31 @@ std::string LeDoubleKey(double value, std::size_t length) {
 
 // NDX: one key per file; numeric and date keys are 8-byte little-endian
 // doubles (dates as day numbers).
-class NdxAccess : public IndexAccess {
+const KeyOperations<int16_t> kNdxOperations = {
+    kbdnkfirst, kbdnknext, kbdnkfind, kKbdFindFirstEqual, kbdnkmake,
+    kbdnkadd};
+const KeyOperations<int32_t> kMdxOperations = {
+    kbdmkfirst, kbdmknext, kbdmkfind, kKbdFindFirstEqual, kbdmkmake,
+    kbdmkadd};
+
+class NdxAccess : public KeyedAccess<int16_t> {
  public:
+  NdxAccess() : KeyedAccess(kNdxOperations) {}
   ~NdxAccess() override {
     kbdseterror(0);
-    if (handle_ >= 0) kbdnclose(handle_);
+    if (index_ >= 0) kbdnclose(index_);
   }
 
   int16_t Open(const std::string& name, bool writable) {
     kbdseterror(0);
-    int16_t status = kbdnopenx(&handle_, name.c_str(), OpenMode(writable));
+    int16_t status = kbdnopenx(&index_, name.c_str(), OpenMode(writable));
     if (status < 0) return status;
     KbdNdxInfo info{};
     kbdseterror(0);
-    if (int16_t s = kbdninfo(handle_, &info); s < 0) return s;
+    if (int16_t s = kbdninfo(index_, &info); s < 0) return s;
     char expression[kExpressionBufferSize] = {};
     kbdseterror(0);
-    if (int16_t s = kbdnexpr(handle_, expression); s < 0) return s;
+    if (int16_t s = kbdnexpr(index_, expression); s < 0) return s;
     key_type_ = info.type == 'C' ? 'C' : 'N';
     // The file says only character or numeric: an expression giving a
     // date makes it a date index.
@@ -63,40 +71,15 @@ class NdxAccess : public IndexAccess {
 
   void Describe(JsonWriter* w) const override {
     IndexAccess::Describe(w);
-    w->Key("key_type");
-    w->String(key_type_ == 'C' ? "C" : "N");
-    w->Key("unique");
-    w->Bool(unique_);
-    w->Key("descending");
-    w->Bool(false);
-  }
-
-  int16_t First(std::string* key, uint32_t* recno) override {
-    return KeyBufferCall(kbdnkfirst, handle_, key_length_, "", key, recno);
-  }
-  int16_t Next(std::string* key, uint32_t* recno) override {
-    return KeyBufferCall(kbdnknext, handle_, key_length_, *key, key, recno);
-  }
-  int16_t Seek(const std::string& key, std::string* found,
-               uint32_t* recno) override {
-    *recno = 0;
-    return KeyBufferCall<int16_t, uint16_t>(kbdnkfind, handle_, key_length_,
-                                            key, found, recno,
-                                            kKbdFindFirstEqual);
-  }
-  int16_t MakeKey(int16_t dbf_handle, std::string* key) override {
-    return RecordKeyCall(kbdnkmake, dbf_handle, handle_, key_length_, key);
-  }
-  int16_t Add(const std::string& key, uint32_t recno) override {
-    kbdseterror(0);
-    return kbdnkadd(handle_, key.data(), recno);
+    // The file says only character or numeric: dates are numeric there.
+    DescribeKey(w, key_type_ == 'C' ? 'C' : 'N');
   }
 
   int16_t Check(std::vector<std::string>* problems, uint64_t* keys,
                 const EntrySink& on_entry) override {
     engine::btree::CheckReport report;
     kbdseterror(0);
-    int16_t status = engine::CheckNdx(handle_, &report, RawSink(on_entry));
+    int16_t status = engine::CheckNdx(index_, &report, RawSink(on_entry));
     TakeReport(report, problems, keys);
     return status;
   }
@@ -110,16 +93,16 @@ class NdxAccess : public IndexAccess {
   }
 
  private:
-  int16_t handle_ = kKbdNoHandle;
 };
 
 // MDX: one tag of a multiple-index file. 'N' keys are 12-byte packed
 // decimals, 'D' keys 8-byte little-endian doubles of the day number.
-class MdxAccess : public IndexAccess {
+class MdxAccess : public KeyedAccess<int32_t> {
  public:
+  MdxAccess() : KeyedAccess(kMdxOperations) {}
   ~MdxAccess() override {
     kbdseterror(0);
-    if (tag_ >= 0) kbdmtagclose(tag_);
+    if (index_ >= 0) kbdmtagclose(index_);
     kbdseterror(0);
     if (handle_ >= 0) kbdmclose(handle_);
   }
@@ -131,13 +114,13 @@ class MdxAccess : public IndexAccess {
     int16_t status = kbdmopenx(&handle_, name.c_str(), OpenMode(writable));
     if (status < 0 || !tag) return status;
     kbdseterror(0);
-    if (int16_t s = kbdmtagopen(&tag_, handle_, tag->c_str()); s < 0) return s;
+    if (int16_t s = kbdmtagopen(&index_, handle_, tag->c_str()); s < 0) return s;
     KbdMdxTagInfo info{};
     kbdseterror(0);
-    if (int16_t s = kbdmtaginfo(tag_, &info); s < 0) return s;
+    if (int16_t s = kbdmtaginfo(index_, &info); s < 0) return s;
     char expression[kExpressionBufferSize] = {};
     kbdseterror(0);
-    if (int16_t s = kbdmexpr(tag_, expression); s < 0) return s;
+    if (int16_t s = kbdmexpr(index_, expression); s < 0) return s;
     key_type_ = info.type;
     key_length_ = info.key_length;
     unique_ = (info.flags & kKbdMdxUnique) != 0;
@@ -146,7 +129,7 @@ class MdxAccess : public IndexAccess {
     return status;
   }
 
-  bool has_tag() const override { return tag_ >= 0; }
+  bool has_tag() const override { return index_ >= 0; }
   const char* kind() const override { return "mdx"; }
 
   // Packed decimals of one value may differ in their sign byte (writers
@@ -173,7 +156,7 @@ class MdxAccess : public IndexAccess {
       if (kbdmtagopenn(&tag, handle_, n) < 0) continue;
       kbdmtaginfo(tag, &t);
       kbdmexpr(tag, expression);
-      if (tag != tag_) kbdmtagclose(tag);
+      if (tag != index_) kbdmtagclose(tag);
       DescribeTag(w, TagFacts{t.name, expression, "", t.key_length,
                               std::string(1, t.type),
                               (t.flags & kKbdMdxUnique) != 0,
@@ -182,31 +165,11 @@ class MdxAccess : public IndexAccess {
     w->EndArray();
   }
 
-  int16_t First(std::string* key, uint32_t* recno) override {
-    return KeyBufferCall(kbdmkfirst, tag_, key_length_, "", key, recno);
-  }
-  int16_t Next(std::string* key, uint32_t* recno) override {
-    return KeyBufferCall(kbdmknext, tag_, key_length_, *key, key, recno);
-  }
-  int16_t Seek(const std::string& key, std::string* found,
-               uint32_t* recno) override {
-    *recno = 0;
-    return KeyBufferCall<int32_t, uint16_t>(kbdmkfind, tag_, key_length_, key,
-                                            found, recno, kKbdFindFirstEqual);
-  }
-  int16_t MakeKey(int16_t dbf_handle, std::string* key) override {
-    return RecordKeyCall(kbdmkmake, dbf_handle, tag_, key_length_, key);
-  }
-  int16_t Add(const std::string& key, uint32_t recno) override {
-    kbdseterror(0);
-    return kbdmkadd(tag_, key.data(), recno);
-  }
-
   int16_t Check(std::vector<std::string>* problems, uint64_t* keys,
                 const EntrySink& on_entry) override {
     engine::btree::CheckReport report;
     kbdseterror(0);
-    int16_t status = engine::CheckMdxTag(tag_, &report, RawSink(on_entry));
+    int16_t status = engine::CheckMdxTag(index_, &report, RawSink(on_entry));
     if (status < 0) return status;
     engine::MdxFileReport file_report;
     kbdseterror(0);
@@ -232,7 +195,6 @@ class MdxAccess : public IndexAccess {
 
  private:
   int16_t handle_ = kKbdNoHandle;
-  int32_t tag_ = -1;
 };
 
 }  // namespace

@@ -198,22 +198,28 @@ class FoxAccess : public IndexAccess {
   static constexpr uint8_t kNullableValueMark = 0x80;
 };
 
-class IdxAccess : public FoxAccess {
+const KeyOperations<int16_t> kIdxOperations = {
+    kbdifirst, kbdinext, kbdiseek, kKbdSeekKey, kbdikeyrec, kbdiadd};
+const KeyOperations<int32_t> kCdxOperations = {
+    kbdcfirst, kbdcnext, kbdcfind, kKbdCdxFirstNotBelow, kbdckeyrec, kbdcadd};
+
+class IdxAccess : public KeyedAccess<int16_t, FoxAccess> {
  public:
+  IdxAccess() : KeyedAccess(kIdxOperations) {}
   ~IdxAccess() override {
     kbdseterror(0);
-    if (handle_ >= 0) kbdiclose(handle_);
+    if (index_ >= 0) kbdiclose(index_);
   }
 
   int16_t Open(const std::string& name, bool writable) {
     kbdseterror(0);
-    int16_t status = kbdiopenx(&handle_, name.c_str(), OpenMode(writable));
+    int16_t status = kbdiopenx(&index_, name.c_str(), OpenMode(writable));
     if (status < 0) return status;
     kbdseterror(0);
-    if (int16_t s = kbdiinfo(handle_, &info_); s < 0) return s;
+    if (int16_t s = kbdiinfo(index_, &info_); s < 0) return s;
     char expression[kExpressionBufferSize] = {};
     kbdseterror(0);
-    if (int16_t s = kbdiexpr(handle_, expression); s < 0) return s;
+    if (int16_t s = kbdiexpr(index_, expression); s < 0) return s;
     key_length_ = info_.key_length;
     if (info_.for_length > 0) for_expression_ = info_.for_expression;
     unique_ = (info_.flags & 0x80) != 0;
@@ -232,40 +238,18 @@ class IdxAccess : public FoxAccess {
       w->Key("for");
       w->String(info_.for_expression);
     }
-    w->Key("key_type");
-    w->String(std::string(1, key_type_));
-    w->Key("unique");
-    w->Bool(unique_);
-    w->Key("descending");
-    w->Bool(descending_);
+    DescribeKey(w, key_type_);
   }
 
-  int16_t First(std::string* key, uint32_t* recno) override {
-    return KeyBufferCall(kbdifirst, handle_, key_length_, "", key, recno);
-  }
-  int16_t Next(std::string* key, uint32_t* recno) override {
-    return KeyBufferCall(kbdinext, handle_, key_length_, *key, key, recno);
-  }
-  int16_t Seek(const std::string& key, std::string* found,
-               uint32_t* recno) override {
-    *recno = 0;
-    return KeyBufferCall<int16_t, uint16_t>(kbdiseek, handle_, key_length_,
-                                            key, found, recno, kKbdSeekKey);
-  }
   int16_t MakeKey(int16_t dbf_handle, std::string* key) override {
-    int16_t status =
-        RecordKeyCall(kbdikeyrec, dbf_handle, handle_, key_length_, key);
+    int16_t status = KeyedAccess::MakeKey(dbf_handle, key);
     return status < 0 ? ComputedKey(dbf_handle, status, key) : status;
-  }
-  int16_t Add(const std::string& key, uint32_t recno) override {
-    kbdseterror(0);
-    return kbdiadd(handle_, key.data(), recno);
   }
   int16_t Check(std::vector<std::string>* problems, uint64_t* keys,
                 const EntrySink& on_entry) override {
     engine::btree::CheckReport report;
     kbdseterror(0);
-    int16_t status = engine::CheckIdx(handle_, &report, RawSink(on_entry));
+    int16_t status = engine::CheckIdx(index_, &report, RawSink(on_entry));
     TakeReport(report, problems, keys);
     return status;
   }
@@ -273,19 +257,19 @@ class IdxAccess : public FoxAccess {
  protected:
   void KeyTypeChanged() override {
     kbdseterror(0);
-    kbdikeytype(handle_, EngineKeyType());
+    kbdikeytype(index_, EngineKeyType());
   }
 
  private:
-  int16_t handle_ = kKbdNoHandle;
   KbdIdxInfo info_{};
 };
 
-class CdxAccess : public FoxAccess {
+class CdxAccess : public KeyedAccess<int32_t, FoxAccess> {
  public:
+  CdxAccess() : KeyedAccess(kCdxOperations) {}
   ~CdxAccess() override {
     kbdseterror(0);
-    if (tag_ >= 0) kbdctagclose(tag_);
+    if (index_ >= 0) kbdctagclose(index_);
     kbdseterror(0);
     if (handle_ >= 0) kbdcclose(handle_);
   }
@@ -296,26 +280,26 @@ class CdxAccess : public FoxAccess {
     int16_t status = kbdcopenx(&handle_, name.c_str(), OpenMode(writable));
     if (status < 0 || !tag) return status;
     kbdseterror(0);
-    if (int16_t s = kbdctagopen(&tag_, handle_, tag->c_str()); s < 0) return s;
+    if (int16_t s = kbdctagopen(&index_, handle_, tag->c_str()); s < 0) return s;
     KbdCdxTagInfo info{};
     kbdseterror(0);
-    if (int16_t s = kbdctaginfo(tag_, &info); s < 0) return s;
+    if (int16_t s = kbdctaginfo(index_, &info); s < 0) return s;
     char expression[kExpressionBufferSize] = {};
     kbdseterror(0);
-    if (int16_t s = kbdcexpr(tag_, expression); s < 0) return s;
+    if (int16_t s = kbdcexpr(index_, expression); s < 0) return s;
     expression_ = expression;
     key_length_ = static_cast<uint16_t>(info.key_length);
     tag_name_ = info.name;
     expression[0] = '\0';
     kbdseterror(0);
-    if (int16_t s = kbdcforexpr(tag_, expression); s >= 0)
+    if (int16_t s = kbdcforexpr(index_, expression); s >= 0)
       for_expression_ = expression;
     unique_ = (info.flags & 0x80) != 0;
     descending_ = (info.flags & 0x100) != 0;
     return status;
   }
 
-  bool has_tag() const override { return tag_ >= 0; }
+  bool has_tag() const override { return index_ >= 0; }
   const char* kind() const override { return "cdx"; }
 
   // Every tag of the file, in name order.
@@ -349,27 +333,12 @@ class CdxAccess : public FoxAccess {
     kbdfree(tags);
   }
 
-  int16_t First(std::string* key, uint32_t* recno) override {
-    return KeyBufferCall(kbdcfirst, tag_, key_length_, "", key, recno);
-  }
-  int16_t Next(std::string* key, uint32_t* recno) override {
-    return KeyBufferCall(kbdcnext, tag_, key_length_, *key, key, recno);
-  }
-  int16_t Seek(const std::string& key, std::string* found,
-               uint32_t* recno) override {
-    *recno = 0;
-    return KeyBufferCall<int32_t, uint16_t>(kbdcfind, tag_, key_length_, key,
-                                            found, recno,
-                                            kKbdCdxFirstNotBelow);
-  }
   int16_t MakeKey(int16_t dbf_handle, std::string* key) override {
-    int16_t status =
-        RecordKeyCall(kbdckeyrec, dbf_handle, tag_, key_length_, key);
+    int16_t status = KeyedAccess::MakeKey(dbf_handle, key);
     return status < 0 ? ComputedKey(dbf_handle, status, key) : status;
   }
   int16_t Add(const std::string& key, uint32_t recno) override {
-    kbdseterror(0);
-    int16_t status = kbdcadd(tag_, key.data(), recno);
+    const int16_t status = KeyedAccess::Add(key, recno);
     // A unique tag keeps the first record of a key.
     if (status == kKbdAlreadyExists && unique_) return kKbdOk;
     return status;
@@ -378,7 +347,7 @@ class CdxAccess : public FoxAccess {
                 const EntrySink& on_entry) override {
     engine::btree::CheckReport report;
     kbdseterror(0);
-    int16_t status = engine::CheckCdxTag(tag_, &report, RawSink(on_entry));
+    int16_t status = engine::CheckCdxTag(index_, &report, RawSink(on_entry));
     if (status < 0) return status;
     engine::btree::CheckReport file_report;
     kbdseterror(0);
@@ -397,7 +366,7 @@ class CdxAccess : public FoxAccess {
  protected:
   void KeyTypeChanged() override {
     kbdseterror(0);
-    kbdckeytype(tag_, EngineKeyType());
+    kbdckeytype(index_, EngineKeyType());
   }
 
  private:
@@ -409,7 +378,6 @@ class CdxAccess : public FoxAccess {
   }
 
   int16_t handle_ = kKbdNoHandle;
-  int32_t tag_ = -1;
   std::string tag_name_;
 };
 

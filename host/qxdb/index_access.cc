@@ -110,6 +110,15 @@ void IndexAccess::DescribeTag(JsonWriter* w, const TagFacts& tag) {
   w->EndObject();
 }
 
+void IndexAccess::DescribeKey(JsonWriter* w, char key_type) const {
+  w->Key("key_type");
+  w->String(std::string(1, key_type));
+  w->Key("unique");
+  w->Bool(unique_);
+  w->Key("descending");
+  w->Bool(descending_);
+}
+
 std::function<void(const uint8_t*, uint32_t)> IndexAccess::RawSink(
     const EntrySink& on_entry) const {
   if (!on_entry) return {};

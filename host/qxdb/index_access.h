@@ -95,6 +95,8 @@ class IndexAccess {
     bool descending;
   };
   static void DescribeTag(JsonWriter* w, const TagFacts& tag);
+  // "key_type", "unique" and "descending" of a single-key file.
+  void DescribeKey(JsonWriter* w, char key_type) const;
 
   // on_entry for the engine's checks, which give raw key bytes.
   std::function<void(const uint8_t*, uint32_t)> RawSink(

@@ -99,6 +99,56 @@ int16_t RecordKeyCall(int16_t (*op)(int16_t, Handle, void**),
   return status;
 }
 
+// The key operations of one index kind in the C interface, on a handle
+// (int16_t) or a tag (int32_t).
+template <typename Handle>
+struct KeyOperations {
+  int16_t (*first)(Handle, void*, uint32_t*);
+  int16_t (*next)(Handle, void*, uint32_t*);
+  int16_t (*find)(Handle, void*, uint32_t*, uint16_t);
+  uint16_t find_mode;  // the first key not below (a prefix for text)
+  int16_t (*record_key)(int16_t, Handle, void**);
+  int16_t (*add)(Handle, const void*, uint32_t);
+};
+
+// IndexAccess over a kind's key operations: the walk, seek, record key
+// and add of every kind, on index_ (set by the kind's open).
+template <typename Handle, typename Base = IndexAccess>
+class KeyedAccess : public Base {
+ public:
+  int16_t First(std::string* key, uint32_t* recno) override {
+    return KeyBufferCall(ops_.first, index_, this->key_length_, "", key,
+                         recno);
+  }
+  int16_t Next(std::string* key, uint32_t* recno) override {
+    return KeyBufferCall(ops_.next, index_, this->key_length_, *key, key,
+                         recno);
+  }
+  int16_t Seek(const std::string& key, std::string* found,
+               uint32_t* recno) override {
+    *recno = 0;
+    return KeyBufferCall<Handle, uint16_t>(ops_.find, index_,
+                                           this->key_length_, key, found,
+                                           recno, ops_.find_mode);
+  }
+  int16_t MakeKey(int16_t dbf_handle, std::string* key) override {
+    return RecordKeyCall(ops_.record_key, dbf_handle, index_,
+                         this->key_length_, key);
+  }
+  int16_t Add(const std::string& key, uint32_t recno) override {
+    kbdseterror(0);
+    return ops_.add(index_, key.data(), recno);
+  }
+
+ protected:
+  explicit KeyedAccess(const KeyOperations<Handle>& ops) : ops_(ops) {}
+
+  Handle index_ = -1;
+
+ private:
+  const KeyOperations<Handle>& ops_;
+};
+
 // Copies a check report into the form of IndexAccess::Check.
 void TakeReport(const engine::btree::CheckReport& report,
                 std::vector<std::string>* problems, uint64_t* keys);

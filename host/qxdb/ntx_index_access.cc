@@ -16,25 +16,29 @@ namespace {
 // Key text digits of a negative number are stored as 92 - c.
 constexpr int kNegativeMirror = 92;
 
-class NtxAccess : public IndexAccess {
+const KeyOperations<int16_t> kNtxOperations = {
+    kbdxfirst, kbdxnext, kbdxseek, kKbdSeekKey, kbdxkeyrec, kbdxadd};
+
+class NtxAccess : public KeyedAccess<int16_t> {
  public:
+  NtxAccess() : KeyedAccess(kNtxOperations) {}
   ~NtxAccess() override {
     kbdseterror(0);
-    if (handle_ >= 0) kbdxclose(handle_);
+    if (index_ >= 0) kbdxclose(index_);
   }
 
   int16_t Open(const std::string& name, bool writable) {
     kbdseterror(0);
     uint16_t mode = writable ? kKbdModeShared
                              : kKbdModeShared | kKbdModeReadOnly;
-    int16_t status = kbdxopenx(&handle_, name.c_str(), mode);
+    int16_t status = kbdxopenx(&index_, name.c_str(), mode);
     if (status < 0) return status;
     KbdNtxInfo info{};
     kbdseterror(0);
-    if (int16_t s = kbdxinfo(handle_, &info); s < 0) return s;
+    if (int16_t s = kbdxinfo(index_, &info); s < 0) return s;
     char expression[kExpressionBufferSize] = {};
     kbdseterror(0);
-    if (int16_t s = kbdxexpr(handle_, expression); s < 0) return s;
+    if (int16_t s = kbdxexpr(index_, expression); s < 0) return s;
     typed_by_ = "CND";
     key_length_ = info.key_length;
     decimals_ = info.decimals;
@@ -50,38 +54,14 @@ class NtxAccess : public IndexAccess {
     IndexAccess::Describe(w);
     w->Key("decimals");
     w->Int(decimals_);
-    w->Key("key_type");
-    w->String(std::string(1, key_type_));
-    w->Key("unique");
-    w->Bool(unique_);
-    w->Key("descending");
-    w->Bool(descending_);
+    DescribeKey(w, key_type_);
   }
 
-  int16_t First(std::string* key, uint32_t* recno) override {
-    return KeyBufferCall(kbdxfirst, handle_, key_length_, "", key, recno);
-  }
-  int16_t Next(std::string* key, uint32_t* recno) override {
-    return KeyBufferCall(kbdxnext, handle_, key_length_, *key, key, recno);
-  }
-  int16_t Seek(const std::string& key, std::string* found,
-               uint32_t* recno) override {
-    *recno = 0;
-    return KeyBufferCall<int16_t, uint16_t>(kbdxseek, handle_, key_length_,
-                                            key, found, recno, kKbdSeekKey);
-  }
-  int16_t MakeKey(int16_t dbf_handle, std::string* key) override {
-    return RecordKeyCall(kbdxkeyrec, dbf_handle, handle_, key_length_, key);
-  }
-  int16_t Add(const std::string& key, uint32_t recno) override {
-    kbdseterror(0);
-    return kbdxadd(handle_, key.data(), recno);
-  }
   int16_t Check(std::vector<std::string>* problems, uint64_t* keys,
                 const EntrySink& on_entry) override {
     engine::btree::CheckReport report;
     kbdseterror(0);
-    int16_t status = engine::CheckNtx(handle_, &report, RawSink(on_entry));
+    int16_t status = engine::CheckNtx(index_, &report, RawSink(on_entry));
     TakeReport(report, problems, keys);
     return status;
   }
@@ -120,7 +100,7 @@ class NtxAccess : public IndexAccess {
       kbdxkeydate(key.data(), date);
     } else {
       kbdseterror(0);
-      kbdxkeynum(handle_, key.data(), value);
+      kbdxkeynum(index_, key.data(), value);
     }
     key.resize(key_length_);
     return key;
@@ -129,7 +109,6 @@ class NtxAccess : public IndexAccess {
  private:
   static constexpr std::size_t kExpressionBufferSize = 257;
 
-  int16_t handle_ = kKbdNoHandle;
   uint16_t decimals_ = 0;
 };
 
