@@ -52,4 +52,18 @@ run index "$demo/dbase4.dbf" "$demo/dbase4.mdx" --expr BIRTH --tag BIRTH
 run info "$demo/dbase4.mdx"
 run dump "$demo/dbase4.dbf" --index "$demo/dbase4.mdx" --tag BIRTH
 run check "$demo/dbase4.dbf" "$demo/dbase4.mdx" --tag SALARY
+# Clipper NTX, FoxPro IDX (compact) and CDX tags.
+run index "$demo/clipper.dbf" "$demo/salary.ntx" --expr SALARY
+run keys "$demo/salary.ntx" --table "$demo/clipper.dbf"
+run index "$demo/foxpro2.dbf" "$demo/city.idx" --expr CITY --compact
+run info "$demo/city.idx"
+run index "$demo/foxpro2.dbf" "$demo/foxpro2.cdx" --expr "UPPER(NAME)" --tag NAME
+run index "$demo/foxpro2.dbf" "$demo/foxpro2.cdx" --expr BIRTH --tag BIRTH
+run info "$demo/foxpro2.cdx"
+run seek "$demo/foxpro2.dbf" "$demo/foxpro2.cdx" --tag BIRTH 19061209
+echo "\$ qxdb import foxpro2.dbf --index foxpro2.cdx:NAME --index foxpro2.cdx:BIRTH < people.jsonl"
+"$qxdb" import "$demo/foxpro2.dbf" --index "$demo/foxpro2.cdx:NAME" \
+  --index "$demo/foxpro2.cdx:BIRTH" < "$demo/people.jsonl"
+echo
+run check "$demo/foxpro2.dbf" "$demo/foxpro2.cdx" --tag BIRTH
 ls -l "$demo"
