@@ -31,6 +31,35 @@ class FoxAccess : public IndexAccess {
  protected:
   FoxAccess() { typed_by_ = "CNDL"; }
 
+  // Keys of nullable fields carry a leading byte: 0x80 before a value,
+  // all bytes 0 for null. A tag is taken as one when its key is one byte
+  // longer than its value's image.
+  bool Unwrap(const std::string& key, std::string* value) const override {
+    if (!nullable_ || key.empty()) {
+      *value = key;
+      return true;
+    }
+    if (static_cast<uint8_t>(key[0]) != kNullableValueMark) return false;
+    *value = key.substr(1);
+    return true;
+  }
+  void Wrap(std::string* key) const override {
+    if (!nullable_) return;
+    key->insert(key->begin(), static_cast<char>(kNullableValueMark));
+    if (key->size() > key_length_) key->resize(key_length_);
+  }
+  void KeyTypeChanged(uint16_t value_length) override {
+    uint16_t image = value_length;
+    if (key_type_ == 'D') image = 8;
+    if (key_type_ == 'L') image = 1;
+    if (key_type_ == 'N')
+      image = key_length_ <= kIntegerKeyLength + 1 ? kIntegerKeyLength : 8;
+    nullable_ = key_length_ == image + 1;
+    ApplyKeyType();
+  }
+  // Tells the engine the key type.
+  virtual void ApplyKeyType() = 0;
+
   double NumberOf(const std::string& key) const override {
     const auto* bytes = reinterpret_cast<const uint8_t*>(key.data());
     if (key.size() == kIntegerKeyLength)
@@ -42,9 +71,10 @@ class FoxAccess : public IndexAccess {
   }
 
   std::string KeyOfNumber(double value) const override {
-    std::string key(std::max<std::size_t>(key_length_, 8) + 1, '\0');
+    const std::size_t length = key_length_ - (nullable_ ? 1 : 0);
+    std::string key(std::max<std::size_t>(length, 8) + 1, '\0');
     auto* bytes = reinterpret_cast<uint8_t*>(key.data());
-    if (key_length_ == kIntegerKeyLength) {
+    if (length == kIntegerKeyLength) {
       engine::PutBe32(bytes, static_cast<uint32_t>(static_cast<int32_t>(value)) ^
                                  kIntegerSignFlip);
     } else if (key_type_ == 'D') {
@@ -60,7 +90,7 @@ class FoxAccess : public IndexAccess {
       kbdseterror(0);
       kbdinumkey(bytes, value);
     }
-    key.resize(key_length_);
+    key.resize(length);
     return key;
   }
 
@@ -196,6 +226,7 @@ class FoxAccess : public IndexAccess {
   }
 
   static constexpr uint8_t kNullableValueMark = 0x80;
+  bool nullable_ = false;
 };
 
 const KeyOperations<int16_t> kIdxOperations = {
@@ -255,7 +286,7 @@ class IdxAccess : public KeyedAccess<int16_t, FoxAccess> {
   }
 
  protected:
-  void KeyTypeChanged() override {
+  void ApplyKeyType() override {
     kbdseterror(0);
     kbdikeytype(index_, EngineKeyType());
   }
@@ -364,7 +395,7 @@ class CdxAccess : public KeyedAccess<int32_t, FoxAccess> {
   }
 
  protected:
-  void KeyTypeChanged() override {
+  void ApplyKeyType() override {
     kbdseterror(0);
     kbdckeytype(index_, EngineKeyType());
   }

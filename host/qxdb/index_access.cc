@@ -151,7 +151,7 @@ void IndexAccess::TypeFromTable(Table& table) {
     char key_type = type == 'F' ? 'N' : type;
     if (typed_by_.find(key_type) != std::string::npos) {
       key_type_ = key_type;
-      KeyTypeChanged();
+      KeyTypeChanged(length);
     }
   }
   kbdfree(value);
@@ -160,6 +160,7 @@ void IndexAccess::TypeFromTable(Table& table) {
 bool IndexAccess::SeekKey(std::string_view value, std::string* key) const {
   if (key_type_ == 'C') {
     *key = std::string(value.substr(0, key_length_));
+    Wrap(key);
     return true;
   }
   if (key_type_ == 'L') {
@@ -167,6 +168,7 @@ bool IndexAccess::SeekKey(std::string_view value, std::string* key) const {
     char c = static_cast<char>(std::toupper(static_cast<unsigned char>(value[0])));
     if (c != 'T' && c != 'F') return false;
     *key = std::string(1, c);
+    Wrap(key);
     return true;
   }
   double number = 0;
@@ -181,10 +183,14 @@ bool IndexAccess::SeekKey(std::string_view value, std::string* key) const {
       return false;
   }
   *key = KeyOfNumber(number);
+  Wrap(key);
   return true;
 }
 
-std::string IndexAccess::KeyText(const std::string& key, int code_page) const {
+std::string IndexAccess::KeyText(const std::string& stored,
+                                 int code_page) const {
+  std::string key;
+  if (!Unwrap(stored, &key)) return "";  // null
   if (key_type_ == 'C' || key_type_ == 'L') {
     std::string text = key;
     while (!text.empty() && (text.back() == ' ' || text.back() == '\0'))

@@ -102,8 +102,17 @@ class IndexAccess {
   std::function<void(const uint8_t*, uint32_t)> RawSink(
       const EntrySink& on_entry) const;
 
-  // Called when TypeFromTable settled the key type.
-  virtual void KeyTypeChanged() {}
+  // Called when TypeFromTable settled the key type; value_length is the
+  // length of the evaluated text (character keys).
+  virtual void KeyTypeChanged(uint16_t /*value_length*/) {}
+  // The value part of a stored key (false: the key of a null value), and
+  // a value image made a stored key: for formats whose keys carry more
+  // than the value.
+  virtual bool Unwrap(const std::string& key, std::string* value) const {
+    *value = key;
+    return true;
+  }
+  virtual void Wrap(std::string* /*key*/) const {}
 
   // Numeric and date key bytes <-> double (dates as day numbers), per
   // format.
