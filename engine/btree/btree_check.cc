@@ -47,11 +47,7 @@ class Walker {
   }
 
  private:
-  void Problem(const std::string& text) {
-    ++report_->problem_count;
-    if (report_->problems.size() < kMaxReportedProblems)
-      report_->problems.push_back(text);
-  }
+  void Problem(const std::string& text) { AddProblem(report_, text); }
   std::string KeyText(const uint8_t* key) const {
     return input_.key_text ? input_.key_text(key) : Hex(key, layout_.key_length);
   }

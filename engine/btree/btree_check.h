@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/btree/entry_page.h"
@@ -66,6 +67,16 @@ struct CheckReport {
 };
 
 inline constexpr size_t kMaxReportedProblems = 200;
+
+// Counts a problem in report (a CheckReport or a file-wide report with
+// problem_count and problems); the first kMaxReportedProblems keep their
+// text.
+template <typename Report>
+void AddProblem(Report* report, std::string text) {
+  ++report->problem_count;
+  if (report->problems.size() < kMaxReportedProblems)
+    report->problems.push_back(std::move(text));
+}
 
 // Walks the tree. Returns a negative status only when a page could not be
 // read at all; problems of structure go into the report.

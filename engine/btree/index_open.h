@@ -1,6 +1,7 @@
 // The first steps of opening an index file, whatever its format: a handle
 // of the format's kind with a new control block, and the file opened by
-// the open-mode word; on a later failure of the open, their release.
+// the open-mode word; on a later failure of the open, their release; and
+// the close of the file when the control block goes.
 //
 // The control block (Block) is the format's: it has the file name, the
 // file slot and the file flags (name, slot, file_flags), and its
@@ -18,6 +19,16 @@
 #include "qx/engine.h"
 
 namespace qx::engine::btree {
+
+// The close in a control block's destructor: when *slot is open and a
+// task is running, *slot becomes kNoFileSlot and the file is closed
+// without disturbing the pending error.
+inline void CloseSlotOfBlock(uint16_t* slot) {
+  if (*slot == kNoFileSlot || CurrentTask() == nullptr) return;
+  const uint16_t open_slot = *slot;
+  *slot = kNoFileSlot;
+  RunDespiteError([open_slot] { return FileClose(open_slot); });
+}
 
 template <typename Block>
 class IndexOpening {

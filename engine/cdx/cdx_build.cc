@@ -13,65 +13,34 @@
 // The data file is locked (the builds' lock mode) while its records are
 // read, deleted records included; in a shared compound file the lock byte
 // is held for the whole build. A failed build deletes the tag again.
-#include <cstring>
 #include <memory>
-#include <vector>
 
-#include "engine/btree/external_sort.h"
+#include "engine/btree/file_words.h"
+#include "engine/btree/key_type_word.h"
 #include "engine/btree/record_keys.h"
-#include "engine/btree/tree_build.h"
 #include "engine/cdx/cdx_file.h"
 #include "engine/core/coding.h"
 #include "engine/dbf/dbf_internal.h"
+#include "engine/idx/fox_fill.h"
 
 namespace qx::engine {
 namespace {
 
-constexpr uint32_t kRecnoSize = 4;
-
-// Sorts the keys of records 1..record_count and builds the tag's tree;
-// *root gets its root node.
-int16_t FillTag(int16_t dbf_handle, uint32_t record_count, CdxTag* tag,
-                uint32_t* root) {
-  const uint32_t length = tag->key_length();
-  btree::RecordKeyReader reader;
-  if (int16_t e = reader.Prepare(dbf_handle, tag->expression, "CNFD",
-                                 NumericKeyRule::kNumericOrFloat))
-    return e;
-  btree::ExternalSort sorter;
-  if (int16_t e = sorter.Start(btree::BuildSortOptions(length + kRecnoSize)))
-    return e;
-  for (uint32_t recno = 1; recno <= record_count; ++recno) {
-    uint8_t* item = nullptr;
-    if (int16_t e = sorter.Append(&item)) return e;
-    btree::RecordKey key;
-    if (int16_t e = reader.Read(recno, &key)) return e;
-    if (int16_t e = StoreCdxKey(*tag, key.type, key.text, key.number, item))
-      return e;
-    PutBe32(item + length, recno);
-  }
-  if (int16_t e = sorter.Finish()) return e;
-  idx::FoxTreeBuilder builder;
-  if (int16_t e = builder.Start(tag->file->slot, idx::FoxLayout::kCompact,
-                                static_cast<uint16_t>(length), tag->pad(),
-                                record_count))
-    return e;
-  builder.ReuseNode(tag->header.root);
-  const bool unique = tag->unique();
-  bool any = false;
-  std::vector<uint8_t> last(length);
-  for (;;) {
-    const uint8_t* item = nullptr;
-    if (int16_t e = sorter.Next(&item)) return e;
-    if (item == nullptr) break;
-    if (unique && any && std::memcmp(last.data(), item, length) == 0)
-      continue;
-    if (unique) std::memcpy(last.data(), item, length);
-    any = true;
-    if (int16_t e = builder.Add(item, GetBe32(item + length))) return e;
-  }
-  sorter.Close();
-  return builder.Finish(root);
+// Sorts the keys of records 1..record_count and builds the tag's tree
+// through the fill the IDX builds use; *root gets its root node.
+int16_t FillTag(int16_t dbf_handle, uint32_t record_count, const CdxTag& tag,
+                uint16_t file_slot, uint32_t* root) {
+  idx::FoxFill fill;
+  fill.dbf_handle = dbf_handle;
+  fill.record_count = record_count;
+  fill.expression = tag.expression;
+  fill.file_slot = file_slot;
+  fill.layout = idx::FoxLayout::kCompact;
+  fill.key_length = tag.key_length();
+  fill.pad = tag.pad();
+  fill.unique = tag.unique();
+  fill.reuse_node = tag.header.root;
+  return idx::FillFoxTree(fill, root);
 }
 
 int16_t BuildTag(int16_t dbf_handle, int16_t handle, const char* name,
@@ -93,13 +62,12 @@ int16_t BuildTag(int16_t dbf_handle, int16_t handle, const char* name,
   if (status == kKbdOk)
     status = LoadCdxTree(file, 1, header_offset, "", &tag);
   if (status == kKbdOk && records.record_count() > 0) {
-    tag->key_type = static_cast<char>(type & 0x7F & 0xDF);
+    tag->key_type = btree::KeyTypeLetter(type);
     uint32_t root = 0;
-    status = FillTag(dbf_handle, records.record_count(), tag.get(), &root);
+    status = FillTag(dbf_handle, records.record_count(), *tag,
+                     file->slot, &root);
     if (status == kKbdOk && root != tag->header.root) {
-      uint8_t word[4];
-      PutLe32(word, root);
-      status = FileWriteAt(file->slot, header_offset, word, sizeof word);
+      status = btree::WriteLe32At(file->slot, header_offset, root);
     }
   }
   if (status > 0) status = kKbdOk;  // warnings of the steps are not the build's

@@ -23,9 +23,7 @@ namespace {
 constexpr uint32_t kBlock = idx::kFoxBlockSize;
 
 void Problem(btree::CheckReport* report, const std::string& text) {
-  ++report->problem_count;
-  if (report->problems.size() < btree::kMaxReportedProblems)
-    report->problems.push_back(text);
+  btree::AddProblem(report, text);
 }
 
 // Checks the tree of header; nodes (optional) gets every node of the

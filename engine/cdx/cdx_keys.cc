@@ -16,10 +16,10 @@
 
 #include "engine/btree/sortable_key_image.h"
 #include "engine/cdx/cdx_file.h"
-#include "engine/dates/key_codec.h"
 #include "engine/expr/expression.h"
 #include "engine/expr/record_source.h"
 #include "engine/fileio/memory.h"
+#include "engine/idx/fox_fill.h"
 
 namespace qx::engine {
 namespace {
@@ -186,18 +186,7 @@ int16_t RecordKey(int16_t dbf_handle, int32_t tag_id, void** key) {
 
 int16_t StoreCdxKey(const CdxTag& tag, char type, std::string_view text,
                     double number, uint8_t* key) {
-  const uint32_t length = tag.key_length();
-  if (type == 'C') {
-    const size_t n = text.size() < length ? text.size() : length;
-    std::memcpy(key, text.data(), n);
-    std::memset(key + n, ' ', length - n);
-    return kKbdOk;
-  }
-  // Numbers and dates (key day numbers) are 8-byte sortable doubles.
-  if ((type != 'N' && type != 'D') || length != kDoubleKeySize)
-    return Fail(kKbdErrKeyExpression);
-  EncodeDoubleKey(number, key);
-  return kKbdOk;
+  return idx::StoreFoxKey(type, text, number, tag.key_length(), key);
 }
 
 }  // namespace qx::engine

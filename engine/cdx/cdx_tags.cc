@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/btree/file_words.h"
+#include "engine/btree/key_type_word.h"
 #include "engine/cdx/cdx_file.h"
 #include "engine/core/coding.h"
 #include "engine/expr/expression.h"
@@ -129,9 +131,9 @@ int16_t AllocateHeaderBlocks(CdxFile* file, uint32_t* offset) {
   if (int16_t e = FileWriteAt(file->slot, static_cast<uint32_t>(end), kZero,
                               sizeof kZero))
     return e;
-  uint8_t word[4];
-  PutLe32(word, static_cast<uint32_t>(end + 2 * idx::kFoxBlockSize));
-  if (int16_t e = FileWriteAt(file->slot, 8, word, sizeof word)) return e;
+  if (int16_t e = btree::WriteLe32At(
+          file->slot, 8, static_cast<uint32_t>(end + 2 * idx::kFoxBlockSize)))
+    return e;
   *offset = static_cast<uint32_t>(end);
   return kKbdOk;
 }
@@ -268,9 +270,8 @@ int16_t CreateCdxTag(CdxFile* file, const char* name, uint16_t type,
   if (int16_t e =
           NormaliseKeyExpression(expression, &text, kCdxMaxExpression - 1))
     return e;
-  const uint8_t low = static_cast<uint8_t>(type & 0xFF);
-  const bool unique = (low & 0x80) != 0;
-  const char letter = static_cast<char>(low & 0x7F & 0xDF);
+  const bool unique = btree::KeyTypeUnique(type);
+  const char letter = btree::KeyTypeLetter(type);
   uint16_t length = 0;
   if (int16_t e = TypeKeyLength(letter, key_length, &length)) return e;
   if (file->read_only()) return Fail(kKbdErrReadOnly);

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/btree/file_words.h"
 #include "engine/core/coding.h"
 #include "engine/core/last_error.h"
 #include "engine/fileio/file_layer.h"
@@ -140,12 +141,11 @@ int16_t FoxTreeBuilder::Start(uint16_t file_slot, FoxLayout layout,
     r.fields = WidenLeafFields(r.fields, max_recno);
   r.levels.clear();
   r.levels.reserve(kMaxBuildLevels);
-  uint8_t word[4];
-  if (int16_t e = FileReadAt(file_slot, kFoxHeaderEndOffset, word, 4))
+  uint32_t end = 0;
+  if (int16_t e = btree::ReadLe32At(file_slot, kFoxHeaderEndOffset, &end))
     return e;
   uint32_t size = 0;
   if (int16_t e = FileSize(file_slot, &size)) return e;
-  uint32_t end = GetLe32(word);
   const uint32_t size_end =
       (size + kFoxBlockSize - 1) / kFoxBlockSize * kFoxBlockSize;
   if (end % kFoxBlockSize != 0 || end < size_end) end = size_end;
@@ -191,9 +191,7 @@ int16_t FoxTreeBuilder::Finish(uint32_t* root) {
     if (int16_t e = r.AddAt(level + 1, up_key, up_recno, open.offset))
       return e;
   }
-  uint8_t word[4];
-  PutLe32(word, r.next);
-  return FileWriteAt(r.file_slot, kFoxHeaderEndOffset, word, 4);
+  return btree::WriteLe32At(r.file_slot, kFoxHeaderEndOffset, r.next);
 }
 
 }  // namespace qx::engine::idx

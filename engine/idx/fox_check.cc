@@ -45,11 +45,7 @@ class FoxChecker {
   }
 
  private:
-  void Problem(const std::string& text) {
-    ++report_->problem_count;
-    if (report_->problems.size() < btree::kMaxReportedProblems)
-      report_->problems.push_back(text);
-  }
+  void Problem(const std::string& text) { btree::AddProblem(report_, text); }
   static std::string Node(uint32_t offset) {
     return "node " + std::to_string(offset);
   }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/btree/file_words.h"
 #include "engine/core/coding.h"
 #include "engine/core/last_error.h"
 #include "engine/fileio/file_layer.h"
@@ -142,9 +143,8 @@ int16_t AllocateFoxBlock(uint16_t file_slot, uint32_t* offset) {
   // Extend the file now so that size and end word agree after any failure.
   static constexpr uint8_t kZero[kFoxBlockSize] = {};
   if (int16_t e = FileWriteAt(file_slot, end, kZero, kFoxBlockSize)) return e;
-  uint8_t word[4];
-  PutLe32(word, end + kFoxBlockSize);
-  if (int16_t e = FileWriteAt(file_slot, kFoxHeaderEndOffset, word, 4))
+  if (int16_t e = btree::WriteLe32At(file_slot, kFoxHeaderEndOffset,
+                                     end + kFoxBlockSize))
     return e;
   *offset = end;
   return kKbdOk;

@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/btree/file_words.h"
 #include "engine/btree/page_cache.h"
 #include "engine/core/coding.h"
 #include "engine/core/last_error.h"
@@ -118,9 +119,7 @@ struct FoxTree::Rep {
   }
 
   int16_t WriteRoot(uint32_t offset) {
-    uint8_t word[4];
-    PutLe32(word, offset);
-    if (int16_t e = FileWriteAt(file_slot, shape.header_offset, word, 4))
+    if (int16_t e = btree::WriteLe32At(file_slot, shape.header_offset, offset))
       return e;
     root = offset;
     return kKbdOk;
@@ -468,10 +467,9 @@ int16_t FoxTree::Refresh() {
   Rep& r = *rep_;
   r.positioned = false;
   r.depth = 0;
-  uint8_t word[4];
-  if (int16_t e = FileReadAt(r.file_slot, r.shape.header_offset, word, 4))
+  if (int16_t e =
+          btree::ReadLe32At(r.file_slot, r.shape.header_offset, &r.root))
     return e;
-  r.root = GetLe32(word);
   uint32_t size = 0;
   if (int16_t e = FileSize(r.file_slot, &size)) return e;
   r.end = size / kFoxBlockSize * kFoxBlockSize;

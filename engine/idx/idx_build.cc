@@ -7,7 +7,10 @@
 //
 // Compact leaves get record-number fields wide enough for the data file's
 // record count, so the build never needs to widen them.
-#include "engine/btree/record_keys.h"
+#include "engine/btree/external_sort.h"
+#include "engine/btree/file_words.h"
+#include "engine/btree/index_build.h"
+#include "engine/btree/key_type_word.h"
 #include "engine/core/coding.h"
 #include "engine/core/last_error.h"
 #include "engine/dbf/dbf_internal.h"
@@ -31,43 +34,27 @@ int16_t FillIdx(int16_t dbf_handle, uint32_t record_count, IdxFile* index) {
   fill.reuse_node = index->header.root;
   uint32_t root = 0;
   if (int16_t e = idx::FillFoxTree(fill, &root)) return e;
-  uint8_t word[4];
-  PutLe32(word, root);
-  return FileWriteAt(index->slot, idx::kFoxHeaderRootOffset, word, 4);
+  return btree::WriteLe32At(index->slot, idx::kFoxHeaderRootOffset, root);
 }
 
 int16_t BuildIdx(int16_t dbf_handle, const char* name, uint16_t type,
                  const char* expression, uint16_t key_length) {
-  if (name == nullptr || expression == nullptr)
-    return Fail(kKbdErrNullPointer);
-  if (CheckDbf(dbf_handle) == nullptr) return kKbdErrHandle;
-  if (int16_t e = CreateIdx(name, type, expression, key_length)) return e;
-
-  int16_t index_handle = kKbdNoHandle;
-  btree::LockedRecords records;
-  int16_t status = records.Begin(dbf_handle);
-  if (status == kKbdOk) status = OpenIdx(&index_handle, name, 0);
-  if (status == kKbdOk && records.record_count() > 0) {
-    IdxFile* index = CheckIdx(index_handle);
-    if (index == nullptr) {
-      status = kKbdErrHandle;
-    } else {
-      index->key_type = static_cast<char>(type & 0x7F & 0xDF);
-      status = FillIdx(dbf_handle, records.record_count(), index);
-    }
-  }
-  if (status > 0) status = kKbdOk;  // warnings of the steps are not the build's
-
-  records.End();
-  if (index_handle != kKbdNoHandle) {
-    int16_t closed = RunDespiteError([&] { return CloseIdx(index_handle); });
-    if (status == kKbdOk && closed < 0) status = Fail(closed);
-  }
-  if (status < 0) {
-    RunDespiteError([&] { return FileDelete(name); });
-    return status;
-  }
-  return StickyError();
+  btree::IndexBuildSteps steps;
+  steps.create = [&] { return CreateIdx(name, type, expression, key_length); };
+  steps.open = [&](int16_t* handle) { return OpenIdx(handle, name, 0); };
+  // The tree sorts through its own work file; the frame's sorter stays
+  // unused.
+  steps.fill = [&](int16_t handle, uint32_t record_count,
+                   btree::ExternalSort* /*sorter*/) -> int16_t {
+    IdxFile* index = CheckIdx(handle);
+    if (index == nullptr) return kKbdErrHandle;
+    index->key_type = btree::KeyTypeLetter(type);
+    return FillIdx(dbf_handle, record_count, index);
+  };
+  steps.close = [](int16_t handle) { return CloseIdx(handle); };
+  // No record: the empty root leaf as created stays.
+  steps.when_empty = btree::EmptySource::kOpenOnly;
+  return btree::BuildIndexFile(dbf_handle, name, expression, steps);
 }
 
 }  // namespace

@@ -15,9 +15,7 @@ namespace qx::engine {
 namespace {
 
 void Problem(btree::CheckReport* report, std::string text) {
-  ++report->problem_count;
-  if (report->problems.size() < btree::kMaxReportedProblems)
-    report->problems.push_back(std::move(text));
+  btree::AddProblem(report, std::move(text));
 }
 
 int16_t CheckOpenIdx(IdxFile& file, btree::CheckReport* report,

@@ -1,5 +1,6 @@
 // IDX files: open with its header checks, create, close, the per-call
 // refresh, and the key of a record.
+#include "engine/btree/key_type_word.h"
 #include "engine/idx/idx_file.h"
 
 #include <cstring>
@@ -34,10 +35,7 @@ uint32_t FirstNodeOffset(bool compact) {
 }  // namespace
 
 IdxFile::~IdxFile() {
-  if (slot == kNoFileSlot || CurrentTask() == nullptr) return;
-  uint16_t open_slot = slot;
-  slot = kNoFileSlot;
-  RunDespiteError([open_slot] { return FileClose(open_slot); });
+  btree::CloseSlotOfBlock(&slot);
 }
 
 IdxFile* CheckIdx(int16_t handle) {
@@ -55,12 +53,7 @@ int16_t RefreshIdx(IdxFile* file) {
 
 int16_t EndIdxCall(IdxFile* file) {
   int16_t status = file->tree.EndCall();
-  if (file->changed) {
-    file->changed = false;
-    if (status == kKbdOk && Engine().sync_writes)
-      status = FileFlush(file->slot);
-  }
-  return status;
+  return btree::FlushAfterWrites(status, &file->changed, file->slot);
 }
 
 // ---- Open -------------------------------------------------------------------
@@ -114,12 +107,11 @@ int16_t CreateIdx(const char* name, uint16_t type, const char* expression,
   if (int16_t e = NormaliseKeyExpression(expression, &text,
                                          idx::kFoxMaxExpression))
     return e;
-  const uint8_t low = static_cast<uint8_t>(type & 0xFF);
   const bool compact = (type & 0x400) != 0;
-  const char letter = static_cast<char>(low & 0x7F & 0xDF);
+  const char letter = btree::KeyTypeLetter(type);
   idx::FoxNewTree tree;
   tree.layout = compact ? idx::FoxLayout::kCompact : idx::FoxLayout::kStandard;
-  tree.options = (low & 0x80) ? idx::kFoxUnique : 0;
+  tree.options = btree::KeyTypeUnique(type) ? idx::kFoxUnique : 0;
   tree.expression = text;
   switch (letter) {
     case 'C':

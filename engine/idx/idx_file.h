@@ -18,8 +18,10 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "engine/btree/index_call.h"
 #include "engine/core/engine_state.h"
 #include "engine/core/last_error.h"
 #include "engine/fileio/file_layer.h"
@@ -61,12 +63,8 @@ int16_t EndIdxCall(IdxFile* file);
 // Runs body(IdxFile&) as the inside of a public operation on handle.
 template <typename Body>
 int16_t WithIdx(int16_t handle, Body&& body) {
-  IdxFile* file = CheckIdx(handle);
-  if (file == nullptr) return kKbdErrHandle;
-  int16_t status = RefreshIdx(file);
-  if (status >= 0) status = body(*file);
-  int16_t ended = EndIdxCall(file);
-  return status < 0 ? status : (ended < 0 ? ended : status);
+  return btree::RunIndexCall(CheckIdx(handle), RefreshIdx, EndIdxCall,
+                             std::forward<Body>(body));
 }
 
 // Bodies of the public operations, for use inside other operations.

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/btree/key_type_word.h"
 #include "engine/core/last_error.h"
 #include "engine/fileio/memory.h"
 #include "engine/btree/sortable_key_image.h"
@@ -91,7 +92,7 @@ extern "C" int16_t kbdikeytype(int16_t handle, uint16_t type) {
   return RunOperation([&]() -> int16_t {
     IdxFile* file = CheckIdx(handle);
     if (file == nullptr) return kKbdErrHandle;
-    const char letter = static_cast<char>(type & 0x7F & 0xDF);
+    const char letter = btree::KeyTypeLetter(type);
     if (letter != 'C' && letter != 'D' && letter != 'L' && letter != 'N')
       return Fail(kKbdErrKeyType);
     file->key_type = letter;

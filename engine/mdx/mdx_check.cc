@@ -200,11 +200,7 @@ class FileChecker {
   }
 
  private:
-  void Problem(const std::string& text) {
-    ++report_->problem_count;
-    if (report_->problems.size() < btree::kMaxReportedProblems)
-      report_->problems.push_back(text);
-  }
+  void Problem(const std::string& text) { btree::AddProblem(report_, text); }
 
   void Claim(uint32_t block, int owner) {
     if (block >= owner_.size()) return;

@@ -51,10 +51,7 @@ int16_t MdxSectorOffset(uint32_t sector, uint32_t* offset) {
 
 MdxFile::~MdxFile() {
   for (auto& tag : tags) tag.reset();
-  if (slot == kNoFileSlot || CurrentTask() == nullptr) return;
-  uint16_t open_slot = slot;
-  slot = kNoFileSlot;
-  RunDespiteError([open_slot] { return FileClose(open_slot); });
+  btree::CloseSlotOfBlock(&slot);
 }
 
 MdxTagEntry MdxFile::Entry(uint32_t number) const {

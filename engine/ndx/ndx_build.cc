@@ -28,6 +28,7 @@
 
 #include "engine/core/last_error.h"
 #include "engine/btree/external_sort.h"
+#include "engine/btree/index_build.h"
 #include "engine/btree/page_writer.h"
 #include "engine/btree/record_keys.h"
 #include "engine/btree/tree_build.h"
@@ -129,37 +130,18 @@ int16_t FillIndex(int16_t dbf_handle, uint32_t record_count, NdxFile* index,
 
 int16_t BuildNdx(int16_t dbf_handle, const char* name, uint16_t type,
                  const char* expression, uint16_t key_length) {
-  if (name == nullptr || expression == nullptr)
-    return Fail(kKbdErrNullPointer);
-  if (CheckDbf(dbf_handle) == nullptr) return kKbdErrHandle;
-  if (int16_t e = CreateNdx(name, type, expression, key_length)) return e;
-
-  int16_t index_handle = kKbdNoHandle;
-  btree::ExternalSort sorter;
-  btree::LockedRecords records;
-  int16_t status = records.Begin(dbf_handle);
-  if (status == kKbdOk) status = OpenNdx(&index_handle, name, 0);
-  if (status == kKbdOk) {
-    NdxFile* index = CheckNdx(index_handle);
-    status = index == nullptr
-                 ? int16_t{kKbdErrHandle}
-                 : FillIndex(dbf_handle, records.record_count(), index,
-                             &sorter);
-  }
-  if (status > 0) status = kKbdOk;  // warnings of the steps are not the build's
-
-  sorter.Close();
-  records.End();
-  if (index_handle != kKbdNoHandle) {
-    int16_t closed =
-        RunDespiteError([&] { return CloseNdx(index_handle); });
-    if (status == kKbdOk && closed < 0) status = Fail(closed);
-  }
-  if (status < 0) {
-    RunDespiteError([&] { return FileDelete(name); });
-    return status;
-  }
-  return StickyError();
+  btree::IndexBuildSteps steps;
+  steps.create = [&] { return CreateNdx(name, type, expression, key_length); };
+  steps.open = [&](int16_t* handle) { return OpenNdx(handle, name, 0); };
+  steps.fill = [&](int16_t handle, uint32_t record_count,
+                   btree::ExternalSort* sorter) -> int16_t {
+    NdxFile* index = CheckNdx(handle);
+    if (index == nullptr) return kKbdErrHandle;
+    return FillIndex(dbf_handle, record_count, index, sorter);
+  };
+  steps.close = [](int16_t handle) { return CloseNdx(handle); };
+  steps.when_empty = btree::EmptySource::kFill;
+  return btree::BuildIndexFile(dbf_handle, name, expression, steps);
 }
 
 }  // namespace

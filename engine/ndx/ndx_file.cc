@@ -4,6 +4,8 @@
 //
 // Divisions: the control block and the tree store; open and its header
 // checks; create; close and compaction; the public entries.
+#include "engine/btree/file_words.h"
+#include "engine/btree/key_type_word.h"
 #include "engine/ndx/ndx_file.h"
 
 #include <bit>
@@ -27,9 +29,7 @@ namespace {
 int16_t CloseNdxOperation(int16_t handle) { return kbdnclose(handle); }
 
 int16_t WriteHeaderWord(NdxFile* file, uint32_t offset, uint32_t value) {
-  uint8_t word[4];
-  PutLe32(word, value);
-  return FileWriteAt(file->slot, offset, word, sizeof word);
+  return btree::WriteLe32At(file->slot, offset, value);
 }
 
 // Dialects whose open mode an NDX file accepts (0 stands for 1).
@@ -43,10 +43,7 @@ bool NdxDialectAccepted(uint8_t dialect) {
 // ---- Control block and tree store -------------------------------------------
 
 NdxFile::~NdxFile() {
-  if (slot == kNoFileSlot || CurrentTask() == nullptr) return;
-  uint16_t open_slot = slot;
-  slot = kNoFileSlot;
-  RunDespiteError([open_slot] { return FileClose(open_slot); });
+  btree::CloseSlotOfBlock(&slot);
 }
 
 int16_t NdxFile::SetRoot(uint32_t page) {
@@ -121,12 +118,7 @@ int16_t RefreshNdx(NdxFile* file) {
 int16_t EndNdxCall(NdxFile* file) {
   int16_t status = file->cache.Clear();
   file->path.Clear();
-  if (file->changed) {
-    file->changed = false;
-    if (status == kKbdOk && Engine().sync_writes)
-      status = FileFlush(file->slot);
-  }
-  return status;
+  return btree::FlushAfterWrites(status, &file->changed, file->slot);
 }
 
 // ---- Open -------------------------------------------------------------------
@@ -196,11 +188,10 @@ int16_t CreateNdx(const char* name, uint16_t type, const char* expression,
   if (int16_t e = NormaliseKeyExpression(expression, &text,
                                          kNdxMaxExpressionLength))
     return e;
-  // The letter without case; bit 0x80 asks for a unique index. Other bits
-  // of the word (flags of the caller's request) do not concern the file.
-  const uint8_t low = static_cast<uint8_t>(type & 0xFF);
-  const bool unique = (low & 0x80) != 0;
-  const char letter = static_cast<char>(low & 0x7F & 0xDF);
+  // Other bits of the word (flags of the caller's request) do not concern
+  // the file.
+  const bool unique = btree::KeyTypeUnique(type);
+  const char letter = btree::KeyTypeLetter(type);
   NdxHeader h;
   switch (letter) {
     case 'C':

@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/btree/btree.h"
@@ -32,6 +33,7 @@
 #include "engine/btree/key_cursor.h"
 #include "engine/btree/page_cache.h"
 #include "engine/btree/path_stack.h"
+#include "engine/btree/index_call.h"
 #include "engine/core/engine_state.h"
 #include "engine/core/last_error.h"
 #include "engine/fileio/file_layer.h"
@@ -90,12 +92,8 @@ int16_t EndNdxCall(NdxFile* file);
 // handle check, refresh, body, end of call.
 template <typename Body>
 int16_t WithNdx(int16_t handle, Body&& body) {
-  NdxFile* file = CheckNdx(handle);
-  if (file == nullptr) return kKbdErrHandle;
-  int16_t status = RefreshNdx(file);
-  if (status >= 0) status = body(*file);
-  int16_t ended = EndNdxCall(file);
-  return status < 0 ? status : (ended < 0 ? ended : status);
+  return btree::RunIndexCall(CheckNdx(handle), RefreshNdx, EndNdxCall,
+                             std::forward<Body>(body));
 }
 
 // Bodies of the public operations, for use inside other operations.

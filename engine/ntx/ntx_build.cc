@@ -24,6 +24,8 @@
 #include <cstring>
 
 #include "engine/btree/external_sort.h"
+#include "engine/btree/file_words.h"
+#include "engine/btree/index_build.h"
 #include "engine/btree/page_writer.h"
 #include "engine/btree/record_keys.h"
 #include "engine/btree/tree_build.h"
@@ -123,9 +125,7 @@ int16_t FillIndex(int16_t dbf_handle, uint32_t record_count, NtxFile* index,
           &writer, length, &ids, &root))
     return e;
   if (root == 0) return kKbdOk;
-  uint8_t word[4];
-  PutLe32(word, root);
-  if (int16_t e = FileWriteAt(index->slot, kNtxRootOffset, word, sizeof word))
+  if (int16_t e = btree::WriteLe32At(index->slot, kNtxRootOffset, root))
     return e;
   index->header.root = root;
   index->changed = true;
@@ -135,37 +135,21 @@ int16_t FillIndex(int16_t dbf_handle, uint32_t record_count, NtxFile* index,
 int16_t BuildNtx(int16_t dbf_handle, const char* name, uint16_t type,
                  const char* expression, uint16_t key_length,
                  uint16_t decimals) {
-  if (name == nullptr || expression == nullptr) return Fail(kKbdErrNullPointer);
-  if (CheckDbf(dbf_handle) == nullptr) return kKbdErrHandle;
-  if (int16_t e = CreateNtx(name, type, expression, key_length, decimals))
-    return e;
-
-  int16_t index_handle = kKbdNoHandle;
-  btree::ExternalSort sorter;
-  btree::LockedRecords records;
-  int16_t status = records.Begin(dbf_handle);
-  if (status == kKbdOk && records.record_count() > 0) {
-    status = OpenNtx(&index_handle, name, 0);
-    if (status == kKbdOk) {
-      NtxFile* index = CheckNtx(index_handle);
-      status = index == nullptr ? int16_t{kKbdErrHandle}
-                                : FillIndex(dbf_handle, records.record_count(),
-                                            index, &sorter);
-    }
-  }
-  if (status > 0) status = kKbdOk;  // warnings of the steps are not the build's
-
-  sorter.Close();
-  records.End();
-  if (index_handle != kKbdNoHandle) {
-    int16_t closed = RunDespiteError([&] { return CloseNtx(index_handle); });
-    if (status == kKbdOk && closed < 0) status = Fail(closed);
-  }
-  if (status < 0) {
-    RunDespiteError([&] { return FileDelete(name); });
-    return status;
-  }
-  return StickyError();
+  btree::IndexBuildSteps steps;
+  steps.create = [&] {
+    return CreateNtx(name, type, expression, key_length, decimals);
+  };
+  steps.open = [&](int16_t* handle) { return OpenNtx(handle, name, 0); };
+  steps.fill = [&](int16_t handle, uint32_t record_count,
+                   btree::ExternalSort* sorter) -> int16_t {
+    NtxFile* index = CheckNtx(handle);
+    if (index == nullptr) return kKbdErrHandle;
+    return FillIndex(dbf_handle, record_count, index, sorter);
+  };
+  steps.close = [](int16_t handle) { return CloseNtx(handle); };
+  // No record: the empty index as created is the result.
+  steps.when_empty = btree::EmptySource::kNoOpen;
+  return btree::BuildIndexFile(dbf_handle, name, expression, steps);
 }
 
 }  // namespace

@@ -34,11 +34,7 @@ class NtxChecker {
   }
 
  private:
-  void Problem(const std::string& text) {
-    ++report_->problem_count;
-    if (report_->problems.size() < btree::kMaxReportedProblems)
-      report_->problems.push_back(text);
-  }
+  void Problem(const std::string& text) { btree::AddProblem(report_, text); }
   static std::string PageName(uint32_t page) {
     return "page " + std::to_string(page);
   }

@@ -3,6 +3,8 @@
 //
 // Divisions: the control block and the tree store; per-call steps; open;
 // create; close; the public entries.
+#include "engine/btree/file_words.h"
+#include "engine/btree/key_type_word.h"
 #include "engine/ntx/ntx_file.h"
 
 #include <cstring>
@@ -19,10 +21,8 @@ namespace {
 int16_t CloseNtxOperation(int16_t handle) { return kbdxclose(handle); }
 
 int16_t WriteHeaderWord32(NtxFile* file, uint32_t offset, uint32_t value) {
-  uint8_t word[4];
-  PutLe32(word, value);
   file->wrote = true;
-  return FileWriteAt(file->slot, offset, word, sizeof word);
+  return btree::WriteLe32At(file->slot, offset, value);
 }
 
 // Dialects whose open mode an NTX file accepts (0 stands for the first).
@@ -41,10 +41,7 @@ bool PageInFile(uint32_t page, uint32_t file_size) {
 // ---- Control block and tree store -------------------------------------------
 
 NtxFile::~NtxFile() {
-  if (slot == kNoFileSlot || CurrentTask() == nullptr) return;
-  uint16_t open_slot = slot;
-  slot = kNoFileSlot;
-  RunDespiteError([open_slot] { return FileClose(open_slot); });
+  btree::CloseSlotOfBlock(&slot);
 }
 
 void NtxFile::SetBounds() {
@@ -117,12 +114,7 @@ int16_t RefreshNtx(NtxFile* file) {
 int16_t EndNtxCall(NtxFile* file) {
   int16_t status = file->cache.Clear();
   file->path.Clear();
-  if (file->wrote) {
-    file->wrote = false;
-    if (status == kKbdOk && Engine().sync_writes)
-      status = FileFlush(file->slot);
-  }
-  return status;
+  return btree::FlushAfterWrites(status, &file->wrote, file->slot);
 }
 
 int16_t StampNtx(NtxFile* file) {
@@ -196,9 +188,7 @@ int16_t CreateNtx(const char* name, uint16_t type, const char* expression,
   if (int16_t e =
           NormaliseKeyExpression(expression, &text, kNtxMaxExpressionLength))
     return e;
-  // The letter in either case; bit 0x80 asks for a unique index.
-  const uint8_t low = static_cast<uint8_t>(type & 0xFF);
-  const char letter = static_cast<char>(low & 0x7F & 0xDF);
+  const char letter = btree::KeyTypeLetter(type);
   NtxHeader h;
   switch (letter) {
     case 'C':
@@ -224,7 +214,7 @@ int16_t CreateNtx(const char* name, uint16_t type, const char* expression,
   h.item_size = static_cast<uint16_t>(h.key_length + kNtxItemOverhead);
   h.largest = NtxLargest(h.item_size);
   h.smallest = static_cast<uint16_t>(h.largest / 2);
-  h.unique = (low & 0x80) != 0 ? 1 : 0;
+  h.unique = btree::KeyTypeUnique(type) ? 1 : 0;
   h.expression = text;
   uint8_t image[2 * kNtxPageSize];
   h.EncodeTo(image);

@@ -23,11 +23,13 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <string_view>
 #include <vector>
 
 #include "engine/btree/page_cache.h"
 #include "engine/btree/path_stack.h"
+#include "engine/btree/index_call.h"
 #include "engine/core/engine_state.h"
 #include "engine/core/last_error.h"
 #include "engine/fileio/file_layer.h"
@@ -93,12 +95,8 @@ int16_t StampNtx(NtxFile* file);
 // handle check, refresh, body, end of call.
 template <typename Body>
 int16_t WithNtx(int16_t handle, Body&& body) {
-  NtxFile* file = CheckNtx(handle);
-  if (file == nullptr) return kKbdErrHandle;
-  int16_t status = RefreshNtx(file);
-  if (status >= 0) status = body(*file);
-  int16_t ended = EndNtxCall(file);
-  return status < 0 ? status : (ended < 0 ? ended : status);
+  return btree::RunIndexCall(CheckNtx(handle), RefreshNtx, EndNtxCall,
+                             std::forward<Body>(body));
 }
 
 // Bodies of the public operations, for use inside other operations.

@@ -51,6 +51,22 @@ void NtxTree::FillNode(NtxNode* node, uint32_t from, uint32_t count,
   node->set_child(count, rightmost);
 }
 
+int16_t NtxTree::WriteHalves(uint32_t left, uint32_t right, uint32_t middle,
+                             uint32_t total, uint32_t rightmost) {
+  {
+    PageRef ref;
+    if (int16_t e = Create(left, &ref)) return e;
+    NtxNode node(ref.data(), shape_);
+    FillNode(&node, 0, middle, GetLe32(ItemAt(middle) + kNtxItemChildOffset));
+    if (int16_t e = cache_->Write(ref)) return e;
+  }
+  PageRef ref;
+  if (int16_t e = Create(right, &ref)) return e;
+  NtxNode node(ref.data(), shape_);
+  FillNode(&node, middle + 1, total - middle - 1, rightmost);
+  return cache_->Write(ref);
+}
+
 // ---- Search -----------------------------------------------------------------
 
 int NtxTree::Compare(const NtxNode& node, uint32_t i,
@@ -113,7 +129,7 @@ int16_t NtxTree::SettleBackward() {
   }
 }
 
-int16_t NtxTree::LowerBound(const NtxSearch& search) {
+int16_t NtxTree::Descend(const NtxSearch& search) {
   path_->Clear();
   uint32_t page = store_->Root();
   for (;;) {
@@ -125,6 +141,11 @@ int16_t NtxTree::LowerBound(const NtxSearch& search) {
     if (node.leaf()) break;
     page = node.child(i);
   }
+  return kKbdOk;
+}
+
+int16_t NtxTree::LowerBound(const NtxSearch& search) {
+  if (int16_t e = Descend(search)) return e;
   int16_t status = SettleForward();
   if (status != kKbdNoMoreKeys) return status;
   status = First();
@@ -281,17 +302,7 @@ int16_t NtxTree::Matches(const NtxSearch& search, bool* matches) {
 int16_t NtxTree::Insert(const uint8_t* key, uint32_t recno, bool unique) {
   kept_recno_ = 0;
   const NtxSearch search{key, shape_.key_length, recno, !unique};
-  path_->Clear();
-  uint32_t page = store_->Root();
-  for (;;) {
-    PageRef ref;
-    if (int16_t e = Load(page, &ref)) return e;
-    NtxNode node(ref.data(), shape_);
-    const uint32_t i = Bound(node, search);
-    if (int16_t e = path_->Push(page, static_cast<int32_t>(i))) return e;
-    if (node.leaf()) break;
-    page = node.child(i);
-  }
+  if (int16_t e = Descend(search)) return e;
   PutLe32(pending_.data() + kNtxItemChildOffset, 0);
   PutLe32(pending_.data() + kNtxItemRecnoOffset, recno);
   std::memcpy(pending_.data() + kNtxItemKeyOffset, key, shape_.key_length);
@@ -330,20 +341,8 @@ int16_t NtxTree::InsertAt(int level) {
     const uint32_t half = shape_.largest / 2;
     uint32_t left_page = 0;
     if (int16_t e = store_->AllocatePage(&left_page)) return e;
-    {
-      PageRef ref;
-      if (int16_t e = Create(left_page, &ref)) return e;
-      NtxNode left(ref.data(), shape_);
-      FillNode(&left, 0, half, GetLe32(ItemAt(half) + kNtxItemChildOffset));
-      if (int16_t e = cache_->Write(ref)) return e;
-    }
-    {
-      PageRef ref;
-      if (int16_t e = Create(page, &ref)) return e;
-      NtxNode right(ref.data(), shape_);
-      FillNode(&right, half + 1, total - half - 1, rightmost);
-      if (int16_t e = cache_->Write(ref)) return e;
-    }
+    if (int16_t e = WriteHalves(left_page, page, half, total, rightmost))
+      return e;
     // The middle key moves up with the new page as its child.
     std::memcpy(pending_.data(), ItemAt(half), size);
     PutLe32(pending_.data() + kNtxItemChildOffset, left_page);
@@ -513,20 +512,8 @@ int16_t NtxTree::Rebalance(int level) {
     }
     // Share the keys out again through the parent.
     const uint32_t a = (total - 1) / 2;
-    {
-      PageRef ref;
-      if (int16_t e = Create(left, &ref)) return e;
-      NtxNode node(ref.data(), shape_);
-      FillNode(&node, 0, a, GetLe32(ItemAt(a) + kNtxItemChildOffset));
-      if (int16_t e = cache_->Write(ref)) return e;
-    }
-    {
-      PageRef ref;
-      if (int16_t e = Create(right, &ref)) return e;
-      NtxNode node(ref.data(), shape_);
-      FillNode(&node, a + 1, total - a - 1, right_rightmost);
-      if (int16_t e = cache_->Write(ref)) return e;
-    }
+    if (int16_t e = WriteHalves(left, right, a, total, right_rightmost))
+      return e;
     PageRef ref;
     if (int16_t e = Load(parent, &ref)) return e;
     uint8_t* item = NtxNode(ref.data(), shape_).item(s);

@@ -132,6 +132,9 @@ class NtxTree {
   int16_t Create(uint32_t page, btree::PageRef* ref);
   int Compare(const NtxNode& node, uint32_t i, const NtxSearch& s) const;
   uint32_t Bound(const NtxNode& node, const NtxSearch& s) const;
+  // Clears the path and pushes the way from the root down to the leaf
+  // where search falls, with the bound in each page.
+  int16_t Descend(const NtxSearch& search);
   int16_t DescendEdge(uint32_t page, bool leftmost);
   int16_t SettleForward();
   int16_t SettleBackward();
@@ -149,6 +152,12 @@ class NtxTree {
   // the right-most child.
   void FillNode(NtxNode* node, uint32_t from, uint32_t count,
                 uint32_t rightmost);
+  // Lays out scratch items 0..middle - 1 as page left (its right-most
+  // child the middle item's child) and items middle + 1..total - 1 as
+  // page right with the right-most child rightmost; the middle item is
+  // the caller's to place in the parent.
+  int16_t WriteHalves(uint32_t left, uint32_t right, uint32_t middle,
+                      uint32_t total, uint32_t rightmost);
 
   NtxShape shape_;
   btree::PageCache* cache_;

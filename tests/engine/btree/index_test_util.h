@@ -1,14 +1,16 @@
 // Helpers the index tests of every format share: an engine started per
 // test inside its own temporary directory (the builds' work file lives in
 // the current directory), entries and keys as strings over a format's C
-// operations, walks, the randomized tests' seed, the data file of the
-// build tests, and the key order Perl XBase walks a file in.
+// operations, walks, the structural check's problems as test failures,
+// the randomized tests' seed, the data file of the build tests, and the
+// key order Perl XBase walks a file in.
 #ifndef QX_TESTS_ENGINE_BTREE_INDEX_TEST_UTIL_H_
 #define QX_TESTS_ENGINE_BTREE_INDEX_TEST_UTIL_H_
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -33,6 +35,13 @@ struct IndexEntry {
     return key == o.key && recno == o.recno;
   }
 };
+
+// The record numbers of a walk, in its order.
+inline std::vector<uint32_t> Recnos(const std::vector<IndexEntry>& walk) {
+  std::vector<uint32_t> recnos;
+  for (const IndexEntry& e : walk) recnos.push_back(e.recno);
+  return recnos;
+}
 
 // The seed of randomized tests: QX_TEST_SEED when set, else fixed.
 inline uint32_t TestSeed(uint32_t fixed) {
@@ -140,6 +149,38 @@ class IndexKeys {
   IndexOps<Handle> ops_;
 };
 
+// The keys of the two-process tests, kCount per process: Key(i, parity)
+// is key i of the parent (parity 0) or of the child (1), Recno the
+// record number of a key or of key i (see IndexKeys::InterleavedKey).
+template <int kCount>
+struct TwoProcessKeys {
+  static std::string Key(int i, int parity) {
+    return IndexKeys<int16_t>::InterleavedKey(i, parity, kCount);
+  }
+  static uint32_t Recno(const std::string& key) {
+    return IndexKeys<int16_t>::RecnoOfKey(key);
+  }
+  static uint32_t Recno(int i, int parity) { return Recno(Key(i, parity)); }
+};
+
+// Every regular file below the real-file corpus whose extension, in any
+// case, is one of extensions (given in lower case), in path order.
+inline std::vector<std::filesystem::path> CorpusFiles(
+    const std::set<std::string>& extensions) {
+  std::vector<std::filesystem::path> files;
+  const std::filesystem::path root =
+      qx::testing::SharedDir() + "/fixtures/real";
+  for (const auto& entry :
+       std::filesystem::recursive_directory_iterator(root)) {
+    if (!entry.is_regular_file()) continue;
+    std::string extension = entry.path().extension().string();
+    for (char& c : extension) c = static_cast<char>(std::tolower(c));
+    if (extensions.count(extension) != 0) files.push_back(entry.path());
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
 // A field definition for kbddcreate.
 inline KbdFieldDef FieldDef(const char* name, char type, uint16_t length,
                             uint16_t decimals = 0) {
@@ -227,6 +268,39 @@ class EngineDirTest : public ::testing::Test {
   qx::testing::TempDir dir_;
   std::filesystem::path old_dir_;
 };
+
+// The fixture of a format's index tests: an engine per test in its own
+// directory, and keys as strings over the format's operations (keys()).
+template <typename Handle, IndexKeys<Handle> (*keys)()>
+class IndexTest : public EngineDirTest {
+ protected:
+  static int16_t Add(Handle h, const std::string& key, uint32_t recno) {
+    return keys().Add(h, key, recno);
+  }
+  static int16_t Del(Handle h, const std::string& key, uint32_t recno) {
+    return keys().Del(h, key, recno);
+  }
+  // A find; *found gets the entry positioned on.
+  static int16_t Find(Handle h, const std::string& key, uint32_t recno,
+                      uint16_t flags, IndexEntry* found) {
+    return keys().Find(h, key, recno, flags, found);
+  }
+  // Every entry through next (or, backwards, previous) in key order.
+  static std::vector<IndexEntry> Walk(Handle h) { return keys().Walk(h); }
+  static std::vector<IndexEntry> WalkBack(Handle h) {
+    return keys().WalkBack(h);
+  }
+};
+
+// A structural check that must run through: run(&report) gives its
+// status; each problem it reports becomes a test failure.
+template <typename Report, typename Run>
+Report ExpectCleanCheck(Run&& run) {
+  Report report;
+  EXPECT_EQ(run(&report), kKbdOk);
+  for (const std::string& problem : report.problems) ADD_FAILURE() << problem;
+  return report;
+}
 
 // Record numbers in the order Perl XBase walks an index file (tag: the
 // MDX tag, or empty). False when the peer is not installed (*failure

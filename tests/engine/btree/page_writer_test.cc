@@ -78,6 +78,15 @@ class PageWriterTest : public ::testing::Test {
     ASSERT_EQ(kbdinit(32767, 4), kKbdOk);
   }
   void TearDown() override { kbdterm(); }
+
+  // A new file of one zeroed page (the empty root a build replaces),
+  // opened read-write into *slot.
+  void OpenOnePageFile(const std::string& path, uint16_t* slot) {
+    qx::testing::WriteWholeFile(path, std::string(kPage, '\0'));
+    uint16_t flags = 0;
+    ASSERT_EQ(FileOpen(slot, path.c_str(), 1, &flags), kKbdOk);
+  }
+
   qx::testing::TempDir dir_;
 };
 
@@ -88,9 +97,8 @@ TEST_F(PageWriterTest, BuildsCompleteTreesOfFullPages) {
   for (uint32_t n : {1u, 6u, 7u, 8u, 56u, 57u, 63u, 64u, 449u, 505u, 3000u}) {
     SCOPED_TRACE("keys " + std::to_string(n));
     const std::string path = dir_.File("w" + std::to_string(n) + ".bin");
-    qx::testing::WriteWholeFile(path, std::string(kPage, '\0'));
-    uint16_t slot = 0xFFFF, flags = 0;
-    ASSERT_EQ(FileOpen(&slot, path.c_str(), 1, &flags), kKbdOk);
+    uint16_t slot = 0xFFFF;
+    ASSERT_NO_FATAL_FAILURE(OpenOnePageFile(path, &slot));
     Encoder encoder(layout);
     WriterShape shape;
     shape.page_size = kPage;
@@ -203,9 +211,8 @@ TEST_F(PageWriterTest, ChainsTheLevelsBySiblingLinks) {
   for (uint32_t n : {1u, 5u, 6u, 31u, 200u}) {
     SCOPED_TRACE("keys " + std::to_string(n));
     const std::string path = dir_.File("l" + std::to_string(n) + ".bin");
-    qx::testing::WriteWholeFile(path, std::string(kPage, '\0'));
-    uint16_t slot = 0xFFFF, flags = 0;
-    ASSERT_EQ(FileOpen(&slot, path.c_str(), 1, &flags), kKbdOk);
+    uint16_t slot = 0xFFFF;
+    ASSERT_NO_FATAL_FAILURE(OpenOnePageFile(path, &slot));
     LinkedEncoder encoder;
     WriterShape shape;
     shape.page_size = kPage;
@@ -297,9 +304,8 @@ TEST_F(PageWriterTest, BuildsBTreesWithKeysInInteriorPages) {
                      342u, 343u, 2000u}) {
     SCOPED_TRACE("keys " + std::to_string(n));
     const std::string path = dir_.File("b" + std::to_string(n) + ".bin");
-    qx::testing::WriteWholeFile(path, std::string(kPage, '\0'));
-    uint16_t slot = 0xFFFF, flags = 0;
-    ASSERT_EQ(FileOpen(&slot, path.c_str(), 1, &flags), kKbdOk);
+    uint16_t slot = 0xFFFF;
+    ASSERT_NO_FATAL_FAILURE(OpenOnePageFile(path, &slot));
     ItemEncoder encoder;
     WriterShape shape;
     shape.page_size = kPage;

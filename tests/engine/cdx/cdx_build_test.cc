@@ -86,9 +86,7 @@ TEST_F(CdxTest, BuildsTagsFromADataFile) {
     std::vector<uint32_t> peer;
     std::string failure;
     if (PerlOrder(Path("people.cdx"), 'C', t.name, &peer, &failure)) {
-      std::vector<uint32_t> order;
-      for (const IndexEntry& e : walk) order.push_back(e.recno);
-      EXPECT_EQ(peer, order);
+      EXPECT_EQ(peer, Recnos(walk));
     } else {
       EXPECT_TRUE(failure.empty()) << failure;
     }

@@ -430,13 +430,9 @@ TEST_F(CdxTest, KeyImagesAndRecordKeys) {
       kbdfree(made);
     }
   }
-  std::vector<uint32_t> order;
-  for (const IndexEntry& e : Walk(name)) order.push_back(e.recno);
-  EXPECT_EQ(order, (std::vector<uint32_t>{2, 4, 3, 1}));
+  EXPECT_EQ(Recnos(Walk(name)), (std::vector<uint32_t>{2, 4, 3, 1}));
   EXPECT_EQ(Walk(name)[0].key, "AL        ");
-  order.clear();
-  for (const IndexEntry& e : Walk(amount)) order.push_back(e.recno);
-  EXPECT_EQ(order, (std::vector<uint32_t>{2, 3, 1, 4}));
+  EXPECT_EQ(Recnos(Walk(amount)), (std::vector<uint32_t>{2, 3, 1, 4}));
   ASSERT_EQ(kbdcnumkey(key, 12.0), kKbdOk);
   IndexEntry found;
   ASSERT_EQ(Find(amount, std::string(reinterpret_cast<char*>(key), 8), 0, 1,

@@ -16,12 +16,7 @@ namespace {
 constexpr int kKeys = 1500;
 constexpr uint16_t kSharedLocked = 0x800;
 
-std::string KeyOf(int i, int parity) {
-  return IndexKeys<int32_t>::InterleavedKey(i, parity, kKeys);
-}
-uint32_t RecnoOf(const std::string& key) {
-  return IndexKeys<int32_t>::RecnoOfKey(key);
-}
+using Keys = TwoProcessKeys<kKeys>;
 
 TEST_F(CdxTest, TwoProcessesShareOneFile) {
   kbdsetsync(0);
@@ -31,13 +26,13 @@ TEST_F(CdxTest, TwoProcessesShareOneFile) {
 
   std::set<std::string> all;
   for (int i = 0; i < kKeys; ++i) {
-    all.insert(KeyOf(i, 0));
-    all.insert(KeyOf(i, 1));
+    all.insert(Keys::Key(i, 0));
+    all.insert(Keys::Key(i, 1));
   }
   std::set<std::string> half = all;
   for (int i = 0; i < kKeys; i += 2) {
-    half.erase(KeyOf(i, 0));
-    half.erase(KeyOf(i, 1));
+    half.erase(Keys::Key(i, 0));
+    half.erase(Keys::Key(i, 1));
   }
 
   // The child's steps: open; add its keys; verify; delete every second
@@ -53,14 +48,14 @@ TEST_F(CdxTest, TwoProcessesShareOneFile) {
       return s != kKbdOk ? s : kbdctagopen(&my_tag, mine, "keys");
     }
     if (step >= kAdd && step < kVerify) {
-      const std::string key = KeyOf(step - kAdd, 1);
-      return Add(my_tag, key, RecnoOf(key));
+      const std::string key = Keys::Key(step - kAdd, 1);
+      return Add(my_tag, key, Keys::Recno(key));
     }
     if (step == kVerify) return CdxKeys().HoldsExactly(my_tag, all);
     if (step >= kDelete && step < kVerifyHalf) {
       const int i = step - kDelete;
       if (i % 2 != 0) return 0;
-      return Del(my_tag, KeyOf(i, 1), RecnoOf(KeyOf(i, 1)));
+      return Del(my_tag, Keys::Key(i, 1), Keys::Recno(i, 1));
     }
     if (step == kVerifyHalf) return CdxKeys().HoldsExactly(my_tag, half);
     if (step == kOpenNew) {
@@ -75,7 +70,7 @@ TEST_F(CdxTest, TwoProcessesShareOneFile) {
 
   ASSERT_EQ(child.Run(kOpen), kKbdOk);
   for (int i = 0; i < kKeys; ++i) {
-    ASSERT_EQ(Add(tag, KeyOf(i, 0), RecnoOf(KeyOf(i, 0))), kKbdOk) << i;
+    ASSERT_EQ(Add(tag, Keys::Key(i, 0), Keys::Recno(i, 0)), kKbdOk) << i;
     ASSERT_EQ(child.Run(kAdd + i), kKbdOk) << i;
   }
   ASSERT_EQ(child.Run(kVerify), 0);
@@ -84,7 +79,7 @@ TEST_F(CdxTest, TwoProcessesShareOneFile) {
 
   for (int i = 0; i < kKeys; ++i) {
     if (i % 2 == 0) {
-      ASSERT_EQ(Del(tag, KeyOf(i, 0), RecnoOf(KeyOf(i, 0))), kKbdOk) << i;
+      ASSERT_EQ(Del(tag, Keys::Key(i, 0), Keys::Recno(i, 0)), kKbdOk) << i;
     }
     ASSERT_EQ(child.Run(kDelete + i), kKbdOk) << i;
   }

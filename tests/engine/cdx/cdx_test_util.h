@@ -39,7 +39,7 @@ inline std::vector<std::string> TagNames(int16_t h) {
   return names;
 }
 
-class CdxTest : public EngineDirTest {
+class CdxTest : public IndexTest<int32_t, CdxKeys> {
  protected:
   // Creates (replacing) and opens a compound file; closed by kbdterm.
   int16_t CreateOpen(const std::string& name, uint16_t mode = 0) {
@@ -57,40 +57,18 @@ class CdxTest : public EngineDirTest {
     return tag;
   }
 
-  static int16_t Add(int32_t tag, const std::string& key, uint32_t recno) {
-    return CdxKeys().Add(tag, key, recno);
-  }
-  static int16_t Del(int32_t tag, const std::string& key, uint32_t recno) {
-    return CdxKeys().Del(tag, key, recno);
-  }
-  static int16_t Find(int32_t tag, const std::string& key, uint32_t recno,
-                      uint16_t mode, IndexEntry* found) {
-    return CdxKeys().Find(tag, key, recno, mode, found);
-  }
-  static std::vector<IndexEntry> Walk(int32_t tag) {
-    return CdxKeys().Walk(tag);
-  }
-  static std::vector<IndexEntry> WalkBack(int32_t tag) {
-    return CdxKeys().WalkBack(tag);
-  }
-
   // The check of the whole file; problems and lost blocks become test
   // failures.
   static btree::CheckReport CheckFile(int16_t h) {
-    btree::CheckReport report;
-    EXPECT_EQ(CheckCdx(h, &report), kKbdOk);
+    btree::CheckReport report = ExpectCleanCheck<btree::CheckReport>(
+        [h](btree::CheckReport* r) { return CheckCdx(h, r); });
     EXPECT_EQ(report.foreign_free_pages, 0u) << "lost blocks";
-    for (const std::string& problem : report.problems)
-      ADD_FAILURE() << problem;
     return report;
   }
   // The check of one tag.
   static btree::CheckReport CheckTag(int32_t tag) {
-    btree::CheckReport report;
-    EXPECT_EQ(CheckCdxTag(tag, &report), kKbdOk);
-    for (const std::string& problem : report.problems)
-      ADD_FAILURE() << problem;
-    return report;
+    return ExpectCleanCheck<btree::CheckReport>(
+        [tag](btree::CheckReport* r) { return CheckCdxTag(tag, r); });
   }
 };
 

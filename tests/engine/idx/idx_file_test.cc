@@ -33,10 +33,8 @@ class IdxTest : public EngineDirTest {
     return h;
   }
   static btree::CheckReport Check(int16_t h) {
-    btree::CheckReport report;
-    EXPECT_EQ(CheckIdx(h, &report), kKbdOk);
-    for (const std::string& p : report.problems) ADD_FAILURE() << p;
-    return report;
+    return ExpectCleanCheck<btree::CheckReport>(
+        [h](btree::CheckReport* report) { return CheckIdx(h, report); });
   }
   static std::string Padded(const std::string& s, size_t n) {
     std::string k = s;
@@ -331,8 +329,8 @@ TEST_F(IdxTest, BuildMatchesAddsAndThePeer) {
     EXPECT_EQ(kbdiclose(added), kKbdOk);
     EXPECT_EQ(kbdiclose(h), kKbdOk);
     if (layout == 0) {
-      std::vector<uint32_t> order, peer;
-      for (const IndexEntry& e : walk) order.push_back(e.recno);
+      const std::vector<uint32_t> order = Recnos(walk);
+      std::vector<uint32_t> peer;
       std::string failure;
       if (PerlOrder(built, 'I', "", &peer, &failure)) {
         EXPECT_EQ(peer, order);

@@ -16,12 +16,7 @@ namespace {
 
 constexpr int kKeys = 1500;
 
-std::string KeyOf(int i, int parity) {
-  return IndexKeys<int32_t>::InterleavedKey(i, parity, kKeys);
-}
-uint32_t RecnoOf(const std::string& key) {
-  return IndexKeys<int32_t>::RecnoOfKey(key);
-}
+using Keys = TwoProcessKeys<kKeys>;
 int VerifyAll(int32_t t, const std::set<std::string>& keys) {
   return MdxKeys().HoldsExactly(t, keys);
 }
@@ -37,18 +32,18 @@ TEST_F(MdxTest, TwoProcessesShareOneFile) {
 
   std::set<std::string> all, after_deletes;
   for (int i = 0; i < kKeys; ++i) {
-    all.insert(KeyOf(i, 0));
-    all.insert(KeyOf(i, 1));
+    all.insert(Keys::Key(i, 0));
+    all.insert(Keys::Key(i, 1));
   }
   after_deletes = all;
   for (int i = 0; i < kKeys; i += 2) {
-    after_deletes.erase(KeyOf(i, 0));
-    after_deletes.erase(KeyOf(i, 1));
+    after_deletes.erase(Keys::Key(i, 0));
+    after_deletes.erase(Keys::Key(i, 1));
   }
   std::set<std::string> final_keys = after_deletes;
   for (int i = 0; i < kKeys; i += 4) {
-    final_keys.insert(KeyOf(i, 0));
-    final_keys.insert(KeyOf(i, 1));
+    final_keys.insert(Keys::Key(i, 0));
+    final_keys.insert(Keys::Key(i, 1));
   }
 
   // The child's steps: 0 open; then per key an add to K and to OTHER;
@@ -65,23 +60,23 @@ TEST_F(MdxTest, TwoProcessesShareOneFile) {
       return kbdmtagopen(&mine_other, mine, "OTHER");
     }
     if (step >= kAdd && step < kVerify) {
-      const std::string key = KeyOf(step - kAdd, 1);
-      if (int16_t e = Add(mine_k, key, RecnoOf(key))) return e;
-      return Add(mine_other, key, RecnoOf(key));
+      const std::string key = Keys::Key(step - kAdd, 1);
+      if (int16_t e = Add(mine_k, key, Keys::Recno(key))) return e;
+      return Add(mine_other, key, Keys::Recno(key));
     }
     if (step == kVerify) return VerifyAll(mine_k, all);
     if (step >= kDelete && step < kVerifyDeleted) {
       const int i = step - kDelete;
-      const std::string key = KeyOf(i, 1);
-      if (i % 2 != 0) return Del(mine_other, key, RecnoOf(key));
-      return Del(mine_k, key, RecnoOf(key));
+      const std::string key = Keys::Key(i, 1);
+      if (i % 2 != 0) return Del(mine_other, key, Keys::Recno(key));
+      return Del(mine_k, key, Keys::Recno(key));
     }
     if (step == kVerifyDeleted) return VerifyAll(mine_k, after_deletes);
     if (step >= kReAdd && step < kClose) {
       const int i = step - kReAdd;
       if (i % 4 != 0) return 0;
-      const std::string key = KeyOf(i, 1);
-      return Add(mine_k, key, RecnoOf(key));
+      const std::string key = Keys::Key(i, 1);
+      return Add(mine_k, key, Keys::Recno(key));
     }
     if (step == kClose) return kbdmclose(mine);
     return 99;
@@ -89,7 +84,7 @@ TEST_F(MdxTest, TwoProcessesShareOneFile) {
 
   ASSERT_EQ(child.Run(kOpen), kKbdOk);
   for (int i = 0; i < kKeys; ++i) {
-    ASSERT_EQ(Add(t, KeyOf(i, 0), RecnoOf(KeyOf(i, 0))), kKbdOk) << i;
+    ASSERT_EQ(Add(t, Keys::Key(i, 0), Keys::Recno(i, 0)), kKbdOk) << i;
     ASSERT_EQ(child.Run(kAdd + i), kKbdOk) << i;
   }
   ASSERT_EQ(child.Run(kVerify), 0);
@@ -101,7 +96,7 @@ TEST_F(MdxTest, TwoProcessesShareOneFile) {
   // free blocks to the one chain.
   for (int i = 0; i < kKeys; ++i) {
     if (i % 2 == 0) {
-      ASSERT_EQ(Del(t, KeyOf(i, 0), RecnoOf(KeyOf(i, 0))), kKbdOk) << i;
+      ASSERT_EQ(Del(t, Keys::Key(i, 0), Keys::Recno(i, 0)), kKbdOk) << i;
     }
     ASSERT_EQ(child.Run(kDelete + i), kKbdOk) << i;
   }
@@ -113,7 +108,7 @@ TEST_F(MdxTest, TwoProcessesShareOneFile) {
   const uint64_t size = FileSize(path);
   for (int i = 0; i < kKeys; ++i) {
     if (i % 4 == 0) {
-      ASSERT_EQ(Add(t, KeyOf(i, 0), RecnoOf(KeyOf(i, 0))), kKbdOk) << i;
+      ASSERT_EQ(Add(t, Keys::Key(i, 0), Keys::Recno(i, 0)), kKbdOk) << i;
     }
     ASSERT_EQ(child.Run(kReAdd + i), kKbdOk) << i;
   }

@@ -44,7 +44,7 @@ inline IndexKeys<int32_t> MdxKeys() {
                              kbdmkfirst, kbdmknext, kbdmklast, kbdmkprev});
 }
 
-class MdxTest : public EngineDirTest {
+class MdxTest : public IndexTest<int32_t, MdxKeys> {
  protected:
   // Creates and opens an MDX file; the handle is closed by kbdterm.
   int16_t CreateOpen(const std::string& name, uint16_t mode = 0) {
@@ -63,41 +63,15 @@ class MdxTest : public EngineDirTest {
   }
 
   static uint16_t KeyLength(int32_t t) { return MdxKeyLength(t); }
-  static int16_t Add(int32_t t, const std::string& key, uint32_t recno) {
-    return MdxKeys().Add(t, key, recno);
-  }
-  static int16_t Del(int32_t t, const std::string& key, uint32_t recno) {
-    return MdxKeys().Del(t, key, recno);
-  }
-  // kbdmkfind; *found gets the entry positioned on.
-  static int16_t Find(int32_t t, const std::string& key, uint32_t recno,
-                      uint16_t flags, IndexEntry* found) {
-    return MdxKeys().Find(t, key, recno, flags, found);
-  }
-  static std::vector<IndexEntry> Walk(int32_t t) { return MdxKeys().Walk(t); }
-  static std::vector<IndexEntry> WalkBack(int32_t t) {
-    return MdxKeys().WalkBack(t);
-  }
-  static std::vector<uint32_t> Recnos(const std::vector<IndexEntry>& walk) {
-    std::vector<uint32_t> recnos;
-    for (const IndexEntry& e : walk) recnos.push_back(e.recno);
-    return recnos;
-  }
 
   // The structural checks; problems are reported as test failures.
   static btree::CheckReport Check(int32_t t) {
-    btree::CheckReport report;
-    EXPECT_EQ(CheckMdxTag(t, &report), kKbdOk);
-    for (const std::string& problem : report.problems)
-      ADD_FAILURE() << problem;
-    return report;
+    return ExpectCleanCheck<btree::CheckReport>(
+        [t](btree::CheckReport* report) { return CheckMdxTag(t, report); });
   }
   static MdxFileReport CheckFile(int16_t h) {
-    MdxFileReport report;
-    EXPECT_EQ(CheckMdxFile(h, &report), kKbdOk);
-    for (const std::string& problem : report.problems)
-      ADD_FAILURE() << problem;
-    return report;
+    return ExpectCleanCheck<MdxFileReport>(
+        [h](MdxFileReport* report) { return CheckMdxFile(h, report); });
   }
 };
 

@@ -44,9 +44,7 @@ TEST_P(NdxCorpusTest, WalksChecksAndMatchesTheTable) {
   int16_t h = kKbdNoHandle;
   ASSERT_EQ(kbdnopenx(&h, (folder + c.index).c_str(), 0x100), kKbdOk);
   std::vector<NdxEntry> walk = Walk(h);
-  std::vector<uint32_t> order;
-  for (const NdxEntry& e : walk) order.push_back(e.recno);
-  EXPECT_EQ(order, expected);
+  EXPECT_EQ(Recnos(walk), expected);
   EXPECT_EQ(WalkBack(h), walk);
   btree::CheckReport report = Check(h);
   EXPECT_EQ(report.keys, expected.size());

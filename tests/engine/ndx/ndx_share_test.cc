@@ -15,12 +15,7 @@ namespace {
 
 constexpr int kKeys = 2000;
 
-std::string KeyOf(int i, int parity) {
-  return IndexKeys<int16_t>::InterleavedKey(i, parity, kKeys);
-}
-uint32_t RecnoOf(const std::string& key) {
-  return IndexKeys<int16_t>::RecnoOfKey(key);
-}
+using Keys = TwoProcessKeys<kKeys>;
 int VerifyAll(int16_t h, const std::set<std::string>& keys) {
   return NdxKeys().HoldsExactly(h, keys);
 }
@@ -34,18 +29,18 @@ TEST_F(NdxTest, TwoProcessesShareOneFile) {
 
   std::set<std::string> all;
   for (int i = 0; i < kKeys; ++i) {
-    all.insert(KeyOf(i, 0));
-    all.insert(KeyOf(i, 1));
+    all.insert(Keys::Key(i, 0));
+    all.insert(Keys::Key(i, 1));
   }
   std::set<std::string> after_deletes = all;
   for (int i = 0; i < kKeys; i += 2) {
-    after_deletes.erase(KeyOf(i, 0));
-    after_deletes.erase(KeyOf(i, 1));
+    after_deletes.erase(Keys::Key(i, 0));
+    after_deletes.erase(Keys::Key(i, 1));
   }
   std::set<std::string> final_keys = after_deletes;
   for (int i = 0; i < kKeys; i += 4) {
-    final_keys.insert(KeyOf(i, 0));
-    final_keys.insert(KeyOf(i, 1));
+    final_keys.insert(Keys::Key(i, 0));
+    final_keys.insert(Keys::Key(i, 1));
   }
 
   // The child's steps: 0 open; 1..kKeys add; then verify; then delete
@@ -57,18 +52,18 @@ TEST_F(NdxTest, TwoProcessesShareOneFile) {
     kbdseterror(0);
     if (step == kOpen) return kbdnopenx(&mine, path.c_str(), 0x400);
     if (step >= kAdd && step < kVerify)
-      return Add(mine, KeyOf(step - kAdd, 1), RecnoOf(KeyOf(step - kAdd, 1)));
+      return Add(mine, Keys::Key(step - kAdd, 1), Keys::Recno(step - kAdd, 1));
     if (step == kVerify) return VerifyAll(mine, all);
     if (step >= kDelete && step < kVerifyDeleted) {
       int i = step - kDelete;
       if (i % 2 != 0) return 0;
-      return Del(mine, KeyOf(i, 1), RecnoOf(KeyOf(i, 1)));
+      return Del(mine, Keys::Key(i, 1), Keys::Recno(i, 1));
     }
     if (step == kVerifyDeleted) return VerifyAll(mine, after_deletes);
     if (step >= kReAdd && step < kClose) {
       int i = step - kReAdd;
       if (i % 4 != 0) return 0;
-      return Add(mine, KeyOf(i, 1), RecnoOf(KeyOf(i, 1)));
+      return Add(mine, Keys::Key(i, 1), Keys::Recno(i, 1));
     }
     if (step == kClose) return kbdnclose(mine);
     return 99;
@@ -76,7 +71,7 @@ TEST_F(NdxTest, TwoProcessesShareOneFile) {
 
   ASSERT_EQ(child.Run(kOpen), kKbdOk);
   for (int i = 0; i < kKeys; ++i) {
-    ASSERT_EQ(Add(h, KeyOf(i, 0), RecnoOf(KeyOf(i, 0))), kKbdOk) << i;
+    ASSERT_EQ(Add(h, Keys::Key(i, 0), Keys::Recno(i, 0)), kKbdOk) << i;
     ASSERT_EQ(child.Run(kAdd + i), kKbdOk) << i;
   }
   ASSERT_EQ(child.Run(kVerify), 0);
@@ -87,7 +82,7 @@ TEST_F(NdxTest, TwoProcessesShareOneFile) {
   // pages.
   for (int i = 0; i < kKeys; ++i) {
     if (i % 2 == 0) {
-      ASSERT_EQ(Del(h, KeyOf(i, 0), RecnoOf(KeyOf(i, 0))), kKbdOk) << i;
+      ASSERT_EQ(Del(h, Keys::Key(i, 0), Keys::Recno(i, 0)), kKbdOk) << i;
     }
     ASSERT_EQ(child.Run(kDelete + i), kKbdOk) << i;
   }
@@ -101,7 +96,7 @@ TEST_F(NdxTest, TwoProcessesShareOneFile) {
   ASSERT_EQ(kbdnopenx(&h, path.c_str(), 0x400), kKbdOk);
   for (int i = 0; i < kKeys; ++i) {
     if (i % 4 == 0) {
-      ASSERT_EQ(Add(h, KeyOf(i, 0), RecnoOf(KeyOf(i, 0))), kKbdOk) << i;
+      ASSERT_EQ(Add(h, Keys::Key(i, 0), Keys::Recno(i, 0)), kKbdOk) << i;
     }
     ASSERT_EQ(child.Run(kReAdd + i), kKbdOk) << i;
   }

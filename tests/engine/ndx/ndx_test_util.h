@@ -46,7 +46,7 @@ inline IndexKeys<int16_t> NdxKeys() {
                              kbdnkfirst, kbdnknext, kbdnklast, kbdnkprev});
 }
 
-class NdxTest : public EngineDirTest {
+class NdxTest : public IndexTest<int16_t, NdxKeys> {
  protected:
   // Creates and opens an index; the handle is closed by kbdterm.
   int16_t CreateOpen(const std::string& name, uint16_t type,
@@ -60,30 +60,11 @@ class NdxTest : public EngineDirTest {
   }
 
   static uint16_t KeyLength(int16_t h) { return NdxKeyLength(h); }
-  static int16_t Add(int16_t h, const std::string& key, uint32_t recno) {
-    return NdxKeys().Add(h, key, recno);
-  }
-  static int16_t Del(int16_t h, const std::string& key, uint32_t recno) {
-    return NdxKeys().Del(h, key, recno);
-  }
-  // kbdnkfind; *found gets the entry positioned on.
-  static int16_t Find(int16_t h, const std::string& key, uint32_t recno,
-                      uint16_t flags, NdxEntry* found) {
-    return NdxKeys().Find(h, key, recno, flags, found);
-  }
-  // Every entry through kbdnknext (or, backwards, kbdnkprev) in key order.
-  static std::vector<NdxEntry> Walk(int16_t h) { return NdxKeys().Walk(h); }
-  static std::vector<NdxEntry> WalkBack(int16_t h) {
-    return NdxKeys().WalkBack(h);
-  }
 
   // The structural check; problems are reported as test failures.
   static btree::CheckReport Check(int16_t h) {
-    btree::CheckReport report;
-    EXPECT_EQ(CheckNdx(h, &report), kKbdOk);
-    for (const std::string& problem : report.problems)
-      ADD_FAILURE() << problem;
-    return report;
+    return ExpectCleanCheck<btree::CheckReport>(
+        [h](btree::CheckReport* report) { return CheckNdx(h, report); });
   }
 };
 

@@ -60,9 +60,7 @@ class NtxBuildTest : public NtxTest {
       EXPECT_EQ(failure, "");
       return false;
     }
-    std::vector<uint32_t> ours;
-    for (const IndexEntry& e : entries) ours.push_back(e.recno);
-    EXPECT_EQ(perl, ours);
+    EXPECT_EQ(perl, Recnos(entries));
     return true;
   }
 };

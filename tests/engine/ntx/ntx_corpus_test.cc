@@ -16,24 +16,8 @@
 namespace qx::engine::testing {
 namespace {
 
-// Every .ntx file below the corpus folder, with its expected order.
-std::vector<std::filesystem::path> CorpusFiles() {
-  std::vector<std::filesystem::path> files;
-  const std::filesystem::path root =
-      qx::testing::SharedDir() + "/fixtures/real";
-  for (const auto& entry :
-       std::filesystem::recursive_directory_iterator(root)) {
-    std::string extension = entry.path().extension().string();
-    for (char& c : extension) c = static_cast<char>(std::tolower(c));
-    if (entry.is_regular_file() && extension == ".ntx")
-      files.push_back(entry.path());
-  }
-  std::sort(files.begin(), files.end());
-  return files;
-}
-
 TEST_F(NtxTest, RealFilesWalkCheckAndFind) {
-  const std::vector<std::filesystem::path> files = CorpusFiles();
+  const std::vector<std::filesystem::path> files = CorpusFiles({".ntx"});
   EXPECT_GE(files.size(), 17u);
   for (const std::filesystem::path& file : files) {
     SCOPED_TRACE(file.string());
@@ -49,9 +33,7 @@ TEST_F(NtxTest, RealFilesWalkCheckAndFind) {
     int16_t h = kKbdNoHandle;
     ASSERT_EQ(kbdxopenx(&h, file.c_str(), 0x100), kKbdOk);
     const std::vector<IndexEntry> walk = Walk(h);
-    std::vector<uint32_t> order;
-    for (const IndexEntry& e : walk) order.push_back(e.recno);
-    EXPECT_EQ(order, expected);
+    EXPECT_EQ(Recnos(walk), expected);
     EXPECT_EQ(WalkBack(h), walk);
 
     btree::CheckReport report;

@@ -15,12 +15,7 @@ namespace {
 
 constexpr int kKeys = 1500;
 
-std::string KeyOf(int i, int parity) {
-  return IndexKeys<int16_t>::InterleavedKey(i, parity, kKeys);
-}
-uint32_t RecnoOf(const std::string& key) {
-  return IndexKeys<int16_t>::RecnoOfKey(key);
-}
+using Keys = TwoProcessKeys<kKeys>;
 int VerifyAll(int16_t h, const std::set<std::string>& keys) {
   return NtxKeys().HoldsExactly(h, keys);
 }
@@ -34,11 +29,11 @@ TEST_F(NtxTest, TwoProcessesShareOneFile) {
 
   std::set<std::string> all, after_deletes;
   for (int i = 0; i < kKeys; ++i) {
-    all.insert(KeyOf(i, 0));
-    all.insert(KeyOf(i, 1));
+    all.insert(Keys::Key(i, 0));
+    all.insert(Keys::Key(i, 1));
     if (i % 2 != 0) {
-      after_deletes.insert(KeyOf(i, 0));
-      after_deletes.insert(KeyOf(i, 1));
+      after_deletes.insert(Keys::Key(i, 0));
+      after_deletes.insert(Keys::Key(i, 1));
     }
   }
 
@@ -57,14 +52,14 @@ TEST_F(NtxTest, TwoProcessesShareOneFile) {
     kbdseterror(0);
     if (step == kOpen) return kbdxopenx(&mine, path.c_str(), 0x400);
     if (step >= kAdd && step < kVerify) {
-      const std::string key = KeyOf(step - kAdd, 1);
-      return Add(mine, key, RecnoOf(key));
+      const std::string key = Keys::Key(step - kAdd, 1);
+      return Add(mine, key, Keys::Recno(key));
     }
     if (step == kVerify) return VerifyAll(mine, all);
     if (step >= kDelete && step < kVerifyDeleted) {
       const int i = step - kDelete;
       if (i % 2 != 0) return 0;
-      return Del(mine, KeyOf(i, 1), RecnoOf(KeyOf(i, 1)));
+      return Del(mine, Keys::Key(i, 1), Keys::Recno(i, 1));
     }
     if (step == kVerifyDeleted) return VerifyAll(mine, after_deletes);
     if (step == kClose) return kbdxclose(mine);
@@ -73,7 +68,7 @@ TEST_F(NtxTest, TwoProcessesShareOneFile) {
 
   ASSERT_EQ(child.Run(kOpen), kKbdOk);
   for (int i = 0; i < kKeys; ++i) {
-    ASSERT_EQ(Add(h, KeyOf(i, 0), RecnoOf(KeyOf(i, 0))), kKbdOk) << i;
+    ASSERT_EQ(Add(h, Keys::Key(i, 0), Keys::Recno(i, 0)), kKbdOk) << i;
     ASSERT_EQ(child.Run(kAdd + i), kKbdOk) << i;
   }
   ASSERT_EQ(child.Run(kVerify), 0);
@@ -83,7 +78,7 @@ TEST_F(NtxTest, TwoProcessesShareOneFile) {
   // Deletes from both sides merge pages onto the one free list.
   for (int i = 0; i < kKeys; ++i) {
     if (i % 2 == 0) {
-      ASSERT_EQ(Del(h, KeyOf(i, 0), RecnoOf(KeyOf(i, 0))), kKbdOk) << i;
+      ASSERT_EQ(Del(h, Keys::Key(i, 0), Keys::Recno(i, 0)), kKbdOk) << i;
     }
     ASSERT_EQ(child.Run(kDelete + i), kKbdOk) << i;
   }
@@ -99,7 +94,7 @@ TEST_F(NtxTest, TwoProcessesShareOneFile) {
   for (int i = 0; i < kKeys; i += 2) {
     const uint32_t free_pages = NtxCheck(h).chain_pages;
     const uint64_t size = FileSize(path);
-    ASSERT_EQ(Add(h, KeyOf(i, 0), RecnoOf(KeyOf(i, 0))), kKbdOk);
+    ASSERT_EQ(Add(h, Keys::Key(i, 0), Keys::Recno(i, 0)), kKbdOk);
     if (free_pages >= 2) {
       ASSERT_EQ(FileSize(path), size) << i;
     }

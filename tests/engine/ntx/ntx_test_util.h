@@ -55,13 +55,11 @@ inline IndexKeys<int16_t> NtxKeys() {
 
 // The structural check; problems are reported as test failures.
 inline btree::CheckReport NtxCheck(int16_t h) {
-  btree::CheckReport report;
-  EXPECT_EQ(CheckNtx(h, &report), kKbdOk);
-  for (const std::string& problem : report.problems) ADD_FAILURE() << problem;
-  return report;
+  return ExpectCleanCheck<btree::CheckReport>(
+      [h](btree::CheckReport* report) { return CheckNtx(h, report); });
 }
 
-class NtxTest : public EngineDirTest {
+class NtxTest : public IndexTest<int16_t, NtxKeys> {
  protected:
   // Creates and opens an index; the handle is closed by kbdterm.
   int16_t CreateOpen(const std::string& name, uint16_t type,
@@ -73,17 +71,6 @@ class NtxTest : public EngineDirTest {
     int16_t h = kKbdNoHandle;
     EXPECT_EQ(kbdxopenx(&h, Path(name).c_str(), mode), kKbdOk);
     return h;
-  }
-
-  static int16_t Add(int16_t h, const std::string& key, uint32_t recno) {
-    return NtxKeys().Add(h, key, recno);
-  }
-  static int16_t Del(int16_t h, const std::string& key, uint32_t recno) {
-    return NtxKeys().Del(h, key, recno);
-  }
-  static std::vector<IndexEntry> Walk(int16_t h) { return NtxKeys().Walk(h); }
-  static std::vector<IndexEntry> WalkBack(int16_t h) {
-    return NtxKeys().WalkBack(h);
   }
 
   // The bytes of a file, and a patch of a little-endian word in it.

@@ -1,0 +1,43 @@
+// The frame of every public operation on an open single-index handle
+// (NDX, NTX, IDX): the handle's control block is checked, the header
+// words other processes may have changed are read again, the body runs,
+// and the end of the call empties the page cache and, when pages were
+// written and writes are synced, flushes the file.
+#ifndef QX_ENGINE_BTREE_INDEX_CALL_H_
+#define QX_ENGINE_BTREE_INDEX_CALL_H_
+
+#include <cstdint>
+
+#include "engine/core/engine_state.h"
+#include "engine/fileio/file_layer.h"
+#include "qx/engine.h"
+
+namespace qx::engine::btree {
+
+// Runs refresh(file), then body(*file) when refresh gave no error, then
+// end(file) in any case. file null (the handle check failed, the last
+// error set): -13 and nothing runs. The first error wins; else the body's
+// status (a warning stays).
+template <typename Block, typename Refresh, typename End, typename Body>
+int16_t RunIndexCall(Block* file, Refresh&& refresh, End&& end, Body&& body) {
+  if (file == nullptr) return kKbdErrHandle;
+  int16_t status = refresh(file);
+  if (status >= 0) status = body(*file);
+  int16_t ended = end(file);
+  return status < 0 ? status : (ended < 0 ? ended : status);
+}
+
+// The flush at the end of a call: when *wrote is set it is cleared and,
+// if status is kKbdOk and writes are synced (kbdsetsync), the file of
+// slot is flushed. Returns the call's end status.
+inline int16_t FlushAfterWrites(int16_t status, bool* wrote, uint16_t slot) {
+  if (*wrote) {
+    *wrote = false;
+    if (status == kKbdOk && Engine().sync_writes) status = FileFlush(slot);
+  }
+  return status;
+}
+
+}  // namespace qx::engine::btree
+
+#endif  // QX_ENGINE_BTREE_INDEX_CALL_H_

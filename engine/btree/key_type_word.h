@@ -1,0 +1,21 @@
+// The type word the index create and build calls take: its low byte holds
+// the key type letter (C, D, N or L, in either case) and, in bit 0x80, the
+// request for a unique index; the bits above are the format's own flags.
+#ifndef QX_ENGINE_BTREE_KEY_TYPE_WORD_H_
+#define QX_ENGINE_BTREE_KEY_TYPE_WORD_H_
+
+#include <cstdint>
+
+namespace qx::engine::btree {
+
+// The key type letter of the word, in upper case.
+inline char KeyTypeLetter(uint16_t type) {
+  return static_cast<char>(type & 0x7F & 0xDF);
+}
+
+// Whether the word asks for a unique index.
+inline bool KeyTypeUnique(uint16_t type) { return (type & 0x80) != 0; }
+
+}  // namespace qx::engine::btree
+
+#endif  // QX_ENGINE_BTREE_KEY_TYPE_WORD_H_
