@@ -149,7 +149,7 @@ class FoxAccess : public IndexAccess {
         kbddeval(dbf_handle, expression.c_str(), -1, &value, &type, &length);
     if (status >= 0) {
       const char* bytes = static_cast<const char*>(value);
-      uint8_t buffer[8] = {};
+      uint8_t buffer[9] = {};  // an 8-byte image and its NUL
       double number = 0;
       switch (type) {
         case 'C':

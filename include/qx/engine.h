@@ -670,7 +670,8 @@ int16_t kbdiprev(int16_t handle, void* key, uint32_t* recno);
 int16_t kbdiexpr(int16_t handle, char* buffer);
 int16_t kbdiinfo(int16_t handle, KbdIdxInfo* info);
 /* Key images: a YYYYMMDD date text (blanks: the empty-date key; -15 for
-   an invalid date) or a number, as the 8-byte sortable double. */
+   an invalid date) or a number, as the 8-byte sortable double followed by
+   a NUL (key: 9 bytes). */
 int16_t kbdidatekey(void* key, const char* date);
 int16_t kbdinumkey(void* key, double value);
 /* The key of the data file's current record, as kbdxkeyrec. */
