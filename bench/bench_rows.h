@@ -128,6 +128,22 @@ inline int16_t CreateAndOpenBenchTable(const char* path, const char* program) {
   return handle;
 }
 
+// Puts row into the record buffer of the open table (every field) and
+// appends it; answers its record number.
+inline uint32_t AppendBenchRow(int16_t dbf, const Row& row,
+                               const char* program) {
+  const void* values[kBenchFieldCount] = {row.name, row.city, &row.age,
+                                          &row.salary, row.birth};
+  for (int16_t field = 0; field < kBenchFieldCount; ++field) {
+    int16_t status = kbddput(dbf, field, values[field]);
+    if (status < 0) Die(program, "kbddput", status);
+  }
+  uint32_t recno = 0;
+  int16_t status = kbddwrite(dbf, &recno, kKbdWriteAppend);
+  if (status < 0) Die(program, "kbddwrite", status);
+  return recno;
+}
+
 }  // namespace qx::bench
 
 #endif  // QX_BENCH_BENCH_ROWS_H_

@@ -98,14 +98,7 @@ double AppendTable(const std::string& path, const std::vector<Row>& rows,
   int16_t h = qx::bench::CreateAndOpenBenchTable(path.c_str(), "qx_bench_dbf");
   auto start = Clock::now();
   for (uint32_t i = 0; i < count; ++i) {
-    const Row& r = rows[i & (kPoolSize - 1)];
-    Check("kbddput", kbddput(h, 0, r.name));
-    Check("kbddput", kbddput(h, 1, r.city));
-    Check("kbddput", kbddput(h, 2, &r.age));
-    Check("kbddput", kbddput(h, 3, &r.salary));
-    Check("kbddput", kbddput(h, 4, r.birth));
-    uint32_t recno = 0;
-    Check("kbddwrite", kbddwrite(h, &recno, kKbdWriteAppend));
+    qx::bench::AppendBenchRow(h, rows[i & (kPoolSize - 1)], "qx_bench_dbf");
   }
   double seconds = Seconds(start);
   if (RecordCount(h) != count) Die("append count", -1);
