@@ -5,6 +5,7 @@
 #include <bit>
 #include <cctype>
 #include <cstring>
+#include <map>
 
 #include "engine/cdx/cdx_check.h"
 #include "engine/core/coding.h"
@@ -355,8 +356,11 @@ class CdxAccess : public KeyedAccess<int32_t, FoxAccess> {
         if (kbdcforexpr(tag, text) >= 0) for_expression = text;
         kbdctagclose(tag);
       }
+      auto typed = tag_types_.find(t.name);
+      const char type = typed != tag_types_.end() ? typed->second
+                                                  : TypeLetter(t);
       DescribeTag(w, TagFacts{t.name, expression, for_expression,
-                              t.key_length, std::string(1, TypeLetter(t)),
+                              t.key_length, std::string(1, type),
                               (t.flags & 0x80) != 0,
                               (t.flags & 0x100) != 0});
     }
@@ -364,6 +368,25 @@ class CdxAccess : public KeyedAccess<int32_t, FoxAccess> {
     kbdfree(tags);
   }
 
+  void TypeTagsFromTable(Table& table) override {
+    int16_t count = 0;
+    KbdCdxTagInfo* tags = nullptr;
+    kbdseterror(0);
+    if (kbdctaglist(handle_, &count, &tags) < 0) return;
+    for (int16_t i = 0; i < count; ++i) {
+      int32_t tag = -1;
+      char text[kExpressionBufferSize] = {};
+      kbdseterror(0);
+      if (kbdctagopen(&tag, handle_, tags[i].name) < 0) continue;
+      if (kbdcexpr(tag, text) >= 0) {
+        uint16_t length = 0;
+        const char type = EvaluatedKeyType(table, text, &length);
+        if (type != ' ') tag_types_[tags[i].name] = type;
+      }
+      kbdctagclose(tag);
+    }
+    kbdfree(tags);
+  }
   int16_t MakeKey(int16_t dbf_handle, std::string* key) override {
     int16_t status = KeyedAccess::MakeKey(dbf_handle, key);
     return status < 0 ? ComputedKey(dbf_handle, status, key) : status;
@@ -410,6 +433,7 @@ class CdxAccess : public KeyedAccess<int32_t, FoxAccess> {
 
   int16_t handle_ = kKbdNoHandle;
   std::string tag_name_;
+  std::map<std::string, char> tag_types_;  // learnt from the table
 };
 
 }  // namespace

@@ -140,21 +140,29 @@ int16_t IndexAccess::RecordKey(int16_t dbf_handle, bool deleted,
   return MakeKey(dbf_handle, key);
 }
 
-void IndexAccess::TypeFromTable(Table& table) {
-  if (typed_by_.empty()) return;
+char IndexAccess::EvaluatedKeyType(Table& table,
+                                   const std::string& expression,
+                                   uint16_t* length) {
   void* value = nullptr;
   char type = ' ';
-  uint16_t length = 0;
+  *length = 0;
   kbdseterror(0);
-  if (kbddeval(table.handle(), expression_.c_str(), -1, &value, &type,
-               &length) >= 0) {
-    char key_type = type == 'F' ? 'N' : type;
-    if (typed_by_.find(key_type) != std::string::npos) {
-      key_type_ = key_type;
-      KeyTypeChanged(length);
-    }
-  }
+  if (kbddeval(table.handle(), expression.c_str(), -1, &value, &type,
+               length) < 0)
+    type = ' ';
   kbdfree(value);
+  kbdseterror(0);
+  return type == 'F' ? 'N' : type;
+}
+
+void IndexAccess::TypeFromTable(Table& table) {
+  if (typed_by_.empty()) return;
+  uint16_t length = 0;
+  const char key_type = EvaluatedKeyType(table, expression_, &length);
+  if (key_type != ' ' && typed_by_.find(key_type) != std::string::npos) {
+    key_type_ = key_type;
+    KeyTypeChanged(length);
+  }
 }
 
 bool IndexAccess::SeekKey(std::string_view value, std::string* key) const {
@@ -260,18 +268,20 @@ int OpenIndexFor(Invocation& inv, const std::string& path,
     return inv.EngineFailure(path, status);
   }
   if (status > 0) inv.EngineWarning(path, status);
-  if (!(*index)->has_tag()) {
-    if (table != nullptr) return inv.Usage("--tag: name the tag of " + path);
-    return kExitOk;
-  }
-  if (table != nullptr) {
-    (*index)->TypeFromTable(*table);
-  } else {
+  const bool tagged = (*index)->has_tag();
+  if (!tagged && table != nullptr)
+    return inv.Usage("--tag: name the tag of " + path);
+  Table data;
+  if (table == nullptr) {
     std::string base = path.substr(0, path.size() - LowerExtension(path).size());
     std::string beside = base + kind->table_extension;
-    Table data;
-    if (PathExists(beside) && data.Open(beside, false) >= 0)
-      (*index)->TypeFromTable(data);
+    if (PathExists(beside) && data.Open(beside, false) >= 0) table = &data;
+  }
+  if (table == nullptr) return kExitOk;
+  if (tagged) {
+    (*index)->TypeFromTable(*table);
+  } else {
+    (*index)->TypeTagsFromTable(*table);
   }
   return kExitOk;
 }

@@ -75,6 +75,9 @@ class IndexAccess {
   // Evaluates the expression on the table's record buffer to learn the
   // key type, where the file leaves it open.
   void TypeFromTable(Table& table);
+  // The same for every tag of a tagged file opened without a tag, for its
+  // description (files that do not record their tags' key types).
+  virtual void TypeTagsFromTable(Table& /*table*/) {}
   // The key image of a seek value: character bytes as given (a prefix),
   // a decimal number, a date YYYYMMDD, or T/F. False when the value does
   // not read as the key type.
@@ -97,6 +100,11 @@ class IndexAccess {
   static void DescribeTag(JsonWriter* w, const TagFacts& tag);
   // "key_type", "unique" and "descending" of a single-key file.
   void DescribeKey(JsonWriter* w, char key_type) const;
+
+  // The key type an expression gives on the table's record buffer ('C',
+  // 'N', 'D', 'L'; ' ' when it cannot be evaluated) and its text length.
+  static char EvaluatedKeyType(Table& table, const std::string& expression,
+                               uint16_t* length);
 
   // on_entry for the engine's checks, which give raw key bytes.
   std::function<void(const uint8_t*, uint32_t)> RawSink(
