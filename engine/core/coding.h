@@ -8,7 +8,9 @@
 #ifndef QX_ENGINE_CORE_CODING_H_
 #define QX_ENGINE_CORE_CODING_H_
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace qx::engine {
 
@@ -73,6 +75,15 @@ constexpr uint32_t ByteSwap32(uint32_t v) {
 constexpr uint64_t ByteSwap64(uint64_t v) {
   return (static_cast<uint64_t>(ByteSwap32(static_cast<uint32_t>(v))) << 32) |
          ByteSwap32(static_cast<uint32_t>(v >> 32));
+}
+
+// Bytes of a NUL-terminated text field of size bytes: up to its NUL, or
+// all of them when there is none.
+inline size_t BoundedLength(const void* text, size_t size) {
+  const void* nul = std::memchr(text, '\0', size);
+  return nul ? static_cast<size_t>(static_cast<const char*>(nul) -
+                                   static_cast<const char*>(text))
+             : size;
 }
 
 }  // namespace qx::engine

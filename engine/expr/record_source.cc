@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/core/coding.h"
 #include "engine/core/last_error.h"
 #include "engine/dates/date_format.h"
 #include "engine/fileio/memory.h"
@@ -21,13 +22,6 @@ bool EqualIgnoringCase(std::string_view a, std::string_view b) {
     if (x != y) return false;
   }
   return true;
-}
-
-// Length of the text in a buffer of size bytes: up to its NUL, else size.
-size_t BoundedLength(const char* text, size_t size) {
-  const void* nul = std::memchr(text, '\0', size);
-  return nul ? static_cast<size_t>(static_cast<const char*>(nul) - text)
-             : size;
 }
 
 uint16_t TaskDateFormat() { return CurrentTask()->date_format; }

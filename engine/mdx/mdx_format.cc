@@ -13,10 +13,7 @@ namespace {
 // The bytes of a NUL-terminated field up to its NUL (all of them when
 // there is none).
 std::string TextUpToNul(const uint8_t* p, size_t size) {
-  const void* nul = std::memchr(p, '\0', size);
-  size_t n = nul ? static_cast<size_t>(static_cast<const uint8_t*>(nul) - p)
-                 : size;
-  return std::string(reinterpret_cast<const char*>(p), n);
+  return std::string(reinterpret_cast<const char*>(p), BoundedLength(p, size));
 }
 
 }  // namespace

@@ -18,10 +18,7 @@ NdxHeader NdxHeader::DecodeFrom(const uint8_t* p) {
   h.unique = p[kNdxUniqueOffset];
   const char* text = reinterpret_cast<const char*>(p + kNdxExpressionOffset);
   const size_t area = kNdxHeaderReadSize - kNdxExpressionOffset;
-  const void* nul = std::memchr(text, '\0', area);
-  h.expression.assign(
-      text, nul ? static_cast<size_t>(static_cast<const char*>(nul) - text)
-                : area);
+  h.expression.assign(text, BoundedLength(text, area));
   return h;
 }
 

@@ -17,11 +17,9 @@ NtxHeader NtxHeader::DecodeFrom(const uint8_t* p) {
   h.largest = GetLe16(p + kNtxLargestOffset);
   h.smallest = GetLe16(p + kNtxSmallestOffset);
   const char* text = reinterpret_cast<const char*>(p + kNtxExpressionOffset);
-  const void* nul = std::memchr(text, '\0', kNtxExpressionSize);
-  h.expression_terminated = nul != nullptr;
-  h.expression.assign(
-      text, nul ? static_cast<size_t>(static_cast<const char*>(nul) - text)
-                : kNtxExpressionSize);
+  const size_t length = BoundedLength(text, kNtxExpressionSize);
+  h.expression_terminated = length < kNtxExpressionSize;
+  h.expression.assign(text, length);
   h.unique = p[kNtxUniqueOffset];
   return h;
 }

@@ -113,12 +113,20 @@ class FoxAccess : public IndexAccess {
       return stored.compare(1, std::string::npos, made, 0,
                             made.size() - 1) == 0;
     if (stored.find_first_not_of('\0') != std::string::npos) return false;
-    uint8_t empty_date[9] = {};
-    kbdseterror(0);
-    kbdidatekey(empty_date, "        ");
     return made.find_first_not_of(" ") == std::string::npos ||
            made.find_first_not_of('\0') == std::string::npos ||
-           made.compare(0, 8, reinterpret_cast<const char*>(empty_date), 8) == 0;
+           made.compare(0, 8, EmptyDateKey()) == 0;
+  }
+
+  // The key image of the empty date, made once.
+  static const std::string& EmptyDateKey() {
+    static const std::string key = [] {
+      uint8_t image[9] = {};
+      kbdseterror(0);
+      kbdidatekey(image, "        ");
+      return std::string(reinterpret_cast<const char*>(image), 8);
+    }();
+    return key;
   }
 
   // The key of the current record when the engine cannot make it: keys of

@@ -64,19 +64,17 @@ void NumericKeyShape(const Table& table, const std::string& expression,
                      uint16_t* length, uint16_t* decimals) {
   *length = 19;
   *decimals = 4;
-  for (const KbdFieldDef& field : table.fields()) {
-    std::string_view name(field.name);
-    if (name.size() != expression.size()) continue;
-    bool same = true;
-    for (std::size_t i = 0; i < name.size() && same; ++i)
-      same = std::toupper(static_cast<unsigned char>(name[i])) ==
-             std::toupper(static_cast<unsigned char>(expression[i]));
-    if (!same) continue;
-    if (field.type == 'N' || field.type == 'F') {
-      *length = field.length;
-      *decimals = field.decimals;
-    }
+  int16_t number = -1;
+  kbdseterror(0);
+  if (kbddfieldno(table.handle(), &number, expression.c_str()) < 0 ||
+      number < 0 || static_cast<std::size_t>(number) >= table.fields().size()) {
+    kbdseterror(0);
     return;
+  }
+  const KbdFieldDef& field = table.fields()[static_cast<std::size_t>(number)];
+  if (field.type == 'N' || field.type == 'F') {
+    *length = field.length;
+    *decimals = field.decimals;
   }
 }
 
