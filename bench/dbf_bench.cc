@@ -65,8 +65,8 @@ constexpr uint32_t kDeleteEvery = 10;
 // Best-of-N repetitions per figure.
 constexpr int kRunsAppendSmall = 7;
 constexpr int kRunsAppendLarge = 3;
-constexpr int kRunsScanSmall = 21;
-constexpr int kRunsScanLarge = 9;
+constexpr int kRunsScanSmall = 31;
+constexpr int kRunsScanLarge = 15;
 constexpr int kRunsPack = 3;
 
 [[noreturn]] void Die(const char* what, int status) {

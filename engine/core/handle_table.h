@@ -51,6 +51,17 @@ inline ControlBlock* CheckHandle(int16_t handle, uint8_t kind) {
   return nullptr;
 }
 
+// CheckHandle for a short way (see last_error.h): the control block of
+// handle in task when its slot holds kind, else null with nothing set.
+inline ControlBlock* ShortWayHandle(TaskRecord* task, int16_t handle,
+                                    uint8_t kind) {
+  if (handle < 0 || handle >= task->slot_count) return nullptr;
+  HandleSlot& s = task->handles[handle];
+  if (s.kind != kind || kind == kKbdKindFree) return nullptr;
+  s.working = s.block.get();
+  return s.working;
+}
+
 template <typename Block>
 Block* CheckHandleAs(int16_t handle, uint8_t kind) {
   return static_cast<Block*>(CheckHandle(handle, kind));

@@ -75,6 +75,23 @@ int16_t RunOperation(Body&& body) {
   return SetLastError(status);
 }
 
+// Short ways. A frequent operation may first try a short way: with the
+// task of TaskOfShortWay (null when L1 or L2 must answer), it checks its
+// arguments and does its work without failing; it ends with EndShortWay,
+// which leaves the status as the last error (L3). Whenever the short way
+// does not apply, the operation runs in full under RunOperation, which
+// sets again whatever the short way may have touched.
+inline TaskRecord* TaskOfShortWay() {
+  TaskRecord* task = CurrentTask();
+  return task != nullptr && task->last_error >= 0 ? task : nullptr;
+}
+
+inline int16_t EndShortWay(TaskRecord* task, int16_t status) {
+  task->last_error = status;
+  Engine().last_error_copy = status;
+  return status;
+}
+
 // Runs step() as a clean-up step: with the last error cleared, then the
 // pending error restored, so that closing, unlocking and deleting work files
 // still happen after a failure without replacing the first error. Answers

@@ -16,6 +16,7 @@
 //      field ends at header.record_size.
 //  D3. locked_records.size() <= lock_capacity <= kDbfLockListLimit.
 //  D4. slot is a file-layer slot while the file is open, kNoFileSlot after.
+//  D5. fields_size == fields.size().
 #ifndef QX_ENGINE_DBF_DBF_INTERNAL_H_
 #define QX_ENGINE_DBF_DBF_INTERNAL_H_
 
@@ -39,35 +40,50 @@ inline constexpr size_t kDbfLockListGrowth = 100;
 inline constexpr size_t kDbfLockListLimit = 16384;
 
 // One field of an open data file, as decoded and checked at open.
+struct DbfField;
+
+// How kbddget reads a field, chosen at open from its type, length and
+// place (AssignFieldReaders): stores the value of the field at p, the
+// current record's bytes, and ends the call; a value it cannot convert in
+// its short way it leaves to the whole operation, run for handle and
+// field_number. A public operation's tail.
+using FieldReader = int16_t (*)(const uint8_t* p, const DbfField& field,
+                                void* value, int16_t handle,
+                                int16_t field_number);
+
 struct DbfField {
-  char name[kDbfFieldNameSize] = {};  // upper case, NUL-terminated
-  char type = 0;                      // upper case
+  // What a get reads first (one cache line holds it for four fields).
+  FieldReader reader = nullptr;  // set by AssignFieldReaders
   uint16_t offset = 0;  // bytes from the record start (byte 0: deletion)
   uint16_t length = 0;  // bytes; C in dialects 4, 5, 6, 8 up to 65535
+  int16_t null_bit = -1;  // VFP nullable: bit in _NullFlags, -1 none
+  char type = 0;          // upper case
   uint8_t decimals = 0;
+  char name[kDbfFieldNameSize] = {};  // upper case, NUL-terminated
   uint8_t flags = 0;    // descriptor byte 18
-  double largest = 0;   // N, F: the largest storable value
   int16_t varlength_bit = -1;  // VFP V, Q: bit in _NullFlags, -1 none
-  int16_t null_bit = -1;       // VFP nullable: bit in _NullFlags, -1 none
+  double largest = 0;   // N, F: the largest storable value
 };
 
 struct DbfFile : ControlBlock {
   ~DbfFile() override;  // closes the system file when still open
 
-  std::string name;              // as given to open
+  // What a record read and a get use, together at the start.
   uint16_t slot = kNoFileSlot;   // D4
   uint16_t file_flags = 0;       // kFileFlagReadOnly, kFileFlagShared
   uint8_t dialect = kKbdDbase3;  // 1..10; 9 also after a 0x0D slot
+  uint32_t recno = 0;            // current record, 0 before the first read
   DbfHeader header;              // record_count kept current in memory
   std::vector<DbfField> fields;
-  uint16_t largest_length = 0;
-  int16_t null_flags_field = -1;  // index of _NullFlags, -1 none
-  bool has_memo = false;          // an M field outside dialect 10
-
+  int16_t fields_size = 0;       // fields.size(), for the check of a get
   // The record buffer: record_size bytes, then the end-of-file marker
   // bytes (D1). Filled with blanks at open.
   std::vector<uint8_t> record;
-  uint32_t recno = 0;     // current record, 0 before the first read
+
+  std::string name;               // as given to open
+  uint16_t largest_length = 0;
+  int16_t null_flags_field = -1;  // index of _NullFlags, -1 none
+  bool has_memo = false;          // an M field outside dialect 10
   bool changed = false;   // set by writes; close then stamps the date
   bool unflushed = false; // written since the last flush (sync off)
   bool defer_flush = false;  // flush only at close (pack's work file)
@@ -88,7 +104,7 @@ struct DbfFile : ControlBlock {
 
   bool read_only() const { return (file_flags & kFileFlagReadOnly) != 0; }
   uint16_t record_size() const { return header.record_size; }
-  int16_t field_count() const { return static_cast<int16_t>(fields.size()); }
+  int16_t field_count() const { return fields_size; }
   uint8_t* record_bytes() { return record.data(); }
   const uint8_t* field_bytes(const DbfField& f) const {
     return record.data() + f.offset;
@@ -143,10 +159,10 @@ int16_t UnlockDbfFile(DbfFile* file, int16_t mode);
 
 // Field lookup by name without regard to case: the field's index, or -1.
 int16_t FindField(const DbfFile& file, std::string_view name);
-// The field's value by its type (kbddget's conversions), from the record
-// buffer; the value pointer must not be null.
-int16_t GetFieldValue(const DbfFile& file, const DbfField& field, void* value);
+// The field's stored form from a value (kbddput's conversions).
 int16_t PutFieldValue(DbfFile* file, const DbfField& field, const void* value);
+// Chooses every field's reader; after the fields and null bits are known.
+void AssignFieldReaders(DbfFile* file);
 // Blank test of kbddisblank.
 bool IsFieldBlank(const DbfFile& file, const DbfField& field);
 

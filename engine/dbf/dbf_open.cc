@@ -170,6 +170,7 @@ int16_t LoadDbf(DbfFile* file, const char* name, uint16_t mode) {
   }
 
   file->fields.resize(count);
+  file->fields_size = static_cast<int16_t>(count);  // D5
   uint32_t running = 1;  // the deletion flag
   for (size_t i = 0; i < count; ++i) {
     auto bytes = std::span<const uint8_t, kDbfDescriptorSize>(
@@ -184,6 +185,7 @@ int16_t LoadDbf(DbfFile* file, const char* name, uint16_t mode) {
   }
   if (running != h.record_size) return Fail(kKbdErrRecordSize);
   if (file->dialect == kKbdVisualFoxpro) AssignNullFlagBits(file);
+  AssignFieldReaders(file);
 
   // D1: the record, then the end-of-file marker bytes of an append.
   size_t marker = file->dialect == kKbdDbxl ? h.record_size : 1;

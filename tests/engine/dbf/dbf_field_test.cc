@@ -1,5 +1,6 @@
 // Field values through kbddget and kbddput: every type, the warnings and
 // errors of conversions, and the null and varlength bits of Visual FoxPro.
+#include <bit>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -8,6 +9,7 @@
 
 #include "engine/core/coding.h"
 #include "engine/dates/date_format.h"
+#include "engine/dbf/dbf_format.h"
 #include "tests/engine/dbf/dbf_test_util.h"
 
 namespace qx::engine::testing {
@@ -298,6 +300,100 @@ TEST_F(DbfTest, VisualFoxproTypesAndNullFlags) {
   ASSERT_EQ(kbddread(h, 2), kKbdOk);
   EXPECT_EQ(Text(h, 0), "Bob   ");
   EXPECT_EQ(Text(h, 6), "19700101000001000");
+  kbddclose(h);
+}
+
+// kbddget reads the usual fields its own short ways; every stored form, odd
+// ones included, must still read as the general decoders (the parser and
+// the date formatter) read it, and a call in error must still fail as the
+// full operation does.
+TEST_F(DbfTest, EveryStoredFormReadsAsTheGeneralDecoders) {
+  RawDbf dbf;
+  dbf.fields = {{"C1", 'C', 1, 0},  {"C7", 'C', 7, 0},  {"C8", 'C', 8, 0},
+                {"C15", 'C', 15, 0}, {"C16", 'C', 16, 0}, {"C32", 'C', 32, 0},
+                {"C33", 'C', 33, 0}, {"N3", 'N', 3, 0},  {"N62", 'N', 6, 2},
+                {"N43", 'N', 4, 3},  {"N194", 'N', 19, 4}, {"F83", 'F', 8, 3},
+                {"D", 'D', 8, 0}};
+  struct Form {
+    const char* n3;
+    const char* n62;
+    const char* n43;
+    const char* n194;
+    const char* f83;
+    const char* d;
+  };
+  const Form forms[] = {
+      {" 42", " 12.50", "0.25", "     123456789.1234", "  -1.500", "20231115"},
+      {"-7 ", "12.5  ", ".125", "1234567890123456789", " -0.000", "20240229"},
+      {"   ", "  -.50", "   ", "-1234567890123.5678", "1.5e3   ", "        "},
+      {"***", " 1,2.0", "-.00", "                  0", "    .500", "20230229"},
+      {"007", "-99.99", "9.99", " 00000000000000.0001", "12345.67", "2024 229"},
+  };
+  for (const Form& f : forms) {
+    std::string r = " ";
+    for (const RawField& field : dbf.fields) {
+      if (field.type != 'C') continue;
+      for (int i = 0; i < field.length; ++i)
+        r += static_cast<char>('a' + (r.size() + i) % 26);
+      r.back() = ' ';
+    }
+    r += std::string(f.n3) + f.n62 + f.n43 + f.n194 + f.f83 + f.d;
+    dbf.records.push_back(r);
+  }
+  ASSERT_EQ(dbf.records[0].size(), dbf.RecordSize());
+  int16_t h = -1;
+  ASSERT_EQ(Open(Write("forms.dbf", dbf), 1, &h), kKbdOk);
+  for (uint16_t format : {kDateFormatYmd, kDateFormatGerman4}) {
+    ASSERT_EQ(kbdsetdatefmt(format), kKbdOk);
+    for (uint32_t recno = 1; recno <= dbf.records.size(); ++recno) {
+      ASSERT_EQ(kbddread(h, recno), kKbdOk);
+      for (int16_t i = 0; i < 13; ++i) {
+        SCOPED_TRACE("record " + std::to_string(recno) + " field " +
+                     std::to_string(i));
+        std::string raw = Raw(h, i);
+        const auto* bytes = reinterpret_cast<const uint8_t*>(raw.data());
+        char type = dbf.fields[i].type;
+        if (type == 'C') {
+          EXPECT_EQ(Text(h, i), raw);
+        } else if (type == 'D') {
+          char expected[16] = {};
+          int16_t status =
+              DecodeDateInGeneral(bytes, raw.size(), format, expected);
+          char text[16] = {};
+          EXPECT_EQ(kbddget(h, i, text), status);
+          kbdseterror(0);
+          if (status >= 0) {
+            EXPECT_STREQ(text, expected);
+          }
+        } else {
+          double value = -1;
+          ASSERT_EQ(kbddget(h, i, &value), kKbdOk);
+          EXPECT_EQ(std::bit_cast<uint64_t>(value),
+                    std::bit_cast<uint64_t>(
+                        DecodeNumberInGeneral(bytes, raw.size())))
+              << '"' << raw << '"';
+        }
+      }
+    }
+  }
+  ASSERT_EQ(kbdsetdatefmt(kDateFormatYmd), kKbdOk);
+
+  // Calls in error: the full operation's statuses, the buffer untouched.
+  char text[40] = "untouched";
+  EXPECT_EQ(kbddget(h, -1, text), kKbdErrFieldCount);
+  kbdseterror(0);
+  EXPECT_EQ(kbddget(h, 13, text), kKbdErrFieldCount);
+  kbdseterror(0);
+  EXPECT_EQ(kbddget(h, 0, nullptr), kKbdErrNullPointer);
+  EXPECT_EQ(kbddget(h, 2, text), kKbdErrNullPointer);  // sticky
+  kbdseterror(0);
+  EXPECT_EQ(kbddget(h + 1, 2, text), kKbdErrHandle);
+  kbdseterror(0);
+  EXPECT_STREQ(text, "untouched");
+  EXPECT_EQ(kbddread(h, 0), kKbdErrSeek);
+  kbdseterror(0);
+  EXPECT_EQ(kbddread(h, 6), kKbdErrSeek);
+  kbdseterror(0);
   kbddclose(h);
 }
 
