@@ -344,23 +344,11 @@ int16_t ReadInFull(const uint8_t*, const DbfField&, void* value,
   return EndRead();
 }
 
-[[gnu::noinline]] int16_t ReadNumber(const uint8_t* p, const DbfField& field,
-                                     void* value, int16_t handle,
-                                     int16_t field_number) {
+[[gnu::hot]] int16_t ReadNumber(const uint8_t* p, const DbfField& field,
+                                void* value, int16_t handle,
+                                int16_t field_number) {
   if (!ReadPlainNumber(p, field.length, static_cast<double*>(value)))
     return GetInFull(handle, field_number, value);
-  return EndRead();
-}
-
-// Numbers with room for ReadAlignedNumber's form; other texts go on to
-// ReadNumber.
-[[gnu::hot]] int16_t ReadAlignedNumberField(const uint8_t* p,
-                                            const DbfField& field,
-                                            void* value, int16_t handle,
-                                            int16_t field_number) {
-  if (!ReadAlignedNumber(p, field.length, field.decimals,
-                         static_cast<double*>(value)))
-    return ReadNumber(p, field, value, handle, field_number);
   return EndRead();
 }
 
@@ -382,8 +370,6 @@ FieldReader ChooseReader(const DbfField& f) {
       return ReadInFull;
     case 'N':
     case 'F':
-      if (f.decimals == 0 ? f.length > 0 : f.length > f.decimals + 1)
-        return ReadAlignedNumberField;
       return ReadNumber;
     case 'D':
       return ReadDate;
@@ -405,10 +391,8 @@ extern "C" [[gnu::hot]] int16_t kbddget(int16_t handle, int16_t field,
   if (TaskRecord* task = TaskOfShortWay()) {
     auto* file =
         static_cast<DbfFile*>(ShortWayHandle(task, handle, kKbdKindDbf));
-    // One unsigned comparison also refuses a negative field number.
-    if (file != nullptr && value != nullptr &&
-        static_cast<uint16_t>(field) <
-            static_cast<uint16_t>(file->field_count())) {
+    if (file != nullptr && value != nullptr && field >= 0 &&
+        field < file->field_count()) {
       const DbfField& f = file->fields[field];
       return f.reader(file->field_bytes(f), f, value, handle, field);
     }

@@ -381,43 +381,6 @@ inline bool ReadPlainNumber(const uint8_t* p, size_t length, double* value) {
          ExactDecimalValue(scanned, value);
 }
 
-// ReadPlainNumber for the form writers leave in a field with decimals
-// decimals: blanks, an optional '-', at least one digit, and with decimals
-// a '.' where the field's decimals begin, then exactly that many digits.
-// Same value, same limits; false (nothing stored) for any other text.
-// Needs length > 0, and length > decimals + 1 when decimals > 0. Cheaper
-// than the general scan: the last digit before the point stops the blanks,
-// and the point's place is known.
-inline bool ReadAlignedNumber(const uint8_t* p, size_t length,
-                              unsigned decimals, double* value) {
-  const uint8_t* point = p + length;
-  if (decimals != 0) {
-    point -= decimals + 1;
-    if (*point != '.') return false;
-  }
-  if (static_cast<unsigned>(point[-1]) - '0' > 9) return false;
-  while (*p == ' ') ++p;
-  const bool negative = *p == '-';
-  p += negative ? 1 : 0;
-  if (static_cast<size_t>(point - p) + decimals > 18) return false;
-  uint64_t mantissa = 0;
-  do {
-    unsigned digit = static_cast<unsigned>(*p) - '0';
-    if (digit > 9) return false;
-    mantissa = mantissa * 10 + digit;
-  } while (++p != point);
-  for (unsigned i = 1; i <= decimals; ++i) {
-    unsigned digit = static_cast<unsigned>(point[i]) - '0';
-    if (digit > 9) return false;
-    mantissa = mantissa * 10 + digit;
-  }
-  if (mantissa > kExactMantissaLimit) return false;
-  double v = static_cast<double>(mantissa);
-  if (decimals != 0) v /= kExactPowersOfTen[decimals];
-  *value = negative ? -v : v;
-  return true;
-}
-
 inline double DecodeNumber(const uint8_t* p, size_t length) {
   double value = 0.0;
   return ReadPlainNumber(p, length, &value) ? value

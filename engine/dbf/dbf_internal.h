@@ -16,7 +16,6 @@
 //      field ends at header.record_size.
 //  D3. locked_records.size() <= lock_capacity <= kDbfLockListLimit.
 //  D4. slot is a file-layer slot while the file is open, kNoFileSlot after.
-//  D5. fields_size == fields.size().
 #ifndef QX_ENGINE_DBF_DBF_INTERNAL_H_
 #define QX_ENGINE_DBF_DBF_INTERNAL_H_
 
@@ -75,7 +74,6 @@ struct DbfFile : ControlBlock {
   uint32_t recno = 0;            // current record, 0 before the first read
   DbfHeader header;              // record_count kept current in memory
   std::vector<DbfField> fields;
-  int16_t fields_size = 0;       // fields.size(), for the check of a get
   // The record buffer: record_size bytes, then the end-of-file marker
   // bytes (D1). Filled with blanks at open.
   std::vector<uint8_t> record;
@@ -104,7 +102,7 @@ struct DbfFile : ControlBlock {
 
   bool read_only() const { return (file_flags & kFileFlagReadOnly) != 0; }
   uint16_t record_size() const { return header.record_size; }
-  int16_t field_count() const { return fields_size; }
+  int16_t field_count() const { return static_cast<int16_t>(fields.size()); }
   uint8_t* record_bytes() { return record.data(); }
   const uint8_t* field_bytes(const DbfField& f) const {
     return record.data() + f.offset;

@@ -170,7 +170,6 @@ int16_t LoadDbf(DbfFile* file, const char* name, uint16_t mode) {
   }
 
   file->fields.resize(count);
-  file->fields_size = static_cast<int16_t>(count);  // D5
   uint32_t running = 1;  // the deletion flag
   for (size_t i = 0; i < count; ++i) {
     auto bytes = std::span<const uint8_t, kDbfDescriptorSize>(

@@ -3,10 +3,8 @@
 #include "engine/dbf/dbf_format.h"
 
 #include <array>
-#include <bit>
 #include <cmath>
 #include <cstring>
-#include <random>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -99,66 +97,6 @@ TEST(DbfFormatTest, Numbers) {
   EXPECT_EQ(decode("*****"), 0.0);
   EXPECT_EQ(decode("1,200.00"), 1.0);  // the leading number only
   EXPECT_EQ(DecodeNumber(reinterpret_cast<const uint8_t*>("\0\0\0"), 3), 0.0);
-}
-
-// The right-aligned reader of a record scan against the general scan:
-// whatever it accepts reads to the same double (bit for bit, -0 included),
-// and it accepts every number the writer stores.
-TEST(DbfFormatTest, AlignedNumbersReadAsTheGeneralScan) {
-  std::mt19937 random(20261205);
-  auto pick = [&](int n) { return static_cast<int>(random() % n); };
-  int accepted = 0;
-  for (int round = 0; round < 200000; ++round) {
-    size_t length = 1 + pick(20);
-    unsigned decimals = pick(4) == 0 ? pick(11) : pick(3);
-    std::string text(length, ' ');
-    // Mostly the writers' form with a few bytes disturbed; sometimes noise.
-    if (pick(3) != 0) {
-      size_t point = decimals != 0 && length > decimals ? length - decimals - 1
-                                                        : length;
-      size_t first = point == 0 ? 0 : pick(static_cast<int>(point));
-      for (size_t i = first; i < length; ++i) text[i] = '0' + pick(10);
-      if (point < length) text[point] = '.';
-      if (first > 0 && pick(4) == 0) text[first - 1] = '-';
-      for (int k = pick(3); k > 0 && round % 2 == 0; --k)
-        text[pick(static_cast<int>(length))] = " -.+x0"[pick(6)];
-    } else {
-      for (char& c : text) c = " 0123456789-.+e"[pick(15)];
-    }
-    if (decimals != 0 ? length < decimals + 2 : length == 0) continue;
-    const auto* p = reinterpret_cast<const uint8_t*>(text.data());
-    double aligned = 1234.5, plain = 6789.5;
-    if (!ReadAlignedNumber(p, length, decimals, &aligned)) {
-      EXPECT_EQ(aligned, 1234.5) << text;  // nothing stored
-      continue;
-    }
-    ++accepted;
-    ASSERT_TRUE(ReadPlainNumber(p, length, &plain)) << '"' << text << '"';
-    EXPECT_EQ(std::bit_cast<uint64_t>(aligned), std::bit_cast<uint64_t>(plain))
-        << '"' << text << '"';
-  }
-  EXPECT_GT(accepted, 50000);
-
-  for (int round = 0; round < 20000; ++round) {
-    uint16_t length = static_cast<uint16_t>(1 + pick(19));
-    uint16_t decimals = static_cast<uint16_t>(
-        length > 2 ? pick(std::min(length - 2, 9) + 1) : 0);
-    double largest = LargestStorableNumber(length, decimals);
-    double value = std::ldexp(static_cast<double>(random()), -pick(40));
-    if (pick(2) == 0) value = -value;
-    uint8_t field[20];
-    if (EncodeNumber(value, length, decimals, largest, field) < 0) continue;
-    double read = 0.0, plain = 0.0;
-    std::string text(reinterpret_cast<const char*>(field), length);
-    if (!ReadPlainNumber(field, length, &plain)) {
-      // Beyond 2^53 as digits: both leave it to the general parser.
-      EXPECT_FALSE(ReadAlignedNumber(field, length, decimals, &read)) << text;
-      continue;
-    }
-    ASSERT_TRUE(ReadAlignedNumber(field, length, decimals, &read))
-        << '"' << text << '"' << decimals;
-    EXPECT_EQ(read, plain) << text;
-  }
 }
 
 TEST(DbfFormatTest, Dates) {
