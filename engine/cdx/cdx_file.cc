@@ -20,13 +20,6 @@ namespace {
 
 int16_t CloseCdxOperation(int16_t handle) { return kbdcclose(handle); }
 
-// Dialects whose open mode a compound file accepts (0 stands for 1).
-// Dialect 10 files are reached through dialect 0: the format is the same.
-bool CdxDialectAccepted(uint8_t dialect) {
-  return dialect == 0 || dialect == kKbdFoxbase || dialect == kKbdFoxpro1 ||
-         dialect == kKbdFoxpro2;
-}
-
 // Upper-cases ASCII letters only: names and tags are compared in the
 // file's code page without folding its other letters.
 char UpperAscii(char c) {
@@ -242,7 +235,8 @@ int16_t OpenCdx(int16_t* handle, const char* name, uint16_t mode) {
     return e;
   CdxFile* file = opening.block();
   auto fail = [&opening](int16_t status) { return opening.Fail(status); };
-  if (!CdxDialectAccepted(DialectOf(mode))) return fail(Fail(kKbdErrVersion));
+  if (!idx::FoxDialectAccepted(DialectOf(mode)))
+    return fail(Fail(kKbdErrVersion));
   const uint16_t normal = NormalizeOpenMode(mode);
   file->write_through =
       (normal & kCdxModeWriteThrough) || (mode & kCdxModeWriteThroughAlt);

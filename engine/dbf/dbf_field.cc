@@ -322,24 +322,15 @@ int16_t ReadInFull(const uint8_t*, const DbfField&, void* value,
   return GetInFull(handle, field_number, value);
 }
 
-// Text of 8..32 bytes: memcpy without a library call, two overlapping
-// moves of a fixed size.
-[[gnu::hot]] int16_t ReadText8To15(const uint8_t* p, const DbfField& field,
-                                   void* value, int16_t, int16_t) {
+// Text of kMove..2 * kMove bytes (8..15, 16..32): memcpy without a library
+// call, two overlapping moves of a fixed size.
+template <size_t kMove>
+[[gnu::hot]] int16_t ReadText(const uint8_t* p, const DbfField& field,
+                              void* value, int16_t, int16_t) {
   char* out = static_cast<char*>(value);
   size_t n = field.length;
-  std::memcpy(out, p, 8);
-  std::memcpy(out + n - 8, p + n - 8, 8);
-  out[n] = '\0';
-  return EndRead();
-}
-
-[[gnu::hot]] int16_t ReadText16To32(const uint8_t* p, const DbfField& field,
-                                    void* value, int16_t, int16_t) {
-  char* out = static_cast<char*>(value);
-  size_t n = field.length;
-  std::memcpy(out, p, 16);
-  std::memcpy(out + n - 16, p + n - 16, 16);
+  std::memcpy(out, p, kMove);
+  std::memcpy(out + n - kMove, p + n - kMove, kMove);
   out[n] = '\0';
   return EndRead();
 }
@@ -365,8 +356,8 @@ FieldReader ChooseReader(const DbfField& f) {
   if (f.null_bit >= 0) return ReadInFull;
   switch (f.type) {
     case 'C':
-      if (f.length >= 8 && f.length < 16) return ReadText8To15;
-      if (f.length >= 16 && f.length <= 32) return ReadText16To32;
+      if (f.length >= 8 && f.length < 16) return ReadText<8>;
+      if (f.length >= 16 && f.length <= 32) return ReadText<16>;
       return ReadInFull;
     case 'N':
     case 'F':

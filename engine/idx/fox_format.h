@@ -55,7 +55,17 @@
 
 #include <cstdint>
 
+#include "qx/engine.h"
+
 namespace qx::engine::idx {
+
+// Dialects whose open mode an IDX or compound file accepts (0 stands for
+// 1). Dialect 10 files are reached through dialect 0: the format is the
+// same.
+constexpr bool FoxDialectAccepted(uint8_t dialect) {
+  return dialect == 0 || dialect == kKbdFoxbase || dialect == kKbdFoxpro1 ||
+         dialect == kKbdFoxpro2;
+}
 
 // Header.
 inline constexpr uint32_t kFoxHeaderRootOffset = 0;

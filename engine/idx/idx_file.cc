@@ -20,12 +20,6 @@ namespace {
 
 int16_t CloseIdxOperation(int16_t handle) { return kbdiclose(handle); }
 
-// Dialects whose open mode an IDX file accepts (0 stands for 1).
-bool IdxDialectAccepted(uint8_t dialect) {
-  return dialect == 0 || dialect == kKbdFoxbase || dialect == kKbdFoxpro1 ||
-         dialect == kKbdFoxpro2;
-}
-
 // Where the first node of a new file goes: after the header, and in the
 // compact layout after the expression block too.
 uint32_t FirstNodeOffset(bool compact) {
@@ -65,7 +59,8 @@ int16_t OpenIdx(int16_t* handle, const char* name, uint16_t mode) {
     return e;
   IdxFile* file = opening.block();
   auto fail = [&opening](int16_t status) { return opening.Fail(status); };
-  if (!IdxDialectAccepted(DialectOf(mode))) return fail(Fail(kKbdErrVersion));
+  if (!idx::FoxDialectAccepted(DialectOf(mode)))
+    return fail(Fail(kKbdErrVersion));
   idx::FoxHeader& h = file->header;
   if (int16_t e = idx::ReadFoxHeader(file->slot, 0, &h)) return fail(e);
   if (h.key_length < 1 || h.key_length > idx::kFoxMaxKeyLength)
