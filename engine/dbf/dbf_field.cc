@@ -180,8 +180,8 @@ uint16_t CurrentDateFormat() { return CurrentTask()->date_format; }
 
 }  // namespace
 
-int16_t PutFieldValue(DbfFile* file, const DbfField& field,
-                      const void* value) {
+int16_t PutFieldValue(DbfFile* file, int16_t number, const void* value) {
+  const DbfField& field = file->fields[number];
   uint8_t* p = file->field_bytes(field);
   size_t length = field.length;
   int16_t status = kKbdOk;
@@ -213,7 +213,7 @@ int16_t PutFieldValue(DbfFile* file, const DbfField& field,
     case 'N':
     case 'F':
       status = EncodeNumber(*static_cast<const double*>(value), field.length,
-                            field.decimals, field.largest, p);
+                            field.decimals, file->largest[number], p);
       break;
     case 'L':
       if (length == 0) return Fail(kKbdErrData);
@@ -290,7 +290,7 @@ namespace {
 const DbfField* FieldOf(int16_t handle, int16_t field, DbfFile** file) {
   *file = CheckDbf(handle);
   if (*file == nullptr) return nullptr;
-  if (field < 0 || field >= (*file)->field_count()) {
+  if (!(*file)->has_field(field)) {
     Fail(kKbdErrFieldCount);
     return nullptr;
   }
@@ -382,8 +382,7 @@ extern "C" [[gnu::hot]] int16_t kbddget(int16_t handle, int16_t field,
   if (TaskRecord* task = TaskOfShortWay()) {
     auto* file =
         static_cast<DbfFile*>(ShortWayHandle(task, handle, kKbdKindDbf));
-    if (file != nullptr && value != nullptr && field >= 0 &&
-        field < file->field_count()) {
+    if (file != nullptr && value != nullptr && file->has_field(field)) {
       const DbfField& f = file->fields[field];
       return f.reader(file->field_bytes(f), f, value, handle, field);
     }
@@ -397,7 +396,7 @@ extern "C" int16_t kbddput(int16_t handle, int16_t field, const void* value) {
     const DbfField* f = FieldOf(handle, field, &file);
     if (f == nullptr) return StickyError();
     if (value == nullptr) return Fail(kKbdErrNullPointer);
-    return PutFieldValue(file, *f, value);
+    return PutFieldValue(file, field, value);
   });
 }
 

@@ -50,8 +50,10 @@ using FieldReader = int16_t (*)(const uint8_t* p, const DbfField& field,
                                 void* value, int16_t handle,
                                 int16_t field_number);
 
+// 32 bytes, so that a field is found by a shift (kbddget's short way);
+// what only puts need lives in DbfFile::largest.
 struct DbfField {
-  // What a get reads first (one cache line holds it for four fields).
+  // What a get reads first (one cache line holds two fields).
   FieldReader reader = nullptr;  // set by AssignFieldReaders
   uint16_t offset = 0;  // bytes from the record start (byte 0: deletion)
   uint16_t length = 0;  // bytes; C in dialects 4, 5, 6, 8 up to 65535
@@ -61,8 +63,8 @@ struct DbfField {
   char name[kDbfFieldNameSize] = {};  // upper case, NUL-terminated
   uint8_t flags = 0;    // descriptor byte 18
   int16_t varlength_bit = -1;  // VFP V, Q: bit in _NullFlags, -1 none
-  double largest = 0;   // N, F: the largest storable value
 };
+static_assert(sizeof(DbfField) == 32);
 
 struct DbfFile : ControlBlock {
   ~DbfFile() override;  // closes the system file when still open
@@ -79,6 +81,7 @@ struct DbfFile : ControlBlock {
   std::vector<uint8_t> record;
 
   std::string name;               // as given to open
+  std::vector<double> largest;    // per field; N, F: the largest value
   uint16_t largest_length = 0;
   int16_t null_flags_field = -1;  // index of _NullFlags, -1 none
   bool has_memo = false;          // an M field outside dialect 10
@@ -103,6 +106,10 @@ struct DbfFile : ControlBlock {
   bool read_only() const { return (file_flags & kFileFlagReadOnly) != 0; }
   uint16_t record_size() const { return header.record_size; }
   int16_t field_count() const { return static_cast<int16_t>(fields.size()); }
+  // field_count() for a field number: false for negative numbers too.
+  bool has_field(int16_t number) const {
+    return static_cast<uint16_t>(number) < fields.size();
+  }
   uint8_t* record_bytes() { return record.data(); }
   const uint8_t* field_bytes(const DbfField& f) const {
     return record.data() + f.offset;
@@ -157,8 +164,9 @@ int16_t UnlockDbfFile(DbfFile* file, int16_t mode);
 
 // Field lookup by name without regard to case: the field's index, or -1.
 int16_t FindField(const DbfFile& file, std::string_view name);
-// The field's stored form from a value (kbddput's conversions).
-int16_t PutFieldValue(DbfFile* file, const DbfField& field, const void* value);
+// The stored form of field number from a value (kbddput's conversions); the
+// number is valid.
+int16_t PutFieldValue(DbfFile* file, int16_t number, const void* value);
 // Chooses every field's reader; after the fields and null bits are known.
 void AssignFieldReaders(DbfFile* file);
 // Blank test of kbddisblank.

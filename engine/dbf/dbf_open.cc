@@ -107,7 +107,6 @@ int16_t DecodeField(const DbfDescriptor& d, uint8_t dialect, uint8_t version,
     uint16_t widest =
         IsOneOf(dialect, {kKbdDbase4, kKbdFoxpro1, kKbdFoxpro2}) ? 20 : 19;
     if (field->length > widest) return kKbdErrFieldSize;
-    field->largest = LargestStorableNumber(field->length, field->decimals);
   }
   return kKbdOk;
 }
@@ -170,6 +169,7 @@ int16_t LoadDbf(DbfFile* file, const char* name, uint16_t mode) {
   }
 
   file->fields.resize(count);
+  file->largest.assign(count, 0.0);
   uint32_t running = 1;  // the deletion flag
   for (size_t i = 0; i < count; ++i) {
     auto bytes = std::span<const uint8_t, kDbfDescriptorSize>(
@@ -179,6 +179,8 @@ int16_t LoadDbf(DbfFile* file, const char* name, uint16_t mode) {
                             h.version, &f, &file->has_memo);
     if (e != kKbdOk) return Fail(e);
     f.offset = static_cast<uint16_t>(std::min<uint32_t>(running, UINT16_MAX));
+    if (f.type == 'N' || f.type == 'F')
+      file->largest[i] = LargestStorableNumber(f.length, f.decimals);
     running += f.length;
     file->largest_length = std::max(file->largest_length, f.length);
   }
