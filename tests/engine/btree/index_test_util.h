@@ -163,6 +163,11 @@ struct TwoProcessKeys {
   static uint32_t Recno(int i, int parity) { return Recno(Key(i, parity)); }
 };
 
+// The open mode of corpus files: read-only and shared. Other test
+// processes read the same files at the same time, and an exclusive open
+// refuses them (and is refused) as on Windows.
+inline constexpr uint16_t kFixtureMode = kKbdModeReadOnly | kKbdModeShared;
+
 // Every regular file below the real-file corpus whose extension, in any
 // case, is one of extensions (given in lower case), in path order.
 inline std::vector<std::filesystem::path> CorpusFiles(

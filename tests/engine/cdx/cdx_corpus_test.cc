@@ -86,7 +86,7 @@ TEST_F(CdxTest, RealFilesWalkAsThePeerAndPassTheCheck) {
     // Other programs keep a change counter where this engine keeps the
     // end of the file: warning 7 is no failure.
     int16_t h = kKbdNoHandle;
-    const int16_t opened = kbdcopenx(&h, path.c_str(), 0x100);
+    const int16_t opened = kbdcopenx(&h, path.c_str(), kFixtureMode);
     ASSERT_TRUE(opened == kKbdOk || opened == kKbdBadFileSize) << opened;
     const std::vector<std::string> names = TagNames(h);
     ASSERT_FALSE(names.empty());
@@ -163,9 +163,9 @@ TEST_F(CdxTest, RecordKeysOfARealFile) {
   const std::string folder =
       qx::testing::SharedDir() + "/fixtures/real/dbd-xbase/";
   int16_t h = kKbdNoHandle;
-  ASSERT_GE(kbdcopenx(&h, (folder + "rooms.cdx").c_str(), 0x100), 0);
+  ASSERT_GE(kbdcopenx(&h, (folder + "rooms.cdx").c_str(), kFixtureMode), 0);
   int16_t dbf = kKbdNoHandle;
-  ASSERT_GE(kbddopenx(&dbf, (folder + "rooms.dbf").c_str(), 0x100), 0);
+  ASSERT_GE(kbddopenx(&dbf, (folder + "rooms.dbf").c_str(), kFixtureMode), 0);
   int32_t audio = -1;
   int32_t name = -1;
   ASSERT_EQ(kbdctagopen(&audio, h, "audio"), kKbdOk);

@@ -20,7 +20,7 @@ TEST_F(MdxTest, RealFileWalksChecksAndMatchesTheTable) {
   const std::string folder =
       qx::testing::SharedDir() + "/fixtures/real/jdbfdriver-mdx/";
   int16_t h = kKbdNoHandle;
-  ASSERT_EQ(kbdmopenx(&h, (folder + "TEST.MDX").c_str(), 0x100), kKbdOk);
+  ASSERT_EQ(kbdmopenx(&h, (folder + "TEST.MDX").c_str(), kFixtureMode), kKbdOk);
   KbdMdxInfo info;
   ASSERT_EQ(kbdminfo(h, &info), kKbdOk);
   EXPECT_EQ(info.tag_count, 2);
@@ -31,7 +31,7 @@ TEST_F(MdxTest, RealFileWalksChecksAndMatchesTheTable) {
   EXPECT_EQ(file_report.free_blocks, 0u);
 
   int16_t dbf = kKbdNoHandle;
-  ASSERT_EQ(kbddopenx(&dbf, (folder + "TEST.DBF").c_str(), 0x100), kKbdOk);
+  ASSERT_EQ(kbddopenx(&dbf, (folder + "TEST.DBF").c_str(), kFixtureMode), kKbdOk);
   struct Expected {
     const char* tag;
     char type;

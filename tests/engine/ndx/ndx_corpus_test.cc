@@ -42,7 +42,7 @@ TEST_P(NdxCorpusTest, WalksChecksAndMatchesTheTable) {
   ASSERT_FALSE(expected.empty());
 
   int16_t h = kKbdNoHandle;
-  ASSERT_EQ(kbdnopenx(&h, (folder + c.index).c_str(), 0x100), kKbdOk);
+  ASSERT_EQ(kbdnopenx(&h, (folder + c.index).c_str(), kFixtureMode), kKbdOk);
   std::vector<NdxEntry> walk = Walk(h);
   EXPECT_EQ(Recnos(walk), expected);
   EXPECT_EQ(WalkBack(h), walk);
@@ -51,7 +51,7 @@ TEST_P(NdxCorpusTest, WalksChecksAndMatchesTheTable) {
 
   // Each entry holds its record's key; every key is found again.
   int16_t dbf = kKbdNoHandle;
-  ASSERT_EQ(kbddopenx(&dbf, (folder + c.table).c_str(), 0x100), kKbdOk);
+  ASSERT_EQ(kbddopenx(&dbf, (folder + c.table).c_str(), kFixtureMode), kKbdOk);
   uint32_t count = 0;
   ASSERT_EQ(kbddreccount(dbf, &count), kKbdOk);
   EXPECT_EQ(count, walk.size());
