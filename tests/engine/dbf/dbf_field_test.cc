@@ -313,21 +313,27 @@ TEST_F(DbfTest, EveryStoredFormReadsAsTheGeneralDecoders) {
                 {"C15", 'C', 15, 0}, {"C16", 'C', 16, 0}, {"C32", 'C', 32, 0},
                 {"C33", 'C', 33, 0}, {"N3", 'N', 3, 0},  {"N62", 'N', 6, 2},
                 {"N43", 'N', 4, 3},  {"N194", 'N', 19, 4}, {"F83", 'F', 8, 3},
-                {"D", 'D', 8, 0}};
+                {"N102", 'N', 10, 2}, {"D", 'D', 8, 0}};
   struct Form {
     const char* n3;
     const char* n62;
     const char* n43;
     const char* n194;
     const char* f83;
+    const char* n102;
     const char* d;
   };
   const Form forms[] = {
-      {" 42", " 12.50", "0.25", "     123456789.1234", "  -1.500", "20231115"},
-      {"-7 ", "12.5  ", ".125", "1234567890123456789", " -0.000", "20240229"},
-      {"   ", "  -.50", "   ", "-1234567890123.5678", "1.5e3   ", "        "},
-      {"***", " 1,2.0", "-.00", "                  0", "    .500", "20230229"},
-      {"007", "-99.99", "9.99", " 00000000000000.0001", "12345.67", "2024 229"},
+      {" 42", " 12.50", "0.25", "     123456789.1234", "  -1.500",
+       "  12345.67", "20231115"},
+      {"-7 ", "12.5  ", ".125", "1234567890123456789", " -0.000",
+       "1234567.89", "20240229"},
+      {"   ", "  -.50", "   ", "-1234567890123.5678", "1.5e3   ",
+       "     -0.50", "        "},
+      {"***", " 1,2.0", "-.00", "                  0", "    .500",
+       "   - 12.50", "20230229"},
+      {"007", "-99.99", "9.99", " 00000000000000.0001", "12345.67",
+       "  12.5    ", "2024 229"},
   };
   for (const Form& f : forms) {
     std::string r = " ";
@@ -337,7 +343,7 @@ TEST_F(DbfTest, EveryStoredFormReadsAsTheGeneralDecoders) {
         r += static_cast<char>('a' + (r.size() + i) % 26);
       r.back() = ' ';
     }
-    r += std::string(f.n3) + f.n62 + f.n43 + f.n194 + f.f83 + f.d;
+    r += std::string(f.n3) + f.n62 + f.n43 + f.n194 + f.f83 + f.n102 + f.d;
     dbf.records.push_back(r);
   }
   ASSERT_EQ(dbf.records[0].size(), dbf.RecordSize());
@@ -347,7 +353,7 @@ TEST_F(DbfTest, EveryStoredFormReadsAsTheGeneralDecoders) {
     ASSERT_EQ(kbdsetdatefmt(format), kKbdOk);
     for (uint32_t recno = 1; recno <= dbf.records.size(); ++recno) {
       ASSERT_EQ(kbddread(h, recno), kKbdOk);
-      for (int16_t i = 0; i < 13; ++i) {
+      for (int16_t i = 0; i < 14; ++i) {
         SCOPED_TRACE("record " + std::to_string(recno) + " field " +
                      std::to_string(i));
         std::string raw = Raw(h, i);
@@ -382,7 +388,7 @@ TEST_F(DbfTest, EveryStoredFormReadsAsTheGeneralDecoders) {
   char text[40] = "untouched";
   EXPECT_EQ(kbddget(h, -1, text), kKbdErrFieldCount);
   kbdseterror(0);
-  EXPECT_EQ(kbddget(h, 13, text), kKbdErrFieldCount);
+  EXPECT_EQ(kbddget(h, 14, text), kKbdErrFieldCount);
   kbdseterror(0);
   EXPECT_EQ(kbddget(h, 0, nullptr), kKbdErrNullPointer);
   EXPECT_EQ(kbddget(h, 2, text), kKbdErrNullPointer);  // sticky

@@ -3,6 +3,7 @@
 #include "engine/dbf/dbf_format.h"
 
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -97,6 +98,74 @@ TEST(DbfFormatTest, Numbers) {
   EXPECT_EQ(decode("*****"), 0.0);
   EXPECT_EQ(decode("1,200.00"), 1.0);  // the leading number only
   EXPECT_EQ(DecodeNumber(reinterpret_cast<const uint8_t*>("\0\0\0"), 3), 0.0);
+}
+
+// The word-at-a-time reader of the writers' form against the byte scan:
+// whenever it answers, the same value to the bit; writers' forms (blanks,
+// sign, digits, the point where the field's decimals put it) it answers
+// itself, everything else it leaves to the scan.
+TEST(DbfFormatTest, DeclaredNumbersReadAsThePlainScan) {
+  auto word = [](const std::string& s, unsigned decimals, double* v) {
+    return ReadDeclaredNumber(reinterpret_cast<const uint8_t*>(s.data()),
+                              s.size(), decimals, v);
+  };
+  double v = 0;
+  EXPECT_TRUE(word("  12345.67", 2, &v));
+  EXPECT_EQ(v, 12345.67);
+  EXPECT_TRUE(word("   -0.50", 2, &v));
+  EXPECT_EQ(v, -0.5);
+  EXPECT_TRUE(word("     -.5", 1, &v));
+  EXPECT_EQ(v, -0.5);
+  EXPECT_TRUE(word("-0.00000", 5, &v));
+  EXPECT_TRUE(std::signbit(v));
+  EXPECT_TRUE(word("        12345678", 0, &v));
+  EXPECT_EQ(v, 12345678.0);
+  EXPECT_TRUE(word(".1234567", 7, &v));
+  EXPECT_EQ(v, 0.1234567);
+  for (const char* other :
+       {"1234567.89", "  1234.567", "   12.5  ", "  - 12.50", "  --12.50",
+        "  12-34.50", "        ", "       -", "      . ", "  1 234.50",
+        "  12,34.50", "-  12.50", "1e3  .50"})
+    EXPECT_FALSE(word(other, 2, &v)) << other;
+  EXPECT_FALSE(word(std::string(8, '\0'), 0, &v));
+
+  // Random fields, a third of them anything, the rest writers' forms with
+  // now and then one byte spoilt.
+  uint64_t seed = 20261206;
+  auto next = [&seed](uint64_t n) {
+    seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+    return (seed >> 33) % n;
+  };
+  const char alphabet[] = " -.0123456789x";
+  int answered = 0;
+  for (int i = 0; i < 300000; ++i) {
+    size_t length = 8 + next(9);
+    unsigned decimals = static_cast<unsigned>(next(8));
+    std::string s(length, ' ');
+    if (next(3) == 0) {
+      for (char& c : s) c = alphabet[next(14)];
+    } else {
+      size_t at = length;
+      if (decimals != 0) {
+        for (unsigned k = 0; k < decimals; ++k)
+          s[--at] = static_cast<char>('0' + next(10));
+        s[--at] = '.';
+      }
+      for (size_t k = next(at + 1); k > 0; --k)
+        s[--at] = static_cast<char>('0' + next(10));
+      if (at > 0 && next(3) == 0) s[--at] = '-';
+      if (next(4) == 0) s[next(length)] = alphabet[next(14)];
+    }
+    double fast = 0, plain = 0;
+    if (!word(s, decimals, &fast)) continue;
+    ++answered;
+    ASSERT_TRUE(ReadPlainNumber(reinterpret_cast<const uint8_t*>(s.data()),
+                                length, &plain))
+        << '"' << s << '"';
+    ASSERT_EQ(std::bit_cast<uint64_t>(fast), std::bit_cast<uint64_t>(plain))
+        << '"' << s << "\" " << decimals;
+  }
+  EXPECT_GT(answered, 60000);  // the writers' forms take the word path
 }
 
 TEST(DbfFormatTest, Dates) {
