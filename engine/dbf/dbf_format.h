@@ -398,12 +398,10 @@ inline bool ReadDeclaredNumber(const uint8_t* p, size_t length,
     if ((head << (8 * (16 - length))) != 0) return false;
   }
   const uint64_t w = GetLe64(p + length - 8);  // byte i: bits 8i..8i+7
-  // The high bit of each byte that is not a digit, then of each that is
-  // not a blank (exact: no carry crosses a byte).
+  // The high bit of each byte that is not a digit (exact: no carry
+  // crosses a byte).
   const uint64_t a = w ^ (kOnes * '0');
   uint64_t other = (((a | kHigh) - kOnes * 10) | a) & kHigh;
-  const uint64_t b = w ^ kBlanks;
-  const uint64_t non_blank = ((b & ~kHigh) + ~kHigh) | b;
   uint64_t point = 0;         // 0xFF at the '.'
   uint64_t before_point = 0;  // 0xFF at each byte before it
   if (decimals != 0) {
@@ -418,11 +416,12 @@ inline bool ReadDeclaredNumber(const uint8_t* p, size_t length,
   const uint64_t lead = (other << 1) - (other >> 7);  // 0xFF a byte
   const uint64_t digits = ~(lead | point);
   if ((lead & (lead + 1)) != 0 || digits == 0) return false;
-  const uint64_t signs = non_blank & lead & kHigh;
-  const uint64_t last = lead ^ (lead >> 8);  // 0xFF at the last lead byte
-  if (signs != 0 &&
-      (signs != (last & kHigh) || (w & last) != (last & (kOnes * '-'))))
-    return false;
+  const bool negative = (w & lead) != (kBlanks & lead);
+  if (negative) {
+    const uint64_t last = lead ^ (lead >> 8);  // 0xFF at the last one
+    if ((w & lead) != ((kBlanks & lead & ~last) | (kOnes * '-' & last)))
+      return false;
+  }
   // The digits' values with the point's gap closed (the bytes before it
   // move one on): one number of eight digits, byte 0 the first.
   uint64_t v = a & digits;
@@ -432,7 +431,7 @@ inline bool ReadDeclaredNumber(const uint8_t* p, size_t length,
   v = (v * 10000 + (v >> 32)) & 0xFFFFFFFFULL;
   double d = static_cast<double>(v);
   if (decimals != 0) d /= kExactPowersOfTen[decimals];
-  *value = signs != 0 ? -d : d;
+  *value = negative ? -d : d;
   return true;
 }
 
