@@ -52,6 +52,11 @@ struct TaskRecord {
   std::unique_ptr<HandleSlot[]> handles;  // kKbdHandleSlots slots
   int16_t slot_count = 0;
   int16_t open_count = 0;
+  // The handle a short way last found valid (ShortWayHandle), with its
+  // kind as one key (-1: none), and its control block. Freeing the handle
+  // forgets it.
+  int32_t short_way_key = -1;
+  ControlBlock* short_way_block = nullptr;
 };
 
 // The file layer's table of system files: slot numbers 2..1025 map to

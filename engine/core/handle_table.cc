@@ -49,7 +49,12 @@ void FreeHandle(int16_t handle) {
   s->working = nullptr;
   s->close = nullptr;
   s->kind = kKbdKindFree;
-  --CurrentTask()->open_count;
+  TaskRecord* task = CurrentTask();
+  --task->open_count;
+  if ((task->short_way_key & 0xFFFF) == static_cast<uint16_t>(handle)) {
+    task->short_way_key = -1;
+    task->short_way_block = nullptr;
+  }
 }
 
 uint8_t HandleKind(int16_t handle) {

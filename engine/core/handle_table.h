@@ -55,10 +55,17 @@ inline ControlBlock* CheckHandle(int16_t handle, uint8_t kind) {
 // handle in task when its slot holds kind, else null with nothing set.
 inline ControlBlock* ShortWayHandle(TaskRecord* task, int16_t handle,
                                     uint8_t kind) {
+  // The handle found valid last time, not freed since: its slot still
+  // holds it, and its working pointer already is this block.
+  const int32_t key = static_cast<uint16_t>(handle) | kind << 16;
+  if (key == task->short_way_key) [[likely]]
+    return task->short_way_block;
   if (handle < 0 || handle >= task->slot_count) return nullptr;
   HandleSlot& s = task->handles[handle];
   if (s.kind != kind || kind == kKbdKindFree) return nullptr;
   s.working = s.block.get();
+  task->short_way_key = key;
+  task->short_way_block = s.working;
   return s.working;
 }
 

@@ -403,5 +403,42 @@ TEST_F(DbfTest, EveryStoredFormReadsAsTheGeneralDecoders) {
   kbddclose(h);
 }
 
+// The short ways remember the handle they last found valid: a closed
+// handle must not be served from that memory, nor its number, reused by
+// the next open, reach the closed file's fields.
+TEST_F(DbfTest, ShortWaysForgetAClosedHandle) {
+  RawDbf wide, narrow;
+  wide.fields = {{"NAME", 'C', 20, 0}, {"AMOUNT", 'N', 10, 2}};
+  wide.records = {" Ann Example          12345.67"};
+  narrow.fields = {{"CODE", 'C', 8, 0}};
+  narrow.records = {" ABCDEFGH"};
+  const std::string wide_path = Write("wide.dbf", wide);
+  const std::string narrow_path = Write("narrow.dbf", narrow);
+  int16_t h = -1;
+  ASSERT_EQ(Open(wide_path, 1, &h), kKbdOk);
+  ASSERT_EQ(kbddread(h, 1), kKbdOk);
+  double amount = 0;
+  ASSERT_EQ(kbddget(h, 1, &amount), kKbdOk);
+  EXPECT_EQ(amount, 12345.67);
+  ASSERT_EQ(kbddclose(h), kKbdOk);
+
+  char text[32] = "untouched";
+  EXPECT_EQ(kbddget(h, 0, text), kKbdErrHandle);
+  kbdseterror(0);
+  EXPECT_EQ(kbddread(h, 1), kKbdErrHandle);
+  kbdseterror(0);
+  EXPECT_STREQ(text, "untouched");
+
+  int16_t again = -1;
+  ASSERT_EQ(Open(narrow_path, 1, &again), kKbdOk);
+  ASSERT_EQ(again, h);  // the freed slot is the first free one
+  ASSERT_EQ(kbddread(again, 1), kKbdOk);
+  EXPECT_EQ(kbddget(again, 1, &amount), kKbdErrFieldCount);
+  kbdseterror(0);
+  ASSERT_EQ(kbddget(again, 0, text), kKbdOk);
+  EXPECT_STREQ(text, "ABCDEFGH");
+  kbddclose(again);
+}
+
 }  // namespace
 }  // namespace qx::engine::testing
