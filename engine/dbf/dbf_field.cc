@@ -335,9 +335,11 @@ template <size_t kMove>
   return EndRead();
 }
 
-[[gnu::hot, gnu::noinline]] int16_t ReadNumber(const uint8_t* p, const DbfField& field,
-                                void* value, int16_t handle,
-                                int16_t field_number) {
+// Not inlined: ReadNumberByWord's other forms end here, by a jump.
+[[gnu::hot, gnu::noinline]] int16_t ReadNumber(const uint8_t* p,
+                                               const DbfField& field,
+                                               void* value, int16_t handle,
+                                               int16_t field_number) {
   if (!ReadPlainNumber(p, field.length, static_cast<double*>(value)))
     return GetInFull(handle, field_number, value);
   return EndRead();

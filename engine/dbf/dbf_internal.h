@@ -106,7 +106,7 @@ struct DbfFile : ControlBlock {
   bool read_only() const { return (file_flags & kFileFlagReadOnly) != 0; }
   uint16_t record_size() const { return header.record_size; }
   int16_t field_count() const { return static_cast<int16_t>(fields.size()); }
-  // field_count() for a field number: false for negative numbers too.
+  // Whether number names a field (no negative number does).
   bool has_field(int16_t number) const {
     return static_cast<uint16_t>(number) < fields.size();
   }

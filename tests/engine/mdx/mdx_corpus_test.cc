@@ -31,7 +31,8 @@ TEST_F(MdxTest, RealFileWalksChecksAndMatchesTheTable) {
   EXPECT_EQ(file_report.free_blocks, 0u);
 
   int16_t dbf = kKbdNoHandle;
-  ASSERT_EQ(kbddopenx(&dbf, (folder + "TEST.DBF").c_str(), kFixtureMode), kKbdOk);
+  ASSERT_EQ(kbddopenx(&dbf, (folder + "TEST.DBF").c_str(), kFixtureMode),
+            kKbdOk);
   struct Expected {
     const char* tag;
     char type;
