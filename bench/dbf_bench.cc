@@ -365,8 +365,10 @@ int main() {
       kRecordSize, kPoolSize);
   std::printf(
       "  \"method\": \"std::chrono, best of N runs, each engine run "
-      "alternating with its limit; ratios of best runs; timed loops "
-      "exclude create, open and close\",\n");
+      "alternating with its limit; ratios of best runs and, steadier on "
+      "a shared machine, medians over neighbouring pairs (of runs, and "
+      "for the scan of 10k-record chunks); timed loops exclude create, "
+      "open and close\",\n");
   std::printf(
       "  \"append_flushed\": %s,\n",
       Figure(kFlushedRound, flushed_append,
