@@ -382,6 +382,15 @@ inline bool ReadPlainNumber(const uint8_t* p, size_t length, double* value) {
          ExactDecimalValue(scanned, value);
 }
 
+// The high bit of each of the eight bytes of w that is not an ASCII digit,
+// every other bit clear (exact: no carry crosses a byte).
+inline uint64_t NonDigitBytes(uint64_t w) {
+  constexpr uint64_t kOnes = 0x0101010101010101ULL;
+  constexpr uint64_t kHigh = kOnes * 0x80;
+  const uint64_t a = w ^ (kOnes * '0');  // digits become 0..9
+  return (((a | kHigh) - kOnes * 10) | a) & kHigh;
+}
+
 // The form writers leave in a field of 8..16 bytes with decimals (0..7)
 // digits after the point, when its characters fit in the last eight bytes:
 // blanks, an optional '-', digits, and the '.' exactly decimals bytes
@@ -391,17 +400,13 @@ inline bool ReadPlainNumber(const uint8_t* p, size_t length, double* value) {
 inline bool ReadDeclaredNumber(const uint8_t* p, size_t length,
                                unsigned decimals, double* value) {
   constexpr uint64_t kOnes = 0x0101010101010101ULL;
-  constexpr uint64_t kHigh = kOnes * 0x80;
   constexpr uint64_t kBlanks = kOnes * ' ';
   if (length > 8) {  // the bytes before the last eight: all blanks
     const uint64_t head = GetLe64(p) ^ kBlanks;
     if ((head << (8 * (16 - length))) != 0) return false;
   }
   const uint64_t w = GetLe64(p + length - 8);  // byte i: bits 8i..8i+7
-  // The high bit of each byte that is not a digit (exact: no carry
-  // crosses a byte).
-  const uint64_t a = w ^ (kOnes * '0');
-  uint64_t other = (((a | kHigh) - kOnes * 10) | a) & kHigh;
+  uint64_t other = NonDigitBytes(w);
   uint64_t point = 0;         // 0xFF at the '.'
   uint64_t before_point = 0;  // 0xFF at each byte before it
   if (decimals != 0) {
@@ -424,7 +429,7 @@ inline bool ReadDeclaredNumber(const uint8_t* p, size_t length,
   }
   // The digits' values with the point's gap closed (the bytes before it
   // move one on): one number of eight digits, byte 0 the first.
-  uint64_t v = a & digits;
+  uint64_t v = (w ^ (kOnes * '0')) & digits;
   v = ((v & before_point) << 8) | (v & ~before_point);
   v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FFULL;
   v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFFULL;
@@ -445,14 +450,7 @@ inline double DecodeNumber(const uint8_t* p, size_t length) {
 // blanks included.
 inline bool ReadStoredDateDigits(const uint8_t* p, int* year, int* month,
                                  int* day) {
-  // All eight bytes are digits when each has the high nibble 3 and keeps
-  // it after adding 6 (0x3A..0x3F become 0x40..0x45; no byte carries).
-  constexpr uint64_t kNibbles = 0xF0F0F0F0F0F0F0F0ULL;
-  constexpr uint64_t kThrees = 0x3030303030303030ULL;
-  constexpr uint64_t kSixes = 0x0606060606060606ULL;
-  uint64_t bytes = GetLe64(p);
-  if ((bytes & kNibbles) != kThrees || ((bytes + kSixes) & kNibbles) != kThrees)
-    return false;
+  if (NonDigitBytes(GetLe64(p)) != 0) return false;
   auto digit = [p](int i) { return p[i] - '0'; };
   *year = ((digit(0) * 10 + digit(1)) * 10 + digit(2)) * 10 + digit(3);
   *month = digit(4) * 10 + digit(5);

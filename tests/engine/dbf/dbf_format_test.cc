@@ -6,6 +6,7 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <random>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -131,11 +132,8 @@ TEST(DbfFormatTest, DeclaredNumbersReadAsThePlainScan) {
 
   // Random fields, a third of them anything, the rest writers' forms with
   // now and then one byte spoilt.
-  uint64_t seed = 20261206;
-  auto next = [&seed](uint64_t n) {
-    seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
-    return (seed >> 33) % n;
-  };
+  std::mt19937 rng(20261206);
+  auto next = [&rng](uint32_t n) { return rng() % n; };
   const char alphabet[] = " -.0123456789x";
   int answered = 0;
   for (int i = 0; i < 300000; ++i) {
