@@ -105,6 +105,8 @@ std::string SharedDir() {
   return dir ? dir : std::string(kSourceDir) + "/../shared";
 }
 
+std::string SourceDir() { return kSourceDir; }
+
 }  // namespace qx::testing
 
 #include <iconv.h>

@@ -53,6 +53,8 @@ void WriteWholeFile(const std::string& path, const std::string& bytes);
 
 // The shared/ folder beside the checkout (fixtures, peers notes).
 std::string SharedDir();
+// The checkout itself (test inputs kept beside the tests).
+std::string SourceDir();
 
 }  // namespace qx::testing
 

@@ -1,0 +1,154 @@
+/* The Harbour side of the interop tests: one program, two jobs.
+
+   hbxbase make RDD DATA SPECS   creates t.dbf, appends the records of the
+                                 data file's "A" lines up to the first "="
+                                 line, builds every index of SPECS, then
+                                 applies the remaining lines (appends,
+                                 updates, deletes) with all indexes open,
+                                 and reports.
+   hbxbase use RDD DATA SPECS    opens the existing t.dbf with the indexes
+                                 of SPECS, reports, applies the data file's
+                                 lines after its "=" line, and reports again.
+
+   RDD is DBFNTX or DBFCDX; it runs in the current directory.
+
+   DATA: tab-separated lines OP RECNO NAME CODE AGE SAL BIRTH, OP one of
+   A (append), U (update RECNO), D (delete RECNO), R (recall RECNO); BIRTH
+   as YYYYMMDD or empty; "=" alone separates the first records from the
+   maintenance.
+
+   SPECS: tab-separated lines NAME EXPR FLAGS FOR, FLAGS a word of U
+   (unique) and D (descending), "-" for none; FOR empty for none. NAME is
+   the NTX file's base name or the CDX tag name.
+
+   Report: per order "O NAME COUNT", then "W" and the record numbers of the
+   walk from the top, then "S VALUE<tab>FOUND<tab>RECNO" for a seek of the
+   key of every 97th record (VALUE: text as is, numbers with hb_ntos, dates
+   as DTOS). Reports are introduced by "R phase". */
+
+REQUEST DBFNTX, DBFCDX
+/* Functions the key expressions and FOR conditions name: a macro-compiled
+   expression finds only functions linked into the program. */
+REQUEST DESCEND, STRZERO, YEAR, MONTH, DAY, DTOS, UPPER, LOWER, STR, EMPTY
+REQUEST SUBSTR, LEFT, RIGHT, ALLTRIM, TRIM, LTRIM, RTRIM, PADL, PADR, PADC
+REQUEST VAL, DELETED, RECNO, INT, ROUND, ABS, LEN
+
+PROCEDURE Main( cJob, cRdd, cData, cSpecs )
+   LOCAL aData := ReadLines( cData ), aSpecs := ReadLines( cSpecs )
+   LOCAL nSplit := AScan( aData, {| c | c == "=" } )
+   LOCAL cSpec, aSpec
+
+   rddSetDefault( cRdd )
+   SET DELETED OFF
+   SET EXACT OFF
+   IF cJob == "make"
+      dbCreate( "t", { { "NAME", "C", 20, 0 }, { "CODE", "C", 6, 0 }, ;
+                       { "AGE", "N", 3, 0 }, { "SAL", "N", 10, 2 }, ;
+                       { "BIRTH", "D", 8, 0 } } )
+      USE t EXCLUSIVE NEW
+      Apply( aData, 1, nSplit - 1 )
+      FOR EACH cSpec IN aSpecs
+         aSpec := hb_ATokens( cSpec, Chr( 9 ) )
+         ordCondSet( iif( Empty( aSpec[ 4 ] ), NIL, aSpec[ 4 ] ), ;
+                     iif( Empty( aSpec[ 4 ] ), NIL, &( "{||" + aSpec[ 4 ] + "}" ) ), ;
+                     , , , , , , , , "D" $ aSpec[ 3 ] )
+         IF cRdd == "DBFNTX"
+            ordCreate( aSpec[ 1 ], , aSpec[ 2 ], &( "{||" + aSpec[ 2 ] + "}" ), "U" $ aSpec[ 3 ] )
+         ELSE
+            ordCreate( , aSpec[ 1 ], aSpec[ 2 ], &( "{||" + aSpec[ 2 ] + "}" ), "U" $ aSpec[ 3 ] )
+         ENDIF
+      NEXT
+      OpenOrders( cRdd, aSpecs )
+      Report( "built" )
+   ELSE
+      USE t EXCLUSIVE NEW
+      OpenOrders( cRdd, aSpecs )
+      Report( "read" )
+   ENDIF
+   Apply( aData, nSplit + 1, Len( aData ) )
+   Report( "maintained" )
+   dbCloseAll()
+   RETURN
+
+STATIC FUNCTION ReadLines( cFile )
+   LOCAL aLines := hb_ATokens( StrTran( MemoRead( cFile ), Chr( 13 ), "" ), Chr( 10 ) )
+   DO WHILE Len( aLines ) > 0 .AND. Empty( ATail( aLines ) )
+      ASize( aLines, Len( aLines ) - 1 )
+   ENDDO
+   RETURN aLines
+
+/* Every order of SPECS open, in the order of SPECS. */
+STATIC PROCEDURE OpenOrders( cRdd, aSpecs )
+   LOCAL cSpec
+   ordListClear()
+   IF cRdd == "DBFNTX"
+      FOR EACH cSpec IN aSpecs
+         ordListAdd( hb_ATokens( cSpec, Chr( 9 ) )[ 1 ] )
+      NEXT
+   ELSE
+      ordListAdd( "t" )
+   ENDIF
+   RETURN
+
+STATIC PROCEDURE Apply( aData, nFrom, nTo )
+   LOCAL i, a
+   FOR i := nFrom TO nTo
+      a := hb_ATokens( aData[ i ], Chr( 9 ) )
+      SWITCH a[ 1 ]
+      CASE "A"
+         dbAppend()
+         PutFields( a )
+         EXIT
+      CASE "U"
+         dbGoto( Val( a[ 2 ] ) )
+         PutFields( a )
+         EXIT
+      CASE "D"
+         dbGoto( Val( a[ 2 ] ) )
+         dbDelete()
+         EXIT
+      CASE "R"
+         dbGoto( Val( a[ 2 ] ) )
+         dbRecall()
+         EXIT
+      ENDSWITCH
+   NEXT
+   dbCommit()
+   RETURN
+
+STATIC PROCEDURE PutFields( a )
+   FIELD->NAME := a[ 3 ]
+   FIELD->CODE := a[ 4 ]
+   FIELD->AGE := Val( a[ 5 ] )
+   FIELD->SAL := Val( a[ 6 ] )
+   FIELD->BIRTH := hb_SToD( a[ 7 ] )
+   RETURN
+
+STATIC PROCEDURE Report( cPhase )
+   LOCAL nOrder, xKey, cValue, lFound, nRec
+   OutStd( "R " + cPhase + hb_eol() )
+   FOR nOrder := 1 TO ordCount()
+      ordSetFocus( nOrder )
+      OutStd( "O " + ordName( nOrder ) + " " + hb_ntos( ordKeyCount() ) + hb_eol() )
+      OutStd( "W" )
+      dbGoTop()
+      DO WHILE ! Eof()
+         OutStd( " " + hb_ntos( RecNo() ) )
+         dbSkip()
+      ENDDO
+      OutStd( hb_eol() )
+      FOR nRec := 1 TO LastRec() STEP 97
+         dbGoto( nRec )
+         xKey := &( ordKey() )
+         SWITCH ValType( xKey )
+         CASE "C" ; cValue := xKey ; EXIT
+         CASE "N" ; cValue := hb_ntos( xKey ) ; EXIT
+         CASE "D" ; cValue := DToS( xKey ) ; EXIT
+         OTHERWISE ; cValue := "?"
+         ENDSWITCH
+         lFound := dbSeek( xKey )
+         OutStd( "S " + cValue + Chr( 9 ) + iif( lFound, "T", "F" ) + Chr( 9 ) + ;
+                 hb_ntos( iif( Eof(), 0, RecNo() ) ) + hb_eol() )
+      NEXT
+   NEXT
+   RETURN
