@@ -262,9 +262,10 @@ int16_t kbddinfo(int16_t handle, KbdDbfInfo* info);
 int16_t kbdsetsync(int16_t on);
 /* Our addition: 2 when the field's null bit is set (Visual FoxPro), 1
    when the field of the record buffer is blank (text and numbers: only
-   blanks, or blanks then a NUL; D: a first byte blank or NUL; T: day number
-   0), else 0; a negative status on errors. The last error is 0 after
-   success. */
+   blanks, or blanks then a NUL; D: a first byte blank or NUL; T: a day
+   word of 0 or four blanks; Visual FoxPro binary memo numbers: 0 or four
+   blanks; I, B, Y, Q: never), else 0; a negative status on errors. The last
+   error is 0 after success. */
 int16_t kbddisblank(int16_t handle, int16_t field);
 /* Our addition: empties the record buffer for a new record: deletion flag
    blank, text fields blanks, binary fields (I B Y T Q, Visual FoxPro memo
