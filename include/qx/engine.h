@@ -316,6 +316,16 @@ int16_t kbdfreadx(int16_t handle, uint32_t block, char** data,
                   uint32_t* length, uint32_t* type);
 int16_t kbdfwritex(int16_t handle, uint32_t* block, const char* data,
                    uint32_t length, uint32_t type);
+/* Our addition: the memo file of the data file data_name in dialect 1..10
+   (ours: the naming rule callers share). ".dbt" beside the data file, or
+   for the FoxPro dialects 4, 8 and 10 ".fpt", and for the other FoxPro
+   files stored as tables their own companion (.scx .sct, .vcx .vct, .frx
+   .frt, .lbx .lbt, .mnx .mnt, .pjx .pjt, .dbc .dct); the extension takes
+   the case of the data file's. memo_name gets the NUL-terminated name
+   (size bytes of room), *kind kKbdKindDbt or kKbdKindFpt. -21 null
+   argument, -12 unknown dialect, -38 name longer than size - 1. */
+int16_t kbdmemoname(const char* data_name, uint16_t dialect, char* memo_name,
+                    uint16_t size, uint8_t* kind);
 /* Block size in bytes and next free block, read from the file. */
 int16_t kbdtinfo(int16_t handle, uint32_t* block_size, uint32_t* next_free);
 int16_t kbdfinfo(int16_t handle, uint32_t* block_size, uint32_t* next_free);
