@@ -1,7 +1,6 @@
 // The memo file naming rule (see memo_name.h) and its public operation.
 #include "engine/memo/memo_name.h"
 
-#include <cctype>
 #include <cstring>
 #include <string_view>
 
@@ -25,9 +24,11 @@ constexpr CompanionExtension kFoxproCompanions[] = {
 constexpr std::string_view kDbtExtension = ".dbt";
 constexpr std::string_view kFptExtension = ".fpt";
 
-char LowerAscii(char c) {
-  return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-}
+// ASCII only: names are code-page bytes, whose other letters no rule here
+// concerns.
+bool IsUpperAscii(char c) { return c >= 'A' && c <= 'Z'; }
+char LowerAscii(char c) { return IsUpperAscii(c) ? c - 'A' + 'a' : c; }
+char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c; }
 
 }  // namespace
 
@@ -47,12 +48,9 @@ std::string MemoFileName(const std::string& data_name, int dialect) {
     for (const CompanionExtension& c : kFoxproCompanions)
       if (lower == c.data) memo = c.memo;
   }
-  bool upper = extension.size() > 1 &&
-               std::isupper(static_cast<unsigned char>(extension[1]));
+  bool upper = extension.size() > 1 && IsUpperAscii(extension[1]);
   std::string result = base;
-  for (char c : memo)
-    result += upper ? static_cast<char>(std::toupper(static_cast<unsigned char>(c)))
-                    : c;
+  for (char c : memo) result += upper ? UpperAscii(c) : c;
   return result;
 }
 
