@@ -155,6 +155,9 @@ char IndexAccess::EvaluatedKeyType(Table& table,
 
 void IndexAccess::TypeFromTable(Table& table) {
   if (typed_by_.empty()) return;
+  // With a table at hand, an expression it cannot evaluate leaves the keys
+  // text, as they are for character keys.
+  key_type_assumed_ = false;
   uint16_t length = 0;
   const char key_type = EvaluatedKeyType(table, expression_, &length);
   if (key_type != ' ' && typed_by_.find(key_type) != std::string::npos) {
@@ -195,6 +198,15 @@ bool IndexAccess::SeekKey(std::string_view value, std::string* key) const {
 
 std::string IndexAccess::KeyText(const std::string& stored,
                                  int code_page) const {
+  if (key_type_assumed_) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string hex;
+    for (unsigned char c : stored) {
+      hex += kDigits[c >> 4];
+      hex += kDigits[c & 0x0F];
+    }
+    return hex;
+  }
   std::string key;
   if (!Unwrap(stored, &key)) return "";  // null
   if (key_type_ == 'C' || key_type_ == 'L') {

@@ -262,9 +262,10 @@ int16_t kbddinfo(int16_t handle, KbdDbfInfo* info);
 int16_t kbdsetsync(int16_t on);
 /* Our addition: 2 when the field's null bit is set (Visual FoxPro), 1
    when the field of the record buffer is blank (text and numbers: only
-   blanks, or blanks then a NUL; D: a first byte blank or NUL; T: day number
-   0), else 0; a negative status on errors. The last error is 0 after
-   success. */
+   blanks, or blanks then a NUL; D: a first byte blank or NUL; T: a day
+   word of 0 or four blanks; Visual FoxPro binary memo numbers: 0 or four
+   blanks; I, B, Y, Q: never), else 0; a negative status on errors. The last
+   error is 0 after success. */
 int16_t kbddisblank(int16_t handle, int16_t field);
 /* Our addition: empties the record buffer for a new record: deletion flag
    blank, text fields blanks, binary fields (I B Y T Q, Visual FoxPro memo
@@ -315,6 +316,16 @@ int16_t kbdfreadx(int16_t handle, uint32_t block, char** data,
                   uint32_t* length, uint32_t* type);
 int16_t kbdfwritex(int16_t handle, uint32_t* block, const char* data,
                    uint32_t length, uint32_t type);
+/* Our addition: the memo file of the data file data_name in dialect 1..10
+   (ours: the naming rule callers share). ".dbt" beside the data file, or
+   for the FoxPro dialects 4, 8 and 10 ".fpt", and for the other FoxPro
+   files stored as tables their own companion (.scx .sct, .vcx .vct, .frx
+   .frt, .lbx .lbt, .mnx .mnt, .pjx .pjt, .dbc .dct); the extension takes
+   the case of the data file's. memo_name gets the NUL-terminated name
+   (size bytes of room), *kind kKbdKindDbt or kKbdKindFpt. -21 null
+   argument, -12 unknown dialect, -38 name longer than size - 1. */
+int16_t kbdmemoname(const char* data_name, uint16_t dialect, char* memo_name,
+                    uint16_t size, uint8_t* kind);
 /* Block size in bytes and next free block, read from the file. */
 int16_t kbdtinfo(int16_t handle, uint32_t* block_size, uint32_t* next_free);
 int16_t kbdfinfo(int16_t handle, uint32_t* block_size, uint32_t* next_free);
