@@ -4,6 +4,7 @@
 // pages answered with statuses.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -190,8 +191,8 @@ TEST_F(NtxTest, FindsSeeksAndWalks) {
 
   ASSERT_EQ(Add(h, "BANANA", 3), kKbdOk);
   ASSERT_EQ(Add(h, "APRICOT", 2), kKbdOk);
-  ASSERT_EQ(Add(h, "APPLE", 5), kKbdOk);
   ASSERT_EQ(Add(h, "APPLE", 1), kKbdOk);
+  ASSERT_EQ(Add(h, "APPLE", 5), kKbdOk);
   const std::vector<IndexEntry> all = {
       {"APPLE   ", 1}, {"APPLE   ", 5}, {"APRICOT ", 2}, {"BANANA  ", 3}};
   EXPECT_EQ(Walk(h), all);
@@ -281,16 +282,58 @@ TEST_F(NtxTest, WalksGoOnAcrossChangesOfOtherHandles) {
   NtxCheck(h);
 }
 
-TEST_F(NtxTest, UniqueIndexesPutANewDuplicateFirst) {
+TEST_F(NtxTest, EqualKeysKeepInsertionOrderAndUniqueKeysTheFirst) {
+  kbdsetsync(0);
+  // Equal keys go after their equals, in both directions of order, across
+  // page splits; every entry is found, stepped from and deleted wherever
+  // it sits among them.
+  for (uint16_t flags : {0, 0x100}) {
+    SCOPED_TRACE(flags);
+    const std::string name = "equal" + std::to_string(flags) + ".ntx";
+    int16_t h = CreateOpen(name, 'C' | flags, "K", 4);
+    std::vector<IndexEntry> expected;
+    for (uint32_t i = 0; i < 600; ++i) {
+      const uint32_t recno = 1 + (i * 389) % 600;  // records out of order
+      const std::string key = i % 3 == 0 ? "B" : (flags ? "C" : "A");
+      ASSERT_EQ(Add(h, key.c_str(), recno), kKbdOk);
+      expected.push_back({key + "   ", recno});
+    }
+    std::stable_sort(expected.begin(), expected.end(),
+                     [&](const IndexEntry& a, const IndexEntry& b) {
+                       return flags ? a.key > b.key : a.key < b.key;
+                     });
+    EXPECT_EQ(Walk(h), expected);
+    EXPECT_EQ(WalkBack(h), expected);
+    NtxCheck(h);
+    for (size_t i = 0; i < expected.size(); i += 37) {
+      char key[5] = {};
+      std::memcpy(key, expected[i].key.c_str(), 4);
+      uint32_t recno = expected[i].recno;
+      ASSERT_EQ(kbdxfind(h, key, recno), kKbdOk);
+      ASSERT_EQ(kbdxseek(h, key, &recno, kKbdSeekKeyRecno), kKbdOk);
+      ASSERT_EQ(recno, expected[i].recno);
+      if (i + 1 < expected.size()) {
+        ASSERT_EQ(kbdxnext(h, key, &recno), kKbdOk);
+        ASSERT_EQ(recno, expected[i + 1].recno);
+      }
+    }
+    for (size_t i = 0; i < expected.size(); i += 3)
+      ASSERT_EQ(Del(h, expected[i].key.c_str(), expected[i].recno), kKbdOk);
+    NtxCheck(h);
+    EXPECT_EQ(Walk(h).size(), expected.size() - (expected.size() + 2) / 3);
+  }
+
+  // Unique: a key that is there is refused (11, nothing written); delete
+  // takes only the entry of that key and record.
   int16_t h = CreateOpen("unique.ntx", 'C' | 0x80, "K", 4);
   ASSERT_EQ(Add(h, "A", 7), kKbdOk);
-  ASSERT_EQ(Add(h, "A", 9), kKbdOk);
-  const std::vector<IndexEntry> expected = {{"A   ", 9}, {"A   ", 7}};
-  EXPECT_EQ(Walk(h), expected);
-  NtxCheck(h);
-  // Delete takes the first equal key whatever the record number.
-  ASSERT_EQ(Del(h, "A", 1), kKbdOk);
+  const std::string before = ReadFile(Path("unique.ntx"));
+  EXPECT_EQ(Add(h, "A", 9), kKbdAlreadyExists);
+  EXPECT_EQ(ReadFile(Path("unique.ntx")), before);
+  EXPECT_EQ(Del(h, "A", 9), kKbdKeyNotFound);
   EXPECT_EQ(Walk(h), std::vector<IndexEntry>({{"A   ", 7}}));
+  ASSERT_EQ(Del(h, "A", 7), kKbdOk);
+  EXPECT_EQ(Walk(h), std::vector<IndexEntry>());
   KbdNtxInfo info;
   ASSERT_EQ(kbdxinfo(h, &info), kKbdOk);
   EXPECT_EQ(info.flags, 0x80);
@@ -306,7 +349,7 @@ TEST_F(NtxTest, CounterDescriptionAndRefusals) {
   EXPECT_STREQ(info.name, path.c_str());
   EXPECT_EQ(info.key_length, 10);
   EXPECT_EQ(info.decimals, 2);
-  EXPECT_EQ(info.flags, 0x100);
+  EXPECT_EQ(info.flags, 0);  // descending only by header byte 280
   EXPECT_EQ(info.expression_length, 15);
   EXPECT_STREQ(info.expression, "DESCEND(AMOUNT)");
   EXPECT_EQ(info.file_flags, 0x02);
