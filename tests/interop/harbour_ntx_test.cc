@@ -6,6 +6,7 @@
 // and check cleanly here afterwards.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <map>
 #include <sstream>
 #include <string>
@@ -218,6 +219,98 @@ PROCEDURE Main()
         << order << " " << value;
   }
   kbdterm();
+}
+
+// The records of Fill( i ) as JSON lines for qxdb import.
+std::string Records(int first, int count) {
+  std::string lines;
+  for (int i = first; i < first + count; ++i) {
+    char line[128];
+    std::snprintf(line, sizeof line,
+                  R"({"AGE":%d,"NAME":"%c%cx","SAL":%.2f})", (i * 37) % 199 - 99,
+                  'A' + i % 23, 'a' + (i * 7) % 5,
+                  (i * 7919) % 100000 - 50000 + ((i * 13) % 100) / 100.0);
+    lines += std::string(line) + "\n";
+  }
+  return lines;
+}
+
+TEST(HarbourNtxTest, OurFilesWalkInHarbourAndTakeItsUpkeep) {
+  if (!qx::testing::HarbourInstalled())
+    GTEST_SKIP() << "Harbour is not installed (make test builds it)";
+  TempDir dir;
+  const std::string table = dir.File("ht.dbf");
+  const std::string filtered = dir.File("fq.dbf");
+  for (const std::string& t : {table, filtered})
+    Qxdb({"create", t, "--dialect", "dbase3", "--field", "AGE:N:3", "--field",
+          "NAME:C:12", "--field", "SAL:N:10:2"});
+  Qxdb({"import", table}, Records(1, 2000));
+  const std::vector<std::vector<std::string>> builds = {
+      {"qage", "AGE"},
+      {"qsal", "SAL"},
+      {"qk4", "LEFT(NAME,4)"},
+      {"qdesc", "NAME", "--descending"},
+      {"quniq", "NAME", "--unique"}};
+  std::map<std::string, std::vector<uint32_t>> ours;
+  for (const auto& b : builds) {
+    std::vector<std::string> args = {"index", table, dir.File(b[0] + ".ntx"),
+                                     "--expr", b[1]};
+    args.insert(args.end(), b.begin() + 2, b.end());
+    Qxdb(args);
+    ours[b[0]] = OurWalk(dir.File(b[0] + ".ntx"), table);
+  }
+  EXPECT_EQ(ours["quniq"].size(), 115u);
+  // A FOR index made empty: Harbour's appends fill it.
+  Qxdb({"index", filtered, dir.File("qfor.ntx"), "--expr", "NAME", "--for",
+        "AGE > 0"});
+
+  const std::string prg = std::string(R"(
+REQUEST DBFNTX
+PROCEDURE Main()
+   LOCAL i
+   rddSetDefault( "DBFNTX" )
+   USE ht SHARED
+   SET INDEX TO qage, qsal, qk4, qdesc, quniq
+   Walks( "B" )
+   dbCloseAll()
+   Maintain( { "qage", "qsal", "qk4", "qdesc", "quniq" }, 7000 )
+   USE fq EXCLUSIVE
+   SET INDEX TO qfor
+   FOR i := 1 TO 500
+      dbAppend()
+      Fill( i )
+   NEXT
+   dbCloseAll()
+   USE ht SHARED
+   SET INDEX TO qage, qsal, qk4, qdesc, quniq
+   Walks( "A" )
+   dbCloseAll()
+   USE fq SHARED
+   SET INDEX TO qfor
+   Walks( "A" )
+   dbCloseAll()
+RETURN
+)") + kWalksPrg;
+  std::string out;
+  ASSERT_EQ(qx::testing::RunHarbour(dir.path(), "ours", prg, &out), 0) << out;
+  const std::map<std::string, HarbourWalk> before = Walks(out, "B");
+  const std::map<std::string, HarbourWalk> after = Walks(out, "A");
+  for (const auto& b : builds) {
+    const std::string& name = b[0];
+    SCOPED_TRACE(name);
+    ASSERT_EQ(before.count(name), 1u) << out;
+    EXPECT_EQ(before.at(name).recnos, ours[name]);
+    EXPECT_EQ(before.at(name).count, ours[name].size());
+    const std::string index = dir.File(name + ".ntx");
+    EXPECT_EQ(Qxdb({"check", table, index}).substr(0, 3), "ok ");
+    ASSERT_EQ(after.count(name), 1u) << out;
+    EXPECT_EQ(OurWalk(index, table), after.at(name).recnos);
+  }
+  EXPECT_EQ(Qxdb({"check", filtered, dir.File("qfor.ntx")}).substr(0, 3),
+            "ok ");
+  ASSERT_EQ(after.count("qfor"), 1u) << out;
+  EXPECT_EQ(OurWalk(dir.File("qfor.ntx"), filtered), after.at("qfor").recnos);
+  EXPECT_LT(after.at("qfor").count, 500u);
 }
 
 }  // namespace
