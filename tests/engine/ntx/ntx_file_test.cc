@@ -90,7 +90,8 @@ TEST_F(NtxTest, OpenChecksTheHeaderInOrder) {
       {14, 0, 2, kKbdErrKeySize},   {14, 101, 2, kKbdErrKeySize},
       {12, 19, 2, kKbdErrItemSize}, {4, 1000, 4, kKbdErrRootPage},
       {4, 0, 4, kKbdErrRootPage},   {4, 2048, 4, kKbdErrRootPage},
-      {18, 52, 2, kKbdErrMaxKeys},  {20, 26, 2, kKbdErrMinKeys},
+      {18, 52, 2, kKbdErrMaxKeys},  {18, 1, 2, kKbdErrMaxKeys},
+      {20, 26, 2, kKbdErrMinKeys},  {20, 0, 2, kKbdErrMinKeys},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE("offset " + std::to_string(c.offset));
@@ -176,6 +177,78 @@ TEST_F(NtxTest, AFullRootSplitsIntoANewRoot) {
   EXPECT_EQ(report.levels, 2u);
   EXPECT_EQ(report.chain_pages, 0u);
   EXPECT_EQ(FileSize(path), 4096u);
+}
+
+TEST_F(NtxTest, KeysPerPageOfOtherWritersAndTheHeaderFlags) {
+  kbdsetsync(0);
+  // Written: (1022 div (key length + 10)) - 1, made even, and half.
+  for (const auto& [length, largest] :
+       std::vector<std::pair<uint16_t, uint16_t>>{
+           {3, 76}, {4, 72}, {10, 50}, {20, 32}, {100, 8}}) {
+    const std::string path = Path("k" + std::to_string(length) + ".ntx");
+    ASSERT_EQ(kbdxcreate(path.c_str(), 'C', "K", length, 0), kKbdOk);
+    const std::string bytes = ReadFile(path);
+    EXPECT_EQ(Word(bytes, 18, 2), largest) << length;
+    EXPECT_EQ(Word(bytes, 20, 2), largest / 2u) << length;
+  }
+  // Read: any largest whose page fits and smallest up to its half, kept
+  // through splits and merges.
+  const std::string path = Path("k4.ntx");
+  const std::string fresh = ReadFile(path);
+  for (const auto& [largest, smallest] :
+       std::vector<std::pair<uint16_t, uint16_t>>{{70, 35}, {71, 20}, {3, 1}}) {
+    SCOPED_TRACE(largest);
+    WriteFile(path, fresh);
+    PatchWord(path, 18, largest, 2);
+    PatchWord(path, 20, smallest, 2);
+    int16_t h = kKbdNoHandle;
+    ASSERT_EQ(kbdxopenx(&h, path.c_str(), 0), kKbdOk);
+    for (uint32_t i = 0; i < 3000; ++i)
+      ASSERT_EQ(Add(h, std::to_string(i * 7 % 3000).c_str(), i + 1), kKbdOk);
+    for (uint32_t i = 0; i < 3000; i += 2)
+      ASSERT_EQ(Del(h, std::to_string(i * 7 % 3000).c_str(), i + 1), kKbdOk);
+    EXPECT_EQ(NtxCheck(h).keys, 1500u);
+    ASSERT_EQ(kbdxclose(h), kKbdOk);
+  }
+
+  // Descending (byte 280), unique (278) and FOR (282, signature 7).
+  const std::string flagged = Path("flags.ntx");
+  ASSERT_EQ(kbdxcreatex(flagged.c_str(), 'C' | 0x80 | 0x100, "name", 10, 0,
+                        "  AGE > 0 .AND. name = \"A\" "),
+            kKbdOk);
+  const std::string bytes = ReadFile(flagged);
+  EXPECT_EQ(Word(bytes, 0, 2), 7u);
+  EXPECT_EQ(bytes[278], 1);
+  EXPECT_EQ(bytes[280], 1);
+  EXPECT_EQ(std::string(bytes.c_str() + 282), "AGE > 0 .AND. name = \"A\"");
+  int16_t h = kKbdNoHandle;
+  ASSERT_EQ(kbdxopenx(&h, flagged.c_str(), 0), kKbdOk);
+  KbdNtxInfo info;
+  ASSERT_EQ(kbdxinfo(h, &info), kKbdOk);
+  EXPECT_EQ(info.flags, 0x180);
+  EXPECT_EQ(info.for_length, 24);
+  EXPECT_STREQ(info.for_expression, "AGE > 0 .AND. name = \"A\"");
+  char condition[257];
+  ASSERT_EQ(kbdxforexpr(h, condition), kKbdOk);
+  EXPECT_STREQ(condition, info.for_expression);
+  ASSERT_EQ(kbdxclose(h), kKbdOk);
+  // No FOR: signature 6, an empty condition; a condition too long is -7.
+  ASSERT_EQ(kbdxcreatex(flagged.c_str(), 'C', "K", 10, 0, "   "), kKbdOk);
+  EXPECT_EQ(Word(ReadFile(flagged), 0, 2), 6u);
+  ASSERT_EQ(kbdxopenx(&h, flagged.c_str(), 0), kKbdOk);
+  ASSERT_EQ(kbdxforexpr(h, condition), kKbdOk);
+  EXPECT_STREQ(condition, "");
+  ASSERT_EQ(kbdxclose(h), kKbdOk);
+  EXPECT_EQ(kbdxcreatex(flagged.c_str(), 'C', "K", 10, 0,
+                        std::string(256, 'A').c_str()),
+            kKbdErrKeyExpression);
+  kbdseterror(0);
+  // A FOR text without its NUL is refused at open.
+  std::string unterminated = bytes;
+  for (size_t i = 282; i < 282 + 256; ++i) unterminated[i] = 'A';
+  WriteFile(flagged, unterminated);
+  EXPECT_EQ(kbdxopenx(&h, flagged.c_str(), 0), kKbdErrKeyExpression);
+  kbdseterror(0);
 }
 
 TEST_F(NtxTest, FindsSeeksAndWalks) {
