@@ -410,6 +410,21 @@ TEST_F(NtxTest, EqualKeysKeepInsertionOrderAndUniqueKeysTheFirst) {
   KbdNtxInfo info;
   ASSERT_EQ(kbdxinfo(h, &info), kKbdOk);
   EXPECT_EQ(info.flags, 0x80);
+  // The check reports a key held twice in a unique file.
+  ASSERT_EQ(kbdxclose(h), kKbdOk);
+  h = CreateOpen("twice.ntx", 'C', "K", 4);
+  ASSERT_EQ(Add(h, "A", 3), kKbdOk);
+  ASSERT_EQ(Add(h, "A", 2), kKbdOk);
+  ASSERT_EQ(kbdxclose(h), kKbdOk);
+  std::string bytes = ReadFile(Path("twice.ntx"));
+  bytes[278] = 1;
+  WriteFile(Path("twice.ntx"), bytes);
+  ASSERT_EQ(kbdxopenx(&h, Path("twice.ntx").c_str(), 0), kKbdOk);
+  btree::CheckReport report;
+  ASSERT_EQ(CheckNtx(h, &report), kKbdOk);
+  ASSERT_EQ(report.problems.size(), 1u);
+  EXPECT_EQ(report.problems[0].rfind("R3 unique:", 0), 0u)
+      << report.problems[0];
 }
 
 TEST_F(NtxTest, CounterDescriptionAndRefusals) {
