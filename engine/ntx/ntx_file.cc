@@ -7,6 +7,7 @@
 #include "engine/btree/key_type_word.h"
 #include "engine/ntx/ntx_file.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "engine/btree/index_open.h"
@@ -174,8 +175,11 @@ int16_t OpenNtx(int16_t* handle, const char* name, uint16_t mode) {
   if (!NtxDialectAccepted(DialectOf(mode))) return fail(Fail(kKbdErrVersion));
   uint32_t size = 0;
   if (int16_t e = FileSize(file->slot, &size)) return fail(e);
-  uint8_t bytes[kNtxHeaderReadSize];
-  if (int16_t e = FileReadAt(file->slot, 0, bytes, sizeof bytes))
+  // A file too short for the header reads as zeros past its end (and
+  // then fails the header checks).
+  uint8_t bytes[kNtxHeaderReadSize] = {};
+  if (int16_t e = FileReadAt(file->slot, 0, bytes,
+                             std::min<uint32_t>(size, sizeof bytes)))
     return fail(e);
   file->header = NtxHeader::DecodeFrom(bytes);
   if (int16_t e = CheckNtxHeader(file->header, size)) return fail(e);
