@@ -622,10 +622,10 @@ int16_t kbdxexpr(int16_t handle, char* buffer);
 /* Copies the FOR condition (empty when none; NUL-terminated, at most 256
    bytes). */
 int16_t kbdxforexpr(int16_t handle, char* buffer);
-/* The key text of a number: "%0*.*f" with the key length and the
-   index's decimals; a negative number's digits c become 92 - c after the
-   sign is dropped, so negatives sort below positives. key: key length + 1
-   bytes. */
+/* The key text of a number: "%*.*f" with the key length and the index's
+   decimals, its leading blanks and minus sign made '0'; then a negative
+   number's digits c become 92 - c, so negatives sort below positives
+   (-47 in a key of 3 is ",(%"). key: key length + 1 bytes. */
 int16_t kbdxkeynum(int16_t handle, void* key, double number);
 /* The key of a YYYYMMDD date text: the same 8 digits, 8 blanks for an
    empty date, -15 for an invalid one. key: 9 bytes. */
