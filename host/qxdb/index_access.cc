@@ -306,9 +306,13 @@ int BuildIndex(Invocation& inv, Table& table, const std::string& path,
   if (!kind->tagged && options.tag)
     return inv.Usage(std::string("--tag: an ") + kind->extension +
                      " file holds one key");
-  if (options.descending && std::string_view(kind->name) != "mdx")
+  const std::string_view family = kind->name;
+  if (options.descending && family != "mdx" && family != "ntx")
     return inv.Usage(std::string("--descending: ") + kind->extension +
                      " keys ascend only");
+  if (!options.for_expression.empty() && family != "ntx")
+    return inv.Usage(std::string("--for: ") + kind->extension +
+                     " files store no FOR condition here");
   if (options.compact && std::string_view(kind->name) != "idx")
     return inv.Usage("--compact: only an .idx file has two layouts");
   // The expression's type on the (blank or current) record buffer gives
@@ -329,6 +333,7 @@ int BuildIndex(Invocation& inv, Table& table, const std::string& path,
   request.unique = options.unique;
   request.descending = options.descending;
   request.compact = options.compact;
+  request.for_expression = options.for_expression;
   request.exists = PathExists(path);
   switch (type) {
     case 'C':

@@ -158,6 +158,7 @@ struct BuildOptions {
   bool unique = false;
   bool descending = false;
   bool compact = false;  // IDX: the compact layout
+  std::string for_expression;  // "" for none
 };
 
 // Builds (or defines and builds) an index from every record of the table.
