@@ -471,9 +471,9 @@ typedef struct KbdMdxTagInfo {
   char expression[100];       /* its first 99 characters and a NUL */
 } KbdMdxTagInfo;
 
-/* Creates an MDX file without tags (2,048 bytes; not opened). The base
-   name of name (no directory, no extension) is recorded as the data
-   file's and must have at most 8 characters (-14). */
+/* Creates an MDX file without tags (2,048 bytes; not opened). The first
+   8 characters of the base name of name (no directory, no extension) are
+   recorded as the data file's. */
 int16_t kbdmcreate(const char* name);
 /* Opens an MDX file. mode: low byte 0 or 2 (else -18), 0x100 read-only,
    0x400 shared, 0x800 as 0x600. Header checks in order: version (-18),
