@@ -7,7 +7,6 @@
 
 #include "engine/core/last_error.h"
 #include "engine/expr/extensions.h"
-#include "engine/expr/functions.h"
 #include "engine/expr/parser.h"
 
 namespace qx::engine {
@@ -46,9 +45,21 @@ const void* ExprValue::Data() const {
 std::string NormaliseExpressionText(std::string_view text) {
   std::string normalised;
   normalised.reserve(text.size());
-  for (char c : text)
-    if (c != ' ') normalised.push_back(c);
-  UpperAscii(&normalised);
+  char closing = '\0';  // the byte that ends the literal we are in
+  for (char c : text) {
+    if (closing != '\0') {
+      if (c == closing) closing = '\0';
+    } else if (c == '"' || c == '\'') {
+      closing = c;
+    } else if (c == '[') {
+      closing = ']';
+    } else if (c == ' ') {
+      continue;
+    } else if (c >= 'a' && c <= 'z') {
+      c = static_cast<char>(c - 'a' + 'A');
+    }
+    normalised.push_back(c);
+  }
   return normalised;
 }
 
@@ -65,11 +76,11 @@ int16_t NormaliseKeyExpression(const char* text, std::string* normalised,
 
 int16_t EvaluateExpression(FieldSource* source, std::string_view text,
                            int term_limit, uint16_t date_format,
-                           ExprValue* value) {
+                           ExprValue* value, ExprRules rules) {
   *value = ExprValue();
   // One evaluation at a time: an extension function may not start another.
   if (Evaluator().running != nullptr) return Fail(kKbdErrCommand);
-  Parser parser(source, NormaliseExpressionText(text), date_format);
+  Parser parser(source, NormaliseExpressionText(text), date_format, rules);
   RunningEvaluation running(&parser);
   return parser.Run(term_limit, value);
 }

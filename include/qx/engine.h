@@ -778,8 +778,7 @@ int16_t kbdcdelete(int32_t tag, const void* key, uint32_t recno);
 int16_t kbdcdatekey(void* key, const char* date);
 int16_t kbdcnumkey(void* key, double value);
 /* The key of the data file's current record, as kbdxkeyrec. A tag's FOR
-   condition (kbdcforexpr) is the caller's to test: key expressions have
-   neither comparisons nor logic. */
+   condition (kbdcforexpr) is the caller's to test (kbddcond). */
 int16_t kbdckeyrec(int16_t dbf_handle, int32_t tag, void** key);
 
 /* ------------------------------------------------------------------------
@@ -787,11 +786,36 @@ int16_t kbdckeyrec(int16_t dbf_handle, int32_t tag, void** key);
 
 /* Evaluates expr on the data file's current record. *value is engine
    memory released with kbdfree: C and D NUL-terminated text, N and F a
-   double, L one byte, M a uint32_t. term_limit -1 (any negative): no
-   limit; an expression that yields no term (empty, limit 0) is -7. On
-   failure *value is null, *type ' ' and *length 0. */
+   double, L one byte (1 true; 0 or '?', a blank field, false), M a
+   uint32_t. A comparison or logical expression (a FOR condition) gives L.
+   term_limit -1 (any negative): no limit; otherwise the evaluation stops
+   after that many terms of the leftmost sum ("A+B+C" has three); an
+   expression that yields no term (empty, limit 0) is -7. On failure
+   *value is null, *type ' ' and *length 0. The rules are those of the
+   dialect the data file is open in (kKbdExprRulesOfTable). */
 int16_t kbddeval(int16_t dbf_handle, const char* expr, int16_t term_limit,
                  void** value, char* type, uint16_t* length);
+
+/* Our addition: the rules an expression is evaluated under where the
+   index families differ (STR without a length among others). */
+enum {
+  kKbdExprRulesOfTable = 0, /* Clipper for a data file open in dialect 5
+                               or 6, else dBASE */
+  kKbdExprRulesDbase = 1,   /* dBASE and FoxPro: NDX, MDX, IDX, CDX */
+  kKbdExprRulesClipper = 2  /* Clipper: NTX */
+};
+
+/* Our addition: kbddeval under the rules named (-12 for another code). */
+int16_t kbddevalx(int16_t dbf_handle, const char* expr, int16_t term_limit,
+                  int16_t rules, void** value, char* type, uint16_t* length);
+
+/* Our addition: evaluates an index's FOR condition on the data file's
+   current record under the rules named: *accepted 1 when the record
+   belongs in the index, else 0 (also on failure). An empty condition
+   (blanks only) accepts every record; a condition whose value is not a
+   logical is -7. */
+int16_t kbddcond(int16_t dbf_handle, const char* condition, int16_t rules,
+                 int16_t* accepted);
 
 /* Extension functions: further functions of the key-expression language,
    supplied by the program that starts the engine.
@@ -838,11 +862,13 @@ int16_t kbdinitx(int16_t memory, int16_t files, const KbdExtFunction* table,
 /* Context calls for extension functions; each returns a status (-21 for
    a null pointer, -12 for a context that is not the running call's, -7
    for a syntax or type error).
-   kbdeterm parses one argument term at the parse position (a function,
-   field, number or word) and gives its value as kbddeval gives one; the
-   value stays valid until the extension function returns.
-   kbdeint reads an integer: the characters up to the next ',' or ')',
-   an optional sign then digits (none read as 0); an empty one is -7.
+   kbdeterm parses one argument at the parse position (an expression,
+   which ends before the ',' or ')' that follows it) and gives its value
+   as kbddeval gives one; the value stays valid until the extension
+   function returns.
+   kbdeint reads an integer argument: an argument whose value is a number,
+   cut toward zero (saturating at the 32-bit range); an empty one, or one
+   of another type, is -7.
    kbdeexpect consumes the byte delimiter, -7 when another byte (or the
    end of the text) is there.
    kbdepeek gives the byte at the parse position without consuming it,
