@@ -831,7 +831,7 @@ int16_t kbddcond(int16_t dbf_handle, const char* condition, int16_t rules,
    table with a non-zero count). The engine copies the names. kbdinit and
    kbdterm leave the table in place.
 
-   Lookup. At the start of every term the text at the parse position is
+   Lookup. At the start of every operand the text at the parse position is
    looked up in the table by binary search, comparing bytes over each
    entry's name length; a match wins over the built-in functions and over
    field names.
@@ -839,10 +839,11 @@ int16_t kbddcond(int16_t dbf_handle, const char* condition, int16_t rules,
    Calling convention. On a match the parse position moves past the name
    and the entry's function is called once with a context that is valid
    only during that call. It reads its arguments through the context (each
-   argument term with kbdeterm, integers with kbdeint, the ',' between and
+   argument with kbdeterm, integers with kbdeint, the ',' between and
    the closing ')' with kbdeexpect) and sets the term's value with
    kbderesult. Its return value becomes the engine's last error: a negative
-   one fails the evaluation with that code; 0 or a warning lets it go on,
+   one fails the evaluation with that code (in a branch not taken, IIF's
+   other branch, it only voids the branch); 0 or a warning lets it go on,
    and a warning is what kbddeval answers when nothing fails later. The
    evaluation also fails when the function returns without a value (-7) or
    after a context call failed, whatever it returns. The function must not
