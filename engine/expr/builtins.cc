@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <limits>
 #include <optional>
 #include <string>
@@ -21,7 +22,7 @@
 namespace qx::engine {
 namespace {
 
-using Arguments = std::span<const ExprValue>;
+using Arguments = std::span<ExprValue>;
 
 constexpr int16_t kBad = kKbdErrKeyExpression;
 
@@ -157,7 +158,7 @@ template <bool kUpper>
 int16_t ChangeCase(const BuiltinContext&, Arguments arguments,
                    ExprValue* result) {
   if (arguments[0].type != 'C') return kBad;
-  *result = arguments[0];
+  *result = std::move(arguments[0]);
   if (kUpper) UpperAscii(&result->text);
   else LowerAscii(&result->text);
   return kKbdOk;
@@ -311,10 +312,10 @@ int16_t Abs(const BuiltinContext&, Arguments arguments, ExprValue* result) {
 
 int16_t Descend(const BuiltinContext& context, Arguments arguments,
                 ExprValue* result) {
-  const ExprValue& value = arguments[0];
+  ExprValue& value = arguments[0];
   switch (value.type) {
     case 'C':
-      *result = value;
+      *result = std::move(value);
       DescendBytes(&result->text);
       return kKbdOk;
     case 'N':
@@ -342,7 +343,7 @@ int16_t Descend(const BuiltinContext& context, Arguments arguments,
 
 int16_t Dtoc(const BuiltinContext&, Arguments arguments, ExprValue* result) {
   if (arguments[0].type != 'D') return kBad;
-  SetText(arguments[0].text, result);
+  SetText(std::move(arguments[0].text), result);
   return kKbdOk;
 }
 
@@ -447,10 +448,14 @@ constexpr Builtin kBuiltins[] = {
 }  // namespace
 
 const Builtin* FindBuiltin(std::string_view name) {
+  const Builtin* end = std::end(kBuiltins);
+  const Builtin* exact = std::lower_bound(
+      std::begin(kBuiltins), end, name,
+      [](const Builtin& b, std::string_view n) { return b.name < n; });
+  if (exact != end && exact->name == name) return exact;
   const Builtin* abbreviated = nullptr;
   int candidates = 0;
   for (const Builtin& builtin : kBuiltins) {
-    if (builtin.name == name) return &builtin;
     if (name.size() >= kMinAbbreviation && builtin.name.starts_with(name)) {
       abbreviated = &builtin;
       ++candidates;

@@ -45,15 +45,16 @@ struct BuiltinContext {
   ExprRules rules;
 };
 
-// Computes a function's value from its evaluated arguments. kKbdOk, or a
-// negative status: a value error (kKbdErrKeyExpression, kKbdErrDate) with
-// nothing set as the last error, or a failure of the source already set.
+// Computes a function's value from its evaluated arguments, which it may
+// take apart (the caller drops them). kKbdOk, or a negative status: a
+// value error (kKbdErrKeyExpression, kKbdErrDate) with nothing set as the
+// last error, or a failure of the source already set.
 using BuiltinFunction = int16_t (*)(const BuiltinContext& context,
-                                    std::span<const ExprValue> arguments,
+                                    std::span<ExprValue> arguments,
                                     ExprValue* result);
 
 struct Builtin {
-  std::string_view name;  // upper case, without '('
+  std::string_view name;  // upper case, without '('; the table is sorted
   uint8_t min_arguments;
   uint8_t max_arguments;
   // Null for IIF, which the parser runs itself: it evaluates only the

@@ -43,23 +43,21 @@ const void* ExprValue::Data() const {
 }
 
 std::string NormaliseExpressionText(std::string_view text) {
-  std::string normalised;
-  normalised.reserve(text.size());
+  std::string normalised(text.size(), '\0');
+  size_t size = 0;
   char closing = '\0';  // the byte that ends the literal we are in
   for (char c : text) {
-    if (closing != '\0') {
-      if (c == closing) closing = '\0';
-    } else if (c == '"' || c == '\'') {
-      closing = c;
-    } else if (c == '[') {
-      closing = ']';
-    } else if (c == ' ') {
-      continue;
-    } else if (c >= 'a' && c <= 'z') {
-      c = static_cast<char>(c - 'a' + 'A');
+    if (closing == '\0') {
+      if (c == ' ') continue;
+      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+      else if (c == '"' || c == '\'') closing = c;
+      else if (c == '[') closing = ']';
+    } else if (c == closing) {
+      closing = '\0';
     }
-    normalised.push_back(c);
+    normalised[size++] = c;
   }
+  normalised.resize(size);
   return normalised;
 }
 

@@ -28,10 +28,18 @@ bool IsLetter(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 // Bytes of words: all but the grammar's signs, the blank and NUL (letters,
-// digits, '_', code-page letters...).
-bool IsWordByte(char c) {
-  constexpr std::string_view kSigns = " +-*/%^=<>!#$()[],.'\"";
-  return c != '\0' && kSigns.find(c) == std::string_view::npos;
+// digits, '_', code-page letters...). A table, as every operand asks.
+constexpr std::array<bool, 256> kWordBytes = [] {
+  std::array<bool, 256> table{};
+  table.fill(true);
+  for (char c : std::string_view(" +-*/%^=<>!#$()[],.'\"\0", 22))
+    table[static_cast<unsigned char>(c)] = false;
+  return table;
+}();
+bool IsWordByte(char c) { return kWordBytes[static_cast<unsigned char>(c)]; }
+// Every comparison sign begins with one of these bytes.
+bool IsComparisonStart(char c) {
+  return c == '=' || c == '!' || c == '<' || c == '>' || c == '#' || c == '$';
 }
 
 // Counts the parentheses and calls open around the parse position for one
@@ -104,14 +112,14 @@ void Parser::CountTerm() {
 
 int16_t Parser::ParseOr(ExprValue* value) {
   int16_t status = ParseAnd(value);
-  while (status >= 0 && !stopped_ && Take(".OR."))
+  while (status >= 0 && !stopped_ && Peek() == '.' && Take(".OR."))
     status = ParseLogicalRight(false, value);
   return status;
 }
 
 int16_t Parser::ParseAnd(ExprValue* value) {
   int16_t status = ParseNot(value);
-  while (status >= 0 && !stopped_ && Take(".AND."))
+  while (status >= 0 && !stopped_ && Peek() == '.' && Take(".AND."))
     status = ParseLogicalRight(true, value);
   return status;
 }
@@ -148,7 +156,7 @@ int16_t Parser::ParseLogicalRight(bool is_and, ExprValue* value) {
 int16_t Parser::ParseNot(ExprValue* value) {
   int negations = 0;
   for (;;) {
-    if (Take(".NOT.")) {
+    if (Peek() == '.' && Take(".NOT.")) {
       ++negations;
     } else if (Peek() == '!' && text_.compare(position_, 2, "!=") != 0) {
       ++position_;
@@ -169,7 +177,7 @@ int16_t Parser::ParseNot(ExprValue* value) {
 
 int16_t Parser::ParseComparison(ExprValue* value) {
   int16_t status = ParseSum(value);
-  while (status >= 0 && !stopped_) {
+  while (status >= 0 && !stopped_ && IsComparisonStart(Peek())) {
     Operator op;
     // Longer signs first: "==" before "=", "<=" and "<>" before "<".
     if (Take("==")) op = Operator::kExactEqual;
@@ -241,7 +249,8 @@ int16_t Parser::ParseProduct(ExprValue* value) {
 
 int16_t Parser::ParsePower(ExprValue* value) {
   int16_t status = ParseUnary(value);
-  while (status >= 0 && (Take("**") || Take("^"))) {
+  while (status >= 0 && (Peek() == '^' || Peek() == '*') &&
+         (Take("**") || Take("^"))) {
     ExprValue right;
     status = ParseUnary(&right);
     if (status >= 0) status = Apply(Operator::kPower, right, value);
@@ -288,7 +297,7 @@ int16_t Parser::ValueError(int16_t status, ExprValue* value) {
 // ---- Primaries.
 
 int16_t Parser::ParsePrimary(ExprValue* value) {
-  *value = ExprValue();
+  if (value->type != ' ') *value = ExprValue();  // callers pass fresh ones
   std::string_view rest = std::string_view(text_).substr(position_);
   if (!Evaluator().extensions.empty()) {
     const ExtensionEntry* entry = FindExtension(rest);
@@ -445,7 +454,7 @@ int16_t Parser::ParseFunction(const Builtin& builtin, ExprValue* value) {
   }
   const BuiltinContext context{source_, date_format_, rules_};
   status = builtin.function(
-      context, std::span<const ExprValue>(arguments.data(), count), value);
+      context, std::span<ExprValue>(arguments.data(), count), value);
   if (status < 0) return ValueError(status, value);
   return kKbdOk;
 }
