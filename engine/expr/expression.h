@@ -81,8 +81,8 @@ constexpr size_t kMaxKeyExpressionLength = 220;
 constexpr size_t kMaxTokenLength = 10;
 
 // Parentheses and function calls nest at most this deep; deeper is
-// kKbdErrKeyExpression. A stored expression of 220 characters cannot nest
-// deeper than 110 parentheses, so the limit bounds only kbddeval's texts.
+// kKbdErrKeyExpression. It bounds the evaluator's recursion (runs of signs
+// and negations do not recurse); real keys nest a handful of levels.
 constexpr int kMaxNestingDepth = 64;
 
 // Longest text value: kbddeval reports the length in 16 bits.

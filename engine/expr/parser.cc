@@ -350,7 +350,8 @@ int16_t Parser::ParseText(ExprValue* value) {
   const char opening = text_[position_];
   const char closing = opening == '[' ? ']' : opening;
   size_t end = text_.find(closing, position_ + 1);
-  if (end == std::string::npos) return Fail(kKbdErrKeyExpression);
+  if (end == std::string::npos || end - position_ - 1 > kMaxTextLength)
+    return Fail(kKbdErrKeyExpression);
   value->type = 'C';
   value->text = text_.substr(position_ + 1, end - position_ - 1);
   position_ = end + 1;
