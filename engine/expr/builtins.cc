@@ -136,21 +136,14 @@ int16_t LeftOrRight(const BuiltinContext&, Arguments arguments,
   return kKbdOk;
 }
 
+// STR, or STRZERO (kZeroFilled).
+template <bool kZeroFilled>
 int16_t Str(const BuiltinContext& context, Arguments arguments,
             ExprValue* result) {
   std::string text;
   if (int16_t status = FormatStr(context, arguments, &text); status < 0)
     return status;
-  SetText(std::move(text), result);
-  return kKbdOk;
-}
-
-int16_t StrZero(const BuiltinContext& context, Arguments arguments,
-                ExprValue* result) {
-  std::string text;
-  if (int16_t status = FormatStr(context, arguments, &text); status < 0)
-    return status;
-  SetText(ZeroFilled(text), result);
+  SetText(kZeroFilled ? ZeroFilled(text) : std::move(text), result);
   return kKbdOk;
 }
 
@@ -320,7 +313,7 @@ int16_t Descend(const BuiltinContext& context, Arguments arguments,
       return kKbdOk;
     case 'N':
     case 'F':
-      SetNumber(-value.number, 2, result);
+      SetNumber(-value.number, kComputedDecimals, result);
       return kKbdOk;
     case 'D': {
       int32_t day = 0;
@@ -436,8 +429,8 @@ constexpr Builtin kBuiltins[] = {
     {"ROUND", 2, 2, Round},
     {"RTRIM", 1, 1, Trim<false, true>},
     {"SPACE", 1, 1, Space},
-    {"STR", 1, 3, Str},
-    {"STRZERO", 1, 3, StrZero},
+    {"STR", 1, 3, Str<false>},
+    {"STRZERO", 1, 3, Str<true>},
     {"SUBSTR", 2, 3, Substr},
     {"TRIM", 1, 1, Trim<false, true>},
     {"UPPER", 1, 1, ChangeCase<true>},

@@ -42,6 +42,10 @@
 
 namespace qx::engine {
 
+// The decimals of quotients, remainders, powers and DESCEND of a number:
+// the Clipper programs' default count of decimals for computed numbers.
+constexpr int kComputedDecimals = 2;
+
 // The shape of a number field's value (N, F, I, B, Y); other types keep
 // the value's shape.
 void SetFieldShape(const FieldInfo& field, ExprValue* value);

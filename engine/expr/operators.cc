@@ -14,10 +14,6 @@
 namespace qx::engine {
 namespace {
 
-// The decimals of quotients, remainders and powers: the programs' default
-// count of decimals for computed numbers.
-constexpr int kComputedDecimals = 2;
-
 void SetLogical(bool holds, ExprValue* result) {
   *result = ExprValue();
   result->type = 'L';

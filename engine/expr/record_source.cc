@@ -218,22 +218,25 @@ using namespace qx::engine;
 
 namespace {
 
-// The rules a C caller names: kKbdExprRulesOfTable takes the data file's
-// dialect. False for a code outside the three.
-bool RulesOfCode(int16_t code, const DbfFieldSource& source,
-                 ExprRules* rules) {
+// Opens the source over the data file and gives the rules a C caller
+// names (kKbdExprRulesOfTable: the data file's dialect's). The source's
+// status, or -12 for a code outside the three.
+int16_t OpenWithRules(int16_t dbf_handle, int16_t code,
+                      DbfFieldSource* source, ExprRules* rules) {
+  int16_t status = source->Open(dbf_handle);
+  if (status < 0) return status;
   switch (code) {
     case kKbdExprRulesOfTable:
-      *rules = source.dialect_rules();
-      return true;
+      *rules = source->dialect_rules();
+      return kKbdOk;
     case kKbdExprRulesDbase:
       *rules = ExprRules::kDbase;
-      return true;
+      return kKbdOk;
     case kKbdExprRulesClipper:
       *rules = ExprRules::kClipper;
-      return true;
+      return kKbdOk;
     default:
-      return false;
+      return Fail(kKbdErrCommand);
   }
 }
 
@@ -253,10 +256,9 @@ extern "C" int16_t kbddevalx(int16_t dbf_handle, const char* expr,
       return Fail(kKbdErrNullPointer);
     }
     DbfFieldSource source;
-    int16_t status = source.Open(dbf_handle);
-    if (status < 0) return status;
     ExprRules chosen = ExprRules::kDbase;
-    if (!RulesOfCode(rules, source, &chosen)) return Fail(kKbdErrCommand);
+    int16_t status = OpenWithRules(dbf_handle, rules, &source, &chosen);
+    if (status < 0) return status;
     ExprValue result;
     status = EvaluateExpression(&source, expr, term_limit, TaskDateFormat(),
                                 &result, chosen);
@@ -290,10 +292,9 @@ extern "C" int16_t kbddcond(int16_t dbf_handle, const char* condition,
     if (condition == nullptr || accepted == nullptr)
       return Fail(kKbdErrNullPointer);
     DbfFieldSource source;
-    int16_t status = source.Open(dbf_handle);
-    if (status < 0) return status;
     ExprRules chosen = ExprRules::kDbase;
-    if (!RulesOfCode(rules, source, &chosen)) return Fail(kKbdErrCommand);
+    int16_t status = OpenWithRules(dbf_handle, rules, &source, &chosen);
+    if (status < 0) return status;
     bool holds = false;
     status = EvaluateCondition(&source, condition, chosen, &holds);
     if (status < 0) return status;
