@@ -1,21 +1,37 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the interop tests use as oracles, when they are
-# missing and we are root. Not being root, or having no package index, is not
-# an error here: the tests that need a peer say so when it is absent.
+# missing and we are root, and builds the Harbour peer from the source archive
+# in ../shared/tools/harbour when it is not built yet. Not being root, having
+# no package index or no archive is not an error here: the tests that need a
+# peer say so when it is absent.
 set -u
 pkgs=(libdbd-xbase-perl python3-dbf python3-dbfread libxbase64-dev)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
-if [ "$(id -u)" -ne 0 ]; then
-  echo "install-peers: not root; missing test peers: ${missing[*]}" >&2
-  exit 0
+if [ ${#missing[@]} -gt 0 ]; then
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "install-peers: not root; missing test peers: ${missing[*]}" >&2
+  else
+    echo "install-peers: installing ${missing[*]}" >&2
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq >/dev/null 2>&1 || true
+    apt-get install -y -qq "${missing[@]}" >/dev/null 2>&1 ||
+      echo "install-peers: could not install ${missing[*]}" >&2
+  fi
 fi
-echo "install-peers: installing ${missing[*]}" >&2
-export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq >/dev/null 2>&1 || true
-apt-get install -y -qq "${missing[@]}" >/dev/null 2>&1 ||
-  echo "install-peers: could not install ${missing[*]}" >&2
+
+# Harbour: built once into /opt/harbour (or $HARBOUR_PREFIX); install.sh
+# returns at once when that build is there. The tests find it the same way.
+harbour_install="$(dirname "$0")/../../shared/tools/harbour/install.sh"
+if [ -f "$harbour_install" ]; then
+  prefix="${HARBOUR_PREFIX:-/opt/harbour}"
+  if [ -w "$(dirname "$prefix")" ] || [ -w "$prefix" ]; then
+    bash "$harbour_install" "$prefix" >&2 ||
+      echo "install-peers: could not build Harbour" >&2
+  else
+    echo "install-peers: cannot write $prefix; Harbour not built" >&2
+  fi
+fi
 exit 0

@@ -158,6 +158,9 @@ char IndexAccess::EvaluatedKeyType(Table& table,
 
 void IndexAccess::TypeFromTable(Table& table) {
   if (typed_by_.empty()) return;
+  // With a table at hand, an expression it cannot evaluate leaves the keys
+  // text, as they are for character keys.
+  key_type_assumed_ = false;
   uint16_t length = 0;
   const char key_type = EvaluatedKeyType(table, expression_, &length);
   if (key_type != ' ' && typed_by_.find(key_type) != std::string::npos) {
@@ -198,6 +201,15 @@ bool IndexAccess::SeekKey(std::string_view value, std::string* key) const {
 
 std::string IndexAccess::KeyText(const std::string& stored,
                                  int code_page) const {
+  if (key_type_assumed_) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string hex;
+    for (unsigned char c : stored) {
+      hex += kDigits[c >> 4];
+      hex += kDigits[c & 0x0F];
+    }
+    return hex;
+  }
   std::string key;
   if (!Unwrap(stored, &key)) return "";  // null
   if (key_type_ == 'C' || key_type_ == 'L') {
@@ -297,9 +309,13 @@ int BuildIndex(Invocation& inv, Table& table, const std::string& path,
   if (!kind->tagged && options.tag)
     return inv.Usage(std::string("--tag: an ") + kind->extension +
                      " file holds one key");
-  if (options.descending && std::string_view(kind->name) != "mdx")
+  const std::string_view family = kind->name;
+  if (options.descending && family != "mdx" && family != "ntx")
     return inv.Usage(std::string("--descending: ") + kind->extension +
                      " keys ascend only");
+  if (!options.for_expression.empty() && family != "ntx")
+    return inv.Usage(std::string("--for: ") + kind->extension +
+                     " files store no FOR condition here");
   if (options.compact && std::string_view(kind->name) != "idx")
     return inv.Usage("--compact: only an .idx file has two layouts");
   // The expression's type on the (blank or current) record buffer gives
@@ -320,6 +336,7 @@ int BuildIndex(Invocation& inv, Table& table, const std::string& path,
   request.unique = options.unique;
   request.descending = options.descending;
   request.compact = options.compact;
+  request.for_expression = options.for_expression;
   request.exists = PathExists(path);
   switch (type) {
     case 'C':

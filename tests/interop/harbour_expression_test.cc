@@ -5,9 +5,7 @@
 // same values under Clipper rules, and under dBASE rules the values
 // Harbour gives for the dBASE form of the expression where the rules
 // differ.
-#include <cmath>
 #include <cstring>
-#include <filesystem>
 #include <map>
 #include <sstream>
 #include <string>
@@ -18,12 +16,11 @@
 #include "engine/dates/date_format.h"
 #include "engine/expr/functions.h"
 #include "qx/engine.h"
+#include "tests/interop/harbour_support_ntx.h"
 #include "tests/support/test_support.h"
 
 namespace qx::engine {
 namespace {
-
-constexpr char kHbmk2[] = "/opt/harbour/bin/hbmk2";
 
 struct Case {
   const char* expression;
@@ -172,20 +169,21 @@ std::string Hex(std::string_view bytes) {
   return out;
 }
 
-// The Harbour program: evaluates every line of expr.txt on every record
-// and prints "recno<TAB>line<TAB>value" (the value as Show gives it).
+// The Harbour program: evaluates every line of expr.txt on every record of
+// people.dbf (both in its directory) and prints "recno<TAB>line<TAB>value"
+// (the value as Show gives it).
 const char kProgram[] = R"(
 REQUEST DBFNTX
 REQUEST ABS, ALLTRIM, CTOD, DAY, DELETED, DESCEND, DTOC, DTOS, EMPTY, INT
 REQUEST LEFT, LEN, LOWER, LTRIM, MONTH, PADC, PADL, PADR, RECNO, REPLICATE
 REQUEST RIGHT, ROUND, RTRIM, SPACE, STR, STRZERO, SUBSTR, TRIM, UPPER, VAL
 REQUEST YEAR
-PROCEDURE Main( cDir )
-   LOCAL aExpr := hb_ATokens( MemoRead( cDir + "/expr.txt" ), Chr( 10 ) )
+PROCEDURE Main()
+   LOCAL aExpr := hb_ATokens( MemoRead( "expr.txt" ), Chr( 10 ) )
    LOCAL n, i, v, r
    SET DATE FORMAT TO "yyyy.mm.dd"
    rddSetDefault( "DBFNTX" )
-   USE ( cDir + "/people" ) READONLY
+   USE people READONLY
    FOR n := 1 TO LastRec()
       dbGoto( n )
       FOR i := 1 TO Len( aExpr )
@@ -220,9 +218,9 @@ RETURN "?" + ValType( v )
 class HarbourExpressionTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!std::filesystem::exists(kHbmk2))
-      GTEST_SKIP() << "Harbour is not installed (" << kHbmk2
-                   << "): the expression oracle test does not run";
+    if (!qx::testing::HarbourInstalled())
+      GTEST_SKIP() << "Harbour is not installed (make test builds it): "
+                      "expressions are not compared with it";
     kbdterm();
     ASSERT_EQ(kbdinit(32767, 4), kKbdOk);
     MakeTable();
@@ -271,15 +269,11 @@ class HarbourExpressionTest : public ::testing::Test {
     std::string lines;
     for (const std::string& e : expressions) lines += e + "\n";
     qx::testing::WriteWholeFile(dir_.File("expr.txt"), lines);
-    qx::testing::WriteWholeFile(dir_.File("oracle.prg"), kProgram);
     std::string output;
-    const std::string build = "cd '" + dir_.path() + "' && " + kHbmk2 +
-                              " -q -gtcgi oracle.prg -ooracle 2>&1";
-    EXPECT_EQ(qx::testing::RunCommand(build, &output), 0) << output;
-    EXPECT_EQ(qx::testing::RunCommand(
-                  "'" + dir_.File("oracle") + "' '" + dir_.path() + "'",
-                  &output),
-              0);
+    EXPECT_EQ(qx::testing::RunHarbour(dir_.path(), "oracle", kProgram,
+                                      &output),
+              0)
+        << output;
     std::istringstream in(output);
     std::string line;
     while (std::getline(in, line)) {
