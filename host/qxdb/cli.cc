@@ -6,7 +6,6 @@
 
 #include "engine/core/status.h"
 #include "host/qxdb/commands.h"
-#include "host/qxdb/key_functions.h"
 #include "platform/platform.h"
 #include "qx/engine.h"
 #include "resources/message_store.h"
@@ -129,7 +128,7 @@ constexpr const char* kUsage =
     "  delete TABLE.dbf RECNO | recall TABLE.dbf RECNO\n"
     "  pack TABLE.dbf [--no-sync]\n"
     "  index TABLE.dbf INDEXFILE --expr EXPR [--tag NAME] [--unique] [--descending]\n"
-    "        [--compact]\n"
+    "        [--compact] [--for EXPR]\n"
     "  keys INDEXFILE [--tag NAME] [--table TABLE.dbf]\n"
     "  seek TABLE.dbf INDEXFILE [--tag NAME] VALUE\n"
     "  check TABLE.dbf INDEXFILE [--tag NAME]\n"
@@ -155,7 +154,7 @@ constexpr CommandEntry kCommands[] = {
 // Keeps the engine started for one run.
 class EngineSession {
  public:
-  EngineSession() { StartEngineWithKeyFunctions(); }
+  EngineSession() { kbdinit(32767, 4); }
   ~EngineSession() { kbdterm(); }
 };
 

@@ -30,7 +30,10 @@ uint16_t OpenMode(bool writable) {
 // engine is told once the expression settled it.
 class FoxAccess : public IndexAccess {
  protected:
-  FoxAccess() { typed_by_ = "CNDL"; }
+  FoxAccess() {
+    typed_by_ = "CNDL";
+    key_type_assumed_ = true;
+  }
 
   // Keys of nullable fields carry a leading byte: 0x80 before a value,
   // all bytes 0 for null. A tag is taken as one when its key is one byte
@@ -388,7 +391,8 @@ class CdxAccess : public KeyedAccess<int32_t, FoxAccess> {
       if (kbdctagopen(&tag, handle_, tags[i].name) < 0) continue;
       if (kbdcexpr(tag, text) >= 0) {
         uint16_t length = 0;
-        const char type = EvaluatedKeyType(table, text, &length);
+        const char type =
+            EvaluatedKeyType(table, text, kKbdExprRulesDbase, &length);
         if (type != ' ') tag_types_[tags[i].name] = type;
       }
       kbdctagclose(tag);

@@ -9,7 +9,6 @@
 
 #include "engine/dates/date_format.h"
 #include "engine/dates/key_codec.h"
-#include "host/qxdb/for_condition.h"
 #include "host/qxdb/index_kinds.h"
 #include "platform/platform.h"
 #include "qx/engine.h"
@@ -126,27 +125,37 @@ std::function<void(const uint8_t*, uint32_t)> IndexAccess::RawSink(
   };
 }
 
-int16_t IndexAccess::RecordKey(int16_t dbf_handle, bool deleted,
-                               std::string* key) {
+namespace {
+
+// The rules an index family's keys and conditions are evaluated with: NTX
+// files are the Clipper family's, the others dBASE's and FoxPro's.
+int16_t FamilyRules(std::string_view family) {
+  return family == "ntx" ? kKbdExprRulesClipper : kKbdExprRulesDbase;
+}
+
+}  // namespace
+
+int16_t IndexAccess::RecordKey(int16_t dbf_handle, std::string* key) {
   if (!for_expression_.empty()) {
-    bool holds = false;
-    int16_t status =
-        EvaluateForCondition(dbf_handle, deleted, for_expression_, &holds);
+    int16_t accepted = 0;
+    kbdseterror(0);
+    int16_t status = kbddcond(dbf_handle, for_expression_.c_str(),
+                              FamilyRules(kind()), &accepted);
     if (status < 0) return status;
-    if (!holds) return kKbdKeyNotFound;
+    if (accepted == 0) return kKbdKeyNotFound;
   }
   return MakeKey(dbf_handle, key);
 }
 
 char IndexAccess::EvaluatedKeyType(Table& table,
                                    const std::string& expression,
-                                   uint16_t* length) {
+                                   int16_t rules, uint16_t* length) {
   void* value = nullptr;
   char type = ' ';
   *length = 0;
   kbdseterror(0);
-  if (kbddeval(table.handle(), expression.c_str(), -1, &value, &type,
-               length) < 0)
+  if (kbddevalx(table.handle(), expression.c_str(), -1, rules, &value, &type,
+                length) < 0)
     type = ' ';
   kbdfree(value);
   kbdseterror(0);
@@ -155,8 +164,12 @@ char IndexAccess::EvaluatedKeyType(Table& table,
 
 void IndexAccess::TypeFromTable(Table& table) {
   if (typed_by_.empty()) return;
+  // With a table at hand, an expression it cannot evaluate leaves the keys
+  // text, as they are for character keys.
+  key_type_assumed_ = false;
   uint16_t length = 0;
-  const char key_type = EvaluatedKeyType(table, expression_, &length);
+  const char key_type =
+      EvaluatedKeyType(table, expression_, FamilyRules(kind()), &length);
   if (key_type != ' ' && typed_by_.find(key_type) != std::string::npos) {
     key_type_ = key_type;
     KeyTypeChanged(length);
@@ -195,6 +208,15 @@ bool IndexAccess::SeekKey(std::string_view value, std::string* key) const {
 
 std::string IndexAccess::KeyText(const std::string& stored,
                                  int code_page) const {
+  if (key_type_assumed_) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string hex;
+    for (unsigned char c : stored) {
+      hex += kDigits[c >> 4];
+      hex += kDigits[c & 0x0F];
+    }
+    return hex;
+  }
   std::string key;
   if (!Unwrap(stored, &key)) return "";  // null
   if (key_type_ == 'C' || key_type_ == 'L') {
@@ -294,9 +316,13 @@ int BuildIndex(Invocation& inv, Table& table, const std::string& path,
   if (!kind->tagged && options.tag)
     return inv.Usage(std::string("--tag: an ") + kind->extension +
                      " file holds one key");
-  if (options.descending && std::string_view(kind->name) != "mdx")
+  const std::string_view family = kind->name;
+  if (options.descending && family != "mdx" && family != "ntx")
     return inv.Usage(std::string("--descending: ") + kind->extension +
                      " keys ascend only");
+  if (!options.for_expression.empty() && family != "ntx")
+    return inv.Usage(std::string("--for: ") + kind->extension +
+                     " files store no FOR condition here");
   if (options.compact && std::string_view(kind->name) != "idx")
     return inv.Usage("--compact: only an .idx file has two layouts");
   // The expression's type on the (blank or current) record buffer gives
@@ -306,7 +332,8 @@ int BuildIndex(Invocation& inv, Table& table, const std::string& path,
   uint16_t length = 0;
   kbdseterror(0);
   int16_t status =
-      kbddeval(table.handle(), expression.c_str(), -1, &value, &type, &length);
+      kbddevalx(table.handle(), expression.c_str(), -1, FamilyRules(family),
+                &value, &type, &length);
   kbdfree(value);
   if (status < 0) return inv.EngineFailure(path, status);
   BuildRequest request;
@@ -317,6 +344,7 @@ int BuildIndex(Invocation& inv, Table& table, const std::string& path,
   request.unique = options.unique;
   request.descending = options.descending;
   request.compact = options.compact;
+  request.for_expression = options.for_expression;
   request.exists = PathExists(path);
   switch (type) {
     case 'C':

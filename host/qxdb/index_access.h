@@ -57,9 +57,10 @@ class IndexAccess {
   // when the record has no entry (a FOR condition it fails).
   virtual int16_t MakeKey(int16_t dbf_handle, std::string* key) = 0;
   // The entry the data file's current record should have: its FOR
-  // condition (for_condition.h; deleted: the record's mark), then its
-  // key. Status 4 and no key when the condition fails.
-  int16_t RecordKey(int16_t dbf_handle, bool deleted, std::string* key);
+  // condition (evaluated by the engine under the index family's rules, on
+  // the record buffer with its deletion mark), then its key. Status 4 and
+  // no key when the condition fails.
+  int16_t RecordKey(int16_t dbf_handle, std::string* key);
   virtual int16_t Add(const std::string& key, uint32_t recno) = 0;
   // The tree check: problems as text, every entry in key order to
   // on_entry; a negative status only when the file cannot be read.
@@ -83,7 +84,9 @@ class IndexAccess {
   // not read as the key type.
   bool SeekKey(std::string_view value, std::string* key) const;
   // The key as `qxdb keys` prints it: text without trailing blanks, a
-  // decimal number, a date YYYYMMDD ("" for the empty date), T or F.
+  // decimal number, a date YYYYMMDD ("" for the empty date), T or F; every
+  // stored byte in hex (two upper-case digits each) while the key type is
+  // only assumed.
   std::string KeyText(const std::string& key, int code_page) const;
 
  protected:
@@ -102,9 +105,10 @@ class IndexAccess {
   void DescribeKey(JsonWriter* w, char key_type) const;
 
   // The key type an expression gives on the table's record buffer ('C',
-  // 'N', 'D', 'L'; ' ' when it cannot be evaluated) and its text length.
+  // 'N', 'D', 'L'; ' ' when it cannot be evaluated) and its text length,
+  // evaluated with rules (kKbdExprRules...).
   static char EvaluatedKeyType(Table& table, const std::string& expression,
-                               uint16_t* length);
+                               int16_t rules, uint16_t* length);
 
   // on_entry for the engine's checks, which give raw key bytes.
   std::function<void(const uint8_t*, uint32_t)> RawSink(
@@ -128,6 +132,10 @@ class IndexAccess {
   virtual std::string KeyOfNumber(double value) const = 0;
 
   char key_type_ = 'C';
+  // True while key_type_ is only assumed for a file that does not record
+  // its key type (IDX, CDX) and no table is at hand to evaluate its
+  // expression on: the keys may be binary images, shown in hex.
+  bool key_type_assumed_ = false;
   // The types an evaluated expression may settle (empty: the file's type
   // stands).
   std::string typed_by_;
@@ -152,6 +160,7 @@ struct BuildOptions {
   bool unique = false;
   bool descending = false;
   bool compact = false;  // IDX: the compact layout
+  std::string for_expression;  // "" for none
 };
 
 // Builds (or defines and builds) an index from every record of the table.

@@ -39,6 +39,7 @@ struct BuildRequest {
   bool descending = false;
   bool compact = false;
   bool exists = false;  // the file is there already (MDX, CDX)
+  std::string for_expression;  // "" for none
 };
 
 // Opens an index of the kind; *index is set when the status is >= 0 (a

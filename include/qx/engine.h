@@ -262,9 +262,10 @@ int16_t kbddinfo(int16_t handle, KbdDbfInfo* info);
 int16_t kbdsetsync(int16_t on);
 /* Our addition: 2 when the field's null bit is set (Visual FoxPro), 1
    when the field of the record buffer is blank (text and numbers: only
-   blanks, or blanks then a NUL; D: a first byte blank or NUL; T: day number
-   0), else 0; a negative status on errors. The last error is 0 after
-   success. */
+   blanks, or blanks then a NUL; D: a first byte blank or NUL; T: a day
+   word of 0 or four blanks; Visual FoxPro binary memo numbers: 0 or four
+   blanks; I, B, Y, Q: never), else 0; a negative status on errors. The last
+   error is 0 after success. */
 int16_t kbddisblank(int16_t handle, int16_t field);
 /* Our addition: empties the record buffer for a new record: deletion flag
    blank, text fields blanks, binary fields (I B Y T Q, Visual FoxPro memo
@@ -315,6 +316,16 @@ int16_t kbdfreadx(int16_t handle, uint32_t block, char** data,
                   uint32_t* length, uint32_t* type);
 int16_t kbdfwritex(int16_t handle, uint32_t* block, const char* data,
                    uint32_t length, uint32_t type);
+/* Our addition: the memo file of the data file data_name in dialect 1..10
+   (ours: the naming rule callers share). ".dbt" beside the data file, or
+   for the FoxPro dialects 4, 8 and 10 ".fpt", and for the other FoxPro
+   files stored as tables their own companion (.scx .sct, .vcx .vct, .frx
+   .frt, .lbx .lbt, .mnx .mnt, .pjx .pjt, .dbc .dct); the extension takes
+   the case of the data file's. memo_name gets the NUL-terminated name
+   (size bytes of room), *kind kKbdKindDbt or kKbdKindFpt. -21 null
+   argument, -12 unknown dialect, -38 name longer than size - 1. */
+int16_t kbdmemoname(const char* data_name, uint16_t dialect, char* memo_name,
+                    uint16_t size, uint8_t* kind);
 /* Block size in bytes and next free block, read from the file. */
 int16_t kbdtinfo(int16_t handle, uint32_t* block_size, uint32_t* next_free);
 int16_t kbdfinfo(int16_t handle, uint32_t* block_size, uint32_t* next_free);
@@ -397,10 +408,10 @@ int16_t kbdnkcur(int16_t handle, void* key, uint32_t* recno);
 int16_t kbdnkfind(int16_t handle, void* key, uint32_t* recno,
                   uint16_t flags);
 /* Adds or removes a (key, record number) pair; recno 0 is -12, a
-   read-only file -36. A unique index does not refuse an existing key
-   (check with kbdnkfind first); its add puts the new pair before equal
-   keys and its delete removes the first equal key. kbdnkdel answers 4
-   (or 2) and changes nothing when the pair is not there. */
+   read-only file -36. A unique index holds one entry per key, the first
+   record's: an add of a key already present answers 11 and writes
+   nothing. kbdnkdel removes the exact pair only (in a unique index too);
+   it answers 4 (or 2) and changes nothing when the pair is not there. */
 int16_t kbdnkadd(int16_t handle, const void* key, uint32_t recno);
 int16_t kbdnkdel(int16_t handle, const void* key, uint32_t recno);
 /* The key of the data file's current record for this index: *key is
@@ -460,9 +471,9 @@ typedef struct KbdMdxTagInfo {
   char expression[100];       /* its first 99 characters and a NUL */
 } KbdMdxTagInfo;
 
-/* Creates an MDX file without tags (2,048 bytes; not opened). The base
-   name of name (no directory, no extension) is recorded as the data
-   file's and must have at most 8 characters (-14). */
+/* Creates an MDX file without tags (2,048 bytes; not opened). The first
+   8 characters of the base name of name (no directory, no extension) are
+   recorded as the data file's. */
 int16_t kbdmcreate(const char* name);
 /* Opens an MDX file. mode: low byte 0 or 2 (else -18), 0x100 read-only,
    0x400 shared, 0x800 as 0x600. Header checks in order: version (-18),
@@ -485,8 +496,8 @@ int16_t kbdmtagdef(int16_t handle, const char* name, uint16_t type,
    of the data file (deleted records included), sorting through the work
    file "stacks.tmp" of the current directory; the data file is locked
    (mode 2) meanwhile. The tag is left closed; a failed build deletes it.
-   Equal keys lie in record order, in a unique tag newest first (as
-   kbdmkadd would have put them). */
+   Equal keys lie in record order; a unique tag keeps the first record of
+   each key. */
 int16_t kbdmindex(int16_t dbf_handle, int16_t handle, const char* name,
                   uint16_t type, const char* expression, uint16_t key_length);
 /* Opens a tag by name (without regard to case; -50 when there is none) or
@@ -509,7 +520,7 @@ int16_t kbdmkcur(int32_t tag, void* key, uint32_t* recno);
 /* As kbdnkfind; '?' (kKbdFindWildcard) applies to 'C' tags only. */
 int16_t kbdmkfind(int32_t tag, void* key, uint32_t* recno, uint16_t flags);
 /* As kbdnkadd and kbdnkdel (recno 0 -12, read-only -36; a unique tag
-   takes equal keys, the new one first). */
+   adds no second entry of a key: 11). */
 int16_t kbdmkadd(int32_t tag, const void* key, uint32_t recno);
 int16_t kbdmkdel(int32_t tag, const void* key, uint32_t recno);
 /* The key of the data file's current record for this tag: *key is engine
@@ -531,7 +542,10 @@ int16_t kbdminfo(int16_t handle, KbdMdxInfo* info);
 /* ------------------------------------------------------------------------
    NTX index files (kind 7): one key per file, a B-tree of 1,024-byte
    pages whose keys live in leaves and interior pages alike, compared as
-   plain bytes. Every call re-reads the header's update counter, root and
+   plain bytes, in ascending order or, in a descending index (header byte
+   280), descending: then "greater" below means "later in the file's
+   order". Equal keys keep the order they were added in (a build adds
+   them in record order). Every call re-reads the header's update counter, root and
    free-list words and the file size, writes changed pages at once and
    keeps no page from one call to the next.
 
@@ -546,11 +560,13 @@ typedef struct KbdNtxInfo {
   char name[261];             /* file name as opened, NUL-terminated */
   uint16_t key_length;
   uint16_t decimals;
-  uint16_t flags;             /* 128 unique, 0x100 descending (the
-                                 expression begins with DESCEND) */
+  uint16_t flags;             /* 128 unique, 0x100 descending (header
+                                 byte 280) */
   uint16_t expression_length; /* of the whole expression */
   char expression[101];       /* its first 100 characters and a NUL */
   uint16_t file_flags;        /* bit 0 read-only, bit 1 shared */
+  uint16_t for_length;        /* of the whole FOR condition, 0: none */
+  char for_expression[101];   /* its first 100 characters and a NUL */
 } KbdNtxInfo;
 
 /* kbdxseek modes. */
@@ -562,11 +578,16 @@ enum KbdNtxSeekMode {
 /* Creates an empty index (2,048 bytes: header and an empty root page;
    not opened), replacing any file. type: 'C' (key length 1..100), 'D'
    (length 8), 'N' (length 1..19, decimals 0..length - 2 and below 16) in
-   either case, | 0x80 for a unique index. Errors: -21, -7 expression of
-   256 characters or more without blanks, -23 key length, -30 decimals,
-   -22 other type. */
+   either case, | 0x80 for a unique index, | 0x100 for a descending one.
+   Errors: -21, -7 expression of 256 characters or more without blanks,
+   -23 key length, -30 decimals, -22 other type. */
 int16_t kbdxcreate(const char* name, uint16_t type, const char* expression,
                    uint16_t key_length, uint16_t decimals);
+/* kbdxcreate with a FOR condition, stored as given without its outer
+   blanks (null or blank: none; -7 beyond 255 characters). */
+int16_t kbdxcreatex(const char* name, uint16_t type, const char* expression,
+                    uint16_t key_length, uint16_t decimals,
+                    const char* for_expression);
 /* Creates the index and fills it with one key per record of the data
    file (deleted records included), sorting through "stacks.tmp" of the
    current directory; the data file is locked (mode 2) meanwhile. The
@@ -574,22 +595,32 @@ int16_t kbdxcreate(const char* name, uint16_t type, const char* expression,
 int16_t kbdxbuild(int16_t dbf_handle, const char* name, uint16_t type,
                   const char* expression, uint16_t key_length,
                   uint16_t decimals);
+/* kbdxbuild with a FOR condition stored as kbdxcreatex stores it. A
+   unique index keeps the first record of each key. */
+int16_t kbdxbuildx(int16_t dbf_handle, const char* name, uint16_t type,
+                   const char* expression, uint16_t key_length,
+                   uint16_t decimals, const char* for_expression);
 /* mode: low byte 0, 5 or 6 (else -18), 0x100 read-only, 0x400 shared,
    0x800 as 0x600. Header checks in order: -23, -24, -25, -26, -44, -7;
    warning 7 when the size is not a multiple of 1,024. On failure *handle
    is -1. */
 int16_t kbdxopenx(int16_t* handle, const char* name, uint16_t mode);
 int16_t kbdxclose(int16_t handle);
-/* Positions on (key, recno): 0 found, 4 not found, 2 empty. recno 0
+/* Positions on (key, recno), wherever it lies among the equal keys: 0
+   found, 4 not found, 2 empty. recno 0
    seeks the key alone: the first entry whose key begins with the given
    one (a prefix when shorter than the key length). */
 int16_t kbdxfind(int16_t handle, const void* key, uint32_t recno);
-/* key, recno: in what is sought, out the entry found. mode: KbdNtxSeekMode.
-   0 an equal key, 4 the key is absent (positioned on the next greater),
+/* key, recno: in what is sought, out the entry found. mode: KbdNtxSeekMode
+   (mode 2: the pair itself when it is there, wherever it lies among the
+   equal keys). 0 an equal key, 4 the key is absent (positioned on the next greater),
    12 every key is smaller (positioned on the last), 2 empty. */
 int16_t kbdxseek(int16_t handle, void* key, uint32_t* recno, uint16_t mode);
-/* -12 for record number 0, -36 on a read-only file. kbdxdelete answers 4
-   (or 2) and changes nothing when the entry is not there. */
+/* -12 for record number 0, -36 on a read-only file. kbdxadd puts the
+   entry after the keys equal to it; on a unique index whose key is
+   present it answers 11 and writes nothing. kbdxdelete removes the entry
+   of key and record number; it answers 4 (or 2) and changes nothing when
+   that entry is not there. */
 int16_t kbdxadd(int16_t handle, const void* key, uint32_t recno);
 int16_t kbdxdelete(int16_t handle, const void* key, uint32_t recno);
 int16_t kbdxfirst(int16_t handle, void* key, uint32_t* recno);
@@ -599,16 +630,25 @@ int16_t kbdxnext(int16_t handle, void* key, uint32_t* recno);
 int16_t kbdxprev(int16_t handle, void* key, uint32_t* recno);
 /* Copies the expression (NUL-terminated, at most 256 bytes). */
 int16_t kbdxexpr(int16_t handle, char* buffer);
-/* The key text of a number: "%0*.*f" with the key length and the
-   index's decimals; a negative number's digits c become 92 - c after the
-   sign is dropped, so negatives sort below positives. key: key length + 1
-   bytes. */
+/* Copies the FOR condition (empty when none; NUL-terminated, at most 256
+   bytes). */
+int16_t kbdxforexpr(int16_t handle, char* buffer);
+/* Whether the data file's current record belongs in the index: 1 when the
+   index has no FOR condition or the condition holds for the record, 0
+   when it does not (the record gets no entry), negative on errors. Keys
+   and conditions of NTX files are evaluated with Clipper's rules. */
+int16_t kbdxforrec(int16_t dbf_handle, int16_t handle);
+/* The key text of a number: "%*.*f" with the key length and the index's
+   decimals, its leading blanks and minus sign made '0'; then a negative
+   number's digits c become 92 - c, so negatives sort below positives
+   (-47 in a key of 3 is ",(%"). key: key length + 1 bytes. */
 int16_t kbdxkeynum(int16_t handle, void* key, double number);
 /* The key of a YYYYMMDD date text: the same 8 digits, 8 blanks for an
    empty date, -15 for an invalid one. key: 9 bytes. */
 int16_t kbdxkeydate(void* key, const char* date);
-/* The key of the data file's current record: *key is engine memory (key
-   length + 1 bytes, released with kbdfree), null on failure. */
+/* The key of the data file's current record (Clipper's rules): *key is
+   engine memory (key length + 1 bytes, released with kbdfree), null on
+   failure. */
 int16_t kbdxkeyrec(int16_t dbf_handle, int16_t handle, void** key);
 int16_t kbdxinfo(int16_t handle, KbdNtxInfo* info);
 /* Re-reads the header's update counter, root and free-list words. */
@@ -778,8 +818,7 @@ int16_t kbdcdelete(int32_t tag, const void* key, uint32_t recno);
 int16_t kbdcdatekey(void* key, const char* date);
 int16_t kbdcnumkey(void* key, double value);
 /* The key of the data file's current record, as kbdxkeyrec. A tag's FOR
-   condition (kbdcforexpr) is the caller's to test: key expressions have
-   neither comparisons nor logic. */
+   condition (kbdcforexpr) is the caller's to test (kbddcond). */
 int16_t kbdckeyrec(int16_t dbf_handle, int32_t tag, void** key);
 
 /* ------------------------------------------------------------------------
@@ -787,11 +826,36 @@ int16_t kbdckeyrec(int16_t dbf_handle, int32_t tag, void** key);
 
 /* Evaluates expr on the data file's current record. *value is engine
    memory released with kbdfree: C and D NUL-terminated text, N and F a
-   double, L one byte, M a uint32_t. term_limit -1 (any negative): no
-   limit; an expression that yields no term (empty, limit 0) is -7. On
-   failure *value is null, *type ' ' and *length 0. */
+   double, L one byte (1 true; 0 or '?', a blank field, false), M a
+   uint32_t. A comparison or logical expression (a FOR condition) gives L.
+   term_limit -1 (any negative): no limit; otherwise the evaluation stops
+   after that many terms of the leftmost sum ("A+B+C" has three); an
+   expression that yields no term (empty, limit 0) is -7. On failure
+   *value is null, *type ' ' and *length 0. The rules are those of the
+   dialect the data file is open in (kKbdExprRulesOfTable). */
 int16_t kbddeval(int16_t dbf_handle, const char* expr, int16_t term_limit,
                  void** value, char* type, uint16_t* length);
+
+/* Our addition: the rules an expression is evaluated under where the
+   index families differ (STR without a length among others). */
+enum {
+  kKbdExprRulesOfTable = 0, /* Clipper for a data file open in dialect 5
+                               or 6, else dBASE */
+  kKbdExprRulesDbase = 1,   /* dBASE and FoxPro: NDX, MDX, IDX, CDX */
+  kKbdExprRulesClipper = 2  /* Clipper: NTX */
+};
+
+/* Our addition: kbddeval under the rules named (-12 for another code). */
+int16_t kbddevalx(int16_t dbf_handle, const char* expr, int16_t term_limit,
+                  int16_t rules, void** value, char* type, uint16_t* length);
+
+/* Our addition: evaluates an index's FOR condition on the data file's
+   current record under the rules named: *accepted 1 when the record
+   belongs in the index, else 0 (also on failure). An empty condition
+   (blanks only) accepts every record; a condition whose value is not a
+   logical is -7. */
+int16_t kbddcond(int16_t dbf_handle, const char* condition, int16_t rules,
+                 int16_t* accepted);
 
 /* Extension functions: further functions of the key-expression language,
    supplied by the program that starts the engine.
@@ -807,7 +871,7 @@ int16_t kbddeval(int16_t dbf_handle, const char* expr, int16_t term_limit,
    table with a non-zero count). The engine copies the names. kbdinit and
    kbdterm leave the table in place.
 
-   Lookup. At the start of every term the text at the parse position is
+   Lookup. At the start of every operand the text at the parse position is
    looked up in the table by binary search, comparing bytes over each
    entry's name length; a match wins over the built-in functions and over
    field names.
@@ -815,10 +879,11 @@ int16_t kbddeval(int16_t dbf_handle, const char* expr, int16_t term_limit,
    Calling convention. On a match the parse position moves past the name
    and the entry's function is called once with a context that is valid
    only during that call. It reads its arguments through the context (each
-   argument term with kbdeterm, integers with kbdeint, the ',' between and
+   argument with kbdeterm, integers with kbdeint, the ',' between and
    the closing ')' with kbdeexpect) and sets the term's value with
    kbderesult. Its return value becomes the engine's last error: a negative
-   one fails the evaluation with that code; 0 or a warning lets it go on,
+   one fails the evaluation with that code (in a branch not taken, IIF's
+   other branch, it only voids the branch); 0 or a warning lets it go on,
    and a warning is what kbddeval answers when nothing fails later. The
    evaluation also fails when the function returns without a value (-7) or
    after a context call failed, whatever it returns. The function must not
@@ -838,11 +903,13 @@ int16_t kbdinitx(int16_t memory, int16_t files, const KbdExtFunction* table,
 /* Context calls for extension functions; each returns a status (-21 for
    a null pointer, -12 for a context that is not the running call's, -7
    for a syntax or type error).
-   kbdeterm parses one argument term at the parse position (a function,
-   field, number or word) and gives its value as kbddeval gives one; the
-   value stays valid until the extension function returns.
-   kbdeint reads an integer: the characters up to the next ',' or ')',
-   an optional sign then digits (none read as 0); an empty one is -7.
+   kbdeterm parses one argument at the parse position (an expression,
+   which ends before the ',' or ')' that follows it) and gives its value
+   as kbddeval gives one; the value stays valid until the extension
+   function returns.
+   kbdeint reads an integer argument: an argument whose value is a number,
+   cut toward zero (saturating at the 32-bit range); an empty one, or one
+   of another type, is -7.
    kbdeexpect consumes the byte delimiter, -7 when another byte (or the
    end of the text) is there.
    kbdepeek gives the byte at the parse position without consuming it,
