@@ -152,8 +152,10 @@ int16_t ChangeEntry(int32_t tag_id, const void* key, uint32_t recno,
   if (key == nullptr) return Fail(kKbdErrNullPointer);
   return RunOnTag(tag_id, CdxCall::kChange, [&](CdxTag& tag) -> int16_t {
     TakeKey(tag, key, KeyInput::kPadded);
-    return add ? tag.tree.Insert(tag.key.data(), recno)
-               : tag.tree.Remove(tag.key.data(), recno);
+    const int16_t status = add ? tag.tree.Insert(tag.key.data(), recno)
+                               : tag.tree.Remove(tag.key.data(), recno);
+    if (status == kKbdOk) tag.file->changed = true;
+    return status;
   });
 }
 

@@ -9,6 +9,7 @@
 #include "engine/btree/tree_build.h"
 #include "engine/core/coding.h"
 #include "engine/core/last_error.h"
+#include "engine/dates/date_format.h"
 #include "engine/dates/key_codec.h"
 
 namespace qx::engine::idx {
@@ -29,7 +30,24 @@ int16_t StoreFoxKey(char type, std::string_view text, double number,
   }
   if ((type != 'N' && type != 'D') || key_length != kDoubleKeySize)
     return Fail(kKbdErrKeyExpression);
+  if (type == 'D') {
+    if (int16_t e = FoxDateKeyDay(number, &number)) return e;
+  }
   EncodeDoubleKey(number, key);
+  return kKbdOk;
+}
+
+int16_t FoxDateKeyDay(double key_day, double* fox_day) {
+  if (key_day == kEmptyDateKeyDay) {
+    *fox_day = 0.0;
+    return kKbdOk;
+  }
+  int year = 0, month = 0, day = 0;
+  if (!(key_day >= 0 && key_day <= 0x7FFFFFFF) ||
+      KeyDayToDate(&year, &month, &day, static_cast<int32_t>(key_day)) !=
+          kKbdOk)
+    return Fail(kKbdErrDate);
+  *fox_day = DateToJulianDay(year, month, day);
   return kKbdOk;
 }
 

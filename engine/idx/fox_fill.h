@@ -15,10 +15,18 @@
 namespace qx::engine::idx {
 
 // The stored key of a record value (key_length bytes): text padded with
-// blanks or cut; a number ('N') or a date's key day number ('D') as the
-// 8-byte sortable double. -7 for a value the key cannot hold.
+// blanks or cut; a number ('N') as the 8-byte sortable double; a date
+// ('D', number its key day number as record_source.h gives it) as the
+// sortable double of FoxDateKeyDay. -7 for a value the key cannot hold,
+// -15 for a key day number no date has.
 int16_t StoreFoxKey(char type, std::string_view text, double number,
                     uint16_t key_length, uint8_t* key);
+
+// The day number FoxPro date keys hold for a date of the given key day
+// number (kEmptyDateKeyDay: the empty date): its true Julian day number,
+// proleptic Gregorian (1900-01-01 is 2415021), and 0 for the empty date,
+// so that empty dates sort first. -15 for a number no date has.
+int16_t FoxDateKeyDay(double key_day, double* fox_day);
 
 struct FoxFill {
   int16_t dbf_handle = -1;      // prepared for block reading (locked)

@@ -38,9 +38,12 @@ int16_t FillIdx(int16_t dbf_handle, uint32_t record_count, IdxFile* index) {
 }
 
 int16_t BuildIdx(int16_t dbf_handle, const char* name, uint16_t type,
-                 const char* expression, uint16_t key_length) {
+                 const char* expression, uint16_t key_length,
+                 const char* for_expression) {
   btree::IndexBuildSteps steps;
-  steps.create = [&] { return CreateIdx(name, type, expression, key_length); };
+  steps.create = [&] {
+    return CreateIdx(name, type, expression, key_length, for_expression);
+  };
   steps.open = [&](int16_t* handle) { return OpenIdx(handle, name, 0); };
   // The tree sorts through its own work file; the frame's sorter stays
   // unused.
@@ -65,6 +68,17 @@ using namespace qx::engine;
 extern "C" int16_t kbdibuild(int16_t dbf_handle, const char* name,
                              uint16_t type, const char* expression,
                              uint16_t key_length) {
-  return RunOperation(
-      [&] { return BuildIdx(dbf_handle, name, type, expression, key_length); });
+  return RunOperation([&] {
+    return BuildIdx(dbf_handle, name, type, expression, key_length, nullptr);
+  });
+}
+
+extern "C" int16_t kbdibuildx(int16_t dbf_handle, const char* name,
+                              uint16_t type, const char* expression,
+                              uint16_t key_length,
+                              const char* for_expression) {
+  return RunOperation([&] {
+    return BuildIdx(dbf_handle, name, type, expression, key_length,
+                    for_expression);
+  });
 }

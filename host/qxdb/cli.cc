@@ -129,7 +129,7 @@ constexpr const char* kUsage =
     "  delete TABLE.dbf RECNO | recall TABLE.dbf RECNO\n"
     "  pack TABLE.dbf [--no-sync]\n"
     "  index TABLE.dbf INDEXFILE --expr EXPR [--tag NAME] [--unique] [--descending]\n"
-    "        [--compact]\n"
+    "        [--compact] [--for EXPR]\n"
     "  keys INDEXFILE [--tag NAME] [--table TABLE.dbf]\n"
     "  seek TABLE.dbf INDEXFILE [--tag NAME] VALUE\n"
     "  check TABLE.dbf INDEXFILE [--tag NAME]\n"

@@ -3,6 +3,7 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -16,13 +17,13 @@
 namespace qx::qxdb {
 
 int CmdIndex(Invocation& inv) {
-  if (!inv.Parse({"expr", "tag"},
+  if (!inv.Parse({"expr", "tag", "for"},
                  {"unique", "descending", "compact", "no-sync"}))
     return kExitUsage;
   if (inv.positionals().size() != 2 || !inv.Option("expr"))
     return inv.Usage(
         "usage: qxdb index TABLE.dbf INDEXFILE --expr EXPR [--tag NAME] "
-        "[--unique] [--descending] [--compact]");
+        "[--unique] [--descending] [--compact] [--for EXPR]");
   if (inv.Flag("no-sync")) kbdsetsync(0);
   const std::string& path = inv.positionals()[0];
   if (!PathExists(path)) return inv.Fail(kExitNotFound, path, "no such file");
@@ -34,6 +35,7 @@ int CmdIndex(Invocation& inv) {
   options.unique = inv.Flag("unique");
   options.descending = inv.Flag("descending");
   options.compact = inv.Flag("compact");
+  options.for_expression = inv.Option("for");
   return BuildIndex(inv, table, inv.positionals()[1], *inv.Option("expr"),
                     options);
 }
@@ -125,10 +127,14 @@ int CmdCheck(Invocation& inv) {
   // The tree, and every entry in key order.
   std::vector<std::string> problems;
   std::map<uint32_t, std::string> entries;  // recno -> stored key
+  // A unique index holds one entry per key, the first record's: the other
+  // records of a key have none.
+  std::set<std::string> unique_keys;
   uint64_t keys = 0;
   status = index->Check(&problems, &keys, [&](const std::string& key, uint32_t recno) {
     if (!entries.emplace(recno, key).second)
       problems.push_back("record " + std::to_string(recno) + " has more than one entry");
+    if (index->unique()) unique_keys.insert(key);
   });
   if (status < 0) return inv.EngineFailure(index_path, status);
 
@@ -153,7 +159,8 @@ int CmdCheck(Invocation& inv) {
       continue;
     }
     if (it == entries.end()) {
-      problems.push_back("record " + std::to_string(recno) + " has no entry");
+      if (!unique_keys.contains(key))
+        problems.push_back("record " + std::to_string(recno) + " has no entry");
       continue;
     }
     if (!index->SameKey(it->second, key))

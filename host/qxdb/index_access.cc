@@ -294,11 +294,19 @@ int BuildIndex(Invocation& inv, Table& table, const std::string& path,
   if (!kind->tagged && options.tag)
     return inv.Usage(std::string("--tag: an ") + kind->extension +
                      " file holds one key");
-  if (options.descending && std::string_view(kind->name) != "mdx")
+  const std::string_view family = kind->name;
+  const bool fox = family == "idx" || family == "cdx";
+  if (options.descending && family != "mdx" && !fox)
     return inv.Usage(std::string("--descending: ") + kind->extension +
                      " keys ascend only");
-  if (options.compact && std::string_view(kind->name) != "idx")
+  if (options.descending && family == "idx" && !options.compact)
+    return inv.Usage("--descending: a standard .idx file ascends only "
+                     "(--compact)");
+  if (options.compact && family != "idx")
     return inv.Usage("--compact: only an .idx file has two layouts");
+  if (options.for_expression && !fox)
+    return inv.Usage(std::string("--for: ") + kind->extension +
+                     " files store no FOR condition");
   // The expression's type on the (blank or current) record buffer gives
   // the key type and, for text, the key length.
   void* value = nullptr;
@@ -317,6 +325,7 @@ int BuildIndex(Invocation& inv, Table& table, const std::string& path,
   request.unique = options.unique;
   request.descending = options.descending;
   request.compact = options.compact;
+  if (options.for_expression) request.for_expression = *options.for_expression;
   request.exists = PathExists(path);
   switch (type) {
     case 'C':

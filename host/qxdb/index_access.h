@@ -152,6 +152,7 @@ struct BuildOptions {
   bool unique = false;
   bool descending = false;
   bool compact = false;  // IDX: the compact layout
+  std::optional<std::string> for_expression;  // IDX, CDX
 };
 
 // Builds (or defines and builds) an index from every record of the table.

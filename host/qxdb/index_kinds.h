@@ -38,6 +38,7 @@ struct BuildRequest {
   bool unique = false;
   bool descending = false;
   bool compact = false;
+  std::string for_expression;  // "" none (IDX, CDX)
   bool exists = false;  // the file is there already (MDX, CDX)
 };
 

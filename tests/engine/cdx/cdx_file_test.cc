@@ -36,7 +36,11 @@ TEST_F(CdxTest, NewFileAndOpenChecks) {
   ASSERT_EQ(bytes.size(), 1536u);
   EXPECT_EQ(Le32(bytes, 0), 1024u);
   EXPECT_EQ(bytes[12] | bytes[13] << 8, 10);
-  EXPECT_EQ(bytes[14], 0x60);
+  // Options 0xE0 and signature 1, as in the compound files of the FoxPro
+  // programs; the word at 8 is their change counter, 0.
+  EXPECT_EQ(bytes[14], 0xE0);
+  EXPECT_EQ(bytes[15], 1);
+  EXPECT_EQ(Le32(bytes, 8), 0u);
   EXPECT_EQ(bytes[1024] | bytes[1025] << 8, 3);  // root and leaf
   EXPECT_EQ(bytes[1024 + 12] | bytes[1024 + 13] << 8, 488);
 
@@ -70,7 +74,7 @@ TEST_F(CdxTest, NewFileAndOpenChecks) {
   kbdseterror(0);
   ASSERT_EQ(kbdcclose(h), kKbdOk);
 
-  // A file longer than its end-of-file word opens with warning 7.
+  // A file of partial blocks opens with warning 7.
   { std::ofstream(path, std::ios::app | std::ios::binary) << "xx"; }
   EXPECT_EQ(kbdcopenx(&h, path.c_str(), 0), kKbdBadFileSize);
   ASSERT_EQ(kbdcclose(h), kKbdOk);
@@ -398,7 +402,7 @@ TEST_F(CdxTest, KeyImagesAndRecordKeys) {
   kbdseterror(0);
   ASSERT_EQ(kbdcdatekey(other, "        "), kKbdOk);
   ASSERT_EQ(kbdcdatekey(key, "99991231"), kKbdOk);
-  EXPECT_LT(std::memcmp(key, other, 8), 0);  // the empty date sorts last
+  EXPECT_GT(std::memcmp(key, other, 8), 0);  // the empty date sorts first
   ASSERT_EQ(kbdcnumkey(key, -2.5), kKbdOk);
   ASSERT_EQ(kbdcnumkey(other, 1.0), kKbdOk);
   EXPECT_LT(std::memcmp(key, other, 8), 0);

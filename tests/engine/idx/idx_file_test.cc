@@ -4,12 +4,12 @@
 // against adds, and the peer reader walking a built standard file.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/dates/key_codec.h"
@@ -196,15 +196,17 @@ TEST_F(IdxTest, UniqueIndexAndKeyImages) {
   EXPECT_EQ(kbdifirst(h, out, &recno), kKbdOk);
   EXPECT_EQ(recno, 3u);
   EXPECT_EQ(kbdiclose(h), kKbdOk);
-  // Dates: the key day number (day of the year + trunc(365.25 * (year -
-  // 1)) + 1721410); blanks give the empty-date key; bad dates -15.
-  ASSERT_EQ(kbdidatekey(key, "20000101"), kKbdOk);
-  EXPECT_EQ(DecodeDoubleKey(key), 2451545.0);
-  ASSERT_EQ(kbdidatekey(key, "19000301"), kKbdOk);
-  EXPECT_EQ(DecodeDoubleKey(key), 1 + 31 + 28 + std::floor(365.25 * 1899) +
-                                      1721410);
-  ASSERT_EQ(kbdidatekey(key, "        "), kKbdOk);
-  EXPECT_EQ(DecodeDoubleKey(key), 1.0e100);
+  // Dates: the true Julian day number, proleptic Gregorian, as FoxPro
+  // keys them (values of Harbour's DBFCDX keys); blanks give 0, which
+  // sorts before every date; bad dates -15.
+  const std::pair<const char*, double> days[] = {
+      {"20000101", 2451545}, {"19000301", 2415080}, {"19000101", 2415021},
+      {"18991231", 2415020}, {"15821004", 2299150}, {"01000101", 1757585},
+      {"99991231", 5373484}, {"        ", 0}};
+  for (const auto& [date, day] : days) {
+    ASSERT_EQ(kbdidatekey(key, date), kKbdOk) << date;
+    EXPECT_EQ(DecodeDoubleKey(key), day) << date;
+  }
   EXPECT_EQ(kbdidatekey(key, "20230229"), kKbdErrDate);
   kbdseterror(0);
 }
