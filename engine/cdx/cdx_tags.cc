@@ -55,6 +55,7 @@ void Describe(const idx::FoxHeader& h, std::string_view name, char type,
   info->type = type;
   const bool compact = (h.options & idx::kFoxCompact) != 0;
   info->flags = (h.unique() ? kKbdFoxUnique : 0) |
+                (h.candidate() ? kKbdFoxCandidate : 0) |
                 (compact ? kKbdFoxCompact : 0) |
                 (h.descending() ? kKbdFoxDescending : 0);
   info->expression_length = static_cast<int32_t>(h.expression.size());

@@ -71,6 +71,7 @@ struct FoxHeader {
                                    : FoxLayout::kStandard;
   }
   bool unique() const { return (options & (kFoxUnique | kFoxCandidate)) != 0; }
+  bool candidate() const { return (options & kFoxCandidate) != 0; }
   bool descending() const {
     return layout() == FoxLayout::kCompact && key_order != 0;
   }

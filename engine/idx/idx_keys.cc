@@ -191,6 +191,7 @@ extern "C" int16_t kbdiinfo(int16_t handle, KbdIdxInfo* info) {
     info->type = file->key_type;
     info->flags = static_cast<uint16_t>(
         (file->unique() ? kKbdFoxUnique : 0) |
+        (file->header.candidate() ? kKbdFoxCandidate : 0) |
         (file->compact() ? kKbdFoxCompact : 0) |
         (file->descending() ? kKbdFoxDescending : 0));
     info->expression_length = static_cast<uint16_t>(file->expression.size());

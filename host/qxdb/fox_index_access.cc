@@ -279,6 +279,7 @@ class IdxAccess : public KeyedAccess<int16_t, FoxAccess> {
     if (int16_t s = kbdiforexpr(index_, for_expression); s < 0) return s;
     for_expression_ = for_expression;
     unique_ = (info_.flags & kKbdFoxUnique) != 0;
+    candidate_ = (info_.flags & kKbdFoxCandidate) != 0;
     descending_ = (info_.flags & kKbdFoxDescending) != 0;
     expression_ = expression;
     return status;
@@ -357,6 +358,7 @@ class CdxAccess : public KeyedAccess<int32_t, FoxAccess> {
     if (int16_t s = kbdcforexpr(index_, expression); s >= 0)
       for_expression_ = expression;
     unique_ = (info.flags & kKbdFoxUnique) != 0;
+    candidate_ = (info.flags & kKbdFoxCandidate) != 0;
     descending_ = (info.flags & kKbdFoxDescending) != 0;
     return status;
   }

@@ -638,7 +638,11 @@ int16_t kbdxrefresh(int16_t handle);
 enum KbdFoxTypeFlags {
   kKbdFoxUnique = 0x0080,
   kKbdFoxDescending = 0x0100,  /* IDX: compact layout only (else -12) */
-  kKbdFoxCompact = 0x0400      /* IDX: the compact layout */
+  kKbdFoxCompact = 0x0400,     /* IDX: the compact layout */
+  /* In descriptions only (kbdiinfo, kbdctaginfo), with 0x80: a candidate
+     key of Visual FoxPro, which refuses a second record of a key instead
+     of leaving it out, so every record has an entry. */
+  kKbdFoxCandidate = 0x0800
 };
 
 /* Description of an open IDX index (kbdiinfo). */
@@ -646,8 +650,9 @@ typedef struct KbdIdxInfo {
   char name[261];             /* file name as opened, NUL-terminated */
   uint16_t key_length;
   char type;                  /* as set by kbdikeytype ('C' at open) */
-  uint16_t flags;             /* 128 unique, 0x400 compact, 0x100
-                                 descending (compact, key order word) */
+  uint16_t flags;             /* KbdFoxTypeFlags: 0x80 unique, 0x400
+                                 compact, 0x100 descending (key order
+                                 word), 0x800 candidate */
   uint16_t expression_length; /* of the whole expression */
   char expression[101];       /* its first 100 characters and a NUL */
   uint16_t for_length;        /* the FOR expression's length (0: none) */
@@ -731,8 +736,9 @@ typedef struct KbdCdxTagInfo {
   char name[12];              /* NUL-terminated, at most 10 characters */
   int32_t key_length;
   int32_t type;               /* 'C', 'D', 'N' or 'L' as far as known */
-  int32_t flags;              /* 0x80 unique, 0x400 compact, 0x100
-                                 descending */
+  int32_t flags;              /* KbdFoxTypeFlags: 0x80 unique, 0x400
+                                 compact, 0x100 descending, 0x800
+                                 candidate */
   int32_t expression_length;
   char expression[100];       /* the first 100 bytes (NUL-terminated when
                                  shorter) */

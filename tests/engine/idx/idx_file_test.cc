@@ -9,6 +9,7 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -209,6 +210,117 @@ TEST_F(IdxTest, UniqueIndexAndKeyImages) {
   }
   EXPECT_EQ(kbdidatekey(key, "20230229"), kKbdErrDate);
   kbdseterror(0);
+}
+
+// Headers as chosen for the FoxPro layouts: compact files signature 1,
+// options 0x20 | 0x01 unique | 0x08 FOR, the key order word, the FOR
+// expression after the key expression, the change counter at 8 (0, then
+// one more per changing call); standard files signature 0, the FOR
+// expression at 236, the end of file at 8. A standard file cannot
+// descend.
+TEST_F(IdxTest, HeadersKeepFlagsAndForExpressions) {
+  const char* path = "f.idx";
+  ASSERT_EQ(kbdicreatex(Path(path).c_str(),
+                        'C' | kKbdFoxUnique | kKbdFoxDescending | kCompactType,
+                        "name", 10, "age > 0 .and. !deleted()"),
+            kKbdOk);
+  std::string bytes = qx::testing::ReadWholeFile(Path(path));
+  EXPECT_EQ(static_cast<uint8_t>(bytes[14]), 0x29);
+  EXPECT_EQ(bytes[15], 1);
+  EXPECT_EQ(bytes.substr(8, 4), std::string(4, '\0'));
+  EXPECT_EQ(bytes.substr(502, 10),
+            std::string("\1\0\5\0\x15\0\0\0\5\0", 10));
+  EXPECT_EQ(bytes.substr(512, 26),
+            std::string("NAME\0AGE>0.AND.!DELETED()\0", 26));
+  int16_t h = -1;
+  ASSERT_EQ(kbdiopenx(&h, Path(path).c_str(), 0), kKbdOk);
+  KbdIdxInfo info;
+  ASSERT_EQ(kbdiinfo(h, &info), kKbdOk);
+  EXPECT_EQ(info.flags, kKbdFoxUnique | kKbdFoxDescending | kKbdFoxCompact);
+  EXPECT_EQ(info.for_length, 20);
+  EXPECT_STREQ(info.for_expression, "AGE>0.AND.!DELETED()");
+  char text[221];
+  ASSERT_EQ(kbdiforexpr(h, text), kKbdOk);
+  EXPECT_STREQ(text, "AGE>0.AND.!DELETED()");
+  ASSERT_EQ(kbdiadd(h, "B", 2), kKbdOk);
+  ASSERT_EQ(kbdiadd(h, "A", 1), kKbdOk);
+  ASSERT_EQ(kbdiclose(h), kKbdOk);
+  bytes = qx::testing::ReadWholeFile(Path(path));
+  EXPECT_EQ(bytes.substr(8, 4), std::string("\0\0\0\2", 4));
+
+  ASSERT_EQ(kbdicreatex(Path("s.idx").c_str(), 'N' | kKbdFoxUnique, "age", 8,
+                        "age > 0"),
+            kKbdOk);
+  bytes = qx::testing::ReadWholeFile(Path("s.idx"));
+  EXPECT_EQ(static_cast<uint8_t>(bytes[14]), 0x09);
+  EXPECT_EQ(bytes[15], 0);
+  EXPECT_EQ(bytes.substr(8, 4), std::string("\0\4\0\0", 4));  // 1024
+  EXPECT_EQ(bytes.substr(236, 6), std::string("AGE>0\0", 6));
+  ASSERT_EQ(kbdiopenx(&h, Path("s.idx").c_str(), 0), kKbdOk);
+  ASSERT_EQ(kbdiforexpr(h, text), kKbdOk);
+  EXPECT_STREQ(text, "AGE>0");
+  ASSERT_EQ(kbdiclose(h), kKbdOk);
+  // No FOR: an empty text.
+  h = CreateOpen("n.idx", 'C', 10);
+  ASSERT_EQ(kbdiforexpr(h, text), kKbdOk);
+  EXPECT_STREQ(text, "");
+  ASSERT_EQ(kbdiclose(h), kKbdOk);
+
+  EXPECT_EQ(kbdicreate(Path("d.idx").c_str(), 'C' | kKbdFoxDescending, "name",
+                       10),
+            kKbdErrCommand);
+  kbdseterror(0);
+  EXPECT_EQ(kbdicreatex(Path("d.idx").c_str(), 'C', "name", 10,
+                        std::string(221, 'A').c_str()),
+            kKbdErrKeyExpression);
+  kbdseterror(0);
+  EXPECT_EQ(kbdicreatex(Path("d.idx").c_str(), 'C' | kCompactType,
+                        std::string(200, 'A').c_str(), 10,
+                        std::string(311, 'B').c_str()),
+            kKbdErrKeyExpression);
+  kbdseterror(0);
+}
+
+// A descending compact index walks from the greatest key and seeks in
+// that order (see the CDX test of Harbour's answers); a unique index adds
+// a key once and deletes an entry only by key and record number.
+TEST_F(IdxTest, DescendingAndUniqueIndexes) {
+  int16_t h = CreateOpen("d.idx", 'C' | kKbdFoxDescending | kCompactType, 4);
+  const char* names[] = {"Jb", "Ia", "Hx", "Kx", "Jb", "Ia", "Ja", "Jc", "Jc"};
+  for (uint32_t i = 0; i < std::size(names); ++i)
+    ASSERT_EQ(kbdiadd(h, names[i], i + 1), kKbdOk);
+  EXPECT_EQ(Recnos(Walk(h, 4)),
+            (std::vector<uint32_t>{4, 9, 8, 5, 1, 7, 6, 2, 3}));
+  EXPECT_EQ(Recnos(WalkKeys<int16_t>(h, 4, kbdilast, kbdiprev, true)),
+            Recnos(Walk(h, 4)));
+  const std::tuple<const char*, int16_t, uint32_t> seeks[] = {
+      {"Jb", kKbdOk, 5},          {"J", kKbdOk, 9},
+      {"Jx", kKbdKeyNotFound, 9}, {"Ib", kKbdKeyNotFound, 6},
+      {"Z", kKbdKeyNotFound, 4},  {"A", kKbdKeyNotFoundEnd, 3}};
+  for (const auto& [value, status, want] : seeks) {
+    SCOPED_TRACE(value);
+    char key[5] = {};
+    std::strncpy(key, value, 4);
+    uint32_t recno = 0;
+    EXPECT_EQ(kbdiseek(h, key, &recno, kKbdSeekKey), status);
+    EXPECT_EQ(recno, want);
+  }
+  EXPECT_EQ(kbdifind(h, "Jb", 1), kKbdOk);
+  EXPECT_EQ(kbdifind(h, "Jb", 2), kKbdKeyNotFound);
+  Check(h);
+  ASSERT_EQ(kbdiclose(h), kKbdOk);
+
+  for (uint16_t layout : {uint16_t{0}, kCompactType}) {
+    SCOPED_TRACE(layout ? "compact" : "standard");
+    h = CreateOpen("u.idx", 'C' | kKbdFoxUnique | layout, 4);
+    EXPECT_EQ(kbdiadd(h, "Jb", 5), kKbdOk);
+    EXPECT_EQ(kbdiadd(h, "Jb", 1), kKbdAlreadyExists);
+    EXPECT_EQ(kbdidelete(h, "Jb", 1), kKbdKeyNotFound);
+    EXPECT_EQ(Walk(h, 4).size(), 1u);
+    EXPECT_EQ(kbdidelete(h, "Jb", 5), kKbdOk);
+    EXPECT_TRUE(Walk(h, 4).empty());
+    ASSERT_EQ(kbdiclose(h), kKbdOk);
+  }
 }
 
 TEST_F(IdxTest, CompactLeavesWidenForLargeRecordNumbers) {
