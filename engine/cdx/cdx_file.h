@@ -7,8 +7,9 @@
 // upper case, blank-padded) with the offsets of the tag headers as record
 // numbers; and one tree per tag, its header and expression block two
 // consecutive blocks anywhere in the file. The header at offset 0 also
-// keeps the file-wide free-node list and end-of-file words, shared by
-// every tree.
+// keeps the file-wide free-node list, shared by every tree, and the change
+// counter (word at 8, big-endian), one more after every call that changed
+// the file.
 //
 // Slots. A handle has 20 tag slots: slot 0 always holds the directory,
 // slots 1..19 the tags the caller opened. A tag identifier is slot * 65536

@@ -8,11 +8,12 @@
 // at +502, FOR and key expression lengths at +506 and +510, the expression
 // pool in the following block. Node allocation is file-wide: the header at
 // offset 0 holds the free-node list (word at 4; 0 and 0xFFFFFFFF both mean
-// none) and the end-of-file word (8), whatever tree allocates.
+// none) and the word at 8 (a standard file's end of file, a compact or
+// compound file's change counter), whatever tree allocates.
 //
 // Calls. A public operation brackets its tree work with Refresh() (re-read
-// the root, the free list and end of file, since other handles and
-// processes may have changed the file) and EndCall() (empty the node
+// the root and the file size, since other handles and processes may have
+// changed the file) and EndCall() (empty the node
 // cache; nothing read is kept to the next call). Changed nodes are
 // written at once (write-through) or when EndCall runs.
 //
