@@ -269,12 +269,8 @@ int16_t CreateCdxTag(CdxFile* file, const char* name, uint16_t type,
           NormaliseKeyExpression(expression, &text, kCdxMaxExpression - 1))
     return e;
   std::string for_text;
-  if (for_expression != nullptr &&
-      !NormaliseExpressionText(for_expression).empty()) {
-    if (int16_t e = NormaliseKeyExpression(for_expression, &for_text,
-                                           kCdxMaxExpression - 1))
-      return e;
-  }
+  if (int16_t e = idx::StoredForExpression(for_expression, &for_text))
+    return e;
   // Both expressions and their NULs share the 512-byte expression block.
   if (text.size() + for_text.size() + 2 > idx::kFoxPoolSize)
     return Fail(kKbdErrKeyExpression);

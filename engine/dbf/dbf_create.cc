@@ -78,7 +78,8 @@ int16_t BuildDescriptor(const KbdFieldDef& def, uint16_t dialect,
       if (!AllowsFloat(dialect)) return kKbdErrFieldType;
       [[fallthrough]];
     case 'N': {
-      uint16_t widest = AllowsFloat(dialect) ? 20 : 19;
+      uint16_t widest =
+          AllowsFloat(dialect) ? kDbfWidestNumberLong : kDbfWidestNumber;
       if (def.length < 1 || def.length > widest) return kKbdErrFieldSize;
       // A fraction needs room for the point and one digit before it.
       if (def.decimals != 0 && def.decimals + 2 > def.length)

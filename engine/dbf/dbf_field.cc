@@ -265,8 +265,7 @@ bool IsFieldBlank(const DbfFile& file, const DbfField& field) {
     case 'D':
       return field.length == 0 || p[0] == ' ' || p[0] == '\0';
     case 'T':
-      return field.length >= kDbfBinaryFieldSize &&
-             (GetLe32(p) == 0 || IsBlankText(p, kDbfBinaryFieldSize));
+      return field.length >= kDbfBinaryFieldSize && IsBlankDateTime(p);
     case 'M': case 'P': case 'G': case 'W':
       // A Visual FoxPro block number is binary: block 32 is 20 00 00 00,
       // which the text rule would take for blanks and lose the memo.
@@ -275,7 +274,7 @@ bool IsFieldBlank(const DbfFile& file, const DbfField& field) {
       return IsBlankText(p, field.length);
     case 'C': case 'V': case 'N': case 'F': case 'L':
       return IsBlankText(p, field.length);
-    default:  // binary values (I, B, Y, Q) are never blank by their bytes
+    default:  // binary values (I, B, Y, Q): every byte pattern is a value
       return false;
   }
 }

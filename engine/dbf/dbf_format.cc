@@ -289,10 +289,19 @@ int16_t EncodeMemoNumber(uint32_t number, uint8_t* p, size_t length) {
   return kKbdOk;
 }
 
+bool IsBlankDateTime(const uint8_t* p) {
+  // Never the text rule: a day number whose low byte is 0x00 (1953-07-01 is
+  // 00 26 25 00) would read as blanks followed by a NUL.
+  // Four blanks are no day either (beyond the year 9999): writers that
+  // fill new records with blanks leave them.
+  constexpr uint32_t kFourBlanks = 0x20202020u;
+  return GetLe32(p) == 0 || GetLe32(p) == kFourBlanks;
+}
+
 int16_t DecodeDateTime(const uint8_t* p, char* out) {
   int32_t day = static_cast<int32_t>(GetLe32(p));
   uint32_t milliseconds = GetLe32(p + 4);
-  if (day == 0 || IsBlankText(p, kDbfBinaryFieldSize)) {
+  if (IsBlankDateTime(p)) {
     std::fill_n(out, kDbfDateTimeTextLength, ' ');
     out[kDbfDateTimeTextLength] = '\0';
     return kKbdOk;

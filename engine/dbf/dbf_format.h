@@ -10,7 +10,8 @@
 //   0      1    version        0x03 no memo; 0x83 DBT memo (dBASE III
 //                              manner); 0x8B dBASE IV DBT memo; 0xF5
 //                              FoxPro FPT memo; 0x30 0x31 0x32 Visual
-//                              FoxPro
+//                              FoxPro; 0x07 0x87 Visual Objects ANSI
+//                              tables (0x03 0x83 with 0x04 set)
 //   1      3    update date    year - 1900 (mod 256), month 1..12, day
 //   4      4    record count   unsigned
 //   8      2    header size    bytes; the offset of record 1
@@ -61,6 +62,22 @@
 //   T     two 32-bit words: Julian day number, then milliseconds since
 //         midnight; both 0 for an empty value
 //   Q     bytes (VFP), with a varlength bit;  G W  memo numbers, unconverted
+// Blank by type: the text forms (C V N F L, text memo numbers) by the text
+// rule (blanks up to the end or up to a NUL); D by its first byte (blank or
+// NUL); T by its day word (0, or four blanks); Visual FoxPro binary memo
+// numbers when 0 or four blanks; I B Y Q never. No binary form is judged by
+// the text rule: its bytes may be 0x00 anywhere (block 256 is 00 01 00 00,
+// the day 1953-07-01 is 00 26 25 00).
+//
+// Tolerated on read besides the dialects' own forms, for tables real
+// writers make: the version bytes 0x07 and 0x87 of Visual Objects in the
+// dBASE III dialects (1, 3, 5, 6, 7, 9), read as 0x03 and 0x83; N and F
+// fields 20 wide in Visual FoxPro (10) as in dialects 2, 4 and 8 (the
+// others allow 19); general (G) fields in FoxPro 2 tables (dialect 8,
+// version 0xF5, block numbers in text form like M), as FoxPro 2.6 writes
+// them. Still refused: any other version byte (-18), wider numbers (-29),
+// G in dialect 4 or without the FPT version byte (-18), the other Visual
+// FoxPro types outside dialect 10 (-18).
 //
 // Null flags (Visual FoxPro). The system column "_NullFlags" holds a bit
 // string; bit k lies in byte k / 8 at bit k % 8. Walking the fields from
@@ -139,6 +156,9 @@ inline constexpr uint8_t kDbfVersionFptMemo = 0xF5;
 inline constexpr uint8_t kDbfVersionVfp = 0x30;
 inline constexpr uint8_t kDbfVersionVfpAutoIncrement = 0x31;
 inline constexpr uint8_t kDbfVersionVfpVarchar = 0x32;
+// Visual Objects ANSI tables: the dBASE III bytes with 0x04 set.
+inline constexpr uint8_t kDbfVersionAnsiPlain = 0x07;
+inline constexpr uint8_t kDbfVersionAnsiDbtMemo = 0x87;
 // A version byte at or above this marks a memo file in dialects 1-3, 5-7, 9.
 inline constexpr uint8_t kDbfVersionMemoBit = 0x80;
 
@@ -166,6 +186,11 @@ inline constexpr size_t kDbfDescriptorSize =
 static_assert(kDbfDescriptorSize == 32);
 
 inline constexpr size_t kDbfMaxFieldNameLength = kDbfFieldNameSize - 1;
+
+// Widest N and F fields, in bytes: 20 in dialects 2, 4, 8 and 10, 19 in
+// the others. A wider field is -29.
+inline constexpr uint16_t kDbfWidestNumber = 19;
+inline constexpr uint16_t kDbfWidestNumberLong = 20;
 
 // Descriptor flags (Visual FoxPro). On disk: never renumber.
 inline constexpr uint8_t kDbfFieldSystem = 0x01;
@@ -300,10 +325,12 @@ int16_t DecodeMemoNumber(const uint8_t* p, size_t length, uint32_t* number);
 // "%10lu" right-aligned in the field; -33 when it does not fit.
 int16_t EncodeMemoNumber(uint32_t number, uint8_t* p, size_t length);
 
-// Date-times (T): 8 bytes. The text is YYYYMMDDHHMMSSmmm (17 characters +
-// NUL in out), the time rounded to the whole second (a remainder of 500 ms
-// or less dropped); an empty value (day 0, or blanks) gives 17 blanks.
-// -15 for a day outside the years 0..9999.
+// Date-times (T): 8 bytes. Empty: a day word of 0 or of four blanks
+// (0x20), whatever the time word; never judged by the text blank test.
+bool IsBlankDateTime(const uint8_t* p);
+// The text is YYYYMMDDHHMMSSmmm (17 characters + NUL in out), the time
+// rounded to the whole second (a remainder of 500 ms or less dropped); an
+// empty value gives 17 blanks. -15 for a day outside the years 0..9999.
 int16_t DecodeDateTime(const uint8_t* p, char* out);
 // Blank text stores two zero words. Otherwise at least YYYYMMDD, then
 // optionally HH, MM, SS (missing parts 0); milliseconds are dropped. -15

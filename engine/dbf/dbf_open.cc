@@ -51,8 +51,12 @@ int16_t CheckVersion(uint8_t dialect, const DbfHeader& h) {
   switch (dialect) {
     case kKbdDbase3: case kKbdFoxbase: case kKbdClipper: case kKbdClipper5:
     case kKbdDbxl: case kKbdOmnis:
-      return v == kDbfVersionPlain || v == kDbfVersionDbtMemo ? kKbdOk
-                                                               : kKbdErrVersion;
+      // Visual Objects marks its ANSI tables with 0x04 in the version byte
+      // (0x07, 0x87 with a DBT); the tables are dBASE III tables otherwise.
+      return v == kDbfVersionPlain || v == kDbfVersionDbtMemo ||
+                     v == kDbfVersionAnsiPlain || v == kDbfVersionAnsiDbtMemo
+                 ? kKbdOk
+                 : kKbdErrVersion;
     case kKbdDbase4:
       return v == kDbfVersionPlain || v == kDbfVersionDbtMemo ||
                      v == kDbfVersionDbase4Memo
@@ -73,6 +77,11 @@ int16_t CheckVersion(uint8_t dialect, const DbfHeader& h) {
 
 bool IsCommonType(char t) { return std::strchr("CDNFLM", t) != nullptr; }
 bool IsVfpOnlyType(char t) { return std::strchr("BGIPQTVWY", t) != nullptr; }
+// Memo types whose block numbers live in the FPT file of a FoxPro table:
+// FoxPro 2 writes general (G) fields as well as M.
+bool IsFoxproMemoType(char t, uint8_t dialect) {
+  return t == 'M' || (t == 'G' && dialect == kKbdFoxpro2);
+}
 
 // Step 7 for one descriptor: decodes it into *field and checks it.
 int16_t DecodeField(const DbfDescriptor& d, uint8_t dialect, uint8_t version,
@@ -88,10 +97,10 @@ int16_t DecodeField(const DbfDescriptor& d, uint8_t dialect, uint8_t version,
   if (type == '\0' || (!IsCommonType(type) && !IsVfpOnlyType(type))) {
     // Visual FoxPro system columns (_NullFlags) may carry any type.
     if (!(vfp && (d.flags & kDbfFieldSystem))) return kKbdErrFieldType;
-  } else if (IsVfpOnlyType(type) && !vfp) {
+  } else if (IsVfpOnlyType(type) && !vfp && !IsFoxproMemoType(type, dialect)) {
     return kKbdErrVersion;
   }
-  if (type == 'M') {
+  if (type == 'M' || (type == 'G' && !vfp)) {
     if (dialect == kKbdFoxpro1 || dialect == kKbdFoxpro2) {
       if (version != kDbfVersionFptMemo) return kKbdErrVersion;
     } else if (!vfp && version < kDbfVersionMemoBit) {
@@ -104,8 +113,10 @@ int16_t DecodeField(const DbfDescriptor& d, uint8_t dialect, uint8_t version,
   field->length = wide_c ? d.WideLength() : d.length;
   field->decimals = wide_c ? 0 : d.decimals;
   if (type == 'N' || type == 'F') {
-    uint16_t widest =
-        IsOneOf(dialect, {kKbdDbase4, kKbdFoxpro1, kKbdFoxpro2}) ? 20 : 19;
+    uint16_t widest = IsOneOf(dialect, {kKbdDbase4, kKbdFoxpro1, kKbdFoxpro2,
+                                        kKbdVisualFoxpro})
+                          ? kDbfWidestNumberLong
+                          : kDbfWidestNumber;
     if (field->length > widest) return kKbdErrFieldSize;
   }
   return kKbdOk;

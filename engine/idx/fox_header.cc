@@ -66,6 +66,18 @@ int16_t ReadFoxHeader(uint16_t file_slot, uint32_t offset, FoxHeader* header) {
   return kKbdOk;
 }
 
+int16_t StoredForExpression(const char* text, std::string* stored) {
+  stored->clear();
+  if (text == nullptr) return kKbdOk;
+  std::string_view view(text);
+  const size_t first = view.find_first_not_of(' ');
+  if (first == std::string_view::npos) return kKbdOk;
+  view = view.substr(first, view.find_last_not_of(' ') - first + 1);
+  if (view.size() > kFoxMaxExpression) return Fail(kKbdErrKeyExpression);
+  stored->assign(view);
+  return kKbdOk;
+}
+
 int16_t WriteEmptyTree(uint16_t file_slot, uint32_t header_offset,
                        uint32_t root_offset, const FoxNewTree& tree) {
   if (tree.key_length == 0 || tree.key_length > kFoxMaxKeyLength)

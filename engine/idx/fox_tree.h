@@ -91,6 +91,11 @@ struct FoxNewTree {
   std::string_view for_expression;  // "" none
 };
 
+// The FOR expression as a header stores it: the caller's text without its
+// outer blanks, as the FoxPro programs keep it (null or blank: "", none).
+// -7 beyond kFoxMaxExpression characters.
+int16_t StoredForExpression(const char* text, std::string* stored);
+
 // Writes the header (and for the compact layout the expression block) at
 // header_offset and an empty root leaf at root_offset (0xFFFFFFFF siblings,
 // free bytes 488 and the field widths of a new leaf in the compact

@@ -108,12 +108,8 @@ int16_t CreateIdx(const char* name, uint16_t type, const char* expression,
                                          idx::kFoxMaxExpression))
     return e;
   std::string for_text;
-  if (for_expression != nullptr &&
-      !NormaliseExpressionText(for_expression).empty()) {
-    if (int16_t e = NormaliseKeyExpression(for_expression, &for_text,
-                                           idx::kFoxMaxExpression))
-      return e;
-  }
+  if (int16_t e = idx::StoredForExpression(for_expression, &for_text))
+    return e;
   const bool compact = (type & kKbdFoxCompact) != 0;
   const char letter = btree::KeyTypeLetter(type);
   idx::FoxNewTree tree;

@@ -67,8 +67,8 @@ int16_t ChooseDbtLayout(uint8_t mode_dialect, MemoFile& file) {
 int16_t DecodeDbtHeader(MemoFile& file) {
   DbtHeader header = DbtHeader::DecodeFrom(file.header);
   if (file.layout == MemoLayout::kDbase4) {
-    if (header.block_size < kDbtMinBlockSize ||
-        header.block_size > kDbtMaxBlockSize)
+    if (header.block_size == 0 || header.block_size > kDbtMaxBlockSize ||
+        header.block_size % kDbtBlockSizeStep != 0)
       return Fail(kKbdErrPageSize);
     if (header.signature[0] != kDbtSignature0 ||
         header.signature[1] != kDbtSignature1 || header.reserved22 != 0)
@@ -99,7 +99,9 @@ int16_t CreateDbtFile(const char* name, MemoLayout layout, uint32_t block_size,
   header.next_free = 1;
   if (layout == MemoLayout::kDbase4) {
     std::string base = name_field ? std::string(name_field) : BaseNameOf(name);
-    if (base.size() > kDbtNameMaxLength) return Fail(kKbdErrFileName);
+    // A longer base name keeps its first characters, as later dBASE
+    // versions store it; readers take the name for information only.
+    base.resize(std::min<std::size_t>(base.size(), kDbtNameMaxLength));
     for (std::size_t i = 0; i < base.size(); ++i)
       header.name[i] =
           static_cast<char>(std::toupper(static_cast<unsigned char>(base[i])));
@@ -122,17 +124,20 @@ int16_t CreateDbtFile(const char* name, MemoLayout layout, uint32_t block_size,
 
 // ---- dBase III values -------------------------------------------------------
 
-// Reads the value at block up to its first 0x1A, piece by piece.
+// Reads the value at block up to its first 0x1A, however long it is, in
+// pieces that double (so a long value costs few reads and reallocations).
+// A value that meets the end of the file first is corrupt (-6).
 int16_t ReadDbase3(MemoFile& file, uint32_t block, MemoValue* value) {
   uint32_t offset = 0;
   if (int16_t e = BlockOffset(block, kDbtPieceSize, 0, &offset)) return e;
   if (int16_t e = value->Allocate(0)) return e;
-  for (uint32_t piece = 0; piece < kDbtMaxPieces; ++piece) {
-    uint64_t at = static_cast<uint64_t>(offset) + piece * kDbtPieceSize;
+  uint32_t held = 0;
+  uint32_t piece = kDbtPieceSize;
+  for (;;) {
+    uint64_t at = uint64_t{offset} + held;
     if (at >= file.file_size) return Fail(kKbdErrCorrupt);
     uint32_t count = static_cast<uint32_t>(
-        std::min<uint64_t>(kDbtPieceSize, file.file_size - at));
-    uint32_t held = piece * kDbtPieceSize;
+        std::min<uint64_t>(piece, file.file_size - at));
     if (int16_t e = value->Resize(held + count)) return e;
     if (int16_t e = FileReadAt(file.slot, static_cast<uint32_t>(at),
                                value->data() + held, count))
@@ -143,9 +148,9 @@ int16_t ReadDbase3(MemoFile& file, uint32_t block, MemoValue* value) {
           static_cast<uint32_t>(static_cast<const char*>(end) - value->data()));
       return kKbdOk;
     }
-    if (count < kDbtPieceSize) return Fail(kKbdErrCorrupt);  // end of file
+    held += count;
+    piece = std::min(piece * 2, kDbtLargestPiece);
   }
-  return Fail(kKbdErrFieldSize);
 }
 
 // Blocks the value at block spans up to and including its first 0x1A,

@@ -15,12 +15,13 @@
 //   0      4    next_free    block where the next new value goes; in the
 //                            dBase IV layout the head of the free chain
 //   4      4    reserved     0
-//   8      9    name         dBase IV: base name of the file, upper case,
-//                            NUL-terminated, at most 8 characters; dBase III
-//                            ignores it (zero when we write it)
+//   8      9    name         dBase IV: the first 8 characters of the
+//                            file's base name, upper case, NUL-terminated;
+//                            dBase III ignores it (zero when we write it)
 //   17     1    reserved     0
 //   18     2    signature    dBase IV: bytes 02 01
-//   20     2    block_size   dBase IV: B in bytes, 512..16384
+//   20     2    block_size   dBase IV: B in bytes, a multiple of 64 from
+//                            64 to 32768
 //   22     2    reserved     dBase IV: must be 0
 //   24     4    reserved     0
 //
@@ -37,7 +38,8 @@
 // (W + 2) / 512 + 1 blocks (integer division: a value that ends exactly on a
 // block boundary still reserves one more block). When written with a line
 // width, soft line breaks inside the text are the bytes 8D 0A; hard breaks
-// are CR LF as given. The text ends at the first 0x1A.
+// are CR LF as given. The text ends at the first 0x1A, however far that is
+// (values of Clipper-family programs pass 64 KiB).
 //
 // dBase IV value: whole blocks, n = ceil((L + 8) / B) for L text bytes:
 //
@@ -60,16 +62,22 @@
 //
 // Tolerated on read: any header bytes in the dBase III layout (only
 // next_free is used); any name and any bytes 0..3 of a dBase IV value
-// block; a last block shorter than B; the shifted header. Refused: a
-// dBase IV block size outside 512..16384 (-49), a signature other than
-// 02 01 or a non-zero word after the block size (-56), a file shorter than
-// 28 bytes (-17).
+// block; a last block shorter than B; the shifted header; dBase IV block
+// sizes below 512 in steps of 64 (the Borland Database Engine writes 64;
+// later dBASE versions set the size in 64-byte units, 1..512 of them);
+// dBase III values of any length. Refused: a dBase IV block size that is no
+// multiple of 64 in 64..32768 (-49), a signature other than 02 01 or a
+// non-zero word after the block size (-56), a file shorter than 28 bytes
+// (-17), a dBase III value that reaches the end of the file without its
+// 0x1A (-6), a dBase IV value reaching past the end of the file (-2).
 //
-// Produced on write: the header as above; dBase III values unpadded (the
-// file ends after 1A 1A of the last value); dBase IV values padded to whole
-// blocks with the filler 1F 20 1F 20 ..., which is what the files of dBase
-// IV users hold after their values (and what makes readers that stop at
-// 0x1F find the text end).
+// Produced on write: the header as above (a base name longer than 8
+// characters keeps its first 8, as later dBASE versions and the Borland
+// Database Engine store it); dBase III values unpadded (the file ends after
+// 1A 1A of the last value); dBase IV values padded to whole blocks with the
+// filler 1F 20 1F 20 ..., which is what the files of dBase IV users hold
+// after their values (and what makes readers that stop at 0x1F find the
+// text end). Files we create have dBase IV blocks of n * 512 bytes (n 1..32).
 #ifndef QX_ENGINE_MEMO_DBT_FORMAT_H_
 #define QX_ENGINE_MEMO_DBT_FORMAT_H_
 
@@ -118,8 +126,10 @@ inline constexpr uint32_t kDbtDbase3BlockSize = 512;
 inline constexpr uint32_t kDbtFactorUnit = 512;
 inline constexpr int kDbtMinFactor = 1;
 inline constexpr int kDbtMaxFactor = 32;
-inline constexpr uint32_t kDbtMinBlockSize = 512;
-inline constexpr uint32_t kDbtMaxBlockSize = 16384;
+// Read accepts every multiple of kDbtBlockSizeStep from the step to
+// kDbtMaxBlockSize.
+inline constexpr uint32_t kDbtBlockSizeStep = 64;
+inline constexpr uint32_t kDbtMaxBlockSize = 32768;
 
 // The byte after the header block of a new file, and the dBase III value
 // terminator (written twice; the text ends at the first one).
@@ -127,10 +137,10 @@ inline constexpr uint8_t kDbtEndOfFile = 0x1A;
 inline constexpr uint8_t kDbtValueEnd = 0x1A;
 inline constexpr uint32_t kDbtValueEndSize = 2;
 
-// dBase III reads go piece by piece; a value longer than this many pieces
-// (64 KiB) is refused with -29.
+// dBase III values are measured block by block, and read in pieces that
+// start at a block and double up to kDbtLargestPiece bytes.
 inline constexpr uint32_t kDbtPieceSize = 512;
-inline constexpr uint32_t kDbtMaxPieces = 128;
+inline constexpr uint32_t kDbtLargestPiece = 1u << 20;
 
 // Soft line break of dBase III values written with a line width, and the
 // accepted widths (0 = no breaking).

@@ -41,7 +41,8 @@ const MemoOpenRules kFptOpenRules = {
 };
 
 // Writes a new FPT file of ceil(512 / B) blocks. REQUIRES: block_size in
-// 33..16384.
+// kFptMinBlockSize..kFptMaxBlockSize (pack keeps the size of the file it
+// packs).
 int16_t CreateFptFile(const char* name, uint32_t block_size) {
   uint32_t blocks = FptHeaderBlocks(block_size);
   std::string image(static_cast<std::size_t>(blocks) * block_size, '\0');

@@ -1,9 +1,10 @@
 // On-disk layout of FPT memo files, shared by their reader and writer.
 //
-// An FPT file is a sequence of blocks of B bytes (B from the header,
-// 33..16384); block n starts at byte n * B. The first 512 bytes are the
-// header, so the first value block is ceil(512 / B). Integers are
-// big-endian.
+// An FPT file is a sequence of blocks of B bytes (B from the header); block
+// n starts at byte n * B. The first 512 bytes are the header, so the first
+// value block is ceil(512 / B), whatever B is: 1 for B >= 512, 8 for 64,
+// 512 for the 1-byte blocks of Visual FoxPro's SET BLOCKSIZE TO 0, where a
+// block number is a byte offset. Integers are big-endian.
 //
 // Header:
 //
@@ -29,12 +30,16 @@
 // Values are only ever appended: a replaced value's blocks are not reused.
 //
 // Tolerated on read: any type word; a last block shorter than B (we do not
-// pad the last value either). Refused: a file shorter than 512 bytes (-17),
-// a block size outside 33..16384 (-49), a block outside 1..next_free - 1
-// (-4).
+// pad the last value either); any block size the 16-bit word holds,
+// 1..65535 (Visual FoxPro writes 1 for SET BLOCKSIZE TO 0, n * 512 for 1..32
+// and n bytes above). Refused: a file shorter than 512 bytes (-17), a block
+// size of 0 or past 16 bits (-49), a block outside 1..next_free - 1 (-4), a
+// value reaching past the end of the file (-2).
 //
 // Produced on write: type 1 for texts (our binary extension writes the type
 // it is given), the data unpadded; next_free rewritten after each value.
+// Files we create have blocks of 33..16384 bytes; values appended to a file
+// of other writers use its block size, whatever it is.
 #ifndef QX_ENGINE_MEMO_FPT_FORMAT_H_
 #define QX_ENGINE_MEMO_FPT_FORMAT_H_
 
@@ -60,13 +65,14 @@ inline constexpr uint32_t kFptHeaderAreaSize =
 static_assert(kFptHeaderAreaSize == 512);
 
 // Block sizes. kbdfcreate takes 1..32 as units of 512 bytes and 33..511 as
-// bytes; open accepts what other writers use up to 16 KiB.
+// bytes; open accepts every size the 16-bit word of other writers holds
+// but 0 (no block could be addressed).
 inline constexpr uint32_t kFptSizeUnit = 512;
 inline constexpr int kFptMinSizeArgument = 1;
 inline constexpr int kFptMaxUnitsArgument = 32;
 inline constexpr int kFptMaxSizeArgument = 511;
-inline constexpr uint32_t kFptMinBlockSize = 33;
-inline constexpr uint32_t kFptMaxBlockSize = 16384;
+inline constexpr uint32_t kFptMinBlockSize = 1;
+inline constexpr uint32_t kFptMaxBlockSize = 0xFFFF;
 
 // Value block header.
 inline constexpr uint32_t kFptValueTypeOffset = 0;

@@ -1,34 +1,37 @@
-// Building an NTX index over an existing data file (kbdxbuild): every
-// record's key is sorted through the work file and the tree is written
-// bottom-up in one pass.
+// Building an NTX index over an existing data file (kbdxbuild,
+// kbdxbuildx): every record's key is sorted through the work file and the
+// tree is written bottom-up in one pass.
 //
-// Steps: create the empty index; lock the data file (mode 2) and prepare
-// its block reader (no record: the empty index is the result); open the
-// new index; read every record in record order, deleted ones included,
-// and append its sort item; merge the runs into the page writer in the
-// B-tree shape (full leaves, every (largest + 1)-th entry a separator one
-// level up), whose first page overwrites the empty root at 1,024; record
-// the root and mark the index changed, so that closing it stamps the
-// header. Whatever happens the work file is deleted, the block reader
-// released, the lock dropped and the index closed; a failed build deletes
-// the index file.
+// Steps: create the empty index (with its flags and FOR text); lock the
+// data file (mode 2) and prepare its block reader (no record: the empty
+// index is the result); open the new index; read every record in record
+// order, deleted ones included, and append its sort item; for a unique
+// index keep the first item of each key (lowest record number), passing
+// them through a second sort whose count plans the tree; merge the items
+// into the page writer in the B-tree shape (full leaves, every
+// (largest + 1)-th entry a separator one level up), whose first page
+// overwrites the empty root at 1,024; record the root and mark the index
+// changed, so that closing it stamps the header. Whatever happens the work
+// files are deleted, the block reader released, the lock dropped and the
+// index closed; a failed build deletes the index file.
 //
-// Sort items: the key text (key_length bytes) then the record number
-// big-endian, so that a byte comparison of whole items orders by key and,
-// among equal keys, by record. The sort area is 65,000 bytes, 1,024 less
-// after each failed allocation, at least 4,097.
+// Sort items: the key text (key_length bytes; in a descending index every
+// byte c as 255 - c) then the record number big-endian, so that a byte
+// comparison of whole items orders by the file's key order and, among
+// equal keys, by record. The sort area is 65,000 bytes, 1,024 less after
+// each failed allocation, at least 4,097.
 //
 // Keys: the same text kbdxkeyrec gives (NtxValueKey): a C field's bytes
-// padded or cut, numbers as zero-padded fixed-point text with the index's
-// decimals, dates as YYYYMMDD.
+// padded or cut, numbers as NtxNumberKey with the index's decimals, dates
+// as YYYYMMDD.
 #include <cstring>
+#include <vector>
 
 #include "engine/btree/external_sort.h"
 #include "engine/btree/file_words.h"
 #include "engine/btree/index_build.h"
 #include "engine/btree/page_writer.h"
 #include "engine/btree/record_keys.h"
-#include "engine/btree/tree_build.h"
 #include "engine/core/coding.h"
 #include "engine/core/last_error.h"
 #include "engine/dbf/dbf_internal.h"
@@ -39,17 +42,18 @@ namespace {
 
 constexpr uint32_t kRecnoSize = 4;
 
-btree::SortOptions NtxSortOptions(uint32_t item_size) {
+btree::SortOptions NtxSortOptions(uint32_t item_size, const char* work_file) {
   btree::SortOptions options;
   options.item_size = item_size;
-  options.work_file = "stacks.tmp";
+  options.work_file = work_file;
   options.buffer_bytes = 65000;
   options.buffer_step = 1024;
   options.min_buffer_bytes = 4097;
   return options;
 }
 
-class NtxItems : public btree::BuildItems {
+// The sort items of the records and the entries they stand for.
+class NtxItems {
  public:
   explicit NtxItems(const NtxFile& index) : index_(index) {}
 
@@ -58,20 +62,29 @@ class NtxItems : public btree::BuildItems {
                            NumericKeyRule::kNumericOrFloat);
   }
 
-  int16_t ReadItem(uint32_t recno, uint8_t* item) override {
+  int16_t ReadItem(uint32_t recno, uint8_t* item) {
     btree::RecordKey key;
     if (int16_t e = reader_.Read(recno, &key)) return e;
     PutBe32(item + index_.header.key_length, recno);
-    return NtxValueKey(key.type, key.text, key.number, index_, item);
+    if (int16_t e = NtxValueKey(key.type, key.text, key.number, index_, item))
+      return e;
+    if (index_.descending) Invert(item);
+    return kKbdOk;
   }
 
-  void StoredEntry(const uint8_t* item, uint8_t* key,
-                   uint32_t* recno) override {
+  void StoredEntry(const uint8_t* item, uint8_t* key, uint32_t* recno) {
     std::memcpy(key, item, index_.header.key_length);
+    if (index_.descending) Invert(key);
     *recno = GetBe32(item + index_.header.key_length);
   }
 
  private:
+  // Key bytes c <-> 255 - c: descending order under a byte comparison.
+  void Invert(uint8_t* key) const {
+    for (uint32_t i = 0; i < index_.header.key_length; ++i)
+      key[i] = static_cast<uint8_t>(255 - key[i]);
+  }
+
   const NtxFile& index_;
   btree::RecordKeyReader reader_;
 };
@@ -102,11 +115,51 @@ class NtxPageEncoder : public btree::PageEncoder {
   NtxShape shape_;
 };
 
+// The first item of each key of the sorted source (items of key_length
+// bytes and a record number) into distinct, then sorted.
+int16_t FirstOfEachKey(btree::ExternalSort* source, uint32_t key_length,
+                       btree::ExternalSort* distinct) {
+  const uint32_t item_size = key_length + kRecnoSize;
+  if (int16_t e = distinct->Start(NtxSortOptions(item_size, "stacku.tmp")))
+    return e;
+  std::vector<uint8_t> previous(key_length);
+  bool any = false;
+  for (;;) {
+    const uint8_t* item = nullptr;
+    if (int16_t e = source->Next(&item)) return e;
+    if (item == nullptr) break;
+    if (any && std::memcmp(previous.data(), item, key_length) == 0) continue;
+    std::memcpy(previous.data(), item, key_length);
+    any = true;
+    uint8_t* copy = nullptr;
+    if (int16_t e = distinct->Append(&copy)) return e;
+    std::memcpy(copy, item, item_size);
+  }
+  return distinct->Finish();
+}
+
 int16_t FillIndex(int16_t dbf_handle, uint32_t record_count, NtxFile* index,
                   btree::ExternalSort* sorter) {
   const uint32_t length = index->header.key_length;
   NtxItems items(*index);
   if (int16_t e = items.Prepare(dbf_handle)) return e;
+  if (int16_t e = sorter->Start(
+          NtxSortOptions(length + kRecnoSize, "stacks.tmp")))
+    return e;
+  for (uint32_t recno = 1; recno <= record_count; ++recno) {
+    uint8_t* item = nullptr;
+    if (int16_t e = sorter->Append(&item)) return e;
+    if (int16_t e = items.ReadItem(recno, item)) return e;
+  }
+  if (int16_t e = sorter->Finish()) return e;
+  if (sorter->item_count() == 0) return kKbdOk;
+  btree::ExternalSort distinct;
+  btree::ExternalSort* source = sorter;
+  if (index->unique()) {
+    if (int16_t e = FirstOfEachKey(sorter, length, &distinct)) return e;
+    source = &distinct;
+  }
+
   NtxPageEncoder encoder(index->shape);
   btree::WriterShape shape;
   shape.page_size = kNtxPageSize;
@@ -119,12 +172,18 @@ int16_t FillIndex(int16_t dbf_handle, uint32_t record_count, NtxFile* index,
   btree::PageWriter writer(index->slot, shape, &encoder);
   // The empty root of the new file takes the first page built.
   btree::SequentialIds ids(kNtxPageSize, kNtxPageSize);
+  if (int16_t e = writer.Start(source->item_count(), &ids)) return e;
+  std::vector<uint8_t> key(length);
+  for (;;) {
+    const uint8_t* item = nullptr;
+    if (int16_t e = source->Next(&item)) return e;
+    if (item == nullptr) break;
+    uint32_t recno = 0;
+    items.StoredEntry(item, key.data(), &recno);
+    if (int16_t e = writer.Add(key.data(), recno)) return e;
+  }
   uint32_t root = 0;
-  if (int16_t e = btree::SortAndWriteTree(
-          record_count, NtxSortOptions(length + kRecnoSize), &items, sorter,
-          &writer, length, &ids, &root))
-    return e;
-  if (root == 0) return kKbdOk;
+  if (int16_t e = writer.Finish(&root, nullptr)) return e;
   if (int16_t e = btree::WriteLe32At(index->slot, kNtxRootOffset, root))
     return e;
   index->header.root = root;
@@ -134,10 +193,11 @@ int16_t FillIndex(int16_t dbf_handle, uint32_t record_count, NtxFile* index,
 
 int16_t BuildNtx(int16_t dbf_handle, const char* name, uint16_t type,
                  const char* expression, uint16_t key_length,
-                 uint16_t decimals) {
+                 uint16_t decimals, const char* for_expression) {
   btree::IndexBuildSteps steps;
   steps.create = [&] {
-    return CreateNtx(name, type, expression, key_length, decimals);
+    return CreateNtx(name, type, expression, key_length, decimals,
+                     for_expression);
   };
   steps.open = [&](int16_t* handle) { return OpenNtx(handle, name, 0); };
   steps.fill = [&](int16_t handle, uint32_t record_count,
@@ -160,7 +220,16 @@ using namespace qx::engine;
 extern "C" int16_t kbdxbuild(int16_t dbf_handle, const char* name,
                              uint16_t type, const char* expression,
                              uint16_t key_length, uint16_t decimals) {
+  return kbdxbuildx(dbf_handle, name, type, expression, key_length, decimals,
+                    nullptr);
+}
+
+extern "C" int16_t kbdxbuildx(int16_t dbf_handle, const char* name,
+                              uint16_t type, const char* expression,
+                              uint16_t key_length, uint16_t decimals,
+                              const char* for_expression) {
   return RunOperation([&] {
-    return BuildNtx(dbf_handle, name, type, expression, key_length, decimals);
+    return BuildNtx(dbf_handle, name, type, expression, key_length, decimals,
+                    for_expression);
   });
 }

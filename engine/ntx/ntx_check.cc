@@ -100,10 +100,11 @@ class NtxChecker {
     const uint32_t length = shape_.key_length;
     if (recno == 0) Problem("R4: " + where + " holds record number 0");
     if (report_->keys > 0) {
-      const int c = std::memcmp(previous_.data(), key, length);
-      if (c > 0 || (c == 0 && !file_.unique() && previous_recno_ >= recno))
-        Problem("R3 order: " + where + " has " +
-                btree::QuotedKeyText(key, length) + " #" +
+      int c = std::memcmp(previous_.data(), key, length);
+      if (file_.descending) c = -c;
+      if (c > 0 || (c == 0 && file_.unique()))
+        Problem(std::string(c > 0 ? "R3 order: " : "R3 unique: ") + where +
+                " has " + btree::QuotedKeyText(key, length) + " #" +
                 std::to_string(recno) + " after " +
                 btree::QuotedKeyText(previous_.data(), length) + " #" +
                 std::to_string(previous_recno_));

@@ -7,9 +7,11 @@
 //      child not 0, a path deeper than any valid tree;
 //  R2  a count above largest, a page below the root under smallest, or a
 //      table entry outside the page (the page is not followed);
-//  R3  (as "R3 order:") two entries out of order; equal keys are expected
-//      in record order unless the index is unique. Keys are compared as
-//      plain bytes: an index written under a collation reports its order;
+//  R3  (as "R3 order:") two entries out of the file's key order (bytes,
+//      inverted in a descending file), equal keys in any record order;
+//      (as "R3 unique:") two entries of one key in a unique index. Keys
+//      are compared as plain bytes: an index written under a collation
+//      reports its order;
 //  R4  a record number 0;
 //  R5  a free list head outside the file, a free page in the tree or on
 //      the list twice (a later link that is no page of the file ends the

@@ -7,6 +7,7 @@
 #include "engine/btree/key_type_word.h"
 #include "engine/ntx/ntx_file.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "engine/btree/index_open.h"
@@ -130,16 +131,35 @@ int16_t StampNtx(NtxFile* file) {
 
 namespace {
 
-// The header checks of open, in their order.
+// The header checks of open, in their order. Keys per page are taken as
+// the file gives them, so long as its pages can hold them.
 int16_t CheckNtxHeader(const NtxHeader& h, uint32_t size) {
   if (h.key_length < kNtxMinKeyLength || h.key_length > kNtxMaxKeyLength)
     return Fail(kKbdErrKeySize);
   if (h.item_size != h.key_length + kNtxItemOverhead)
     return Fail(kKbdErrItemSize);
   if (!PageInFile(h.root, size)) return Fail(kKbdErrRootPage);
-  if (h.largest != NtxLargest(h.item_size)) return Fail(kKbdErrMaxKeys);
-  if (h.smallest != h.largest / 2) return Fail(kKbdErrMinKeys);
-  if (!h.expression_terminated) return Fail(kKbdErrKeyExpression);
+  NtxShape shape = NtxShape::Of(h);
+  shape.smallest = 1;
+  if (!shape.Fits()) return Fail(kKbdErrMaxKeys);
+  if (h.smallest < 1 || h.smallest > h.largest / 2)
+    return Fail(kKbdErrMinKeys);
+  if (!h.expression_terminated || !h.for_terminated)
+    return Fail(kKbdErrKeyExpression);
+  return kKbdOk;
+}
+
+// The FOR text of a create: without leading and trailing blanks.
+int16_t TakeForExpression(const char* given, std::string* text) {
+  text->clear();
+  if (given == nullptr) return kKbdOk;
+  std::string_view v(given);
+  while (!v.empty() && (v.front() == ' ' || v.front() == '\t'))
+    v.remove_prefix(1);
+  while (!v.empty() && (v.back() == ' ' || v.back() == '\t'))
+    v.remove_suffix(1);
+  if (v.size() > kNtxMaxForLength) return Fail(kKbdErrKeyExpression);
+  text->assign(v);
   return kKbdOk;
 }
 
@@ -155,15 +175,17 @@ int16_t OpenNtx(int16_t* handle, const char* name, uint16_t mode) {
   if (!NtxDialectAccepted(DialectOf(mode))) return fail(Fail(kKbdErrVersion));
   uint32_t size = 0;
   if (int16_t e = FileSize(file->slot, &size)) return fail(e);
-  uint8_t bytes[kNtxHeaderReadSize];
-  if (int16_t e = FileReadAt(file->slot, 0, bytes, sizeof bytes))
+  // A file too short for the header reads as zeros past its end (and
+  // then fails the header checks).
+  uint8_t bytes[kNtxHeaderReadSize] = {};
+  if (int16_t e = FileReadAt(file->slot, 0, bytes,
+                             std::min<uint32_t>(size, sizeof bytes)))
     return fail(e);
   file->header = NtxHeader::DecodeFrom(bytes);
   if (int16_t e = CheckNtxHeader(file->header, size)) return fail(e);
   file->expression = NormaliseExpressionText(file->header.expression);
-  file->descending = file->expression.rfind("DESCEND", 0) == 0;
+  file->descending = file->header.descending == 1;
   file->shape = NtxShape::Of(file->header);
-  if (!file->shape.Fits()) return fail(Fail(kKbdErrMaxKeys));  // X1
   file->file_size = size;
   file->key.assign(file->header.key_length, ' ');
   file->found.assign(file->header.key_length + 1u, 0);
@@ -173,8 +195,8 @@ int16_t OpenNtx(int16_t* handle, const char* name, uint16_t mode) {
     return fail(e);
   file->cache.SetReadOnly(file->read_only());
   file->SetBounds();
-  file->tree =
-      std::make_unique<NtxTree>(file->shape, &file->cache, &file->path, file);
+  file->tree = std::make_unique<NtxTree>(file->shape, file->descending,
+                                         &file->cache, &file->path, file);
   if (size % kNtxPageSize != 0) return kKbdBadFileSize;  // stays open
   return kKbdOk;
 }
@@ -182,12 +204,15 @@ int16_t OpenNtx(int16_t* handle, const char* name, uint16_t mode) {
 // ---- Create -----------------------------------------------------------------
 
 int16_t CreateNtx(const char* name, uint16_t type, const char* expression,
-                  uint16_t key_length, uint16_t decimals) {
+                  uint16_t key_length, uint16_t decimals,
+                  const char* for_expression) {
   if (name == nullptr || expression == nullptr) return Fail(kKbdErrNullPointer);
   std::string text;
   if (int16_t e =
           NormaliseKeyExpression(expression, &text, kNtxMaxExpressionLength))
     return e;
+  std::string condition;
+  if (int16_t e = TakeForExpression(for_expression, &condition)) return e;
   const char letter = btree::KeyTypeLetter(type);
   NtxHeader h;
   switch (letter) {
@@ -212,10 +237,13 @@ int16_t CreateNtx(const char* name, uint16_t type, const char* expression,
       return Fail(kKbdErrKeyType);
   }
   h.item_size = static_cast<uint16_t>(h.key_length + kNtxItemOverhead);
-  h.largest = NtxLargest(h.item_size);
+  h.largest = NtxLargest(h.key_length);
   h.smallest = static_cast<uint16_t>(h.largest / 2);
   h.unique = btree::KeyTypeUnique(type) ? 1 : 0;
+  h.descending = (type & kNtxTypeDescending) != 0 ? 1 : 0;
   h.expression = text;
+  h.for_expression = condition;
+  if (!condition.empty()) h.signature = kNtxSignatureFor;
   uint8_t image[2 * kNtxPageSize];
   h.EncodeTo(image);
   NtxNode(image + kNtxPageSize, NtxShape::Of(h)).Format();  // empty root
@@ -265,8 +293,16 @@ extern "C" int16_t kbdxopenx(int16_t* handle, const char* name, uint16_t mode) {
 extern "C" int16_t kbdxcreate(const char* name, uint16_t type,
                               const char* expression, uint16_t key_length,
                               uint16_t decimals) {
-  return RunOperation(
-      [&] { return CreateNtx(name, type, expression, key_length, decimals); });
+  return kbdxcreatex(name, type, expression, key_length, decimals, nullptr);
+}
+
+extern "C" int16_t kbdxcreatex(const char* name, uint16_t type,
+                               const char* expression, uint16_t key_length,
+                               uint16_t decimals, const char* for_expression) {
+  return RunOperation([&] {
+    return CreateNtx(name, type, expression, key_length, decimals,
+                     for_expression);
+  });
 }
 
 extern "C" int16_t kbdxclose(int16_t handle) {

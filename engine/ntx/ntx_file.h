@@ -39,6 +39,9 @@
 
 namespace qx::engine {
 
+// The type-word bit of create and build asking for a descending index.
+inline constexpr uint16_t kNtxTypeDescending = 0x100;
+
 // The page cache of an open index: 10 slots over 3 page buffers; an open
 // with fewer buffers fails with -3.
 inline constexpr btree::CacheShape kNtxCacheShape = {10, 3};
@@ -52,7 +55,7 @@ struct NtxFile : ControlBlock, NtxTreeStore {
   uint16_t file_flags = 0;  // kFileFlagReadOnly | kFileFlagShared
   NtxHeader header;         // counter, root, free_head refreshed per call
   std::string expression;   // normalised: upper case, no blanks
-  bool descending = false;  // the expression begins with DESCEND
+  bool descending = false;  // header byte 280 is 1
   bool changed = false;     // stamp the header at close
   bool wrote = false;       // pages written in this call
   uint32_t file_size = 0;   // X3
@@ -101,13 +104,18 @@ int16_t WithNtx(int16_t handle, Body&& body) {
 
 // Bodies of the public operations, for use inside other operations.
 int16_t OpenNtx(int16_t* handle, const char* name, uint16_t mode);
+// type: the key type word (key_type_word.h) with kNtxTypeDescending;
+// for_expression null or blank: no FOR condition.
 int16_t CreateNtx(const char* name, uint16_t type, const char* expression,
-                  uint16_t key_length, uint16_t decimals);
+                  uint16_t key_length, uint16_t decimals,
+                  const char* for_expression);
 int16_t CloseNtx(int16_t handle);
 
-// The key of a number (key_length bytes, then a NUL): "%0*.*f" with the
-// key length and decimals, a negative number without its sign and every
-// digit c turned into 92 - c, blank-padded. -0.0 is taken as 0.
+// The key of a number (key_length bytes, then a NUL): "%*.*f" with the
+// key length and decimals, its leading blanks and minus sign made '0',
+// then for a negative number every digit c turned into 92 - c (the point
+// kept). Text wider than the key is cut to the key length. -0.0 is taken
+// as 0.
 void NtxNumberKey(double number, uint32_t key_length, uint32_t decimals,
                   uint8_t* key);
 

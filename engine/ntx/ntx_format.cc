@@ -21,6 +21,11 @@ NtxHeader NtxHeader::DecodeFrom(const uint8_t* p) {
   h.expression_terminated = length < kNtxExpressionSize;
   h.expression.assign(text, length);
   h.unique = p[kNtxUniqueOffset];
+  h.descending = p[kNtxDescendingOffset];
+  const char* condition = reinterpret_cast<const char*>(p + kNtxForOffset);
+  const size_t for_length = BoundedLength(condition, kNtxForSize);
+  h.for_terminated = for_length < kNtxForSize;
+  h.for_expression.assign(condition, for_length);
   return h;
 }
 
@@ -40,6 +45,11 @@ void NtxHeader::EncodeTo(uint8_t* out) const {
                        : kNtxMaxExpressionLength;
   std::memcpy(out + kNtxExpressionOffset, expression.data(), n);
   out[kNtxUniqueOffset] = unique;
+  out[kNtxDescendingOffset] = descending;
+  const size_t f = for_expression.size() < kNtxMaxForLength
+                       ? for_expression.size()
+                       : kNtxMaxForLength;
+  std::memcpy(out + kNtxForOffset, for_expression.data(), f);
 }
 
 bool NtxNode::Valid() const {

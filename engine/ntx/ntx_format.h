@@ -10,7 +10,8 @@
 // Header (offset 0):
 //
 //   OFFSET SIZE FIELD        notes
-//   0      2    signature    6 as we write; not checked on read
+//   0      2    signature    6; 7 when a FOR condition is stored. Not
+//                            checked on read
 //   2      2    counter      update counter: 1 at creation, +1 for every
 //                            add and delete, and at close after a change
 //   4      4    root         offset of the root page (1,024 at creation)
@@ -18,12 +19,21 @@
 //   12     2    item_size    key_length + 8
 //   14     2    key_length   1..100
 //   16     2    decimals     of a numeric key
-//   18     2    largest      keys per full page: 1020 / (item_size + 2) - 1,
-//                            rounded down to even
-//   20     2    smallest     largest / 2: the least a non-root page keeps
-//   22     256  expression   NUL-terminated, upper case, no blanks
+//   18     2    largest      keys per full page. Written as
+//                            (1022 div (key_length + 10)) - 1, rounded
+//                            down to even; read: any value from 2 whose
+//                            page layout fits in 1,024 bytes
+//   20     2    smallest     the least a non-root page keeps. Written as
+//                            largest / 2; read: 1..largest / 2
+//   22     256  expression   NUL-terminated, upper case, no blanks (other
+//                            writers keep blanks and case)
 //   278    1    unique       1 = unique keys
-//   279    745  rest         0
+//   279    1    -            0
+//   280    1    descending   1 = the tree is in descending key order
+//   281    1    -            0
+//   282    256  for          the FOR condition as written, NUL-terminated
+//                            (empty: none)
+//   538    486  rest         0
 //
 // Node page:
 //
@@ -44,10 +54,16 @@
 // Free page: its first 4 bytes hold the offset of the next free page.
 //
 // Keys are byte strings compared as unsigned bytes: text blank-padded;
-// numbers as zero-padded fixed-point text (negative numbers with the sign
-// dropped and every digit c turned into 92 - c, so that they sort below
-// the positive ones and larger magnitudes first); dates as YYYYMMDD, 8
-// blanks for an empty date.
+// numbers as fixed-point text at the key width whose leading blanks and
+// minus sign are zeros, a negative number's digits c then turned into
+// 92 - c (so that negatives sort below the positive ones and larger
+// magnitudes first: -47 in N(3) is ",(%"); dates as YYYYMMDD, 8 blanks for
+// an empty date. A descending file keeps its tree in descending key
+// order: the walk gives the largest key first.
+//
+// Equal keys: a build writes them in record order; an add puts its entry
+// after the keys equal to it, so a maintained file holds them in
+// insertion order. A unique file holds one entry per key.
 //
 // Tolerated on read: any signature, a file size that is not a multiple of
 // 1,024 (warning 7), a free-page link that is no page of the file (it ends
@@ -79,13 +95,17 @@ inline constexpr uint32_t kNtxSmallestOffset = 20;
 inline constexpr uint32_t kNtxExpressionOffset = 22;
 inline constexpr uint32_t kNtxExpressionSize = 256;
 inline constexpr uint32_t kNtxUniqueOffset = 278;
-// The header bytes open reads: everything up to the unique flag.
-inline constexpr uint32_t kNtxHeaderReadSize = kNtxUniqueOffset + 1;
+inline constexpr uint32_t kNtxDescendingOffset = 280;
+inline constexpr uint32_t kNtxForOffset = 282;
+inline constexpr uint32_t kNtxForSize = 256;
+// The header bytes open reads: everything up to the end of the FOR text.
+inline constexpr uint32_t kNtxHeaderReadSize = kNtxForOffset + kNtxForSize;
 // The words every call re-reads: counter, root, free_head (bytes 2..11).
 inline constexpr uint32_t kNtxWordsOffset = kNtxCounterOffset;
 inline constexpr uint32_t kNtxWordsSize = 2 + 4 + 4;
 
 inline constexpr uint16_t kNtxSignature = 6;
+inline constexpr uint16_t kNtxSignatureFor = 7;
 inline constexpr uint16_t kNtxMinKeyLength = 1;
 inline constexpr uint16_t kNtxMaxKeyLength = 100;
 inline constexpr uint16_t kNtxMaxNumericLength = 19;
@@ -93,6 +113,7 @@ inline constexpr uint16_t kNtxMaxDecimals = 15;
 inline constexpr uint16_t kNtxDateKeyLength = 8;
 // Expressions must be shorter than the header field (NUL included).
 inline constexpr size_t kNtxMaxExpressionLength = kNtxExpressionSize - 1;
+inline constexpr size_t kNtxMaxForLength = kNtxForSize - 1;
 
 // Node page fields.
 inline constexpr uint32_t kNtxCountOffset = 0;
@@ -105,11 +126,12 @@ inline constexpr uint32_t kNtxItemOverhead = 4 + 4;  // child + recno
 // Free page: link to the next free page.
 inline constexpr uint32_t kNtxFreeLinkOffset = 0;
 
-// Keys per full page for an item size: (1020 / (item + 2) - 1) rounded
-// down to even (each key costs its item and its table entry; one item and
-// entry are kept for the right-most child).
-constexpr uint16_t NtxLargest(uint32_t item_size) {
-  const uint32_t fit = (kNtxPageSize - 4) / (item_size + 2);
+// Keys per full page for a key length: (1022 div (key_length + 10)) - 1
+// rounded down to even. Each key costs its item (key_length + 8) and its
+// table entry (2); after the count (2) one more item and entry are kept
+// for the right-most child.
+constexpr uint16_t NtxLargest(uint32_t key_length) {
+  const uint32_t fit = (kNtxPageSize - 2) / (key_length + kNtxItemOverhead + 2);
   const uint32_t keys = fit > 0 ? fit - 1 : 0;
   return static_cast<uint16_t>(keys & ~1u);
 }
@@ -127,6 +149,9 @@ struct NtxHeader {
   std::string expression;             // as stored, up to its NUL (or 256 bytes)
   bool expression_terminated = true;  // a NUL within the field
   uint8_t unique = 0;
+  uint8_t descending = 0;
+  std::string for_expression;  // as stored, up to its NUL
+  bool for_terminated = true;  // a NUL within the field
 
   // p: kNtxHeaderReadSize bytes.
   static NtxHeader DecodeFrom(const uint8_t* p);
@@ -147,10 +172,12 @@ struct NtxShape {
   // Offset of the item area: after the count and largest + 1 table
   // entries.
   uint32_t items_offset() const { return kNtxTableOffset + 2 * (largest + 1); }
-  // Whether the page holds largest + 1 items.
+  // Whether the page holds largest + 1 items, and smallest is a fill
+  // that merges and splits can keep.
   bool Fits() const {
     return largest >= 2 &&
-           items_offset() + item_size * (largest + 1) <= kNtxPageSize;
+           items_offset() + item_size * (largest + 1) <= kNtxPageSize &&
+           smallest >= 1 && smallest <= largest / 2;
   }
 };
 

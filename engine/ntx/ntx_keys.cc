@@ -73,7 +73,7 @@ int16_t ChangeKey(int16_t handle, const void* key, uint32_t recno, bool add) {
     TakeKey(file, key);
     const int16_t status =
         add ? file.tree->Insert(file.key.data(), recno, file.unique())
-            : file.tree->Remove(file.key.data(), recno, file.unique());
+            : file.tree->Remove(file.key.data(), recno);
     if (status != kKbdOk) return status;
     return StampNtx(&file);
   });
@@ -84,10 +84,10 @@ int16_t ChangeKey(int16_t handle, const void* key, uint32_t recno, bool add) {
 void NtxNumberKey(double number, uint32_t key_length, uint32_t decimals,
                   uint8_t* key) {
   if (number == 0) number = 0.0;  // no key for -0.0
-  // "%0*.*f": the fixed-point text with the decimals, then zeros after
-  // the sign up to the key length (to_chars rounds as printf does: the
-  // exact binary value, to nearest). Wide enough for the largest double
-  // with 15 decimals.
+  // "%*.*f" with the leading blanks and the sign as zeros: the digits of
+  // the magnitude zero-padded to the key length (to_chars rounds as
+  // printf does: the exact binary value, to nearest). Wide enough for the
+  // largest double with 15 decimals.
   char text[400];
   size_t length = 0;
   const std::to_chars_result fixed =
@@ -97,34 +97,25 @@ void NtxNumberKey(double number, uint32_t key_length, uint32_t decimals,
           : std::to_chars_result{text, std::errc::value_too_large};
   if (fixed.ec == std::errc()) {
     length = static_cast<size_t>(fixed.ptr - text);
-    if (length < key_length) {
-      const size_t sign = text[0] == '-' ? 1 : 0;
-      const size_t zeros = key_length - length;
-      std::memmove(text + sign + zeros, text + sign, length - sign);
-      std::memset(text + sign, '0', zeros);
-      length = key_length;
-    }
   } else {
-    const int written =
-        std::snprintf(text, sizeof text, "%0*.*f", static_cast<int>(key_length),
-                      static_cast<int>(decimals), number);
+    const int written = std::snprintf(text, sizeof text, "%.*f",
+                                      static_cast<int>(decimals), number);
     length = written < 0
                  ? 0
                  : std::min(static_cast<size_t>(written), sizeof text - 1);
   }
-  const char* from = text;
   const bool negative = length > 0 && text[0] == '-';
+  const char* digits = text + (negative ? 1 : 0);
+  const size_t count = negative ? length - 1 : length;
+  const size_t zeros = count < key_length ? key_length - count : 0;
+  std::memset(key, '0', zeros);
+  // Text wider than the key keeps its first key_length characters.
+  std::memcpy(key + zeros, digits, key_length - zeros);
   if (negative) {
-    ++from;
-    --length;
+    for (uint32_t i = 0; i < key_length; ++i)
+      if (key[i] >= '0' && key[i] <= '9')
+        key[i] = static_cast<uint8_t>(92 - key[i]);
   }
-  const size_t take = std::min<size_t>(length, key_length);
-  for (size_t i = 0; i < take; ++i) {
-    char c = from[i];
-    if (negative && c >= '0' && c <= '9') c = static_cast<char>(92 - c);
-    key[i] = static_cast<uint8_t>(c);
-  }
-  std::memset(key + take, ' ', key_length - take);
   key[key_length] = 0;
 }
 
@@ -193,6 +184,12 @@ extern "C" int16_t kbdxseek(int16_t handle, void* key, uint32_t* recno,
       const uint32_t compared = TakeKey(file, key);
       const NtxSearch search{file.key.data(), compared, *recno,
                              mode == kKbdSeekKeyRecno};
+      if (mode == kKbdSeekKeyRecno) {
+        // The pair wherever it lies among the equal keys.
+        const int16_t found = file.tree->FindPair(file.key.data(), *recno);
+        if (found == kKbdOk) return Deliver(file, kKbdOk, key, recno);
+        if (found != kKbdKeyNotFound && found != kKbdEmptyFile) return found;
+      }
       int16_t status = file.tree->LowerBound(search);
       if (status == kKbdNoMoreKeys) {
         status = file.tree->Last();
@@ -238,6 +235,17 @@ extern "C" int16_t kbdxexpr(int16_t handle, char* buffer) {
     NtxFile* file = CheckNtx(handle);
     if (file == nullptr) return kKbdErrHandle;
     std::memcpy(buffer, file->expression.c_str(), file->expression.size() + 1);
+    return kKbdOk;
+  });
+}
+
+extern "C" int16_t kbdxforexpr(int16_t handle, char* buffer) {
+  return RunOperation([&]() -> int16_t {
+    if (buffer == nullptr) return Fail(kKbdErrNullPointer);
+    NtxFile* file = CheckNtx(handle);
+    if (file == nullptr) return kKbdErrHandle;
+    const std::string& condition = file->header.for_expression;
+    std::memcpy(buffer, condition.c_str(), condition.size() + 1);
     return kKbdOk;
   });
 }
@@ -308,6 +316,10 @@ extern "C" int16_t kbdxinfo(int16_t handle, KbdNtxInfo* info) {
     info->file_flags = static_cast<uint16_t>(
         (file->read_only() ? 0x01 : 0) |
         ((file->file_flags & kFileFlagShared) ? 0x02 : 0));
+    const std::string& condition = file->header.for_expression;
+    info->for_length = static_cast<uint16_t>(condition.size());
+    const size_t f = std::min(condition.size(), sizeof info->for_expression - 1);
+    std::memcpy(info->for_expression, condition.data(), f);
     return kKbdOk;
   });
 }

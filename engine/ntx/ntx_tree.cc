@@ -9,9 +9,11 @@ namespace qx::engine {
 
 using btree::PageRef;
 
-NtxTree::NtxTree(const NtxShape& shape, btree::PageCache* cache,
-                 btree::PathStack* path, NtxTreeStore* store)
+NtxTree::NtxTree(const NtxShape& shape, bool descending,
+                 btree::PageCache* cache, btree::PathStack* path,
+                 NtxTreeStore* store)
     : shape_(shape),
+      descending_(descending),
       cache_(cache),
       path_(path),
       store_(store),
@@ -71,8 +73,11 @@ int16_t NtxTree::WriteHalves(uint32_t left, uint32_t right, uint32_t middle,
 
 int NtxTree::Compare(const NtxNode& node, uint32_t i,
                      const NtxSearch& s) const {
-  const int c = std::memcmp(node.key(i), s.key, s.length);
-  if (c != 0 || !s.match_recno) return c;
+  int c = std::memcmp(node.key(i), s.key, s.length);
+  if (descending_) c = -c;
+  if (c != 0) return c;
+  if (s.after_equal) return -1;
+  if (!s.match_recno) return 0;
   const uint32_t r = node.recno(i);
   return r < s.recno ? -1 : (r > s.recno ? 1 : 0);
 }
@@ -162,8 +167,8 @@ int16_t NtxTree::FindPair(const uint8_t* key, uint32_t recno) {
     if (int16_t e = Matches(pair, &matches)) return e;
     if (matches) return kKbdOk;
   }
-  // Equal keys out of record order (a unique index, other writers): the
-  // run of equal keys is searched from its start.
+  // Equal keys out of record order (added after a build): the run of
+  // equal keys is searched from its start.
   const NtxSearch by_key{key, shape_.key_length, 0, false};
   status = LowerBound(by_key);
   if (status == kKbdNoMoreKeys) return kKbdKeyNotFound;
@@ -301,8 +306,20 @@ int16_t NtxTree::Matches(const NtxSearch& search, bool* matches) {
 
 int16_t NtxTree::Insert(const uint8_t* key, uint32_t recno, bool unique) {
   kept_recno_ = 0;
-  const NtxSearch search{key, shape_.key_length, recno, !unique};
-  if (int16_t e = Descend(search)) return e;
+  if (unique) {
+    const NtxSearch by_key{key, shape_.key_length, 0, false};
+    int16_t status = LowerBound(by_key);
+    if (status == kKbdOk) {
+      bool matches = false;
+      if (int16_t e = Matches(by_key, &matches)) return e;
+      if (matches) status = kKbdAlreadyExists;
+    }
+    path_->Clear();
+    if (status == kKbdAlreadyExists || status < 0) return status;
+  }
+  NtxSearch after{key, shape_.key_length, recno, false};
+  after.after_equal = true;
+  if (int16_t e = Descend(after)) return e;
   PutLe32(pending_.data() + kNtxItemChildOffset, 0);
   PutLe32(pending_.data() + kNtxItemRecnoOffset, recno);
   std::memcpy(pending_.data() + kNtxItemKeyOffset, key, shape_.key_length);
@@ -366,20 +383,9 @@ int16_t NtxTree::InsertAt(int level) {
 
 // ---- Delete -----------------------------------------------------------------
 
-int16_t NtxTree::Remove(const uint8_t* key, uint32_t recno, bool unique) {
+int16_t NtxTree::Remove(const uint8_t* key, uint32_t recno) {
   kept_recno_ = 0;
-  int16_t status;
-  if (unique) {
-    const NtxSearch by_key{key, shape_.key_length, 0, false};
-    status = LowerBound(by_key);
-    if (status == kKbdOk) {
-      bool matches = false;
-      if (int16_t e = Matches(by_key, &matches)) return e;
-      if (!matches) status = kKbdKeyNotFound;
-    }
-  } else {
-    status = FindPair(key, recno);
-  }
+  int16_t status = FindPair(key, recno);
   if (status == kKbdNoMoreKeys) status = kKbdKeyNotFound;
   if (status != kKbdOk) {
     path_->Clear();

@@ -1,10 +1,15 @@
 // Search, walk, insert and delete over the B-tree of an NTX file, whose
 // keys live in interior pages as well as in leaves (ntx_format.h).
 //
-// Order. Entries are ordered by key bytes, and by record number among
-// equal keys (inserts of a unique index put a new key before its equals).
-// In-order, the keys of child i come before key i of the page, and the
-// right-most child's keys after the last key.
+// Order. Entries are ordered by key bytes, ascending or, in a descending
+// file, descending (the comparison of keys is then inverted; "below" and
+// "after" below follow the file's order). Among equal keys an insert goes
+// after them all, so they stay in insertion order; a build writes them in
+// record order. Searches that match record numbers assume record order
+// among equal keys and fall back to a scan of the run of equal keys when
+// the pair is not where that order puts it. In-order, the keys of child i
+// come before key i of the page, and the right-most child's keys after
+// the last key.
 //
 // Positions. A position is a path (btree::PathStack) from the root: at
 // every level but the last the index is the child descended into (0..n);
@@ -42,8 +47,8 @@
 //      one depth; interior pages have non-zero children 0..n, leaves none.
 //  R2. n <= largest in every page; n >= smallest in pages that insert and
 //      delete produced below the root.
-//  R3. The in-order walk never decreases; equal keys ascend by record
-//      number unless the index is unique.
+//  R3. The in-order walk never goes back in the file's key order; a
+//      unique index holds each key once.
 //  R4. Record numbers are not 0.
 //  R5. Free pages form one chain from the header's head, off the tree.
 #ifndef QX_ENGINE_NTX_NTX_TREE_H_
@@ -84,17 +89,19 @@ class NtxTreeStore {
 };
 
 // A search: length bytes of key compared (fewer than the key length is a
-// prefix), and the record number among equal keys when match_recno.
+// prefix), and the record number among equal keys when match_recno; with
+// after_equal, keys equal to it count as below it (the place after them).
 struct NtxSearch {
   const uint8_t* key = nullptr;
   uint32_t length = 0;
   uint32_t recno = 0;
   bool match_recno = false;
+  bool after_equal = false;
 };
 
 class NtxTree {
  public:
-  NtxTree(const NtxShape& shape, btree::PageCache* cache,
+  NtxTree(const NtxShape& shape, bool descending, btree::PageCache* cache,
           btree::PathStack* path, NtxTreeStore* store);
   NtxTree(const NtxTree&) = delete;
   NtxTree& operator=(const NtxTree&) = delete;
@@ -121,11 +128,12 @@ class NtxTree {
   // length, record number when asked). REQUIRES a position.
   int16_t Matches(const NtxSearch& search, bool* matches);
 
-  // Inserts an entry (key of full length).
+  // Inserts an entry (key of full length) after the keys equal to it;
+  // unique: 11 and nothing changed when the key is there.
   int16_t Insert(const uint8_t* key, uint32_t recno, bool unique);
-  // Removes the entry: unique, the first with an equal key; otherwise the
-  // pair. 0, or 4 / 2 when there is none (nothing changed).
-  int16_t Remove(const uint8_t* key, uint32_t recno, bool unique);
+  // Removes the entry (key, recno). 0, or 4 / 2 when there is none
+  // (nothing changed).
+  int16_t Remove(const uint8_t* key, uint32_t recno);
 
  private:
   int16_t Load(uint32_t page, btree::PageRef* ref);
@@ -160,6 +168,7 @@ class NtxTree {
                       uint32_t total, uint32_t rightmost);
 
   NtxShape shape_;
+  bool descending_;
   btree::PageCache* cache_;
   btree::PathStack* path_;
   NtxTreeStore* store_;

@@ -74,8 +74,10 @@ int CmdCreate(Invocation& inv) {
                               fields.data(), static_cast<uint16_t>(dialect));
   if (status < 0) return inv.EngineFailure(path, status);
   if (NeedsMemo(fields)) {
-    MemoKind kind = MemoKindOf(dialect);
-    std::string memo = MemoPathFor(path, kind);
+    MemoKind kind = MemoKind::kNone;
+    std::string memo;
+    status = MemoPathFor(path, dialect, &memo, &kind);
+    if (status < 0) return inv.EngineFailure(path, status);
     std::string memo_name = EnginePath(memo);
     kbdseterror(0);
     if (kind == MemoKind::kFpt) {

@@ -1,5 +1,7 @@
 // qxdb dump TABLE.dbf: the records as JSON Lines, in record order or, with
-// --index, in the order of an index (value forms: record_printer.h).
+// --index, in the order of an index (value forms: record_printer.h). Every
+// record that can be read is printed; a record or value that cannot be is
+// reported on stderr, and the exit status is then 1 at the end.
 #include <iostream>
 #include <memory>
 #include <string>
@@ -37,18 +39,21 @@ int CmdDump(Invocation& inv) {
       return rc;
     std::string key;
     uint32_t recno = 0;
+    int rc = kExitOk;
     for (status = index->First(&key, &recno); status == kKbdOk;
          status = index->Next(&key, &recno)) {
-      if (int rc = PrintRecord(inv, table, printer, recno, with_deleted))
-        return rc;
+      if (PrintRecord(inv, table, printer, recno, with_deleted) != kExitOk)
+        rc = kExitFailure;
     }
     if (status < 0) return inv.EngineFailure(*index_path, status);
-    return kExitOk;
+    return rc;
   }
+  int rc = kExitOk;
   uint32_t count = table.info().record_count;
   for (uint32_t recno = 1; recno <= count; ++recno)
-    if (int rc = PrintRecord(inv, table, printer, recno, with_deleted)) return rc;
-  return kExitOk;
+    if (PrintRecord(inv, table, printer, recno, with_deleted) != kExitOk)
+      rc = kExitFailure;
+  return rc;
 }
 
 }  // namespace qx::qxdb

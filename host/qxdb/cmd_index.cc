@@ -34,7 +34,7 @@ int CmdIndex(Invocation& inv) {
   options.unique = inv.Flag("unique");
   options.descending = inv.Flag("descending");
   options.compact = inv.Flag("compact");
-  options.for_expression = inv.Option("for");
+  options.for_expression = inv.Option("for").value_or("");
   return BuildIndex(inv, table, inv.positionals()[1], *inv.Option("expr"),
                     options);
 }
@@ -159,8 +159,8 @@ int CmdCheck(Invocation& inv) {
       // not give them one when the record holding the key changes it (only
       // a rebuild does), so a record may lack an entry even when its key
       // is no longer in the index.
-      if (!index->leaves_records_out())
-        problems.push_back("record " + std::to_string(recno) + " has no entry");
+      if (index->leaves_records_out()) continue;
+      problems.push_back("record " + std::to_string(recno) + " has no entry");
       continue;
     }
     if (!index->SameKey(it->second, key))

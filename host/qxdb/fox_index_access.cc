@@ -32,7 +32,10 @@ uint16_t OpenMode(bool writable) {
 // engine is told once the expression settled it.
 class FoxAccess : public IndexAccess {
  protected:
-  FoxAccess() { typed_by_ = "CNDL"; }
+  FoxAccess() {
+    typed_by_ = "CNDL";
+    key_type_assumed_ = true;
+  }
 
   // Keys of nullable fields carry a leading byte: 0x80 before a value,
   // all bytes 0 for null. A tag is taken as one when its key is one byte

@@ -155,6 +155,9 @@ char IndexAccess::EvaluatedKeyType(Table& table,
 
 void IndexAccess::TypeFromTable(Table& table) {
   if (typed_by_.empty()) return;
+  // With a table at hand, an expression it cannot evaluate leaves the keys
+  // text, as they are for character keys.
+  key_type_assumed_ = false;
   uint16_t length = 0;
   const char key_type = EvaluatedKeyType(table, expression_, &length);
   if (key_type != ' ' && typed_by_.find(key_type) != std::string::npos) {
@@ -195,6 +198,15 @@ bool IndexAccess::SeekKey(std::string_view value, std::string* key) const {
 
 std::string IndexAccess::KeyText(const std::string& stored,
                                  int code_page) const {
+  if (key_type_assumed_) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string hex;
+    for (unsigned char c : stored) {
+      hex += kDigits[c >> 4];
+      hex += kDigits[c & 0x0F];
+    }
+    return hex;
+  }
   std::string key;
   if (!Unwrap(stored, &key)) return "";  // null
   if (key_type_ == 'C' || key_type_ == 'L') {
@@ -296,17 +308,17 @@ int BuildIndex(Invocation& inv, Table& table, const std::string& path,
                      " file holds one key");
   const std::string_view family = kind->name;
   const bool fox = family == "idx" || family == "cdx";
-  if (options.descending && family != "mdx" && !fox)
+  if (options.descending && family != "mdx" && family != "ntx" && !fox)
     return inv.Usage(std::string("--descending: ") + kind->extension +
                      " keys ascend only");
   if (options.descending && family == "idx" && !options.compact)
     return inv.Usage("--descending: a standard .idx file ascends only "
                      "(--compact)");
+  if (!options.for_expression.empty() && family != "ntx" && !fox)
+    return inv.Usage(std::string("--for: ") + kind->extension +
+                     " files store no FOR condition here");
   if (options.compact && family != "idx")
     return inv.Usage("--compact: only an .idx file has two layouts");
-  if (options.for_expression && !fox)
-    return inv.Usage(std::string("--for: ") + kind->extension +
-                     " files store no FOR condition");
   // The expression's type on the (blank or current) record buffer gives
   // the key type and, for text, the key length.
   void* value = nullptr;
@@ -325,7 +337,7 @@ int BuildIndex(Invocation& inv, Table& table, const std::string& path,
   request.unique = options.unique;
   request.descending = options.descending;
   request.compact = options.compact;
-  if (options.for_expression) request.for_expression = *options.for_expression;
+  request.for_expression = options.for_expression;
   request.exists = PathExists(path);
   switch (type) {
     case 'C':

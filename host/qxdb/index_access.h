@@ -87,7 +87,9 @@ class IndexAccess {
   // not read as the key type.
   bool SeekKey(std::string_view value, std::string* key) const;
   // The key as `qxdb keys` prints it: text without trailing blanks, a
-  // decimal number, a date YYYYMMDD ("" for the empty date), T or F.
+  // decimal number, a date YYYYMMDD ("" for the empty date), T or F; every
+  // stored byte in hex (two upper-case digits each) while the key type is
+  // only assumed.
   std::string KeyText(const std::string& key, int code_page) const;
 
  protected:
@@ -132,6 +134,10 @@ class IndexAccess {
   virtual std::string KeyOfNumber(double value) const = 0;
 
   char key_type_ = 'C';
+  // True while key_type_ is only assumed for a file that does not record
+  // its key type (IDX, CDX) and no table is at hand to evaluate its
+  // expression on: the keys may be binary images, shown in hex.
+  bool key_type_assumed_ = false;
   // The types an evaluated expression may settle (empty: the file's type
   // stands).
   std::string typed_by_;
@@ -157,7 +163,7 @@ struct BuildOptions {
   bool unique = false;
   bool descending = false;
   bool compact = false;  // IDX: the compact layout
-  std::optional<std::string> for_expression;  // IDX, CDX
+  std::string for_expression;  // "" for none
 };
 
 // Builds (or defines and builds) an index from every record of the table.

@@ -38,8 +38,8 @@ struct BuildRequest {
   bool unique = false;
   bool descending = false;
   bool compact = false;
-  std::string for_expression;  // "" none (IDX, CDX)
   bool exists = false;  // the file is there already (MDX, CDX)
+  std::string for_expression;  // "" for none (NTX, IDX, CDX)
 };
 
 // Opens an index of the kind; *index is set when the status is >= 0 (a

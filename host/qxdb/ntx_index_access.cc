@@ -1,6 +1,7 @@
 // NTX files for qxdb (index_kinds.h). Every NTX key is text: character
 // keys as they are, numbers as zero-padded decimal text (negatives with
-// their digits mirrored so that they sort first), dates as YYYYMMDD.
+// their digits mirrored so that they sort first), dates as YYYYMMDD. The
+// engine walks and seeks a descending file in its own order.
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -39,6 +40,10 @@ class NtxAccess : public KeyedAccess<int16_t> {
     char expression[kExpressionBufferSize] = {};
     kbdseterror(0);
     if (int16_t s = kbdxexpr(index_, expression); s < 0) return s;
+    char condition[kExpressionBufferSize] = {};
+    kbdseterror(0);
+    if (int16_t s = kbdxforexpr(index_, condition); s < 0) return s;
+    for_expression_ = condition;
     typed_by_ = "CND";
     key_length_ = info.key_length;
     decimals_ = info.decimals;
@@ -52,6 +57,10 @@ class NtxAccess : public KeyedAccess<int16_t> {
 
   void Describe(JsonWriter* w) const override {
     IndexAccess::Describe(w);
+    if (!for_expression_.empty()) {
+      w->Key("for");
+      w->String(for_expression_);
+    }
     w->Key("decimals");
     w->Int(decimals_);
     DescribeKey(w, key_type_);
@@ -126,10 +135,11 @@ int16_t BuildNtxIndex(const BuildRequest& request) {
   uint16_t type = static_cast<uint16_t>(request.key_type == 'L' ? 'C'
                                                                 : request.key_type);
   if (request.unique) type |= 0x80;
+  if (request.descending) type |= 0x100;
   kbdseterror(0);
-  return kbdxbuild(request.dbf_handle, request.name.c_str(), type,
-                   request.expression.c_str(), request.key_length,
-                   request.decimals);
+  return kbdxbuildx(request.dbf_handle, request.name.c_str(), type,
+                    request.expression.c_str(), request.key_length,
+                    request.decimals, request.for_expression.c_str());
 }
 
 }  // namespace qx::qxdb

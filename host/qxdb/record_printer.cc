@@ -35,53 +35,61 @@ bool RecordPrinter::Print(uint32_t recno, bool deleted) {
   w.Int(recno);
   w.Key("_deleted");
   w.Bool(deleted);
+  bool all_read = true;
   const auto& fields = table_.fields();
   for (std::size_t i = 0; i < fields.size(); ++i) {
     w.Key(names_[i]);
-    if (!Value(static_cast<int16_t>(i), fields[i], &w)) return false;
+    std::string failed_file = table_.path();
+    int16_t status =
+        Value(static_cast<int16_t>(i), fields[i], &w, &failed_file);
+    if (status >= 0) continue;
+    all_read = false;
+    w.BeginObject();
+    w.Key("error");
+    w.Int(status);
+    w.EndObject();
+    std::string text = StatusText(status);
+    inv_.err() << "qxdb: " << failed_file << ": record " << recno
+               << ", field " << names_[i] << ": status " << status
+               << (text.empty() ? "" : ": ") << text << "\n";
   }
   w.EndObject();
   inv_.out() << w.text() << '\n';
-  return true;
+  return all_read;
 }
 
 std::string RecordPrinter::Text(std::string_view bytes) const {
   return platform::Utf16ToUtf8(platform::DecodeCodePage(bytes, code_page_));
 }
 
-bool RecordPrinter::Check(int16_t status) {
-  if (status >= 0) return true;
-  inv_.EngineFailure(table_.path(), status);
-  return false;
-}
-
-std::string RecordPrinter::Raw(int16_t field) {
+int16_t RecordPrinter::Raw(int16_t field, std::string* raw) {
   uint16_t length = 0;
   kbdseterror(0);
-  if (!Check(kbddgetraw(table_.handle(), field, buffer_.data(), &length)))
-    return {};
-  return std::string(buffer_.data(), length);
+  int16_t s = kbddgetraw(table_.handle(), field, buffer_.data(), &length);
+  if (s < 0) return s;
+  raw->assign(buffer_.data(), length);
+  return kKbdOk;
 }
 
-
-bool RecordPrinter::Memo(int16_t field, const KbdFieldDef& f, JsonWriter* w) {
+int16_t RecordPrinter::Memo(int16_t field, const KbdFieldDef& f, JsonWriter* w,
+                            std::string* failed_file) {
   uint32_t block = 0;
   kbdseterror(0);
-  if (!Check(kbddmemoblock(table_.handle(), field, &block))) return false;
+  if (int16_t s = kbddmemoblock(table_.handle(), field, &block); s < 0)
+    return s;
   if (block == 0) {
     w->String("");
-    return true;
+    return kKbdOk;
   }
   if (!table_.memo_open()) {
     w->Null();
-    return true;
+    return kKbdOk;
   }
   std::string bytes;
   bool binary = false;
-  int16_t s = table_.ReadMemo(block, &bytes, &binary);
-  if (s < 0) {
-    inv_.EngineFailure(table_.memo_path(), s);
-    return false;
+  if (int16_t s = table_.ReadMemo(block, &bytes, &binary); s < 0) {
+    *failed_file = table_.memo_path();
+    return s;
   }
   if (f.type == 'M' && !binary) {
     w->String(Text(bytes));
@@ -91,10 +99,11 @@ bool RecordPrinter::Memo(int16_t field, const KbdFieldDef& f, JsonWriter* w) {
     w->String(Base64Encode(bytes));
     w->EndObject();
   }
-  return true;
+  return kKbdOk;
 }
 
-bool RecordPrinter::Value(int16_t field, const KbdFieldDef& f, JsonWriter* w) {
+int16_t RecordPrinter::Value(int16_t field, const KbdFieldDef& f,
+                             JsonWriter* w, std::string* failed_file) {
   int16_t handle = table_.handle();
   char type = static_cast<char>(f.type);
   if (type == '0' || type == 'Q') {  // raw bytes: null flags, varbinary
@@ -102,28 +111,28 @@ bool RecordPrinter::Value(int16_t field, const KbdFieldDef& f, JsonWriter* w) {
     if (type == 'Q') {
       kbdseterror(0);
       int16_t blank = kbddisblank(handle, field);
-      if (!Check(blank)) return false;
+      if (blank < 0) return blank;
       if (blank != 0) {
         w->Null();
-        return true;
+        return kKbdOk;
       }
       kbdseterror(0);
-      if (!Check(kbddget(handle, field, buffer_.data()))) return false;
+      if (int16_t s = kbddget(handle, field, buffer_.data()); s < 0) return s;
       auto n = static_cast<uint8_t>(buffer_[0]) |
                (static_cast<uint8_t>(buffer_[1]) << 8);
       raw.assign(buffer_.data() + 2, n);
-    } else {
-      raw = Raw(field);
+    } else if (int16_t s = Raw(field, &raw); s < 0) {
+      return s;
     }
     w->BeginObject();
     w->Key("base64");
     w->String(Base64Encode(raw));
     w->EndObject();
-    return true;
+    return kKbdOk;
   }
   kbdseterror(0);
   int16_t blank = kbddisblank(handle, field);
-  if (!Check(blank)) return false;
+  if (blank < 0) return blank;
   bool text_type = type == 'C' || type == 'V';
   bool memo_type = type == 'M' || type == 'G' || type == 'P' || type == 'W' ||
                    (type == 'B' && table_.info().dialect != kKbdVisualFoxpro);
@@ -131,22 +140,22 @@ bool RecordPrinter::Value(int16_t field, const KbdFieldDef& f, JsonWriter* w) {
   // (an empty string) and memo numbers (no memo: "").
   if (blank == 2 || (blank == 1 && !text_type && !memo_type)) {
     w->Null();
-    return true;
+    return kKbdOk;
   }
   if (memo_type) {
     if (blank == 1) {
       w->String("");
-      return true;
+      return kKbdOk;
     }
-    return Memo(field, f, w);
+    return Memo(field, f, w, failed_file);
   }
   kbdseterror(0);
   switch (type) {
     case 'C':
     case 'V': {
-      if (!Check(kbddget(handle, field, buffer_.data()))) return false;
+      if (int16_t s = kbddget(handle, field, buffer_.data()); s < 0) return s;
       w->String(Text(TrimRight(buffer_.data())));
-      return true;
+      return kKbdOk;
     }
     case 'D':
     case 'T': {
@@ -156,48 +165,52 @@ bool RecordPrinter::Value(int16_t field, const KbdFieldDef& f, JsonWriter* w) {
         inv_.err() << "qxdb: " << table_.path() << ": invalid value in field "
                    << names_[static_cast<std::size_t>(field)] << "\n";
         w->Null();
-        return true;
+        return kKbdOk;
       }
-      if (!Check(s)) return false;
+      if (s < 0) return s;
       std::string text(buffer_.data());
       w->String(type == 'T' ? text.substr(0, 14) : text);
-      return true;
+      return kKbdOk;
     }
     case 'L': {
-      if (!Check(kbddget(handle, field, buffer_.data()))) return false;
+      if (int16_t s = kbddget(handle, field, buffer_.data()); s < 0) return s;
       char c = buffer_[0];
       if (c == 1) w->Bool(true);
       else if (c == 0) w->Bool(false);
       else w->Null();
-      return true;
+      return kKbdOk;
     }
     case 'I': {
       int32_t v = 0;
-      if (!Check(kbddget(handle, field, &v))) return false;
+      if (int16_t s = kbddget(handle, field, &v); s < 0) return s;
       w->Int(v);
-      return true;
+      return kKbdOk;
     }
     case 'N': {
       double v = 0;
-      if (!Check(kbddget(handle, field, &v))) return false;
-      std::string raw = Raw(field);
+      if (int16_t s = kbddget(handle, field, &v); s < 0) return s;
+      std::string raw;
+      if (int16_t s = Raw(field, &raw); s < 0) return s;
       if (raw.find('.') == std::string::npos && std::fabs(v) < 9.0e18)
         w->Int(static_cast<int64_t>(v));
       else
         w->Double(v);
-      return true;
+      return kKbdOk;
     }
     case 'F':
     case 'B':
     case 'Y': {
       double v = 0;
-      if (!Check(kbddget(handle, field, &v))) return false;
+      if (int16_t s = kbddget(handle, field, &v); s < 0) return s;
       w->Double(v);
-      return true;
+      return kKbdOk;
     }
-    default:
-      w->String(Text(TrimRight(Raw(field))));
-      return true;
+    default: {
+      std::string raw;
+      if (int16_t s = Raw(field, &raw); s < 0) return s;
+      w->String(Text(TrimRight(raw)));
+      return kKbdOk;
+    }
   }
 }
 
@@ -205,7 +218,13 @@ int PrintRecord(Invocation& inv, Table& table, RecordPrinter& printer,
                 uint32_t recno, bool with_deleted) {
   kbdseterror(0);
   int16_t status = kbddread(table.handle(), recno);
-  if (status < 0) return inv.EngineFailure(table.path(), status);
+  if (status < 0) {
+    std::string text = StatusText(status);
+    inv.err() << "qxdb: " << table.path() << ": record " << recno
+              << ": status " << status << (text.empty() ? "" : ": ") << text
+              << "\n";
+    return kExitFailure;
+  }
   bool deleted = status == kKbdDeletedRecord;
   if (deleted && !with_deleted) return kExitOk;
   return printer.Print(recno, deleted) ? kExitOk : kExitFailure;

@@ -8,6 +8,11 @@
 // value); G, P, W {"base64": ...} of the memo bytes; Q and the null-flag
 // column {"base64": ...} of their bytes. Blank values, values whose null
 // bit is set, and memo values whose memo file is missing are null.
+//
+// A value that cannot be read (a memo block past the end of its file, a
+// field the engine refuses) is printed as {"error": STATUS} and named on
+// stderr, one line with record, field and status; the rest of the record
+// is printed all the same.
 #ifndef QX_HOST_QXDB_RECORD_PRINTER_H_
 #define QX_HOST_QXDB_RECORD_PRINTER_H_
 
@@ -28,16 +33,20 @@ class RecordPrinter {
   // REQUIRES: the task's date format is 4 (dates print as YYYYMMDD).
   RecordPrinter(Invocation& inv, Table& table, int code_page);
 
-  // Prints the record in the table's buffer; false after an engine
-  // failure (reported on stderr).
+  // Prints the record in the table's buffer; false when a value could not
+  // be read (marked in the line and reported on stderr).
   bool Print(uint32_t recno, bool deleted);
 
  private:
   std::string Text(std::string_view bytes) const;
-  bool Check(int16_t status);
-  std::string Raw(int16_t field);
-  bool Memo(int16_t field, const KbdFieldDef& f, JsonWriter* w);
-  bool Value(int16_t field, const KbdFieldDef& f, JsonWriter* w);
+  // Writes the value of one field; a negative engine status when it cannot
+  // be read (nothing written then). Memo failures name the memo file in
+  // *failed_file.
+  int16_t Memo(int16_t field, const KbdFieldDef& f, JsonWriter* w,
+               std::string* failed_file);
+  int16_t Value(int16_t field, const KbdFieldDef& f, JsonWriter* w,
+                std::string* failed_file);
+  int16_t Raw(int16_t field, std::string* raw);
 
   Invocation& inv_;
   Table& table_;
@@ -47,7 +56,8 @@ class RecordPrinter {
 };
 
 // Reads record recno and prints it unless it is deleted and deleted
-// records are not wanted: an exit status.
+// records are not wanted: an exit status. A record that cannot be read is
+// reported on stderr (record and status) and not printed.
 int PrintRecord(Invocation& inv, Table& table, RecordPrinter& printer,
                 uint32_t recno, bool with_deleted);
 

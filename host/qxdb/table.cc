@@ -1,8 +1,8 @@
 // Opening a data file and its memo file for qxdb (see table.h).
 #include "host/qxdb/table.h"
 
-#include <cctype>
 #include <string>
+#include <vector>
 
 #include "host/qxdb/cli.h"
 #include "platform/platform.h"
@@ -34,26 +34,21 @@ int ParseDialect(std::string_view text) {
   return 0;
 }
 
-MemoKind MemoKindOf(int dialect) {
-  return dialect == kKbdFoxpro1 || dialect == kKbdFoxpro2 ||
-                 dialect == kKbdVisualFoxpro
-             ? MemoKind::kFpt
-             : MemoKind::kDbt;
-}
-
-std::string MemoPathFor(std::string_view dbf_path, MemoKind kind) {
+int16_t MemoPathFor(std::string_view dbf_path, int dialect,
+                    std::string* memo_path, MemoKind* kind) {
+  // The rule changes only the extension's ASCII letters, so the UTF-8 path
+  // goes through as it is. Room for a longer extension than the data's.
   std::string path(dbf_path);
-  std::size_t slash = path.find_last_of("/\\");
-  std::size_t dot = path.rfind('.');
-  bool upper = false;
-  if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) {
-    upper = dot + 1 < path.size() &&
-            std::isupper(static_cast<unsigned char>(path[dot + 1]));
-    path.resize(dot);
-  }
-  const char* ext = kind == MemoKind::kFpt ? (upper ? ".FPT" : ".fpt")
-                                           : (upper ? ".DBT" : ".dbt");
-  return path + ext;
+  std::vector<char> name(path.size() + 8);
+  uint8_t memo_kind = 0;
+  kbdseterror(0);
+  int16_t status =
+      kbdmemoname(path.c_str(), static_cast<uint16_t>(dialect), name.data(),
+                  static_cast<uint16_t>(name.size()), &memo_kind);
+  if (status < 0) return status;
+  *memo_path = name.data();
+  *kind = memo_kind == kKbdKindFpt ? MemoKind::kFpt : MemoKind::kDbt;
+  return kKbdOk;
 }
 
 bool PathExists(std::string_view path) {
@@ -98,8 +93,9 @@ int16_t Table::Refresh() {
 }
 
 int16_t Table::OpenMemo(bool writable) {
-  memo_kind_ = MemoKindOf(info_.dialect);
-  memo_path_ = MemoPathFor(path_, memo_kind_);
+  if (int16_t s = MemoPathFor(path_, info_.dialect, &memo_path_, &memo_kind_);
+      s < 0)
+    return s;
   if (!PathExists(memo_path_)) return kKbdOk;  // values then read as null
   std::string name = EnginePath(memo_path_);
   uint16_t mode = writable ? kKbdModeShared : kKbdModeShared | kKbdModeReadOnly;

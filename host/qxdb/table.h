@@ -1,7 +1,8 @@
 // A data file opened by qxdb with its memo file, the way the driver opens
 // one: the dialect rows of the engine's table are tried in order and the
-// first that opens is kept; the memo file is the data file's name with the
-// extension ".fpt" (dialects 4, 8, 10) or ".dbt" (the others).
+// first that opens is kept; the memo file is named by the engine's rule
+// (kbdmemoname: ".dbt", ".fpt" in the FoxPro dialects, and the companions
+// of FoxPro's forms, reports, class libraries... such as ".sct").
 #ifndef QX_HOST_QXDB_TABLE_H_
 #define QX_HOST_QXDB_TABLE_H_
 
@@ -65,10 +66,10 @@ class Table {
 const char* DialectKey(int dialect);
 int ParseDialect(std::string_view text);  // 0 when unknown
 
-// The memo kind a dialect uses and the memo path beside a data file
-// (the extension's letter case follows the data file's).
-MemoKind MemoKindOf(int dialect);
-std::string MemoPathFor(std::string_view dbf_path, MemoKind kind);
+// The memo path beside a data file (UTF-8) and its kind, by the engine's
+// naming rule for the dialect: the engine status.
+int16_t MemoPathFor(std::string_view dbf_path, int dialect,
+                    std::string* memo_path, MemoKind* kind);
 
 // True when the UTF-8 path names an existing file.
 bool PathExists(std::string_view path);

@@ -262,9 +262,10 @@ int16_t kbddinfo(int16_t handle, KbdDbfInfo* info);
 int16_t kbdsetsync(int16_t on);
 /* Our addition: 2 when the field's null bit is set (Visual FoxPro), 1
    when the field of the record buffer is blank (text and numbers: only
-   blanks, or blanks then a NUL; D: a first byte blank or NUL; T: day number
-   0), else 0; a negative status on errors. The last error is 0 after
-   success. */
+   blanks, or blanks then a NUL; D: a first byte blank or NUL; T: a day
+   word of 0 or four blanks; Visual FoxPro binary memo numbers: 0 or four
+   blanks; I, B, Y, Q: never), else 0; a negative status on errors. The last
+   error is 0 after success. */
 int16_t kbddisblank(int16_t handle, int16_t field);
 /* Our addition: empties the record buffer for a new record: deletion flag
    blank, text fields blanks, binary fields (I B Y T Q, Visual FoxPro memo
@@ -315,6 +316,16 @@ int16_t kbdfreadx(int16_t handle, uint32_t block, char** data,
                   uint32_t* length, uint32_t* type);
 int16_t kbdfwritex(int16_t handle, uint32_t* block, const char* data,
                    uint32_t length, uint32_t type);
+/* Our addition: the memo file of the data file data_name in dialect 1..10
+   (ours: the naming rule callers share). ".dbt" beside the data file, or
+   for the FoxPro dialects 4, 8 and 10 ".fpt", and for the other FoxPro
+   files stored as tables their own companion (.scx .sct, .vcx .vct, .frx
+   .frt, .lbx .lbt, .mnx .mnt, .pjx .pjt, .dbc .dct); the extension takes
+   the case of the data file's. memo_name gets the NUL-terminated name
+   (size bytes of room), *kind kKbdKindDbt or kKbdKindFpt. -21 null
+   argument, -12 unknown dialect, -38 name longer than size - 1. */
+int16_t kbdmemoname(const char* data_name, uint16_t dialect, char* memo_name,
+                    uint16_t size, uint8_t* kind);
 /* Block size in bytes and next free block, read from the file. */
 int16_t kbdtinfo(int16_t handle, uint32_t* block_size, uint32_t* next_free);
 int16_t kbdfinfo(int16_t handle, uint32_t* block_size, uint32_t* next_free);
@@ -531,7 +542,10 @@ int16_t kbdminfo(int16_t handle, KbdMdxInfo* info);
 /* ------------------------------------------------------------------------
    NTX index files (kind 7): one key per file, a B-tree of 1,024-byte
    pages whose keys live in leaves and interior pages alike, compared as
-   plain bytes. Every call re-reads the header's update counter, root and
+   plain bytes, in ascending order or, in a descending index (header byte
+   280), descending: then "greater" below means "later in the file's
+   order". Equal keys keep the order they were added in (a build adds
+   them in record order). Every call re-reads the header's update counter, root and
    free-list words and the file size, writes changed pages at once and
    keeps no page from one call to the next.
 
@@ -546,11 +560,13 @@ typedef struct KbdNtxInfo {
   char name[261];             /* file name as opened, NUL-terminated */
   uint16_t key_length;
   uint16_t decimals;
-  uint16_t flags;             /* 128 unique, 0x100 descending (the
-                                 expression begins with DESCEND) */
+  uint16_t flags;             /* 128 unique, 0x100 descending (header
+                                 byte 280) */
   uint16_t expression_length; /* of the whole expression */
   char expression[101];       /* its first 100 characters and a NUL */
   uint16_t file_flags;        /* bit 0 read-only, bit 1 shared */
+  uint16_t for_length;        /* of the whole FOR condition, 0: none */
+  char for_expression[101];   /* its first 100 characters and a NUL */
 } KbdNtxInfo;
 
 /* kbdxseek modes. */
@@ -562,11 +578,16 @@ enum KbdNtxSeekMode {
 /* Creates an empty index (2,048 bytes: header and an empty root page;
    not opened), replacing any file. type: 'C' (key length 1..100), 'D'
    (length 8), 'N' (length 1..19, decimals 0..length - 2 and below 16) in
-   either case, | 0x80 for a unique index. Errors: -21, -7 expression of
-   256 characters or more without blanks, -23 key length, -30 decimals,
-   -22 other type. */
+   either case, | 0x80 for a unique index, | 0x100 for a descending one.
+   Errors: -21, -7 expression of 256 characters or more without blanks,
+   -23 key length, -30 decimals, -22 other type. */
 int16_t kbdxcreate(const char* name, uint16_t type, const char* expression,
                    uint16_t key_length, uint16_t decimals);
+/* kbdxcreate with a FOR condition, stored as given without its outer
+   blanks (null or blank: none; -7 beyond 255 characters). */
+int16_t kbdxcreatex(const char* name, uint16_t type, const char* expression,
+                    uint16_t key_length, uint16_t decimals,
+                    const char* for_expression);
 /* Creates the index and fills it with one key per record of the data
    file (deleted records included), sorting through "stacks.tmp" of the
    current directory; the data file is locked (mode 2) meanwhile. The
@@ -574,22 +595,32 @@ int16_t kbdxcreate(const char* name, uint16_t type, const char* expression,
 int16_t kbdxbuild(int16_t dbf_handle, const char* name, uint16_t type,
                   const char* expression, uint16_t key_length,
                   uint16_t decimals);
+/* kbdxbuild with a FOR condition stored as kbdxcreatex stores it. A
+   unique index keeps the first record of each key. */
+int16_t kbdxbuildx(int16_t dbf_handle, const char* name, uint16_t type,
+                   const char* expression, uint16_t key_length,
+                   uint16_t decimals, const char* for_expression);
 /* mode: low byte 0, 5 or 6 (else -18), 0x100 read-only, 0x400 shared,
    0x800 as 0x600. Header checks in order: -23, -24, -25, -26, -44, -7;
    warning 7 when the size is not a multiple of 1,024. On failure *handle
    is -1. */
 int16_t kbdxopenx(int16_t* handle, const char* name, uint16_t mode);
 int16_t kbdxclose(int16_t handle);
-/* Positions on (key, recno): 0 found, 4 not found, 2 empty. recno 0
+/* Positions on (key, recno), wherever it lies among the equal keys: 0
+   found, 4 not found, 2 empty. recno 0
    seeks the key alone: the first entry whose key begins with the given
    one (a prefix when shorter than the key length). */
 int16_t kbdxfind(int16_t handle, const void* key, uint32_t recno);
-/* key, recno: in what is sought, out the entry found. mode: KbdNtxSeekMode.
-   0 an equal key, 4 the key is absent (positioned on the next greater),
+/* key, recno: in what is sought, out the entry found. mode: KbdNtxSeekMode
+   (mode 2: the pair itself when it is there, wherever it lies among the
+   equal keys). 0 an equal key, 4 the key is absent (positioned on the next greater),
    12 every key is smaller (positioned on the last), 2 empty. */
 int16_t kbdxseek(int16_t handle, void* key, uint32_t* recno, uint16_t mode);
-/* -12 for record number 0, -36 on a read-only file. kbdxdelete answers 4
-   (or 2) and changes nothing when the entry is not there. */
+/* -12 for record number 0, -36 on a read-only file. kbdxadd puts the
+   entry after the keys equal to it; on a unique index whose key is
+   present it answers 11 and writes nothing. kbdxdelete removes the entry
+   of key and record number; it answers 4 (or 2) and changes nothing when
+   that entry is not there. */
 int16_t kbdxadd(int16_t handle, const void* key, uint32_t recno);
 int16_t kbdxdelete(int16_t handle, const void* key, uint32_t recno);
 int16_t kbdxfirst(int16_t handle, void* key, uint32_t* recno);
@@ -599,10 +630,13 @@ int16_t kbdxnext(int16_t handle, void* key, uint32_t* recno);
 int16_t kbdxprev(int16_t handle, void* key, uint32_t* recno);
 /* Copies the expression (NUL-terminated, at most 256 bytes). */
 int16_t kbdxexpr(int16_t handle, char* buffer);
-/* The key text of a number: "%0*.*f" with the key length and the
-   index's decimals; a negative number's digits c become 92 - c after the
-   sign is dropped, so negatives sort below positives. key: key length + 1
-   bytes. */
+/* Copies the FOR condition (empty when none; NUL-terminated, at most 256
+   bytes). */
+int16_t kbdxforexpr(int16_t handle, char* buffer);
+/* The key text of a number: "%*.*f" with the key length and the index's
+   decimals, its leading blanks and minus sign made '0'; then a negative
+   number's digits c become 92 - c, so negatives sort below positives
+   (-47 in a key of 3 is ",(%"). key: key length + 1 bytes. */
 int16_t kbdxkeynum(int16_t handle, void* key, double number);
 /* The key of a YYYYMMDD date text: the same 8 digits, 8 blanks for an
    empty date, -15 for an invalid one. key: 9 bytes. */
@@ -670,10 +704,10 @@ int16_t kbdicreate(const char* name, uint16_t type, const char* expression,
    kbdxbuild). */
 int16_t kbdibuild(int16_t dbf_handle, const char* name, uint16_t type,
                   const char* expression, uint16_t key_length);
-/* kbdicreate and kbdibuild with a FOR expression stored in the header
-   (for_expression null or empty: none; -7 when it does not fit: 220
-   characters, and in the compact layout 510 bytes with the key
-   expression). */
+/* kbdicreate and kbdibuild with a FOR expression stored in the header as
+   given without its outer blanks (null or blank: none; -7 when it does
+   not fit: 220 characters, and in the compact layout 510 bytes with the
+   key expression). */
 int16_t kbdicreatex(const char* name, uint16_t type, const char* expression,
                     uint16_t key_length, const char* for_expression);
 int16_t kbdibuildx(int16_t dbf_handle, const char* name, uint16_t type,
@@ -698,8 +732,8 @@ int16_t kbdinext(int16_t handle, void* key, uint32_t* recno);
 int16_t kbdiprev(int16_t handle, void* key, uint32_t* recno);
 /* Copies the expression (NUL-terminated, at most 221 bytes). */
 int16_t kbdiexpr(int16_t handle, char* buffer);
-/* Copies the FOR expression ("" when none; NUL-terminated, at most 221
-   bytes). */
+/* Copies the FOR expression, normalised as kbdiexpr gives the key
+   expression ("" when none; NUL-terminated, at most 221 bytes). */
 int16_t kbdiforexpr(int16_t handle, char* buffer);
 int16_t kbdiinfo(int16_t handle, KbdIdxInfo* info);
 /* Key images: a YYYYMMDD date text (blanks: the empty-date key; -15 for
@@ -791,8 +825,9 @@ int16_t kbdctagbuild(int16_t dbf_handle, int16_t handle, const char* name,
                      uint16_t type, const char* expression,
                      uint16_t key_length);
 /* kbdctagcreate and kbdctagbuild with a FOR expression stored in the tag
-   (for_expression null or empty: none; -7 when the two expressions do not
-   fit the tag's 512-byte expression block). */
+   as given without its outer blanks (null or blank: none; -7 beyond 220
+   characters or when the two expressions do not fit the tag's 512-byte
+   expression block). */
 int16_t kbdctagcreatex(int16_t handle, const char* name, uint16_t type,
                        const char* expression, uint16_t key_length,
                        const char* for_expression);

@@ -1,6 +1,10 @@
 // The index subcommands of qxdb end to end: build, walk, seek, check, dump
 // in key order, and appends that keep indexes in step.
 #include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -345,6 +349,45 @@ TEST_F(IndexToolTest, ClipperAndFoxproIndexesAgreeWithTheDataAndThePeer) {
       r = Qxdb(check);
       EXPECT_EQ(r.out, "ok " + std::to_string(records) + " keys\n")
           << field << r.err;
+    }
+  }
+}
+
+// Without a table to evaluate the expression on, the key type of an IDX or
+// CDX file is unknown and its keys may be binary images: they print as hex
+// of every stored byte, one line each (numeric keys: the sortable image of
+// the double, sign bit set for positives, all bits inverted for negatives).
+// A compact leaf stores trailing bytes as a count that stands for blanks
+// in character keys: without the key type they come back as 20, not 00.
+TEST_F(IndexToolTest, KeysOfUntypedFoxproIndexesPrintInHex) {
+  for (const char* extension : {".idx", ".cdx"}) {
+    SCOPED_TRACE(extension);
+    const bool tagged = std::string(extension) == ".cdx";
+    std::vector<std::string> tag;
+    if (tagged) tag = {"--tag", "SALARY"};
+    auto typed = BuildAndWalk(dir_.File(std::string("salary") + extension),
+                              "SALARY", tag);
+    ASSERT_EQ(typed.size(), 600u);
+    std::string alone = dir_.File(std::string("alone") + extension);
+    std::filesystem::copy_file(dir_.File(std::string("salary") + extension),
+                               alone);
+    std::vector<std::string> args = {"keys", alone};
+    args.insert(args.end(), tag.begin(), tag.end());
+    Result r = Qxdb(args);
+    ASSERT_EQ(r.rc, 0) << r.err;
+    std::vector<std::string> lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), typed.size());
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      std::string line = lines[i];
+      for (std::size_t end = line.size();
+           tagged && end >= 2 && line.compare(end - 2, 2, "20") == 0; end -= 2)
+        line.replace(end - 2, 2, "00");
+      uint64_t bits = std::bit_cast<uint64_t>(std::stod(typed[i].second));
+      bits = (bits >> 63) != 0 ? ~bits : bits | (uint64_t{1} << 63);
+      char expected[40];
+      std::snprintf(expected, sizeof expected, "%d\t%016llX", typed[i].first,
+                    static_cast<unsigned long long>(bits));
+      EXPECT_EQ(line, expected);
     }
   }
 }

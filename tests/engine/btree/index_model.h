@@ -90,6 +90,11 @@ class IndexModel {
         rng_(seed),
         model_(Less{&keys_}) {}
 
+  // Record numbers of adds: growing (the default, so that insertion order
+  // is record order among equal keys) or scattered, for formats that keep
+  // equal keys in insertion order whatever their record numbers.
+  void ScatterRecordNumbers() { scattered_ = true; }
+
   // Adds and deletes (ops of them: growing for the first 60%, shrinking
   // afterwards) in batches, verifying after each.
   void Run(ModelSubject* subject, int ops, int batch) {
@@ -99,14 +104,17 @@ class IndexModel {
       const uint32_t dice = rng_() % 100;
       if (live.empty() || (growing ? dice < 75 : dice < 20)) {
         std::string key = keys_.random_key(rng_);
-        uint32_t recno = ++next_recno_;
+        ++next_recno_;
+        // 7919 is prime to the prime 1000003: distinct for 10^6 adds.
+        const uint32_t recno =
+            scattered_ ? 1 + next_recno_ * 7919u % 1000003u : next_recno_;
         ASSERT_EQ(subject->Add(key, recno), kKbdOk);
         model_.emplace(key, recno);
         live.emplace_back(key, recno);
       } else if (dice % 17 == 0) {
         // A pair that is not there changes nothing.
         ASSERT_EQ(subject->Delete(live[rng_() % live.size()].first,
-                                  next_recno_ + 1),
+                                  scattered_ ? 1000005u : next_recno_ + 1),
                   kKbdKeyNotFound);
       } else {
         size_t pick = rng_() % live.size();
@@ -159,8 +167,8 @@ class IndexModel {
       return keys->compare(a, b) < 0;
     }
   };
-  // Equal keys keep insertion order in the multimap; record numbers grow
-  // with insertion, so that is the index's order among equal keys.
+  // Equal keys keep insertion order in the multimap; unless scattered,
+  // record numbers grow with insertion, so that is also record order.
   using Model = std::multimap<std::string, uint32_t, Less>;
 
   // Where a find without flags should land, and its status.
@@ -187,6 +195,7 @@ class IndexModel {
   std::mt19937 rng_;
   Model model_;
   uint32_t next_recno_ = 0;
+  bool scattered_ = false;
 };
 
 // Runs run(keys, seed) with text keys of key_length bytes (ordered by

@@ -466,8 +466,8 @@ TEST_F(CdxTest, TagHeadersAsFoxProWritesThem) {
     EXPECT_EQ(bytes[offset + 15], 1);
     EXPECT_EQ(Le32(bytes, offset + 8), 0u);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(&bytes[offset + 512]),
-                          c.options & 8 ? 11 : 5),
-              c.options & 8 ? std::string("NAME\0AGE>0\0", 11)
+                          c.options & 8 ? 13 : 5),
+              c.options & 8 ? std::string("NAME\0age > 0\0", 13)
                             : std::string("NAME\0", 5));
   }
   ASSERT_EQ(kbdcclose(h), kKbdOk);

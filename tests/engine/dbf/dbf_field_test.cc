@@ -1,6 +1,8 @@
 // Field values through kbddget and kbddput: every type, the warnings and
 // errors of conversions, and the null and varlength bits of Visual FoxPro.
 #include <bit>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -300,6 +302,87 @@ TEST_F(DbfTest, VisualFoxproTypesAndNullFlags) {
   ASSERT_EQ(kbddread(h, 2), kKbdOk);
   EXPECT_EQ(Text(h, 0), "Bob   ");
   EXPECT_EQ(Text(h, 6), "19700101000001000");
+  kbddclose(h);
+}
+
+// Binary fields are blank by their own rule only, never by the text rule
+// (which stops at the first NUL): a date-time whose day number has 0x00 as
+// its low byte, over every low byte 0..255, with and without a time; and
+// integers, doubles, currencies and memo numbers whose first byte is 0.
+TEST_F(DbfTest, BinaryValuesAreBlankOnlyByTheirOwnRule) {
+  using namespace std::chrono;
+  constexpr int32_t kUnixEpochJulianDay = 2440588;
+  auto julian = [](year_month_day date) {
+    return sys_days(date).time_since_epoch().count() + kUnixEpochJulianDay;
+  };
+  RawDbf dbf;
+  dbf.version = 0x30;
+  dbf.terminator = "\r" + std::string(263, '\0');
+  dbf.fields = {{"STAMP", 'T', 8, 0}, {"COUNT", 'I', 4, 0},
+                {"RATIO", 'B', 8, 2}, {"PRICE", 'Y', 8, 4},
+                {"NOTES", 'M', 4, 0}};
+  struct Row {
+    uint32_t day;
+    uint32_t milliseconds;
+    std::string text;  // "" for blank
+  };
+  std::vector<Row> rows;
+  const int32_t first = julian(1953y / July / 1);
+  ASSERT_EQ(first, 2434560);  // stored 00 26 25 00
+  for (uint32_t low = 0; low < 256; ++low) {
+    year_month_day date{sys_days(1953y / July / 1) + days(low)};
+    uint32_t ms = low % 2 == 0 ? 0 : (7 * 3600 + 49 * 60 + 21) * 1000;
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d%02u%02u%s",
+                  static_cast<int>(date.year()),
+                  static_cast<unsigned>(date.month()),
+                  static_cast<unsigned>(date.day()),
+                  ms == 0 ? "000000000" : "074921000");
+    rows.push_back({static_cast<uint32_t>(first) + low, ms, text});
+  }
+  const int32_t late = julian(2099y / April / 14);
+  ASSERT_EQ(late & 0xFF, 0);
+  rows.push_back({static_cast<uint32_t>(late), (7 * 3600 + 32 * 60 + 6) * 1000,
+                  "20990414073206000"});
+  rows.push_back({0, 0, ""});
+  rows.push_back({0, 1000, ""});
+  rows.push_back({0x20202020u, 0x20202020u, ""});
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    std::string r(dbf.RecordSize(), '\0');
+    r[0] = ' ';
+    auto* p = reinterpret_cast<uint8_t*>(r.data()) + 1;
+    PutLe32(p, rows[i].day);
+    PutLe32(p + 4, rows[i].milliseconds);
+    PutLe32(p + 8, static_cast<uint32_t>(i) << 8);          // I
+    PutLe64(p + 12, std::bit_cast<uint64_t>(i * 256.0));    // B
+    PutLe64(p + 20, static_cast<uint64_t>(i) << 8);         // Y
+    PutLe32(p + 28, static_cast<uint32_t>(i) << 8);         // M
+    dbf.records.push_back(r);
+  }
+  int16_t h = -1;
+  ASSERT_EQ(Open(Write("binary.dbf", dbf), 10, &h), kKbdOk);
+  for (uint32_t recno = 1; recno <= rows.size(); ++recno) {
+    const Row& row = rows[recno - 1];
+    const uint32_t i = recno - 1;
+    SCOPED_TRACE("record " + std::to_string(recno));
+    ASSERT_EQ(kbddread(h, recno), kKbdOk);
+    EXPECT_EQ(kbddisblank(h, 0), row.text.empty() ? 1 : 0);
+    EXPECT_EQ(Text(h, 0), row.text.empty() ? std::string(17, ' ') : row.text);
+    for (int16_t f : {1, 2, 3}) EXPECT_EQ(kbddisblank(h, f), 0) << f;
+    int32_t count = -1;
+    ASSERT_EQ(kbddget(h, 1, &count), kKbdOk);
+    EXPECT_EQ(count, static_cast<int32_t>(i * 256));
+    double value = -1;
+    ASSERT_EQ(kbddget(h, 2, &value), kKbdOk);
+    EXPECT_EQ(value, i * 256.0);
+    ASSERT_EQ(kbddget(h, 3, &value), kKbdOk);
+    EXPECT_EQ(value, i * 256 / 10000.0);
+    // A memo number is blank only when 0 (or four blanks).
+    EXPECT_EQ(kbddisblank(h, 4), i == 0 ? 1 : 0);
+    uint32_t block = 1;
+    ASSERT_EQ(kbddmemoblock(h, 4, &block), kKbdOk);
+    EXPECT_EQ(block, i * 256);
+  }
   kbddclose(h);
 }
 

@@ -265,6 +265,76 @@ TEST_F(DbfTest, OpenChecksHeaderAndDescriptors) {
   EXPECT_EQ(CurrentTask()->open_count, 0);  // every failed open freed its slot
 }
 
+// What real writers make and the readers read: Visual Objects ANSI tables
+// (0x07, 0x87), N and F of width 20 in Visual FoxPro, G fields in FoxPro 2
+// tables. The checks around each widening still refuse.
+TEST_F(DbfTest, OpenAcceptsWhatRealWritersMake) {
+  int16_t h = -1;
+  KbdDbfInfo info{};
+  RawDbf ansi = SmallFile(2);
+  ansi.version = 0x07;
+  std::string ansi_path = Write("ansi.dbf", ansi);
+  for (uint16_t d : {1, 3, 5, 6, 7, 9}) {
+    ASSERT_EQ(Open(ansi_path, d, &h), kKbdOk) << d;
+    ASSERT_EQ(kbddread(h, 2), kKbdOk);
+    EXPECT_EQ(FieldText(h, 0), "REC2      ");
+    kbddclose(h);
+  }
+  for (uint16_t d : {2, 4, 8, 10}) EXPECT_LT(Open(ansi_path, d, &h), 0) << d;
+  kbdseterror(0);
+  RawDbf ansi_memo;
+  ansi_memo.version = 0x87;
+  ansi_memo.fields = {{"NOTES", 'M', 10, 0}};
+  ansi_memo.records = {std::string(11, ' ')};
+  ASSERT_EQ(Open(Write("ansimemo.dbf", ansi_memo), 1, &h), kKbdOk);
+  ASSERT_EQ(kbddinfo(h, &info), kKbdOk);
+  EXPECT_EQ(info.has_memo, 1);
+  kbddclose(h);
+  ansi_memo.version = 0x07;  // an M field needs the memo bit
+  EXPECT_EQ(Open(Write("ansinomemo.dbf", ansi_memo), 1, &h), kKbdErrVersion);
+  kbdseterror(0);
+
+  auto vfp_number = [&](char type, uint8_t width) {
+    RawDbf dbf;
+    dbf.version = 0x30;
+    dbf.terminator = "\r" + std::string(263, '\0');
+    dbf.fields = {{"AMOUNT", type, width, 4}};
+    std::string value = std::string(width - 12, ' ') + "-12345.6789";
+    dbf.records = {" " + value + " "};
+    dbf.records[0].resize(1 + width);
+    return Write(std::string(1, type) + std::to_string(width) + ".dbf", dbf);
+  };
+  for (char type : {'N', 'F'}) {
+    ASSERT_EQ(Open(vfp_number(type, 20), 10, &h), kKbdOk) << type;
+    ASSERT_EQ(kbddread(h, 1), kKbdOk);
+    double value = 0;
+    ASSERT_EQ(kbddget(h, 0, &value), kKbdOk);
+    EXPECT_EQ(value, -12345.6789);
+    kbddclose(h);
+    EXPECT_EQ(Open(vfp_number(type, 21), 10, &h), kKbdErrFieldSize) << type;
+    kbdseterror(0);
+  }
+
+  RawDbf general;
+  general.version = 0xF5;
+  general.fields = {{"PICTURE", 'G', 10, 0}, {"NOTES", 'M', 10, 0}};
+  general.records = {"          7         9"};
+  std::string general_path = Write("general.dbf", general);
+  ASSERT_EQ(Open(general_path, 8, &h), kKbdOk);
+  ASSERT_EQ(kbddinfo(h, &info), kKbdOk);
+  EXPECT_EQ(info.has_memo, 1);
+  ASSERT_EQ(kbddread(h, 1), kKbdOk);
+  uint32_t block = 0;
+  ASSERT_EQ(kbddmemoblock(h, 0, &block), kKbdOk);
+  EXPECT_EQ(block, 7u);
+  kbddclose(h);
+  EXPECT_EQ(Open(general_path, 4, &h), kKbdErrVersion);  // FoxPro 1 has no G
+  kbdseterror(0);
+  general.version = 0x03;  // G needs the FPT version byte
+  EXPECT_EQ(Open(Write("general3.dbf", general), 8, &h), kKbdErrVersion);
+  kbdseterror(0);
+}
+
 TEST_F(DbfTest, FileSizeWarning) {
   int16_t h = -1;
   RawDbf dbf = SmallFile(3);

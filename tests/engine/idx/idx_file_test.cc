@@ -222,16 +222,17 @@ TEST_F(IdxTest, HeadersKeepFlagsAndForExpressions) {
   const char* path = "f.idx";
   ASSERT_EQ(kbdicreatex(Path(path).c_str(),
                         'C' | kKbdFoxUnique | kKbdFoxDescending | kCompactType,
-                        "name", 10, "age > 0 .and. !deleted()"),
+                        "name", 10, " age > 0 .and. !deleted() "),
             kKbdOk);
   std::string bytes = qx::testing::ReadWholeFile(Path(path));
   EXPECT_EQ(static_cast<uint8_t>(bytes[14]), 0x29);
   EXPECT_EQ(bytes[15], 1);
   EXPECT_EQ(bytes.substr(8, 4), std::string(4, '\0'));
   EXPECT_EQ(bytes.substr(502, 10),
-            std::string("\1\0\5\0\x15\0\0\0\5\0", 10));
-  EXPECT_EQ(bytes.substr(512, 26),
-            std::string("NAME\0AGE>0.AND.!DELETED()\0", 26));
+            std::string("\1\0\5\0\x19\0\0\0\5\0", 10));
+  // The FOR expression as given (the key expression normalised).
+  EXPECT_EQ(bytes.substr(512, 30),
+            std::string("NAME\0age > 0 .and. !deleted()\0", 30));
   int16_t h = -1;
   ASSERT_EQ(kbdiopenx(&h, Path(path).c_str(), 0), kKbdOk);
   KbdIdxInfo info;
@@ -255,7 +256,7 @@ TEST_F(IdxTest, HeadersKeepFlagsAndForExpressions) {
   EXPECT_EQ(static_cast<uint8_t>(bytes[14]), 0x09);
   EXPECT_EQ(bytes[15], 0);
   EXPECT_EQ(bytes.substr(8, 4), std::string("\0\4\0\0", 4));  // 1024
-  EXPECT_EQ(bytes.substr(236, 6), std::string("AGE>0\0", 6));
+  EXPECT_EQ(bytes.substr(236, 8), std::string("age > 0\0", 8));
   ASSERT_EQ(kbdiopenx(&h, Path("s.idx").c_str(), 0), kKbdOk);
   ASSERT_EQ(kbdiforexpr(h, text), kKbdOk);
   EXPECT_STREQ(text, "AGE>0");

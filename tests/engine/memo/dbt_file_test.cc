@@ -6,6 +6,8 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "engine/core/coding.h"
 #include "engine/memo/dbt_format.h"
@@ -95,14 +97,18 @@ TEST_F(DbtTest, CreateWritesTheNewFileLayouts) {
   EXPECT_EQ(ReadWholeFile(Path("x66.dbt")).size(), 513u);
   ExpectError(kbdtcreate(Path("fox.dbt").c_str(), 1, kKbdFoxpro1),
               kKbdErrVersion);
-  ExpectError(kbdtcreate(Path("toolongname.dbt").c_str(), 1, kKbdDbase4),
-              kKbdErrFileName);
+  // A base name past 8 characters keeps its first 8 in the header.
+  ASSERT_EQ(kbdtcreate(Path("customers.dbt").c_str(), 1, kKbdDbase4), kKbdOk);
+  EXPECT_STREQ(ReadWholeFile(Path("customers.dbt")).c_str() + 8, "CUSTOMER");
+  int16_t long_name = kKbdNoHandle;
+  ASSERT_EQ(kbdtopenx(&long_name, Path("customers.dbt").c_str(), kKbdDbase4),
+            kKbdOk);
+  EXPECT_EQ(kbdtclose(long_name), kKbdOk);
   ExpectError(kbdtcreate(Path("f0.dbt").c_str(), 0, kKbdDbase3),
               kKbdErrPageSize);
   ExpectError(kbdtcreate(Path("f33.dbt").c_str(), 33, kKbdDbase4),
               kKbdErrPageSize);
   EXPECT_FALSE(std::filesystem::exists(Path("fox.dbt")));
-  EXPECT_FALSE(std::filesystem::exists(Path("toolongname.dbt")));
   ExpectError(kbdtcreate(nullptr, 1, kKbdDbase3), kKbdErrNullPointer);
 }
 
@@ -139,11 +145,17 @@ TEST_F(DbtTest, OpenChecksDialectSizeAndHeader) {
       EXPECT_EQ(bh, kKbdNoHandle);
   };
   expect_open(header.substr(0, 27), kKbdErrNotMemo);
+  // Block sizes: multiples of 64 up to 32768 (the Borland Database Engine
+  // writes 64); anything else is no block size of a dBase IV file.
   std::string bad = header;
-  PutLe16(reinterpret_cast<uint8_t*>(bad.data()) + 20, 256);
-  expect_open(bad, kKbdErrPageSize);
-  PutLe16(reinterpret_cast<uint8_t*>(bad.data()) + 20, 16384);
-  expect_open(bad, kKbdOk);
+  for (uint16_t size : {64, 256, 16384, 32768}) {
+    PutLe16(reinterpret_cast<uint8_t*>(bad.data()) + 20, size);
+    expect_open(bad, kKbdOk);
+  }
+  for (uint16_t size : {0, 32, 100, 32832}) {
+    PutLe16(reinterpret_cast<uint8_t*>(bad.data()) + 20, size);
+    expect_open(bad, kKbdErrPageSize);
+  }
   bad = header;
   bad[19] = 2;
   expect_open(bad, kKbdErrParameter);
@@ -232,19 +244,52 @@ TEST_F(DbtTest, Dbase3ReadRefusesDamagedChains) {
   header[0] = 9;
   std::string open_end = header + "no marker until the end";
   WriteWholeFile(Path("open.dbt"), open_end);
+  // Clipper-family programs write values past 64 KiB: no length limit.
   std::string long_value = header + std::string(128 * 512, 'x') + "\x1A\x1A";
   WriteWholeFile(Path("long.dbt"), long_value);
-  std::string limit = header + std::string(128 * 512 - 2, 'y') + "\x1A\x1A";
-  WriteWholeFile(Path("limit.dbt"), limit);
+  std::string long_open = header + std::string(300 * 512 + 7, 'y');
+  WriteWholeFile(Path("longopen.dbt"), long_open);
 
   int16_t h = kKbdNoHandle;
   ASSERT_EQ(kbdtopenx(&h, Path("open.dbt").c_str(), 1), kKbdOk);
   EXPECT_EQ(Read(h, 1), "<-6>");
   EXPECT_EQ(Read(h, 5), "<-6>");  // past the end
   ASSERT_EQ(kbdtopenx(&h, Path("long.dbt").c_str(), 1), kKbdOk);
-  EXPECT_EQ(Read(h, 1), "<-29>");
-  ASSERT_EQ(kbdtopenx(&h, Path("limit.dbt").c_str(), 1), kKbdOk);
-  EXPECT_EQ(Read(h, 1).size(), 128u * 512 - 2);
+  EXPECT_EQ(Read(h, 1), std::string(128 * 512, 'x'));
+  EXPECT_EQ(Read(h, 100), std::string(29 * 512, 'x'));
+  ASSERT_EQ(kbdtopenx(&h, Path("longopen.dbt").c_str(), 1), kKbdOk);
+  EXPECT_EQ(Read(h, 1), "<-6>");
+}
+
+// Whatever we write we read back: values around and far past 64 KiB in
+// both layouts, written, replaced and read again after a reopen.
+TEST_F(DbtTest, LargeValuesRoundTripInBothLayouts) {
+  for (uint16_t dialect : {kKbdDbase3, kKbdDbase4}) {
+    SCOPED_TRACE(dialect);
+    std::string name = "large" + std::to_string(dialect) + ".dbt";
+    int16_t h = CreateOpen(name.c_str(), dialect);
+    std::vector<std::pair<uint32_t, std::string>> written;
+    for (std::size_t size : {65535u, 65536u, 65537u, 1000000u, 10u}) {
+      std::string value(size, '\0');
+      for (std::size_t i = 0; i < size; ++i)
+        value[i] = static_cast<char>('a' + (i * 7 + size) % 26);
+      uint32_t block = 0;
+      ASSERT_EQ(kbdtwrite(h, &block, value.c_str(), 0), kKbdOk) << size;
+      EXPECT_EQ(Read(h, block), value) << size;
+      written.emplace_back(block, value);
+    }
+    // The small value grows past 64 KiB in place of itself.
+    std::string grown(200000, 'g');
+    ASSERT_EQ(kbdtwrite(h, &written.back().first, grown.c_str(),
+                        kKbdMemoReplace),
+              kKbdOk);
+    written.back().second = grown;
+    ASSERT_EQ(kbdtclose(h), kKbdOk);
+    ASSERT_EQ(kbdtopenx(&h, Path(name.c_str()).c_str(), dialect), kKbdOk);
+    for (const auto& [block, value] : written)
+      EXPECT_EQ(Read(h, block), value) << value.size();
+    ASSERT_EQ(kbdtclose(h), kKbdOk);
+  }
 }
 
 TEST_F(DbtTest, Dbase4ValuesHaveHeaderAndFiller) {

@@ -90,13 +90,66 @@ TEST_F(FptTest, OpenChecksModeSizeAndBlockSize) {
       EXPECT_EQ(bh, kKbdNoHandle);
   };
   expect_open(header.substr(0, 511), kKbdErrNotMemo);
+  // Any block size the 16-bit word holds opens (Visual FoxPro writes 1 for
+  // SET BLOCKSIZE TO 0); 0 and sizes past 16 bits do not.
   std::string bad = header;
-  PutBe32(reinterpret_cast<uint8_t*>(bad.data()) + 4, 32);
-  expect_open(bad, kKbdErrPageSize);
-  PutBe32(reinterpret_cast<uint8_t*>(bad.data()) + 4, 16385);
-  expect_open(bad, kKbdErrPageSize);
-  PutBe32(reinterpret_cast<uint8_t*>(bad.data()) + 4, 16384);
-  expect_open(bad, kKbdOk);
+  for (uint32_t size : {1u, 32u, 16385u, 65535u}) {
+    PutBe32(reinterpret_cast<uint8_t*>(bad.data()) + 4, size);
+    expect_open(bad, kKbdOk);
+  }
+  for (uint32_t size : {0u, 65536u, 0x01000040u}) {
+    PutBe32(reinterpret_cast<uint8_t*>(bad.data()) + 4, size);
+    expect_open(bad, kKbdErrPageSize);
+  }
+}
+
+// One-byte blocks (Visual FoxPro's SET BLOCKSIZE TO 0): block numbers are
+// byte offsets and the first value sits at 512, right after the header.
+// Values read and append there as in any other block size, and large
+// values round-trip.
+TEST_F(FptTest, ByteBlocksAndLargeValues) {
+  std::string file(512, '\0');
+  uint8_t* p = reinterpret_cast<uint8_t*>(file.data());
+  PutBe32(p + 4, 1);
+  std::string first("\0\0\0\x01\0\0\0\x05hello", 13);
+  std::string second("\0\0\0\x01\0\0\0\x02ok", 10);
+  file += first + second;
+  PutBe32(reinterpret_cast<uint8_t*>(file.data()), 512 + 13 + 10);
+  WriteWholeFile(Path("bs1.fpt"), file);
+  int16_t h = kKbdNoHandle;
+  ASSERT_EQ(kbdfopenx(&h, Path("bs1.fpt").c_str(), 0), kKbdOk);
+  char* text = nullptr;
+  ASSERT_EQ(kbdfread(h, 512, &text), kKbdOk);
+  EXPECT_STREQ(text, "hello");
+  kbdfree(text);
+  ASSERT_EQ(kbdfread(h, 525, &text), kKbdOk);
+  EXPECT_STREQ(text, "ok");
+  kbdfree(text);
+  ExpectError(kbdfread(h, 535, &text), kKbdErrSeek);  // at next_free
+
+  std::string large(1000000, 'L');
+  for (std::size_t i = 0; i < large.size(); i += 4093) large[i] = 'x';
+  uint32_t block = 0;
+  ASSERT_EQ(kbdfwrite(h, &block, large.c_str()), kKbdOk);
+  EXPECT_EQ(block, 535u);
+  ASSERT_EQ(kbdfwrite(h, &block, "after"), kKbdOk);
+  EXPECT_EQ(block, 535u + 8 + 1000000);
+  ASSERT_EQ(kbdfclose(h), kKbdOk);
+  ASSERT_EQ(kbdfopenx(&h, Path("bs1.fpt").c_str(), 0), kKbdOk);
+  ASSERT_EQ(kbdfread(h, 535, &text), kKbdOk);
+  EXPECT_EQ(std::string(text), large);
+  kbdfree(text);
+  ASSERT_EQ(kbdfread(h, block, &text), kKbdOk);
+  EXPECT_STREQ(text, "after");
+  kbdfree(text);
+  ASSERT_EQ(kbdfclose(h), kKbdOk);
+
+  ASSERT_EQ(kbdfcreate(Path("big.fpt").c_str(), 64), kKbdOk);
+  ASSERT_EQ(kbdfopenx(&h, Path("big.fpt").c_str(), 0), kKbdOk);
+  ASSERT_EQ(kbdfwrite(h, &block, large.c_str()), kKbdOk);
+  ASSERT_EQ(kbdfread(h, block, &text), kKbdOk);
+  EXPECT_EQ(std::string(text), large);
+  kbdfree(text);
 }
 
 TEST_F(FptTest, WritesAppendAndNeverReuse) {

@@ -65,6 +65,44 @@ class NtxBuildTest : public NtxTest {
   }
 };
 
+TEST_F(NtxBuildTest, DescendingAndUniqueBuilds) {
+  // Descending: the largest key first, equal keys by record; unique: the
+  // first record of each key. Both through many sort runs (the unique
+  // build sorts its distinct keys a second time) and both work files gone.
+  const uint32_t n = 30000;
+  int16_t dbf = MakeBuildTable(Path("t.dbf"), n, 5, 5);
+  for (uint16_t flags : {0x100, 0x80, 0x180}) {
+    SCOPED_TRACE(flags);
+    const std::string name = "d" + std::to_string(flags) + ".ntx";
+    ASSERT_EQ(kbdxbuildx(dbf, Path(name).c_str(), 'C' | flags, "LEFT(NAME,3)",
+                         3, 0, "NAME > \"A\""),
+              kKbdOk);
+    EXPECT_FALSE(std::filesystem::exists("stacks.tmp"));
+    EXPECT_FALSE(std::filesystem::exists("stacku.tmp"));
+    int16_t h = kKbdNoHandle;
+    ASSERT_EQ(kbdxopenx(&h, Path(name).c_str(), 0), kKbdOk);
+    std::vector<IndexEntry> expected = ExpectedEntries(dbf, h);
+    if (flags & 0x80) {
+      expected.erase(std::unique(expected.begin(), expected.end(),
+                                 [](const IndexEntry& a, const IndexEntry& b) {
+                                   return a.key == b.key;
+                                 }),
+                     expected.end());
+    }
+    if (flags & 0x100) {
+      std::stable_sort(expected.begin(), expected.end(),
+                       [](const IndexEntry& a, const IndexEntry& b) {
+                         return a.key > b.key;
+                       });
+    }
+    EXPECT_EQ(Walk(h), expected);
+    EXPECT_EQ(NtxCheck(h).keys, expected.size());
+    char condition[257];
+    ASSERT_EQ(kbdxforexpr(h, condition), kKbdOk);
+    EXPECT_STREQ(condition, "NAME > \"A\"");
+  }
+}
+
 TEST_F(NtxBuildTest, CharacterBuildThroughManyRuns) {
   // 20-byte keys make 24-byte sort items: 2,708 per run of the 65,000-byte
   // area, so 30,000 records sort in 12 runs.

@@ -4,6 +4,7 @@
 // pages answered with statuses.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -89,7 +90,8 @@ TEST_F(NtxTest, OpenChecksTheHeaderInOrder) {
       {14, 0, 2, kKbdErrKeySize},   {14, 101, 2, kKbdErrKeySize},
       {12, 19, 2, kKbdErrItemSize}, {4, 1000, 4, kKbdErrRootPage},
       {4, 0, 4, kKbdErrRootPage},   {4, 2048, 4, kKbdErrRootPage},
-      {18, 52, 2, kKbdErrMaxKeys},  {20, 26, 2, kKbdErrMinKeys},
+      {18, 52, 2, kKbdErrMaxKeys},  {18, 1, 2, kKbdErrMaxKeys},
+      {20, 26, 2, kKbdErrMinKeys},  {20, 0, 2, kKbdErrMinKeys},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE("offset " + std::to_string(c.offset));
@@ -177,6 +179,78 @@ TEST_F(NtxTest, AFullRootSplitsIntoANewRoot) {
   EXPECT_EQ(FileSize(path), 4096u);
 }
 
+TEST_F(NtxTest, KeysPerPageOfOtherWritersAndTheHeaderFlags) {
+  kbdsetsync(0);
+  // Written: (1022 div (key length + 10)) - 1, made even, and half.
+  for (const auto& [length, largest] :
+       std::vector<std::pair<uint16_t, uint16_t>>{
+           {3, 76}, {4, 72}, {10, 50}, {20, 32}, {100, 8}}) {
+    const std::string path = Path("k" + std::to_string(length) + ".ntx");
+    ASSERT_EQ(kbdxcreate(path.c_str(), 'C', "K", length, 0), kKbdOk);
+    const std::string bytes = ReadFile(path);
+    EXPECT_EQ(Word(bytes, 18, 2), largest) << length;
+    EXPECT_EQ(Word(bytes, 20, 2), largest / 2u) << length;
+  }
+  // Read: any largest whose page fits and smallest up to its half, kept
+  // through splits and merges.
+  const std::string path = Path("k4.ntx");
+  const std::string fresh = ReadFile(path);
+  for (const auto& [largest, smallest] :
+       std::vector<std::pair<uint16_t, uint16_t>>{{70, 35}, {71, 20}, {3, 1}}) {
+    SCOPED_TRACE(largest);
+    WriteFile(path, fresh);
+    PatchWord(path, 18, largest, 2);
+    PatchWord(path, 20, smallest, 2);
+    int16_t h = kKbdNoHandle;
+    ASSERT_EQ(kbdxopenx(&h, path.c_str(), 0), kKbdOk);
+    for (uint32_t i = 0; i < 3000; ++i)
+      ASSERT_EQ(Add(h, std::to_string(i * 7 % 3000).c_str(), i + 1), kKbdOk);
+    for (uint32_t i = 0; i < 3000; i += 2)
+      ASSERT_EQ(Del(h, std::to_string(i * 7 % 3000).c_str(), i + 1), kKbdOk);
+    EXPECT_EQ(NtxCheck(h).keys, 1500u);
+    ASSERT_EQ(kbdxclose(h), kKbdOk);
+  }
+
+  // Descending (byte 280), unique (278) and FOR (282, signature 7).
+  const std::string flagged = Path("flags.ntx");
+  ASSERT_EQ(kbdxcreatex(flagged.c_str(), 'C' | 0x80 | 0x100, "name", 10, 0,
+                        "  AGE > 0 .AND. name = \"A\" "),
+            kKbdOk);
+  const std::string bytes = ReadFile(flagged);
+  EXPECT_EQ(Word(bytes, 0, 2), 7u);
+  EXPECT_EQ(bytes[278], 1);
+  EXPECT_EQ(bytes[280], 1);
+  EXPECT_EQ(std::string(bytes.c_str() + 282), "AGE > 0 .AND. name = \"A\"");
+  int16_t h = kKbdNoHandle;
+  ASSERT_EQ(kbdxopenx(&h, flagged.c_str(), 0), kKbdOk);
+  KbdNtxInfo info;
+  ASSERT_EQ(kbdxinfo(h, &info), kKbdOk);
+  EXPECT_EQ(info.flags, 0x180);
+  EXPECT_EQ(info.for_length, 24);
+  EXPECT_STREQ(info.for_expression, "AGE > 0 .AND. name = \"A\"");
+  char condition[257];
+  ASSERT_EQ(kbdxforexpr(h, condition), kKbdOk);
+  EXPECT_STREQ(condition, info.for_expression);
+  ASSERT_EQ(kbdxclose(h), kKbdOk);
+  // No FOR: signature 6, an empty condition; a condition too long is -7.
+  ASSERT_EQ(kbdxcreatex(flagged.c_str(), 'C', "K", 10, 0, "   "), kKbdOk);
+  EXPECT_EQ(Word(ReadFile(flagged), 0, 2), 6u);
+  ASSERT_EQ(kbdxopenx(&h, flagged.c_str(), 0), kKbdOk);
+  ASSERT_EQ(kbdxforexpr(h, condition), kKbdOk);
+  EXPECT_STREQ(condition, "");
+  ASSERT_EQ(kbdxclose(h), kKbdOk);
+  EXPECT_EQ(kbdxcreatex(flagged.c_str(), 'C', "K", 10, 0,
+                        std::string(256, 'A').c_str()),
+            kKbdErrKeyExpression);
+  kbdseterror(0);
+  // A FOR text without its NUL is refused at open.
+  std::string unterminated = bytes;
+  for (size_t i = 282; i < 282 + 256; ++i) unterminated[i] = 'A';
+  WriteFile(flagged, unterminated);
+  EXPECT_EQ(kbdxopenx(&h, flagged.c_str(), 0), kKbdErrKeyExpression);
+  kbdseterror(0);
+}
+
 TEST_F(NtxTest, FindsSeeksAndWalks) {
   int16_t h = CreateOpen("walk.ntx", 'C', "K", 8);
   char key[9] = "APPLE";
@@ -190,8 +264,8 @@ TEST_F(NtxTest, FindsSeeksAndWalks) {
 
   ASSERT_EQ(Add(h, "BANANA", 3), kKbdOk);
   ASSERT_EQ(Add(h, "APRICOT", 2), kKbdOk);
-  ASSERT_EQ(Add(h, "APPLE", 5), kKbdOk);
   ASSERT_EQ(Add(h, "APPLE", 1), kKbdOk);
+  ASSERT_EQ(Add(h, "APPLE", 5), kKbdOk);
   const std::vector<IndexEntry> all = {
       {"APPLE   ", 1}, {"APPLE   ", 5}, {"APRICOT ", 2}, {"BANANA  ", 3}};
   EXPECT_EQ(Walk(h), all);
@@ -281,19 +355,76 @@ TEST_F(NtxTest, WalksGoOnAcrossChangesOfOtherHandles) {
   NtxCheck(h);
 }
 
-TEST_F(NtxTest, UniqueIndexesPutANewDuplicateFirst) {
+TEST_F(NtxTest, EqualKeysKeepInsertionOrderAndUniqueKeysTheFirst) {
+  kbdsetsync(0);
+  // Equal keys go after their equals, in both directions of order, across
+  // page splits; every entry is found, stepped from and deleted wherever
+  // it sits among them.
+  for (uint16_t flags : {0, 0x100}) {
+    SCOPED_TRACE(flags);
+    const std::string name = "equal" + std::to_string(flags) + ".ntx";
+    int16_t h = CreateOpen(name, 'C' | flags, "K", 4);
+    std::vector<IndexEntry> expected;
+    for (uint32_t i = 0; i < 600; ++i) {
+      const uint32_t recno = 1 + (i * 389) % 600;  // records out of order
+      const std::string key = i % 3 == 0 ? "B" : (flags ? "C" : "A");
+      ASSERT_EQ(Add(h, key.c_str(), recno), kKbdOk);
+      expected.push_back({key + "   ", recno});
+    }
+    std::stable_sort(expected.begin(), expected.end(),
+                     [&](const IndexEntry& a, const IndexEntry& b) {
+                       return flags ? a.key > b.key : a.key < b.key;
+                     });
+    EXPECT_EQ(Walk(h), expected);
+    EXPECT_EQ(WalkBack(h), expected);
+    NtxCheck(h);
+    for (size_t i = 0; i < expected.size(); i += 37) {
+      char key[5] = {};
+      std::memcpy(key, expected[i].key.c_str(), 4);
+      uint32_t recno = expected[i].recno;
+      ASSERT_EQ(kbdxfind(h, key, recno), kKbdOk);
+      ASSERT_EQ(kbdxseek(h, key, &recno, kKbdSeekKeyRecno), kKbdOk);
+      ASSERT_EQ(recno, expected[i].recno);
+      if (i + 1 < expected.size()) {
+        ASSERT_EQ(kbdxnext(h, key, &recno), kKbdOk);
+        ASSERT_EQ(recno, expected[i + 1].recno);
+      }
+    }
+    for (size_t i = 0; i < expected.size(); i += 3)
+      ASSERT_EQ(Del(h, expected[i].key.c_str(), expected[i].recno), kKbdOk);
+    NtxCheck(h);
+    EXPECT_EQ(Walk(h).size(), expected.size() - (expected.size() + 2) / 3);
+  }
+
+  // Unique: a key that is there is refused (11, nothing written); delete
+  // takes only the entry of that key and record.
   int16_t h = CreateOpen("unique.ntx", 'C' | 0x80, "K", 4);
   ASSERT_EQ(Add(h, "A", 7), kKbdOk);
-  ASSERT_EQ(Add(h, "A", 9), kKbdOk);
-  const std::vector<IndexEntry> expected = {{"A   ", 9}, {"A   ", 7}};
-  EXPECT_EQ(Walk(h), expected);
-  NtxCheck(h);
-  // Delete takes the first equal key whatever the record number.
-  ASSERT_EQ(Del(h, "A", 1), kKbdOk);
+  const std::string before = ReadFile(Path("unique.ntx"));
+  EXPECT_EQ(Add(h, "A", 9), kKbdAlreadyExists);
+  EXPECT_EQ(ReadFile(Path("unique.ntx")), before);
+  EXPECT_EQ(Del(h, "A", 9), kKbdKeyNotFound);
   EXPECT_EQ(Walk(h), std::vector<IndexEntry>({{"A   ", 7}}));
+  ASSERT_EQ(Del(h, "A", 7), kKbdOk);
+  EXPECT_EQ(Walk(h), std::vector<IndexEntry>());
   KbdNtxInfo info;
   ASSERT_EQ(kbdxinfo(h, &info), kKbdOk);
   EXPECT_EQ(info.flags, 0x80);
+  // The check reports a key held twice in a unique file.
+  ASSERT_EQ(kbdxclose(h), kKbdOk);
+  h = CreateOpen("twice.ntx", 'C', "K", 4);
+  ASSERT_EQ(Add(h, "A", 3), kKbdOk);
+  ASSERT_EQ(Add(h, "A", 2), kKbdOk);
+  ASSERT_EQ(kbdxclose(h), kKbdOk);
+  std::string bytes = ReadFile(Path("twice.ntx"));
+  bytes[278] = 1;
+  WriteFile(Path("twice.ntx"), bytes);
+  ASSERT_EQ(kbdxopenx(&h, Path("twice.ntx").c_str(), 0), kKbdOk);
+  btree::CheckReport report;
+  ASSERT_EQ(CheckNtx(h, &report), kKbdOk);
+  ASSERT_EQ(report.problems.size(), 1u);
+  EXPECT_EQ(report.problems[0].rfind("R3 unique:", 0), 0u)
+      << report.problems[0];
 }
 
 TEST_F(NtxTest, CounterDescriptionAndRefusals) {
@@ -306,7 +437,7 @@ TEST_F(NtxTest, CounterDescriptionAndRefusals) {
   EXPECT_STREQ(info.name, path.c_str());
   EXPECT_EQ(info.key_length, 10);
   EXPECT_EQ(info.decimals, 2);
-  EXPECT_EQ(info.flags, 0x100);
+  EXPECT_EQ(info.flags, 0);  // descending only by header byte 280
   EXPECT_EQ(info.expression_length, 15);
   EXPECT_STREQ(info.expression, "DESCEND(AMOUNT)");
   EXPECT_EQ(info.file_flags, 0x02);

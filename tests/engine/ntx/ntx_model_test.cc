@@ -2,7 +2,9 @@
 // index_model.h): tens of thousands of adds and deletes with duplicates
 // and prefixes against std::multimap, with the structural check after
 // every batch. Small keys make deep trees (splits, borrows, merges, root
-// collapse as the tree shrinks); long keys make pages of 8 keys. Seed:
+// collapse as the tree shrinks); long keys make pages of 8 keys. Equal
+// keys keep insertion order: record numbers scattered over the adds show
+// it; descending files walk, find and check in their own order. Seed:
 // QX_TEST_SEED, else fixed; shown on failure.
 #include <gtest/gtest.h>
 
@@ -20,17 +22,26 @@ int CompareBytes(const uint8_t* a, const uint8_t* b, size_t n) {
   return std::memcmp(a, b, n);
 }
 
+int CompareBytesDescending(const uint8_t* a, const uint8_t* b, size_t n) {
+  return -std::memcmp(a, b, n);
+}
+
 class NtxModelTest : public NtxTest {
  protected:
   void Run(uint16_t type, uint16_t key_length, uint32_t fixed_seed, int ops,
-           int batch) {
+           int batch, bool scattered = false) {
     kbdsetsync(0);
     const uint32_t seed = TestSeed(fixed_seed);
     SCOPED_TRACE("QX_TEST_SEED=" + std::to_string(seed));
     const std::string name = "model" + std::to_string(key_length) + ".ntx";
     int16_t h = CreateOpen(name, type, "K", key_length);
     std::mt19937 stems(seed);
-    IndexModel model(TextModelKeys(key_length, stems, CompareBytes), seed);
+    const bool descending = (type & 0x100) != 0;
+    IndexModel model(
+        TextModelKeys(key_length, stems,
+                      descending ? CompareBytesDescending : CompareBytes),
+        seed);
+    if (scattered) model.ScatterRecordNumbers();
     auto check = [](int16_t index) { return NtxCheck(index).keys; };
     KeysSubject<int16_t> subject(NtxKeys(), h, check);
     ASSERT_NO_FATAL_FAILURE(model.Run(&subject, ops, batch));
@@ -56,6 +67,15 @@ TEST_F(NtxModelTest, ShortKeysMakeDeepTrees) {
 
 TEST_F(NtxModelTest, LongKeysMakeSmallPages) {
   ASSERT_NO_FATAL_FAILURE(Run('C', 100, 4242, 12000, 1500));
+}
+
+TEST_F(NtxModelTest, EqualKeysInInsertionOrder) {
+  ASSERT_NO_FATAL_FAILURE(Run('C', 4, 777, 30000, 3000, true));
+}
+
+TEST_F(NtxModelTest, DescendingFiles) {
+  ASSERT_NO_FATAL_FAILURE(Run('C' | 0x100, 4, 8128, 30000, 3000, true));
+  ASSERT_NO_FATAL_FAILURE(Run('C' | 0x100, 100, 496, 8000, 1000, true));
 }
 
 }  // namespace
