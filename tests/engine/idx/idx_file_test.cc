@@ -210,6 +210,33 @@ TEST_F(IdxTest, UniqueIndexAndKeyImages) {
   }
   EXPECT_EQ(kbdidatekey(key, "20230229"), kKbdErrDate);
   kbdseterror(0);
+  // The key of a record's date (kbdikeyrec, kbdckeyrec) is the same.
+  kbdsetsync(0);
+  const KbdFieldDef field = FieldDef("BIRTH", 'D', 8);
+  ASSERT_EQ(kbddcreate(Path("d.dbf").c_str(), 1, &field, 4), kKbdOk);
+  int16_t dbf = kKbdNoHandle;
+  ASSERT_EQ(kbddopenx(&dbf, Path("d.dbf").c_str(), 4), kKbdOk);
+  h = CreateOpen("d.idx", 'D' | kCompactType, 8, "birth");
+  int16_t cdx = kKbdNoHandle;
+  ASSERT_EQ(kbdccreate(Path("d.cdx").c_str()), kKbdOk);
+  ASSERT_EQ(kbdcopenx(&cdx, Path("d.cdx").c_str(), 0), kKbdOk);
+  ASSERT_EQ(kbdctagcreate(cdx, "BIRTH", 'D', "BIRTH", 8), kKbdOk);
+  int32_t tag = -1;
+  ASSERT_EQ(kbdctagopen(&tag, cdx, "BIRTH"), kKbdOk);
+  for (const auto& [date, day] : days) {
+    ASSERT_EQ(kbddblankrec(dbf), kKbdOk);
+    ASSERT_EQ(kbddput(dbf, 0, date), kKbdOk);
+    void* made = nullptr;
+    ASSERT_EQ(kbdikeyrec(dbf, h, &made), kKbdOk);
+    EXPECT_EQ(DecodeDoubleKey(static_cast<uint8_t*>(made)), day) << date;
+    kbdfree(made);
+    ASSERT_EQ(kbdckeyrec(dbf, tag, &made), kKbdOk);
+    EXPECT_EQ(DecodeDoubleKey(static_cast<uint8_t*>(made)), day) << date;
+    kbdfree(made);
+  }
+  ASSERT_EQ(kbdcclose(cdx), kKbdOk);
+  ASSERT_EQ(kbdiclose(h), kKbdOk);
+  ASSERT_EQ(kbddclose(dbf), kKbdOk);
 }
 
 // Headers as chosen for the FoxPro layouts: compact files signature 1,
