@@ -407,6 +407,8 @@ int16_t Tree::Insert(const uint8_t* key, uint32_t recno, bool unique) {
   search.match_recno = !unique;
   int16_t found = Find(search);
   if (found < 0) return found;
+  // A unique tree holds one entry per key: the first record's.
+  if (unique && found == kKbdOk) return kKbdAlreadyExists;
   if (found == kKbdEmptyFile) {
     path_->Clear();
     if (int16_t e = path_->Push(store_->Root(), 0)) return e;
@@ -524,13 +526,8 @@ int16_t Tree::SplitPage(PageRef* page, uint32_t index, bool leaf,
 
 // ---- Delete -----------------------------------------------------------------
 
-int16_t Tree::Remove(const uint8_t* key, uint32_t recno, bool unique) {
-  SearchKey search;
-  search.key = key;
-  search.length = layout_->key_length;
-  search.recno = recno;
-  search.match_recno = !unique;
-  int16_t found = unique ? Find(search) : FindPair(key, recno);
+int16_t Tree::Remove(const uint8_t* key, uint32_t recno) {
+  int16_t found = FindPair(key, recno);
   if (found < 0) return found;
   if (found == kKbdEmptyFile) return kKbdEmptyFile;
   if (found != kKbdOk) return kKbdKeyNotFound;

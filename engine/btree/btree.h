@@ -42,8 +42,8 @@
 // from it; otherwise the pair is searched again. Nothing of the kept path
 // is trusted without reading its pages in the current call.
 //
-// Insert. The pair goes before the first entry that is not smaller
-// (unique trees: before the first equal key). A full page splits: of the
+// Insert. The pair goes before the first entry that is not smaller; a
+// unique tree takes no second entry of a key. A full page splits: of the
 // count + 1 entries the first ceil((count + 1) / 2) go to a new page, the
 // rest stay; in an interior page the last entry moved becomes the new
 // page's trailing pointer. The new page's greatest key goes up with the
@@ -125,7 +125,7 @@ class Tree {
   int16_t Find(const SearchKey& search);
   // Positions on the pair (key of full length, recno) wherever it is
   // among equal keys (0), also when equal keys are not in record order
-  // (unique trees put a new duplicate first; other writers may differ);
+  // (other writers may put them otherwise);
   // otherwise answers as Find with the record number matched.
   int16_t FindPair(const uint8_t* key, uint32_t recno);
   // First or last key: 0, or 2 when the tree is empty.
@@ -144,13 +144,14 @@ class Tree {
   // The entry at the position. REQUIRES a position on a key.
   int16_t ReadPosition(uint8_t* key, uint32_t* recno);
 
-  // Inserts a pair (key of full length). unique: before the first equal
-  // key; otherwise in (key, record number) order.
+  // Inserts a pair (key of full length) in (key, record number) order.
+  // unique: a key already present is not added again (11, nothing
+  // written): a unique tree keeps the first record that had the key.
   int16_t Insert(const uint8_t* key, uint32_t recno, bool unique);
-  // Removes a pair: in a unique tree the first entry with an equal key,
-  // otherwise the pair as FindPair finds it. 0, or 4 / 2 (nothing
+  // Removes the pair as FindPair finds it (in a unique tree too: another
+  // record's entry with an equal key stays). 0, or 4 / 2 (nothing
   // changed) when there is no such entry.
-  int16_t Remove(const uint8_t* key, uint32_t recno, bool unique);
+  int16_t Remove(const uint8_t* key, uint32_t recno);
 
   // Moves the content of page `from` to page `to` (a free page) and
   // points its parent (or the root word) at it: the step of a compaction.

@@ -79,6 +79,14 @@ int16_t ExternalSort::Append(uint8_t** item) {
   return kKbdOk;
 }
 
+void ExternalSort::DropLast() {
+  // Append spills a full buffer before it hands out a place, so the last
+  // place is always in the buffer.
+  if (used_ == 0) return;
+  --used_;
+  --item_count_;
+}
+
 void ExternalSort::SortBuffer() {
   const uint32_t size = options_.item_size;
   const uint8_t* base = buffer_.get();

@@ -72,6 +72,9 @@ class ExternalSort {
   // A place for the next item (item_size bytes, to be filled by the
   // caller before the next call); a full buffer is written as a run first.
   int16_t Append(uint8_t** item);
+  // Takes back the item the last Append gave a place for (which its
+  // caller decided not to sort). REQUIRES: Append was the last call.
+  void DropLast();
   // Ends the input: sorts the last run and prepares the merge.
   int16_t Finish();
   // The next item in order in *item, or null at the end.

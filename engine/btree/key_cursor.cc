@@ -96,11 +96,11 @@ int16_t KeyCursor::Add(const void* key, uint32_t recno, bool unique) {
   return tree_->Insert(stored_.data(), recno, unique);
 }
 
-int16_t KeyCursor::Remove(const void* key, uint32_t recno, bool unique) {
+int16_t KeyCursor::Remove(const void* key, uint32_t recno) {
   if (recno == 0) return Fail(kKbdErrCommand);
   uint32_t compared = 0;
   TakeCallerKey(key, false, &compared);
-  return tree_->Remove(stored_.data(), recno, unique);
+  return tree_->Remove(stored_.data(), recno);
 }
 
 }  // namespace qx::engine::btree

@@ -56,7 +56,7 @@ class KeyCursor {
   // Adds or removes a pair (Tree::Insert and Tree::Remove); recno 0 is
   // -12.
   int16_t Add(const void* key, uint32_t recno, bool unique);
-  int16_t Remove(const void* key, uint32_t recno, bool unique);
+  int16_t Remove(const void* key, uint32_t recno);
 
   bool has_current() const { return current_recno_ != 0; }  // K1
 

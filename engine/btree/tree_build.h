@@ -45,7 +45,9 @@ class BuildItems {
  public:
   virtual ~BuildItems() = default;
   // Writes the sort item of record recno (the sort's item_size bytes).
-  virtual int16_t ReadItem(uint32_t recno, uint8_t* item) = 0;
+  // *included false: the record has no entry (a FOR condition excludes
+  // it); the item is then dropped.
+  virtual int16_t ReadItem(uint32_t recno, uint8_t* item, bool* included) = 0;
   // The stored key (the writer's key_length bytes) and record number of a
   // sorted item.
   virtual void StoredEntry(const uint8_t* item, uint8_t* key,
@@ -54,12 +56,23 @@ class BuildItems {
 
 // Sorts the items of records 1..record_count (sorter is started here with
 // options; the caller closes it) and writes them through writer with ids
-// from ids. *root gets the root page, 0 when there is no record (nothing
-// is written then).
+// from ids. *root gets the root page, 0 when no record has an entry
+// (nothing is written then).
+//
+// unique: only the first item of each key (its first key_length bytes;
+// equal under the options' key comparison when it has one) is written,
+// which is the lowest record number's since items sort by key, then
+// record. The writer plans the tree from the number of entries, so the
+// distinct items pass through a second sort first (work file
+// kUniqueWorkFile), whose count is that number.
 int16_t SortAndWriteTree(uint32_t record_count, const SortOptions& options,
                          BuildItems* items, ExternalSort* sorter,
                          PageWriter* writer, uint32_t key_length,
-                         PageIdSource* ids, uint32_t* root);
+                         PageIdSource* ids, uint32_t* root,
+                         bool unique = false);
+
+// The work file of the second sort of a unique build, beside "stacks.tmp".
+inline constexpr const char* kUniqueWorkFile = "stacku.tmp";
 
 }  // namespace qx::engine::btree
 

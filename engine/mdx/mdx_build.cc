@@ -4,9 +4,9 @@
 //
 // A tree built so holds the entries that adding each record's key in
 // record order would give, in the same order: equal keys by record
-// number, in a unique tag newest first (an add puts a new key before the
-// equal ones there). Adding them one by one would cost a page write per
-// key; the sorted build writes each page once.
+// number; a unique tag only the first record of each key. Adding them one
+// by one would cost a page write per key; the sorted build writes each
+// page once.
 //
 // Steps: define the tag (replacing one of the same name); lock the data
 // file (mode 2, which reads the record count again) and prepare its block
@@ -19,8 +19,7 @@
 // tag closed; a failed build gives the blocks it took back to the free
 // chain and deletes the tag.
 //
-// Sort items: the key, then the record number big-endian (inverted in a
-// unique tag, so that equal keys sort newest first). 'C' keys are stored
+// Sort items: the key, then the record number big-endian. 'C' keys are stored
 // as they are and ordered under the collation switch; 'D' keys are stored
 // as the sortable double image and turned back into little-endian doubles
 // when the pages are written; 'N' keys are the packed decimal, ordered by
@@ -64,9 +63,10 @@ class MdxItems : public btree::BuildItems {
                            NumericKeyRule::kNumericOrFloat);
   }
 
-  int16_t ReadItem(uint32_t recno, uint8_t* item) override {
+  int16_t ReadItem(uint32_t recno, uint8_t* item,
+                   bool* /*included*/) override {
     const uint32_t length = tag_.header.key_length;
-    PutBe32(item + length, tag_.unique() ? ~recno : recno);
+    PutBe32(item + length, recno);
     btree::RecordKey key;
     if (int16_t e = reader_.Read(recno, &key)) return e;
     if (int16_t e = StoreMdxKey(tag_, key.type, key.text, key.number, item))
@@ -82,8 +82,7 @@ class MdxItems : public btree::BuildItems {
       PutLe64(key, std::bit_cast<uint64_t>(DecodeDoubleKey(item)));
     else
       std::memcpy(key, item, length);
-    const uint32_t stored = GetBe32(item + length);
-    *recno = tag_.unique() ? ~stored : stored;
+    *recno = GetBe32(item + length);
   }
 
  private:
@@ -155,7 +154,7 @@ int16_t FillTag(int16_t dbf_handle, uint32_t record_count, MdxTag* tag,
   uint32_t root = 0;
   if (int16_t e = btree::SortAndWriteTree(record_count, options, &items,
                                           sorter, &writer, length, blocks,
-                                          &root))
+                                          &root, tag->unique()))
     return e;
   if (root == 0) return kKbdOk;  // no record: the empty root stays
   if (int16_t e = tag->file->WriteWords()) return e;

@@ -5,8 +5,8 @@
 // Caller's keys and positions follow the shared cursor (key_cursor.h), as
 // for NDX indexes: 'C' keys are text padded with blanks; 'D' keys the 8
 // bytes of a double, least significant first; 'N' keys 12 bytes of packed
-// decimal (mdx_decimal.h). Add and delete take the first equal key in a
-// unique tag (key format 0x40), the exact pair otherwise.
+// decimal (mdx_decimal.h). Add and delete take the exact pair; a unique
+// tag (key format 0x40) adds no second entry of a key (status 11).
 #include <bit>
 #include <cstring>
 
@@ -35,7 +35,7 @@ int16_t ChangeKey(int32_t tag, const void* key, uint32_t recno, bool add) {
   return WithMdxTag(tag, [&](MdxTag& open) -> int16_t {
     if (open.file->read_only()) return Fail(kKbdErrReadOnly);
     return add ? open.cursor.Add(key, recno, open.unique())
-               : open.cursor.Remove(key, recno, open.unique());
+               : open.cursor.Remove(key, recno);
   });
 }
 

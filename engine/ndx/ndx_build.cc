@@ -56,7 +56,8 @@ class NdxItems : public btree::BuildItems {
                            NumericKeyRule::kNumericOnly);
   }
 
-  int16_t ReadItem(uint32_t recno, uint8_t* item) override {
+  int16_t ReadItem(uint32_t recno, uint8_t* item,
+                   bool* /*included*/) override {
     const uint32_t length = index_.header.key_length;
     PutBe32(item + length, recno);
     btree::RecordKey key;
@@ -116,7 +117,7 @@ int16_t FillIndex(int16_t dbf_handle, uint32_t record_count, NdxFile* index,
   uint32_t root = 0;
   if (int16_t e = btree::SortAndWriteTree(record_count, options,
                                           &items, sorter, &writer, length,
-                                          &ids, &root))
+                                          &ids, &root, index->unique()))
     return e;
   if (root == 0) return kKbdOk;  // no record: the empty root of page 1 stays
   uint8_t words[kNdxHeaderWordsSize];

@@ -30,7 +30,7 @@ int16_t ChangeKey(int16_t handle, const void* key, uint32_t recno,
   return WithNdx(handle, [&](NdxFile& file) -> int16_t {
     if (file.read_only()) return Fail(kKbdErrReadOnly);
     return add ? file.cursor.Add(key, recno, file.unique())
-               : file.cursor.Remove(key, recno, file.unique());
+               : file.cursor.Remove(key, recno);
   });
 }
 

@@ -32,6 +32,7 @@
 #include "engine/btree/index_build.h"
 #include "engine/btree/page_writer.h"
 #include "engine/btree/record_keys.h"
+#include "engine/btree/tree_build.h"
 #include "engine/core/coding.h"
 #include "engine/core/last_error.h"
 #include "engine/dbf/dbf_internal.h"
@@ -42,18 +43,15 @@ namespace {
 
 constexpr uint32_t kRecnoSize = 4;
 
-btree::SortOptions NtxSortOptions(uint32_t item_size, const char* work_file) {
-  btree::SortOptions options;
-  options.item_size = item_size;
-  options.work_file = work_file;
-  options.buffer_bytes = 65000;
+btree::SortOptions NtxSortOptions(uint32_t item_size) {
+  btree::SortOptions options = btree::BuildSortOptions(item_size);
   options.buffer_step = 1024;
   options.min_buffer_bytes = 4097;
   return options;
 }
 
 // The sort items of the records and the entries they stand for.
-class NtxItems {
+class NtxItems : public btree::BuildItems {
  public:
   explicit NtxItems(const NtxFile& index) : index_(index) {}
 
@@ -62,7 +60,8 @@ class NtxItems {
                            NumericKeyRule::kNumericOrFloat);
   }
 
-  int16_t ReadItem(uint32_t recno, uint8_t* item) {
+  int16_t ReadItem(uint32_t recno, uint8_t* item,
+                   bool* /*included*/) override {
     btree::RecordKey key;
     if (int16_t e = reader_.Read(recno, &key)) return e;
     PutBe32(item + index_.header.key_length, recno);
@@ -72,7 +71,8 @@ class NtxItems {
     return kKbdOk;
   }
 
-  void StoredEntry(const uint8_t* item, uint8_t* key, uint32_t* recno) {
+  void StoredEntry(const uint8_t* item, uint8_t* key,
+                   uint32_t* recno) override {
     std::memcpy(key, item, index_.header.key_length);
     if (index_.descending) Invert(key);
     *recno = GetBe32(item + index_.header.key_length);
@@ -115,51 +115,11 @@ class NtxPageEncoder : public btree::PageEncoder {
   NtxShape shape_;
 };
 
-// The first item of each key of the sorted source (items of key_length
-// bytes and a record number) into distinct, then sorted.
-int16_t FirstOfEachKey(btree::ExternalSort* source, uint32_t key_length,
-                       btree::ExternalSort* distinct) {
-  const uint32_t item_size = key_length + kRecnoSize;
-  if (int16_t e = distinct->Start(NtxSortOptions(item_size, "stacku.tmp")))
-    return e;
-  std::vector<uint8_t> previous(key_length);
-  bool any = false;
-  for (;;) {
-    const uint8_t* item = nullptr;
-    if (int16_t e = source->Next(&item)) return e;
-    if (item == nullptr) break;
-    if (any && std::memcmp(previous.data(), item, key_length) == 0) continue;
-    std::memcpy(previous.data(), item, key_length);
-    any = true;
-    uint8_t* copy = nullptr;
-    if (int16_t e = distinct->Append(&copy)) return e;
-    std::memcpy(copy, item, item_size);
-  }
-  return distinct->Finish();
-}
-
 int16_t FillIndex(int16_t dbf_handle, uint32_t record_count, NtxFile* index,
                   btree::ExternalSort* sorter) {
   const uint32_t length = index->header.key_length;
   NtxItems items(*index);
   if (int16_t e = items.Prepare(dbf_handle)) return e;
-  if (int16_t e = sorter->Start(
-          NtxSortOptions(length + kRecnoSize, "stacks.tmp")))
-    return e;
-  for (uint32_t recno = 1; recno <= record_count; ++recno) {
-    uint8_t* item = nullptr;
-    if (int16_t e = sorter->Append(&item)) return e;
-    if (int16_t e = items.ReadItem(recno, item)) return e;
-  }
-  if (int16_t e = sorter->Finish()) return e;
-  if (sorter->item_count() == 0) return kKbdOk;
-  btree::ExternalSort distinct;
-  btree::ExternalSort* source = sorter;
-  if (index->unique()) {
-    if (int16_t e = FirstOfEachKey(sorter, length, &distinct)) return e;
-    source = &distinct;
-  }
-
   NtxPageEncoder encoder(index->shape);
   btree::WriterShape shape;
   shape.page_size = kNtxPageSize;
@@ -172,18 +132,12 @@ int16_t FillIndex(int16_t dbf_handle, uint32_t record_count, NtxFile* index,
   btree::PageWriter writer(index->slot, shape, &encoder);
   // The empty root of the new file takes the first page built.
   btree::SequentialIds ids(kNtxPageSize, kNtxPageSize);
-  if (int16_t e = writer.Start(source->item_count(), &ids)) return e;
-  std::vector<uint8_t> key(length);
-  for (;;) {
-    const uint8_t* item = nullptr;
-    if (int16_t e = source->Next(&item)) return e;
-    if (item == nullptr) break;
-    uint32_t recno = 0;
-    items.StoredEntry(item, key.data(), &recno);
-    if (int16_t e = writer.Add(key.data(), recno)) return e;
-  }
   uint32_t root = 0;
-  if (int16_t e = writer.Finish(&root, nullptr)) return e;
+  if (int16_t e = btree::SortAndWriteTree(
+          record_count, NtxSortOptions(length + kRecnoSize), &items, sorter,
+          &writer, length, &ids, &root, index->unique()))
+    return e;
+  if (root == 0) return kKbdOk;  // no entry: the empty root stays
   if (int16_t e = btree::WriteLe32At(index->slot, kNtxRootOffset, root))
     return e;
   index->header.root = root;

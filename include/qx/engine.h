@@ -408,10 +408,10 @@ int16_t kbdnkcur(int16_t handle, void* key, uint32_t* recno);
 int16_t kbdnkfind(int16_t handle, void* key, uint32_t* recno,
                   uint16_t flags);
 /* Adds or removes a (key, record number) pair; recno 0 is -12, a
-   read-only file -36. A unique index does not refuse an existing key
-   (check with kbdnkfind first); its add puts the new pair before equal
-   keys and its delete removes the first equal key. kbdnkdel answers 4
-   (or 2) and changes nothing when the pair is not there. */
+   read-only file -36. A unique index holds one entry per key, the first
+   record's: an add of a key already present answers 11 and writes
+   nothing. kbdnkdel removes the exact pair only (in a unique index too);
+   it answers 4 (or 2) and changes nothing when the pair is not there. */
 int16_t kbdnkadd(int16_t handle, const void* key, uint32_t recno);
 int16_t kbdnkdel(int16_t handle, const void* key, uint32_t recno);
 /* The key of the data file's current record for this index: *key is
@@ -496,8 +496,8 @@ int16_t kbdmtagdef(int16_t handle, const char* name, uint16_t type,
    of the data file (deleted records included), sorting through the work
    file "stacks.tmp" of the current directory; the data file is locked
    (mode 2) meanwhile. The tag is left closed; a failed build deletes it.
-   Equal keys lie in record order, in a unique tag newest first (as
-   kbdmkadd would have put them). */
+   Equal keys lie in record order; a unique tag keeps the first record of
+   each key. */
 int16_t kbdmindex(int16_t dbf_handle, int16_t handle, const char* name,
                   uint16_t type, const char* expression, uint16_t key_length);
 /* Opens a tag by name (without regard to case; -50 when there is none) or
@@ -520,7 +520,7 @@ int16_t kbdmkcur(int32_t tag, void* key, uint32_t* recno);
 /* As kbdnkfind; '?' (kKbdFindWildcard) applies to 'C' tags only. */
 int16_t kbdmkfind(int32_t tag, void* key, uint32_t* recno, uint16_t flags);
 /* As kbdnkadd and kbdnkdel (recno 0 -12, read-only -36; a unique tag
-   takes equal keys, the new one first). */
+   adds no second entry of a key: 11). */
 int16_t kbdmkadd(int32_t tag, const void* key, uint32_t recno);
 int16_t kbdmkdel(int32_t tag, const void* key, uint32_t recno);
 /* The key of the data file's current record for this tag: *key is engine

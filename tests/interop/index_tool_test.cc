@@ -1,6 +1,7 @@
 // The index subcommands of qxdb end to end: build, walk, seek, check, dump
 // in key order, and appends that keep indexes in step.
 #include <algorithm>
+#include <set>
 #include <bit>
 #include <cstdint>
 #include <cstdio>
@@ -142,7 +143,10 @@ TEST_F(IndexToolTest, MdxTagsBuildCheckAndWalk) {
   auto births = BuildAndWalk(mdx, "BIRTH", {"--tag", "BIRTH", "--unique"});
   ASSERT_EQ(names.size(), 600u);
   ASSERT_EQ(salaries.size(), 600u);
-  ASSERT_EQ(births.size(), 600u);
+  // A unique tag holds each date once (the first record that has it).
+  std::set<std::string> dates;
+  for (const auto& [recno, date] : births) EXPECT_TRUE(dates.insert(date).second) << date;
+  ASSERT_LT(births.size(), 600u);
   for (std::size_t i = 1; i < names.size(); ++i) {
     EXPECT_LE(names[i - 1].second, names[i].second);
     EXPECT_LE(std::stod(salaries[i - 1].second), std::stod(salaries[i].second));

@@ -216,7 +216,7 @@ TEST_P(TreeTest, RandomOperationsAgainstAModel) {
       live[pick] = live.back();
       live.pop_back();
       ASSERT_EQ(tree_->Remove(reinterpret_cast<const uint8_t*>(key.data()),
-                              recno, false),
+                              recno),
                 kKbdOk);
       auto range = model.equal_range(key);
       for (auto it = range.first; it != range.second; ++it) {
@@ -363,7 +363,7 @@ TEST_P(TreeTest, LongRunsOfEqualKeys) {
         } else {
           auto it = std::next(model.begin(), rng() % model.size());
           if (*it != current) {
-            ASSERT_EQ(tree_->Remove(bytes(it->first), it->second, false),
+            ASSERT_EQ(tree_->Remove(bytes(it->first), it->second),
                       kKbdOk);
             model.erase(it);
           }

@@ -1,6 +1,6 @@
 // kbdmindex: tags built over data files through the sorted work file hold
 // one entry per record (deleted ones too) in key and record order (unique
-// tags newest first among equal keys), in full pages, pass the checks,
+// tags the first record of each key), in full pages, pass the checks,
 // agree with keys added one by one, reuse the blocks of the tag they
 // replace, and walk in the same order under Perl XBase. Failures leave no
 // tag, no lost block and no work file behind.
@@ -63,8 +63,15 @@ class MdxBuildTest : public MdxTest {
                 int c = compare(a, b);
                 if (c != 0) return c < 0;
                 if (a.key != b.key) return a.key < b.key;
-                return unique ? a.recno > b.recno : a.recno < b.recno;
+                return a.recno < b.recno;
               });
+    // A unique tag keeps the first record of each key.
+    if (unique)
+      entries.erase(std::unique(entries.begin(), entries.end(),
+                                [&](const IndexEntry& a, const IndexEntry& b) {
+                                  return compare(a, b) == 0;
+                                }),
+                    entries.end());
     return entries;
   }
 
@@ -127,18 +134,24 @@ TEST_F(MdxBuildTest, NumericDateUniqueAndExpressionBuilds) {
       {"DTOS", 'C' | kKbdMdxUnique, "DTOS(BIRTH)", 8},
       {"DOWN", 'C' | kKbdMdxDescending, "LEFT(NAME,5)", 5},
   };
+  uint64_t keys = 0;
   for (const TagCase& c : cases) {
     SCOPED_TRACE(c.tag);
     const int32_t t = Build(dbf, h, c.tag, c.type, c.expression, c.length);
     const std::vector<IndexEntry> walk = Walk(t);
-    EXPECT_EQ(walk, ExpectedEntries(dbf, t));
-    EXPECT_EQ(Check(t).keys, n);
+    const std::vector<IndexEntry> expected = ExpectedEntries(dbf, t);
+    EXPECT_EQ(walk, expected);
+    EXPECT_EQ(Check(t).keys, expected.size());
+    keys += expected.size();
+    if ((c.type & kKbdMdxUnique) != 0) {
+      EXPECT_LT(expected.size(), n);
+    }
     if (std::string(c.tag) == "BIRTH") {
       // Records without a date come last, as 1.0e100.
       EXPECT_EQ(walk.back().key, DayKey(1.0e100));
     }
   }
-  EXPECT_EQ(CheckFile(h).keys, 5u * n);
+  EXPECT_EQ(CheckFile(h).keys, keys);
 }
 
 TEST_F(MdxBuildTest, CollationTableOrdersTheBuild) {

@@ -115,15 +115,17 @@ TEST_F(MdxTest, SplitRecordsTheRootAtOnceAndMergesGiveBlocksBack) {
   EXPECT_EQ(FileSize(Path("t.mdx")), 12u * 512);
 }
 
-TEST_F(MdxTest, UniqueTagsTakeEqualKeysNewestFirst) {
+TEST_F(MdxTest, UniqueTagsKeepTheFirstRecordOfAKey) {
   const int16_t h = CreateOpen("t.mdx");
   const int32_t t = DefineOpen(h, "K", 'C' | kKbdMdxUnique, "NAME", 4);
-  for (uint32_t r = 1; r <= 3; ++r) ASSERT_EQ(Add(t, "K", r), kKbdOk);
+  ASSERT_EQ(Add(t, "K", 1), kKbdOk);
+  for (uint32_t r = 2; r <= 3; ++r) ASSERT_EQ(Add(t, "K", r), kKbdAlreadyExists);
   ASSERT_EQ(Add(t, "A", 4), kKbdOk);
-  EXPECT_EQ(Recnos(Walk(t)), (std::vector<uint32_t>{4, 3, 2, 1}));
-  // A delete takes the first equal key, whatever record it names.
+  EXPECT_EQ(Recnos(Walk(t)), (std::vector<uint32_t>{4, 1}));
+  // A delete takes the exact pair only.
+  EXPECT_EQ(Del(t, "K", 2), kKbdKeyNotFound);
   ASSERT_EQ(Del(t, "K", 1), kKbdOk);
-  EXPECT_EQ(Recnos(Walk(t)), (std::vector<uint32_t>{4, 2, 1}));
+  EXPECT_EQ(Recnos(Walk(t)), (std::vector<uint32_t>{4}));
   EXPECT_EQ(Del(t, "B", 4), kKbdKeyNotFound);
   Check(t);
 }

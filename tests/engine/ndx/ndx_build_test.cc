@@ -1,5 +1,6 @@
 // kbdnindex: indexes built over data files through the sorted work file
-// hold one entry per record (deleted ones too) in key and record order,
+// hold one entry per record (deleted ones too; unique indexes the first of
+// each key) in key and record order,
 // in full leaves, pass the check, agree with keys added one by one, and
 // walk in the same order under Perl XBase. Failures leave no index and no
 // work file behind.
@@ -127,9 +128,18 @@ TEST_F(NdxBuildTest, NumericDateAndExpressionBuilds) {
     SCOPED_TRACE(c.file);
     int16_t h = Build(dbf, c.file, c.type, c.expression, c.length);
     std::vector<NdxEntry> expected = ExpectedEntries(dbf, h, c.numeric);
+    if ((c.type & 0x80) != 0) {
+      // A unique index keeps the first record of each key.
+      expected.erase(std::unique(expected.begin(), expected.end(),
+                                 [](const NdxEntry& a, const NdxEntry& b) {
+                                   return a.key == b.key;
+                                 }),
+                     expected.end());
+      ASSERT_LT(expected.size(), n);
+    }
     std::vector<NdxEntry> walk = Walk(h);
     EXPECT_EQ(walk, expected);
-    EXPECT_EQ(Check(h).keys, n);
+    EXPECT_EQ(Check(h).keys, expected.size());
     if (std::string(c.file) == "birth.ndx") {
       // Records without a date come last, as 1.0e100.
       EXPECT_EQ(KeyNumber(walk.back().key), 1.0e100);

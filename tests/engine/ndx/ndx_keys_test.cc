@@ -201,20 +201,23 @@ TEST_F(NdxTest, NextAndPreviousSurviveChangesThroughAnotherHandle) {
   Check(a);
 }
 
-TEST_F(NdxTest, UniqueIndexesPutNewDuplicatesFirst) {
+TEST_F(NdxTest, UniqueIndexesKeepTheFirstRecordOfAKey) {
   int16_t h = CreateOpen("u.ndx", 'C' | 0x80, "K", 4);
   ASSERT_EQ(Add(h, "A", 1), kKbdOk);
   ASSERT_EQ(Add(h, "B", 2), kKbdOk);
-  ASSERT_EQ(Add(h, "B", 3), kKbdOk);  // not refused
+  ASSERT_EQ(Add(h, "B", 3), kKbdAlreadyExists);  // nothing written
   std::vector<NdxEntry> walk = Walk(h);
-  ASSERT_EQ(walk.size(), 3u);
-  EXPECT_EQ(walk[1].recno, 3u);
-  EXPECT_EQ(walk[2].recno, 2u);
-  // Delete removes the first equal key, whatever the record number.
-  ASSERT_EQ(Del(h, "B", 2), kKbdOk);
-  walk = Walk(h);
   ASSERT_EQ(walk.size(), 2u);
   EXPECT_EQ(walk[1].recno, 2u);
+  // Delete takes the exact pair: record 3 has no entry to remove, and
+  // record 2's stays.
+  EXPECT_EQ(Del(h, "B", 3), kKbdKeyNotFound);
+  ASSERT_EQ(Walk(h).size(), 2u);
+  ASSERT_EQ(Del(h, "B", 2), kKbdOk);
+  ASSERT_EQ(Add(h, "B", 3), kKbdOk);  // the key is free again
+  walk = Walk(h);
+  ASSERT_EQ(walk.size(), 2u);
+  EXPECT_EQ(walk[1].recno, 3u);
   Check(h);
 }
 
