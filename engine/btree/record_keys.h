@@ -1,5 +1,6 @@
 // Key values of data-file records for the index builds, read in record
-// order through the data file's block reader.
+// order through the data file's block reader, and whether each record
+// passes the index's FOR condition.
 //
 // When the key expression is the bare name of a field whose type the
 // format reads directly, the value comes straight from the field bytes in
@@ -7,7 +8,9 @@
 // as a number, D the key day number of the stored date (an empty date
 // kEmptyDateKeyDay). Otherwise the record is copied into the record buffer
 // and the expression evaluated (EvaluateKey). Both roads give the values
-// the formats' record-key operations give.
+// the formats' record-key operations give. A FOR condition is evaluated on
+// the record buffer (EvaluateCondition) before the key is read; a record
+// it excludes gives no key.
 //
 // REQUIRES: the data file's block reader is prepared (and stays so while
 // Read is used); calls run inside an engine operation.
@@ -56,6 +59,9 @@ class LockedRecords {
 
 // One record's key value.
 struct RecordKey {
+  // False when the record fails the FOR condition: it has no entry, and
+  // the fields below are not set.
+  bool included = true;
   char type = ' ';        // 'C', 'N' (numbers of any field type) or 'D'
   std::string_view text;  // 'C': valid until the next Read
   double number = 0.0;    // 'N' the number, 'D' the key day number
@@ -64,18 +70,28 @@ struct RecordKey {
 class RecordKeyReader {
  public:
   // direct_types: the field types the format reads from the bytes (a
-  // subset of "CNFD"). -13 when dbf_handle is not a data file.
+  // subset of "CNFD"). for_condition: the index's FOR condition, empty for
+  // none. rules: the index family's (NTX kClipper, the others kDbase).
+  // -13 when dbf_handle is not a data file.
   int16_t Prepare(int16_t dbf_handle, std::string_view expression,
-                  std::string_view direct_types, NumericKeyRule rule);
-  // The key value of record recno. Evaluation errors pass through (-7 for
-  // a result type no key takes).
+                  std::string_view direct_types, NumericKeyRule rule,
+                  std::string_view for_condition = {},
+                  ExprRules rules = ExprRules::kDbase);
+  // The key value of record recno, or key->included false when the FOR
+  // condition excludes it. Evaluation errors pass through (-7 for a key
+  // type no key takes or a condition that is not logical).
   int16_t Read(uint32_t recno, RecordKey* key);
 
  private:
+  // The direct field's key from the record's bytes.
+  int16_t DirectKey(const uint8_t* record, RecordKey* key) const;
+
   int16_t dbf_handle_ = -1;
   const DbfField* field_ = nullptr;  // the direct field, or null
   std::string expression_;
+  std::string condition_;  // empty: every record is included
   NumericKeyRule rule_ = NumericKeyRule::kNumericOnly;
+  ExprRules rules_ = ExprRules::kDbase;
   DbfFieldSource source_;
   KeyValue value_;  // the evaluated value (its text buffer is reused)
 };

@@ -7,7 +7,6 @@
 
 #include "engine/core/last_error.h"
 #include "engine/expr/extensions.h"
-#include "engine/expr/functions.h"
 #include "engine/expr/parser.h"
 
 namespace qx::engine {
@@ -44,11 +43,21 @@ const void* ExprValue::Data() const {
 }
 
 std::string NormaliseExpressionText(std::string_view text) {
-  std::string normalised;
-  normalised.reserve(text.size());
-  for (char c : text)
-    if (c != ' ') normalised.push_back(c);
-  UpperAscii(&normalised);
+  std::string normalised(text.size(), '\0');
+  size_t size = 0;
+  char closing = '\0';  // the byte that ends the literal we are in
+  for (char c : text) {
+    if (closing == '\0') {
+      if (c == ' ') continue;
+      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+      else if (c == '"' || c == '\'') closing = c;
+      else if (c == '[') closing = ']';
+    } else if (c == closing) {
+      closing = '\0';
+    }
+    normalised[size++] = c;
+  }
+  normalised.resize(size);
   return normalised;
 }
 
@@ -65,11 +74,11 @@ int16_t NormaliseKeyExpression(const char* text, std::string* normalised,
 
 int16_t EvaluateExpression(FieldSource* source, std::string_view text,
                            int term_limit, uint16_t date_format,
-                           ExprValue* value) {
+                           ExprValue* value, ExprRules rules) {
   *value = ExprValue();
   // One evaluation at a time: an extension function may not start another.
   if (Evaluator().running != nullptr) return Fail(kKbdErrCommand);
-  Parser parser(source, NormaliseExpressionText(text), date_format);
+  Parser parser(source, NormaliseExpressionText(text), date_format, rules);
   RunningEvaluation running(&parser);
   return parser.Run(term_limit, value);
 }

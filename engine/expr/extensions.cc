@@ -153,7 +153,7 @@ extern "C" int16_t kbdeterm(KbdExprContext* context, const void** value,
     if (value == nullptr || type == nullptr || length == nullptr)
       return kKbdErrNullPointer;
     ExprValue& argument = context->arguments.emplace_back();
-    int16_t status = parser->ParseTerm(&argument);
+    int16_t status = parser->ParseArgument(&argument);
     if (status < 0) {
       context->arguments.pop_back();
       return status;

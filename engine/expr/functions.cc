@@ -1,6 +1,7 @@
 // The built-in functions' computations (see functions.h).
 #include "engine/expr/functions.h"
 
+#include <algorithm>
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -34,6 +35,60 @@ bool IsDecimalTie(double number, int32_t decimals) {
   return r.ec == std::errc() && r.ptr[-1] == '5';
 }
 
+// Fixed notation of the largest double has 309 digits; with the sign, the
+// point and at most kStrMaxLength decimals it fits.
+constexpr size_t kFixedTextSize = 640;
+
+// Blanks as LTRIM and EMPTY see them.
+bool IsWhiteSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// Fixed notation of magnitude rounded at decimals digits after the point
+// (a negative count: that many digits before it), taken from the shortest
+// decimal text that reads back as the double, with halves rounded up.
+// With decimals >= 0 the text has exactly that many digits after the point
+// (none and no point for 0). REQUIRES: magnitude finite and >= 0,
+// decimals <= kStrMaxLength.
+std::string RoundedFixed(double magnitude, int32_t decimals) {
+  char buffer[kFixedTextSize];
+  auto r = std::to_chars(buffer, buffer + sizeof(buffer), magnitude,
+                         std::chars_format::fixed);
+  std::string_view text(buffer, static_cast<size_t>(r.ptr - buffer));
+  size_t dot = text.find('.');
+  // digits * 10^(point - digits.size()) is the magnitude.
+  std::string digits(text.substr(0, dot));
+  int64_t point = static_cast<int64_t>(digits.size());
+  if (dot != std::string_view::npos) digits.append(text.substr(dot + 1));
+  int64_t keep = point + decimals;  // leading digits that stay
+  if (keep < static_cast<int64_t>(digits.size())) {
+    bool up = keep >= 0 && digits[static_cast<size_t>(keep)] >= '5';
+    digits.resize(static_cast<size_t>(std::max<int64_t>(keep, 0)));
+    if (up) {
+      int64_t i = keep - 1;
+      for (; i >= 0 && digits[static_cast<size_t>(i)] == '9'; --i)
+        digits[static_cast<size_t>(i)] = '0';
+      if (i >= 0) {
+        ++digits[static_cast<size_t>(i)];
+      } else {
+        digits.insert(digits.begin(), '1');
+        ++point;
+        ++keep;
+      }
+    }
+  }
+  // Zeros up to the point (rounded tens, hundreds...) and up to the
+  // decimals asked for.
+  int64_t wanted = point + std::max<int32_t>(decimals, 0);
+  if (static_cast<int64_t>(digits.size()) < wanted)
+    digits.resize(static_cast<size_t>(wanted), '0');
+  std::string whole = digits.substr(0, static_cast<size_t>(point));
+  size_t first = whole.find_first_not_of('0');
+  whole = first == std::string::npos ? "0" : whole.substr(first);
+  if (decimals <= 0) return whole;
+  return whole + "." + digits.substr(static_cast<size_t>(point));
+}
+
 }  // namespace
 
 std::string_view Substring(std::string_view text, int32_t start,
@@ -57,24 +112,34 @@ std::string_view RightPart(std::string_view text, int32_t count) {
 }
 
 int16_t FormatNumber(double number, int32_t length, int32_t decimals,
-                     std::string* out) {
+                     std::string* out, Rounding rounding) {
   if (length < 1 || length > kStrMaxLength || decimals < 0)
     return kKbdErrKeyExpression;
   const size_t width = static_cast<size_t>(length);
-  // Fixed notation of the largest double has 309 digits; with the sign,
-  // the point and at most kStrMaxLength decimals it fits in 640 bytes.
-  char digits[640];
+  char digits[kFixedTextSize];
   std::to_chars_result r{digits, std::errc::value_too_large};
+  std::string decimal_text;
   // More decimals than the width can never fit: skip formatting them.
   if (std::isfinite(number) && decimals <= length) {
-    // Halfway cases round away from zero (STR(12.5) is "13"): the next
-    // double away from zero is no longer a tie and rounds that way.
-    if (IsDecimalTie(number, decimals)) {
-      constexpr double kInfinity = std::numeric_limits<double>::infinity();
-      number = std::nextafter(number, number > 0 ? kInfinity : -kInfinity);
+    if (rounding == Rounding::kDecimalText) {
+      decimal_text = RoundedFixed(std::fabs(number), decimals);
+      if (number < 0) decimal_text.insert(decimal_text.begin(), '-');
+      r = {digits, decimal_text.size() < sizeof(digits)
+                       ? std::errc() : std::errc::value_too_large};
+      if (r.ec == std::errc()) {
+        std::copy(decimal_text.begin(), decimal_text.end(), digits);
+        r.ptr = digits + decimal_text.size();
+      }
+    } else {
+      // Halfway cases round away from zero (STR(12.5) is "13"): the next
+      // double away from zero is no longer a tie and rounds that way.
+      if (IsDecimalTie(number, decimals)) {
+        constexpr double kInfinity = std::numeric_limits<double>::infinity();
+        number = std::nextafter(number, number > 0 ? kInfinity : -kInfinity);
+      }
+      r = std::to_chars(digits, digits + sizeof(digits), number,
+                        std::chars_format::fixed, decimals);
     }
-    r = std::to_chars(digits, digits + sizeof(digits), number,
-                      std::chars_format::fixed, decimals);
   }
   size_t size = static_cast<size_t>(r.ptr - digits);
   if (r.ec != std::errc() || size > width) {
@@ -90,6 +155,85 @@ int16_t FormatNumber(double number, int32_t length, int32_t decimals,
   out->assign(width - text.size(), ' ');
   out->append(text);
   return kKbdOk;
+}
+
+std::string ZeroFilled(std::string_view formatted) {
+  size_t blanks = formatted.find_first_not_of(' ');
+  if (blanks == std::string_view::npos) blanks = formatted.size();
+  std::string out;
+  out.reserve(formatted.size());
+  std::string_view rest = formatted.substr(blanks);
+  if (!rest.empty() && rest[0] == '-') {
+    out.push_back('-');
+    rest.remove_prefix(1);
+  }
+  out.append(blanks, '0');
+  out.append(rest);
+  return out;
+}
+
+double RoundDecimal(double number, int32_t decimals) {
+  if (!std::isfinite(number) || decimals > kStrMaxLength) return number;
+  // Past the digits a double holds every number is whole already.
+  decimals = std::max<int32_t>(decimals, -400);
+  std::string text = RoundedFixed(std::fabs(number), decimals);
+  double magnitude = 0.0;
+  std::from_chars(text.data(), text.data() + text.size(), magnitude);
+  return number < 0 ? -magnitude : magnitude;
+}
+
+double ReadNumberPrefix(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size() && IsWhiteSpace(text[i])) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '-' || text[i] == '+'))
+    negative = text[i++] == '-';
+  auto is_digit = [&](size_t at) {
+    return at < text.size() && text[at] >= '0' && text[at] <= '9';
+  };
+  std::string digits = "0";
+  for (; is_digit(i); ++i) digits.push_back(text[i]);
+  if (i < text.size() && text[i] == '.') {
+    digits.push_back('.');
+    for (++i; is_digit(i); ++i) digits.push_back(text[i]);
+  }
+  double number = 0.0;
+  std::from_chars(digits.data(), digits.data() + digits.size(), number);
+  return negative ? -number : number;
+}
+
+std::string_view TrimLeft(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size() && IsWhiteSpace(text[i])) ++i;
+  return text.substr(i);
+}
+
+std::string_view TrimRight(std::string_view text) {
+  size_t end = text.size();
+  while (end > 0 && text[end - 1] == ' ') --end;
+  return text.substr(0, end);
+}
+
+bool IsEmptyText(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), IsWhiteSpace);
+}
+
+std::string Pad(std::string_view text, size_t width, char fill,
+                PadSide side) {
+  if (text.size() >= width) return std::string(text.substr(0, width));
+  size_t missing = width - text.size();
+  size_t left = side == PadSide::kLeft    ? missing
+                : side == PadSide::kRight ? 0
+                                          : missing / 2;
+  std::string out(left, fill);
+  out.append(text);
+  out.append(missing - left, fill);
+  return out;
+}
+
+void DescendBytes(std::string* text) {
+  for (char& c : *text)
+    c = static_cast<char>(-static_cast<unsigned char>(c));
 }
 
 void UpperAscii(std::string* text) {

@@ -1,11 +1,17 @@
-// The recursive-descent evaluator of key expressions: reads a normalised
-// expression text term by term, computes each term's value and combines
-// them (the grammar and the rules are in expression.h).
+// The recursive-descent evaluator of the expression language: reads a
+// normalised expression text and computes its value (the grammar and the
+// rules are in expression.h).
 //
 // The parser computes while it parses; there is no tree. Its pieces (one
-// term, an integer, a delimiter) are also what extension functions get
-// through their context (extensions.h), so that an extension parses its
-// arguments exactly as the built-in functions do.
+// argument, an integer argument, a delimiter) are also what extension
+// functions get through their context (extensions.h), so that an extension
+// parses its arguments exactly as the built-in functions do.
+//
+// Branches not taken (the other side of IIF, the right side of .AND. and
+// .OR. when the left one decides) are parsed in the same way with
+// skipping_ raised: their value errors make a void value (type ' ') instead
+// of failing, and every operation on a void value gives a void value. The
+// branch's value is dropped, so a void value never leaves the parser.
 #ifndef QX_ENGINE_EXPR_PARSER_H_
 #define QX_ENGINE_EXPR_PARSER_H_
 
@@ -13,8 +19,11 @@
 #include <cstdint>
 #include <deque>
 #include <string>
+#include <string_view>
 
+#include "engine/expr/builtins.h"
 #include "engine/expr/expression.h"
+#include "engine/expr/operators.h"
 #include "qx/engine.h"
 
 namespace qx::engine {
@@ -38,24 +47,25 @@ namespace qx::engine {
 
 class Parser {
  public:
-  // The built-in functions, in the order the text is tested against them.
-  enum class Builtin { kSubstr, kRight, kLeft, kStr, kDtoc, kUpper, kLower,
-                       kDtos };
-
-  // text: normalised (no blanks, upper case). source outlives the parser.
-  Parser(FieldSource* source, std::string text, uint16_t date_format);
+  // text: normalised (no blanks outside literals, upper case). source
+  // outlives the parser.
+  Parser(FieldSource* source, std::string text, uint16_t date_format,
+         ExprRules rules);
   Parser(const Parser&) = delete;
   Parser& operator=(const Parser&) = delete;
 
-  // Reads up to term_limit terms (all when negative) and combines them.
-  // Returns kKbdOk or the last extension warning; negative on failure.
+  // Evaluates the text, or its first term_limit terms (all when negative;
+  // expression.h). Returns kKbdOk or the last extension warning; negative
+  // on failure.
   int16_t Run(int term_limit, ExprValue* value);
 
-  // One term at the parse position. kKbdOk or a negative status.
-  int16_t ParseTerm(ExprValue* value);
-  // An integer argument: the characters up to the next ',' or ')' (or the
-  // end), an optional sign then digits; no digits read as 0, values past
-  // the 32-bit range saturate. Nothing there is kKbdErrKeyExpression.
+  // One argument of a function at the parse position: an expression,
+  // which ends before the ',' or ')' that follows it. kKbdOk or a negative
+  // status.
+  int16_t ParseArgument(ExprValue* value);
+  // An integer argument: an argument whose value is a number, cut toward
+  // zero and saturated to the 32-bit range; any other value is
+  // kKbdErrKeyExpression.
   int16_t ReadInt(int32_t* value);
   // Consumes delimiter, or fails with kKbdErrKeyExpression.
   int16_t Expect(char delimiter);
@@ -67,20 +77,51 @@ class Parser {
   KbdExprContext* active_context() const { return active_context_; }
 
  private:
-  int16_t ParseBuiltin(Builtin function, ExprValue* value);
-  int16_t ParseToken(ExprValue* value);
+  // The grammar's levels, loosest first. Each leaves the parse position
+  // after what it read.
+  int16_t ParseOr(ExprValue* value);
+  int16_t ParseAnd(ExprValue* value);
+  int16_t ParseNot(ExprValue* value);
+  int16_t ParseComparison(ExprValue* value);
+  int16_t ParseSum(ExprValue* value);
+  int16_t ParseProduct(ExprValue* value);
+  int16_t ParsePower(ExprValue* value);
+  int16_t ParseUnary(ExprValue* value);
+  int16_t ParsePrimary(ExprValue* value);
+
+  // The right side of .AND. or .OR. (skipped when decided is true) joined
+  // to *value.
+  int16_t ParseLogicalRight(bool is_and, ExprValue* value);
+  int16_t ParseFunction(const Builtin& builtin, ExprValue* value);
+  int16_t ParseConditional(ExprValue* value);
+  int16_t ParseWord(ExprValue* value);
+  int16_t ParseNumber(ExprValue* value);
+  int16_t ParseText(ExprValue* value);
   int16_t CallExtension(KbdExtFunctionProc function, ExprValue* value);
-  // Consumes ',' and reads an integer when a ',' is next; otherwise
-  // leaves *value alone.
-  int16_t ReadOptionalInt(int32_t* value);
-  int16_t Combine(bool after_plus, bool first, ExprValue term,
-                  ExprValue* value);
+
+  // Applies a binary operator, minding void values and skipped branches.
+  int16_t Apply(Operator op, const ExprValue& right, ExprValue* value);
+  // A value error (wrong type, division by zero, unreadable date): fails
+  // with status, or in a skipped branch makes *value void.
+  int16_t ValueError(int16_t status, ExprValue* value);
+
+  // Consumes word when the text at the parse position begins with it.
+  bool Take(std::string_view word);
+  // Whether a primary can begin at the parse position (a term that follows
+  // another with no operator at the top level).
+  bool AtPrimary() const;
+  // Counts one term of the leftmost top-level sum against the limit.
+  void CountTerm();
 
   FieldSource* const source_;
   const std::string text_;
   const uint16_t date_format_;
+  const ExprRules rules_;
   size_t position_ = 0;   // byte offset into text_, 0-based
-  int depth_ = 0;         // functions open around the parse position
+  int depth_ = 0;         // parentheses and calls open around the position
+  int skipping_ = 0;      // skipped branches open around the position
+  int terms_left_ = -1;   // terms the limit still allows; -1 no limit
+  bool stopped_ = false;  // the term limit was reached: read no further
   int16_t warning_ = 0;   // last warning of an extension function
   KbdExprContext* active_context_ = nullptr;
 };

@@ -26,7 +26,15 @@ bool EqualIgnoringCase(std::string_view a, std::string_view b) {
 
 uint16_t TaskDateFormat() { return CurrentTask()->date_format; }
 
+// The deletion flag byte of a record marked deleted.
+constexpr uint8_t kDeletedFlag = '*';
+
 }  // namespace
+
+ExprRules RulesOfDialect(int16_t dialect) {
+  return dialect == kKbdClipper || dialect == kKbdClipper5 ? ExprRules::kClipper
+                                                           : ExprRules::kDbase;
+}
 
 int16_t DbfFieldSource::Open(int16_t dbf_handle) {
   uint8_t* record = nullptr;
@@ -34,6 +42,9 @@ int16_t DbfFieldSource::Open(int16_t dbf_handle) {
   int16_t field_count = 0;
   int16_t status = kbddrecinfo(dbf_handle, &record, &record_size,
                                &field_count);
+  if (status < 0) return status;
+  KbdDbfInfo info{};
+  status = kbddinfo(dbf_handle, &info);
   if (status < 0) return status;
   fields_.assign(static_cast<size_t>(std::max<int16_t>(field_count, 0)),
                  KbdFieldDef{});
@@ -43,6 +54,8 @@ int16_t DbfFieldSource::Open(int16_t dbf_handle) {
     if (status < 0) return status;
   }
   handle_ = dbf_handle;
+  record_ = record;
+  dialect_rules_ = RulesOfDialect(info.dialect);
   return kKbdOk;
 }
 
@@ -56,6 +69,7 @@ bool DbfFieldSource::FindField(std::string_view name, FieldInfo* field) {
       if (field->type >= 'a' && field->type <= 'z')
         field->type = static_cast<char>(field->type - 'a' + 'A');
       field->length = def.length;
+      field->decimals = def.decimals;
       return true;
     }
   }
@@ -121,12 +135,21 @@ int16_t DbfFieldSource::GetValue(const FieldInfo& field, ExprValue* value) {
   }
 }
 
+int16_t DbfFieldSource::GetDeleted(bool* deleted) {
+  *deleted = record_ != nullptr && record_[0] == kDeletedFlag;
+  return kKbdOk;
+}
+
+int16_t DbfFieldSource::GetRecno(uint32_t* recno) {
+  return kbddrecno(handle_, recno);
+}
+
 int16_t EvaluateKey(FieldSource* source, std::string_view expression,
-                    NumericKeyRule rule, KeyValue* key) {
+                    NumericKeyRule rule, KeyValue* key, ExprRules rules) {
   const uint16_t date_format = TaskDateFormat();
   ExprValue value;
-  int16_t status =
-      EvaluateExpression(source, expression, -1, date_format, &value);
+  int16_t status = EvaluateExpression(source, expression, -1, date_format,
+                                      &value, rules);
   if (status < 0) return status;
   KeyValue result;
   switch (value.type) {
@@ -157,20 +180,71 @@ int16_t EvaluateKey(FieldSource* source, std::string_view expression,
 }
 
 int16_t EvaluateKey(int16_t dbf_handle, std::string_view expression,
-                    NumericKeyRule rule, KeyValue* key) {
+                    NumericKeyRule rule, KeyValue* key, ExprRules rules) {
   DbfFieldSource source;
   int16_t status = source.Open(dbf_handle);
   if (status < 0) return status;
-  return EvaluateKey(&source, expression, rule, key);
+  return EvaluateKey(&source, expression, rule, key, rules);
+}
+
+int16_t EvaluateCondition(FieldSource* source, std::string_view condition,
+                          ExprRules rules, bool* accepted) {
+  *accepted = false;
+  if (condition.find_first_not_of(' ') == std::string_view::npos) {
+    *accepted = true;
+    return kKbdOk;
+  }
+  ExprValue value;
+  int16_t status = EvaluateExpression(source, condition, -1,
+                                      TaskDateFormat(), &value, rules);
+  if (status < 0) return status;
+  if (value.type != 'L') return Fail(kKbdErrKeyExpression);
+  *accepted = value.logical == 1;
+  return status;
+}
+
+int16_t EvaluateCondition(int16_t dbf_handle, std::string_view condition,
+                          ExprRules rules, bool* accepted) {
+  *accepted = false;
+  DbfFieldSource source;
+  int16_t status = source.Open(dbf_handle);
+  if (status < 0) return status;
+  return EvaluateCondition(&source, condition, rules, accepted);
 }
 
 }  // namespace qx::engine
 
 using namespace qx::engine;
 
-extern "C" int16_t kbddeval(int16_t dbf_handle, const char* expr,
-                            int16_t term_limit, void** value, char* type,
-                            uint16_t* length) {
+namespace {
+
+// Opens the source over the data file and gives the rules a C caller
+// names (kKbdExprRulesOfTable: the data file's dialect's). The source's
+// status, or -12 for a code outside the three.
+int16_t OpenWithRules(int16_t dbf_handle, int16_t code,
+                      DbfFieldSource* source, ExprRules* rules) {
+  int16_t status = source->Open(dbf_handle);
+  if (status < 0) return status;
+  switch (code) {
+    case kKbdExprRulesOfTable:
+      *rules = source->dialect_rules();
+      return kKbdOk;
+    case kKbdExprRulesDbase:
+      *rules = ExprRules::kDbase;
+      return kKbdOk;
+    case kKbdExprRulesClipper:
+      *rules = ExprRules::kClipper;
+      return kKbdOk;
+    default:
+      return Fail(kKbdErrCommand);
+  }
+}
+
+}  // namespace
+
+extern "C" int16_t kbddevalx(int16_t dbf_handle, const char* expr,
+                             int16_t term_limit, int16_t rules, void** value,
+                             char* type, uint16_t* length) {
   // Out values are cleared first, so that every failure, the sticky one
   // included, leaves them null.
   if (value != nullptr) *value = nullptr;
@@ -182,11 +256,12 @@ extern "C" int16_t kbddeval(int16_t dbf_handle, const char* expr,
       return Fail(kKbdErrNullPointer);
     }
     DbfFieldSource source;
-    int16_t status = source.Open(dbf_handle);
+    ExprRules chosen = ExprRules::kDbase;
+    int16_t status = OpenWithRules(dbf_handle, rules, &source, &chosen);
     if (status < 0) return status;
     ExprValue result;
     status = EvaluateExpression(&source, expr, term_limit, TaskDateFormat(),
-                                &result);
+                                &result, chosen);
     if (status < 0) return status;
     if (int16_t sticky = StickyError(); sticky < 0) return sticky;
     // Texts get their NUL; the other values are handed out bare.
@@ -199,6 +274,31 @@ extern "C" int16_t kbddeval(int16_t dbf_handle, const char* expr,
     *value = block;
     *type = result.type;
     *length = static_cast<uint16_t>(size);
+    return status;
+  });
+}
+
+extern "C" int16_t kbddeval(int16_t dbf_handle, const char* expr,
+                            int16_t term_limit, void** value, char* type,
+                            uint16_t* length) {
+  return kbddevalx(dbf_handle, expr, term_limit, kKbdExprRulesOfTable, value,
+                   type, length);
+}
+
+extern "C" int16_t kbddcond(int16_t dbf_handle, const char* condition,
+                            int16_t rules, int16_t* accepted) {
+  if (accepted != nullptr) *accepted = 0;
+  return RunOperation([&]() -> int16_t {
+    if (condition == nullptr || accepted == nullptr)
+      return Fail(kKbdErrNullPointer);
+    DbfFieldSource source;
+    ExprRules chosen = ExprRules::kDbase;
+    int16_t status = OpenWithRules(dbf_handle, rules, &source, &chosen);
+    if (status < 0) return status;
+    bool holds = false;
+    status = EvaluateCondition(&source, condition, chosen, &holds);
+    if (status < 0) return status;
+    *accepted = holds ? 1 : 0;
     return status;
   });
 }

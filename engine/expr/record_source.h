@@ -1,6 +1,6 @@
 // Key expressions on a data file's current record: the field source over
-// an open DBF handle, kbddeval, and the key of a record as the index
-// modules need it.
+// an open DBF handle, kbddeval, and the key and FOR condition of a record
+// as the index modules need them.
 //
 // Field values, by the data file's type character:
 //   C            'C', the field's full width (trailing blanks kept)
@@ -11,7 +11,9 @@
 //   L            'L', one byte: 1, 0 or '?' (blank)
 //   M, P         'M', the memo block number
 //   T, Q, G, W   kKbdErrKeyExpression: no value of the language fits
-// Everything goes through the data-file module's C interface.
+// DELETED() reads the record buffer's deletion flag, RECNO() the data
+// file's current record number. Everything goes through the data-file
+// module's C interface.
 #ifndef QX_ENGINE_EXPR_RECORD_SOURCE_H_
 #define QX_ENGINE_EXPR_RECORD_SOURCE_H_
 
@@ -35,11 +37,22 @@ class DbfFieldSource : public FieldSource {
 
   bool FindField(std::string_view name, FieldInfo* field) override;
   int16_t GetValue(const FieldInfo& field, ExprValue* value) override;
+  int16_t GetDeleted(bool* deleted) override;
+  int16_t GetRecno(uint32_t* recno) override;
+
+  // The rules of the dialect the data file is open in (RulesOfDialect).
+  ExprRules dialect_rules() const { return dialect_rules_; }
 
  private:
   int16_t handle_ = kKbdNoHandle;
   std::vector<KbdFieldDef> fields_;
+  const uint8_t* record_ = nullptr;  // the record buffer, deletion flag first
+  ExprRules dialect_rules_ = ExprRules::kDbase;
 };
+
+// Clipper rules for the Clipper dialects (5 and 6), dBASE rules for every
+// other: what kbddeval uses when the caller names none.
+ExprRules RulesOfDialect(int16_t dialect);
 
 // How a numeric expression result becomes a key: NDX keys take 'N' only,
 // MDX keys 'N' and 'F'.
@@ -53,17 +66,32 @@ struct KeyValue {
                         // date (kEmptyDateKeyDay for an empty date)
 };
 
-// Evaluates an index's expression (no term limit) on the source's record
-// and turns the result into a key: 'C' text, 'N' (and 'F' under
-// kNumericOrFloat) number, 'D' key day number read in the task's date
-// format. Any other result type is kKbdErrKeyExpression; an unreadable
-// date is kKbdErrDate. REQUIRES: the engine is started, inside an engine
-// operation. *key is written only on success.
+// Evaluates an index's expression (no term limit) under the index
+// family's rules on the source's record and turns the result into a key:
+// 'C' text, 'N' (and 'F' under kNumericOrFloat) number, 'D' key day number
+// read in the task's date format. Any other result type is
+// kKbdErrKeyExpression; an unreadable date is kKbdErrDate. REQUIRES: the
+// engine is started, inside an engine operation. *key is written only on
+// success.
 int16_t EvaluateKey(FieldSource* source, std::string_view expression,
-                    NumericKeyRule rule, KeyValue* key);
+                    NumericKeyRule rule, KeyValue* key,
+                    ExprRules rules = ExprRules::kDbase);
 // The same on the current record of an open data file.
 int16_t EvaluateKey(int16_t dbf_handle, std::string_view expression,
-                    NumericKeyRule rule, KeyValue* key);
+                    NumericKeyRule rule, KeyValue* key,
+                    ExprRules rules = ExprRules::kDbase);
+
+// Evaluates an index's FOR condition under the index family's rules on the
+// source's record: *accepted tells whether the record belongs in the
+// index. An empty condition (nothing but blanks) accepts every record; a
+// condition whose value is not a logical is kKbdErrKeyExpression (a blank
+// logical field counts as false). Returns kKbdOk or an extension warning,
+// or a negative status with *accepted false. REQUIRES as EvaluateKey.
+int16_t EvaluateCondition(FieldSource* source, std::string_view condition,
+                          ExprRules rules, bool* accepted);
+// The same on the current record of an open data file.
+int16_t EvaluateCondition(int16_t dbf_handle, std::string_view condition,
+                          ExprRules rules, bool* accepted);
 
 }  // namespace qx::engine
 

@@ -332,7 +332,9 @@ std::string_view BaseName(std::string_view path) {
 int16_t CreateMdx(const char* name) {
   if (name == nullptr) return Fail(kKbdErrNullPointer);
   std::string_view base = BaseName(name);
-  if (base.size() > kMdxMaxDataNameLength) return Fail(kKbdErrFileName);
+  // Names beyond DOS's 8 characters keep their first 8, as the dBASE IV
+  // memo header does: the field is read by nobody to find the table.
+  base = base.substr(0, kMdxMaxDataNameLength);
   MdxHeader h;
   StampDate(&h.created);
   h.updated = h.created;

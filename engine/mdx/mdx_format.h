@@ -14,8 +14,8 @@
 //   OFFSET SIZE FIELD          notes
 //   0      1    version        2
 //   1      3    created        year - 1900, month, day
-//   4      16   data_name      base name of the data file, upper case, at
-//                              most 8 characters, NUL-padded
+//   4      16   data_name      base name of the data file, upper case, its
+//                              first 8 characters, NUL-padded
 //   20     2    block_factor   F, 1..32
 //   22     2    block_size     F * 512 bytes
 //   24     1    production     0 when this engine creates the file

@@ -442,6 +442,10 @@ int16_t WriteDbt(MemoFile& file, uint32_t* block, const char* data,
   bool replace = (mode & 0xFF00) == kKbdMemoReplace;
   if (file.layout == MemoLayout::kDbase4)
     return WriteDbase4(file, block, data, length, replace);
+  // A dBASE III value ends at its first 0x1A: one inside the text would
+  // cut it short when read back, so such a text is not written.
+  if (std::memchr(data, kDbtEndOfFile, length) != nullptr)
+    return Fail(kKbdErrData);
   return WriteDbase3(file, block, Dbase3Image(data, length, mode & 0xFF),
                      replace);
 }

@@ -6,7 +6,6 @@
 
 #include "engine/core/status.h"
 #include "host/qxdb/commands.h"
-#include "host/qxdb/key_functions.h"
 #include "platform/platform.h"
 #include "qx/engine.h"
 #include "resources/message_store.h"
@@ -155,7 +154,7 @@ constexpr CommandEntry kCommands[] = {
 // Keeps the engine started for one run.
 class EngineSession {
  public:
-  EngineSession() { StartEngineWithKeyFunctions(); }
+  EngineSession() { kbdinit(32767, 4); }
   ~EngineSession() { kbdterm(); }
 };
 

@@ -60,17 +60,19 @@ class RecordLoader {
     kbdseterror(0);
     if (int16_t s = kbddwrite(handle, &recno, kKbdWriteAppend); s < 0)
       return Engine(s);
-    // Every named index in step: the key of the new record, then add.
-    for (auto& index : indexes_) {
-      std::string key;
-      int16_t s = index->RecordKey(handle, deleted, &key);
-      if (s < 0) return Engine(s);
-      if (s == kKbdKeyNotFound) continue;  // outside the tag's FOR condition
-      if (s = index->Add(key, recno); s < 0) return Engine(s);
-    }
+    // The deletion mark first (it leaves the record in the buffer), so
+    // that FOR conditions see it.
     if (deleted) {
       kbdseterror(0);
       if (int16_t s = kbdddelete(handle, recno); s < 0) return Engine(s);
+    }
+    // Every named index in step: the key of the new record, then add.
+    for (auto& index : indexes_) {
+      std::string key;
+      int16_t s = index->RecordKey(handle, &key);
+      if (s < 0) return Engine(s);
+      if (s == kKbdKeyNotFound) continue;  // outside the tag's FOR condition
+      if (s = index->Add(key, recno); s < 0) return Engine(s);
     }
     return kExitOk;
   }

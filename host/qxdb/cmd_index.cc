@@ -140,9 +140,8 @@ int CmdCheck(Invocation& inv) {
     kbdseterror(0);
     status = kbddread(table.handle(), recno);
     if (status < 0) return inv.EngineFailure(path, status);
-    const bool deleted = status == kKbdDeletedRecord;
     std::string key;
-    status = index->RecordKey(table.handle(), deleted, &key);
+    status = index->RecordKey(table.handle(), &key);
     if (status < 0) return inv.EngineFailure(index_path, status);
     auto it = entries.find(recno);
     if (status == kKbdKeyNotFound) {  // the record is outside a FOR filter

@@ -9,7 +9,6 @@
 
 #include "engine/dates/date_format.h"
 #include "engine/dates/key_codec.h"
-#include "host/qxdb/for_condition.h"
 #include "host/qxdb/index_kinds.h"
 #include "platform/platform.h"
 #include "qx/engine.h"
@@ -126,14 +125,18 @@ std::function<void(const uint8_t*, uint32_t)> IndexAccess::RawSink(
   };
 }
 
-int16_t IndexAccess::RecordKey(int16_t dbf_handle, bool deleted,
-                               std::string* key) {
+int16_t IndexAccess::RecordKey(int16_t dbf_handle, std::string* key) {
   if (!for_expression_.empty()) {
-    bool holds = false;
+    // NTX files are the Clipper family's; the others dBASE's and FoxPro's.
+    const int16_t rules = std::string_view(kind()) == "ntx"
+                              ? kKbdExprRulesClipper
+                              : kKbdExprRulesDbase;
+    int16_t accepted = 0;
+    kbdseterror(0);
     int16_t status =
-        EvaluateForCondition(dbf_handle, deleted, for_expression_, &holds);
+        kbddcond(dbf_handle, for_expression_.c_str(), rules, &accepted);
     if (status < 0) return status;
-    if (!holds) return kKbdKeyNotFound;
+    if (accepted == 0) return kKbdKeyNotFound;
   }
   return MakeKey(dbf_handle, key);
 }

@@ -61,9 +61,10 @@ class IndexAccess {
   // when the record has no entry (a FOR condition it fails).
   virtual int16_t MakeKey(int16_t dbf_handle, std::string* key) = 0;
   // The entry the data file's current record should have: its FOR
-  // condition (for_condition.h; deleted: the record's mark), then its
-  // key. Status 4 and no key when the condition fails.
-  int16_t RecordKey(int16_t dbf_handle, bool deleted, std::string* key);
+  // condition (evaluated by the engine under the index family's rules, on
+  // the record buffer with its deletion mark), then its key. Status 4 and
+  // no key when the condition fails.
+  int16_t RecordKey(int16_t dbf_handle, std::string* key);
   virtual int16_t Add(const std::string& key, uint32_t recno) = 0;
   // The tree check: problems as text, every entry in key order to
   // on_entry; a negative status only when the file cannot be read.

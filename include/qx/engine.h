@@ -471,9 +471,9 @@ typedef struct KbdMdxTagInfo {
   char expression[100];       /* its first 99 characters and a NUL */
 } KbdMdxTagInfo;
 
-/* Creates an MDX file without tags (2,048 bytes; not opened). The base
-   name of name (no directory, no extension) is recorded as the data
-   file's and must have at most 8 characters (-14). */
+/* Creates an MDX file without tags (2,048 bytes; not opened). The first
+   8 characters of the base name of name (no directory, no extension) are
+   recorded as the data file's. */
 int16_t kbdmcreate(const char* name);
 /* Opens an MDX file. mode: low byte 0 or 2 (else -18), 0x100 read-only,
    0x400 shared, 0x800 as 0x600. Header checks in order: version (-18),
@@ -858,8 +858,7 @@ int16_t kbdcdelete(int32_t tag, const void* key, uint32_t recno);
 int16_t kbdcdatekey(void* key, const char* date);
 int16_t kbdcnumkey(void* key, double value);
 /* The key of the data file's current record, as kbdxkeyrec. A tag's FOR
-   condition (kbdcforexpr) is the caller's to test: key expressions have
-   neither comparisons nor logic. */
+   condition (kbdcforexpr) is the caller's to test (kbddcond). */
 int16_t kbdckeyrec(int16_t dbf_handle, int32_t tag, void** key);
 
 /* ------------------------------------------------------------------------
@@ -867,11 +866,36 @@ int16_t kbdckeyrec(int16_t dbf_handle, int32_t tag, void** key);
 
 /* Evaluates expr on the data file's current record. *value is engine
    memory released with kbdfree: C and D NUL-terminated text, N and F a
-   double, L one byte, M a uint32_t. term_limit -1 (any negative): no
-   limit; an expression that yields no term (empty, limit 0) is -7. On
-   failure *value is null, *type ' ' and *length 0. */
+   double, L one byte (1 true; 0 or '?', a blank field, false), M a
+   uint32_t. A comparison or logical expression (a FOR condition) gives L.
+   term_limit -1 (any negative): no limit; otherwise the evaluation stops
+   after that many terms of the leftmost sum ("A+B+C" has three); an
+   expression that yields no term (empty, limit 0) is -7. On failure
+   *value is null, *type ' ' and *length 0. The rules are those of the
+   dialect the data file is open in (kKbdExprRulesOfTable). */
 int16_t kbddeval(int16_t dbf_handle, const char* expr, int16_t term_limit,
                  void** value, char* type, uint16_t* length);
+
+/* Our addition: the rules an expression is evaluated under where the
+   index families differ (STR without a length among others). */
+enum {
+  kKbdExprRulesOfTable = 0, /* Clipper for a data file open in dialect 5
+                               or 6, else dBASE */
+  kKbdExprRulesDbase = 1,   /* dBASE and FoxPro: NDX, MDX, IDX, CDX */
+  kKbdExprRulesClipper = 2  /* Clipper: NTX */
+};
+
+/* Our addition: kbddeval under the rules named (-12 for another code). */
+int16_t kbddevalx(int16_t dbf_handle, const char* expr, int16_t term_limit,
+                  int16_t rules, void** value, char* type, uint16_t* length);
+
+/* Our addition: evaluates an index's FOR condition on the data file's
+   current record under the rules named: *accepted 1 when the record
+   belongs in the index, else 0 (also on failure). An empty condition
+   (blanks only) accepts every record; a condition whose value is not a
+   logical is -7. */
+int16_t kbddcond(int16_t dbf_handle, const char* condition, int16_t rules,
+                 int16_t* accepted);
 
 /* Extension functions: further functions of the key-expression language,
    supplied by the program that starts the engine.
@@ -887,7 +911,7 @@ int16_t kbddeval(int16_t dbf_handle, const char* expr, int16_t term_limit,
    table with a non-zero count). The engine copies the names. kbdinit and
    kbdterm leave the table in place.
 
-   Lookup. At the start of every term the text at the parse position is
+   Lookup. At the start of every operand the text at the parse position is
    looked up in the table by binary search, comparing bytes over each
    entry's name length; a match wins over the built-in functions and over
    field names.
@@ -895,10 +919,11 @@ int16_t kbddeval(int16_t dbf_handle, const char* expr, int16_t term_limit,
    Calling convention. On a match the parse position moves past the name
    and the entry's function is called once with a context that is valid
    only during that call. It reads its arguments through the context (each
-   argument term with kbdeterm, integers with kbdeint, the ',' between and
+   argument with kbdeterm, integers with kbdeint, the ',' between and
    the closing ')' with kbdeexpect) and sets the term's value with
    kbderesult. Its return value becomes the engine's last error: a negative
-   one fails the evaluation with that code; 0 or a warning lets it go on,
+   one fails the evaluation with that code (in a branch not taken, IIF's
+   other branch, it only voids the branch); 0 or a warning lets it go on,
    and a warning is what kbddeval answers when nothing fails later. The
    evaluation also fails when the function returns without a value (-7) or
    after a context call failed, whatever it returns. The function must not
@@ -918,11 +943,13 @@ int16_t kbdinitx(int16_t memory, int16_t files, const KbdExtFunction* table,
 /* Context calls for extension functions; each returns a status (-21 for
    a null pointer, -12 for a context that is not the running call's, -7
    for a syntax or type error).
-   kbdeterm parses one argument term at the parse position (a function,
-   field, number or word) and gives its value as kbddeval gives one; the
-   value stays valid until the extension function returns.
-   kbdeint reads an integer: the characters up to the next ',' or ')',
-   an optional sign then digits (none read as 0); an empty one is -7.
+   kbdeterm parses one argument at the parse position (an expression,
+   which ends before the ',' or ')' that follows it) and gives its value
+   as kbddeval gives one; the value stays valid until the extension
+   function returns.
+   kbdeint reads an integer argument: an argument whose value is a number,
+   cut toward zero (saturating at the 32-bit range); an empty one, or one
+   of another type, is -7.
    kbdeexpect consumes the byte delimiter, -7 when another byte (or the
    end of the text) is there.
    kbdepeek gives the byte at the parse position without consuming it,

@@ -7,6 +7,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "engine/core/last_error.h"
 #include "engine/expr/expression.h"
@@ -22,11 +23,15 @@ class FakeFieldSource : public FieldSource {
     v.text = std::move(text);
     fields_[name] = v;
   }
-  void AddNumber(const std::string& name, char type, double number) {
+  // length, decimals: the field's, which give the number's STR shape
+  // under Clipper rules.
+  void AddNumber(const std::string& name, char type, double number,
+                 uint16_t length = 10, uint16_t decimals = 0) {
     ExprValue v;
     v.type = type;
     v.number = number;
     fields_[name] = v;
+    shapes_[name] = {length, decimals};
   }
   // text: the date as the data file gives it, in the task's format.
   void AddDate(const std::string& name, std::string text) {
@@ -53,12 +58,23 @@ class FakeFieldSource : public FieldSource {
     fields_[name] = ExprValue();
   }
 
+  // The record's deletion mark and number.
+  void SetRecord(bool deleted, uint32_t recno) {
+    deleted_ = deleted;
+    recno_ = recno;
+  }
+
   bool FindField(std::string_view name, FieldInfo* field) override {
     auto it = fields_.find(std::string(name));
     if (it == fields_.end()) return false;
     field->number = static_cast<int16_t>(std::distance(fields_.begin(), it));
     field->type = it->second.type;
     field->length = static_cast<uint16_t>(it->second.Size());
+    field->decimals = 0;
+    if (auto shape = shapes_.find(it->first); shape != shapes_.end()) {
+      field->length = shape->second.first;
+      field->decimals = shape->second.second;
+    }
     return true;
   }
 
@@ -71,9 +87,21 @@ class FakeFieldSource : public FieldSource {
     return kKbdOk;
   }
 
+  int16_t GetDeleted(bool* deleted) override {
+    *deleted = deleted_;
+    return kKbdOk;
+  }
+  int16_t GetRecno(uint32_t* recno) override {
+    *recno = recno_;
+    return kKbdOk;
+  }
+
  private:
   std::map<std::string, ExprValue> fields_;
+  std::map<std::string, std::pair<uint16_t, uint16_t>> shapes_;
   std::map<std::string, int16_t> broken_;
+  bool deleted_ = false;
+  uint32_t recno_ = 1;
 };
 
 }  // namespace qx::engine

@@ -1,5 +1,6 @@
 // The built-in functions' computations: bounded SUBSTR, LEFT and RIGHT,
-// STR's rounding and overflow, ASCII-only case changes.
+// STR's rounding and overflow, ASCII-only case changes, the decimal
+// rounding of Clipper rules, VAL, the trims, pads and DESCEND.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -91,6 +92,58 @@ TEST(FunctionsTest, StrRoundsHalvesAwayAndStarsOverflow) {
             kKbdErrKeyExpression);
   EXPECT_EQ(FormatNumber(1, 5, -1, &out), kKbdErrKeyExpression);
   EXPECT_EQ(out, "unchanged");
+}
+
+TEST(FunctionsTest, DecimalRoundingFollowsTheShortestDecimalText) {
+  struct Case {
+    double number;
+    int32_t decimals;
+    double rounded;
+  };
+  const Case kCases[] = {
+      {2.675, 2, 2.68},   {1.005, 2, 1.01},     {-2.675, 2, -2.68},
+      {2.5, 0, 3},        {-2.5, 0, -3},        {0.4, 0, 0},
+      {1234.5, -2, 1200}, {1250, -2, 1300},     {49.99, -2, 0},
+      {99.95, 1, 100},    {9.999, 2, 10},       {0.000125, 5, 0.00013},
+      {1e300, 2, 1e300},  {123.456, 10, 123.456},
+  };
+  for (const Case& c : kCases)
+    EXPECT_EQ(RoundDecimal(c.number, c.decimals), c.rounded)
+        << c.number << "," << c.decimals;
+  std::string out;
+  ASSERT_EQ(FormatNumber(2.675, 5, 2, &out, Rounding::kDecimalText), kKbdOk);
+  EXPECT_EQ(out, " 2.68");
+  ASSERT_EQ(FormatNumber(-0.004, 5, 2, &out, Rounding::kDecimalText), kKbdOk);
+  EXPECT_EQ(out, " 0.00");  // no sign on a zero
+  ASSERT_EQ(FormatNumber(99.95, 4, 1, &out, Rounding::kDecimalText), kKbdOk);
+  EXPECT_EQ(out, "****");   // 100.0 does not fit
+  ASSERT_EQ(FormatNumber(12, 6, 3, &out, Rounding::kDecimalText), kKbdOk);
+  EXPECT_EQ(out, "12.000");
+}
+
+TEST(FunctionsTest, TextFunctions) {
+  EXPECT_EQ(ReadNumberPrefix(" \t-1.5abc"), -1.5);
+  EXPECT_EQ(ReadNumberPrefix("1E3"), 1);
+  EXPECT_EQ(ReadNumberPrefix(".5"), 0.5);
+  EXPECT_EQ(ReadNumberPrefix("+3"), 3);
+  EXPECT_EQ(ReadNumberPrefix(" - 3"), 0);
+  EXPECT_EQ(ReadNumberPrefix(""), 0);
+  EXPECT_EQ(ZeroFilled("  -96"), "-0096");
+  EXPECT_EQ(ZeroFilled("   42"), "00042");
+  EXPECT_EQ(ZeroFilled("-5"), "-5");
+  EXPECT_EQ(ZeroFilled("***"), "***");
+  EXPECT_EQ(TrimLeft(" \t\r\n\va "), "\va ");  // VT is no blank
+  EXPECT_EQ(TrimRight(" a \t  "), " a \t");    // blanks only
+  EXPECT_TRUE(IsEmptyText(" \t\r\n"));
+  EXPECT_FALSE(IsEmptyText(std::string(1, '\0')));
+  EXPECT_EQ(Pad("ab", 5, '.', PadSide::kLeft), "...ab");
+  EXPECT_EQ(Pad("ab", 5, '.', PadSide::kRight), "ab...");
+  EXPECT_EQ(Pad("ab", 5, '.', PadSide::kCenter), ".ab..");
+  EXPECT_EQ(Pad("abc", 2, '.', PadSide::kLeft), "ab");
+  EXPECT_EQ(Pad("abc", 0, '.', PadSide::kCenter), "");
+  std::string bytes("\x00\x01\x41\xFF", 4);
+  DescendBytes(&bytes);
+  EXPECT_EQ(bytes, std::string("\x00\xFF\xBF\x01", 4));
 }
 
 TEST(FunctionsTest, CaseChangesTouchOnlyAsciiLetters) {

@@ -1,5 +1,6 @@
-// Key expressions on real data files: kbddeval end to end, the key of a
-// record for the index modules, and the handle and pointer checks.
+// Key expressions on real data files: kbddeval end to end, the key and
+// FOR condition of a record for the index modules, the rules by dialect,
+// and the handle and pointer checks.
 #include <gtest/gtest.h>
 
 #include <charconv>
@@ -236,6 +237,115 @@ TEST_F(RecordSourceTest, KeysOfRecords) {
                                  NumericKeyRule::kNumericOnly, &key);
             }),
             kKbdErrHandle);
+}
+
+TEST_F(RecordSourceTest, RecordStateAndConditions) {
+  kbdseterror(kKbdOk);
+  ASSERT_EQ(kbdddelete(handle_, 2), kKbdOk);
+  ASSERT_EQ(kbddread(handle_, 1), kKbdOk);
+  EXPECT_EQ(Show("DELETED()"), "L:0");
+  EXPECT_EQ(Show("RECNO()"), "N:1");
+  EXPECT_EQ(Show("IIF(DONE,'Y','N')+STR(RECNO(),3)"), "C:Y  1");
+  kbdseterror(kKbdOk);
+  ASSERT_EQ(kbddread(handle_, 2), kKbdDeletedRecord);
+  EXPECT_EQ(Show("DELETED()"), "L:1");
+  EXPECT_EQ(Show(".NOT.DELETED()"), "L:0");
+  EXPECT_EQ(Show("RECNO()"), "N:2");
+
+  // kbddcond: a FOR condition's verdict on the current record.
+  struct Case {
+    const char* condition;
+    int16_t status;
+    int16_t accepted;
+  };
+  const Case kCases[] = {
+      {".NOT.DELETED()", kKbdOk, 0},
+      {"DELETED() .AND. price < 2", kKbdOk, 1},
+      {"TRIM(UPPER(city))=='LYON'", kKbdOk, 1},
+      {"", kKbdOk, 1},  // no condition: every record
+      {"   ", kKbdOk, 1},
+      {"DONE", kKbdOk, 1},
+      {"NAME", kKbdErrKeyExpression, 0},  // not a logical
+      {"PRICE >", kKbdErrKeyExpression, 0},
+  };
+  for (const Case& c : kCases) {
+    kbdseterror(kKbdOk);
+    int16_t accepted = 7;
+    EXPECT_EQ(kbddcond(handle_, c.condition, kKbdExprRulesOfTable, &accepted),
+              c.status)
+        << c.condition;
+    EXPECT_EQ(accepted, c.accepted) << c.condition;
+  }
+  kbdseterror(kKbdOk);
+  int16_t accepted = 0;
+  EXPECT_EQ(kbddcond(handle_, "DONE", 3, &accepted), kKbdErrCommand);
+  kbdseterror(kKbdOk);
+  EXPECT_EQ(kbddcond(handle_, nullptr, 0, &accepted), kKbdErrNullPointer);
+  kbdseterror(kKbdOk);
+  EXPECT_EQ(kbddcond(handle_, "DONE", 0, nullptr), kKbdErrNullPointer);
+
+  // The same through the engine's call, on the record buffer.
+  bool holds = false;
+  kbdseterror(kKbdOk);
+  EXPECT_EQ(RunOperation([&] {
+              return EvaluateCondition(handle_, "RECNO()=2 .AND. DELETED()",
+                                       ExprRules::kDbase, &holds);
+            }),
+            kKbdOk);
+  EXPECT_TRUE(holds);
+  kbdseterror(kKbdOk);
+  EXPECT_EQ(RunOperation([&] {
+              return EvaluateCondition(handle_, "STR(PRICE)", ExprRules::kDbase,
+                                       &holds);
+            }),
+            kKbdErrKeyExpression);
+  EXPECT_FALSE(holds);
+}
+
+TEST_F(RecordSourceTest, RulesFollowTheDialectOrTheCaller) {
+  auto eval = [&](int16_t rules) {
+    kbdseterror(kKbdOk);
+    void* value = nullptr;
+    char type = ' ';
+    uint16_t length = 0;
+    int16_t status =
+        kbddevalx(handle_, "STR(PRICE)", -1, rules, &value, &type, &length);
+    std::string text =
+        status < 0 ? "error " + std::to_string(status)
+                   : std::string(static_cast<const char*>(value), length);
+    kbdfree(value);
+    return text;
+  };
+  // PRICE is N(8,2).
+  EXPECT_EQ(eval(kKbdExprRulesOfTable), "        13");  // dBASE IV
+  EXPECT_EQ(eval(kKbdExprRulesDbase), "        13");
+  EXPECT_EQ(eval(kKbdExprRulesClipper), "   12.50");
+  EXPECT_EQ(eval(-1), "error -12");
+  // A table open in a Clipper dialect gets Clipper rules.
+  kbdseterror(kKbdOk);
+  ASSERT_EQ(kbddclose(handle_), kKbdOk);
+  const std::string clipper = dir_.File("clip.dbf");
+  const KbdFieldDef price = Field("PRICE", 'N', 8, 2);
+  ASSERT_EQ(kbddcreate(clipper.c_str(), 1, &price, kKbdClipper), kKbdOk);
+  for (uint16_t dialect : {kKbdClipper, kKbdClipper5, kKbdDbase3}) {
+    ASSERT_EQ(kbddopenx(&handle_, clipper.c_str(), dialect), kKbdOk);
+    if (dialect == kKbdClipper) {
+      double value = 12.5;
+      uint32_t recno = 0;
+      ASSERT_EQ(kbddput(handle_, 0, &value), kKbdOk);
+      ASSERT_EQ(kbddwrite(handle_, &recno, kKbdWriteAppend), kKbdOk);
+    }
+    ASSERT_EQ(kbddread(handle_, 1), kKbdOk);
+    EXPECT_EQ(Show("STR(PRICE)"),
+              dialect == kKbdDbase3 ? "C:        13" : "C:   12.50")
+        << dialect;
+    EXPECT_EQ(eval(kKbdExprRulesDbase), "        13");
+    kbdseterror(kKbdOk);
+    ASSERT_EQ(kbddclose(handle_), kKbdOk);
+  }
+  ASSERT_EQ(kbddopenx(&handle_, path_.c_str(), kKbdDbase4), kKbdOk);
+  EXPECT_EQ(RulesOfDialect(kKbdFoxpro2), ExprRules::kDbase);
+  EXPECT_EQ(RulesOfDialect(kKbdClipper5), ExprRules::kClipper);
 }
 
 // An extension function may not start a second evaluation.

@@ -70,8 +70,10 @@ TEST_F(MdxFileTest, CreateAndTheOpenChecksInOrder) {
   EXPECT_EQ(Le32(file, 40), 0u);
   EXPECT_EQ(file.substr(1, 3), file.substr(44, 3));  // today, twice
   EXPECT_EQ(file.substr(512), std::string(1536, '\0'));
-  EXPECT_EQ(kbdmcreate(Path("ninechars.mdx").c_str()), kKbdErrFileName);
-  kbdseterror(0);
+  // A longer base name keeps its first 8 characters.
+  ASSERT_EQ(kbdmcreate(Path("customers.mdx").c_str()), kKbdOk);
+  EXPECT_EQ(ReadWholeFile(Path("customers.mdx")).substr(4, 16),
+            std::string("CUSTOMER\0\0\0\0\0\0\0\0", 16));
   EXPECT_EQ(kbdmcreate(nullptr), kKbdErrNullPointer);
   kbdseterror(0);
 

@@ -228,6 +228,10 @@ TEST_F(DbtTest, Dbase3ValuesEndWithMarkersAndReserveBlocks) {
 
   ExpectError(kbdtread(h, 0, &text), kKbdErrSeek);
   EXPECT_EQ(text, nullptr);
+  // A 0x1A ends a value: a text holding one would not read back whole.
+  const uint32_t before = NextFree(h);
+  ExpectError(kbdtwrite(h, &block, "cuthere", 0), kKbdErrData);
+  EXPECT_EQ(NextFree(h), before);
   ExpectError(kbdtwrite(h, &block, nullptr, 0), kKbdErrNullPointer);
   block = 0;
   ExpectError(kbdtwrite(h, &block, "x", kKbdMemoReplace), kKbdErrSeek);
