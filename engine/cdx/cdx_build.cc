@@ -11,8 +11,9 @@
 // keeps the first record of each key.
 //
 // The data file is locked (the builds' lock mode) while its records are
-// read, deleted records included; in a shared compound file the lock byte
-// is held for the whole build. A failed build deletes the tag again.
+// read, deleted records included, those the FOR condition excludes left
+// out; in a shared compound file the lock byte is held for the whole
+// build. A failed build deletes the tag again.
 #include <memory>
 
 #include "engine/btree/file_words.h"
@@ -34,6 +35,7 @@ int16_t FillTag(int16_t dbf_handle, uint32_t record_count, const CdxTag& tag,
   fill.dbf_handle = dbf_handle;
   fill.record_count = record_count;
   fill.expression = tag.expression;
+  fill.for_expression = tag.header.for_expression;
   fill.file_slot = file_slot;
   fill.layout = idx::FoxLayout::kCompact;
   fill.key_length = tag.key_length();

@@ -1,8 +1,8 @@
 // Building an IDX index over an existing data file (kbdibuild): the empty
 // index is created, the data file locked (the builds' lock mode) and read
-// in record order, deleted records included, every key sorted through the
-// work file and the tree built bottom-up; its first node takes the place
-// of the empty root leaf. Whatever happens the work file is deleted, the
+// in record order, deleted records included and those the FOR condition
+// excludes left out, every key sorted through the work file and the tree
+// built bottom-up; its first node takes the place of the empty root leaf. Whatever happens the work file is deleted, the
 // lock dropped and the index closed; a failed build deletes the index.
 //
 // Compact leaves get record-number fields wide enough for the data file's
@@ -26,6 +26,7 @@ int16_t FillIdx(int16_t dbf_handle, uint32_t record_count, IdxFile* index) {
   fill.dbf_handle = dbf_handle;
   fill.record_count = record_count;
   fill.expression = index->expression;
+  fill.for_expression = index->header.for_expression;
   fill.file_slot = index->slot;
   fill.layout = index->header.layout();
   fill.key_length = index->key_length();

@@ -13,6 +13,7 @@
 #include "engine/core/last_error.h"
 #include "engine/fileio/memory.h"
 #include "engine/btree/sortable_key_image.h"
+#include "engine/idx/fox_fill.h"
 #include "engine/idx/idx_file.h"
 
 namespace qx::engine {
@@ -166,6 +167,14 @@ extern "C" int16_t kbdiexpr(int16_t handle, char* buffer) {
     if (file == nullptr) return kKbdErrHandle;
     std::memcpy(buffer, file->expression.c_str(), file->expression.size() + 1);
     return kKbdOk;
+  });
+}
+
+extern "C" int16_t kbdiforrec(int16_t dbf_handle, int16_t handle) {
+  return RunOperation([&]() -> int16_t {
+    IdxFile* file = CheckIdx(handle);
+    if (file == nullptr) return kKbdErrHandle;
+    return idx::FoxRecordBelongs(dbf_handle, file->header.for_expression);
   });
 }
 

@@ -741,8 +741,12 @@ int16_t kbdiinfo(int16_t handle, KbdIdxInfo* info);
    a NUL (key: 9 bytes). */
 int16_t kbdidatekey(void* key, const char* date);
 int16_t kbdinumkey(void* key, double value);
-/* The key of the data file's current record, as kbdxkeyrec. */
+/* The key of the data file's current record, as kbdxkeyrec, whatever
+   the FOR condition. */
 int16_t kbdikeyrec(int16_t dbf_handle, int16_t handle, void** key);
+/* Whether the data file's current record belongs in the index, as
+   kbdcforrec. */
+int16_t kbdiforrec(int16_t dbf_handle, int16_t handle);
 
 /* ------------------------------------------------------------------------
    CDX compound index files (kind 8): named tags, each a compact IDX tree,
@@ -857,9 +861,14 @@ int16_t kbdcdelete(int32_t tag, const void* key, uint32_t recno);
 /* Key images as kbdidatekey and kbdinumkey. */
 int16_t kbdcdatekey(void* key, const char* date);
 int16_t kbdcnumkey(void* key, double value);
-/* The key of the data file's current record, as kbdxkeyrec. A tag's FOR
-   condition (kbdcforexpr) is the caller's to test (kbddcond). */
+/* The key of the data file's current record, as kbdxkeyrec, whatever
+   the tag's FOR condition. */
 int16_t kbdckeyrec(int16_t dbf_handle, int32_t tag, void** key);
+/* Whether the data file's current record belongs in the tag: 1 when the
+   tag has no FOR condition or the condition holds (dBASE and FoxPro
+   rules), 0 when it does not; negative on error (-7 for a condition that
+   is not logical). */
+int16_t kbdcforrec(int16_t dbf_handle, int32_t tag);
 
 /* ------------------------------------------------------------------------
    Key expressions. */

@@ -1,5 +1,6 @@
 // Building CDX tags from a data file (kbdctagbuild): one entry per record
-// (a unique tag: per key, the first record's), each the key kbdckeyrec
+// (a unique tag: per key, the first record's; a filtered tag: per record
+// kbdcforrec accepts), each the key kbdckeyrec
 // gives, in (key, record number) order (a descending tag walks it in
 // reverse), the empty dates first, the file clean under the check, the
 // tags walked by the peer reader in the same order; a rebuild replaces the
@@ -22,6 +23,7 @@ struct BuiltTag {
   uint16_t type;
   const char* expression;
   uint16_t key_length;
+  const char* for_expression = nullptr;
 };
 
 const BuiltTag kTags[] = {
@@ -31,14 +33,15 @@ const BuiltTag kTags[] = {
     {"BIRTH", 'D', "BIRTH", 8},
     {"BIRTHD", 'D' | kKbdFoxDescending, "BIRTH", 8},
     {"MIXED", 'C', "LEFT(NAME,3)+DTOS(BIRTH)", 11},
+    {"GAINS", 'N', "AMOUNT", 8, "amount > 0 .AND. !DELETED()"},
 };
 
 TEST_F(CdxTest, BuildsTagsFromADataFile) {
   const int16_t dbf = MakeBuildTable(Path("people.dbf"), kRecords, 77, 4);
   int16_t h = CreateOpen("people.cdx", 0x400);
   for (const BuiltTag& t : kTags)
-    ASSERT_EQ(kbdctagbuild(dbf, h, t.name, t.type, t.expression,
-                           t.key_length),
+    ASSERT_EQ(kbdctagbuildx(dbf, h, t.name, t.type, t.expression,
+                            t.key_length, t.for_expression),
               kKbdOk)
         << t.name;
   // The work file is gone; a rebuild replaces the tag.
@@ -57,11 +60,18 @@ TEST_F(CdxTest, BuildsTagsFromADataFile) {
     }
     const bool descending = (t.type & kKbdFoxDescending) != 0;
     std::vector<IndexEntry> walk = Walk(tag);
-    // The entries: the key of every record, sorted; one per key in a
-    // unique tag.
+    // The entries: the key of every record the FOR condition accepts,
+    // sorted; one per key in a unique tag.
     std::vector<IndexEntry> expected;
     for (uint32_t recno = 1; recno <= kRecords; ++recno) {
       ASSERT_GE(kbddread(dbf, recno), 0);
+      const int16_t belongs = kbdcforrec(dbf, tag);
+      ASSERT_GE(belongs, 0);
+      if (t.for_expression == nullptr) {
+        EXPECT_EQ(belongs, 1);
+      }
+      kbdseterror(0);
+      if (belongs == 0) continue;
       void* key = nullptr;
       ASSERT_EQ(kbdckeyrec(dbf, tag, &key), kKbdOk);
       expected.push_back({std::string(static_cast<char*>(key),
@@ -85,6 +95,11 @@ TEST_F(CdxTest, BuildsTagsFromADataFile) {
     for (size_t i = 0; i < walk.size(); ++i)
       ASSERT_EQ(walk[i], expected[i]) << "entry " << i;
     EXPECT_EQ(CheckTag(tag).keys, expected.size());
+    if (t.for_expression != nullptr) {
+      // Positive amounts of live records only: about 3/7 of them.
+      EXPECT_GT(walk.size(), kRecords / 3);
+      EXPECT_LT(walk.size(), kRecords / 2);
+    }
     if ((t.type & 0xFF) == 'D') {
       // Empty dates (0.0) come before every date.
       char empty[9];

@@ -4,6 +4,7 @@
 // against adds, and the peer reader walking a built standard file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -307,6 +308,49 @@ TEST_F(IdxTest, HeadersKeepFlagsAndForExpressions) {
                         std::string(311, 'B').c_str()),
             kKbdErrKeyExpression);
   kbdseterror(0);
+}
+
+// A FOR condition filters the build in both layouts: the entries are the
+// records kbdiforrec accepts (deleted ones too, when the condition lets
+// them in), each with its kbdikeyrec key.
+TEST_F(IdxTest, FilteredBuildsHoldTheRecordsTheConditionAccepts) {
+  const int16_t dbf = MakeBuildTable(Path("f.dbf"), 700, 5, 4);
+  for (uint16_t layout : {uint16_t{0}, kCompactType}) {
+    SCOPED_TRACE(layout ? "compact" : "standard");
+    ASSERT_EQ(kbdibuildx(dbf, Path("f.idx").c_str(), 'C' | layout, "NAME", 20,
+                         "AMOUNT < 0 .OR. DELETED()"),
+              kKbdOk);
+    int16_t h = -1;
+    ASSERT_EQ(kbdiopenx(&h, Path("f.idx").c_str(), 0), kKbdOk);
+    std::vector<IndexEntry> expected;
+    for (uint32_t recno = 1; recno <= 700; ++recno) {
+      ASSERT_GE(kbddread(dbf, recno), 0);
+      const int16_t belongs = kbdiforrec(dbf, h);
+      ASSERT_GE(belongs, 0);
+      kbdseterror(0);
+      if (belongs == 0) continue;
+      void* key = nullptr;
+      ASSERT_EQ(kbdikeyrec(dbf, h, &key), kKbdOk);
+      expected.push_back({std::string(static_cast<char*>(key), 20), recno});
+      kbdfree(key);
+    }
+    std::stable_sort(expected.begin(), expected.end(),
+                     [](const IndexEntry& a, const IndexEntry& b) {
+                       return a.key < b.key;
+                     });
+    EXPECT_EQ(Walk(h, 20), expected);
+    EXPECT_GT(expected.size(), 300u);
+    EXPECT_LT(expected.size(), 500u);
+    Check(h);
+    ASSERT_EQ(kbdiclose(h), kKbdOk);
+  }
+  // Without a FOR condition every record belongs.
+  int16_t h = CreateOpen("all.idx", 'C', 20);
+  ASSERT_GE(kbddread(dbf, 1), 0);
+  EXPECT_EQ(kbdiforrec(dbf, h), 1);
+  kbdseterror(0);
+  ASSERT_EQ(kbdiclose(h), kKbdOk);
+  ASSERT_EQ(kbddclose(dbf), kKbdOk);
 }
 
 // A descending compact index walks from the greatest key and seeks in
