@@ -5,7 +5,8 @@
 // Steps: create the empty index (with its flags and FOR text); lock the
 // data file (mode 2) and prepare its block reader (no record: the empty
 // index is the result); open the new index; read every record in record
-// order, deleted ones included, and append its sort item; for a unique
+// order, deleted ones included, and append its sort item unless the FOR
+// condition excludes the record; for a unique
 // index keep the first item of each key (lowest record number), passing
 // them through a second sort whose count plans the tree; merge the items
 // into the page writer in the B-tree shape (full leaves, every
@@ -56,14 +57,18 @@ class NtxItems : public btree::BuildItems {
   explicit NtxItems(const NtxFile& index) : index_(index) {}
 
   int16_t Prepare(int16_t dbf_handle) {
+    // Clipper's programs write NTX files: their rules (STR() of a field
+    // takes its width) make the keys.
     return reader_.Prepare(dbf_handle, index_.expression, "CNFD",
-                           NumericKeyRule::kNumericOrFloat);
+                           NumericKeyRule::kNumericOrFloat,
+                           index_.header.for_expression, ExprRules::kClipper);
   }
 
-  int16_t ReadItem(uint32_t recno, uint8_t* item,
-                   bool* /*included*/) override {
+  int16_t ReadItem(uint32_t recno, uint8_t* item, bool* included) override {
     btree::RecordKey key;
     if (int16_t e = reader_.Read(recno, &key)) return e;
+    *included = key.included;
+    if (!key.included) return kKbdOk;
     PutBe32(item + index_.header.key_length, recno);
     if (int16_t e = NtxValueKey(key.type, key.text, key.number, index_, item))
       return e;

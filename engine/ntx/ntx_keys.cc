@@ -250,6 +250,18 @@ extern "C" int16_t kbdxforexpr(int16_t handle, char* buffer) {
   });
 }
 
+extern "C" int16_t kbdxforrec(int16_t dbf_handle, int16_t handle) {
+  return RunOperation([&]() -> int16_t {
+    NtxFile* file = CheckNtx(handle);
+    if (file == nullptr) return kKbdErrHandle;
+    bool accepted = true;
+    if (int16_t e = EvaluateCondition(dbf_handle, file->header.for_expression,
+                                      ExprRules::kClipper, &accepted))
+      return e;
+    return accepted ? 1 : 0;
+  });
+}
+
 extern "C" int16_t kbdxkeynum(int16_t handle, void* key, double number) {
   return RunOperation([&]() -> int16_t {
     if (key == nullptr) return Fail(kKbdErrNullPointer);
@@ -280,7 +292,8 @@ extern "C" int16_t kbdxkeyrec(int16_t dbf_handle, int16_t handle, void** key) {
     if (file == nullptr) return kKbdErrHandle;
     KeyValue value;
     int16_t status = EvaluateKey(dbf_handle, file->expression,
-                                 NumericKeyRule::kNumericOrFloat, &value);
+                                 NumericKeyRule::kNumericOrFloat, &value,
+                                 ExprRules::kClipper);
     if (status < 0) return status;
     const uint32_t length = file->header.key_length;
     void* block = nullptr;

@@ -415,7 +415,8 @@ class CdxAccess : public KeyedAccess<int32_t, FoxAccess> {
       if (kbdctagopen(&tag, handle_, tags[i].name) < 0) continue;
       if (kbdcexpr(tag, text) >= 0) {
         uint16_t length = 0;
-        const char type = EvaluatedKeyType(table, text, &length);
+        const char type =
+            EvaluatedKeyType(table, text, kKbdExprRulesDbase, &length);
         if (type != ' ') tag_types_[tags[i].name] = type;
       }
       kbdctagclose(tag);

@@ -125,16 +125,22 @@ std::function<void(const uint8_t*, uint32_t)> IndexAccess::RawSink(
   };
 }
 
+namespace {
+
+// The rules an index family's keys and conditions are evaluated with: NTX
+// files are the Clipper family's, the others dBASE's and FoxPro's.
+int16_t FamilyRules(std::string_view family) {
+  return family == "ntx" ? kKbdExprRulesClipper : kKbdExprRulesDbase;
+}
+
+}  // namespace
+
 int16_t IndexAccess::RecordKey(int16_t dbf_handle, std::string* key) {
   if (!for_expression_.empty()) {
-    // NTX files are the Clipper family's; the others dBASE's and FoxPro's.
-    const int16_t rules = std::string_view(kind()) == "ntx"
-                              ? kKbdExprRulesClipper
-                              : kKbdExprRulesDbase;
     int16_t accepted = 0;
     kbdseterror(0);
-    int16_t status =
-        kbddcond(dbf_handle, for_expression_.c_str(), rules, &accepted);
+    int16_t status = kbddcond(dbf_handle, for_expression_.c_str(),
+                              FamilyRules(kind()), &accepted);
     if (status < 0) return status;
     if (accepted == 0) return kKbdKeyNotFound;
   }
@@ -143,13 +149,13 @@ int16_t IndexAccess::RecordKey(int16_t dbf_handle, std::string* key) {
 
 char IndexAccess::EvaluatedKeyType(Table& table,
                                    const std::string& expression,
-                                   uint16_t* length) {
+                                   int16_t rules, uint16_t* length) {
   void* value = nullptr;
   char type = ' ';
   *length = 0;
   kbdseterror(0);
-  if (kbddeval(table.handle(), expression.c_str(), -1, &value, &type,
-               length) < 0)
+  if (kbddevalx(table.handle(), expression.c_str(), -1, rules, &value, &type,
+                length) < 0)
     type = ' ';
   kbdfree(value);
   kbdseterror(0);
@@ -162,7 +168,8 @@ void IndexAccess::TypeFromTable(Table& table) {
   // text, as they are for character keys.
   key_type_assumed_ = false;
   uint16_t length = 0;
-  const char key_type = EvaluatedKeyType(table, expression_, &length);
+  const char key_type =
+      EvaluatedKeyType(table, expression_, FamilyRules(kind()), &length);
   if (key_type != ' ' && typed_by_.find(key_type) != std::string::npos) {
     key_type_ = key_type;
     KeyTypeChanged(length);
@@ -329,7 +336,8 @@ int BuildIndex(Invocation& inv, Table& table, const std::string& path,
   uint16_t length = 0;
   kbdseterror(0);
   int16_t status =
-      kbddeval(table.handle(), expression.c_str(), -1, &value, &type, &length);
+      kbddevalx(table.handle(), expression.c_str(), -1, FamilyRules(family),
+                &value, &type, &length);
   kbdfree(value);
   if (status < 0) return inv.EngineFailure(path, status);
   BuildRequest request;

@@ -109,9 +109,10 @@ class IndexAccess {
   void DescribeKey(JsonWriter* w, char key_type) const;
 
   // The key type an expression gives on the table's record buffer ('C',
-  // 'N', 'D', 'L'; ' ' when it cannot be evaluated) and its text length.
+  // 'N', 'D', 'L'; ' ' when it cannot be evaluated) and its text length,
+  // evaluated with rules (kKbdExprRules...).
   static char EvaluatedKeyType(Table& table, const std::string& expression,
-                               uint16_t* length);
+                               int16_t rules, uint16_t* length);
 
   // on_entry for the engine's checks, which give raw key bytes.
   std::function<void(const uint8_t*, uint32_t)> RawSink(

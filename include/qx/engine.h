@@ -633,6 +633,11 @@ int16_t kbdxexpr(int16_t handle, char* buffer);
 /* Copies the FOR condition (empty when none; NUL-terminated, at most 256
    bytes). */
 int16_t kbdxforexpr(int16_t handle, char* buffer);
+/* Whether the data file's current record belongs in the index: 1 when the
+   index has no FOR condition or the condition holds for the record, 0
+   when it does not (the record gets no entry), negative on errors. Keys
+   and conditions of NTX files are evaluated with Clipper's rules. */
+int16_t kbdxforrec(int16_t dbf_handle, int16_t handle);
 /* The key text of a number: "%*.*f" with the key length and the index's
    decimals, its leading blanks and minus sign made '0'; then a negative
    number's digits c become 92 - c, so negatives sort below positives
@@ -641,8 +646,9 @@ int16_t kbdxkeynum(int16_t handle, void* key, double number);
 /* The key of a YYYYMMDD date text: the same 8 digits, 8 blanks for an
    empty date, -15 for an invalid one. key: 9 bytes. */
 int16_t kbdxkeydate(void* key, const char* date);
-/* The key of the data file's current record: *key is engine memory (key
-   length + 1 bytes, released with kbdfree), null on failure. */
+/* The key of the data file's current record (Clipper's rules): *key is
+   engine memory (key length + 1 bytes, released with kbdfree), null on
+   failure. */
 int16_t kbdxkeyrec(int16_t dbf_handle, int16_t handle, void** key);
 int16_t kbdxinfo(int16_t handle, KbdNtxInfo* info);
 /* Re-reads the header's update counter, root and free-list words. */
