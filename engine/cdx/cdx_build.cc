@@ -11,8 +11,9 @@
 // keeps the first record of each key.
 //
 // The data file is locked (the builds' lock mode) while its records are
-// read, deleted records included; in a shared compound file the lock byte
-// is held for the whole build. A failed build deletes the tag again.
+// read, deleted records included, those the FOR condition excludes left
+// out; in a shared compound file the lock byte is held for the whole
+// build. A failed build deletes the tag again.
 #include <memory>
 
 #include "engine/btree/file_words.h"
@@ -34,6 +35,7 @@ int16_t FillTag(int16_t dbf_handle, uint32_t record_count, const CdxTag& tag,
   fill.dbf_handle = dbf_handle;
   fill.record_count = record_count;
   fill.expression = tag.expression;
+  fill.for_expression = tag.header.for_expression;
   fill.file_slot = file_slot;
   fill.layout = idx::FoxLayout::kCompact;
   fill.key_length = tag.key_length();
@@ -44,7 +46,8 @@ int16_t FillTag(int16_t dbf_handle, uint32_t record_count, const CdxTag& tag,
 }
 
 int16_t BuildTag(int16_t dbf_handle, int16_t handle, const char* name,
-                 uint16_t type, const char* expression, uint16_t key_length) {
+                 uint16_t type, const char* expression, uint16_t key_length,
+                 const char* for_expression) {
   if (CheckDbf(dbf_handle) == nullptr) return kKbdErrHandle;
   CdxFile* file = CheckCdxHandle(handle);
   if (file == nullptr) return kKbdErrHandle;
@@ -53,8 +56,8 @@ int16_t BuildTag(int16_t dbf_handle, int16_t handle, const char* name,
     if (int16_t e = file->Lock(&took_lock)) return e;
   }
   uint32_t header_offset = 0;
-  int16_t status =
-      CreateCdxTag(file, name, type, expression, key_length, &header_offset);
+  int16_t status = CreateCdxTag(file, name, type, expression, key_length,
+                                for_expression, &header_offset);
   const bool created = status == kKbdOk;
   btree::LockedRecords records;
   std::unique_ptr<CdxTag> tag;
@@ -69,6 +72,7 @@ int16_t BuildTag(int16_t dbf_handle, int16_t handle, const char* name,
     if (status == kKbdOk && root != tag->header.root) {
       status = btree::WriteLe32At(file->slot, header_offset, root);
     }
+    if (status == kKbdOk) status = CountCdxChange(file);
   }
   if (status > 0) status = kKbdOk;  // warnings of the steps are not the build's
   tag.reset();
@@ -88,6 +92,17 @@ extern "C" int16_t kbdctagbuild(int16_t dbf_handle, int16_t handle,
                                 const char* name, uint16_t type,
                                 const char* expression, uint16_t key_length) {
   return RunOperation([&] {
-    return BuildTag(dbf_handle, handle, name, type, expression, key_length);
+    return BuildTag(dbf_handle, handle, name, type, expression, key_length,
+                    nullptr);
+  });
+}
+
+extern "C" int16_t kbdctagbuildx(int16_t dbf_handle, int16_t handle,
+                                 const char* name, uint16_t type,
+                                 const char* expression, uint16_t key_length,
+                                 const char* for_expression) {
+  return RunOperation([&] {
+    return BuildTag(dbf_handle, handle, name, type, expression, key_length,
+                    for_expression);
   });
 }

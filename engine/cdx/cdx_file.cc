@@ -108,6 +108,11 @@ CdxTag* BeginTagCall(int32_t tag_id, CdxCall call, bool* took_lock,
 
 int16_t EndTagCall(CdxTag* tag, bool took_lock, int16_t status) {
   int16_t ended = RunDespiteError([tag] { return tag->tree.EndCall(); });
+  if (tag->file->changed) {
+    tag->file->changed = false;
+    if (ended >= 0 && status >= 0)
+      ended = RunDespiteError([tag] { return CountCdxChange(tag->file); });
+  }
   if (took_lock) {
     int16_t unlocked = RunDespiteError([tag] { return tag->file->Unlock(); });
     if (ended >= 0) ended = unlocked;
@@ -152,6 +157,7 @@ int16_t LoadCdxTree(CdxFile* file, uint32_t slot, uint32_t header_offset,
   shape.pad = tag->pad();
   // Tag names are unique in the directory; a tag is unique by its options.
   shape.unique = slot == 0 || tag->unique();
+  shape.descending = slot != 0 && tag->descending();
   shape.read_only = file->read_only();
   shape.write_through = file->write_through;
   // The directory's record numbers are header offsets, which grow with
@@ -244,16 +250,15 @@ int16_t OpenCdx(int16_t* handle, const char* name, uint16_t mode) {
   if (int16_t e = LoadCdxTree(file, 0, 0, "", &file->slots[0]))
     return fail(e);
   const idx::FoxHeader& h = file->directory().header;
-  if (h.options < idx::kFoxDirectory) return fail(Fail(kKbdErrCorrupt));
+  if (h.options < idx::kFoxCompound) return fail(Fail(kKbdErrCorrupt));
   file->lock_offset =
       (h.options & 0xE0) ? kCdxCompactLockOffset : kCdxOtherLockOffset;
+  // The word at 8 is a change counter (programs keep 0 or count their
+  // changes there), never a size: only a file of partial blocks is
+  // suspect.
   uint32_t size = 0;
   if (int16_t e = FileSize(file->slot, &size)) return fail(e);
-  if (h.end_of_file == size) return kKbdOk;
-  // Other programs keep 0 (no warning then) or a change counter in the
-  // end-of-file word; blocks are allocated at the real end of the file
-  // whatever it says.
-  return h.end_of_file == 0 ? kKbdOk : kKbdBadFileSize;
+  return size % idx::kFoxBlockSize == 0 ? kKbdOk : kKbdBadFileSize;
 }
 
 int16_t CreateCdx(const char* name) {
@@ -264,16 +269,14 @@ int16_t CreateCdx(const char* name) {
   tree.layout = idx::FoxLayout::kCompact;
   tree.key_length = kCdxDirectoryKeyLength;
   tree.options = kCdxDirectoryOptions;
+  // The file-wide words as written: no free node, change counter 0.
   int16_t status = idx::WriteEmptyTree(slot, 0, kCdxDirectoryRoot, tree);
-  if (status >= 0) {
-    // The file-wide words: no free node, the end of the three blocks.
-    uint8_t words[8];
-    PutLe32(words, 0);
-    PutLe32(words + 4, kCdxNewFileSize);
-    status = FileWriteAt(slot, 4, words, sizeof words);
-  }
   RunDespiteError([slot] { return FileClose(slot); });
   return status < 0 ? status : StickyError();
+}
+
+int16_t CountCdxChange(CdxFile* file) {
+  return idx::CountFoxChange(file->slot);
 }
 
 int16_t CloseCdx(int16_t handle) {

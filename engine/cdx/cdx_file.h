@@ -7,8 +7,9 @@
 // upper case, blank-padded) with the offsets of the tag headers as record
 // numbers; and one tree per tag, its header and expression block two
 // consecutive blocks anywhere in the file. The header at offset 0 also
-// keeps the file-wide free-node list and end-of-file words, shared by
-// every tree.
+// keeps the file-wide free-node list, shared by every tree, and the change
+// counter (word at 8, big-endian), one more after every call that changed
+// the file.
 //
 // Slots. A handle has 20 tag slots: slot 0 always holds the directory,
 // slots 1..19 the tags the caller opened. A tag identifier is slot * 65536
@@ -50,13 +51,15 @@ namespace qx::engine {
 inline constexpr int kCdxSlotCount = 20;
 inline constexpr uint32_t kCdxMaxTagName = 10;
 inline constexpr uint16_t kCdxDirectoryKeyLength = 10;
-// The directory a new file gets: compact layout, marked as a directory.
+// The directory a new file gets: compact layout, compound, the directory
+// (0xE0, as in every compound file of the FoxPro programs).
 inline constexpr uint8_t kCdxDirectoryOptions =
-    idx::kFoxCompact | idx::kFoxDirectory;
+    idx::kFoxDirectoryBit | idx::kFoxCompound | idx::kFoxCompact;
+// A new tag: compact and compound (0x60), | 0x01 unique, | 0x08 FOR.
+inline constexpr uint8_t kCdxTagOptions = idx::kFoxCompound | idx::kFoxCompact;
 // The first blocks of a new file: directory header, its expression block,
-// the directory's empty root leaf.
+// the directory's empty root leaf (at 1024).
 inline constexpr uint32_t kCdxDirectoryRoot = 2 * idx::kFoxBlockSize;
-inline constexpr uint32_t kCdxNewFileSize = 3 * idx::kFoxBlockSize;
 // Tags we create: key length 1..100. Tags we open: up to 240 (other
 // programs write longer keys, e.g. database-container name tags), with
 // expressions shorter than 220 bytes.
@@ -100,7 +103,8 @@ struct CdxTag {
 
   uint16_t key_length() const { return header.key_length; }
   uint8_t pad() const { return key_type == 'C' ? ' ' : 0; }
-  bool unique() const { return (header.options & 0x05) != 0; }
+  bool unique() const { return header.unique(); }
+  bool descending() const { return header.descending(); }
 };
 
 struct CdxFile : ControlBlock {
@@ -112,6 +116,7 @@ struct CdxFile : ControlBlock {
   bool write_through = false;    // 0x200 or 0x1000 at open
   bool lock_for_changes = false; // 0x800 with a shared file
   bool locked = false;           // C2
+  bool changed = false;          // a key change of this call wrote
   uint32_t lock_offset = kCdxCompactLockOffset;
   std::array<std::unique_ptr<CdxTag>, kCdxSlotCount> slots;  // C1
 
@@ -158,10 +163,15 @@ int16_t OpenCdx(int16_t* handle, const char* name, uint16_t mode);
 int16_t CreateCdx(const char* name);
 int16_t CloseCdx(int16_t handle);
 // Creates an empty tag (replacing a closed tag of the same name) and
-// gives its header offset.
+// gives its header offset. type: the key letter, | 0x80 unique, | 0x100
+// descending; for_expression null or empty: none.
 int16_t CreateCdxTag(CdxFile* file, const char* name, uint16_t type,
                      const char* expression, uint16_t key_length,
-                     uint32_t* header_offset);
+                     const char* for_expression, uint32_t* header_offset);
+
+// Counts a change of the file in the directory header's change counter
+// (see fox_format.h), after every call that wrote.
+int16_t CountCdxChange(CdxFile* file);
 
 // Deletes the closed tag of that name (-50 absent, -57 open in this
 // handle); its blocks go to the free list.

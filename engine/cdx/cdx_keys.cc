@@ -1,6 +1,7 @@
 // The key operations on the tags of an open CDX file: the search modes of
 // kbdcfind, walking, adding and deleting entries, the key type, the key
-// images of dates and numbers, and the key of a data-file record.
+// images of dates and numbers, and the key of a data-file record and
+// whether it belongs in the tag.
 //
 // Caller's keys. A key buffer holds key length + 1 bytes. On input a text
 // key ('C') runs to the key length or its first NUL, and is padded with
@@ -152,14 +153,15 @@ int16_t ChangeEntry(int32_t tag_id, const void* key, uint32_t recno,
   if (key == nullptr) return Fail(kKbdErrNullPointer);
   return RunOnTag(tag_id, CdxCall::kChange, [&](CdxTag& tag) -> int16_t {
     TakeKey(tag, key, KeyInput::kPadded);
-    return add ? tag.tree.Insert(tag.key.data(), recno)
-               : tag.tree.Remove(tag.key.data(), recno);
+    const int16_t status = add ? tag.tree.Insert(tag.key.data(), recno)
+                               : tag.tree.Remove(tag.key.data(), recno);
+    if (status == kKbdOk) tag.file->changed = true;
+    return status;
   });
 }
 
-// The key of the current record. A FOR condition is the caller's to
-// test (kbdcforexpr gives it): the key expressions have no comparisons
-// or logic, so most real conditions are beyond them.
+// The key of the current record, whatever the FOR condition (kbdcforrec
+// tells whether the record belongs in the tag).
 int16_t RecordKey(int16_t dbf_handle, int32_t tag_id, void** key) {
   if (key == nullptr) return Fail(kKbdErrNullPointer);
   CdxTag* tag = CheckCdxTagId(tag_id, false);
@@ -265,6 +267,14 @@ extern "C" int16_t kbdcdatekey(void* key, const char* date) {
 
 extern "C" int16_t kbdcnumkey(void* key, double value) {
   return RunOperation([&] { return btree::NumberKeyImage(key, value); });
+}
+
+extern "C" int16_t kbdcforrec(int16_t dbf_handle, int32_t tag) {
+  return RunOperation([&]() -> int16_t {
+    CdxTag* loaded = CheckCdxTagId(tag, false);
+    if (loaded == nullptr) return LastError();
+    return idx::FoxRecordBelongs(dbf_handle, loaded->header.for_expression);
+  });
 }
 
 extern "C" int16_t kbdckeyrec(int16_t dbf_handle, int32_t tag, void** key) {

@@ -3,8 +3,9 @@
 // and the description of the open file.
 //
 // Creation. The new tag's header and expression block are two consecutive
-// blocks taken at the end of the file (the end-of-file word follows), its empty root leaf is a block of the file-wide allocation, and
-// the directory gets the name with the header's offset as record number.
+// blocks taken at the end of the file, its empty root leaf is a block of
+// the file-wide allocation, and the directory gets the name with the
+// header's offset as record number.
 // Deletion removes the directory entry first, then gives the tag's nodes
 // and its two header blocks to the free list: a failure part way leaves
 // blocks unused, never a name that leads to freed blocks. In a shared file
@@ -15,7 +16,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/btree/file_words.h"
 #include "engine/btree/key_type_word.h"
 #include "engine/cdx/cdx_file.h"
 #include "engine/core/coding.h"
@@ -54,8 +54,10 @@ void Describe(const idx::FoxHeader& h, std::string_view name, char type,
   info->key_length = h.key_length;
   info->type = type;
   const bool compact = (h.options & idx::kFoxCompact) != 0;
-  info->flags = ((h.options & 0x05) ? 0x80 : 0) | (compact ? 0x400 : 0) |
-                (compact && h.key_order != 0 ? 0x100 : 0);
+  info->flags = (h.unique() ? kKbdFoxUnique : 0) |
+                (h.candidate() ? kKbdFoxCandidate : 0) |
+                (compact ? kKbdFoxCompact : 0) |
+                (h.descending() ? kKbdFoxDescending : 0);
   info->expression_length = static_cast<int32_t>(h.expression.size());
   // The first 100 bytes, NUL-terminated only when shorter.
   const size_t n = std::min(h.expression.size(), sizeof info->expression);
@@ -112,13 +114,12 @@ int16_t DeleteTagAt(CdxFile* file, const std::string& upper_name,
   nodes.push_back(header_offset);
   for (uint32_t node : nodes)
     if (int16_t e = idx::FreeFoxBlock(file->slot, node)) return e;
-  return kKbdOk;
+  return CountCdxChange(file);
 }
 
 // Two consecutive blocks at the end of the file for a tag header and its
-// expression block; the end-of-file word follows. The end is taken from
-// the file size: files of other programs keep a change counter in that
-// word.
+// expression block. The end is taken from the file size: the word at 8 is
+// a change counter.
 int16_t AllocateHeaderBlocks(CdxFile* file, uint32_t* offset) {
   uint32_t size = 0;
   if (int16_t e = FileSize(file->slot, &size)) return e;
@@ -130,9 +131,6 @@ int16_t AllocateHeaderBlocks(CdxFile* file, uint32_t* offset) {
   static constexpr uint8_t kZero[2 * idx::kFoxBlockSize] = {};
   if (int16_t e = FileWriteAt(file->slot, static_cast<uint32_t>(end), kZero,
                               sizeof kZero))
-    return e;
-  if (int16_t e = btree::WriteLe32At(
-          file->slot, 8, static_cast<uint32_t>(end + 2 * idx::kFoxBlockSize)))
     return e;
   *offset = static_cast<uint32_t>(end);
   return kKbdOk;
@@ -262,7 +260,7 @@ int16_t DeleteCdxTag(CdxFile* file, const char* name) {
 
 int16_t CreateCdxTag(CdxFile* file, const char* name, uint16_t type,
                      const char* expression, uint16_t key_length,
-                     uint32_t* header_offset) {
+                     const char* for_expression, uint32_t* header_offset) {
   std::string upper;
   if (int16_t e = CdxNameKey(name, &upper)) return e;
   if (expression == nullptr) return Fail(kKbdErrNullPointer);
@@ -270,6 +268,12 @@ int16_t CreateCdxTag(CdxFile* file, const char* name, uint16_t type,
   if (int16_t e =
           NormaliseKeyExpression(expression, &text, kCdxMaxExpression - 1))
     return e;
+  std::string for_text;
+  if (int16_t e = idx::StoredForExpression(for_expression, &for_text))
+    return e;
+  // Both expressions and their NULs share the 512-byte expression block.
+  if (text.size() + for_text.size() + 2 > idx::kFoxPoolSize)
+    return Fail(kKbdErrKeyExpression);
   const bool unique = btree::KeyTypeUnique(type);
   const char letter = btree::KeyTypeLetter(type);
   uint16_t length = 0;
@@ -293,8 +297,10 @@ int16_t CreateCdxTag(CdxFile* file, const char* name, uint16_t type,
   tree.layout = idx::FoxLayout::kCompact;
   tree.key_length = length;
   tree.options =
-      static_cast<uint8_t>(idx::kFoxCompact | (unique ? idx::kFoxUnique : 0));
+      static_cast<uint8_t>(kCdxTagOptions | (unique ? idx::kFoxUnique : 0));
+  tree.descending = (type & kKbdFoxDescending) != 0;
   tree.expression = text;
+  tree.for_expression = for_text;
   if (int16_t e = idx::WriteEmptyTree(file->slot, offset, root, tree))
     return e;
   const std::string key = DirectoryKey(file, upper);
@@ -304,7 +310,7 @@ int16_t CreateCdxTag(CdxFile* file, const char* name, uint16_t type,
   if (status < 0) return status;
   if (status != kKbdOk) return Fail(kKbdErrCorrupt);  // the name came back
   *header_offset = offset;
-  return kKbdOk;
+  return CountCdxChange(file);
 }
 
 }  // namespace qx::engine
@@ -383,15 +389,23 @@ extern "C" int16_t kbdcinfo(int16_t handle, KbdCdxInfo* info) {
   });
 }
 
-extern "C" int16_t kbdctagcreate(int16_t handle, const char* name,
-                                 uint16_t type, const char* expression,
-                                 uint16_t key_length) {
+extern "C" int16_t kbdctagcreatex(int16_t handle, const char* name,
+                                  uint16_t type, const char* expression,
+                                  uint16_t key_length,
+                                  const char* for_expression) {
   return RunOperation([&]() -> int16_t {
     CdxFile* file = CheckCdxHandle(handle);
     if (file == nullptr) return kKbdErrHandle;
     uint32_t offset = 0;
-    return CreateCdxTag(file, name, type, expression, key_length, &offset);
+    return CreateCdxTag(file, name, type, expression, key_length,
+                        for_expression, &offset);
   });
+}
+
+extern "C" int16_t kbdctagcreate(int16_t handle, const char* name,
+                                 uint16_t type, const char* expression,
+                                 uint16_t key_length) {
+  return kbdctagcreatex(handle, name, type, expression, key_length, nullptr);
 }
 
 extern "C" int16_t kbdctagdelete(int16_t handle, const char* name) {

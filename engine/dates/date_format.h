@@ -8,9 +8,9 @@
 //
 //  - Julian Day Number (DateToJulianDay): the true count of days of the
 //    proleptic Gregorian calendar, 1970-01-01 being day 2440588. Date-time
-//    ('T') fields store it.
-//  - Key day number (DateToKeyDay): the numbering of date keys in NDX, MDX,
-//    IDX and CDX indexes, day of the year + trunc(365.25 * (year - 1)) +
+//    ('T') fields store it, and so do the date keys of IDX and CDX indexes.
+//  - Key day number (DateToKeyDay): the numbering of date keys in NDX and
+//    MDX indexes, day of the year + trunc(365.25 * (year - 1)) +
 //    1721410. It agrees with the Julian Day Number from 1901-01-01 to
 //    2100-02-28. Around every year divisible by 4 but not by 400 that is
 //    not a leap year (1900, 2100, ...) it skips one number, and it gives
@@ -136,7 +136,7 @@ int16_t KeyDayToDate(int* year, int* month, int* day, int32_t key_day);
 
 // Reads a date text in the format and gives its key day number as the
 // floating-point value that NDX and MDX keys hold (the IDX and CDX modules
-// store the same value in sortable byte form); an empty date gives
+// turn it into the Julian day number); an empty date gives
 // kEmptyDateKeyDay with kKbdOk. Other statuses as ReadDate.
 int16_t DateTextToKeyDay(double* key_day, std::string_view text,
                          uint16_t format);

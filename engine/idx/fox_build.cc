@@ -141,15 +141,11 @@ int16_t FoxTreeBuilder::Start(uint16_t file_slot, FoxLayout layout,
     r.fields = WidenLeafFields(r.fields, max_recno);
   r.levels.clear();
   r.levels.reserve(kMaxBuildLevels);
-  uint32_t end = 0;
-  if (int16_t e = btree::ReadLe32At(file_slot, kFoxHeaderEndOffset, &end))
-    return e;
+  // New nodes go at the end of the file as it is (the word at 8 of a
+  // compact file is a change counter, not the end).
   uint32_t size = 0;
   if (int16_t e = FileSize(file_slot, &size)) return e;
-  const uint32_t size_end =
-      (size + kFoxBlockSize - 1) / kFoxBlockSize * kFoxBlockSize;
-  if (end % kFoxBlockSize != 0 || end < size_end) end = size_end;
-  r.next = end;
+  r.next = (size + kFoxBlockSize - 1) / kFoxBlockSize * kFoxBlockSize;
   r.reuse = 0;
   r.started = true;
   return kKbdOk;
@@ -191,6 +187,8 @@ int16_t FoxTreeBuilder::Finish(uint32_t* root) {
     if (int16_t e = r.AddAt(level + 1, up_key, up_recno, open.offset))
       return e;
   }
+  // A standard file keeps its end in the header.
+  if (r.format.layout == FoxLayout::kCompact) return kKbdOk;
   return btree::WriteLe32At(r.file_slot, kFoxHeaderEndOffset, r.next);
 }
 

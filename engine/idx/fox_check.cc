@@ -131,9 +131,11 @@ class FoxChecker {
     const uint16_t kl = in_.key_length;
     if (report_->keys > 0) {
       const int c = std::memcmp(last_key_.data(), key, kl);
-      const bool ordered =
-          in_.unique ? c < 0 : (c < 0 || (c == 0 && last_recno_ < recno));
-      if (!ordered)
+      if (c == 0 && in_.unique)
+        Problem(Node(offset) + ": key " + btree::QuotedKeyText(key, kl) +
+                " has two entries (records " + std::to_string(last_recno_) +
+                " and " + std::to_string(recno) + ") in a unique index");
+      else if (c > 0 || (c == 0 && last_recno_ >= recno))
         Problem(Node(offset) + ": entry (" +
                 btree::QuotedKeyText(key, kl) + ", " + std::to_string(recno) +
                 ") out of order");

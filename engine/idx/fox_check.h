@@ -3,13 +3,14 @@
 //
 // Every node reachable from the root is read once, straight from the file,
 // and must decode; then: all leaves at one depth; no empty node but an
-// empty root leaf; entries in (key, record number) order within and across
-// nodes (a unique tree: keys strictly increasing); an inner entry holds the
-// greatest key of its child (compact: with its record number); the nodes
-// of each level chained both ways in key order, 0xFFFFFFFF at the ends;
-// a compact leaf's free-bytes word equals the gap between its packed
-// entries and its key bytes. A node reached twice or out of the file is
-// reported and not followed, so a damaged file is reported, never looped.
+// empty root leaf; entries in ascending (key, record number) order within
+// and across nodes, descending trees too (a unique tree: no key twice,
+// reported as such); an inner entry holds the greatest key of its child
+// (compact: with its record number); the nodes of each level chained both
+// ways in key order, 0xFFFFFFFF at the ends; a compact leaf's free-bytes
+// word equals the gap between its packed entries and its key bytes. A
+// node reached twice or out of the file is reported and not followed, so
+// a damaged file is reported, never looped.
 #ifndef QX_ENGINE_IDX_FOX_CHECK_H_
 #define QX_ENGINE_IDX_FOX_CHECK_H_
 

@@ -9,7 +9,9 @@
 #include "engine/btree/tree_build.h"
 #include "engine/core/coding.h"
 #include "engine/core/last_error.h"
+#include "engine/dates/date_format.h"
 #include "engine/dates/key_codec.h"
+#include "engine/expr/record_source.h"
 
 namespace qx::engine::idx {
 
@@ -29,24 +31,52 @@ int16_t StoreFoxKey(char type, std::string_view text, double number,
   }
   if ((type != 'N' && type != 'D') || key_length != kDoubleKeySize)
     return Fail(kKbdErrKeyExpression);
+  if (type == 'D') {
+    if (int16_t e = FoxDateKeyDay(number, &number)) return e;
+  }
   EncodeDoubleKey(number, key);
   return kKbdOk;
+}
+
+int16_t FoxDateKeyDay(double key_day, double* fox_day) {
+  if (key_day == kEmptyDateKeyDay) {
+    *fox_day = 0.0;
+    return kKbdOk;
+  }
+  int year = 0, month = 0, day = 0;
+  if (!(key_day >= 0 && key_day <= 0x7FFFFFFF) ||
+      KeyDayToDate(&year, &month, &day, static_cast<int32_t>(key_day)) !=
+          kKbdOk)
+    return Fail(kKbdErrDate);
+  *fox_day = DateToJulianDay(year, month, day);
+  return kKbdOk;
+}
+
+int16_t FoxRecordBelongs(int16_t dbf_handle,
+                         std::string_view for_expression) {
+  bool accepted = true;
+  const int16_t status = EvaluateCondition(dbf_handle, for_expression,
+                                           ExprRules::kDbase, &accepted);
+  if (status < 0) return status;
+  return accepted ? 1 : 0;
 }
 
 int16_t FillFoxTree(const FoxFill& fill, uint32_t* root) {
   const uint16_t length = fill.key_length;
   btree::RecordKeyReader reader;
   if (int16_t e = reader.Prepare(fill.dbf_handle, fill.expression, "CNFD",
-                                 NumericKeyRule::kNumericOrFloat))
+                                 NumericKeyRule::kNumericOrFloat,
+                                 fill.for_expression, ExprRules::kDbase))
     return e;
   btree::ExternalSort sorter;
   if (int16_t e = sorter.Start(btree::BuildSortOptions(length + kRecnoSize)))
     return e;
   for (uint32_t recno = 1; recno <= fill.record_count; ++recno) {
-    uint8_t* item = nullptr;
-    if (int16_t e = sorter.Append(&item)) return e;
     btree::RecordKey key;
     if (int16_t e = reader.Read(recno, &key)) return e;
+    if (!key.included) continue;
+    uint8_t* item = nullptr;
+    if (int16_t e = sorter.Append(&item)) return e;
     if (int16_t e = StoreFoxKey(key.type, key.text, key.number, length, item))
       return e;
     PutBe32(item + length, recno);

@@ -9,18 +9,33 @@
 //   4      4    free_list    file-wide: head of the free-node list; 0 and
 //                            0xFFFFFFFF both mean none (only the header at
 //                            offset 0 counts)
-//   8      4    end_of_file  file-wide: where the next new node goes (0 in
-//                            files of other writers: the file size then)
+//   8      4    end_of_file  standard layout, header at 0: where the next
+//                            new node goes. Compact layout: a change
+//                            counter (big-endian), never a size
 //   12     2    key_length   1..100
-//   14     1    options      1 unique, 0x20 compact, 0x40+ directory
-//   15     1    signature    0 when we create
+//   14     1    options      0x01 unique, 0x04 candidate (unique too),
+//                            0x08 FOR expression, 0x20 compact, 0x40 part
+//                            of a compound file, 0x80 with 0x40: the
+//                            compound file's directory
+//   15     1    signature    1 in every compact header
 //   16     220  expression   standard layout: NUL-terminated, upper case
-//   502    2    key_order    compact: non-zero descending
+//   236    220  for_expr     standard layout: the FOR expression, when
+//                            options has 0x08
+//   502    2    key_order    compact: 1 descending, 0 ascending
 //   504    2    pool_length  compact: key expression length + 1
 //   506    2    for_length   compact: FOR expression length + 1 (1: none)
 //   510    2    key_expr_len compact: key expression length + 1
 //   512    512  pool         compact: the key expression (NUL-terminated)
 //                            followed by the FOR expression
+//
+// Produced on write: compact headers carry signature 1 and the counter 0
+// (CDX tags options 0x60 | 0x01 unique | 0x08 FOR, the directory 0xE0;
+// compact IDX files 0x20 | 0x01 | 0x08), as every compound file of the
+// FoxPro programs does; the counter goes up by one after every call that
+// changed the file, so that programs caching its nodes see the change.
+// Standard headers carry options 0x00 | 0x01 | 0x08, signature 0 and the
+// real end of file at 8. Tolerated on read: any signature, options 0x02
+// and 0x04 (0x04 read as unique), any counter.
 //
 // Node (512 bytes, both layouts):
 //
@@ -76,12 +91,18 @@ inline constexpr uint32_t kFoxHeaderOptionsOffset = 14;
 inline constexpr uint32_t kFoxHeaderSignatureOffset = 15;
 inline constexpr uint32_t kFoxHeaderExpressionOffset = 16;
 inline constexpr uint32_t kFoxHeaderExpressionSize = 220;
+inline constexpr uint32_t kFoxHeaderForOffset = 236;  // standard layout
+inline constexpr uint32_t kFoxHeaderForSize = 220;
 inline constexpr uint32_t kFoxHeaderKeyOrderOffset = 502;
 inline constexpr uint32_t kFoxHeaderPoolLengthOffset = 504;
 inline constexpr uint32_t kFoxHeaderForLengthOffset = 506;
 inline constexpr uint32_t kFoxHeaderKeyExprLengthOffset = 510;
 inline constexpr uint32_t kFoxHeaderPoolOffset = 512;  // next block
 inline constexpr uint32_t kFoxPoolSize = 512;
+
+// Header values we write.
+inline constexpr uint8_t kFoxCompactSignature = 1;
+inline constexpr uint16_t kFoxKeyOrderDescending = 1;
 
 // Limits.
 inline constexpr uint16_t kFoxMaxKeyLength = 100;  // keys we create

@@ -43,6 +43,9 @@ int16_t ReadFoxHeader(uint16_t file_slot, uint32_t offset, FoxHeader* header) {
   if (header->layout() == FoxLayout::kStandard) {
     header->expression =
         TextAt(block + kFoxHeaderExpressionOffset, kFoxHeaderExpressionSize);
+    if (header->options & kFoxForClause)
+      header->for_expression =
+          TextAt(block + kFoxHeaderForOffset, kFoxHeaderForSize);
     return kKbdOk;
   }
   header->key_order = GetLe16(block + kFoxHeaderKeyOrderOffset);
@@ -63,36 +66,57 @@ int16_t ReadFoxHeader(uint16_t file_slot, uint32_t offset, FoxHeader* header) {
   return kKbdOk;
 }
 
+int16_t StoredForExpression(const char* text, std::string* stored) {
+  stored->clear();
+  if (text == nullptr) return kKbdOk;
+  std::string_view view(text);
+  const size_t first = view.find_first_not_of(' ');
+  if (first == std::string_view::npos) return kKbdOk;
+  view = view.substr(first, view.find_last_not_of(' ') - first + 1);
+  if (view.size() > kFoxMaxExpression) return Fail(kKbdErrKeyExpression);
+  stored->assign(view);
+  return kKbdOk;
+}
+
 int16_t WriteEmptyTree(uint16_t file_slot, uint32_t header_offset,
                        uint32_t root_offset, const FoxNewTree& tree) {
   if (tree.key_length == 0 || tree.key_length > kFoxMaxKeyLength)
     return Fail(kKbdErrKeySize);
   const bool compact = tree.layout == FoxLayout::kCompact;
+  if (tree.descending && !compact) return Fail(kKbdErrCommand);
   const size_t pool_need =
       tree.expression.size() + 1 + tree.for_expression.size() + 1;
   if (tree.expression.size() > kFoxMaxExpression ||
-      (compact && pool_need > kFoxPoolSize) ||
-      (!compact && !tree.for_expression.empty()))
+      tree.for_expression.size() > kFoxMaxExpression ||
+      (compact && pool_need > kFoxPoolSize))
     return Fail(kKbdErrKeyExpression);
+  const bool has_for = !tree.for_expression.empty();
 
   uint8_t block[2 * kFoxBlockSize] = {};
   uint8_t* head = block;
   PutLe32(head + kFoxHeaderRootOffset, root_offset);
   PutLe32(head + kFoxHeaderFreeListOffset, compact ? 0 : kFoxNoNode);
-  const uint32_t header_end = header_offset + (compact ? 2 : 1) * kFoxBlockSize;
-  PutLe32(head + kFoxHeaderEndOffset,
-          std::max(header_end, root_offset + kFoxBlockSize));
+  // Standard: the end of file; compact: the change counter, 0.
+  if (!compact)
+    PutLe32(head + kFoxHeaderEndOffset,
+            std::max(header_offset + kFoxBlockSize,
+                     root_offset + kFoxBlockSize));
   PutLe16(head + kFoxHeaderKeyLengthOffset, tree.key_length);
-  head[kFoxHeaderOptionsOffset] =
-      static_cast<uint8_t>(tree.options | (compact ? kFoxCompact : 0));
-  head[kFoxHeaderSignatureOffset] = 0;
+  head[kFoxHeaderOptionsOffset] = static_cast<uint8_t>(
+      tree.options | (compact ? kFoxCompact : 0) |
+      (has_for ? kFoxForClause : 0));
+  head[kFoxHeaderSignatureOffset] = compact ? kFoxCompactSignature : 0;
   if (!compact) {
     if (!tree.expression.empty())
       std::memcpy(head + kFoxHeaderExpressionOffset, tree.expression.data(),
                   tree.expression.size());
+    if (has_for)
+      std::memcpy(head + kFoxHeaderForOffset, tree.for_expression.data(),
+                  tree.for_expression.size());
   } else {
     const uint16_t key_words = static_cast<uint16_t>(tree.expression.size() + 1);
-    PutLe16(head + kFoxHeaderKeyOrderOffset, 0);
+    PutLe16(head + kFoxHeaderKeyOrderOffset,
+            tree.descending ? kFoxKeyOrderDescending : 0);
     PutLe16(head + kFoxHeaderPoolLengthOffset, key_words);
     PutLe16(head + kFoxHeaderForLengthOffset,
             static_cast<uint16_t>(tree.for_expression.size() + 1));
@@ -100,7 +124,7 @@ int16_t WriteEmptyTree(uint16_t file_slot, uint32_t header_offset,
     uint8_t* pool = block + kFoxBlockSize;
     if (!tree.expression.empty())
       std::memcpy(pool, tree.expression.data(), tree.expression.size());
-    if (!tree.for_expression.empty())
+    if (has_for)
       std::memcpy(pool + key_words, tree.for_expression.data(),
                   tree.for_expression.size());
   }
@@ -119,7 +143,7 @@ int16_t WriteEmptyTree(uint16_t file_slot, uint32_t header_offset,
 
 int16_t AllocateFoxBlock(uint16_t file_slot, uint32_t* offset) {
   if (offset == nullptr) return Fail(kKbdErrNullPointer);
-  uint8_t words[8];
+  uint8_t words[kFoxHeaderOptionsOffset + 1];
   if (int16_t e = FileReadAt(file_slot, 0, words, sizeof words)) return e;
   uint32_t size = 0;
   if (int16_t e = FileSize(file_slot, &size)) return e;
@@ -135,7 +159,7 @@ int16_t AllocateFoxBlock(uint16_t file_slot, uint32_t* offset) {
     *offset = head;
     return kKbdOk;
   }
-  // New blocks go at the end of the file as it is: the end word of files
+  // New blocks go at the end of the file as it is: the word at 8 of files
   // of other writers holds 0 or a change counter, not the end.
   const uint32_t end =
       (size + kFoxBlockSize - 1) / kFoxBlockSize * kFoxBlockSize;
@@ -143,11 +167,23 @@ int16_t AllocateFoxBlock(uint16_t file_slot, uint32_t* offset) {
   // Extend the file now so that size and end word agree after any failure.
   static constexpr uint8_t kZero[kFoxBlockSize] = {};
   if (int16_t e = FileWriteAt(file_slot, end, kZero, kFoxBlockSize)) return e;
-  if (int16_t e = btree::WriteLe32At(file_slot, kFoxHeaderEndOffset,
-                                     end + kFoxBlockSize))
-    return e;
+  // Only a standard file keeps its end there (any of the bits 0x20..0x80:
+  // a compact file or a compound one, whose word is a counter).
+  if ((words[kFoxHeaderOptionsOffset] & 0xE0) == 0) {
+    if (int16_t e = btree::WriteLe32At(file_slot, kFoxHeaderEndOffset,
+                                       end + kFoxBlockSize))
+      return e;
+  }
   *offset = end;
   return kKbdOk;
+}
+
+int16_t CountFoxChange(uint16_t file_slot) {
+  uint8_t word[4];
+  if (int16_t e = FileReadAt(file_slot, kFoxHeaderEndOffset, word, 4))
+    return e;
+  PutBe32(word, GetBe32(word) + 1);
+  return FileWriteAt(file_slot, kFoxHeaderEndOffset, word, 4);
 }
 
 int16_t FreeFoxBlock(uint16_t file_slot, uint32_t offset) {

@@ -269,6 +269,98 @@ struct FoxTree::Rep {
     return true;
   }
 
+  // The search in stored (ascending) order; length at most the key
+  // length. See FoxTree::Search.
+  int16_t SearchStored(const uint8_t* key, uint32_t length, uint32_t recno,
+                       int mode) {
+    positioned = false;
+    if (int16_t e = Descend(key, length, recno, mode)) return e;
+    if (depth == 1 && path[0].decoded.count() == 0) return kKbdEmptyFile;
+    while (LeafLevel().index >= LeafLevel().decoded.count()) {
+      const int16_t s = StepLeaf(true);
+      if (s != kKbdOk) return s;
+      Level& leaf = LeafLevel();
+      leaf.index = LowerBound(leaf.decoded, key, length, recno, mode);
+    }
+    positioned = true;
+    if (mode == 3) return kKbdKeyNotFound;
+    return PositionMatches(key, length, recno, mode);
+  }
+
+  // 0 when the position holds the search key (mode 2: with its record
+  // number), else 4.
+  int16_t PositionMatches(const uint8_t* key, uint32_t length, uint32_t recno,
+                          int mode) {
+    const Level& leaf = LeafLevel();
+    if (std::memcmp(leaf.decoded.key(leaf.index, key_length()), key,
+                    length) != 0)
+      return kKbdKeyNotFound;
+    if (mode == 2 && leaf.decoded.recnos[leaf.index] != recno)
+      return kKbdKeyNotFound;
+    return kKbdOk;
+  }
+
+  // The search of a descending tree: the candidate of a walk-order mode
+  // is the stored entry just before those the mirrored stored mode takes
+  // (mode 1: the entries above the key; 3: those not below it; 2: those
+  // not below the pair), or the last entry when it takes none.
+  int16_t SearchReversed(const uint8_t* key, uint32_t length, uint32_t recno,
+                         int mode) {
+    const int mirrored = mode == 1 ? 3 : mode == 3 ? 1 : 2;
+    int16_t s = SearchStored(key, length, recno, mirrored);
+    if (s < 0 || s == kKbdEmptyFile) return s;
+    if (mode == 2 && s == kKbdOk) return kKbdOk;
+    s = s == kKbdNoMoreKeys ? Edge(true) : Step(false);
+    if (s != kKbdOk) {
+      positioned = false;
+      return s;
+    }
+    if (mode == 3) return kKbdKeyNotFound;
+    return PositionMatches(key, length, recno, mode);
+  }
+
+  // The first (or last) entry in stored order: 0, 2 empty.
+  int16_t Edge(bool last) {
+    positioned = false;
+    if (int16_t e = LoadLevel(0, root)) return e;
+    if (int16_t e = DescendEdge(0, last)) return e;
+    if (LeafLevel().decoded.count() == 0) {
+      if (depth == 1) return kKbdEmptyFile;
+      const int16_t s = StepLeaf(!last);
+      if (s != kKbdOk) return s == kKbdNoMoreKeys ? int16_t{kKbdEmptyFile} : s;
+    }
+    positioned = true;
+    return kKbdOk;
+  }
+
+  // One step in stored order: 0, or 3 at either end (position kept).
+  int16_t Step(bool forward) {
+    if (!positioned) return kKbdNoMoreKeys;
+    Level& leaf = LeafLevel();
+    if (forward && leaf.index + 1 < leaf.decoded.count()) {
+      ++leaf.index;
+      return kKbdOk;
+    }
+    if (!forward && leaf.index > 0) {
+      --leaf.index;
+      return kKbdOk;
+    }
+    const int16_t s = StepLeaf(forward);
+    if (s < 0) positioned = false;
+    return s;
+  }
+
+  // FoxTree::MoveFrom in stored order.
+  int16_t MoveStored(const uint8_t* key, uint32_t recno, bool forward) {
+    if (RestoreKept(key, recno)) return Step(forward);
+    int16_t s = SearchStored(key, key_length(), recno, 2);
+    if (s < 0 || s == kKbdEmptyFile) return s;
+    if (s == kKbdOk) return Step(forward);
+    if (s == kKbdKeyNotFound) return forward ? int16_t{kKbdOk} : Step(false);
+    // Every entry is below the given one.
+    return forward ? int16_t{kKbdNoMoreKeys} : Edge(true);
+  }
+
   Level& LeafLevel() { return path[depth - 1]; }
 
   // Split boundaries of node (entries [0, count)), lowest part first.
@@ -490,81 +582,18 @@ uint32_t FoxTree::end() const { return rep_->end; }
 int16_t FoxTree::Search(const uint8_t* key, uint32_t search_length,
                         uint32_t recno, int mode) {
   Rep& r = *rep_;
-  r.positioned = false;
   const uint32_t length = std::min<uint32_t>(search_length, r.key_length());
-  if (int16_t e = r.Descend(key, length, recno, mode)) return e;
-  if (r.depth == 1 && r.path[0].decoded.count() == 0) return kKbdEmptyFile;
-  while (r.LeafLevel().index >= r.LeafLevel().decoded.count()) {
-    const int16_t s = r.StepLeaf(true);
-    if (s != kKbdOk) return s;
-    Level& leaf = r.LeafLevel();
-    leaf.index = r.LowerBound(leaf.decoded, key, length, recno, mode);
-  }
-  r.positioned = true;
-  const Level& leaf = r.LeafLevel();
-  if (mode == 3) return kKbdKeyNotFound;
-  const bool equal =
-      std::memcmp(leaf.decoded.key(leaf.index, r.key_length()), key, length) ==
-      0;
-  if (!equal) return kKbdKeyNotFound;
-  if (mode == 2 && leaf.decoded.recnos[leaf.index] != recno)
-    return kKbdKeyNotFound;
-  return kKbdOk;
+  return r.shape.descending ? r.SearchReversed(key, length, recno, mode)
+                            : r.SearchStored(key, length, recno, mode);
 }
 
-int16_t FoxTree::First() {
-  Rep& r = *rep_;
-  r.positioned = false;
-  if (int16_t e = r.LoadLevel(0, r.root)) return e;
-  if (int16_t e = r.DescendEdge(0, false)) return e;
-  if (r.LeafLevel().decoded.count() == 0) {
-    if (r.depth == 1) return kKbdEmptyFile;
-    const int16_t s = r.StepLeaf(true);
-    if (s != kKbdOk) return s == kKbdNoMoreKeys ? int16_t{kKbdEmptyFile} : s;
-  }
-  r.positioned = true;
-  return kKbdOk;
-}
+int16_t FoxTree::First() { return rep_->Edge(rep_->shape.descending); }
 
-int16_t FoxTree::Last() {
-  Rep& r = *rep_;
-  r.positioned = false;
-  if (int16_t e = r.LoadLevel(0, r.root)) return e;
-  if (int16_t e = r.DescendEdge(0, true)) return e;
-  if (r.LeafLevel().decoded.count() == 0) {
-    if (r.depth == 1) return kKbdEmptyFile;
-    const int16_t s = r.StepLeaf(false);
-    if (s != kKbdOk) return s == kKbdNoMoreKeys ? int16_t{kKbdEmptyFile} : s;
-  }
-  r.positioned = true;
-  return kKbdOk;
-}
+int16_t FoxTree::Last() { return rep_->Edge(!rep_->shape.descending); }
 
-int16_t FoxTree::Next() {
-  Rep& r = *rep_;
-  if (!r.positioned) return kKbdNoMoreKeys;
-  Level& leaf = r.LeafLevel();
-  if (leaf.index + 1 < leaf.decoded.count()) {
-    ++leaf.index;
-    return kKbdOk;
-  }
-  const int16_t s = r.StepLeaf(true);
-  if (s < 0) r.positioned = false;
-  return s;
-}
+int16_t FoxTree::Next() { return rep_->Step(!rep_->shape.descending); }
 
-int16_t FoxTree::Prev() {
-  Rep& r = *rep_;
-  if (!r.positioned) return kKbdNoMoreKeys;
-  Level& leaf = r.LeafLevel();
-  if (leaf.index > 0) {
-    --leaf.index;
-    return kKbdOk;
-  }
-  const int16_t s = r.StepLeaf(false);
-  if (s < 0) r.positioned = false;
-  return s;
-}
+int16_t FoxTree::Prev() { return rep_->Step(rep_->shape.descending); }
 
 void FoxTree::Current(uint8_t* key, uint32_t* recno) const {
   Rep& r = *rep_;
@@ -579,15 +608,7 @@ void FoxTree::Current(uint8_t* key, uint32_t* recno) const {
 }
 
 int16_t FoxTree::MoveFrom(const uint8_t* key, uint32_t recno, bool forward) {
-  Rep& r = *rep_;
-  const uint16_t kl = r.key_length();
-  if (r.RestoreKept(key, recno)) return forward ? Next() : Prev();
-  int16_t s = Search(key, kl, recno, 2);
-  if (s < 0 || s == kKbdEmptyFile) return s;
-  if (s == kKbdOk) return forward ? Next() : Prev();
-  if (s == kKbdKeyNotFound) return forward ? int16_t{kKbdOk} : Prev();
-  // Every entry is below the given one.
-  return forward ? int16_t{kKbdNoMoreKeys} : Last();
+  return rep_->MoveStored(key, recno, forward != rep_->shape.descending);
 }
 
 int16_t FoxTree::Insert(const uint8_t* key, uint32_t recno) {
@@ -613,12 +634,12 @@ int16_t FoxTree::Insert(const uint8_t* key, uint32_t recno) {
       // greater entry of the whole tree, or after the last one. Elsewhere
       // the descent is exact: the parent entry chosen is the greatest key
       // of this leaf, so a leaf passed to its end is the last one.
-      const int16_t s = Search(key, kl, recno, mode);
+      const int16_t s = r.SearchStored(key, kl, recno, mode);
       r.positioned = false;
       if (s < 0) return s;
       if (s == kKbdOk) return kKbdAlreadyExists;
       if (s == kKbdNoMoreKeys) {
-        if (int16_t e = Last()) return e < 0 ? e : Fail(kKbdErrCorrupt);
+        if (int16_t e = r.Edge(true)) return e < 0 ? e : Fail(kKbdErrCorrupt);
         r.positioned = false;
         ++r.LeafLevel().index;
       }
@@ -639,9 +660,7 @@ int16_t FoxTree::Insert(const uint8_t* key, uint32_t recno) {
 int16_t FoxTree::Remove(const uint8_t* key, uint32_t recno) {
   Rep& r = *rep_;
   if (r.shape.read_only) return Fail(kKbdErrReadOnly);
-  const uint16_t kl = r.key_length();
-  const int mode = r.shape.unique ? 1 : 2;
-  const int16_t s = Search(key, kl, recno, mode);
+  const int16_t s = r.SearchStored(key, r.key_length(), recno, 2);
   r.positioned = false;
   if (s < 0 || s == kKbdEmptyFile) return s;
   if (s != kKbdOk) return kKbdKeyNotFound;

@@ -8,17 +8,24 @@
 // at +502, FOR and key expression lengths at +506 and +510, the expression
 // pool in the following block. Node allocation is file-wide: the header at
 // offset 0 holds the free-node list (word at 4; 0 and 0xFFFFFFFF both mean
-// none) and the end-of-file word (8), whatever tree allocates.
+// none) and the word at 8 (a standard file's end of file, a compact or
+// compound file's change counter), whatever tree allocates.
 //
 // Calls. A public operation brackets its tree work with Refresh() (re-read
-// the root, the free list and end of file, since other handles and
-// processes may have changed the file) and EndCall() (empty the node
+// the root and the file size, since other handles and processes may have
+// changed the file) and EndCall() (empty the node
 // cache; nothing read is kept to the next call). Changed nodes are
 // written at once (write-through) or when EndCall runs.
 //
 // Keys are key_length bytes; search keys may be shorter (a prefix). Record
 // numbers are the caller's (host order); the big-endian forms are the
 // codec's business.
+//
+// Descending trees (the key order word of a compact header not 0) keep
+// their entries ascending like any other; only the walk is reversed:
+// First, Last, Next, Prev, MoveFrom and Search work in the reversed order
+// (equal keys by falling record number), while Insert and Remove, which
+// place entries, ignore it.
 //
 // Compact leaves. Each leaf has its own record-number, duplicate-count and
 // trailing-count widths. A record number above the leaf's record mask is
@@ -43,8 +50,11 @@ enum class FoxLayout : uint8_t { kStandard, kCompact };
 
 // Options byte (header +14).
 inline constexpr uint8_t kFoxUnique = 0x01;
+inline constexpr uint8_t kFoxCandidate = 0x04;  // unique as well
+inline constexpr uint8_t kFoxForClause = 0x08;
 inline constexpr uint8_t kFoxCompact = 0x20;
-inline constexpr uint8_t kFoxDirectory = 0x40;  // 64 and above: directory
+inline constexpr uint8_t kFoxCompound = 0x40;   // every header of a CDX file
+inline constexpr uint8_t kFoxDirectoryBit = 0x80;
 
 // The header of one tree as read from the file.
 struct FoxHeader {
@@ -56,10 +66,15 @@ struct FoxHeader {
   uint8_t signature = 0;
   uint16_t key_order = 0;       // compact: +502, non-zero descending
   std::string expression;       // as stored (not normalised)
-  std::string for_expression;   // compact: empty when none
+  std::string for_expression;   // empty when none
   FoxLayout layout() const {
     return (options & kFoxCompact) ? FoxLayout::kCompact
                                    : FoxLayout::kStandard;
+  }
+  bool unique() const { return (options & (kFoxUnique | kFoxCandidate)) != 0; }
+  bool candidate() const { return (options & kFoxCandidate) != 0; }
+  bool descending() const {
+    return layout() == FoxLayout::kCompact && key_order != 0;
   }
 };
 
@@ -70,16 +85,25 @@ int16_t ReadFoxHeader(uint16_t file_slot, uint32_t offset, FoxHeader* header);
 struct FoxNewTree {
   FoxLayout layout = FoxLayout::kCompact;
   uint16_t key_length = 0;
-  uint8_t options = 0;          // unique, compact, directory bits
+  uint8_t options = 0;          // unique, compound, directory bits
+  bool descending = false;      // compact only
   std::string_view expression;  // normalised by the caller
-  std::string_view for_expression;
+  std::string_view for_expression;  // "" none
 };
+
+// The FOR expression as a header stores it: the caller's text without its
+// outer blanks, as the FoxPro programs keep it (null or blank: "", none).
+// -7 beyond kFoxMaxExpression characters.
+int16_t StoredForExpression(const char* text, std::string* stored);
 
 // Writes the header (and for the compact layout the expression block) at
 // header_offset and an empty root leaf at root_offset (0xFFFFFFFF siblings,
 // free bytes 488 and the field widths of a new leaf in the compact
-// layout). The caller chooses the offsets (an IDX file: 0 and 512 or
-// 1024; a CDX tag: blocks it allocated) and keeps the file-wide words.
+// layout). The options get the layout's bit and, with a FOR expression,
+// 0x08; see fox_format.h for the rest of what is written. The caller
+// chooses the offsets (an IDX file: 0 and 512 or 1024; a CDX tag: blocks
+// it allocated) and keeps the file-wide words. -7 for expressions the
+// header cannot hold, -12 for a descending standard tree.
 int16_t WriteEmptyTree(uint16_t file_slot, uint32_t header_offset,
                        uint32_t root_offset, const FoxNewTree& tree);
 
@@ -89,6 +113,7 @@ struct FoxTreeShape {
   uint16_t key_length = 0;
   uint8_t pad = ' ';            // ' ' for 'C' keys, 0 otherwise
   bool unique = false;
+  bool descending = false;      // walks and searches in reverse
   bool read_only = false;
   bool write_through = true;
   bool widen_record_field = true;  // false for CDX tags
@@ -119,7 +144,12 @@ class FoxTree {
   // the same record number (equal keys with other numbers are passed
   // over); 3 the first entry whose key is above. Results: 0 positioned on
   // an equal entry, 4 positioned on the next greater entry, 3 no entry
-  // qualifies (no position), 2 the tree is empty.
+  // qualifies (no position), 2 the tree is empty. In a descending tree
+  // "first", "below" and "above" follow the walk: mode 1 takes the
+  // greatest entry whose key is not above the search key (for a prefix:
+  // the last entry holding it), 3 the greatest entry below it, 2 the
+  // entry itself or the next one of the walk (greatest below it in
+  // (key, record number) order).
   int16_t Search(const uint8_t* key, uint32_t search_length, uint32_t recno,
                  int mode);
   int16_t First();  // 0, 2
@@ -143,8 +173,8 @@ class FoxTree {
   // 11 with nothing written when the entry exists (a unique tree: when the
   // key exists); -6 / -6000 as above; -36 read-only.
   int16_t Insert(const uint8_t* key, uint32_t recno);
-  // Removes the entry (a unique tree: the entry with that key): 0, or 4 /
-  // 2 with nothing changed.
+  // Removes the entry with that key and record number (in a unique tree
+  // too): 0, or 4 / 2 with nothing changed.
   int16_t Remove(const uint8_t* key, uint32_t recno);
 
   // Every node of the tree (for freeing a CDX tag).
@@ -157,9 +187,13 @@ class FoxTree {
 
 // File-wide node allocation through the header at offset 0: the free list
 // head (its first 4 bytes link the rest), else the end of file, grown by
-// 512 (the end-of-file word is written back).
+// 512 (the end-of-file word of a standard file is written back).
 int16_t AllocateFoxBlock(uint16_t file_slot, uint32_t* offset);
 int16_t FreeFoxBlock(uint16_t file_slot, uint32_t offset);
+
+// Adds one to the change counter of a compact file (the big-endian word
+// at 8 of the header at offset 0; it wraps).
+int16_t CountFoxChange(uint16_t file_slot);
 
 // The bulk build: sorted entries in, a complete tree out, its nodes
 // allocated at the end of the file; leaves chained both ways. Compact

@@ -1,8 +1,8 @@
 // Building an IDX index over an existing data file (kbdibuild): the empty
 // index is created, the data file locked (the builds' lock mode) and read
-// in record order, deleted records included, every key sorted through the
-// work file and the tree built bottom-up; its first node takes the place
-// of the empty root leaf. Whatever happens the work file is deleted, the
+// in record order, deleted records included and those the FOR condition
+// excludes left out, every key sorted through the work file and the tree
+// built bottom-up; its first node takes the place of the empty root leaf. Whatever happens the work file is deleted, the
 // lock dropped and the index closed; a failed build deletes the index.
 //
 // Compact leaves get record-number fields wide enough for the data file's
@@ -26,6 +26,7 @@ int16_t FillIdx(int16_t dbf_handle, uint32_t record_count, IdxFile* index) {
   fill.dbf_handle = dbf_handle;
   fill.record_count = record_count;
   fill.expression = index->expression;
+  fill.for_expression = index->header.for_expression;
   fill.file_slot = index->slot;
   fill.layout = index->header.layout();
   fill.key_length = index->key_length();
@@ -38,9 +39,12 @@ int16_t FillIdx(int16_t dbf_handle, uint32_t record_count, IdxFile* index) {
 }
 
 int16_t BuildIdx(int16_t dbf_handle, const char* name, uint16_t type,
-                 const char* expression, uint16_t key_length) {
+                 const char* expression, uint16_t key_length,
+                 const char* for_expression) {
   btree::IndexBuildSteps steps;
-  steps.create = [&] { return CreateIdx(name, type, expression, key_length); };
+  steps.create = [&] {
+    return CreateIdx(name, type, expression, key_length, for_expression);
+  };
   steps.open = [&](int16_t* handle) { return OpenIdx(handle, name, 0); };
   // The tree sorts through its own work file; the frame's sorter stays
   // unused.
@@ -65,6 +69,17 @@ using namespace qx::engine;
 extern "C" int16_t kbdibuild(int16_t dbf_handle, const char* name,
                              uint16_t type, const char* expression,
                              uint16_t key_length) {
-  return RunOperation(
-      [&] { return BuildIdx(dbf_handle, name, type, expression, key_length); });
+  return RunOperation([&] {
+    return BuildIdx(dbf_handle, name, type, expression, key_length, nullptr);
+  });
+}
+
+extern "C" int16_t kbdibuildx(int16_t dbf_handle, const char* name,
+                              uint16_t type, const char* expression,
+                              uint16_t key_length,
+                              const char* for_expression) {
+  return RunOperation([&] {
+    return BuildIdx(dbf_handle, name, type, expression, key_length,
+                    for_expression);
+  });
 }

@@ -47,6 +47,8 @@ int16_t RefreshIdx(IdxFile* file) {
 
 int16_t EndIdxCall(IdxFile* file) {
   int16_t status = file->tree.EndCall();
+  if (file->changed && file->compact() && status >= 0)
+    status = idx::CountFoxChange(file->slot);
   return btree::FlushAfterWrites(status, &file->changed, file->slot);
 }
 
@@ -65,9 +67,11 @@ int16_t OpenIdx(int16_t* handle, const char* name, uint16_t mode) {
   if (int16_t e = idx::ReadFoxHeader(file->slot, 0, &h)) return fail(e);
   if (h.key_length < 1 || h.key_length > idx::kFoxMaxKeyLength)
     return fail(Fail(kKbdErrKeySize));
-  if (h.expression.size() >= idx::kFoxMaxExpression)
+  if (h.expression.size() >= idx::kFoxMaxExpression ||
+      h.for_expression.size() >= idx::kFoxMaxExpression)
     return fail(Fail(kKbdErrKeyExpression));
   file->expression = NormaliseExpressionText(h.expression);
+  file->for_expression = NormaliseExpressionText(h.for_expression);
   uint32_t size = 0;
   if (int16_t e = FileSize(file->slot, &size)) return fail(e);
   // The standard layout keeps its end of file in the header; the compact
@@ -81,6 +85,7 @@ int16_t OpenIdx(int16_t* handle, const char* name, uint16_t mode) {
   shape.key_length = h.key_length;
   shape.pad = file->pad();
   shape.unique = file->unique();
+  shape.descending = file->descending();
   shape.read_only = file->read_only();
   shape.write_through = true;
   shape.widen_record_field = true;
@@ -95,19 +100,27 @@ int16_t OpenIdx(int16_t* handle, const char* name, uint16_t mode) {
 // ---- Create -----------------------------------------------------------------
 
 int16_t CreateIdx(const char* name, uint16_t type, const char* expression,
-                  uint16_t key_length) {
+                  uint16_t key_length, const char* for_expression) {
   if (name == nullptr || expression == nullptr)
     return Fail(kKbdErrNullPointer);
   std::string text;
   if (int16_t e = NormaliseKeyExpression(expression, &text,
                                          idx::kFoxMaxExpression))
     return e;
-  const bool compact = (type & 0x400) != 0;
+  std::string for_text;
+  if (int16_t e = idx::StoredForExpression(for_expression, &for_text))
+    return e;
+  const bool compact = (type & kKbdFoxCompact) != 0;
   const char letter = btree::KeyTypeLetter(type);
   idx::FoxNewTree tree;
   tree.layout = compact ? idx::FoxLayout::kCompact : idx::FoxLayout::kStandard;
   tree.options = btree::KeyTypeUnique(type) ? idx::kFoxUnique : 0;
+  tree.descending = (type & kKbdFoxDescending) != 0;
+  if (tree.descending && !compact) return Fail(kKbdErrCommand);
   tree.expression = text;
+  tree.for_expression = for_text;
+  if (compact && text.size() + for_text.size() + 2 > idx::kFoxPoolSize)
+    return Fail(kKbdErrKeyExpression);
   switch (letter) {
     case 'C':
       if (key_length < 1 || key_length > idx::kFoxMaxKeyLength)
@@ -168,7 +181,15 @@ extern "C" int16_t kbdiopenx(int16_t* handle, const char* name,
 extern "C" int16_t kbdicreate(const char* name, uint16_t type,
                               const char* expression, uint16_t key_length) {
   return RunOperation(
-      [&] { return CreateIdx(name, type, expression, key_length); });
+      [&] { return CreateIdx(name, type, expression, key_length, nullptr); });
+}
+
+extern "C" int16_t kbdicreatex(const char* name, uint16_t type,
+                               const char* expression, uint16_t key_length,
+                               const char* for_expression) {
+  return RunOperation([&] {
+    return CreateIdx(name, type, expression, key_length, for_expression);
+  });
 }
 
 extern "C" int16_t kbdiclose(int16_t handle) {

@@ -38,6 +38,7 @@ struct IdxFile : ControlBlock {
   uint16_t file_flags = 0;       // kFileFlagReadOnly | kFileFlagShared
   idx::FoxHeader header;         // as read at open
   std::string expression;        // normalised: upper case, no blanks
+  std::string for_expression;    // normalised; empty when none
   char key_type = 'C';
   idx::FoxTree tree;
   bool changed = false;          // nodes written in this call
@@ -45,8 +46,9 @@ struct IdxFile : ControlBlock {
   std::vector<uint8_t> found;    // key_length bytes: an entry's key
 
   bool read_only() const { return (file_flags & kFileFlagReadOnly) != 0; }
-  bool unique() const { return (header.options & idx::kFoxUnique) != 0; }
+  bool unique() const { return header.unique(); }
   bool compact() const { return header.layout() == idx::FoxLayout::kCompact; }
+  bool descending() const { return header.descending(); }
   uint16_t key_length() const { return header.key_length; }
   uint8_t pad() const { return key_type == 'C' ? ' ' : 0; }
 };
@@ -56,8 +58,8 @@ IdxFile* CheckIdx(int16_t handle);
 
 // Start of every call: re-reads the root word and the file size.
 int16_t RefreshIdx(IdxFile* file);
-// End of every call: empties the node cache; flushes when nodes were
-// written and writes are synced.
+// End of every call: empties the node cache; when nodes were written,
+// counts the change (compact layout) and flushes when writes are synced.
 int16_t EndIdxCall(IdxFile* file);
 
 // Runs body(IdxFile&) as the inside of a public operation on handle.
@@ -69,8 +71,11 @@ int16_t WithIdx(int16_t handle, Body&& body) {
 
 // Bodies of the public operations, for use inside other operations.
 int16_t OpenIdx(int16_t* handle, const char* name, uint16_t mode);
+// type: the key type letter, | 0x80 unique, | 0x100 descending (compact
+// only: -12 otherwise), | 0x400 compact. for_expression null or empty:
+// none.
 int16_t CreateIdx(const char* name, uint16_t type, const char* expression,
-                  uint16_t key_length);
+                  uint16_t key_length, const char* for_expression);
 int16_t CloseIdx(int16_t handle);
 
 // The key of the data file's current record for this index (key_length

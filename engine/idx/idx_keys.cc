@@ -13,6 +13,7 @@
 #include "engine/core/last_error.h"
 #include "engine/fileio/memory.h"
 #include "engine/btree/sortable_key_image.h"
+#include "engine/idx/fox_fill.h"
 #include "engine/idx/idx_file.h"
 
 namespace qx::engine {
@@ -169,6 +170,25 @@ extern "C" int16_t kbdiexpr(int16_t handle, char* buffer) {
   });
 }
 
+extern "C" int16_t kbdiforrec(int16_t dbf_handle, int16_t handle) {
+  return RunOperation([&]() -> int16_t {
+    IdxFile* file = CheckIdx(handle);
+    if (file == nullptr) return kKbdErrHandle;
+    return idx::FoxRecordBelongs(dbf_handle, file->header.for_expression);
+  });
+}
+
+extern "C" int16_t kbdiforexpr(int16_t handle, char* buffer) {
+  return RunOperation([&]() -> int16_t {
+    if (buffer == nullptr) return Fail(kKbdErrNullPointer);
+    IdxFile* file = CheckIdx(handle);
+    if (file == nullptr) return kKbdErrHandle;
+    std::memcpy(buffer, file->for_expression.c_str(),
+                file->for_expression.size() + 1);
+    return kKbdOk;
+  });
+}
+
 extern "C" int16_t kbdiinfo(int16_t handle, KbdIdxInfo* info) {
   return RunOperation([&]() -> int16_t {
     if (info == nullptr) return Fail(kKbdErrNullPointer);
@@ -179,13 +199,14 @@ extern "C" int16_t kbdiinfo(int16_t handle, KbdIdxInfo* info) {
     info->key_length = file->key_length();
     info->type = file->key_type;
     info->flags = static_cast<uint16_t>(
-        (file->unique() ? 0x80 : 0) | (file->compact() ? 0x400 : 0) |
-        (file->compact() && file->header.key_order != 0 ? 0x100 : 0));
+        (file->unique() ? kKbdFoxUnique : 0) |
+        (file->header.candidate() ? kKbdFoxCandidate : 0) |
+        (file->compact() ? kKbdFoxCompact : 0) |
+        (file->descending() ? kKbdFoxDescending : 0));
     info->expression_length = static_cast<uint16_t>(file->expression.size());
     CopyText(info->expression, file->expression);
-    info->for_length =
-        static_cast<uint16_t>(file->header.for_expression.size());
-    CopyText(info->for_expression, file->header.for_expression);
+    info->for_length = static_cast<uint16_t>(file->for_expression.size());
+    CopyText(info->for_expression, file->for_expression);
     info->file_flags = static_cast<uint16_t>(
         (file->read_only() ? 0x01 : 0) |
         ((file->file_flags & kFileFlagShared) ? 0x02 : 0));

@@ -1,9 +1,11 @@
 // IDX and CDX files for qxdb (index_kinds.h). Their numeric and date keys
-// are 8-byte big-endian doubles in sortable form (dates as day numbers);
+// are 8-byte big-endian doubles in sortable form (dates as Julian day
+// numbers, 0 for the empty date);
 // files of the newer table family also hold 4-byte integer keys (the
 // number big-endian with its sign bit flipped).
 #include <bit>
 #include <cctype>
+#include <cmath>
 #include <cstring>
 #include <map>
 
@@ -64,6 +66,9 @@ class FoxAccess : public IndexAccess {
   // Tells the engine the key type.
   virtual void ApplyKeyType() = 0;
 
+  // Date keys hold the Julian day number (0 the empty date); the number
+  // given on is the key day number IndexAccess speaks (kEmptyDateKeyDay
+  // the empty date), or NaN for a day no date has.
   double NumberOf(const std::string& key) const override {
     const auto* bytes = reinterpret_cast<const uint8_t*>(key.data());
     if (key.size() == kIntegerKeyLength)
@@ -71,7 +76,15 @@ class FoxAccess : public IndexAccess {
     if (key.size() < 8) return 0;
     uint64_t bits = engine::GetBe64(bytes);
     bits = (bits & kDoubleSign) ? bits & ~kDoubleSign : ~bits;
-    return std::bit_cast<double>(bits);
+    const double number = std::bit_cast<double>(bits);
+    if (key_type_ != 'D') return number;
+    if (number == 0) return engine::kEmptyDateKeyDay;
+    int y, m, d;
+    if (!(number >= 0 && number <= 0x7FFFFFFF) ||
+        engine::JulianDayToDate(&y, &m, &d, static_cast<int32_t>(number)) !=
+            kKbdOk)
+      return std::nan("");
+    return engine::DateToKeyDay(y, m, d);
   }
 
   std::string KeyOfNumber(double value) const override {
@@ -264,9 +277,13 @@ class IdxAccess : public KeyedAccess<int16_t, FoxAccess> {
     kbdseterror(0);
     if (int16_t s = kbdiexpr(index_, expression); s < 0) return s;
     key_length_ = info_.key_length;
-    if (info_.for_length > 0) for_expression_ = info_.for_expression;
-    unique_ = (info_.flags & 0x80) != 0;
-    descending_ = (info_.flags & 0x100) != 0;
+    char for_expression[kExpressionBufferSize] = {};
+    kbdseterror(0);
+    if (int16_t s = kbdiforexpr(index_, for_expression); s < 0) return s;
+    for_expression_ = for_expression;
+    unique_ = (info_.flags & kKbdFoxUnique) != 0;
+    candidate_ = (info_.flags & kKbdFoxCandidate) != 0;
+    descending_ = (info_.flags & kKbdFoxDescending) != 0;
     expression_ = expression;
     return status;
   }
@@ -276,10 +293,10 @@ class IdxAccess : public KeyedAccess<int16_t, FoxAccess> {
   void Describe(JsonWriter* w) const override {
     IndexAccess::Describe(w);
     w->Key("layout");
-    w->String((info_.flags & 0x400) ? "compact" : "standard");
-    if (info_.for_length > 0) {
+    w->String((info_.flags & kKbdFoxCompact) ? "compact" : "standard");
+    if (!for_expression_.empty()) {
       w->Key("for");
-      w->String(info_.for_expression);
+      w->String(for_expression_);
     }
     DescribeKey(w, key_type_);
   }
@@ -287,6 +304,12 @@ class IdxAccess : public KeyedAccess<int16_t, FoxAccess> {
   int16_t MakeKey(int16_t dbf_handle, std::string* key) override {
     int16_t status = KeyedAccess::MakeKey(dbf_handle, key);
     return status < 0 ? ComputedKey(dbf_handle, status, key) : status;
+  }
+  int16_t Add(const std::string& key, uint32_t recno) override {
+    const int16_t status = KeyedAccess::Add(key, recno);
+    // A unique index keeps the first record of a key.
+    if (status == kKbdAlreadyExists && unique_) return kKbdOk;
+    return status;
   }
   int16_t Check(std::vector<std::string>* problems, uint64_t* keys,
                 const EntrySink& on_entry) override {
@@ -337,8 +360,9 @@ class CdxAccess : public KeyedAccess<int32_t, FoxAccess> {
     kbdseterror(0);
     if (int16_t s = kbdcforexpr(index_, expression); s >= 0)
       for_expression_ = expression;
-    unique_ = (info.flags & 0x80) != 0;
-    descending_ = (info.flags & 0x100) != 0;
+    unique_ = (info.flags & kKbdFoxUnique) != 0;
+    candidate_ = (info.flags & kKbdFoxCandidate) != 0;
+    descending_ = (info.flags & kKbdFoxDescending) != 0;
     return status;
   }
 
@@ -372,8 +396,8 @@ class CdxAccess : public KeyedAccess<int32_t, FoxAccess> {
                                                   : TypeLetter(t);
       DescribeTag(w, TagFacts{t.name, expression, for_expression,
                               t.key_length, std::string(1, type),
-                              (t.flags & 0x80) != 0,
-                              (t.flags & 0x100) != 0});
+                              (t.flags & kKbdFoxUnique) != 0,
+                              (t.flags & kKbdFoxDescending) != 0});
     }
     w->EndArray();
     kbdfree(tags);
@@ -466,18 +490,24 @@ int16_t OpenCdxIndex(const IndexRequest& request,
   return status;
 }
 
-int16_t BuildIdxIndex(const BuildRequest& request) {
+// The type word of the FoxPro builds.
+uint16_t FoxTypeWord(const BuildRequest& request) {
   uint16_t type = static_cast<uint16_t>(request.key_type);
-  if (request.unique) type |= 0x80;
-  if (request.compact) type |= 0x400;
+  if (request.unique) type |= kKbdFoxUnique;
+  if (request.descending) type |= kKbdFoxDescending;
+  if (request.compact) type |= kKbdFoxCompact;
+  return type;
+}
+
+int16_t BuildIdxIndex(const BuildRequest& request) {
   kbdseterror(0);
-  return kbdibuild(request.dbf_handle, request.name.c_str(), type,
-                   request.expression.c_str(), request.key_length);
+  return kbdibuildx(request.dbf_handle, request.name.c_str(),
+                    FoxTypeWord(request), request.expression.c_str(),
+                    request.key_length, request.for_expression.c_str());
 }
 
 int16_t BuildCdxIndex(const BuildRequest& request) {
-  uint16_t type = static_cast<uint16_t>(request.key_type);
-  if (request.unique) type |= 0x80;
+  const uint16_t type = FoxTypeWord(request);
   kbdseterror(0);
   if (!request.exists) {
     if (int16_t s = kbdccreate(request.name.c_str()); s < 0) return s;
@@ -487,8 +517,9 @@ int16_t BuildCdxIndex(const BuildRequest& request) {
   int16_t status = kbdcopenx(&handle, request.name.c_str(), kKbdModeShared);
   if (status < 0) return status;
   kbdseterror(0);
-  status = kbdctagbuild(request.dbf_handle, handle, request.tag->c_str(), type,
-                        request.expression.c_str(), request.key_length);
+  status = kbdctagbuildx(request.dbf_handle, handle, request.tag->c_str(),
+                         type, request.expression.c_str(), request.key_length,
+                         request.for_expression.c_str());
   kbdseterror(0);
   int16_t closed = kbdcclose(handle);
   return status < 0 ? status : closed;

@@ -317,13 +317,17 @@ int BuildIndex(Invocation& inv, Table& table, const std::string& path,
     return inv.Usage(std::string("--tag: an ") + kind->extension +
                      " file holds one key");
   const std::string_view family = kind->name;
-  if (options.descending && family != "mdx" && family != "ntx")
+  const bool fox = family == "idx" || family == "cdx";
+  if (options.descending && family != "mdx" && family != "ntx" && !fox)
     return inv.Usage(std::string("--descending: ") + kind->extension +
                      " keys ascend only");
-  if (!options.for_expression.empty() && family != "ntx")
+  if (options.descending && family == "idx" && !options.compact)
+    return inv.Usage("--descending: a standard .idx file ascends only "
+                     "(--compact)");
+  if (!options.for_expression.empty() && family != "ntx" && !fox)
     return inv.Usage(std::string("--for: ") + kind->extension +
                      " files store no FOR condition here");
-  if (options.compact && std::string_view(kind->name) != "idx")
+  if (options.compact && family != "idx")
     return inv.Usage("--compact: only an .idx file has two layouts");
   // The expression's type on the (blank or current) record buffer gives
   // the key type and, for text, the key length.

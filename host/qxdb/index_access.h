@@ -40,6 +40,10 @@ class IndexAccess {
   // The FOR condition of a filtered tag, "" for none.
   const std::string& for_expression() const { return for_expression_; }
   bool unique() const { return unique_; }
+  // A unique index that keeps the first record of each key and leaves the
+  // others out (not a candidate key, which refuses them: every record of
+  // a candidate key has its entry).
+  bool leaves_records_out() const { return unique_ && !candidate_; }
   bool descending() const { return descending_; }
 
   // The members of `qxdb info` after "kind".
@@ -143,6 +147,7 @@ class IndexAccess {
   std::string expression_;
   std::string for_expression_;
   bool unique_ = false;
+  bool candidate_ = false;
   bool descending_ = false;
 };
 

@@ -39,7 +39,7 @@ struct BuildRequest {
   bool descending = false;
   bool compact = false;
   bool exists = false;  // the file is there already (MDX, CDX)
-  std::string for_expression;  // "" for none
+  std::string for_expression;  // "" for none (NTX, IDX, CDX)
 };
 
 // Opens an index of the kind; *index is set when the status is >= 0 (a

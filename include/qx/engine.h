@@ -660,22 +660,42 @@ int16_t kbdxrefresh(int16_t handle);
    bit-packed, prefix-compressed entries). Every key lives in a leaf; the
    nodes of each level are chained both ways. Shared as NTX files are.
 
-   Keys: 'C' text padded with blanks; 'D' and 'N' 8 bytes (the Julian day
-   or the number as a big-endian double, sign bit set when not negative,
-   all bits inverted when negative, so that bytes compare as the values);
-   'L' one byte. The operations and statuses are those of the NTX
-   functions above. */
+   Keys: 'C' text padded with blanks; 'D' and 'N' 8 bytes (the true
+   Julian day number of the date, proleptic Gregorian, 0 for the empty
+   date, or the number, as a big-endian double, sign bit set when not
+   negative, all bits inverted when negative, so that bytes compare as the
+   values); 'L' one byte. The operations and statuses are those of the NTX
+   functions above. A descending index (compact layout) keeps its keys
+   ascending in the file; first, last, next, previous and the searches
+   follow the reversed order (equal keys by falling record number). A
+   unique index holds one entry per key (the first record's): an add of a
+   key already there answers 11 and writes nothing; a delete removes an
+   entry only when key and record number both match. */
+
+/* The type word of kbdicreate, kbdibuild, kbdctagcreate and kbdctagbuild:
+   the key type letter ('C', 'D', 'N', 'L', either case) with these
+   flags. */
+enum KbdFoxTypeFlags {
+  kKbdFoxUnique = 0x0080,
+  kKbdFoxDescending = 0x0100,  /* IDX: compact layout only (else -12) */
+  kKbdFoxCompact = 0x0400,     /* IDX: the compact layout */
+  /* In descriptions only (kbdiinfo, kbdctaginfo), with 0x80: a candidate
+     key of Visual FoxPro, which refuses a second record of a key instead
+     of leaving it out, so every record has an entry. */
+  kKbdFoxCandidate = 0x0800
+};
 
 /* Description of an open IDX index (kbdiinfo). */
 typedef struct KbdIdxInfo {
   char name[261];             /* file name as opened, NUL-terminated */
   uint16_t key_length;
   char type;                  /* as set by kbdikeytype ('C' at open) */
-  uint16_t flags;             /* 128 unique, 0x400 compact, 0x100
-                                 descending (compact, key order word) */
+  uint16_t flags;             /* KbdFoxTypeFlags: 0x80 unique, 0x400
+                                 compact, 0x100 descending (key order
+                                 word), 0x800 candidate */
   uint16_t expression_length; /* of the whole expression */
   char expression[101];       /* its first 100 characters and a NUL */
-  uint16_t for_length;        /* compact: the FOR expression's length */
+  uint16_t for_length;        /* the FOR expression's length (0: none) */
   char for_expression[101];   /* its first 100 characters and a NUL */
   uint16_t file_flags;        /* bit 0 read-only, bit 1 shared */
 } KbdIdxInfo;
@@ -690,9 +710,19 @@ int16_t kbdicreate(const char* name, uint16_t type, const char* expression,
    kbdxbuild). */
 int16_t kbdibuild(int16_t dbf_handle, const char* name, uint16_t type,
                   const char* expression, uint16_t key_length);
+/* kbdicreate and kbdibuild with a FOR expression stored in the header as
+   given without its outer blanks (null or blank: none; -7 when it does
+   not fit: 220 characters, and in the compact layout 510 bytes with the
+   key expression). */
+int16_t kbdicreatex(const char* name, uint16_t type, const char* expression,
+                    uint16_t key_length, const char* for_expression);
+int16_t kbdibuildx(int16_t dbf_handle, const char* name, uint16_t type,
+                   const char* expression, uint16_t key_length,
+                   const char* for_expression);
 /* mode: low byte 0, 3, 4 or 8 (else -18), 0x100, 0x400, 0x800 as for
    NTX. Checks: -23, -7, -25; warning 7 when the size differs from the
-   end-of-file word (standard layout). */
+   end-of-file word (standard layout; in the compact layout that word is a
+   change counter). */
 int16_t kbdiopenx(int16_t* handle, const char* name, uint16_t mode);
 int16_t kbdiclose(int16_t handle);
 /* The key type used to make and compare keys: 'C' (pad blank), 'D', 'L',
@@ -708,20 +738,28 @@ int16_t kbdinext(int16_t handle, void* key, uint32_t* recno);
 int16_t kbdiprev(int16_t handle, void* key, uint32_t* recno);
 /* Copies the expression (NUL-terminated, at most 221 bytes). */
 int16_t kbdiexpr(int16_t handle, char* buffer);
+/* Copies the FOR expression, normalised as kbdiexpr gives the key
+   expression ("" when none; NUL-terminated, at most 221 bytes). */
+int16_t kbdiforexpr(int16_t handle, char* buffer);
 int16_t kbdiinfo(int16_t handle, KbdIdxInfo* info);
 /* Key images: a YYYYMMDD date text (blanks: the empty-date key; -15 for
    an invalid date) or a number, as the 8-byte sortable double followed by
    a NUL (key: 9 bytes). */
 int16_t kbdidatekey(void* key, const char* date);
 int16_t kbdinumkey(void* key, double value);
-/* The key of the data file's current record, as kbdxkeyrec. */
+/* The key of the data file's current record, as kbdxkeyrec, whatever
+   the FOR condition. */
 int16_t kbdikeyrec(int16_t dbf_handle, int16_t handle, void** key);
+/* Whether the data file's current record belongs in the index, as
+   kbdcforrec. */
+int16_t kbdiforrec(int16_t dbf_handle, int16_t handle);
 
 /* ------------------------------------------------------------------------
    CDX compound index files (kind 8): named tags, each a compact IDX tree,
    listed by a directory tree of their names, in one file of 512-byte
    blocks. Tags are opened into 19 slots of the handle; a tag identifier
-   is slot * 65536 + file handle. */
+   is slot * 65536 + file handle. Keys, descending and unique tags as for
+   IDX files. */
 
 /* kbdcfind modes (statuses 0 found, 4 not found and positioned on the
    next greater key, 3 no more keys, 2 empty tag). */
@@ -742,8 +780,9 @@ typedef struct KbdCdxTagInfo {
   char name[12];              /* NUL-terminated, at most 10 characters */
   int32_t key_length;
   int32_t type;               /* 'C', 'D', 'N' or 'L' as far as known */
-  int32_t flags;              /* 0x80 unique, 0x400 compact, 0x100
-                                 descending */
+  int32_t flags;              /* KbdFoxTypeFlags: 0x80 unique, 0x400
+                                 compact, 0x100 descending, 0x800
+                                 candidate */
   int32_t expression_length;
   char expression[100];       /* the first 100 bytes (NUL-terminated when
                                  shorter) */
@@ -761,7 +800,7 @@ typedef struct KbdCdxInfo {
 /* mode: low byte 0, 3, 4 or 8 (else -18), 0x100, 0x400, 0x800 as for
    NTX; 0x200 and 0x1000 make writes go to the file at once; 0x800 with a
    shared file locks the file around tag creation. Warning 7 when the size
-   differs from the directory's end-of-file word. */
+   is not a whole number of 512-byte blocks. */
 int16_t kbdcopenx(int16_t* handle, const char* name, uint16_t mode);
 /* Creates an empty compound file (the directory only; not opened),
    replacing any file. */
@@ -786,7 +825,8 @@ int16_t kbdcexpr(int32_t tag, char* buffer);
 int16_t kbdcforexpr(int32_t tag, char* buffer);
 int16_t kbdcinfo(int16_t handle, KbdCdxInfo* info);
 /* Creates an empty tag, replacing a tag of the same name. type and key
-   length as for kbdicreate (the tag is compact; | 0x80 unique). */
+   length as for kbdicreate (the tag is compact; | 0x80 unique, | 0x100
+   descending). */
 int16_t kbdctagcreate(int16_t handle, const char* name, uint16_t type,
                       const char* expression, uint16_t key_length);
 /* Creates the tag and fills it from every record of the data file (as
@@ -794,6 +834,16 @@ int16_t kbdctagcreate(int16_t handle, const char* name, uint16_t type,
 int16_t kbdctagbuild(int16_t dbf_handle, int16_t handle, const char* name,
                      uint16_t type, const char* expression,
                      uint16_t key_length);
+/* kbdctagcreate and kbdctagbuild with a FOR expression stored in the tag
+   as given without its outer blanks (null or blank: none; -7 beyond 220
+   characters or when the two expressions do not fit the tag's 512-byte
+   expression block). */
+int16_t kbdctagcreatex(int16_t handle, const char* name, uint16_t type,
+                       const char* expression, uint16_t key_length,
+                       const char* for_expression);
+int16_t kbdctagbuildx(int16_t dbf_handle, int16_t handle, const char* name,
+                      uint16_t type, const char* expression,
+                      uint16_t key_length, const char* for_expression);
 /* Removes the tag (-50 when absent, -57 when open); its blocks go to the
    free list. */
 int16_t kbdctagdelete(int16_t handle, const char* name);
@@ -817,9 +867,14 @@ int16_t kbdcdelete(int32_t tag, const void* key, uint32_t recno);
 /* Key images as kbdidatekey and kbdinumkey. */
 int16_t kbdcdatekey(void* key, const char* date);
 int16_t kbdcnumkey(void* key, double value);
-/* The key of the data file's current record, as kbdxkeyrec. A tag's FOR
-   condition (kbdcforexpr) is the caller's to test (kbddcond). */
+/* The key of the data file's current record, as kbdxkeyrec, whatever
+   the tag's FOR condition. */
 int16_t kbdckeyrec(int16_t dbf_handle, int32_t tag, void** key);
+/* Whether the data file's current record belongs in the tag: 1 when the
+   tag has no FOR condition or the condition holds (dBASE and FoxPro
+   rules), 0 when it does not; negative on error (-7 for a condition that
+   is not logical). */
+int16_t kbdcforrec(int16_t dbf_handle, int32_t tag);
 
 /* ------------------------------------------------------------------------
    Key expressions. */

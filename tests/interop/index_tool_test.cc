@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -394,6 +395,72 @@ TEST_F(IndexToolTest, KeysOfUntypedFoxproIndexesPrintInHex) {
       EXPECT_EQ(line, expected);
     }
   }
+}
+
+// FoxPro descending and unique indexes (CDX tags, compact IDX files) end
+// to end: a descending walk is the ascending one reversed (equal keys by
+// falling record number), a unique index holds the first record of each
+// key and checks clean, date keys put the empty date first and dates
+// before 1900 in their order, and a filtered index holds the records its
+// FOR condition accepts and shows it in info. A standard IDX file cannot
+// descend.
+TEST_F(IndexToolTest, FoxproDescendingUniqueAndFilteredIndexes) {
+  for (const char* extension : {".cdx", ".idx"}) {
+    SCOPED_TRACE(extension);
+    const bool tagged = std::string(extension) == ".cdx";
+    auto index = [&](const char* name) {
+      return dir_.File(std::string(tagged ? "people" : name) + extension);
+    };
+    auto flags = [&](const char* name, std::vector<std::string> more) {
+      std::vector<std::string> all;
+      if (tagged) all = {"--tag", name};
+      else all = {"--compact"};
+      all.insert(all.end(), more.begin(), more.end());
+      return all;
+    };
+    auto up = BuildAndWalk(index("NAME"), "NAME", flags("NAME", {}));
+    auto down = BuildAndWalk(index("NAMED"), "NAME",
+                             flags("NAMED", {"--descending"}));
+    ASSERT_EQ(up.size(), 600u);
+    std::reverse(up.begin(), up.end());
+    EXPECT_EQ(down, up);
+    auto unique =
+        BuildAndWalk(index("NAMEU"), "NAME", flags("NAMEU", {"--unique"}));
+    std::map<std::string, int> first;  // key -> lowest record
+    for (const auto& [recno, key] : down) {
+      auto [it, added] = first.emplace(key, recno);
+      if (!added) it->second = std::min(it->second, recno);
+    }
+    ASSERT_EQ(unique.size(), first.size());
+    for (const auto& [recno, key] : unique) EXPECT_EQ(first[key], recno) << key;
+    // Dates: the empty ones first, then 1890 onwards in order.
+    auto births = BuildAndWalk(index("BIRTH"), "BIRTH", flags("BIRTH", {}));
+    ASSERT_EQ(births.size(), 600u);
+    for (std::size_t i = 0; i < 60; ++i) EXPECT_EQ(births[i].second, "");
+    for (std::size_t i = 61; i < births.size(); ++i)
+      EXPECT_LE(births[i - 1].second, births[i].second);
+    std::vector<std::string> seek = {"seek", table_, index("BIRTH")};
+    if (tagged) seek.insert(seek.end(), {"--tag", "BIRTH"});
+    seek.push_back("18900101");
+    Result r = Qxdb(seek);
+    ASSERT_EQ(r.rc, 0) << r.err;
+    EXPECT_NE(r.out.find("\"BIRTH\":\"18900101\""), std::string::npos) << r.out;
+
+    // A filtered index holds the records its condition accepts.
+    auto positive = BuildAndWalk(index("NAMEF"), "NAME",
+                                 flags("NAMEF", {"--for", "SALARY > 0"}));
+    auto salaries = BuildAndWalk(index("SALARY"), "SALARY", flags("SALARY", {}));
+    std::size_t above = 0;
+    for (const auto& [recno, value] : salaries) above += std::stod(value) > 0;
+    EXPECT_EQ(positive.size(), above);
+    r = Qxdb({"info", index("NAMEF")});
+    EXPECT_NE(r.out.find("\"for\":\"SALARY>0\""), std::string::npos) << r.out;
+    r = Qxdb({"info", index("NAMED")});
+    EXPECT_NE(r.out.find("\"descending\":true"), std::string::npos) << r.out;
+  }
+  Result r = Qxdb({"index", table_, dir_.File("std.idx"), "--expr", "NAME",
+                   "--descending"});
+  EXPECT_EQ(r.rc, kExitUsage);
 }
 
 }  // namespace

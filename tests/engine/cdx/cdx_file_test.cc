@@ -5,6 +5,7 @@
 // a record.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -36,7 +37,11 @@ TEST_F(CdxTest, NewFileAndOpenChecks) {
   ASSERT_EQ(bytes.size(), 1536u);
   EXPECT_EQ(Le32(bytes, 0), 1024u);
   EXPECT_EQ(bytes[12] | bytes[13] << 8, 10);
-  EXPECT_EQ(bytes[14], 0x60);
+  // Options 0xE0 and signature 1, as in the compound files of the FoxPro
+  // programs; the word at 8 is their change counter, 0.
+  EXPECT_EQ(bytes[14], 0xE0);
+  EXPECT_EQ(bytes[15], 1);
+  EXPECT_EQ(Le32(bytes, 8), 0u);
   EXPECT_EQ(bytes[1024] | bytes[1025] << 8, 3);  // root and leaf
   EXPECT_EQ(bytes[1024 + 12] | bytes[1024 + 13] << 8, 488);
 
@@ -70,7 +75,7 @@ TEST_F(CdxTest, NewFileAndOpenChecks) {
   kbdseterror(0);
   ASSERT_EQ(kbdcclose(h), kKbdOk);
 
-  // A file longer than its end-of-file word opens with warning 7.
+  // A file of partial blocks opens with warning 7.
   { std::ofstream(path, std::ios::app | std::ios::binary) << "xx"; }
   EXPECT_EQ(kbdcopenx(&h, path.c_str(), 0), kKbdBadFileSize);
   ASSERT_EQ(kbdcclose(h), kKbdOk);
@@ -271,7 +276,9 @@ TEST_F(CdxTest, AddAndDeleteLimits) {
   ASSERT_EQ(kbdcclose(h), kKbdOk);
 }
 
-// kbdcfind against a model of the tag: entries in (key, recno) order.
+// kbdcfind against a model of the tag: entries in walk order, (key,
+// recno) ascending, or descending for a descending tag, where "below" and
+// "above" follow the walk.
 struct ModelEntry {
   std::string key;
   uint32_t recno;
@@ -280,11 +287,15 @@ struct ModelEntry {
 // Where mode m lands: status and the index of the entry (-1 none).
 std::pair<int16_t, int> ModelFind(const std::vector<ModelEntry>& entries,
                                   const std::string& search, uint32_t recno,
-                                  uint16_t mode) {
+                                  uint16_t mode, bool descending) {
   const int n = static_cast<int>(entries.size());
   if (n == 0) return {kKbdEmptyFile, -1};
   auto cmp = [&](int i) {
-    return entries[i].key.compare(0, search.size(), search);
+    const int c = entries[i].key.compare(0, search.size(), search);
+    return descending ? -c : c;
+  };
+  auto recno_before = [&](int i) {
+    return descending ? entries[i].recno > recno : entries[i].recno < recno;
   };
   int at = 0;
   int16_t s = 0;
@@ -292,8 +303,8 @@ std::pair<int16_t, int> ModelFind(const std::vector<ModelEntry>& entries,
   if (base == 3) {
     while (at < n && cmp(at) <= 0) ++at;
   } else {
-    while (at < n && (cmp(at) < 0 ||
-                      (base == 2 && cmp(at) == 0 && entries[at].recno < recno)))
+    while (at < n &&
+           (cmp(at) < 0 || (base == 2 && cmp(at) == 0 && recno_before(at))))
       ++at;
   }
   if (at == n) {
@@ -328,45 +339,58 @@ std::pair<int16_t, int> ModelFind(const std::vector<ModelEntry>& entries,
 
 TEST_F(CdxTest, EverySearchModeAgainstAModel) {
   int16_t h = CreateOpen("modes.cdx");
-  int32_t tag = NewTag(h, "MODES", 'C', "K", 6);
-  std::vector<ModelEntry> entries;
-  // An empty tag: 2 in every mode.
   IndexEntry found;
-  for (uint16_t mode : {1, 2, 3, 11, 12, 13, 14, 15})
-    EXPECT_EQ(Find(tag, "B", 0, mode, &found), kKbdEmptyFile) << mode;
-  char search[7] = "B";
-  uint32_t at = 0;
-  EXPECT_EQ(kbdcfind(tag, search, &at, 4), kKbdErrCommand);
-  kbdseterror(0);
-  const char* keys[] = {"BB", "BB", "BC", "DA", "DA", "DA", "F", "FA"};
-  for (uint32_t i = 0; i < 8; ++i) {
-    std::string key = keys[i];
-    key.resize(6, ' ');
-    entries.push_back({key, 10 * (i + 1)});
-    ASSERT_EQ(Add(tag, keys[i], 10 * (i + 1)), kKbdOk);
-  }
-  const char* searches[] = {"A", "B", "BB", "BC", "C", "DA", "DA    ",
-                            "E", "F", "F     ", "FA", "FB", "Z"};
-  for (const char* search : searches) {
-    for (uint32_t recno : {0u, 20u, 50u, 60u, 80u}) {
-      for (uint16_t mode : {1, 2, 3, 11, 12, 13, 14, 15}) {
-        SCOPED_TRACE(std::string("search '") + search + "' recno " +
-                     std::to_string(recno) + " mode " + std::to_string(mode));
-        auto [status, at] = ModelFind(entries, search, recno, mode);
-        ASSERT_EQ(Find(tag, search, recno, mode, &found), status);
-        if (at >= 0) {
-          EXPECT_EQ(found.key, entries[at].key);
-          EXPECT_EQ(found.recno, entries[at].recno);
+  int32_t tag = -1;
+  for (bool descending : {true, false}) {
+    SCOPED_TRACE(descending ? "descending" : "ascending");
+    tag = NewTag(h, descending ? "MODESD" : "MODES",
+                 'C' | (descending ? kKbdFoxDescending : 0), "K", 6);
+    std::vector<ModelEntry> entries;
+    // An empty tag: 2 in every mode.
+    for (uint16_t mode : {1, 2, 3, 11, 12, 13, 14, 15})
+      EXPECT_EQ(Find(tag, "B", 0, mode, &found), kKbdEmptyFile) << mode;
+    char search[7] = "B";
+    uint32_t at = 0;
+    EXPECT_EQ(kbdcfind(tag, search, &at, 4), kKbdErrCommand);
+    kbdseterror(0);
+    const char* keys[] = {"BB", "BB", "BC", "DA", "DA", "DA", "F", "FA"};
+    for (uint32_t i = 0; i < 8; ++i) {
+      std::string key = keys[i];
+      key.resize(6, ' ');
+      entries.push_back({key, 10 * (i + 1)});
+      ASSERT_EQ(Add(tag, keys[i], 10 * (i + 1)), kKbdOk);
+    }
+    if (descending) std::reverse(entries.begin(), entries.end());
+    const char* searches[] = {"A", "B", "BB", "BC", "C", "DA", "DA    ",
+                              "E", "F", "F     ", "FA", "FB", "Z"};
+    for (const char* search : searches) {
+      for (uint32_t recno : {0u, 20u, 50u, 60u, 80u}) {
+        for (uint16_t mode : {1, 2, 3, 11, 12, 13, 14, 15}) {
+          SCOPED_TRACE(std::string("search '") + search + "' recno " +
+                       std::to_string(recno) + " mode " +
+                       std::to_string(mode));
+          auto [status, at] =
+              ModelFind(entries, search, recno, mode, descending);
+          ASSERT_EQ(Find(tag, search, recno, mode, &found), status);
+          if (at >= 0) {
+            EXPECT_EQ(found.key, entries[at].key);
+            EXPECT_EQ(found.recno, entries[at].recno);
+          }
         }
       }
     }
+    // Walks both ways, in the tag's order.
+    std::vector<IndexEntry> walk = Walk(tag);
+    ASSERT_EQ(walk.size(), 8u);
+    for (size_t i = 0; i < walk.size(); ++i)
+      EXPECT_EQ(walk[i].recno, entries[i].recno);
+    EXPECT_EQ(WalkBack(tag), walk);
+    CheckTag(tag);
   }
   // A key above every key with mode 14: 0.
   EXPECT_EQ(Find(tag, "ZZZ", 0, 14, &found), kKbdOk);
 
-  // Walks both ways; next and previous from an entry no longer there.
-  EXPECT_EQ(Walk(tag).size(), 8u);
-  EXPECT_EQ(WalkBack(tag), Walk(tag));
+  // Next and previous from an entry no longer there.
   char key[7] = "DA    ";
   uint32_t recno = 55;
   ASSERT_EQ(kbdcnext(tag, key, &recno), kKbdOk);
@@ -388,6 +412,113 @@ TEST_F(CdxTest, EverySearchModeAgainstAModel) {
   ASSERT_EQ(kbdcclose(h), kKbdOk);
 }
 
+// Tag headers as the FoxPro programs write them: options 0x60 (| 0x01
+// unique, | 0x08 FOR), signature 1, the key order word 1 for a descending
+// tag, the FOR expression after the key expression; every change counted
+// in the directory's change counter (big-endian, at 8).
+TEST_F(CdxTest, TagHeadersAsFoxProWritesThem) {
+  const std::string path = Path("headers.cdx");
+  int16_t h = CreateOpen("headers.cdx");
+  struct Case {
+    const char* name;
+    uint16_t type;
+    const char* for_expression;
+    uint8_t options;
+    uint16_t order;
+  };
+  const Case cases[] = {{"PLAIN", 'C', nullptr, 0x60, 0},
+                        {"UNIQ", 'C' | kKbdFoxUnique, "", 0x61, 0},
+                        {"DOWN", 'C' | kKbdFoxDescending, nullptr, 0x60, 1},
+                        {"FILTER", 'C', "age > 0", 0x68, 0}};
+  for (const Case& c : cases)
+    ASSERT_EQ(kbdctagcreatex(h, c.name, c.type, "name", 10, c.for_expression),
+              kKbdOk)
+        << c.name;
+  // Both expressions must fit the 512-byte expression block.
+  EXPECT_EQ(kbdctagcreatex(h, "LONG", 'C', std::string(200, 'A').c_str(), 10,
+                           std::string(310, 'B').c_str()),
+            kKbdErrKeyExpression);
+  kbdseterror(0);
+  std::vector<uint8_t> bytes = ReadBytes(path);
+  EXPECT_EQ(bytes[8] << 24 | bytes[9] << 16 | bytes[10] << 8 | bytes[11],
+            static_cast<int>(std::size(cases)));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    int32_t tag = -1;
+    ASSERT_EQ(kbdctagopen(&tag, h, c.name), kKbdOk);
+    KbdCdxTagInfo info;
+    ASSERT_EQ(kbdctaginfo(tag, &info), kKbdOk);
+    EXPECT_EQ(info.flags, kKbdFoxCompact |
+                              (c.options & 1 ? kKbdFoxUnique : 0) |
+                              (c.order ? kKbdFoxDescending : 0));
+    char text[256];
+    ASSERT_EQ(kbdcforexpr(tag, text), kKbdOk);
+    EXPECT_STREQ(text, c.options & 8 ? "AGE>0" : "");
+    ASSERT_EQ(kbdctagclose(tag), kKbdOk);
+    // The header's offset is the directory entry's record number.
+    uint32_t offset = 0;
+    for (uint32_t at = 1536; at + 1024 <= bytes.size(); at += 512) {
+      if (bytes[at + 512] == 'N' && bytes[at + 14] == c.options &&
+          (bytes[at + 502] | bytes[at + 503] << 8) == c.order)
+        offset = at;
+    }
+    ASSERT_NE(offset, 0u);
+    EXPECT_EQ(bytes[offset + 15], 1);
+    EXPECT_EQ(Le32(bytes, offset + 8), 0u);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&bytes[offset + 512]),
+                          c.options & 8 ? 13 : 5),
+              c.options & 8 ? std::string("NAME\0age > 0\0", 13)
+                            : std::string("NAME\0", 5));
+  }
+  ASSERT_EQ(kbdcclose(h), kKbdOk);
+}
+
+// A descending tag walks from the greatest key (equal keys by falling
+// record number) and finds as Harbour's dbSeek finds on such a tag: the
+// first key of the walk not above the value (for a prefix: the last key
+// holding it). The answers below are Harbour's on the same records.
+TEST_F(CdxTest, DescendingTagSeeksAsHarbour) {
+  int16_t h = CreateOpen("down.cdx");
+  int32_t tag = NewTag(h, "DOWN", 'C' | kKbdFoxDescending, "NAME", 4);
+  const char* names[] = {"Jb", "Ia", "Hx", "Kx", "Jb", "Ia", "Ja", "Jc", "Jc"};
+  for (uint32_t i = 0; i < std::size(names); ++i)
+    ASSERT_EQ(Add(tag, names[i], i + 1), kKbdOk);
+  EXPECT_EQ(Recnos(Walk(tag)),
+            (std::vector<uint32_t>{4, 9, 8, 5, 1, 7, 6, 2, 3}));
+  struct Seek {
+    const char* value;
+    int16_t status;
+    uint32_t recno;  // 0: past the end
+  };
+  const Seek seeks[] = {{"Jb", kKbdOk, 5},           {"J", kKbdOk, 9},
+                        {"Jx", kKbdKeyNotFound, 9},  {"Ib", kKbdKeyNotFound, 6},
+                        {"A", kKbdNoMoreKeys, 0},    {"Z", kKbdKeyNotFound, 4},
+                        {"Ia", kKbdOk, 6},           {"Kx", kKbdOk, 4},
+                        {"Hx", kKbdOk, 3}};
+  for (const Seek& seek : seeks) {
+    SCOPED_TRACE(seek.value);
+    IndexEntry found;
+    ASSERT_EQ(Find(tag, seek.value, 0, kKbdCdxFirstNotBelow, &found),
+              seek.status);
+    if (seek.recno != 0) {
+      EXPECT_EQ(found.recno, seek.recno);
+    }
+  }
+  // Next and previous follow the walk, from an entry gone too.
+  char key[5] = "Jb  ";
+  uint32_t recno = 5;
+  ASSERT_EQ(kbdcnext(tag, key, &recno), kKbdOk);
+  EXPECT_EQ(recno, 1u);
+  std::memcpy(key, "Jb  ", 5);
+  recno = 3;
+  ASSERT_EQ(kbdcprev(tag, key, &recno), kKbdOk);
+  EXPECT_EQ(recno, 5u);
+  ASSERT_EQ(kbdclast(tag, key, &recno), kKbdOk);
+  EXPECT_EQ(recno, 3u);
+  CheckTag(tag);
+  ASSERT_EQ(kbdcclose(h), kKbdOk);
+}
+
 TEST_F(CdxTest, KeyImagesAndRecordKeys) {
   uint8_t key[9];
   uint8_t other[9];
@@ -398,7 +529,7 @@ TEST_F(CdxTest, KeyImagesAndRecordKeys) {
   kbdseterror(0);
   ASSERT_EQ(kbdcdatekey(other, "        "), kKbdOk);
   ASSERT_EQ(kbdcdatekey(key, "99991231"), kKbdOk);
-  EXPECT_LT(std::memcmp(key, other, 8), 0);  // the empty date sorts last
+  EXPECT_GT(std::memcmp(key, other, 8), 0);  // the empty date sorts first
   ASSERT_EQ(kbdcnumkey(key, -2.5), kKbdOk);
   ASSERT_EQ(kbdcnumkey(other, 1.0), kKbdOk);
   EXPECT_LT(std::memcmp(key, other, 8), 0);

@@ -8,6 +8,7 @@
 // block in one place). Seed: QX_TEST_SEED, else fixed; shown on failure.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -83,6 +84,79 @@ class CdxSubject : public ModelSubject {
   int32_t tag_;
   int32_t neighbour_;
 };
+
+// A descending tag against the same ascending model: its walk is the
+// model's reversed; a find lands where the model says through the
+// descending tag's own modes: mode 3 gives the greatest entry below the
+// search key, the step back along the walk (kbdcprev) the first entry not
+// below it, kbdclast the first entry of all.
+class DescendingSubject : public ModelSubject {
+ public:
+  DescendingSubject(int16_t handle, int32_t tag) : handle_(handle), tag_(tag) {}
+
+  int16_t Add(const std::string& key, uint32_t recno) override {
+    return CdxKeys().Add(tag_, key, recno);
+  }
+  int16_t Delete(const std::string& key, uint32_t recno) override {
+    return CdxKeys().Del(tag_, key, recno);
+  }
+  int16_t Find(const std::string& search, IndexEntry* found) override {
+    IndexEntry below;
+    const int16_t status = CdxKeys().Find(tag_, search, 0, 3, &below);
+    if (status == kKbdEmptyFile) return status;
+    std::vector<char> key(kKeyLength + 1, '\0');
+    uint32_t recno = 0;
+    int16_t back = kKbdNoMoreKeys;
+    if (status == kKbdKeyNotFound) {
+      std::copy(below.key.begin(), below.key.end(), key.begin());
+      recno = below.recno;
+      back = kbdcprev(tag_, key.data(), &recno);
+      if (back == kKbdNoMoreKeys) {
+        *found = below;
+        return kKbdKeyNotFound;
+      }
+      EXPECT_EQ(back, kKbdOk);
+    } else {
+      EXPECT_EQ(status, kKbdNoMoreKeys);
+      EXPECT_EQ(kbdclast(tag_, key.data(), &recno), kKbdOk);
+    }
+    *found = {std::string(key.data(), kKeyLength), recno};
+    if (found->key.compare(0, search.size(), search) == 0) return kKbdOk;
+    if (status == kKbdNoMoreKeys) return kKbdKeyNotFoundEnd;
+    *found = below;
+    return kKbdKeyNotFound;
+  }
+  std::vector<IndexEntry> Walk() override {
+    std::vector<IndexEntry> walk = CdxKeys().Walk(tag_);
+    EXPECT_EQ(CdxKeys().WalkBack(tag_), walk);
+    std::reverse(walk.begin(), walk.end());
+    return walk;
+  }
+  uint64_t Check() override {
+    btree::CheckReport report;
+    EXPECT_EQ(CheckCdx(handle_, &report), kKbdOk);
+    for (const std::string& problem : report.problems)
+      ADD_FAILURE() << problem;
+    return report.keys;
+  }
+
+ private:
+  int16_t handle_;
+  int32_t tag_;
+};
+
+TEST_F(CdxTest, RandomChangesOfADescendingTagAgainstAModel) {
+  const uint32_t seed = TestSeed(20261206);
+  SCOPED_TRACE("QX_TEST_SEED=" + std::to_string(seed));
+  kbdsetsync(0);
+  int16_t h = CreateOpen("down.cdx");
+  int32_t tag = NewTag(h, "DOWN", 'C' | kKbdFoxDescending, "K", kKeyLength);
+  std::mt19937 stems(seed);
+  IndexModel model(TextModelKeys(kKeyLength, stems, CompareCharKeys), seed);
+  DescendingSubject subject(h, tag);
+  ASSERT_NO_FATAL_FAILURE(model.Run(&subject, 20000, 4000));
+  ASSERT_EQ(kbdcclose(h), kKbdOk);
+}
 
 TEST_F(CdxTest, RandomAddsAndDeletesAgainstAModel) {
   const uint32_t seed = TestSeed(20241205);

@@ -308,8 +308,11 @@ TEST_F(FoxTreeTest, UniqueTreeKeepsOneEntryPerKey) {
             kKbdOk);
   EXPECT_EQ(Call(&tree, [&] { return tree.Insert(Bytes("KEY     "), 9); }),
             kKbdAlreadyExists);
-  // Removal in a unique tree goes by the key alone.
-  EXPECT_EQ(Call(&tree, [&] { return tree.Remove(Bytes("KEY     "), 1); }),
+  // Removal needs the key and the record number, in a unique tree too.
+  EXPECT_EQ(Call(&tree, [&] { return tree.Remove(Bytes("KEY     "), 9); }),
+            kKbdKeyNotFound);
+  EXPECT_EQ(Walk(&tree, 8).size(), 1u);
+  EXPECT_EQ(Call(&tree, [&] { return tree.Remove(Bytes("KEY     "), 5); }),
             kKbdOk);
   EXPECT_TRUE(Walk(&tree, 8).empty());
   EXPECT_EQ(FileClose(slot), kKbdOk);

@@ -4,12 +4,14 @@
 // against adds, and the peer reader walking a built standard file.
 #include <gtest/gtest.h>
 
-#include <cmath>
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "engine/dates/key_codec.h"
@@ -196,17 +198,201 @@ TEST_F(IdxTest, UniqueIndexAndKeyImages) {
   EXPECT_EQ(kbdifirst(h, out, &recno), kKbdOk);
   EXPECT_EQ(recno, 3u);
   EXPECT_EQ(kbdiclose(h), kKbdOk);
-  // Dates: the key day number (day of the year + trunc(365.25 * (year -
-  // 1)) + 1721410); blanks give the empty-date key; bad dates -15.
-  ASSERT_EQ(kbdidatekey(key, "20000101"), kKbdOk);
-  EXPECT_EQ(DecodeDoubleKey(key), 2451545.0);
-  ASSERT_EQ(kbdidatekey(key, "19000301"), kKbdOk);
-  EXPECT_EQ(DecodeDoubleKey(key), 1 + 31 + 28 + std::floor(365.25 * 1899) +
-                                      1721410);
-  ASSERT_EQ(kbdidatekey(key, "        "), kKbdOk);
-  EXPECT_EQ(DecodeDoubleKey(key), 1.0e100);
+  // Dates: the true Julian day number, proleptic Gregorian, as FoxPro
+  // keys them (values of Harbour's DBFCDX keys); blanks give 0, which
+  // sorts before every date; bad dates -15.
+  const std::pair<const char*, double> days[] = {
+      {"20000101", 2451545}, {"19000301", 2415080}, {"19000101", 2415021},
+      {"18991231", 2415020}, {"15821004", 2299150}, {"01000101", 1757585},
+      {"99991231", 5373484}, {"        ", 0}};
+  for (const auto& [date, day] : days) {
+    ASSERT_EQ(kbdidatekey(key, date), kKbdOk) << date;
+    EXPECT_EQ(DecodeDoubleKey(key), day) << date;
+  }
   EXPECT_EQ(kbdidatekey(key, "20230229"), kKbdErrDate);
   kbdseterror(0);
+  // The key of a record's date (kbdikeyrec, kbdckeyrec) is the same.
+  kbdsetsync(0);
+  const KbdFieldDef field = FieldDef("BIRTH", 'D', 8);
+  ASSERT_EQ(kbddcreate(Path("d.dbf").c_str(), 1, &field, 4), kKbdOk);
+  int16_t dbf = kKbdNoHandle;
+  ASSERT_EQ(kbddopenx(&dbf, Path("d.dbf").c_str(), 4), kKbdOk);
+  h = CreateOpen("d.idx", 'D' | kCompactType, 8, "birth");
+  int16_t cdx = kKbdNoHandle;
+  ASSERT_EQ(kbdccreate(Path("d.cdx").c_str()), kKbdOk);
+  ASSERT_EQ(kbdcopenx(&cdx, Path("d.cdx").c_str(), 0), kKbdOk);
+  ASSERT_EQ(kbdctagcreate(cdx, "BIRTH", 'D', "BIRTH", 8), kKbdOk);
+  int32_t tag = -1;
+  ASSERT_EQ(kbdctagopen(&tag, cdx, "BIRTH"), kKbdOk);
+  for (const auto& [date, day] : days) {
+    ASSERT_EQ(kbddblankrec(dbf), kKbdOk);
+    ASSERT_EQ(kbddput(dbf, 0, date), kKbdOk);
+    void* made = nullptr;
+    ASSERT_EQ(kbdikeyrec(dbf, h, &made), kKbdOk);
+    EXPECT_EQ(DecodeDoubleKey(static_cast<uint8_t*>(made)), day) << date;
+    kbdfree(made);
+    ASSERT_EQ(kbdckeyrec(dbf, tag, &made), kKbdOk);
+    EXPECT_EQ(DecodeDoubleKey(static_cast<uint8_t*>(made)), day) << date;
+    kbdfree(made);
+  }
+  ASSERT_EQ(kbdcclose(cdx), kKbdOk);
+  ASSERT_EQ(kbdiclose(h), kKbdOk);
+  ASSERT_EQ(kbddclose(dbf), kKbdOk);
+}
+
+// Headers as chosen for the FoxPro layouts: compact files signature 1,
+// options 0x20 | 0x01 unique | 0x08 FOR, the key order word, the FOR
+// expression after the key expression, the change counter at 8 (0, then
+// one more per changing call); standard files signature 0, the FOR
+// expression at 236, the end of file at 8. A standard file cannot
+// descend.
+TEST_F(IdxTest, HeadersKeepFlagsAndForExpressions) {
+  const char* path = "f.idx";
+  ASSERT_EQ(kbdicreatex(Path(path).c_str(),
+                        'C' | kKbdFoxUnique | kKbdFoxDescending | kCompactType,
+                        "name", 10, " age > 0 .and. !deleted() "),
+            kKbdOk);
+  std::string bytes = qx::testing::ReadWholeFile(Path(path));
+  EXPECT_EQ(static_cast<uint8_t>(bytes[14]), 0x29);
+  EXPECT_EQ(bytes[15], 1);
+  EXPECT_EQ(bytes.substr(8, 4), std::string(4, '\0'));
+  EXPECT_EQ(bytes.substr(502, 10),
+            std::string("\1\0\5\0\x19\0\0\0\5\0", 10));
+  // The FOR expression as given (the key expression normalised).
+  EXPECT_EQ(bytes.substr(512, 30),
+            std::string("NAME\0age > 0 .and. !deleted()\0", 30));
+  int16_t h = -1;
+  ASSERT_EQ(kbdiopenx(&h, Path(path).c_str(), 0), kKbdOk);
+  KbdIdxInfo info;
+  ASSERT_EQ(kbdiinfo(h, &info), kKbdOk);
+  EXPECT_EQ(info.flags, kKbdFoxUnique | kKbdFoxDescending | kKbdFoxCompact);
+  EXPECT_EQ(info.for_length, 20);
+  EXPECT_STREQ(info.for_expression, "AGE>0.AND.!DELETED()");
+  char text[221];
+  ASSERT_EQ(kbdiforexpr(h, text), kKbdOk);
+  EXPECT_STREQ(text, "AGE>0.AND.!DELETED()");
+  ASSERT_EQ(kbdiadd(h, "B", 2), kKbdOk);
+  ASSERT_EQ(kbdiadd(h, "A", 1), kKbdOk);
+  ASSERT_EQ(kbdiclose(h), kKbdOk);
+  bytes = qx::testing::ReadWholeFile(Path(path));
+  EXPECT_EQ(bytes.substr(8, 4), std::string("\0\0\0\2", 4));
+
+  ASSERT_EQ(kbdicreatex(Path("s.idx").c_str(), 'N' | kKbdFoxUnique, "age", 8,
+                        "age > 0"),
+            kKbdOk);
+  bytes = qx::testing::ReadWholeFile(Path("s.idx"));
+  EXPECT_EQ(static_cast<uint8_t>(bytes[14]), 0x09);
+  EXPECT_EQ(bytes[15], 0);
+  EXPECT_EQ(bytes.substr(8, 4), std::string("\0\4\0\0", 4));  // 1024
+  EXPECT_EQ(bytes.substr(236, 8), std::string("age > 0\0", 8));
+  ASSERT_EQ(kbdiopenx(&h, Path("s.idx").c_str(), 0), kKbdOk);
+  ASSERT_EQ(kbdiforexpr(h, text), kKbdOk);
+  EXPECT_STREQ(text, "AGE>0");
+  ASSERT_EQ(kbdiclose(h), kKbdOk);
+  // No FOR: an empty text.
+  h = CreateOpen("n.idx", 'C', 10);
+  ASSERT_EQ(kbdiforexpr(h, text), kKbdOk);
+  EXPECT_STREQ(text, "");
+  ASSERT_EQ(kbdiclose(h), kKbdOk);
+
+  EXPECT_EQ(kbdicreate(Path("d.idx").c_str(), 'C' | kKbdFoxDescending, "name",
+                       10),
+            kKbdErrCommand);
+  kbdseterror(0);
+  EXPECT_EQ(kbdicreatex(Path("d.idx").c_str(), 'C', "name", 10,
+                        std::string(221, 'A').c_str()),
+            kKbdErrKeyExpression);
+  kbdseterror(0);
+  EXPECT_EQ(kbdicreatex(Path("d.idx").c_str(), 'C' | kCompactType,
+                        std::string(200, 'A').c_str(), 10,
+                        std::string(311, 'B').c_str()),
+            kKbdErrKeyExpression);
+  kbdseterror(0);
+}
+
+// A FOR condition filters the build in both layouts: the entries are the
+// records kbdiforrec accepts (deleted ones too, when the condition lets
+// them in), each with its kbdikeyrec key.
+TEST_F(IdxTest, FilteredBuildsHoldTheRecordsTheConditionAccepts) {
+  const int16_t dbf = MakeBuildTable(Path("f.dbf"), 700, 5, 4);
+  for (uint16_t layout : {uint16_t{0}, kCompactType}) {
+    SCOPED_TRACE(layout ? "compact" : "standard");
+    ASSERT_EQ(kbdibuildx(dbf, Path("f.idx").c_str(), 'C' | layout, "NAME", 20,
+                         "AMOUNT < 0 .OR. DELETED()"),
+              kKbdOk);
+    int16_t h = -1;
+    ASSERT_EQ(kbdiopenx(&h, Path("f.idx").c_str(), 0), kKbdOk);
+    std::vector<IndexEntry> expected;
+    for (uint32_t recno = 1; recno <= 700; ++recno) {
+      ASSERT_GE(kbddread(dbf, recno), 0);
+      const int16_t belongs = kbdiforrec(dbf, h);
+      ASSERT_GE(belongs, 0);
+      kbdseterror(0);
+      if (belongs == 0) continue;
+      void* key = nullptr;
+      ASSERT_EQ(kbdikeyrec(dbf, h, &key), kKbdOk);
+      expected.push_back({std::string(static_cast<char*>(key), 20), recno});
+      kbdfree(key);
+    }
+    std::stable_sort(expected.begin(), expected.end(),
+                     [](const IndexEntry& a, const IndexEntry& b) {
+                       return a.key < b.key;
+                     });
+    EXPECT_EQ(Walk(h, 20), expected);
+    EXPECT_GT(expected.size(), 300u);
+    EXPECT_LT(expected.size(), 500u);
+    Check(h);
+    ASSERT_EQ(kbdiclose(h), kKbdOk);
+  }
+  // Without a FOR condition every record belongs.
+  int16_t h = CreateOpen("all.idx", 'C', 20);
+  ASSERT_GE(kbddread(dbf, 1), 0);
+  EXPECT_EQ(kbdiforrec(dbf, h), 1);
+  kbdseterror(0);
+  ASSERT_EQ(kbdiclose(h), kKbdOk);
+  ASSERT_EQ(kbddclose(dbf), kKbdOk);
+}
+
+// A descending compact index walks from the greatest key and seeks in
+// that order (see the CDX test of Harbour's answers); a unique index adds
+// a key once and deletes an entry only by key and record number.
+TEST_F(IdxTest, DescendingAndUniqueIndexes) {
+  int16_t h = CreateOpen("d.idx", 'C' | kKbdFoxDescending | kCompactType, 4);
+  const char* names[] = {"Jb", "Ia", "Hx", "Kx", "Jb", "Ia", "Ja", "Jc", "Jc"};
+  for (uint32_t i = 0; i < std::size(names); ++i)
+    ASSERT_EQ(kbdiadd(h, names[i], i + 1), kKbdOk);
+  EXPECT_EQ(Recnos(Walk(h, 4)),
+            (std::vector<uint32_t>{4, 9, 8, 5, 1, 7, 6, 2, 3}));
+  EXPECT_EQ(Recnos(WalkKeys<int16_t>(h, 4, kbdilast, kbdiprev, true)),
+            Recnos(Walk(h, 4)));
+  const std::tuple<const char*, int16_t, uint32_t> seeks[] = {
+      {"Jb", kKbdOk, 5},          {"J", kKbdOk, 9},
+      {"Jx", kKbdKeyNotFound, 9}, {"Ib", kKbdKeyNotFound, 6},
+      {"Z", kKbdKeyNotFound, 4},  {"A", kKbdKeyNotFoundEnd, 3}};
+  for (const auto& [value, status, want] : seeks) {
+    SCOPED_TRACE(value);
+    char key[5] = {};
+    std::strncpy(key, value, 4);
+    uint32_t recno = 0;
+    EXPECT_EQ(kbdiseek(h, key, &recno, kKbdSeekKey), status);
+    EXPECT_EQ(recno, want);
+  }
+  EXPECT_EQ(kbdifind(h, "Jb", 1), kKbdOk);
+  EXPECT_EQ(kbdifind(h, "Jb", 2), kKbdKeyNotFound);
+  Check(h);
+  ASSERT_EQ(kbdiclose(h), kKbdOk);
+
+  for (uint16_t layout : {uint16_t{0}, kCompactType}) {
+    SCOPED_TRACE(layout ? "compact" : "standard");
+    h = CreateOpen("u.idx", 'C' | kKbdFoxUnique | layout, 4);
+    EXPECT_EQ(kbdiadd(h, "Jb", 5), kKbdOk);
+    EXPECT_EQ(kbdiadd(h, "Jb", 1), kKbdAlreadyExists);
+    EXPECT_EQ(kbdidelete(h, "Jb", 1), kKbdKeyNotFound);
+    EXPECT_EQ(Walk(h, 4).size(), 1u);
+    EXPECT_EQ(kbdidelete(h, "Jb", 5), kKbdOk);
+    EXPECT_TRUE(Walk(h, 4).empty());
+    ASSERT_EQ(kbdiclose(h), kKbdOk);
+  }
 }
 
 TEST_F(IdxTest, CompactLeavesWidenForLargeRecordNumbers) {
