@@ -44,51 +44,6 @@ bool IsWhiteSpace(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
-// Fixed notation of magnitude rounded at decimals digits after the point
-// (a negative count: that many digits before it), taken from the shortest
-// decimal text that reads back as the double, with halves rounded up.
-// With decimals >= 0 the text has exactly that many digits after the point
-// (none and no point for 0). REQUIRES: magnitude finite and >= 0,
-// decimals <= kStrMaxLength.
-std::string RoundedFixed(double magnitude, int32_t decimals) {
-  char buffer[kFixedTextSize];
-  auto r = std::to_chars(buffer, buffer + sizeof(buffer), magnitude,
-                         std::chars_format::fixed);
-  std::string_view text(buffer, static_cast<size_t>(r.ptr - buffer));
-  size_t dot = text.find('.');
-  // digits * 10^(point - digits.size()) is the magnitude.
-  std::string digits(text.substr(0, dot));
-  int64_t point = static_cast<int64_t>(digits.size());
-  if (dot != std::string_view::npos) digits.append(text.substr(dot + 1));
-  int64_t keep = point + decimals;  // leading digits that stay
-  if (keep < static_cast<int64_t>(digits.size())) {
-    bool up = keep >= 0 && digits[static_cast<size_t>(keep)] >= '5';
-    digits.resize(static_cast<size_t>(std::max<int64_t>(keep, 0)));
-    if (up) {
-      int64_t i = keep - 1;
-      for (; i >= 0 && digits[static_cast<size_t>(i)] == '9'; --i)
-        digits[static_cast<size_t>(i)] = '0';
-      if (i >= 0) {
-        ++digits[static_cast<size_t>(i)];
-      } else {
-        digits.insert(digits.begin(), '1');
-        ++point;
-        ++keep;
-      }
-    }
-  }
-  // Zeros up to the point (rounded tens, hundreds...) and up to the
-  // decimals asked for.
-  int64_t wanted = point + std::max<int32_t>(decimals, 0);
-  if (static_cast<int64_t>(digits.size()) < wanted)
-    digits.resize(static_cast<size_t>(wanted), '0');
-  std::string whole = digits.substr(0, static_cast<size_t>(point));
-  size_t first = whole.find_first_not_of('0');
-  whole = first == std::string::npos ? "0" : whole.substr(first);
-  if (decimals <= 0) return whole;
-  return whole + "." + digits.substr(static_cast<size_t>(point));
-}
-
 }  // namespace
 
 std::string_view Substring(std::string_view text, int32_t start,
@@ -170,6 +125,45 @@ std::string ZeroFilled(std::string_view formatted) {
   out.append(blanks, '0');
   out.append(rest);
   return out;
+}
+
+std::string RoundedFixed(double magnitude, int32_t decimals) {
+  char buffer[kFixedTextSize];
+  auto r = std::to_chars(buffer, buffer + sizeof(buffer), magnitude,
+                         std::chars_format::fixed);
+  std::string_view text(buffer, static_cast<size_t>(r.ptr - buffer));
+  size_t dot = text.find('.');
+  // digits * 10^(point - digits.size()) is the magnitude.
+  std::string digits(text.substr(0, dot));
+  int64_t point = static_cast<int64_t>(digits.size());
+  if (dot != std::string_view::npos) digits.append(text.substr(dot + 1));
+  int64_t keep = point + decimals;  // leading digits that stay
+  if (keep < static_cast<int64_t>(digits.size())) {
+    bool up = keep >= 0 && digits[static_cast<size_t>(keep)] >= '5';
+    digits.resize(static_cast<size_t>(std::max<int64_t>(keep, 0)));
+    if (up) {
+      int64_t i = keep - 1;
+      for (; i >= 0 && digits[static_cast<size_t>(i)] == '9'; --i)
+        digits[static_cast<size_t>(i)] = '0';
+      if (i >= 0) {
+        ++digits[static_cast<size_t>(i)];
+      } else {
+        digits.insert(digits.begin(), '1');
+        ++point;
+        ++keep;
+      }
+    }
+  }
+  // Zeros up to the point (rounded tens, hundreds...) and up to the
+  // decimals asked for.
+  int64_t wanted = point + std::max<int32_t>(decimals, 0);
+  if (static_cast<int64_t>(digits.size()) < wanted)
+    digits.resize(static_cast<size_t>(wanted), '0');
+  std::string whole = digits.substr(0, static_cast<size_t>(point));
+  size_t first = whole.find_first_not_of('0');
+  whole = first == std::string::npos ? "0" : whole.substr(first);
+  if (decimals <= 0) return whole;
+  return whole + "." + digits.substr(static_cast<size_t>(point));
 }
 
 double RoundDecimal(double number, int32_t decimals) {

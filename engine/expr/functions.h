@@ -58,6 +58,14 @@ int16_t FormatNumber(double number, int32_t length, int32_t decimals,
 // sign moved before them ("  -96" is "-0096"); stars stay as they are.
 std::string ZeroFilled(std::string_view formatted);
 
+// Fixed notation of magnitude rounded at decimals digits after the point
+// (a negative count: that many digits before it), taken from the shortest
+// decimal text that reads back as the double, with halves rounded up: the
+// digits Clipper's programs write for a number. With decimals >= 0 the
+// text has exactly that many digits after the point (none and no point
+// for 0). REQUIRES: magnitude finite and >= 0, decimals <= kStrMaxLength.
+std::string RoundedFixed(double magnitude, int32_t decimals);
+
 // ROUND(number, decimals): the number rounded to decimals digits after the
 // point (a negative count rounds to tens, hundreds...), halves of the
 // shortest decimal text away from zero (ROUND(2.675, 2) is 2.68).

@@ -15,6 +15,7 @@
 
 #include "engine/core/last_error.h"
 #include "engine/dates/date_format.h"
+#include "engine/expr/functions.h"
 #include "engine/expr/record_source.h"
 #include "engine/fileio/memory.h"
 #include "engine/ntx/ntx_file.h"
@@ -83,29 +84,26 @@ int16_t ChangeKey(int16_t handle, const void* key, uint32_t recno, bool add) {
 
 void NtxNumberKey(double number, uint32_t key_length, uint32_t decimals,
                   uint8_t* key) {
-  if (number == 0) number = 0.0;  // no key for -0.0
-  // "%*.*f" with the leading blanks and the sign as zeros: the digits of
-  // the magnitude zero-padded to the key length (to_chars rounds as
-  // printf does: the exact binary value, to nearest). Wide enough for the
-  // largest double with 15 decimals.
-  char text[400];
-  size_t length = 0;
-  const std::to_chars_result fixed =
-      std::isfinite(number)
-          ? std::to_chars(text, text + sizeof text, number,
-                          std::chars_format::fixed, static_cast<int>(decimals))
-          : std::to_chars_result{text, std::errc::value_too_large};
-  if (fixed.ec == std::errc()) {
-    length = static_cast<size_t>(fixed.ptr - text);
+  // The digits of the magnitude as Clipper's programs write them: its
+  // shortest decimal text with halves rounded away from zero (670.5 in a
+  // key of no decimals is 671, 2.675 with two is 2.68), at the index's
+  // decimals.
+  std::string text;
+  if (std::isfinite(number)) {
+    text = RoundedFixed(std::fabs(number), static_cast<int32_t>(decimals));
+    // No minus sign for -0.0 or for what rounds to zero.
+    if (std::signbit(number) &&
+        text.find_first_not_of("0.") != std::string::npos)
+      text.insert(text.begin(), '-');
   } else {
-    const int written = std::snprintf(text, sizeof text, "%.*f",
-                                      static_cast<int>(decimals), number);
-    length = written < 0
-                 ? 0
-                 : std::min(static_cast<size_t>(written), sizeof text - 1);
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.*f", static_cast<int>(decimals),
+                  number);
+    text = buffer;
   }
+  const size_t length = text.size();
   const bool negative = length > 0 && text[0] == '-';
-  const char* digits = text + (negative ? 1 : 0);
+  const char* digits = text.data() + (negative ? 1 : 0);
   const size_t count = negative ? length - 1 : length;
   const size_t zeros = count < key_length ? key_length - count : 0;
   std::memset(key, '0', zeros);

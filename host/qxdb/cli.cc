@@ -130,7 +130,7 @@ constexpr const char* kUsage =
     "  index TABLE.dbf INDEXFILE --expr EXPR [--tag NAME] [--unique] [--descending]\n"
     "        [--compact] [--for EXPR]\n"
     "  keys INDEXFILE [--tag NAME] [--table TABLE.dbf]\n"
-    "  seek TABLE.dbf INDEXFILE [--tag NAME] VALUE\n"
+    "  seek TABLE.dbf INDEXFILE [--tag NAME] [--soft] VALUE\n"
     "  check TABLE.dbf INDEXFILE [--tag NAME]\n"
     "  dump TABLE.dbf --index INDEXFILE [--tag NAME]\n"
     "  import TABLE.dbf --index FILE[:TAG]...\n"

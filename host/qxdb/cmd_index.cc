@@ -77,9 +77,10 @@ int CmdKeys(Invocation& inv) {
 }
 
 int CmdSeek(Invocation& inv) {
-  if (!inv.Parse({"tag", "codepage"}, {})) return kExitUsage;
+  if (!inv.Parse({"tag", "codepage"}, {"soft"})) return kExitUsage;
   if (inv.positionals().size() != 3)
-    return inv.Usage("usage: qxdb seek TABLE.dbf INDEXFILE [--tag NAME] VALUE");
+    return inv.Usage(
+        "usage: qxdb seek TABLE.dbf INDEXFILE [--tag NAME] [--soft] VALUE");
   std::optional<int> code_page = ParseCodePage(inv.Option("codepage"));
   if (!code_page) return inv.Usage("unknown code page " + *inv.Option("codepage"));
   const std::string& path = inv.positionals()[0];
@@ -96,13 +97,18 @@ int CmdSeek(Invocation& inv) {
     value = platform::EncodeCodePage(platform::Utf8ToUtf16(value), *code_page);
   std::string key;
   if (!index->SeekKey(value, &key))
-    return inv.Usage(index->key_type() == 'D' ? "a date key is sought as YYYYMMDD"
-                                               : "a numeric key is sought as a number");
+    return inv.Usage(index->key_type() == 'D'
+                         ? "a date key is sought as YYYYMMDD (blank: empty)"
+                         : "a numeric key is sought as a number");
   std::string found;
   uint32_t recno = 0;
-  status = index->Seek(key, &found, &recno);
+  status = inv.Flag("soft") ? index->SoftSeek(key, &found, &recno)
+                            : index->Seek(key, &found, &recno);
   if (status < 0) return inv.EngineFailure(index_path, status);
-  if (status != kKbdOk) return inv.Fail(kExitNotFound, index_path, "no key " + inv.positionals()[2]);
+  if (status != kKbdOk)
+    return inv.Fail(kExitNotFound, index_path,
+                    (inv.Flag("soft") ? "no key at or after " : "no key ") +
+                        inv.positionals()[2]);
   kbdseterror(0);
   kbdsetdatefmt(4);
   RecordPrinter printer(inv, table, *code_page);

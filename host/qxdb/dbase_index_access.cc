@@ -34,10 +34,10 @@ std::string LeDoubleKey(double value, std::size_t length) {
 // doubles (dates as day numbers).
 const KeyOperations<int16_t> kNdxOperations = {
     kbdnkfirst, kbdnknext, kbdnkfind, kKbdFindFirstEqual, kbdnkmake,
-    kbdnkadd};
+    kbdnkadd, true};
 const KeyOperations<int32_t> kMdxOperations = {
     kbdmkfirst, kbdmknext, kbdmkfind, kKbdFindFirstEqual, kbdmkmake,
-    kbdmkadd};
+    kbdmkadd, true};
 
 class NdxAccess : public KeyedAccess<int16_t> {
  public:

@@ -193,9 +193,14 @@ bool IndexAccess::SeekKey(std::string_view value, std::string* key) const {
   double number = 0;
   if (key_type_ == 'D') {
     int y, m, d;
-    if (value.size() != 8 || engine::ReadDate(&y, &m, &d, value, 4) != kKbdOk)
+    if (value.find_first_not_of(' ') == std::string_view::npos) {
+      number = engine::kEmptyDateKeyDay;  // blanks: the empty date
+    } else if (value.size() != 8 ||
+               engine::ReadDate(&y, &m, &d, value, 4) != kKbdOk) {
       return false;
-    number = engine::DateToKeyDay(y, m, d);
+    } else {
+      number = engine::DateToKeyDay(y, m, d);
+    }
   } else {
     auto r = std::from_chars(value.data(), value.data() + value.size(), number);
     if (r.ec != std::errc() || r.ptr != value.data() + value.size())

@@ -57,6 +57,11 @@ class IndexAccess {
   // it (numeric, date): 0 found; 4, 12, 3 or 2 when there is none.
   virtual int16_t Seek(const std::string& key, std::string* found,
                        uint32_t* recno) = 0;
+  // A soft seek: positions on the first entry at or after key in the
+  // index's order (a descending index's order too): 0 on an entry, 3 or 2
+  // when there is none.
+  virtual int16_t SoftSeek(const std::string& key, std::string* found,
+                           uint32_t* recno) = 0;
   // The key of the data file's current record; status 4 (and no key)
   // when the record has no entry (a FOR condition it fails).
   virtual int16_t MakeKey(int16_t dbf_handle, std::string* key) = 0;

@@ -110,6 +110,10 @@ struct KeyOperations {
   uint16_t find_mode;  // the first key not below (a prefix for text)
   int16_t (*record_key)(int16_t, Handle, void**);
   int16_t (*add)(Handle, const void*, uint32_t);
+  // Where a find that misses stops: on the greatest smaller entry (NDX,
+  // MDX: 4, or 12 before the first entry), or on the next entry (NTX, IDX,
+  // CDX: 4, or 12 / 3 past the last).
+  bool miss_stops_below = false;
 };
 
 // IndexAccess over a kind's key operations: the walk, seek, record key
@@ -131,6 +135,18 @@ class KeyedAccess : public Base {
     return KeyBufferCall<Handle, uint16_t>(ops_.find, index_,
                                            this->key_length_, key, found,
                                            recno, ops_.find_mode);
+  }
+  int16_t SoftSeek(const std::string& key, std::string* found,
+                   uint32_t* recno) override {
+    int16_t status = Seek(key, found, recno);
+    if (ops_.miss_stops_below) {
+      if (status == kKbdKeyNotFoundEnd) return kKbdOk;  // on the first
+      if (status == kKbdKeyNotFound) return Next(found, recno);
+      return status;
+    }
+    if (status == kKbdKeyNotFound) return kKbdOk;
+    if (status == kKbdKeyNotFoundEnd) return kKbdNoMoreKeys;
+    return status;
   }
   int16_t MakeKey(int16_t dbf_handle, std::string* key) override {
     return RecordKeyCall(ops_.record_key, dbf_handle, index_,

@@ -16,7 +16,7 @@
 #include "engine/dates/date_format.h"
 #include "engine/expr/functions.h"
 #include "qx/engine.h"
-#include "tests/interop/harbour_support_ntx.h"
+#include "tests/interop/harbour_peer.h"
 #include "tests/support/test_support.h"
 
 namespace qx::engine {
@@ -218,9 +218,13 @@ RETURN "?" + ValType( v )
 class HarbourExpressionTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!qx::testing::HarbourInstalled())
-      GTEST_SKIP() << "Harbour is not installed (make test builds it): "
-                      "expressions are not compared with it";
+    std::string missing = qx::testing::HarbourPeer::Missing();
+    if (!missing.empty()) {
+      if (qx::testing::HarbourPeer::Required()) FAIL() << missing;
+      GTEST_SKIP() << missing << ": expressions are not compared with it";
+    }
+    std::string error;
+    ASSERT_TRUE(harbour_.CompileSource("oracle", kProgram, &error)) << error;
     kbdterm();
     ASSERT_EQ(kbdinit(32767, 4), kKbdOk);
     MakeTable();
@@ -270,10 +274,7 @@ class HarbourExpressionTest : public ::testing::Test {
     for (const std::string& e : expressions) lines += e + "\n";
     qx::testing::WriteWholeFile(dir_.File("expr.txt"), lines);
     std::string output;
-    EXPECT_EQ(qx::testing::RunHarbour(dir_.path(), "oracle", kProgram,
-                                      &output),
-              0)
-        << output;
+    EXPECT_EQ(harbour_.Run(dir_.path(), {}, &output), 0) << output;
     std::istringstream in(output);
     std::string line;
     while (std::getline(in, line)) {
@@ -330,6 +331,7 @@ class HarbourExpressionTest : public ::testing::Test {
     return shown;
   }
 
+  qx::testing::HarbourPeer harbour_;
   qx::testing::TempDir dir_;
 };
 

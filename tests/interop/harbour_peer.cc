@@ -49,9 +49,13 @@ bool HarbourPeer::Compile(const std::string& prg_path, std::string* error) {
     *error = "cannot read " + prg_path;
     return false;
   }
+  return CompileSource(fs::path(prg_path).stem().string(), source, error);
+}
+
+bool HarbourPeer::CompileSource(const std::string& stem,
+                                const std::string& source, std::string* error) {
   // One cached binary per program text, so that tests running at the same
   // time share the compilation and a changed program is compiled anew.
-  std::string stem = fs::path(prg_path).stem().string();
   fs::path cache = fs::temp_directory_path() /
                    ("qx-harbour-" + std::to_string(::getuid())) /
                    (stem + "-" + std::to_string(std::hash<std::string>{}(source)));

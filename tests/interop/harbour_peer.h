@@ -1,6 +1,7 @@
 // The Harbour peer for interop tests: compiles a test program with hbmk2
 // (once per program text, cached under the system temporary directory)
-// and runs it in a directory of the test's.
+// and runs it in a directory of the test's. Test support, so it may use
+// the operating system directly.
 //
 // Harbour is found in $HARBOUR_PREFIX, else /opt/harbour (where `make
 // test` builds it). Tests skip when it is absent, unless QX_REQUIRE_HARBOUR
@@ -23,6 +24,9 @@ class HarbourPeer {
   // Compiles the program at prg_path (a file of the checkout). False with
   // the compiler's output in *error.
   bool Compile(const std::string& prg_path, std::string* error);
+  // Compiles a program given as text; name names the binary.
+  bool CompileSource(const std::string& name, const std::string& source,
+                     std::string* error);
   // Runs the compiled program in directory cwd with args; *output gets
   // its standard output and error. Answers the exit status (-1 when it
   // could not run).

@@ -22,9 +22,15 @@
    the NTX file's base name or the CDX tag name.
 
    Report: per order "O NAME COUNT", then "W" and the record numbers of the
-   walk from the top, then "S VALUE<tab>FOUND<tab>RECNO" for a seek of the
-   key of every 97th record (VALUE: text as is, numbers with hb_ntos, dates
-   as DTOS). Reports are introduced by "R phase". */
+   walk from the top, then for the key of every 97th record "S VALUE<tab>
+   FOUND<tab>RECNO" for an exact seek and "F VALUE<tab>FOUND<tab>RECNO" for
+   a soft seek of a value just past it (a text's first three characters and
+   "~", a number + 0.5, a date + 1) (VALUE: text as is, numbers with
+   hb_ntos, dates as DTOS; FOUND F and RECNO 0 at the end of file). Reports
+   are introduced by "R phase".
+
+   The use job opens the table shared, as programs sharing files do: it
+   locks each record it changes. */
 
 REQUEST DBFNTX, DBFCDX
 /* Functions the key expressions and FOR conditions name: a macro-compiled
@@ -61,7 +67,7 @@ PROCEDURE Main( cJob, cRdd, cData, cSpecs )
       OpenOrders( cRdd, aSpecs )
       Report( "built" )
    ELSE
-      USE t EXCLUSIVE NEW
+      USE t SHARED NEW
       OpenOrders( cRdd, aSpecs )
       Report( "read" )
    ENDIF
@@ -101,19 +107,30 @@ STATIC PROCEDURE Apply( aData, nFrom, nTo )
          EXIT
       CASE "U"
          dbGoto( Val( a[ 2 ] ) )
-         PutFields( a )
+         Locked( {|| PutFields( a ) } )
          EXIT
       CASE "D"
          dbGoto( Val( a[ 2 ] ) )
-         dbDelete()
+         Locked( {|| dbDelete() } )
          EXIT
       CASE "R"
          dbGoto( Val( a[ 2 ] ) )
-         dbRecall()
+         Locked( {|| dbRecall() } )
          EXIT
       ENDSWITCH
    NEXT
    dbCommit()
+   RETURN
+
+/* Runs the change with the current record locked (a table opened
+   exclusively needs no lock; RLock() then succeeds at once). */
+STATIC PROCEDURE Locked( bChange )
+   IF ! RLock()
+      OutStd( "Error: record " + hb_ntos( RecNo() ) + " not locked" + hb_eol() )
+      QUIT
+   ENDIF
+   Eval( bChange )
+   dbUnlock()
    RETURN
 
 STATIC PROCEDURE PutFields( a )
@@ -124,8 +141,24 @@ STATIC PROCEDURE PutFields( a )
    FIELD->BIRTH := hb_SToD( a[ 7 ] )
    RETURN
 
+STATIC PROCEDURE SeekLine( cKind, xValue, lSoft )
+   LOCAL cValue, lFound
+   SWITCH ValType( xValue )
+   CASE "C" ; cValue := xValue ; EXIT
+   CASE "N" ; cValue := hb_ntos( xValue ) ; EXIT
+   CASE "D" ; cValue := DToS( xValue ) ; EXIT
+   OTHERWISE ; cValue := "?"
+   ENDSWITCH
+   lFound := dbSeek( xValue, lSoft )
+   IF lSoft
+      lFound := ! Eof()
+   ENDIF
+   OutStd( cKind + " " + cValue + Chr( 9 ) + iif( lFound, "T", "F" ) + Chr( 9 ) + ;
+           hb_ntos( iif( Eof(), 0, RecNo() ) ) + hb_eol() )
+   RETURN
+
 STATIC PROCEDURE Report( cPhase )
-   LOCAL nOrder, xKey, cValue, lFound, nRec
+   LOCAL nOrder, xKey, xNear, nRec
    OutStd( "R " + cPhase + hb_eol() )
    FOR nOrder := 1 TO ordCount()
       ordSetFocus( nOrder )
@@ -141,14 +174,13 @@ STATIC PROCEDURE Report( cPhase )
          dbGoto( nRec )
          xKey := &( ordKey() )
          SWITCH ValType( xKey )
-         CASE "C" ; cValue := xKey ; EXIT
-         CASE "N" ; cValue := hb_ntos( xKey ) ; EXIT
-         CASE "D" ; cValue := DToS( xKey ) ; EXIT
-         OTHERWISE ; cValue := "?"
+         CASE "C" ; xNear := Left( xKey, 3 ) + "~" ; EXIT
+         CASE "N" ; xNear := xKey + 0.5 ; EXIT
+         CASE "D" ; xNear := iif( Empty( xKey ), xKey, xKey + 1 ) ; EXIT
+         OTHERWISE ; xNear := xKey
          ENDSWITCH
-         lFound := dbSeek( xKey )
-         OutStd( "S " + cValue + Chr( 9 ) + iif( lFound, "T", "F" ) + Chr( 9 ) + ;
-                 hb_ntos( iif( Eof(), 0, RecNo() ) ) + hb_eol() )
+         SeekLine( "S", xKey, .F. )
+         SeekLine( "F", xNear, .T. )
       NEXT
    NEXT
    RETURN
