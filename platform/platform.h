@@ -170,6 +170,13 @@ void ReserveFileHandles(uint32_t count);
 // fails with kErrorNotLocked. Closing a handle releases its locks.
 bool LockFile(File* file, uint32_t offset, uint32_t length);
 bool UnlockFile(File* file, uint32_t offset, uint32_t length);
+// LockFileEx with a shared lock that never waits: shared ranges of any
+// number of handles overlap freely; a range overlapping an exclusive lock
+// of another handle fails with kErrorLockViolation, and LockFile of a
+// range overlapping another handle's shared one fails the same way. As
+// with LockFile, a range overlapping one this same handle holds (of
+// either kind) fails too. UnlockFile releases it. Needs read access.
+bool LockFileShared(File* file, uint32_t offset, uint32_t length);
 
 // ---------------------------------------------------------------------------
 // Profile (INI) files
@@ -256,6 +263,11 @@ std::u16string FormatMessageText(std::u16string_view pattern,
 // Process, time and modules
 
 uint32_t CurrentProcessId();
+
+// Sleep: suspends the calling thread for at least ms milliseconds.
+void SleepMilliseconds(uint32_t ms);
+// GetTickCount64: milliseconds of a monotonic clock (for deadlines).
+uint64_t TickCount();
 
 // The local calendar date (header date stamps).
 struct LocalDate {

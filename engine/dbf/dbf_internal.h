@@ -95,6 +95,8 @@ struct DbfFile : ControlBlock {
   uint32_t lock_offset = 0;
   uint32_t lock_length = 0;
   int16_t shared_slot = 0;  // mode 4: the slot s taken, 0 none
+  uint8_t file_locks = 0;   // bit m - 1 set while file-lock mode m (1..3)
+                            // is held
 
   // Block reader of the index builds: records [block_first, block_first +
   // block_count) are in block; records_per_block fixed at prepare.
@@ -149,7 +151,10 @@ int16_t ReadRecord(DbfFile* file, uint32_t recno);
 // sets the changed flag and flushes by the sync rule. -36 read-only.
 int16_t WriteRecord(DbfFile* file, uint32_t recno);
 // Appends the record buffer (deletion flag set active): the record and its
-// end-of-file marker, then the count; *recno gets the new number.
+// end-of-file marker, then the count; *recno gets the new number. In a
+// shared file the append holds the append lock (the byte of file-lock mode
+// 1, unless this handle's file lock covers it already) and takes the
+// record count from the header under it.
 int16_t AppendRecord(DbfFile* file, uint32_t* recno);
 
 // The flush that follows every write: at once when writes are synced,

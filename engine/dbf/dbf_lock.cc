@@ -49,6 +49,12 @@ int16_t TakeSharedSlot(DbfFile* file) {
 
 uint32_t RecordLockByte(uint32_t recno) { return kDbfLockRecordBase - recno; }
 
+// The bit of DbfFile::file_locks for a file-lock mode; 0 for the modes
+// that hold no range of their own (4 holds a slot byte, 5 nothing).
+uint8_t FileLockBit(int16_t mode) {
+  return mode >= 1 && mode <= 3 ? static_cast<uint8_t>(1u << (mode - 1)) : 0;
+}
+
 // Releases the errors of an unlock: unlocking reports no failure of its
 // own (the range may already be free).
 void ForgetUnlockError(int16_t status) {
@@ -128,6 +134,7 @@ int16_t LockDbfFile(DbfFile* file, int16_t mode) {
       return kKbdOk;
   }
   if (status != kKbdOk) return status;
+  file->file_locks |= FileLockBit(mode);
   // Another process may have appended while the file was not locked.
   return RefreshRecordCount(file);
 }
@@ -153,6 +160,7 @@ int16_t UnlockDbfFile(DbfFile* file, int16_t mode) {
     default:
       break;  // mode 5 holds nothing
   }
+  file->file_locks &= static_cast<uint8_t>(~FileLockBit(mode));
   return FlushPending(file);
 }
 

@@ -6,13 +6,14 @@
 // whole record; an append writes the record and the end-of-file marker that
 // follows it in one call (they are contiguous in the record buffer, D1) and
 // then the new count into the header. The count is kept in memory and read
-// again from the header only when a record number lies above it or a file
-// lock is taken.
+// again from the header only when a record number lies above it, a file
+// lock is taken, or (in a shared file) an append takes the append lock.
 #include <cstring>
 
 #include "engine/core/coding.h"
 #include "engine/core/last_error.h"
 #include "engine/dbf/dbf_internal.h"
+#include "engine/fileio/operation_lock.h"
 
 namespace qx::engine {
 namespace {
@@ -116,6 +117,17 @@ int16_t WriteRecord(DbfFile* file, uint32_t recno) {
 
 int16_t AppendRecord(DbfFile* file, uint32_t* recno) {
   if (file->read_only()) return Fail(kKbdErrReadOnly);
+  // Appends of processes sharing the file take turns: each reads the
+  // count under the append lock, so no two write the same record.
+  OperationLock append_lock;
+  constexpr uint8_t kCoveringModes = 0x01 | 0x02;  // modes 1 and 2
+  if ((file->file_flags & kFileFlagShared) != 0 &&
+      (file->file_locks & kCoveringModes) == 0) {
+    if (int16_t e = append_lock.Hold(file->slot, LockKind::kExclusive,
+                                     kDbfLockMode1Offset, kDbfLockMode1Length))
+      return e;
+    if (int16_t e = RefreshRecordCount(file)) return e;
+  }
   uint32_t next = file->header.record_count + 1;
   if (next == 0) return Fail(kKbdErrSeek);
   uint32_t offset = 0;

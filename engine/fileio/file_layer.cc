@@ -262,18 +262,30 @@ bool FileExists(const char* name) {
   return name != nullptr && platform::FileExists(name);
 }
 
-int16_t FileLock(uint16_t slot, bool unlock, uint32_t offset,
+namespace {
+
+enum class LockCall { kLock, kLockShared, kUnlock };
+
+int16_t CallLock(uint16_t slot, LockCall call, uint32_t offset,
                  uint32_t length) {
   if (int16_t e = StickyError()) return e;
   if (slot == 0) return Fail(kKbdErrNullPointer);
   File* file = FileOfSlot(slot);
-  bool ok;
+  bool ok = false;
   if (file == nullptr) {
     platform::SetLastError(platform::kErrorInvalidHandle);
-    ok = false;
   } else {
-    ok = unlock ? platform::UnlockFile(file, offset, length)
-                : platform::LockFile(file, offset, length);
+    switch (call) {
+      case LockCall::kLock:
+        ok = platform::LockFile(file, offset, length);
+        break;
+      case LockCall::kLockShared:
+        ok = platform::LockFileShared(file, offset, length);
+        break;
+      case LockCall::kUnlock:
+        ok = platform::UnlockFile(file, offset, length);
+        break;
+    }
   }
   if (NoteOs(ok)) return kKbdOk;
   switch (platform::LastError()) {
@@ -284,6 +296,18 @@ int16_t FileLock(uint16_t slot, bool unlock, uint32_t offset,
       return Fail(kKbdErrBufferOverflow);
     default: return Fail(SystemErrorStatus(platform::LastError()));
   }
+}
+
+}  // namespace
+
+int16_t FileLock(uint16_t slot, bool unlock, uint32_t offset,
+                 uint32_t length) {
+  return CallLock(slot, unlock ? LockCall::kUnlock : LockCall::kLock, offset,
+                  length);
+}
+
+int16_t FileLockShared(uint16_t slot, uint32_t offset, uint32_t length) {
+  return CallLock(slot, LockCall::kLockShared, offset, length);
 }
 
 }  // namespace qx::engine

@@ -83,8 +83,10 @@ int16_t FileDelete(const char* name);
 int16_t FileRename(const char* new_name, const char* old_name);
 bool FileExists(const char* name);
 
-// Locks (unlock false) or unlocks one byte range.
+// Locks (unlock false) or unlocks one byte range; the lock is exclusive.
 int16_t FileLock(uint16_t slot, bool unlock, uint32_t offset, uint32_t length);
+// Takes a shared lock of one byte range (released with FileLock unlock).
+int16_t FileLockShared(uint16_t slot, uint32_t offset, uint32_t length);
 
 // The platform file of a slot, null when the slot is invalid or free.
 inline platform::File* FileOfSlot(uint16_t slot) {

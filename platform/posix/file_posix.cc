@@ -796,14 +796,21 @@ uint32_t LockError(int error) {
   return posix::WinErrorFromErrno(error);
 }
 
-}  // namespace
-
-bool LockFile(File* file, uint32_t offset, uint32_t length) {
+// Checks shared by both lock kinds: the handle, its access, and the
+// ranges it holds already.
+bool CanLock(const File* file, uint32_t offset, uint32_t length) {
   if (file == nullptr) return Fail(kErrorInvalidHandle);
   if (!file->can_read && !file->can_write) return Fail(kErrorAccessDenied);
   for (const HeldRange& held : file->locks) {
     if (Overlaps(held, offset, length)) return Fail(kErrorLockViolation);
   }
+  return true;
+}
+
+}  // namespace
+
+bool LockFile(File* file, uint32_t offset, uint32_t length) {
+  if (!CanLock(file, offset, length)) return false;
   if (length != 0) {
     const int fd = file->fd;
     if (file->fd_writable) {
@@ -821,6 +828,23 @@ bool LockFile(File* file, uint32_t offset, uint32_t length) {
         return Fail(kErrorLockViolation);
       }
     }
+  }
+  file->locks.push_back({offset, length});
+  SetLastError(kErrorSuccess);
+  return true;
+}
+
+// A read lock of the description: other descriptions' read locks overlap
+// it, their write locks refuse it. An exclusive range taken through a
+// read-only descriptor (emulated by a read lock, see the top comment) does
+// not refuse it: such handles cannot write, so they never hold the write
+// locks that shared locks exist to wait for.
+bool LockFileShared(File* file, uint32_t offset, uint32_t length) {
+  if (!CanLock(file, offset, length)) return false;
+  if (!file->can_read) return Fail(kErrorAccessDenied);
+  if (length != 0) {
+    if (int e = OfdLock(file->fd, F_OFD_SETLK, F_RDLCK, offset, length); e != 0)
+      return Fail(LockError(e));
   }
   file->locks.push_back({offset, length});
   SetLastError(kErrorSuccess);

@@ -1,5 +1,6 @@
-// Process identity, the calendar date, module loading and the critical
-// section on POSIX: getpid, localtime_r, the dl* family standing in for
+// Process identity, time, module loading and the critical section on
+// POSIX: getpid, localtime_r, nanosleep and the monotonic clock standing in
+// for Sleep and GetTickCount64, the dl* family standing in for
 // LoadLibrary/GetProcAddress/FreeLibrary/GetModuleHandleEx, and a
 // recursive mutex standing in for CRITICAL_SECTION.
 //
@@ -10,6 +11,7 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <ctime>
 #include <mutex>
 
@@ -25,6 +27,20 @@ LocalDate Today() {
   std::tm local = {};
   ::localtime_r(&now, &local);
   return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday};
+}
+
+void SleepMilliseconds(uint32_t ms) {
+  struct timespec left = {static_cast<time_t>(ms / 1000),
+                          static_cast<long>(ms % 1000) * 1000000L};
+  while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
+  }
+}
+
+uint64_t TickCount() {
+  struct timespec now = {};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<uint64_t>(now.tv_sec) * 1000u +
+         static_cast<uint64_t>(now.tv_nsec) / 1000000u;
 }
 
 // ---------------------------------------------------------------------------

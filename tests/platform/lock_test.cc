@@ -38,6 +38,9 @@ FilePtr OpenShared(const std::string& path) {
 uint32_t Lock(File* f, uint32_t offset, uint32_t length) {
   return LockFile(f, offset, length) ? 0 : LastError();
 }
+uint32_t LockShared(File* f, uint32_t offset, uint32_t length) {
+  return LockFileShared(f, offset, length) ? 0 : LastError();
+}
 uint32_t Unlock(File* f, uint32_t offset, uint32_t length) {
   return UnlockFile(f, offset, length) ? 0 : LastError();
 }
@@ -128,6 +131,47 @@ TEST(LockTest, TwoProcessesInLockstep) {
   EXPECT_EQ(Lock(ours.get(), 200, 1), kErrorLockViolation);
   EXPECT_EQ(child.Run(5), 0);  // and we see the child's
   EXPECT_EQ(Lock(ours.get(), 200, 1), 0u);
+}
+
+// Shared ranges overlap each other and exclude exclusive ones both ways,
+// between handles and between processes; a handle never stacks locks.
+TEST(LockTest, SharedRangesBetweenHandlesAndProcesses) {
+  TempDir dir;
+  const std::string path = dir.File("lock.dat");
+  WriteWholeFile(path, "x");
+  File* theirs = nullptr;
+  ChildProcess child([&](int step) -> int {
+    switch (step) {
+      case 1:
+        theirs = OpenFile(path.c_str(), kSharedReadWrite);
+        return theirs ? LockShared(theirs, 50, 1) : 99;
+      case 2: return Lock(theirs, 60, 1);
+      case 3: return Unlock(theirs, 50, 1);
+      case 4: return LockShared(theirs, 60, 1);
+    }
+    return 98;
+  });
+  FilePtr h1 = OpenShared(path);
+  FilePtr h2 = OpenShared(path);
+  ASSERT_TRUE(h1 && h2);
+
+  EXPECT_EQ(LockShared(h1.get(), 50, 1), 0u);
+  EXPECT_EQ(LockShared(h2.get(), 50, 1), 0u);
+  EXPECT_EQ(LockShared(h1.get(), 50, 1), kErrorLockViolation);  // no stacking
+  EXPECT_EQ(Lock(h1.get(), 50, 1), kErrorLockViolation);
+  ASSERT_EQ(child.Run(1), 0);  // a third reader, in another process
+  EXPECT_EQ(Unlock(h1.get(), 50, 1), 0u);
+  EXPECT_EQ(Unlock(h2.get(), 50, 1), 0u);
+  EXPECT_EQ(Lock(h1.get(), 50, 1), kErrorLockViolation);  // the child reads
+  EXPECT_EQ(child.Run(3), 0);
+  EXPECT_EQ(Lock(h1.get(), 50, 1), 0u);
+  EXPECT_EQ(LockShared(h2.get(), 50, 1), kErrorLockViolation);  // a writer
+  EXPECT_EQ(Unlock(h1.get(), 50, 1), 0u);
+
+  ASSERT_EQ(child.Run(2), 0);  // the child writes at 60
+  EXPECT_EQ(LockShared(h1.get(), 60, 1), kErrorLockViolation);
+  EXPECT_EQ(Lock(h2.get(), 60, 1), kErrorLockViolation);
+  EXPECT_EQ(child.Run(4), static_cast<int>(kErrorLockViolation));
 }
 
 TEST(LockTest, CloseReleasesWhatAForkedChildInherited) {

@@ -43,6 +43,41 @@ int RunInChild(const std::function<int()>& fn) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+std::vector<int> RunChildrenTogether(int count,
+                                     const std::function<int(int)>& fn) {
+  std::vector<int> results(count, -1);
+  int start[2];
+  if (::pipe(start) != 0) return results;
+  std::vector<pid_t> pids(count, -1);
+  for (int i = 0; i < count; ++i) {
+    pid_t pid = ::fork();
+    if (pid == 0) {
+      ::close(start[1]);
+      char go;
+      // Blocks until the parent closes its end: every child starts at once.
+      while (::read(start[0], &go, 1) > 0) {
+      }
+      int rc = 0;
+      try {
+        rc = fn(i);
+      } catch (...) {
+        rc = 254;
+      }
+      ::_exit(rc & 0xFF);
+    }
+    pids[i] = pid;
+  }
+  ::close(start[0]);
+  ::close(start[1]);
+  for (int i = 0; i < count; ++i) {
+    int status = 0;
+    if (pids[i] > 0 && ::waitpid(pids[i], &status, 0) == pids[i] &&
+        WIFEXITED(status))
+      results[i] = WEXITSTATUS(status);
+  }
+  return results;
+}
+
 ChildProcess::ChildProcess(std::function<int(int step)> fn) {
   int down[2], up[2];
   if (::pipe(down) != 0) return;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace qx::testing {
 
@@ -29,6 +30,11 @@ class TempDir {
 // Runs fn in a forked child and returns its result (0..255), or -1 when
 // the child died. The child never returns into the test framework.
 int RunInChild(const std::function<int()>& fn);
+
+// Runs fn(0) .. fn(count - 1) in count forked children at the same time;
+// they start together (released by one pipe once all exist) and the
+// results come back in order (-1 for a child that died).
+std::vector<int> RunChildrenTogether(int count, const std::function<int(int)>& fn);
 
 // A child that runs step by step in lockstep with the parent, synchronised
 // by pipes (no sleeps): the parent sends a step number, the child runs

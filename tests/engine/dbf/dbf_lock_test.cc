@@ -1,6 +1,8 @@
 // File and record locks of data files: between two handles of this
 // process, and against a second process run in lockstep through pipes.
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -156,6 +158,52 @@ TEST_F(DbfTest, LocksBetweenProcesses) {
   EXPECT_EQ(kbddread(h, 4), kKbdOk);
 
   EXPECT_EQ(child.Run(8), 0);
+  kbddclose(h);
+}
+
+// Four processes append to one shared table at the same time, through
+// the append lock alone (no caller lock): every record lands exactly once
+// and the header counts them all.
+TEST_F(DbfTest, AppendsOfManyProcessesTakeTurns) {
+  std::string path = dir_.File("a.dbf");
+  KbdFieldDef defs[] = {Def("WHO", 'N', 2), Def("SEQ", 'N', 5)};
+  ASSERT_EQ(kbddcreate(path.c_str(), 2, defs, kKbdDbase3), kKbdOk);
+  constexpr int kWriters = 4, kAppends = 2000;
+  std::vector<int> results = qx::testing::RunChildrenTogether(kWriters, [&](int who) {
+    int16_t h = -1;
+    kbdsetsync(0);
+    if (kbddopenx(&h, path.c_str(), 0x400 | kKbdDbase3) != kKbdOk) return 1;
+    for (int n = 0; n < kAppends; ++n) {
+      double w = who, seq = n;
+      uint32_t recno = 0;
+      if (kbddput(h, 0, &w) != kKbdOk || kbddput(h, 1, &seq) != kKbdOk ||
+          kbddwrite(h, &recno, kKbdWriteAppend) != kKbdOk)
+        return 2;
+    }
+    return kbddclose(h) == kKbdOk ? 0 : 3;
+  });
+  EXPECT_EQ(results, std::vector<int>(kWriters, 0));
+
+  int16_t h = -1;
+  ASSERT_EQ(Open(path, kKbdDbase3, &h), kKbdOk);
+  uint32_t count = 0;
+  ASSERT_EQ(kbddreccount(h, &count), kKbdOk);
+  ASSERT_EQ(count, uint32_t{kWriters * kAppends});
+  std::vector<int> next(kWriters, 0);  // each writer's records in its order
+  for (uint32_t r = 1; r <= count; ++r) {
+    ASSERT_EQ(kbddread(h, r), kKbdOk);
+    double who = -1, seq = -1;
+    ASSERT_EQ(kbddget(h, 0, &who), kKbdOk);
+    ASSERT_EQ(kbddget(h, 1, &seq), kKbdOk);
+    ASSERT_GE(who, 0);
+    ASSERT_LT(who, kWriters);
+    EXPECT_EQ(seq, next[static_cast<int>(who)]++) << "record " << r;
+  }
+  EXPECT_EQ(next, std::vector<int>(kWriters, kAppends));
+  KbdDbfInfo info{};
+  ASSERT_EQ(kbddinfo(h, &info), kKbdOk);
+  EXPECT_EQ(std::filesystem::file_size(path),
+            info.header_size + uint64_t{count} * info.record_size + 1);
   kbddclose(h);
 }
 
