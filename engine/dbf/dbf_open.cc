@@ -209,10 +209,17 @@ int16_t LoadDbf(DbfFile* file, const char* name, uint16_t mode) {
   if (int16_t e = FileSize(file->slot, &size)) return e;
   uint64_t expected = h.header_size +
                       static_cast<uint64_t>(h.record_size) * h.record_count;
-  if (size != expected && size != expected + 1 &&
-      size != expected + h.record_size)
-    return kKbdBadFileSize;
-  return kKbdOk;
+  if (size == expected || size == expected + 1 ||
+      size == expected + h.record_size)
+    return kKbdOk;
+  // A shared file may hold records that other processes appended and have
+  // not counted yet: whole records, then an end marker (one byte, or a
+  // whole record in dialect 7).
+  if ((file->file_flags & kFileFlagShared) != 0 && size > expected) {
+    const uint64_t rest = (size - expected) % h.record_size;
+    if (rest == 0 || rest == 1) return kKbdOk;
+  }
+  return kKbdBadFileSize;
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include "engine/fileio/operation_lock.h"
 
 #include <algorithm>
+#include <cassert>
 
 #include "engine/core/last_error.h"
 #include "engine/fileio/file_layer.h"
@@ -41,6 +42,38 @@ void OperationLock::Release() {
   if (!held_) return;
   held_ = false;
   RunDespiteError([&] { return FileLock(slot_, true, offset_, length_); });
+}
+
+int16_t FileOperationLock::Enter(uint16_t slot, bool shared, uint32_t offset,
+                                 LockKind kind) {
+  if (depth_ > 0) {
+    assert(kind_ == LockKind::kExclusive || kind == LockKind::kShared);
+    if (kind_ == LockKind::kShared && kind == LockKind::kExclusive)
+      return Fail(kKbdErrCommand);
+    ++depth_;
+    return kKbdOk;
+  }
+  if (shared) {
+    if (int16_t e = lock_.Hold(slot, kind, offset, 1)) return e;
+  }
+  kind_ = kind;
+  depth_ = 1;
+  return kKbdOk;
+}
+
+void FileOperationLock::Leave() {
+  if (depth_ == 0 || --depth_ > 0) return;
+  lock_.Release();
+}
+
+int16_t OperationScope::Enter(FileOperationLock* lock, uint16_t slot,
+                              uint16_t file_flags, uint32_t offset,
+                              LockKind kind) {
+  if (int16_t e = lock->Enter(slot, (file_flags & kFileFlagShared) != 0,
+                              offset, kind))
+    return e;
+  lock_ = lock;
+  return kKbdOk;
 }
 
 }  // namespace qx::engine
