@@ -1,7 +1,6 @@
 // Operation locks with a bounded wait (see operation_lock.h).
 #include "engine/fileio/operation_lock.h"
 
-#include <algorithm>
 #include <cassert>
 
 #include "engine/core/last_error.h"
@@ -9,13 +8,24 @@
 #include "platform/platform.h"
 
 namespace qx::engine {
+namespace {
+
+// Retries that only give the processor away (a sleep of 0 ms) before the
+// pauses of a millisecond: the holder of an operation lock usually ends
+// its operation within microseconds, and a millisecond's pause at each
+// hand-over would leave the file idle most of the time.
+constexpr uint32_t kQuickAttempts = 50;
+
+}  // namespace
 
 int16_t LockWaiting(uint16_t slot, LockKind kind, uint32_t offset,
                     uint32_t length) {
   const uint64_t deadline = platform::TickCount() + kOperationLockWaitMs;
-  // The holder is another process in the middle of one operation: look
-  // again soon, then less and less often.
-  uint32_t pause_ms = 0;
+  // The holder is another process in the middle of one operation. Look
+  // again soon and often: a writer gets its turn only in a gap between the
+  // calls of readers, which never wait for it, so it must not sleep
+  // through the gaps.
+  uint32_t attempts = 0;
   for (;;) {
     int16_t status = kind == LockKind::kShared
                          ? FileLockShared(slot, offset, length)
@@ -23,8 +33,7 @@ int16_t LockWaiting(uint16_t slot, LockKind kind, uint32_t offset,
     if (status != kKbdErrLockViolation) return status;
     if (platform::TickCount() >= deadline) return status;
     SetLastError(kKbdOk);  // busy: try again
-    platform::SleepMilliseconds(pause_ms);
-    pause_ms = std::min<uint32_t>(pause_ms == 0 ? 1 : pause_ms * 2, 8);
+    platform::SleepMilliseconds(++attempts < kQuickAttempts ? 0 : 1);
   }
 }
 

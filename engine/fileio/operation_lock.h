@@ -42,7 +42,11 @@
 // when another handle holds them, these locks wait: another process holds
 // one only for the length of one operation, and an append must not fail
 // merely because another process appended at the same instant. The wait
-// is bounded (kOperationLockWaitMs).
+// is bounded (kOperationLockWaitMs) and looks again often (at once, then
+// every millisecond). A
+// reader is not held back by a writer waiting for its turn (that would
+// cost every read a second lock): writers go in the gaps between the
+// readers' calls.
 //
 // A file opened without sharing needs none of this: no lock is taken at
 // all (OperationScope tests the file's shared flag; AppendRecord does the

@@ -89,6 +89,15 @@ int Invocation::EngineFailure(std::string_view file, int16_t status) {
   return kExitFailure;
 }
 
+int Invocation::LockFailure(std::string_view file, std::string_view what,
+                            int16_t status) {
+  if (status != kKbdErrLockViolation) return EngineFailure(file, status);
+  err_ << "qxdb: " << file << ": " << what
+       << " is locked by another process (status " << status << ": "
+       << StatusText(status) << ")\n";
+  return kExitFailure;
+}
+
 void Invocation::EngineWarning(std::string_view file, int16_t status) {
   err_ << "qxdb: " << file << ": warning " << status << ": "
        << StatusText(status) << "\n";
