@@ -27,10 +27,13 @@
 //                                         next-free pointer), pack
 //                             shared     read, description
 //
-// Order: an operation takes at most one of these per file, always before
-// any data-file lock of its own (a build: index byte, then file-lock mode
-// 2 of the data file). Each operation re-reads what it depends on (header
-// words, root, free list, file size, a tag table) after taking its lock.
+// Order: no operation waits for one of these bytes while it holds
+// another: an MDX or CDX build takes its index byte, then the data file's
+// mode 2; a memo pack the data file's mode 2, then its memo byte. Those
+// data-file locks never wait, and an operation holding a byte waits for
+// nothing else, so no cycle of waits can form. Each operation re-reads
+// what it depends on (header words, root, free list, file size, a tag
+// table) after taking its lock.
 // What a failure leaves held: nothing. A lock that cannot be had within
 // kOperationLockWaitMs fails the operation with -37 before it has read or
 // changed anything; an operation that fails part way releases its lock
