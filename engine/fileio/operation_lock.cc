@@ -10,8 +10,8 @@
 namespace qx::engine {
 
 int16_t LockWaiting(uint16_t slot, LockKind kind, uint32_t offset,
-                    uint32_t length) {
-  const uint64_t deadline = platform::TickCount() + kOperationLockWaitMs;
+                    uint32_t length, uint32_t wait_ms) {
+  const uint64_t deadline = platform::TickCount() + wait_ms;
   // The holder is another process in the middle of one operation: look
   // again soon, then less and less often.
   uint32_t pause_ms = 0;
@@ -28,8 +28,8 @@ int16_t LockWaiting(uint16_t slot, LockKind kind, uint32_t offset,
 }
 
 int16_t OperationLock::Hold(uint16_t slot, LockKind kind, uint32_t offset,
-                            uint32_t length) {
-  if (int16_t e = LockWaiting(slot, kind, offset, length)) return e;
+                            uint32_t length, uint32_t wait_ms) {
+  if (int16_t e = LockWaiting(slot, kind, offset, length, wait_ms)) return e;
   slot_ = slot;
   offset_ = offset;
   length_ = length;
