@@ -168,7 +168,9 @@ bool DirectoryExists(const char* name);
 // case, as the platform's file names do. Entries come in the order the
 // file system returns them; "." and ".." never come. A Windows search
 // returns directories among the files; here they come only when asked.
-// Short (8.3) aliases are not matched: "*.dbf" finds no "x.dbfx".
+// Short (8.3) aliases are not matched: "*.dbf" finds no "x.dbfx". No
+// system error box is ever shown (the Win32 backend searches with
+// critical-error boxes switched off).
 // Texts are UTF-16, as the W functions take and give them.
 
 struct FoundFile {

@@ -46,9 +46,9 @@ TEST(FileSearchTest, FindsMatchingFilesInTheFileSystemsOrder) {
   testing::TempDir tmp;
   const std::string dir = tmp.File("Data");
   ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
-  for (const char* name : {"CLIENTS.DBF", "orders.dbf", "\xC3\xA9t\xC3\xA9.dbf",
-                           "notes.txt", "a.dbfx", "x.ntx", "y.cdx", "z.IDX",
-                           "README", "clients.dbf.bak"}) {
+  for (const char* name :
+       {"CLIENTS.DBF", "orders.dbf", "\xC3\xA9t\xC3\xA9.dbf", "notes.txt",
+        "a.dbfx", "x.ntx", "y.cdx", "z.IDX", "README", "clients.dbf.bak"}) {
     testing::WriteWholeFile(dir + "/" + name, "0123456789");
   }
   ASSERT_EQ(mkdir((dir + "/sub.dbf").c_str(), 0755), 0);
@@ -64,7 +64,8 @@ TEST(FileSearchTest, FindsMatchingFilesInTheFileSystemsOrder) {
             KernelOrder(dir, with_directory));
   EXPECT_EQ(SearchAll(dir + "/*.??x"),
             KernelOrder(dir, {"x.ntx", "y.cdx", "z.IDX"}));
-  EXPECT_EQ(SearchAll(dir + "/ORDER?.dbf"), (std::vector<std::string>{"orders.dbf"}));
+  EXPECT_EQ(SearchAll(dir + "/ORDER?.dbf"),
+            (std::vector<std::string>{"orders.dbf"}));
   EXPECT_EQ(SearchAll(dir + "/\xC3\x89T\xC3\x89.DBF"),
             (std::vector<std::string>{"\xC3\xA9t\xC3\xA9.dbf"}));
   EXPECT_EQ(SearchAll(dir + "/*.*").size(), 10u);  // README too
