@@ -38,6 +38,23 @@ constexpr uint32_t kStrDefaultWidth = 10;
 constexpr uint32_t kDateTextLength = 8;
 // dBASE IV numeric keys: the key image's bytes.
 constexpr uint32_t kDbase4NumericKeySize = 12;
+// Levels of nested concatenations and function arguments a formula may
+// have: far more than any key of at most 100 bytes needs.
+constexpr uint32_t kMaxFormulaDepth = 256;
+// Characters of the text quoted by the message of a formula too deep.
+constexpr size_t kQuotedTextLimit = 40;
+
+// One level of ParseFormula's recursion, counted while it runs.
+class DepthLevel {
+ public:
+  explicit DepthLevel(uint32_t* depth) : depth_(depth) { ++*depth_; }
+  ~DepthLevel() { --*depth_; }
+  DepthLevel(const DepthLevel&) = delete;
+  DepthLevel& operator=(const DepthLevel&) = delete;
+
+ private:
+  uint32_t* depth_;
+};
 
 bool IsWhiteSpace(char16_t c) {
   return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n';
@@ -118,6 +135,7 @@ void KeyFormulaParser::Reset(int32_t dialect) {
   dialect_ = dialect;
   strict_ = false;
   failed_ = false;
+  depth_ = 0;
   fields_.clear();
   messages_.clear();
 }
@@ -148,6 +166,13 @@ std::vector<const KeyFormulaNode*> KeyFormulaParser::Operands() const {
 std::unique_ptr<KeyFormulaNode> KeyFormulaParser::ParseFormula(
     std::u16string_view text) {
   if (strict_ && failed_) return nullptr;
+  // Parsing, checking and freeing recurse once per level: the depth limit
+  // keeps a host's formula from exhausting the stack.
+  if (depth_ == kMaxFormulaDepth) {
+    Fail(kFormulaSyntax, {MessageArg::Text(text.substr(0, kQuotedTextLimit))});
+    return nullptr;
+  }
+  const DepthLevel level(&depth_);
   size_t pos = 0;
   const std::u16string_view term = NextTerm(text, &pos, u"+");
   if (pos >= text.size()) return ParseTerm(term);

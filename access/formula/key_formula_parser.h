@@ -138,6 +138,7 @@ class KeyFormulaParser {
   uint32_t options_ = 0;
   bool strict_ = false;
   bool failed_ = false;  // a failure was met in this parse
+  uint32_t depth_ = 0;   // levels of ParseFormula running
   std::vector<std::u16string> fields_;
   std::u16string messages_;
 };

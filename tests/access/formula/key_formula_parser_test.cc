@@ -203,6 +203,19 @@ TEST_F(KeyFormulaTest, RejectedFormulasLeaveTheirMessages) {
     EXPECT_EQ(parser_.fields(), std::vector<std::u16string>{u"NOM"});
   }
 
+  // Nesting beyond 256 levels is refused rather than recursed into.
+  std::u16string deep;
+  for (int i = 0; i < 300; ++i) deep += u"NOM+";
+  deep += u"NOM";
+  EXPECT_EQ(Parse(deep, true), 0);
+  EXPECT_EQ(parser_.messages(), u"Erreur de syntaxe à proximité de <" +
+                                    deep.substr(0, 40) + u">\r\n");
+  std::u16string nested = u"NOM";
+  for (int i = 0; i < 5000; ++i) nested = u"UPPER(" + nested + u")";
+  EXPECT_EQ(Parse(nested), 0);
+  EXPECT_EQ(parser_.messages(), u"Erreur de syntaxe à proximité de <" +
+                                    nested.substr(0, 40) + u">\r\n");
+
   // An empty formula: 0 and no message.
   EXPECT_EQ(Parse(u"  "), 0);
   EXPECT_TRUE(parser_.messages().empty());
