@@ -123,8 +123,8 @@ class MdxAccess : public KeyedAccess<int32_t> {
     if (int16_t s = kbdmexpr(index_, expression); s < 0) return s;
     key_type_ = info.type;
     key_length_ = info.key_length;
-    unique_ = (info.flags & kKbdMdxUnique) != 0;
-    descending_ = (info.flags & kKbdMdxDescending) != 0;
+    unique_ = (info.flags & kKbdKeyUnique) != 0;
+    descending_ = (info.flags & kKbdKeyDescending) != 0;
     expression_ = expression;
     return status;
   }
@@ -159,8 +159,8 @@ class MdxAccess : public KeyedAccess<int32_t> {
       if (tag != index_) kbdmtagclose(tag);
       DescribeTag(w, TagFacts{t.name, expression, "", t.key_length,
                               std::string(1, t.type),
-                              (t.flags & kKbdMdxUnique) != 0,
-                              (t.flags & kKbdMdxDescending) != 0});
+                              (t.flags & kKbdKeyUnique) != 0,
+                              (t.flags & kKbdKeyDescending) != 0});
     }
     w->EndArray();
   }
@@ -230,7 +230,7 @@ int16_t BuildMdxIndex(const BuildRequest& request) {
   uint16_t type = static_cast<uint16_t>(request.key_type == 'L' ? 'C'
                                                                 : request.key_type);
   if (request.unique) type |= 0x80;
-  if (request.descending) type |= kKbdMdxDescending;
+  if (request.descending) type |= kKbdKeyDescending;
   kbdseterror(0);
   if (!request.exists) {
     if (int16_t s = kbdmcreate(request.name.c_str()); s < 0) return s;

@@ -281,9 +281,9 @@ class IdxAccess : public KeyedAccess<int16_t, FoxAccess> {
     kbdseterror(0);
     if (int16_t s = kbdiforexpr(index_, for_expression); s < 0) return s;
     for_expression_ = for_expression;
-    unique_ = (info_.flags & kKbdFoxUnique) != 0;
-    candidate_ = (info_.flags & kKbdFoxCandidate) != 0;
-    descending_ = (info_.flags & kKbdFoxDescending) != 0;
+    unique_ = (info_.flags & kKbdKeyUnique) != 0;
+    candidate_ = (info_.flags & kKbdKeyCandidate) != 0;
+    descending_ = (info_.flags & kKbdKeyDescending) != 0;
     expression_ = expression;
     return status;
   }
@@ -293,7 +293,7 @@ class IdxAccess : public KeyedAccess<int16_t, FoxAccess> {
   void Describe(JsonWriter* w) const override {
     IndexAccess::Describe(w);
     w->Key("layout");
-    w->String((info_.flags & kKbdFoxCompact) ? "compact" : "standard");
+    w->String((info_.flags & kKbdKeyCompact) ? "compact" : "standard");
     if (!for_expression_.empty()) {
       w->Key("for");
       w->String(for_expression_);
@@ -360,9 +360,9 @@ class CdxAccess : public KeyedAccess<int32_t, FoxAccess> {
     kbdseterror(0);
     if (int16_t s = kbdcforexpr(index_, expression); s >= 0)
       for_expression_ = expression;
-    unique_ = (info.flags & kKbdFoxUnique) != 0;
-    candidate_ = (info.flags & kKbdFoxCandidate) != 0;
-    descending_ = (info.flags & kKbdFoxDescending) != 0;
+    unique_ = (info.flags & kKbdKeyUnique) != 0;
+    candidate_ = (info.flags & kKbdKeyCandidate) != 0;
+    descending_ = (info.flags & kKbdKeyDescending) != 0;
     return status;
   }
 
@@ -396,8 +396,8 @@ class CdxAccess : public KeyedAccess<int32_t, FoxAccess> {
                                                   : TypeLetter(t);
       DescribeTag(w, TagFacts{t.name, expression, for_expression,
                               t.key_length, std::string(1, type),
-                              (t.flags & kKbdFoxUnique) != 0,
-                              (t.flags & kKbdFoxDescending) != 0});
+                              (t.flags & kKbdKeyUnique) != 0,
+                              (t.flags & kKbdKeyDescending) != 0});
     }
     w->EndArray();
     kbdfree(tags);
@@ -493,9 +493,9 @@ int16_t OpenCdxIndex(const IndexRequest& request,
 // The type word of the FoxPro builds.
 uint16_t FoxTypeWord(const BuildRequest& request) {
   uint16_t type = static_cast<uint16_t>(request.key_type);
-  if (request.unique) type |= kKbdFoxUnique;
-  if (request.descending) type |= kKbdFoxDescending;
-  if (request.compact) type |= kKbdFoxCompact;
+  if (request.unique) type |= kKbdKeyUnique;
+  if (request.descending) type |= kKbdKeyDescending;
+  if (request.compact) type |= kKbdKeyCompact;
   return type;
 }
 
