@@ -15,6 +15,7 @@
 
 namespace qx::access {
 
+// The texts of a request are views: they must outlive the call.
 struct IndexCreateRequest {
   std::u16string_view path;       // the index file
   std::string_view tag;           // MDX and CDX: the tag (cut at 10)

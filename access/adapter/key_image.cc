@@ -381,6 +381,12 @@ int32_t MakeKeyOf(const IndexKeyDescriptor& key, int16_t key_type,
   const size_t length =
       std::min<size_t>(static_cast<size_t>(key.key_length), image.size());
   const size_t prefix = PrefixOf(key);
+  if (prefix != 0 && value.null) {
+    // A null value of a nullable key: all zero bytes.
+    std::fill(image.begin(), image.begin() + static_cast<ptrdiff_t>(length),
+              uint8_t{0});
+    return kKbdOk;
+  }
   Image made{};
   uint8_t* out = made.data() + prefix;
   int32_t status = kKbdOk;
@@ -416,10 +422,7 @@ int32_t MakeKeyOf(const IndexKeyDescriptor& key, int16_t key_type,
   if (status < 0) return status;
   std::fill(image.begin(), image.begin() + static_cast<ptrdiff_t>(length),
             uint8_t{0});
-  if (prefix != 0) {
-    if (value.null) return status;  // all zero bytes
-    made[0] = kNotNullMark;
-  }
+  if (prefix != 0) made[0] = kNotNullMark;
   std::memcpy(image.data(), made.data(), length);
   if ((key_type == 'C' || key_type == 'L') && length >= 1)
     image[length - 1] = 0;
@@ -449,6 +452,9 @@ int32_t MakeKey(const IndexKeyDescriptor& key, const HostValue& value,
       return kStatusNotConvertible;
   }
   if (!converted) return kStatusNotConvertible;
+  // A null date or date-time is keyed as the empty date.
+  if (plain.null && (key.key_type == 'D' || key.key_type == kKeyDateTime))
+    plain.text.assign(kDateTextLength, ' ');
   const int32_t status = MakeKeyOf(key, key.key_type, plain, image);
   if (status != kKbdOk) return status;
   if (!IsTextValueType(key.item_type) && IsTextValueType(key.key_value_type) &&
