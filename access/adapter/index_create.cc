@@ -92,11 +92,11 @@ int32_t CreateTableKeyIndex(uint16_t dbf_handle,
                             const IndexBuildRequest& request) {
   const int16_t dbf = static_cast<int16_t>(dbf_handle);
   const std::string name = EngineFileName(request.path);
-  const std::string key_name(request.key_name.substr(0, kKeyNameLength));
-  const std::string expression(
+  const std::string key_name = request.key_name.substr(0, kKeyNameLength);
+  const std::string expression =
       request.expression.empty()
           ? key_name
-          : request.expression.substr(0, kExpressionLength));
+          : request.expression.substr(0, kExpressionLength);
   const std::string condition(request.for_expression);
   const std::string tag = EngineTagName(key_name);
   const uint16_t type = TypeWord(request.key_type, request.options);

@@ -11,21 +11,21 @@
 #define QX_ACCESS_ADAPTER_INDEX_CREATE_H_
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace qx::access {
 
-// The texts of a request are views: they must outlive the call.
 struct IndexCreateRequest {
-  std::u16string_view path;       // the index file
-  std::string_view tag;           // MDX and CDX: the tag (cut at 10)
-  std::string_view expression;
+  std::u16string path;            // the index file
+  std::string tag;                // MDX and CDX: the tag (cut at 10)
+  std::string expression;
   char key_type = 'C';            // 'C', 'D', 'N' or 'L'
   uint16_t options = 0;           // KbdKeyTypeFlags
   uint16_t key_length = 0;
   uint16_t ndx_flags = 0;         // NDX: ORed into the type word
   uint16_t ntx_decimals = 0;      // NTX: the key's decimals
-  std::string_view for_expression;  // NTX, IDX, CDX; empty: none
+  std::string for_expression;     // NTX, IDX, CDX; empty: none
 };
 
 // Creates an empty index (".ntx", ".ndx", ".idx": the file, replacing
@@ -34,16 +34,16 @@ struct IndexCreateRequest {
 int32_t CreateIndexFile(const IndexCreateRequest& request);
 
 struct IndexBuildRequest {
-  std::u16string_view path;       // the index file
-  std::string_view key_name;      // at most 30 characters; the tag of MDX
+  std::u16string path;            // the index file
+  std::string key_name;           // at most 30 characters; the tag of MDX
                                   // and CDX files (cut at 10)
-  std::string_view expression;    // at most 500 characters; empty: the
+  std::string expression;         // at most 500 characters; empty: the
                                   // key name is the expression
   char key_type = 'C';
   uint16_t key_length = 0;
   uint16_t decimals = 0;          // NTX only
   uint16_t options = 0;           // ours: KbdKeyTypeFlags
-  std::string_view for_expression;  // ours: NTX, IDX, CDX
+  std::string for_expression;     // ours: NTX, IDX, CDX
   // Ours: the dialect to build in, for a file whose extension does not
   // name its family (0: by the extension).
   int32_t dialect = 0;

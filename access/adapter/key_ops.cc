@@ -123,9 +123,9 @@ int32_t Navigate(const IndexKeyDescriptor& key, Step step,
   return status;
 }
 
-// The engine's own key length of the descriptor's index (the bytes its
+// The key length the descriptor's index itself reports (the bytes its
 // record-key operations hand out, NUL not counted).
-int32_t EngineKeyLength(const IndexKeyDescriptor& key, uint32_t* length) {
+int32_t DescribedKeyLength(const IndexKeyDescriptor& key, uint32_t* length) {
   IndexKeyInfo info;
   const int32_t status = DescribeKeyByTag(&info, key.dialect, key.index_handle,
                                           key.tag_handle);
@@ -137,7 +137,7 @@ int32_t EngineKeyLength(const IndexKeyDescriptor& key, uint32_t* length) {
 int32_t ExpressionKey(const IndexKeyDescriptor& key, uint16_t dbf_handle,
                       std::span<uint8_t> image) {
   uint32_t engine_length = 0;
-  if (int32_t s = EngineKeyLength(key, &engine_length); s < 0) return s;
+  if (int32_t s = DescribedKeyLength(key, &engine_length); s < 0) return s;
   const int16_t dbf = Handle16(dbf_handle);
   const int16_t h = Handle16(key.index_handle);
   const int32_t t = Tag32(key.tag_handle);

@@ -505,9 +505,8 @@ int BuildIndex(Invocation& inv, Table& table, const std::string& path,
   if (status < 0) return inv.EngineFailure(path, static_cast<int16_t>(status));
   if (status == access::kStatusNotConvertible)
     return inv.Usage("an index key is text, a number, a date or a logical");
-  const std::u16string path16 = platform::Utf8ToUtf16(path);
   access::IndexBuildRequest request;
-  request.path = path16;
+  request.path = platform::Utf8ToUtf16(path);
   request.key_name = options.tag.value_or("");
   request.expression = expression;
   request.key_type = shape.type;

@@ -165,8 +165,7 @@ TEST_F(AdapterTest, IndexesCreatedByExtension) {
   request.expression = "NAME";
   request.key_type = 'C';
   request.key_length = 8;
-  const std::u16string ntx = Temp("K.NTX");
-  request.path = ntx;
+  request.path = Temp("K.NTX");
   ASSERT_EQ(CreateIndexFile(request), kKbdOk);
   uint16_t handle = kNoIndexHandle;
   ASSERT_EQ(OpenIndex(DialectOfIndexPath(request.path), request.path, &handle,
@@ -181,14 +180,12 @@ TEST_F(AdapterTest, IndexesCreatedByExtension) {
   request.path = unknown;
   EXPECT_EQ(CreateIndexFile(request), kKbdErrFileName);
   EXPECT_FALSE(std::filesystem::exists(platform::Utf16ToUtf8(unknown)));
-  const std::u16string ndx = Temp("K.NDX");
-  request.path = ndx;
+  request.path = Temp("K.NDX");
   request.for_expression = "NAME='A'";
   EXPECT_EQ(CreateIndexFile(request), kKbdErrCommand);
-  request.for_expression = {};
+  request.for_expression.clear();
   for (const char* name : {"K.cdx", "K.mdx"}) {
-    const std::u16string path = Temp(name);
-    request.path = path;
+    request.path = Temp(name);
     request.tag = "BYNAME";
     ASSERT_EQ(CreateIndexFile(request), kKbdOk) << name;
     const XbaseDialect dialect = DialectOfIndexPath(request.path);
@@ -204,8 +201,7 @@ TEST_F(AdapterTest, IndexesCreatedByExtension) {
   uint16_t dbf = kNoDataHandle;
   ASSERT_EQ(OpenDataFile(u"rooms", table, 0, nullptr, &dbf, nullptr), 1);
   IndexBuildRequest build;
-  const std::u16string cdx = Temp("rooms.cdx");
-  build.path = cdx;
+  build.path = Temp("rooms.cdx");
   build.key_name = "ROOMNAME";
   build.key_length = 10;
   ASSERT_EQ(CreateTableKeyIndex(dbf, build), kKbdOk);
