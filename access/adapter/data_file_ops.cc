@@ -67,8 +67,8 @@ int32_t OpenDataFile(std::u16string_view logical_name, std::u16string_view path,
   return 0;
 }
 
-int32_t ProbeDataFile(std::u16string_view logical_name, std::u16string_view path,
-                      CXError* sink) {
+int32_t ProbeDataFile(std::u16string_view logical_name,
+                      std::u16string_view path, CXError* sink) {
   uint16_t handle = kNoDataHandle;
   if (OpenDataFile(logical_name, path, kModeSharedReadWrite, sink, &handle,
                    nullptr) != 0)
@@ -100,8 +100,8 @@ int32_t LoadFieldDescriptions(FieldDescriptions* descriptions,
     return kStatusNoFieldMemory;
   }
   uint16_t largest = 0;
-  status = Call(kbddfields, static_cast<int16_t>(handle), &largest,
-                defs.data());
+  status =
+      Call(kbddfields, static_cast<int16_t>(handle), &largest, defs.data());
   if (status < 0) return status;
   for (int16_t i = 0; i < count; ++i) {
     const KbdFieldDef& def = defs[static_cast<size_t>(i)];
@@ -131,9 +131,8 @@ int32_t GetFieldDescription(const FieldDescriptions& descriptions,
 
 int32_t IsHiddenField(XbaseDialect dialect, const FieldDescription& field) {
   constexpr uint16_t kSystemColumn = 0x01;
-  return dialect == kKbdVisualFoxpro && (field.flags & kSystemColumn) != 0
-             ? 1
-             : 0;
+  return dialect == kKbdVisualFoxpro && (field.flags & kSystemColumn) != 0 ? 1
+                                                                           : 0;
 }
 
 int32_t CreateDataFile(std::u16string_view path, XbaseDialect dialect,

@@ -28,11 +28,11 @@ inline constexpr uint16_t kModeSharedAlways = 0x800;     // stands for 0x600
 
 // One field descriptor of a data file as the access layer keeps it.
 struct FieldDescription {
-  char name[11] = {};     // NUL-terminated, right-trimmed of blanks
-  uint16_t type = 0;      // the type letter as stored
-  uint16_t length = 0;    // bytes in the record
+  char name[11] = {};   // NUL-terminated, right-trimmed of blanks
+  uint16_t type = 0;    // the type letter as stored
+  uint16_t length = 0;  // bytes in the record
   uint16_t decimals = 0;
-  uint16_t flags = 0;     // 0x01 system (hidden) column, 0x02 nullable
+  uint16_t flags = 0;  // 0x01 system (hidden) column, 0x02 nullable
 };
 
 // The field descriptions of a table (count and owned array).
@@ -58,8 +58,8 @@ int32_t OpenDataFile(std::u16string_view logical_name, std::u16string_view path,
                      int32_t* row, int16_t* status = nullptr);
 // Opens (mode kModeSharedReadWrite) and closes again: always 1; the sink
 // as for OpenDataFile.
-int32_t ProbeDataFile(std::u16string_view logical_name, std::u16string_view path,
-                      CXError* sink);
+int32_t ProbeDataFile(std::u16string_view logical_name,
+                      std::u16string_view path, CXError* sink);
 int32_t CloseDataFile(uint16_t handle);
 
 // Reads the table's field descriptors into descriptions (replacing what

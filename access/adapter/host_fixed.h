@@ -15,30 +15,46 @@ namespace qx::access::adapter_internal {
 inline uint64_t FixedUnsigned(const HostValue& value, size_t width) {
   const uint8_t* p = value.fixed.bytes;
   switch (width) {
-    case 1: return p[0];
-    case 2: return engine::GetLe16(p);
-    case 4: return engine::GetLe32(p);
-    default: return engine::GetLe64(p);
+    case 1:
+      return p[0];
+    case 2:
+      return engine::GetLe16(p);
+    case 4:
+      return engine::GetLe32(p);
+    default:
+      return engine::GetLe64(p);
   }
 }
 
 inline int64_t FixedSigned(const HostValue& value, size_t width) {
   const uint64_t bits = FixedUnsigned(value, width);
   switch (width) {
-    case 1: return static_cast<int8_t>(bits);
-    case 2: return static_cast<int16_t>(bits);
-    case 4: return static_cast<int32_t>(bits);
-    default: return static_cast<int64_t>(bits);
+    case 1:
+      return static_cast<int8_t>(bits);
+    case 2:
+      return static_cast<int16_t>(bits);
+    case 4:
+      return static_cast<int32_t>(bits);
+    default:
+      return static_cast<int64_t>(bits);
   }
 }
 
 inline void SetFixed(HostValue* value, size_t width, uint64_t bits) {
   uint8_t* p = value->fixed.bytes;
   switch (width) {
-    case 1: p[0] = static_cast<uint8_t>(bits); break;
-    case 2: engine::PutLe16(p, static_cast<uint16_t>(bits)); break;
-    case 4: engine::PutLe32(p, static_cast<uint32_t>(bits)); break;
-    default: engine::PutLe64(p, bits); break;
+    case 1:
+      p[0] = static_cast<uint8_t>(bits);
+      break;
+    case 2:
+      engine::PutLe16(p, static_cast<uint16_t>(bits));
+      break;
+    case 4:
+      engine::PutLe32(p, static_cast<uint32_t>(bits));
+      break;
+    default:
+      engine::PutLe64(p, bits);
+      break;
   }
 }
 

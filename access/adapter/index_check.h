@@ -20,8 +20,7 @@ struct IndexCheckReport {
   uint64_t keys = 0;                  // entries of the key's tree
 };
 
-using IndexEntrySink =
-    std::function<void(const uint8_t* key, uint32_t recno)>;
+using IndexEntrySink = std::function<void(const uint8_t* key, uint32_t recno)>;
 
 // Appends the problems found (on_entry may have reported already); a
 // negative status only when the file cannot be read.

@@ -65,23 +65,23 @@ int32_t CreateIndexFile(const IndexCreateRequest& request) {
                   static_cast<uint16_t>(type | request.ndx_flags),
                   expression.c_str(), request.key_length);
     case IndexFamily::kMdx:
-      return WithCompoundFile(
-          name, kbdmcreate, kbdmopenx, kbdmclose, kModeTagCreate,
-          [&](int16_t handle) {
-            return Call(kbdmtagdef, handle, tag.c_str(), type,
-                        expression.c_str(), request.key_length);
-          });
+      return WithCompoundFile(name, kbdmcreate, kbdmopenx, kbdmclose,
+                              kModeTagCreate, [&](int16_t handle) {
+                                return Call(kbdmtagdef, handle, tag.c_str(),
+                                            type, expression.c_str(),
+                                            request.key_length);
+                              });
     case IndexFamily::kIdx:
       return Call(kbdicreatex, name.c_str(), type, expression.c_str(),
                   request.key_length, condition.c_str());
     case IndexFamily::kCdx:
-      return WithCompoundFile(
-          name, kbdccreate, kbdcopenx, kbdcclose, kModeTagCreate,
-          [&](int16_t handle) {
-            return Call(kbdctagcreatex, handle, tag.c_str(), type,
-                        expression.c_str(), request.key_length,
-                        condition.c_str());
-          });
+      return WithCompoundFile(name, kbdccreate, kbdcopenx, kbdcclose,
+                              kModeTagCreate, [&](int16_t handle) {
+                                return Call(kbdctagcreatex, handle, tag.c_str(),
+                                            type, expression.c_str(),
+                                            request.key_length,
+                                            condition.c_str());
+                              });
     case IndexFamily::kNone:
       break;
   }
@@ -100,20 +100,21 @@ int32_t CreateTableKeyIndex(uint16_t dbf_handle,
   const std::string condition(request.for_expression);
   const std::string tag = EngineTagName(key_name);
   const uint16_t type = TypeWord(request.key_type, request.options);
-  const IndexFamily family = IndexFamilyOf(
-      request.dialect != 0 ? request.dialect : DialectOfIndexPath(request.path));
+  const IndexFamily family =
+      IndexFamilyOf(request.dialect != 0 ? request.dialect
+                                         : DialectOfIndexPath(request.path));
   if ((family == IndexFamily::kNdx || family == IndexFamily::kMdx ||
        family == IndexFamily::kNone) &&
       !condition.empty())
     return kKbdErrCommand;
   switch (family) {
     case IndexFamily::kMdx:
-      return WithCompoundFile(
-          name, kbdmcreate, kbdmopenx, kbdmclose, kModeTagBuild,
-          [&](int16_t handle) {
-            return Call(kbdmindex, dbf, handle, tag.c_str(), type,
-                        expression.c_str(), request.key_length);
-          });
+      return WithCompoundFile(name, kbdmcreate, kbdmopenx, kbdmclose,
+                              kModeTagBuild, [&](int16_t handle) {
+                                return Call(kbdmindex, dbf, handle, tag.c_str(),
+                                            type, expression.c_str(),
+                                            request.key_length);
+                              });
     case IndexFamily::kIdx:
       return Call(kbdibuildx, dbf, name.c_str(), type, expression.c_str(),
                   request.key_length, condition.c_str());
@@ -123,13 +124,13 @@ int32_t CreateTableKeyIndex(uint16_t dbf_handle,
     case IndexFamily::kCdx:
       // The tag is rebuilt as CreateIndexFile creates CDX tags: re-indexing
       // a FoxPro table then gives every tag its keys again.
-      return WithCompoundFile(
-          name, kbdccreate, kbdcopenx, kbdcclose, kModeTagBuild,
-          [&](int16_t handle) {
-            return Call(kbdctagbuildx, dbf, handle, tag.c_str(), type,
-                        expression.c_str(), request.key_length,
-                        condition.c_str());
-          });
+      return WithCompoundFile(name, kbdccreate, kbdcopenx, kbdcclose,
+                              kModeTagBuild, [&](int16_t handle) {
+                                return Call(
+                                    kbdctagbuildx, dbf, handle, tag.c_str(),
+                                    type, expression.c_str(),
+                                    request.key_length, condition.c_str());
+                              });
     case IndexFamily::kNdx:
     case IndexFamily::kNone:
       break;

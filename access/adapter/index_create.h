@@ -17,15 +17,15 @@
 namespace qx::access {
 
 struct IndexCreateRequest {
-  std::u16string path;            // the index file
-  std::string tag;                // MDX and CDX: the tag (cut at 10)
+  std::u16string path;  // the index file
+  std::string tag;      // MDX and CDX: the tag (cut at 10)
   std::string expression;
-  char key_type = 'C';            // 'C', 'D', 'N' or 'L'
-  uint16_t options = 0;           // KbdKeyTypeFlags
+  char key_type = 'C';   // 'C', 'D', 'N' or 'L'
+  uint16_t options = 0;  // KbdKeyTypeFlags
   uint16_t key_length = 0;
-  uint16_t ndx_flags = 0;         // NDX: ORed into the type word
-  uint16_t ntx_decimals = 0;      // NTX: the key's decimals
-  std::string for_expression;     // NTX, IDX, CDX; empty: none
+  uint16_t ndx_flags = 0;      // NDX: ORed into the type word
+  uint16_t ntx_decimals = 0;   // NTX: the key's decimals
+  std::string for_expression;  // NTX, IDX, CDX; empty: none
 };
 
 // Creates an empty index (".ntx", ".ndx", ".idx": the file, replacing
@@ -34,16 +34,16 @@ struct IndexCreateRequest {
 int32_t CreateIndexFile(const IndexCreateRequest& request);
 
 struct IndexBuildRequest {
-  std::u16string path;            // the index file
-  std::string key_name;           // at most 30 characters; the tag of MDX
-                                  // and CDX files (cut at 10)
-  std::string expression;         // at most 500 characters; empty: the
-                                  // key name is the expression
+  std::u16string path;     // the index file
+  std::string key_name;    // at most 30 characters; the tag of MDX
+                           // and CDX files (cut at 10)
+  std::string expression;  // at most 500 characters; empty: the
+                           // key name is the expression
   char key_type = 'C';
   uint16_t key_length = 0;
-  uint16_t decimals = 0;          // NTX only
-  uint16_t options = 0;           // ours: KbdKeyTypeFlags
-  std::string for_expression;     // ours: NTX, IDX, CDX
+  uint16_t decimals = 0;       // NTX only
+  uint16_t options = 0;        // ours: KbdKeyTypeFlags
+  std::string for_expression;  // ours: NTX, IDX, CDX
   // Ours: the dialect to build in, for a file whose extension does not
   // name its family (0: by the extension).
   int32_t dialect = 0;

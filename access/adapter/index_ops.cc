@@ -76,7 +76,8 @@ int32_t DescribeFileKey(IndexKeyInfo* info, IndexFamily family,
     info->key_type = static_cast<uint8_t>(n.type);
     info->flags = n.unique;
     expression_length = n.expression_length;
-    if (expression_length >= 1) status = Expression(kbdnexpr, h, &info->expression);
+    if (expression_length >= 1)
+      status = Expression(kbdnexpr, h, &info->expression);
   } else if (family == IndexFamily::kIdx) {
     KbdIdxInfo n{};
     status = Call(kbdiinfo, h, &n);
@@ -86,7 +87,8 @@ int32_t DescribeFileKey(IndexKeyInfo* info, IndexFamily family,
     info->key_type = static_cast<uint8_t>(n.type);
     info->flags = n.flags;
     expression_length = n.expression_length;
-    if (expression_length >= 1) status = Expression(kbdiexpr, h, &info->expression);
+    if (expression_length >= 1)
+      status = Expression(kbdiexpr, h, &info->expression);
     if (status >= 0 && n.for_length > 0)
       status = Expression(kbdiforexpr, h, &info->for_expression);
   } else if (family == IndexFamily::kNtx) {
@@ -100,7 +102,8 @@ int32_t DescribeFileKey(IndexKeyInfo* info, IndexFamily family,
     info->flags = n.flags;
     info->attribute = n.decimals;
     expression_length = n.expression_length;
-    if (expression_length >= 1) status = Expression(kbdxexpr, h, &info->expression);
+    if (expression_length >= 1)
+      status = Expression(kbdxexpr, h, &info->expression);
     if (status >= 0 && n.for_length > 0)
       status = Expression(kbdxforexpr, h, &info->for_expression);
   }
@@ -123,7 +126,8 @@ int32_t DescribeTag(IndexKeyInfo* info, IndexFamily family, uint32_t tag) {
     info->key_type = static_cast<uint8_t>(n.type);
     info->flags = n.flags;
     info->key_name = Bounded(n.name);
-    if (n.expression_length >= 1) status = Expression(kbdmexpr, t, &info->expression);
+    if (n.expression_length >= 1)
+      status = Expression(kbdmexpr, t, &info->expression);
   } else if (family == IndexFamily::kCdx) {
     KbdCdxTagInfo n{};
     status = Call(kbdctaginfo, t, &n);
@@ -132,7 +136,8 @@ int32_t DescribeTag(IndexKeyInfo* info, IndexFamily family, uint32_t tag) {
     info->key_type = static_cast<uint16_t>(n.type);
     info->flags = static_cast<uint16_t>(n.flags);
     info->key_name = Bounded(n.name).substr(0, kKeyNameLength);
-    if (n.expression_length >= 1) status = Expression(kbdcexpr, t, &info->expression);
+    if (n.expression_length >= 1)
+      status = Expression(kbdcexpr, t, &info->expression);
     if (status >= 0) status = Expression(kbdcforexpr, t, &info->for_expression);
   }
   if (status < 0) return status;
@@ -202,12 +207,12 @@ int32_t OpenTag(XbaseDialect dialect, std::string_view name, uint32_t* tag,
   int32_t status = 0;
   switch (IndexFamilyOf(dialect)) {
     case IndexFamily::kMdx:
-      status = Call(kbdmtagopen, &opened, Handle16(index_handle),
-                    tag_name.c_str());
+      status =
+          Call(kbdmtagopen, &opened, Handle16(index_handle), tag_name.c_str());
       break;
     case IndexFamily::kCdx:
-      status = Call(kbdctagopen, &opened, Handle16(index_handle),
-                    tag_name.c_str());
+      status =
+          Call(kbdctagopen, &opened, Handle16(index_handle), tag_name.c_str());
       break;
     default:
       return 0;

@@ -25,7 +25,7 @@ enum BinaryKeyType : int16_t {
 
 // A key of an open table, as every key operation takes it.
 struct IndexKeyDescriptor {
-  XbaseDialect dialect = kDialectOther;  // of the index file
+  XbaseDialect dialect = kDialectOther;    // of the index file
   uint16_t index_handle = kNoIndexHandle;  // NDX, IDX, NTX files
   uint32_t tag_handle = kNoTagHandle;      // MDX, CDX tags (the tag
                                            // number * 65536 + file handle)
@@ -47,12 +47,12 @@ struct IndexKeyDescriptor {
 
 // One key of an index file, as the describe operations give it.
 struct IndexKeyInfo {
-  uint16_t key_length = 0;  // the engine's, + 1 for a character key
-  uint16_t key_type = 0;    // the engine's letter; NTX keys 'C'
-  uint16_t flags = 0;       // KbdKeyTypeFlags as the index reports them
-  uint16_t attribute = 0;   // NTX: the key's decimals; 0 for the others
-  std::string expression;   // empty when the index holds none
-  std::string key_name;     // at most 24 characters
+  uint16_t key_length = 0;     // the engine's, + 1 for a character key
+  uint16_t key_type = 0;       // the engine's letter; NTX keys 'C'
+  uint16_t flags = 0;          // KbdKeyTypeFlags as the index reports them
+  uint16_t attribute = 0;      // NTX: the key's decimals; 0 for the others
+  std::string expression;      // empty when the index holds none
+  std::string key_name;        // at most 24 characters
   std::string for_expression;  // ours: the FOR condition, empty for none
 };
 

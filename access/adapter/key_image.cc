@@ -102,8 +102,8 @@ bool DirectNumber(const HostValue& value, double* number) {
 
 // Runs the host's conversion into target_type; false when it fails or is
 // not bound.
-bool HostConvert(const HostValue& value, uint8_t target_type,
-                 uint32_t options, HostValue* target) {
+bool HostConvert(const HostValue& value, uint8_t target_type, uint32_t options,
+                 HostValue* target) {
   const ConversionFn convert = framework::Framework().convert;
   if (convert == nullptr) return false;
   return !HostFailed(convert(&value, target, target_type, options));
@@ -307,9 +307,8 @@ void ReadDateKey(const IndexKeyDescriptor& key, std::span<const uint8_t> bytes,
           std::bit_cast<double>(engine::GetLe64(bytes.data()));
       if (key_day >= 1e99) return;  // the empty date
       out->valid = std::isfinite(key_day) && key_day >= 0 && key_day <= 1e9 &&
-                   engine::KeyDayToDate(&y, &m, &d,
-                                        static_cast<int32_t>(key_day)) ==
-                       kKbdOk;
+                   engine::KeyDayToDate(
+                       &y, &m, &d, static_cast<int32_t>(key_day)) == kKbdOk;
       if (out->valid) out->text = DateText(y, m, d);
       return;
     }
@@ -319,9 +318,8 @@ void ReadDateKey(const IndexKeyDescriptor& key, std::span<const uint8_t> bytes,
       const double julian = engine::DecodeDoubleKey(bytes.data());
       if (julian == 0) return;  // the empty date
       out->valid = julian >= 0 && julian <= 0x7FFFFFFF &&
-                   engine::JulianDayToDate(&y, &m, &d,
-                                           static_cast<int32_t>(julian)) ==
-                       kKbdOk;
+                   engine::JulianDayToDate(
+                       &y, &m, &d, static_cast<int32_t>(julian)) == kKbdOk;
       if (out->valid) out->text = DateText(y, m, d);
       return;
     }
@@ -356,8 +354,8 @@ void ReadNumberKey(const IndexKeyDescriptor& key,
       out->number = engine::DecodeDoubleKey(bytes.data());
       return;
     case IndexFamily::kNtx:
-      out->number = NtxNumber(
-          std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+      out->number = NtxNumber(std::string(
+          reinterpret_cast<const char*>(bytes.data()), bytes.size()));
       return;
     case IndexFamily::kNone:
       break;
@@ -404,9 +402,9 @@ int32_t MakeKeyOf(const IndexKeyDescriptor& key, int16_t key_type,
       break;
     case kKeyCurrency: {
       const double units = value.number * kCurrencyScale;
-      const int64_t scaled =
-          units >= 9.2e18 ? INT64_MAX
-          : units <= -9.2e18 ? INT64_MIN : static_cast<int64_t>(units);
+      const int64_t scaled = units >= 9.2e18    ? INT64_MAX
+                             : units <= -9.2e18 ? INT64_MIN
+                                                : static_cast<int64_t>(units);
       engine::EncodeInt64Key(scaled, out);
       break;
     }
@@ -506,13 +504,17 @@ KeyImageValue ReadKeyImage(const IndexKeyDescriptor& key,
       ReadNumberKey(key, bytes, &out);
       break;
     case kKeyCurrency:
-      if (bytes.size() < 8) out.valid = false;
-      else out.number = static_cast<double>(engine::DecodeInt64Key(bytes.data())) /
-                        kCurrencyScale;
+      if (bytes.size() < 8)
+        out.valid = false;
+      else
+        out.number = static_cast<double>(engine::DecodeInt64Key(bytes.data())) /
+                     kCurrencyScale;
       break;
     case kKeyInteger:
-      if (bytes.size() < 4) out.valid = false;
-      else out.number = engine::DecodeInt32Key(bytes.data());
+      if (bytes.size() < 4)
+        out.valid = false;
+      else
+        out.number = engine::DecodeInt32Key(bytes.data());
       break;
     case kKeyDateTime: {
       if (bytes.size() < 8) {
@@ -529,8 +531,8 @@ KeyImageValue ReadKeyImage(const IndexKeyDescriptor& key,
       units -= hours * kTimeUnitsPerHour;
       const uint32_t minutes = units / kTimeUnitsPerMinute;
       units -= minutes * kTimeUnitsPerMinute;
-      const uint32_t seconds =
-          static_cast<uint32_t>(static_cast<float>(units) / kTimeUnitsPerSecond);
+      const uint32_t seconds = static_cast<uint32_t>(static_cast<float>(units) /
+                                                     kTimeUnitsPerSecond);
       char time[16];
       std::snprintf(time, sizeof time, "%02u%02u%02u", hours % 100,
                     minutes % 100, seconds % 100);

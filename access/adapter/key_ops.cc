@@ -60,47 +60,72 @@ int32_t RunStep(const IndexKeyDescriptor& key, Step step, uint8_t* k,
   switch (IndexFamilyOf(key.dialect)) {
     case IndexFamily::kNdx:
       switch (step) {
-        case Step::kFirst: return Call(kbdnkfirst, h, k, recno);
-        case Step::kLast: return Call(kbdnklast, h, k, recno);
-        case Step::kNext: return Call(kbdnknext, h, k, recno);
-        case Step::kPrevious: return Call(kbdnkprev, h, k, recno);
-        case Step::kCurrent: return Call(kbdnkcur, h, k, recno);
+        case Step::kFirst:
+          return Call(kbdnkfirst, h, k, recno);
+        case Step::kLast:
+          return Call(kbdnklast, h, k, recno);
+        case Step::kNext:
+          return Call(kbdnknext, h, k, recno);
+        case Step::kPrevious:
+          return Call(kbdnkprev, h, k, recno);
+        case Step::kCurrent:
+          return Call(kbdnkcur, h, k, recno);
       }
       break;
     case IndexFamily::kMdx:
       switch (step) {
-        case Step::kFirst: return Call(kbdmkfirst, t, k, recno);
-        case Step::kLast: return Call(kbdmklast, t, k, recno);
-        case Step::kNext: return Call(kbdmknext, t, k, recno);
-        case Step::kPrevious: return Call(kbdmkprev, t, k, recno);
-        case Step::kCurrent: return Call(kbdmkcur, t, k, recno);
+        case Step::kFirst:
+          return Call(kbdmkfirst, t, k, recno);
+        case Step::kLast:
+          return Call(kbdmklast, t, k, recno);
+        case Step::kNext:
+          return Call(kbdmknext, t, k, recno);
+        case Step::kPrevious:
+          return Call(kbdmkprev, t, k, recno);
+        case Step::kCurrent:
+          return Call(kbdmkcur, t, k, recno);
       }
       break;
     case IndexFamily::kIdx:
       switch (step) {
-        case Step::kFirst: return Call(kbdifirst, h, k, recno);
-        case Step::kLast: return Call(kbdilast, h, k, recno);
-        case Step::kNext: return Call(kbdinext, h, k, recno);
-        case Step::kPrevious: return Call(kbdiprev, h, k, recno);
-        case Step::kCurrent: return Call(kbdifind, h, k, *recno);
+        case Step::kFirst:
+          return Call(kbdifirst, h, k, recno);
+        case Step::kLast:
+          return Call(kbdilast, h, k, recno);
+        case Step::kNext:
+          return Call(kbdinext, h, k, recno);
+        case Step::kPrevious:
+          return Call(kbdiprev, h, k, recno);
+        case Step::kCurrent:
+          return Call(kbdifind, h, k, *recno);
       }
       break;
     case IndexFamily::kCdx:
       switch (step) {
-        case Step::kFirst: return Call(kbdcfirst, t, k, recno);
-        case Step::kLast: return Call(kbdclast, t, k, recno);
-        case Step::kNext: return Call(kbdcnext, t, k, recno);
-        case Step::kPrevious: return Call(kbdcprev, t, k, recno);
-        case Step::kCurrent: return Call(kbdccurrent, t, k, recno);
+        case Step::kFirst:
+          return Call(kbdcfirst, t, k, recno);
+        case Step::kLast:
+          return Call(kbdclast, t, k, recno);
+        case Step::kNext:
+          return Call(kbdcnext, t, k, recno);
+        case Step::kPrevious:
+          return Call(kbdcprev, t, k, recno);
+        case Step::kCurrent:
+          return Call(kbdccurrent, t, k, recno);
       }
       break;
     case IndexFamily::kNtx:
       switch (step) {
-        case Step::kFirst: return Call(kbdxfirst, h, k, recno);
-        case Step::kLast: return Call(kbdxlast, h, k, recno);
-        case Step::kNext: return Call(kbdxnext, h, k, recno);
-        case Step::kPrevious: return Call(kbdxprev, h, k, recno);
-        case Step::kCurrent: return Call(kbdxfind, h, k, *recno);
+        case Step::kFirst:
+          return Call(kbdxfirst, h, k, recno);
+        case Step::kLast:
+          return Call(kbdxlast, h, k, recno);
+        case Step::kNext:
+          return Call(kbdxnext, h, k, recno);
+        case Step::kPrevious:
+          return Call(kbdxprev, h, k, recno);
+        case Step::kCurrent:
+          return Call(kbdxfind, h, k, *recno);
       }
       break;
     case IndexFamily::kNone:
@@ -127,8 +152,8 @@ int32_t Navigate(const IndexKeyDescriptor& key, Step step,
 // record-key operations hand out, NUL not counted).
 int32_t DescribedKeyLength(const IndexKeyDescriptor& key, uint32_t* length) {
   IndexKeyInfo info;
-  const int32_t status = DescribeKeyByTag(&info, key.dialect, key.index_handle,
-                                          key.tag_handle);
+  const int32_t status =
+      DescribeKeyByTag(&info, key.dialect, key.index_handle, key.tag_handle);
   if (status < 0) return status;
   *length = info.key_length - (info.key_type == 'C' ? 1u : 0u);
   return status;
@@ -144,12 +169,23 @@ int32_t ExpressionKey(const IndexKeyDescriptor& key, uint16_t dbf_handle,
   EngineBuffer made;
   int32_t status = kStatusNoIndexEngine;
   switch (IndexFamilyOf(key.dialect)) {
-    case IndexFamily::kNdx: status = Call(kbdnkmake, dbf, h, made.out()); break;
-    case IndexFamily::kMdx: status = Call(kbdmkmake, dbf, t, made.out()); break;
-    case IndexFamily::kIdx: status = Call(kbdikeyrec, dbf, h, made.out()); break;
-    case IndexFamily::kCdx: status = Call(kbdckeyrec, dbf, t, made.out()); break;
-    case IndexFamily::kNtx: status = Call(kbdxkeyrec, dbf, h, made.out()); break;
-    case IndexFamily::kNone: break;
+    case IndexFamily::kNdx:
+      status = Call(kbdnkmake, dbf, h, made.out());
+      break;
+    case IndexFamily::kMdx:
+      status = Call(kbdmkmake, dbf, t, made.out());
+      break;
+    case IndexFamily::kIdx:
+      status = Call(kbdikeyrec, dbf, h, made.out());
+      break;
+    case IndexFamily::kCdx:
+      status = Call(kbdckeyrec, dbf, t, made.out());
+      break;
+    case IndexFamily::kNtx:
+      status = Call(kbdxkeyrec, dbf, h, made.out());
+      break;
+    case IndexFamily::kNone:
+      break;
   }
   if (status < 0 || made.bytes() == nullptr) return status;
   // The engine's key and its NUL; a character key without its blanks.
@@ -157,8 +193,8 @@ int32_t ExpressionKey(const IndexKeyDescriptor& key, uint16_t dbf_handle,
   if (key.key_type == 'C')
     while (n > 0 && made.bytes()[n - 1] == ' ') --n;
   std::fill(image.begin(), image.end(), uint8_t{0});
-  const size_t copied = std::min<size_t>(
-      {n, image.size(), static_cast<size_t>(key.key_length)});
+  const size_t copied =
+      std::min<size_t>({n, image.size(), static_cast<size_t>(key.key_length)});
   std::memcpy(image.data(), made.bytes(), copied);
   return status;
 }
@@ -223,8 +259,8 @@ int32_t SetKeyType(const IndexKeyDescriptor& key) {
       return Call(kbdikeytype, Handle16(key.index_handle), type);
     case IndexFamily::kCdx: {
       // The binary keys are padded as numbers are: with zero bytes.
-      const bool binary = type == kKeyCurrency || type == kKeyInteger ||
-                          type == kKeyDateTime;
+      const bool binary =
+          type == kKeyCurrency || type == kKeyInteger || type == kKeyDateTime;
       return Call(kbdckeytype, Tag32(key.tag_handle),
                   binary ? uint16_t{'N'} : type);
     }
@@ -280,12 +316,23 @@ int32_t SeekKey(const IndexKeyDescriptor& key, std::span<uint8_t> image,
   const int32_t t = Tag32(key.tag_handle);
   int32_t status = kStatusNoIndexEngine;
   switch (family) {
-    case IndexFamily::kNdx: status = Call(kbdnkfind, h, k, recno, search_mode); break;
-    case IndexFamily::kMdx: status = Call(kbdmkfind, t, k, recno, search_mode); break;
-    case IndexFamily::kIdx: status = Call(kbdiseek, h, k, recno, search_mode); break;
-    case IndexFamily::kCdx: status = Call(kbdcfind, t, k, recno, search_mode); break;
-    case IndexFamily::kNtx: status = Call(kbdxseek, h, k, recno, search_mode); break;
-    case IndexFamily::kNone: break;
+    case IndexFamily::kNdx:
+      status = Call(kbdnkfind, h, k, recno, search_mode);
+      break;
+    case IndexFamily::kMdx:
+      status = Call(kbdmkfind, t, k, recno, search_mode);
+      break;
+    case IndexFamily::kIdx:
+      status = Call(kbdiseek, h, k, recno, search_mode);
+      break;
+    case IndexFamily::kCdx:
+      status = Call(kbdcfind, t, k, recno, search_mode);
+      break;
+    case IndexFamily::kNtx:
+      status = Call(kbdxseek, h, k, recno, search_mode);
+      break;
+    case IndexFamily::kNone:
+      break;
   }
   Give(key, engine, image);
   return status;
@@ -318,18 +365,24 @@ int32_t AddKey(const IndexKeyDescriptor& key, std::span<const uint8_t> image,
   const int16_t h = Handle16(key.index_handle);
   const int32_t t = Tag32(key.tag_handle);
   switch (IndexFamilyOf(key.dialect)) {
-    case IndexFamily::kNdx: return Call(kbdnkadd, h, k, recno);
-    case IndexFamily::kMdx: return Call(kbdmkadd, t, k, recno);
-    case IndexFamily::kIdx: return Call(kbdiadd, h, k, recno);
-    case IndexFamily::kCdx: return Call(kbdcadd, t, k, recno);
-    case IndexFamily::kNtx: return Call(kbdxadd, h, k, recno);
-    case IndexFamily::kNone: break;
+    case IndexFamily::kNdx:
+      return Call(kbdnkadd, h, k, recno);
+    case IndexFamily::kMdx:
+      return Call(kbdmkadd, t, k, recno);
+    case IndexFamily::kIdx:
+      return Call(kbdiadd, h, k, recno);
+    case IndexFamily::kCdx:
+      return Call(kbdcadd, t, k, recno);
+    case IndexFamily::kNtx:
+      return Call(kbdxadd, h, k, recno);
+    case IndexFamily::kNone:
+      break;
   }
   return kStatusNoIndexEngine;
 }
 
-int32_t DeleteKey(const IndexKeyDescriptor& key,
-                  std::span<const uint8_t> image, uint32_t recno) {
+int32_t DeleteKey(const IndexKeyDescriptor& key, std::span<const uint8_t> image,
+                  uint32_t recno) {
   if (int32_t s = SetKeyType(key); s < 0) return s;
   EngineKey engine;
   Take(image, &engine);
@@ -337,12 +390,18 @@ int32_t DeleteKey(const IndexKeyDescriptor& key,
   const int16_t h = Handle16(key.index_handle);
   const int32_t t = Tag32(key.tag_handle);
   switch (IndexFamilyOf(key.dialect)) {
-    case IndexFamily::kNdx: return Call(kbdnkdel, h, k, recno);
-    case IndexFamily::kMdx: return Call(kbdmkdel, t, k, recno);
-    case IndexFamily::kIdx: return Call(kbdidelete, h, k, recno);
-    case IndexFamily::kCdx: return Call(kbdcdelete, t, k, recno);
-    case IndexFamily::kNtx: return Call(kbdxdelete, h, k, recno);
-    case IndexFamily::kNone: break;
+    case IndexFamily::kNdx:
+      return Call(kbdnkdel, h, k, recno);
+    case IndexFamily::kMdx:
+      return Call(kbdmkdel, t, k, recno);
+    case IndexFamily::kIdx:
+      return Call(kbdidelete, h, k, recno);
+    case IndexFamily::kCdx:
+      return Call(kbdcdelete, t, k, recno);
+    case IndexFamily::kNtx:
+      return Call(kbdxdelete, h, k, recno);
+    case IndexFamily::kNone:
+      break;
   }
   return kStatusNoIndexEngine;
 }

@@ -60,8 +60,8 @@ int32_t SeekKeyNotBefore(const IndexKeyDescriptor& key,
 // is recorded first, so that a binary key is not read as text.
 int32_t AddKey(const IndexKeyDescriptor& key, std::span<const uint8_t> image,
                uint32_t recno);
-int32_t DeleteKey(const IndexKeyDescriptor& key,
-                  std::span<const uint8_t> image, uint32_t recno);
+int32_t DeleteKey(const IndexKeyDescriptor& key, std::span<const uint8_t> image,
+                  uint32_t recno);
 
 // The key of the data file's current record. field_number < 0: the key is
 // the index's expression, evaluated by the engine; a character key is

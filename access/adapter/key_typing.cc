@@ -48,7 +48,8 @@ bool FieldShape(uint16_t dbf_handle, std::string_view expression,
   const std::string name(expression);
   int16_t number = -1;
   if (Call(kbddfieldno, static_cast<int16_t>(dbf_handle), &number,
-           name.c_str()) < 0 || number < 0)
+           name.c_str()) < 0 ||
+      number < 0)
     return false;
   KbdDbfInfo info{};
   if (Call(kbddinfo, static_cast<int16_t>(dbf_handle), &info) < 0 ||
@@ -130,7 +131,7 @@ int32_t TypeKeyFromTable(IndexKeyDescriptor* key, uint16_t dbf_handle,
                           static_cast<int32_t>(key->tag_handle), &type, &form);
       if (status < 0) return status;
       typed.key_type = (form & kKbdFoxKeyInteger) != 0 ? int16_t{kKeyInteger}
-                                                      : int16_t{type};
+                                                       : int16_t{type};
       typed.nullable = (form & kKbdFoxKeyNullable) != 0 ? 1 : 0;
       break;
     }
@@ -150,8 +151,8 @@ int32_t KeyShapeForBuild(XbaseDialect dialect, uint16_t dbf_handle,
                          std::string_view expression, KeyShape* shape) {
   char type = ' ';
   uint16_t length = 0;
-  const int32_t status = Evaluate(dialect, dbf_handle, expression, &type,
-                                  &length);
+  const int32_t status =
+      Evaluate(dialect, dbf_handle, expression, &type, &length);
   if (status < 0) return status;
   const IndexFamily family = IndexFamilyOf(dialect);
   KeyShape made;

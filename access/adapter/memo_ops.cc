@@ -76,8 +76,8 @@ int32_t OpenLoneMemo(bool fpt, std::u16string_view path, uint16_t* handle,
   const uint16_t bits = mode & ~uint16_t{kKbdModeDialectMask};
   if (fpt) return OpenMemo(true, path, handle, bits);
   // A dBASE III file refuses the dBASE IV layout.
-  const int32_t status =
-      OpenMemo(false, path, handle, static_cast<uint16_t>(bits | kDbtDbase4Layout));
+  const int32_t status = OpenMemo(
+      false, path, handle, static_cast<uint16_t>(bits | kDbtDbase4Layout));
   if (status >= 0) return status;
   return OpenMemo(false, path, handle, bits);
 }

@@ -30,7 +30,8 @@ int32_t UsesFptMemo(XbaseDialect dialect);
 // (the data path with ".dbt" or ".fpt", and the FoxPro companions of
 // forms, reports, labels, menus, projects and class libraries: .sct ...).
 // Empty when the dialect is outside 1..10 or the name does not fit.
-std::u16string MemoFileName(XbaseDialect dialect, std::u16string_view data_path);
+std::u16string MemoFileName(XbaseDialect dialect,
+                            std::u16string_view data_path);
 
 // The low byte of a DBT memo's open mode: the dBASE IV layout for a dBASE
 // IV table with memo (version byte 0x8B), else the dBASE III layout (0).

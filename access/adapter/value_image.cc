@@ -115,9 +115,8 @@ size_t KeyImageFromValue(const HostValue& value, uint8_t* image) {
       engine::EncodeDoubleKey(value.fixed.f64, image);
       return 8;
     case kValueDateTime:
-      engine::EncodeWordPairKey({engine::GetLe32(bytes),
-                                 engine::GetLe32(bytes + 4)},
-                                image);
+      engine::EncodeWordPairKey(
+          {engine::GetLe32(bytes), engine::GetLe32(bytes + 4)}, image);
       return 8;
     default:
       break;
@@ -139,7 +138,8 @@ bool ValueFromKeyImage(const uint8_t* image, size_t size, uint8_t type,
   switch (type) {
     case kValueBoolean:
     case kValueInt8:
-      SetFixed(value, 1, static_cast<uint8_t>(engine::DecodeSignedByteKey(image)));
+      SetFixed(value, 1,
+               static_cast<uint8_t>(engine::DecodeSignedByteKey(image)));
       return true;
     case kValueUInt8:
     case kValueChar:

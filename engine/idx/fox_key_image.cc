@@ -56,9 +56,8 @@ class ReadFieldsSource : public DbfFieldSource {
 
 int16_t Evaluate(ReadFieldsSource* source, std::string_view expression,
                  ExprValue* value) {
-  return EvaluateExpression(source, expression, -1,
-                            CurrentTask()->date_format, value,
-                            ExprRules::kDbase);
+  return EvaluateExpression(source, expression, -1, CurrentTask()->date_format,
+                            value, ExprRules::kDbase);
 }
 
 }  // namespace
@@ -95,8 +94,7 @@ std::string ShortFieldNames(std::string_view expression) {
 }
 
 int16_t MakeFoxRecordKey(int16_t dbf_handle, std::string_view expression,
-                         uint16_t key_length, uint8_t* key,
-                         FoxKeyForm* form) {
+                         uint16_t key_length, uint8_t* key, FoxKeyForm* form) {
   ReadFieldsSource source;
   if (int16_t e = source.Open(dbf_handle)) return e;
   ExprValue value;
@@ -127,10 +125,9 @@ int16_t MakeFoxRecordKey(int16_t dbf_handle, std::string_view expression,
       if (shape.integer) {
         // Cut toward zero and kept within 32 bits, as the field holds it.
         const double n = value.number;
-        const int32_t integer =
-            n >= 2147483647.0    ? INT32_MAX
-            : n <= -2147483648.0 ? INT32_MIN
-                                 : static_cast<int32_t>(n);
+        const int32_t integer = n >= 2147483647.0    ? INT32_MAX
+                                : n <= -2147483648.0 ? INT32_MIN
+                                                     : static_cast<int32_t>(n);
         EncodeInt32Key(integer, image);
         bytes = {reinterpret_cast<const char*>(image), kInt32KeySize};
       } else {

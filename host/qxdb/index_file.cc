@@ -118,8 +118,8 @@ int16_t IndexFile::Open(const std::string& path, access::XbaseDialect dialect,
         access::OpenTag(dialect, *tag, &key_.tag_handle, file_handle_);
     if (opened < 0) return static_cast<int16_t>(opened);
   }
-  const int32_t described = access::DescribeKeyByTag(
-      &info_, dialect, file_handle_, key_.tag_handle);
+  const int32_t described =
+      access::DescribeKeyByTag(&info_, dialect, file_handle_, key_.tag_handle);
   if (described < 0) return static_cast<int16_t>(described);
   key_.key_type = static_cast<int16_t>(info_.key_type);
   key_.key_value_type = access::KeyValueTypeOf(dialect, key_.key_type);
@@ -127,18 +127,25 @@ int16_t IndexFile::Open(const std::string& path, access::XbaseDialect dialect,
       StoredLength(info_) + (IsTextValueType(key_.key_value_type) ? 1u : 0u);
   key_.item_type = ItemTypeOf(key_.key_type);
   const IndexFamily family = IndexFamilyOf(dialect);
-  key_type_assumed_ = family == IndexFamily::kIdx || family == IndexFamily::kCdx;
+  key_type_assumed_ =
+      family == IndexFamily::kIdx || family == IndexFamily::kCdx;
   return static_cast<int16_t>(status);
 }
 
 const char* IndexFile::kind() const {
   switch (IndexFamilyOf(key_.dialect)) {
-    case IndexFamily::kNdx: return "ndx";
-    case IndexFamily::kMdx: return "mdx";
-    case IndexFamily::kIdx: return "idx";
-    case IndexFamily::kCdx: return "cdx";
-    case IndexFamily::kNtx: return "ntx";
-    case IndexFamily::kNone: break;
+    case IndexFamily::kNdx:
+      return "ndx";
+    case IndexFamily::kMdx:
+      return "mdx";
+    case IndexFamily::kIdx:
+      return "idx";
+    case IndexFamily::kCdx:
+      return "cdx";
+    case IndexFamily::kNtx:
+      return "ntx";
+    case IndexFamily::kNone:
+      break;
   }
   return "";
 }
@@ -183,8 +190,7 @@ void IndexFile::Describe(JsonWriter* w) const {
         for (const auto& [name, typed] : tag_types_)
           if (name == tag.key_name) type = typed;
       }
-      DescribeTag(w, tag, StoredLength(tag), type,
-                  family == IndexFamily::kCdx);
+      DescribeTag(w, tag, StoredLength(tag), type, family == IndexFamily::kCdx);
     }
     w->EndArray();
     return;
@@ -318,8 +324,8 @@ void IndexFile::TypeTagsFromTable(Table& table) {
       continue;
     typed.key_type = static_cast<int16_t>(tag.key_type);
     typed.key_value_type = access::KeyValueTypeOf(key_.dialect, typed.key_type);
-    typed.key_length = StoredLength(tag) +
-                       (IsTextValueType(typed.key_value_type) ? 1u : 0u);
+    typed.key_length =
+        StoredLength(tag) + (IsTextValueType(typed.key_value_type) ? 1u : 0u);
     if (access::TypeKeyFromTable(&typed, static_cast<uint16_t>(table.handle()),
                                  tag.expression) >= 0)
       tag_types_.emplace_back(tag.key_name, Letter(typed.key_type));
@@ -354,7 +360,8 @@ bool IndexFile::SeekKey(std::string_view value, std::string* key) const {
       }
       break;
     default: {
-      auto r = std::from_chars(value.data(), value.data() + value.size(), number);
+      auto r =
+          std::from_chars(value.data(), value.data() + value.size(), number);
       if (r.ec != std::errc() || r.ptr != value.data() + value.size())
         return false;
       host.type = kValueDouble;
@@ -375,8 +382,7 @@ bool IndexFile::SeekKey(std::string_view value, std::string* key) const {
   return true;
 }
 
-std::string IndexFile::KeyText(const std::string& stored,
-                               int code_page) const {
+std::string IndexFile::KeyText(const std::string& stored, int code_page) const {
   if (key_type_assumed_) {
     static constexpr char kDigits[] = "0123456789ABCDEF";
     std::string hex;
@@ -490,8 +496,9 @@ int BuildIndex(Invocation& inv, Table& table, const std::string& path,
       family != IndexFamily::kNtx && !fox)
     return inv.Usage("--descending: " + extension + " keys ascend only");
   if (options.descending && family == IndexFamily::kIdx && !options.compact)
-    return inv.Usage("--descending: a standard .idx file ascends only "
-                     "(--compact)");
+    return inv.Usage(
+        "--descending: a standard .idx file ascends only "
+        "(--compact)");
   if (!options.for_expression.empty() && family != IndexFamily::kNtx && !fox)
     return inv.Usage("--for: " + extension +
                      " files store no FOR condition here");
@@ -512,10 +519,10 @@ int BuildIndex(Invocation& inv, Table& table, const std::string& path,
   request.key_type = shape.type;
   request.key_length = shape.key_length;
   request.decimals = shape.decimals;
-  request.options = static_cast<uint16_t>(
-      (options.unique ? kKbdKeyUnique : 0) |
-      (options.descending ? kKbdKeyDescending : 0) |
-      (options.compact ? kKbdKeyCompact : 0));
+  request.options =
+      static_cast<uint16_t>((options.unique ? kKbdKeyUnique : 0) |
+                            (options.descending ? kKbdKeyDescending : 0) |
+                            (options.compact ? kKbdKeyCompact : 0));
   request.for_expression = options.for_expression;
   request.dialect = dialect;
   status = access::CreateTableKeyIndex(static_cast<uint16_t>(table.handle()),

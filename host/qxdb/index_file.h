@@ -71,8 +71,7 @@ class IndexFile {
   int16_t Seek(const std::string& key, std::string* found, uint32_t* recno);
   // A soft seek: positions on the first entry at or after key in the
   // index's order: 0 on an entry, 3 or 2 when there is none.
-  int16_t SoftSeek(const std::string& key, std::string* found,
-                   uint32_t* recno);
+  int16_t SoftSeek(const std::string& key, std::string* found, uint32_t* recno);
   // The entry the data file's current record should have: status 4 and
   // no key when the index's FOR condition leaves the record out.
   int16_t RecordKey(int16_t dbf_handle, std::string* key);
@@ -140,7 +139,7 @@ struct BuildOptions {
   std::optional<std::string> tag;
   bool unique = false;
   bool descending = false;
-  bool compact = false;  // IDX: the compact layout
+  bool compact = false;        // IDX: the compact layout
   std::string for_expression;  // "" for none
 };
 

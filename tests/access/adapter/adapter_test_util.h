@@ -21,8 +21,8 @@ class AdapterTest : public ::testing::Test {
 
   // A real file of the corpus (set/name) as a host path.
   static std::u16string Real(const std::string& file) {
-    return platform::Utf8ToUtf16(qx::testing::SharedDir() +
-                                 "/fixtures/real/" + file);
+    return platform::Utf8ToUtf16(qx::testing::SharedDir() + "/fixtures/real/" +
+                                 file);
   }
   // A file of the test's directory as a host path.
   std::u16string Temp(const std::string& name) const {

@@ -21,9 +21,9 @@ TEST_F(AdapterTest, AVisualFoxProTableOpensAtTheLastRowAfterTenFailures) {
   uint16_t handle = kNoDataHandle;
   int32_t row = -1;
   int16_t status = -1;
-  ASSERT_EQ(OpenDataFile(u"orders", path, kReadShared, &sink, &handle, &row,
-                         &status),
-            1);
+  ASSERT_EQ(
+      OpenDataFile(u"orders", path, kReadShared, &sink, &handle, &row, &status),
+      1);
   EXPECT_EQ(row, 10);
   EXPECT_EQ(DialectRows()[static_cast<size_t>(row)].code, kKbdVisualFoxpro);
   EXPECT_NE(handle, kNoDataHandle);
@@ -62,8 +62,8 @@ TEST_F(AdapterTest, AVisualFoxProTableOpensAtTheLastRowAfterTenFailures) {
   EXPECT_EQ(CloseDataFile(handle), kKbdOk);
 
   // A file that no row opens; probing never fails.
-  EXPECT_EQ(OpenDataFile(u"x", Real("xsharp-northwind/orders.cdx"),
-                         kReadShared, &sink, &handle, &row),
+  EXPECT_EQ(OpenDataFile(u"x", Real("xsharp-northwind/orders.cdx"), kReadShared,
+                         &sink, &handle, &row),
             0);
   EXPECT_EQ(handle, kNoDataHandle);
   EXPECT_EQ(row, -1);
@@ -101,8 +101,7 @@ TEST_F(AdapterTest, MemoValuesOfBothKinds) {
       ASSERT_EQ(kbddwrite(h, &recno, kKbdWriteAppend), kKbdOk);
     }
     uint32_t block = 0;
-    ASSERT_EQ(WriteMemo(fpt, memo_handle, &block, "Crème brûlée", 256),
-              kKbdOk);
+    ASSERT_EQ(WriteMemo(fpt, memo_handle, &block, "Crème brûlée", 256), kKbdOk);
     ASSERT_NE(block, 0u);
     ASSERT_EQ(kbddread(h, 2), kKbdOk);
     ASSERT_EQ(kbddsetmemoblock(h, 1, block), kKbdOk);

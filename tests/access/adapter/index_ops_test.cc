@@ -25,8 +25,8 @@ TEST(DialectTest, IndexFilesMapToFamiliesByExtension) {
   EXPECT_EQ(DialectOfIndexPath(u"b.Idx"), kKbdFoxbase);
   EXPECT_EQ(DialectOfIndexPath(u"c.ntX"), kKbdClipper);
   EXPECT_EQ(DialectOfIndexPath(u"d.cDx"), kKbdVisualFoxpro);
-  for (const char16_t* other : {u"e.dcx", u"noext", u"", u"x.cdx/file",
-                                u"f.cdxx"})
+  for (const char16_t* other :
+       {u"e.dcx", u"noext", u"", u"x.cdx/file", u"f.cdxx"})
     EXPECT_EQ(DialectOfIndexPath(other), kDialectOther);
   ASSERT_EQ(DialectRows().size(), 11u);
   EXPECT_STREQ(DialectRows()[4].name, "FoxPro 2.0");
@@ -168,9 +168,9 @@ TEST_F(AdapterTest, IndexesCreatedByExtension) {
   request.path = Temp("K.NTX");
   ASSERT_EQ(CreateIndexFile(request), kKbdOk);
   uint16_t handle = kNoIndexHandle;
-  ASSERT_EQ(OpenIndex(DialectOfIndexPath(request.path), request.path, &handle,
-                      0),
-            kKbdOk);
+  ASSERT_EQ(
+      OpenIndex(DialectOfIndexPath(request.path), request.path, &handle, 0),
+      kKbdOk);
   IndexKeyInfo info;
   ASSERT_EQ(DescribeKeyByNumber(&info, kKbdClipper, handle, 0), kKbdOk);
   EXPECT_EQ(info.expression, "NAME");

@@ -74,11 +74,11 @@ TEST_F(KeyImageTest, BinaryKeyTypes) {
   EXPECT_EQ(Bytes(noon.begin(), noon.begin() + 4),
             Bytes(day.begin(), day.begin() + 4));
   const uint32_t units = 12u * 89478485u;
-  EXPECT_EQ(Bytes(noon.begin() + 4, noon.end()),
-            (Bytes{static_cast<uint8_t>(units >> 24),
-                   static_cast<uint8_t>(units >> 16),
-                   static_cast<uint8_t>(units >> 8),
-                   static_cast<uint8_t>(units)}));
+  EXPECT_EQ(
+      Bytes(noon.begin() + 4, noon.end()),
+      (Bytes{static_cast<uint8_t>(units >> 24),
+             static_cast<uint8_t>(units >> 16),
+             static_cast<uint8_t>(units >> 8), static_cast<uint8_t>(units)}));
   // A date-time value of the host goes through its text.
   const Bytes host = Made(when, vm::DateTimeValue(2024, 1, 2, 12, 0, 0, 0));
   EXPECT_EQ(host, noon);
@@ -109,7 +109,8 @@ TEST_F(KeyImageTest, TextAndNumberKeys) {
             std::string("3.5       \0", 11));
   padded.compound = 1;
   made = Made(padded, vm::DoubleValue(3.5));
-  EXPECT_EQ(std::string(made.begin(), made.end()), std::string("3.5\0\0\0\0\0\0\0\0", 11));
+  EXPECT_EQ(std::string(made.begin(), made.end()),
+            std::string("3.5\0\0\0\0\0\0\0\0", 11));
 
   // Numbers are rounded to the key's decimals through their text.
   IndexKeyDescriptor number = Key(kKbdFoxbase, 'N', 8);
@@ -117,15 +118,16 @@ TEST_F(KeyImageTest, TextAndNumberKeys) {
   number.decimals = 2;
   uint8_t expected[9] = {};
   ASSERT_EQ(kbdinumkey(expected, 3.14), kKbdOk);
-  EXPECT_EQ(Made(number, vm::DoubleValue(3.14159)), Bytes(expected, expected + 8));
+  EXPECT_EQ(Made(number, vm::DoubleValue(3.14159)),
+            Bytes(expected, expected + 8));
   EXPECT_EQ(ReadKeyImage(number, Bytes(expected, expected + 8)).number, 3.14);
   // NDX numbers are the little-endian double itself; dates its key day.
   const IndexKeyDescriptor ndx = Key(kKbdDbase3, 'N', 8);
   EXPECT_EQ(ReadKeyImage(ndx, Made(ndx, vm::DoubleValue(-2.5))).number, -2.5);
   const IndexKeyDescriptor ndx_date = Key(kKbdDbase3, 'D', 8);
-  EXPECT_EQ(ReadKeyImage(ndx_date, Made(ndx_date, vm::DateValue(1999, 12, 31)))
-                .text,
-            "19991231");
+  EXPECT_EQ(
+      ReadKeyImage(ndx_date, Made(ndx_date, vm::DateValue(1999, 12, 31))).text,
+      "19991231");
   Made(ndx_date, vm::AnsiTextValue("19991399"), kKbdErrDate);
   const KeyImageValue empty =
       ReadKeyImage(ndx_date, Made(ndx_date, vm::AnsiTextValue("        ")));

@@ -50,39 +50,37 @@ TEST(ValueImageTest, FixedTypesSortAndReadBack) {
   ExpectOrderedRoundTrip({IntValue(kValueInt8, -128), IntValue(kValueInt8, -1),
                           IntValue(kValueInt8, 0), IntValue(kValueInt8, 127)},
                          1);
-  ExpectOrderedRoundTrip({UnsignedValue(kValueUInt8, 0),
-                          UnsignedValue(kValueUInt8, 255)},
-                         1);
-  ExpectOrderedRoundTrip({IntValue(kValueInt16, -32768),
-                          IntValue(kValueInt16, -1), IntValue(kValueInt16, 0),
-                          IntValue(kValueInt16, 300)},
-                         2);
-  ExpectOrderedRoundTrip({UnsignedValue(kValueUInt16, 1),
-                          UnsignedValue(kValueUInt16, 256)},
-                         2);
-  ExpectOrderedRoundTrip({IntValue(kValueInt32, INT32_MIN),
-                          IntValue(kValueInt32, -1), IntValue(kValueInt32, 0),
-                          IntValue(kValueInt32, 65536)},
-                         4);
-  ExpectOrderedRoundTrip({UnsignedValue(kValueUInt32, 255),
-                          UnsignedValue(kValueUInt32, 65536)},
-                         4);
-  ExpectOrderedRoundTrip({IntValue(kValueInt64, INT64_MIN),
-                          IntValue(kValueInt64, -1), IntValue(kValueInt64Alt, 0),
-                          IntValue(kValueInt64, INT64_MAX)},
-                         8);
+  ExpectOrderedRoundTrip(
+      {UnsignedValue(kValueUInt8, 0), UnsignedValue(kValueUInt8, 255)}, 1);
+  ExpectOrderedRoundTrip(
+      {IntValue(kValueInt16, -32768), IntValue(kValueInt16, -1),
+       IntValue(kValueInt16, 0), IntValue(kValueInt16, 300)},
+      2);
+  ExpectOrderedRoundTrip(
+      {UnsignedValue(kValueUInt16, 1), UnsignedValue(kValueUInt16, 256)}, 2);
+  ExpectOrderedRoundTrip(
+      {IntValue(kValueInt32, INT32_MIN), IntValue(kValueInt32, -1),
+       IntValue(kValueInt32, 0), IntValue(kValueInt32, 65536)},
+      4);
+  ExpectOrderedRoundTrip(
+      {UnsignedValue(kValueUInt32, 255), UnsignedValue(kValueUInt32, 65536)},
+      4);
+  ExpectOrderedRoundTrip(
+      {IntValue(kValueInt64, INT64_MIN), IntValue(kValueInt64, -1),
+       IntValue(kValueInt64Alt, 0), IntValue(kValueInt64, INT64_MAX)},
+      8);
   ExpectOrderedRoundTrip({UnsignedValue(kValueUInt64, 1),
                           UnsignedValue(kValueUInt64, uint64_t{1} << 40)},
                          8);
-  ExpectOrderedRoundTrip({vm::CurrencyValue(-10000), vm::CurrencyValue(-1),
-                          vm::CurrencyValue(0), vm::CurrencyValue(1),
-                          vm::CurrencyValue(int64_t{1} << 50)},
-                         10);
+  ExpectOrderedRoundTrip(
+      {vm::CurrencyValue(-10000), vm::CurrencyValue(-1), vm::CurrencyValue(0),
+       vm::CurrencyValue(1), vm::CurrencyValue(int64_t{1} << 50)},
+      10);
   const double inf = std::numeric_limits<double>::infinity();
-  ExpectOrderedRoundTrip({vm::DoubleValue(-inf), vm::DoubleValue(-1.5),
-                          vm::DoubleValue(0.0), vm::DoubleValue(1e-300),
-                          vm::DoubleValue(2.0), vm::DoubleValue(inf)},
-                         8);
+  ExpectOrderedRoundTrip(
+      {vm::DoubleValue(-inf), vm::DoubleValue(-1.5), vm::DoubleValue(0.0),
+       vm::DoubleValue(1e-300), vm::DoubleValue(2.0), vm::DoubleValue(inf)},
+      8);
   ExpectOrderedRoundTrip({vm::FloatValue(-2.5f), vm::FloatValue(0.0f),
                           vm::FloatValue(0.25f), vm::FloatValue(3.0f)},
                          4);
@@ -91,7 +89,8 @@ TEST(ValueImageTest, FixedTypesSortAndReadBack) {
                           vm::DateTimeValue(2000, 1, 1, 0, 0, 0, 1)},
                          8);
   // -0.0 keys as 0.0.
-  EXPECT_EQ(ImageOf(vm::DoubleValue(-0.0), 8), ImageOf(vm::DoubleValue(0.0), 8));
+  EXPECT_EQ(ImageOf(vm::DoubleValue(-0.0), 8),
+            ImageOf(vm::DoubleValue(0.0), 8));
   // Types without an image write nothing.
   const Image untouched = ImageOf(vm::DateValue(2000, 1, 1), 0);
   EXPECT_EQ(untouched, Image(kValueImageRoom, 0xEE));
@@ -103,8 +102,9 @@ TEST(ValueImageTest, FixedTypesSortAndReadBack) {
 TEST(ValueImageTest, TextsFillTheirImage) {
   const std::string longer(300, 'x');
   Image previous;
-  for (const std::string& text : {std::string(), std::string("a"),
-                                  std::string("ab"), std::string("b"), longer}) {
+  for (const std::string& text :
+       {std::string(), std::string("a"), std::string("ab"), std::string("b"),
+        longer}) {
     const HostValue value = vm::AnsiTextValue(text);
     const size_t size = std::min<size_t>(text.size(), kValueImageRoom);
     const Image image = ImageOf(value, size);

@@ -3,13 +3,14 @@
 // 4-byte integer keys, keys of nullable fields (the 0x80 byte, all zeros
 // for null) and logical keys — and kbdckeyform says which form a tag has.
 // Long field names in an expression are cut to the stored 10.
+#include "engine/idx/fox_key_image.h"
+
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
-#include "engine/idx/fox_key_image.h"
 #include "qx/engine.h"
 #include "tests/engine/cdx/cdx_test_util.h"
 #include "tests/support/test_support.h"
@@ -19,9 +20,9 @@ namespace {
 
 struct TagCase {
   const char* tag;
-  char type;        // kbdckeyform's type
-  uint16_t form;    // and form bits
-  int nulls;        // records whose key is all zero bytes
+  char type;      // kbdckeyform's type
+  uint16_t form;  // and form bits
+  int nulls;      // records whose key is all zero bytes
 };
 
 class FoxKeyTest : public CdxTest {
@@ -86,8 +87,7 @@ TEST_F(FoxKeyTest, RecordKeysOfVisualFoxProTablesAreTheirEntries) {
     ExpectRecordKeysAreEntries(northwind, "orders.dbf", "orders.cdx", c);
   for (const TagCase& c : {TagCase{"INACTIVE", 'L', 0, 0},
                            TagCase{"CHECKED", 'L', kKbdFoxKeyNullable, 0}})
-    ExpectRecordKeysAreEntries(foxref, "foxref_ref.dbf",
-                               "foxref_ref.cdx", c);
+    ExpectRecordKeysAreEntries(foxref, "foxref_ref.dbf", "foxref_ref.cdx", c);
 }
 
 // A logical key holds 'T' or 'F'; an expression naming a field by more
