@@ -2,6 +2,7 @@
 #include <charconv>
 #include <string>
 
+#include "access/adapter/memo_ops.h"
 #include "host/qxdb/commands.h"
 #include "host/qxdb/table.h"
 #include "qx/engine.h"
@@ -54,10 +55,11 @@ int CmdPack(Invocation& inv) {
   // The memo file first: it renumbers the memo fields of live records,
   // which the data file's pack then carries over.
   if (table.memo_open()) {
-    kbdseterror(0);
-    status = table.memo_kind() == MemoKind::kFpt
-                 ? kbdfpack(table.handle(), table.mutable_memo_handle())
-                 : kbdtpack(table.handle(), table.mutable_memo_handle());
+    uint16_t memo = static_cast<uint16_t>(table.memo_handle());
+    status = static_cast<int16_t>(
+        access::PackMemo(table.memo_kind() == MemoKind::kFpt, &memo,
+                         static_cast<uint16_t>(table.handle())));
+    *table.mutable_memo_handle() = static_cast<int16_t>(memo);
     if (status < 0) return inv.EngineFailure(table.memo_path(), status);
   }
   kbdseterror(0);
