@@ -22,7 +22,7 @@ using qx::bench::NoIndex;
 using qx::bench::OnIndex;
 
 // The type word's bit of the compact layout.
-constexpr uint16_t kCompact = 0x400;
+constexpr uint16_t kCompact = kKbdKeyCompact;
 
 constexpr KeyField kName = qx::bench::NameKey("NAME.IDX");
 constexpr KeyField kSalary = qx::bench::SalaryKey(8, 0, "SALARY.IDX");
@@ -46,7 +46,7 @@ const qx::bench::IndexFormat kIdx = {
     .record_key = qx::bench::OnRecordKey<kbdikeyrec>::Call,
     .add = OnIndex<kbdiadd>::Call,
     .check = OnIndex<qx::engine::CheckIdx>::Call,
-    .build_call = "kbdibuild (compact, type | 0x400)",
+    .build_call = "kbdibuild (compact, type | kKbdKeyCompact)",
     .table_note = "; every figure on this table; compact IDX files",
     .seek_covers = {"kbdiseek (mode 1) of a random record's NAME (exact, "
                     "padded to 20) + kbddread of the record found",

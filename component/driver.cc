@@ -4,10 +4,12 @@
 #include <new>
 #include <string>
 
+#include "access/connection/table_listing.h"
 #include "access/connection/table_path.h"
 #include "access/connection/xbase_connection.h"
 #include "component/component_state.h"
 #include "component/proxy.h"
+#include "framework/host_value.h"
 #include "framework/names.h"
 #include "framework/native_objects.h"
 
@@ -26,7 +28,6 @@ constexpr uint32_t kErrorNoPriorOpen = 1067;
 constexpr uint32_t kErrorKeyNameNeeded = 1068;
 constexpr uint32_t kUnitConnection = 101;
 constexpr uint32_t kSiteOpenByPath = 12;
-constexpr uint32_t kSiteCheckFile = 13;
 constexpr uint32_t kSiteDirectOpen = 25;
 constexpr uint32_t kUnitDriver = 100;
 
@@ -134,31 +135,26 @@ IDescription* CXBaseDriver::OpenFileDescription(const char16_t* /*path*/) {
 // ---------------------------------------------------------------------------
 // File operations
 
-int32_t CXBaseDriver::GetConnectionValue(HostValue* /*value*/,
-                                         IConnection* /*connection*/,
-                                         uint32_t /*options*/) {
-  ReportUnavailable(61);
-  return 0;
+int32_t CXBaseDriver::GetConnectionValue(HostValue* value,
+                                         IConnection* connection,
+                                         uint32_t options) {
+  return Locked(0, [&]() -> int32_t {
+    if (value == nullptr || connection == nullptr) return 0;
+    std::u16string list;
+    const int32_t result =
+        access::ListConnectionTables(connection, options, errors(), &list);
+    // The list goes to the host as a UTF-16 text made by its conversion
+    // service, empty when the directory does not exist.
+    if (!framework::SetUnicodeTextValue(value, list)) return 0;
+    return result;
+  });
 }
 
 int32_t CXBaseDriver::CheckTableFile(IConnection* connection,
                                      const char16_t* path) {
   return Guard(0, [&]() -> int32_t {
     if (connection == nullptr) return 0;
-    std::u16string full_path;
-    if (!access::ResolveTablePath(HostText(connection->GetDataSource()),
-                                  HostText(path), u"", xerrors(), &full_path)) {
-      return 0;
-    }
-    if (access::TableFileExists(full_path)) return 1;
-    ErrorReport report;
-    report.id = kErrorNoFile;
-    report.args = {MessageArg::Text(full_path)};
-    report.unit = kUnitConnection;
-    report.site = kSiteCheckFile;
-    access::ReportError(xerrors(), report);
-    if (errors() != nullptr) errors()->SetState(kErrorStateFailed);
-    return 0;
+    return access::CheckTableFile(connection, HostText(path), xerrors());
   });
 }
 

@@ -2,13 +2,12 @@
 //
 // It keeps the framework's base behaviour (framework/native_driver.h) and
 // replaces the factories and the operations that touch files: connections
-// are directories (access/connection), a table file check resolves the
-// table path against the connection's directory, and the proxy's direct
+// are directories (access/connection), which list their tables and check
+// a table file against the connection's directory, and the proxy's direct
 // opens are kept in the driver's direct-open list. The operations whose
-// access-layer classes (descriptions, tables, table handles, cursors, the
-// table listing) are not part of this build report "Fonctionalité non
-// disponible pour l'accès natif xBase." (error 1024) and answer their
-// failure result.
+// access-layer classes (descriptions, tables, table handles, cursors) are
+// not part of this build report "Fonctionalité non disponible pour l'accès
+// natif xBase." (error 1024) and answer their failure result.
 #ifndef QX_COMPONENT_DRIVER_H_
 #define QX_COMPONENT_DRIVER_H_
 

@@ -10,8 +10,8 @@
 // backend later with the same shape. OS-independent parts (code-page
 // tables, the message formatter) live directly in platform/.
 //
-// Divisions: errors; files; byte-range locks; profile files; text; process,
-// time and modules; critical section.
+// Divisions: errors; files; directory search; byte-range locks; profile
+// files; text; process, time and modules; critical section.
 //
 // Names avoid the Windows API names that windows.h turns into macros
 // (DeleteFile, MoveFile, FormatMessage, ...), so the Win32 backend can
@@ -51,6 +51,7 @@ enum WinError : uint32_t {
   kErrorSharingViolation = 32,
   kErrorLockViolation = 33,
   kErrorSharingBufferExceeded = 36,
+  kErrorNoMoreFiles = 18,
   kErrorHandleEof = 38,
   kErrorFileExists = 80,
   kErrorInvalidParameter = 87,
@@ -155,6 +156,51 @@ bool RenameFile(const char* old_name, const char* new_name);
 // Attribute queries; they do not change LastError.
 bool FileExists(const char* name);       // exists and is not a directory
 bool DirectoryExists(const char* name);
+
+// ---------------------------------------------------------------------------
+// Directory search (FindFirstFileW / FindNextFileW / FindClose)
+//
+// A pattern is a directory part, taken as a path as OpenFile takes it
+// (case-insensitive components, '\' or '/' separators; empty means the
+// current directory), and a file-name part that may hold wildcards: '*'
+// matches any run of characters (none included), '?' exactly one; "*.*"
+// matches every name, with or without a dot. Names match without regard to
+// case, as the platform's file names do. Entries come in the order the
+// file system returns them; "." and ".." never come. A Windows search
+// returns directories among the files; here they come only when asked.
+// Short (8.3) aliases are not matched: "*.dbf" finds no "x.dbfx". No
+// system error box is ever shown (the Win32 backend searches with
+// critical-error boxes switched off).
+// Texts are UTF-16, as the W functions take and give them.
+
+struct FoundFile {
+  std::u16string name;  // without directory
+  bool is_directory = false;
+  uint64_t size = 0;  // bytes; 0 for a directory
+};
+
+class FileSearch {
+ public:
+  FileSearch();
+  ~FileSearch();  // FindClose
+  FileSearch(const FileSearch&) = delete;
+  FileSearch& operator=(const FileSearch&) = delete;
+
+  // FindFirstFileW: starts a search (ending one in progress) and gives its
+  // first entry. False with LastError kErrorPathNotFound when the
+  // directory cannot be read, kErrorFileNotFound when nothing matches.
+  bool First(std::u16string_view pattern, FoundFile* found,
+             bool include_directories = false);
+  // FindNextFileW: the next entry; false with LastError kErrorNoMoreFiles
+  // at the end (and kErrorInvalidHandle without a search started).
+  bool Next(FoundFile* found);
+  // FindClose; harmless twice.
+  void Close();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
 
 // SetHandleCount: makes room for at least count open files in this
 // process (on POSIX, raises the soft descriptor limit). Idempotent.

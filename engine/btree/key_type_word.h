@@ -1,10 +1,13 @@
 // The type word the index create and build calls take: its low byte holds
-// the key type letter (C, D, N or L, in either case) and, in bit 0x80, the
-// request for a unique index; the bits above are the format's own flags.
+// the key type letter (C, D, N or L, in either case) and, in kKbdKeyUnique,
+// the request for a unique index; the bits above are the format's own flags
+// (KbdKeyTypeFlags).
 #ifndef QX_ENGINE_BTREE_KEY_TYPE_WORD_H_
 #define QX_ENGINE_BTREE_KEY_TYPE_WORD_H_
 
 #include <cstdint>
+
+#include "qx/engine.h"
 
 namespace qx::engine::btree {
 
@@ -14,7 +17,7 @@ inline char KeyTypeLetter(uint16_t type) {
 }
 
 // Whether the word asks for a unique index.
-inline bool KeyTypeUnique(uint16_t type) { return (type & 0x80) != 0; }
+inline bool KeyTypeUnique(uint16_t type) { return (type & kKbdKeyUnique) != 0; }
 
 }  // namespace qx::engine::btree
 

@@ -165,7 +165,7 @@ int16_t OpenCdx(int16_t* handle, const char* name, uint16_t mode);
 int16_t CreateCdx(const char* name);
 int16_t CloseCdx(int16_t handle);
 // Creates an empty tag (replacing a closed tag of the same name) and
-// gives its header offset. type: the key letter, | 0x80 unique, | 0x100
+// gives its header offset. type: the key letter, | kKbdKeyUnique, | kKbdKeyDescending
 // descending; for_expression null or empty: none.
 int16_t CreateCdxTag(CdxFile* file, const char* name, uint16_t type,
                      const char* expression, uint16_t key_length,
@@ -200,11 +200,6 @@ struct CdxDirectoryEntry {
   uint32_t header_offset = 0;
 };
 int16_t ReadCdxDirectory(CdxFile* file, std::vector<CdxDirectoryEntry>* out);
-
-// The key of a record for a tag in stored form (key_length bytes): 'C'
-// text padded with blanks or cut, 'N' and 'D' the sortable double.
-int16_t StoreCdxKey(const CdxTag& tag, char type, std::string_view text,
-                    double number, uint8_t* key);
 
 }  // namespace qx::engine
 

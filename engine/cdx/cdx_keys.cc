@@ -21,6 +21,7 @@
 #include "engine/expr/record_source.h"
 #include "engine/fileio/memory.h"
 #include "engine/idx/fox_fill.h"
+#include "engine/idx/fox_key_image.h"
 
 namespace qx::engine {
 namespace {
@@ -166,18 +167,15 @@ int16_t RecordKey(int16_t dbf_handle, int32_t tag_id, void** key) {
   if (key == nullptr) return Fail(kKbdErrNullPointer);
   CdxTag* tag = CheckCdxTagId(tag_id, false);
   if (tag == nullptr) return LastError();
-  KeyValue value;
-  int16_t status = EvaluateKey(dbf_handle, tag->expression,
-                               NumericKeyRule::kNumericOrFloat, &value);
-  if (status < 0) return status;
   const uint32_t length = tag->key_length();
   void* block = nullptr;
   if (int16_t e = EngineAllocate(length + 1u, &block)) return e;
   uint8_t* bytes = static_cast<uint8_t*>(block);
-  if (int16_t e = StoreCdxKey(*tag, value.type, value.text, value.number,
-                              bytes)) {
+  const int16_t status = idx::MakeFoxRecordKey(
+      dbf_handle, tag->expression, static_cast<uint16_t>(length), bytes);
+  if (status < 0) {
     EngineFree(block);
-    return e;
+    return status;
   }
   bytes[length] = 0;
   *key = block;
@@ -185,11 +183,6 @@ int16_t RecordKey(int16_t dbf_handle, int32_t tag_id, void** key) {
 }
 
 }  // namespace
-
-int16_t StoreCdxKey(const CdxTag& tag, char type, std::string_view text,
-                    double number, uint8_t* key) {
-  return idx::StoreFoxKey(type, text, number, tag.key_length(), key);
-}
 
 }  // namespace qx::engine
 

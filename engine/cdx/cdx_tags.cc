@@ -55,10 +55,10 @@ void Describe(const idx::FoxHeader& h, std::string_view name, char type,
   info->key_length = h.key_length;
   info->type = type;
   const bool compact = (h.options & idx::kFoxCompact) != 0;
-  info->flags = (h.unique() ? kKbdFoxUnique : 0) |
-                (h.candidate() ? kKbdFoxCandidate : 0) |
-                (compact ? kKbdFoxCompact : 0) |
-                (h.descending() ? kKbdFoxDescending : 0);
+  info->flags = (h.unique() ? kKbdKeyUnique : 0) |
+                (h.candidate() ? kKbdKeyCandidate : 0) |
+                (compact ? kKbdKeyCompact : 0) |
+                (h.descending() ? kKbdKeyDescending : 0);
   info->expression_length = static_cast<int32_t>(h.expression.size());
   // The first 100 bytes, NUL-terminated only when shorter.
   const size_t n = std::min(h.expression.size(), sizeof info->expression);
@@ -291,7 +291,7 @@ int16_t CreateCdxTag(CdxFile* file, const char* name, uint16_t type,
   tree.key_length = length;
   tree.options =
       static_cast<uint8_t>(kCdxTagOptions | (unique ? idx::kFoxUnique : 0));
-  tree.descending = (type & kKbdFoxDescending) != 0;
+  tree.descending = (type & kKbdKeyDescending) != 0;
   tree.expression = text;
   tree.for_expression = for_text;
   if (int16_t e = idx::WriteEmptyTree(file->slot, offset, root, tree))

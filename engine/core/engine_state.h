@@ -67,6 +67,10 @@ inline constexpr int kFileSlotCount = 1024;
 
 struct FileSlotTable {
   std::array<platform::File*, kFileSlotCount> files{};  // index = slot - 2
+  // Written through the slot since its last flush: only such a slot is
+  // flushed at close (a flush also pushes out the writes of other
+  // processes to the same file, which costs a disk round for nothing).
+  std::array<bool, kFileSlotCount> unflushed{};
 };
 
 struct EngineState {

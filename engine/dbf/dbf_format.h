@@ -48,10 +48,8 @@
 // fields follow without separators in descriptor order, the first at byte
 // 1. One 0x1A follows the last record; in dialect 7 a whole record's worth
 // of 0x1A bytes. Tolerated on read: a file one byte or one record longer
-// than its header says; a shared file also longer by whole records and an
-// end marker (appends of other processes write their record and marker
-// before the count, so an open may see them before they are counted); any
-// other length opens with warning 7.
+// than its header says; any other length opens with warning 7 (a shared
+// file's size is judged under the append lock, see the chart below).
 //
 // Stored forms of the field types:
 //   C     text, blank-padded; V (VFP) the same with a varlength bit
@@ -101,7 +99,8 @@
 //   record n                       0x7FFFFFBF - n            kbddlockrec
 //   append lock (= mode 1's byte)  0x7FFFFFFE                every append
 //                                                            to a shared
-//                                                            file
+//                                                            file; shared
+//                                                            by its open
 // The append lock is the one lock here that waits: a bounded while for
 // another process's append (engine/fileio/operation_lock.h); a handle
 // holding mode 1 or 2 appends under that lock instead.

@@ -17,6 +17,7 @@
 #include "engine/core/last_error.h"
 #include "engine/core/open_mode.h"
 #include "engine/dbf/dbf_internal.h"
+#include "engine/fileio/operation_lock.h"
 #include "platform/platform.h"
 
 namespace qx::engine {
@@ -146,6 +147,11 @@ void AssignNullFlagBits(DbfFile* file) {
   }
 }
 
+// How long an open waits for an append of another process before it
+// leaves the size unjudged, in milliseconds: an append holds its lock for
+// one record's writes.
+constexpr uint32_t kOpenLockWaitMs = 200;
+
 // Steps 2 to 10 of the open on a freshly allocated block.
 int16_t LoadDbf(DbfFile* file, const char* name, uint16_t mode) {
   if (int16_t e = FileOpen(&file->slot, name, mode, &file->file_flags)) return e;
@@ -205,21 +211,30 @@ int16_t LoadDbf(DbfFile* file, const char* name, uint16_t mode) {
   std::fill_n(file->record.begin(), h.record_size, ' ');
   file->name = name;
 
+  // In a shared file another process's append may be half done (its
+  // record written, the count not yet): the count and the size are read
+  // again together under the append lock, taken shared, so that they agree
+  // unless the file is damaged. When another handle keeps the lock longer
+  // (a file lock of mode 1 or 2), the size is not judged.
+  OperationLock append;
+  if ((file->file_flags & kFileFlagShared) != 0) {
+    int16_t e = append.Hold(file->slot, LockKind::kShared, kDbfLockMode1Offset,
+                            kDbfLockMode1Length, kOpenLockWaitMs);
+    if (e == kKbdErrLockViolation) {
+      SetLastError(kKbdOk);
+      return kKbdOk;
+    }
+    if (e != kKbdOk) return e;
+    if (int16_t e2 = RefreshRecordCount(file)) return e2;
+  }
   uint32_t size = 0;
   if (int16_t e = FileSize(file->slot, &size)) return e;
   uint64_t expected = h.header_size +
                       static_cast<uint64_t>(h.record_size) * h.record_count;
-  if (size == expected || size == expected + 1 ||
-      size == expected + h.record_size)
-    return kKbdOk;
-  // A shared file may hold records that other processes appended and have
-  // not counted yet: whole records, then an end marker (one byte, or a
-  // whole record in dialect 7).
-  if ((file->file_flags & kFileFlagShared) != 0 && size > expected) {
-    const uint64_t rest = (size - expected) % h.record_size;
-    if (rest == 0 || rest == 1) return kKbdOk;
-  }
-  return kKbdBadFileSize;
+  if (size != expected && size != expected + 1 &&
+      size != expected + h.record_size)
+    return kKbdBadFileSize;
+  return kKbdOk;
 }
 
 }  // namespace

@@ -42,6 +42,9 @@ class DbfFieldSource : public FieldSource {
 
   // The rules of the dialect the data file is open in (RulesOfDialect).
   ExprRules dialect_rules() const { return dialect_rules_; }
+  // The data file's open handle and field descriptors, in record order.
+  int16_t handle() const { return handle_; }
+  const std::vector<KbdFieldDef>& fields() const { return fields_; }
 
  private:
   int16_t handle_ = kKbdNoHandle;

@@ -29,6 +29,7 @@ uint16_t TakeSlot(File* file) {
     for (int i = 0; i < kFileSlotCount; ++i) {
       if (table->files[i] == nullptr) {
         table->files[i] = file;
+        table->unflushed[i] = false;
         return static_cast<uint16_t>(kFirstFileSlot + i);
       }
     }
@@ -131,7 +132,7 @@ int16_t FileClose(uint16_t slot) {
     NoteOs(false);
     return Fail(kKbdErrHandle);
   }
-  platform::FlushFile(file);
+  if (Slots()->unflushed[slot - kFirstFileSlot]) platform::FlushFile(file);
   Slots()->files[slot - kFirstFileSlot] = nullptr;
   NoteOs(platform::CloseFile(file));
   return kKbdOk;
@@ -179,6 +180,7 @@ int16_t FileWrite(uint16_t slot, const void* buffer, uint32_t count,
   if (file == nullptr) platform::SetLastError(platform::kErrorInvalidHandle);
   if (!NoteOs(file && platform::WriteFile(file, buffer, count)))
     return Fail(kKbdErrWrite);
+  Slots()->unflushed[slot - kFirstFileSlot] = true;
   // The commit step never fails the write: the data is written, and a
   // flush failure shows again at the next flush or close.
   if (commit) platform::FlushFile(file);
@@ -193,6 +195,7 @@ int16_t FileWriteAt(uint16_t slot, uint32_t offset, const void* buffer,
   if (file == nullptr) platform::SetLastError(platform::kErrorInvalidHandle);
   if (!NoteOs(file && platform::WriteFileAt(file, offset, buffer, count)))
     return Fail(kKbdErrWrite);
+  Slots()->unflushed[slot - kFirstFileSlot] = true;
   return kKbdOk;
 }
 
@@ -245,6 +248,7 @@ void FileCut(uint16_t slot, uint32_t size) {
   NoteOs(platform::SeekFile(file, static_cast<int32_t>(size),
                             platform::kSeekBegin, nullptr) &&
          platform::SetEndOfFile(file));
+  Slots()->unflushed[slot - kFirstFileSlot] = true;
 }
 
 int16_t FileFlush(uint16_t slot) {
@@ -252,6 +256,7 @@ int16_t FileFlush(uint16_t slot) {
   File* file = FileOfSlot(slot);
   if (file == nullptr) platform::SetLastError(platform::kErrorInvalidHandle);
   if (!NoteOs(file && platform::FlushFile(file))) return Fail(kKbdErrFlush);
+  Slots()->unflushed[slot - kFirstFileSlot] = false;
   return kKbdOk;
 }
 

@@ -19,8 +19,8 @@ constexpr uint32_t kQuickAttempts = 50;
 }  // namespace
 
 int16_t LockWaiting(uint16_t slot, LockKind kind, uint32_t offset,
-                    uint32_t length) {
-  const uint64_t deadline = platform::TickCount() + kOperationLockWaitMs;
+                    uint32_t length, uint32_t wait_ms) {
+  const uint64_t deadline = platform::TickCount() + wait_ms;
   // The holder is another process in the middle of one operation. Look
   // again soon and often: a writer gets its turn only in a gap between the
   // calls of readers, which never wait for it, so it must not sleep
@@ -38,8 +38,8 @@ int16_t LockWaiting(uint16_t slot, LockKind kind, uint32_t offset,
 }
 
 int16_t OperationLock::Hold(uint16_t slot, LockKind kind, uint32_t offset,
-                            uint32_t length) {
-  if (int16_t e = LockWaiting(slot, kind, offset, length)) return e;
+                            uint32_t length, uint32_t wait_ms) {
+  if (int16_t e = LockWaiting(slot, kind, offset, length, wait_ms)) return e;
   slot_ = slot;
   offset_ = offset;
   length_ = length;

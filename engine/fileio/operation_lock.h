@@ -6,6 +6,9 @@
 //   DBF         0x7FFFFFFE    exclusive  each append (the byte of file-lock
 //               (file-lock                mode 1; skipped when this handle's
 //               mode 1)                   mode 1 or 2 file lock covers it)
+//                             shared     the open, while it judges the size
+//                                         (waiting 200 ms at most; the size
+//                                         is not judged without it)
 //   NTX         1,000,000,000 exclusive  add, delete, build, the close that
 //                                         stamps the header
 //                             shared     first, last, next, prev, find,
@@ -81,11 +84,10 @@ inline constexpr uint32_t kOperationLockWaitMs = 5000;
 enum class LockKind { kExclusive, kShared };
 
 // Takes the lock of [offset, offset + length) on a file slot, retrying
-// while another handle holds a conflicting lock, for at most
-// kOperationLockWaitMs. Answers 0, -37 after the wait, or another lock
-// failure at once.
+// while another handle holds a conflicting lock, for at most wait_ms.
+// Answers 0, -37 after the wait, or another lock failure at once.
 int16_t LockWaiting(uint16_t slot, LockKind kind, uint32_t offset,
-                    uint32_t length);
+                    uint32_t length, uint32_t wait_ms = kOperationLockWaitMs);
 
 // One held operation lock; the destructor releases it (an unlock failure
 // is not reported, and a pending error stays pending).
@@ -97,7 +99,8 @@ class OperationLock {
   OperationLock& operator=(const OperationLock&) = delete;
 
   // REQUIRES: nothing held.
-  int16_t Hold(uint16_t slot, LockKind kind, uint32_t offset, uint32_t length);
+  int16_t Hold(uint16_t slot, LockKind kind, uint32_t offset, uint32_t length,
+               uint32_t wait_ms = kOperationLockWaitMs);
   void Release();
   bool held() const { return held_; }
 

@@ -14,6 +14,7 @@
 #include "engine/expr/record_source.h"
 #include "engine/idx/fox_format.h"
 #include "engine/idx/fox_fill.h"
+#include "engine/idx/fox_key_image.h"
 
 namespace qx::engine {
 namespace {
@@ -110,12 +111,12 @@ int16_t CreateIdx(const char* name, uint16_t type, const char* expression,
   std::string for_text;
   if (int16_t e = idx::StoredForExpression(for_expression, &for_text))
     return e;
-  const bool compact = (type & kKbdFoxCompact) != 0;
+  const bool compact = (type & kKbdKeyCompact) != 0;
   const char letter = btree::KeyTypeLetter(type);
   idx::FoxNewTree tree;
   tree.layout = compact ? idx::FoxLayout::kCompact : idx::FoxLayout::kStandard;
   tree.options = btree::KeyTypeUnique(type) ? idx::kFoxUnique : 0;
-  tree.descending = (type & kKbdFoxDescending) != 0;
+  tree.descending = (type & kKbdKeyDescending) != 0;
   if (tree.descending && !compact) return Fail(kKbdErrCommand);
   tree.expression = text;
   tree.for_expression = for_text;
@@ -159,14 +160,8 @@ int16_t CloseIdx(int16_t handle) {
 // ---- Record keys ------------------------------------------------------------
 
 int16_t MakeIdxKey(int16_t dbf_handle, const IdxFile& file, uint8_t* key) {
-  KeyValue value;
-  int16_t status = EvaluateKey(dbf_handle, file.expression,
-                               NumericKeyRule::kNumericOrFloat, &value);
-  if (status < 0) return status;
-  if (int16_t e = idx::StoreFoxKey(value.type, value.text, value.number,
-                                   file.key_length(), key))
-    return e;
-  return status;
+  return idx::MakeFoxRecordKey(dbf_handle, file.expression,
+                               static_cast<uint16_t>(file.key_length()), key);
 }
 
 }  // namespace qx::engine

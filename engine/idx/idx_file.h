@@ -80,16 +80,16 @@ int16_t WithIdx(int16_t handle, LockKind kind, Body&& body) {
 
 // Bodies of the public operations, for use inside other operations.
 int16_t OpenIdx(int16_t* handle, const char* name, uint16_t mode);
-// type: the key type letter, | 0x80 unique, | 0x100 descending (compact
-// only: -12 otherwise), | 0x400 compact. for_expression null or empty:
+// type: the key type letter, | kKbdKeyUnique, | kKbdKeyDescending (compact
+// only: -12 otherwise), | kKbdKeyCompact. for_expression null or empty:
 // none.
 int16_t CreateIdx(const char* name, uint16_t type, const char* expression,
                   uint16_t key_length, const char* for_expression);
 int16_t CloseIdx(int16_t handle);
 
 // The key of the data file's current record for this index (key_length
-// bytes): a character result padded with blanks or cut, a number or a
-// date as its 8-byte image. -7 for a result the key cannot hold.
+// bytes), in the image the key length calls for (fox_key_image.h). -7 for
+// a result the key cannot hold.
 int16_t MakeIdxKey(int16_t dbf_handle, const IdxFile& file, uint8_t* key);
 
 }  // namespace qx::engine

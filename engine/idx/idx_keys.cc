@@ -198,10 +198,10 @@ extern "C" int16_t kbdiinfo(int16_t handle, KbdIdxInfo* info) {
     info->key_length = file->key_length();
     info->type = file->key_type;
     info->flags = static_cast<uint16_t>(
-        (file->unique() ? kKbdFoxUnique : 0) |
-        (file->header.candidate() ? kKbdFoxCandidate : 0) |
-        (file->compact() ? kKbdFoxCompact : 0) |
-        (file->descending() ? kKbdFoxDescending : 0));
+        (file->unique() ? kKbdKeyUnique : 0) |
+        (file->header.candidate() ? kKbdKeyCandidate : 0) |
+        (file->compact() ? kKbdKeyCompact : 0) |
+        (file->descending() ? kKbdKeyDescending : 0));
     info->expression_length = static_cast<uint16_t>(file->expression.size());
     CopyText(info->expression, file->expression);
     info->for_length = static_cast<uint16_t>(file->for_expression.size());

@@ -216,8 +216,8 @@ int16_t DefineMdxTag(MdxFile* file, const char* name, uint16_t type,
   h.key_type = letter;
   h.key_format = static_cast<uint8_t>(
       (MdxExpressionIsPlain(h.expression) ? kMdxFormatPlain : 0) |
-      ((type & kKbdMdxUnique) ? kMdxFormatUnique : 0) |
-      ((type & kKbdMdxDescending) ? kMdxFormatDescending : 0));
+      ((type & kKbdKeyUnique) ? kMdxFormatUnique : 0) |
+      ((type & kKbdKeyDescending) ? kMdxFormatDescending : 0));
   h.item_length = static_cast<uint16_t>(MdxItemLength(h.key_length));
   h.max_keys =
       static_cast<uint16_t>(MdxMaxKeys(file->block_size(), h.item_length));
@@ -397,8 +397,9 @@ extern "C" int16_t kbdmtaginfo(int32_t tag, KbdMdxTagInfo* info) {
                 std::min(open->name.size(), sizeof info->name - 1));
     info->key_length = open->header.key_length;
     info->type = static_cast<char>(open->key_type());
-    info->flags = static_cast<uint16_t>((open->unique() ? 128 : 0) |
-                                        (open->descending() ? 0x100 : 0));
+    info->flags = static_cast<uint16_t>(
+        (open->unique() ? kKbdKeyUnique : 0) |
+        (open->descending() ? kKbdKeyDescending : 0));
     info->expression_length = static_cast<uint16_t>(open->expression.size());
     std::memcpy(info->expression, open->expression.data(),
                 std::min(open->expression.size(),

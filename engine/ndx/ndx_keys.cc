@@ -130,7 +130,7 @@ extern "C" int16_t kbdninfo(int16_t handle, KbdNdxInfo* info) {
         ((file->file_flags & 0x02) ? 0x04 : 0));
     info->key_length = file->header.key_length;
     info->type = file->numeric() ? 'N' : 'C';
-    info->unique = file->unique() ? 128 : 0;
+    info->unique = file->unique() ? kKbdKeyUnique : 0;
     info->status = 0;
     info->expression_length = static_cast<uint16_t>(file->expression.size());
     size_t e = file->expression.size() < sizeof info->expression - 1

@@ -240,7 +240,7 @@ int16_t CreateNtx(const char* name, uint16_t type, const char* expression,
   h.largest = NtxLargest(h.key_length);
   h.smallest = static_cast<uint16_t>(h.largest / 2);
   h.unique = btree::KeyTypeUnique(type) ? 1 : 0;
-  h.descending = (type & kNtxTypeDescending) != 0 ? 1 : 0;
+  h.descending = (type & kKbdKeyDescending) != 0 ? 1 : 0;
   h.expression = text;
   h.for_expression = condition;
   if (!condition.empty()) h.signature = kNtxSignatureFor;

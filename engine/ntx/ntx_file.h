@@ -42,9 +42,6 @@
 
 namespace qx::engine {
 
-// The type-word bit of create and build asking for a descending index.
-inline constexpr uint16_t kNtxTypeDescending = 0x100;
-
 // The page cache of an open index: 10 slots over 3 page buffers; an open
 // with fewer buffers fails with -3.
 inline constexpr btree::CacheShape kNtxCacheShape = {10, 3};
@@ -110,7 +107,7 @@ int16_t WithNtx(int16_t handle, LockKind kind, Body&& body) {
 
 // Bodies of the public operations, for use inside other operations.
 int16_t OpenNtx(int16_t* handle, const char* name, uint16_t mode);
-// type: the key type word (key_type_word.h) with kNtxTypeDescending;
+// type: the key type word (key_type_word.h) with kKbdKeyDescending;
 // for_expression null or blank: no FOR condition.
 int16_t CreateNtx(const char* name, uint16_t type, const char* expression,
                   uint16_t key_length, uint16_t decimals,

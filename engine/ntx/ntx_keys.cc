@@ -317,8 +317,8 @@ extern "C" int16_t kbdxinfo(int16_t handle, KbdNtxInfo* info) {
     std::memcpy(info->name, file->name.data(), n);
     info->key_length = file->header.key_length;
     info->decimals = file->header.decimals;
-    info->flags = static_cast<uint16_t>((file->unique() ? 0x80 : 0) |
-                                        (file->descending ? 0x100 : 0));
+    info->flags = static_cast<uint16_t>((file->unique() ? kKbdKeyUnique : 0) |
+                                        (file->descending ? kKbdKeyDescending : 0));
     info->expression_length = static_cast<uint16_t>(file->expression.size());
     const size_t e =
         std::min(file->expression.size(), sizeof info->expression - 1);

@@ -5,8 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "access/adapter/data_file_ops.h"
+#include "access/adapter/memo_ops.h"
 #include "host/qxdb/commands.h"
 #include "host/qxdb/table.h"
+#include "platform/platform.h"
 #include "qx/engine.h"
 
 namespace qx::qxdb {
@@ -17,8 +20,12 @@ bool ParseNumber(std::string_view text, int* value) {
   return r.ec == std::errc() && r.ptr == text.data() + text.size();
 }
 
+// Memo files qxdb makes: FPT blocks of 64 bytes, DBT blocks of 1 × 512.
+constexpr int16_t kFptBlockBytes = 64;
+constexpr int16_t kDbtBlockFactor = 1;
+
 // NAME:TYPE:LEN[:DEC]
-bool ParseField(const std::string& desc, KbdFieldDef* def) {
+bool ParseField(const std::string& desc, access::FieldDescription* def) {
   std::vector<std::string> parts;
   std::size_t start = 0;
   while (true) {
@@ -35,7 +42,7 @@ bool ParseField(const std::string& desc, KbdFieldDef* def) {
   if (parts.size() == 4 && (!ParseNumber(parts[3], &decimals) || decimals < 0 ||
                             decimals > 255))
     return false;
-  *def = KbdFieldDef{};
+  *def = access::FieldDescription{};
   std::memcpy(def->name, parts[0].data(), parts[0].size());
   def->type = static_cast<uint8_t>(parts[1][0]);
   def->length = static_cast<uint16_t>(length);
@@ -43,8 +50,8 @@ bool ParseField(const std::string& desc, KbdFieldDef* def) {
   return true;
 }
 
-bool NeedsMemo(const std::vector<KbdFieldDef>& fields) {
-  for (const KbdFieldDef& f : fields) {
+bool NeedsMemo(const std::vector<access::FieldDescription>& fields) {
+  for (const access::FieldDescription& f : fields) {
     char t = static_cast<char>(f.type & ~0x20);  // upper case
     if (t == 'M') return true;
   }
@@ -61,32 +68,26 @@ int CmdCreate(Invocation& inv) {
         "usage: qxdb create TABLE.dbf --dialect D --field NAME:TYPE:LEN[:DEC]...");
   int dialect = ParseDialect(*inv.Option("dialect"));
   if (dialect == 0) return inv.Usage("unknown dialect " + *inv.Option("dialect"));
-  std::vector<KbdFieldDef> fields;
+  std::vector<access::FieldDescription> fields;
   for (const std::string& desc : inv.Options("field")) {
-    KbdFieldDef def;
+    access::FieldDescription def;
     if (!ParseField(desc, &def)) return inv.Usage("bad field " + desc);
     fields.push_back(def);
   }
   const std::string& path = inv.positionals()[0];
-  std::string name = EnginePath(path);
-  kbdseterror(0);
-  int16_t status = kbddcreate(name.c_str(), static_cast<int16_t>(fields.size()),
-                              fields.data(), static_cast<uint16_t>(dialect));
+  int16_t status = static_cast<int16_t>(access::CreateDataFile(
+      platform::Utf8ToUtf16(path), dialect, fields.data(),
+      static_cast<int32_t>(fields.size())));
   if (status < 0) return inv.EngineFailure(path, status);
   if (NeedsMemo(fields)) {
     MemoKind kind = MemoKind::kNone;
     std::string memo;
     status = MemoPathFor(path, dialect, &memo, &kind);
     if (status < 0) return inv.EngineFailure(path, status);
-    std::string memo_name = EnginePath(memo);
-    kbdseterror(0);
-    if (kind == MemoKind::kFpt) {
-      status = kbdfcreate(memo_name.c_str(), 64);  // 64-byte blocks
-    } else {
-      bool known = dialect <= kKbdDbxl && dialect != kKbdFoxpro1;
-      status = kbdtcreate(memo_name.c_str(), 1,
-                          static_cast<uint16_t>(known ? dialect : kKbdDbase3));
-    }
+    const bool fpt = kind == MemoKind::kFpt;
+    status = static_cast<int16_t>(access::CreateMemo(
+        fpt, platform::Utf8ToUtf16(memo), dialect,
+        fpt ? kFptBlockBytes : kDbtBlockFactor));
     if (status < 0) return inv.EngineFailure(memo, status);
   }
   return kExitOk;

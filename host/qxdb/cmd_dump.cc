@@ -7,7 +7,7 @@
 #include <string>
 
 #include "host/qxdb/commands.h"
-#include "host/qxdb/index_access.h"
+#include "host/qxdb/index_file.h"
 #include "host/qxdb/record_printer.h"
 #include "host/qxdb/table.h"
 #include "qx/engine.h"
@@ -33,7 +33,7 @@ int CmdDump(Invocation& inv) {
   bool with_deleted = inv.Flag("deleted");
   RecordPrinter printer(inv, table, *code_page);
   if (std::optional<std::string> index_path = inv.Option("index")) {
-    std::unique_ptr<IndexAccess> index;
+    std::unique_ptr<IndexFile> index;
     if (int rc = OpenIndexFor(inv, *index_path, inv.Option("tag"), false, &table,
                               &index))
       return rc;

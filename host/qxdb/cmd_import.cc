@@ -12,7 +12,7 @@
 
 #include "host/qxdb/base64.h"
 #include "host/qxdb/commands.h"
-#include "host/qxdb/index_access.h"
+#include "host/qxdb/index_file.h"
 #include "host/qxdb/json.h"
 #include "host/qxdb/table.h"
 #include "platform/platform.h"
@@ -24,7 +24,7 @@ namespace {
 class RecordLoader {
  public:
   RecordLoader(Invocation& inv, Table& table, int code_page,
-               std::vector<std::unique_ptr<IndexAccess>>& indexes)
+               std::vector<std::unique_ptr<IndexFile>>& indexes)
       : inv_(inv), table_(table), code_page_(code_page), indexes_(indexes) {}
 
   // Appends the record of one JSON line; answers an exit status.
@@ -196,7 +196,7 @@ class RecordLoader {
   Invocation& inv_;
   Table& table_;
   int code_page_;
-  std::vector<std::unique_ptr<IndexAccess>>& indexes_;
+  std::vector<std::unique_ptr<IndexFile>>& indexes_;
   std::string where_;
 };
 
@@ -232,7 +232,7 @@ int CmdImport(Invocation& inv) {
   if (status < 0) return inv.EngineFailure(path, status);
   kbdseterror(0);
   kbdsetdatefmt(4);  // D values arrive as YYYYMMDD
-  std::vector<std::unique_ptr<IndexAccess>> indexes;
+  std::vector<std::unique_ptr<IndexFile>> indexes;
   for (const std::string& desc : inv.Options("index")) {
     std::string index_path;
     std::optional<std::string> tag;

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "host/qxdb/commands.h"
-#include "host/qxdb/index_access.h"
+#include "host/qxdb/index_file.h"
 #include "host/qxdb/record_printer.h"
 #include "host/qxdb/table.h"
 #include "platform/platform.h"
@@ -52,7 +52,7 @@ int CmdKeys(Invocation& inv) {
     if (status < 0) return inv.EngineFailure(*t, status);
     typed_by = &table;
   }
-  std::unique_ptr<IndexAccess> index;
+  std::unique_ptr<IndexFile> index;
   const std::string& path = inv.positionals()[0];
   if (int rc = OpenIndexFor(inv, path, inv.Option("tag"), false, typed_by, &index))
     return rc;
@@ -88,7 +88,7 @@ int CmdSeek(Invocation& inv) {
   Table table;
   int16_t status = table.Open(path, false);
   if (status < 0) return inv.EngineFailure(path, status);
-  std::unique_ptr<IndexAccess> index;
+  std::unique_ptr<IndexFile> index;
   const std::string& index_path = inv.positionals()[1];
   if (int rc = OpenIndexFor(inv, index_path, inv.Option("tag"), false, &table, &index))
     return rc;
@@ -124,7 +124,7 @@ int CmdCheck(Invocation& inv) {
   Table table;
   int16_t status = table.Open(path, false);
   if (status < 0) return inv.EngineFailure(path, status);
-  std::unique_ptr<IndexAccess> index;
+  std::unique_ptr<IndexFile> index;
   const std::string& index_path = inv.positionals()[1];
   if (int rc = OpenIndexFor(inv, index_path, inv.Option("tag"), false, &table, &index))
     return rc;

@@ -3,8 +3,9 @@
 #include <iostream>
 #include <string>
 
+#include "access/adapter/memo_ops.h"
 #include "host/qxdb/commands.h"
-#include "host/qxdb/index_access.h"
+#include "host/qxdb/index_file.h"
 #include "host/qxdb/json.h"
 #include "host/qxdb/table.h"
 #include "platform/platform.h"
@@ -75,29 +76,15 @@ int InfoDbf(Invocation& inv, const std::string& path) {
 }
 
 int InfoMemo(Invocation& inv, const std::string& path, bool fpt) {
-  std::string name = EnginePath(path);
-  int16_t handle = kKbdNoHandle;
-  int16_t status;
-  kbdseterror(0);
-  if (fpt) {
-    status = kbdfopenx(&handle, name.c_str(), kKbdModeShared | kKbdModeReadOnly);
-  } else {
-    // The dBASE IV layout announces itself in its header; else dBASE III.
-    status = kbdtopenx(&handle, name.c_str(),
-                       kKbdModeShared | kKbdModeReadOnly | kKbdDbase4);
-    if (status < 0) {
-      kbdseterror(0);
-      status = kbdtopenx(&handle, name.c_str(),
-                         kKbdModeShared | kKbdModeReadOnly | kKbdDbase3);
-    }
-  }
+  uint16_t handle = access::kNoMemoHandle;
+  int16_t status = static_cast<int16_t>(
+      access::OpenLoneMemo(fpt, platform::Utf8ToUtf16(path), &handle,
+                           kKbdModeShared | kKbdModeReadOnly));
   if (status < 0) return inv.EngineFailure(path, status);
   uint32_t block_size = 0, next_free = 0;
-  status = fpt ? kbdfinfo(handle, &block_size, &next_free)
-               : kbdtinfo(handle, &block_size, &next_free);
-  kbdseterror(0);
-  if (fpt) kbdfclose(handle);
-  else kbdtclose(handle);
+  status = static_cast<int16_t>(
+      access::MemoInfo(fpt, handle, &block_size, &next_free));
+  access::CloseMemo(fpt, handle);
   if (status < 0) return inv.EngineFailure(path, status);
   JsonWriter w;
   w.BeginObject();
@@ -114,7 +101,7 @@ int InfoMemo(Invocation& inv, const std::string& path, bool fpt) {
 
 
 int InfoIndex(Invocation& inv, const std::string& path) {
-  std::unique_ptr<IndexAccess> index;
+  std::unique_ptr<IndexFile> index;
   if (int rc = OpenIndexFor(inv, path, std::nullopt, false, nullptr, &index))
     return rc;
   JsonWriter w;

@@ -6,6 +6,7 @@
 #include <charconv>
 #include <string>
 
+#include "access/adapter/memo_ops.h"
 #include "host/qxdb/commands.h"
 #include "host/qxdb/table.h"
 #include "platform/platform.h"
@@ -94,10 +95,11 @@ int CmdPack(Invocation& inv) {
   // which the data file's pack then carries over. Both packs hold the
   // table's file lock (mode 2) while they run.
   if (table.memo_open()) {
-    kbdseterror(0);
-    status = table.memo_kind() == MemoKind::kFpt
-                 ? kbdfpack(table.handle(), table.mutable_memo_handle())
-                 : kbdtpack(table.handle(), table.mutable_memo_handle());
+    uint16_t memo_handle = static_cast<uint16_t>(table.memo_handle());
+    status = static_cast<int16_t>(
+        access::PackMemo(table.memo_kind() == MemoKind::kFpt, &memo_handle,
+                         static_cast<uint16_t>(table.handle())));
+    *table.mutable_memo_handle() = static_cast<int16_t>(memo_handle);
     if (status == kKbdErrLockViolation)
       return inv.LockFailure(path, "the table", status);
     if (status < 0) return inv.EngineFailure(table.memo_path(), status);

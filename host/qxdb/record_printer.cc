@@ -87,7 +87,7 @@ int16_t RecordPrinter::Memo(int16_t field, const KbdFieldDef& f, JsonWriter* w,
   }
   std::string bytes;
   bool binary = false;
-  if (int16_t s = table_.ReadMemo(block, &bytes, &binary); s < 0) {
+  if (int16_t s = table_.ReadMemo(field, &bytes, &binary); s < 0) {
     *failed_file = table_.memo_path();
     return s;
   }

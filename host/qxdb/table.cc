@@ -2,8 +2,9 @@
 #include "host/qxdb/table.h"
 
 #include <string>
-#include <vector>
 
+#include "access/adapter/data_file_ops.h"
+#include "access/adapter/memo_ops.h"
 #include "host/qxdb/cli.h"
 #include "platform/platform.h"
 
@@ -16,11 +17,9 @@ constexpr const char* kDialectKeys[] = {"dbase3",  "dbase4",   "foxbase",
                                         "dbxl",    "foxpro2",  "omnis",
                                         "vfp"};
 
-// Releases an engine buffer on scope exit.
-struct EngineBuffer {
-  char* data = nullptr;
-  ~EngineBuffer() { kbdfree(data); }
-};
+uint16_t OpenMode(bool writable) {
+  return writable ? kKbdModeShared : kKbdModeShared | kKbdModeReadOnly;
+}
 
 }  // namespace
 
@@ -36,18 +35,11 @@ int ParseDialect(std::string_view text) {
 
 int16_t MemoPathFor(std::string_view dbf_path, int dialect,
                     std::string* memo_path, MemoKind* kind) {
-  // The rule changes only the extension's ASCII letters, so the UTF-8 path
-  // goes through as it is. Room for a longer extension than the data's.
-  std::string path(dbf_path);
-  std::vector<char> name(path.size() + 8);
-  uint8_t memo_kind = 0;
-  kbdseterror(0);
-  int16_t status =
-      kbdmemoname(path.c_str(), static_cast<uint16_t>(dialect), name.data(),
-                  static_cast<uint16_t>(name.size()), &memo_kind);
-  if (status < 0) return status;
-  *memo_path = name.data();
-  *kind = memo_kind == kKbdKindFpt ? MemoKind::kFpt : MemoKind::kDbt;
+  const std::u16string memo =
+      access::MemoFileName(dialect, platform::Utf8ToUtf16(dbf_path));
+  if (memo.empty()) return kKbdErrFileName;
+  *memo_path = platform::Utf16ToUtf8(memo);
+  *kind = access::UsesFptMemo(dialect) ? MemoKind::kFpt : MemoKind::kDbt;
   return kKbdOk;
 }
 
@@ -58,28 +50,27 @@ bool PathExists(std::string_view path) {
 int16_t Table::Open(std::string_view path, bool writable) {
   Close();
   path_ = std::string(path);
-  std::string name = EnginePath(path);
-  uint16_t mode = writable ? kKbdModeShared : kKbdModeShared | kKbdModeReadOnly;
-  int16_t count = 0;
-  const KbdDialectName* rows = kbddialects(&count);
+  uint16_t handle = access::kNoDataHandle;
   int16_t status = kKbdErrOpen;
-  for (int16_t r = 0; r < count; ++r) {
-    kbdseterror(0);
-    status = kbddopenx(&handle_, name.c_str(),
-                       static_cast<uint16_t>(mode | rows[r].dialect));
-    if (status >= 0) break;
-  }
-  if (status < 0) {
-    handle_ = kKbdNoHandle;
+  if (access::OpenDataFile(u"", platform::Utf8ToUtf16(path),
+                           OpenMode(writable), nullptr, &handle, nullptr,
+                           &status) == 0)
     return status;
-  }
-  int16_t warning = status;
-  kbdseterror(0);
+  handle_ = static_cast<int16_t>(handle);
+  const int16_t warning = status;
   if (int16_t s = Refresh(); s < 0) return s;
-  fields_.resize(static_cast<std::size_t>(info_.field_count));
-  uint16_t largest = 0;
-  if (!fields_.empty()) {  // a header may describe no field at all
-    if (int16_t s = kbddfields(handle_, &largest, fields_.data()); s < 0) return s;
+  access::FieldDescriptions descriptions;
+  if (int32_t s = access::LoadFieldDescriptions(&descriptions, handle); s < 0)
+    return static_cast<int16_t>(s);
+  fields_.assign(static_cast<std::size_t>(descriptions.count), KbdFieldDef{});
+  for (int32_t i = 0; i < descriptions.count; ++i) {
+    const access::FieldDescription& d = descriptions.fields[i];
+    KbdFieldDef& f = fields_[static_cast<std::size_t>(i)];
+    std::copy(std::begin(d.name), std::end(d.name), f.name);
+    f.type = d.type;
+    f.length = d.length;
+    f.decimals = d.decimals;
+    f.flags = d.flags;
   }
   if (info_.has_memo) {
     if (int16_t s = OpenMemo(writable); s < 0) return s;
@@ -97,57 +88,42 @@ int16_t Table::OpenMemo(bool writable) {
       s < 0)
     return s;
   if (!PathExists(memo_path_)) return kKbdOk;  // values then read as null
-  std::string name = EnginePath(memo_path_);
-  uint16_t mode = writable ? kKbdModeShared : kKbdModeShared | kKbdModeReadOnly;
-  kbdseterror(0);
-  if (memo_kind_ == MemoKind::kFpt)
-    return kbdfopenx(&memo_handle_, name.c_str(), mode);
-  // A dBASE IV data file (version 0x8B) has the dBASE IV memo layout.
-  uint16_t dialect = info_.version == 0x8B ? kKbdDbase4 : kKbdDbase3;
-  return kbdtopenx(&memo_handle_, name.c_str(),
-                   static_cast<uint16_t>(mode | dialect));
+  const bool fpt = memo_kind_ == MemoKind::kFpt;
+  const uint16_t mode = static_cast<uint16_t>(
+      OpenMode(writable) | (fpt ? 0 : access::DbtLayoutBits(info_.version)));
+  uint16_t handle = access::kNoMemoHandle;
+  const int32_t status = access::OpenMemo(
+      fpt, platform::Utf8ToUtf16(memo_path_), &handle, mode);
+  if (status >= 0) memo_handle_ = static_cast<int16_t>(handle);
+  return static_cast<int16_t>(status);
 }
 
-int16_t Table::ReadMemo(uint32_t block, std::string* bytes, bool* binary) {
+int16_t Table::ReadMemo(int16_t field, std::string* bytes, bool* binary) {
   bytes->clear();
   *binary = false;
-  EngineBuffer buf;
-  uint32_t length = 0;
-  kbdseterror(0);
-  if (memo_kind_ == MemoKind::kFpt) {
-    uint32_t type = 1;
-    int16_t s = kbdfreadx(memo_handle_, block, &buf.data, &length, &type);
-    if (s < 0) return s;
-    *binary = type == 0;
-  } else {
-    int16_t s = kbdtreadx(memo_handle_, block, &buf.data, &length);
-    if (s < 0) return s;
-  }
-  bytes->assign(buf.data, length);
+  access::MemoText text;
+  const int32_t status = access::ReadMemo(
+      memo_kind_ == MemoKind::kFpt, static_cast<uint16_t>(handle_),
+      static_cast<uint16_t>(memo_handle_), field, &text);
+  if (status < 0) return static_cast<int16_t>(status);
+  bytes->assign(text.bytes());
+  *binary = memo_kind_ == MemoKind::kFpt && text.type() == access::kFptPicture;
   return kKbdOk;
 }
 
 int16_t Table::WriteMemo(std::string_view bytes, bool binary, uint32_t* block) {
   *block = 0;
-  kbdseterror(0);
-  if (memo_kind_ == MemoKind::kFpt)
-    return kbdfwritex(memo_handle_, block, bytes.data(),
-                      static_cast<uint32_t>(bytes.size()), binary ? 0 : 1);
-  std::string text(bytes);  // DBT values are NUL-terminated texts
-  return kbdtwrite(memo_handle_, block, text.c_str(), 0);
+  return static_cast<int16_t>(access::WriteMemo(
+      memo_kind_ == MemoKind::kFpt, static_cast<uint16_t>(memo_handle_), block,
+      bytes, 0, binary ? access::kFptPicture : access::kFptText));
 }
 
 void Table::Close() {
-  if (memo_handle_ >= 0) {
-    kbdseterror(0);
-    if (memo_kind_ == MemoKind::kFpt) kbdfclose(memo_handle_);
-    else kbdtclose(memo_handle_);
-  }
+  if (memo_handle_ >= 0)
+    access::CloseMemo(memo_kind_ == MemoKind::kFpt,
+                      static_cast<uint16_t>(memo_handle_));
   memo_handle_ = kKbdNoHandle;
-  if (handle_ >= 0) {
-    kbdseterror(0);
-    kbddclose(handle_);
-  }
+  if (handle_ >= 0) access::CloseDataFile(static_cast<uint16_t>(handle_));
   handle_ = kKbdNoHandle;
 }
 

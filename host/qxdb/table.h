@@ -1,8 +1,9 @@
-// A data file opened by qxdb with its memo file, the way the driver opens
-// one: the dialect rows of the engine's table are tried in order and the
-// first that opens is kept; the memo file is named by the engine's rule
-// (kbdmemoname: ".dbt", ".fpt" in the FoxPro dialects, and the companions
-// of FoxPro's forms, reports, class libraries... such as ".sct").
+// A data file opened by qxdb with its memo file, through the access
+// layer's adapter as the driver opens one: the dialect rows are tried in
+// order and the first that opens is kept; the memo file is named by the
+// engine's rule (".dbt", ".fpt" in the FoxPro dialects, and the
+// companions of FoxPro's forms, reports, class libraries... such as
+// ".sct").
 #ifndef QX_HOST_QXDB_TABLE_H_
 #define QX_HOST_QXDB_TABLE_H_
 
@@ -41,9 +42,9 @@ class Table {
   int16_t* mutable_memo_handle() { return &memo_handle_; }
   const std::string& memo_path() const { return memo_path_; }
 
-  // Reads the memo value at block: its bytes and whether the memo file
-  // marks it binary (FPT type 0).
-  int16_t ReadMemo(uint32_t block, std::string* bytes, bool* binary);
+  // Reads the memo value of a field of the current record: its bytes and
+  // whether the memo file marks it binary (FPT type 0).
+  int16_t ReadMemo(int16_t field, std::string* bytes, bool* binary);
   // Writes a new memo value and answers its first block.
   int16_t WriteMemo(std::string_view bytes, bool binary, uint32_t* block);
 

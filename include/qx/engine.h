@@ -135,6 +135,23 @@ enum KbdDialect {
   kKbdDialectOther = 11 /* a family outside the table */
 };
 
+/* The key type word of every index create and build call (kbdncreate,
+   kbdnindex, kbdmtagdef, kbdmindex, kbdxcreate..., kbdicreate...,
+   kbdctagcreate...): the key type letter in the low 7 bits, with these
+   flags; the index descriptions (kbdninfo's unique word, kbdmtaginfo,
+   kbdxinfo, kbdiinfo, kbdctaginfo) report the same bits. Stored in index
+   headers and handed across the host boundary: never renumber. Which
+   family takes which flag is said at its create call. */
+enum KbdKeyTypeFlags {
+  kKbdKeyUnique = 0x0080,     /* one entry per key, the first record's */
+  kKbdKeyDescending = 0x0100, /* keys in descending order */
+  kKbdKeyCompact = 0x0400,    /* IDX: the compact layout */
+  /* In FoxPro descriptions only (kbdiinfo, kbdctaginfo), with 0x80: a
+     candidate key of Visual FoxPro, which refuses a second record of a key
+     instead of leaving it out, so every record has an entry. */
+  kKbdKeyCandidate = 0x0800
+};
+
 /* Kinds of the handle table's slots; 0 is a free slot. Never renumber. */
 enum KbdHandleKind {
   kKbdKindFree = 0,
@@ -371,7 +388,7 @@ typedef struct KbdNdxInfo {
                                  copies bit 1 of the file flags (0) */
   uint16_t key_length;        /* bytes */
   char type;                  /* 'C' character, 'N' numeric or date */
-  uint16_t unique;            /* 128 unique, else 0 */
+  uint16_t unique;            /* kKbdKeyUnique, else 0 */
   uint8_t status;             /* 0 */
   uint16_t expression_length; /* of the whole expression */
   char expression[100];       /* its first 99 characters and a NUL */
@@ -383,7 +400,7 @@ typedef struct KbdNdxInfo {
    warning 7. On failure *handle is -1. */
 int16_t kbdnopenx(int16_t* handle, const char* name, uint16_t mode);
 /* Creates an empty index (1,024 bytes; not opened). type: the letter 'C',
-   'N' or 'D' in either case, | 0x80 for a unique index; 'N' and 'D' keys
+   'N' or 'D' in either case, | kKbdKeyUnique; 'N' and 'D' keys
    are 8 bytes whatever key_length says, 'C' keys 1..100 (-23). The
    expression is stored upper-cased without blanks, at most 220
    characters (-7). */
@@ -451,11 +468,7 @@ int16_t kbdninfo(int16_t handle, KbdNdxInfo* info);
    flags and statuses are those of NDX (kKbdFind..., 2, 3, 4, 12). */
 
 /* kbdmtagdef and kbdmindex type word: the letter 'C', 'D' or 'N' in either
-   case, with these flags. */
-enum KbdMdxTypeFlags {
-  kKbdMdxUnique = 0x0080,
-  kKbdMdxDescending = 0x0100
-};
+   case, | kKbdKeyUnique, | kKbdKeyDescending. */
 
 /* Description of an open MDX file (kbdminfo). */
 typedef struct KbdMdxInfo {
@@ -471,7 +484,7 @@ typedef struct KbdMdxTagInfo {
   char name[11];              /* NUL-terminated, upper case */
   uint16_t key_length;        /* bytes: 1..100 'C', 8 'D', 12 'N' */
   char type;                  /* 'C', 'D' or 'N' */
-  uint16_t flags;             /* 128 unique, | 0x100 descending */
+  uint16_t flags;             /* kKbdKeyUnique | kKbdKeyDescending */
   uint16_t expression_length; /* of the whole expression */
   char expression[100];       /* its first 99 characters and a NUL */
 } KbdMdxTagInfo;
@@ -566,7 +579,7 @@ typedef struct KbdNtxInfo {
   char name[261];             /* file name as opened, NUL-terminated */
   uint16_t key_length;
   uint16_t decimals;
-  uint16_t flags;             /* 128 unique, 0x100 descending (header
+  uint16_t flags;             /* kKbdKeyUnique, kKbdKeyDescending (header
                                  byte 280) */
   uint16_t expression_length; /* of the whole expression */
   char expression[101];       /* its first 100 characters and a NUL */
@@ -584,7 +597,7 @@ enum KbdNtxSeekMode {
 /* Creates an empty index (2,048 bytes: header and an empty root page;
    not opened), replacing any file. type: 'C' (key length 1..100), 'D'
    (length 8), 'N' (length 1..19, decimals 0..length - 2 and below 16) in
-   either case, | 0x80 for a unique index, | 0x100 for a descending one.
+   either case, | kKbdKeyUnique, | kKbdKeyDescending.
    Errors: -21, -7 expression of 256 characters or more without blanks,
    -23 key length, -30 decimals, -22 other type. */
 int16_t kbdxcreate(const char* name, uint16_t type, const char* expression,
@@ -680,16 +693,15 @@ int16_t kbdxrefresh(int16_t handle);
    entry only when key and record number both match. */
 
 /* The type word of kbdicreate, kbdibuild, kbdctagcreate and kbdctagbuild:
-   the key type letter ('C', 'D', 'N', 'L', either case) with these
-   flags. */
-enum KbdFoxTypeFlags {
-  kKbdFoxUnique = 0x0080,
-  kKbdFoxDescending = 0x0100,  /* IDX: compact layout only (else -12) */
-  kKbdFoxCompact = 0x0400,     /* IDX: the compact layout */
-  /* In descriptions only (kbdiinfo, kbdctaginfo), with 0x80: a candidate
-     key of Visual FoxPro, which refuses a second record of a key instead
-     of leaving it out, so every record has an entry. */
-  kKbdFoxCandidate = 0x0800
+   the key type letter ('C', 'D', 'N', 'L', either case), | kKbdKeyUnique,
+   | kKbdKeyDescending (IDX: compact layout only, else -12),
+   | kKbdKeyCompact (IDX: the compact layout). */
+
+/* Bits of kbdikeyform's and kbdckeyform's answer. */
+enum KbdFoxKeyForm {
+  kKbdFoxKeyInteger = 0x01, /* 'N' keys in the 4-byte integer image */
+  kKbdFoxKeyNullable = 0x02 /* a leading null byte: 0x80, or all zero
+                               bytes for null */
 };
 
 /* Description of an open IDX index (kbdiinfo). */
@@ -697,7 +709,7 @@ typedef struct KbdIdxInfo {
   char name[261];             /* file name as opened, NUL-terminated */
   uint16_t key_length;
   char type;                  /* as set by kbdikeytype ('C' at open) */
-  uint16_t flags;             /* KbdFoxTypeFlags: 0x80 unique, 0x400
+  uint16_t flags;             /* KbdKeyTypeFlags: 0x80 unique, 0x400
                                  compact, 0x100 descending (key order
                                  word), 0x800 candidate */
   uint16_t expression_length; /* of the whole expression */
@@ -708,9 +720,10 @@ typedef struct KbdIdxInfo {
 } KbdIdxInfo;
 
 /* Creates an empty index, replacing any file: standard 1,024 bytes,
-   compact (type | 0x400) 1,536 bytes. type: 'C' (key length 1..100), 'D'
-   and 'N' (8), 'L' (1) in either case, | 0x80 unique. Errors: -21, -7
-   expression over 220 characters without blanks, -23, -22. */
+   compact (type | kKbdKeyCompact) 1,536 bytes. type: 'C' (key length
+   1..100), 'D' and 'N' (8), 'L' (1) in either case, | kKbdKeyUnique.
+   Errors: -21, -7 expression over 220 characters without blanks, -23,
+   -22. */
 int16_t kbdicreate(const char* name, uint16_t type, const char* expression,
                    uint16_t key_length);
 /* Creates the index and fills it from every record of the data file (as
@@ -755,8 +768,19 @@ int16_t kbdiinfo(int16_t handle, KbdIdxInfo* info);
 int16_t kbdidatekey(void* key, const char* date);
 int16_t kbdinumkey(void* key, double value);
 /* The key of the data file's current record, as kbdxkeyrec, whatever
-   the FOR condition. */
+   the FOR condition, in the image the key length calls for: 'C' text
+   padded or cut, 'N' the 8-byte image or in a key of 4 bytes the 4-byte
+   integer image (big-endian, sign bit inverted), 'D' the date's 8-byte
+   image, 'L' 'T' or 'F'; a key one byte longer than its value's image
+   over a nullable field (Visual FoxPro) is 0x80 then the image, or all
+   zero bytes for null. Field names longer than 10 characters in the
+   expression are cut to 10. */
 int16_t kbdikeyrec(int16_t dbf_handle, int16_t handle, void** key);
+/* Our addition: what the index's keys hold, as its expression shows it on
+   the data file's current record: *type 'C', 'N', 'D' or 'L'; *form a
+   sum of KbdFoxKeyForm bits. Errors as kbdikeyrec. */
+int16_t kbdikeyform(int16_t dbf_handle, int16_t handle, char* type,
+                    uint16_t* form);
 /* Whether the data file's current record belongs in the index, as
    kbdcforrec. */
 int16_t kbdiforrec(int16_t dbf_handle, int16_t handle);
@@ -787,7 +811,7 @@ typedef struct KbdCdxTagInfo {
   char name[12];              /* NUL-terminated, at most 10 characters */
   int32_t key_length;
   int32_t type;               /* 'C', 'D', 'N' or 'L' as far as known */
-  int32_t flags;              /* KbdFoxTypeFlags: 0x80 unique, 0x400
+  int32_t flags;              /* KbdKeyTypeFlags: 0x80 unique, 0x400
                                  compact, 0x100 descending, 0x800
                                  candidate */
   int32_t expression_length;
@@ -833,8 +857,8 @@ int16_t kbdcexpr(int32_t tag, char* buffer);
 int16_t kbdcforexpr(int32_t tag, char* buffer);
 int16_t kbdcinfo(int16_t handle, KbdCdxInfo* info);
 /* Creates an empty tag, replacing a tag of the same name. type and key
-   length as for kbdicreate (the tag is compact; | 0x80 unique, | 0x100
-   descending). */
+   length as for kbdicreate (the tag is compact; | kKbdKeyUnique,
+   | kKbdKeyDescending). */
 int16_t kbdctagcreate(int16_t handle, const char* name, uint16_t type,
                       const char* expression, uint16_t key_length);
 /* Creates the tag and fills it from every record of the data file (as
@@ -875,9 +899,12 @@ int16_t kbdcdelete(int32_t tag, const void* key, uint32_t recno);
 /* Key images as kbdidatekey and kbdinumkey. */
 int16_t kbdcdatekey(void* key, const char* date);
 int16_t kbdcnumkey(void* key, double value);
-/* The key of the data file's current record, as kbdxkeyrec, whatever
+/* The key of the data file's current record, as kbdikeyrec, whatever
    the tag's FOR condition. */
 int16_t kbdckeyrec(int16_t dbf_handle, int32_t tag, void** key);
+/* Our addition: what the tag's keys hold, as kbdikeyform. */
+int16_t kbdckeyform(int16_t dbf_handle, int32_t tag, char* type,
+                    uint16_t* form);
 /* Whether the data file's current record belongs in the tag: 1 when the
    tag has no FOR condition or the condition holds (dBASE and FoxPro
    rules), 0 when it does not; negative on error (-7 for a condition that

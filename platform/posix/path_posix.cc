@@ -142,6 +142,35 @@ bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
   return FoldedCodePoints(a) == FoldedCodePoints(b);
 }
 
+bool MatchesWildcardIgnoringCase(std::string_view pattern,
+                                 std::string_view name) {
+  if (pattern == "*.*") return true;  // every name, as on Windows
+  const std::u32string p = FoldedCodePoints(pattern);
+  const std::u32string n = FoldedCodePoints(name);
+  // Greedy match with one backtrack point: the last '*' seen and the name
+  // position it has absorbed up to. Linear in practice, never exponential.
+  size_t pi = 0;
+  size_t ni = 0;
+  size_t star = std::u32string::npos;
+  size_t star_ni = 0;
+  while (ni < n.size()) {
+    if (pi < p.size() && (p[pi] == U'?' || p[pi] == n[ni])) {
+      ++pi;
+      ++ni;
+    } else if (pi < p.size() && p[pi] == U'*') {
+      star = pi++;
+      star_ni = ni;
+    } else if (star != std::u32string::npos) {
+      pi = star + 1;
+      ni = ++star_ni;
+    } else {
+      return false;
+    }
+  }
+  while (pi < p.size() && p[pi] == U'*') ++pi;
+  return pi == p.size();
+}
+
 uint32_t WinErrorFromErrno(int error) {
   switch (error) {
     case 0: return kErrorSuccess;

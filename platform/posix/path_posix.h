@@ -31,6 +31,12 @@ std::string ResolveAnsiPath(std::string_view ansi_name, bool fold_leaf = true);
 // True when two UTF-8 names are equal without regard to case.
 bool SameNameIgnoringCase(std::string_view a, std::string_view b);
 
+// True when a UTF-8 name matches a UTF-8 wildcard pattern without regard
+// to case: '*' matches any run of characters, '?' exactly one; "*.*"
+// matches every name.
+bool MatchesWildcardIgnoringCase(std::string_view pattern,
+                                 std::string_view name);
+
 // The Windows system error code for an errno value, as the Win32 call
 // that the failing POSIX call stands in for would report it.
 uint32_t WinErrorFromErrno(int error);

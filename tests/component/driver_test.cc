@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <set>
 
 #include "access/connection/driver_options.h"
 #include "component/component_state.h"
@@ -12,8 +14,11 @@
 #include "component/proxy.h"
 #include "engine/core/engine_state.h"
 #include "framework/framework_state.h"
+#include "framework/host_value.h"
 #include "platform/platform.h"
 #include "qx/engine.h"
+#include "qx/exports.h"
+#include "tests/host/built_modules.h"
 #include "tests/support/test_support.h"
 
 namespace qx::component {
@@ -208,6 +213,88 @@ TEST_F(XBaseDriverTest, ConnectionsStartTheEngineAndCheckFiles) {
   EXPECT_EQ(kbdgeterror(), kKbdErrNoTask);
 }
 
+// The listing of a connection's tables as the host asks for it, with the
+// host's conversion service bound (the list comes back as its text).
+TEST_F(XBaseDriverTest, ConnectionsListTheirTables) {
+  platform::Module* vm = platform::LoadModule(testing::kVmPath);
+  ASSERT_NE(vm, nullptr);
+  ASSERT_EQ(bInitZLConvFromVM(vm, 3, 1), 1);
+  const auto list = [&](const ConnectionDesc* cnx, uint32_t flags,
+                        int32_t* result) {
+    HostValue value;
+    *result = driver_->GetConnectionProperty(cnx, &value, flags);
+    EXPECT_EQ(value.type, kValueUnicodeText);
+    const std::u16string text(static_cast<const char16_t*>(value.data),
+                              value.size / sizeof(char16_t));
+    framework::ReleaseHostValue(&value);
+    return text;
+  };
+  // Lines in any order (the file system's), none empty.
+  const auto lines = [](const std::u16string& text) {
+    std::multiset<std::u16string> out;
+    size_t start = 0;
+    for (size_t end; (end = text.find(u"\r\n", start)) != text.npos;
+         start = end + 2) {
+      out.insert(text.substr(start, end - start));
+    }
+    out.insert(text.substr(start));
+    return out;
+  };
+
+  // A real table, a file that is not one, files and a directory that do
+  // not match. The first listing starts the engine to probe them.
+  testing::WriteWholeFile(dir_.File("JUNK.DBF"), "not a table");
+  testing::WriteWholeFile(dir_.File("notes.txt"), "");
+  testing::WriteWholeFile(dir_.File("clients.dbf.bak"), "");
+  ASSERT_EQ(platform::Utf16ToAnsi(source_), dir_.path());
+  int32_t result = 0;
+  EXPECT_EQ(list(&cnx_, 1, &result), u"JUNK");
+  EXPECT_EQ(result, 1);
+  EXPECT_TRUE(access::Options().engine_started);
+  KbdFieldDef field = {"NOM", 'C', 10, 0, 0};
+  ASSERT_EQ(kbddcreate(dir_.File("clients.dbf").c_str(), 1, &field, kKbdDbase3),
+            kKbdOk);
+  ASSERT_TRUE(std::filesystem::create_directory(dir_.File("arch.dbf")));
+
+  using Lines = std::multiset<std::u16string>;
+  EXPECT_EQ(lines(list(&cnx_, 1, &result)), (Lines{u"clients", u"JUNK"}));
+  const Lines full = {u"clients\tclients\t\t" + source_ + u"\\clients.dbf",
+                      u"JUNK\tJUNK\t\t" + source_ + u"\\JUNK.DBF"};
+  const std::u16string text = list(&cnx_, 33, &result);
+  EXPECT_EQ(lines(text), full);
+  EXPECT_FALSE(text.ends_with(u"\n"));
+  EXPECT_EQ(driver_->GetErrorContext()->HasError(), 0);  // JUNK is quiet
+  EXPECT_EQ(list(&cnx_, 0, &result), u"");
+  EXPECT_EQ(result, 1);
+  EXPECT_EQ(list(&cnx_, 32, &result), u"");
+
+  // A data source naming a file, or ending with a separator, lists its
+  // directory; one that does not exist lists nothing and answers 0.
+  const std::u16string table = source_ + u"/clients.dbf";
+  ConnectionDesc by_file = {u"PAR_FICHIER", nullptr, table.c_str()};
+  EXPECT_EQ(lines(list(&by_file, 33, &result)), full);
+  const std::u16string slashed = source_ + u"/";
+  ConnectionDesc by_slash = {u"BARRE", nullptr, slashed.c_str()};
+  EXPECT_EQ(lines(list(&by_slash, 33, &result)), full);
+  const std::u16string absent = source_ + u"/absent";
+  ConnectionDesc nowhere = {u"NULLE_PART", nullptr, absent.c_str()};
+  EXPECT_EQ(list(&nowhere, 33, &result), u"");
+  EXPECT_EQ(result, 0);
+
+  // A directory named like a table is no table file.
+  IConnection* connection = driver_->CreateConnection(u"AUTRE", &cnx_);
+  connection->AddRef();
+  EXPECT_EQ(driver_->CheckTableFile(connection, u"arch"), 0);
+  EXPECT_EQ(driver_->GetErrorContext()->State(), kErrorStateFailed);
+  EXPECT_EQ(driver_->CheckTableFile(connection, u"clients"), 1);
+  HostValue value;
+  EXPECT_EQ(driver_->GetConnectionValue(nullptr, connection, 1), 0);
+  EXPECT_EQ(driver_->GetConnectionValue(&value, nullptr, 1), 0);
+  connection->Release();
+  TermLibrary();
+  platform::UnloadModule(vm);
+}
+
 TEST_F(XBaseDriverTest, OpenByPathReportsAMissingFile) {
   EXPECT_EQ(driver_->OpenTableByPath(u"absent", &cnx_), nullptr);
   EXPECT_EQ(Message(),
@@ -229,8 +316,6 @@ TEST_F(XBaseDriverTest, OpenByPathReportsAMissingFile) {
   file.name = u"T";
   EXPECT_EQ(driver_->GetTable(&cnx_, &file), nullptr);
   EXPECT_EQ(driver_->GetErrorContext()->ErrorId(), 1024u);
-  HostValue value;
-  EXPECT_EQ(driver_->GetConnectionProperty(&cnx_, &value, 1), 0);
 }
 
 TEST_F(XBaseDriverTest, ProxyServicesAndTheDirectOpenList) {

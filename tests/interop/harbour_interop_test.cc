@@ -23,6 +23,7 @@
 #include <gtest/gtest.h>
 
 #include "host/qxdb/cli.h"
+#include "tests/interop/qxdb_run.h"
 #include "host/qxdb/json.h"
 #include "tests/interop/harbour_peer.h"
 #include "tests/support/test_support.h"
@@ -258,19 +259,7 @@ Report ParseReport(const std::string& text) {
   return report;
 }
 
-// ---- qxdb
-
-struct Result {
-  int rc;
-  std::string out, err;
-};
-
-Result Qxdb(const std::vector<std::string>& args, const std::string& input = "") {
-  std::ostringstream out, err;
-  std::istringstream in(input);
-  int rc = RunQxdb(args, out, err, in);
-  return {rc, out.str(), err.str()};
-}
+// ---- The test
 
 class HarbourInteropTest : public ::testing::TestWithParam<Family> {
  protected:

@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "host/qxdb/cli.h"
-#include "host/qxdb/index_access.h"
+#include "host/qxdb/index_file.h"
 #include "host/qxdb/json.h"
 #include "tests/support/test_support.h"
 

@@ -15,30 +15,11 @@
 #include <gtest/gtest.h>
 
 #include "host/qxdb/cli.h"
+#include "tests/interop/qxdb_run.h"
 #include "tests/support/test_support.h"
 
 namespace qx::qxdb {
 namespace {
-
-struct Result {
-  int rc;
-  std::string out, err;
-};
-
-Result Qxdb(const std::vector<std::string>& args, const std::string& input = "") {
-  std::ostringstream out, err;
-  std::istringstream in(input);
-  int rc = RunQxdb(args, out, err, in);
-  return {rc, out.str(), err.str()};
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line)) lines.push_back(line);
-  return lines;
-}
 
 // A table of n people with names that repeat and share prefixes, numbers
 // with negatives and decimals, dates across centuries and some blank.

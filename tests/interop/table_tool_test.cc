@@ -10,24 +10,13 @@
 #include <gtest/gtest.h>
 
 #include "host/qxdb/cli.h"
+#include "tests/interop/qxdb_run.h"
 #include "host/qxdb/json.h"
 #include "qx/engine.h"
 #include "tests/support/test_support.h"
 
 namespace qx::qxdb {
 namespace {
-
-struct Result {
-  int rc;
-  std::string out, err;
-};
-
-Result Qxdb(const std::vector<std::string>& args, const std::string& input = "") {
-  std::ostringstream out, err;
-  std::istringstream in(input);
-  int rc = RunQxdb(args, out, err, in);
-  return {rc, out.str(), err.str()};
-}
 
 std::vector<JsonValue> Records(const std::string& text) {
   std::vector<JsonValue> records;

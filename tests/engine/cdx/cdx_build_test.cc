@@ -28,10 +28,10 @@ struct BuiltTag {
 
 const BuiltTag kTags[] = {
     {"NAME", 'C', "NAME", 20},
-    {"UNAME", 'C' | 0x80, "UPPER(NAME)", 12},
+    {"UNAME", 'C' | kKbdKeyUnique, "UPPER(NAME)", 12},
     {"AMOUNT", 'N', "AMOUNT", 8},
     {"BIRTH", 'D', "BIRTH", 8},
-    {"BIRTHD", 'D' | kKbdFoxDescending, "BIRTH", 8},
+    {"BIRTHD", 'D' | kKbdKeyDescending, "BIRTH", 8},
     {"MIXED", 'C', "LEFT(NAME,3)+DTOS(BIRTH)", 11},
     {"GAINS", 'N', "AMOUNT", 8, "amount > 0 .AND. !DELETED()"},
 };
@@ -58,7 +58,7 @@ TEST_F(CdxTest, BuildsTagsFromADataFile) {
     if ((t.type & 0x7F) != 'C') {
       ASSERT_EQ(kbdckeytype(tag, t.type & 0xFF), kKbdOk);
     }
-    const bool descending = (t.type & kKbdFoxDescending) != 0;
+    const bool descending = (t.type & kKbdKeyDescending) != 0;
     std::vector<IndexEntry> walk = Walk(tag);
     // The entries: the key of every record the FOR condition accepts,
     // sorted; one per key in a unique tag.
@@ -83,7 +83,7 @@ TEST_F(CdxTest, BuildsTagsFromADataFile) {
                      [](const IndexEntry& a, const IndexEntry& b) {
                        return a.key < b.key;
                      });
-    if (t.type & 0x80) {
+    if (t.type & kKbdKeyUnique) {
       expected.erase(std::unique(expected.begin(), expected.end(),
                                  [](const IndexEntry& a, const IndexEntry& b) {
                                    return a.key == b.key;
@@ -121,7 +121,7 @@ TEST_F(CdxTest, BuildsTagsFromADataFile) {
     // Built tags change as any other: the record after the last, and the
     // removal of the first entry (by key and record number, in a unique
     // tag too).
-    const bool unique = (t.type & 0x80) != 0;
+    const bool unique = (t.type & kKbdKeyUnique) != 0;
     ASSERT_EQ(kbdcadd(tag, walk.back().key.data(), kRecords + 1),
               unique ? kKbdAlreadyExists : kKbdOk);
     ASSERT_EQ(kbdcdelete(tag, walk.front().key.data(), kRecords + 2),

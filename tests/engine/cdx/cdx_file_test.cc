@@ -152,7 +152,7 @@ TEST_F(CdxTest, TagSlotsAndNames) {
 
 TEST_F(CdxTest, DescriptionsAndExpressions) {
   int16_t h = CreateOpen("desc.cdx");
-  ASSERT_EQ(kbdctagcreate(h, "byname", 'C' | 0x80, "upper( name )", 20),
+  ASSERT_EQ(kbdctagcreate(h, "byname", 'C' | kKbdKeyUnique, "upper( name )", 20),
             kKbdOk);
   ASSERT_EQ(kbdctagcreate(h, "amount", 'n', "AMOUNT", 3), kKbdOk);
   // Expression, type and key length errors as for IDX files.
@@ -170,7 +170,7 @@ TEST_F(CdxTest, DescriptionsAndExpressions) {
   ASSERT_EQ(count, 2);
   EXPECT_STREQ(tags[0].name, "AMOUNT");
   EXPECT_EQ(tags[0].key_length, 8);
-  EXPECT_EQ(tags[0].flags, 0x400);
+  EXPECT_EQ(tags[0].flags, kKbdKeyCompact);
   EXPECT_STREQ(tags[1].name, "BYNAME");
   EXPECT_EQ(tags[1].key_length, 20);
   EXPECT_EQ(tags[1].flags, 0x480);
@@ -237,7 +237,7 @@ TEST_F(CdxTest, ReplaceAndDeleteKeepEveryBlock) {
 
 TEST_F(CdxTest, AddAndDeleteLimits) {
   int16_t h = CreateOpen("limits.cdx");
-  int32_t unique = NewTag(h, "UNIQ", 'C' | 0x80, "K", 10);
+  int32_t unique = NewTag(h, "UNIQ", 'C' | kKbdKeyUnique, "K", 10);
   ASSERT_EQ(Add(unique, "alpha", 5), kKbdOk);
   ASSERT_EQ(Add(unique, "beta", 6), kKbdOk);
   // An existing key in a unique tag: 11, and nothing changes.
@@ -344,7 +344,7 @@ TEST_F(CdxTest, EverySearchModeAgainstAModel) {
   for (bool descending : {true, false}) {
     SCOPED_TRACE(descending ? "descending" : "ascending");
     tag = NewTag(h, descending ? "MODESD" : "MODES",
-                 'C' | (descending ? kKbdFoxDescending : 0), "K", 6);
+                 'C' | (descending ? kKbdKeyDescending : 0), "K", 6);
     std::vector<ModelEntry> entries;
     // An empty tag: 2 in every mode.
     for (uint16_t mode : {1, 2, 3, 11, 12, 13, 14, 15})
@@ -427,8 +427,8 @@ TEST_F(CdxTest, TagHeadersAsFoxProWritesThem) {
     uint16_t order;
   };
   const Case cases[] = {{"PLAIN", 'C', nullptr, 0x60, 0},
-                        {"UNIQ", 'C' | kKbdFoxUnique, "", 0x61, 0},
-                        {"DOWN", 'C' | kKbdFoxDescending, nullptr, 0x60, 1},
+                        {"UNIQ", 'C' | kKbdKeyUnique, "", 0x61, 0},
+                        {"DOWN", 'C' | kKbdKeyDescending, nullptr, 0x60, 1},
                         {"FILTER", 'C', "age > 0", 0x68, 0}};
   for (const Case& c : cases)
     ASSERT_EQ(kbdctagcreatex(h, c.name, c.type, "name", 10, c.for_expression),
@@ -448,9 +448,9 @@ TEST_F(CdxTest, TagHeadersAsFoxProWritesThem) {
     ASSERT_EQ(kbdctagopen(&tag, h, c.name), kKbdOk);
     KbdCdxTagInfo info;
     ASSERT_EQ(kbdctaginfo(tag, &info), kKbdOk);
-    EXPECT_EQ(info.flags, kKbdFoxCompact |
-                              (c.options & 1 ? kKbdFoxUnique : 0) |
-                              (c.order ? kKbdFoxDescending : 0));
+    EXPECT_EQ(info.flags, kKbdKeyCompact |
+                              (c.options & 1 ? kKbdKeyUnique : 0) |
+                              (c.order ? kKbdKeyDescending : 0));
     char text[256];
     ASSERT_EQ(kbdcforexpr(tag, text), kKbdOk);
     EXPECT_STREQ(text, c.options & 8 ? "AGE>0" : "");
@@ -479,7 +479,7 @@ TEST_F(CdxTest, TagHeadersAsFoxProWritesThem) {
 // holding it). The answers below are Harbour's on the same records.
 TEST_F(CdxTest, DescendingTagSeeksAsHarbour) {
   int16_t h = CreateOpen("down.cdx");
-  int32_t tag = NewTag(h, "DOWN", 'C' | kKbdFoxDescending, "NAME", 4);
+  int32_t tag = NewTag(h, "DOWN", 'C' | kKbdKeyDescending, "NAME", 4);
   const char* names[] = {"Jb", "Ia", "Hx", "Kx", "Jb", "Ia", "Ja", "Jc", "Jc"};
   for (uint32_t i = 0; i < std::size(names); ++i)
     ASSERT_EQ(Add(tag, names[i], i + 1), kKbdOk);

@@ -150,7 +150,7 @@ TEST_F(CdxTest, RandomChangesOfADescendingTagAgainstAModel) {
   SCOPED_TRACE("QX_TEST_SEED=" + std::to_string(seed));
   kbdsetsync(0);
   int16_t h = CreateOpen("down.cdx");
-  int32_t tag = NewTag(h, "DOWN", 'C' | kKbdFoxDescending, "K", kKeyLength);
+  int32_t tag = NewTag(h, "DOWN", 'C' | kKbdKeyDescending, "K", kKeyLength);
   std::mt19937 stems(seed);
   IndexModel model(TextModelKeys(kKeyLength, stems, CompareCharKeys), seed);
   DescendingSubject subject(h, tag);

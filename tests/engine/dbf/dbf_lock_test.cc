@@ -172,6 +172,8 @@ TEST_F(DbfTest, AppendsOfManyProcessesTakeTurns) {
   std::vector<int> results = qx::testing::RunChildrenTogether(kWriters, [&](int who) {
     int16_t h = -1;
     kbdsetsync(0);
+    // The others' appends go on meanwhile: the open must neither fail nor
+    // warn about the size.
     if (kbddopenx(&h, path.c_str(), 0x400 | kKbdDbase3) != kKbdOk) return 1;
     for (int n = 0; n < kAppends; ++n) {
       double w = who, seq = n;

@@ -21,7 +21,7 @@
 namespace qx::engine::testing {
 namespace {
 
-constexpr uint16_t kCompactType = 0x400;
+constexpr uint16_t kCompactType = kKbdKeyCompact;
 
 class IdxTest : public EngineDirTest {
  protected:
@@ -83,7 +83,7 @@ TEST_F(IdxTest, CreateAndOpenCheckTheHeader) {
   KbdIdxInfo info;
   ASSERT_EQ(kbdiinfo(h, &info), kKbdOk);
   EXPECT_EQ(info.key_length, 10);
-  EXPECT_EQ(info.flags, 0x400);
+  EXPECT_EQ(info.flags, kKbdKeyCompact);
   EXPECT_EQ(info.type, 'C');
   EXPECT_STREQ(info.expression, "NAME");
   char expression[221];
@@ -182,7 +182,7 @@ TEST_F(IdxTest, KeyOperationsAndStatuses) {
 }
 
 TEST_F(IdxTest, UniqueIndexAndKeyImages) {
-  int16_t h = CreateOpen("u.idx", 'N' | 0x80 | kCompactType, 0, "amount");
+  int16_t h = CreateOpen("u.idx", 'N' | kKbdKeyUnique | kCompactType, 0, "amount");
   ASSERT_EQ(kbdikeytype(h, 'N'), kKbdOk);
   uint8_t key[9];
   ASSERT_EQ(kbdinumkey(key, -2.5), kKbdOk);
@@ -249,7 +249,7 @@ TEST_F(IdxTest, UniqueIndexAndKeyImages) {
 TEST_F(IdxTest, HeadersKeepFlagsAndForExpressions) {
   const char* path = "f.idx";
   ASSERT_EQ(kbdicreatex(Path(path).c_str(),
-                        'C' | kKbdFoxUnique | kKbdFoxDescending | kCompactType,
+                        'C' | kKbdKeyUnique | kKbdKeyDescending | kCompactType,
                         "name", 10, " age > 0 .and. !deleted() "),
             kKbdOk);
   std::string bytes = qx::testing::ReadWholeFile(Path(path));
@@ -265,7 +265,7 @@ TEST_F(IdxTest, HeadersKeepFlagsAndForExpressions) {
   ASSERT_EQ(kbdiopenx(&h, Path(path).c_str(), 0), kKbdOk);
   KbdIdxInfo info;
   ASSERT_EQ(kbdiinfo(h, &info), kKbdOk);
-  EXPECT_EQ(info.flags, kKbdFoxUnique | kKbdFoxDescending | kKbdFoxCompact);
+  EXPECT_EQ(info.flags, kKbdKeyUnique | kKbdKeyDescending | kKbdKeyCompact);
   EXPECT_EQ(info.for_length, 20);
   EXPECT_STREQ(info.for_expression, "AGE>0.AND.!DELETED()");
   char text[221];
@@ -277,7 +277,7 @@ TEST_F(IdxTest, HeadersKeepFlagsAndForExpressions) {
   bytes = qx::testing::ReadWholeFile(Path(path));
   EXPECT_EQ(bytes.substr(8, 4), std::string("\0\0\0\2", 4));
 
-  ASSERT_EQ(kbdicreatex(Path("s.idx").c_str(), 'N' | kKbdFoxUnique, "age", 8,
+  ASSERT_EQ(kbdicreatex(Path("s.idx").c_str(), 'N' | kKbdKeyUnique, "age", 8,
                         "age > 0"),
             kKbdOk);
   bytes = qx::testing::ReadWholeFile(Path("s.idx"));
@@ -295,7 +295,7 @@ TEST_F(IdxTest, HeadersKeepFlagsAndForExpressions) {
   EXPECT_STREQ(text, "");
   ASSERT_EQ(kbdiclose(h), kKbdOk);
 
-  EXPECT_EQ(kbdicreate(Path("d.idx").c_str(), 'C' | kKbdFoxDescending, "name",
+  EXPECT_EQ(kbdicreate(Path("d.idx").c_str(), 'C' | kKbdKeyDescending, "name",
                        10),
             kKbdErrCommand);
   kbdseterror(0);
@@ -357,7 +357,7 @@ TEST_F(IdxTest, FilteredBuildsHoldTheRecordsTheConditionAccepts) {
 // that order (see the CDX test of Harbour's answers); a unique index adds
 // a key once and deletes an entry only by key and record number.
 TEST_F(IdxTest, DescendingAndUniqueIndexes) {
-  int16_t h = CreateOpen("d.idx", 'C' | kKbdFoxDescending | kCompactType, 4);
+  int16_t h = CreateOpen("d.idx", 'C' | kKbdKeyDescending | kCompactType, 4);
   const char* names[] = {"Jb", "Ia", "Hx", "Kx", "Jb", "Ia", "Ja", "Jc", "Jc"};
   for (uint32_t i = 0; i < std::size(names); ++i)
     ASSERT_EQ(kbdiadd(h, names[i], i + 1), kKbdOk);
@@ -384,7 +384,7 @@ TEST_F(IdxTest, DescendingAndUniqueIndexes) {
 
   for (uint16_t layout : {uint16_t{0}, kCompactType}) {
     SCOPED_TRACE(layout ? "compact" : "standard");
-    h = CreateOpen("u.idx", 'C' | kKbdFoxUnique | layout, 4);
+    h = CreateOpen("u.idx", 'C' | kKbdKeyUnique | layout, 4);
     EXPECT_EQ(kbdiadd(h, "Jb", 5), kKbdOk);
     EXPECT_EQ(kbdiadd(h, "Jb", 1), kKbdAlreadyExists);
     EXPECT_EQ(kbdidelete(h, "Jb", 1), kKbdKeyNotFound);

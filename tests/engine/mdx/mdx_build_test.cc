@@ -131,8 +131,8 @@ TEST_F(MdxBuildTest, NumericDateUniqueAndExpressionBuilds) {
       {"AMOUNT", 'N', "AMOUNT", 0},
       {"BIRTH", 'D', "BIRTH", 0},
       {"UPPER", 'C', "UPPER(NAME)+STR(AMOUNT,12,3)", 32},
-      {"DTOS", 'C' | kKbdMdxUnique, "DTOS(BIRTH)", 8},
-      {"DOWN", 'C' | kKbdMdxDescending, "LEFT(NAME,5)", 5},
+      {"DTOS", 'C' | kKbdKeyUnique, "DTOS(BIRTH)", 8},
+      {"DOWN", 'C' | kKbdKeyDescending, "LEFT(NAME,5)", 5},
   };
   uint64_t keys = 0;
   for (const TagCase& c : cases) {
@@ -143,7 +143,7 @@ TEST_F(MdxBuildTest, NumericDateUniqueAndExpressionBuilds) {
     EXPECT_EQ(walk, expected);
     EXPECT_EQ(Check(t).keys, expected.size());
     keys += expected.size();
-    if ((c.type & kKbdMdxUnique) != 0) {
+    if ((c.type & kKbdKeyUnique) != 0) {
       EXPECT_LT(expected.size(), n);
     }
     if (std::string(c.tag) == "BIRTH") {

@@ -138,7 +138,7 @@ TEST_F(MdxFileTest, DefinitionWritesBlocksTableAndThreads) {
 
   // Key types, lengths and flags.
   ASSERT_EQ(kbdmtagdef(h, "AMOUNT", 'n', "AMOUNT", 30), kKbdOk);
-  ASSERT_EQ(kbdmtagdef(h, "BIRTH", 'D' | kKbdMdxUnique | kKbdMdxDescending,
+  ASSERT_EQ(kbdmtagdef(h, "BIRTH", 'D' | kKbdKeyUnique | kKbdKeyDescending,
                        "BIRTH", 0),
             kKbdOk);
   ASSERT_EQ(kbdmtagdef(h, "INITIAL", 'C', "LEFT(NAME,1)", 1), kKbdOk);
@@ -156,7 +156,8 @@ TEST_F(MdxFileTest, DefinitionWritesBlocksTableAndThreads) {
     uint8_t format;
   };
   for (const Want& w : {Want{"AMOUNT", 12, 'N', 0, 0x10},
-                        Want{"BIRTH", 8, 'D', 0x180, 0x58},
+                        Want{"BIRTH", 8, 'D', kKbdKeyUnique | kKbdKeyDescending,
+                             0x58},
                         Want{"INITIAL", 1, 'C', 0, 0x00}}) {
     SCOPED_TRACE(w.name);
     int32_t t = kKbdNoHandle;

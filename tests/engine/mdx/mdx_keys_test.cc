@@ -117,7 +117,7 @@ TEST_F(MdxTest, SplitRecordsTheRootAtOnceAndMergesGiveBlocksBack) {
 
 TEST_F(MdxTest, UniqueTagsKeepTheFirstRecordOfAKey) {
   const int16_t h = CreateOpen("t.mdx");
-  const int32_t t = DefineOpen(h, "K", 'C' | kKbdMdxUnique, "NAME", 4);
+  const int32_t t = DefineOpen(h, "K", 'C' | kKbdKeyUnique, "NAME", 4);
   ASSERT_EQ(Add(t, "K", 1), kKbdOk);
   for (uint32_t r = 2; r <= 3; ++r) ASSERT_EQ(Add(t, "K", r), kKbdAlreadyExists);
   ASSERT_EQ(Add(t, "A", 4), kKbdOk);

@@ -122,13 +122,13 @@ TEST_F(NdxBuildTest, NumericDateAndExpressionBuilds) {
       {"amount.ndx", 'N', "AMOUNT", 8, true, 'N'},
       {"birth.ndx", 'D', "BIRTH", 8, true, 'D'},
       {"upper.ndx", 'C', "UPPER(NAME)+STR(AMOUNT,12,3)", 32, false, 'C'},
-      {"dtos.ndx", 'C' | 0x80, "DTOS(BIRTH)", 8, false, 'C'},
+      {"dtos.ndx", 'C' | kKbdKeyUnique, "DTOS(BIRTH)", 8, false, 'C'},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
     int16_t h = Build(dbf, c.file, c.type, c.expression, c.length);
     std::vector<NdxEntry> expected = ExpectedEntries(dbf, h, c.numeric);
-    if ((c.type & 0x80) != 0) {
+    if ((c.type & kKbdKeyUnique) != 0) {
       // A unique index keeps the first record of each key.
       expected.erase(std::unique(expected.begin(), expected.end(),
                                  [](const NdxEntry& a, const NdxEntry& b) {

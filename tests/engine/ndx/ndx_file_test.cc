@@ -66,7 +66,7 @@ TEST_F(NdxFileTest, CreateWritesHeaderAndEmptyRoot) {
             std::string::npos);
 
   // Numeric and date keys are 8 bytes whatever is asked; 0x80 is unique.
-  ASSERT_EQ(kbdncreate(Path("n.ndx").c_str(), 'N' | 0x80, "AMOUNT", 30),
+  ASSERT_EQ(kbdncreate(Path("n.ndx").c_str(), 'N' | kKbdKeyUnique, "AMOUNT", 30),
             kKbdOk);
   bytes = ReadWholeFile(Path("n.ndx"));
   h = NdxHeader::DecodeFrom(reinterpret_cast<const uint8_t*>(bytes.data()));
@@ -136,7 +136,7 @@ TEST_F(NdxFileTest, OpenChecksHeaderInOrder) {
 }
 
 TEST_F(NdxFileTest, InfoExpressionAndHandles) {
-  ASSERT_EQ(kbdncreate(Path("a.ndx").c_str(), 'C' | 0x80, "upper(name)", 12),
+  ASSERT_EQ(kbdncreate(Path("a.ndx").c_str(), 'C' | kKbdKeyUnique, "upper(name)", 12),
             kKbdOk);
   int16_t h = kKbdNoHandle;
   ASSERT_EQ(kbdnopenx(&h, Path("a.ndx").c_str(), 0x400 | 0x100), kKbdOk);

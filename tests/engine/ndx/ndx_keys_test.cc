@@ -202,7 +202,7 @@ TEST_F(NdxTest, NextAndPreviousSurviveChangesThroughAnotherHandle) {
 }
 
 TEST_F(NdxTest, UniqueIndexesKeepTheFirstRecordOfAKey) {
-  int16_t h = CreateOpen("u.ndx", 'C' | 0x80, "K", 4);
+  int16_t h = CreateOpen("u.ndx", 'C' | kKbdKeyUnique, "K", 4);
   ASSERT_EQ(Add(h, "A", 1), kKbdOk);
   ASSERT_EQ(Add(h, "B", 2), kKbdOk);
   ASSERT_EQ(Add(h, "B", 3), kKbdAlreadyExists);  // nothing written

@@ -75,7 +75,9 @@ TEST_F(NtxBuildTest, DescendingAndUniqueBuilds) {
   // build sorts its distinct keys a second time) and both work files gone.
   const uint32_t n = 30000;
   int16_t dbf = MakeBuildTable(Path("t.dbf"), n, 5, 5);
-  for (uint16_t flags : {0x100, 0x80, 0x180}) {
+  for (uint16_t flags :
+       {uint16_t{kKbdKeyDescending}, uint16_t{kKbdKeyUnique},
+        uint16_t{kKbdKeyUnique | kKbdKeyDescending}}) {
     SCOPED_TRACE(flags);
     const std::string name = "d" + std::to_string(flags) + ".ntx";
     ASSERT_EQ(kbdxbuildx(dbf, Path(name).c_str(), 'C' | flags, "LEFT(NAME,3)",
@@ -86,14 +88,14 @@ TEST_F(NtxBuildTest, DescendingAndUniqueBuilds) {
     int16_t h = kKbdNoHandle;
     ASSERT_EQ(kbdxopenx(&h, Path(name).c_str(), 0), kKbdOk);
     std::vector<IndexEntry> expected = ExpectedEntries(dbf, h);
-    if (flags & 0x80) {
+    if (flags & kKbdKeyUnique) {
       expected.erase(std::unique(expected.begin(), expected.end(),
                                  [](const IndexEntry& a, const IndexEntry& b) {
                                    return a.key == b.key;
                                  }),
                      expected.end());
     }
-    if (flags & 0x100) {
+    if (flags & kKbdKeyDescending) {
       std::stable_sort(expected.begin(), expected.end(),
                        [](const IndexEntry& a, const IndexEntry& b) {
                          return a.key > b.key;

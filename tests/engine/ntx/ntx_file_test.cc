@@ -37,7 +37,7 @@ TEST_F(NtxTest, CreateWritesTheHeaderAndAnEmptyRoot) {
   EXPECT_EQ(Word(bytes, 1026, 2), 2u * 52u);
   EXPECT_EQ(Word(bytes, 1028, 2), 2u * 52u + 18u);
 
-  ASSERT_EQ(kbdxcreate(path.c_str(), 'C' | 0x80, "K", 100, 0), kKbdOk);
+  ASSERT_EQ(kbdxcreate(path.c_str(), 'C' | kKbdKeyUnique, "K", 100, 0), kKbdOk);
   bytes = ReadFile(path);
   EXPECT_EQ(Word(bytes, 12, 2), 108u);
   EXPECT_EQ(Word(bytes, 18, 2), 8u);
@@ -213,7 +213,7 @@ TEST_F(NtxTest, KeysPerPageOfOtherWritersAndTheHeaderFlags) {
 
   // Descending (byte 280), unique (278) and FOR (282, signature 7).
   const std::string flagged = Path("flags.ntx");
-  ASSERT_EQ(kbdxcreatex(flagged.c_str(), 'C' | 0x80 | 0x100, "name", 10, 0,
+  ASSERT_EQ(kbdxcreatex(flagged.c_str(), 'C' | kKbdKeyUnique | kKbdKeyDescending, "name", 10, 0,
                         "  AGE > 0 .AND. name = \"A\" "),
             kKbdOk);
   const std::string bytes = ReadFile(flagged);
@@ -225,7 +225,7 @@ TEST_F(NtxTest, KeysPerPageOfOtherWritersAndTheHeaderFlags) {
   ASSERT_EQ(kbdxopenx(&h, flagged.c_str(), 0), kKbdOk);
   KbdNtxInfo info;
   ASSERT_EQ(kbdxinfo(h, &info), kKbdOk);
-  EXPECT_EQ(info.flags, 0x180);
+  EXPECT_EQ(info.flags, kKbdKeyUnique | kKbdKeyDescending);
   EXPECT_EQ(info.for_length, 24);
   EXPECT_STREQ(info.for_expression, "AGE > 0 .AND. name = \"A\"");
   char condition[257];
@@ -360,7 +360,7 @@ TEST_F(NtxTest, EqualKeysKeepInsertionOrderAndUniqueKeysTheFirst) {
   // Equal keys go after their equals, in both directions of order, across
   // page splits; every entry is found, stepped from and deleted wherever
   // it sits among them.
-  for (uint16_t flags : {0, 0x100}) {
+  for (uint16_t flags : {uint16_t{0}, uint16_t{kKbdKeyDescending}}) {
     SCOPED_TRACE(flags);
     const std::string name = "equal" + std::to_string(flags) + ".ntx";
     int16_t h = CreateOpen(name, 'C' | flags, "K", 4);
@@ -398,7 +398,7 @@ TEST_F(NtxTest, EqualKeysKeepInsertionOrderAndUniqueKeysTheFirst) {
 
   // Unique: a key that is there is refused (11, nothing written); delete
   // takes only the entry of that key and record.
-  int16_t h = CreateOpen("unique.ntx", 'C' | 0x80, "K", 4);
+  int16_t h = CreateOpen("unique.ntx", 'C' | kKbdKeyUnique, "K", 4);
   ASSERT_EQ(Add(h, "A", 7), kKbdOk);
   const std::string before = ReadFile(Path("unique.ntx"));
   EXPECT_EQ(Add(h, "A", 9), kKbdAlreadyExists);
@@ -409,7 +409,7 @@ TEST_F(NtxTest, EqualKeysKeepInsertionOrderAndUniqueKeysTheFirst) {
   EXPECT_EQ(Walk(h), std::vector<IndexEntry>());
   KbdNtxInfo info;
   ASSERT_EQ(kbdxinfo(h, &info), kKbdOk);
-  EXPECT_EQ(info.flags, 0x80);
+  EXPECT_EQ(info.flags, kKbdKeyUnique);
   // The check reports a key held twice in a unique file.
   ASSERT_EQ(kbdxclose(h), kKbdOk);
   h = CreateOpen("twice.ntx", 'C', "K", 4);

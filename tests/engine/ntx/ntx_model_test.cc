@@ -36,7 +36,7 @@ class NtxModelTest : public NtxTest {
     const std::string name = "model" + std::to_string(key_length) + ".ntx";
     int16_t h = CreateOpen(name, type, "K", key_length);
     std::mt19937 stems(seed);
-    const bool descending = (type & 0x100) != 0;
+    const bool descending = (type & kKbdKeyDescending) != 0;
     IndexModel model(
         TextModelKeys(key_length, stems,
                       descending ? CompareBytesDescending : CompareBytes),
@@ -74,8 +74,8 @@ TEST_F(NtxModelTest, EqualKeysInInsertionOrder) {
 }
 
 TEST_F(NtxModelTest, DescendingFiles) {
-  ASSERT_NO_FATAL_FAILURE(Run('C' | 0x100, 4, 8128, 30000, 3000, true));
-  ASSERT_NO_FATAL_FAILURE(Run('C' | 0x100, 100, 496, 8000, 1000, true));
+  ASSERT_NO_FATAL_FAILURE(Run('C' | kKbdKeyDescending, 4, 8128, 30000, 3000, true));
+  ASSERT_NO_FATAL_FAILURE(Run('C' | kKbdKeyDescending, 100, 496, 8000, 1000, true));
 }
 
 }  // namespace
