@@ -137,7 +137,7 @@ void CreateFiles(const Family& f, const std::string& dir) {
       break;
     case Kind::kIdx:
       for (int i = 0; i < 2; ++i)
-        ASSERT_EQ(kbdicreate(Path(dir, f, i).c_str(), 'C' | kKbdFoxCompact,
+        ASSERT_EQ(kbdicreate(Path(dir, f, i).c_str(), 'C' | kKbdKeyCompact,
                              kExpressions[i], kKeyLength),
                   kKbdOk);
       break;
