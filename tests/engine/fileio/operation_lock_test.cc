@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <random>
 #include <set>
@@ -36,19 +37,75 @@ using qx::testing::ChildGroup;
 
 enum class Kind { kNdx, kMdx, kNtx, kIdx, kCdx };
 
+using EntrySink = std::function<void(const uint8_t* key, uint32_t recno)>;
+
+// A family's key operations on one index: a file handle (NDX, NTX, IDX)
+// or a tag identifier (MDX, CDX), held as int32_t. seek positions on the
+// first entry of a whole key (0 on an equal one).
+struct KeyOps {
+  int16_t (*add)(int32_t id, const void* key, uint32_t recno);
+  int16_t (*del)(int32_t id, const void* key, uint32_t recno);
+  int16_t (*first)(int32_t id, void* key, uint32_t* recno);
+  int16_t (*next)(int32_t id, void* key, uint32_t* recno);
+  int16_t (*seek)(int32_t id, void* key, uint32_t* recno);
+  int16_t (*check)(int32_t id, btree::CheckReport* report,
+                   const EntrySink& sink);
+};
+
+// An operation of a file handle's family over an int32_t identifier.
+template <auto kFunction, typename A, typename B>
+int16_t OnHandle(int32_t id, A a, B b) {
+  return kFunction(static_cast<int16_t>(id), a, b);
+}
+template <auto kFunction>
+constexpr auto kChange = OnHandle<kFunction, const void*, uint32_t>;
+template <auto kFunction>
+constexpr auto kMove = OnHandle<kFunction, void*, uint32_t*>;
+template <auto kFunction>
+constexpr auto kCheck =
+    OnHandle<kFunction, btree::CheckReport*, const EntrySink&>;
+
+constexpr KeyOps kNdxOps = {
+    kChange<kbdnkadd>, kChange<kbdnkdel>, kMove<kbdnkfirst>, kMove<kbdnknext>,
+    [](int32_t h, void* k, uint32_t* r) {
+      return kbdnkfind(static_cast<int16_t>(h), k, r, 0);
+    },
+    kCheck<CheckNdx>};
+constexpr KeyOps kNtxOps = {
+    kChange<kbdxadd>, kChange<kbdxdelete>, kMove<kbdxfirst>, kMove<kbdxnext>,
+    [](int32_t h, void* k, uint32_t* r) {
+      return kbdxseek(static_cast<int16_t>(h), k, r, kKbdSeekKey);
+    },
+    kCheck<CheckNtx>};
+constexpr KeyOps kIdxOps = {
+    kChange<kbdiadd>, kChange<kbdidelete>, kMove<kbdifirst>, kMove<kbdinext>,
+    [](int32_t h, void* k, uint32_t* r) {
+      return kbdiseek(static_cast<int16_t>(h), k, r, kKbdSeekKey);
+    },
+    kCheck<CheckIdx>};
+constexpr KeyOps kMdxOps = {
+    kbdmkadd, kbdmkdel, kbdmkfirst, kbdmknext,
+    [](int32_t t, void* k, uint32_t* r) { return kbdmkfind(t, k, r, 0); },
+    CheckMdxTag};
+constexpr KeyOps kCdxOps = {
+    kbdcadd, kbdcdelete, kbdcfirst, kbdcnext,
+    [](int32_t t, void* k, uint32_t* r) { return kbdcfind(t, k, r, 1); },
+    CheckCdxTag};
+
 struct Family {
   const char* name;
   Kind kind;
   uint16_t dialect;  // of the table and of every open
   bool fpt;          // FPT memo file, else DBT in the dialect's layout
+  const KeyOps* ops;
 };
 
 constexpr Family kFamilies[] = {
-    {"ndx", Kind::kNdx, kKbdDbase3, false},
-    {"mdx", Kind::kMdx, kKbdDbase4, false},
-    {"ntx", Kind::kNtx, kKbdClipper, false},
-    {"idx", Kind::kIdx, kKbdFoxpro2, true},
-    {"cdx", Kind::kCdx, kKbdFoxpro2, true},
+    {"ndx", Kind::kNdx, kKbdDbase3, false, &kNdxOps},
+    {"mdx", Kind::kMdx, kKbdDbase4, false, &kMdxOps},
+    {"ntx", Kind::kNtx, kKbdClipper, false, &kNtxOps},
+    {"idx", Kind::kIdx, kKbdFoxpro2, true, &kIdxOps},
+    {"cdx", Kind::kCdx, kKbdFoxpro2, true, &kCdxOps},
 };
 
 // The table: WHO N(2), SEQ N(6), VER N(6), NAME C(10), CODE C(10), NOTE M;
@@ -114,7 +171,8 @@ void CreateFiles(const Family& f, const std::string& dir) {
   def(kVer, "VER", 'N', 6);
   def(kName, "NAME", 'C', kKeyLength);
   def(kCode, "CODE", 'C', kKeyLength);
-  def(kNote, "NOTE", 'M', f.kind == Kind::kIdx || f.kind == Kind::kCdx ? 4 : 10);
+  def(kNote, "NOTE", 'M',
+      f.kind == Kind::kIdx || f.kind == Kind::kCdx ? 4 : 10);
   const std::string table = dir + "/t.dbf";
   ASSERT_EQ(kbddcreate(table.c_str(), 6, defs, f.dialect), kKbdOk);
   if (f.fpt)
@@ -213,11 +271,21 @@ class SharedTable {
     for (int i = 0; i < 2; ++i) {
       if (file_[i] < 0) continue;
       switch (f_.kind) {
-        case Kind::kNdx: kbdnclose(file_[i]); break;
-        case Kind::kNtx: kbdxclose(file_[i]); break;
-        case Kind::kIdx: kbdiclose(file_[i]); break;
-        case Kind::kMdx: kbdmclose(file_[i]); break;
-        case Kind::kCdx: kbdcclose(file_[i]); break;
+        case Kind::kNdx:
+          kbdnclose(file_[i]);
+          break;
+        case Kind::kNtx:
+          kbdxclose(file_[i]);
+          break;
+        case Kind::kIdx:
+          kbdiclose(file_[i]);
+          break;
+        case Kind::kMdx:
+          kbdmclose(file_[i]);
+          break;
+        case Kind::kCdx:
+          kbdcclose(file_[i]);
+          break;
       }
       file_[i] = kKbdNoHandle;
     }
@@ -239,15 +307,7 @@ class SharedTable {
   int16_t First(int which, std::string* key, uint32_t* recno) {
     char buffer[kKeyLength + 1] = {};
     kbdseterror(0);
-    const int32_t id = ids_[which];
-    int16_t s = 0;
-    switch (f_.kind) {
-      case Kind::kNdx: s = kbdnkfirst(static_cast<int16_t>(id), buffer, recno); break;
-      case Kind::kNtx: s = kbdxfirst(static_cast<int16_t>(id), buffer, recno); break;
-      case Kind::kIdx: s = kbdifirst(static_cast<int16_t>(id), buffer, recno); break;
-      case Kind::kMdx: s = kbdmkfirst(id, buffer, recno); break;
-      case Kind::kCdx: s = kbdcfirst(id, buffer, recno); break;
-    }
+    const int16_t s = f_.ops->first(ids_[which], buffer, recno);
     key->assign(buffer, kKeyLength);
     return s;
   }
@@ -257,15 +317,7 @@ class SharedTable {
     char buffer[kKeyLength + 1] = {};
     std::memcpy(buffer, key->data(), kKeyLength);
     kbdseterror(0);
-    const int32_t id = ids_[which];
-    int16_t s = 0;
-    switch (f_.kind) {
-      case Kind::kNdx: s = kbdnknext(static_cast<int16_t>(id), buffer, recno); break;
-      case Kind::kNtx: s = kbdxnext(static_cast<int16_t>(id), buffer, recno); break;
-      case Kind::kIdx: s = kbdinext(static_cast<int16_t>(id), buffer, recno); break;
-      case Kind::kMdx: s = kbdmknext(id, buffer, recno); break;
-      case Kind::kCdx: s = kbdcnext(id, buffer, recno); break;
-    }
+    const int16_t s = f_.ops->next(ids_[which], buffer, recno);
     key->assign(buffer, kKeyLength);
     return s;
   }
@@ -276,16 +328,8 @@ class SharedTable {
     char buffer[kKeyLength + 1] = {};
     std::memcpy(buffer, key.data(), kKeyLength);
     kbdseterror(0);
-    const int32_t id = ids_[which];
     *recno = 0;
-    int16_t s = 0;
-    switch (f_.kind) {
-      case Kind::kNdx: s = kbdnkfind(static_cast<int16_t>(id), buffer, recno, 0); break;
-      case Kind::kNtx: s = kbdxseek(static_cast<int16_t>(id), buffer, recno, kKbdSeekKey); break;
-      case Kind::kIdx: s = kbdiseek(static_cast<int16_t>(id), buffer, recno, kKbdSeekKey); break;
-      case Kind::kMdx: s = kbdmkfind(id, buffer, recno, 0); break;
-      case Kind::kCdx: s = kbdcfind(id, buffer, recno, 1); break;
-    }
+    const int16_t s = f_.ops->seek(ids_[which], buffer, recno);
     if (s == kKbdOk && std::memcmp(buffer, key.data(), kKeyLength) != 0)
       return kKbdKeyNotFound;
     return s;
@@ -305,8 +349,8 @@ class SharedTable {
   int16_t ReadMemo(uint32_t block, std::string* text) {
     char* data = nullptr;
     kbdseterror(0);
-    int16_t s = f_.fpt ? kbdfread(memo_, block, &data)
-                       : kbdtread(memo_, block, &data);
+    int16_t s =
+        f_.fpt ? kbdfread(memo_, block, &data) : kbdtread(memo_, block, &data);
     if (s >= 0) text->assign(data != nullptr ? data : "");
     kbdfree(data);
     return s;
@@ -315,21 +359,13 @@ class SharedTable {
   // The structural check of index which; every entry to *entries.
   int16_t Check(int which, btree::CheckReport* report,
                 std::vector<std::pair<std::string, uint32_t>>* entries) {
-    auto sink = [entries](const uint8_t* key, uint32_t recno) {
-      entries->emplace_back(std::string(reinterpret_cast<const char*>(key),
-                                        kKeyLength),
-                            recno);
-    };
     kbdseterror(0);
-    const int32_t id = ids_[which];
-    switch (f_.kind) {
-      case Kind::kNdx: return CheckNdx(static_cast<int16_t>(id), report, sink);
-      case Kind::kNtx: return CheckNtx(static_cast<int16_t>(id), report, sink);
-      case Kind::kIdx: return CheckIdx(static_cast<int16_t>(id), report, sink);
-      case Kind::kMdx: return CheckMdxTag(id, report, sink);
-      case Kind::kCdx: return CheckCdxTag(id, report, sink);
-    }
-    return kKbdErrCommand;
+    return f_.ops->check(
+        ids_[which], report, [entries](const uint8_t* key, uint32_t recno) {
+          entries->emplace_back(
+              std::string(reinterpret_cast<const char*>(key), kKeyLength),
+              recno);
+        });
   }
 
  private:
@@ -337,16 +373,7 @@ class SharedTable {
     char buffer[kKeyLength + 1] = {};
     std::memcpy(buffer, key.data(), kKeyLength);
     kbdseterror(0);
-    const int32_t id = ids_[which];
-    const int16_t h = static_cast<int16_t>(id);
-    switch (f_.kind) {
-      case Kind::kNdx: return add ? kbdnkadd(h, buffer, recno) : kbdnkdel(h, buffer, recno);
-      case Kind::kNtx: return add ? kbdxadd(h, buffer, recno) : kbdxdelete(h, buffer, recno);
-      case Kind::kIdx: return add ? kbdiadd(h, buffer, recno) : kbdidelete(h, buffer, recno);
-      case Kind::kMdx: return add ? kbdmkadd(id, buffer, recno) : kbdmkdel(id, buffer, recno);
-      case Kind::kCdx: return add ? kbdcadd(id, buffer, recno) : kbdcdelete(id, buffer, recno);
-    }
-    return kKbdErrCommand;
+    return (add ? f_.ops->add : f_.ops->del)(ids_[which], buffer, recno);
   }
 
   const Family& f_;
@@ -441,14 +468,17 @@ int UpdateRecord(SharedTable& t, uint32_t recno) {
   const int ver = r.ver + 1;
   const std::string name = NameKey(r.who, r.seq, ver, recno);
   const std::string code = CodeKey(r.who, r.seq, ver, recno);
-  if (s = t.Delete(0, r.name, recno); s != kKbdOk) return Failed("update", 12, s);
-  if (s = t.Delete(1, r.code, recno); s != kKbdOk) return Failed("update", 12, s);
+  if (s = t.Delete(0, r.name, recno); s != kKbdOk)
+    return Failed("update", 12, s);
+  if (s = t.Delete(1, r.code, recno); s != kKbdOk)
+    return Failed("update", 12, s);
   uint32_t block = 0;
   if (s = t.WriteMemo(MemoText(r.who, r.seq, ver), r.memo_block, &block); s < 0)
     return Failed("update", 13, s);
   const double version = ver;
   kbdseterror(0);
-  if (kbddput(dbf, kVer, &version) < 0 || kbddput(dbf, kName, name.c_str()) < 0 ||
+  if (kbddput(dbf, kVer, &version) < 0 ||
+      kbddput(dbf, kName, name.c_str()) < 0 ||
       kbddput(dbf, kCode, code.c_str()) < 0 ||
       kbddsetmemoblock(dbf, kNote, block) < 0)
     return Failed("update", 14, kbdgeterror());
@@ -534,7 +564,8 @@ int Reader(const Family& f, const std::string& dir, int index,
       if (int16_t e = ReadRecord(t.dbf(), recno, &r); e < 0)
         return Failed("reader seek read", 36, e);
       // The record may have moved on to a later version since the seek.
-      if (r.name != key && r.ver == 0) return Failed("reader seek record", 37, 0);
+      if (r.name != key && r.ver == 0)
+        return Failed("reader seek record", 37, 0);
     }
   }
 }
@@ -563,7 +594,8 @@ class OperationLockTest : public ::testing::TestWithParam<Family> {
       Record r;
       EXPECT_GE(ReadRecord(t.dbf(), recno, &r), 0) << recno;
       EXPECT_TRUE(records.emplace(std::make_pair(r.who, r.seq), recno).second)
-          << "record " << recno << " holds " << r.who << "/" << r.seq << " twice";
+          << "record " << recno << " holds " << r.who << "/" << r.seq
+          << " twice";
       EXPECT_EQ(r.name, NameKey(r.who, r.seq, r.ver, recno)) << recno;
       EXPECT_EQ(r.code, CodeKey(r.who, r.seq, r.ver, recno)) << recno;
       std::string memo;
@@ -609,7 +641,8 @@ TEST_P(OperationLockTest, ManyWritersAppendWhileReadersWalk) {
       return Reader(f, dir_.path(), r, context, kWriters, kSeqs);
     });
   group.Go();
-  for (int w = 0; w < kWriters; ++w) EXPECT_EQ(group.Wait(w), 0) << "writer " << w;
+  for (int w = 0; w < kWriters; ++w)
+    EXPECT_EQ(group.Wait(w), 0) << "writer " << w;
   group.StopAll();
   for (int r = 0; r < kReaders; ++r)
     EXPECT_EQ(group.Wait(kWriters + r), 0) << "reader " << r;
@@ -660,7 +693,8 @@ TEST_P(OperationLockTest, UpdatesAndDeletesUnderRecordLocks) {
       return Reader(f, dir_.path(), r, context, kWriters, kFirst);
     });
   group.Go();
-  for (int w = 0; w < kWriters; ++w) EXPECT_EQ(group.Wait(w), 0) << "writer " << w;
+  for (int w = 0; w < kWriters; ++w)
+    EXPECT_EQ(group.Wait(w), 0) << "writer " << w;
   group.StopAll();
   for (int r = 0; r < kReaders; ++r)
     EXPECT_EQ(group.Wait(kWriters + r), 0) << "reader " << r;
@@ -693,7 +727,8 @@ TEST_P(OperationLockTest, KilledWriterLosesOnlyItsLastRecord) {
         uint32_t recno = 0;
         if (w == 0 && seq == kKilledAt) {
           kbdseterror(0);
-          if (int16_t s = kbddlock(t.dbf(), 1); s < 0) return Failed("lock", 41, s);
+          if (int16_t s = kbddlock(t.dbf(), 1); s < 0)
+            return Failed("lock", 41, s);
           if (int rc = AppendRecord(t, w, seq, &recno, false)) return rc;
           kbdseterror(0);
           if (int16_t s = kbddlockrec(t.dbf(), recno, kKbdLockRec); s < 0)
@@ -714,7 +749,8 @@ TEST_P(OperationLockTest, KilledWriterLosesOnlyItsLastRecord) {
   ASSERT_TRUE(group.WaitForSignal(0));
   group.Kill(0);
   EXPECT_EQ(group.Wait(0), -1);
-  for (int w = 1; w < kWriters; ++w) EXPECT_EQ(group.Wait(w), 0) << "writer " << w;
+  for (int w = 1; w < kWriters; ++w)
+    EXPECT_EQ(group.Wait(w), 0) << "writer " << w;
   group.StopAll();
   EXPECT_EQ(group.Wait(kWriters), 0) << "reader";
 
@@ -724,7 +760,8 @@ TEST_P(OperationLockTest, KilledWriterLosesOnlyItsLastRecord) {
   SharedTable t(f, dir_.path());
   ASSERT_EQ(t.Open(false), kKbdOk);
   kbdseterror(0);
-  EXPECT_EQ(kbddlockrec(t.dbf(), records.at({0, kKilledAt}), kKbdLockRec), kKbdOk);
+  EXPECT_EQ(kbddlockrec(t.dbf(), records.at({0, kKilledAt}), kKbdLockRec),
+            kKbdOk);
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, OperationLockTest,
