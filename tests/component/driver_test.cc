@@ -307,15 +307,12 @@ TEST_F(XBaseDriverTest, OpenByPathReportsAMissingFile) {
             u"\r\nInformations supplémentaires :\r\n"
             u"EIT_LOGICALTABLENAME : <absent>\r\n"
             u"EIT_NATIVECODE : <1032>\r\n");
-  // The access layer's classes are not in this build: their operations
-  // report it and answer their failure results.
+  // A file that is not a data file gives no description.
   testing::WriteWholeFile(dir_.File("t.dbf"), "x");
   EXPECT_EQ(driver_->OpenTableByPath(u"t", &cnx_), nullptr);
-  EXPECT_EQ(driver_->GetErrorContext()->ErrorId(), 1024u);
-  FileDesc file;
-  file.name = u"T";
-  EXPECT_EQ(driver_->GetTable(&cnx_, &file), nullptr);
-  EXPECT_EQ(driver_->GetErrorContext()->ErrorId(), 1024u);
+  EXPECT_EQ(driver_->GetErrorContext()->ErrorId(), 1003u);
+  EXPECT_EQ(Message().substr(0, 66),
+            u"Impossible d'obtenir les descriptions des rubriques du fichier 't'");
 }
 
 TEST_F(XBaseDriverTest, ProxyServicesAndTheDirectOpenList) {
