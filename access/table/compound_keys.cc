@@ -11,6 +11,9 @@ namespace qx::access {
 
 bool DescriptionFields::FindField(std::u16string_view name,
                                   KeyField* field) const {
+  // Index expressions of other programs name fields as ALIAS->FIELD.
+  if (const size_t arrow = name.find(u"->"); arrow != name.npos)
+    name.remove_prefix(arrow + 2);
   CXBaseItem* item = description_->FindXItem(name);
   if (item == nullptr || !item->is_field()) return false;
   field->name = item->GetName();

@@ -21,7 +21,9 @@ namespace qx::access {
 class CXBaseDescription;
 
 // The fields of a description: its field items, typed as the host is told
-// of them (text items of size - 1 characters, numbers by their digits).
+// of them (text items of size - 1 characters, numbers by their digits). A
+// name ALIAS->FIELD is the field FIELD, as index expressions of other
+// programs write it.
 class DescriptionFields final : public KeyFieldSource {
  public:
   // description must outlive this object.

@@ -92,10 +92,12 @@ void Report(CErrorContext* errors, uint32_t id,
 // not analyse (reported), else the item (count 0).
 CXBaseItem* NewKeyItem(CXBaseDescription* description,
                        std::u16string_view name, const IndexKeyInfo& info,
-                       std::u16string_view expression, CErrorContext* errors) {
+                       std::u16string_view expression, bool strict,
+                       CErrorContext* errors) {
   TableKeyFormulaParser parser;
   const DescriptionFields fields(description);
-  if (parser.Parse(0, description->dialect(), &fields, expression) != 1) {
+  if (parser.Parse(strict ? 1 : 0, description->dialect(), &fields, expression,
+                   strict) != 1) {
     if (errors != nullptr) {
       ReportKeyFormulaError(errors, expression, name, parser,
                             description->name(), kUnitAssociation,
@@ -178,7 +180,8 @@ int32_t AssociateIndexFile(CXBaseDescription* description,
         DropPending(&pending);
         return 0;
       }
-      key.item = NewKeyItem(description, name, info, expression, errors);
+      key.item =
+          NewKeyItem(description, name, info, expression, strict, errors);
       if (key.item == nullptr) {
         DropPending(&pending);
         return 0;
@@ -250,8 +253,10 @@ void AssociateIndexesBeside(CXBaseDescription* description) {
     const std::u16string production =
         JoinPath(parts.drive + parts.directory, parts.name,
                  platform::AnsiToUtf16(IndexExtension(dialect)));
+    // The production index is the table's own: its keys are analysed
+    // leniently, like those the host names.
     if (TableFileExists(production)) {
-      AssociateIndexFile(description, path, production, u"", true, nullptr,
+      AssociateIndexFile(description, path, production, u"", false, nullptr,
                          nullptr);
     }
     return;

@@ -10,7 +10,10 @@
 // - a key with no item of its name becomes a new key item (not a field:
 //   key flag 4096, host item type 23 of the key length, the index's type
 //   letter with '?' read as 'C', the expression), a compound key whose
-//   expression is analysed against the description's fields;
+//   expression is analysed against the description's fields: strictly
+//   (every name a field of the table) for a strict association, else
+//   leniently (names the formula parser does not know, such as other
+//   functions, pass);
 // - an existing item that is no compound key cannot take a key whose
 //   expression is a formula (blank, '(', ')' or '+'): error 1071.
 // Key flags: 16384 unique or 8192 with duplicates, plus 1024 descending or
@@ -42,6 +45,7 @@ class CXBaseItem;
 // ignored for a file of several keys. strict: a key without a name fails
 // the association (else it is skipped). The new key items are appended to
 // *new_items when given. 1 when every key succeeded, else 0.
+// strict also makes the analysis of new key items strict.
 int32_t AssociateIndexFile(CXBaseDescription* description,
                            std::u16string_view data_path,
                            std::u16string_view index_path,
@@ -57,9 +61,10 @@ int32_t AssociateHostKeys(CXBaseDescription* description, const FileDesc* file,
                           CErrorContext* errors);
 
 // The index files beside a data file opened by path: its production index
-// for dBASE IV and Visual FoxPro files, every "*.??x" file of its
-// directory for the others, each without key name and strictly. Failures
-// are not reported.
+// for dBASE IV and Visual FoxPro files (leniently: it is the table's own),
+// every "*.??x" file of its directory for the others, each without key
+// name and strictly, so that an index over fields the table lacks is not
+// taken. Failures are not reported.
 void AssociateIndexesBeside(CXBaseDescription* description);
 
 }  // namespace qx::access
