@@ -23,6 +23,9 @@ constexpr uint32_t kErrorFileAccess = 1019;
 constexpr uint32_t kErrorIndexType = 1058;
 constexpr uint32_t kErrorNameClash = 1071;
 
+// Field names are at most this many characters.
+constexpr size_t kFieldNameLength = 10;
+
 constexpr uint32_t kUnitAssociation = 102;
 constexpr uint32_t kSiteCount = 5;
 constexpr uint32_t kSiteOpen = 8;
@@ -57,6 +60,32 @@ struct PendingKey {
 // Whether an index expression is a plain name (no formula).
 bool IsPlainExpression(std::u16string_view expression) {
   return expression.find_first_of(u" ()+") == std::u16string_view::npos;
+}
+
+// Whether an expression reads the field `name`: one of its words (runs
+// of letters, digits and '_') is that name, without regard to case; a
+// word longer than a field name (10 characters) names the field of its
+// first 10, as the engine reads such expressions.
+bool ExpressionReadsField(std::u16string_view expression,
+                          std::u16string_view name) {
+  const auto word = [](char16_t c) {
+    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') ||
+           (c >= u'0' && c <= u'9') || c == u'_' || c >= 0x80;
+  };
+  size_t i = 0;
+  while (i < expression.size()) {
+    if (!word(expression[i])) {
+      ++i;
+      continue;
+    }
+    size_t end = i;
+    while (end < expression.size() && word(expression[end])) ++end;
+    std::u16string_view found = expression.substr(i, end - i);
+    if (found.size() > kFieldNameLength) found = found.substr(0, kFieldNameLength);
+    if (framework::SameName(found, name)) return true;
+    i = end;
+  }
+  return false;
 }
 
 uint32_t KeyFlagsOf(uint16_t index_flags) {
@@ -190,7 +219,12 @@ int32_t AssociateIndexFile(CXBaseDescription* description,
       key.flags |= kKeyNotAField;
       key.number = next_number++;
     } else {
-      if (!IsPlainExpression(expression) && !existing->compound()) {
+      // A formula may key a field of its own name only when it reads that
+      // field (a tag NAME on UPPER(NAME), as FoxPro programs name them);
+      // any other formula under a field's name is a misnamed key or an
+      // index of another table.
+      if (!IsPlainExpression(expression) && !existing->compound() &&
+          !(existing->is_field() && ExpressionReadsField(expression, name))) {
         Report(errors, kErrorNameClash,
                {platform::MessageArg::Text(name),
                 platform::MessageArg::Text(index_path),

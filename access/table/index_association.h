@@ -15,7 +15,8 @@
 //   leniently (names the formula parser does not know, such as other
 //   functions, pass);
 // - an existing item that is no compound key cannot take a key whose
-//   expression is a formula (blank, '(', ')' or '+'): error 1071.
+//   expression is a formula (blank, '(', ')' or '+'), unless the item is
+//   the field the formula reads (a tag NAME on UPPER(NAME)): error 1071.
 // Key flags: 16384 unique or 8192 with duplicates, plus 1024 descending or
 // 2048 ascending. Keys are numbered on from the description's key count;
 // an item already a key keeps its number. Nothing is applied unless every
