@@ -197,7 +197,6 @@ class WorkArea {
   explicit WorkArea(size_t n) {
     if (n > local_.size()) heap_.resize(n);
     data_ = n > local_.size() ? heap_.data() : local_.data();
-    std::memset(data_, 0, std::min(n, local_.size()));
   }
   char* data() { return data_; }
 
@@ -338,8 +337,10 @@ int32_t FillItem(TableFiles* files, RecordItem* item) {
   return 1;
 }
 
-int32_t RefreshRecordState(TableFiles* files, Record* record) {
-  const int32_t deleted = IsDeletedRecord(files->handle);
+int32_t RefreshRecordState(TableFiles* files, Record* record,
+                           int32_t known_deleted) {
+  const int32_t deleted =
+      known_deleted >= 0 ? known_deleted : IsDeletedRecord(files->handle);
   if (deleted != 0 && deleted != 1) return 0;
   const uint16_t state = deleted == 1 ? kRecordDeleted : kRecordActive;
   record->state = state;
@@ -350,12 +351,12 @@ int32_t RefreshRecordState(TableFiles* files, Record* record) {
   return 1;
 }
 
-int32_t FillItems(TableFiles* files, Record* record) {
+int32_t FillItems(TableFiles* files, Record* record, int32_t known_deleted) {
   int32_t result = 1;
   for (uint32_t i = 0; i < record->item_count; ++i) {
     if (FillItem(files, &record->items[i]) != 1) result = 0;
   }
-  if (RefreshRecordState(files, record) != 1) result = 0;
+  if (RefreshRecordState(files, record, known_deleted) != 1) result = 0;
   return result;
 }
 

@@ -45,10 +45,14 @@ inline constexpr uint16_t kWriteModeRewrite = 256;
 // Fills one item from the current record. 1 or 0.
 int32_t FillItem(TableFiles* files, RecordItem* item);
 // Sets the record's and its items' deleted state from the current
-// record. 1 or 0 (the engine's test failed).
-int32_t RefreshRecordState(TableFiles* files, Record* record);
+// record. 1 or 0 (the engine's test failed). known_deleted, when 0 or 1,
+// is the deletion mark the record's read reported, which spares asking
+// the engine again.
+int32_t RefreshRecordState(TableFiles* files, Record* record,
+                           int32_t known_deleted = -1);
 // Fills every item that is not skipped, then the record state.
-int32_t FillItems(TableFiles* files, Record* record);
+int32_t FillItems(TableFiles* files, Record* record,
+                  int32_t known_deleted = -1);
 
 // Writes one item's value into the engine's record buffer. 1 or 0.
 int32_t PutItem(TableFiles* files, const RecordItem* item);

@@ -37,6 +37,7 @@ CXBaseCursor::CXBaseCursor(const Query* query, CXBaseTableHandle* handle,
 }
 
 void CXBaseCursor::Destroy() {
+  if (table_ != nullptr) table_->Release();
   if (handle_ != nullptr) handle_->Release();
   if (errors_ != nullptr) errors_->Release();
   delete this;
@@ -59,9 +60,17 @@ int32_t CXBaseCursor::Run(const char16_t* operation, Fn&& fn) {
 }
 
 CXBaseTable* CXBaseCursor::Table() {
+  // The table object found last serves while its files stay open; once
+  // they are closed, the handle may hold a new object of the name.
+  if (table_ != nullptr && table_->IsOpen() != 0) return table_;
   CXBaseTable* table =
       handle_ == nullptr ? nullptr : handle_->Find(table_name_);
-  if (table != nullptr) return table;
+  if (table != nullptr) {
+    table->AddRef();
+    if (table_ != nullptr) table_->Release();
+    table_ = table;
+    return table;
+  }
   std::u16string task;
   LoadDriverResource(kTaskReadRecord, &task);
   ErrorReport report;

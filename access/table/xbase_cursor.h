@@ -74,6 +74,7 @@ class CXBaseCursor final : public framework::RefCounted<ICursor> {
   std::u16string name_;       // given by NameQuery
   Record* record_ = nullptr;  // the host's, kept alive by the host
   CXBaseTableHandle* handle_ = nullptr;  // one reference held
+  CXBaseTable* table_ = nullptr;         // found last; one reference held
   CErrorContext* errors_ = nullptr;      // one reference held
   bool out_of_file_ = true;
   bool in_file_ = false;

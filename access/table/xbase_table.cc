@@ -323,8 +323,9 @@ int32_t CXBaseTable::ReadRecord(Record* record, uint32_t recno,
   files_.current_recno = recno;
   if (record == nullptr) return 1;
   record->recno = recno;
-  if (fetch_fields == 0) return RefreshRecordState(&files_, record);
-  return access::FillItems(&files_, record);
+  const int32_t marked = status == kKbdDeletedRecord ? 1 : 0;
+  if (fetch_fields == 0) return RefreshRecordState(&files_, record, marked);
+  return access::FillItems(&files_, record, marked);
 }
 
 int32_t CXBaseTable::FillItems(Record* record) {
