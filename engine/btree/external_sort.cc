@@ -59,7 +59,8 @@ int16_t ExternalSort::Start(const SortOptions& options) {
   }
   capacity_ = bytes / options_.item_size;
   refs_.resize(capacity_);
-  if (int16_t e = FileCreate(&work_slot_, options_.work_file.c_str())) {
+  if (int16_t e = FileCreatePrivate(&work_slot_, options_.work_file.c_str(),
+                                      &work_name_)) {
     work_slot_ = 0xFFFF;
     return e;
   }
@@ -267,7 +268,7 @@ void ExternalSort::Close() {
     uint16_t slot = work_slot_;
     work_slot_ = 0xFFFF;
     RunDespiteError([slot] { return FileClose(slot); });
-    std::string name = options_.work_file;
+    std::string name = work_name_;
     RunDespiteError([&name] { return FileDelete(name.c_str()); });
   }
   buffer_.reset();

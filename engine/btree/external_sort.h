@@ -120,6 +120,7 @@ class ExternalSort {
 
   SortOptions options_;
   uint16_t work_slot_ = 0xFFFF;
+  std::string work_name_;  // the work file taken (see FileCreatePrivate)
   bool started_ = false;
   bool finished_ = false;
   std::unique_ptr<uint8_t[]> buffer_;   // items as appended

@@ -90,6 +90,34 @@ int16_t FileCreate(uint16_t* slot, const char* name) {
   return kKbdOk;
 }
 
+int16_t FileCreatePrivate(uint16_t* slot, const char* name,
+                          std::string* used) {
+  if (int16_t e = StickyError()) return e;
+  if (slot == nullptr || name == nullptr || used == nullptr)
+    return Fail(kKbdErrNullPointer);
+  if (*name == '\0') return Fail(kKbdErrFileName);
+  const std::string base(name);
+  const size_t dot = base.rfind('.');
+  const size_t slash = base.find_last_of("/\\");
+  const size_t cut =
+      dot == std::string::npos || (slash != std::string::npos && dot < slash)
+          ? base.size()
+          : dot;
+  for (int n = 0; n < 100; ++n) {
+    std::string candidate = base;
+    if (n > 0) candidate.insert(cut, std::to_string(n));
+    // No share bits, whatever the engine's share-all switch: the open fails
+    // while any other handle holds the file, before it is truncated.
+    *slot = TakeSlot(platform::OpenFile(
+        candidate.c_str(), platform::kFileRead | platform::kFileWrite));
+    if (NoteOs(*slot != kNoFileSlot)) {
+      *used = std::move(candidate);
+      return kKbdOk;
+    }
+  }
+  return Fail(kKbdErrOpen);
+}
+
 int16_t FileOpen(uint16_t* slot, const char* name, uint16_t mode,
                  uint16_t* file_flags, bool* closed_mark) {
   if (int16_t e = StickyError()) return e;

@@ -20,6 +20,7 @@
 #define QX_ENGINE_FILEIO_FILE_LAYER_H_
 
 #include <cstdint>
+#include <string>
 
 #include "engine/core/engine_state.h"
 #include "engine/core/last_error.h"
@@ -44,6 +45,14 @@ uint32_t LastOsError();
 
 // CREATE_ALWAYS read-write, sharing both ways.
 int16_t FileCreate(uint16_t* slot, const char* name);
+
+// Creates a private work file, one no other handle (of this process or
+// another) has open: `name` when it is free, else the first free of the
+// names with 1..99 before its extension ("stacks.tmp", "stacks1.tmp", ...).
+// A file left by a dead process is free and truncated. *used receives the
+// name taken, for its deletion. Several builds in one directory thus never
+// write into each other's work file.
+int16_t FileCreatePrivate(uint16_t* slot, const char* name, std::string* used);
 
 // Opens an existing file with the engine mode word (already normalised):
 // read-only with 0x100, shared with 0x400. When that fails the file is

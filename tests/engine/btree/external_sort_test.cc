@@ -1,11 +1,13 @@
 // The external sort: many runs through the work file merge into order,
 // every item once; the key comparison with a whole-item tie-break; the
-// single in-memory run; the buffer floor; the work file removed.
+// single in-memory run; the buffer floor; the work file removed; two
+// sorts at once.
 #include "engine/btree/external_sort.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <random>
@@ -148,6 +150,57 @@ TEST_F(ExternalSortTest, RefusesABufferBelowTheFloor) {
   const uint8_t* item = nullptr;
   EXPECT_EQ(sort.Next(&item), kKbdErrCommand);
   kbdseterror(0);
+}
+
+// Two sorts at once in one directory (two builds, of this process or of
+// two): the second takes its own work file instead of truncating the
+// first's. A file left behind by a dead build is taken over and removed.
+TEST_F(ExternalSortTest, SortsRunningTogetherKeepTheirOwnWorkFiles) {
+  {
+    std::FILE* stale = std::fopen(work_.c_str(), "wb");
+    ASSERT_NE(stale, nullptr);
+    std::fputs("left by a dead build", stale);
+    std::fclose(stale);
+  }
+  SortOptions options;
+  options.item_size = 8;
+  options.buffer_bytes = 2400;  // 300 items a run: both sorts spill
+  options.merge_bytes = 4096;
+  options.work_file = work_;
+  ExternalSort first, second;
+  ASSERT_EQ(first.Start(options), kKbdOk);
+  ASSERT_EQ(second.Start(options), kKbdOk);
+  EXPECT_TRUE(std::filesystem::exists(dir_.File("stacks1.tmp")));
+  std::vector<std::string> in_first, in_second;
+  for (uint32_t i = 0; i < 3000; ++i) {
+    std::string a(8, '\0'), b(8, '\0');
+    PutBe32(reinterpret_cast<uint8_t*>(a.data()), (i * 7919u) % 3001u);
+    PutBe32(reinterpret_cast<uint8_t*>(b.data()) + 4, (i * 104729u) % 3001u);
+    uint8_t* slot = nullptr;
+    ASSERT_EQ(first.Append(&slot), kKbdOk);
+    std::memcpy(slot, a.data(), 8);
+    ASSERT_EQ(second.Append(&slot), kKbdOk);
+    std::memcpy(slot, b.data(), 8);
+    in_first.push_back(a);
+    in_second.push_back(b);
+  }
+  ASSERT_EQ(first.Finish(), kKbdOk);
+  ASSERT_EQ(second.Finish(), kKbdOk);
+  for (auto [sort, in] : {std::pair{&first, &in_first},
+                          std::pair{&second, &in_second}}) {
+    std::vector<std::string> out;
+    for (;;) {
+      const uint8_t* item = nullptr;
+      ASSERT_EQ(sort->Next(&item), kKbdOk);
+      if (item == nullptr) break;
+      out.emplace_back(reinterpret_cast<const char*>(item), 8);
+    }
+    std::sort(in->begin(), in->end());
+    EXPECT_EQ(out, *in);
+    sort->Close();
+  }
+  EXPECT_FALSE(std::filesystem::exists(work_));
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("stacks1.tmp")));
 }
 
 }  // namespace
