@@ -7,38 +7,6 @@
 namespace qx::host {
 namespace {
 
-// Widths of the fixed host value types the reference host binds.
-uint32_t FixedWidth(uint8_t type) {
-  switch (type) {
-    case kValueBoolean:
-    case kValueUInt8:
-    case kValueInt8:
-    case kValueChar:
-      return 1;
-    case kValueUInt16:
-    case kValueInt16:
-      return 2;
-    case kValueUInt32:
-    case kValueInt32:
-    case kValueFloat:
-    case kValueDate:
-    case kValueTime:
-      return 4;
-    case kValueUInt64:
-    case kValueInt64:
-    case kValueInt64Alt:
-    case kValueDouble:
-    case kValueDateTime:
-      return 8;
-    case kValueCurrency:
-      return 10;
-    case kValueDecimal:
-      return 16;
-    default:
-      return 0;
-  }
-}
-
 bool IsMemoItem(uint8_t item_type) {
   return item_type == kItemTextMemo || item_type == kItemBinaryMemo ||
          item_type == kItemUnicodeMemo;
@@ -142,7 +110,7 @@ void HostRecord::Bind(const TableInfo& info) {
     if (item.value_type == kValueText) item.flags |= kRecordItemText;
     if (item.value_type == kValueDecimal)
       item.scale = static_cast<uint8_t>(field->decimals);
-    size_t capacity = FixedWidth(item.value_type);
+    size_t capacity = FixedValueWidth(item.value_type);
     if (IsMemoItem(field->item_type)) {
       item.flags |= kRecordItemMemo;
       capacity = sizeof(HostValue);

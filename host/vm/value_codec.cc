@@ -265,37 +265,6 @@ __int128 PowerOfTen(int n) {
   return v;
 }
 
-uint32_t FixedWidth(uint8_t type) {
-  switch (type) {
-    case kValueBoolean:
-    case kValueUInt8:
-    case kValueInt8:
-    case kValueChar:
-      return 1;
-    case kValueUInt16:
-    case kValueInt16:
-      return 2;
-    case kValueUInt32:
-    case kValueInt32:
-    case kValueFloat:
-    case kValueDate:
-    case kValueTime:
-      return 4;
-    case kValueUInt64:
-    case kValueInt64:
-    case kValueInt64Alt:
-    case kValueDouble:
-    case kValueDateTime:
-      return 8;
-    case kValueCurrency:
-      return 10;
-    case kValueDecimal:
-      return 16;
-    default:
-      return 0;
-  }
-}
-
 Family FamilyOf(uint8_t type) {
   switch (type) {
     case kValueBoolean:
@@ -336,7 +305,7 @@ bool IsUnicodeText(uint8_t type) {
 }
 
 void StoreFixed(HostValue* value, uint8_t type, __int128 bits) {
-  const uint32_t width = FixedWidth(type);
+  const uint32_t width = FixedValueWidth(type);
   value->type = type;
   value->size = width;
   value->data = nullptr;
@@ -450,7 +419,7 @@ bool Decode(const HostValue& value, Decoded* out) {
         case kValueUInt16:
         case kValueUInt32:
         case kValueUInt64: {
-          const uint32_t width = FixedWidth(value.type);
+          const uint32_t width = FixedValueWidth(value.type);
           unsigned __int128 bits = 0;
           for (uint32_t i = 0; i < width; ++i) {
             bits |= static_cast<unsigned __int128>(value.fixed.bytes[i])
@@ -460,7 +429,7 @@ bool Decode(const HostValue& value, Decoded* out) {
           break;
         }
         default:
-          n.mantissa = LoadSigned(value, FixedWidth(value.type));
+          n.mantissa = LoadSigned(value, FixedValueWidth(value.type));
           break;
       }
       return true;
@@ -525,7 +494,7 @@ bool EncodeDouble(double f, uint8_t type, HostValue* target,
     case kValueInt32:
     case kValueInt64: {
       code = IntegerOf(n, &v);
-      const uint32_t width = FixedWidth(type);
+      const uint32_t width = FixedValueWidth(type);
       const __int128 one = 1;
       if (!HostFailed(code) && (v < -(one << (8 * width - 1)) ||
                                 v > (one << (8 * width - 1)) - 1))
@@ -552,7 +521,7 @@ uint32_t Encode(const Decoded& d, uint8_t type, uint8_t scale,
   target->type = type;
   if (d.family == Family::kNull) {
     target->state = kValueStateNull;
-    target->size = FixedWidth(type);
+    target->size = FixedValueWidth(type);
     return kHostOk;
   }
   const Family family = FamilyOf(type);
@@ -615,7 +584,7 @@ uint32_t Encode(const Decoded& d, uint8_t type, uint8_t scale,
         v = n.is_float ? (n.f != 0) : (n.mantissa != 0);
       } else {
         result = Worse(result, IntegerOf(n, &v));
-        const uint32_t width = FixedWidth(type);
+        const uint32_t width = FixedValueWidth(type);
         const bool is_unsigned = type == kValueUInt8 || type == kValueUInt16 ||
                                  type == kValueUInt32 || type == kValueUInt64;
         const __int128 one = 1;

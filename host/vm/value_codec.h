@@ -47,8 +47,6 @@ struct Decoded {
   uint8_t type = kValueNone;  // the type decoded from
 };
 
-// Width in bytes of a fixed type; 0 for variable and unknown types.
-uint32_t FixedWidth(uint8_t type);
 Family FamilyOf(uint8_t type);
 bool IsUnicodeText(uint8_t type);
 

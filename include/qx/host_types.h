@@ -82,6 +82,39 @@ constexpr bool IsVariableValueType(uint8_t type) {
          type == kValueRawBinaryAlt;
 }
 
+// Width in bytes of a fixed-size type's value; 0 for the variable and
+// unknown types.
+constexpr uint32_t FixedValueWidth(uint8_t type) {
+  switch (type) {
+    case kValueBoolean:
+    case kValueUInt8:
+    case kValueInt8:
+    case kValueChar:
+      return 1;
+    case kValueUInt16:
+    case kValueInt16:
+      return 2;
+    case kValueUInt32:
+    case kValueInt32:
+    case kValueFloat:
+    case kValueDate:
+    case kValueTime:
+      return 4;
+    case kValueUInt64:
+    case kValueInt64:
+    case kValueInt64Alt:
+    case kValueDouble:
+    case kValueDateTime:
+      return 8;
+    case kValueCurrency:
+      return 10;
+    case kValueDecimal:
+      return 16;
+    default:
+      return 0;
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Host item types: the type of an item in a file description. Never
 // renumber. The codes the driver produces from xBase fields and the codes
