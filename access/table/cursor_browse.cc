@@ -234,7 +234,12 @@ int32_t CXBaseCursor::KeyPosition(CXBaseTable* table,
     if (!started_) return BrowseError(kErrorNotStarted, kSiteNotStarted, 0);
     std::memcpy(image.data(), key_image_, image.size());
     recno = recno_;
-    if (direction == kCursorNext) {
+    // Back from beyond an end, the entry the browse left is the first one.
+    const bool back = (direction == kCursorNext && beyond_ < 0) ||
+                      (direction == kCursorPrevious && beyond_ > 0);
+    if (back) {
+      status = CurrentKey(key, image, &recno);
+    } else if (direction == kCursorNext) {
       status = NextKey(key, image, &recno);
     } else if (direction == kCursorPrevious) {
       status = PreviousKey(key, image, &recno);
@@ -253,10 +258,13 @@ int32_t CXBaseCursor::KeyLand(CXBaseTable* table,
                               uint32_t lock_options, int32_t* deleted) {
   if (status == kKbdEmptyFile || status == kKbdNoMoreKeys) {
     SetOutOfFile();
+    if (status == kKbdNoMoreKeys && direction != kCursorCurrent)
+      beyond_ = Forward(direction) ? 1 : -1;
     return 1;
   }
   if (!Landed(status))
     return BrowseError(kErrorPositioning, kSiteKeyPosition, status);
+  beyond_ = 0;
   const Condition* range = query_ == nullptr ? nullptr : query_->range;
   const Condition* filter = query_ == nullptr ? nullptr : query_->filter;
   // Conditions on other items than the key need the record's values.
@@ -310,11 +318,18 @@ int32_t CXBaseCursor::RecordPosition(CXBaseTable* table, int32_t direction,
       }
       break;
     case kCursorNext:
-      n = recno_ + 1;
+      // Back from before the first record, the record the browse left
+      // comes first.
+      n = beyond_ < 0 ? recno_ : recno_ + 1;
       break;
     case kCursorPrevious:
+      if (beyond_ > 0 && recno_ > 0) {
+        n = recno_;  // back from past the last record
+        break;
+      }
       if (recno_ <= 1) {
         SetOutOfFile();  // before the first record: the browse ends
+        beyond_ = -1;
         return 1;
       }
       n = recno_ - 1;
@@ -338,6 +353,7 @@ int32_t CXBaseCursor::RecordPosition(CXBaseTable* table, int32_t direction,
   while (true) {
     if (n == 0) {
       SetOutOfFile();
+      beyond_ = -1;
       return 1;
     }
     int32_t is_deleted = 0;
@@ -349,6 +365,7 @@ int32_t CXBaseCursor::RecordPosition(CXBaseTable* table, int32_t direction,
     }
     if (out != 0) {
       SetOutOfFile();  // past the last record: the end of the file
+      if (!current) beyond_ = 1;
       return 1;
     }
     bool accepted = current || is_deleted == 0;
@@ -374,6 +391,7 @@ int32_t CXBaseCursor::RecordPosition(CXBaseTable* table, int32_t direction,
     }
     if (deleted != nullptr) *deleted = is_deleted;
     recno_ = n;
+    beyond_ = 0;
     out_of_file_ = false;
     in_file_ = true;
     CountVisit(direction, is_deleted != 0);
@@ -454,6 +472,7 @@ int32_t CXBaseCursor::DoSeek(const HostValue* value, int32_t exact,
   if (key_image != nullptr) std::memcpy(key_image, image.data(), image.size());
   std::memcpy(key_image_, image.data(), image.size());
   recno_ = found_recno;
+  beyond_ = 0;
   out_of_file_ = false;
   in_file_ = status == kKbdOk;
   // A browse may go on from the entry found.
@@ -477,6 +496,7 @@ int32_t CXBaseCursor::DoRefind(uint32_t recno) {
     SetOutOfFile();
     return 0;
   }
+  beyond_ = 0;
   if (key == nullptr) {
     recno_ = recno;
     out_of_file_ = false;
@@ -486,8 +506,7 @@ int32_t CXBaseCursor::DoRefind(uint32_t recno) {
   // The key of the record as the index holds it (the index's expression
   // on the record), then the (key, record) entry.
   KeyBuffer image{};
-  int32_t status =
-      RecordKey(*key, table->files().handle, -1, 0, image);
+  int32_t status = RecordKey(*key, table->files().handle, -1, 0, image);
   if (status >= 0 && IsTextValueType(key->key_value_type) &&
       key->key_length >= 1 && key->key_length <= image.size()) {
     const size_t end = key->key_length - 1;
@@ -530,6 +549,7 @@ int32_t CXBaseCursor::DoRestorePosition(const PositionRecord* position) {
   started_ = position->started != 0;
   std::memcpy(key_image_, position->key_image, kKeyImageSize);
   recno_ = position->recno;
+  beyond_ = 0;
   if (recno_ > 0) {
     int32_t deleted = 0;
     if (DoPosition(kCursorCurrent, 1, 0, &deleted) != 1) return 0;

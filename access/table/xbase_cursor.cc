@@ -109,6 +109,7 @@ int32_t CXBaseCursor::Close() {
   recno_ = 0;
   visits_ = -1;
   started_ = false;
+  beyond_ = 0;
   return 1;
 }
 
@@ -133,7 +134,10 @@ int32_t CXBaseCursor::ReadRecord(uint32_t recno, int32_t fetch_fields,
     if (deleted != nullptr) *deleted = is_deleted;
     out_of_file_ = out != 0;
     in_file_ = out == 0;
-    if (out == 0) recno_ = recno;
+    if (out == 0) {
+      recno_ = recno;
+      beyond_ = 0;
+    }
     return 1;
   });
 }

@@ -130,6 +130,9 @@ class CXBaseCursor final : public framework::RefCounted<ICursor> {
   int32_t start_direction_ = 0;  // 0 started from the first, 1 the last
   bool started_ = false;
   bool key_descending_ = false;  // the browse key walks from the greatest
+  // 1 past the last record or entry, -1 before the first, else 0: a move
+  // back from there reaches the record the browse left.
+  int32_t beyond_ = 0;
 };
 
 }  // namespace qx::access

@@ -146,6 +146,8 @@ TEST_F(BrowseTest, KeyOrderFollowsTheIndexInEveryFamily) {
     const std::vector<uint32_t> expected = EngineOrder(c.index, c.tag);
     ASSERT_FALSE(expected.empty());
     EXPECT_EQ(Walk(browse.get(), true), expected);
+    ASSERT_TRUE(browse->Previous());  // back from past the last entry
+    EXPECT_EQ(browse->record().recno(), expected.back());
     std::vector<uint32_t> backwards = Walk(browse.get(), false);
     std::reverse(backwards.begin(), backwards.end());
     EXPECT_EQ(backwards, expected);
@@ -258,6 +260,8 @@ TEST_F(BrowseTest, StartsEndsAndErrorsOfABrowse) {
   EXPECT_EQ(records->record().recno(), 1u);
   ASSERT_TRUE(records->Previous());
   EXPECT_TRUE(records->out_of_file());
+  ASSERT_TRUE(records->Next());  // back from before the first record
+  EXPECT_EQ(records->record().recno(), 1u);
   ASSERT_TRUE(records->First());
   ASSERT_TRUE(records->Next());
   EXPECT_EQ(records->record().recno(), 2u);
@@ -277,6 +281,8 @@ TEST_F(BrowseTest, StartsEndsAndErrorsOfABrowse) {
   EXPECT_EQ(records->record().recno(), 20u);
   ASSERT_TRUE(records->Next());
   EXPECT_TRUE(records->out_of_file());
+  ASSERT_TRUE(records->Previous());  // back from past the last record
+  EXPECT_EQ(records->record().recno(), 20u);
   uint32_t count = 0;
   ASSERT_TRUE(records->Count(&count, false));
   EXPECT_EQ(count, 20u);  // deleted records count
