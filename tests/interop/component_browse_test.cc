@@ -9,6 +9,8 @@
 //   record 1, the "%.20g" comparison of a numeric compound key, ranges and
 //   filters, saved positions, a descending tag, and two browses of one
 //   index keeping their own positions;
+// - the same walks of NTX files and CDX tags through Harbour, opened
+//   shared, and its seeks;
 // - qxdb browse and find print the records they reach.
 #include <gtest/gtest.h>
 
@@ -21,6 +23,7 @@
 #include "host/hostlib/session.h"
 #include "platform/platform.h"
 #include "tests/host/built_modules.h"
+#include "tests/interop/harbour_peer.h"
 #include "tests/interop/qxdb_run.h"
 #include "tests/support/test_support.h"
 
@@ -442,6 +445,119 @@ TEST_F(BrowseTest, SavedPositionsAndDescendingTags) {
   ASSERT_TRUE(up->Refind(up_order[100]));
   ASSERT_TRUE(up->Next());
   EXPECT_EQ(up->record().recno(), up_order[101]);
+}
+
+// Harbour walks an NTX file or a CDX tag of a table opened shared and
+// prints each record number, then "seek" lines for its arguments:
+// found, end of file, the record.
+constexpr char kHarbourWalk[] = R"(REQUEST DBFNTX, DBFCDX
+PROCEDURE Main( cRdd, cTable, cIndex, cTag, cNumeric, ... )
+   LOCAL aSeek := hb_AParams(), i, xValue
+   rddSetDefault( cRdd )
+   SET DELETED OFF
+   USE ( cTable ) SHARED READONLY
+   ordListAdd( cIndex )
+   IF ! Empty( cTag )
+      ordSetFocus( cTag )
+   ENDIF
+   dbGoTop()
+   DO WHILE ! Eof()
+      OutStd( hb_ntos( RecNo() ) + hb_eol() )
+      dbSkip()
+   ENDDO
+   SET SOFTSEEK ON
+   FOR i := 6 TO Len( aSeek )
+      xValue := iif( cNumeric == "N", Val( aSeek[ i ] ), aSeek[ i ] )
+      dbSeek( xValue )
+      OutStd( "seek " + iif( Found(), "1", "0" ) + " " + ;
+              iif( Eof(), "1", "0" ) + " " + hb_ntos( RecNo() ) + hb_eol() )
+   NEXT
+   dbCloseAll()
+RETURN
+)";
+
+// Harbour writes tags of a CDX file for a table (opened exclusive).
+constexpr char kHarbourTags[] = R"(REQUEST DBFCDX
+PROCEDURE Main( cTable, cIndex )
+   rddSetDefault( "DBFCDX" )
+   USE ( cTable ) EXCLUSIVE
+   INDEX ON LASTNAME + FIRSTNAME TAG NAME TO ( cIndex )
+   INDEX ON CUSTNUM TAG NUM TO ( cIndex )
+   INDEX ON CITY TAG CITYD TO ( cIndex ) DESCENDING
+   dbCloseAll()
+RETURN
+)";
+
+TEST_F(BrowseTest, HarbourWalksAndSeeksAsTheCursorDoes) {
+  if (const std::string missing = qx::testing::HarbourPeer::Missing();
+      !missing.empty()) {
+    if (qx::testing::HarbourPeer::Required()) FAIL() << missing;
+    GTEST_SKIP() << missing;
+  }
+  qx::testing::HarbourPeer harbour;
+  std::string error;
+  ASSERT_TRUE(harbour.CompileSource("browse_walk", kHarbourWalk, &error))
+      << error;
+  CopyIn("xsharp-byor", {"customer.dbf", "CUSTNUM.NTX", "CUSTNAME.NTX"});
+  qx::testing::HarbourPeer tags;
+  ASSERT_TRUE(tags.CompileSource("browse_tags", kHarbourTags, &error)) << error;
+  std::string output;
+  ASSERT_EQ(tags.Run(dir_.path(), {"customer.dbf", "tags.cdx"}, &output), 0)
+      << output;
+  struct Case {
+    std::string rdd, table, index, key, tag;
+    bool numeric;
+    std::vector<std::string> seeks;
+  };
+  const std::vector<Case> cases = {
+      {"DBFNTX", "customer.dbf", "CUSTNAME.NTX", "CUSTNAME", "", false,
+       {"Cooper", "Coo", "Bz", "Zz", "A"}},
+      {"DBFNTX", "customer.dbf", "CUSTNUM.NTX", "CUSTNUM", "", true,
+       {"12", "0", "99"}},
+      {"DBFCDX", "customer.dbf", "tags.cdx", "NAME", "NAME", false,
+       {"Cooper", "Coo", "Bz", "Zz", "A"}},
+      {"DBFCDX", "customer.dbf", "tags.cdx", "NUM", "NUM", true,
+       {"12", "0", "99"}},
+      {"DBFCDX", "customer.dbf", "tags.cdx", "CITYD", "CITYD", false, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.index + " " + c.key);
+    std::vector<std::string> args = {c.rdd, c.table, c.index, c.tag,
+                                     c.numeric ? "N" : "C"};
+    args.insert(args.end(), c.seeks.begin(), c.seeks.end());
+    ASSERT_EQ(harbour.Run(dir_.path(), args, &output), 0) << output;
+    std::vector<uint32_t> order;
+    std::vector<std::string> seeks;
+    for (const std::string& line : Lines(output)) {
+      if (line.starts_with("seek ")) {
+        seeks.push_back(line.substr(5));
+      } else {
+        order.push_back(static_cast<uint32_t>(std::stoul(line)));
+      }
+    }
+    auto table = Open(c.table, {{U(c.index), U(c.key)}});
+    ASSERT_NE(table, nullptr);
+    auto browse = table->Browse({.key = U(c.key)});
+    EXPECT_EQ(Walk(browse.get(), true), order);
+    // A soft seek: found, or on the next greater key, or past the end
+    // (where Harbour stands at the end of the file).
+    ASSERT_EQ(seeks.size(), c.seeks.size());
+    for (size_t i = 0; i < c.seeks.size(); ++i) {
+      SCOPED_TRACE(c.seeks[i]);
+      const std::u16string text = U(c.seeks[i]);
+      const HostValue value =
+          c.numeric ? Number(std::stod(c.seeks[i])) : Text(text);
+      SeekResult seek;
+      ASSERT_TRUE(browse->Seek(value, false, &seek));
+      const bool eof = seek.out_of_file || seek.past_end;
+      const std::string ours = std::string(seek.found ? "1" : "0") + " " +
+                               (eof ? "1" : "0") + " " +
+                               (eof ? std::to_string(order.size() + 1)
+                                    : std::to_string(seek.recno));
+      // Harbour's record at the end of the file is the count + 1.
+      EXPECT_EQ(ours, seeks[i]);
+    }
+  }
 }
 
 }  // namespace
