@@ -21,6 +21,7 @@
 
 #include "host/hostlib/component_host.h"
 #include "host/hostlib/session.h"
+#include "host/qxdb/json.h"
 #include "platform/platform.h"
 #include "tests/host/built_modules.h"
 #include "tests/interop/harbour_peer.h"
@@ -445,6 +446,77 @@ TEST_F(BrowseTest, SavedPositionsAndDescendingTags) {
   ASSERT_TRUE(up->Refind(up_order[100]));
   ASSERT_TRUE(up->Next());
   EXPECT_EQ(up->record().recno(), up_order[101]);
+}
+
+// The records qxdb printed: (record number, value of item) per line.
+std::vector<std::pair<uint32_t, std::string>> Printed(const std::string& out,
+                                                      const std::string& item) {
+  std::vector<std::pair<uint32_t, std::string>> records;
+  for (const std::string& line : Lines(out)) {
+    qxdb::JsonValue value;
+    std::string error;
+    EXPECT_TRUE(qxdb::ParseJson(line, &value, &error)) << error;
+    const qxdb::JsonValue* recno = value.Find("_recno");
+    const qxdb::JsonValue* field = value.Find(item);
+    if (recno == nullptr || field == nullptr) continue;
+    std::string text = field->type == qxdb::JsonValue::Type::kNumber
+                           ? field->number_text
+                           : field->string;
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    records.emplace_back(static_cast<uint32_t>(recno->number), text);
+  }
+  return records;
+}
+
+TEST_F(BrowseTest, QxdbBrowseAndFindPrintTheRecordsReached) {
+  CopyIn("xsharp-byor", {"customer.dbf", "CUSTNUM.NTX", "CUSTNAME.NTX"});
+  const std::string table = Path("customer.dbf");
+  const std::string names = Path("CUSTNAME.NTX") + ":CUSTNAME";
+  const std::string numbers = Path("CUSTNUM.NTX") + ":CUSTNUM";
+  qxdb::Result r = Qxdb({"browse", table, "--key", "CUSTNAME", "--index", names});
+  ASSERT_EQ(r.rc, 0) << r.err;
+  std::vector<uint32_t> order;
+  for (const auto& [recno, value] : Printed(r.out, "LASTNAME"))
+    order.push_back(recno);
+  EXPECT_EQ(order, EngineOrder("CUSTNAME.NTX"));
+
+  r = Qxdb({"browse", table, "--key", "CUSTNAME", "--index", names,
+            "--reverse", "--limit", "2"});
+  ASSERT_EQ(r.rc, 0) << r.err;
+  const auto last_two = Printed(r.out, "LASTNAME");
+  ASSERT_EQ(last_two.size(), 2u);
+  EXPECT_EQ(last_two[0].first, order.back());
+  EXPECT_EQ(last_two[1].first, order[order.size() - 2]);
+
+  r = Qxdb({"browse", table, "--key", "CUSTNUM", "--index", numbers, "--from",
+            "5", "--to", "8"});
+  ASSERT_EQ(r.rc, 0) << r.err;
+  std::vector<std::string> values;
+  for (const auto& [recno, value] : Printed(r.out, "CUSTNUM"))
+    values.push_back(value);
+  EXPECT_EQ(values, (std::vector<std::string>{"5", "6", "7", "8"}));
+
+  r = Qxdb({"browse", table, "--filter", "LASTNAME=C*", "--filter",
+            "CUSTNUM>3"});
+  ASSERT_EQ(r.rc, 0) << r.err;
+  values.clear();
+  for (const auto& [recno, value] : Printed(r.out, "LASTNAME"))
+    values.push_back(value);
+  EXPECT_FALSE(values.empty());
+  for (const std::string& value : values) EXPECT_EQ(value[0], 'C') << value;
+
+  r = Qxdb({"find", table, "--key", "CUSTNAME", "--index", names, "Coo",
+            "--generic"});
+  ASSERT_EQ(r.rc, 0) << r.err;
+  const auto found = Printed(r.out, "LASTNAME");
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0].second, "Cooper");
+  r = Qxdb({"find", table, "--key", "CUSTNAME", "--index", names, "Coo"});
+  EXPECT_EQ(r.rc, 1);
+  EXPECT_NE(r.err.find("no key Coo"), std::string::npos) << r.err;
+  r = Qxdb({"browse", table, "--key", "NOSUCH"});
+  EXPECT_EQ(r.rc, 3);
+  EXPECT_NE(r.err.find("error 1023"), std::string::npos) << r.err;
 }
 
 // Harbour walks an NTX file or a CDX tag of a table opened shared and
