@@ -249,7 +249,11 @@ TEST_F(BrowseTest, StartsEndsAndErrorsOfABrowse) {
   // An item the table lacks: 1023.
   auto unknown = table->Browse({.key = u"NOSUCH"});
   EXPECT_FALSE(unknown->First());
-  EXPECT_EQ(session_->LastError().id, 1023u);
+  error = session_->LastError();
+  EXPECT_EQ(error.id, 1023u);
+  EXPECT_TRUE(A(error.message).starts_with(
+      "Erreur : la rubrique 'NOSUCH' n'appartient pas au fichier "))
+      << A(error.message);
   // An item without index browses in record order.
   auto city = table->Browse({.key = u"CITY"});
   ASSERT_TRUE(city->First());
