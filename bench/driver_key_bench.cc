@@ -303,34 +303,28 @@ std::string KeyFiguresJson(const KeyFigures& f, uint32_t records) {
           Figure(kKeySeeks, f.engine_seek, "seeks",
                  "key seek + kbddread + kbddget of all 5 fields") +
           ",\n";
+  // A rate, or null when not measured.
+  const auto rate = [](double per_s) {
+    return per_s > 0 ? std::to_string(per_s) : std::string("null");
+  };
+  const auto ratio = [](double ours, double theirs) {
+    return theirs > 0 ? std::to_string(ours / theirs) : std::string("null");
+  };
   char text[1024];
-  std::snprintf(text, sizeof text,
-                "    \"harbour_shared\": {\"key_order_records_per_s\": %s, "
-                "\"seeks_per_s\": %s, \"covers\": \"hbbench shared, its own "
-                "copy of the same rows: GO TOP/SKIP reading NAME; DBSEEK of "
-                "a NAME with the record\"},\n"
-                "    \"ratios\": {\"driver_over_engine_key_order\": %.3f, "
-                "\"driver_over_engine_seeks\": %.3f, \"target\": 0.5, "
-                "\"driver_over_harbour_key_order\": %s, "
-                "\"driver_over_harbour_seeks\": %s, \"harbour_target\": "
-                "1.0}\n  }",
-                f.harbour_walk_per_s > 0
-                    ? std::to_string(f.harbour_walk_per_s).c_str()
-                    : "null",
-                f.harbour_seek_per_s > 0
-                    ? std::to_string(f.harbour_seek_per_s).c_str()
-                    : "null",
-                walk_ratio, seek_ratio,
-                f.harbour_walk_per_s > 0
-                    ? std::to_string(Rate(records, f.driver_walk) /
-                                     f.harbour_walk_per_s)
-                          .c_str()
-                    : "null",
-                f.harbour_seek_per_s > 0
-                    ? std::to_string(Rate(kKeySeeks, f.driver_seek) /
-                                     f.harbour_seek_per_s)
-                          .c_str()
-                    : "null");
+  std::snprintf(
+      text, sizeof text,
+      "    \"harbour_shared\": {\"key_order_records_per_s\": %s, "
+      "\"seeks_per_s\": %s, \"covers\": \"hbbench shared, its own copy of "
+      "the same rows: GO TOP/SKIP reading NAME; DBSEEK of a NAME with the "
+      "record\"},\n"
+      "    \"ratios\": {\"driver_over_engine_key_order\": %.3f, "
+      "\"driver_over_engine_seeks\": %.3f, \"target\": 0.5, "
+      "\"driver_over_harbour_key_order\": %s, "
+      "\"driver_over_harbour_seeks\": %s, \"harbour_target\": 1.0}\n  }",
+      rate(f.harbour_walk_per_s).c_str(), rate(f.harbour_seek_per_s).c_str(),
+      walk_ratio, seek_ratio,
+      ratio(Rate(records, f.driver_walk), f.harbour_walk_per_s).c_str(),
+      ratio(Rate(kKeySeeks, f.driver_seek), f.harbour_seek_per_s).c_str());
   json += text;
   return json;
 }

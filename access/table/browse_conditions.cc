@@ -128,6 +128,16 @@ bool CompareOnKey(uint32_t kind, bool generic, const HostValue& value,
                   std::span<const uint8_t> image, uint32_t text_options) {
   std::array<uint8_t, kKeyImageSize> made{};
   if (MakeKey(key, value, made, text_options) != 0) return false;
+  return CompareWithMadeKey(kind, generic, key, image, made);
+}
+
+bool CompareWithMadeKey(uint32_t kind, bool generic,
+                        const IndexKeyDescriptor& key,
+                        std::span<const uint8_t> image,
+                        std::span<const uint8_t> made_key) {
+  std::array<uint8_t, kKeyImageSize> made{};
+  std::copy_n(made_key.begin(), std::min(made_key.size(), made.size()),
+              made.begin());
   const bool text_key = IsTextValueType(key.key_value_type);
   int c = 0;
   if (IsTextValueType(key.item_type) || text_key || key.compound != 0) {

@@ -53,6 +53,12 @@ bool CompareOnKey(uint32_t kind, bool generic, const HostValue& value,
                   const IndexKeyDescriptor& key,
                   std::span<const uint8_t> image, uint32_t text_options);
 
+// CompareOnKey with the value's key image made already (MakeKey).
+bool CompareWithMadeKey(uint32_t kind, bool generic,
+                        const IndexKeyDescriptor& key,
+                        std::span<const uint8_t> image,
+                        std::span<const uint8_t> made_key);
+
 // Whether the tree names an item other than key_item (its evaluation then
 // needs the record's values).
 bool NamesOtherItem(const Condition* tree, std::u16string_view key_item);

@@ -85,7 +85,8 @@ void CXBaseCursor::SetOutOfFile() {
   in_file_ = false;
 }
 
-int32_t CXBaseCursor::BrowseError(uint32_t id, uint32_t site, int32_t status) {
+int32_t CXBaseCursor::BrowseError(uint32_t id, uint32_t site, int32_t status,
+                                  std::u16string_view value_text) {
   ErrorReport report;
   report.id = id;
   report.table = table_name_;
@@ -95,6 +96,8 @@ int32_t CXBaseCursor::BrowseError(uint32_t id, uint32_t site, int32_t status) {
   if (id == kErrorNotStarted) {
     report.args = {platform::MessageArg::Text(item_name_),
                    platform::MessageArg::Text(table_name_)};
+  } else if (id == kErrorSeek) {
+    report.args = {platform::MessageArg::Text(value_text)};
   } else {
     report.args = {platform::MessageArg::Text(item_name_)};
   }
@@ -416,54 +419,38 @@ int32_t CXBaseCursor::DoSeek(const HostValue* value, int32_t exact,
     SetOutOfFile();
     return 0;
   }
-  std::u16string value_text;
-  HostValue text;
-  if (framework::ConvertHostValue(*value, kValueUnicodeText, &text, nullptr) &&
-      text.data != nullptr) {
-    value_text.assign(static_cast<const char16_t*>(text.data),
-                      text.size / sizeof(char16_t));
-  }
-  framework::ReleaseHostValue(&text);
   if (key == nullptr) {
     // A browse in record order has no key to seek on.
-    ErrorReport report;
-    report.id = kErrorNotAKey;
-    report.args = {platform::MessageArg::Text(item_name_)};
-    report.table = table_name_;
-    report.item = item_name_;
-    report.unit = kUnitCursor;
-    report.site = kSiteSeekNoKey;
-    ReportError(errors_, report);
-    SetOutOfFile();
-    return 0;
+    return BrowseError(kErrorNotAKey, kSiteSeekNoKey, 0);
   }
   const uint32_t text_options =
       query_ == nullptr ? 0 : query_->search_flags & kSearchGeneric;
   KeyBuffer image{};
   uint32_t found_recno = recno == nullptr ? 0 : *recno;
   int32_t status = MakeKey(*key, *value, image, text_options);
+  const KeyBuffer made = image;
   if (status == kKbdOk)
     status = SeekKeyEntry(*key, image, exact != 0, &found_recno, search_mode);
   if (status == kKbdEmptyFile || status == kKbdNoMoreKeys) {
     SetOutOfFile();
     return 1;
   }
+  // A character key found is checked against the value itself, as an
+  // equality of the caller's exactness.
   if (status == kKbdOk && key->key_type == 'C' &&
-      !CompareOnKey(kConditionEqual, exact == 0, *value, *key, image,
-                    text_options))
+      !CompareWithMadeKey(kConditionEqual, exact == 0, *key, image, made))
     status = kKbdKeyNotFound;
   if (!Landed(status)) {
-    ErrorReport report;
-    report.id = kErrorSeek;
-    report.args = {platform::MessageArg::Text(value_text)};
-    report.table = table_name_;
-    report.item = item_name_;
-    report.unit = kUnitCursor;
-    report.site = kSiteSeek;
-    if (status < 0) report.engine_status = status;
-    ReportError(errors_, report);
-    SetOutOfFile();
-    return 0;
+    std::u16string value_text;
+    HostValue text;
+    if (framework::ConvertHostValue(*value, kValueUnicodeText, &text,
+                                    nullptr) &&
+        text.data != nullptr) {
+      value_text.assign(static_cast<const char16_t*>(text.data),
+                        text.size / sizeof(char16_t));
+    }
+    framework::ReleaseHostValue(&text);
+    return BrowseError(kErrorSeek, kSiteSeek, status, value_text);
   }
   if (out_of_file != nullptr) *out_of_file = 0;
   if (found != nullptr) *found = status == kKbdOk ? 1 : 0;

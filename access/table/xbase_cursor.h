@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "framework/ref_counted.h"
 #include "qx/driver.h"
@@ -108,7 +109,11 @@ class CXBaseCursor final : public framework::RefCounted<ICursor> {
                          int32_t* deleted, bool* past_end);
   void CountVisit(int32_t direction, bool deleted);
   void SetOutOfFile();
-  int32_t BrowseError(uint32_t id, uint32_t site, int32_t status);
+  // Reports error id (1018, 1042, 1043 or 1066, whose insert is
+  // value_text) with the engine status when negative; the cursor is left
+  // out of file. Answers 0.
+  int32_t BrowseError(uint32_t id, uint32_t site, int32_t status,
+                      std::u16string_view value_text = {});
 
   std::u16string table_name_;
   std::u16string item_name_;  // the browse item; empty: record order

@@ -28,6 +28,7 @@
 #include <string_view>
 #include <vector>
 
+#include "host/hostlib/builders.h"
 #include "host/hostlib/component_host.h"
 #include "qx/driver.h"
 #include "qx/host_types.h"
@@ -301,16 +302,17 @@ class BrowseConditions {
                            std::u16string_view text,
                            uint8_t value_type = kValueNone,
                            bool generic = false);
-  const Condition* And(const Condition* left, const Condition* right);
-  const Condition* Or(const Condition* left, const Condition* right);
-  const Condition* Not(const Condition* child);
+  const Condition* And(const Condition* left, const Condition* right) {
+    return nodes_.And(left, right);
+  }
+  const Condition* Or(const Condition* left, const Condition* right) {
+    return nodes_.Or(left, right);
+  }
+  const Condition* Not(const Condition* child) { return nodes_.Not(child); }
 
  private:
-  Condition* Node(uint32_t kind);
-
   const Session* session_;
-  std::deque<Condition> nodes_;
-  std::deque<std::u16string> texts_;
+  ConditionBuilder nodes_;
   std::deque<std::string> bytes_;
 };
 

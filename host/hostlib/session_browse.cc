@@ -1,6 +1,6 @@
 // Browsing and seeking through the component (see session.h): one cursor
 // per browse over a record buffer of its own, and condition trees.
-#include <cstring>
+#include <string>
 
 #include "host/hostlib/session.h"
 
@@ -121,30 +121,21 @@ bool SessionBrowse::ReadMemo(size_t item) {
 
 BrowseConditions::~BrowseConditions() = default;
 
-Condition* BrowseConditions::Node(uint32_t kind) {
-  nodes_.emplace_back();
-  nodes_.back().kind = kind;
-  return &nodes_.back();
-}
-
 const Condition* BrowseConditions::Compare(uint32_t kind,
                                            std::u16string_view item,
                                            const HostValue& value,
                                            bool generic) {
-  Condition* node = Node(kind);
-  node->generic = generic ? 1 : 0;
-  node->item_name = texts_.emplace_back(item).c_str();
-  node->value = value;
-  node->value.state &= static_cast<uint16_t>(~kValueStateOwned);
+  HostValue kept = value;
+  kept.state &= static_cast<uint16_t>(~kValueStateOwned);
   if (value.data != nullptr) {
     // The bytes, and a NUL (two for UTF-16 texts) beyond them.
     std::string& copy = bytes_.emplace_back(
         static_cast<const char*>(value.data), value.size);
     copy.push_back('\0');
     copy.push_back('\0');
-    node->value.data = copy.data();
+    kept.data = copy.data();
   }
-  return node;
+  return nodes_.Compare(kind, std::u16string(item), kept, generic);
 }
 
 const Condition* BrowseConditions::Compare(uint32_t kind,
@@ -162,29 +153,8 @@ const Condition* BrowseConditions::Compare(uint32_t kind,
       !session_->ConvertValue(value, value_type, &converted))
     return nullptr;
   const Condition* node = Compare(kind, item, converted, generic);
-  if (session_->end_conversion() != nullptr) session_->end_conversion()(&converted);
-  return node;
-}
-
-const Condition* BrowseConditions::And(const Condition* left,
-                                       const Condition* right) {
-  Condition* node = Node(kConditionAnd);
-  node->left = left;
-  node->right = right;
-  return node;
-}
-
-const Condition* BrowseConditions::Or(const Condition* left,
-                                      const Condition* right) {
-  Condition* node = Node(kConditionOr);
-  node->left = left;
-  node->right = right;
-  return node;
-}
-
-const Condition* BrowseConditions::Not(const Condition* child) {
-  Condition* node = Node(kConditionNot);
-  node->left = child;
+  if (session_->end_conversion() != nullptr)
+    session_->end_conversion()(&converted);
   return node;
 }
 

@@ -128,10 +128,19 @@ TEST_F(BrowseTest, KeyOrderFollowsTheIndexInEveryFamily) {
   CopyIn("ndbfreaderex", {"test_ix.DBF", "test_ix.NDX"});
   CopyIn("jdbfdriver-mdx", {"TEST.DBF", "TEST.MDX"});
   CopyIn("xsharp-northwind", {"orders.dbf", "orders.cdx"});
+  // IDX files, of both layouts, made by the engine.
+  ASSERT_EQ(Qxdb({"index", Path("customer.dbf"), Path("city.idx"), "--expr",
+                  "CITY"}).rc,
+            0);
+  ASSERT_EQ(Qxdb({"index", Path("customer.dbf"), Path("zip.idx"), "--expr",
+                  "ZIP", "--compact"}).rc,
+            0);
   struct Case {
     std::string table, index, key, tag;
   };
   const std::vector<Case> cases = {
+      {"customer.dbf", "city.idx", "CITY", ""},
+      {"customer.dbf", "zip.idx", "ZIP", ""},
       {"customer.dbf", "CUSTNUM.NTX", "CUSTNUM", ""},
       {"customer.dbf", "CUSTNAME.NTX", "CUSTNAME", ""},
       {"test_ix.DBF", "test_ix.NDX", "AAA", ""},
