@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -312,6 +313,41 @@ TEST_F(BrowseTest, StartsEndsAndErrorsOfABrowse) {
   ASSERT_EQ(cursor->Position(kCursorCurrent, 1, 0, &deleted), 1);
   EXPECT_EQ(cursor->GetRecno(), 3u);
   EXPECT_EQ(deleted, 1);
+}
+
+TEST_F(BrowseTest, EntriesPastTheDataFileAndSeeksOfAKeyAndRecord) {
+  CopyIn("xsharp-byor", {"customer.dbf", "CUSTNUM.NTX"});
+  {
+    // The data file says 10 records: the index's entries of 11..20 name
+    // records past its end.
+    std::fstream file(Path("customer.dbf"),
+                      std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(4);
+    const char count[4] = {10, 0, 0, 0};
+    file.write(count, sizeof count);
+  }
+  auto table = Open("customer.dbf", {{u"CUSTNUM.NTX", u"CUSTNUM"}});
+  ASSERT_NE(table, nullptr);
+  auto numbers = table->Browse({.key = u"CUSTNUM"});
+  SeekResult seek;
+  ASSERT_TRUE(numbers->Seek(Number(10), true, &seek));
+  EXPECT_TRUE(seek.found);
+  EXPECT_FALSE(numbers->Next());
+  const HostError error = session_->LastError();
+  EXPECT_EQ(error.id, 1043u);
+  EXPECT_TRUE(A(error.message).starts_with(
+      "Erreur de positionnement dans le parcours sur la rubrique 'CUSTNUM'."))
+      << A(error.message);
+  EXPECT_TRUE(numbers->out_of_file());
+
+  // Search mode 2: the entry of the key and that record only.
+  seek.recno = 7;
+  ASSERT_TRUE(numbers->Seek(Number(7), true, &seek, 2));
+  EXPECT_TRUE(seek.found);
+  EXPECT_EQ(seek.recno, 7u);
+  seek.recno = 3;
+  ASSERT_TRUE(numbers->Seek(Number(7), true, &seek, 2));
+  EXPECT_FALSE(seek.found);
 }
 
 TEST_F(BrowseTest, AnEmptyIndexAndAnEmptyTableEndAtOnce) {
