@@ -130,9 +130,8 @@ double EngineSeeks(int16_t dbf, const EngineIndex& index,
     std::memset(key, 0, sizeof key);
     std::memcpy(key, sought.data(), sought.size());
     uint32_t recno = 0;
-    const int16_t status = index.cdx
-                               ? kbdcfind(index.tag, key, &recno, 1)
-                               : kbdxseek(index.handle, key, &recno, 1);
+    const int16_t status = index.cdx ? kbdcfind(index.tag, key, &recno, 1)
+                                     : kbdxseek(index.handle, key, &recno, 1);
     if (status != kKbdOk) Fail("engine seek", status);
     EngineRecord(dbf, recno, name);
     if (std::strncmp(name, sought.c_str(), sought.size()) != 0)
@@ -210,14 +209,13 @@ KeyFigures RunKeyBench(const std::string& family, const std::string& path,
   }
 
   int16_t dbf = kKbdNoHandle;
-  if (int16_t s = kbddopenx(&dbf, path.c_str(),
-                            uint16_t{kKbdDbase3} | kKbdModeReadOnly |
-                                kKbdModeShared);
+  if (int16_t s =
+          kbddopenx(&dbf, path.c_str(),
+                    uint16_t{kKbdDbase3} | kKbdModeReadOnly | kKbdModeShared);
       s < 0)
     Fail("kbddopenx", s);
   const EngineIndex index = OpenIndex(family, index_path);
-  const std::u16string index_name =
-      platform::Utf8ToUtf16("name." + family);
+  const std::u16string index_name = platform::Utf8ToUtf16("name." + family);
   std::unique_ptr<host::SessionTable> table =
       session->Open(u"PEOPLE", {{index_name, u"NAME"}});
   if (table == nullptr) {
@@ -252,8 +250,7 @@ KeyFigures RunKeyBench(const std::string& family, const std::string& path,
 }
 
 void RunHarbourBench(const std::string& dir, const std::string& rdd,
-                     uint32_t records, double* walk_per_s,
-                     double* seek_per_s) {
+                     uint32_t records, double* walk_per_s, double* seek_per_s) {
   *walk_per_s = 0;
   *seek_per_s = 0;
   const char* binary = std::getenv("QX_BENCH_HBBENCH");

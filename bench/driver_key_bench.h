@@ -39,8 +39,7 @@ KeyFigures RunKeyBench(const std::string& family, const std::string& path,
 // its best key-order scan and name seeks per second (both 0 when the
 // binary is not named or fails).
 void RunHarbourBench(const std::string& dir, const std::string& rdd,
-                     uint32_t records, double* walk_per_s,
-                     double* seek_per_s);
+                     uint32_t records, double* walk_per_s, double* seek_per_s);
 
 // The JSON of a family's figures and ratios (one object, no newline).
 std::string KeyFiguresJson(const KeyFigures& figures, uint32_t records);

@@ -69,13 +69,14 @@ HostValue ItemValue(const RecordItem& item) {
     value.data = item.buffer;
   } else {
     std::memcpy(value.fixed.bytes, item.buffer,
-                std::min<size_t>({item.length, item.capacity,
-                                  sizeof value.fixed.bytes}));
+                std::min<size_t>(
+                    {item.length, item.capacity, sizeof value.fixed.bytes}));
   }
   return value;
 }
 
-const RecordItem* FindRecordItem(const Record* record, std::u16string_view name) {
+const RecordItem* FindRecordItem(const Record* record,
+                                 std::u16string_view name) {
   if (record == nullptr) return nullptr;
   for (uint32_t i = 0; i < record->item_count; ++i) {
     const RecordItem& item = record->items[i];
@@ -98,8 +99,7 @@ bool CompareOnRecord(const Condition& node, const Record* record) {
     case kConditionGreaterOrEqual:
       return framework::HostValueLess(value, node.value, &answer) && !answer;
     case kConditionLessOrEqual:
-      return framework::HostValueGreater(value, node.value, &answer) &&
-             !answer;
+      return framework::HostValueGreater(value, node.value, &answer) && !answer;
     case kConditionEqual:
     case kConditionNotEqual: {
       const bool text = (item->flags & kRecordItemText) != 0 ||
@@ -124,8 +124,8 @@ bool OnKeyItem(const Condition& node, std::u16string_view key_item) {
 }  // namespace
 
 bool CompareOnKey(uint32_t kind, bool generic, const HostValue& value,
-                  const IndexKeyDescriptor& key,
-                  std::span<const uint8_t> image, uint32_t text_options) {
+                  const IndexKeyDescriptor& key, std::span<const uint8_t> image,
+                  uint32_t text_options) {
   std::array<uint8_t, kKeyImageSize> made{};
   if (MakeKey(key, value, made, text_options) != 0) return false;
   return CompareWithMadeKey(kind, generic, key, image, made);
@@ -146,9 +146,8 @@ bool CompareWithMadeKey(uint32_t kind, bool generic,
       const std::string b = NumberText(key, made);
       c = Sign(a.compare(b));
     } else {
-      const size_t key_end =
-          std::min<size_t>(key.key_length > 0 ? key.key_length - 1 : 0,
-                           kKeyImageSize - 1);
+      const size_t key_end = std::min<size_t>(
+          key.key_length > 0 ? key.key_length - 1 : 0, kKeyImageSize - 1);
       size_t length = 0;
       if (generic) {
         length = strnlen(reinterpret_cast<const char*>(made.data()), key_end);
@@ -161,7 +160,8 @@ bool CompareWithMadeKey(uint32_t kind, bool generic,
         length = std::min<size_t>(key.key_length, kKeyImageSize);
       }
       length = std::min(length, image.size());
-      c = length == 0 ? 0 : Sign(std::memcmp(image.data(), made.data(), length));
+      c = length == 0 ? 0
+                      : Sign(std::memcmp(image.data(), made.data(), length));
     }
   } else {
     c = CompareKeyImages(key, image, made);
@@ -230,8 +230,7 @@ const Condition* FindEquality(const Condition* tree, std::u16string_view item) {
 const Condition* FindBound(const Condition* tree, std::u16string_view item,
                            bool lower) {
   return FindRequired(tree, item, [lower](uint32_t kind) {
-    return lower ? kind == kConditionGreater ||
-                       kind == kConditionGreaterOrEqual
+    return lower ? kind == kConditionGreater || kind == kConditionGreaterOrEqual
                  : kind == kConditionLess || kind == kConditionLessOrEqual;
   });
 }

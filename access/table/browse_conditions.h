@@ -50,8 +50,8 @@ bool EvaluateCondition(const Condition* tree, const ConditionSubject& subject);
 
 // One comparison of `kind` on the key image (see above).
 bool CompareOnKey(uint32_t kind, bool generic, const HostValue& value,
-                  const IndexKeyDescriptor& key,
-                  std::span<const uint8_t> image, uint32_t text_options);
+                  const IndexKeyDescriptor& key, std::span<const uint8_t> image,
+                  uint32_t text_options);
 
 // CompareOnKey with the value's key image made already (MakeKey).
 bool CompareWithMadeKey(uint32_t kind, bool generic,

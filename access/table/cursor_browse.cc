@@ -9,6 +9,8 @@
 //
 // Divisions: the browse key; key order; record order; seeking and
 // re-finding; saved positions.
+#include "access/table/xbase_cursor.h"
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -17,7 +19,6 @@
 #include "access/adapter/key_ops.h"
 #include "access/errors/error_context.h"
 #include "access/table/browse_conditions.h"
-#include "access/table/xbase_cursor.h"
 #include "access/table/xbase_description.h"
 #include "access/table/xbase_item.h"
 #include "access/table/xbase_table.h"
@@ -109,8 +110,8 @@ int32_t CXBaseCursor::BrowseError(uint32_t id, uint32_t site, int32_t status,
 
 void CXBaseCursor::CountVisit(int32_t direction, bool deleted) {
   if (direction == kCursorCurrent || deleted) return;
-  const bool with_start = start_direction_ == 0 ? Forward(direction)
-                                                : !Forward(direction);
+  const bool with_start =
+      start_direction_ == 0 ? Forward(direction) : !Forward(direction);
   visits_ += with_start ? 1 : -1;
 }
 
@@ -186,8 +187,8 @@ int32_t CXBaseCursor::KeyStart(const IndexKeyDescriptor& key, bool first,
   if (status != kKbdOk) return status;
   // On the first entry not before the value in the walk (12: every entry
   // is before it, on the last one).
-  status = SeekKeyEntry(key, image, sought->generic == 0 &&
-                                        sought->kind == kConditionEqual,
+  status = SeekKeyEntry(key, image,
+                        sought->generic == 0 && sought->kind == kConditionEqual,
                         recno, kSearchKey);
   if (!Landed(status)) return status;
   if (first) {
@@ -254,11 +255,11 @@ int32_t CXBaseCursor::KeyPosition(CXBaseTable* table,
                  lock_options, deleted);
 }
 
-int32_t CXBaseCursor::KeyLand(CXBaseTable* table,
-                              const IndexKeyDescriptor& key, int32_t status,
-                              std::span<const uint8_t> image, uint32_t recno,
-                              int32_t direction, int32_t fetch_fields,
-                              uint32_t lock_options, int32_t* deleted) {
+int32_t CXBaseCursor::KeyLand(CXBaseTable* table, const IndexKeyDescriptor& key,
+                              int32_t status, std::span<const uint8_t> image,
+                              uint32_t recno, int32_t direction,
+                              int32_t fetch_fields, uint32_t lock_options,
+                              int32_t* deleted) {
   if (status == kKbdEmptyFile || status == kKbdNoMoreKeys) {
     SetOutOfFile();
     if (status == kKbdNoMoreKeys && direction != kCursorCurrent)
@@ -282,7 +283,8 @@ int32_t CXBaseCursor::KeyLand(CXBaseTable* table,
     return 0;
   }
   if (deleted != nullptr) *deleted = is_deleted;
-  std::memcpy(key_image_, image.data(), std::min(image.size(), sizeof key_image_));
+  std::memcpy(key_image_, image.data(),
+              std::min(image.size(), sizeof key_image_));
   recno_ = recno;
   out_of_file_ = false;
   in_file_ = true;
@@ -497,7 +499,8 @@ int32_t CXBaseCursor::DoRefind(uint32_t recno) {
   if (status >= 0 && IsTextValueType(key->key_value_type) &&
       key->key_length >= 1 && key->key_length <= image.size()) {
     const size_t end = key->key_length - 1;
-    const size_t used = strnlen(reinterpret_cast<const char*>(image.data()), end);
+    const size_t used =
+        strnlen(reinterpret_cast<const char*>(image.data()), end);
     std::fill(image.begin() + static_cast<ptrdiff_t>(used),
               image.begin() + static_cast<ptrdiff_t>(end), uint8_t{' '});
     image[end] = 0;

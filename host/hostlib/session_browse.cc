@@ -60,8 +60,8 @@ bool SessionBrowse::Move(int32_t direction) {
   return true;
 }
 
-bool SessionBrowse::Seek(const HostValue& value, bool exact,
-                         SeekResult* result, uint16_t search_mode) {
+bool SessionBrowse::Seek(const HostValue& value, bool exact, SeekResult* result,
+                         uint16_t search_mode) {
   SeekResult seek;
   int32_t found = 0;
   int32_t out = 1;
@@ -129,8 +129,8 @@ const Condition* BrowseConditions::Compare(uint32_t kind,
   kept.state &= static_cast<uint16_t>(~kValueStateOwned);
   if (value.data != nullptr) {
     // The bytes, and a NUL (two for UTF-16 texts) beyond them.
-    std::string& copy = bytes_.emplace_back(
-        static_cast<const char*>(value.data), value.size);
+    std::string& copy =
+        bytes_.emplace_back(static_cast<const char*>(value.data), value.size);
     copy.push_back('\0');
     copy.push_back('\0');
     kept.data = copy.data();

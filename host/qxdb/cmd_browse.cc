@@ -66,16 +66,18 @@ const Condition* ParseFilter(Invocation& inv, const SessionTable& table,
     if (generic) type = kValueNone;
     const Condition* node = conditions->Compare(
         op.kind, item, platform::Utf8ToUtf16(value), type, generic);
-    if (node == nullptr) inv.Usage("--filter " + text + ": not a value of the item");
+    if (node == nullptr)
+      inv.Usage("--filter " + text + ": not a value of the item");
     return node;
   }
-  inv.Usage("--filter takes ITEM=V, ITEM!=V, ITEM>V, ITEM>=V, ITEM<V or ITEM<=V");
+  inv.Usage(
+      "--filter takes ITEM=V, ITEM!=V, ITEM>V, ITEM>=V, ITEM<V or ITEM<=V");
   return nullptr;
 }
 
 // Prints the record the browse stands on.
-bool Print(Invocation& inv, const std::string& path, ComponentSession& component,
-           SessionBrowse& browse) {
+bool Print(Invocation& inv, const std::string& path,
+           ComponentSession& component, SessionBrowse& browse) {
   return WriteComponentRecord(inv, path, component.session(), browse.record(),
                               [&](size_t i) { return browse.ReadMemo(i); });
 }
@@ -92,7 +94,8 @@ int CmdBrowse(Invocation& inv) {
         "[--from V] [--to V] [--reverse] [--filter ITEM=V|ITEM>V...] "
         "[--limit N]");
   const std::string& path = inv.positionals()[0];
-  const std::u16string key = platform::Utf8ToUtf16(inv.Option("key").value_or(""));
+  const std::u16string key =
+      platform::Utf8ToUtf16(inv.Option("key").value_or(""));
   if (key.empty() && (inv.Option("from") || inv.Option("to")))
     return inv.Usage("--from and --to need --key");
   uint64_t limit = UINT64_MAX;

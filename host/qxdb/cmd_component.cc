@@ -264,7 +264,8 @@ bool WriteValue(Invocation& inv, const std::string& path,
 
 }  // namespace
 
-std::vector<IndexSpec> ParseIndexOptions(const std::vector<std::string>& options) {
+std::vector<IndexSpec> ParseIndexOptions(
+    const std::vector<std::string>& options) {
   return ParseIndexes(options);
 }
 

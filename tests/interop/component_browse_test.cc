@@ -36,8 +36,12 @@ namespace fs = std::filesystem;
 using qxdb::Lines;
 using qxdb::Qxdb;
 
-std::u16string U(const std::string& utf8) { return platform::Utf8ToUtf16(utf8); }
-std::string A(const std::u16string& text) { return platform::Utf16ToUtf8(text); }
+std::u16string U(const std::string& utf8) {
+  return platform::Utf8ToUtf16(utf8);
+}
+std::string A(const std::u16string& text) {
+  return platform::Utf16ToUtf8(text);
+}
 
 HostValue Text(const std::u16string& text) {
   HostValue value;
@@ -130,11 +134,13 @@ TEST_F(BrowseTest, KeyOrderFollowsTheIndexInEveryFamily) {
   CopyIn("jdbfdriver-mdx", {"TEST.DBF", "TEST.MDX"});
   CopyIn("xsharp-northwind", {"orders.dbf", "orders.cdx"});
   // IDX files, of both layouts, made by the engine.
-  ASSERT_EQ(Qxdb({"index", Path("customer.dbf"), Path("city.idx"), "--expr",
-                  "CITY"}).rc,
-            0);
+  ASSERT_EQ(
+      Qxdb({"index", Path("customer.dbf"), Path("city.idx"), "--expr", "CITY"})
+          .rc,
+      0);
   ASSERT_EQ(Qxdb({"index", Path("customer.dbf"), Path("zip.idx"), "--expr",
-                  "ZIP", "--compact"}).rc,
+                  "ZIP", "--compact"})
+                .rc,
             0);
   struct Case {
     std::string table, index, key, tag;
@@ -177,10 +183,10 @@ TEST_F(BrowseTest, TwoBrowsesOfOneIndexKeepTheirOwnPositions) {
   struct Case {
     std::string table, index, key, tag;
   };
-  for (const Case& c : std::vector<Case>{
-           {"test_ix.DBF", "test_ix.NDX", "AAA", ""},
-           {"TEST.DBF", "TEST.MDX", "TEST1", "TEST1"},
-           {"customer.dbf", "CUSTNAME.NTX", "CUSTNAME", ""}}) {
+  for (const Case& c :
+       std::vector<Case>{{"test_ix.DBF", "test_ix.NDX", "AAA", ""},
+                         {"TEST.DBF", "TEST.MDX", "TEST1", "TEST1"},
+                         {"customer.dbf", "CUSTNAME.NTX", "CUSTNAME", ""}}) {
     SCOPED_TRACE(c.index);
     auto table = Open(c.table, {{U(c.index), U(c.key)}});
     ASSERT_NE(table, nullptr);
@@ -261,8 +267,10 @@ TEST_F(BrowseTest, StartsEndsAndErrorsOfABrowse) {
   EXPECT_FALSE(unknown->First());
   error = session_->LastError();
   EXPECT_EQ(error.id, 1023u);
-  EXPECT_TRUE(A(error.message).starts_with(
-      "Erreur : la rubrique 'NOSUCH' n'appartient pas au fichier "))
+  EXPECT_TRUE(
+      A(error.message)
+          .starts_with(
+              "Erreur : la rubrique 'NOSUCH' n'appartient pas au fichier "))
       << A(error.message);
   // An item without index browses in record order.
   auto city = table->Browse({.key = u"CITY"});
@@ -335,8 +343,9 @@ TEST_F(BrowseTest, EntriesPastTheDataFileAndSeeksOfAKeyAndRecord) {
   EXPECT_FALSE(numbers->Next());
   const HostError error = session_->LastError();
   EXPECT_EQ(error.id, 1043u);
-  EXPECT_TRUE(A(error.message).starts_with(
-      "Erreur de positionnement dans le parcours sur la rubrique 'CUSTNUM'."))
+  EXPECT_TRUE(A(error.message)
+                  .starts_with("Erreur de positionnement dans le parcours sur "
+                               "la rubrique 'CUSTNUM'."))
       << A(error.message);
   EXPECT_TRUE(numbers->out_of_file());
 
@@ -351,12 +360,14 @@ TEST_F(BrowseTest, EntriesPastTheDataFileAndSeeksOfAKeyAndRecord) {
 }
 
 TEST_F(BrowseTest, AnEmptyIndexAndAnEmptyTableEndAtOnce) {
-  ASSERT_EQ(Qxdb({"create", Path("empty.dbf"), "--dialect", "5",
-                  "--field", "NAME:C:10"}).rc,
+  ASSERT_EQ(Qxdb({"create", Path("empty.dbf"), "--dialect", "5", "--field",
+                  "NAME:C:10"})
+                .rc,
             0);
-  ASSERT_EQ(Qxdb({"index", Path("empty.dbf"), Path("empty.ntx"), "--expr",
-                  "NAME"}).rc,
-            0);
+  ASSERT_EQ(
+      Qxdb({"index", Path("empty.dbf"), Path("empty.ntx"), "--expr", "NAME"})
+          .rc,
+      0);
   auto table = Open("empty.dbf", {{u"empty.ntx", u"NAME"}});
   ASSERT_NE(table, nullptr);
   for (const std::u16string key : {u"NAME", u""}) {
@@ -384,7 +395,8 @@ TEST_F(BrowseTest, RangesAndFiltersLimitTheBrowse) {
       conditions.Compare(kConditionEqual, u"CUSTNAME", u"C", kValueNone, true);
   auto names = table->Browse({.key = u"CUSTNAME", .range = c_names});
   std::vector<std::string> met;
-  for (bool ok = names->First(); ok && !names->out_of_file(); ok = names->Next())
+  for (bool ok = names->First(); ok && !names->out_of_file();
+       ok = names->Next())
     met.push_back(Field(*names, u"LASTNAME"));
   EXPECT_EQ(met, (std::vector<std::string>{"Chandler", "Cooper", "Cusumano"}));
   met.clear();
@@ -394,11 +406,11 @@ TEST_F(BrowseTest, RangesAndFiltersLimitTheBrowse) {
   EXPECT_EQ(met, (std::vector<std::string>{"Cusumano", "Cooper", "Chandler"}));
 
   // A numeric range from 5 to 8 on the number key, both ways.
-  const Condition* five_to_eight = conditions.And(
-      conditions.Compare(kConditionGreaterOrEqual, u"CUSTNUM", u"5",
-                         kValueDouble),
-      conditions.Compare(kConditionLessOrEqual, u"CUSTNUM", u"8",
-                         kValueDouble));
+  const Condition* five_to_eight =
+      conditions.And(conditions.Compare(kConditionGreaterOrEqual, u"CUSTNUM",
+                                        u"5", kValueDouble),
+                     conditions.Compare(kConditionLessOrEqual, u"CUSTNUM", u"8",
+                                        kValueDouble));
   auto numbers = table->Browse({.key = u"CUSTNUM", .range = five_to_eight});
   std::vector<uint32_t> values;
   for (bool ok = numbers->First(); ok && !numbers->out_of_file();
@@ -412,15 +424,16 @@ TEST_F(BrowseTest, RangesAndFiltersLimitTheBrowse) {
   EXPECT_EQ(values, (std::vector<uint32_t>{8, 7, 6, 5}));
 
   // A filter on another item: in key order and in record order.
-  const Condition* in_state = conditions.Compare(
-      kConditionNotEqual, u"STATE", u"CA", kValueText);
+  const Condition* in_state =
+      conditions.Compare(kConditionNotEqual, u"STATE", u"CA", kValueText);
   std::vector<uint32_t> key_order, record_order;
   auto filtered = table->Browse({.key = u"CUSTNUM", .filter = in_state});
   for (bool ok = filtered->First(); ok && !filtered->out_of_file();
        ok = filtered->Next())
     key_order.push_back(filtered->record().recno());
   auto plain = table->Browse({.key = u"", .filter = in_state});
-  for (bool ok = plain->First(); ok && !plain->out_of_file(); ok = plain->Next())
+  for (bool ok = plain->First(); ok && !plain->out_of_file();
+       ok = plain->Next())
     record_order.push_back(plain->record().recno());
   EXPECT_FALSE(record_order.empty());
   EXPECT_LT(record_order.size(), 20u);
@@ -434,16 +447,18 @@ TEST_F(BrowseTest, NumericCompoundKeysCompareTheirTexts) {
   // numbers, so "10" comes before "5" and a range from 5 stops at 10.
   CopyIn("xsharp-byor", {"customer.dbf"});
   ASSERT_EQ(Qxdb({"index", Path("customer.dbf"), Path("twice.ndx"), "--expr",
-                  "CUSTNUM*2"}).rc,
+                  "CUSTNUM*2"})
+                .rc,
             0);
   auto table = Open("customer.dbf", {{u"twice.ndx", u"TWICE"}});
   ASSERT_NE(table, nullptr);
   BrowseConditions conditions(session_.get());
-  const Condition* from_six = conditions.Compare(
-      kConditionGreaterOrEqual, u"TWICE", u"6", kValueDouble);
+  const Condition* from_six = conditions.Compare(kConditionGreaterOrEqual,
+                                                 u"TWICE", u"6", kValueDouble);
   auto browse = table->Browse({.key = u"TWICE", .range = from_six});
   std::vector<uint32_t> values;
-  for (bool ok = browse->First(); ok && !browse->out_of_file(); ok = browse->Next())
+  for (bool ok = browse->First(); ok && !browse->out_of_file();
+       ok = browse->Next())
     values.push_back(std::stoul(Field(*browse, u"CUSTNUM")));
   EXPECT_EQ(values, (std::vector<uint32_t>{3, 4}));  // 6, 8; "10" < "6"
 }
@@ -451,10 +466,11 @@ TEST_F(BrowseTest, NumericCompoundKeysCompareTheirTexts) {
 TEST_F(BrowseTest, SavedPositionsAndDescendingTags) {
   CopyIn("xsharp-northwind", {"orders.dbf", "orders.cdx"});
   ASSERT_EQ(Qxdb({"index", Path("orders.dbf"), Path("down.cdx"), "--expr",
-                  "STR(ORDERID,5)", "--tag", "DOWN", "--descending"}).rc,
+                  "STR(ORDERID,5)", "--tag", "DOWN", "--descending"})
+                .rc,
             0);
-  auto table = Open("orders.dbf", {{u"down.cdx", u"DOWN"},
-                                   {u"orders.cdx", u"ORDERID"}});
+  auto table =
+      Open("orders.dbf", {{u"down.cdx", u"DOWN"}, {u"orders.cdx", u"ORDERID"}});
   ASSERT_NE(table, nullptr);
   auto down = table->Browse({.key = u"DOWN"});
   auto up = table->Browse({.key = u"ORDERID"});
@@ -472,7 +488,8 @@ TEST_F(BrowseTest, SavedPositionsAndDescendingTags) {
       conditions.Compare(kConditionGreaterOrEqual, u"DOWN", u"10290"));
   auto ranged = table->Browse({.key = u"DOWN", .range = range});
   std::vector<std::string> ids;
-  for (bool ok = ranged->First(); ok && !ranged->out_of_file(); ok = ranged->Next())
+  for (bool ok = ranged->First(); ok && !ranged->out_of_file();
+       ok = ranged->Next())
     ids.push_back(Field(*ranged, u"ORDERID"));
   ASSERT_EQ(ids.size(), 11u);
   EXPECT_EQ(ids.front(), "10300");
@@ -522,15 +539,16 @@ TEST_F(BrowseTest, QxdbBrowseAndFindPrintTheRecordsReached) {
   const std::string table = Path("customer.dbf");
   const std::string names = Path("CUSTNAME.NTX") + ":CUSTNAME";
   const std::string numbers = Path("CUSTNUM.NTX") + ":CUSTNUM";
-  qxdb::Result r = Qxdb({"browse", table, "--key", "CUSTNAME", "--index", names});
+  qxdb::Result r =
+      Qxdb({"browse", table, "--key", "CUSTNAME", "--index", names});
   ASSERT_EQ(r.rc, 0) << r.err;
   std::vector<uint32_t> order;
   for (const auto& [recno, value] : Printed(r.out, "LASTNAME"))
     order.push_back(recno);
   EXPECT_EQ(order, EngineOrder("CUSTNAME.NTX"));
 
-  r = Qxdb({"browse", table, "--key", "CUSTNAME", "--index", names,
-            "--reverse", "--limit", "2"});
+  r = Qxdb({"browse", table, "--key", "CUSTNAME", "--index", names, "--reverse",
+            "--limit", "2"});
   ASSERT_EQ(r.rc, 0) << r.err;
   const auto last_two = Printed(r.out, "LASTNAME");
   ASSERT_EQ(last_two.size(), 2u);
@@ -545,8 +563,8 @@ TEST_F(BrowseTest, QxdbBrowseAndFindPrintTheRecordsReached) {
     values.push_back(value);
   EXPECT_EQ(values, (std::vector<std::string>{"5", "6", "7", "8"}));
 
-  r = Qxdb({"browse", table, "--filter", "LASTNAME=C*", "--filter",
-            "CUSTNUM>3"});
+  r = Qxdb(
+      {"browse", table, "--filter", "LASTNAME=C*", "--filter", "CUSTNUM>3"});
   ASSERT_EQ(r.rc, 0) << r.err;
   values.clear();
   for (const auto& [recno, value] : Printed(r.out, "LASTNAME"))
@@ -631,13 +649,33 @@ TEST_F(BrowseTest, HarbourWalksAndSeeksAsTheCursorDoes) {
     std::vector<std::string> seeks;
   };
   const std::vector<Case> cases = {
-      {"DBFNTX", "customer.dbf", "CUSTNAME.NTX", "CUSTNAME", "", false,
+      {"DBFNTX",
+       "customer.dbf",
+       "CUSTNAME.NTX",
+       "CUSTNAME",
+       "",
+       false,
        {"Cooper", "Coo", "Bz", "Zz", "A"}},
-      {"DBFNTX", "customer.dbf", "CUSTNUM.NTX", "CUSTNUM", "", true,
+      {"DBFNTX",
+       "customer.dbf",
+       "CUSTNUM.NTX",
+       "CUSTNUM",
+       "",
+       true,
        {"12", "0", "99"}},
-      {"DBFCDX", "customer.dbf", "tags.cdx", "NAME", "NAME", false,
+      {"DBFCDX",
+       "customer.dbf",
+       "tags.cdx",
+       "NAME",
+       "NAME",
+       false,
        {"Cooper", "Coo", "Bz", "Zz", "A"}},
-      {"DBFCDX", "customer.dbf", "tags.cdx", "NUM", "NUM", true,
+      {"DBFCDX",
+       "customer.dbf",
+       "tags.cdx",
+       "NUM",
+       "NUM",
+       true,
        {"12", "0", "99"}},
       {"DBFCDX", "customer.dbf", "tags.cdx", "CITYD", "CITYD", false, {}},
   };
@@ -671,10 +709,9 @@ TEST_F(BrowseTest, HarbourWalksAndSeeksAsTheCursorDoes) {
       SeekResult seek;
       ASSERT_TRUE(browse->Seek(value, false, &seek));
       const bool eof = seek.out_of_file || seek.past_end;
-      const std::string ours = std::string(seek.found ? "1" : "0") + " " +
-                               (eof ? "1" : "0") + " " +
-                               (eof ? std::to_string(order.size() + 1)
-                                    : std::to_string(seek.recno));
+      const std::string ours =
+          std::string(seek.found ? "1" : "0") + " " + (eof ? "1" : "0") + " " +
+          (eof ? std::to_string(order.size() + 1) : std::to_string(seek.recno));
       // Harbour's record at the end of the file is the count + 1.
       EXPECT_EQ(ours, seeks[i]);
     }

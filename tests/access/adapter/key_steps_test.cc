@@ -49,9 +49,9 @@ class KeyStepsTest : public AdapterTest,
     ASSERT_GE(OpenIndex(key_.dialect, request.path, &key_.index_handle, 0), 0);
     const IndexFamily family = IndexFamilyOf(key_.dialect);
     if (family == IndexFamily::kMdx || family == IndexFamily::kCdx) {
-      ASSERT_GE(OpenTag(key_.dialect, "STEPS", &key_.tag_handle,
-                        key_.index_handle),
-                0);
+      ASSERT_GE(
+          OpenTag(key_.dialect, "STEPS", &key_.tag_handle, key_.index_handle),
+          0);
     }
     key_.key_length = kKeyLength + 1;
     key_.key_type = 'C';
@@ -63,7 +63,8 @@ class KeyStepsTest : public AdapterTest,
       ASSERT_EQ(AddKey(key_, KeyOf(text), recno), kKbdOk);
   }
   void TearDown() override {
-    if (key_.tag_handle != kNoTagHandle) CloseTag(key_.dialect, key_.tag_handle);
+    if (key_.tag_handle != kNoTagHandle)
+      CloseTag(key_.dialect, key_.tag_handle);
     if (key_.index_handle != kNoIndexHandle)
       CloseIndex(key_.dialect, key_.index_handle);
     AdapterTest::TearDown();
