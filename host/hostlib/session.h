@@ -235,7 +235,7 @@ struct SeekResult {
 };
 
 // A browse of a table through a cursor of its own: first, last, next,
-// previous and current move in key order (the spec's key) or record
+// previous and current move in key order (BrowseSpec::key) or record
 // order and read the record into record(); records a filter rejects are
 // passed over; out_of_file() tells the end. Seek jumps to a key value.
 class SessionBrowse {
