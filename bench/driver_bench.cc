@@ -1,5 +1,6 @@
 // Reading the 1M-record benchmark table in record order through the
-// driver, as the host reads it, printed as one JSON object.
+// driver, as the host reads it, printed as one JSON object; then browsing
+// it in key order and seeking through the driver (driver_key_bench.h).
 //
 // Three scans of the same table in the same run, in alternating rounds so
 // that all three see the same machine:
@@ -27,6 +28,7 @@
 
 #include "bench/bench_rows.h"
 #include "bench/bench_stats.h"
+#include "bench/driver_key_bench.h"
 #include "host/hostlib/component_host.h"
 #include "host/hostlib/session.h"
 #include "platform/platform.h"
@@ -53,6 +55,9 @@ using qx::bench::Seconds;
 
 constexpr uint32_t kRecords = 1'000'000;
 constexpr int kRounds = 5;
+// Rounds of the key-order walks and seeks (each a whole walk of the table
+// and 100k seeks, by the driver and by the engine).
+constexpr int kKeyRounds = 3;
 constexpr const char* kProgram = "qx_bench_driver";
 
 [[noreturn]] void Die(const char* what, int status) {
@@ -254,6 +259,20 @@ int main() {
   }
   const Quartiles interleaved = InterleavedRatio(path, table.get());
   table.reset();
+
+  // Key order and seeks, NTX then CDX, each beside Harbour's when asked.
+  std::vector<qx::bench::KeyFigures> keys;
+  for (const char* family : {"ntx", "cdx"}) {
+    qx::bench::KeyFigures figures = qx::bench::RunKeyBench(
+        family, path, kRecords, rows, &session, kKeyRounds);
+    const fs::path harbour_dir = dir / (std::string("harbour_") + family);
+    fs::create_directories(harbour_dir);
+    qx::bench::RunHarbourBench(harbour_dir.string(),
+                               figures.family == "ntx" ? "DBFNTX" : "DBFCDX",
+                               kRecords, &figures.harbour_walk_per_s,
+                               &figures.harbour_seek_per_s);
+    keys.push_back(std::move(figures));
+  }
   kbdterm();
   fs::remove_all(dir);
 
@@ -289,6 +308,10 @@ int main() {
                                 "GetDoubleField x2, measured in this run")
                   .c_str());
 #endif
+  for (const qx::bench::KeyFigures& figures : keys) {
+    std::printf("  \"key_order_and_seeks_%s\": %s,\n", figures.family.c_str(),
+                qx::bench::KeyFiguresJson(figures, kRecords).c_str());
+  }
   std::printf("  \"ratios\": {\n");
   std::printf("    \"driver_over_engine\": %.3f,\n", driver_rate / engine_rate);
   std::printf("    \"driver_over_engine_median_of_pairs\": %.3f,\n",

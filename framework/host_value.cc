@@ -69,4 +69,12 @@ bool HostValueStartsWith(const HostValue& a, const HostValue& prefix,
   return Predicate(kCalcStartsWith, a, prefix, starts);
 }
 
+bool HostValueGreater(const HostValue& a, const HostValue& b, bool* greater) {
+  return Predicate(kCalcGreater, a, b, greater);
+}
+
+bool HostValueLess(const HostValue& a, const HostValue& b, bool* less) {
+  return Predicate(kCalcLess, a, b, less);
+}
+
 }  // namespace qx::framework

@@ -37,6 +37,9 @@ bool SetUnicodeTextValue(HostValue* value, std::u16string_view text);
 bool HostValuesEqual(const HostValue& a, const HostValue& b, bool* equal);
 bool HostValueStartsWith(const HostValue& a, const HostValue& prefix,
                          bool* starts);
+// Order tests by the host's calculation entries: a > b, a < b.
+bool HostValueGreater(const HostValue& a, const HostValue& b, bool* greater);
+bool HostValueLess(const HostValue& a, const HostValue& b, bool* less);
 
 }  // namespace qx::framework
 

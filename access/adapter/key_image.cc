@@ -559,3 +559,31 @@ bool SameKeyImage(const IndexKeyDescriptor& key, std::span<const uint8_t> a,
 }
 
 }  // namespace qx::access
+
+namespace qx::access {
+
+int CompareKeyImages(const IndexKeyDescriptor& key, std::span<const uint8_t> a,
+                     std::span<const uint8_t> b) {
+  const size_t length = EngineKeyLength(key);
+  a = a.first(std::min(a.size(), length));
+  b = b.first(std::min(b.size(), length));
+  const IndexFamily family = IndexFamilyOf(key.dialect);
+  const bool number = key.key_type == 'N' || key.key_type == 'D';
+  if (number && key.nullable == 0 && a.size() >= 8 && b.size() >= 8) {
+    if (family == IndexFamily::kMdx && key.key_type == 'N' && a.size() >= 12 &&
+        b.size() >= 12)
+      return engine::CompareMdxDecimals(a.data(), b.data());
+    if (family == IndexFamily::kNdx || family == IndexFamily::kMdx) {
+      // Little-endian doubles: their bytes do not sort as the values do.
+      const double x = std::bit_cast<double>(engine::GetLe64(a.data()));
+      const double y = std::bit_cast<double>(engine::GetLe64(b.data()));
+      return x < y ? -1 : (x > y ? 1 : 0);
+    }
+  }
+  const size_t n = std::min(a.size(), b.size());
+  const int c = n == 0 ? 0 : std::memcmp(a.data(), b.data(), n);
+  if (c != 0) return c < 0 ? -1 : 1;
+  return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
+}
+
+}  // namespace qx::access

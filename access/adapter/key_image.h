@@ -99,6 +99,13 @@ KeyImageValue ReadKeyImage(const IndexKeyDescriptor& key,
 bool SameKeyImage(const IndexKeyDescriptor& key, std::span<const uint8_t> a,
                   std::span<const uint8_t> b);
 
+// The order of two images of the descriptor's key (-1, 0, 1) over the
+// engine's key length: bytes compared unsigned, except the numbers and
+// dates of NDX and MDX, whose images (little-endian doubles, packed
+// decimals) are compared by value.
+int CompareKeyImages(const IndexKeyDescriptor& key, std::span<const uint8_t> a,
+                     std::span<const uint8_t> b);
+
 }  // namespace qx::access
 
 #endif  // QX_ACCESS_ADAPTER_KEY_IMAGE_H_

@@ -134,16 +134,47 @@ int32_t RunStep(const IndexKeyDescriptor& key, Step step, uint8_t* k,
   return kStatusNoIndexEngine;
 }
 
+// NDX files and MDX tags move from the current key of their handle, which
+// every browse of that handle shares; the caller's entry (k, *recno) is
+// made the handle's current key first (a search of the pair), so that each
+// caller moves from its own entry. A pair that has gone (removed through
+// another handle) leaves the search on the greatest smaller pair (4) or on
+// the first one (12): the next entry is then the one found or the one
+// after it, the previous one the one found or none.
+int32_t RunStepFromPair(const IndexKeyDescriptor& key, Step step, uint8_t* k,
+                        uint32_t* recno) {
+  const bool ndx = IndexFamilyOf(key.dialect) == IndexFamily::kNdx;
+  const int16_t h = Handle16(key.index_handle);
+  const int32_t t = Tag32(key.tag_handle);
+  const int32_t found =
+      ndx ? Call(kbdnkfind, h, k, recno, uint16_t{kKbdFindRecno})
+          : Call(kbdmkfind, t, k, recno, uint16_t{kKbdFindRecno});
+  if (step == Step::kCurrent || found < 0 || found == kKbdEmptyFile)
+    return found;
+  if (step == Step::kNext) {
+    if (found == kKbdKeyNotFoundEnd) return kKbdOk;  // on the first entry
+  } else {
+    if (found == kKbdKeyNotFound) return kKbdOk;  // on the smaller entry
+    if (found == kKbdKeyNotFoundEnd) return kKbdNoMoreKeys;
+  }
+  return RunStep(key, step, k, recno);
+}
+
 int32_t Navigate(const IndexKeyDescriptor& key, Step step,
                  std::span<uint8_t> image, uint32_t* recno) {
-  if (IndexFamilyOf(key.dialect) == IndexFamily::kNone)
-    return kStatusNoIndexEngine;
+  const IndexFamily family = IndexFamilyOf(key.dialect);
+  if (family == IndexFamily::kNone) return kStatusNoIndexEngine;
   if (step == Step::kFirst || step == Step::kLast)
     std::fill(image.begin(), image.end(), uint8_t{0});
   if (int32_t s = SetKeyType(key); s < 0) return s;
   EngineKey engine;
   Take(image, &engine);
-  const int32_t status = RunStep(key, step, engine.data(), recno);
+  const bool from_pair =
+      (family == IndexFamily::kNdx || family == IndexFamily::kMdx) &&
+      step != Step::kFirst && step != Step::kLast;
+  const int32_t status = from_pair
+                             ? RunStepFromPair(key, step, engine.data(), recno)
+                             : RunStep(key, step, engine.data(), recno);
   Give(key, engine, image);
   return status;
 }
@@ -354,6 +385,39 @@ int32_t SeekKeyNotBefore(const IndexKeyDescriptor& key,
   if (status == kKbdKeyNotFound) return kKbdOk;
   if (status == kKbdKeyNotFoundEnd) return kKbdNoMoreKeys;
   return status;
+}
+
+int32_t SeekKeyEntry(const IndexKeyDescriptor& key, std::span<uint8_t> image,
+                     bool pad, uint32_t* recno, uint16_t search_mode) {
+  const int32_t status = SeekKey(key, image, pad, recno, search_mode);
+  switch (IndexFamilyOf(key.dialect)) {
+    case IndexFamily::kNdx:
+    case IndexFamily::kMdx: {
+      // A miss stops on the greatest smaller entry (4), or on the first
+      // entry when none is smaller (12).
+      if (status == kKbdKeyNotFoundEnd) return kKbdKeyNotFound;
+      if (status != kKbdKeyNotFound) return status;
+      EngineKey smaller{};
+      const size_t n = std::min(image.size(), smaller.size());
+      std::memcpy(smaller.data(), image.data(), n);
+      const uint32_t smaller_recno = *recno;
+      const int32_t next = NextKey(key, image, recno);
+      if (next == kKbdOk) return kKbdKeyNotFound;
+      if (next != kKbdNoMoreKeys) return next;
+      std::memcpy(image.data(), smaller.data(), n);
+      *recno = smaller_recno;
+      return kKbdKeyNotFoundEnd;
+    }
+    case IndexFamily::kCdx: {
+      // Past the last entry the tag answers "no more keys" without a
+      // position: stand on the last entry.
+      if (status != kKbdNoMoreKeys) return status;
+      const int32_t last = LastKey(key, image, recno);
+      return last == kKbdOk ? int32_t{kKbdKeyNotFoundEnd} : last;
+    }
+    default:
+      return status;
+  }
 }
 
 int32_t AddKey(const IndexKeyDescriptor& key, std::span<const uint8_t> image,

@@ -34,13 +34,17 @@ int32_t FirstKey(const IndexKeyDescriptor& key, std::span<uint8_t> image,
                  uint32_t* recno);
 int32_t LastKey(const IndexKeyDescriptor& key, std::span<uint8_t> image,
                 uint32_t* recno);
-// From the entry (image, *recno) to the next or previous one.
+// From the entry (image, *recno) to the next or previous one, in every
+// family: NDX and MDX, which move from their handle's current key, have
+// the entry searched first, so two browses of one handle each move from
+// their own entry. An entry that has gone moves from where it would lie.
 int32_t NextKey(const IndexKeyDescriptor& key, std::span<uint8_t> image,
                 uint32_t* recno);
 int32_t PreviousKey(const IndexKeyDescriptor& key, std::span<uint8_t> image,
                     uint32_t* recno);
-// Positions on the entry (image, *recno) (NDX and MDX: on the index's
-// current entry).
+// Positions on the entry (image, *recno): 0 when it is there; NDX and MDX
+// give 4 on the greatest smaller entry or 12 on the first one when it has
+// gone.
 int32_t CurrentKey(const IndexKeyDescriptor& key, std::span<uint8_t> image,
                    uint32_t* recno);
 // Seeks image with the engine's search mode of the family (unchanged).
@@ -49,6 +53,13 @@ int32_t CurrentKey(const IndexKeyDescriptor& key, std::span<uint8_t> image,
 // ended with a zero byte there.
 int32_t SeekKey(const IndexKeyDescriptor& key, std::span<uint8_t> image,
                 bool pad, uint32_t* recno, uint16_t search_mode);
+// Ours: SeekKey with the statuses of every family made alike: 0 on an
+// equal entry; 4 on the next entry of the index's order (the first one
+// after the value sought); 12 no entry after it, positioned on the last
+// entry; 2 empty. (NDX and MDX stop a miss on the smaller entry, CDX
+// answers 3 past the last one.)
+int32_t SeekKeyEntry(const IndexKeyDescriptor& key, std::span<uint8_t> image,
+                     bool pad, uint32_t* recno, uint16_t search_mode);
 // Ours: positions on the first entry at or after image in the index's own
 // order (a descending index's too): 0 on an entry, 3 or 2 when there is
 // none. The families differ in where a search that misses stops; this

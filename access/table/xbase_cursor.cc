@@ -31,6 +31,7 @@ CXBaseCursor::CXBaseCursor(const Query* query, CXBaseTableHandle* handle,
     table_name_ = framework::HostText(query->table_name);
     item_name_ = framework::HostText(query->item_name);
     record_ = query->record;
+    query_ = query;
   }
   if (handle_ != nullptr) handle_->AddRef();
   if (errors_ != nullptr) errors_->AddRef();
@@ -107,6 +108,8 @@ int32_t CXBaseCursor::Close() {
   in_file_ = false;
   recno_ = 0;
   visits_ = -1;
+  started_ = false;
+  beyond_ = 0;
   return 1;
 }
 
@@ -131,7 +134,10 @@ int32_t CXBaseCursor::ReadRecord(uint32_t recno, int32_t fetch_fields,
     if (deleted != nullptr) *deleted = is_deleted;
     out_of_file_ = out != 0;
     in_file_ = out == 0;
-    if (out == 0) recno_ = recno;
+    if (out == 0) {
+      recno_ = recno;
+      beyond_ = 0;
+    }
     return 1;
   });
 }
@@ -165,20 +171,37 @@ int32_t CXBaseCursor::ReadMemoItem(uint32_t item, uint32_t /*options*/) {
   });
 }
 
-// Browsing, seeking, writing and record locks are not part of this build.
-int32_t CXBaseCursor::Position(int32_t, int32_t, uint32_t, int32_t* deleted) {
+int32_t CXBaseCursor::Position(int32_t direction, int32_t fetch_fields,
+                               uint32_t lock_options, int32_t* deleted) {
   if (deleted != nullptr) *deleted = 0;
-  return Unavailable(10);
+  return Run(u"Position", [&] {
+    return DoPosition(direction, fetch_fields, lock_options, deleted);
+  });
 }
-int32_t CXBaseCursor::Seek(const HostValue*, int32_t, int32_t*, int32_t*,
-                           uint32_t*, uint8_t*, int32_t*, uint16_t) {
-  return Unavailable(11);
+
+int32_t CXBaseCursor::Seek(const HostValue* value, int32_t exact,
+                           int32_t* found, int32_t* out_of_file,
+                           uint32_t* recno, uint8_t* key_image,
+                           int32_t* past_end, uint16_t search_mode) {
+  return Run(u"Seek", [&] {
+    return DoSeek(value, exact, found, out_of_file, recno, key_image,
+                  past_end, search_mode);
+  });
 }
-int32_t CXBaseCursor::Refind(uint32_t) { return Unavailable(12); }
-int32_t CXBaseCursor::SavePosition(PositionRecord*) { return Unavailable(13); }
-int32_t CXBaseCursor::RestorePosition(const PositionRecord*) {
-  return Unavailable(14);
+
+int32_t CXBaseCursor::Refind(uint32_t recno) {
+  return Run(u"Refind", [&] { return DoRefind(recno); });
 }
+
+int32_t CXBaseCursor::SavePosition(PositionRecord* position) {
+  return Run(u"SavePosition", [&] { return DoSavePosition(position); });
+}
+
+int32_t CXBaseCursor::RestorePosition(const PositionRecord* position) {
+  return Run(u"RestorePosition", [&] { return DoRestorePosition(position); });
+}
+
+// Writing and record locks are not part of this build.
 int32_t CXBaseCursor::Write(uint32_t*, uint32_t, uint16_t) {
   return Unavailable(15);
 }

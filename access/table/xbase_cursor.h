@@ -5,8 +5,9 @@
 // the query's host record buffer. This part reads records by number, the
 // memo items of the record read, and counts records; its state is that
 // of the last read (current record, out-of-file and in-file marks, visit
-// counter). Browsing in key or record order, seeking, writing and record
-// locks answer error 1024.
+// counter). Browsing in key or record order, seeking, re-finding and the
+// saved positions are in cursor_browse.cc; writing and record locks answer
+// error 1024.
 //
 // Every operation runs under the driver registry lock, resets the error
 // context first and reports its failures there.
@@ -14,7 +15,9 @@
 #define QX_ACCESS_TABLE_XBASE_CURSOR_H_
 
 #include <cstdint>
+#include <span>
 #include <string>
+#include <string_view>
 
 #include "framework/ref_counted.h"
 #include "qx/driver.h"
@@ -24,6 +27,7 @@ namespace qx::access {
 class CErrorContext;
 class CXBaseTable;
 class CXBaseTableHandle;
+struct IndexKeyDescriptor;
 
 class CXBaseCursor final : public framework::RefCounted<ICursor> {
  public:
@@ -69,8 +73,52 @@ class CXBaseCursor final : public framework::RefCounted<ICursor> {
   template <typename Fn>
   int32_t Run(const char16_t* operation, Fn&& fn);
 
+  // Browsing (cursor_browse.cc): the bodies of the slots, run under Run.
+  int32_t DoPosition(int32_t direction, int32_t fetch_fields,
+                     uint32_t lock_options, int32_t* deleted);
+  int32_t DoSeek(const HostValue* value, int32_t exact, int32_t* found,
+                 int32_t* out_of_file, uint32_t* recno, uint8_t* key_image,
+                 int32_t* past_end, uint16_t search_mode);
+  int32_t DoRefind(uint32_t recno);
+  int32_t DoSavePosition(PositionRecord* position);
+  int32_t DoRestorePosition(const PositionRecord* position);
+  // The key of the browse item into *key (null: record order); false
+  // after reporting 1023 or a failure to open the key's index.
+  bool BrowseKey(CXBaseTable* table, const IndexKeyDescriptor** key);
+  int32_t KeyPosition(CXBaseTable* table, const IndexKeyDescriptor& key,
+                      int32_t direction, int32_t fetch_fields,
+                      uint32_t lock_options, int32_t* deleted);
+  // First or last under the browse's conditions: the engine status of the
+  // positioning, the entry in (image, *recno).
+  int32_t KeyStart(const IndexKeyDescriptor& key, bool first,
+                   std::span<uint8_t> image, uint32_t* recno);
+  // Takes an engine positioning result (step 4 of a key positioning): the
+  // record read, the position kept.
+  int32_t KeyLand(CXBaseTable* table, const IndexKeyDescriptor& key,
+                  int32_t status, std::span<const uint8_t> image,
+                  uint32_t recno, int32_t direction, int32_t fetch_fields,
+                  uint32_t lock_options, int32_t* deleted);
+  int32_t RecordPosition(CXBaseTable* table, int32_t direction,
+                         int32_t fetch_fields, uint32_t lock_options,
+                         int32_t* deleted);
+  // Reads record recno for a positioning: locked as lock_options ask,
+  // filled (fetch_fields) or its state refreshed. 1, or 0 with the cursor
+  // out of file.
+  int32_t ReadPositioned(CXBaseTable* table, uint32_t recno,
+                         int32_t fetch_fields, uint32_t lock_options,
+                         int32_t* deleted, bool* past_end);
+  void CountVisit(int32_t direction, bool deleted);
+  void SetOutOfFile();
+  // Reports error id (1018, 1042, 1043 or 1066, whose insert is
+  // value_text) with the engine status when negative; the cursor is left
+  // out of file. Answers 0.
+  int32_t BrowseError(uint32_t id, uint32_t site, int32_t status,
+                      std::u16string_view value_text = {});
+
   std::u16string table_name_;
   std::u16string item_name_;  // the browse item; empty: record order
+  const Query* query_ = nullptr;  // the host's, kept alive by the host:
+                                  // range, filter, search flags
   std::u16string name_;       // given by NameQuery
   Record* record_ = nullptr;  // the host's, kept alive by the host
   CXBaseTableHandle* handle_ = nullptr;  // one reference held
@@ -80,6 +128,16 @@ class CXBaseCursor final : public framework::RefCounted<ICursor> {
   bool in_file_ = false;
   uint32_t recno_ = 0;
   int32_t visits_ = -1;
+  // The position of a key-order browse: the key image of the entry it
+  // stands on (with recno_).
+  uint8_t key_image_[kKeyImageSize] = {};
+  uint8_t second_key_[kKeyImageSize] = {};
+  int32_t start_direction_ = 0;  // 0 started from the first, 1 the last
+  bool started_ = false;
+  bool key_descending_ = false;  // the browse key walks from the greatest
+  // 1 past the last record or entry, -1 before the first, else 0: a move
+  // back from there reaches the record the browse left.
+  int32_t beyond_ = 0;
 };
 
 }  // namespace qx::access

@@ -8,6 +8,7 @@
 #include <new>
 
 #include "access/adapter/index_ops.h"
+#include "access/adapter/key_typing.h"
 #include "access/adapter/record_ops.h"
 #include "access/connection/table_path.h"
 #include "access/connection/xbase_connection.h"
@@ -440,6 +441,12 @@ const IndexKeyDescriptor* CXBaseTable::KeyDescriptor(
   if ((letter == u'N' || letter == u'F') && item->GetDecimals() > 0)
     key.width += item->GetDecimals() + 1;
   key.decimals = item->GetDecimals();
+  // A key item of no field takes the type its index reports, which IDX,
+  // CDX and NTX files do not record: the expression evaluated on the
+  // table tells it.
+  if (described && !item->is_field() && files_.is_open() &&
+      !info.expression.empty())
+    TypeKeyFromTable(&key, files_.handle, info.expression);
   return &keys_.emplace(std::u16string(item_name), key).first->second;
 }
 

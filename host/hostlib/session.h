@@ -11,7 +11,8 @@
 // (CreateQuery) over a host record buffer bound to every field.
 // A SessionTable reads record n into that buffer (the cursor's
 // ReadRecord), reads memo items (ReadMemoItem) and counts records; it
-// attaches more index files. Nothing here calls the component's
+// attaches more index files and makes browses (SessionBrowse: a cursor of
+// their own, by key or record order, with seeks, ranges and filters). Nothing here calls the component's
 // internals: only its exports and the slots of the driver, proxy,
 // description, item, table handle and cursor.
 //
@@ -22,11 +23,13 @@
 #define QX_HOST_HOSTLIB_SESSION_H_
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "host/hostlib/builders.h"
 #include "host/hostlib/component_host.h"
 #include "qx/driver.h"
 #include "qx/host_types.h"
@@ -120,6 +123,16 @@ class HostRecord {
 };
 
 class Session;
+class SessionBrowse;
+
+// Browsing: what a browse walks (one cursor of its own per browse).
+struct BrowseSpec {
+  std::u16string key;  // the browse item; empty: record-number order
+  const Condition* range = nullptr;   // the caller's, kept alive by it
+  const Condition* filter = nullptr;  // the caller's, kept alive by it
+  bool generic = false;               // search flag 32: generic keys
+  uint32_t lock_kind = 0;             // record lock before each read
+};
 
 class SessionTable {
  public:
@@ -139,6 +152,10 @@ class SessionTable {
   // Reads memo item `item` of the record read last into its value.
   bool ReadMemo(size_t item);
   const HostRecord& record() const { return *record_; }
+
+  // Browsing: a browse by key or record order with its own cursor and
+  // record buffer; null when the cursor cannot be made.
+  std::unique_ptr<SessionBrowse> Browse(const BrowseSpec& spec);
 
  private:
   friend class Session;
@@ -187,6 +204,12 @@ class Session {
   EndConversionFn end_conversion() const { return end_conversion_; }
   uint64_t NextQueryId() { return ++query_ids_; }
 
+  // Browsing (session_browse.cc): source converted to `type` by the VM's
+  // conversion service; the target's bytes go back through
+  // end_conversion().
+  bool ConvertValue(const HostValue& source, uint8_t type,
+                    HostValue* target) const;
+
  private:
   ComponentHost* host_;
   IProxy* proxy_ = nullptr;  // one reference held
@@ -198,6 +221,100 @@ class Session {
   ConnectionDesc cnx_;
   bool connected_ = false;
   uint64_t query_ids_ = 0;
+};
+
+// ---------------------------------------------------------------------------
+// Browsing and seeking (session_browse.cc).
+
+// The result of a seek.
+struct SeekResult {
+  bool found = false;        // an entry of the value itself
+  bool out_of_file = true;   // no entry at all (empty index)
+  bool past_end = false;     // every entry is before the value: on the last
+  uint32_t recno = 0;        // the record of the entry the seek stands on
+};
+
+// A browse of a table through a cursor of its own: first, last, next,
+// previous and current move in key order (BrowseSpec::key) or record
+// order and read the record into record(); records a filter rejects are
+// passed over; out_of_file() tells the end. Seek jumps to a key value.
+class SessionBrowse {
+ public:
+  ~SessionBrowse();
+  SessionBrowse(const SessionBrowse&) = delete;
+  SessionBrowse& operator=(const SessionBrowse&) = delete;
+
+  bool First() { return Move(kCursorFirst); }
+  bool Last() { return Move(kCursorLast); }
+  bool Next() { return Move(kCursorNext); }
+  bool Previous() { return Move(kCursorPrevious); }
+  bool Current() { return Move(kCursorCurrent); }
+  // Seeks value (exact, or generic: a text key that begins with it) and
+  // reads the record the seek stands on (unless out of file).
+  // search_mode 2 seeks the entry of result->recno too.
+  bool Seek(const HostValue& value, bool exact, SeekResult* result,
+            uint16_t search_mode = 1);
+  // Puts the browse back on record recno's entry (after a write).
+  bool Refind(uint32_t recno);
+  bool SavePosition(PositionRecord* position);
+  bool RestorePosition(const PositionRecord& position);
+  bool Count(uint32_t* count, bool from_table);
+
+  bool out_of_file() const { return out_of_file_; }
+  bool in_file() const;
+  uint32_t recno() const;
+  int32_t visits() const;
+  const HostRecord& record() const { return *record_; }
+  bool ReadMemo(size_t item);
+  ICursor* cursor() const { return cursor_; }
+
+ private:
+  friend class SessionTable;
+  SessionBrowse() = default;
+  bool Move(int32_t direction);
+
+  std::u16string table_;
+  std::u16string key_;
+  std::unique_ptr<HostRecord> record_;
+  Query query_;
+  ICursor* cursor_ = nullptr;  // one reference held
+  uint32_t lock_kind_ = 0;
+  bool out_of_file_ = true;
+};
+
+// Condition trees for browses (builders.h's ConditionBuilder, with the
+// values' bytes copied and texts converted by the host): the nodes and
+// their values live as long as the builder.
+class BrowseConditions {
+ public:
+  // session: the host conversions of Compare's texts.
+  explicit BrowseConditions(const Session* session) : session_(session) {}
+  ~BrowseConditions();
+  BrowseConditions(const BrowseConditions&) = delete;
+  BrowseConditions& operator=(const BrowseConditions&) = delete;
+
+  // A comparison (ConditionKind 4..8, 12) of item with value (its bytes
+  // copied).
+  const Condition* Compare(uint32_t kind, std::u16string_view item,
+                           const HostValue& value, bool generic = false);
+  // A comparison with a text, converted by the host to value_type
+  // (kValueNone: kept as UTF-16 text); null when it does not convert.
+  const Condition* Compare(uint32_t kind, std::u16string_view item,
+                           std::u16string_view text,
+                           uint8_t value_type = kValueNone,
+                           bool generic = false);
+  const Condition* And(const Condition* left, const Condition* right) {
+    return nodes_.And(left, right);
+  }
+  const Condition* Or(const Condition* left, const Condition* right) {
+    return nodes_.Or(left, right);
+  }
+  const Condition* Not(const Condition* child) { return nodes_.Not(child); }
+
+ private:
+  const Session* session_;
+  ConditionBuilder nodes_;
+  std::deque<std::string> bytes_;
 };
 
 }  // namespace qx::host

@@ -147,6 +147,9 @@ constexpr const char* kUsage =
     "  tables DIR [--full]\n"
     "  describe TABLE.dbf [--index FILE[:KEY]]...\n"
     "  read TABLE.dbf [--record N] [--index FILE[:KEY]]...\n"
+    "  browse TABLE.dbf [--key ITEM] [--index FILE[:KEY]]... [--from V]\n"
+    "         [--to V] [--reverse] [--filter ITEM=V|ITEM>V...] [--limit N]\n"
+    "  find TABLE.dbf --key ITEM VALUE [--generic] [--index FILE[:KEY]]...\n"
     "dialects: dbase3 dbase4 foxbase foxpro1 clipper clipper5 dbxl foxpro2\n"
     "          omnis vfp (or 1..10); code pages: cp1252 cp850 cp437 utf8\n"
     "index files: .ndx .mdx (tags) .ntx .idx (--compact: compact layout)\n"
@@ -163,6 +166,8 @@ constexpr CommandEntry kCommands[] = {
     {"pack", CmdPack},     {"index", CmdIndex},     {"keys", CmdKeys},
     {"seek", CmdSeek},     {"check", CmdCheck},     {"tables", CmdTables},
     {"describe", CmdDescribe}, {"read", CmdRead},
+    {"browse", CmdBrowse},
+    {"find", CmdFind},
 };
 
 // Keeps the engine started for one run.

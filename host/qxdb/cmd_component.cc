@@ -4,11 +4,13 @@
 //   qxdb read TABLE.dbf [--record N] [--index FILE[:KEY]]...
 // The forms of their output are written down in docs/qxdb.md.
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "host/qxdb/base64.h"
 #include "host/qxdb/commands.h"
+#include "host/qxdb/component_record.h"
 #include "host/qxdb/component_session.h"
 #include "host/qxdb/json.h"
 #include "host/qxdb/table.h"
@@ -164,12 +166,12 @@ void WriteVmText(JsonWriter* w, host::Session& session, const HostValue& value,
 // Writes the value of item i of the record; false when a memo could not
 // be read (named on stderr).
 bool WriteValue(Invocation& inv, const std::string& path,
-                host::Session& session, SessionTable& table, size_t i,
+                host::Session& session, const HostRecord& record,
+                const std::function<bool(size_t)>& read_memo, size_t i,
                 JsonWriter* w) {
-  const HostRecord& record = table.record();
   const RecordItem& item = record.item(i);
   if (record.IsMemo(i)) {
-    if (!table.ReadMemo(i)) {
+    if (!read_memo(i)) {
       const host::HostError error = session.LastError();
       w->Null();
       if (error.id == kErrorNoFile) return true;
@@ -262,6 +264,36 @@ bool WriteValue(Invocation& inv, const std::string& path,
 
 }  // namespace
 
+std::vector<IndexSpec> ParseIndexOptions(
+    const std::vector<std::string>& options) {
+  return ParseIndexes(options);
+}
+
+int OpenComponentTable(Invocation& inv, const std::string& path,
+                       ComponentSession* component,
+                       std::unique_ptr<SessionTable>* table) {
+  return OpenForCommand(inv, path, component, table);
+}
+
+bool WriteComponentRecord(Invocation& inv, const std::string& path,
+                          host::Session& session, const HostRecord& record,
+                          const std::function<bool(size_t)>& read_memo) {
+  bool ok = true;
+  JsonWriter w;
+  w.BeginObject();
+  w.Key("_recno");
+  w.Int(record.recno());
+  w.Key("_deleted");
+  w.Bool(record.deleted());
+  for (size_t i = 0; i < record.size(); ++i) {
+    w.Key(Utf8(record.item(i).name));
+    if (!WriteValue(inv, path, session, record, read_memo, i, &w)) ok = false;
+  }
+  w.EndObject();
+  inv.out() << w.text() << "\n";
+  return ok;
+}
+
 int CmdTables(Invocation& inv) {
   if (!inv.Parse({}, {"full"})) return kExitUsage;
   if (inv.positionals().size() != 1)
@@ -343,20 +375,9 @@ int CmdRead(Invocation& inv) {
       return inv.Fail(kExitNotFound, path,
                       "no record " + std::to_string(recno));
     }
-    const HostRecord& record = table->record();
-    JsonWriter w;
-    w.BeginObject();
-    w.Key("_recno");
-    w.Int(recno);
-    w.Key("_deleted");
-    w.Bool(record.deleted());
-    for (size_t i = 0; i < record.size(); ++i) {
-      w.Key(Utf8(record.item(i).name));
-      if (!WriteValue(inv, path, component.session(), *table, i, &w))
-        rc = kExitNotFound;
-    }
-    w.EndObject();
-    inv.out() << w.text() << "\n";
+    if (!WriteComponentRecord(inv, path, component.session(), table->record(),
+                              [&](size_t i) { return table->ReadMemo(i); }))
+      rc = kExitNotFound;
   }
   return rc;
 }

@@ -22,6 +22,9 @@ int CmdCheck(Invocation& inv);
 int CmdTables(Invocation& inv);
 int CmdDescribe(Invocation& inv);
 int CmdRead(Invocation& inv);
+// Browsing and seeking through the component (cmd_browse.cc).
+int CmdBrowse(Invocation& inv);
+int CmdFind(Invocation& inv);
 
 }  // namespace qx::qxdb
 

@@ -129,7 +129,7 @@ TEST_F(SessionTest, BadInputAtTheHostBoundaryGivesItsError) {
   EXPECT_EQ(cursor->ReadMemoItem(0, 0), 0);
   EXPECT_EQ(cursor->Count(nullptr, 16), 0);
   EXPECT_EQ(cursor->Position(0, 1, 0, nullptr), 0);
-  EXPECT_EQ(Error().id, 1024u);
+  EXPECT_EQ(Error().id, 1014u);
   cursor->Release();
 
   // An unknown connection.
