@@ -229,12 +229,14 @@ int32_t ComputeIdentifier(CXBaseTable* table, TableFiles* files,
   const Reporter report{files};
   const IndexKeyDescriptor* key = table->KeyDescriptor(NameOf(*item));
   if (key == nullptr) return 0;
-  if (item->buffer == nullptr || item->capacity < 8) return 0;
   const auto fail = [&](int32_t status) {
     report(kErrorIdentifier, {platform::MessageArg::Text(NameOf(*item))},
            kSiteIdentifier, NameOf(*item), status);
     return 0;
   };
+  if (item->buffer == nullptr || item->capacity < sizeof(int32_t) ||
+      (item->capacity < sizeof(int64_t) && item->value_type != kValueInt32))
+    return fail(kKbdOk);
   if (!add) {
     const int32_t status = ReadRecord(files->handle, recno);
     if (status != kKbdOk && status != kKbdDeletedRecord) return fail(status);
