@@ -351,6 +351,78 @@ TEST_P(SessionWriteTest, LocksConflictBetweenTableObjects) {
   EXPECT_EQ(Check(), "");
 }
 
+// A lock failure as a child's result: the id past 1000, + 100 for a lock
+// conflict (category 2); 1 for success.
+int LockResult(bool ok, const Session* session) {
+  if (ok) return 1;
+  const HostError error = session->LastError();
+  return static_cast<int>(error.id) - 1000 +
+         (error.category == kCategoryLockConflict ? 100 : 0);
+}
+
+TEST_P(SessionWriteTest, LocksConflictBetweenProcesses) {
+  // The child is forked before this process loads the component.
+  ComponentHost child_host;
+  std::unique_ptr<Session> child_session;
+  std::unique_ptr<SessionTable> child_table;
+  testing::ChildProcess child([&](int step) -> int {
+    switch (step) {
+      case 1: {
+        std::string error;
+        if (!child_host.Start(testing::kComponentPath, testing::kVmPath,
+                              &error))
+          return 2;
+        child_session = std::make_unique<Session>(&child_host);
+        if (!child_session->Connect(U(dir_.path()))) return 3;
+        std::vector<IndexSpec> indexes;
+        for (size_t k = 0; k < 3; ++k)
+          indexes.push_back({U(IndexFile(k)), U(kKeys[k].item)});
+        child_table = child_session->Open(u"t", indexes);
+        return child_table != nullptr ? 1 : 4;
+      }
+      case 2:
+        return LockResult(child_table->LockRecord(2), child_session.get());
+      case 3:
+        return LockResult(child_table->LockRecord(3), child_session.get());
+      case 4:
+        return LockResult(child_table->LockTable(3), child_session.get());
+      case 5:
+        return LockResult(child_table->UnlockTable(), child_session.get());
+      default:
+        child_table.reset();
+        child_session.reset();
+        child_host.Stop();
+        return 1;
+    }
+  });
+  Start(0, 0);
+  for (int i = 1; i <= 3; ++i)
+    ASSERT_EQ(Add(std::to_string(i), "n", "C" + std::to_string(i)),
+              static_cast<uint32_t>(i));
+  ASSERT_EQ(child.Run(1), 1);
+  ASSERT_TRUE(table_->LockRecord(2));
+  EXPECT_EQ(child.Run(2), 141);
+  EXPECT_EQ(child.Run(3), 1);
+  EXPECT_FALSE(table_->LockRecord(3));
+  EXPECT_EQ(Error().id, 1041u);
+  EXPECT_EQ(Error().category, kCategoryLockConflict);
+  // The file cannot be had while another process holds a record of it.
+  EXPECT_FALSE(table_->LockTable(3));
+  EXPECT_EQ(Error().id, 1054u);
+  EXPECT_EQ(Error().category, kCategoryLockConflict);
+  EXPECT_EQ(child.Run(5), 1);
+  ASSERT_TRUE(table_->LockTable(3)) << Utf8(Error().message);
+  EXPECT_EQ(child.Run(4), 154);
+  ASSERT_TRUE(table_->UnlockTable());
+  EXPECT_EQ(child.Run(4), 1);
+  EXPECT_FALSE(table_->LockTable(2));
+  EXPECT_EQ(Error().id, 1054u);
+  EXPECT_EQ(Error().category, kCategoryLockConflict);
+  EXPECT_EQ(child.Run(5), 1);
+  EXPECT_TRUE(table_->LockTable(2)) << Utf8(Error().message);
+  EXPECT_EQ(child.Run(6), 1);
+}
+
 void PrintTo(const Family& family, std::ostream* out) { *out << family.name; }
 
 INSTANTIATE_TEST_SUITE_P(Families, SessionWriteTest,
