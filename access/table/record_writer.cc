@@ -168,6 +168,13 @@ void UndoKeys(std::vector<WriteKey>& keys, size_t done, uint32_t recno,
   }
 }
 
+bool IsEmptyMemo(const RecordItem& item) {
+  if (item.buffer == nullptr || item.capacity < sizeof(HostValue)) return true;
+  const auto* value = static_cast<const HostValue*>(item.buffer);
+  return value->type == kValueNone || value->type == kValueNull ||
+         (value->state & kValueStateNull) != 0 || value->size == 0;
+}
+
 // ---------------------------------------------------------------------------
 // Automatic identifier
 
@@ -444,6 +451,8 @@ int32_t WriteTableRecord(CXBaseTable* table, Record* record, uint32_t* recno,
     if ((item.flags & kRecordItemMemo) == 0 ||
         (item.flags & kRecordItemSkip) != 0 || item.field_number < 0)
       continue;
+    // A new record's empty memo takes no block: its field stays blank.
+    if (!rewrite && IsEmptyMemo(item)) continue;
     if (WriteMemoItem(files, record, i, mode) != 1) {
       if (!rewrite) UndoAdd(files, 0, false, memos_written);
       return 0;

@@ -147,6 +147,8 @@ constexpr const char* kUsage =
     "  tables DIR [--full]\n"
     "  describe TABLE.dbf [--index FILE[:KEY]]...\n"
     "  read TABLE.dbf [--record N] [--index FILE[:KEY]]...\n"
+    "  add TABLE.dbf [--index FILE[:KEY]]... [--json OBJECT]\n"
+    "  modify|remove TABLE.dbf --record N [--index FILE[:KEY]]... [--json OBJECT]\n"
     "dialects: dbase3 dbase4 foxbase foxpro1 clipper clipper5 dbxl foxpro2\n"
     "          omnis vfp (or 1..10); code pages: cp1252 cp850 cp437 utf8\n"
     "index files: .ndx .mdx (tags) .ntx .idx (--compact: compact layout)\n"
@@ -163,6 +165,7 @@ constexpr CommandEntry kCommands[] = {
     {"pack", CmdPack},     {"index", CmdIndex},     {"keys", CmdKeys},
     {"seek", CmdSeek},     {"check", CmdCheck},     {"tables", CmdTables},
     {"describe", CmdDescribe}, {"read", CmdRead},
+    {"add", CmdAdd}, {"modify", CmdModify}, {"remove", CmdRemove},
 };
 
 // Keeps the engine started for one run.

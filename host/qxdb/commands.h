@@ -22,6 +22,10 @@ int CmdCheck(Invocation& inv);
 int CmdTables(Invocation& inv);
 int CmdDescribe(Invocation& inv);
 int CmdRead(Invocation& inv);
+// Writing through the component (cmd_write.cc).
+int CmdAdd(Invocation& inv);
+int CmdModify(Invocation& inv);
+int CmdRemove(Invocation& inv);
 
 }  // namespace qx::qxdb
 
