@@ -16,12 +16,12 @@
 namespace qx::access {
 
 enum DataLockMode : int16_t {
-  kLockModeFile = 2,     // whole file, exclusive of every other writer
-  kLockModeWrite = 3,    // weaker file write lock
-  kLockModeShared = 4,   // one shared slot
-  kRecordLockTest = 5,   // is the record held by another handle?
-  kRecordUnlock = 6,     // release (record 0: every record)
-  kRecordLock = 7,       // lock the record
+  kLockModeFile = 2,    // whole file, exclusive of every other writer
+  kLockModeWrite = 3,   // weaker file write lock
+  kLockModeShared = 4,  // one shared slot
+  kRecordLockTest = 5,  // is the record held by another handle?
+  kRecordUnlock = 6,    // release (record 0: every record)
+  kRecordLock = 7,      // lock the record
 };
 
 int32_t LockDataFile(uint16_t handle, int16_t mode);

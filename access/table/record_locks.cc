@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "access/adapter/lock_ops.h"
+#include "access/adapter/record_ops.h"
 #include "access/errors/error_context.h"
 #include "access/table/xbase_table.h"
 #include "platform/platform.h"
@@ -149,8 +150,9 @@ void TableLocks::Forget(const CXBaseTable* table) {
   LockLists& lists = Lists();
   std::lock_guard<std::mutex> hold(lists.mutex);
   for (auto it = lists.files.begin(); it != lists.files.end();) {
-    std::erase_if(it->second,
-                  [&](const auto& entry) { return entry.second.owner == table; });
+    std::erase_if(it->second, [&](const auto& entry) {
+      return entry.second.owner == table;
+    });
     it = it->second.empty() ? lists.files.erase(it) : std::next(it);
   }
 }
@@ -172,6 +174,15 @@ int32_t TableLocks::LockRecord(CXBaseTable* table, TableFiles* files,
   if (kind == 0) return 1;
   uint32_t count = 0;
   if (table->RecordCount(&count) != 1) return 0;
+  if (recno > count) {
+    // The count is the one this handle saw last; another process may have
+    // appended since. Reading the record reads the count again.
+    const int32_t status = ReadRecord(files->handle, recno);
+    if (status == kKbdOk || status == kKbdDeletedRecord) {
+      files->current_recno = recno;
+      if (table->RecordCount(&count) != 1) return 0;
+    }
+  }
   if (recno < 1 || recno > count) {
     Report(files, kErrorBadRecno, {platform::MessageArg::Unsigned(recno)},
            kSiteRecno);
@@ -184,8 +195,8 @@ int32_t TableLocks::LockRecord(CXBaseTable* table, TableFiles* files,
   if (auto it = records.find(recno); it != records.end()) {
     if (it->second.owner != table) {
       hold.unlock();
-      Report(files, kErrorRecordLocked,
-             {platform::MessageArg::Unsigned(recno)}, kSiteOwner);
+      Report(files, kErrorRecordLocked, {platform::MessageArg::Unsigned(recno)},
+             kSiteOwner);
       return 0;
     }
     if (previous_kind != nullptr) *previous_kind = it->second.kind;

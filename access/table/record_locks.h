@@ -46,8 +46,7 @@ class CXBaseTable;
 class TableLocks {
  public:
   // REQUIRES: the table's data file is open (files->is_open()).
-  int32_t LockFile(const CXBaseTable* table, TableFiles* files,
-                   uint32_t kind);
+  int32_t LockFile(const CXBaseTable* table, TableFiles* files, uint32_t kind);
   // Releases every file-lock mode held, then the table's record locks.
   // 1 when every engine unlock succeeded.
   int32_t UnlockFile(const CXBaseTable* table, TableFiles* files);

@@ -323,8 +323,8 @@ int32_t MaintainKeys(CXBaseTable* table, TableFiles* files,
 
 // Whether a unique key of the record in the buffer is held by another
 // record (reported as 1053). A rewrite that keeps its key is no duplicate.
-bool FindDuplicate(TableFiles* files,
-                   std::vector<WriteKey>& keys, bool rewrite) {
+bool FindDuplicate(TableFiles* files, std::vector<WriteKey>& keys,
+                   bool rewrite) {
   for (WriteKey& key : keys) {
     if (!key.unique) continue;
     if (MakeRecordKey(*files, key, &key.new_image, &key.new_belongs) < 0)
@@ -439,8 +439,7 @@ int32_t WriteTableRecord(CXBaseTable* table, Record* record, uint32_t* recno,
 
   // 5. Unique keys, against the record as it will be written: a
   // duplicate found here leaves nothing to undo.
-  if (Options().duplicates_on != 0 &&
-      FindDuplicate(files, keys, rewrite)) {
+  if (Options().duplicates_on != 0 && FindDuplicate(files, keys, rewrite)) {
     return 0;
   }
 
@@ -502,8 +501,8 @@ int32_t DeleteTableRecord(CXBaseTable* table, Record* record, uint32_t recno,
   if (!files->is_open()) return 0;
   int32_t status = MarkDeleted(files->handle, recno);
   if (status != kKbdOk && status != kKbdDeletedRecord) {
-    report(kErrorDelete,
-           {platform::MessageArg::Unsigned(recno)}, kSiteDelete, {}, status);
+    report(kErrorDelete, {platform::MessageArg::Unsigned(recno)}, kSiteDelete,
+           {}, status);
     return 0;
   }
   if (remove_keys) {
@@ -550,8 +549,7 @@ int32_t DeleteTableRecord(CXBaseTable* table, Record* record, uint32_t recno,
     if (!removed) {
       // The entries removed come back with the record.
       for (size_t k = 0; k < done; ++k) {
-        if (keys[k].old_belongs)
-          AddKey(*keys[k].key, keys[k].old_image, recno);
+        if (keys[k].old_belongs) AddKey(*keys[k].key, keys[k].old_image, recno);
       }
       RecallRecord(files->handle, recno);
       return 0;

@@ -88,8 +88,8 @@ bool SessionTable::SetValue(size_t i, const HostValue& value) {
   if (IsVariableValueType(item->value_type)) {
     // Texts keep their NUL inside the capacity.
     const bool text = IsTextValueType(item->value_type);
-    const uint32_t room = text && item->capacity > 0 ? item->capacity - 1
-                                                     : item->capacity;
+    const uint32_t room =
+        text && item->capacity > 0 ? item->capacity - 1 : item->capacity;
     const uint32_t n = std::min(converted.size, room);
     if (n > 0) std::memcpy(item->buffer, converted.data, n);
     if (text) static_cast<char*>(item->buffer)[n] = '\0';

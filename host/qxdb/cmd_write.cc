@@ -126,7 +126,8 @@ int RunWrite(Invocation& inv, Verb verb) {
   if (verb != Verb::kAdd) {
     if (!table->Read(recno)) return component.Failure(inv, path);
     if (table->out_of_file())
-      return inv.Fail(kExitNotFound, path, "no record " + std::to_string(recno));
+      return inv.Fail(kExitNotFound, path,
+                      "no record " + std::to_string(recno));
   } else {
     table->mutable_record().Clear();
   }

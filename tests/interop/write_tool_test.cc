@@ -101,9 +101,10 @@ TEST_P(WriteToolTest, VerbsWriteWhatHarbourReadsBack) {
   Result r = Write({"add", File("t.dbf"), "--json",
                     R"({"NAME":"zoé","CODE":"Z","N":1.26})"});
   ASSERT_EQ(r.rc, 0) << r.err;
-  EXPECT_EQ(r.out,
-            R"({"_recno":1,"_deleted":false,"NAME":"zoé         ","CODE":"Z   ","N":1.3})"
-            "\n");
+  EXPECT_EQ(
+      r.out,
+      R"({"_recno":1,"_deleted":false,"NAME":"zoé         ","CODE":"Z   ","N":1.3})"
+      "\n");
   r = Write({"add", File("t.dbf")}, R"({"NAME":"Marc","CODE":"M"})");
   ASSERT_EQ(r.rc, 0) << r.err;
   r = Write({"add", File("t.dbf"), "--json", R"({"NAME":"abel","CODE":"A"})"});
@@ -112,10 +113,11 @@ TEST_P(WriteToolTest, VerbsWriteWhatHarbourReadsBack) {
   r = Write({"modify", File("t.dbf"), "--record", "2", "--json",
              R"({"NAME":"Bruno"})"});
   ASSERT_EQ(r.rc, 0) << r.err;
-  EXPECT_EQ(r.out.rfind(
-                R"({"_recno":2,"_deleted":false,"NAME":"Bruno       ","CODE":"M   ",)",
-                0),
-            0u)
+  EXPECT_EQ(
+      r.out.rfind(
+          R"({"_recno":2,"_deleted":false,"NAME":"Bruno       ","CODE":"M   ",)",
+          0),
+      0u)
       << r.out;
   r = Write({"remove", File("t.dbf"), "--record", "3"});
   ASSERT_EQ(r.rc, 0) << r.err;
@@ -151,8 +153,8 @@ TEST_P(WriteToolTest, VerbsWriteWhatHarbourReadsBack) {
   EXPECT_EQ(lines[7].substr(0, 2), "1 ");
 }
 
-INSTANTIATE_TEST_SUITE_P(Families, WriteToolTest, ::testing::ValuesIn(kFamilies),
-                         [](const auto& info) {
+INSTANTIATE_TEST_SUITE_P(Families, WriteToolTest,
+                         ::testing::ValuesIn(kFamilies), [](const auto& info) {
                            return std::string(info.param.name);
                          });
 

@@ -124,8 +124,7 @@ TEST_F(RecordWriterTest, AFailedLaterKeyUndoesTheEarlierOnes) {
   const auto code_handle = static_cast<int16_t>(key->index_handle);
   ASSERT_EQ(kbdnclose(code_handle), kKbdOk);
   int16_t reopened = -1;
-  ASSERT_EQ(kbdnopenx(&reopened, dir_.File("code.ndx").c_str(), 0x100),
-            kKbdOk);
+  ASSERT_EQ(kbdnopenx(&reopened, dir_.File("code.ndx").c_str(), 0x100), kKbdOk);
   ASSERT_EQ(reopened, code_handle);
 
   // A → B on NOM, then CODE fails: NOM's entry is A again, and so is the

@@ -233,9 +233,8 @@ class SessionStressTest : public ::testing::TestWithParam<Family> {
   void BuildIndexes() {
     const Family& f = GetParam();
     for (int k = 0; k < 3; ++k) {
-      std::vector<std::string> args = {"index", File("t.dbf"),
-                                       File(f.files[k]), "--expr",
-                                       kKeyExprs[k]};
+      std::vector<std::string> args = {"index", File("t.dbf"), File(f.files[k]),
+                                       "--expr", kKeyExprs[k]};
       if (f.tags) args.insert(args.end(), {"--tag", kKeyItems[k]});
       if (k == 1) args.push_back("--unique");
       Run(args);

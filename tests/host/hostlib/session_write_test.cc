@@ -56,20 +56,20 @@ struct KeySpec {
   const char* expr;
   bool unique;
 };
-const KeySpec kKeys[] = {
-    {"ID", "ID", false}, {"CODE", "CODE", true}, {"UNAME", "UPPER(NAME)", false}};
+const KeySpec kKeys[] = {{"ID", "ID", false},
+                         {"CODE", "CODE", true},
+                         {"UNAME", "UPPER(NAME)", false}};
 
 class SessionWriteTest : public ::testing::TestWithParam<Family> {
  protected:
   void SetUp() override {
     const Family& f = GetParam();
-    Run({"create", File("t.dbf"), "--dialect", f.dialect, "--field",
-         "ID:N:8", "--field", "NAME:C:20", "--field", "CODE:C:10", "--field",
+    Run({"create", File("t.dbf"), "--dialect", f.dialect, "--field", "ID:N:8",
+         "--field", "NAME:C:20", "--field", "CODE:C:10", "--field",
          "NOTE:M:10"});
     for (size_t k = 0; k < 3; ++k) {
-      std::vector<std::string> args = {"index", File("t.dbf"),
-                                       File(IndexFile(k)), "--expr",
-                                       kKeys[k].expr};
+      std::vector<std::string> args = {
+          "index", File("t.dbf"), File(IndexFile(k)), "--expr", kKeys[k].expr};
       if (f.tags) args.insert(args.end(), {"--tag", kKeys[k].item});
       if (kKeys[k].unique) args.push_back("--unique");
       Run(args);
@@ -388,6 +388,14 @@ TEST_P(SessionWriteTest, LocksConflictBetweenProcesses) {
         return LockResult(child_table->LockTable(3), child_session.get());
       case 5:
         return LockResult(child_table->UnlockTable(), child_session.get());
+      case 7: {
+        child_table->mutable_record().Clear();
+        uint32_t recno = 0;
+        const size_t code = child_table->record().Find(u"CODE");
+        return child_table->SetText(code, u"C4") && child_table->Add(&recno)
+                   ? static_cast<int>(recno)
+                   : 0;
+      }
       default:
         child_table.reset();
         child_session.reset();
@@ -420,14 +428,19 @@ TEST_P(SessionWriteTest, LocksConflictBetweenProcesses) {
   EXPECT_EQ(Error().category, kCategoryLockConflict);
   EXPECT_EQ(child.Run(5), 1);
   EXPECT_TRUE(table_->LockTable(2)) << Utf8(Error().message);
+  ASSERT_TRUE(table_->UnlockTable());
+  // A record the other process has just appended can be locked here.
+  EXPECT_EQ(child.Run(7), 4);
+  EXPECT_TRUE(table_->LockRecord(4)) << Utf8(Error().message);
+  EXPECT_FALSE(table_->LockRecord(5));
+  EXPECT_EQ(Error().id, 1020u);
   EXPECT_EQ(child.Run(6), 1);
 }
 
 void PrintTo(const Family& family, std::ostream* out) { *out << family.name; }
 
 INSTANTIATE_TEST_SUITE_P(Families, SessionWriteTest,
-                         ::testing::ValuesIn(kFamilies),
-                         [](const auto& info) {
+                         ::testing::ValuesIn(kFamilies), [](const auto& info) {
                            return std::string(info.param.name);
                          });
 
