@@ -5,8 +5,10 @@
 // the query's host record buffer. This part reads records by number, the
 // memo items of the record read, and counts records; its state is that
 // of the last read (current record, out-of-file and in-file marks, visit
-// counter). Browsing in key or record order, seeking, writing and record
-// locks answer error 1024.
+// counter). Writes, deletes and record locks go to the table object
+// (record_writer.h, record_locks.h); the record written or deleted
+// becomes the current one. Browsing in key or record order and seeking
+// answer error 1024.
 //
 // Every operation runs under the driver registry lock, resets the error
 // context first and reports its failures there.

@@ -11,7 +11,9 @@
 // (CreateQuery) over a host record buffer bound to every field.
 // A SessionTable reads record n into that buffer (the cursor's
 // ReadRecord), reads memo items (ReadMemoItem) and counts records; it
-// attaches more index files. Nothing here calls the component's
+// attaches more index files; it adds, modifies and deletes records (the
+// cursor's Write and Delete) and locks records and the table
+// (session_write.cc). Nothing here calls the component's
 // internals: only its exports and the slots of the driver, proxy,
 // description, item, table handle and cursor.
 //
