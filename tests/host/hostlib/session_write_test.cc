@@ -292,6 +292,10 @@ TEST_P(SessionWriteTest, DeletesKeepOrRemoveTheirEntries) {
   // A record outside the file.
   EXPECT_FALSE(table_->Delete(9));
   EXPECT_EQ(Error().id, 1051u);
+  EXPECT_EQ(Utf8(Error().message)
+                .rfind("La suppression de l'enregistrement <9> a échoué.", 0),
+            0u)
+      << Utf8(Error().message);
 }
 
 TEST_P(SessionWriteTest, LocksConflictBetweenTableObjects) {
@@ -340,6 +344,13 @@ TEST_P(SessionWriteTest, LocksConflictBetweenTableObjects) {
   EXPECT_FALSE(other->LockTable(3));
   EXPECT_EQ(Error().id, 1054u);
   EXPECT_EQ(Error().category, kCategoryLockConflict);
+  // The host's text names the file and then a literal "s".
+  EXPECT_EQ(Utf8(Error().message)
+                .rfind("Impossible d'accéder au fichier '" + File("t.dbf") +
+                           "s' car il est bloqué par une autre application.",
+                       0),
+            0u)
+      << Utf8(Error().message);
   ASSERT_TRUE(table_->UnlockTable());
   EXPECT_EQ(table_->TableLockKind(), 0u);
   // Kind 2, then 3: the weaker lock goes, the stronger comes.
