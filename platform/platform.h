@@ -157,6 +157,11 @@ bool RenameFile(const char* old_name, const char* new_name);
 bool FileExists(const char* name);       // exists and is not a directory
 bool DirectoryExists(const char* name);
 
+// The identity of an existing file, whatever name reaches it (Windows:
+// volume serial number and file index; POSIX: device and inode), as a
+// text fit for a map key. False when the file cannot be reached.
+bool FileIdentity(const char* name, std::string* identity);
+
 // ---------------------------------------------------------------------------
 // Directory search (FindFirstFileW / FindNextFileW / FindClose)
 //

@@ -1,6 +1,8 @@
 // Records of an open data file through the engine (see record_ops.h).
 #include "access/adapter/record_ops.h"
 
+#include <cstring>
+
 #include "access/adapter/engine_call.h"
 #include "qx/engine.h"
 
@@ -55,6 +57,41 @@ int32_t DataFileVersion(uint16_t handle, uint8_t* version) {
 
 int32_t WriteRecord(uint16_t handle, uint32_t* recno, uint16_t mode) {
   return Call(kbddwrite, Handle16(handle), recno, mode);
+}
+
+int32_t BlankRecord(uint16_t handle) {
+  return Call(kbddblankrec, Handle16(handle));
+}
+
+int32_t MarkDeleted(uint16_t handle, uint32_t recno) {
+  return Call(kbdddelete, Handle16(handle), recno);
+}
+
+int32_t RecallRecord(uint16_t handle, uint32_t recno) {
+  return Call(kbddrecall, Handle16(handle), recno);
+}
+
+int32_t CopyRecordBuffer(uint16_t handle, std::string* bytes) {
+  uint8_t* buffer = nullptr;
+  uint16_t size = 0;
+  int16_t fields = 0;
+  const int32_t status =
+      Call(kbddrecinfo, Handle16(handle), &buffer, &size, &fields);
+  if (status < 0) return status;
+  bytes->assign(reinterpret_cast<const char*>(buffer), size);
+  return status;
+}
+
+int32_t RestoreRecordBuffer(uint16_t handle, std::string_view bytes) {
+  uint8_t* buffer = nullptr;
+  uint16_t size = 0;
+  int16_t fields = 0;
+  const int32_t status =
+      Call(kbddrecinfo, Handle16(handle), &buffer, &size, &fields);
+  if (status < 0) return status;
+  if (size != bytes.size()) return kKbdErrFieldType;
+  std::memcpy(buffer, bytes.data(), size);
+  return status;
 }
 
 }  // namespace qx::access

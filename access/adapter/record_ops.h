@@ -11,6 +11,8 @@
 #define QX_ACCESS_ADAPTER_RECORD_OPS_H_
 
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 namespace qx::access {
 
@@ -35,6 +37,16 @@ int32_t DataFileVersion(uint16_t handle, uint8_t* version);
 // mode 0 appends the buffer (*recno receives its number), 256 rewrites
 // record *recno.
 int32_t WriteRecord(uint16_t handle, uint32_t* recno, uint16_t mode);
+// Empties the record buffer for a new record (blank texts, zero binary
+// fields, nullable fields null).
+int32_t BlankRecord(uint16_t handle);
+// Sets the deletion mark of record recno ('*'), or takes it back (' ').
+int32_t MarkDeleted(uint16_t handle, uint32_t recno);
+int32_t RecallRecord(uint16_t handle, uint32_t recno);
+// Ours: a copy of the record buffer's bytes (deletion flag included),
+// and the buffer set back from such a copy (-31 when the sizes differ).
+int32_t CopyRecordBuffer(uint16_t handle, std::string* bytes);
+int32_t RestoreRecordBuffer(uint16_t handle, std::string_view bytes);
 
 }  // namespace qx::access
 

@@ -116,7 +116,8 @@ CXError ReportError(CErrorContext* sink, const ErrorReport& report) {
     AddEngineStatusTexts(&error, *report.engine_status);
   }
   if (sink != nullptr) {
-    sink->Handle(CategoryOfError(report.id), error, report.context);
+    sink->Handle(report.category.value_or(CategoryOfError(report.id)), error,
+                 report.context);
   }
   return error;
 }

@@ -111,6 +111,9 @@ struct ErrorReport {
   uint32_t site = 0;
   std::optional<int32_t> engine_status;  // set after an engine failure
   ErrorContextObject* context = nullptr;
+  // The category handed over when it is not the id's own (a file lock
+  // refused because another process holds the file: 2).
+  std::optional<int32_t> category;
 };
 
 // Runs the reporting steps into sink; with no sink the error is built and

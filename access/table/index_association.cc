@@ -162,7 +162,10 @@ int32_t AssociateIndexFile(CXBaseDescription* description,
     return 0;
   }
   uint16_t handle = kNoIndexHandle;
-  int32_t status = OpenIndex(dialect, index_path, &handle, kModeReadOnly);
+  // Shared: a file other processes write (or open at the same moment)
+  // must not refuse, nor be refused by, this short look.
+  int32_t status =
+      OpenIndex(dialect, index_path, &handle, kModeReadOnly | kModeShared);
   if (status < 0) {
     Report(errors, kErrorOpenFile,
            {platform::MessageArg::Text(index_path),

@@ -364,7 +364,10 @@ int32_t FillItems(TableFiles* files, Record* record, int32_t known_deleted) {
 // Putting items
 
 int32_t PutItem(TableFiles* files, const RecordItem* item) {
-  if (item->buffer == nullptr || item->length == 0) return 1;
+  // An item of no length was not given, except a text: the empty text
+  // blanks its field.
+  if (item->buffer == nullptr) return 1;
+  if (item->length == 0 && !IsTextValueType(item->value_type)) return 1;
   if ((item->flags & kRecordItemSkip) != 0) return 1;
   if ((item->flags & kRecordItemWritable) == 0) return 1;
   const FieldDescription* field = FieldOf(files, item->field_number);

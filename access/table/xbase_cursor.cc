@@ -1,7 +1,9 @@
 // The xBase cursor.
 #include "access/table/xbase_cursor.h"
 
+#include "access/connection/driver_options.h"
 #include "access/errors/error_context.h"
+#include "access/table/record_transfer.h"
 #include "access/table/xbase_table.h"
 #include "access/table/xbase_table_handle.h"
 #include "framework/framework_state.h"
@@ -13,7 +15,6 @@ namespace qx::access {
 namespace {
 
 constexpr uint32_t kErrorNotReadable = 1014;
-constexpr uint32_t kErrorUnavailable = 1024;
 // The task text inserted into error 1014.
 constexpr uint32_t kTaskReadRecord = 2658;
 // Count option: the table's record count rather than a count by reading.
@@ -83,19 +84,6 @@ CXBaseTable* CXBaseCursor::Table() {
   report.site = kSiteTable;
   ReportError(errors_, report);
   return nullptr;
-}
-
-int32_t CXBaseCursor::Unavailable(uint32_t site) {
-  return Run(u"Cursor", [&]() -> int32_t {
-    ErrorReport report;
-    report.id = kErrorUnavailable;
-    report.table = table_name_;
-    report.item = item_name_;
-    report.unit = kUnitCursor;
-    report.site = site;
-    ReportError(errors_, report);
-    return 0;
-  });
 }
 
 int32_t CXBaseCursor::SetName(const char16_t* name) {
@@ -201,14 +189,44 @@ int32_t CXBaseCursor::RestorePosition(const PositionRecord* position) {
   return Run(u"RestorePosition", [&] { return DoRestorePosition(position); });
 }
 
-// Writing and record locks are not part of this build.
-int32_t CXBaseCursor::Write(uint32_t*, uint32_t, uint16_t) {
-  return Unavailable(15);
+// After a write the record written is the current one, whatever a browse
+// was on (in a rewrite even when the write failed: the record is there);
+// after a delete, the deleted record.
+int32_t CXBaseCursor::Write(uint32_t* recno, uint32_t options, uint16_t mode) {
+  return Run(u"Write", [&]() -> int32_t {
+    CXBaseTable* table = Table();
+    if (table == nullptr || recno == nullptr) return 0;
+    const int32_t result = table->WriteRecord(record_, recno, options, mode);
+    if (result == 1 || mode == kWriteModeRewrite) {
+      recno_ = *recno;
+      out_of_file_ = false;
+      in_file_ = true;
+    }
+    return result;
+  });
 }
-int32_t CXBaseCursor::Delete(uint32_t) { return Unavailable(16); }
-int32_t CXBaseCursor::LockRecord(uint32_t, uint32_t, uint32_t* previous_kind) {
-  if (previous_kind != nullptr) *previous_kind = 0;
-  return Unavailable(17);
+int32_t CXBaseCursor::Delete(uint32_t recno) {
+  return Run(u"Delete", [&]() -> int32_t {
+    CXBaseTable* table = Table();
+    if (table == nullptr) return 0;
+    const int32_t result =
+        table->DeleteRecord(record_, recno, Options().delete_index);
+    if (result == 1) {
+      recno_ = recno;
+      out_of_file_ = false;
+      in_file_ = true;
+    }
+    return result;
+  });
+}
+int32_t CXBaseCursor::LockRecord(uint32_t kind, uint32_t recno,
+                                 uint32_t* previous_kind) {
+  return Run(u"LockRecord", [&]() -> int32_t {
+    if (previous_kind != nullptr) *previous_kind = 0;
+    CXBaseTable* table = Table();
+    if (table == nullptr) return 0;
+    return table->LockRecord(record_, kind, recno, previous_kind);
+  });
 }
 
 }  // namespace qx::access

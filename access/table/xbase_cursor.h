@@ -6,8 +6,9 @@
 // memo items of the record read, and counts records; its state is that
 // of the last read (current record, out-of-file and in-file marks, visit
 // counter). Browsing in key or record order, seeking, re-finding and the
-// saved positions are in cursor_browse.cc; writing and record locks answer
-// error 1024.
+// saved positions are in cursor_browse.cc. Writes, deletes and record
+// locks go to the table object (record_writer.h, record_locks.h); the
+// record written or deleted becomes the current one.
 //
 // Every operation runs under the driver registry lock, resets the error
 // context first and reports its failures there.
@@ -69,7 +70,6 @@ class CXBaseCursor final : public framework::RefCounted<ICursor> {
 
   // The table object of the query's table, or null after reporting it.
   CXBaseTable* Table();
-  int32_t Unavailable(uint32_t site);
   template <typename Fn>
   int32_t Run(const char16_t* operation, Fn&& fn);
 

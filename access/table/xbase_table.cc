@@ -18,6 +18,7 @@
 #include "access/table/index_association.h"
 #include "access/table/index_paths.h"
 #include "access/table/record_transfer.h"
+#include "access/table/record_writer.h"
 #include "access/table/xbase_description.h"
 #include "platform/platform.h"
 #include "qx/engine.h"
@@ -240,6 +241,7 @@ int32_t CXBaseTable::CloseFiles() {
   CloseKeys();
   if (files_.open_count > 0) return 1;
   if (files_.handle == kNoDataHandle) return 1;
+  locks_.Closed(this);
   CloseMemoFile(&files_);
   int32_t result = 1;
   const int32_t status = CloseDataFile(files_.handle);
@@ -476,25 +478,27 @@ void CXBaseTable::AddKeyItems(IItem* const* items, uint32_t count,
 }
 
 // ---------------------------------------------------------------------------
-// Writing, locking and maintenance: not part of this build; each reports
-// error 1024.
+// Writing and locking delegate to their modules; maintenance is not part
+// of this build and reports error 1024.
 
-int32_t CXBaseTable::WriteRecord(Record*, uint32_t*, uint32_t, uint16_t) {
-  return Unavailable(20);
+int32_t CXBaseTable::WriteRecord(Record* record, uint32_t* recno,
+                                 uint32_t options, uint16_t mode) {
+  return WriteTableRecord(this, record, recno, options, mode);
 }
-int32_t CXBaseTable::DeleteRecord(Record*, uint32_t, int32_t) {
-  return Unavailable(21);
+int32_t CXBaseTable::DeleteRecord(Record* record, uint32_t recno,
+                                  int32_t remove_keys) {
+  return DeleteTableRecord(this, record, recno, remove_keys != 0);
 }
 int32_t CXBaseTable::BuildKey(const Record*, uint32_t, uint8_t*) {
   return Unavailable(22);
 }
-int32_t CXBaseTable::LockFile(uint32_t) { return Unavailable(23); }
-int32_t CXBaseTable::UnlockFile() { return Unavailable(24); }
-int32_t CXBaseTable::LockRecord(Record*, uint32_t kind, uint32_t,
+int32_t CXBaseTable::LockFile(uint32_t kind) {
+  return locks_.LockFile(this, &files_, kind);
+}
+int32_t CXBaseTable::UnlockFile() { return locks_.UnlockFile(this, &files_); }
+int32_t CXBaseTable::LockRecord(Record* record, uint32_t kind, uint32_t recno,
                                 uint32_t* previous_kind) {
-  if (previous_kind != nullptr) *previous_kind = 0;
-  if (kind == 0) return 1;
-  return Unavailable(25);
+  return locks_.LockRecord(this, &files_, record, kind, recno, previous_kind);
 }
 int32_t CXBaseTable::CreateFiles() { return Unavailable(26); }
 int32_t CXBaseTable::Maintain(uint32_t, IProgress*) { return Unavailable(27); }

@@ -28,6 +28,7 @@
 
 #include "access/adapter/key_descriptor.h"
 #include "access/table/host_file_copy.h"
+#include "access/table/record_locks.h"
 #include "access/table/table_files.h"
 #include "framework/names.h"
 #include "framework/ref_counted.h"
@@ -84,7 +85,7 @@ class CXBaseTable final : public framework::RefCounted<ITable> {
                    uint8_t* key_image) override;
   int32_t LockFile(uint32_t kind) override;
   int32_t UnlockFile() override;
-  uint32_t CurrentLockKind() override { return 0; }
+  uint32_t CurrentLockKind() override { return locks_.CurrentKind(); }
   int32_t LockRecord(Record* record, uint32_t kind, uint32_t recno,
                      uint32_t* previous_kind) override;
   int32_t CreateFiles() override;
@@ -114,6 +115,9 @@ class CXBaseTable final : public framework::RefCounted<ITable> {
   CXBaseDescription* description() const { return description_; }
   const TableFiles& files() const { return files_; }
   const FileDesc* host_file() const { return host_file_.get(); }
+  // Locks held (file-lock modes); the record writer's files.
+  const TableLocks& locks() const { return locks_; }
+  TableFiles* mutable_files() { return &files_; }
 
  private:
   ~CXBaseTable();
@@ -138,6 +142,7 @@ class CXBaseTable final : public framework::RefCounted<ITable> {
   TableFiles files_;
   std::map<std::u16string, IndexKeyDescriptor, framework::NameLess> keys_;
   std::vector<OpenIndexFile> open_indexes_;
+  TableLocks locks_;
 };
 
 }  // namespace qx::access

@@ -106,6 +106,10 @@ void HostRecord::Bind(const TableInfo& info) {
     item.field_number = field->field_number;
     item.field_length = field->size;
     item.flags = kRecordItemWritable;
+    if (field->key_number >= 0) {
+      item.flags |= kRecordItemKey;
+      if ((field->key_flags & kKeyUnique) != 0) item.flags |= kRecordItemUnique;
+    }
     if (item.value_type == kValueNone) item.flags |= kRecordItemSkip;
     if (item.value_type == kValueText) item.flags |= kRecordItemText;
     if (item.value_type == kValueDecimal)
@@ -124,6 +128,15 @@ void HostRecord::Bind(const TableInfo& info) {
       new (item.buffer) HostValue();
       static_cast<HostValue*>(item.buffer)->type = item.value_type;
     }
+    items_.push_back(item);
+  }
+  field_items_ = items_.size();
+  for (const ItemInfo& key : info.items) {
+    if (key.field_number >= 0 || key.key_number < 0) continue;
+    RecordItem item;
+    names_.push_back(key.name);
+    item.flags = kRecordItemKey | kRecordItemSkip;
+    if ((key.key_flags & kKeyUnique) != 0) item.flags |= kRecordItemUnique;
     items_.push_back(item);
   }
   for (size_t i = 0; i < items_.size(); ++i) items_[i].name = names_[i].c_str();
@@ -282,7 +295,7 @@ std::unique_ptr<SessionTable> Session::Open(
   if (driver()->OpenTable(&cnx_, &file, 0, &handle) != 1) return nullptr;
   table->open_ = true;
   if (IDescription* opened = handle->GetDescription()) table->Describe(opened);
-  handle->Release();
+  table->handle_ = handle;  // the reference OpenTable gave
 
   table->record_ = std::make_unique<HostRecord>(end_conversion_);
   table->record_->Bind(table->info_);
@@ -302,6 +315,7 @@ SessionTable::SessionTable(Session* session) : session_(session) {}
 
 SessionTable::~SessionTable() {
   if (cursor_ != nullptr) cursor_->Release();
+  if (handle_ != nullptr) handle_->Release();
   record_.reset();
   if (open_ && session_->driver() != nullptr)
     session_->driver()->CloseTable(session_->connection(), name_.c_str());

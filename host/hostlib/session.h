@@ -11,8 +11,11 @@
 // (CreateQuery) over a host record buffer bound to every field.
 // A SessionTable reads record n into that buffer (the cursor's
 // ReadRecord), reads memo items (ReadMemoItem) and counts records; it
-// attaches more index files and makes browses (SessionBrowse: a cursor of
-// their own, by key or record order, with seeks, ranges and filters). Nothing here calls the component's
+// attaches more index files, makes browses (SessionBrowse: a cursor of
+// their own, by key or record order, with seeks, ranges and filters;
+// session_browse.cc), adds, modifies and deletes records (the cursor's
+// Write and Delete) and locks records and the table (session_write.cc).
+// Nothing here calls the component's
 // internals: only its exports and the slots of the driver, proxy,
 // description, item, table handle and cursor.
 //
@@ -94,11 +97,15 @@ class HostRecord {
   HostRecord& operator=(const HostRecord&) = delete;
 
   // One item per field of the description, in field order; items of no
-  // host type are skipped by the driver.
+  // host type are skipped by the driver. Items of keys are marked keys
+  // (unique when the key is); the keys that are no field get items of
+  // their own after the fields, which the driver only names keys by.
   void Bind(const TableInfo& info);
 
   Record* get() { return &record_; }
-  size_t size() const { return items_.size(); }
+  // The items bound to fields (the record's key items of no field follow
+  // them in get(), for the driver only).
+  size_t size() const { return field_items_; }
   const RecordItem& item(size_t i) const { return items_[i]; }
   // The value of item i (bytes stay the record's): fixed types in
   // `fixed`, texts and binaries behind `data`; a memo item's own value.
@@ -112,10 +119,21 @@ class HostRecord {
   uint32_t recno() const { return record_.recno; }
   bool deleted() const { return (record_.state & kRecordDeleted) != 0; }
 
+  // Writing: the items as the host sets them before an add or a modify.
+  // Every item empty (a new record of which nothing is given yet).
+  void Clear();
+  RecordItem* mutable_item(size_t i) { return &items_[i]; }
+  // Stores a memo value (released with the record) marked modified.
+  void SetMemo(size_t i, const HostValue& value);
+  // Index of the item bound to the field `name` (case-insensitive), or
+  // size() when there is none.
+  size_t Find(std::u16string_view name) const;
+
  private:
   void ReleaseMemos();
 
   EndConversionFn end_conversion_;
+  size_t field_items_ = 0;  // items bound to fields; key-only items follow
   std::vector<std::u16string> names_;
   std::vector<std::unique_ptr<uint64_t[]>> buffers_;  // 8-byte aligned
   std::vector<RecordItem> items_;
@@ -156,6 +174,34 @@ class SessionTable {
   // Browsing: a browse by key or record order with its own cursor and
   // record buffer; null when the cursor cannot be made.
   std::unique_ptr<SessionBrowse> Browse(const BrowseSpec& spec);
+  // Writing and locking: the cursor's Write, Delete and LockRecord and the
+  // table object's file locks. Values are set on record() first (Clear
+  // for a new record; Read then set for a modification).
+  HostRecord& mutable_record() { return *record_; }
+  // Sets item i from a value of any host type, converted by the VM's
+  // conversion service to the item's type (texts cut to the item); memo
+  // items take it as their new value. False when it does not convert.
+  bool SetValue(size_t i, const HostValue& value);
+  bool SetText(size_t i, std::u16string_view text);
+  // Declares the item the automatic identifier (the key of its name gives
+  // the last value); false when the table has no such field.
+  bool DeclareIdentifier(std::u16string_view name);
+  // Adds record() (*recno receives its number); modifies record recno;
+  // deletes record recno (the keys follow DELETEINDEX of qxdbins.ini).
+  // options: the host's write options (0x100, 0x200, 0x400).
+  bool Add(uint32_t* recno, uint32_t options = 0);
+  bool Modify(uint32_t recno, uint32_t options = 0);
+  bool Delete(uint32_t recno);
+  // File locks of the host's kinds 2, 3, 4; the kind held (0, 2, 3).
+  bool LockTable(uint32_t kind);
+  bool UnlockTable();
+  uint32_t TableLockKind();
+  // Record locks of kinds 2 and 3; kind 1 unlocks.
+  bool LockRecord(uint32_t recno, uint32_t kind = 2,
+                  uint32_t* previous_kind = nullptr);
+  bool UnlockRecord(uint32_t recno) { return LockRecord(recno, 1); }
+  // The table object behind the table's handle (no reference added).
+  ITable* TableObject();
 
  private:
   friend class Session;
@@ -168,6 +214,7 @@ class SessionTable {
   std::unique_ptr<HostRecord> record_;
   Query query_;
   ICursor* cursor_ = nullptr;  // one reference held
+  ITableHandle* handle_ = nullptr;  // one reference held
   bool open_ = false;
   bool out_of_file_ = false;
 };
@@ -198,6 +245,9 @@ class Session {
   // YYYYMMDD, date-times YYYYMMDDHHMMSSmmm, numbers in C locale); false
   // when the VM cannot convert it.
   bool ValueText(const HostValue& value, std::u16string* text) const;
+  // Writing: a value converted by the VM's conversion service to type
+  // (the target's bytes belong to that service: end_conversion()).
+  bool Convert(const HostValue& value, uint8_t type, HostValue* target) const;
   IDriver* driver() const { return host_->driver(); }
   IProxy* proxy() const { return proxy_; }
   const ConnectionDesc* connection() const { return &cnx_; }

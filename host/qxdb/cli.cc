@@ -150,6 +150,8 @@ constexpr const char* kUsage =
     "  browse TABLE.dbf [--key ITEM] [--index FILE[:KEY]]... [--from V]\n"
     "         [--to V] [--reverse] [--filter ITEM=V|ITEM>V...] [--limit N]\n"
     "  find TABLE.dbf --key ITEM VALUE [--generic] [--index FILE[:KEY]]...\n"
+    "  add TABLE.dbf [--index FILE[:KEY]]... [--json OBJECT]\n"
+    "  modify|remove TABLE.dbf --record N [--index FILE[:KEY]]... [--json OBJECT]\n"
     "dialects: dbase3 dbase4 foxbase foxpro1 clipper clipper5 dbxl foxpro2\n"
     "          omnis vfp (or 1..10); code pages: cp1252 cp850 cp437 utf8\n"
     "index files: .ndx .mdx (tags) .ntx .idx (--compact: compact layout)\n"
@@ -168,6 +170,7 @@ constexpr CommandEntry kCommands[] = {
     {"describe", CmdDescribe}, {"read", CmdRead},
     {"browse", CmdBrowse},
     {"find", CmdFind},
+    {"add", CmdAdd}, {"modify", CmdModify}, {"remove", CmdRemove},
 };
 
 // Keeps the engine started for one run.

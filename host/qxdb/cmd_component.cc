@@ -382,4 +382,38 @@ int CmdRead(Invocation& inv) {
   return rc;
 }
 
+// ---------------------------------------------------------------------------
+// For the writing verbs (cmd_write.cc)
+
+int OpenComponentTable(Invocation& inv, const std::string& path, bool writable,
+                       ComponentSession* component,
+                       std::unique_ptr<SessionTable>* table) {
+  if (!writable) return OpenForCommand(inv, path, component, table);
+  if (!PathExists(path)) return inv.Fail(kExitNotFound, path, "no such file");
+  if (!component->Start(inv, DirectoryOf(path), false)) return kExitFailure;
+  *table = component->session().Open(platform::Utf8ToUtf16(path),
+                                     ParseIndexes(inv.Options("index")));
+  if (*table == nullptr) return component->Failure(inv, path);
+  return kExitOk;
+}
+
+bool PrintComponentRecord(Invocation& inv, const std::string& path,
+                          host::Session& session, SessionTable& table) {
+  const HostRecord& record = table.record();
+  JsonWriter w;
+  w.BeginObject();
+  w.Key("_recno");
+  w.Int(record.recno());
+  w.Key("_deleted");
+  w.Bool(record.deleted());
+  bool ok = true;
+  for (size_t i = 0; i < record.size(); ++i) {
+    w.Key(Utf8(record.item(i).name));
+    if (!WriteValue(inv, path, session, table, i, &w)) ok = false;
+  }
+  w.EndObject();
+  inv.out() << w.text() << "\n";
+  return ok;
+}
+
 }  // namespace qx::qxdb

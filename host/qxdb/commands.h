@@ -25,6 +25,10 @@ int CmdRead(Invocation& inv);
 // Browsing and seeking through the component (cmd_browse.cc).
 int CmdBrowse(Invocation& inv);
 int CmdFind(Invocation& inv);
+// Writing through the component (cmd_write.cc).
+int CmdAdd(Invocation& inv);
+int CmdModify(Invocation& inv);
+int CmdRemove(Invocation& inv);
 
 }  // namespace qx::qxdb
 

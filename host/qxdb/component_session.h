@@ -22,9 +22,10 @@ class ComponentSession {
   ComponentSession(const ComponentSession&) = delete;
   ComponentSession& operator=(const ComponentSession&) = delete;
 
-  // Loads the component and connects to directory (UTF-8) read-only; false
-  // after printing why on stderr.
-  bool Start(Invocation& inv, std::string_view directory);
+  // Loads the component and connects to directory (UTF-8) read-only (or
+  // for writing); false after printing why on stderr.
+  bool Start(Invocation& inv, std::string_view directory,
+             bool read_only = true);
 
   host::Session& session() { return *session_; }
   // Prints "qxdb: FILE: error ID: MESSAGE" for the error the driver holds
@@ -38,6 +39,16 @@ class ComponentSession {
 
 // The directory part of a UTF-8 path ("." when it has none).
 std::string DirectoryOf(std::string_view path);
+
+// The writing verbs' use of the reading ones (cmd_component.cc): the table
+// of a command opened with its --index files (for writing when asked), and
+// the record read last printed as `qxdb read` prints it (false when a memo
+// could not be read, named on stderr).
+int OpenComponentTable(Invocation& inv, const std::string& path, bool writable,
+                       ComponentSession* component,
+                       std::unique_ptr<host::SessionTable>* table);
+bool PrintComponentRecord(Invocation& inv, const std::string& path,
+                          host::Session& session, host::SessionTable& table);
 
 }  // namespace qx::qxdb
 

@@ -747,6 +747,16 @@ bool FileExists(const char* name) {
   return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
+bool FileIdentity(const char* name, std::string* identity) {
+  if (name == nullptr || *name == '\0' || identity == nullptr) return false;
+  const std::string path = posix::ResolveAnsiPath(name);
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return false;
+  *identity = std::to_string(static_cast<unsigned long long>(st.st_dev)) +
+              ':' + std::to_string(static_cast<unsigned long long>(st.st_ino));
+  return true;
+}
+
 bool DirectoryExists(const char* name) {
   if (name == nullptr || *name == '\0') return false;
   const std::string path = posix::ResolveAnsiPath(name);

@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <mutex>
 #include <new>
 #include <optional>
@@ -36,9 +37,17 @@ namespace {
 // never destroyed, so profile reads from static destructors stay safe, and
 // no heap block outlives a library that is unloaded (the default path fits
 // the string's own buffer).
+std::string InitialSystemDirectory() {
+  const char* given = std::getenv("QX_SYSTEM_DIR");
+  return given != nullptr && *given != '\0' ? std::string(given) : "/etc";
+}
+
 struct ProfileState {
   std::mutex mutex;
-  std::string system_directory = "/etc";  // guarded by mutex; UTF-8
+  // Guarded by mutex; UTF-8. QX_SYSTEM_DIR, when set, stands for the
+  // Windows directory of the machine, so that a process that loads the
+  // component finds its profile files where its host put them.
+  std::string system_directory = InitialSystemDirectory();
 };
 
 ProfileState& State() {
