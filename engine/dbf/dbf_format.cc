@@ -121,13 +121,14 @@ DbfDescriptor DbfDescriptor::DecodeFrom(
   const uint8_t* p = in.data();
   std::copy_n(p + kDbfFieldNameOffset, kDbfFieldNameSize, d.name.begin());
   d.type = p[kDbfFieldTypeOffset];
-  std::copy_n(p + kDbfFieldReserved1Offset, kDbfFieldReserved1Size,
-              d.reserved1.begin());
+  d.displacement = GetLe32(p + kDbfFieldDisplacementOffset);
   d.length = p[kDbfFieldLengthOffset];
   d.decimals = p[kDbfFieldDecimalsOffset];
   d.flags = p[kDbfFieldFlagsOffset];
-  std::copy_n(p + kDbfFieldReserved2Offset, kDbfFieldReserved2Size,
-              d.reserved2.begin());
+  d.next_value = GetLe32(p + kDbfFieldNextValueOffset);
+  d.step = p[kDbfFieldStepOffset];
+  std::copy_n(p + kDbfFieldReservedOffset, kDbfFieldReservedSize,
+              d.reserved.begin());
   return d;
 }
 
@@ -135,11 +136,13 @@ void DbfDescriptor::EncodeTo(std::span<uint8_t, kDbfDescriptorSize> out) const {
   uint8_t* p = out.data();
   std::copy(name.begin(), name.end(), p + kDbfFieldNameOffset);
   p[kDbfFieldTypeOffset] = type;
-  std::copy(reserved1.begin(), reserved1.end(), p + kDbfFieldReserved1Offset);
+  PutLe32(p + kDbfFieldDisplacementOffset, displacement);
   p[kDbfFieldLengthOffset] = length;
   p[kDbfFieldDecimalsOffset] = decimals;
   p[kDbfFieldFlagsOffset] = flags;
-  std::copy(reserved2.begin(), reserved2.end(), p + kDbfFieldReserved2Offset);
+  PutLe32(p + kDbfFieldNextValueOffset, next_value);
+  p[kDbfFieldStepOffset] = step;
+  std::copy(reserved.begin(), reserved.end(), p + kDbfFieldReservedOffset);
 }
 
 size_t DbfDescriptor::NameLength() const {

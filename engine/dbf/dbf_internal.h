@@ -82,6 +82,10 @@ struct DbfFile : ControlBlock {
 
   std::string name;               // as given to open
   std::vector<double> largest;    // per field; N, F: the largest value
+  // Per field, Visual FoxPro autoincrement: the next value and step as
+  // read at open (both 0 for the other fields and dialects).
+  std::vector<uint32_t> next_values;
+  std::vector<uint8_t> steps;
   uint16_t largest_length = 0;
   int16_t null_flags_field = -1;  // index of _NullFlags, -1 none
   bool has_memo = false;          // an M field outside dialect 10
@@ -129,6 +133,11 @@ int16_t OpenDbf(int16_t* handle, const char* name, uint16_t mode);
 int16_t CloseDbf(int16_t handle);
 int16_t CreateDbf(const char* name, int16_t field_count,
                   const KbdFieldDef* fields, uint16_t dialect);
+// Creates an empty data file (closed) whose header is source's as on disk
+// (fields, flags, code page mark, Visual FoxPro area and autoincrement
+// counters) with no record and today's date: the work file of a Visual
+// FoxPro pack.
+int16_t CreateDbfLike(const DbfFile& source, const char* name);
 
 // Closes a system file whatever the last error is, keeping that error,
 // and sets *slot to kNoFileSlot; for cleanup paths.

@@ -161,14 +161,17 @@ int16_t FindField(const DbfFile& file, std::string_view name) {
 }
 
 void DescribeFields(const DbfFile& file, KbdFieldDef* defs) {
-  for (const DbfField& f : file.fields) {
-    KbdFieldDef& d = *defs++;
+  for (size_t i = 0; i < file.fields.size(); ++i) {
+    const DbfField& f = file.fields[i];
+    KbdFieldDef& d = defs[i];
     std::memset(&d, 0, sizeof d);
     std::memcpy(d.name, f.name, std::strlen(f.name) + 1);
     d.type = static_cast<uint8_t>(f.type);
     d.length = f.length;
     d.decimals = f.decimals;
     d.flags = f.flags;
+    d.next_value = file.next_values[i];
+    d.step = file.steps[i];
   }
 }
 

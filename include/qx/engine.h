@@ -209,14 +209,31 @@ int16_t kbdsetsort(int16_t value, int16_t set);
 /* ------------------------------------------------------------------------
    DBF data files (handle kind 1). */
 
-/* Field definition record, exchanged by create, describe and pack. */
+/* Field definition record, exchanged by create, describe and pack. The
+   last three members are our extension for Visual FoxPro autoincrement
+   fields; a zero-filled record leaves them out. */
 typedef struct KbdFieldDef {
   char name[12];     /* NUL-terminated, at most 10 characters */
   uint16_t type;     /* type character, either case on input */
   uint16_t length;   /* bytes in the record */
   uint16_t decimals;
-  uint16_t flags;    /* descriptor byte 18: 0x01 system, 0x02 nullable */
+  uint16_t flags;    /* descriptor byte 18 (Visual FoxPro): 0x01 system
+                        column, 0x02 nullable, 0x04 binary (no code page
+                        translation), 0x08 autoincrement */
+  uint32_t next_value; /* autoincrement: the value the next record gets */
+  uint16_t step;       /* autoincrement step, 1..255; on create a step of 0
+                          means next value 1 and step 1 */
+  uint16_t reserved;   /* 0 */
 } KbdFieldDef;
+
+/* Field flags of the definition record (Visual FoxPro; kbddcreate ignores
+   them in the other dialects). On disk: never renumber. */
+enum KbdFieldFlags {
+  kKbdFieldSystem = 0x01,
+  kKbdFieldNullable = 0x02,
+  kKbdFieldBinary = 0x04,
+  kKbdFieldAutoIncrement = 0x08
+};
 
 /* What qxdb info and the access layer need of an open data file (our
    addition). */
@@ -244,6 +261,13 @@ enum { kKbdLockRecTest = 5, kKbdLockRecUnlock = 6, kKbdLockRec = 7 };
 
 int16_t kbddopenx(int16_t* handle, const char* name, uint16_t mode);
 int16_t kbddclose(int16_t handle);
+/* Creates an empty data file of the dialect (1..10; 0x200 is dropped) and
+   closes it. In dialect 10 (Visual FoxPro) the definitions' flags count:
+   0x02 nullable (any type), 0x04 binary (C, M, V, G; always set on I, B,
+   Y, T, W, Q), 0x08 autoincrement (I, not nullable; next value and step);
+   a hidden _NullFlags column is added when a field is nullable or V/Q,
+   unless the definitions hold it as a system column. The memo file is the
+   caller's to create. */
 int16_t kbddcreate(const char* name, int16_t field_count,
                    const KbdFieldDef* fields, uint16_t dialect);
 int16_t kbddread(int16_t handle, uint32_t recno);

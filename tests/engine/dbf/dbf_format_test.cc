@@ -42,11 +42,17 @@ TEST(DbfFormatTest, HeaderAndDescriptorRoundTrip) {
   d_raw[17] = 1;
   d_raw[18] = 0x02;
   d_raw[31] = 0x55;
+  PutLe32(d_raw.data() + 12, 0x01020304);  // Visual FoxPro: displacement
+  PutLe32(d_raw.data() + 19, 11078);       // autoincrement next value
+  d_raw[23] = 7;                           // and step
   DbfDescriptor d = DbfDescriptor::DecodeFrom(d_raw);
   EXPECT_EQ(d.NameLength(), 6u);
   EXPECT_EQ(d.type, 'C');
   EXPECT_EQ(d.WideLength(), 300);  // byte 17 as the high byte
   EXPECT_EQ(d.flags, 0x02);
+  EXPECT_EQ(d.displacement, 0x01020304u);
+  EXPECT_EQ(d.next_value, 11078u);
+  EXPECT_EQ(d.step, 7);
   std::array<uint8_t, kDbfDescriptorSize> d_again{};
   d.EncodeTo(d_again);
   EXPECT_EQ(d_again, d_raw);
