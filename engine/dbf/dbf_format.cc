@@ -326,6 +326,35 @@ int16_t DecodeDateTime(const uint8_t* p, char* out) {
   return kKbdOk;
 }
 
+int16_t EncodeCurrency(double value, int64_t* stored) {
+  constexpr double kLargest = 9.2e14;  // times 10000 still fits 63 bits
+  constexpr int kDecimals = 4;
+  if (!std::isfinite(value) || std::fabs(value) > kLargest) return kKbdErrData;
+  // Below 0.0001 nothing is left; the fixed text of what remains has at
+  // most 16 integer digits and 17 significant digits in all.
+  if (std::fabs(value) < 1.0 / kDbfCurrencyScale) {
+    *stored = 0;
+    return kKbdOk;
+  }
+  char text[48];
+  auto [end, ec] = std::to_chars(text, text + sizeof text, std::fabs(value),
+                                 std::chars_format::fixed);
+  if (ec != std::errc()) return kKbdErrData;
+  int64_t scaled = 0;
+  int decimals = -1;  // -1 before the point
+  for (const char* c = text; c < end && decimals < kDecimals; ++c) {
+    if (*c == '.') {
+      decimals = 0;
+      continue;
+    }
+    scaled = scaled * 10 + (*c - '0');
+    if (decimals >= 0) ++decimals;
+  }
+  for (int i = std::max(decimals, 0); i < kDecimals; ++i) scaled *= 10;
+  *stored = value < 0 ? -scaled : scaled;
+  return kKbdOk;
+}
+
 int16_t EncodeDateTime(std::string_view text, uint8_t* p) {
   while (!text.empty() && (text.back() == ' ' || text.back() == '\0'))
     text.remove_suffix(1);

@@ -381,6 +381,14 @@ int16_t DecodeDateTime(const uint8_t* p, char* out);
 // for a bad date, -16 for a bad time.
 int16_t EncodeDateTime(std::string_view text, uint8_t* p);
 inline constexpr size_t kDbfDateTimeTextLength = 17;
+
+// Currencies (Y): the stored integer is the value times 10000. Encoding
+// cuts the decimal number the value reads as (its shortest text that reads
+// back as the same double) after the fourth decimal, toward zero: 12.3456,
+// which a double holds as 12.34559999..., stores 123456, and 1.23456 stores
+// 12345. -33 for a value not finite or beyond +-9.2e14.
+int16_t EncodeCurrency(double value, int64_t* stored);
+inline constexpr double kDbfCurrencyScale = 10000.0;
 inline constexpr size_t kDbfBinaryFieldSize = 8;  // B, Y, T
 inline constexpr size_t kDbfIntegerFieldSize = 4;  // I, VFP M/P/G/W
 

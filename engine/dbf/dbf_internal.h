@@ -92,6 +92,7 @@ struct DbfFile : ControlBlock {
   bool changed = false;   // set by writes; close then stamps the date
   bool unflushed = false; // written since the last flush (sync off)
   bool defer_flush = false;  // flush only at close (pack's work file)
+  bool copying = false;  // pack's work file: appends keep every value
 
   // Locks (D3). The current region is what the last lock call asked for.
   std::vector<uint32_t> locked_records;
@@ -160,11 +161,17 @@ int16_t ReadRecord(DbfFile* file, uint32_t recno);
 // sets the changed flag and flushes by the sync rule. -36 read-only.
 int16_t WriteRecord(DbfFile* file, uint32_t recno);
 // Appends the record buffer (deletion flag set active): the record and its
-// end-of-file marker, then the count; *recno gets the new number. In a
+// end-of-file marker, then the count; *recno gets the new number. Visual
+// FoxPro autoincrement fields take their counters' values first. In a
 // shared file the append holds the append lock (the byte of file-lock mode
 // 1, unless this handle's file lock covers it already) and takes the
 // record count from the header under it.
 int16_t AppendRecord(DbfFile* file, uint32_t* recno);
+
+// Visual FoxPro: gives the record buffer's autoincrement fields their
+// counters' values and moves the counters on (see dbf_autoincrement.cc).
+// REQUIRES: inside an append, holding the append lock of a shared file.
+int16_t AssignAutoIncrements(DbfFile* file);
 
 // The flush that follows every write: at once when writes are synced,
 // otherwise noted for the next unlock or close.

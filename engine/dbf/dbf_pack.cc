@@ -60,6 +60,7 @@ int16_t CopyLiveRecords(DbfFile* file, const std::string& work,
   DbfFile* out = CheckDbf(*work_handle);
   // Nobody sees the work file before it is renamed: one flush at close.
   out->defer_flush = true;
+  out->copying = true;  // records keep their autoincrement numbers
   uint32_t count = file->header.record_count;
   for (uint32_t recno = 1; recno <= count; ++recno) {
     status = ReadRecord(file, recno);

@@ -132,6 +132,7 @@ int16_t AppendRecord(DbfFile* file, uint32_t* recno) {
   if (next == 0) return Fail(kKbdErrSeek);
   uint32_t offset = 0;
   if (int16_t e = RecordOffset(*file, next, &offset)) return e;
+  if (int16_t e = AssignAutoIncrements(file)) return e;
   file->record[kDbfDeletionFlagOffset] = kDbfActiveFlag;
   // D1: record and end-of-file marker in one write.
   if (int16_t e = FileWriteAt(file->slot, offset, file->record.data(),

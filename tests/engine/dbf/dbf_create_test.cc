@@ -239,5 +239,78 @@ TEST_F(VfpCreateTest, ChecksDefinitions) {
   EXPECT_EQ(create(std::vector<KbdFieldDef>(255, VfpDef("C", 'C', 254))), kKbdOk);
 }
 
+// Appends give autoincrement fields their counters' values, through
+// every handle of a shared table; a pack keeps the numbers, the counter
+// and everything else of a real table's header.
+TEST_F(VfpCreateTest, AutoIncrementOnAppendAndPack) {
+  std::string real = qx::testing::ReadWholeFile(
+      qx::testing::SharedDir() + "/fixtures/real/xsharp-northwind/products.dbf");
+  ASSERT_FALSE(real.empty());
+  std::string path = dir_.File("products.dbf");
+  qx::testing::WriteWholeFile(path, real);
+  constexpr uint16_t kShared = static_cast<uint16_t>(kKbdVisualFoxpro) | kKbdModeShared;
+  int16_t a = -1, b = -1;
+  ASSERT_EQ(Open(path, kShared, &a), kKbdOk);
+  ASSERT_EQ(Open(path, kShared, &b), kKbdOk);
+  int32_t id = -1;
+  uint32_t recno = 0;
+  for (int16_t h : {a, b, a}) {
+    ASSERT_EQ(kbddblankrec(h), kKbdOk);
+    int32_t asked = 5;  // not what an autoincrement field stores
+    ASSERT_EQ(kbddput(h, 0, &asked), kKbdOk);
+    ASSERT_EQ(kbddput(h, 1, "Added"), kKbdOk);
+    ASSERT_EQ(kbddwrite(h, &recno, kKbdWriteAppend), kKbdOk);
+    ASSERT_EQ(kbddget(h, 0, &id), kKbdOk);  // the buffer holds the number
+  }
+  EXPECT_EQ(recno, 80u);
+  EXPECT_EQ(id, 80);  // 78, 79, 80: the counter was 78
+  std::vector<int32_t> ids;
+  for (uint32_t r = 78; r <= 80; ++r) {
+    ASSERT_EQ(kbddread(b, r), kKbdOk);
+    ASSERT_EQ(kbddget(b, 0, &id), kKbdOk);
+    ids.push_back(id);
+  }
+  EXPECT_EQ(ids, (std::vector<int32_t>{78, 79, 80}));
+  ASSERT_EQ(kbddclose(b), kKbdOk);
+
+  ASSERT_EQ(kbdddelete(a, 1), kKbdOk);
+  ASSERT_EQ(kbddpack(&a), kKbdOk);
+  uint32_t count = 0;
+  ASSERT_EQ(kbddreccount(a, &count), kKbdOk);
+  EXPECT_EQ(count, 79u);
+  ASSERT_EQ(kbddread(a, 1), kKbdOk);
+  ASSERT_EQ(kbddget(a, 0, &id), kKbdOk);
+  EXPECT_EQ(id, 2);  // not renumbered
+  ASSERT_EQ(kbddread(a, 79), kKbdOk);
+  ASSERT_EQ(kbddget(a, 0, &id), kKbdOk);
+  EXPECT_EQ(id, 80);
+  ASSERT_EQ(kbddclose(a), kKbdOk);
+  std::string packed = qx::testing::ReadWholeFile(path);
+  size_t header_size = GetLe16(Bytes(real) + 8);
+  EXPECT_EQ(packed[0], real[0]);
+  EXPECT_EQ(GetLe32(Bytes(packed) + 4), 79u);
+  std::string counter_now = std::string("\x51\0\0\0", 4);  // 81
+  std::string expected = real.substr(0, header_size);
+  expected.replace(32 + 19, 4, counter_now);
+  size_t at = FirstDifference(packed, expected, 8, header_size);
+  EXPECT_EQ(at, std::string::npos) << "header differs at " << Hex(at);
+  EXPECT_EQ(packed.substr(header_size - 263, 13), "northwind.dbc");
+
+  // A table of ours: the counter as defined, by its step.
+  KbdFieldDef counter = VfpDef("ID", 'I', 4, 0, kAuto);
+  counter.next_value = 100;
+  counter.step = 5;
+  ASSERT_EQ(Create(path, {VfpDef("NAME", 'C', 4), counter}), kKbdOk);
+  ASSERT_EQ(Open(path, kKbdVisualFoxpro, &a), kKbdOk);
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_EQ(kbddblankrec(a), kKbdOk);
+    ASSERT_EQ(kbddwrite(a, &recno, kKbdWriteAppend), kKbdOk);
+  }
+  ASSERT_EQ(kbddget(a, 1, &id), kKbdOk);
+  EXPECT_EQ(id, 105);
+  ASSERT_EQ(kbddclose(a), kKbdOk);
+  EXPECT_EQ(GetLe32(Bytes(qx::testing::ReadWholeFile(path)) + 64 + 19), 110u);
+}
+
 }  // namespace
 }  // namespace qx::engine::testing

@@ -61,6 +61,27 @@ TEST(DbfFormatTest, HeaderAndDescriptorRoundTrip) {
   EXPECT_EQ(DbfDescriptor::DecodeFrom(d_raw).NameLength(), 11u);
 }
 
+// Currencies cut the decimal number the double stands for, not its binary
+// expansion: 12.3456 * 10000 is 123455.99999... in doubles.
+TEST(DbfFormatTest, CurrencyCutsTheDecimalValue) {
+  struct Case {
+    double value;
+    int64_t stored;
+  } cases[] = {{12.3456, 123456}, {1.23456, 12345}, {-1.23456, -12345},
+               {-3.25, -32500},   {5, 50000},       {0.00009, 0},
+               {0.0001, 1},       {1e14, 1000000000000000000},
+               {-9.2e14, -9200000000000000000}, {0.1 + 0.2, 3000}};
+  for (const Case& c : cases) {
+    int64_t stored = -1;
+    EXPECT_EQ(EncodeCurrency(c.value, &stored), kKbdOk) << c.value;
+    EXPECT_EQ(stored, c.stored) << c.value;
+  }
+  int64_t stored = 0;
+  EXPECT_EQ(EncodeCurrency(9.3e14, &stored), kKbdErrData);
+  EXPECT_EQ(EncodeCurrency(std::nan(""), &stored), kKbdErrData);
+  EXPECT_EQ(EncodeCurrency(-INFINITY, &stored), kKbdErrData);
+}
+
 TEST(DbfFormatTest, BlankText) {
   EXPECT_TRUE(IsBlankText(reinterpret_cast<const uint8_t*>("     "), 5));
   EXPECT_TRUE(IsBlankText(reinterpret_cast<const uint8_t*>("  \0x "), 5));
