@@ -16,6 +16,16 @@
 
 namespace qx::bench {
 
+// The open-mode bit every benchmark adds to its opens of the table and of
+// the index files: 0x400 (shared) when the environment sets
+// QX_BENCH_SHARED=1, so that the figures of files shared with other
+// processes (each operation then takes and drops its operation lock) can
+// be set beside those of files opened exclusively; else 0.
+inline uint16_t BenchShareMode() {
+  const char* value = std::getenv("QX_BENCH_SHARED");
+  return value != nullptr && value[0] == '1' ? kKbdModeShared : 0;
+}
+
 // Rows are drawn from a pool of distinct rows; a power of two, so that
 // row i of a table is pool[i & (kPoolSize - 1)].
 inline constexpr uint32_t kPoolSize = 1u << 16;
@@ -123,7 +133,7 @@ inline int16_t CreateAndOpenBenchTable(const char* path, const char* program) {
   int16_t status = kbddcreate(path, kBenchFieldCount, defs, kKbdDbase3);
   if (status < 0) Die(program, "kbddcreate", status);
   int16_t handle = kKbdNoHandle;
-  status = kbddopenx(&handle, path, kKbdDbase3);
+  status = kbddopenx(&handle, path, kKbdDbase3 | BenchShareMode());
   if (status < 0) Die(program, "kbddopenx", status);
   return handle;
 }

@@ -85,7 +85,8 @@ void Check(const char* what, int16_t status) {
 
 int16_t OpenTable(const std::string& path) {
   int16_t handle = kKbdNoHandle;
-  Check("kbddopenx", kbddopenx(&handle, path.c_str(), kKbdDbase3));
+  Check("kbddopenx", kbddopenx(&handle, path.c_str(),
+                               kKbdDbase3 | qx::bench::BenchShareMode()));
   return handle;
 }
 
@@ -358,6 +359,8 @@ int main() {
 
   std::printf("{\n");
   std::printf("  \"benchmark\": \"dbf\",\n");
+  std::printf("  \"shared\": %s,\n",
+              qx::bench::BenchShareMode() != 0 ? "true" : "false");
   std::printf(
       "  \"table\": \"NAME C(20), CITY C(15), AGE N(3), SALARY N(10,2), "
       "BIRTH D; dialect dbase3; %u-byte records; rows cycle through "

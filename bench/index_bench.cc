@@ -99,7 +99,8 @@ class IndexBench {
 
 int16_t IndexBench::OpenTable(const std::string& path) const {
   int16_t handle = kKbdNoHandle;
-  Check("kbddopenx", kbddopenx(&handle, path.c_str(), kKbdDbase3));
+  Check("kbddopenx",
+        kbddopenx(&handle, path.c_str(), kKbdDbase3 | BenchShareMode()));
   return handle;
 }
 
@@ -184,7 +185,7 @@ void IndexBench::OpenIndexes(const std::string& dir, IndexId* ids) const {
     } else {
       Check("open index file",
             format_.open_file(&files[i], (dir + "/" + key.file).c_str(),
-                              format_.dialect));
+                              format_.dialect | BenchShareMode()));
     }
     ids[i] = files[i];
     if (format_.open_tag != nullptr)
@@ -460,6 +461,8 @@ bool IndexBench::PrintTargets(const Measured& m) const {
 void IndexBench::Print(const Measured& m) const {
   std::printf("{\n");
   std::printf("  \"benchmark\": \"%s\",\n", format_.label);
+  std::printf("  \"shared\": %s,\n",
+              BenchShareMode() != 0 ? "true" : "false");
   std::printf(
       "  \"table\": \"NAME C(20), CITY C(15), AGE N(3), SALARY N(10,2), "
       "BIRTH D; dialect dbase3; %u records cycling through %u distinct "

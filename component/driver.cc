@@ -3,10 +3,18 @@
 
 #include <new>
 #include <string>
+#include <vector>
 
 #include "access/connection/table_listing.h"
 #include "access/connection/table_path.h"
 #include "access/connection/xbase_connection.h"
+#include "access/table/compound_keys.h"
+#include "access/table/index_association.h"
+#include "access/table/index_paths.h"
+#include "access/table/xbase_cursor.h"
+#include "access/table/xbase_description.h"
+#include "access/table/xbase_table.h"
+#include "access/table/xbase_table_handle.h"
 #include "component/component_state.h"
 #include "component/proxy.h"
 #include "framework/host_value.h"
@@ -22,14 +30,12 @@ using platform::MessageArg;
 
 // Internal error ids and debug units and sites of the driver's reports.
 constexpr uint32_t kErrorConnectionOpen = 1004;
-constexpr uint32_t kErrorUnavailable = 1024;
 constexpr uint32_t kErrorNoFile = 1032;
 constexpr uint32_t kErrorNoPriorOpen = 1067;
 constexpr uint32_t kErrorKeyNameNeeded = 1068;
 constexpr uint32_t kUnitConnection = 101;
 constexpr uint32_t kSiteOpenByPath = 12;
 constexpr uint32_t kSiteDirectOpen = 25;
-constexpr uint32_t kUnitDriver = 100;
 
 // A memo item's value: its size follows its contents.
 class CXBaseMemoValue final : public framework::CNativeItemValue {
@@ -65,17 +71,6 @@ framework::CNativeErrorSink* CXBaseDriver::NewErrorSink() {
   return new (std::nothrow) access::CErrorContext();
 }
 
-void CXBaseDriver::ReportUnavailable(uint32_t site) {
-  Guard(0, [&] {
-    ErrorReport report;
-    report.id = kErrorUnavailable;
-    report.unit = kUnitDriver;
-    report.site = site;
-    access::ReportError(xerrors(), report);
-    return 0;
-  });
-}
-
 void CXBaseDriver::Destroy() {
   direct_opens_.Clear();
   for (CXBaseProxy* proxy : proxies_) proxy->Unbind();
@@ -102,29 +97,57 @@ IItemValue* CXBaseDriver::CreateItemValue(uint8_t item_type) {
   return CNativeDriver::CreateItemValue(item_type);
 }
 
-IDescription* CXBaseDriver::CreateDescription(const FileDesc* /*file*/,
-                                              IConnection* /*connection*/) {
-  ReportUnavailable(45);
-  return nullptr;
+IDescription* CXBaseDriver::CreateDescription(const FileDesc* file,
+                                              IConnection* connection) {
+  return Guard<IDescription*>(nullptr, [&]() -> IDescription* {
+    auto* description = new access::CXBaseDescription(
+        connection == nullptr ? u"" : HostText(connection->GetDataSource()));
+    if (file != nullptr) description->set_name(HostText(file->name));
+    return description;
+  });
 }
 
-ITable* CXBaseDriver::CreateTable(const FileDesc* /*file*/,
-                                  IConnection* /*connection*/,
-                                  uint32_t /*options*/) {
-  ReportUnavailable(47);
-  return nullptr;
+ITable* CXBaseDriver::CreateTable(const FileDesc* file,
+                                  IConnection* connection, uint32_t options) {
+  return Guard<ITable*>(nullptr, [&]() -> ITable* {
+    return new access::CXBaseTable(file, access::InfoOfConnection(connection),
+                                   options);
+  });
 }
 
-ICursor* CXBaseDriver::CreateQuery(const Query* /*query*/) {
-  ReportUnavailable(48);
-  return nullptr;
+ICursor* CXBaseDriver::CreateQuery(const Query* query) {
+  return Locked<ICursor*>(nullptr, [&]() -> ICursor* {
+    access::CXBaseTableHandle* table_handle = nullptr;
+    ITableHandle* found =
+        query == nullptr ? nullptr : FindTableHandle(HostText(query->table_name));
+    if (found != nullptr) {
+      table_handle = dynamic_cast<access::CXBaseTableHandle*>(found);
+    }
+    auto* cursor = new access::CXBaseCursor(query, table_handle, errors());
+    if (found != nullptr) found->Release();
+    return cursor;
+  });
 }
 
-ITableHandle* CXBaseDriver::CreateTableHandle(const char16_t* /*name*/,
-                                              const FileDesc* /*file*/,
-                                              IConnection* /*connection*/) {
-  ReportUnavailable(59);
-  return nullptr;
+ITableHandle* CXBaseDriver::CreateTableHandle(const char16_t* name,
+                                              const FileDesc* file,
+                                              IConnection* connection) {
+  return Guard<ITableHandle*>(nullptr, [&]() -> ITableHandle* {
+    return new access::CXBaseTableHandle(
+        HostText(name), file, access::InfoOfConnection(connection));
+  });
+}
+
+ITableHandle* CXBaseDriver::GetTable(const ConnectionDesc* cnx,
+                                     const FileDesc* file) {
+  ITableHandle* handle = CNativeDriver::GetTable(cnx, file);
+  if (handle != nullptr) {
+    Guard(0, [&] {
+      access::PrepareCompoundKeys(file);
+      return 1;
+    });
+  }
+  return handle;
 }
 
 // The xBase driver has no description made from a file alone.
@@ -163,16 +186,28 @@ int32_t CXBaseDriver::PrepareTableHook(IConnection* /*connection*/,
   return 1;
 }
 
-IDescription* CXBaseDriver::OpenDescription(const char16_t* /*path*/,
-                                            const char16_t* /*logical_name*/,
+IDescription* CXBaseDriver::OpenDescription(const char16_t* path,
+                                            const char16_t* logical_name,
                                             IConnection* connection) {
   return Guard<IDescription*>(nullptr, [&]() -> IDescription* {
     if (connection == nullptr) return nullptr;
     if (connection->IsOpen() == 0 && connection->Open(errors()) != 1) {
       return nullptr;
     }
-    ReportUnavailable(65);
-    return nullptr;
+    // A bare name or a relative path lies in the connection's directory.
+    const std::u16string data_source(HostText(connection->GetDataSource()));
+    std::u16string full_path;
+    if (!access::ResolveTablePath(data_source, HostText(path), u"", xerrors(),
+                                  &full_path)) {
+      return nullptr;
+    }
+    auto* description = new access::CXBaseDescription(data_source);
+    description->AddRef();
+    if (!description->Fill(HostText(logical_name), full_path, xerrors())) {
+      description->Release();
+      return nullptr;
+    }
+    return description;
   });
 }
 
@@ -196,6 +231,9 @@ IDescription* CXBaseDriver::OpenTableByPath(const char16_t* path,
         access::ReportError(xerrors(), report);
       } else {
         description = OpenDescription(full_path.c_str(), path, connection);
+        if (auto* xbase = dynamic_cast<access::CXBaseDescription*>(description)) {
+          access::AssociateIndexesBeside(xbase);
+        }
       }
     }
     ReleaseConnection(connection);
@@ -270,11 +308,32 @@ IDescription* CXBaseDriver::AttachIndex(const char16_t* index_file,
                IsMultiKeyIndex(HostText(index_file))) {
       report.id = kErrorKeyNameNeeded;
       access::ReportError(xerrors(), report);
+      description = nullptr;
+    } else if (auto* xbase =
+                   dynamic_cast<access::CXBaseDescription*>(description)) {
+      const std::u16string index_path =
+          access::IndexPathOf(xbase->path(), HostText(index_file));
+      std::vector<access::CXBaseItem*> added;
+      if (access::AssociateIndexFile(xbase, xbase->path(), index_path,
+                                     HostText(key_name), false, &added,
+                                     xerrors()) == 1) {
+        // An open table sees the new keys at once.
+        if (ITableHandle* handle = GetTable(cnx, file)) {
+          std::vector<IItem*> items(added.begin(), added.end());
+          handle->AddKeyItems(items.data(),
+                              static_cast<uint32_t>(items.size()),
+                              index_path.c_str());
+          handle->Release();
+        }
+        description->AddRef();
+      } else {
+        description = nullptr;
+      }
     } else {
-      ReportUnavailable(109);
+      description = nullptr;
     }
     ReleaseConnection(connection);
-    return nullptr;
+    return description;
   });
 }
 

@@ -3,11 +3,10 @@
 // It keeps the framework's base behaviour (framework/native_driver.h) and
 // replaces the factories and the operations that touch files: connections
 // are directories (access/connection), which list their tables and check
-// a table file against the connection's directory, and the proxy's direct
-// opens are kept in the driver's direct-open list. The operations whose
-// access-layer classes (descriptions, tables, table handles, cursors) are
-// not part of this build report "Fonctionalité non disponible pour l'accès
-// natif xBase." (error 1024) and answer their failure result.
+// a table file against the connection's directory; descriptions, tables,
+// table handles and cursors are the access layer's (access/table); the
+// proxy's direct opens are kept in the driver's direct-open list, and
+// AttachIndex associates index files with the tables opened before.
 #ifndef QX_COMPONENT_DRIVER_H_
 #define QX_COMPONENT_DRIVER_H_
 
@@ -27,6 +26,8 @@ class CXBaseDriver final : public framework::CNativeDriver {
   CXBaseDriver() = default;
 
   // The xBase operations of the driver table.
+  ITableHandle* GetTable(const ConnectionDesc* cnx,
+                         const FileDesc* file) override;
   IDescription* OpenTableByPath(const char16_t* path,
                                 const ConnectionDesc* cnx) override;
   void Destroy() override;
@@ -73,9 +74,6 @@ class CXBaseDriver final : public framework::CNativeDriver {
 
  private:
   ~CXBaseDriver() override = default;
-
-  // Reports error 1024 for an operation this build does not provide.
-  void ReportUnavailable(uint32_t site);
 
   DirectOpenList direct_opens_;
   std::set<CXBaseProxy*> proxies_;

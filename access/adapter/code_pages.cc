@@ -19,15 +19,29 @@ constexpr LetterPair kFrenchLetters[] = {
     {244, 147}, {246, 148}, {249, 151}, {251, 150}, {252, 129},
 };
 
-void SwapLetters(char* buffer, size_t length, bool to_oem) {
-  for (size_t i = 0; i < length && buffer[i] != '\0'; ++i) {
-    const uint8_t c = static_cast<uint8_t>(buffer[i]);
-    for (const LetterPair& pair : kFrenchLetters) {
-      if (c == (to_oem ? pair.ansi : pair.oem)) {
-        buffer[i] = static_cast<char>(to_oem ? pair.oem : pair.ansi);
-        break;
-      }
+// The exchange as two byte maps built once from the pairs: every byte
+// maps to itself but the letters of the pairs. Texts cross this on every
+// field of every record, so one lookup per byte.
+struct LetterMaps {
+  uint8_t to_oem[256];
+  uint8_t to_ansi[256];
+  constexpr LetterMaps() : to_oem(), to_ansi() {
+    for (int c = 0; c < 256; ++c) {
+      to_oem[c] = static_cast<uint8_t>(c);
+      to_ansi[c] = static_cast<uint8_t>(c);
     }
+    for (const LetterPair& pair : kFrenchLetters) {
+      to_oem[pair.ansi] = pair.oem;
+      to_ansi[pair.oem] = pair.ansi;
+    }
+  }
+};
+constexpr LetterMaps kLetterMaps;
+
+void SwapLetters(char* buffer, size_t length, bool to_oem) {
+  const uint8_t* map = to_oem ? kLetterMaps.to_oem : kLetterMaps.to_ansi;
+  for (size_t i = 0; i < length && buffer[i] != '\0'; ++i) {
+    buffer[i] = static_cast<char>(map[static_cast<uint8_t>(buffer[i])]);
   }
 }
 

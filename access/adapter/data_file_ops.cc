@@ -67,6 +67,16 @@ int32_t OpenDataFile(std::u16string_view logical_name, std::u16string_view path,
   return 0;
 }
 
+int32_t OpenDataFileAs(std::u16string_view path, uint16_t mode,
+                       uint16_t* handle) {
+  *handle = kNoDataHandle;
+  const std::string name = EngineFileName(path);
+  int16_t opened = -1;
+  const int32_t status = Call(kbddopenx, &opened, name.c_str(), mode);
+  if (status >= 0) *handle = static_cast<uint16_t>(opened);
+  return status;
+}
+
 int32_t ProbeDataFile(std::u16string_view logical_name,
                       std::u16string_view path, CXError* sink) {
   uint16_t handle = kNoDataHandle;

@@ -56,6 +56,11 @@ inline constexpr int32_t kStatusNoSuchField = -205;
 int32_t OpenDataFile(std::u16string_view logical_name, std::u16string_view path,
                      uint16_t mode_bits, CXError* sink, uint16_t* handle,
                      int32_t* row, int16_t* status = nullptr);
+// Opens path with the whole open-mode word `mode` (the dialect in its low
+// byte), as a table object opens its data file for record work: the
+// engine status; *handle kNoDataHandle unless it is 0 or more.
+int32_t OpenDataFileAs(std::u16string_view path, uint16_t mode,
+                       uint16_t* handle);
 // Opens (mode kModeSharedReadWrite) and closes again: always 1; the sink
 // as for OpenDataFile.
 int32_t ProbeDataFile(std::u16string_view logical_name,

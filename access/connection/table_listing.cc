@@ -1,7 +1,7 @@
 // The connection's table listing and table file check.
 #include "access/connection/table_listing.h"
 
-#include "access/connection/data_file_probe.h"
+#include "access/adapter/data_file_ops.h"
 #include "access/connection/table_path.h"
 #include "access/errors/error_context.h"
 #include "platform/platform.h"
@@ -73,7 +73,7 @@ int32_t ListConnectionTables(IConnection* connection, uint32_t flags,
   for (bool more = search.First(directory + u"\\*.dbf", &found); more;
        more = search.Next(&found)) {
     const std::u16string full_path = directory + u"\\" + found.name;
-    ProbeListedDataFile(platform::Utf16ToAnsi(full_path));
+    ProbeDataFile(SplitPath(found.name).name, full_path, nullptr);
     if ((flags & kListNames) == 0) continue;
     const std::u16string name = SplitPath(found.name).name;
     if (!list->empty()) *list += u"\r\n";

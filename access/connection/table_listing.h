@@ -3,12 +3,12 @@
 //
 // The listing searches the connection's directory for "*.dbf" in the
 // order the file system gives the names, probes each file as a data file
-// (data_file_probe.h) and lists it whether or not it opens. The text is
-// built by the option flags: with kListNames each table's name (file name
-// without directory and extension), lines separated by CR LF with none
-// after the last; with kListPaths as well, each line goes on with a tab,
-// the name again, two tabs and the full path. Without kListNames the text
-// is empty.
+// (the adapter's ProbeDataFile, reporting nothing) and lists it whether or
+// not it opens. The text is built by the option flags: with kListNames
+// each table's name (file name without directory and extension), lines
+// separated by CR LF with none after the last; with kListPaths as well,
+// each line goes on with a tab, the name again, two tabs and the full
+// path. Without kListNames the text is empty.
 #ifndef QX_ACCESS_CONNECTION_TABLE_LISTING_H_
 #define QX_ACCESS_CONNECTION_TABLE_LISTING_H_
 

@@ -11,7 +11,12 @@ void CErrorContext::Reset(const char16_t* operation) {
   error_.reset();
   category_ = kCategoryGeneral;
   state_ = kErrorStateNone;
-  framework::GuardedVoid([&] { operation_ = framework::HostText(operation); });
+  // Hosts reset before every call: the name is copied only when it
+  // changes.
+  framework::GuardedVoid([&] {
+    const std::u16string_view name = framework::HostText(operation);
+    if (operation_ != name) operation_ = name;
+  });
 }
 
 uint32_t CErrorContext::ErrorId() { return error_ ? error_->id() : 0; }

@@ -110,6 +110,161 @@ bool MapHostItemToField(uint8_t item_type, uint32_t text_length, int32_t digits,
   }
 }
 
+HostItemMapping MapFieldToHostItem(char16_t type, uint32_t length,
+                                   uint32_t decimals, int32_t dialect) {
+  switch (Upper(type)) {
+    case u'C':
+    case u'V':
+      return {kItemText, length + 1, 0};
+    case u'D':
+      return {kItemDate, 9, 0};
+    case u'L':
+      return {kItemBoolean, 1, 0};
+    case u'M':
+      return {kItemTextMemo, 8, 0};
+    case u'G':
+    case u'P':
+    case u'W':
+      return {kItemBinaryMemo, 8, 0};
+    case u'B':
+      if (dialect != kKbdVisualFoxpro) return {kItemBinaryMemo, 8, 0};
+      return {kItemReal8, 8, 0};
+    case u'I':
+      return {kItemInt32, 4, 0};
+    case u'Y':
+      return {kItemCurrency, 10, 0};
+    case u'T':
+      return {kItemDateTime, 8, 0};
+    case u'Q':
+    case u'?':
+      return {kItemBinary, length + 2, 0};
+    case u'N':
+    case u'F':
+      break;
+    default:
+      return {kItemNone, 0, 0};
+  }
+  int64_t d = static_cast<int64_t>(length) - decimals - (decimals >= 1 ? 1 : 0);
+  if (d < 1) d = 1;
+  const uint32_t digits = static_cast<uint32_t>(d);
+  const uint64_t p = uint64_t{digits} + decimals;
+  if (decimals == 0 && digits <= 2) return {kItemInt8, 1, digits};
+  if (decimals == 0 && digits <= 4) return {kItemInt16, 2, digits};
+  if (decimals == 0 && digits <= 9) return {kItemInt32, 4, digits};
+  if (decimals == 0 && digits <= 19) return {kItemInt64, 8, digits};
+  if (decimals <= 6 && digits <= 10) return {kItemCurrency, 10, digits};
+  if (digits <= 38 && decimals <= 38 && p <= 38) {
+    return {kItemDecimal, DecimalByteSize(static_cast<uint32_t>(p)), digits};
+  }
+  return {kItemReal8, 8, digits};
+}
+
+uint8_t ValueTypeOfItem(uint8_t item_type) {
+  switch (item_type) {
+    case kItemUInt8:
+      return kValueUInt8;
+    case kItemText:
+    case kItemNumericText:
+      return kValueText;
+    case kItemInt16:
+      return kValueInt16;
+    case kItemInt8:
+      return kValueInt8;
+    case kItemInt32:
+    case kItemAutoId4:
+      return kValueInt32;
+    case kItemReal4:
+      return kValueFloat;
+    case kItemReal8:
+      return kValueDouble;
+    case kItemTime:
+      return kValueTime;
+    case kItemUInt16:
+      return kValueUInt16;
+    case kItemFixedText:
+      return kValueFixedText;
+    case kItemUnicodeText:
+    case kItemTextMemo:
+      return kValueUnicodeText;
+    case kItemUInt32:
+      return kValueUInt32;
+    case kItemDuration:
+    case kItemInt64:
+    case kItemAutoId8:
+      return kValueInt64;
+    case kItemDate:
+      return kValueDate;
+    case kItemChar:
+      return kValueChar;
+    case kItemCurrency:
+      return kValueCurrency;
+    case kItemBinaryMemo:
+    case kItemBinary:
+    case kItemImage:
+      return kValueBinary;
+    case kItemUInt64:
+      return kValueUInt64;
+    case kItemUnicodeFixed:
+      return kValueFixedUnicode;
+    case kItemDateTime:
+      return kValueDateTime;
+    case kItemBoolean:
+    case kItemLogical:
+      return kValueBoolean;
+    case kItemUnicodeMemo:
+      return kValueUnicodeMemo;
+    case kItemDecimal:
+      return kValueDecimal;
+    default:
+      return kValueNone;
+  }
+}
+
+uint32_t DecimalByteSize(uint32_t digits) {
+  __int128 largest = 1;  // 10^digits
+  for (uint32_t i = 0; i < digits; ++i) largest *= 10;
+  for (uint32_t bytes = 1; bytes < 16; ++bytes) {
+    const __int128 limit = static_cast<__int128>(1) << (8 * bytes - 1);
+    if (largest <= limit) return bytes;  // 10^p - 1 <= 2^(8n-1) - 1
+  }
+  return 16;
+}
+
+uint32_t FileTypeOfDialect(int32_t dialect) {
+  switch (dialect) {
+    case kKbdDbase3:
+      return kFileTypeDbase3;
+    case kKbdDbase4:
+      return kFileTypeDbase4;
+    case kKbdFoxbase:
+    case kKbdFoxpro1:
+    case kKbdFoxpro2:
+    case kKbdVisualFoxpro:
+      return kFileTypeFoxPro;
+    case kKbdClipper:
+      return kFileTypeClipper;
+    case kKbdClipper5:
+      return kFileTypeClipper5;
+    default:
+      return kFileTypeOther;
+  }
+}
+
+int32_t DialectOfFileType(uint32_t file_type) {
+  switch (file_type) {
+    case kFileTypeDbase4:
+      return kKbdDbase4;
+    case kFileTypeFoxPro:
+      return kKbdFoxbase;
+    case kFileTypeClipper5:
+      return kKbdClipper5;
+    case kFileTypeClipper:
+      return kKbdClipper;
+    default:
+      return kKbdDbase3;
+  }
+}
+
 int16_t KeyTypeOfField(char16_t xbase_type, int32_t dialect) {
   switch (Upper(xbase_type)) {
     case u'C':

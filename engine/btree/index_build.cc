@@ -13,6 +13,7 @@ int16_t BuildIndexFile(int16_t dbf_handle, const char* name,
   if (name == nullptr || expression == nullptr)
     return Fail(kKbdErrNullPointer);
   if (CheckDbf(dbf_handle) == nullptr) return kKbdErrHandle;
+  if (int16_t e = FileCheckUnused(name)) return e;
   if (int16_t e = steps.create()) return e;
 
   int16_t index_handle = kKbdNoHandle;

@@ -1,5 +1,6 @@
-// The frame every single-index build runs in (NDX, NTX, IDX): the empty
-// index is created, the data file locked for the build and read through
+// The frame every single-index build runs in (NDX, NTX, IDX): a file of
+// that name that another handle has open is not replaced (-37: it would be
+// cut under that handle); otherwise the empty index is created, the data file locked for the build and read through
 // its block reader, the new index opened and filled by the format; then,
 // whatever happened, the work file is deleted, the lock and reader
 // dropped and the index closed, and a failed build deletes the index file
@@ -38,9 +39,13 @@ struct IndexBuildSteps {
 };
 
 // Builds the index file name over data file dbf_handle: an error for a null
-// name or expression (-21), -13 when dbf_handle is not a data file (before
-// anything is created), else the first error of the steps, or the
-// pending last error when they all succeeded.
+// name or expression (-21), -13 when dbf_handle is not a data file, -37
+// when another handle has the file open (before anything is created),
+// else the first error of the steps, or the pending last error when they
+// all succeeded. The new index is opened without sharing, so no other
+// handle opens it while it is filled; one that opens it between its
+// creation and that open sees an empty index (and the build then fails,
+// as its index opened read-only).
 int16_t BuildIndexFile(int16_t dbf_handle, const char* name,
                        const char* expression, const IndexBuildSteps& steps);
 

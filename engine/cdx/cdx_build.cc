@@ -12,8 +12,9 @@
 //
 // The data file is locked (the builds' lock mode) while its records are
 // read, deleted records included, those the FOR condition excludes left
-// out; in a shared compound file the lock byte is held for the whole
-// build. A failed build deletes the tag again.
+// out; in a shared compound file the operation lock is held exclusively
+// for the whole build, taken before the data file's lock. A failed build
+// deletes the tag again.
 #include <memory>
 
 #include "engine/btree/file_words.h"
@@ -51,10 +52,11 @@ int16_t BuildTag(int16_t dbf_handle, int16_t handle, const char* name,
   if (CheckDbf(dbf_handle) == nullptr) return kKbdErrHandle;
   CdxFile* file = CheckCdxHandle(handle);
   if (file == nullptr) return kKbdErrHandle;
-  bool took_lock = false;
-  if (file->shared()) {
-    if (int16_t e = file->Lock(&took_lock)) return e;
-  }
+  OperationScope scope;
+  if (int16_t e = file->EnterLock(&scope, file->read_only()
+                                              ? LockKind::kShared
+                                              : LockKind::kExclusive))
+    return e;
   uint32_t header_offset = 0;
   int16_t status = CreateCdxTag(file, name, type, expression, key_length,
                                 for_expression, &header_offset);
@@ -79,7 +81,6 @@ int16_t BuildTag(int16_t dbf_handle, int16_t handle, const char* name,
   records.End();
   if (status < 0 && created)
     RunDespiteError([&] { return DeleteCdxTag(file, name); });
-  if (took_lock) RunDespiteError([file] { return file->Unlock(); });
   return status < 0 ? status : StickyError();
 }
 

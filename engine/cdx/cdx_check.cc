@@ -210,6 +210,9 @@ int16_t CheckCdxTag(
     *report = btree::CheckReport();
     CdxTag* loaded = CheckCdxTagId(tag, true);
     if (loaded == nullptr) return LastError();
+    OperationScope scope;  // a read: no change of another process inside
+    if (int16_t e = loaded->file->EnterLock(&scope, LockKind::kShared))
+      return e;
     uint32_t size = 0;
     if (int16_t e = FileSize(loaded->file->slot, &size)) return e;
     idx::FoxHeader header;
@@ -228,6 +231,8 @@ int16_t CheckCdx(int16_t handle, btree::CheckReport* report) {
     *report = btree::CheckReport();
     CdxFile* file = CheckCdxHandle(handle);
     if (file == nullptr) return kKbdErrHandle;
+    OperationScope scope;  // a read: no change of another process inside
+    if (int16_t e = file->EnterLock(&scope, LockKind::kShared)) return e;
     return CheckWholeFile(*file, report);
   });
 }

@@ -8,8 +8,10 @@
 // problem. A block that is none of them is lost: this engine loses none,
 // but other programs leave the blocks of replaced tags unchained, so lost
 // blocks are counted in report->foreign_free_pages rather than reported
-// as problems. Problems become lines of the report; the check reads every offset defensively, so a damaged file is
-// reported, never followed into a loop or outside the file.
+// as problems. Problems become lines of the report; the check reads every
+// offset defensively, so a damaged file is reported, never followed into a
+// loop or outside the file. Both checks run under the shared operation
+// lock of a shared file.
 #ifndef QX_ENGINE_CDX_CDX_CHECK_H_
 #define QX_ENGINE_CDX_CDX_CHECK_H_
 

@@ -39,27 +39,7 @@ CdxFile::~CdxFile() {
   for (int n = kCdxSlotCount - 1; n >= 0; --n) slots[n].reset();
   uint16_t open_slot = slot;
   slot = kNoFileSlot;
-  if (locked) {
-    locked = false;
-    RunDespiteError(
-        [&] { return FileLock(open_slot, true, lock_offset, 1); });
-  }
   RunDespiteError([open_slot] { return FileClose(open_slot); });
-}
-
-int16_t CdxFile::Lock(bool* taken) {
-  *taken = false;
-  if (locked) return kKbdOk;
-  if (int16_t e = FileLock(slot, false, lock_offset, 1)) return e;
-  locked = true;
-  *taken = true;
-  return kKbdOk;
-}
-
-int16_t CdxFile::Unlock() {
-  if (!locked) return kKbdOk;
-  locked = false;
-  return FileLock(slot, true, lock_offset, 1);
 }
 
 // ---- Slots and the call bracket ---------------------------------------------
@@ -80,42 +60,33 @@ CdxTag* CheckCdxTagId(int32_t tag, bool allow_directory) {
   return file->slots[slot].get();
 }
 
-CdxTag* BeginTagCall(int32_t tag_id, CdxCall call, bool* took_lock,
+CdxTag* BeginTagCall(int32_t tag_id, LockKind kind, OperationScope* scope,
                      int16_t* status) {
-  *took_lock = false;
-  CdxTag* tag = CheckCdxTagId(tag_id, call == CdxCall::kRead);
+  CdxTag* tag = CheckCdxTagId(tag_id, kind == LockKind::kShared);
   if (tag == nullptr) {
     *status = LastError();
     return nullptr;
   }
   CdxFile* file = tag->file;
-  if (call == CdxCall::kChange) {
-    if (file->read_only()) {
-      *status = Fail(kKbdErrReadOnly);
-      return tag;
-    }
-    if (file->lock_for_changes) {
-      if (int16_t e = file->Lock(took_lock)) {
-        *status = e;
-        return tag;
-      }
-    }
+  if (kind == LockKind::kExclusive && file->read_only()) {
+    *status = Fail(kKbdErrReadOnly);
+    return tag;
+  }
+  if (int16_t e = file->EnterLock(scope, kind)) {
+    *status = e;
+    return tag;
   }
   // After the lock: what other processes wrote before it is seen.
   *status = tag->tree.Refresh();
   return tag;
 }
 
-int16_t EndTagCall(CdxTag* tag, bool took_lock, int16_t status) {
+int16_t EndTagCall(CdxTag* tag, int16_t status) {
   int16_t ended = RunDespiteError([tag] { return tag->tree.EndCall(); });
   if (tag->file->changed) {
     tag->file->changed = false;
     if (ended >= 0 && status >= 0)
       ended = RunDespiteError([tag] { return CountCdxChange(tag->file); });
-  }
-  if (took_lock) {
-    int16_t unlocked = RunDespiteError([tag] { return tag->file->Unlock(); });
-    if (ended >= 0) ended = unlocked;
   }
   if (status < 0) return status;
   return ended < 0 ? Fail(ended) : status;
@@ -246,13 +217,13 @@ int16_t OpenCdx(int16_t* handle, const char* name, uint16_t mode) {
   const uint16_t normal = NormalizeOpenMode(mode);
   file->write_through =
       (normal & kCdxModeWriteThrough) || (mode & kCdxModeWriteThroughAlt);
-  file->lock_for_changes = (mode & kKbdModeSharedOption) && file->shared();
   if (int16_t e = LoadCdxTree(file, 0, 0, "", &file->slots[0]))
     return fail(e);
   const idx::FoxHeader& h = file->directory().header;
   if (h.options < idx::kFoxCompound) return fail(Fail(kKbdErrCorrupt));
-  file->lock_offset =
-      (h.options & 0xE0) ? kCdxCompactLockOffset : kCdxOtherLockOffset;
+  file->lock_offset = (h.options & idx::kFoxCompactLockOptions)
+                          ? idx::kFoxLockOffset
+                          : idx::kFoxOtherCompoundLockOffset;
   // The word at 8 is a change counter (programs keep 0 or count their
   // changes there), never a size: only a file of partial blocks is
   // suspect.
@@ -284,12 +255,10 @@ int16_t CloseCdx(int16_t handle) {
   if (file == nullptr) return kKbdErrHandle;
   // Tags from the highest slot down to the directory.
   for (int n = kCdxSlotCount - 1; n >= 0; --n) file->slots[n].reset();
-  int16_t status = file->Unlock();
   uint16_t slot = file->slot;
   file->slot = kNoFileSlot;
   int16_t closed = RunDespiteError([slot] { return FileClose(slot); });
   FreeHandle(handle);
-  if (status < 0) return status;
   return closed < 0 ? Fail(closed) : int16_t{kKbdOk};
 }
 

@@ -18,16 +18,18 @@
 // Shared files. Other handles and processes change the file between calls,
 // so every call re-reads the tree's header words (FoxTree::Refresh) and
 // empties the node cache before it returns (FoxTree::EndCall); nothing but
-// the slot's description survives from call to call. Writers coordinate
-// through one lock byte of the file (CdxFile::Lock): tag creation and
-// deletion always take it in a shared file, key changes when the file was
-// opened with 0x800 and shared; the tree's words are re-read after the lock
-// is taken.
+// the slot's description survives from call to call. Within a call the
+// file's operation lock (the lock byte of FoxPro's writers, lock_offset)
+// keeps the others' changes out: in a shared file every change (key add
+// and delete, tag creation, deletion and build) holds it exclusively and
+// every read (walks, searches, directory lookups, the check) shared; the
+// tree's words are re-read after the lock is taken.
 //
 // Invariants of an open CdxFile (cited as C1..C3):
 //  C1. slots[0] is the directory, loaded at open; slots[n] for n >= 1 is
 //      set exactly when the caller opened a tag into slot n.
-//  C2. locked is true exactly while this handle holds the lock byte.
+//  C2. op_lock is entered only during a call: between calls this handle
+//      holds no lock of the file.
 //  C3. No two of slots 1..19 hold tags of the same name opened by name.
 #ifndef QX_ENGINE_CDX_CDX_FILE_H_
 #define QX_ENGINE_CDX_CDX_FILE_H_
@@ -42,6 +44,7 @@
 #include "engine/core/engine_state.h"
 #include "engine/core/last_error.h"
 #include "engine/fileio/file_layer.h"
+#include "engine/fileio/operation_lock.h"
 #include "engine/idx/fox_format.h"
 #include "engine/idx/fox_tree.h"
 #include "qx/engine.h"
@@ -66,11 +69,6 @@ inline constexpr uint32_t kCdxDirectoryRoot = 2 * idx::kFoxBlockSize;
 inline constexpr uint16_t kCdxMaxKeyLength = 100;
 inline constexpr uint16_t kCdxMaxOpenKeyLength = idx::kFoxMaxTreeKeyLength;
 inline constexpr size_t kCdxMaxExpression = 220;
-
-// The lock byte: directories of the compact layout (any of options bits 5
-// to 7) lock near 2^31, others at 2^30.
-inline constexpr uint32_t kCdxCompactLockOffset = 0x7FFFFFFE;
-inline constexpr uint32_t kCdxOtherLockOffset = 0x40000000;
 
 // Open-mode bits of this module besides those of every open.
 inline constexpr uint16_t kCdxModeWriteThrough = 0x0200;
@@ -108,26 +106,28 @@ struct CdxTag {
 };
 
 struct CdxFile : ControlBlock {
-  ~CdxFile() override;  // unlocks and closes the system file when open
+  ~CdxFile() override;  // closes the system file when open
 
   std::string name;              // as given to open
   uint16_t slot = kNoFileSlot;
   uint16_t file_flags = 0;       // kFileFlagReadOnly | kFileFlagShared
   bool write_through = false;    // 0x200 or 0x1000 at open
-  bool lock_for_changes = false; // 0x800 with a shared file
-  bool locked = false;           // C2
   bool changed = false;          // a key change of this call wrote
-  uint32_t lock_offset = kCdxCompactLockOffset;
+  // The lock byte by the directory's options (fox_format.h).
+  uint32_t lock_offset = idx::kFoxLockOffset;
+  FileOperationLock op_lock;     // C2
   std::array<std::unique_ptr<CdxTag>, kCdxSlotCount> slots;  // C1
 
   bool read_only() const { return (file_flags & kFileFlagReadOnly) != 0; }
   bool shared() const { return (file_flags & kFileFlagShared) != 0; }
   CdxTag& directory() { return *slots[0]; }
 
-  // Takes the lock byte (when not held): -37 while another handle holds
-  // it. *taken tells whether this call took it (and must release it).
-  int16_t Lock(bool* taken);
-  int16_t Unlock();
+  // Enters the operation lock for one step (operation_lock.h): in a
+  // shared file the first step waits for the lock byte (-37 after the
+  // bounded wait), nested steps take nothing more.
+  int16_t EnterLock(OperationScope* scope, LockKind kind) {
+    return scope->Enter(&op_lock, slot, file_flags, lock_offset, kind);
+  }
 };
 
 // The control block of a CDX handle; null with -13 as the last error.
@@ -138,24 +138,26 @@ CdxFile* CheckCdxHandle(int16_t handle);
 CdxTag* CheckCdxTagId(int32_t tag, bool allow_directory);
 
 // Runs body(CdxTag&) as the inside of a public operation on a tag: the
-// tag check, for a change the file lock when the file asks for it, the
-// refresh, the body, the end of the call and the unlock.
-enum class CdxCall { kRead, kChange };
+// tag check (the directory, slot 0, only for a read), the file's
+// operation lock of kind (kExclusive for a change, kShared for a read),
+// the refresh, the body, the end of the call and the unlock. A change of
+// a read-only file: -36.
 // The halves around the body. BeginTagCall answers null (and *status the
 // error) when the identifier names no tree; otherwise the tree, with
-// *status negative when the lock or the refresh failed.
-CdxTag* BeginTagCall(int32_t tag_id, CdxCall call, bool* took_lock,
+// *status negative when the lock or the refresh failed (the lock is then
+// held by scope, or not at all).
+CdxTag* BeginTagCall(int32_t tag_id, LockKind kind, OperationScope* scope,
                      int16_t* status);
-int16_t EndTagCall(CdxTag* tag, bool took_lock, int16_t status);
+int16_t EndTagCall(CdxTag* tag, int16_t status);
 
 template <typename Body>
-int16_t RunOnTag(int32_t tag_id, CdxCall call, Body&& body) {
-  bool took_lock = false;
+int16_t RunOnTag(int32_t tag_id, LockKind kind, Body&& body) {
+  OperationScope scope;  // released after the end of the call
   int16_t status = kKbdOk;
-  CdxTag* tag = BeginTagCall(tag_id, call, &took_lock, &status);
+  CdxTag* tag = BeginTagCall(tag_id, kind, &scope, &status);
   if (tag == nullptr) return status;
   if (status >= 0) status = body(*tag);
-  return EndTagCall(tag, took_lock, status);
+  return EndTagCall(tag, status);
 }
 
 // Bodies of the public operations, for use inside other operations.

@@ -135,7 +135,7 @@ using Edge = int16_t (idx::FoxTree::*)();
 
 int16_t EdgeEntry(int32_t tag_id, void* key, uint32_t* recno, Edge edge) {
   if (key == nullptr || recno == nullptr) return Fail(kKbdErrNullPointer);
-  return RunOnTag(tag_id, CdxCall::kRead, [&](CdxTag& tag) -> int16_t {
+  return RunOnTag(tag_id, LockKind::kShared, [&](CdxTag& tag) -> int16_t {
     int16_t status = (tag.tree.*edge)();
     if (status == kKbdOk) GiveEntry(tag, key, recno);
     return status;
@@ -144,7 +144,7 @@ int16_t EdgeEntry(int32_t tag_id, void* key, uint32_t* recno, Edge edge) {
 
 int16_t StepEntry(int32_t tag_id, void* key, uint32_t* recno, bool forward) {
   if (key == nullptr || recno == nullptr) return Fail(kKbdErrNullPointer);
-  return RunOnTag(tag_id, CdxCall::kRead, [&](CdxTag& tag) {
+  return RunOnTag(tag_id, LockKind::kShared, [&](CdxTag& tag) {
     return Step(tag, key, recno, forward);
   });
 }
@@ -152,7 +152,7 @@ int16_t StepEntry(int32_t tag_id, void* key, uint32_t* recno, bool forward) {
 int16_t ChangeEntry(int32_t tag_id, const void* key, uint32_t recno,
                     bool add) {
   if (key == nullptr) return Fail(kKbdErrNullPointer);
-  return RunOnTag(tag_id, CdxCall::kChange, [&](CdxTag& tag) -> int16_t {
+  return RunOnTag(tag_id, LockKind::kExclusive, [&](CdxTag& tag) -> int16_t {
     TakeKey(tag, key, KeyInput::kPadded);
     const int16_t status = add ? tag.tree.Insert(tag.key.data(), recno)
                                : tag.tree.Remove(tag.key.data(), recno);
@@ -209,7 +209,7 @@ extern "C" int16_t kbdcfind(int32_t tag, void* key, uint32_t* recno,
     if (!(mode >= kModeNotBelow && mode <= kModeAbove) &&
         !(mode >= kModeSoftBefore && mode <= kModeAfter))
       return Fail(kKbdErrCommand);
-    return RunOnTag(tag, CdxCall::kRead, [&](CdxTag& loaded) {
+    return RunOnTag(tag, LockKind::kShared, [&](CdxTag& loaded) {
       return Find(loaded, key, recno, mode);
     });
   });
@@ -236,7 +236,7 @@ extern "C" int16_t kbdcprev(int32_t tag, void* key, uint32_t* recno) {
 extern "C" int16_t kbdccurrent(int32_t tag, void* key, uint32_t* recno) {
   return RunOperation([&]() -> int16_t {
     if (key == nullptr || recno == nullptr) return Fail(kKbdErrNullPointer);
-    return RunOnTag(tag, CdxCall::kRead, [&](CdxTag& loaded) -> int16_t {
+    return RunOnTag(tag, LockKind::kShared, [&](CdxTag& loaded) -> int16_t {
       const uint32_t length = TakeKey(loaded, key, KeyInput::kPadded);
       int16_t status =
           loaded.tree.Search(loaded.key.data(), length, *recno, 2);

@@ -9,7 +9,8 @@
 // Deletion removes the directory entry first, then gives the tag's nodes
 // and its two header blocks to the free list: a failure part way leaves
 // blocks unused, never a name that leads to freed blocks. In a shared file
-// both run under the lock byte.
+// both hold the operation lock exclusively; the directory reads (tag open,
+// tag list, description) hold it shared.
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -136,20 +137,6 @@ int16_t AllocateHeaderBlocks(CdxFile* file, uint32_t* offset) {
   return kKbdOk;
 }
 
-// The lock byte for a tag creation or deletion in a shared file.
-class TagLock {
- public:
-  explicit TagLock(CdxFile* file) : file_(file) {}
-  ~TagLock() {
-    if (taken_) RunDespiteError([this] { return file_->Unlock(); });
-  }
-  int16_t Take() { return file_->shared() ? file_->Lock(&taken_) : int16_t{kKbdOk}; }
-
- private:
-  CdxFile* file_;
-  bool taken_ = false;
-};
-
 int16_t OpenTagByName(int32_t* tag, int16_t handle, const char* name) {
   if (tag == nullptr) return Fail(kKbdErrNullPointer);
   *tag = -1;
@@ -160,6 +147,8 @@ int16_t OpenTagByName(int32_t* tag, int16_t handle, const char* name) {
   if (OpenSlotOf(*file, upper) != 0) return Fail(kKbdErrTagInUse);
   const uint32_t slot = FreeSlot(*file);
   if (slot == 0) return Fail(kKbdErrIndexTableMax);
+  OperationScope scope;
+  if (int16_t e = file->EnterLock(&scope, LockKind::kShared)) return e;
   uint32_t offset = 0;
   int16_t found = FindCdxTag(file, upper, &offset);
   if (found != kKbdOk) return found < 0 ? found : Fail(kKbdErrTagName);
@@ -180,6 +169,8 @@ int16_t OpenTagByNumber(int32_t* tag, int16_t handle, int16_t number) {
     *tag = CdxTagId(handle, slot);
     return kKbdOk;
   }
+  OperationScope scope;
+  if (int16_t e = file->EnterLock(&scope, LockKind::kShared)) return e;
   std::vector<CdxDirectoryEntry> entries;
   if (int16_t e = ReadCdxDirectory(file, &entries)) return e;
   if (slot > entries.size()) return Fail(kKbdErrTagCount);
@@ -197,6 +188,8 @@ int16_t ListTags(int16_t handle, int16_t* count, KbdCdxTagInfo** tags) {
   *tags = nullptr;
   CdxFile* file = CheckCdxHandle(handle);
   if (file == nullptr) return kKbdErrHandle;
+  OperationScope scope;
+  if (int16_t e = file->EnterLock(&scope, LockKind::kShared)) return e;
   std::vector<CdxDirectoryEntry> entries;
   if (int16_t e = ReadCdxDirectory(file, &entries)) return e;
   if (entries.empty()) return kKbdOk;
@@ -250,8 +243,8 @@ int16_t DeleteCdxTag(CdxFile* file, const char* name) {
   if (int16_t e = CdxNameKey(name, &upper)) return e;
   if (file->read_only()) return Fail(kKbdErrReadOnly);
   if (OpenSlotOf(*file, upper) != 0) return Fail(kKbdErrTagInUse);
-  TagLock lock(file);
-  if (int16_t e = lock.Take()) return e;
+  OperationScope scope;
+  if (int16_t e = file->EnterLock(&scope, LockKind::kExclusive)) return e;
   uint32_t offset = 0;
   int16_t found = FindCdxTag(file, upper, &offset);
   if (found != kKbdOk) return found < 0 ? found : Fail(kKbdErrTagName);
@@ -281,8 +274,8 @@ int16_t CreateCdxTag(CdxFile* file, const char* name, uint16_t type,
   if (file->read_only()) return Fail(kKbdErrReadOnly);
   if (OpenSlotOf(*file, upper) != 0) return Fail(kKbdErrTagInUse);
 
-  TagLock lock(file);
-  if (int16_t e = lock.Take()) return e;
+  OperationScope scope;
+  if (int16_t e = file->EnterLock(&scope, LockKind::kExclusive)) return e;
   uint32_t old_offset = 0;
   int16_t found = FindCdxTag(file, upper, &old_offset);
   if (found < 0) return found;
@@ -376,6 +369,8 @@ extern "C" int16_t kbdcinfo(int16_t handle, KbdCdxInfo* info) {
     if (info == nullptr) return Fail(kKbdErrNullPointer);
     CdxFile* file = CheckCdxHandle(handle);
     if (file == nullptr) return kKbdErrHandle;
+    OperationScope scope;
+    if (int16_t e = file->EnterLock(&scope, LockKind::kShared)) return e;
     std::vector<CdxDirectoryEntry> entries;
     if (int16_t e = ReadCdxDirectory(file, &entries)) return e;
     *info = KbdCdxInfo{};
@@ -383,7 +378,8 @@ extern "C" int16_t kbdcinfo(int16_t handle, KbdCdxInfo* info) {
     info->file_flags = static_cast<uint16_t>(
         (file->read_only() ? 0x01 : 0) | (file->shared() ? 0x02 : 0) |
         (file->write_through ? 0x04 : 0));
-    info->locked = file->locked ? 1 : 0;
+    // Outside a call this handle holds no lock of the file (C2).
+    info->locked = 0;
     info->tag_count = static_cast<uint16_t>(entries.size());
     return kKbdOk;
   });

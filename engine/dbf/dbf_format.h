@@ -58,7 +58,8 @@
 // fields follow without separators in descriptor order, the first at byte
 // 1. One 0x1A follows the last record; in dialect 7 a whole record's worth
 // of 0x1A bytes. Tolerated on read: a file one byte or one record longer
-// than its header says; any other length opens with warning 7.
+// than its header says; any other length opens with warning 7 (a shared
+// file's size is judged under the append lock, see the chart below).
 //
 // Stored forms of the field types:
 //   C     text, blank-padded; V (VFP) the same with a varlength bit
@@ -123,6 +124,13 @@
 //   mode 4 shared slot s (3..63)   0x7FFFFFFF - s            kbddlock(4)
 //   mode 5 test                    0x7FFFFFBF..0x7FFFFFFD    locked, freed
 //   record n                       0x7FFFFFBF - n            kbddlockrec
+//   append lock (= mode 1's byte)  0x7FFFFFFE                every append
+//                                                            to a shared
+//                                                            file; shared
+//                                                            by its open
+// The append lock is the one lock here that waits: a bounded while for
+// another process's append (engine/fileio/operation_lock.h); a handle
+// holding mode 1 or 2 appends under that lock instead.
 // Order and failures:
 //   mode 1..3, record lock: one lock call; a failure leaves nothing held.
 //   mode 4: (1) lock and free the test range; a failure ends here with

@@ -138,6 +138,24 @@ int16_t FileClose(uint16_t slot) {
   return kKbdOk;
 }
 
+int16_t FileCheckUnused(const char* name) {
+  if (int16_t e = StickyError()) return e;
+  if (name == nullptr) return Fail(kKbdErrNullPointer);
+  File* probe = platform::OpenFile(
+      name, platform::kFileOpenExisting | platform::kFileRead |
+                platform::kFileWrite);
+  if (probe != nullptr) {
+    platform::CloseFile(probe);
+    Engine().last_os_error = 0;
+    return kKbdOk;
+  }
+  const bool in_use = platform::LastError() == platform::kErrorSharingViolation;
+  NoteOs(false);
+  // A missing file or one we may not write: the step that creates the
+  // file reports that.
+  return in_use ? Fail(kKbdErrLockViolation) : int16_t{kKbdOk};
+}
+
 int16_t FileRead(uint16_t slot, void* buffer, uint32_t count) {
   if (int16_t e = StickyError()) return e;
   if (buffer == nullptr) return Fail(kKbdErrNullPointer);

@@ -79,6 +79,11 @@ int16_t FileAtEnd(uint16_t slot, bool* at_end);
 void FileCut(uint16_t slot, uint32_t size);  // failures not reported
 int16_t FileFlush(uint16_t slot);            // -47 on failure
 
+// 0 when no handle of any process has the file name open (or there is no
+// such file); -37 when one has: replacing the file would cut it under
+// that handle. Probes with an open that shares nothing, closed at once.
+int16_t FileCheckUnused(const char* name);
+
 int16_t FileDelete(const char* name);
 int16_t FileRename(const char* new_name, const char* old_name);
 bool FileExists(const char* name);

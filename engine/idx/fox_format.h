@@ -65,6 +65,17 @@
 //               trailing count (next trail_bits: trailing pad bytes)
 //   ...    512  key bytes not shared and not trailing, entry by entry
 //               from the node's end downward
+//
+// Lock. In a shared file every change (key add and delete, a build, a
+// compound file's tag creation and deletion) holds an exclusive lock of
+// one byte and every read a shared one (chart:
+// engine/fileio/operation_lock.h). The byte is the one FoxPro's programs
+// lock while they change an index file, so that they and we exclude each
+// other: 0x7FFFFFFE for every IDX file and for a compound file whose
+// directory has any of options bits 5 to 7 (every compound file the
+// FoxPro programs write), 0x40000000 for another compound file. Both lie
+// beyond the content of any index file below 1 GiB; the advisory locks of
+// POSIX tolerate larger ones.
 #ifndef QX_ENGINE_IDX_FOX_FORMAT_H_
 #define QX_ENGINE_IDX_FOX_FORMAT_H_
 
@@ -99,6 +110,12 @@ inline constexpr uint32_t kFoxHeaderForLengthOffset = 506;
 inline constexpr uint32_t kFoxHeaderKeyExprLengthOffset = 510;
 inline constexpr uint32_t kFoxHeaderPoolOffset = 512;  // next block
 inline constexpr uint32_t kFoxPoolSize = 512;
+
+// The bytes of the operation lock (see the top comment).
+inline constexpr uint32_t kFoxLockOffset = 0x7FFFFFFE;
+inline constexpr uint32_t kFoxOtherCompoundLockOffset = 0x40000000;
+// Directory options bits that choose kFoxLockOffset.
+inline constexpr uint8_t kFoxCompactLockOptions = 0xE0;
 
 // Header values we write.
 inline constexpr uint8_t kFoxCompactSignature = 1;

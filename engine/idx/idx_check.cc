@@ -92,6 +92,10 @@ int16_t CheckIdx(int16_t handle, btree::CheckReport* report,
     *report = btree::CheckReport();
     IdxFile* file = CheckIdx(handle);
     if (file == nullptr) return kKbdErrHandle;
+    OperationScope scope;  // a read: no change of another process inside
+    if (int16_t e = scope.Enter(&file->op_lock, file->slot, file->file_flags,
+                                idx::kFoxLockOffset, LockKind::kShared))
+      return e;
     return CheckOpenIdx(*file, report, on_entry);
   });
 }

@@ -13,9 +13,9 @@
 // index is unique.
 //
 // The check is a public operation of its own: it obeys and sets the last
-// error and reads the file directly. It returns a negative status only
-// when the file cannot be read; every structural problem goes into the
-// report.
+// error and reads the file directly, under the shared operation lock of a
+// shared file. It returns a negative status only when the file cannot be
+// read; every structural problem goes into the report.
 #ifndef QX_ENGINE_IDX_IDX_CHECK_H_
 #define QX_ENGINE_IDX_IDX_CHECK_H_
 

@@ -3,8 +3,11 @@
 //
 // An IDX file holds one FoxPro tree (fox_tree.h) with its header at offset
 // 0, in the standard or the compact layout. Index files are shared between
-// handles and processes without a lock of their own, so every call
-// re-reads the header words and the file size (RefreshIdx), works through
+// handles and processes: within a call the operation lock of a shared
+// file (the byte of FoxPro's writers, kFoxLockOffset: exclusive for a
+// change, shared for a read) keeps the others' changes out, and every
+// call, once it holds that lock, re-reads the header words and the file
+// size (RefreshIdx), works through
 // the tree's node cache, writes changed nodes at once, and empties the
 // cache before it returns (EndIdxCall). Nothing read survives a call: the
 // next and previous operations find the caller's entry again by search.
@@ -25,6 +28,8 @@
 #include "engine/core/engine_state.h"
 #include "engine/core/last_error.h"
 #include "engine/fileio/file_layer.h"
+#include "engine/fileio/operation_lock.h"
+#include "engine/idx/fox_format.h"
 #include "engine/idx/fox_tree.h"
 #include "qx/engine.h"
 
@@ -36,6 +41,7 @@ struct IdxFile : ControlBlock {
   std::string name;              // as given to open
   uint16_t slot = kNoFileSlot;
   uint16_t file_flags = 0;       // kFileFlagReadOnly | kFileFlagShared
+  FileOperationLock op_lock;     // byte kFoxLockOffset of a shared file
   idx::FoxHeader header;         // as read at open
   std::string expression;        // normalised: upper case, no blanks
   std::string for_expression;    // normalised; empty when none
@@ -62,10 +68,13 @@ int16_t RefreshIdx(IdxFile* file);
 // counts the change (compact layout) and flushes when writes are synced.
 int16_t EndIdxCall(IdxFile* file);
 
-// Runs body(IdxFile&) as the inside of a public operation on handle.
+// Runs body(IdxFile&) as the inside of a public operation on handle:
+// handle check, the operation lock of kind (kExclusive for a change,
+// kShared for a read), refresh, body, end of call, unlock.
 template <typename Body>
-int16_t WithIdx(int16_t handle, Body&& body) {
-  return btree::RunIndexCall(CheckIdx(handle), RefreshIdx, EndIdxCall,
+int16_t WithIdx(int16_t handle, LockKind kind, Body&& body) {
+  return btree::RunIndexCall(CheckIdx(handle), kind, idx::kFoxLockOffset,
+                             RefreshIdx, EndIdxCall,
                              std::forward<Body>(body));
 }
 

@@ -45,7 +45,7 @@ void GiveEntry(IdxFile& file, void* key, uint32_t* recno) {
 
 int16_t Edge(int16_t handle, void* key, uint32_t* recno, bool last) {
   if (key == nullptr || recno == nullptr) return Fail(kKbdErrNullPointer);
-  return WithIdx(handle, [&](IdxFile& file) -> int16_t {
+  return WithIdx(handle, LockKind::kShared, [&](IdxFile& file) -> int16_t {
     const int16_t s = last ? file.tree.Last() : file.tree.First();
     if (s == kKbdOk) GiveEntry(file, key, recno);
     return s;
@@ -56,7 +56,7 @@ int16_t Edge(int16_t handle, void* key, uint32_t* recno, bool last) {
 // is gone, the entries around its place stand for it.
 int16_t Step(int16_t handle, void* key, uint32_t* recno, bool forward) {
   if (key == nullptr || recno == nullptr) return Fail(kKbdErrNullPointer);
-  return WithIdx(handle, [&](IdxFile& file) -> int16_t {
+  return WithIdx(handle, LockKind::kShared, [&](IdxFile& file) -> int16_t {
     TakeKey(file, key, false);
     const int16_t s = file.tree.MoveFrom(file.key.data(), *recno, forward);
     if (s == kKbdOk) GiveEntry(file, key, recno);
@@ -66,8 +66,7 @@ int16_t Step(int16_t handle, void* key, uint32_t* recno, bool forward) {
 
 int16_t ChangeKey(int16_t handle, const void* key, uint32_t recno, bool add) {
   if (key == nullptr) return Fail(kKbdErrNullPointer);
-  return WithIdx(handle, [&](IdxFile& file) -> int16_t {
-    if (file.read_only()) return Fail(kKbdErrReadOnly);
+  return WithIdx(handle, LockKind::kExclusive, [&](IdxFile& file) -> int16_t {
     if (recno == 0) return Fail(kKbdErrCommand);
     TakeKey(file, key, false);
     const int16_t s = add ? file.tree.Insert(file.key.data(), recno)
@@ -105,7 +104,7 @@ extern "C" int16_t kbdikeytype(int16_t handle, uint16_t type) {
 extern "C" int16_t kbdifind(int16_t handle, const void* key, uint32_t recno) {
   return RunOperation([&]() -> int16_t {
     if (key == nullptr) return Fail(kKbdErrNullPointer);
-    return WithIdx(handle, [&](IdxFile& file) -> int16_t {
+    return WithIdx(handle, LockKind::kShared, [&](IdxFile& file) -> int16_t {
       const uint32_t length = TakeKey(file, key, false);
       const int16_t s = file.tree.Search(file.key.data(), length, recno, 2);
       return s == kKbdNoMoreKeys ? int16_t{kKbdKeyNotFound} : s;
@@ -119,7 +118,7 @@ extern "C" int16_t kbdiseek(int16_t handle, void* key, uint32_t* recno,
     if (key == nullptr || recno == nullptr) return Fail(kKbdErrNullPointer);
     if (mode != kKbdSeekKey && mode != kKbdSeekKeyRecno)
       return Fail(kKbdErrCommand);
-    return WithIdx(handle, [&](IdxFile& file) -> int16_t {
+    return WithIdx(handle, LockKind::kShared, [&](IdxFile& file) -> int16_t {
       const uint32_t length = TakeKey(file, key, true);
       int16_t s = file.tree.Search(file.key.data(), length, *recno, mode);
       if (s == kKbdNoMoreKeys) {

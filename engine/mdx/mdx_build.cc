@@ -198,6 +198,10 @@ int16_t BuildMdx(int16_t dbf_handle, int16_t handle, const char* name,
   if (CheckDbf(dbf_handle) == nullptr) return kKbdErrHandle;
   MdxFile* file = CheckMdx(handle);
   if (file == nullptr) return kKbdErrHandle;
+  // One change from the definition to the last page: other handles wait
+  // for the lock and then find the tag whole (or, after a failure, gone).
+  OperationScope scope;
+  if (int16_t e = file->EnterLock(&scope, file->ChangeKind())) return e;
   uint32_t number = 0;
   int16_t status =
       DefineMdxTag(file, name, type, expression, key_length, &number);

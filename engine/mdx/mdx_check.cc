@@ -280,6 +280,8 @@ int16_t CheckMdxTag(int32_t tag, btree::CheckReport* report,
     *report = btree::CheckReport();
     MdxTag* open = CheckMdxTag(tag);
     if (open == nullptr) return LastError();
+    OperationScope scope;  // a read: no change of another process inside
+    if (int16_t e = open->file->EnterLock(&scope, LockKind::kShared)) return e;
     return CheckOpenTag(*open, report, on_entry);
   });
 }
@@ -290,6 +292,9 @@ int16_t CheckMdxFile(int16_t handle, MdxFileReport* report) {
     *report = MdxFileReport();
     MdxFile* file = CheckMdx(handle);
     if (file == nullptr) return kKbdErrHandle;
+    OperationScope scope;  // a read: no change of another process inside
+    if (int16_t e = file->EnterLock(&scope, LockKind::kShared)) return e;
+    if (int16_t e = file->ReloadTagTable()) return e;
     FileChecker checker(*file, report);
     return checker.Run();
   });

@@ -23,7 +23,9 @@
 //      one tag's tree, a block of the free chain (M5 of mdx_file.h).
 //
 // Both are public operations of their own: they obey and set the last
-// error, re-read the header words, and read blocks directly (no cache).
+// error, re-read the header words (the file check also the tag table),
+// and read blocks directly (no cache), under the shared operation lock of
+// a shared file.
 // They return a negative status only when the file cannot be read; every
 // structural problem goes into the report.
 #ifndef QX_ENGINE_MDX_MDX_CHECK_H_

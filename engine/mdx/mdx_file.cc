@@ -88,6 +88,37 @@ int16_t MdxFile::RefreshWords() {
   return kKbdOk;
 }
 
+int16_t MdxFile::ReloadTagTable() {
+  uint8_t count[kMdxTagCountSize];
+  if (int16_t e = FileReadAt(slot, kMdxTagCountOffset, count, sizeof count))
+    return e;
+  std::array<uint8_t, kMdxTagTableSize> fresh;
+  if (int16_t e = FileReadAt(slot, kMdxTagTableOffset, fresh.data(),
+                             kMdxTagTableSize))
+    return e;
+  const uint16_t tag_count = GetLe16(count);
+  if (tag_count > kMdxMaxTags) return Fail(kKbdErrTagCount);
+  header.tag_count = tag_count;
+  table = fresh;
+  // M1 again: each open tag at the number whose entry names its header;
+  // a tag no entry names (another handle deleted it) is closed.
+  std::array<std::unique_ptr<MdxTag>, kMdxTagTableEntries> seated;
+  seated[0] = std::move(tags[0]);
+  for (uint32_t n = 1; n < tags.size(); ++n) {
+    if (tags[n] == nullptr) continue;
+    for (uint32_t m = 1; m <= tag_count; ++m) {
+      if (seated[m] == nullptr &&
+          Entry(m).header_sector == tags[n]->header_sector) {
+        tags[n]->number = m;
+        seated[m] = std::move(tags[n]);
+        break;
+      }
+    }
+  }
+  tags = std::move(seated);
+  return kKbdOk;
+}
+
 int16_t MdxFile::WriteWords() {
   uint8_t words[kMdxWordsSize];
   header.EncodeWords(words);
@@ -371,11 +402,16 @@ int16_t CloseMdx(int16_t handle) {
     if (status == kKbdOk && closed < 0) status = closed;
   }
   // Every word was written when it changed; what is left is the date of
-  // the last update.
+  // the last update, a change under the operation lock (released before
+  // the file closes).
   if (status == kKbdOk && file->header_dirty && !file->read_only()) {
-    StampDate(&file->header.updated);
-    status = FileWriteAt(file->slot, kMdxUpdatedOffset,
-                         file->header.updated.data(), kMdxUpdatedSize);
+    OperationScope scope;
+    status = file->EnterLock(&scope, LockKind::kExclusive);
+    if (status == kKbdOk) {
+      StampDate(&file->header.updated);
+      status = FileWriteAt(file->slot, kMdxUpdatedOffset,
+                           file->header.updated.data(), kMdxUpdatedSize);
+    }
     file->header_dirty = false;
   }
   uint16_t slot = file->slot;

@@ -2,15 +2,20 @@
 // module's internal steps, shared by the files of engine/mdx/.
 //
 // Shared files. An MDX file is read and written by several handles and
-// processes without a lock of its own (the data-file locks order the
-// writers), so a handle trusts little from one call to the next: every
-// call re-reads the sector count and the free-chain words (RefreshWords),
-// a call on a tag also the tag's root (RefreshTag); every changed page and
+// processes. Within a call the operation lock of a shared file
+// (kMdxLockOffset: exclusive for a change, shared for a read) keeps the
+// others' changes out; between calls they go on, so a handle trusts
+// little from one call to the next: every call takes that lock, then
+// re-reads the sector count and the free-chain words (RefreshWords), a
+// call on a tag also the tag's root (RefreshTag); every changed page and
 // header word is written at once; and the tag's page cache is emptied
 // before the call returns (EndTagCall). Only a tag's current key survives
 // from call to call; a position is rebuilt by searching for it. The tag
-// table is read at open and rewritten by the handle's own definitions and
-// deletions of tags, which are therefore not shared operations.
+// table is read again (ReloadTagTable) by the calls that depend on it: tag
+// definition, deletion and opening, and the file check. A tag handle is a
+// number in that table: when another handle's deletion moved an open tag
+// to another number, its handle follows it (as after a deletion of our
+// own), and a tag another handle deleted is closed here.
 //
 // Tag handles are 32-bit: tag number * 65536 + file handle.
 //
@@ -41,6 +46,7 @@
 #include "engine/core/engine_state.h"
 #include "engine/core/last_error.h"
 #include "engine/fileio/file_layer.h"
+#include "engine/fileio/operation_lock.h"
 #include "engine/mdx/mdx_format.h"
 #include "qx/engine.h"
 
@@ -100,6 +106,7 @@ struct MdxFile : ControlBlock {
   std::string name;          // as given to open
   uint16_t slot = kNoFileSlot;
   uint16_t file_flags = 0;   // kFileFlagReadOnly | kFileFlagShared
+  FileOperationLock op_lock;  // byte kMdxLockOffset of a shared file
   MdxHeader header;          // words refreshed per call (M3)
   std::array<uint8_t, kMdxTagTableSize> table{};  // M2
   bool changed = false;       // written during this call
@@ -117,6 +124,20 @@ struct MdxFile : ControlBlock {
 
   // Re-reads sector_count, free_head and free_count (M3).
   int16_t RefreshWords();
+  // Re-reads tag_count and the tag table (M2) and re-seats the open tags
+  // by their header sectors (M1): a tag whose header another handle's
+  // deletion moved takes its new number, one no entry names any more is
+  // closed. REQUIRES: the operation lock entered.
+  int16_t ReloadTagTable();
+  // Enters the operation lock for one step (operation_lock.h).
+  int16_t EnterLock(OperationScope* scope, LockKind kind) {
+    return scope->Enter(&op_lock, slot, file_flags, kMdxLockOffset, kind);
+  }
+  // The lock kind of a change: exclusive, but shared in a read-only file,
+  // where the change fails with -36 before it writes anything.
+  LockKind ChangeKind() const {
+    return read_only() ? LockKind::kShared : LockKind::kExclusive;
+  }
   // Writes the three words from memory.
   int16_t WriteWords();
   // A block for new content: the free chain's head (the head moves to its
@@ -147,11 +168,18 @@ int16_t EndTagCall(MdxTag* tag);
 // The same flush rule for calls that write without a tag (definitions).
 int16_t EndFileCall(MdxFile* file);
 
-// Runs body(MdxTag&) as the inside of a public operation on a tag.
+// Runs body(MdxTag&) as the inside of a public operation on a tag: the
+// tag check, the file's operation lock of kind (kExclusive for a change,
+// kShared for a read), refresh, body, end of call, unlock. A change of a
+// read-only file: -36.
 template <typename Body>
-int16_t WithMdxTag(int32_t tag_handle, Body&& body) {
+int16_t WithMdxTag(int32_t tag_handle, LockKind kind, Body&& body) {
   MdxTag* tag = CheckMdxTag(tag_handle);
   if (tag == nullptr) return LastError();
+  if (kind == LockKind::kExclusive && tag->file->read_only())
+    return Fail(kKbdErrReadOnly);
+  OperationScope scope;
+  if (int16_t e = tag->file->EnterLock(&scope, kind)) return e;
   int16_t status = RefreshTag(tag);
   if (status >= 0) status = body(*tag);
   int16_t ended = EndTagCall(tag);

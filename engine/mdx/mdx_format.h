@@ -94,6 +94,14 @@
 // the key day number of the date (an empty date 1.0e100), ordered as the
 // value. 'N': 12 bytes of packed decimal (mdx_decimal.h).
 //
+// Lock. In a shared file every change (key add and delete, tag definition,
+// deletion and build, the close that stamps the date) holds an exclusive
+// lock of the byte 0x7FFFFFFF and every read a shared one (chart:
+// engine/fileio/operation_lock.h). dBASE's programs lock no byte of an MDX
+// file for this, so the byte is ours to choose: the last one a signed
+// 32-bit offset names, which no file below 2 GiB reaches, and the byte our
+// NDX and memo files lock too.
+//
 // Tolerated on read: item length key_length + 4; any file size other than
 // sector_count * 512 (warning 7); bytes after the 48 header bytes, tag
 // table entries beyond N and the tag-table bytes 15..16 (kept as found).
@@ -123,6 +131,8 @@
 namespace qx::engine {
 
 inline constexpr uint32_t kMdxSectorSize = 512;
+// The byte of the operation lock (see the top comment).
+inline constexpr uint32_t kMdxLockOffset = 0x7FFFFFFF;
 
 // File header (sector 0).
 inline constexpr uint32_t kMdxVersionOffset = 0;

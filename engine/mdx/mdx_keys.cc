@@ -25,15 +25,14 @@ using CursorMove = int16_t (btree::KeyCursor::*)(void* key, uint32_t* recno);
 
 int16_t Position(int32_t tag, void* key, uint32_t* recno, CursorMove move) {
   if (key == nullptr || recno == nullptr) return Fail(kKbdErrNullPointer);
-  return WithMdxTag(tag, [&](MdxTag& open) {
+  return WithMdxTag(tag, LockKind::kShared, [&](MdxTag& open) {
     return (open.cursor.*move)(key, recno);
   });
 }
 
 int16_t ChangeKey(int32_t tag, const void* key, uint32_t recno, bool add) {
   if (key == nullptr) return Fail(kKbdErrNullPointer);
-  return WithMdxTag(tag, [&](MdxTag& open) -> int16_t {
-    if (open.file->read_only()) return Fail(kKbdErrReadOnly);
+  return WithMdxTag(tag, LockKind::kExclusive, [&](MdxTag& open) -> int16_t {
     return add ? open.cursor.Add(key, recno, open.unique())
                : open.cursor.Remove(key, recno);
   });
@@ -73,8 +72,9 @@ extern "C" int16_t kbdmkfind(int32_t tag, void* key, uint32_t* recno,
                              uint16_t flags) {
   return RunOperation([&]() -> int16_t {
     if (key == nullptr || recno == nullptr) return Fail(kKbdErrNullPointer);
-    return WithMdxTag(
-        tag, [&](MdxTag& open) { return open.cursor.Find(key, recno, flags); });
+    return WithMdxTag(tag, LockKind::kShared, [&](MdxTag& open) {
+      return open.cursor.Find(key, recno, flags);
+    });
   });
 }
 

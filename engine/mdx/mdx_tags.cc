@@ -120,6 +120,10 @@ int16_t TagHeaderStatus(const MdxFile& file, const MdxTagHeader& h) {
 int16_t DeleteMdxTag(MdxFile* file, const char* name) {
   if (name == nullptr) return Fail(kKbdErrNullPointer);
   if (TagNameLength(name) == 0) return Fail(kKbdErrTagName);
+  // The table as it stands now, under the lock.
+  OperationScope scope;
+  if (int16_t e = file->EnterLock(&scope, file->ChangeKind())) return e;
+  if (int16_t e = file->ReloadTagTable()) return e;
   const uint32_t number = file->FindTag(name);
   if (number == 0) return Fail(kKbdErrTagName);
   if (file->tags[number] != nullptr) return Fail(kKbdErrTagInUse);
@@ -194,6 +198,10 @@ int16_t DefineMdxTag(MdxFile* file, const char* name, uint16_t type,
       return Fail(kKbdErrKeyType);
   }
   if (file->read_only()) return Fail(kKbdErrReadOnly);
+  // The table as it stands now, under the lock held to the end.
+  OperationScope scope;
+  if (int16_t e = file->EnterLock(&scope, LockKind::kExclusive)) return e;
+  if (int16_t e = file->ReloadTagTable()) return e;
   // A tag of the same name is replaced: it leaves its number, and the new
   // tag comes last.
   const bool replacing = file->FindTag(name) != 0;
@@ -339,6 +347,10 @@ extern "C" int16_t kbdmtagopen(int32_t* tag, int16_t handle,
     MdxFile* file = CheckMdx(handle);
     if (file == nullptr) return kKbdErrHandle;
     if (TagNameLength(name) == 0) return Fail(kKbdErrTagName);
+    // The name is looked up in the table as it stands now.
+    OperationScope scope;
+    if (int16_t e = file->EnterLock(&scope, LockKind::kShared)) return e;
+    if (int16_t e = file->ReloadTagTable()) return e;
     const uint32_t number = file->FindTag(name);
     if (number == 0) return Fail(kKbdErrTagName);
     return OpenMdxTag(handle, number, tag);
@@ -350,10 +362,13 @@ extern "C" int16_t kbdmtagopenn(int32_t* tag, int16_t handle,
   if (tag != nullptr) *tag = kKbdNoHandle;
   return RunOperation([&]() -> int16_t {
     if (tag == nullptr) return Fail(kKbdErrNullPointer);
-    if (number < 0) {
-      if (CheckMdx(handle) == nullptr) return kKbdErrHandle;
-      return Fail(kKbdErrTagName);
-    }
+    MdxFile* file = CheckMdx(handle);
+    if (file == nullptr) return kKbdErrHandle;
+    if (number < 0) return Fail(kKbdErrTagName);
+    // The number counts in the table as it stands now.
+    OperationScope scope;
+    if (int16_t e = file->EnterLock(&scope, LockKind::kShared)) return e;
+    if (int16_t e = file->ReloadTagTable()) return e;
     return OpenMdxTag(handle, static_cast<uint32_t>(number), tag);
   });
 }

@@ -527,11 +527,15 @@ extern "C" int16_t kbdtwrite(int16_t handle, uint32_t* block, const char* text,
     if (action != 0 && action != kKbdMemoReplace) return Fail(kKbdErrCommand);
     std::size_t length = std::strlen(text);
     if (length > kMemoMaxFileOffset) return Fail(kKbdErrSeek);
-    int16_t status =
-        WriteDbt(*file, block, text, static_cast<uint32_t>(length), mode);
-    if (status < 0) return status;
-    int16_t flushed = FlushMemoWrite(*file);
-    return flushed < 0 ? flushed : status;
+    return WithMemo(handle, kKbdKindDbt, LockKind::kExclusive,
+                    [&](MemoFile& open) {
+                      int16_t status = WriteDbt(
+                          open, block, text, static_cast<uint32_t>(length),
+                          mode);
+                      if (status < 0) return status;
+                      int16_t flushed = FlushMemoWrite(open);
+                      return flushed < 0 ? flushed : status;
+                    });
   });
 }
 

@@ -78,6 +78,14 @@
 // filler 1F 20 1F 20 ..., which is what the files of dBase IV users hold
 // after their values (and what makes readers that stop at 0x1F find the
 // text end). Files we create have dBase IV blocks of n * 512 bytes (n 1..32).
+//
+// Lock. In a shared file every write (which allocates blocks from the
+// chain or the end and moves next_free) holds an exclusive lock of the
+// byte 0x7FFFFFFF and every read a shared one (chart:
+// engine/fileio/operation_lock.h; the same byte in FPT files). dBASE's
+// programs lock no byte of a memo file, so the byte is ours to choose: it
+// lies past every value, as the engine addresses memo files below
+// 0x7FFFFFFF (kMemoMaxFileOffset).
 #ifndef QX_ENGINE_MEMO_DBT_FORMAT_H_
 #define QX_ENGINE_MEMO_DBT_FORMAT_H_
 

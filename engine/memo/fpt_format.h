@@ -40,6 +40,14 @@
 // it is given), the data unpadded; next_free rewritten after each value.
 // Files we create have blocks of 33..16384 bytes; values appended to a file
 // of other writers use its block size, whatever it is.
+//
+// Lock. In a shared file every write (which appends at next_free and
+// moves it) holds an exclusive lock of the byte 0x7FFFFFFF and every read
+// a shared one (chart: engine/fileio/operation_lock.h; the same byte in
+// DBT files). FoxPro's programs lock no byte of a memo file: they order
+// memo writes by the data file's locks, which do not order two appends of
+// different records. The byte lies past every value: the engine addresses
+// memo files below 0x7FFFFFFF (kMemoMaxFileOffset).
 #ifndef QX_ENGINE_MEMO_FPT_FORMAT_H_
 #define QX_ENGINE_MEMO_FPT_FORMAT_H_
 

@@ -94,26 +94,26 @@ int16_t ReadMemoEntry(int16_t handle, uint8_t kind, MemoReader read,
                       uint32_t* type) {
   if (data == nullptr) return Fail(kKbdErrNullPointer);
   *data = nullptr;
-  MemoFile* file = CheckMemoHandle(handle, kind);
-  if (file == nullptr) return LastError();
-  MemoValue value;
-  if (int16_t e = read(*file, block, &value)) return e;
-  if (length != nullptr) *length = value.length();
-  if (type != nullptr) *type = value.type();
-  *data = value.Release();
-  return kKbdOk;
+  return WithMemo(handle, kind, LockKind::kShared, [&](MemoFile& file) {
+    MemoValue value;
+    if (int16_t e = read(file, block, &value)) return e;
+    if (length != nullptr) *length = value.length();
+    if (type != nullptr) *type = value.type();
+    *data = value.Release();
+    return int16_t{kKbdOk};
+  });
 }
 
 int16_t MemoInfo(int16_t handle, uint8_t kind, uint32_t* block_size,
                  uint32_t* next_free) {
   if (block_size == nullptr || next_free == nullptr)
     return Fail(kKbdErrNullPointer);
-  MemoFile* file = CheckMemoHandle(handle, kind);
-  if (file == nullptr) return LastError();
-  if (int16_t e = RefreshMemoFile(*file)) return e;
-  *block_size = file->block_size;
-  *next_free = file->next_free;
-  return kKbdOk;
+  return WithMemo(handle, kind, LockKind::kShared, [&](MemoFile& file) {
+    if (int16_t e = RefreshMemoFile(file)) return e;
+    *block_size = file.block_size;
+    *next_free = file.next_free;
+    return int16_t{kKbdOk};
+  });
 }
 
 int16_t CloseMemoFile(int16_t handle, uint8_t kind) {

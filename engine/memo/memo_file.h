@@ -6,6 +6,12 @@
 //
 // Every function here runs inside a public operation (RunOperation): it
 // returns a status and, on failure, has set it as the last error.
+//
+// Shared files. Other handles and processes append and replace values
+// between our calls. Within a call the operation lock of a shared file
+// (kMemoLockOffset: exclusive for a write, shared for a read; WithMemo)
+// keeps their writes out, and every read and write re-reads the header
+// (RefreshMemoFile) once it holds the lock.
 #ifndef QX_ENGINE_MEMO_MEMO_FILE_H_
 #define QX_ENGINE_MEMO_MEMO_FILE_H_
 
@@ -16,6 +22,7 @@
 #include "engine/core/last_error.h"
 #include "engine/fileio/file_layer.h"
 #include "engine/fileio/file_names.h"
+#include "engine/fileio/operation_lock.h"
 #include "engine/memo/dbt_format.h"
 
 namespace qx::engine {
@@ -35,6 +42,10 @@ inline constexpr uint32_t kMemoHeaderCopySize = kDbtHeaderSize;
 // pointer). A value that would reach past it is refused with -4.
 inline constexpr uint64_t kMemoMaxFileOffset = 0x7FFFFFFF;
 
+// The byte of the operation lock of DBT and FPT files: past every value
+// (kMemoMaxFileOffset), see the format headers.
+inline constexpr uint32_t kMemoLockOffset = 0x7FFFFFFF;
+
 // Control block of an open memo file (handle kinds DBT and FPT). Owned by
 // the handle slot; destroying it closes the file slot if still open.
 struct MemoFile : ControlBlock {
@@ -46,6 +57,7 @@ struct MemoFile : ControlBlock {
   uint8_t dialect = 0;
   uint16_t file_flags = 0;  // kFileFlagReadOnly | kFileFlagShared
   uint16_t slot = kNoFileSlot;
+  FileOperationLock op_lock;  // byte kMemoLockOffset of a shared file
   uint32_t file_size = 0;   // bytes; refreshed at every call
   uint32_t block_size = 0;  // bytes; fixed at open
   uint32_t next_free = 0;   // block_no from the header; refreshed
@@ -80,6 +92,28 @@ int16_t OpenMemoFile(int16_t* handle, const char* name, uint16_t mode,
 
 // The open memo file of handle when it is of kind, else null (-13).
 MemoFile* CheckMemoHandle(int16_t handle, uint8_t kind);
+
+// Enters the operation lock of a memo file for one step.
+inline int16_t EnterMemoLock(MemoFile& file, OperationScope* scope,
+                             LockKind kind) {
+  return scope->Enter(&file.op_lock, file.slot, file.file_flags,
+                      kMemoLockOffset, kind);
+}
+
+// Runs body(MemoFile&) as the inside of a public operation on a memo
+// handle of kind: the handle check (-13), for a write (kExclusive) of a
+// read-only file -36, the operation lock of kind (-37 when it cannot be
+// had), the body (which refreshes the header), the unlock.
+template <typename Body>
+int16_t WithMemo(int16_t handle, uint8_t kind, LockKind lock, Body&& body) {
+  MemoFile* file = CheckMemoHandle(handle, kind);
+  if (file == nullptr) return LastError();
+  if (lock == LockKind::kExclusive && file->read_only())
+    return Fail(kKbdErrReadOnly);
+  OperationScope scope;
+  if (int16_t e = EnterMemoLock(*file, &scope, lock)) return e;
+  return body(*file);
+}
 
 // Re-reads the header copy, next_free and the file size: other processes
 // append values between our calls.

@@ -161,28 +161,40 @@ int16_t PackMemoFile(int16_t dbf_handle, int16_t* memo_handle,
 
   PackResources resources(dbf_handle, ops.kind);
   if (int16_t e = resources.Lock()) return e;
-
-  // Step 2: names; step 3: the work file.
   const std::string backup = WithExtension(old_name, kMemoBackupExtension);
   std::string& work_name = resources.work_name();
-  work_name = FreeWorkName(DirectoryOf(old_name), ops.work_extension);
-  if (int16_t e = ops.create_like(work_name.c_str(), *old_file)) return e;
-  if (int16_t e = ops.open(resources.work_handle(), work_name.c_str(), dialect))
-    return e;
-  MemoFile* work = CheckMemoHandle(*resources.work_handle(), ops.kind);
-  if (work == nullptr) return LastError();
+  {
+    // No other process writes a value into the old file while its values
+    // are copied (the memo file's operation lock, after the data file's
+    // lock; released before the file closes).
+    OperationScope memo_scope;
+    if (int16_t e =
+            EnterMemoLock(*old_file, &memo_scope, LockKind::kExclusive))
+      return e;
 
-  std::vector<MovedValue> moved;
-  if (int16_t e = CopyLiveValues(dbf_handle, *old_file, *work, ops, &moved))
-    return e;
-  // Until here nothing but the work file has changed. A failure to delete
-  // an old backup keeps it that way; a missing backup is warning 4.
-  if (int16_t e = FileDelete(backup.c_str()); e < 0) return e;
-  if (moved.empty()) {
-    if (int16_t e = MarkDataFileChanged(dbf_handle)) return e;
-  } else {
-    resources.KeepWork();
-    if (int16_t e = RenumberRecords(dbf_handle, moved)) return e;
+    // Step 2: names; step 3: the work file.
+    work_name = FreeWorkName(DirectoryOf(old_name), ops.work_extension);
+    if (int16_t e = ops.create_like(work_name.c_str(), *old_file)) return e;
+    if (int16_t e =
+            ops.open(resources.work_handle(), work_name.c_str(), dialect))
+      return e;
+    MemoFile* work = CheckMemoHandle(*resources.work_handle(), ops.kind);
+    if (work == nullptr) return LastError();
+
+    std::vector<MovedValue> moved;
+    if (int16_t e =
+            CopyLiveValues(dbf_handle, *old_file, *work, ops, &moved))
+      return e;
+    // Until here nothing but the work file has changed. A failure to
+    // delete an old backup keeps it that way; a missing backup is warning
+    // 4.
+    if (int16_t e = FileDelete(backup.c_str()); e < 0) return e;
+    if (moved.empty()) {
+      if (int16_t e = MarkDataFileChanged(dbf_handle)) return e;
+    } else {
+      resources.KeepWork();
+      if (int16_t e = RenumberRecords(dbf_handle, moved)) return e;
+    }
   }
   resources.Unlock();
 

@@ -35,7 +35,9 @@ inline constexpr char kMemoBackupExtension[] = ".BKT";
 // A failure once the old file is closed leaves *memo_handle -1.
 //
 // Steps and what a failure leaves:
-//  1. Lock the data file (file lock mode 2).
+//  1. Lock the data file (file lock mode 2), then, in a shared memo file,
+//     take its operation lock exclusively until step 5 (no other process
+//     writes a value meanwhile). Failure: nothing changed, nothing held.
 //  2. Create and open the work file "<dir><N><ext>", N from 0 up to the
 //     first free name.
 //  3. Copy every value a live record references into the work file,

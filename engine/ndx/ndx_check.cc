@@ -91,6 +91,10 @@ int16_t CheckNdx(int16_t handle, btree::CheckReport* report,
     *report = btree::CheckReport();
     NdxFile* file = CheckNdx(handle);
     if (file == nullptr) return kKbdErrHandle;
+    OperationScope scope;  // a read: no change of another process inside
+    if (int16_t e = scope.Enter(&file->op_lock, file->slot, file->file_flags,
+                                kNdxLockOffset, LockKind::kShared))
+      return e;
     return CheckOpenNdx(*file, report, on_entry);
   });
 }

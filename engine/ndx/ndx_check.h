@@ -12,7 +12,8 @@
 // reports its order as broken.
 //
 // The check is a public operation of its own: it obeys and sets the last
-// error, re-reads the header words, and reads pages directly (no cache).
+// error, re-reads the header words, and reads pages directly (no cache),
+// under the shared operation lock of a shared file.
 // It returns a negative status only when the file cannot be read; every
 // structural problem goes into the report.
 #ifndef QX_ENGINE_NDX_NDX_CHECK_H_

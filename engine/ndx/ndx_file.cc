@@ -280,18 +280,25 @@ int16_t CloseNdx(int16_t handle) {
   NdxFile* file = CheckNdx(handle);
   if (file == nullptr) return kKbdErrHandle;
   int16_t status = kKbdOk;
-  if (!file->read_only() && file->free_head != 0) {
-    status = RefreshNdx(file);
-    if (status == kKbdOk) status = CompactNdx(file);
-    int16_t ended = EndNdxCall(file);
-    if (status == kKbdOk) status = ended;
-  }
-  if (status == kKbdOk && file->header_dirty) {
-    uint8_t words[kNdxHeaderWordsSize];
-    PutLe32(words + kNdxRootOffset, file->header.root);
-    PutLe32(words + kNdxNextFreeOffset, file->header.next_free);
-    status = FileWriteAt(file->slot, 0, words, sizeof words);
-    file->header_dirty = false;
+  if (!file->read_only() && (file->free_head != 0 || file->header_dirty)) {
+    // Compaction and the header words are changes: under the operation
+    // lock, released before the file closes.
+    OperationScope scope;
+    status = scope.Enter(&file->op_lock, file->slot, file->file_flags,
+                         kNdxLockOffset, LockKind::kExclusive);
+    if (status == kKbdOk && file->free_head != 0) {
+      status = RefreshNdx(file);
+      if (status == kKbdOk) status = CompactNdx(file);
+      int16_t ended = EndNdxCall(file);
+      if (status == kKbdOk) status = ended;
+    }
+    if (status == kKbdOk && file->header_dirty) {
+      uint8_t words[kNdxHeaderWordsSize];
+      PutLe32(words + kNdxRootOffset, file->header.root);
+      PutLe32(words + kNdxNextFreeOffset, file->header.next_free);
+      status = FileWriteAt(file->slot, 0, words, sizeof words);
+      file->header_dirty = false;
+    }
   }
   uint16_t slot = file->slot;
   file->slot = kNoFileSlot;

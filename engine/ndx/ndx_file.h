@@ -2,9 +2,11 @@
 // shared by the files of engine/ndx/.
 //
 // Shared files. Index files are read and written by several handles and
-// processes without a lock of their own (the data-file locks order the
-// writers), so an open index trusts nothing it read in an earlier call:
-// every call re-reads the root and next_free words (Refresh), works
+// processes. Within a call the operation lock of a shared file
+// (kNdxLockOffset: exclusive for a change, shared for a read) keeps the
+// others' changes out; between calls they go on, so an open index trusts
+// nothing it read in an earlier call: every call takes that lock, then
+// re-reads the root and next_free words (Refresh), works
 // through a page cache that writes every changed page at once, and empties
 // that cache before it returns (EndCall). Only the current key and record
 // number survive from call to call; a position is rebuilt by searching
@@ -37,6 +39,7 @@
 #include "engine/core/engine_state.h"
 #include "engine/core/last_error.h"
 #include "engine/fileio/file_layer.h"
+#include "engine/fileio/operation_lock.h"
 #include "engine/ndx/ndx_format.h"
 #include "qx/engine.h"
 
@@ -53,6 +56,7 @@ struct NdxFile : ControlBlock, btree::TreeStore {
   std::string name;              // as given to open
   uint16_t slot = kNoFileSlot;
   uint16_t file_flags = 0;       // kFileFlagReadOnly | kFileFlagShared
+  FileOperationLock op_lock;     // byte kNdxLockOffset of a shared file
   NdxHeader header;              // root and next_free refreshed per call
   std::string expression;        // normalised: upper case, no blanks
   uint32_t free_head = 0;        // N3
@@ -89,10 +93,12 @@ int16_t RefreshNdx(NdxFile* file);
 int16_t EndNdxCall(NdxFile* file);
 
 // Runs body(NdxFile&) as the inside of a public operation on handle:
-// handle check, refresh, body, end of call.
+// handle check, the operation lock of kind (kExclusive for a change,
+// kShared for a read), refresh, body, end of call, unlock.
 template <typename Body>
-int16_t WithNdx(int16_t handle, Body&& body) {
-  return btree::RunIndexCall(CheckNdx(handle), RefreshNdx, EndNdxCall,
+int16_t WithNdx(int16_t handle, LockKind kind, Body&& body) {
+  return btree::RunIndexCall(CheckNdx(handle), kind, kNdxLockOffset,
+                             RefreshNdx, EndNdxCall,
                              std::forward<Body>(body));
 }
 

@@ -56,6 +56,13 @@
 // below +0.0). A date key is the key day number of the date; an empty date
 // is 1.0e100.
 //
+// Lock. In a shared file every change (add, delete, the close that
+// compacts) holds an exclusive lock of the byte 0x7FFFFFFF and every read
+// a shared one (chart: engine/fileio/operation_lock.h). dBASE's programs
+// lock no byte of an NDX file, so the byte is ours to choose: the last one
+// a signed 32-bit offset names, which no index below 2 GiB reaches, and
+// the byte our memo and MDX files lock too.
+//
 // Tolerated on read: entry sizes ((k + 1) | 1) + 7 and ((k + 3) | 1) + 7
 // besides k + 8 rounded as we write (files of other writers); a header
 // unique byte other than 0 or 1 reads as not unique; any bytes after the
@@ -80,6 +87,8 @@
 namespace qx::engine {
 
 inline constexpr uint32_t kNdxPageSize = 512;
+// The byte of the operation lock (see the top comment).
+inline constexpr uint32_t kNdxLockOffset = 0x7FFFFFFF;
 
 // Header fields (page 0).
 inline constexpr uint32_t kNdxRootOffset = 0;

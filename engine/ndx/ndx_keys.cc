@@ -19,7 +19,7 @@ using CursorMove = int16_t (btree::KeyCursor::*)(void* key, uint32_t* recno);
 
 int16_t Position(int16_t handle, void* key, uint32_t* recno, CursorMove move) {
   if (key == nullptr || recno == nullptr) return Fail(kKbdErrNullPointer);
-  return WithNdx(handle, [&](NdxFile& file) {
+  return WithNdx(handle, LockKind::kShared, [&](NdxFile& file) {
     return (file.cursor.*move)(key, recno);
   });
 }
@@ -27,8 +27,7 @@ int16_t Position(int16_t handle, void* key, uint32_t* recno, CursorMove move) {
 int16_t ChangeKey(int16_t handle, const void* key, uint32_t recno,
                   bool add) {
   if (key == nullptr) return Fail(kKbdErrNullPointer);
-  return WithNdx(handle, [&](NdxFile& file) -> int16_t {
-    if (file.read_only()) return Fail(kKbdErrReadOnly);
+  return WithNdx(handle, LockKind::kExclusive, [&](NdxFile& file) -> int16_t {
     return add ? file.cursor.Add(key, recno, file.unique())
                : file.cursor.Remove(key, recno);
   });
@@ -70,7 +69,7 @@ extern "C" int16_t kbdnkfind(int16_t handle, void* key, uint32_t* recno,
                              uint16_t flags) {
   return RunOperation([&]() -> int16_t {
     if (key == nullptr || recno == nullptr) return Fail(kKbdErrNullPointer);
-    return WithNdx(handle, [&](NdxFile& file) {
+    return WithNdx(handle, LockKind::kShared, [&](NdxFile& file) {
       return file.cursor.Find(key, recno, flags);
     });
   });

@@ -166,6 +166,10 @@ int16_t CheckNtx(
     *report = btree::CheckReport();
     NtxFile* file = CheckNtx(handle);
     if (file == nullptr) return kKbdErrHandle;
+    OperationScope scope;  // a read: no change of another process inside
+    if (int16_t e = scope.Enter(&file->op_lock, file->slot, file->file_flags,
+                                kNtxLockOffset, LockKind::kShared))
+      return e;
     uint8_t words[kNtxWordsSize];
     if (int16_t e =
             FileReadAt(file->slot, kNtxWordsOffset, words, sizeof words))

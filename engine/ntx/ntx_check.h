@@ -19,7 +19,8 @@
 // Every page is read once, straight from the file (no cache); nothing
 // read is trusted before it is checked. The check is a public operation
 // of its own: it obeys and sets the last error and re-reads the header
-// words. It returns a negative status only when the file cannot be read.
+// words, under the shared operation lock of a shared file. It returns a
+// negative status only when the file cannot be read.
 #ifndef QX_ENGINE_NTX_NTX_CHECK_H_
 #define QX_ENGINE_NTX_NTX_CHECK_H_
 

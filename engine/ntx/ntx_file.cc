@@ -262,7 +262,12 @@ int16_t CloseNtx(int16_t handle) {
   int16_t status = kKbdOk;
   if (file->changed && !file->read_only()) {
     file->changed = false;
-    status = RefreshNtx(file);
+    // The stamp is a change: under the operation lock, released before
+    // the file closes.
+    OperationScope scope;
+    status = scope.Enter(&file->op_lock, file->slot, file->file_flags,
+                         kNtxLockOffset, LockKind::kExclusive);
+    if (status == kKbdOk) status = RefreshNtx(file);
     if (status == kKbdOk) {
       file->header.counter = static_cast<uint16_t>(file->header.counter + 1);
       uint8_t words[kNtxWordsSize];
@@ -311,6 +316,7 @@ extern "C" int16_t kbdxclose(int16_t handle) {
 
 extern "C" int16_t kbdxrefresh(int16_t handle) {
   return RunOperation([&] {
-    return WithNtx(handle, [](NtxFile&) { return int16_t{kKbdOk}; });
+    return WithNtx(handle, LockKind::kShared,
+                   [](NtxFile&) { return int16_t{kKbdOk}; });
   });
 }

@@ -1,10 +1,12 @@
 // The control block of an open NTX index and the module's internal steps,
 // shared by the files of engine/ntx/.
 //
-// Shared files. NTX files carry no lock of their own: other handles and
-// processes change them between our calls. So every call re-reads the
-// header's update counter, root and free-list words and the file size
-// (RefreshNtx), works through a page cache that writes every changed page
+// Shared files. Other handles and processes change the file between our
+// calls; within a call, the operation lock of a shared file (the byte of
+// Clipper's writers, kNtxLockOffset: exclusive for a change, shared for a
+// read) keeps their changes out. So every call takes that lock, then
+// re-reads the header's update counter, root and free-list words and the
+// file size (RefreshNtx), works through a page cache that writes every changed page
 // at once, and empties that cache before it returns (EndNtxCall). Of the
 // tree only the path of the last entry read is kept from one call to the
 // next, and it is checked against the file before next or previous step
@@ -33,6 +35,7 @@
 #include "engine/core/engine_state.h"
 #include "engine/core/last_error.h"
 #include "engine/fileio/file_layer.h"
+#include "engine/fileio/operation_lock.h"
 #include "engine/ntx/ntx_format.h"
 #include "engine/ntx/ntx_tree.h"
 #include "qx/engine.h"
@@ -50,6 +53,7 @@ struct NtxFile : ControlBlock, NtxTreeStore {
   std::string name;  // as given to open
   uint16_t slot = kNoFileSlot;
   uint16_t file_flags = 0;  // kFileFlagReadOnly | kFileFlagShared
+  FileOperationLock op_lock;  // byte kNtxLockOffset of a shared file
   NtxHeader header;         // counter, root, free_head refreshed per call
   std::string expression;   // normalised: upper case, no blanks
   bool descending = false;  // header byte 280 is 1
@@ -92,10 +96,12 @@ int16_t EndNtxCall(NtxFile* file);
 int16_t StampNtx(NtxFile* file);
 
 // Runs body(NtxFile&) as the inside of a public operation on handle:
-// handle check, refresh, body, end of call.
+// handle check, the operation lock of kind (kExclusive for a change,
+// kShared for a read), refresh, body, end of call, unlock.
 template <typename Body>
-int16_t WithNtx(int16_t handle, Body&& body) {
-  return btree::RunIndexCall(CheckNtx(handle), RefreshNtx, EndNtxCall,
+int16_t WithNtx(int16_t handle, LockKind kind, Body&& body) {
+  return btree::RunIndexCall(CheckNtx(handle), kind, kNtxLockOffset,
+                             RefreshNtx, EndNtxCall,
                              std::forward<Body>(body));
 }
 

@@ -65,6 +65,13 @@
 // after the keys equal to it, so a maintained file holds them in
 // insertion order. A unique file holds one entry per key.
 //
+// Lock. In a shared file every change (add, delete, the close that stamps
+// the header) holds an exclusive lock of the byte at 1,000,000,000 and
+// every read a shared one (chart: engine/fileio/operation_lock.h). It is
+// the byte Clipper's programs lock while they change an NTX file, so that
+// they and we exclude each other; an NTX file of a billion bytes would
+// have it inside its pages, which the advisory locks of POSIX tolerate.
+//
 // Tolerated on read: any signature, a file size that is not a multiple of
 // 1,024 (warning 7), a free-page link that is no page of the file (it ends
 // the list: other writers leave freed pages in their node layout). Offsets read
@@ -103,6 +110,9 @@ inline constexpr uint32_t kNtxHeaderReadSize = kNtxForOffset + kNtxForSize;
 // The words every call re-reads: counter, root, free_head (bytes 2..11).
 inline constexpr uint32_t kNtxWordsOffset = kNtxCounterOffset;
 inline constexpr uint32_t kNtxWordsSize = 2 + 4 + 4;
+
+// The byte of the operation lock (see the top comment).
+inline constexpr uint32_t kNtxLockOffset = 1'000'000'000;
 
 inline constexpr uint16_t kNtxSignature = 6;
 inline constexpr uint16_t kNtxSignatureFor = 7;

@@ -46,7 +46,7 @@ using TreeEdge = int16_t (NtxTree::*)();
 
 int16_t Edge(int16_t handle, void* key, uint32_t* recno, TreeEdge edge) {
   if (key == nullptr || recno == nullptr) return Fail(kKbdErrNullPointer);
-  return WithNtx(handle, [&](NtxFile& file) -> int16_t {
+  return WithNtx(handle, LockKind::kShared, [&](NtxFile& file) -> int16_t {
     const int16_t status = (file.tree.get()->*edge)();
     if (status != kKbdOk) return status;
     return Deliver(file, kKbdOk, key, recno);
@@ -57,7 +57,7 @@ int16_t Edge(int16_t handle, void* key, uint32_t* recno, TreeEdge edge) {
 // replaced by the place it would take.
 int16_t Move(int16_t handle, void* key, uint32_t* recno, bool forward) {
   if (key == nullptr || recno == nullptr) return Fail(kKbdErrNullPointer);
-  return WithNtx(handle, [&](NtxFile& file) -> int16_t {
+  return WithNtx(handle, LockKind::kShared, [&](NtxFile& file) -> int16_t {
     TakeKey(file, key);
     const int16_t status =
         file.tree->MoveFrom(file.key.data(), *recno, forward);
@@ -68,8 +68,7 @@ int16_t Move(int16_t handle, void* key, uint32_t* recno, bool forward) {
 
 int16_t ChangeKey(int16_t handle, const void* key, uint32_t recno, bool add) {
   if (key == nullptr) return Fail(kKbdErrNullPointer);
-  return WithNtx(handle, [&](NtxFile& file) -> int16_t {
-    if (file.read_only()) return Fail(kKbdErrReadOnly);
+  return WithNtx(handle, LockKind::kExclusive, [&](NtxFile& file) -> int16_t {
     if (recno == 0) return Fail(kKbdErrCommand);
     TakeKey(file, key);
     const int16_t status =
@@ -156,7 +155,7 @@ using namespace qx::engine;
 extern "C" int16_t kbdxfind(int16_t handle, const void* key, uint32_t recno) {
   return RunOperation([&]() -> int16_t {
     if (key == nullptr) return Fail(kKbdErrNullPointer);
-    return WithNtx(handle, [&](NtxFile& file) -> int16_t {
+    return WithNtx(handle, LockKind::kShared, [&](NtxFile& file) -> int16_t {
       const uint32_t compared = TakeKey(file, key);
       // With a record number the pair is sought; without, the first key
       // that begins with the given one.
@@ -178,7 +177,7 @@ extern "C" int16_t kbdxseek(int16_t handle, void* key, uint32_t* recno,
     if (key == nullptr || recno == nullptr) return Fail(kKbdErrNullPointer);
     if (mode != kKbdSeekKey && mode != kKbdSeekKeyRecno)
       return Fail(kKbdErrCommand);
-    return WithNtx(handle, [&](NtxFile& file) -> int16_t {
+    return WithNtx(handle, LockKind::kShared, [&](NtxFile& file) -> int16_t {
       const uint32_t compared = TakeKey(file, key);
       const NtxSearch search{file.key.data(), compared, *recno,
                              mode == kKbdSeekKeyRecno};

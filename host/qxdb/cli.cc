@@ -89,6 +89,15 @@ int Invocation::EngineFailure(std::string_view file, int16_t status) {
   return kExitFailure;
 }
 
+int Invocation::LockFailure(std::string_view file, std::string_view what,
+                            int16_t status) {
+  if (status != kKbdErrLockViolation) return EngineFailure(file, status);
+  err_ << "qxdb: " << file << ": " << what
+       << " is locked by another process (status " << status << ": "
+       << StatusText(status) << ")\n";
+  return kExitFailure;
+}
+
 void Invocation::EngineWarning(std::string_view file, int16_t status) {
   err_ << "qxdb: " << file << ": warning " << status << ": "
        << StatusText(status) << "\n";
@@ -135,6 +144,10 @@ constexpr const char* kUsage =
     "  check TABLE.dbf INDEXFILE [--tag NAME]\n"
     "  dump TABLE.dbf --index INDEXFILE [--tag NAME]\n"
     "  import TABLE.dbf --index FILE[:TAG]...\n"
+    "through the component, as the host reads tables:\n"
+    "  tables DIR [--full]\n"
+    "  describe TABLE.dbf [--index FILE[:KEY]]...\n"
+    "  read TABLE.dbf [--record N] [--index FILE[:KEY]]...\n"
     "dialects: dbase3 dbase4 foxbase foxpro1 clipper clipper5 dbxl foxpro2\n"
     "          omnis vfp (or 1..10); code pages: cp1252 cp850 cp437 utf8\n"
     "index files: .ndx .mdx (tags) .ntx .idx (--compact: compact layout)\n"
@@ -149,7 +162,8 @@ constexpr CommandEntry kCommands[] = {
     {"info", CmdInfo},     {"dump", CmdDump},       {"create", CmdCreate},
     {"import", CmdImport}, {"delete", CmdDelete},   {"recall", CmdRecall},
     {"pack", CmdPack},     {"index", CmdIndex},     {"keys", CmdKeys},
-    {"seek", CmdSeek},     {"check", CmdCheck},
+    {"seek", CmdSeek},     {"check", CmdCheck},     {"tables", CmdTables},
+    {"describe", CmdDescribe}, {"read", CmdRead},
 };
 
 // Keeps the engine started for one run.

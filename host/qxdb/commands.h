@@ -18,6 +18,10 @@ int CmdIndex(Invocation& inv);
 int CmdKeys(Invocation& inv);
 int CmdSeek(Invocation& inv);
 int CmdCheck(Invocation& inv);
+// Through the component (cmd_component.cc).
+int CmdTables(Invocation& inv);
+int CmdDescribe(Invocation& inv);
+int CmdRead(Invocation& inv);
 
 }  // namespace qx::qxdb
 

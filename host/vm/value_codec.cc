@@ -512,6 +512,40 @@ bool Decode(const HostValue& value, Decoded* out) {
   }
 }
 
+bool EncodeDouble(double f, uint8_t type, HostValue* target,
+                  uint32_t* result) {
+  Number n;
+  n.is_float = true;
+  n.f = f;
+  __int128 v = 0;
+  uint32_t code = kHostOk;
+  switch (type) {
+    case kValueInt8:
+    case kValueInt16:
+    case kValueInt32:
+    case kValueInt64: {
+      code = IntegerOf(n, &v);
+      const uint32_t width = FixedWidth(type);
+      const __int128 one = 1;
+      if (!HostFailed(code) && (v < -(one << (8 * width - 1)) ||
+                                v > (one << (8 * width - 1)) - 1))
+        code = kHostOverflow;
+      break;
+    }
+    case kValueCurrency:
+      code = ScaledOf(n, 4, kCurrencyLimit, &v);
+      break;
+    default:
+      return false;
+  }
+  if (!HostFailed(code)) {
+    *target = HostValue();
+    StoreFixed(target, type, v);
+  }
+  *result = code;
+  return true;
+}
+
 uint32_t Encode(const Decoded& d, uint8_t type, uint8_t scale,
                 HostValue* target) {
   *target = HostValue();

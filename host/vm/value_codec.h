@@ -59,6 +59,12 @@ bool Decode(const HostValue& value, Decoded* out);
 uint32_t Encode(const Decoded& decoded, uint8_t type, uint8_t scale,
                 HostValue* target);
 
+// An 8-byte float into a signed integer type or the currency, as Encode
+// does it, without decoding (the conversions of numbers read from files):
+// true with *result, and the target set unless that failed, for those
+// types; false for any other.
+bool EncodeDouble(double f, uint8_t type, HostValue* target, uint32_t* result);
+
 // Text parsing, used by the conversions from text.
 uint32_t ParseNumber(std::u16string_view text, Number* out);
 

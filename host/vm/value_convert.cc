@@ -8,9 +8,48 @@
 
 namespace qx::vm {
 
+namespace {
+
+// The common case of a code page 1252 text YYYYMMDD to a date, read
+// without the UTF-16 copy the general path makes: true with *result when
+// the text is 8 digits of a valid date, false to leave it to that path.
+bool DateOfAnsiDigits(const HostValue& source, HostValue* target,
+                      uint32_t* result) {
+  if (source.size != 8 || source.data == nullptr) return false;
+  const auto* p = static_cast<const uint8_t*>(source.data);
+  int v[8];
+  for (int i = 0; i < 8; ++i) {
+    if (p[i] < '0' || p[i] > '9') return false;
+    v[i] = p[i] - '0';
+  }
+  const int y = v[0] * 1000 + v[1] * 100 + v[2] * 10 + v[3];
+  const int m = v[4] * 10 + v[5];
+  const int d = v[6] * 10 + v[7];
+  if (y < 1 || m < 1 || m > 12 || d < 1) return false;
+  const int32_t day = JulianDay(y, m, d);
+  int yy, mm, dd;
+  CivilDate(day, &yy, &mm, &dd);
+  if (yy != y || mm != m || dd != d) return false;
+  *target = HostValue();
+  StoreFixed(target, kValueDate, day);
+  *result = kHostOk;
+  return true;
+}
+
+}  // namespace
+
 uint32_t Convert(const HostValue* source, HostValue* target,
                  uint8_t target_type, uint32_t /*options*/) {
   if (source == nullptr || target == nullptr) return kHostInvalid;
+  uint32_t fast = kHostOk;
+  if (source->type == kValueText && target_type == kValueDate &&
+      DateOfAnsiDigits(*source, target, &fast)) {
+    return fast;
+  }
+  if (source->type == kValueDouble && (source->state & kValueStateNull) == 0 &&
+      EncodeDouble(source->fixed.f64, target_type, target, &fast)) {
+    return fast;
+  }
   const uint8_t scale = target->scale;
   Decoded decoded;
   if (!Decode(*source, &decoded)) return kHostInvalid;

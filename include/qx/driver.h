@@ -2,7 +2,8 @@
 //
 // The host calls every operation through the objects' tables of virtual
 // operations, so the order of the operations below is the ABI: a test pins
-// every slot's index of IDriver and IProxy. Add nothing in the middle,
+// every slot's index of IDriver, IProxy, IItem, IDescription, ITable,
+// ITableHandle and ICursor. Add nothing in the middle,
 // never reorder. None of these classes has a virtual destructor (it would
 // take one slot on one compiler and two on another): an object ends
 // through its own Destroy slot, which the last Release reaches.
@@ -127,55 +128,62 @@ class IConnection {
   ~IConnection() = default;
 };
 
-// An item of a table description.
+// An item of a table description: a field of the data file, or a key an
+// index file provides (key number from 0, key flags, key length, index
+// file and expression), or both.
 class IItem {
  public:
-  virtual uint32_t AddRef() = 0;
-  virtual uint32_t Release() = 0;
-  virtual const char16_t* GetName() = 0;
-  virtual uint8_t GetItemType() = 0;     // HostItemType
-  virtual uint32_t GetSize() = 0;        // host buffer bytes
-  virtual int32_t GetFieldNumber() = 0;  // 0-based; -1 not a field
-  virtual int32_t GetKeyNumber() = 0;    // -1 when not a key
-  virtual uint32_t GetKeyFlags() = 0;    // KeyFlags
-  virtual uint32_t GetKeyLength() = 0;
-  virtual const char16_t* GetIndexPath() = 0;
-  virtual const char16_t* GetExpression() = 0;
-  virtual uint16_t GetXBaseType() = 0;  // type letter; 0 none
-  virtual uint32_t GetDigits() = 0;
-  virtual uint32_t GetDecimals() = 0;
-  virtual const char16_t* GetMemoPath() = 0;
-  virtual void Destroy() = 0;
+  virtual uint32_t AddRef() = 0;               // 0
+  virtual uint32_t Release() = 0;              // 1
+  virtual const char16_t* GetName() = 0;       // 2
+  virtual uint8_t GetItemType() = 0;           // 3: HostItemType
+  virtual uint32_t GetSize() = 0;              // 4: host buffer bytes
+  virtual int32_t GetFieldNumber() = 0;        // 5: 0-based; -1 not a field
+  virtual int32_t GetKeyNumber() = 0;          // 6: -1 when not a key
+  virtual uint32_t GetKeyFlags() = 0;          // 7: KeyFlags
+  virtual uint32_t GetKeyLength() = 0;         // 8
+  virtual const char16_t* GetIndexPath() = 0;  // 9: as stored (relative)
+  virtual const char16_t* GetExpression() = 0;  // 10
+  virtual uint16_t GetXBaseType() = 0;          // 11: type letter; 0 none
+  virtual uint32_t GetDigits() = 0;             // 12
+  virtual uint32_t GetDecimals() = 0;           // 13
+  virtual const char16_t* GetMemoPath() = 0;    // 14
+  virtual void Destroy() = 0;                   // 15
 
  protected:
   ~IItem() = default;
 };
 
+constexpr int kItemSlotCount = 16;
+
 // A table description: the data file and its items. Items are owned by
 // the description and live as long as it does.
 class IDescription {
  public:
-  virtual uint32_t AddRef() = 0;
-  virtual uint32_t Release() = 0;
-  virtual const char16_t* GetName() = 0;      // logical name
-  virtual const char16_t* GetFileName() = 0;  // without directory/ext
-  virtual uint32_t GetItemCount() = 0;
-  virtual IItem* GetItem(uint32_t index) = 0;  // no reference added
-  virtual IItem* FindItem(const char16_t* name) = 0;
-  virtual uint32_t GetKeyCount() = 0;
-  virtual IItem* GetKey(uint32_t index) = 0;
+  virtual uint32_t AddRef() = 0;                // 0
+  virtual uint32_t Release() = 0;               // 1
+  virtual const char16_t* GetName() = 0;        // 2: logical name
+  virtual const char16_t* GetFileName() = 0;    // 3: without directory/ext
+  virtual uint32_t GetItemCount() = 0;          // 4
+  virtual IItem* GetItem(uint32_t index) = 0;   // 5: no reference added
+  virtual IItem* FindItem(const char16_t* name) = 0;  // 6
+  virtual uint32_t GetKeyCount() = 0;                 // 7
+  virtual IItem* GetKey(uint32_t index) = 0;          // 8
   // The operations the xBase description replaces, in this order.
-  virtual const char16_t* GetPath() = 0;
-  virtual uint32_t GetFileType() = 0;          // XBaseFileType
-  virtual const char16_t* GetExtension() = 0;  // null when empty
-  virtual void Destroy() = 0;
-  virtual int32_t CheckItems(const FileDesc* file, IErrorContext* errors) = 0;
-  virtual IDescription* Copy() = 0;
-  virtual int32_t DescribeItems(IErrorContext* errors) = 0;
+  virtual const char16_t* GetPath() = 0;          // 9
+  virtual uint32_t GetFileType() = 0;             // 10: XBaseFileType
+  virtual const char16_t* GetExtension() = 0;     // 11: null when empty
+  virtual void Destroy() = 0;                     // 12
+  virtual int32_t CheckItems(const FileDesc* file,  // 13
+                             IErrorContext* errors) = 0;
+  virtual IDescription* Copy() = 0;                      // 14
+  virtual int32_t DescribeItems(IErrorContext* errors) = 0;  // 15
 
  protected:
   ~IDescription() = default;
 };
+
+constexpr int kDescriptionSlotCount = 16;
 
 // A framework item value (CreateItemValue).
 class IItemValue {
@@ -213,62 +221,123 @@ class IFrameworkObject {
   ~IFrameworkObject() = default;
 };
 
-// An open table: a data file with its memo and index files.
+// The sink of a long maintenance operation (reindex): told the number of
+// steps, then advanced by one per step.
+class IProgress {
+ public:
+  virtual void Reset(uint32_t steps) = 0;  // 0
+  virtual void Advance() = 0;              // 1
+
+ protected:
+  ~IProgress() = default;
+};
+
+// An open table: a data file with its memo and index files. The host
+// reaches it through its table handle and its cursors; the operations on
+// records take the host record buffer the cursor was made with. A failure
+// leaves its error in the error context given to Open.
 class ITable {
  public:
-  virtual uint32_t AddRef() = 0;
-  virtual uint32_t Release() = 0;
-  virtual const char16_t* GetName() = 0;
-  virtual int32_t Open(IErrorContext* errors) = 0;
-  virtual int32_t OpenFiles(uint32_t access_mode) = 0;
-  virtual int32_t CloseFiles() = 0;
-  virtual int32_t IsOpen() = 0;
-  virtual IDescription* GetDescription() = 0;  // no reference added
-  virtual int32_t RecordCount(uint32_t* count) = 0;
-  virtual void Destroy() = 0;
+  virtual uint32_t AddRef() = 0;                        // 0
+  virtual uint32_t Release() = 0;                       // 1
+  virtual const char16_t* GetName() = 0;                // 2
+  virtual void Destroy() = 0;                           // 3
+  virtual int32_t Open(IErrorContext* errors) = 0;      // 4
+  virtual int32_t OpenFiles(uint32_t access_mode) = 0;  // 5
+  virtual int32_t CloseFiles() = 0;                     // 6
+  // 1 when the data file is open for record work.
+  virtual int32_t IsOpen() = 0;                      // 7
+  virtual IDescription* GetDescription() = 0;        // 8: no reference
+  virtual int32_t RecordCount(uint32_t* count) = 0;  // 9
+  // Record transfer. ReadRecord reads record recno into the engine's
+  // buffer and, with fetch_fields, fills every bound item; a record past
+  // the end sets *out_of_file and answers 1 without touching the items.
+  virtual int32_t ReadRecord(Record* record, uint32_t recno,  // 10
+                             int32_t fetch_fields, int32_t* deleted,
+                             int32_t* out_of_file) = 0;
+  virtual int32_t FillItems(Record* record) = 0;                   // 11
+  virtual int32_t PutItem(Record* record, uint32_t item) = 0;      // 12
+  virtual int32_t ReadMemoItem(Record* record, uint32_t item) = 0;  // 13
+  // mode 256: the record exists (an unchanged memo is not written).
+  virtual int32_t WriteMemoItem(Record* record, uint32_t item,  // 14
+                                uint16_t mode) = 0;
+  // Writing: mode 0 adds a record (*recno receives its number), 256
+  // rewrites record *recno; every key of the table follows.
+  virtual int32_t WriteRecord(Record* record, uint32_t* recno,  // 15
+                              uint32_t options, uint16_t mode) = 0;
+  virtual int32_t DeleteRecord(Record* record, uint32_t recno,  // 16
+                               int32_t remove_keys) = 0;
+  // The key image of item `item` of the record (101 bytes).
+  virtual int32_t BuildKey(const Record* record, uint32_t item,  // 17
+                           uint8_t* key_image) = 0;
+  // Locking: file lock kinds 2, 3 and 4; record lock kinds 0 (none), 1
+  // (unlock), 2 and 3.
+  virtual int32_t LockFile(uint32_t kind) = 0;          // 18
+  virtual int32_t UnlockFile() = 0;                     // 19
+  virtual uint32_t CurrentLockKind() = 0;               // 20
+  virtual int32_t LockRecord(Record* record, uint32_t kind,  // 21
+                             uint32_t recno, uint32_t* previous_kind) = 0;
+  // Creation of the table's files from the host's description, and
+  // maintenance (option bit 1: compact first, then reindex).
+  virtual int32_t CreateFiles() = 0;                         // 22
+  virtual int32_t Maintain(uint32_t options,                 // 23
+                           IProgress* progress) = 0;
+  virtual int32_t CreateIndex(const char16_t* key_item,      // 24
+                              const char16_t* index_file) = 0;
 
  protected:
   ~ITable() = default;
 };
 
-// The host's handle on a named table of a connection.
+constexpr int kTableSlotCount = 25;
+
+// The host's handle on a named table of a connection. It keeps its table
+// objects by name: the operations that name a table find its object
+// (OpenTableFiles, LockTable and MaintainTable create and open it when it
+// is absent) and forward the call to it.
 class ITableHandle {
  public:
-  virtual uint32_t AddRef() = 0;
-  virtual uint32_t Release() = 0;
-  virtual const char16_t* GetName() = 0;
+  virtual uint32_t AddRef() = 0;          // 0
+  virtual uint32_t Release() = 0;         // 1
+  virtual const char16_t* GetName() = 0;  // 2
   // Opens the table for the host's description; flag value 16 keeps a
   // handle whose open failed. Errors go to `errors`.
-  virtual int32_t Open(const FileDesc* file, uint32_t flags,
+  virtual int32_t Open(const FileDesc* file, uint32_t flags,  // 3
                        IErrorContext* errors) = 0;
-  virtual int32_t Close() = 0;
-  virtual int32_t HasOpenTable() = 0;
-  virtual IDescription* GetDescription() = 0;  // no reference added
+  virtual int32_t Close() = 0;                 // 4
+  virtual int32_t HasOpenTable() = 0;          // 5
+  virtual IDescription* GetDescription() = 0;  // 6: no reference added
   // The framework's forget mark: a forgotten handle leaves the registry
   // when it is next closed.
-  virtual void SetForget() = 0;
-  virtual int32_t IsForgotten() = 0;
+  virtual void SetForget() = 0;       // 7
+  virtual int32_t IsForgotten() = 0;  // 8
   // Drops every table object after a transaction asked for it.
-  virtual void Reset() = 0;
+  virtual void Reset() = 0;  // 9
   // The driver's broadcasts (ForEachTableHandle, ForEachTableHandleEx)
   // and the host's table command (TableCommand).
-  virtual int32_t Apply(uintptr_t first, uintptr_t second) = 0;
-  virtual void Notify(uintptr_t first, uintptr_t second) = 0;
-  virtual int32_t Command(uintptr_t argument) = 0;
+  virtual int32_t Apply(uintptr_t first, uintptr_t second) = 0;  // 10
+  virtual void Notify(uintptr_t first, uintptr_t second) = 0;    // 11
+  virtual int32_t Command(uintptr_t argument) = 0;               // 12
   // The four operations that reach a table object by name.
-  virtual int32_t OpenTableFiles(const char16_t* table, uint32_t mode) = 0;
-  virtual int32_t LockTable(const char16_t* table, uint32_t kind) = 0;
-  virtual int32_t MaintainTable(const char16_t* table, uint32_t options) = 0;
-  virtual int32_t BuildKey(const char16_t* table, const Record* record,
+  virtual int32_t OpenTableFiles(const char16_t* table,  // 13
+                                 uint32_t mode) = 0;
+  virtual int32_t LockTable(const char16_t* table, uint32_t kind) = 0;  // 14
+  virtual int32_t MaintainTable(const char16_t* table,                  // 15
+                                uint32_t options) = 0;
+  virtual int32_t BuildKey(const char16_t* table, const Record* record,  // 16
                            uint32_t item, uint8_t* key_image) = 0;
   // Key items added by AttachIndex for an open table.
-  virtual int32_t AddKeyItems(IItem* const* items, uint32_t count,
+  virtual int32_t AddKeyItems(IItem* const* items, uint32_t count,  // 17
                               const char16_t* index_path) = 0;
-  virtual void Destroy() = 0;
+  // The table object of that name (no reference added), or null.
+  virtual ITable* GetTableObject(const char16_t* table) = 0;  // 18
+  virtual void Destroy() = 0;                                 // 19
 
  protected:
   ~ITableHandle() = default;
 };
+
+constexpr int kTableHandleSlotCount = 20;
 
 // Positioning directions of ICursor::Position. Never renumber.
 enum CursorDirection : int32_t {
@@ -279,33 +348,54 @@ enum CursorDirection : int32_t {
   kCursorCurrent = 4,
 };
 
-// A browse of one table (the driver's query object).
+// A browse of one table (the driver's query object), made by CreateQuery
+// for a host query object: it works on the table the query names and on
+// the query's host record buffer, which the host keeps alive as long as
+// the cursor. Results: 1 success (also at the end of the file, with the
+// out-of-file mark set), 0 failure.
 class ICursor {
  public:
-  virtual uint32_t AddRef() = 0;
-  virtual uint32_t Release() = 0;
-  virtual int32_t SetName(const char16_t* name) = 0;
-  virtual int32_t Close() = 0;
-  virtual int32_t Position(int32_t direction, int32_t fetch_fields,
-                           uint32_t lock_options, int32_t* deleted) = 0;
-  virtual int32_t Seek(const HostValue* value, int32_t exact, int32_t* found,
-                       int32_t* out_of_file, uint32_t* recno,
+  virtual uint32_t AddRef() = 0;                        // 0
+  virtual uint32_t Release() = 0;                       // 1
+  virtual int32_t SetName(const char16_t* name) = 0;    // 2
+  virtual int32_t Close() = 0;                          // 3
+  virtual int32_t Position(int32_t direction,           // 4
+                           int32_t fetch_fields, uint32_t lock_options,
+                           int32_t* deleted) = 0;
+  // Reads record recno into the host record (fetch_fields: every item).
+  virtual int32_t ReadRecord(uint32_t recno, int32_t fetch_fields,  // 5
+                             uint32_t lock_options, int32_t* deleted) = 0;
+  virtual int32_t Seek(const HostValue* value, int32_t exact,  // 6
+                       int32_t* found, int32_t* out_of_file, uint32_t* recno,
                        uint8_t* key_image, int32_t* past_end,
                        uint16_t search_mode) = 0;
-  virtual int32_t Refind(uint32_t recno) = 0;
-  virtual int32_t Count(uint32_t* count, uint32_t options) = 0;
-  virtual int32_t SavePosition(PositionRecord* position) = 0;
-  virtual int32_t RestorePosition(const PositionRecord* position) = 0;
-  virtual int32_t ReadMemoItem(uint32_t item, uint32_t options) = 0;
-  virtual int32_t Write(uint32_t* recno, uint32_t options, uint16_t mode) = 0;
-  virtual int32_t Delete(uint32_t recno) = 0;
-  virtual int32_t LockRecord(uint32_t kind, uint32_t recno,
+  virtual int32_t Refind(uint32_t recno) = 0;                          // 7
+  // options bit 16: the table's record count, else the records counted
+  // one by one.
+  virtual int32_t Count(uint32_t* count, uint32_t options) = 0;        // 8
+  virtual int32_t SavePosition(PositionRecord* position) = 0;          // 9
+  virtual int32_t RestorePosition(const PositionRecord* position) = 0;  // 10
+  // Fills memo item `item` of the host record from the memo file.
+  virtual int32_t ReadMemoItem(uint32_t item, uint32_t options) = 0;  // 11
+  virtual int32_t Write(uint32_t* recno, uint32_t options,            // 12
+                        uint16_t mode) = 0;
+  virtual int32_t Delete(uint32_t recno) = 0;                          // 13
+  virtual int32_t LockRecord(uint32_t kind, uint32_t recno,            // 14
                              uint32_t* previous_kind) = 0;
-  virtual void Destroy() = 0;
+  // The marks of the last positioning: no current record (before the
+  // first or past the last), and whether the record satisfies the browse.
+  virtual int32_t IsOutOfFile() = 0;  // 15
+  virtual int32_t IsInFile() = 0;     // 16
+  // The current record number (0 when none) and the visit counter.
+  virtual uint32_t GetRecno() = 0;        // 17
+  virtual int32_t GetVisitCount() = 0;    // 18
+  virtual void Destroy() = 0;             // 19
 
  protected:
   ~ICursor() = default;
 };
+
+constexpr int kCursorSlotCount = 20;
 
 // The driver object, in the slot order of its table of operations. The
 // slot index of each operation is written after it.

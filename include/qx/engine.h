@@ -373,10 +373,13 @@ int16_t kbdfinfo(int16_t handle, uint32_t* block_size, uint32_t* next_free);
 
 /* ------------------------------------------------------------------------
    NDX index files (kind 2): one key expression, a B+-tree of 512-byte
-   pages. Index files are shared without a lock of their own: every call
+   pages. A shared index file (0x400) is locked for the length of each
+   call: a change holds a byte of the file exclusively, a read shared, so
+   that processes take turns and no read sees a change half made (a call
+   that cannot have the byte within 5 seconds fails with -37). Every call
    re-reads the file's root and page count and writes changed pages at
    once, so handles and processes see each other's changes at their next
-   call (writers serialise through the data-file locks).
+   call.
 
    Key buffers hold key length + 1 bytes. Character keys are text: on
    input up to the key length or the first NUL; on output the stored key
@@ -431,7 +434,8 @@ int16_t kbdncreate(const char* name, uint16_t type, const char* expression,
    record of the data file (deleted records included), sorting through
    the work file "stacks.tmp" of the current directory; the data file is
    locked (mode 2) meanwhile. The index is left closed; a failed build
-   deletes it. */
+   deletes it. An index file another handle has open is not replaced
+   (-37). */
 int16_t kbdnindex(int16_t dbf_handle, const char* name, uint16_t type,
                   const char* expression, uint16_t key_length);
 /* Gives the pages freed through this handle back (the file shrinks) and
@@ -468,15 +472,16 @@ int16_t kbdninfo(int16_t handle, KbdNdxInfo* info);
    MDX multiple index files (kind 5): up to 47 tags over one data file,
    each tag a B+-tree of its own key expression, in blocks of 1,024 bytes
    (files of other writers: 512 to 16,384). Shared as NDX files are: every
-   call re-reads the file's block count and free chain (and a tag's root),
-   and writes changed pages at once. The tag table is read at open and
-   rewritten by this handle's tag definitions and deletions, so define and
-   delete tags while no other handle has the file open.
+   call, under the file's lock, re-reads the file's block count and free
+   chain (and a tag's root), and writes changed pages at once. Tag
+   definitions, deletions and opens read the tag table again.
 
    A tag handle is 32-bit: tag number * 65536 + MDX file handle; -1 is no
    tag. Tags are numbered 1..N in the order they were defined; deleting a
    tag moves the last tag into its number (an open tag moves with it, so a
-   handle naming the old number then answers -48).
+   handle naming the old number then answers -48; a deletion by another
+   handle is seen at this handle's next tag definition, deletion or open,
+   which also closes a tag that handle deleted).
 
    Key buffers hold key length + 1 bytes, as for NDX. 'C' keys are text
    (blank-padded, NUL-terminated on output), ordered under the collation
@@ -582,9 +587,10 @@ int16_t kbdminfo(int16_t handle, KbdMdxInfo* info);
    plain bytes, in ascending order or, in a descending index (header byte
    280), descending: then "greater" below means "later in the file's
    order". Equal keys keep the order they were added in (a build adds
-   them in record order). Every call re-reads the header's update counter, root and
-   free-list words and the file size, writes changed pages at once and
-   keeps no page from one call to the next.
+   them in record order). A shared file is locked for the length of each
+   call as NDX files are. Every call re-reads the header's update counter,
+   root and free-list words and the file size, writes changed pages at once
+   and keeps no page from one call to the next.
 
    Caller's keys are key_length bytes (+ 1 for the NUL written on output).
    Given keys are blank-padded or cut to the key length; a find or seek
@@ -628,7 +634,8 @@ int16_t kbdxcreatex(const char* name, uint16_t type, const char* expression,
 /* Creates the index and fills it with one key per record of the data
    file (deleted records included), sorting through "stacks.tmp" of the
    current directory; the data file is locked (mode 2) meanwhile. The
-   index is left closed; a failed build deletes it. */
+   index is left closed; a failed build deletes it. An index file another
+   handle has open is not replaced (-37). */
 int16_t kbdxbuild(int16_t dbf_handle, const char* name, uint16_t type,
                   const char* expression, uint16_t key_length,
                   uint16_t decimals);
@@ -841,14 +848,15 @@ typedef struct KbdCdxInfo {
   char name[261];             /* file name as opened, NUL-terminated */
   uint16_t file_flags;        /* bit 0 read-only, bit 1 shared, bit 2
                                  write-through */
-  uint16_t locked;            /* 1 while this handle holds the file lock */
+  uint16_t locked;            /* 0: the file's lock is held only inside a
+                                 call */
   uint16_t tag_count;         /* tags in the directory */
 } KbdCdxInfo;
 
 /* mode: low byte 0, 3, 4 or 8 (else -18), 0x100, 0x400, 0x800 as for
-   NTX; 0x200 and 0x1000 make writes go to the file at once; 0x800 with a
-   shared file locks the file around tag creation. Warning 7 when the size
-   is not a whole number of 512-byte blocks. */
+   NTX; 0x200 and 0x1000 make writes go to the file at once. A shared file
+   is locked for the length of each call as NDX files are. Warning 7 when
+   the size is not a whole number of 512-byte blocks. */
 int16_t kbdcopenx(int16_t* handle, const char* name, uint16_t mode);
 /* Creates an empty compound file (the directory only; not opened),
    replacing any file. */

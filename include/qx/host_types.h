@@ -232,6 +232,16 @@ struct FileDesc {
 
 // ---------------------------------------------------------------------------
 // Host record buffer: the items of one record as the host binds them.
+//
+// An item bound to a field (field_number >= 0) receives the field's value
+// converted to its value_type, in `buffer` (capacity bytes; `length`
+// receives the bytes in use): fixed types in their width, texts with a
+// terminating NUL inside the capacity (a longer text is cut to capacity -
+// 1 bytes). A memo item (kRecordItemMemo) holds a HostValue in its buffer
+// (capacity at least sizeof(HostValue)): the memo's contents as a value
+// the host's conversion service made, which the host releases with its
+// end of conversion; reading the record empties it (of the item's
+// value_type) and reading the memo fills it.
 
 enum RecordItemFlags : uint16_t {
   kRecordItemSkip = 0x01,      // the driver leaves this item alone
@@ -239,14 +249,18 @@ enum RecordItemFlags : uint16_t {
   kRecordItemKey = 0x04,       // a key item
   kRecordItemUnique = 0x08,    // a key declared unique
   kRecordItemAutoId = 0x10,    // automatic identifier
-  kRecordItemMemo = 0x20,      // a memo item
+  kRecordItemMemo = 0x20,      // a memo item (buffer holds a HostValue)
   kRecordItemCompound = 0x40,  // a compound key
   kRecordItemWritable = 0x80,  // the bound field may be written
 };
 
+// The state word of a record and of each of its items.
 enum RecordState : uint16_t {
   kRecordActive = 0,
   kRecordDeleted = 64,
+  kRecordItemNull = 0x0100,  // ours: the field is null (Visual FoxPro
+                             // null flag, or a logical neither true nor
+                             // false); the item holds its type's blank
 };
 
 struct RecordItem {
@@ -259,8 +273,9 @@ struct RecordItem {
   uint32_t capacity = 0;   // bytes of `buffer`
   void* buffer = nullptr;  // the item's value bytes
   uint32_t length = 0;     // bytes in use
-  uint16_t state = 0;      // RecordState
-  uint16_t reserved = 0;
+  uint16_t state = 0;      // RecordState bits
+  uint8_t scale = 0;       // kValueDecimal: digits after the point
+  uint8_t reserved = 0;
 };
 
 struct Record {

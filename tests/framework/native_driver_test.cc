@@ -97,6 +97,7 @@ class FakeHandle final : public RefCounted<ITableHandle> {
   int32_t AddKeyItems(IItem* const*, uint32_t, const char16_t*) override {
     return 1;
   }
+  ITable* GetTableObject(const char16_t*) override { return nullptr; }
   void Destroy() override {
     ++*destroyed_;
     delete this;
@@ -121,6 +122,9 @@ class FakeCursor final : public RefCounted<ICursor> {
   }
   int32_t Close() override { return ++closes; }
   int32_t Position(int32_t, int32_t, uint32_t, int32_t*) override { return 0; }
+  int32_t ReadRecord(uint32_t, int32_t, uint32_t, int32_t*) override {
+    return 0;
+  }
   int32_t Seek(const HostValue*, int32_t, int32_t*, int32_t*, uint32_t*,
                uint8_t*, int32_t*, uint16_t) override {
     return 0;
@@ -133,6 +137,10 @@ class FakeCursor final : public RefCounted<ICursor> {
   int32_t Write(uint32_t*, uint32_t, uint16_t) override { return 0; }
   int32_t Delete(uint32_t) override { return 0; }
   int32_t LockRecord(uint32_t, uint32_t, uint32_t*) override { return 0; }
+  int32_t IsOutOfFile() override { return 1; }
+  int32_t IsInFile() override { return 0; }
+  uint32_t GetRecno() override { return 0; }
+  int32_t GetVisitCount() override { return -1; }
   void Destroy() override {
     ++*destroyed_;
     delete this;

@@ -444,5 +444,56 @@ TEST_F(IndexToolTest, FoxproDescendingUniqueAndFilteredIndexes) {
   EXPECT_EQ(r.rc, kExitUsage);
 }
 
+// Four processes import 1,500 records each into one Clipper table through
+// its NTX index at the same time, a few times over: every record lands
+// once, with its memo, and the index holds every record's key.
+TEST(ImportTogetherTest, FourImportsThroughOneIndexLoseNothing) {
+  constexpr int kImports = 4, kRecords = 1500, kRounds = 3;
+  for (int round = 0; round < kRounds; ++round) {
+    qx::testing::TempDir dir;
+    const std::string table = dir.File("t.dbf"), ntx = dir.File("name.ntx");
+    ASSERT_EQ(Qxdb({"create", table, "--dialect", "clipper", "--field",
+                    "ID:N:6", "--field", "NAME:C:20", "--field", "NOTE:M:10"})
+                  .rc,
+              0);
+    Result r = Qxdb({"index", table, ntx, "--expr", "NAME"});
+    ASSERT_EQ(r.rc, 0) << r.err;
+    std::vector<std::string> inputs(kImports);
+    for (int i = 0; i < kImports; ++i)
+      for (int n = 0; n < kRecords; ++n) {
+        const int id = i * kRecords + n;
+        char line[80];
+        std::snprintf(line, sizeof line,
+                      R"({"ID":%d,"NAME":"Name %05d","NOTE":"note %d )", id,
+                      (id * 7919) % 10007, id);
+        inputs[i] += line + std::string(static_cast<size_t>(id % 300), 'x') +
+                     "\"}\n";
+      }
+    std::vector<int> codes = qx::testing::RunChildrenTogether(
+        kImports, [&](int i) {
+          return Qxdb({"import", table, "--index", ntx, "--no-sync"},
+                      inputs[i])
+              .rc;
+        });
+    ASSERT_EQ(codes, std::vector<int>(kImports, 0)) << "round " << round;
+
+    r = Qxdb({"check", table, ntx});
+    EXPECT_EQ(r.out, "ok 6000 keys\n") << r.err;
+    r = Qxdb({"dump", table});
+    ASSERT_EQ(r.rc, 0) << r.err;
+    std::set<int> ids;
+    for (const std::string& line : Lines(r.out)) {
+      const int id = std::stoi(line.substr(line.find("\"ID\":") + 5));
+      EXPECT_TRUE(ids.insert(id).second) << line;
+      EXPECT_NE(line.find("\"NOTE\":\"note " + std::to_string(id) + " " +
+                          std::string(static_cast<size_t>(id % 300), 'x') +
+                          "\""),
+                std::string::npos)
+          << line;
+    }
+    EXPECT_EQ(ids.size(), size_t{kImports * kRecords});
+  }
+}
+
 }  // namespace
 }  // namespace qx::qxdb

@@ -12,6 +12,7 @@
 #include "host/qxdb/cli.h"
 #include "tests/interop/qxdb_run.h"
 #include "host/qxdb/json.h"
+#include "qx/engine.h"
 #include "tests/support/test_support.h"
 
 namespace qx::qxdb {
@@ -98,6 +99,68 @@ TEST(TableToolTest, DumpGoesOnPastWhatItCannotRead) {
       << r.err;
   EXPECT_NE(r.err.find("notes.dbf: record 5: status -2"), std::string::npos)
       << r.err;
+}
+
+// What another process holds keeps qxdb's writers out, and they say so:
+// a record it locked is not deleted (another one is recalled), a table it
+// has open is not packed, and an index it has open is not rebuilt.
+TEST(TableToolTest, WritersWaitForNothingAnotherProcessHolds) {
+  qx::testing::TempDir dir;
+  const std::string table = dir.File("t.dbf"), ntx = dir.File("name.ntx");
+  ASSERT_EQ(Qxdb({"create", table, "--dialect", "clipper", "--field",
+                  "NAME:C:10", "--field", "NOTES:M:10"})
+                .rc,
+            kExitOk);
+  ASSERT_EQ(Qxdb({"import", table},
+                 "{\"NAME\":\"a\",\"NOTES\":\"x\"}\n"
+                 "{\"NAME\":\"b\",\"NOTES\":\"y\"}\n")
+                .rc,
+            kExitOk);
+  ASSERT_EQ(Qxdb({"index", table, ntx, "--expr", "NAME"}).rc, kExitOk);
+  int16_t dbf = kKbdNoHandle, index = kKbdNoHandle;
+  const uint16_t mode = uint16_t{kKbdModeShared} | uint16_t{kKbdClipper};
+  qx::testing::ChildProcess other([&](int step) -> int {
+    kbdseterror(0);
+    switch (step) {
+      case 0:  // the table open, record 1 locked
+        if (kbdinit(32767, 16) != kKbdOk) return 1;
+        if (kbddopenx(&dbf, table.c_str(), mode) < 0)
+          return 2;
+        return kbddlockrec(dbf, 1, kKbdLockRec);
+      case 1:  // the record unlocked, the index open
+        if (kbddlockrec(dbf, 1, kKbdLockRecUnlock) < 0) return 3;
+        return kbdxopenx(&index, ntx.c_str(), mode);
+      default:
+        kbdxclose(index);
+        return kbddclose(dbf);
+    }
+  });
+  ASSERT_EQ(other.Run(0), kKbdOk);
+  Result r = Qxdb({"delete", table, "1"});
+  EXPECT_EQ(r.rc, kExitFailure);
+  EXPECT_EQ(r.err, "qxdb: " + table +
+                       ": record 1 is locked by another process (status -37: "
+                       "ERREUR - Violation du blocage fichier.)\n");
+  r = Qxdb({"recall", table, "2"});
+  EXPECT_EQ(r.rc, kExitOk) << r.err;
+  r = Qxdb({"pack", table});
+  EXPECT_EQ(r.rc, kExitFailure);
+  EXPECT_EQ(r.err, "qxdb: " + table +
+                       ": open in another process: pack needs the table "
+                       "alone\n");
+  ASSERT_EQ(other.Run(1), kKbdOk);
+  r = Qxdb({"delete", table, "1"});
+  EXPECT_EQ(r.rc, kExitOk) << r.err;
+  r = Qxdb({"index", table, ntx, "--expr", "NAME"});
+  EXPECT_EQ(r.rc, kExitFailure);
+  EXPECT_EQ(r.err, "qxdb: " + ntx +
+                       ": status -37: ERREUR - Violation du blocage "
+                       "fichier.\n");
+  ASSERT_EQ(other.Run(2), kKbdOk);
+  r = Qxdb({"pack", table});
+  EXPECT_EQ(r.rc, kExitOk) << r.err;
+  r = Qxdb({"dump", table});
+  EXPECT_EQ(Records(r.out).size(), 1u);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "tests/support/test_support.h"
 
+#include <poll.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -76,6 +78,102 @@ std::vector<int> RunChildrenTogether(int count,
       results[i] = WEXITSTATUS(status);
   }
   return results;
+}
+
+bool ChildGroup::Context::StopRequested() const {
+  struct pollfd p = {stop_fd_, POLLIN, 0};
+  // The stop pipe becomes readable (end of file) once the parent closes
+  // its write end.
+  return ::poll(&p, 1, 0) > 0;
+}
+
+void ChildGroup::Context::Signal() const {
+  const char c = 's';
+  if (::write(signal_fd_, &c, 1) != 1) ::_exit(253);
+}
+
+void ChildGroup::Context::Park() const {
+  char c;
+  while (::read(stop_fd_, &c, 1) > 0) {
+  }
+}
+
+ChildGroup::~ChildGroup() {
+  for (size_t i = 0; i < children_.size(); ++i) {
+    if (!children_[i].reaped) Kill(static_cast<int>(i));
+    Wait(static_cast<int>(i));
+  }
+  for (int fd : {start_[0], start_[1], stop_[0], stop_[1]})
+    if (fd >= 0) ::close(fd);
+}
+
+int ChildGroup::Start(const std::function<int(const Context&)>& fn) {
+  if (start_[0] < 0 && ::pipe(start_) != 0) return -1;
+  if (stop_[0] < 0 && ::pipe(stop_) != 0) return -1;
+  int signal[2];
+  if (::pipe(signal) != 0) return -1;
+  const pid_t pid = ::fork();
+  if (pid < 0) {
+    ::close(signal[0]);
+    ::close(signal[1]);
+    return -1;
+  }
+  if (pid == 0) {
+    // Only this child's ends stay open: end of file on the start and stop
+    // pipes must come from the parent alone.
+    ::close(start_[1]);
+    ::close(stop_[1]);
+    ::close(signal[0]);
+    for (const Child& other : children_) ::close(other.signal_fd);
+    char go;
+    while (::read(start_[0], &go, 1) > 0) {
+    }
+    Context context;
+    context.stop_fd_ = stop_[0];
+    context.signal_fd_ = signal[1];
+    int rc = 0;
+    try {
+      rc = fn(context);
+    } catch (...) {
+      rc = 254;
+    }
+    ::_exit(rc & 0xFF);
+  }
+  ::close(signal[1]);
+  children_.push_back(Child{pid, signal[0]});
+  return static_cast<int>(children_.size()) - 1;
+}
+
+void ChildGroup::Go() {
+  if (start_[1] >= 0) ::close(start_[1]);
+  start_[1] = -1;
+}
+
+bool ChildGroup::WaitForSignal(int i) {
+  char c;
+  return ::read(children_[i].signal_fd, &c, 1) == 1;
+}
+
+void ChildGroup::Kill(int i) {
+  if (!children_[i].reaped) ::kill(children_[i].pid, SIGKILL);
+}
+
+void ChildGroup::StopAll() {
+  if (stop_[1] >= 0) ::close(stop_[1]);
+  stop_[1] = -1;
+}
+
+int ChildGroup::Wait(int i) {
+  Child& child = children_[i];
+  if (!child.reaped) {
+    int status = 0;
+    if (::waitpid(child.pid, &status, 0) == child.pid)
+      child.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    child.reaped = true;
+    ::close(child.signal_fd);
+    child.signal_fd = -1;
+  }
+  return child.status;
 }
 
 ChildProcess::ChildProcess(std::function<int(int step)> fn) {

@@ -36,6 +36,57 @@ int RunInChild(const std::function<int()>& fn);
 // results come back in order (-1 for a child that died).
 std::vector<int> RunChildrenTogether(int count, const std::function<int(int)>& fn);
 
+// Children that run at the same time, each told by pipes when to start and
+// when to stop (no sleeps): the parent starts them with Start(), releases
+// them all at once with Go(), and may wait for a child's signal, kill it,
+// ask every child to stop, and collect exit statuses. A child never
+// returns into the test framework.
+class ChildGroup {
+ public:
+  // What a running child can do.
+  class Context {
+   public:
+    // True once the parent has called StopAll().
+    bool StopRequested() const;
+    // Wakes the parent's WaitForSignal(this child).
+    void Signal() const;
+    // Blocks until the process is killed or the parent stops everyone.
+    void Park() const;
+
+   private:
+    friend class ChildGroup;
+    int stop_fd_ = -1;
+    int signal_fd_ = -1;
+  };
+
+  ChildGroup() = default;
+  ~ChildGroup();  // kills and reaps every child still running
+  ChildGroup(const ChildGroup&) = delete;
+  ChildGroup& operator=(const ChildGroup&) = delete;
+
+  // Forks a child that waits for Go(), then exits with fn(context) & 0xFF
+  // (254 when fn throws); answers its index, -1 when fork failed.
+  int Start(const std::function<int(const Context&)>& fn);
+  void Go();
+  // Blocks until child i signals; false when it exited first.
+  bool WaitForSignal(int i);
+  void Kill(int i);  // SIGKILL
+  void StopAll();
+  // Waits for child i: its exit status, -1 when it died of a signal.
+  int Wait(int i);
+
+ private:
+  struct Child {
+    int pid = -1;
+    int signal_fd = -1;  // read end of the child's signal pipe
+    bool reaped = false;
+    int status = -1;
+  };
+  std::vector<Child> children_;
+  int start_[2] = {-1, -1};
+  int stop_[2] = {-1, -1};
+};
+
 // A child that runs step by step in lockstep with the parent, synchronised
 // by pipes (no sleeps): the parent sends a step number, the child runs
 // fn(step) and answers its result.

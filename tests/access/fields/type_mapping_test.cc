@@ -72,3 +72,64 @@ TEST(TypeMappingTest, KeyTypesAndKeyValueTypes) {
 
 }  // namespace
 }  // namespace qx::access
+
+namespace qx::access {
+namespace {
+
+bool Host(char16_t type, uint32_t length, uint32_t decimals, uint8_t item,
+          uint32_t size, int32_t dialect = kKbdDbase3) {
+  const HostItemMapping m = MapFieldToHostItem(type, length, decimals, dialect);
+  return m.item_type == item && m.size == size;
+}
+
+TEST(TypeMappingTest, FieldsBecomeHostItems) {
+  // N and F by their integer digits, in the order the classes are tried.
+  EXPECT_TRUE(Host(u'N', 5, 2, kItemCurrency, 10));  // 2 digits, 2 decimals
+  EXPECT_TRUE(Host(u'N', 10, 0, kItemInt64, 8));
+  EXPECT_TRUE(Host(u'N', 9, 0, kItemInt32, 4));
+  EXPECT_TRUE(Host(u'N', 4, 0, kItemInt16, 2));
+  EXPECT_TRUE(Host(u'N', 2, 0, kItemInt8, 1));
+  EXPECT_TRUE(Host(u'n', 2, 0, kItemInt8, 1));  // either case
+  EXPECT_TRUE(Host(u'N', 20, 0, kItemDecimal, 9, kKbdDbase4));
+  EXPECT_TRUE(Host(u'F', 20, 8, kItemDecimal, 9, kKbdDbase4));  // p = 19
+  EXPECT_TRUE(Host(u'N', 12, 7, kItemDecimal, 5));  // 7 decimals: no currency
+  EXPECT_TRUE(Host(u'N', 1, 0, kItemInt8, 1));
+  EXPECT_EQ(MapFieldToHostItem(u'N', 20, 8, kKbdDbase4).digits, 11u);
+  EXPECT_EQ(DecimalByteSize(1), 1u);
+  EXPECT_EQ(DecimalByteSize(2), 1u);
+  EXPECT_EQ(DecimalByteSize(3), 2u);
+  EXPECT_EQ(DecimalByteSize(9), 4u);
+  EXPECT_EQ(DecimalByteSize(35), 15u);
+  EXPECT_EQ(DecimalByteSize(36), 16u);
+  EXPECT_EQ(DecimalByteSize(38), 16u);
+  // The other letters.
+  EXPECT_TRUE(Host(u'C', 254, 0, kItemText, 255));
+  EXPECT_TRUE(Host(u'V', 10, 0, kItemText, 11, kKbdVisualFoxpro));
+  EXPECT_TRUE(Host(u'D', 8, 0, kItemDate, 9));
+  EXPECT_TRUE(Host(u'L', 1, 0, kItemBoolean, 1));
+  EXPECT_TRUE(Host(u'M', 10, 0, kItemTextMemo, 8));
+  EXPECT_TRUE(Host(u'G', 4, 0, kItemBinaryMemo, 8, kKbdVisualFoxpro));
+  EXPECT_TRUE(Host(u'B', 8, 0, kItemReal8, 8, kKbdVisualFoxpro));
+  EXPECT_TRUE(Host(u'B', 10, 0, kItemBinaryMemo, 8, kKbdDbase4));
+  EXPECT_TRUE(Host(u'I', 4, 0, kItemInt32, 4, kKbdVisualFoxpro));
+  EXPECT_TRUE(Host(u'Y', 8, 0, kItemCurrency, 10, kKbdVisualFoxpro));
+  EXPECT_TRUE(Host(u'T', 8, 0, kItemDateTime, 8, kKbdVisualFoxpro));
+  EXPECT_TRUE(Host(u'Q', 10, 0, kItemBinary, 12, kKbdVisualFoxpro));
+  EXPECT_TRUE(Host(u'0', 1, 0, kItemNone, 0, kKbdVisualFoxpro));
+}
+
+TEST(TypeMappingTest, FileTypesOfTheFamilies) {
+  const uint32_t types[] = {0, 2, 3, 4, 4, 6, 5, 1, 4, 1, 4, 1};
+  for (int32_t dialect = 1; dialect <= 11; ++dialect) {
+    EXPECT_EQ(FileTypeOfDialect(dialect), types[dialect]) << dialect;
+  }
+  EXPECT_EQ(DialectOfFileType(3), kKbdDbase4);
+  EXPECT_EQ(DialectOfFileType(4), kKbdFoxbase);
+  EXPECT_EQ(DialectOfFileType(5), kKbdClipper5);
+  EXPECT_EQ(DialectOfFileType(6), kKbdClipper);
+  EXPECT_EQ(DialectOfFileType(2), kKbdDbase3);
+  EXPECT_EQ(DialectOfFileType(9), kKbdDbase3);
+}
+
+}  // namespace
+}  // namespace qx::access

@@ -1,5 +1,5 @@
 // Two processes on one CDX file, in lockstep by pipes. Both open it shared
-// with the lock-for-changes option, so that every add and delete runs
+// (0x800: shared and written through), so that every add and delete runs
 // under the file's lock byte; each sees the other's changes at its next
 // call, a tag created by one is opened by the other, and in the end every
 // key is found and the file passes the check with no block lost.

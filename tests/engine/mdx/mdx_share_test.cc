@@ -9,6 +9,7 @@
 #include <set>
 #include <string>
 
+#include "engine/mdx/mdx_file.h"
 #include "tests/engine/mdx/mdx_test_util.h"
 
 namespace qx::engine::testing {
@@ -120,6 +121,55 @@ TEST_F(MdxTest, TwoProcessesShareOneFile) {
   ASSERT_EQ(kbdmopenx(&h, path.c_str(), 0), kKbdOk);
   const MdxFileReport report = CheckFile(h);
   EXPECT_EQ(report.keys, final_keys.size() + kKeys / 2);
+}
+
+// Tags defined and deleted by one process are seen by the other at its
+// next lookup: a new tag opens by name there; after a deletion an open tag
+// that moved to another number answers to that number's handle (as after
+// a deletion of its own) and the deleted tag is closed; a tag the other
+// process defines then takes the next number without undoing the first
+// one's table.
+TEST_F(MdxTest, TagTablesOfTwoProcessesAgree) {
+  kbdsetsync(0);
+  const std::string path = Path("tags.mdx");
+  int16_t h = CreateOpen("tags.mdx", 0x400);
+  for (const char* name : {"A", "B", "C"})
+    ASSERT_EQ(kbdmtagdef(h, name, 'C', "K", 8), kKbdOk);
+  int16_t mine = kKbdNoHandle;
+  qx::testing::ChildProcess child([&](int step) -> int {
+    kbdseterror(0);
+    int32_t tag = kKbdNoHandle;
+    switch (step) {
+      case 0:  // A open
+        if (int16_t e = kbdmopenx(&mine, path.c_str(), 0x400)) return e;
+        return kbdmtagopen(&tag, mine, "A");
+      case 1:  // D, defined there, opens here as number 4
+        if (int16_t e = kbdmtagopen(&tag, mine, "D")) return e;
+        return tag == MdxTagHandle(mine, 4) ? Add(tag, "d1", 1) : 99;
+      case 2:  // A deleted there, D moved to number 1: seen at a lookup
+        if (int16_t e = kbdmtagopen(&tag, mine, "B")) return e;
+        if (kbdmkadd(MdxTagHandle(mine, 4), "x", 1) != kKbdErrTagId) return 98;
+        kbdseterror(0);
+        if (int16_t e = Add(MdxTagHandle(mine, 1), "d2", 2)) return e;
+        return kbdmtagdef(mine, "E", 'C', "K", 8);
+      default:
+        return kbdmclose(mine);
+    }
+  });
+  ASSERT_EQ(child.Run(0), kKbdOk);
+  ASSERT_EQ(kbdmtagdef(h, "D", 'C', "K", 8), kKbdOk);
+  ASSERT_EQ(child.Run(1), kKbdOk);
+  ASSERT_EQ(kbdmtagdel(h, "A"), kKbdOk);
+  ASSERT_EQ(child.Run(2), kKbdOk);
+  ASSERT_EQ(child.Run(3), kKbdOk);
+
+  int32_t d = kKbdNoHandle, e = kKbdNoHandle;
+  ASSERT_EQ(kbdmtagopen(&d, h, "D"), kKbdOk);
+  EXPECT_EQ(d, MdxTagHandle(h, 1));
+  EXPECT_EQ(Walk(d).size(), 2u);
+  ASSERT_EQ(kbdmtagopen(&e, h, "E"), kKbdOk);
+  EXPECT_EQ(e, MdxTagHandle(h, 4));
+  EXPECT_EQ(CheckFile(h).tags, 4u);
 }
 
 }  // namespace
