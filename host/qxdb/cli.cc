@@ -148,6 +148,10 @@ constexpr const char* kUsage =
     "  tables DIR [--full]\n"
     "  describe TABLE.dbf [--index FILE[:KEY]]...\n"
     "  read TABLE.dbf [--record N] [--index FILE[:KEY]]...\n"
+    "  new TABLE.dbf --family F --item NAME:TYPE:LEN[:DEC][:KEY]...\n"
+    "        F: dbase3 dbase4 foxbase clipper clipper5 foxpro2 vfp;\n"
+    "        KEY: key, unique or descending\n"
+    "  reindex TABLE.dbf [--pack] [--index FILE[:KEY]]...\n"
     "dialects: dbase3 dbase4 foxbase foxpro1 clipper clipper5 dbxl foxpro2\n"
     "          omnis vfp (or 1..10); code pages: cp1252 cp850 cp437 utf8\n"
     "index files: .ndx .mdx (tags) .ntx .idx (--compact: compact layout)\n"
@@ -164,6 +168,8 @@ constexpr CommandEntry kCommands[] = {
     {"pack", CmdPack},     {"index", CmdIndex},     {"keys", CmdKeys},
     {"seek", CmdSeek},     {"check", CmdCheck},     {"tables", CmdTables},
     {"describe", CmdDescribe}, {"read", CmdRead},
+    {"new", CmdNew},
+    {"reindex", CmdReindex},
 };
 
 // Keeps the engine started for one run.

@@ -22,6 +22,9 @@ int CmdCheck(Invocation& inv);
 int CmdTables(Invocation& inv);
 int CmdDescribe(Invocation& inv);
 int CmdRead(Invocation& inv);
+// Creation and maintenance through the component (cmd_maintenance.cc).
+int CmdNew(Invocation& inv);
+int CmdReindex(Invocation& inv);
 
 }  // namespace qx::qxdb
 

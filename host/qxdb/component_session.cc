@@ -28,7 +28,8 @@ std::string DirectoryOf(std::string_view path) {
   return std::string(path.substr(0, slash));
 }
 
-bool ComponentSession::Start(Invocation& inv, std::string_view directory) {
+bool ComponentSession::Start(Invocation& inv, std::string_view directory,
+                             bool writable) {
   std::string error;
   if (!host_.Start(PathFromEnvironment("QXDB_COMPONENT", kBuiltComponentPath),
                    PathFromEnvironment("QXDB_VM", kBuiltVmPath), &error)) {
@@ -36,7 +37,7 @@ bool ComponentSession::Start(Invocation& inv, std::string_view directory) {
     return false;
   }
   session_ = std::make_unique<host::Session>(&host_);
-  if (!session_->Connect(platform::Utf8ToUtf16(directory), u"", true)) {
+  if (!session_->Connect(platform::Utf8ToUtf16(directory), u"", !writable)) {
     Failure(inv, directory);
     return false;
   }

@@ -22,9 +22,10 @@ class ComponentSession {
   ComponentSession(const ComponentSession&) = delete;
   ComponentSession& operator=(const ComponentSession&) = delete;
 
-  // Loads the component and connects to directory (UTF-8) read-only; false
-  // after printing why on stderr.
-  bool Start(Invocation& inv, std::string_view directory);
+  // Loads the component and connects to directory (UTF-8), read-only
+  // unless writable; false after printing why on stderr.
+  bool Start(Invocation& inv, std::string_view directory,
+             bool writable = false);
 
   host::Session& session() { return *session_; }
   // Prints "qxdb: FILE: error ID: MESSAGE" for the error the driver holds

@@ -1,0 +1,78 @@
+// Building one key's index (see key_index_build.h).
+#include "access/table/key_index_build.h"
+
+#include "access/adapter/index_create.h"
+#include "access/adapter/index_ops.h"
+#include "access/adapter/key_image.h"
+#include "access/adapter/key_descriptor.h"
+#include "access/adapter/key_typing.h"
+#include "access/connection/table_path.h"
+#include "platform/platform.h"
+#include "qx/engine.h"
+
+namespace qx::access {
+namespace {
+
+// Index files read for their key's options: shared, read-only.
+constexpr uint16_t kIndexReadMode = 0xE00 | 0x100;
+
+}  // namespace
+
+bool ReadKeyOptions(std::u16string_view index_path,
+                    std::u16string_view key_name, KeyIndexSpec* spec) {
+  const XbaseDialect dialect = DialectOfIndexPath(index_path);
+  if (dialect == kDialectOther || !TableFileExists(index_path)) return false;
+  uint16_t handle = kNoIndexHandle;
+  if (OpenIndex(dialect, index_path, &handle, kIndexReadMode) < 0) return false;
+  uint32_t tag = kNoTagHandle;
+  IndexKeyInfo info;
+  bool read = false;
+  if (OpenTag(dialect, platform::Utf16ToAnsi(key_name), &tag, handle) >= 0) {
+    read = DescribeKeyByTag(&info, dialect, handle, tag) >= 0;
+    if (tag != kNoTagHandle) CloseTag(dialect, tag);
+  }
+  CloseIndex(dialect, handle);
+  if (!read) return false;
+  spec->unique = (info.flags & kKbdKeyUnique) != 0;
+  spec->descending = (info.flags & kKbdKeyDescending) != 0;
+  spec->compact = (info.flags & kKbdKeyCompact) != 0;
+  spec->for_expression = info.for_expression;
+  if (!info.expression.empty())
+    spec->expression = platform::AnsiToUtf16(info.expression);
+  return true;
+}
+
+int32_t BuildKeyIndex(uint16_t dbf_handle, const KeyIndexSpec& spec) {
+  const XbaseDialect dialect = DialectOfIndexPath(spec.index_path);
+  const IndexFamily family = IndexFamilyOf(dialect);
+  if (family == IndexFamily::kNone) return kBuildNoFamily;
+  const std::string expression = platform::Utf16ToAnsi(spec.expression);
+  KeyShape shape;
+  int32_t status = KeyShapeForBuild(dialect, dbf_handle, expression, &shape);
+  if (status < 0) return status;
+  if (status == kStatusNotConvertible) return kBuildBadKeyType;
+  if (!KeysAreTags(dialect) && TableFileExists(spec.index_path) &&
+      !platform::RemoveFile(platform::Utf16ToAnsi(spec.index_path).c_str()))
+    return kBuildNotDeleted;
+  IndexBuildRequest request;
+  request.path = spec.index_path;
+  request.key_name = platform::Utf16ToAnsi(spec.key_name);
+  request.expression = expression;
+  request.key_type = shape.type;
+  request.key_length = shape.key_length;
+  request.decimals = shape.decimals;
+  // NDX and MDX keys ascend only in the builds the families have here.
+  const bool can_descend =
+      family == IndexFamily::kMdx || family == IndexFamily::kNtx ||
+      family == IndexFamily::kCdx;
+  request.options = static_cast<uint16_t>(
+      (spec.unique ? kKbdKeyUnique : 0) |
+      (spec.descending && can_descend ? kKbdKeyDescending : 0) |
+      (family == IndexFamily::kIdx && spec.compact ? kKbdKeyCompact : 0));
+  if (family != IndexFamily::kNdx && family != IndexFamily::kMdx)
+    request.for_expression = spec.for_expression;
+  request.dialect = dialect;
+  return CreateTableKeyIndex(dbf_handle, request);
+}
+
+}  // namespace qx::access
