@@ -170,4 +170,8 @@ int32_t PackDataFile(uint16_t* handle) {
   return status;
 }
 
+int32_t MarkProductionIndex(uint16_t handle) {
+  return Call(kbddsetindexflag, static_cast<int16_t>(handle), int16_t{1});
+}
+
 }  // namespace qx::access

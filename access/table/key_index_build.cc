@@ -1,12 +1,14 @@
 // Building one key's index (see key_index_build.h).
 #include "access/table/key_index_build.h"
 
+#include "access/adapter/data_file_ops.h"
 #include "access/adapter/index_create.h"
 #include "access/adapter/index_ops.h"
 #include "access/adapter/key_image.h"
 #include "access/adapter/key_descriptor.h"
 #include "access/adapter/key_typing.h"
 #include "access/connection/table_path.h"
+#include "framework/names.h"
 #include "platform/platform.h"
 #include "qx/engine.h"
 
@@ -15,6 +17,16 @@ namespace {
 
 // Index files read for their key's options: shared, read-only.
 constexpr uint16_t kIndexReadMode = 0xE00 | 0x100;
+
+// The path without its extension.
+std::u16string_view Stem(std::u16string_view path) {
+  const size_t slash = path.find_last_of(u"/\\:");
+  const size_t dot = path.rfind(u'.');
+  if (dot != std::u16string_view::npos &&
+      (slash == std::u16string_view::npos || dot > slash))
+    path.remove_suffix(path.size() - dot);
+  return path;
+}
 
 }  // namespace
 
@@ -42,7 +54,8 @@ bool ReadKeyOptions(std::u16string_view index_path,
   return true;
 }
 
-int32_t BuildKeyIndex(uint16_t dbf_handle, const KeyIndexSpec& spec) {
+int32_t BuildKeyIndex(uint16_t dbf_handle, std::u16string_view data_path,
+                      const KeyIndexSpec& spec) {
   const XbaseDialect dialect = DialectOfIndexPath(spec.index_path);
   const IndexFamily family = IndexFamilyOf(dialect);
   if (family == IndexFamily::kNone) return kBuildNoFamily;
@@ -72,7 +85,13 @@ int32_t BuildKeyIndex(uint16_t dbf_handle, const KeyIndexSpec& spec) {
   if (family != IndexFamily::kNdx && family != IndexFamily::kMdx)
     request.for_expression = spec.for_expression;
   request.dialect = dialect;
-  return CreateTableKeyIndex(dbf_handle, request);
+  status = CreateTableKeyIndex(dbf_handle, request);
+  if (status >= 0 && KeysAreTags(dialect) &&
+      framework::SameName(Stem(spec.index_path), Stem(data_path))) {
+    const int32_t marked = MarkProductionIndex(dbf_handle);
+    if (marked < 0 && marked != kKbdErrCommand) return marked;
+  }
+  return status;
 }
 
 }  // namespace qx::access

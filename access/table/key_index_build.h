@@ -45,10 +45,12 @@ inline constexpr int32_t kBuildNotDeleted = -300;  // old file stays
 inline constexpr int32_t kBuildNoFamily = -301;    // no index engine
 inline constexpr int32_t kBuildBadKeyType = -302;  // no key type
 
-// Builds the index of spec from every record of the data file open as
-// dbf_handle. 0 or more when built, else an engine status or one of the
-// outcomes above.
-int32_t BuildKeyIndex(uint16_t dbf_handle, const KeyIndexSpec& spec);
+// Builds the index of spec from every record of the data file data_path
+// open as dbf_handle. 0 or more when built, else an engine status or one
+// of the outcomes above. A tag of the data file's production MDX or CDX
+// file (its own base name beside it) marks the data file as having it.
+int32_t BuildKeyIndex(uint16_t dbf_handle, std::u16string_view data_path,
+                      const KeyIndexSpec& spec);
 
 }  // namespace qx::access
 

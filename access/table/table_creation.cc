@@ -190,7 +190,7 @@ int32_t CreateKeyIndex(const CreationTarget& target, uint16_t dbf_handle,
         target.data_path,
         static_cast<uint16_t>(target.dialect | kBuildOpenMode), &handle);
   }
-  if (status >= 0) status = BuildKeyIndex(handle, spec);
+  if (status >= 0) status = BuildKeyIndex(handle, target.data_path, spec);
   if (dbf_handle == kNoDataHandle && handle != kNoDataHandle)
     CloseDataFile(handle);
   if (status >= 0) return 1;

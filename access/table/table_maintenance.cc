@@ -91,12 +91,13 @@ std::vector<KeyIndexSpec> KeysToRebuild(CXBaseDescription* description,
 }
 
 int32_t RebuildKeys(const std::vector<KeyIndexSpec>& keys,
-                    uint16_t dbf_handle, std::u16string_view table,
+                    uint16_t dbf_handle, std::u16string_view data_path,
+                    std::u16string_view table,
                     CErrorContext* errors, IProgress* progress) {
   if (progress != nullptr) progress->Reset(static_cast<uint32_t>(keys.size()));
   int32_t result = 1;
   for (const KeyIndexSpec& key : keys) {
-    const int32_t status = BuildKeyIndex(dbf_handle, key);
+    const int32_t status = BuildKeyIndex(dbf_handle, data_path, key);
     if (status < 0) {
       ErrorReport report;
       report.id = framework::kErrorReindexKey;

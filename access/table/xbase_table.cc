@@ -537,7 +537,8 @@ int32_t CXBaseTable::Maintain(uint32_t options, IProgress* progress) {
   if (files_.handle != kNoDataHandle) {
     const std::vector<KeyIndexSpec> keys =
         KeysToRebuild(description_, files_.path);
-    if (RebuildKeys(keys, files_.handle, name_, errors_, progress) != 1)
+    if (RebuildKeys(keys, files_.handle, files_.path, name_, errors_,
+                    progress) != 1)
       result = 0;
   } else {
     result = 0;

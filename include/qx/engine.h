@@ -296,6 +296,12 @@ int16_t kbddunlock(int16_t handle, int16_t mode);
 /* Packs the data file; *handle is closed and replaced by the reopened
    file's handle. */
 int16_t kbddpack(int16_t* handle);
+/* Our addition: sets (on != 0) or clears bit 0x01 of header byte 28, the
+   flag that has dBASE IV open the production MDX file and FoxPro and Visual
+   FoxPro the structural CDX file with the table; the byte's other bits stay.
+   -12 in the dialects without a production index (1, 3, 5..7, 9), -36 on
+   a read-only handle. */
+int16_t kbddsetindexflag(int16_t handle, int16_t on);
 int16_t kbddinfo(int16_t handle, KbdDbfInfo* info);
 /* Our extension: 1 (the default) flushes every write to disk; 0 flushes
    at close and at every file or record unlock. Returns the previous
