@@ -165,7 +165,7 @@ void DescribeFields(const DbfFile& file, KbdFieldDef* defs) {
   for (size_t i = 0; i < file.fields.size(); ++i) {
     const DbfField& f = file.fields[i];
     KbdFieldDef& d = defs[i];
-    std::memset(&d, 0, sizeof d);
+    d = KbdFieldDef{};
     std::memcpy(d.name, f.name, std::strlen(f.name) + 1);
     d.type = static_cast<uint8_t>(f.type);
     d.length = f.length;

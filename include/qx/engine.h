@@ -209,6 +209,14 @@ int16_t kbdsetsort(int16_t value, int16_t set);
 /* ------------------------------------------------------------------------
    DBF data files (handle kind 1). */
 
+/* In C++ the extension members start at zero, so that brace lists naming
+   only the first five stay complete. */
+#ifdef __cplusplus
+#define QX_KBD_ZERO = 0
+#else
+#define QX_KBD_ZERO
+#endif
+
 /* Field definition record, exchanged by create, describe and pack. The
    last three members are our extension for Visual FoxPro autoincrement
    fields; a zero-filled record leaves them out. */
@@ -220,10 +228,12 @@ typedef struct KbdFieldDef {
   uint16_t flags;    /* descriptor byte 18 (Visual FoxPro): 0x01 system
                         column, 0x02 nullable, 0x04 binary (no code page
                         translation), 0x08 autoincrement */
-  uint32_t next_value; /* autoincrement: the value the next record gets */
-  uint16_t step;       /* autoincrement step, 1..255; on create a step of 0
-                          means next value 1 and step 1 */
-  uint16_t reserved;   /* 0 */
+  uint32_t next_value QX_KBD_ZERO; /* autoincrement: the value the next
+                                      record gets */
+  uint16_t step QX_KBD_ZERO;        /* autoincrement step, 1..255; on
+                                       create a step of 0 means next value
+                                       1 and step 1 */
+  uint16_t reserved QX_KBD_ZERO;    /* 0 */
 } KbdFieldDef;
 
 /* Field flags of the definition record (Visual FoxPro; kbddcreate ignores
