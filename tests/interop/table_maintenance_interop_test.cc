@@ -126,5 +126,22 @@ TEST(TableMaintenanceInteropTest, NewTablesPackAndReindexForThePeers) {
   }
 }
 
+// A description the component refuses: the host's error, id and French
+// text, and no file left behind.
+TEST(TableMaintenanceInteropTest, NewReportsTheComponentsError) {
+  qx::testing::TempDir dir;
+  const std::string table = dir.File("bad.dbf");
+  Result r = Qxdb({"new", table, "--family", "dbase3", "--item",
+                   "NAME:text:10", "--item", "FAR_TOO_LONG:int16:3"});
+  EXPECT_EQ(r.rc, 3);
+  EXPECT_EQ(r.err, "qxdb: " + table +
+                       ": error 1059: Le nom de la rubrique 'FAR_TOO_LONG' est "
+                       "trop long (<10> caractères maximum).\n");
+  std::string out;
+  EXPECT_NE(qx::testing::RunCommand("test -e " + table, &out), 0);
+  r = Qxdb({"reindex", dir.File("none.dbf")});
+  EXPECT_EQ(r.rc, 1) << r.err;
+}
+
 }  // namespace
 }  // namespace qx::qxdb
