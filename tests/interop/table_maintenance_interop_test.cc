@@ -126,6 +126,28 @@ TEST(TableMaintenanceInteropTest, NewTablesPackAndReindexForThePeers) {
   }
 }
 
+// Visual FoxPro keys an integer field by its 4-byte integer image.
+TEST(TableMaintenanceInteropTest, IntegerKeysOfVisualFoxProTables) {
+  qx::testing::TempDir dir;
+  const std::string table = dir.File("n.dbf");
+  Result r = Qxdb({"new", table, "--family", "vfp", "--item",
+                   "QTY:int32:0:key", "--item", "NAME:text:8"});
+  ASSERT_EQ(r.rc, 0) << r.err;
+  r = Qxdb({"import", table, "--index", dir.File("n.cdx") + ":QTY"},
+           "{\"QTY\":3}\n{\"QTY\":-70000}\n{\"QTY\":2147483647}\n{\"QTY\":0}\n");
+  ASSERT_EQ(r.rc, 0) << r.err;
+  for (int pass = 0; pass < 2; ++pass) {
+    r = Qxdb({"check", table, dir.File("n.cdx"), "--tag", "QTY"});
+    EXPECT_EQ(r.out, "ok 4 keys\n") << r.err;
+    r = Qxdb({"keys", dir.File("n.cdx"), "--tag", "QTY", "--table", table});
+    EXPECT_EQ(r.out, "2\t-70000\n4\t0\n1\t3\n3\t2147483647\n");
+    r = Qxdb({"info", dir.File("n.cdx")});
+    EXPECT_NE(r.out.find("\"key_length\":4"), std::string::npos) << r.out;
+    r = Qxdb({"reindex", table});
+    ASSERT_EQ(r.rc, 0) << r.err;
+  }
+}
+
 // A description the component refuses: the host's error, id and French
 // text, and no file left behind.
 TEST(TableMaintenanceInteropTest, NewReportsTheComponentsError) {
