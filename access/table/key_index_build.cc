@@ -15,7 +15,7 @@
 namespace qx::access {
 namespace {
 
-// The key length of an I field in FoxPro indexes.
+// The key length of an I field in CDX tags.
 constexpr uint16_t kIntegerKeyLength = 4;
 
 // Index files read for their key's options: shared, read-only.
@@ -95,8 +95,8 @@ int32_t BuildKeyIndex(uint16_t dbf_handle, std::u16string_view data_path,
   request.expression = expression;
   request.key_type = shape.type;
   request.key_length = shape.key_length;
-  if ((family == IndexFamily::kCdx || family == IndexFamily::kIdx) &&
-      shape.type == 'N' && NamesIntegerField(dbf_handle, expression))
+  if (family == IndexFamily::kCdx && shape.type == 'N' &&
+      NamesIntegerField(dbf_handle, expression))
     request.key_length = kIntegerKeyLength;
   request.decimals = shape.decimals;
   // NDX and MDX keys ascend only in the builds the families have here.
