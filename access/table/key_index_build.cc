@@ -99,10 +99,11 @@ int32_t BuildKeyIndex(uint16_t dbf_handle, std::u16string_view data_path,
       NamesIntegerField(dbf_handle, expression))
     request.key_length = kIntegerKeyLength;
   request.decimals = shape.decimals;
-  // NDX and MDX keys ascend only in the builds the families have here.
+  // NDX keys ascend only, and so do standard IDX files.
   const bool can_descend =
       family == IndexFamily::kMdx || family == IndexFamily::kNtx ||
-      family == IndexFamily::kCdx;
+      family == IndexFamily::kCdx ||
+      (family == IndexFamily::kIdx && spec.compact);
   request.options = static_cast<uint16_t>(
       (spec.unique ? kKbdKeyUnique : 0) |
       (spec.descending && can_descend ? kKbdKeyDescending : 0) |
