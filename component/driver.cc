@@ -110,8 +110,12 @@ IDescription* CXBaseDriver::CreateDescription(const FileDesc* file,
 ITable* CXBaseDriver::CreateTable(const FileDesc* file,
                                   IConnection* connection, uint32_t options) {
   return Guard<ITable*>(nullptr, [&]() -> ITable* {
-    return new access::CXBaseTable(file, access::InfoOfConnection(connection),
-                                   options);
+    auto* table = new access::CXBaseTable(
+        file, access::InfoOfConnection(connection), options);
+    // Until its Open names another, a new table reports into the driver's
+    // context: creating its files needs no Open.
+    table->SetErrors(errors());
+    return table;
   });
 }
 

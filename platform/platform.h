@@ -315,6 +315,9 @@ std::u16string FormatMessageText(std::u16string_view pattern,
 
 uint32_t CurrentProcessId();
 
+// Whether the process's standard error is a terminal (a console).
+bool StandardErrorIsTerminal();
+
 // Sleep: suspends the calling thread for at least ms milliseconds.
 void SleepMilliseconds(uint32_t ms);
 // GetTickCount64: milliseconds of a monotonic clock (for deadlines).

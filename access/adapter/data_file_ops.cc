@@ -162,4 +162,16 @@ int32_t CreateDataFile(std::u16string_view path, XbaseDialect dialect,
               defs.data(), static_cast<uint16_t>(dialect));
 }
 
+int32_t PackDataFile(uint16_t* handle) {
+  int16_t engine_handle = static_cast<int16_t>(*handle);
+  const int32_t status = Call(kbddpack, &engine_handle);
+  *handle = engine_handle < 0 ? kNoDataHandle
+                              : static_cast<uint16_t>(engine_handle);
+  return status;
+}
+
+int32_t MarkProductionIndex(uint16_t handle) {
+  return Call(kbddsetindexflag, static_cast<int16_t>(handle), int16_t{1});
+}
+
 }  // namespace qx::access

@@ -79,6 +79,15 @@ int32_t IsHiddenField(XbaseDialect dialect, const FieldDescription& field);
 int32_t CreateDataFile(std::u16string_view path, XbaseDialect dialect,
                        const FieldDescription* fields, int32_t count);
 
+// Packs the data file open as *handle (the records marked deleted go, a
+// ".BAK" copy is made on the way): the engine status; *handle becomes the
+// reopened file's handle (opened shared), kNoDataHandle when none.
+int32_t PackDataFile(uint16_t* handle);
+// Marks the data file as having its production index (the MDX or CDX
+// file of its own base name), for the families that keep that mark; the
+// engine status (-12 for a family without the mark).
+int32_t MarkProductionIndex(uint16_t handle);
+
 }  // namespace qx::access
 
 #endif  // QX_ACCESS_ADAPTER_DATA_FILE_OPS_H_

@@ -96,11 +96,13 @@ bool MapHostItemToField(uint8_t item_type, uint32_t text_length, int32_t digits,
       *field = {u'M', 10, 0};
       return true;
     case kItemBinaryMemo:
+      // Visual FoxPro's binary memo is the blob (W).
       if (dialect != kKbdVisualFoxpro) return false;
-      *field = {u'P', 0, 0};
+      *field = {u'W', 0, 0};
       return true;
     case kItemDateTime:
-      *field = {u'C', 18, 0};
+      *field = dialect == kKbdVisualFoxpro ? FieldMapping{u'T', 0, 0}
+                                           : FieldMapping{u'C', 18, 0};
       return true;
     case kItemLogical:
       *field = {u'L', 1, 0};
@@ -260,6 +262,10 @@ int32_t DialectOfFileType(uint32_t file_type) {
       return kKbdClipper5;
     case kFileTypeClipper:
       return kKbdClipper;
+    case kFileTypeFoxPro2:
+      return kKbdFoxpro2;
+    case kFileTypeVisualFoxPro:
+      return kKbdVisualFoxpro;
     default:
       return kKbdDbase3;
   }

@@ -72,8 +72,8 @@ uint32_t DecimalByteSize(uint32_t digits);
 // Clipper 5.0, 6 Clipper, 1 every other.
 uint32_t FileTypeOfDialect(int32_t dialect);
 // The inverse, for files made or keyed from a host description: 3 gives
-// dBASE IV, 4 FoxBASE, 5 Clipper 5.0, 6 Clipper, any other value dBASE
-// III.
+// dBASE IV, 4 FoxBASE, 5 Clipper 5.0, 6 Clipper, kFileTypeFoxPro2 FoxPro
+// 2, kFileTypeVisualFoxPro Visual FoxPro, any other value dBASE III.
 int32_t DialectOfFileType(uint32_t file_type);
 
 // The host value type (HostValueType) that holds a value of a host item

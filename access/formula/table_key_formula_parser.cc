@@ -11,7 +11,8 @@ namespace {
 constexpr uint32_t kErrorBadFormula = 1069;
 
 // Stored widths of the binary fields whose created length the engine
-// sets (the creation mapping gives 0): 4-byte integers, 8-byte currency.
+// sets (the creation mapping gives 0): 4-byte integers, 8-byte currency
+// and date-times.
 constexpr uint32_t kIntegerFieldWidth = 4;
 constexpr uint32_t kCurrencyFieldWidth = 8;
 
@@ -50,13 +51,14 @@ bool TableKeyFormulaParser::ResolveField(KeyFormulaNode* node,
   if (!MapHostItemToField(field.item_type, field.text_length, field.digits,
                           field.decimals, field.mapping_flags, dialect(),
                           &mapping) ||
-      mapping.type == u'M' || mapping.type == u'P') {
+      mapping.type == u'M' || mapping.type == u'W') {
     return false;
   }
   node->type = mapping.type;
   node->length = mapping.type == u'I'   ? kIntegerFieldWidth
-                 : mapping.type == u'Y' ? kCurrencyFieldWidth
-                                        : mapping.length;
+                 : mapping.type == u'Y' || mapping.type == u'T'
+                     ? kCurrencyFieldWidth
+                     : mapping.length;
   *name = std::move(field.name);
   return true;
 }

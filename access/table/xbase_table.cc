@@ -19,6 +19,8 @@
 #include "access/table/index_paths.h"
 #include "access/table/record_transfer.h"
 #include "access/table/record_writer.h"
+#include "access/table/table_creation.h"
+#include "access/table/table_maintenance.h"
 #include "access/table/xbase_description.h"
 #include "platform/platform.h"
 #include "qx/engine.h"
@@ -478,8 +480,7 @@ void CXBaseTable::AddKeyItems(IItem* const* items, uint32_t count,
 }
 
 // ---------------------------------------------------------------------------
-// Writing and locking delegate to their modules; maintenance is not part
-// of this build and reports error 1024.
+// Writing and locking delegate to their modules.
 
 int32_t CXBaseTable::WriteRecord(Record* record, uint32_t* recno,
                                  uint32_t options, uint16_t mode) {
@@ -500,10 +501,109 @@ int32_t CXBaseTable::LockRecord(Record* record, uint32_t kind, uint32_t recno,
                                 uint32_t* previous_kind) {
   return locks_.LockRecord(this, &files_, record, kind, recno, previous_kind);
 }
-int32_t CXBaseTable::CreateFiles() { return Unavailable(26); }
-int32_t CXBaseTable::Maintain(uint32_t, IProgress*) { return Unavailable(27); }
-int32_t CXBaseTable::CreateIndex(const char16_t*, const char16_t*) {
-  return Unavailable(28);
+
+// ---------------------------------------------------------------------------
+// Creation and maintenance
+
+bool CXBaseTable::CreationTargetOf(CreationTarget* target) {
+  target->file = host_file_.get();
+  target->table = name_;
+  target->errors = errors_;
+  if (!files_.path.empty()) {
+    target->data_path = files_.path;
+  } else if (description_ != nullptr) {
+    target->data_path = description_->path();
+  } else {
+    const FileDesc* file = host_file_.get();
+    const std::u16string_view given =
+        file->path != nullptr ? framework::HostText(file->path)
+                              : framework::HostText(file->name);
+    if (!ResolveTablePath(connection_.data_source, given,
+                          framework::HostText(file->extension), errors_,
+                          &target->data_path))
+      return false;
+  }
+  target->dialect = files_.is_open()       ? files_.dialect
+                    : description_ != nullptr ? description_->dialect()
+                    : DialectOfFileType(host_file_.get()->file_format);
+  return true;
+}
+
+int32_t CXBaseTable::CreateFiles() {
+  CreationTarget target;
+  if (!CreationTargetOf(&target)) return 0;
+  // The description's family, not the file's (there is none yet).
+  target.dialect = DialectOfFileType(host_file_.get()->file_format);
+  return CreateTableFiles(target);
+}
+
+int32_t CXBaseTable::Maintain(uint32_t options, IProgress* progress) {
+  // A table whose files are not open is opened for the work alone.
+  const bool was_open = files_.is_open();
+  if (!was_open && OpenFiles(kAccessWrite) != 1) return 0;
+  CloseKeys();
+  int32_t result = 1;
+  if ((options & kMaintainCompact) != 0 && CompactDataFile(&files_) != 1)
+    result = 0;
+  if (files_.handle != kNoDataHandle) {
+    const std::vector<KeyIndexSpec> keys =
+        KeysToRebuild(description_, files_.path);
+    if (RebuildKeys(keys, files_.handle, files_.path, name_, errors_,
+                    progress) != 1)
+      result = 0;
+  } else {
+    result = 0;
+  }
+  if (!was_open) CloseFiles();
+  return result;
+}
+
+int32_t CXBaseTable::CreateIndex(const char16_t* key_item,
+                                 const char16_t* index_file) {
+  CreationTarget target;
+  if (!CreationTargetOf(&target)) return 0;
+  const std::u16string_view key = framework::HostText(key_item);
+  const std::u16string_view file_name = framework::HostText(index_file);
+  KeyIndexSpec spec;
+  bool found = false;
+  const FileDesc* file = host_file_.get();
+  for (uint32_t i = 0; i < file->item_count && file->items != nullptr; ++i) {
+    if (!framework::SameName(framework::HostText(file->items[i].name), key))
+      continue;
+    if (!KeySpecOfHostItem(target, file->items[i], file_name, &spec)) return 0;
+    found = true;
+    break;
+  }
+  CXBaseItem* item =
+      found || description_ == nullptr ? nullptr : description_->FindXItem(key);
+  if (!found && item != nullptr) {
+    FileItem described;
+    const std::u16string name(item->GetName());
+    const std::u16string stored(item->GetIndexPath());
+    described.name = name.c_str();
+    described.key_flags = item->GetKeyFlags();
+    if (!stored.empty()) described.index_file = stored.c_str();
+    found = KeySpecOfHostItem(target, described, file_name, &spec);
+    const std::u16string_view expression =
+        framework::HostText(item->GetExpression());
+    if (!expression.empty()) spec.expression = expression;
+  }
+  if (!found) {
+    ErrorReport report;
+    report.id = kErrorNotInTable;
+    report.args = {platform::MessageArg::Text(key),
+                   platform::MessageArg::Text(name_)};
+    report.table = name_;
+    report.item = key;
+    report.unit = kUnitTable;
+    report.site = kSiteKeyItem;
+    ReportError(errors_, report);
+    return 0;
+  }
+  // A key whose index is open is closed for its rebuild.
+  CloseKeys();
+  return CreateKeyIndex(target, files_.is_open() ? files_.handle : kNoDataHandle,
+                        spec);
 }
 
 }  // namespace qx::access

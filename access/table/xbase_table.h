@@ -38,6 +38,7 @@ namespace qx::access {
 
 class CErrorContext;
 class CXBaseDescription;
+struct CreationTarget;
 
 // What a table object keeps of its connection.
 struct ConnectionInfo {
@@ -50,6 +51,9 @@ struct ConnectionInfo {
 // The connection info of a driver connection (an xBase connection gives
 // its OEM flag; null gives an empty info).
 ConnectionInfo InfoOfConnection(IConnection* connection);
+
+// Option bit of Maintain: compact the data file before re-indexing.
+inline constexpr uint32_t kMaintainCompact = 1;
 
 // Host access modes of OpenFiles: 3 opens the data file for writing.
 inline constexpr uint32_t kAccessWrite = 3;
@@ -129,6 +133,9 @@ class CXBaseTable final : public framework::RefCounted<ITable> {
   };
 
   void SetDescription(CXBaseDescription* description);
+  // The data file's path and family and the error context, for creating
+  // files; false after reporting a directory that does not exist.
+  bool CreationTargetOf(CreationTarget* target);
   void CloseKeys();
   // 1024 for an operation that is not part of this build.
   int32_t Unavailable(uint32_t site);

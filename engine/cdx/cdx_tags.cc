@@ -22,6 +22,7 @@
 #include "engine/core/coding.h"
 #include "engine/expr/expression.h"
 #include "engine/fileio/memory.h"
+#include "engine/idx/fox_key_image.h"
 
 namespace qx::engine {
 namespace {
@@ -217,7 +218,8 @@ int16_t ListTags(int16_t handle, int16_t* count, KbdCdxTagInfo** tags) {
 }
 
 // The key length a type letter takes: 'C' the caller's (1..100, else
-// -23), 'D' and 'N' 8, 'L' 1; other letters -22.
+// -23), 'D' 8, 'N' 8 or, asked for, 4 (Visual FoxPro's keys of I fields:
+// the 4-byte integer image), 'L' 1; other letters -22.
 int16_t TypeKeyLength(char letter, uint16_t asked, uint16_t* key_length) {
   switch (letter) {
     case 'C':
@@ -225,8 +227,10 @@ int16_t TypeKeyLength(char letter, uint16_t asked, uint16_t* key_length) {
       *key_length = asked;
       return kKbdOk;
     case 'D':
-    case 'N':
       *key_length = 8;
+      return kKbdOk;
+    case 'N':
+      *key_length = asked == idx::kFoxIntegerKeySize ? asked : 8;
       return kKbdOk;
     case 'L':
       *key_length = 1;

@@ -25,10 +25,6 @@
 namespace qx::engine {
 namespace {
 
-// Largest currency value whose scaled integer fits 64 bits.
-constexpr double kCurrencyScale = 10000.0;
-constexpr double kCurrencyLimit = 9.2e18;
-
 bool TestBit(const DbfFile& file, int16_t bit) {
   if (bit < 0) return false;
   const uint8_t* flags = file.field_bytes(file.fields[file.null_flags_field]);
@@ -156,7 +152,7 @@ uint16_t CurrentDateFormat() { return CurrentTask()->date_format; }
       *static_cast<double*>(value) =
           null ? 0.0
                : static_cast<double>(static_cast<int64_t>(GetLe64(p))) /
-                     kCurrencyScale;
+                     kDbfCurrencyScale;
       break;
     case 'T': {
       if (length < kDbfBinaryFieldSize) return Fail(kKbdErrData);
@@ -236,11 +232,9 @@ int16_t PutFieldValue(DbfFile* file, int16_t number, const void* value) {
       break;
     case 'Y': {
       if (length < kDbfBinaryFieldSize) return Fail(kKbdErrData);
-      double scaled = *static_cast<const double*>(value) * kCurrencyScale;
-      if (!std::isfinite(scaled) || std::fabs(scaled) > kCurrencyLimit)
-        return Fail(kKbdErrData);
-      // Cut toward zero, as the stored currency always has been.
-      PutLe64(p, static_cast<uint64_t>(static_cast<int64_t>(scaled)));
+      int64_t stored = 0;
+      status = EncodeCurrency(*static_cast<const double*>(value), &stored);
+      if (status == kKbdOk) PutLe64(p, static_cast<uint64_t>(stored));
       break;
     }
     case 'T':

@@ -121,13 +121,14 @@ DbfDescriptor DbfDescriptor::DecodeFrom(
   const uint8_t* p = in.data();
   std::copy_n(p + kDbfFieldNameOffset, kDbfFieldNameSize, d.name.begin());
   d.type = p[kDbfFieldTypeOffset];
-  std::copy_n(p + kDbfFieldReserved1Offset, kDbfFieldReserved1Size,
-              d.reserved1.begin());
+  d.displacement = GetLe32(p + kDbfFieldDisplacementOffset);
   d.length = p[kDbfFieldLengthOffset];
   d.decimals = p[kDbfFieldDecimalsOffset];
   d.flags = p[kDbfFieldFlagsOffset];
-  std::copy_n(p + kDbfFieldReserved2Offset, kDbfFieldReserved2Size,
-              d.reserved2.begin());
+  d.next_value = GetLe32(p + kDbfFieldNextValueOffset);
+  d.step = p[kDbfFieldStepOffset];
+  std::copy_n(p + kDbfFieldReservedOffset, kDbfFieldReservedSize,
+              d.reserved.begin());
   return d;
 }
 
@@ -135,11 +136,13 @@ void DbfDescriptor::EncodeTo(std::span<uint8_t, kDbfDescriptorSize> out) const {
   uint8_t* p = out.data();
   std::copy(name.begin(), name.end(), p + kDbfFieldNameOffset);
   p[kDbfFieldTypeOffset] = type;
-  std::copy(reserved1.begin(), reserved1.end(), p + kDbfFieldReserved1Offset);
+  PutLe32(p + kDbfFieldDisplacementOffset, displacement);
   p[kDbfFieldLengthOffset] = length;
   p[kDbfFieldDecimalsOffset] = decimals;
   p[kDbfFieldFlagsOffset] = flags;
-  std::copy(reserved2.begin(), reserved2.end(), p + kDbfFieldReserved2Offset);
+  PutLe32(p + kDbfFieldNextValueOffset, next_value);
+  p[kDbfFieldStepOffset] = step;
+  std::copy(reserved.begin(), reserved.end(), p + kDbfFieldReservedOffset);
 }
 
 size_t DbfDescriptor::NameLength() const {
@@ -320,6 +323,35 @@ int16_t DecodeDateTime(const uint8_t* p, char* out) {
   std::snprintf(out, kDbfDateTimeTextLength + 1, "%04d%02d%02d%02u%02u%02u000",
                 year, month, mday, seconds / 3600, seconds / 60 % 60,
                 seconds % 60);
+  return kKbdOk;
+}
+
+int16_t EncodeCurrency(double value, int64_t* stored) {
+  constexpr double kLargest = 9.2e14;  // times 10000 still fits 63 bits
+  constexpr int kDecimals = 4;
+  if (!std::isfinite(value) || std::fabs(value) > kLargest) return kKbdErrData;
+  // Below 0.0001 nothing is left; the fixed text of what remains has at
+  // most 16 integer digits and 17 significant digits in all.
+  if (std::fabs(value) < 1.0 / kDbfCurrencyScale) {
+    *stored = 0;
+    return kKbdOk;
+  }
+  char text[48];
+  auto [end, ec] = std::to_chars(text, text + sizeof text, std::fabs(value),
+                                 std::chars_format::fixed);
+  if (ec != std::errc()) return kKbdErrData;
+  int64_t scaled = 0;
+  int decimals = -1;  // -1 before the point
+  for (const char* c = text; c < end && decimals < kDecimals; ++c) {
+    if (*c == '.') {
+      decimals = 0;
+      continue;
+    }
+    scaled = scaled * 10 + (*c - '0');
+    if (decimals >= 0) ++decimals;
+  }
+  for (int i = std::max(decimals, 0); i < kDecimals; ++i) scaled *= 10;
+  *stored = value < 0 ? -scaled : scaled;
   return kKbdOk;
 }
 

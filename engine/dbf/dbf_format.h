@@ -17,19 +17,28 @@
 //   8      2    header size    bytes; the offset of record 1
 //   10     2    record size    bytes, the deletion flag included
 //   12     16   (reserved)     zero when created, kept as read
-//   28     1    MDX flag       0 or 1; checked in dialects 2 and 8 only
-//   29     3    (reserved)     zero when created
+//   28     1    MDX flag       0 or 1; checked in dialects 2 and 8 only.
+//                              Visual FoxPro: table flags, 0x01 structural
+//                              CDX, 0x02 memo file, 0x04 database container
+//   29     1    code page mark language driver id (Visual FoxPro, dBASE
+//                              IV and later); zero when created
+//   30     2    (reserved)     zero when created
 //
 // Field descriptors, 32 bytes each, from offset 32 in field order:
 //   0      11   name           upper case, NUL-padded, at most 10 chars
 //   11     1    type           type character
-//   12     4    (reserved)
+//   12     4    displacement   Visual FoxPro: the field's offset in the
+//                              record (byte 0 the deletion flag); other
+//                              dialects: reserved, zero when created
 //   16     1    length         low byte of the field length
 //   17     1    decimals       for C in dialects 4, 5, 6 and 8 the high
 //                              byte of the length instead
 //   18     1    flags          Visual FoxPro: 0x01 system column, 0x02
 //                              nullable, 0x04 binary, 0x08 autoincrement
-//   19     13   (reserved)
+//   19     4    next value     Visual FoxPro autoincrement (I with 0x08):
+//                              the value the next appended record gets
+//   23     1    step           the autoincrement step, 1..255
+//   24     8    (reserved)
 //
 // Header terminators as written by create, by dialect:
 //   1..8       descriptors, 0x0D, then 0x1A: header size 32 * n + 33 (the
@@ -37,7 +46,8 @@
 //   9 (Omnis)  descriptors, a 32-byte terminator record (0x0D + 31 zero
 //              bytes), then 0x1A: header size 32 * (n + 2)
 //   10 (VFP)   descriptors, 0x0D, then a 263-byte area (the database
-//              container's path, NUL-filled) before record 1; never created
+//              container's path, NUL-filled) before record 1: header size
+//              32 * n + 296, no end-of-file marker while the file is empty
 // On read, (header size - area - 32) mod 32 may be 0, 1 or 2 (area 263 in
 // dialect 10, else 0): a 0x0D alone, 0x0D 0x00, or a terminator slot. A
 // full slot whose first byte is 0x0D is the Omnis terminator record and
@@ -87,6 +97,23 @@
 // Set varlength bit: the field holds fewer bytes than its length and its
 // last byte gives the count. Set null bit: the field is null and reads as
 // blank. Bits past the end of the column are not kept.
+//
+// Produced on write for Visual FoxPro (kbddcreate in dialect 10), as the
+// Visual FoxPro tables of real programs have them:
+//   version  0x30; 0x31 when a field is autoincrement; 0x32 when a field
+//            is V or Q (whatever else the table holds)
+//   byte 28  0x02 when an M, G or W field needs the memo file, else 0
+//   lengths  I 4; B, Y, T 8; D 8; L 1; M, G, W 4 (binary block numbers);
+//            C, V, Q 1..254; N, F 1..20. Y keeps 4 decimals, B 0..18.
+//   flags    0x04 always on I, B, Y, T, W and Q, on C, M, V and G when
+//            asked; 0x02 as asked; 0x08 on I only (never nullable), with
+//            its next value and step (1 and 1 unless given)
+//   _NullFlags  a hidden system column (type '0', flags 0x05) after the
+//            last field, one bit per V or Q field and per nullable field,
+//            ceil(bits / 8) bytes, when any bit is needed and the
+//            definitions do not hold the column themselves
+//   area     263 zero bytes (the table belongs to no database container)
+// Record 1 starts right after the area: an empty file is its header alone.
 //
 // Lock regions (byte-range locks far beyond any data; they never wait):
 //   region                         bytes                     taken by
@@ -146,15 +173,20 @@ inline constexpr size_t kDbfRecordSizeOffset = 10;
 inline constexpr size_t kDbfRecordSizeSize = 2;
 inline constexpr size_t kDbfReserved1Offset = 12;
 inline constexpr size_t kDbfReserved1Size = 16;
-inline constexpr size_t kDbfMdxFlagOffset = 28;
+inline constexpr size_t kDbfMdxFlagOffset = 28;  // VFP: the table flags
 inline constexpr size_t kDbfMdxFlagSize = 1;
-inline constexpr size_t kDbfReserved2Offset = 29;
+inline constexpr size_t kDbfReserved2Offset = 29;  // the code page mark first
 inline constexpr size_t kDbfReserved2Size = 3;
 inline constexpr size_t kDbfHeaderSize =
     kDbfVersionSize + kDbfUpdateDateSize + kDbfRecordCountSize +
     kDbfHeaderSizeSize + kDbfRecordSizeSize + kDbfReserved1Size +
     kDbfMdxFlagSize + kDbfReserved2Size;
 static_assert(kDbfHeaderSize == 32);
+
+// Table flags of Visual FoxPro (header byte 28). On disk: never renumber.
+inline constexpr uint8_t kDbfVfpTableCdx = 0x01;
+inline constexpr uint8_t kDbfVfpTableMemo = 0x02;
+inline constexpr uint8_t kDbfVfpTableDatabase = 0x04;
 
 // Version bytes. On disk: never renumber.
 inline constexpr uint8_t kDbfVersionPlain = 0x03;
@@ -177,20 +209,24 @@ inline constexpr size_t kDbfFieldNameOffset = 0;
 inline constexpr size_t kDbfFieldNameSize = 11;  // 10 characters + NUL
 inline constexpr size_t kDbfFieldTypeOffset = 11;
 inline constexpr size_t kDbfFieldTypeSize = 1;
-inline constexpr size_t kDbfFieldReserved1Offset = 12;
-inline constexpr size_t kDbfFieldReserved1Size = 4;
+inline constexpr size_t kDbfFieldDisplacementOffset = 12;
+inline constexpr size_t kDbfFieldDisplacementSize = 4;
 inline constexpr size_t kDbfFieldLengthOffset = 16;
 inline constexpr size_t kDbfFieldLengthSize = 1;
 inline constexpr size_t kDbfFieldDecimalsOffset = 17;
 inline constexpr size_t kDbfFieldDecimalsSize = 1;
 inline constexpr size_t kDbfFieldFlagsOffset = 18;
 inline constexpr size_t kDbfFieldFlagsSize = 1;
-inline constexpr size_t kDbfFieldReserved2Offset = 19;
-inline constexpr size_t kDbfFieldReserved2Size = 13;
+inline constexpr size_t kDbfFieldNextValueOffset = 19;
+inline constexpr size_t kDbfFieldNextValueSize = 4;
+inline constexpr size_t kDbfFieldStepOffset = 23;
+inline constexpr size_t kDbfFieldStepSize = 1;
+inline constexpr size_t kDbfFieldReservedOffset = 24;
+inline constexpr size_t kDbfFieldReservedSize = 8;
 inline constexpr size_t kDbfDescriptorSize =
-    kDbfFieldNameSize + kDbfFieldTypeSize + kDbfFieldReserved1Size +
+    kDbfFieldNameSize + kDbfFieldTypeSize + kDbfFieldDisplacementSize +
     kDbfFieldLengthSize + kDbfFieldDecimalsSize + kDbfFieldFlagsSize +
-    kDbfFieldReserved2Size;
+    kDbfFieldNextValueSize + kDbfFieldStepSize + kDbfFieldReservedSize;
 static_assert(kDbfDescriptorSize == 32);
 
 inline constexpr size_t kDbfMaxFieldNameLength = kDbfFieldNameSize - 1;
@@ -203,9 +239,15 @@ inline constexpr uint16_t kDbfWidestNumberLong = 20;
 // Descriptor flags (Visual FoxPro). On disk: never renumber.
 inline constexpr uint8_t kDbfFieldSystem = 0x01;
 inline constexpr uint8_t kDbfFieldNullable = 0x02;
+inline constexpr uint8_t kDbfFieldBinary = 0x04;  // no code page translation
+inline constexpr uint8_t kDbfFieldAutoIncrement = 0x08;
 
-// The column holding the null and varlength bits.
+// The column holding the null and varlength bits: looked up by this name
+// without regard to case, written as kDbfNullFlagsStoredName with type
+// kDbfNullFlagsType.
 inline constexpr std::string_view kDbfNullFlagsName = "_NULLFLAGS";
+inline constexpr std::string_view kDbfNullFlagsStoredName = "_NullFlags";
+inline constexpr uint8_t kDbfNullFlagsType = '0';
 
 // ---------------------------------------------------------------------------
 // Terminators, area, records
@@ -265,11 +307,13 @@ struct DbfHeader {
 struct DbfDescriptor {
   std::array<char, kDbfFieldNameSize> name{};  // as stored, NUL-padded
   uint8_t type = 0;
-  std::array<uint8_t, kDbfFieldReserved1Size> reserved1{};
+  uint32_t displacement = 0;  // VFP: bytes from the record start
   uint8_t length = 0;    // low byte
   uint8_t decimals = 0;  // or the length's high byte (C, dialects 4-6, 8)
   uint8_t flags = 0;
-  std::array<uint8_t, kDbfFieldReserved2Size> reserved2{};
+  uint32_t next_value = 0;  // VFP autoincrement
+  uint8_t step = 0;         // VFP autoincrement
+  std::array<uint8_t, kDbfFieldReservedSize> reserved{};
 
   static DbfDescriptor DecodeFrom(std::span<const uint8_t, kDbfDescriptorSize> in);
   void EncodeTo(std::span<uint8_t, kDbfDescriptorSize> out) const;
@@ -345,6 +389,14 @@ int16_t DecodeDateTime(const uint8_t* p, char* out);
 // for a bad date, -16 for a bad time.
 int16_t EncodeDateTime(std::string_view text, uint8_t* p);
 inline constexpr size_t kDbfDateTimeTextLength = 17;
+
+// Currencies (Y): the stored integer is the value times 10000. Encoding
+// cuts the decimal number the value reads as (its shortest text that reads
+// back as the same double) after the fourth decimal, toward zero: 12.3456,
+// which a double holds as 12.34559999..., stores 123456, and 1.23456 stores
+// 12345. -33 for a value not finite or beyond +-9.2e14.
+int16_t EncodeCurrency(double value, int64_t* stored);
+inline constexpr double kDbfCurrencyScale = 10000.0;
 inline constexpr size_t kDbfBinaryFieldSize = 8;  // B, Y, T
 inline constexpr size_t kDbfIntegerFieldSize = 4;  // I, VFP M/P/G/W
 

@@ -82,12 +82,17 @@ struct DbfFile : ControlBlock {
 
   std::string name;               // as given to open
   std::vector<double> largest;    // per field; N, F: the largest value
+  // Per field, Visual FoxPro autoincrement: the next value and step as
+  // read at open (both 0 for the other fields and dialects).
+  std::vector<uint32_t> next_values;
+  std::vector<uint8_t> steps;
   uint16_t largest_length = 0;
   int16_t null_flags_field = -1;  // index of _NullFlags, -1 none
   bool has_memo = false;          // an M field outside dialect 10
   bool changed = false;   // set by writes; close then stamps the date
   bool unflushed = false; // written since the last flush (sync off)
   bool defer_flush = false;  // flush only at close (pack's work file)
+  bool copying = false;  // pack's work file: appends keep every value
 
   // Locks (D3). The current region is what the last lock call asked for.
   std::vector<uint32_t> locked_records;
@@ -129,6 +134,11 @@ int16_t OpenDbf(int16_t* handle, const char* name, uint16_t mode);
 int16_t CloseDbf(int16_t handle);
 int16_t CreateDbf(const char* name, int16_t field_count,
                   const KbdFieldDef* fields, uint16_t dialect);
+// Creates an empty data file (closed) whose header is source's as on disk
+// (fields, flags, code page mark, Visual FoxPro area and autoincrement
+// counters) with no record and today's date: the work file of a Visual
+// FoxPro pack.
+int16_t CreateDbfLike(const DbfFile& source, const char* name);
 
 // Closes a system file whatever the last error is, keeping that error,
 // and sets *slot to kNoFileSlot; for cleanup paths.
@@ -151,11 +161,17 @@ int16_t ReadRecord(DbfFile* file, uint32_t recno);
 // sets the changed flag and flushes by the sync rule. -36 read-only.
 int16_t WriteRecord(DbfFile* file, uint32_t recno);
 // Appends the record buffer (deletion flag set active): the record and its
-// end-of-file marker, then the count; *recno gets the new number. In a
+// end-of-file marker, then the count; *recno gets the new number. Visual
+// FoxPro autoincrement fields take their counters' values first. In a
 // shared file the append holds the append lock (the byte of file-lock mode
 // 1, unless this handle's file lock covers it already) and takes the
 // record count from the header under it.
 int16_t AppendRecord(DbfFile* file, uint32_t* recno);
+
+// Visual FoxPro: gives the record buffer's autoincrement fields their
+// counters' values and moves the counters on (see dbf_autoincrement.cc).
+// REQUIRES: inside an append, holding the append lock of a shared file.
+int16_t AssignAutoIncrements(DbfFile* file);
 
 // The flush that follows every write: at once when writes are synced,
 // otherwise noted for the next unlock or close.

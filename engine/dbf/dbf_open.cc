@@ -187,14 +187,21 @@ int16_t LoadDbf(DbfFile* file, const char* name, uint16_t mode) {
 
   file->fields.resize(count);
   file->largest.assign(count, 0.0);
+  file->next_values.assign(count, 0);
+  file->steps.assign(count, 0);
   uint32_t running = 1;  // the deletion flag
   for (size_t i = 0; i < count; ++i) {
     auto bytes = std::span<const uint8_t, kDbfDescriptorSize>(
         raw.data() + i * kDbfDescriptorSize, kDbfDescriptorSize);
     DbfField& f = file->fields[i];
-    int16_t e = DecodeField(DbfDescriptor::DecodeFrom(bytes), file->dialect,
-                            h.version, &f, &file->has_memo);
+    DbfDescriptor d = DbfDescriptor::DecodeFrom(bytes);
+    int16_t e = DecodeField(d, file->dialect, h.version, &f, &file->has_memo);
     if (e != kKbdOk) return Fail(e);
+    if (file->dialect == kKbdVisualFoxpro &&
+        (d.flags & kDbfFieldAutoIncrement) != 0) {
+      file->next_values[i] = d.next_value;
+      file->steps[i] = d.step;
+    }
     f.offset = static_cast<uint16_t>(std::min<uint32_t>(running, UINT16_MAX));
     if (f.type == 'N' || f.type == 'F')
       file->largest[i] = LargestStorableNumber(f.length, f.decimals);

@@ -40,19 +40,27 @@ PackNames MakePackNames(const std::string& name) {
   return names;
 }
 
-// Step 2: creates the work file and appends every live record to it.
+// Step 2: creates the work file and appends every live record to it. A
+// Visual FoxPro table's work file takes its header as it stands: the
+// database container's backlink, the table flags, the code page mark and
+// the autoincrement counters belong to the table, not to its fields.
 int16_t CopyLiveRecords(DbfFile* file, const std::string& work,
                         int16_t* work_handle) {
-  std::vector<KbdFieldDef> defs(file->fields.size());
-  DescribeFields(*file, defs.data());
-  if (int16_t e = CreateDbf(work.c_str(), file->field_count(), defs.data(),
-                            file->dialect))
-    return e;
+  if (file->dialect == kKbdVisualFoxpro) {
+    if (int16_t e = CreateDbfLike(*file, work.c_str())) return e;
+  } else {
+    std::vector<KbdFieldDef> defs(file->fields.size());
+    DescribeFields(*file, defs.data());
+    if (int16_t e = CreateDbf(work.c_str(), file->field_count(), defs.data(),
+                              file->dialect))
+      return e;
+  }
   int16_t status = OpenDbf(work_handle, work.c_str(), file->dialect);
   if (status < 0) return status;
   DbfFile* out = CheckDbf(*work_handle);
   // Nobody sees the work file before it is renamed: one flush at close.
   out->defer_flush = true;
+  out->copying = true;  // records keep their autoincrement numbers
   uint32_t count = file->header.record_count;
   for (uint32_t recno = 1; recno <= count; ++recno) {
     status = ReadRecord(file, recno);

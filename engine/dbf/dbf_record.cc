@@ -132,6 +132,7 @@ int16_t AppendRecord(DbfFile* file, uint32_t* recno) {
   if (next == 0) return Fail(kKbdErrSeek);
   uint32_t offset = 0;
   if (int16_t e = RecordOffset(*file, next, &offset)) return e;
+  if (int16_t e = AssignAutoIncrements(file)) return e;
   file->record[kDbfDeletionFlagOffset] = kDbfActiveFlag;
   // D1: record and end-of-file marker in one write.
   if (int16_t e = FileWriteAt(file->slot, offset, file->record.data(),
@@ -161,14 +162,17 @@ int16_t FindField(const DbfFile& file, std::string_view name) {
 }
 
 void DescribeFields(const DbfFile& file, KbdFieldDef* defs) {
-  for (const DbfField& f : file.fields) {
-    KbdFieldDef& d = *defs++;
-    std::memset(&d, 0, sizeof d);
+  for (size_t i = 0; i < file.fields.size(); ++i) {
+    const DbfField& f = file.fields[i];
+    KbdFieldDef& d = defs[i];
+    d = KbdFieldDef{};
     std::memcpy(d.name, f.name, std::strlen(f.name) + 1);
     d.type = static_cast<uint8_t>(f.type);
     d.length = f.length;
     d.decimals = f.decimals;
     d.flags = f.flags;
+    d.next_value = file.next_values[i];
+    d.step = file.steps[i];
   }
 }
 

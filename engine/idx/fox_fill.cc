@@ -12,6 +12,7 @@
 #include "engine/dates/date_format.h"
 #include "engine/dates/key_codec.h"
 #include "engine/expr/record_source.h"
+#include "engine/idx/fox_key_image.h"
 
 namespace qx::engine::idx {
 
@@ -27,6 +28,15 @@ int16_t StoreFoxKey(char type, std::string_view text, double number,
     const size_t n = text.size() < key_length ? text.size() : key_length;
     std::memcpy(key, text.data(), n);
     std::memset(key + n, ' ', key_length - n);
+    return kKbdOk;
+  }
+  if (type == 'N' && key_length == kFoxIntegerKeySize) {
+    // Visual FoxPro's key of an I field: the 4-byte integer image of the
+    // value cut toward zero, kept within 32 bits as the field holds it.
+    const int32_t integer = number >= 2147483647.0    ? INT32_MAX
+                            : number <= -2147483648.0 ? INT32_MIN
+                                                      : static_cast<int32_t>(number);
+    EncodeInt32Key(integer, key);
     return kKbdOk;
   }
   if ((type != 'N' && type != 'D') || key_length != kDoubleKeySize)

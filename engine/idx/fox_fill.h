@@ -15,7 +15,8 @@
 namespace qx::engine::idx {
 
 // The stored key of a record value (key_length bytes): text padded with
-// blanks or cut; a number ('N') as the 8-byte sortable double; a date
+// blanks or cut; a number ('N') as the 8-byte sortable double, or in a
+// 4-byte key as the 4-byte integer image (Visual FoxPro's I fields); a date
 // ('D', number its key day number as record_source.h gives it) as the
 // sortable double of FoxDateKeyDay. -7 for a value the key cannot hold,
 // -15 for a key day number no date has.

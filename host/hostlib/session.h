@@ -27,6 +27,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -140,6 +141,23 @@ class HostRecord {
   Record record_;
 };
 
+// One item of a new table's description (Session::CreateTable).
+struct NewItem {
+  std::u16string name;
+  uint8_t item_type = 0;  // HostItemType
+  uint32_t length = 0;    // characters of a text item
+  uint16_t digits = 0;    // integer digits of a number
+  uint16_t decimals = 0;
+  uint32_t key_flags = 0;     // KeyFlags; 0 when not a key
+  std::u16string index_file;  // a key's index file; empty: the family's
+                              // usual one (see CreateTable)
+  std::u16string formula;     // a compound key's formula (no field)
+};
+
+// The maintenance's progress: called with the steps done and the steps in
+// all, first with none done.
+using ProgressFn = std::function<void(uint32_t done, uint32_t total)>;
+
 class Session;
 class SessionBrowse;
 
@@ -202,6 +220,9 @@ class SessionTable {
   bool UnlockRecord(uint32_t recno) { return LockRecord(recno, 1); }
   // The table object behind the table's handle (no reference added).
   ITable* TableObject();
+  // Maintenance (the table object's Maintain slot): with pack the records
+  // marked deleted are removed first; then every key's index is rebuilt.
+  bool Maintain(bool pack, const ProgressFn& progress = nullptr);
 
  private:
   friend class Session;
@@ -239,6 +260,16 @@ class Session {
   // the data file. Null on failure.
   std::unique_ptr<SessionTable> Open(std::u16string_view name_or_path,
                                      const std::vector<IndexSpec>& indexes);
+
+  // Creation: the files of a new table (data, memo when a memo item asks
+  // for it, an index per key item) through the driver's table object.
+  // file_format is the host's file type (XBaseFileType). A key without
+  // its index file goes into the family's usual file, as an open by path
+  // finds it: "<table>.mdx" or "<table>.cdx" (tags) for dBASE IV and the
+  // FoxPro 2 and Visual FoxPro codes, else "<table>_<key>" with ".ndx",
+  // ".ntx" (Clipper) or ".idx" (FoxBASE, compact).
+  bool CreateTable(std::u16string_view name_or_path, uint32_t file_format,
+                   const std::vector<NewItem>& items);
 
   HostError LastError() const;
   // The text of a host value by the VM's conversion service (dates

@@ -132,7 +132,8 @@ constexpr const char* kUsage =
     "usage: qxdb [--sysdir DIR] COMMAND ARGS...\n"
     "  info FILE                          describe a .dbf, .dbt, .fpt or index file\n"
     "  dump TABLE.dbf [--deleted] [--codepage CP]\n"
-    "  create TABLE.dbf --dialect D --field NAME:TYPE:LEN[:DEC]...\n"
+    "  create TABLE.dbf --dialect D --field NAME:TYPE:LEN[:DEC[:FLAGS]]...\n"
+    "        FLAGS (vfp): N nullable, B binary, A autoincrement\n"
     "  import TABLE.dbf [--codepage CP] [--no-sync] < records.jsonl\n"
     "  delete TABLE.dbf RECNO | recall TABLE.dbf RECNO\n"
     "  pack TABLE.dbf [--no-sync]\n"
@@ -152,6 +153,10 @@ constexpr const char* kUsage =
     "  find TABLE.dbf --key ITEM VALUE [--generic] [--index FILE[:KEY]]...\n"
     "  add TABLE.dbf [--index FILE[:KEY]]... [--json OBJECT]\n"
     "  modify|remove TABLE.dbf --record N [--index FILE[:KEY]]... [--json OBJECT]\n"
+    "  new TABLE.dbf --family F --item NAME:TYPE:LEN[:DEC][:KEY]...\n"
+    "        F: dbase3 dbase4 foxbase clipper clipper5 foxpro2 vfp;\n"
+    "        KEY: key, unique or descending\n"
+    "  reindex TABLE.dbf [--pack] [--index FILE[:KEY]]...\n"
     "dialects: dbase3 dbase4 foxbase foxpro1 clipper clipper5 dbxl foxpro2\n"
     "          omnis vfp (or 1..10); code pages: cp1252 cp850 cp437 utf8\n"
     "index files: .ndx .mdx (tags) .ntx .idx (--compact: compact layout)\n"
@@ -171,6 +176,8 @@ constexpr CommandEntry kCommands[] = {
     {"browse", CmdBrowse},
     {"find", CmdFind},
     {"add", CmdAdd}, {"modify", CmdModify}, {"remove", CmdRemove},
+    {"new", CmdNew},
+    {"reindex", CmdReindex},
 };
 
 // Keeps the engine started for one run.

@@ -1,5 +1,6 @@
-// qxdb create TABLE.dbf --dialect D --field NAME:TYPE:LEN[:DEC]...: a new
-// empty data file, and its memo file when a field needs one.
+// qxdb create TABLE.dbf --dialect D --field NAME:TYPE:LEN[:DEC[:FLAGS]]...:
+// a new empty data file, and its memo file when a field needs one. FLAGS
+// (Visual FoxPro) are letters: N nullable, B binary, A autoincrement.
 #include <charconv>
 #include <cstring>
 #include <string>
@@ -24,7 +25,21 @@ bool ParseNumber(std::string_view text, int* value) {
 constexpr int16_t kFptBlockBytes = 64;
 constexpr int16_t kDbtBlockFactor = 1;
 
-// NAME:TYPE:LEN[:DEC]
+// The FLAGS letters of a field description, as definition flags.
+bool ParseFlags(std::string_view letters, uint16_t* flags) {
+  *flags = 0;
+  for (char c : letters) {
+    switch (c) {
+      case 'N': case 'n': *flags |= kKbdFieldNullable; break;
+      case 'B': case 'b': *flags |= kKbdFieldBinary; break;
+      case 'A': case 'a': *flags |= kKbdFieldAutoIncrement; break;
+      default: return false;
+    }
+  }
+  return true;
+}
+
+// NAME:TYPE:LEN[:DEC[:FLAGS]]; an empty DEC is 0.
 bool ParseField(const std::string& desc, access::FieldDescription* def) {
   std::vector<std::string> parts;
   std::size_t start = 0;
@@ -34,26 +49,31 @@ bool ParseField(const std::string& desc, access::FieldDescription* def) {
     if (colon == std::string::npos) break;
     start = colon + 1;
   }
-  if (parts.size() < 3 || parts.size() > 4) return false;
+  if (parts.size() < 3 || parts.size() > 5) return false;
   if (parts[0].empty() || parts[0].size() > 10 || parts[1].size() != 1)
     return false;
   int length = 0, decimals = 0;
+  uint16_t flags = 0;
   if (!ParseNumber(parts[2], &length) || length < 0 || length > 65535) return false;
-  if (parts.size() == 4 && (!ParseNumber(parts[3], &decimals) || decimals < 0 ||
-                            decimals > 255))
+  if (parts.size() >= 4 && !parts[3].empty() &&
+      (!ParseNumber(parts[3], &decimals) || decimals < 0 || decimals > 255))
     return false;
+  if (parts.size() == 5 && !ParseFlags(parts[4], &flags)) return false;
   *def = access::FieldDescription{};
   std::memcpy(def->name, parts[0].data(), parts[0].size());
   def->type = static_cast<uint8_t>(parts[1][0]);
   def->length = static_cast<uint16_t>(length);
   def->decimals = static_cast<uint16_t>(decimals);
+  def->flags = flags;
   return true;
 }
 
+// Memo (M) fields, and the general (G) and blob (W) fields of Visual
+// FoxPro, keep their values in the memo file.
 bool NeedsMemo(const std::vector<access::FieldDescription>& fields) {
   for (const access::FieldDescription& f : fields) {
     char t = static_cast<char>(f.type & ~0x20);  // upper case
-    if (t == 'M') return true;
+    if (t == 'M' || t == 'G' || t == 'W') return true;
   }
   return false;
 }
@@ -65,7 +85,8 @@ int CmdCreate(Invocation& inv) {
   if (inv.positionals().size() != 1 || !inv.Option("dialect") ||
       inv.Options("field").empty())
     return inv.Usage(
-        "usage: qxdb create TABLE.dbf --dialect D --field NAME:TYPE:LEN[:DEC]...");
+        "usage: qxdb create TABLE.dbf --dialect D "
+        "--field NAME:TYPE:LEN[:DEC[:FLAGS]]...");
   int dialect = ParseDialect(*inv.Option("dialect"));
   if (dialect == 0) return inv.Usage("unknown dialect " + *inv.Option("dialect"));
   std::vector<access::FieldDescription> fields;

@@ -29,6 +29,9 @@ int CmdFind(Invocation& inv);
 int CmdAdd(Invocation& inv);
 int CmdModify(Invocation& inv);
 int CmdRemove(Invocation& inv);
+// Creation and maintenance through the component (cmd_maintenance.cc).
+int CmdNew(Invocation& inv);
+int CmdReindex(Invocation& inv);
 
 }  // namespace qx::qxdb
 

@@ -209,14 +209,41 @@ int16_t kbdsetsort(int16_t value, int16_t set);
 /* ------------------------------------------------------------------------
    DBF data files (handle kind 1). */
 
-/* Field definition record, exchanged by create, describe and pack. */
+/* In C++ the extension members start at zero, so that brace lists naming
+   only the first five stay complete. */
+#ifdef __cplusplus
+#define QX_KBD_ZERO = 0
+#else
+#define QX_KBD_ZERO
+#endif
+
+/* Field definition record, exchanged by create, describe and pack. The
+   last three members are our extension for Visual FoxPro autoincrement
+   fields; a zero-filled record leaves them out. */
 typedef struct KbdFieldDef {
   char name[12];     /* NUL-terminated, at most 10 characters */
   uint16_t type;     /* type character, either case on input */
   uint16_t length;   /* bytes in the record */
   uint16_t decimals;
-  uint16_t flags;    /* descriptor byte 18: 0x01 system, 0x02 nullable */
+  uint16_t flags;    /* descriptor byte 18 (Visual FoxPro): 0x01 system
+                        column, 0x02 nullable, 0x04 binary (no code page
+                        translation), 0x08 autoincrement */
+  uint32_t next_value QX_KBD_ZERO; /* autoincrement: the value the next
+                                      record gets */
+  uint16_t step QX_KBD_ZERO;        /* autoincrement step, 1..255; on
+                                       create a step of 0 means next value
+                                       1 and step 1 */
+  uint16_t reserved QX_KBD_ZERO;    /* 0 */
 } KbdFieldDef;
+
+/* Field flags of the definition record (Visual FoxPro; kbddcreate ignores
+   them in the other dialects). On disk: never renumber. */
+enum KbdFieldFlags {
+  kKbdFieldSystem = 0x01,
+  kKbdFieldNullable = 0x02,
+  kKbdFieldBinary = 0x04,
+  kKbdFieldAutoIncrement = 0x08
+};
 
 /* What qxdb info and the access layer need of an open data file (our
    addition). */
@@ -244,6 +271,13 @@ enum { kKbdLockRecTest = 5, kKbdLockRecUnlock = 6, kKbdLockRec = 7 };
 
 int16_t kbddopenx(int16_t* handle, const char* name, uint16_t mode);
 int16_t kbddclose(int16_t handle);
+/* Creates an empty data file of the dialect (1..10; 0x200 is dropped) and
+   closes it. In dialect 10 (Visual FoxPro) the definitions' flags count:
+   0x02 nullable (any type), 0x04 binary (C, M, V, G; always set on I, B,
+   Y, T, W, Q), 0x08 autoincrement (I, not nullable; next value and step);
+   a hidden _NullFlags column is added when a field is nullable or V/Q,
+   unless the definitions hold it as a system column. The memo file is the
+   caller's to create. */
 int16_t kbddcreate(const char* name, int16_t field_count,
                    const KbdFieldDef* fields, uint16_t dialect);
 int16_t kbddread(int16_t handle, uint32_t recno);
@@ -272,6 +306,12 @@ int16_t kbddunlock(int16_t handle, int16_t mode);
 /* Packs the data file; *handle is closed and replaced by the reopened
    file's handle. */
 int16_t kbddpack(int16_t* handle);
+/* Our addition: sets (on != 0) or clears bit 0x01 of header byte 28, the
+   flag that has dBASE IV open the production MDX file and FoxPro and Visual
+   FoxPro the structural CDX file with the table; the byte's other bits stay.
+   -12 in the dialects without a production index (1, 3, 5..7, 9), -36 on
+   a read-only handle. */
+int16_t kbddsetindexflag(int16_t handle, int16_t on);
 int16_t kbddinfo(int16_t handle, KbdDbfInfo* info);
 /* Our extension: 1 (the default) flushes every write to disk; 0 flushes
    at close and at every file or record unlock. Returns the previous

@@ -250,6 +250,10 @@ enum XBaseFileType : uint32_t {
   kFileTypeFoxPro = 4,
   kFileTypeClipper5 = 5,
   kFileTypeClipper = 6,
+  // Ours, not the host's: tables created as FoxPro 2 (0xF5 with an FPT
+  // memo) and Visual FoxPro tables, both indexed by CDX files.
+  kFileTypeFoxPro2 = 0x100,
+  kFileTypeVisualFoxPro = 0x101,
 };
 
 struct FileDesc {

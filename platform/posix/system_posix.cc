@@ -22,6 +22,8 @@ namespace qx::platform {
 
 uint32_t CurrentProcessId() { return static_cast<uint32_t>(::getpid()); }
 
+bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+
 LocalDate Today() {
   const std::time_t now = std::time(nullptr);
   std::tm local = {};

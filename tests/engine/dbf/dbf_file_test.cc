@@ -114,7 +114,7 @@ TEST_F(DbfTest, CreateChecksDefinitions) {
   EXPECT_EQ(kbddcreate(path.c_str(), 0, &one, 1), kKbdErrFieldCount);
   kbdseterror(0);
   EXPECT_EQ(kbddcreate("", 1, &one, 1), kKbdErrFileName);
-  EXPECT_EQ(create({one}, 10), kKbdErrVersion);  // VFP files are not created
+  EXPECT_EQ(create({one}, 11), kKbdErrVersion);
   EXPECT_EQ(create({one}, 0), kKbdErrVersion);
   EXPECT_EQ(create({one}, 0x200 | 1), kKbdOk);  // the option bit is removed
   EXPECT_EQ(create(std::vector<KbdFieldDef>(129, one), 1), kKbdErrFieldCount);

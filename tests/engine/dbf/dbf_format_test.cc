@@ -42,17 +42,44 @@ TEST(DbfFormatTest, HeaderAndDescriptorRoundTrip) {
   d_raw[17] = 1;
   d_raw[18] = 0x02;
   d_raw[31] = 0x55;
+  PutLe32(d_raw.data() + 12, 0x01020304);  // Visual FoxPro: displacement
+  PutLe32(d_raw.data() + 19, 11078);       // autoincrement next value
+  d_raw[23] = 7;                           // and step
   DbfDescriptor d = DbfDescriptor::DecodeFrom(d_raw);
   EXPECT_EQ(d.NameLength(), 6u);
   EXPECT_EQ(d.type, 'C');
   EXPECT_EQ(d.WideLength(), 300);  // byte 17 as the high byte
   EXPECT_EQ(d.flags, 0x02);
+  EXPECT_EQ(d.displacement, 0x01020304u);
+  EXPECT_EQ(d.next_value, 11078u);
+  EXPECT_EQ(d.step, 7);
   std::array<uint8_t, kDbfDescriptorSize> d_again{};
   d.EncodeTo(d_again);
   EXPECT_EQ(d_again, d_raw);
 
   std::memcpy(d_raw.data(), "ELEVENCHARS", 11);
   EXPECT_EQ(DbfDescriptor::DecodeFrom(d_raw).NameLength(), 11u);
+}
+
+// Currencies cut the decimal number the double stands for, not its binary
+// expansion: 12.3456 * 10000 is 123455.99999... in doubles.
+TEST(DbfFormatTest, CurrencyCutsTheDecimalValue) {
+  struct Case {
+    double value;
+    int64_t stored;
+  } cases[] = {{12.3456, 123456}, {1.23456, 12345}, {-1.23456, -12345},
+               {-3.25, -32500},   {5, 50000},       {0.00009, 0},
+               {0.0001, 1},       {1e14, 1000000000000000000},
+               {-9.2e14, -9200000000000000000}, {0.1 + 0.2, 3000}};
+  for (const Case& c : cases) {
+    int64_t stored = -1;
+    EXPECT_EQ(EncodeCurrency(c.value, &stored), kKbdOk) << c.value;
+    EXPECT_EQ(stored, c.stored) << c.value;
+  }
+  int64_t stored = 0;
+  EXPECT_EQ(EncodeCurrency(9.3e14, &stored), kKbdErrData);
+  EXPECT_EQ(EncodeCurrency(std::nan(""), &stored), kKbdErrData);
+  EXPECT_EQ(EncodeCurrency(-INFINITY, &stored), kKbdErrData);
 }
 
 TEST(DbfFormatTest, BlankText) {
