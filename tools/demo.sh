@@ -1,69 +1,107 @@
 #!/usr/bin/env bash
-# The sample job: builds a directory of tables of several families with memo
-# files under build/demo/ and runs qxdb over them.
+# The sample job: a session through the component, as the host platform
+# runs one. Tables of three families (dBASE IV with MDX tags, Clipper with
+# NTX files, FoxPro 2 with CDX tags), each with a memo file, are created;
+# records with accented names are added, browsed by key and by record
+# number, sought exactly and generically, modified and deleted; a duplicate
+# of a unique key is refused, a lock held by another process is reported
+# as a lock conflict, and the table is packed and reindexed. The engine-
+# level verbs then check the files. Everything lives under build/demo/.
 set -eu
 build=${1:-build}
-qxdb="$build/host/qxdb/qxdb"
+qxdb="$(cd "$build" && pwd)/host/qxdb/qxdb"
 demo="$build/demo"
 rm -rf "$demo"
-mkdir -p "$demo"
+mkdir -p "$demo/etc"
+cd "$demo"
 
+# The component's options file: duplicates of unique keys are refused,
+# a deleted record's keys leave the indexes.
+printf '[OPTION]\r\nDUPLICATESON=1\r\nDELETEINDEX=1\r\n' > etc/qxdbins.ini
+export QX_SYSTEM_DIR="$PWD/etc"
+
+step() { printf '\n### %s\n' "$*"; }
 run() {
   echo "\$ qxdb $*"
-  "$qxdb" "$@"
-  echo
+  "$qxdb" "$@" || echo "(exit status $?)"
 }
 
-cat > "$demo/people.jsonl" <<'JSON'
-{"NAME":"Ada Lovelace","CITY":"London","AGE":36,"SALARY":1843.5,"BIRTH":"18151210","ACTIVE":true,"NOTES":"First program,\r\nfor the Analytical Engine."}
-{"NAME":"Émile Zola","CITY":"Paris","AGE":62,"SALARY":1902.25,"BIRTH":"18400402","ACTIVE":false,"NOTES":"J'accuse…!"}
-{"NAME":"Grace Hopper","CITY":"Arlington","AGE":85,"SALARY":1992.0,"BIRTH":"19061209","ACTIVE":true,"NOTES":"COBOL"}
-{"NAME":"Kurt Gödel","CITY":"Princeton","AGE":71,"BIRTH":"19060428","ACTIVE":null,"NOTES":""}
-JSON
+people=(
+  '{"CODE":"A01","NAME":"Zoé Durand","CITY":"Lyon","SALARY":2450.5,"BIRTH":"19850312","NOTES":"Première embauche, à l'\''essai."}'
+  '{"CODE":"A02","NAME":"Émile Zola","CITY":"Paris","SALARY":1902.25,"BIRTH":"18400402","NOTES":"J'\''accuse…!"}'
+  '{"CODE":"A03","NAME":"Françoise Hardy","CITY":"Paris","SALARY":3100,"BIRTH":"19440117","NOTES":""}'
+  '{"CODE":"A04","NAME":"Jürgen Müller","CITY":"Köln","SALARY":2875.75,"BIRTH":"19790630","NOTES":"Übersetzer"}'
+  '{"CODE":"A05","NAME":"Agnès Varda","CITY":"Bruxelles","SALARY":4200,"BIRTH":"19280530","NOTES":"Cinéma"}'
+  '{"CODE":"A06","NAME":"Ada Lovelace","CITY":"London","SALARY":1843.5,"BIRTH":"18151210","NOTES":"First program"}'
+)
 
-fields=(--field NAME:C:20 --field CITY:C:15 --field AGE:N:3 --field SALARY:N:10:2
-        --field BIRTH:D:8 --field ACTIVE:L:1 --field NOTES:M:10)
-
-# Table names stay within 8 characters: a dBASE IV memo header holds the
-# base name in 8.
-for dialect in dbase3 dbase4 foxpro2 clipper; do
-  table="$demo/${dialect}.dbf"
-  run create "$table" --dialect "$dialect" "${fields[@]}"
-  echo "\$ qxdb import $table < people.jsonl"
-  "$qxdb" import "$table" < "$demo/people.jsonl"
+for family in dbase4 clipper foxpro2; do
+  table="$family.dbf"
+  step "$family: a table with a memo and three keys (CODE unique)"
+  run new "$table" --family "$family" --item CODE:text:3:unique \
+    --item NAME:text:20:key --item CITY:text:15 --item SALARY:real8:7:2:key \
+    --item BIRTH:date --item NOTES:text_memo:0
+  ls "${family}"* | tr '\n' ' '
   echo
-  run info "$table"
+  step "$family: six records added (every index kept in step)"
+  for p in "${people[@]}"; do
+    "$qxdb" add "$table" --json "$p" > /dev/null
+  done
+  echo "$ qxdb add $table --json '{...}'   (x ${#people[@]})"
+  run read "$table" --record 1
 done
 
-run dump "$demo/dbase3.dbf"
-run delete "$demo/dbase3.dbf" 2
-run dump "$demo/dbase3.dbf" --deleted
-run pack "$demo/dbase3.dbf"
-run dump "$demo/dbase3.dbf" --deleted
-run dump "$demo/foxpro2.dbf" --codepage cp1252
-run info "$demo/foxpro2.fpt"
-run info "$demo/dbase4.dbt"
-# Indexes: a dBASE III NDX, dBASE IV MDX tags.
-run index "$demo/dbase3.dbf" "$demo/names.ndx" --expr "UPPER(NAME)"
-run keys "$demo/names.ndx"
-run seek "$demo/dbase3.dbf" "$demo/names.ndx" "GRACE"
-run index "$demo/dbase4.dbf" "$demo/dbase4.mdx" --expr SALARY --tag SALARY
-run index "$demo/dbase4.dbf" "$demo/dbase4.mdx" --expr BIRTH --tag BIRTH
-run info "$demo/dbase4.mdx"
-run dump "$demo/dbase4.dbf" --index "$demo/dbase4.mdx" --tag BIRTH
-run check "$demo/dbase4.dbf" "$demo/dbase4.mdx" --tag SALARY
-# Clipper NTX, FoxPro IDX (compact) and CDX tags.
-run index "$demo/clipper.dbf" "$demo/salary.ntx" --expr SALARY
-run keys "$demo/salary.ntx" --table "$demo/clipper.dbf"
-run index "$demo/foxpro2.dbf" "$demo/city.idx" --expr CITY --compact
-run info "$demo/city.idx"
-run index "$demo/foxpro2.dbf" "$demo/foxpro2.cdx" --expr "UPPER(NAME)" --tag NAME
-run index "$demo/foxpro2.dbf" "$demo/foxpro2.cdx" --expr BIRTH --tag BIRTH
-run info "$demo/foxpro2.cdx"
-run seek "$demo/foxpro2.dbf" "$demo/foxpro2.cdx" --tag BIRTH 19061209
-echo "\$ qxdb import foxpro2.dbf --index foxpro2.cdx:NAME --index foxpro2.cdx:BIRTH < people.jsonl"
-"$qxdb" import "$demo/foxpro2.dbf" --index "$demo/foxpro2.cdx:NAME" \
-  --index "$demo/foxpro2.cdx:BIRTH" < "$demo/people.jsonl"
-echo
-run check "$demo/foxpro2.dbf" "$demo/foxpro2.cdx" --tag BIRTH
-ls -l "$demo"
+step "The same keys through MDX tags and NTX files"
+run browse dbase4.dbf --key NAME --limit 3
+run find clipper.dbf --key NAME "Ad" --generic
+
+table=foxpro2.dbf
+step "Browse by key NAME (CDX tag), then by record number"
+run browse "$table" --key NAME
+run browse "$table"
+step "Browse a key range and backwards, with a filter"
+run browse "$table" --key SALARY --from 2000 --to 3500
+run browse "$table" --key NAME --reverse --filter CITY=Paris
+
+step "Seek: exact, generic, and a value that is not there"
+run find "$table" --key NAME "Jürgen Müller"
+run find "$table" --key NAME "Fr" --generic
+run find "$table" --key NAME "Fr"
+
+step "Modify a key value: Zola's name and salary"
+run modify "$table" --record 2 --json '{"NAME":"Émile Zola-Martin","SALARY":2000}'
+run browse "$table" --key NAME --limit 3
+
+step "Delete record 4 (its keys go with it: DELETEINDEX=1)"
+run remove "$table" --record 4
+run browse "$table" --key NAME
+
+step "A duplicate of the unique key CODE is refused (DUPLICATESON=1)"
+run add "$table" --json '{"CODE":"A01","NAME":"Zoé Bis","CITY":"Nice"}'
+run find "$table" --key CODE A01
+
+step "Another process holds record 1: the write meets a lock conflict"
+rm -f hold.in
+mkfifo hold.in
+"$qxdb" lock "$table" --record 1 < hold.in > hold.out &
+holder=$!
+exec 3> hold.in
+until grep -q locked hold.out 2> /dev/null; do sleep 0.1; done
+echo "(another process: qxdb lock $table --record 1 -> $(head -1 hold.out))"
+run modify "$table" --record 1 --json '{"CITY":"Marseille"}'
+exec 3>&-
+wait "$holder"
+echo "(the other process let go: $(tail -1 hold.out))"
+run modify "$table" --record 1 --json '{"CITY":"Marseille"}'
+rm -f hold.in hold.out
+
+step "Pack and reindex, with progress"
+run reindex "$table" --pack
+run browse "$table"
+
+step "The engine checks every index the session kept"
+for tag in CODE NAME SALARY; do
+  run check foxpro2.dbf foxpro2.cdx --tag "$tag"
+  run check dbase4.dbf dbase4.mdx --tag "$tag"
+done
+for ntx in clipper_*.ntx; do run check clipper.dbf "$ntx"; done

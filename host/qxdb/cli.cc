@@ -153,6 +153,7 @@ constexpr const char* kUsage =
     "  find TABLE.dbf --key ITEM VALUE [--generic] [--index FILE[:KEY]]...\n"
     "  add TABLE.dbf [--index FILE[:KEY]]... [--json OBJECT]\n"
     "  modify|remove TABLE.dbf --record N [--index FILE[:KEY]]... [--json OBJECT]\n"
+    "  lock TABLE.dbf (--record N | --table) [--index FILE[:KEY]]...\n"
     "  new TABLE.dbf --family F --item NAME:TYPE:LEN[:DEC][:KEY]...\n"
     "        F: dbase3 dbase4 foxbase clipper clipper5 foxpro2 vfp;\n"
     "        KEY: key, unique or descending\n"
@@ -176,6 +177,7 @@ constexpr CommandEntry kCommands[] = {
     {"browse", CmdBrowse},
     {"find", CmdFind},
     {"add", CmdAdd}, {"modify", CmdModify}, {"remove", CmdRemove},
+    {"lock", CmdLock},
     {"new", CmdNew},
     {"reindex", CmdReindex},
 };

@@ -8,7 +8,8 @@
 // "_deleted" members `qxdb read` prints are passed over. Each verb prints
 // the record as stored, as `qxdb read` prints it. The index files named
 // are kept in step (every key, DUPLICATESON and DELETEINDEX of qxdbins.ini
-// applying as for the host).
+// applying as for the host). modify and remove lock the record from its
+// read to its write.
 #include <cstdlib>
 #include <istream>
 #include <iterator>
@@ -124,6 +125,15 @@ int RunWrite(Invocation& inv, Verb verb) {
   if (int rc = OpenComponentTable(inv, path, true, &component, &table))
     return rc;
   if (verb != Verb::kAdd) {
+    // A well-behaved writer: the record stays locked from its read to its
+    // write, so a record another program holds is refused, not overwritten.
+    // The lock ends with the table's close.
+    uint32_t count = 0;
+    if (!table->RecordCount(&count)) return component.Failure(inv, path);
+    if (recno > count)
+      return inv.Fail(kExitNotFound, path,
+                      "no record " + std::to_string(recno));
+    if (!table->LockRecord(recno, 2)) return component.Failure(inv, path);
     if (!table->Read(recno)) return component.Failure(inv, path);
     if (table->out_of_file())
       return inv.Fail(kExitNotFound, path,

@@ -29,6 +29,8 @@ int CmdFind(Invocation& inv);
 int CmdAdd(Invocation& inv);
 int CmdModify(Invocation& inv);
 int CmdRemove(Invocation& inv);
+// A lock held through the component until stdin ends (cmd_lock.cc).
+int CmdLock(Invocation& inv);
 // Creation and maintenance through the component (cmd_maintenance.cc).
 int CmdNew(Invocation& inv);
 int CmdReindex(Invocation& inv);
