@@ -4,8 +4,8 @@
 #include "access/adapter/data_file_ops.h"
 #include "access/adapter/index_create.h"
 #include "access/adapter/index_ops.h"
-#include "access/adapter/key_image.h"
 #include "access/adapter/key_descriptor.h"
+#include "access/adapter/key_image.h"
 #include "access/adapter/key_typing.h"
 #include "access/connection/table_path.h"
 #include "framework/names.h"
@@ -53,7 +53,7 @@ bool NamesIntegerField(uint16_t dbf_handle, std::string_view expression) {
 }  // namespace
 
 bool ReadKeyOptions(std::u16string_view index_path,
-                    std::u16string_view key_name, KeyIndexSpec* spec) {
+                    std::u16string_view key_name, KeyBuild* build) {
   const XbaseDialect dialect = DialectOfIndexPath(index_path);
   if (dialect == kDialectOther || !TableFileExists(index_path)) return false;
   uint16_t handle = kNoIndexHandle;
@@ -67,31 +67,31 @@ bool ReadKeyOptions(std::u16string_view index_path,
   }
   CloseIndex(dialect, handle);
   if (!read) return false;
-  spec->unique = (info.flags & kKbdKeyUnique) != 0;
-  spec->descending = (info.flags & kKbdKeyDescending) != 0;
-  spec->compact = (info.flags & kKbdKeyCompact) != 0;
-  spec->for_expression = info.for_expression;
+  build->unique = (info.flags & kKbdKeyUnique) != 0;
+  build->descending = (info.flags & kKbdKeyDescending) != 0;
+  build->compact = (info.flags & kKbdKeyCompact) != 0;
+  build->for_expression = info.for_expression;
   if (!info.expression.empty())
-    spec->expression = platform::AnsiToUtf16(info.expression);
+    build->expression = platform::AnsiToUtf16(info.expression);
   return true;
 }
 
 int32_t BuildKeyIndex(uint16_t dbf_handle, std::u16string_view data_path,
-                      const KeyIndexSpec& spec) {
-  const XbaseDialect dialect = DialectOfIndexPath(spec.index_path);
+                      const KeyBuild& build) {
+  const XbaseDialect dialect = DialectOfIndexPath(build.index_path);
   const IndexFamily family = IndexFamilyOf(dialect);
   if (family == IndexFamily::kNone) return kBuildNoFamily;
-  const std::string expression = platform::Utf16ToAnsi(spec.expression);
+  const std::string expression = platform::Utf16ToAnsi(build.expression);
   KeyShape shape;
   int32_t status = KeyShapeForBuild(dialect, dbf_handle, expression, &shape);
   if (status < 0) return status;
   if (status == kStatusNotConvertible) return kBuildBadKeyType;
-  if (!KeysAreTags(dialect) && TableFileExists(spec.index_path) &&
-      !platform::RemoveFile(platform::Utf16ToAnsi(spec.index_path).c_str()))
+  if (!KeysAreTags(dialect) && TableFileExists(build.index_path) &&
+      !platform::RemoveFile(platform::Utf16ToAnsi(build.index_path).c_str()))
     return kBuildNotDeleted;
   IndexBuildRequest request;
-  request.path = spec.index_path;
-  request.key_name = platform::Utf16ToAnsi(spec.key_name);
+  request.path = build.index_path;
+  request.key_name = platform::Utf16ToAnsi(build.key_name);
   request.expression = expression;
   request.key_type = shape.type;
   request.key_length = shape.key_length;
@@ -100,20 +100,20 @@ int32_t BuildKeyIndex(uint16_t dbf_handle, std::u16string_view data_path,
     request.key_length = kIntegerKeyLength;
   request.decimals = shape.decimals;
   // NDX keys ascend only, and so do standard IDX files.
-  const bool can_descend =
-      family == IndexFamily::kMdx || family == IndexFamily::kNtx ||
-      family == IndexFamily::kCdx ||
-      (family == IndexFamily::kIdx && spec.compact);
+  const bool can_descend = family == IndexFamily::kMdx ||
+                           family == IndexFamily::kNtx ||
+                           family == IndexFamily::kCdx ||
+                           (family == IndexFamily::kIdx && build.compact);
   request.options = static_cast<uint16_t>(
-      (spec.unique ? kKbdKeyUnique : 0) |
-      (spec.descending && can_descend ? kKbdKeyDescending : 0) |
-      (family == IndexFamily::kIdx && spec.compact ? kKbdKeyCompact : 0));
+      (build.unique ? kKbdKeyUnique : 0) |
+      (build.descending && can_descend ? kKbdKeyDescending : 0) |
+      (family == IndexFamily::kIdx && build.compact ? kKbdKeyCompact : 0));
   if (family != IndexFamily::kNdx && family != IndexFamily::kMdx)
-    request.for_expression = spec.for_expression;
+    request.for_expression = build.for_expression;
   request.dialect = dialect;
   status = CreateTableKeyIndex(dbf_handle, request);
   if (status >= 0 && KeysAreTags(dialect) &&
-      framework::SameName(Stem(spec.index_path), Stem(data_path))) {
+      framework::SameName(Stem(build.index_path), Stem(data_path))) {
     const int32_t marked = MarkProductionIndex(dbf_handle);
     if (marked < 0 && marked != kKbdErrCommand) return marked;
   }

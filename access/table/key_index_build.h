@@ -23,7 +23,7 @@
 
 namespace qx::access {
 
-struct KeyIndexSpec {
+struct KeyBuild {
   std::u16string key_name;  // the tag of MDX and CDX files
   std::u16string index_path;
   std::u16string expression;
@@ -35,22 +35,22 @@ struct KeyIndexSpec {
 
 // What an existing index file says of key key_name (its tag in MDX and
 // CDX files): its expression, unique, descending and compact flags and
-// FOR condition are copied into *spec. False when the file or tag cannot be read; *spec
-// unchanged.
+// FOR condition are copied into *build. False when the file or tag cannot
+// be read; *build unchanged.
 bool ReadKeyOptions(std::u16string_view index_path,
-                    std::u16string_view key_name, KeyIndexSpec* spec);
+                    std::u16string_view key_name, KeyBuild* build);
 
 // Outcomes of BuildKeyIndex besides the engine's statuses.
 inline constexpr int32_t kBuildNotDeleted = -300;  // old file stays
 inline constexpr int32_t kBuildNoFamily = -301;    // no index engine
 inline constexpr int32_t kBuildBadKeyType = -302;  // no key type
 
-// Builds the index of spec from every record of the data file data_path
+// Builds the key's index from every record of the data file data_path
 // open as dbf_handle. 0 or more when built, else an engine status or one
 // of the outcomes above. A tag of the data file's production MDX or CDX
 // file (its own base name beside it) marks the data file as having it.
 int32_t BuildKeyIndex(uint16_t dbf_handle, std::u16string_view data_path,
-                      const KeyIndexSpec& spec);
+                      const KeyBuild& build);
 
 }  // namespace qx::access
 

@@ -110,8 +110,9 @@ bool NewTableFields(const CreationTarget& target, XbaseDialect dialect,
     }
     FieldMapping mapping;
     const uint32_t text_length = item.size > 0 ? item.size - 1 : 0;
-    const uint32_t flags =
-        (item.flags & kItemFlagAlternative) != 0 ? uint32_t{kMapAlternativeAsText} : 0u;
+    const uint32_t flags = (item.flags & kItemFlagAlternative) != 0
+                               ? uint32_t{kMapAlternativeAsText}
+                               : 0u;
     if (name.empty() ||
         !MapHostItemToField(item.item_type, text_length, item.digits,
                             item.decimals, flags, dialect, &mapping)) {
@@ -149,15 +150,15 @@ int32_t CreateDataAndMemo(const CreationTarget& target) {
   return CreateMemoFile(target, fields);
 }
 
-bool KeySpecOfHostItem(const CreationTarget& target, const FileItem& item,
-                       std::u16string_view index_file, KeyIndexSpec* spec) {
+bool KeyBuildOfHostItem(const CreationTarget& target, const FileItem& item,
+                        std::u16string_view index_file, KeyBuild* build) {
   const std::u16string_view name = framework::HostText(item.name);
   std::u16string_view file_name =
       index_file.empty() ? framework::HostText(item.index_file) : index_file;
   const std::u16string default_name =
       DefaultIndexFileName(BaseName(target.data_path), name);
   if (file_name.empty()) file_name = default_name;
-  KeyIndexSpec made;
+  KeyBuild made;
   made.key_name = name;
   made.index_path = IndexPathOf(target.data_path, file_name);
   made.unique = (item.key_flags & kKeyUnique) != 0;
@@ -177,12 +178,12 @@ bool KeySpecOfHostItem(const CreationTarget& target, const FileItem& item,
   } else {
     made.expression = name;
   }
-  *spec = std::move(made);
+  *build = std::move(made);
   return true;
 }
 
 int32_t CreateKeyIndex(const CreationTarget& target, uint16_t dbf_handle,
-                       const KeyIndexSpec& spec) {
+                       const KeyBuild& build) {
   uint16_t handle = dbf_handle;
   int32_t status = 0;
   if (handle == kNoDataHandle) {
@@ -190,20 +191,20 @@ int32_t CreateKeyIndex(const CreationTarget& target, uint16_t dbf_handle,
         target.data_path,
         static_cast<uint16_t>(target.dialect | kBuildOpenMode), &handle);
   }
-  if (status >= 0) status = BuildKeyIndex(handle, target.data_path, spec);
+  if (status >= 0) status = BuildKeyIndex(handle, target.data_path, build);
   if (dbf_handle == kNoDataHandle && handle != kNoDataHandle)
     CloseDataFile(handle);
   if (status >= 0) return 1;
   if (status == kBuildNotDeleted) {
     Report(target, kErrorDeleteIndex,
-           {platform::MessageArg::Text(spec.index_path)}, kSiteIndex,
-           std::nullopt, spec.key_name);
+           {platform::MessageArg::Text(build.index_path)}, kSiteIndex,
+           std::nullopt, build.key_name);
   } else {
     Report(target, kErrorCreateIndex,
-           {platform::MessageArg::Text(spec.index_path)}, kSiteIndex,
+           {platform::MessageArg::Text(build.index_path)}, kSiteIndex,
            status <= kBuildNotDeleted ? std::nullopt
                                       : std::optional<int32_t>(status),
-           spec.key_name);
+           build.key_name);
   }
   return 0;
 }
@@ -214,9 +215,9 @@ int32_t CreateTableFiles(const CreationTarget& target) {
   for (uint32_t i = 0; i < file.item_count && file.items != nullptr; ++i) {
     const FileItem& item = file.items[i];
     if (item.key_flags == 0) continue;
-    KeyIndexSpec spec;
-    if (!KeySpecOfHostItem(target, item, u"", &spec)) return 0;
-    if (CreateKeyIndex(target, kNoDataHandle, spec) != 1) return 0;
+    KeyBuild build;
+    if (!KeyBuildOfHostItem(target, item, u"", &build)) return 0;
+    if (CreateKeyIndex(target, kNoDataHandle, build) != 1) return 0;
   }
   return 1;
 }

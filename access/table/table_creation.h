@@ -52,14 +52,14 @@ int32_t CreateDataAndMemo(const CreationTarget& target);
 // The build of host key item `item` of the description; index_file, when
 // not empty, replaces the file the item names. False after reporting
 // 1069 (a compound formula that does not parse).
-bool KeySpecOfHostItem(const CreationTarget& target, const FileItem& item,
-                       std::u16string_view index_file, KeyIndexSpec* spec);
+bool KeyBuildOfHostItem(const CreationTarget& target, const FileItem& item,
+                        std::u16string_view index_file, KeyBuild* build);
 
-// Builds the index of spec from the data file open as dbf_handle, or,
+// Builds the key's index from the data file open as dbf_handle, or,
 // with kNoDataHandle, opened for the build. 1 or 0 (1065 or 1062
 // reported).
 int32_t CreateKeyIndex(const CreationTarget& target, uint16_t dbf_handle,
-                       const KeyIndexSpec& spec);
+                       const KeyBuild& build);
 
 // CreateDataAndMemo, then the index of every key item of the description.
 int32_t CreateTableFiles(const CreationTarget& target);

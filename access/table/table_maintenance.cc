@@ -65,38 +65,38 @@ int32_t CompactDataFile(TableFiles* files) {
   return result;
 }
 
-std::vector<KeyIndexSpec> KeysToRebuild(CXBaseDescription* description,
-                                        std::u16string_view data_path) {
-  std::vector<KeyIndexSpec> keys;
+std::vector<KeyBuild> KeysToRebuild(CXBaseDescription* description,
+                                    std::u16string_view data_path) {
+  std::vector<KeyBuild> keys;
   for (uint32_t i = 0; i < description->GetKeyCount(); ++i) {
     IItem* key = description->GetKey(i);
     if (key == nullptr) continue;
-    KeyIndexSpec spec;
-    spec.key_name = framework::HostText(key->GetName());
+    KeyBuild build;
+    build.key_name = framework::HostText(key->GetName());
     const std::u16string_view stored = framework::HostText(key->GetIndexPath());
-    spec.index_path = IndexPathOf(
-        data_path, stored.empty() ? DefaultIndexFileName(
-                                        description->file_name(), spec.key_name)
-                                  : std::u16string(stored));
+    build.index_path = IndexPathOf(
+        data_path,
+        stored.empty()
+            ? DefaultIndexFileName(description->file_name(), build.key_name)
+            : std::u16string(stored));
     const std::u16string_view expression =
         framework::HostText(key->GetExpression());
-    spec.expression = expression.empty() ? spec.key_name
-                                         : std::u16string(expression);
-    spec.unique = (key->GetKeyFlags() & kKeyUnique) != 0;
-    spec.descending = (key->GetKeyFlags() & kKeyDescending) != 0;
-    ReadKeyOptions(spec.index_path, spec.key_name, &spec);
-    keys.push_back(std::move(spec));
+    build.expression =
+        expression.empty() ? build.key_name : std::u16string(expression);
+    build.unique = (key->GetKeyFlags() & kKeyUnique) != 0;
+    build.descending = (key->GetKeyFlags() & kKeyDescending) != 0;
+    ReadKeyOptions(build.index_path, build.key_name, &build);
+    keys.push_back(std::move(build));
   }
   return keys;
 }
 
-int32_t RebuildKeys(const std::vector<KeyIndexSpec>& keys,
-                    uint16_t dbf_handle, std::u16string_view data_path,
-                    std::u16string_view table,
+int32_t RebuildKeys(const std::vector<KeyBuild>& keys, uint16_t dbf_handle,
+                    std::u16string_view data_path, std::u16string_view table,
                     CErrorContext* errors, IProgress* progress) {
   if (progress != nullptr) progress->Reset(static_cast<uint32_t>(keys.size()));
   int32_t result = 1;
-  for (const KeyIndexSpec& key : keys) {
+  for (const KeyBuild& key : keys) {
     const int32_t status = BuildKeyIndex(dbf_handle, data_path, key);
     if (status < 0) {
       ErrorReport report;

@@ -32,17 +32,16 @@ int32_t CompactDataFile(TableFiles* files);
 
 // The builds of the description's keys, in key order, for its data file
 // data_path.
-std::vector<KeyIndexSpec> KeysToRebuild(CXBaseDescription* description,
-                                        std::u16string_view data_path);
+std::vector<KeyBuild> KeysToRebuild(CXBaseDescription* description,
+                                    std::u16string_view data_path);
 
 // Rebuilds every key from the data file data_path open as dbf_handle; the
 // progress sink, when given, is reset to the number of keys and advanced
 // after each. 1 when every key was rebuilt, else 0 (one error 34 per
 // failing key, naming the key and the table).
-int32_t RebuildKeys(const std::vector<KeyIndexSpec>& keys,
-                    uint16_t dbf_handle, std::u16string_view data_path,
-                    std::u16string_view table, CErrorContext* errors,
-                    IProgress* progress);
+int32_t RebuildKeys(const std::vector<KeyBuild>& keys, uint16_t dbf_handle,
+                    std::u16string_view data_path, std::u16string_view table,
+                    CErrorContext* errors, IProgress* progress);
 
 }  // namespace qx::access
 

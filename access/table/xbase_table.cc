@@ -546,7 +546,7 @@ int32_t CXBaseTable::Maintain(uint32_t options, IProgress* progress) {
   if ((options & kMaintainCompact) != 0 && CompactDataFile(&files_) != 1)
     result = 0;
   if (files_.handle != kNoDataHandle) {
-    const std::vector<KeyIndexSpec> keys =
+    const std::vector<KeyBuild> keys =
         KeysToRebuild(description_, files_.path);
     if (RebuildKeys(keys, files_.handle, files_.path, name_, errors_,
                     progress) != 1)
@@ -564,13 +564,14 @@ int32_t CXBaseTable::CreateIndex(const char16_t* key_item,
   if (!CreationTargetOf(&target)) return 0;
   const std::u16string_view key = framework::HostText(key_item);
   const std::u16string_view file_name = framework::HostText(index_file);
-  KeyIndexSpec spec;
+  KeyBuild build;
   bool found = false;
   const FileDesc* file = host_file_.get();
   for (uint32_t i = 0; i < file->item_count && file->items != nullptr; ++i) {
     if (!framework::SameName(framework::HostText(file->items[i].name), key))
       continue;
-    if (!KeySpecOfHostItem(target, file->items[i], file_name, &spec)) return 0;
+    if (!KeyBuildOfHostItem(target, file->items[i], file_name, &build))
+      return 0;
     found = true;
     break;
   }
@@ -583,10 +584,10 @@ int32_t CXBaseTable::CreateIndex(const char16_t* key_item,
     described.name = name.c_str();
     described.key_flags = item->GetKeyFlags();
     if (!stored.empty()) described.index_file = stored.c_str();
-    found = KeySpecOfHostItem(target, described, file_name, &spec);
+    found = KeyBuildOfHostItem(target, described, file_name, &build);
     const std::u16string_view expression =
         framework::HostText(item->GetExpression());
-    if (!expression.empty()) spec.expression = expression;
+    if (!expression.empty()) build.expression = expression;
   }
   if (!found) {
     ErrorReport report;
@@ -602,8 +603,8 @@ int32_t CXBaseTable::CreateIndex(const char16_t* key_item,
   }
   // A key whose index is open is closed for its rebuild.
   CloseKeys();
-  return CreateKeyIndex(target, files_.is_open() ? files_.handle : kNoDataHandle,
-                        spec);
+  const uint16_t handle = files_.is_open() ? files_.handle : kNoDataHandle;
+  return CreateKeyIndex(target, handle, build);
 }
 
 }  // namespace qx::access

@@ -23,7 +23,8 @@ int16_t SetIndexFlag(DbfFile* file, bool on) {
   flag = on ? static_cast<uint8_t>(flag | kProductionIndex)
             : static_cast<uint8_t>(flag & ~kProductionIndex);
   if (flag == file->header.mdx_flag) return kKbdOk;
-  if (int16_t e = FileWriteAt(file->slot, kDbfMdxFlagOffset, &flag, 1)) return e;
+  if (int16_t e = FileWriteAt(file->slot, kDbfMdxFlagOffset, &flag, 1))
+    return e;
   file->header.mdx_flag = flag;
   return kKbdOk;
 }

@@ -22,20 +22,26 @@ struct Named {
 };
 
 constexpr Named kFamilies[] = {
-    {"dbase3", kFileTypeDbase3},   {"dbase4", kFileTypeDbase4},
-    {"foxbase", kFileTypeFoxPro},  {"clipper", kFileTypeClipper},
+    {"dbase3", kFileTypeDbase3},     {"dbase4", kFileTypeDbase4},
+    {"foxbase", kFileTypeFoxPro},    {"clipper", kFileTypeClipper},
     {"clipper5", kFileTypeClipper5}, {"foxpro2", kFileTypeFoxPro2},
     {"vfp", kFileTypeVisualFoxPro},
 };
 
 // Host item types by the names `describe` prints.
 constexpr Named kItemTypes[] = {
-    {"text", kItemText},           {"int8", kItemInt8},
-    {"int16", kItemInt16},         {"int32", kItemInt32},
-    {"int64", kItemInt64},         {"real8", kItemReal8},
-    {"currency", kItemCurrency},   {"date", kItemDate},
-    {"datetime", kItemDateTime},   {"text_memo", kItemTextMemo},
-    {"binary_memo", kItemBinaryMemo}, {"boolean", kItemBoolean},
+    {"text", kItemText},
+    {"int8", kItemInt8},
+    {"int16", kItemInt16},
+    {"int32", kItemInt32},
+    {"int64", kItemInt64},
+    {"real8", kItemReal8},
+    {"currency", kItemCurrency},
+    {"date", kItemDate},
+    {"datetime", kItemDateTime},
+    {"text_memo", kItemTextMemo},
+    {"binary_memo", kItemBinaryMemo},
+    {"boolean", kItemBoolean},
     {"logical", kItemLogical},
 };
 
@@ -168,9 +174,9 @@ int CmdReindex(Invocation& inv) {
   for (const std::string& option : inv.Options("index")) {
     host::IndexSpec spec;
     const size_t colon = option.rfind(':');
-    spec.file = platform::Utf8ToUtf16(
-        colon != std::string::npos && colon > 1 ? option.substr(0, colon)
-                                                : option);
+    spec.file = platform::Utf8ToUtf16(colon != std::string::npos && colon > 1
+                                          ? option.substr(0, colon)
+                                          : option);
     if (colon != std::string::npos && colon > 1)
       spec.key = platform::Utf8ToUtf16(option.substr(colon + 1));
     indexes.push_back(std::move(spec));
@@ -180,11 +186,11 @@ int CmdReindex(Invocation& inv) {
   if (table == nullptr) return component.Failure(inv, path);
   bool done = false;
   {
-    ProgressPrinter printer(
-        inv.err(), &inv.err() == &std::cerr && platform::StandardErrorIsTerminal());
-    done = table->Maintain(inv.Flag("pack"), [&](uint32_t step, uint32_t total) {
-      printer.Show(step, total);
-    });
+    ProgressPrinter printer(inv.err(), &inv.err() == &std::cerr &&
+                                           platform::StandardErrorIsTerminal());
+    done = table->Maintain(
+        inv.Flag("pack"),
+        [&](uint32_t step, uint32_t total) { printer.Show(step, total); });
   }
   if (!done) return component.Failure(inv, path);
   return kExitOk;

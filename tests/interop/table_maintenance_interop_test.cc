@@ -3,10 +3,10 @@
 // and Visual FoxPro families: every index passes qxdb's check, Harbour
 // walks each order as the keys say (NTX files named, CDX tags opened with
 // the table), and python3-dbf reads the records and memos.
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "tests/interop/harbour_peer.h"
 #include "tests/interop/qxdb_run.h"
@@ -27,11 +27,17 @@ struct Family {
 };
 
 const Family kFamilies[] = {
-    {"clipper", {"t_NAME.ntx", "t_AGE.ntx"}, {"DBFNTX", "t_NAME", "t_AGE"},
+    {"clipper",
+     {"t_NAME.ntx", "t_AGE.ntx"},
+     {"DBFNTX", "t_NAME", "t_AGE"},
      "order 2 1 3\norder 2 3 1\n"},
-    {"foxpro2", {"t.cdx:NAME", "t.cdx:AGE"}, {"DBFCDX"},
+    {"foxpro2",
+     {"t.cdx:NAME", "t.cdx:AGE"},
+     {"DBFCDX"},
      "order 2 3 1\norder 2 1 3\n"},
-    {"vfp", {"t.cdx:NAME", "t.cdx:AGE"}, {"DBFCDX"},
+    {"vfp",
+     {"t.cdx:NAME", "t.cdx:AGE"},
+     {"DBFCDX"},
      "order 2 3 1\norder 2 1 3\n"},
 };
 
@@ -63,14 +69,15 @@ TEST(TableMaintenanceInteropTest, NewTablesPackAndReindexForThePeers) {
   if (!missing.empty() && HarbourPeer::Required()) FAIL() << missing;
   HarbourPeer peer;
   std::string error;
-  const bool harbour =
-      missing.empty() && peer.CompileSource("walkorders", kHarbourWalker, &error);
+  const bool harbour = missing.empty() &&
+                       peer.CompileSource("walkorders", kHarbourWalker, &error);
   if (missing.empty()) {
     EXPECT_TRUE(harbour) << error;
   }
   std::string probe;
   const bool python_dbf =
-      qx::testing::RunCommand("/usr/bin/python3 -c 'import dbf' 2>&1", &probe) == 0;
+      qx::testing::RunCommand("/usr/bin/python3 -c 'import dbf' 2>&1",
+                              &probe) == 0;
 
   for (const Family& family : kFamilies) {
     SCOPED_TRACE(family.name);
@@ -80,11 +87,12 @@ TEST(TableMaintenanceInteropTest, NewTablesPackAndReindexForThePeers) {
                      "NAME:text:20:key", "--item", "AGE:int16:3::descending",
                      "--item", "NOTE:text_memo:0"});
     ASSERT_EQ(r.rc, 0) << r.err;
-    r = Qxdb({"import", table},
-             "{\"NAME\":\"Zola\",\"AGE\":3,\"NOTE\":\"J'accuse\"}\n"
-             "{\"NAME\":\"Bob\",\"AGE\":-2,\"_deleted\":true}\n"
-             "{\"NAME\":\"Ada\",\"AGE\":7,\"NOTE\":\"Analytical\\r\\nEngine\"}\n"
-             "{\"NAME\":\"Émile\",\"AGE\":5}\n");
+    r = Qxdb(
+        {"import", table},
+        "{\"NAME\":\"Zola\",\"AGE\":3,\"NOTE\":\"J'accuse\"}\n"
+        "{\"NAME\":\"Bob\",\"AGE\":-2,\"_deleted\":true}\n"
+        "{\"NAME\":\"Ada\",\"AGE\":7,\"NOTE\":\"Analytical\\r\\nEngine\"}\n"
+        "{\"NAME\":\"Émile\",\"AGE\":5}\n");
     ASSERT_EQ(r.rc, 0) << r.err;
     // Progress goes to stderr as plain lines (no terminal here).
     r = Qxdb({"reindex", table, "--pack"});
@@ -116,12 +124,14 @@ TEST(TableMaintenanceInteropTest, NewTablesPackAndReindexForThePeers) {
           "r[2].replace('\\r', '\\\\r').replace('\\n', '\\\\n')))\n";
       qx::testing::WriteWholeFile(dir.File("read.py"), script);
       std::string out;
-      ASSERT_EQ(qx::testing::RunCommand(
-                    "/usr/bin/python3 " + dir.File("read.py") + " " + table + " 2>&1",
-                    &out),
-                0)
+      ASSERT_EQ(
+          qx::testing::RunCommand(
+              "/usr/bin/python3 " + dir.File("read.py") + " " + table + " 2>&1",
+              &out),
+          0)
           << out;
-      EXPECT_EQ(out, "Zola|3|J'accuse\nAda|7|Analytical\\r\\nEngine\nÉmile|5|\n");
+      EXPECT_EQ(out,
+                "Zola|3|J'accuse\nAda|7|Analytical\\r\\nEngine\nÉmile|5|\n");
     }
   }
 }
@@ -130,11 +140,12 @@ TEST(TableMaintenanceInteropTest, NewTablesPackAndReindexForThePeers) {
 TEST(TableMaintenanceInteropTest, IntegerKeysOfVisualFoxProTables) {
   qx::testing::TempDir dir;
   const std::string table = dir.File("n.dbf");
-  Result r = Qxdb({"new", table, "--family", "vfp", "--item",
-                   "QTY:int32:0:key", "--item", "NAME:text:8"});
+  Result r = Qxdb({"new", table, "--family", "vfp", "--item", "QTY:int32:0:key",
+                   "--item", "NAME:text:8"});
   ASSERT_EQ(r.rc, 0) << r.err;
-  r = Qxdb({"import", table, "--index", dir.File("n.cdx") + ":QTY"},
-           "{\"QTY\":3}\n{\"QTY\":-70000}\n{\"QTY\":2147483647}\n{\"QTY\":0}\n");
+  r = Qxdb(
+      {"import", table, "--index", dir.File("n.cdx") + ":QTY"},
+      "{\"QTY\":3}\n{\"QTY\":-70000}\n{\"QTY\":2147483647}\n{\"QTY\":0}\n");
   ASSERT_EQ(r.rc, 0) << r.err;
   for (int pass = 0; pass < 2; ++pass) {
     r = Qxdb({"check", table, dir.File("n.cdx"), "--tag", "QTY"});
@@ -153,8 +164,8 @@ TEST(TableMaintenanceInteropTest, IntegerKeysOfVisualFoxProTables) {
 TEST(TableMaintenanceInteropTest, NewReportsTheComponentsError) {
   qx::testing::TempDir dir;
   const std::string table = dir.File("bad.dbf");
-  Result r = Qxdb({"new", table, "--family", "dbase3", "--item",
-                   "NAME:text:10", "--item", "FAR_TOO_LONG:int16:3"});
+  Result r = Qxdb({"new", table, "--family", "dbase3", "--item", "NAME:text:10",
+                   "--item", "FAR_TOO_LONG:int16:3"});
   EXPECT_EQ(r.rc, 3);
   EXPECT_EQ(r.err, "qxdb: " + table +
                        ": error 1059: Le nom de la rubrique 'FAR_TOO_LONG' est "

@@ -4,10 +4,10 @@
 // null flags and keeps a short V value's length byte), python3-dbf every
 // type but V, Q, W and G (it numbers null bits by field position, so its
 // table keeps the nullable fields first). Our own dump reads them too.
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "tests/interop/harbour_peer.h"
 #include "tests/interop/qxdb_run.h"
@@ -20,17 +20,17 @@ using qx::testing::HarbourPeer;
 
 std::string LongMemo() {
   std::string s;
-  for (int i = 0; i < 40; ++i) s += "line " + std::to_string(i) + " of a memo. ";
+  for (int i = 0; i < 40; ++i)
+    s += "line " + std::to_string(i) + " of a memo. ";
   return s;
 }
 
 // Every Visual FoxPro type; N marks the nullable fields, A the
 // autoincrement one.
 const std::vector<std::string> kEveryType = {
-    "NAME:C:10::N", "CNT:I:4",     "ID:I:4::A",   "AMT:B:8:2:N",
-    "PRICE:Y:8",    "STAMP:T:8::N", "V1:V:10::N", "Q1:Q:10",
-    "NOTE:M:4",     "BLOB:W:4",    "PIC:G:4:0:N", "BORN:D:8::N",
-    "OK:L:1::N",    "NUM:N:8:2:N", "FL:F:10:3"};
+    "NAME:C:10::N", "CNT:I:4",     "ID:I:4::A", "AMT:B:8:2:N", "PRICE:Y:8",
+    "STAMP:T:8::N", "V1:V:10::N",  "Q1:Q:10",   "NOTE:M:4",    "BLOB:W:4",
+    "PIC:G:4:0:N",  "BORN:D:8::N", "OK:L:1::N", "NUM:N:8:2:N", "FL:F:10:3"};
 
 // Record 1 has a value everywhere (V and Q shorter than their fields),
 // record 2 a null in every nullable field, record 3 full-length V and Q.
@@ -39,7 +39,8 @@ const std::vector<std::string> kEveryTypeRecords = {
     R"("V1":"hey","Q1":{"base64":"eHk="},"NOTE":"memo text","BLOB":{"base64":"AAEC/w=="},)"
     R"("PIC":"gen","BORN":"20200101","OK":true,"NUM":-3.5,"FL":2.125})",
     R"({"CNT":2147483647,"PRICE":-1234.5,"Q1":{"base64":"MDEyMzQ1Njc4OQ=="},"FL":-0.5,)"
-    R"("NOTE":")" + LongMemo() + R"("})",
+    R"("NOTE":")" +
+        LongMemo() + R"("})",
     R"({"NAME":"Zola","CNT":0,"AMT":-0.75,"STAMP":"19991231235959","V1":"abcdefghij",)"
     R"("Q1":{"base64":"AA=="},"BORN":"18400402","OK":false,"NUM":0,"FL":0})",
 };
@@ -81,8 +82,8 @@ std::string RunPeer(const std::string& command) {
 
 bool PythonHas(const std::string& module) {
   std::string probe;
-  return qx::testing::RunCommand("/usr/bin/python3 -c 'import " + module + "' 2>&1",
-                                 &probe) == 0;
+  return qx::testing::RunCommand(
+             "/usr/bin/python3 -c 'import " + module + "' 2>&1", &probe) == 0;
 }
 
 // Harbour prints one line per field: NAME=NULL, or the value (text and
@@ -136,30 +137,41 @@ TEST(VfpPeersTest, HarbourReadsEveryType) {
   ASSERT_EQ(peer.Run(dir.path(), {"every.dbf"}, &out), 0) << out;
   std::string expected =
       // Record 1
-      "NAME=" + Hex("\xC9mile     ") + "\nCNT=-5\nID=1\nAMT=1.25\nPRICE=12.3456\n"
-      "STAMP=20240102030405000\nV1=" + Hex("hey") + "\nQ1=" + Hex("xy") +
-      "\nNOTE=" + Hex("memo text") + "\nBLOB=" + Hex(std::string("\x00\x01\x02\xFF", 4)) +
-      "\nPIC=" + Hex("gen") + "\nBORN=20200101\nOK=T\nNUM=-3.50\nFL=2.125\n--\n"
+      "NAME=" + Hex("\xC9mile     ") +
+      "\nCNT=-5\nID=1\nAMT=1.25\nPRICE=12.3456\n"
+      "STAMP=20240102030405000\nV1=" +
+      Hex("hey") + "\nQ1=" + Hex("xy") + "\nNOTE=" + Hex("memo text") +
+      "\nBLOB=" + Hex(std::string("\x00\x01\x02\xFF", 4)) +
+      "\nPIC=" + Hex("gen") +
+      "\nBORN=20200101\nOK=T\nNUM=-3.50\nFL=2.125\n--\n"
       // Record 2
-      "NAME=NULL\nCNT=2147483647\nID=2\nAMT=NULL\nPRICE=-1234.5000\nSTAMP=NULL\n"
-      "V1=NULL\nQ1=" + Hex("0123456789") + "\nNOTE=" + Hex(LongMemo()) +
+      "NAME=NULL\nCNT=2147483647\nID=2\nAMT=NULL\nPRICE=-1234.5000\nSTAMP="
+      "NULL\n"
+      "V1=NULL\nQ1=" +
+      Hex("0123456789") + "\nNOTE=" + Hex(LongMemo()) +
       "\nBLOB=\nPIC=NULL\nBORN=NULL\nOK=NULL\nNUM=NULL\nFL=-0.500\n--\n"
       // Record 3
-      "NAME=" + Hex("Zola      ") + "\nCNT=0\nID=3\nAMT=-0.75\nPRICE=0.0000\n"
-      "STAMP=19991231235959000\nV1=" + Hex("abcdefghij") + "\nQ1=00\nNOTE=\nBLOB=\n"
+      "NAME=" +
+      Hex("Zola      ") +
+      "\nCNT=0\nID=3\nAMT=-0.75\nPRICE=0.0000\n"
+      "STAMP=19991231235959000\nV1=" +
+      Hex("abcdefghij") +
+      "\nQ1=00\nNOTE=\nBLOB=\n"
       "PIC=NULL\nBORN=18400402\nOK=F\nNUM=0.00\nFL=0.000\n--\n";
   EXPECT_EQ(out, expected);
 }
 
 TEST(VfpPeersTest, DbfreadReadsTheTypesItKnows) {
   if (!PythonHas("dbfread"))
-    GTEST_SKIP() << "python3-dbfread is not installed (make test installs it as root)";
+    GTEST_SKIP()
+        << "python3-dbfread is not installed (make test installs it as root)";
   const char* script =
       "import sys, dbfread, datetime, decimal\n"
       "def f(v):\n"
       "    if v is None: return 'None'\n"
       "    if isinstance(v, bytes): return 'b' + v.hex()\n"
-      "    if isinstance(v, datetime.datetime): return v.strftime('%Y%m%d%H%M%S')\n"
+      "    if isinstance(v, datetime.datetime): return "
+      "v.strftime('%Y%m%d%H%M%S')\n"
       "    if isinstance(v, datetime.date): return v.strftime('%Y%m%d')\n"
       "    if isinstance(v, str): return 's' + v.encode('cp1252').hex()\n"
       "    return repr(v)\n"
@@ -169,44 +181,57 @@ TEST(VfpPeersTest, DbfreadReadsTheTypesItKnows) {
   qx::testing::WriteWholeFile(dir.File("read.py"), script);
   std::vector<std::string> fields;
   for (const std::string& f : kEveryType)
-    if (f.find(":Q:") == std::string::npos && f.find(":W:") == std::string::npos)
+    if (f.find(":Q:") == std::string::npos &&
+        f.find(":W:") == std::string::npos)
       fields.push_back(f);
   std::vector<std::string> records = kEveryTypeRecords;
-  records[0] = R"({"NAME":"Émile","CNT":-5,"AMT":1.25,"PRICE":12.3456,)"
-               R"("STAMP":"20240102030405","V1":"hey","NOTE":"memo text","PIC":"gen",)"
-               R"("BORN":"20200101","OK":true,"NUM":-3.5,"FL":2.125})";
-  records[1] = R"({"CNT":2147483647,"PRICE":-1234.5,"FL":-0.5,"NOTE":")" + LongMemo() +
-               R"("})";
-  records[2] = R"({"NAME":"Zola","AMT":-0.75,"STAMP":"19991231235959",)"
-               R"("V1":"abcdefghij","BORN":"18400402","OK":false,"NUM":0,"FL":0})";
+  records[0] =
+      R"({"NAME":"Émile","CNT":-5,"AMT":1.25,"PRICE":12.3456,)"
+      R"("STAMP":"20240102030405","V1":"hey","NOTE":"memo text","PIC":"gen",)"
+      R"("BORN":"20200101","OK":true,"NUM":-3.5,"FL":2.125})";
+  records[1] = R"({"CNT":2147483647,"PRICE":-1234.5,"FL":-0.5,"NOTE":")" +
+               LongMemo() + R"("})";
+  records[2] =
+      R"({"NAME":"Zola","AMT":-0.75,"STAMP":"19991231235959",)"
+      R"("V1":"abcdefghij","BORN":"18400402","OK":false,"NUM":0,"FL":0})";
   std::string table = MakeTable(dir, "known.dbf", fields, records);
   std::vector<std::string> lines =
       Lines(RunPeer("/usr/bin/python3 " + dir.File("read.py") + " " + table));
   // dbfread ignores the null flags: a null field shows the blank stored
   // under it; a short V keeps its length in its last byte.
   std::vector<std::string> expected = {
-      "NAME=s" + Hex("\xC9mile", true) + " CNT=-5 ID=1 AMT=1.25 PRICE=Decimal('12.3456') "
-      "STAMP=20240102030405 V1=s" + Hex(std::string("hey      \x03", 10), true) +
-      " NOTE=s" + Hex("memo text", true) + " PIC=b" + Hex("gen", true) +
-      " BORN=20200101 OK=True NUM=-3.5 FL=2.125 _NullFlags=b0800",
-      "NAME=s CNT=2147483647 ID=2 AMT=0.0 PRICE=Decimal('-1234.5') STAMP=None V1=s "
-      "NOTE=s" + Hex(LongMemo(), true) + " PIC=None BORN=None OK=None NUM=None FL=-0.5 "
-      "_NullFlags=bf701",
-      "NAME=s" + Hex("Zola", true) + " CNT=0 ID=3 AMT=-0.75 PRICE=Decimal('0') "
-      "STAMP=19991231235959 V1=s" + Hex("abcdefghij", true) +
-      " NOTE=None PIC=None BORN=18400402 OK=False NUM=0.0 FL=0.0 _NullFlags=b2000",
+      "NAME=s" + Hex("\xC9mile", true) +
+          " CNT=-5 ID=1 AMT=1.25 PRICE=Decimal('12.3456') "
+          "STAMP=20240102030405 V1=s" +
+          Hex(std::string("hey      \x03", 10), true) + " NOTE=s" +
+          Hex("memo text", true) + " PIC=b" + Hex("gen", true) +
+          " BORN=20200101 OK=True NUM=-3.5 FL=2.125 _NullFlags=b0800",
+      "NAME=s CNT=2147483647 ID=2 AMT=0.0 PRICE=Decimal('-1234.5') STAMP=None "
+      "V1=s "
+      "NOTE=s" +
+          Hex(LongMemo(), true) +
+          " PIC=None BORN=None OK=None NUM=None FL=-0.5 "
+          "_NullFlags=bf701",
+      "NAME=s" + Hex("Zola", true) +
+          " CNT=0 ID=3 AMT=-0.75 PRICE=Decimal('0') "
+          "STAMP=19991231235959 V1=s" +
+          Hex("abcdefghij", true) +
+          " NOTE=None PIC=None BORN=18400402 OK=False NUM=0.0 FL=0.0 "
+          "_NullFlags=b2000",
   };
   EXPECT_EQ(lines, expected);
 }
 
 TEST(VfpPeersTest, PythonDbfReadsTheTypesItKnows) {
   if (!PythonHas("dbf"))
-    GTEST_SKIP() << "python3-dbf is not installed (make test installs it as root)";
+    GTEST_SKIP()
+        << "python3-dbf is not installed (make test installs it as root)";
   const char* script =
       "import sys, dbf, datetime\n"
       "def f(v):\n"
       "    if v is None or v is dbf.Null: return 'NULL'\n"
-      "    if isinstance(v, datetime.datetime): return v.strftime('%Y%m%d%H%M%S')\n"
+      "    if isinstance(v, datetime.datetime): return "
+      "v.strftime('%Y%m%d%H%M%S')\n"
       "    if isinstance(v, datetime.date): return v.strftime('%Y%m%d')\n"
       "    if isinstance(v, str): return 's' + v.encode('cp1252').hex()\n"
       "    return repr(v)\n"
@@ -218,50 +243,59 @@ TEST(VfpPeersTest, PythonDbfReadsTheTypesItKnows) {
   qx::testing::WriteWholeFile(dir.File("read.py"), script);
   std::string table = MakeTable(
       dir, "pydbf.dbf",
-      {"NAME:C:10::N", "AMT:B:8:2:N", "STAMP:T:8::N", "BORN:D:8::N", "OK:L:1::N",
-       "NUM:N:8:2:N", "NOTE:M:4::N", "CNT:I:4", "ID:I:4::A", "PRICE:Y:8",
-       "FL:F:10:3"},
+      {"NAME:C:10::N", "AMT:B:8:2:N", "STAMP:T:8::N", "BORN:D:8::N",
+       "OK:L:1::N", "NUM:N:8:2:N", "NOTE:M:4::N", "CNT:I:4", "ID:I:4::A",
+       "PRICE:Y:8", "FL:F:10:3"},
       {R"({"NAME":"Émile","CNT":-5,"AMT":1.25,"PRICE":12.3456,"STAMP":"20240102030405",)"
        R"("NOTE":"memo text","BORN":"20200101","OK":true,"NUM":-3.5,"FL":2.125})",
        R"({"CNT":-2147483647,"PRICE":-1234.5,"FL":-0.5})",
        R"({"NAME":"Zola","AMT":-0.75,"STAMP":"19991231235959","BORN":"18400402",)"
-       R"("OK":false,"NUM":0,"NOTE":")" + LongMemo() + R"(","FL":0})"});
+       R"("OK":false,"NUM":0,"NOTE":")" +
+           LongMemo() + R"(","FL":0})"});
   std::vector<std::string> lines =
       Lines(RunPeer("/usr/bin/python3 " + dir.File("read.py") + " " + table));
   std::vector<std::string> expected = {
-      "s" + Hex("\xC9mile     ", true) + " 1.25 20240102030405 20200101 True -3.5 s" +
-          Hex("memo text", true) + " -5 1 Decimal('12.3456') 2.125",
-      "NULL NULL NULL NULL NULL NULL NULL -2147483647 2 Decimal('-1234.5000') -0.5",
-      "s" + Hex("Zola      ", true) + " -0.75 19991231235959 18400402 False 0.0 s" +
-          Hex(LongMemo(), true) + " 0 3 Decimal('0.0000') 0.0",
+      "s" + Hex("\xC9mile     ", true) +
+          " 1.25 20240102030405 20200101 True -3.5 s" + Hex("memo text", true) +
+          " -5 1 Decimal('12.3456') 2.125",
+      "NULL NULL NULL NULL NULL NULL NULL -2147483647 2 Decimal('-1234.5000') "
+      "-0.5",
+      "s" + Hex("Zola      ", true) +
+          " -0.75 19991231235959 18400402 False 0.0 s" + Hex(LongMemo(), true) +
+          " 0 3 Decimal('0.0000') 0.0",
   };
   EXPECT_EQ(lines, expected);
 }
 
 TEST(VfpPeersTest, DumpReadsBackEveryType) {
   qx::testing::TempDir dir;
-  std::string table = MakeTable(dir, "round.dbf", kEveryType, kEveryTypeRecords);
+  std::string table =
+      MakeTable(dir, "round.dbf", kEveryType, kEveryTypeRecords);
   Result r = Qxdb({"dump", table});
   ASSERT_EQ(r.rc, 0) << r.err;
   std::vector<std::string> lines = Lines(r.out);
   ASSERT_EQ(lines.size(), 3u) << r.out;
-  EXPECT_EQ(lines[0],
-            R"({"_recno":1,"_deleted":false,"NAME":"Émile","CNT":-5,"ID":1,"AMT":1.25,)"
-            R"("PRICE":12.3456,"STAMP":"20240102030405","V1":"hey","Q1":{"base64":"eHk="},)"
-            R"("NOTE":"memo text","BLOB":{"base64":"AAEC/w=="},"PIC":{"base64":"Z2Vu"},)"
-            R"("BORN":"20200101","OK":true,"NUM":-3.5,"FL":2.125,)"
-            R"("_NULLFLAGS":{"base64":"KAA="}})");
-  EXPECT_EQ(lines[1],
-            R"({"_recno":2,"_deleted":false,"NAME":null,"CNT":2147483647,"ID":2,)"
-            R"("AMT":null,"PRICE":-1234.5,"STAMP":null,"V1":null,)"
-            R"("Q1":{"base64":"MDEyMzQ1Njc4OQ=="},"NOTE":")" + LongMemo() +
-                R"(","BLOB":"","PIC":null,"BORN":null,"OK":null,"NUM":null,"FL":-0.5,)"
-                R"("_NULLFLAGS":{"base64":"1wM="}})");
-  EXPECT_EQ(lines[2],
-            R"({"_recno":3,"_deleted":false,"NAME":"Zola","CNT":0,"ID":3,"AMT":-0.75,)"
-            R"("PRICE":0.0,"STAMP":"19991231235959","V1":"abcdefghij",)"
-            R"("Q1":{"base64":"AA=="},"NOTE":"","BLOB":"","PIC":null,"BORN":"18400402",)"
-            R"("OK":false,"NUM":0.0,"FL":0.0,"_NULLFLAGS":{"base64":"YAA="}})");
+  EXPECT_EQ(
+      lines[0],
+      R"({"_recno":1,"_deleted":false,"NAME":"Émile","CNT":-5,"ID":1,"AMT":1.25,)"
+      R"("PRICE":12.3456,"STAMP":"20240102030405","V1":"hey","Q1":{"base64":"eHk="},)"
+      R"("NOTE":"memo text","BLOB":{"base64":"AAEC/w=="},"PIC":{"base64":"Z2Vu"},)"
+      R"("BORN":"20200101","OK":true,"NUM":-3.5,"FL":2.125,)"
+      R"("_NULLFLAGS":{"base64":"KAA="}})");
+  EXPECT_EQ(
+      lines[1],
+      R"({"_recno":2,"_deleted":false,"NAME":null,"CNT":2147483647,"ID":2,)"
+      R"("AMT":null,"PRICE":-1234.5,"STAMP":null,"V1":null,)"
+      R"("Q1":{"base64":"MDEyMzQ1Njc4OQ=="},"NOTE":")" +
+          LongMemo() +
+          R"(","BLOB":"","PIC":null,"BORN":null,"OK":null,"NUM":null,"FL":-0.5,)"
+          R"("_NULLFLAGS":{"base64":"1wM="}})");
+  EXPECT_EQ(
+      lines[2],
+      R"({"_recno":3,"_deleted":false,"NAME":"Zola","CNT":0,"ID":3,"AMT":-0.75,)"
+      R"("PRICE":0.0,"STAMP":"19991231235959","V1":"abcdefghij",)"
+      R"("Q1":{"base64":"AA=="},"NOTE":"","BLOB":"","PIC":null,"BORN":"18400402",)"
+      R"("OK":false,"NUM":0.0,"FL":0.0,"_NULLFLAGS":{"base64":"YAA="}})");
 }
 
 }  // namespace

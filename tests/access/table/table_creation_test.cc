@@ -42,7 +42,8 @@ std::vector<Stored> Descriptors(const std::string& path, uint8_t* version) {
   std::vector<Stored> fields;
   if (bytes.size() < 32) return fields;
   *version = static_cast<uint8_t>(bytes[0]);
-  for (size_t at = 32; at + 32 <= bytes.size() && bytes[at] != '\x0D'; at += 32) {
+  for (size_t at = 32; at + 32 <= bytes.size() && bytes[at] != '\x0D';
+       at += 32) {
     Stored f;
     f.name = std::string(bytes.c_str() + at);
     f.type = bytes[at + 11];
@@ -152,7 +153,8 @@ class TableCreationTest : public ::testing::Test {
   // it ends: no handle may be open, and the engine is started again.
   std::string Check(const std::string& table, const std::string& index,
                     const std::string& tag = "") {
-    std::vector<std::string> args = {"check", dir_.File(table), dir_.File(index)};
+    std::vector<std::string> args = {"check", dir_.File(table),
+                                     dir_.File(index)};
     if (!tag.empty()) args.insert(args.end(), {"--tag", tag});
     std::ostringstream out, err;
     std::istringstream in;
@@ -222,32 +224,36 @@ TEST_F(TableCreationTest, FieldsFollowTheFamily) {
   EXPECT_EQ(version, 0xF5);
   EXPECT_TRUE(fs::exists(dir_.File("f2.fpt")));
   const std::vector<Item> vfp_items = {
-      {u"QTY", kItemInt32, 4, 9},     {u"PRICE", kItemCurrency, 10, 10, 4},
-      {u"WHEN", kItemDateTime, 8},    {u"NOTES", kItemTextMemo, 8},
-      {u"PIC", kItemBinaryMemo, 8},   {u"NAME", kItemText, 21},
+      {u"QTY", kItemInt32, 4, 9},   {u"PRICE", kItemCurrency, 10, 10, 4},
+      {u"WHEN", kItemDateTime, 8},  {u"NOTES", kItemTextMemo, 8},
+      {u"PIC", kItemBinaryMemo, 8}, {u"NAME", kItemText, 21},
   };
   ASSERT_TRUE(Create(u"vf", kFileTypeVisualFoxPro, vfp_items)) << Message();
   f = Descriptors(dir_.File("vf.dbf"), &version);
   EXPECT_EQ(version, 0x30);
   std::string types;
-  for (const Stored& s : f) types += std::string(1, s.type) + std::to_string(s.length) + " ";
+  for (const Stored& s : f)
+    types += std::string(1, s.type) + std::to_string(s.length) + " ";
   EXPECT_EQ(types, "I4 Y8 T8 M4 W4 C20 ");
   EXPECT_TRUE(fs::exists(dir_.File("vf.fpt")));
 }
 
 TEST_F(TableCreationTest, BadDescriptionsRaiseTheirErrors) {
-  EXPECT_FALSE(Create(u"long", kFileTypeDbase3,
-                      {{u"NAME", kItemText, 11}, {u"ABCDEFGHIJK", kItemText, 5}}));
+  EXPECT_FALSE(
+      Create(u"long", kFileTypeDbase3,
+             {{u"NAME", kItemText, 11}, {u"ABCDEFGHIJK", kItemText, 5}}));
   EXPECT_EQ(errors_->ErrorId(), 1059u);
-  EXPECT_EQ(Message(),
-            "Le nom de la rubrique 'ABCDEFGHIJK' est trop long (<10> caractères "
-            "maximum).");
+  EXPECT_EQ(
+      Message(),
+      "Le nom de la rubrique 'ABCDEFGHIJK' est trop long (<10> caractères "
+      "maximum).");
   EXPECT_FALSE(fs::exists(dir_.File("long.dbf")));
 
   errors_->Reset(u"test");
   EXPECT_FALSE(Create(u"odd", kFileTypeDbase3, {{u"WHEN", kItemTime, 4}}));
   EXPECT_EQ(errors_->ErrorId(), 1035u);
-  EXPECT_EQ(Message(), "Le type de la rubrique 'WHEN' n'est pas reconnu par xBase.");
+  EXPECT_EQ(Message(),
+            "Le type de la rubrique 'WHEN' n'est pas reconnu par xBase.");
 
   // A binary memo has no field outside Visual FoxPro.
   errors_->Reset(u"test");
@@ -259,12 +265,14 @@ TEST_F(TableCreationTest, BadDescriptionsRaiseTheirErrors) {
   fs::create_directory(dir_.File("dir.dbf"));
   EXPECT_FALSE(Create(u"dir", kFileTypeDbase3, {{u"NAME", kItemText, 11}}));
   EXPECT_EQ(errors_->ErrorId(), 1034u);
-  EXPECT_NE(Message().find("Une erreur est survenue lors de la création du fichier"),
-            std::string::npos);
+  EXPECT_NE(
+      Message().find("Une erreur est survenue lors de la création du fichier"),
+      std::string::npos);
 
   // A compound key whose formula names no field of the table.
   errors_->Reset(u"test");
-  CXBaseTable* table = Table(u"cmp", kFileTypeDbase3, {{u"NAME", kItemText, 11}});
+  CXBaseTable* table =
+      Table(u"cmp", kFileTypeDbase3, {{u"NAME", kItemText, 11}});
   ASSERT_EQ(table->CreateFiles(), 1) << Message();
   table->Release();
   items_.push_back(FileItem());
@@ -316,8 +324,10 @@ TEST_F(TableCreationTest, ReindexGoesOnPastAFailingKey) {
   EXPECT_EQ(progress.log(), "reset 3;advance;advance;advance;");
   EXPECT_EQ(errors_->ErrorId(), 34u);
   EXPECT_EQ(errors_->SubErrorCount(), 0u);
-  EXPECT_NE(Message().find("Erreur lors de la réindexation de la clé AGE du fichier three."),
-            std::string::npos)
+  EXPECT_NE(
+      Message().find(
+          "Erreur lors de la réindexation de la clé AGE du fichier three."),
+      std::string::npos)
       << Message();
   table->CloseFiles();
   table->Release();

@@ -314,3 +314,45 @@ TEST_F(VfpCreateTest, AutoIncrementOnAppendAndPack) {
 
 }  // namespace
 }  // namespace qx::engine::testing
+
+namespace qx::engine::testing {
+namespace {
+
+// The production index mark: bit 0x01 of byte 28, set and cleared without
+// touching the other bits, in the families that have one.
+TEST_F(VfpCreateTest, ProductionIndexMark) {
+  std::string path = dir_.File("t.dbf");
+  ASSERT_EQ(Create(path, {VfpDef("NAME", 'C', 5), VfpDef("NOTE", 'M', 4)}),
+            kKbdOk);
+  int16_t h = -1;
+  ASSERT_GE(kbddopenx(&h, path.c_str(), kKbdVisualFoxpro), 0);
+  EXPECT_EQ(kbddsetindexflag(h, 1), kKbdOk);
+  EXPECT_EQ(qx::testing::ReadWholeFile(path)[28], 0x03);  // memo kept
+  EXPECT_EQ(kbddsetindexflag(h, 0), kKbdOk);
+  EXPECT_EQ(qx::testing::ReadWholeFile(path)[28], 0x02);
+  kbddclose(h);
+  ASSERT_GE(kbddopenx(&h, path.c_str(), kVfpReadOnly), 0);
+  EXPECT_EQ(kbddsetindexflag(h, 1), kKbdErrReadOnly);
+  kbddclose(h);
+  kbdseterror(0);
+
+  std::vector<KbdFieldDef> defs = {Def("NAME", 'C', 5)};
+  path = dir_.File("d4.dbf");
+  ASSERT_EQ(kbddcreate(path.c_str(), 1, defs.data(), kKbdDbase4), kKbdOk);
+  ASSERT_GE(kbddopenx(&h, path.c_str(), kKbdDbase4), 0);
+  EXPECT_EQ(kbddsetindexflag(h, 1), kKbdOk);
+  kbddclose(h);
+  EXPECT_EQ(qx::testing::ReadWholeFile(path)[28], 0x01);
+  ASSERT_GE(kbddopenx(&h, path.c_str(), kKbdDbase4), 0) << "the flag reads";
+  kbddclose(h);
+
+  path = dir_.File("d3.dbf");
+  ASSERT_EQ(kbddcreate(path.c_str(), 1, defs.data(), kKbdDbase3), kKbdOk);
+  ASSERT_GE(kbddopenx(&h, path.c_str(), kKbdDbase3), 0);
+  EXPECT_EQ(kbddsetindexflag(h, 1), kKbdErrCommand);
+  kbddclose(h);
+  EXPECT_EQ(qx::testing::ReadWholeFile(path)[28], 0);
+}
+
+}  // namespace
+}  // namespace qx::engine::testing
