@@ -107,7 +107,8 @@ int CmdBrowse(Invocation& inv) {
   }
   ComponentSession component;
   std::unique_ptr<SessionTable> table;
-  if (int rc = OpenComponentTable(inv, path, &component, &table)) return rc;
+  if (int rc = OpenComponentTable(inv, path, false, &component, &table))
+    return rc;
 
   BrowseConditions conditions(&component.session());
   const Condition* range = nullptr;
@@ -151,7 +152,8 @@ int CmdFind(Invocation& inv) {
   const std::u16string value = platform::Utf8ToUtf16(inv.positionals()[1]);
   ComponentSession component;
   std::unique_ptr<SessionTable> table;
-  if (int rc = OpenComponentTable(inv, path, &component, &table)) return rc;
+  if (int rc = OpenComponentTable(inv, path, false, &component, &table))
+    return rc;
   std::unique_ptr<SessionBrowse> browse =
       table->Browse({.key = platform::Utf8ToUtf16(*inv.Option("key"))});
   if (browse == nullptr) return component.Failure(inv, path);

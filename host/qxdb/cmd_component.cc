@@ -269,12 +269,6 @@ std::vector<IndexSpec> ParseIndexOptions(
   return ParseIndexes(options);
 }
 
-int OpenComponentTable(Invocation& inv, const std::string& path,
-                       ComponentSession* component,
-                       std::unique_ptr<SessionTable>* table) {
-  return OpenForCommand(inv, path, component, table);
-}
-
 bool WriteComponentRecord(Invocation& inv, const std::string& path,
                           host::Session& session, const HostRecord& record,
                           const std::function<bool(size_t)>& read_memo) {
@@ -382,9 +376,6 @@ int CmdRead(Invocation& inv) {
   return rc;
 }
 
-// ---------------------------------------------------------------------------
-// For the writing verbs (cmd_write.cc)
-
 int OpenComponentTable(Invocation& inv, const std::string& path, bool writable,
                        ComponentSession* component,
                        std::unique_ptr<SessionTable>* table) {
@@ -399,21 +390,8 @@ int OpenComponentTable(Invocation& inv, const std::string& path, bool writable,
 
 bool PrintComponentRecord(Invocation& inv, const std::string& path,
                           host::Session& session, SessionTable& table) {
-  const HostRecord& record = table.record();
-  JsonWriter w;
-  w.BeginObject();
-  w.Key("_recno");
-  w.Int(record.recno());
-  w.Key("_deleted");
-  w.Bool(record.deleted());
-  bool ok = true;
-  for (size_t i = 0; i < record.size(); ++i) {
-    w.Key(Utf8(record.item(i).name));
-    if (!WriteValue(inv, path, session, table, i, &w)) ok = false;
-  }
-  w.EndObject();
-  inv.out() << w.text() << "\n";
-  return ok;
+  return WriteComponentRecord(inv, path, session, table.record(),
+                              [&table](size_t i) { return table.ReadMemo(i); });
 }
 
 }  // namespace qx::qxdb

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "host/qxdb/commands.h"
-#include "host/qxdb/component_session.h"
+#include "host/qxdb/component_record.h"
 
 namespace qx::qxdb {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "host/qxdb/commands.h"
-#include "host/qxdb/component_session.h"
+#include "host/qxdb/component_record.h"
 #include "host/qxdb/table.h"
 #include "platform/platform.h"
 #include "qx/host_types.h"
@@ -161,6 +161,60 @@ int CmdNew(Invocation& inv) {
   return kExitOk;
 }
 
+// Without --index the driver associates every index file of the directory
+// whose keys read the table's fields; in a directory of several tables
+// that can be another table's index, which a rebuild from this table
+// would overwrite. A reindex by path therefore rebuilds only the table's
+// own index files: those named after it (TABLE.ndx, TABLE_NAME.ntx,
+// TABLE.cdx, ...) and its production MDX or CDX.
+bool OwnIndex(std::u16string_view table_base, std::u16string_view index_path) {
+  const size_t slash = index_path.find_last_of(u"/\\");
+  std::u16string_view base =
+      slash == std::u16string_view::npos ? index_path
+                                         : index_path.substr(slash + 1);
+  base = base.substr(0, base.rfind(u'.'));
+  auto upper = [](std::u16string_view text) {
+    std::u16string out(text);
+    for (char16_t& c : out)
+      if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
+    return out;
+  };
+  const std::u16string name = upper(base), table = upper(table_base);
+  return name == table || name.starts_with(table + u"_");
+}
+
+// The table's own index files of a table opened by path, to attach when
+// it holds others too (empty when all are its own); the others are named
+// on stderr.
+std::vector<host::IndexSpec> OwnIndexes(Invocation& inv,
+                                        const std::string& path,
+                                        const host::TableInfo& info,
+                                        bool* others) {
+  std::vector<host::IndexSpec> own;
+  *others = false;
+  for (const host::ItemInfo& item : info.items) {
+    if (item.key_number < 0 || item.index_path.empty()) continue;
+    const size_t slash = item.index_path.find_last_of(u"/\\");
+    const std::u16string file = slash == std::u16string::npos
+                                    ? item.index_path
+                                    : item.index_path.substr(slash + 1);
+    if (!OwnIndex(info.file_name, file)) {
+      *others = true;
+      inv.err() << "qxdb: " << path << ": "
+                << platform::Utf16ToUtf8(item.index_path)
+                << " is not named after the table; left alone (name it with "
+                   "--index to rebuild it)\n";
+      continue;
+    }
+    const std::u16string full =
+        platform::Utf8ToUtf16(DirectoryOf(path)) + u"/" + file;
+    bool listed = false;
+    for (const host::IndexSpec& spec : own) listed |= spec.file == full;
+    if (!listed) own.push_back({full, item.name});
+  }
+  return own;
+}
+
 int CmdReindex(Invocation& inv) {
   if (!inv.Parse({"index"}, {"pack"})) return kExitUsage;
   if (inv.positionals().size() != 1)
@@ -170,20 +224,24 @@ int CmdReindex(Invocation& inv) {
   if (!PathExists(path)) return inv.Fail(kExitNotFound, path, "no such file");
   ComponentSession component;
   if (!component.Start(inv, DirectoryOf(path), false)) return kExitFailure;
-  std::vector<host::IndexSpec> indexes;
-  for (const std::string& option : inv.Options("index")) {
-    host::IndexSpec spec;
-    const size_t colon = option.rfind(':');
-    spec.file = platform::Utf8ToUtf16(colon != std::string::npos && colon > 1
-                                          ? option.substr(0, colon)
-                                          : option);
-    if (colon != std::string::npos && colon > 1)
-      spec.key = platform::Utf8ToUtf16(option.substr(colon + 1));
-    indexes.push_back(std::move(spec));
-  }
+  const std::vector<host::IndexSpec> indexes =
+      ParseIndexOptions(inv.Options("index"));
   std::unique_ptr<host::SessionTable> table =
       component.session().Open(platform::Utf8ToUtf16(path), indexes);
   if (table == nullptr) return component.Failure(inv, path);
+  if (indexes.empty()) {
+    bool others = false;
+    std::vector<host::IndexSpec> own =
+        OwnIndexes(inv, path, table->info(), &others);
+    if (others) {
+      table.reset();
+      if (own.empty())
+        return inv.Fail(kExitFailure, path,
+                        "no index file of its own to rebuild");
+      table = component.session().Open(platform::Utf8ToUtf16(path), own);
+      if (table == nullptr) return component.Failure(inv, path);
+    }
+  }
   bool done = false;
   {
     ProgressPrinter printer(inv.err(), &inv.err() == &std::cerr &&

@@ -16,7 +16,7 @@
 #include <string>
 
 #include "host/qxdb/commands.h"
-#include "host/qxdb/component_session.h"
+#include "host/qxdb/component_record.h"
 #include "host/qxdb/json.h"
 #include "platform/platform.h"
 #include "qx/host_types.h"

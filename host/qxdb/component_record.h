@@ -20,9 +20,9 @@ std::vector<host::IndexSpec> ParseIndexOptions(
     const std::vector<std::string>& options);
 
 // Starts the component on the table's directory and opens the table at
-// path with the --index files of inv: kExitOk, or the exit status after
-// printing why.
-int OpenComponentTable(Invocation& inv, const std::string& path,
+// path with the --index files of inv, for reading or for writing:
+// kExitOk, or the exit status after printing why.
+int OpenComponentTable(Invocation& inv, const std::string& path, bool writable,
                        ComponentSession* component,
                        std::unique_ptr<host::SessionTable>* table);
 
@@ -33,6 +33,9 @@ bool WriteComponentRecord(Invocation& inv, const std::string& path,
                           host::Session& session,
                           const host::HostRecord& record,
                           const std::function<bool(size_t)>& read_memo);
+// The record the table read last, its memos read through the table.
+bool PrintComponentRecord(Invocation& inv, const std::string& path,
+                          host::Session& session, host::SessionTable& table);
 
 }  // namespace qx::qxdb
 

@@ -40,16 +40,6 @@ class ComponentSession {
 // The directory part of a UTF-8 path ("." when it has none).
 std::string DirectoryOf(std::string_view path);
 
-// The writing verbs' use of the reading ones (cmd_component.cc): the table
-// of a command opened with its --index files (for writing when asked), and
-// the record read last printed as `qxdb read` prints it (false when a memo
-// could not be read, named on stderr).
-int OpenComponentTable(Invocation& inv, const std::string& path, bool writable,
-                       ComponentSession* component,
-                       std::unique_ptr<host::SessionTable>* table);
-bool PrintComponentRecord(Invocation& inv, const std::string& path,
-                          host::Session& session, host::SessionTable& table);
-
 }  // namespace qx::qxdb
 
 #endif  // QX_HOST_QXDB_COMPONENT_SESSION_H_
