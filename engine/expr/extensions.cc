@@ -13,8 +13,6 @@
 namespace qx::engine {
 namespace {
 
-// Constructed on first use and never destroyed, like the engine state.
-EvaluatorState* g_evaluator = nullptr;
 
 // Compares text with name over name's length, the end of text counting as
 // lower than any byte; bytes compare unsigned.
@@ -89,8 +87,11 @@ int16_t Guarded(KbdExprContext* context, Body&& body) {
 }  // namespace
 
 EvaluatorState& Evaluator() {
-  if (g_evaluator == nullptr) g_evaluator = new EvaluatorState();
-  return *g_evaluator;
+  // In static storage, like the engine state: a module that holds the
+  // engine and is unloaded (the driver component) leaves nothing behind
+  // on the heap.
+  static EvaluatorState state;
+  return state;
 }
 
 void ResetEvaluatorStateForTesting() { Evaluator() = EvaluatorState(); }
