@@ -28,7 +28,7 @@ run() {
 
 people=(
   '{"CODE":"A01","NAME":"Zoé Durand","CITY":"Lyon","SALARY":2450.5,"BIRTH":"19850312","NOTES":"Première embauche, à l'\''essai."}'
-  '{"CODE":"A02","NAME":"Émile Zola","CITY":"Paris","SALARY":1902.25,"BIRTH":"18400402","NOTES":"J'\''accuse…!"}'
+  '{"CODE":"A02","NAME":"Émile Zola","CITY":"Paris","SALARY":1902.25,"BIRTH":"18400402","NOTES":"J'\''accuse !"}'
   '{"CODE":"A03","NAME":"Françoise Hardy","CITY":"Paris","SALARY":3100,"BIRTH":"19440117","NOTES":""}'
   '{"CODE":"A04","NAME":"Jürgen Müller","CITY":"Köln","SALARY":2875.75,"BIRTH":"19790630","NOTES":"Übersetzer"}'
   '{"CODE":"A05","NAME":"Agnès Varda","CITY":"Bruxelles","SALARY":4200,"BIRTH":"19280530","NOTES":"Cinéma"}'
@@ -40,7 +40,7 @@ for family in dbase4 clipper foxpro2; do
   step "$family: a table with a memo and three keys (CODE unique)"
   run new "$table" --family "$family" --item CODE:text:3:unique \
     --item NAME:text:20:key --item CITY:text:15 --item SALARY:real8:7:2:key \
-    --item BIRTH:date --item NOTES:text_memo:0
+    --item BIRTH:date:0 --item NOTES:text_memo:0
   ls "${family}"* | tr '\n' ' '
   echo
   step "$family: six records added (every index kept in step)"

@@ -43,6 +43,10 @@ struct IndexKeyDescriptor {
   // whose image follows one leading byte: 0x80 before a value, and the
   // whole key zero bytes for null.
   uint32_t nullable = 0;
+  // The table's text conversion towards the file, which a character key
+  // made from a host text goes through as the record's fields do: 1 the
+  // whole OEM code page (OEMTOANSI=WINDOWS), 0 the French letters.
+  uint32_t full_oem = 0;
 };
 
 // One key of an index file, as the describe operations give it.

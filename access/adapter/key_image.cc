@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "access/adapter/code_pages.h"
 #include "access/adapter/engine_call.h"
 #include "access/adapter/host_fixed.h"
 #include "access/adapter/index_ops.h"
@@ -453,6 +454,9 @@ int32_t MakeKey(const IndexKeyDescriptor& key, const HostValue& value,
   // A null date or date-time is keyed as the empty date.
   if (plain.null && (key.key_type == 'D' || key.key_type == kKeyDateTime))
     plain.text.assign(kDateTextLength, ' ');
+  // The host's text is ANSI; the file's keys hold the file's text.
+  if (key.key_type == 'C' && !plain.text.empty())
+    AnsiToOem(plain.text.data(), plain.text.size(), key.full_oem != 0);
   const int32_t status = MakeKeyOf(key, key.key_type, plain, image);
   if (status != kKbdOk) return status;
   if (!IsTextValueType(key.item_type) && IsTextValueType(key.key_value_type) &&

@@ -282,6 +282,34 @@ int32_t AssociateHostKeys(CXBaseDescription* description, const FileDesc* file,
   return 1;
 }
 
+namespace {
+
+// A file name without directory and extension, in upper case (names of
+// files compare without regard to case).
+std::u16string UpperBase(std::u16string_view name) {
+  const size_t slash = name.find_last_of(u"/\\");
+  if (slash != std::u16string_view::npos) name.remove_prefix(slash + 1);
+  name = name.substr(0, name.rfind(u'.'));
+  std::u16string out(name);
+  for (char16_t& c : out)
+    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
+  return out;
+}
+
+// The table an index file's base name names: the longest table base B with
+// base == B or base starting with B + "_"; empty when none does.
+std::u16string OwnerOf(const std::u16string& base,
+                       const std::vector<std::u16string>& tables) {
+  std::u16string owner;
+  for (const std::u16string& table : tables) {
+    if (table.size() <= owner.size()) continue;
+    if (base == table || base.starts_with(table + u"_")) owner = table;
+  }
+  return owner;
+}
+
+}  // namespace
+
 void AssociateIndexesBeside(CXBaseDescription* description) {
   const std::u16string& path = description->path();
   const XbaseDialect dialect = description->dialect();
@@ -312,7 +340,19 @@ void AssociateIndexesBeside(CXBaseDescription* description) {
     names.push_back(found.name);
   }
   search.Close();
+  // The data files of the directory, by base name: an index file named
+  // after another table is that table's even when its keys read fields of
+  // the same names (a production MDX or CDX, TABLE_NAME.ntx, ...).
+  std::vector<std::u16string> tables;
+  for (bool more = search.First(directory + u"\\*.dbf", &found); more;
+       more = search.Next(&found)) {
+    tables.push_back(UpperBase(found.name));
+  }
+  search.Close();
+  const std::u16string own = UpperBase(parts.name);
   for (const std::u16string& name : names) {
+    const std::u16string owner = OwnerOf(UpperBase(name), tables);
+    if (!owner.empty() && owner != own) continue;
     AssociateIndexFile(description, path, directory + u"\\" + name, u"", true,
                        nullptr, nullptr);
   }

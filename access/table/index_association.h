@@ -65,7 +65,9 @@ int32_t AssociateHostKeys(CXBaseDescription* description, const FileDesc* file,
 // for dBASE IV and Visual FoxPro files (leniently: it is the table's own),
 // every "*.??x" file of its directory for the others, each without key
 // name and strictly, so that an index over fields the table lacks is not
-// taken. Failures are not reported.
+// taken; an index file named after another data file of the directory
+// (OTHER.cdx, OTHER_NAME.ntx) is that table's and not taken either.
+// Failures are not reported.
 void AssociateIndexesBeside(CXBaseDescription* description);
 
 }  // namespace qx::access

@@ -415,6 +415,7 @@ const IndexKeyDescriptor* CXBaseTable::KeyDescriptor(
   IndexKeyDescriptor key;
   key.dialect = index->dialect;
   key.index_handle = index->handle;
+  key.full_oem = files_.full_conversion ? 1 : 0;
   const int32_t tag_status =
       OpenTag(index->dialect, platform::Utf16ToAnsi(item_name),
               &key.tag_handle, index->handle);

@@ -7,6 +7,8 @@
 // meets a lock conflict (category 2). A lock that cannot be taken exits 3
 // with the driver's error.
 #include <cstdlib>
+#include <istream>
+#include <ostream>
 #include <string>
 
 #include "host/qxdb/commands.h"
