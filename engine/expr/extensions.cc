@@ -13,8 +13,16 @@
 namespace qx::engine {
 namespace {
 
-// Constructed on first use and never destroyed, like the engine state.
-EvaluatorState* g_evaluator = nullptr;
+// The evaluator's state: built at compile time in static storage and
+// never destroyed, so that neither an evaluation during static destruction
+// nor a module unloaded with it loses anything; it owns heap memory only
+// while extensions are registered.
+union EvaluatorStorage {
+  constexpr EvaluatorStorage() : state() {}
+  ~EvaluatorStorage() {}
+  EvaluatorState state;
+};
+constinit EvaluatorStorage g_evaluator;
 
 // Compares text with name over name's length, the end of text counting as
 // lower than any byte; bytes compare unsigned.
@@ -89,8 +97,7 @@ int16_t Guarded(KbdExprContext* context, Body&& body) {
 }  // namespace
 
 EvaluatorState& Evaluator() {
-  if (g_evaluator == nullptr) g_evaluator = new EvaluatorState();
-  return *g_evaluator;
+  return g_evaluator.state;
 }
 
 void ResetEvaluatorStateForTesting() { Evaluator() = EvaluatorState(); }
