@@ -242,8 +242,8 @@ uint32_t ProfileInt(std::string_view section, std::string_view key,
                        int32_t default_value, std::string_view file_name);
 
 // The POSIX stand-in for the Windows directory, where profile files named
-// without a directory are found. Default "/etc"; the host tool and tests
-// set it. A UTF-8 path.
+// without a directory are found. Default the environment's QX_SYSTEM_DIR,
+// else "/etc"; the host tool and tests set it. A UTF-8 path.
 void SetSystemDirectory(std::string_view utf8_path);
 std::string SystemDirectory();
 

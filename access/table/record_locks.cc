@@ -3,6 +3,7 @@
 
 #include <map>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <unordered_map>
 #include <vector>
@@ -43,14 +44,24 @@ struct LockEntry {
 };
 
 // The record lock lists of the process, by data file identity. Fields
-// guarded by `mutex`; never destroyed (tables may unlock at exit).
+// guarded by `mutex`. A file's list leaves the map when it empties, so
+// the map owns memory only while records are locked.
 struct LockLists {
   std::mutex mutex;
   std::map<std::string, std::unordered_map<uint32_t, LockEntry>> files;
 };
 
+// Built on first use in static storage and never destroyed, so a table
+// released during static destruction still finds it.
+union ListsStorage {
+  ListsStorage() {}
+  ~ListsStorage() {}
+  LockLists lists;
+};
+
 LockLists& Lists() {
-  static auto* lists = new LockLists();
+  static ListsStorage storage;
+  static LockLists* lists = new (&storage.lists) LockLists();
   return *lists;
 }
 

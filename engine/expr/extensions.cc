@@ -13,6 +13,16 @@
 namespace qx::engine {
 namespace {
 
+// The evaluator's state: built at compile time in static storage and
+// never destroyed, so that neither an evaluation during static destruction
+// nor a module unloaded with it loses anything; it owns heap memory only
+// while extensions are registered.
+union EvaluatorStorage {
+  constexpr EvaluatorStorage() : state() {}
+  ~EvaluatorStorage() {}
+  EvaluatorState state;
+};
+constinit EvaluatorStorage g_evaluator;
 
 // Compares text with name over name's length, the end of text counting as
 // lower than any byte; bytes compare unsigned.
@@ -87,11 +97,7 @@ int16_t Guarded(KbdExprContext* context, Body&& body) {
 }  // namespace
 
 EvaluatorState& Evaluator() {
-  // In static storage, like the engine state: a module that holds the
-  // engine and is unloaded (the driver component) leaves nothing behind
-  // on the heap.
-  static EvaluatorState state;
-  return state;
+  return g_evaluator.state;
 }
 
 void ResetEvaluatorStateForTesting() { Evaluator() = EvaluatorState(); }

@@ -37,17 +37,10 @@ namespace {
 // never destroyed, so profile reads from static destructors stay safe, and
 // no heap block outlives a library that is unloaded (the default path fits
 // the string's own buffer).
-std::string InitialSystemDirectory() {
-  const char* given = std::getenv("QX_SYSTEM_DIR");
-  return given != nullptr && *given != '\0' ? std::string(given) : "/etc";
-}
-
 struct ProfileState {
   std::mutex mutex;
-  // Guarded by mutex; UTF-8. QX_SYSTEM_DIR, when set, stands for the
-  // Windows directory of the machine, so that a process that loads the
-  // component finds its profile files where its host put them.
-  std::string system_directory = InitialSystemDirectory();
+  std::string system_directory = "/etc";  // guarded by mutex; UTF-8
+  bool directory_set = false;  // SetSystemDirectory was called; guarded
 };
 
 ProfileState& State() {
@@ -213,11 +206,19 @@ void SetSystemDirectory(std::string_view utf8_path) {
   ProfileState& state = State();
   std::lock_guard<std::mutex> lock(state.mutex);
   state.system_directory = std::string(utf8_path);
+  state.directory_set = true;
 }
 
+// Until a directory is set, QX_SYSTEM_DIR (when set) stands for the
+// Windows directory of the machine, so that a process that loads the
+// component finds its profile files where its host put them.
 std::string SystemDirectory() {
   ProfileState& state = State();
   std::lock_guard<std::mutex> lock(state.mutex);
+  if (!state.directory_set) {
+    const char* given = std::getenv("QX_SYSTEM_DIR");
+    if (given != nullptr && *given != '\0') return given;
+  }
   return state.system_directory;
 }
 
