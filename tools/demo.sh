@@ -22,7 +22,14 @@ export QX_SYSTEM_DIR="$PWD/etc"
 
 step() { printf '\n### %s\n' "$*"; }
 run() {
-  echo "\$ qxdb $*"
+  local shown="\$ qxdb" arg
+  for arg in "$@"; do
+    case "$arg" in
+      *[\ \"\'{}]*) shown+=" '${arg//\'/\'\\\'\'}'" ;;
+      *) shown+=" $arg" ;;
+    esac
+  done
+  echo "$shown"
   "$qxdb" "$@" || echo "(exit status $?)"
 }
 
