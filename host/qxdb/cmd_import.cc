@@ -12,6 +12,7 @@
 
 #include "host/qxdb/base64.h"
 #include "host/qxdb/commands.h"
+#include "host/qxdb/progress.h"
 #include "host/qxdb/index_file.h"
 #include "host/qxdb/json.h"
 #include "host/qxdb/table.h"
@@ -242,6 +243,11 @@ int CmdImport(Invocation& inv) {
       return rc;
   }
   RecordLoader loader(inv, table, *code_page, indexes);
+  // A long import shows its count: every 1,000 records on a terminal,
+  // every 10,000 in a log (and the total at the end once shown).
+  Progress progress(inv, "import");
+  const uint64_t every = progress.terminal() ? 1000 : 10000;
+  uint64_t loaded = 0;
   std::string line;
   int line_no = 0;
   while (std::getline(inv.in(), line)) {
@@ -249,7 +255,9 @@ int CmdImport(Invocation& inv) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.find_first_not_of(" \t") == std::string::npos) continue;
     if (int rc = loader.Load(line, line_no); rc != kExitOk) return rc;
+    if (++loaded % every == 0) progress.Show(loaded, 0);
   }
+  if (progress.shown() && loaded % every != 0) progress.Show(loaded, 0);
   return kExitOk;
 }
 

@@ -9,6 +9,7 @@
 
 #include "host/qxdb/commands.h"
 #include "host/qxdb/component_record.h"
+#include "host/qxdb/progress.h"
 #include "host/qxdb/table.h"
 #include "platform/platform.h"
 #include "qx/host_types.h"
@@ -104,34 +105,6 @@ bool ParseItem(const std::string& text, host::NewItem* item) {
   item->key_flags = key;
   return true;
 }
-
-// The progress of a reindex: a bar redrawn in place on a terminal, one
-// line per step elsewhere.
-class ProgressPrinter {
- public:
-  ProgressPrinter(std::ostream& out, bool terminal)
-      : out_(out), terminal_(terminal) {}
-  ~ProgressPrinter() {
-    if (terminal_ && drawn_) out_ << "\n";
-  }
-  void Show(uint32_t done, uint32_t total) {
-    if (!terminal_) {
-      out_ << "reindex: " << done << "/" << total << "\n";
-      return;
-    }
-    constexpr uint32_t kWidth = 30;
-    const uint32_t filled = total == 0 ? kWidth : done * kWidth / total;
-    out_ << "\rreindex [" << std::string(filled, '#')
-         << std::string(kWidth - filled, '.') << "] " << done << "/" << total
-         << std::flush;
-    drawn_ = true;
-  }
-
- private:
-  std::ostream& out_;
-  bool terminal_;
-  bool drawn_ = false;
-};
 
 }  // namespace
 
@@ -244,11 +217,10 @@ int CmdReindex(Invocation& inv) {
   }
   bool done = false;
   {
-    ProgressPrinter printer(inv.err(), &inv.err() == &std::cerr &&
-                                           platform::StandardErrorIsTerminal());
-    done = table->Maintain(
-        inv.Flag("pack"),
-        [&](uint32_t step, uint32_t total) { printer.Show(step, total); });
+    Progress progress(inv, "reindex");
+    done = table->Maintain(inv.Flag("pack"), [&](uint32_t step, uint32_t total) {
+      progress.Show(step, total);
+    });
   }
   if (!done) return component.Failure(inv, path);
   return kExitOk;
