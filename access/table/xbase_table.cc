@@ -5,9 +5,13 @@
 // maintenance paths.
 #include "access/table/xbase_table.h"
 
+#include <algorithm>
+#include <array>
+#include <cstring>
 #include <new>
 
 #include "access/adapter/index_ops.h"
+#include "access/adapter/key_ops.h"
 #include "access/adapter/key_typing.h"
 #include "access/adapter/record_ops.h"
 #include "access/connection/table_path.h"
@@ -28,17 +32,20 @@
 namespace qx::access {
 namespace {
 
+// The key image buffers of the host (101 bytes).
+constexpr size_t kKeyImageBytes = 101;
+
 constexpr uint32_t kErrorOpenFile = 1001;
 constexpr uint32_t kErrorNoFieldDescriptions = 1003;
 constexpr uint32_t kErrorNoDescription = 1005;
 constexpr uint32_t kErrorNotReadable = 1014;
 constexpr uint32_t kErrorReadRecord = 1015;
 constexpr uint32_t kErrorNotInTable = 1023;
-constexpr uint32_t kErrorUnavailable = 1024;
 constexpr uint32_t kErrorRecordCount = 1028;
 constexpr uint32_t kErrorNoFile = 1032;
 constexpr uint32_t kErrorCloseFile = 1033;
 constexpr uint32_t kErrorOpenTag = 1044;
+constexpr uint32_t kErrorBuildKey = 1048;
 constexpr uint32_t kErrorIndexType = 1058;
 // The task text inserted into error 1014.
 constexpr uint32_t kTaskReadRecord = 2658;
@@ -54,6 +61,7 @@ constexpr uint32_t kSiteKeyItem = 10;
 constexpr uint32_t kSiteKeyIndex = 11;
 constexpr uint32_t kSiteKeyTag = 12;
 constexpr uint32_t kSiteKeyType = 13;
+constexpr uint32_t kSiteBuildKey = 14;
 
 // The shared bits of the data file's open-mode word for record work.
 constexpr uint16_t kRecordWorkMode = 0xE00;
@@ -119,16 +127,6 @@ void CXBaseTable::SetDescription(CXBaseDescription* description) {
 }
 
 IDescription* CXBaseTable::GetDescription() { return description_; }
-
-int32_t CXBaseTable::Unavailable(uint32_t site) {
-  ErrorReport report;
-  report.id = kErrorUnavailable;
-  report.table = name_;
-  report.unit = kUnitTable;
-  report.site = site;
-  ReportError(errors_, report);
-  return 0;
-}
 
 // ---------------------------------------------------------------------------
 // Opening
@@ -491,8 +489,57 @@ int32_t CXBaseTable::DeleteRecord(Record* record, uint32_t recno,
                                   int32_t remove_keys) {
   return DeleteTableRecord(this, record, recno, remove_keys != 0);
 }
-int32_t CXBaseTable::BuildKey(const Record*, uint32_t, uint8_t*) {
-  return Unavailable(22);
+// The key of a host record's key item as its index would hold it: the
+// record's field values go into the engine's record buffer (copies of the
+// items: the host's values stay as they are) and the index's own
+// expression makes the key there, as a write does. 101 bytes, a text key
+// blank-padded to its length and terminated.
+int32_t CXBaseTable::BuildKey(const Record* record, uint32_t item,
+                              uint8_t* key_image) {
+  if (record == nullptr || key_image == nullptr ||
+      item >= record->item_count || !files_.is_open())
+    return 0;
+  const std::u16string_view name =
+      framework::HostText(record->items[item].name);
+  const IndexKeyDescriptor* key = KeyDescriptor(name);
+  if (key == nullptr) return 0;
+  for (uint32_t i = 0; i < record->item_count; ++i) {
+    RecordItem copy = record->items[i];
+    if (copy.field_number < 0 ||
+        (copy.flags & (kRecordItemSkip | kRecordItemMemo)) != 0)
+      continue;
+    if (access::PutItem(&files_, &copy) != 1) return 0;
+  }
+  std::array<uint8_t, kKeyImageBytes> image{};
+  const int32_t status = RecordKey(*key, files_.handle, -1, 0, image);
+  if (status < 0) {
+    CXBaseItem* described =
+        description_ == nullptr ? nullptr : description_->FindXItem(name);
+    const std::u16string formula =
+        described == nullptr ? u"" : described->GetExpression();
+    ErrorReport report;
+    report.id = kErrorBuildKey;
+    report.args = {platform::MessageArg::Text(name),
+                   platform::MessageArg::Text(formula)};
+    report.table = name_;
+    report.item = name;
+    report.unit = kUnitTable;
+    report.site = kSiteBuildKey;
+    report.engine_status = status;
+    ReportError(errors_, report);
+    return 0;
+  }
+  if (IsTextValueType(key->key_value_type) && key->key_length >= 1 &&
+      key->key_length <= image.size()) {
+    const size_t end = static_cast<size_t>(key->key_length - 1);
+    const size_t used =
+        strnlen(reinterpret_cast<const char*>(image.data()), end);
+    std::fill(image.begin() + static_cast<ptrdiff_t>(used),
+              image.begin() + static_cast<ptrdiff_t>(end), uint8_t{' '});
+    image[end] = 0;
+  }
+  std::memcpy(key_image, image.data(), image.size());
+  return 1;
 }
 int32_t CXBaseTable::LockFile(uint32_t kind) {
   return locks_.LockFile(this, &files_, kind);

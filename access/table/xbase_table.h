@@ -137,8 +137,6 @@ class CXBaseTable final : public framework::RefCounted<ITable> {
   // files; false after reporting a directory that does not exist.
   bool CreationTargetOf(CreationTarget* target);
   void CloseKeys();
-  // 1024 for an operation that is not part of this build.
-  int32_t Unavailable(uint32_t site);
 
   std::u16string name_;
   HostFileCopy host_file_;

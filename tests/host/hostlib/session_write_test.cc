@@ -240,6 +240,39 @@ TEST_P(SessionWriteTest, AddsAndModificationsKeepEveryIndexInStep) {
   EXPECT_EQ(Check(), "");
 }
 
+// The table's BuildKey slot: the key a record of the host's values would
+// have, made by the index's own expression (a field key and a key on an
+// expression), text keys blank-padded and terminated.
+TEST_P(SessionWriteTest, BuildKeyGivesTheKeyOfTheHostsValues) {
+  Start(0, 0);
+  table_->mutable_record().Clear();
+  Set("ID", "4");
+  Set("NAME", "alain");
+  Set("CODE", "A1");
+  Record* record = table_->mutable_record().get();
+  const auto item_of = [&](std::u16string_view name) {
+    for (uint32_t i = 0; i < record->item_count; ++i)
+      if (std::u16string_view(record->items[i].name) == name) return i;
+    ADD_FAILURE() << Utf8(std::u16string(name));
+    return record->item_count;
+  };
+  uint8_t image[101] = {};
+  ASSERT_EQ(table_->TableObject()->BuildKey(record, item_of(u"CODE"), image),
+            1)
+      << Utf8(Error().message);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(image)),
+            "A1        ");
+  ASSERT_EQ(table_->TableObject()->BuildKey(record, item_of(u"UNAME"), image),
+            1)
+      << Utf8(Error().message);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(image)),
+            "ALAIN               ");
+  // Nothing was written.
+  uint32_t count = 1;
+  ASSERT_TRUE(table_->RecordCount(&count));
+  EXPECT_EQ(count, 0u);
+}
+
 TEST_P(SessionWriteTest, DuplicatesAreAcceptedWhenTheCheckIsOff) {
   Start(0, 0);
   ASSERT_EQ(Add("1", "a", "SAME"), 1u);
