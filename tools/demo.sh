@@ -35,7 +35,7 @@ run() {
 
 people=(
   '{"CODE":"A01","NAME":"Zoé Durand","CITY":"Lyon","SALARY":2450.5,"BIRTH":"19850312","NOTES":"Première embauche, à l'\''essai."}'
-  '{"CODE":"A02","NAME":"Émile Zola","CITY":"Paris","SALARY":1902.25,"BIRTH":"18400402","NOTES":"J'\''accuse !"}'
+  '{"CODE":"A02","NAME":"Émile Zola","CITY":"Paris","SALARY":1902.25,"BIRTH":"18400402","NOTES":"«J'\''accuse…!» — L’Aurore"}'
   '{"CODE":"A03","NAME":"Françoise Hardy","CITY":"Paris","SALARY":3100,"BIRTH":"19440117","NOTES":""}'
   '{"CODE":"A04","NAME":"Jürgen Müller","CITY":"Köln","SALARY":2875.75,"BIRTH":"19790630","NOTES":"Übersetzer"}'
   '{"CODE":"A05","NAME":"Agnès Varda","CITY":"Bruxelles","SALARY":4200,"BIRTH":"19280530","NOTES":"Cinéma"}'

@@ -20,8 +20,11 @@ constexpr LetterPair kFrenchLetters[] = {
 };
 
 // The exchange as two byte maps built once from the pairs: every byte
-// maps to itself but the letters of the pairs. Texts cross this on every
-// field of every record, so one lookup per byte.
+// maps to itself but the bytes of the pairs, which trade places both ways
+// (an ANSI byte that is one of the OEM letter codes, such as 133 "…" or
+// 147 the opening quote, goes to the file as the ANSI letter's code and
+// comes back as itself), so that any text written reads back unchanged.
+// Texts cross this on every field of every record: one lookup per byte.
 struct LetterMaps {
   uint8_t to_oem[256];
   uint8_t to_ansi[256];
@@ -32,7 +35,9 @@ struct LetterMaps {
     }
     for (const LetterPair& pair : kFrenchLetters) {
       to_oem[pair.ansi] = pair.oem;
+      to_oem[pair.oem] = pair.ansi;
       to_ansi[pair.oem] = pair.ansi;
+      to_ansi[pair.ansi] = pair.oem;
     }
   }
 };

@@ -139,6 +139,14 @@ TEST_F(AdapterTest, CodePagesSwapFrenchLettersOrConvertEverything) {
   EXPECT_NE(text[4], '\xB0');
   OemToAnsi(text, 5, true);
   EXPECT_EQ(std::string(text), "\xE0\xE9\xE7\xF9\xB0");
+  // Every byte of an ANSI text reads back as written: one that is an OEM
+  // letter's code ("…", the curly quotes, the dashes) trades places with
+  // that letter on its way to the file.
+  char quoted[] = "\x93\x85\x97\x96\xE9";
+  AnsiToOem(quoted, 5, false);
+  EXPECT_EQ(std::string(quoted), "\xF4\xE0\xF9\xFB\x82");
+  OemToAnsi(quoted, 5, false);
+  EXPECT_EQ(std::string(quoted), "\x93\x85\x97\x96\xE9");
   // The letters' swap stops at a zero byte.
   char cut[] = {'\xE9', '\0', '\xE9'};
   AnsiToOem(cut, 3, false);
