@@ -368,9 +368,8 @@ int32_t WriteTableRecord(CXBaseTable* table, Record* record, uint32_t* recno,
   std::vector<WriteKey> keys;
   if (!CollectKeys(table, record, &keys)) return 0;
 
-  // 1. The record as it stands: its bytes and keys.
-  std::string old_bytes;
-  if (rewrite) {
+  // Reads the record rewritten into the engine's buffer (1015 reported).
+  const auto read_record = [&]() -> bool {
     const int32_t status = ReadRecord(files->handle, *recno);
     if (status != kKbdOk && status != kKbdDeletedRecord) {
       report(kErrorReadRecord,
@@ -378,9 +377,16 @@ int32_t WriteTableRecord(CXBaseTable* table, Record* record, uint32_t* recno,
               platform::MessageArg::Text(files->table),
               platform::MessageArg::Signed(status)},
              kSiteRead, {}, status);
-      return 0;
+      return false;
     }
     files->current_recno = *recno;
+    return true;
+  };
+
+  // 1. The record as it stands: its bytes and keys.
+  std::string old_bytes;
+  if (rewrite) {
+    if (!read_record()) return 0;
     CopyRecordBuffer(files->handle, &old_bytes);
     for (WriteKey& key : keys) {
       const int32_t made =
@@ -408,18 +414,7 @@ int32_t WriteTableRecord(CXBaseTable* table, Record* record, uint32_t* recno,
 
   // 3. The buffer: empty for an add, the record itself for a rewrite.
   if (rewrite) {
-    if (files->current_recno != *recno) {
-      const int32_t status = ReadRecord(files->handle, *recno);
-      if (status != kKbdOk && status != kKbdDeletedRecord) {
-        report(kErrorReadRecord,
-               {platform::MessageArg::Unsigned(*recno),
-                platform::MessageArg::Text(files->table),
-                platform::MessageArg::Signed(status)},
-               kSiteRead, {}, status);
-        return 0;
-      }
-      files->current_recno = *recno;
-    }
+    if (files->current_recno != *recno && !read_record()) return 0;
   } else {
     BlankRecord(files->handle);
     files->current_recno = 0;
