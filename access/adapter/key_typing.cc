@@ -12,6 +12,9 @@
 namespace qx::access {
 namespace {
 
+// The key of an I field in a CDX tag: its 4-byte integer image.
+constexpr uint16_t kIntegerKeyLength = 4;
+
 using adapter_internal::Call;
 using adapter_internal::EngineBuffer;
 
@@ -43,8 +46,14 @@ int32_t Evaluate(XbaseDialect dialect, uint16_t dbf_handle,
 }
 
 // The width and decimals of a bare N or F field named by expression.
-bool FieldShape(uint16_t dbf_handle, std::string_view expression,
-                uint16_t* width, uint16_t* decimals) {
+// The field an expression names when it is a bare field name (blanks
+// around it allowed); false for any other expression.
+bool NamedField(uint16_t dbf_handle, std::string_view expression,
+                KbdFieldDef* out) {
+  while (!expression.empty() && expression.front() == ' ')
+    expression.remove_prefix(1);
+  while (!expression.empty() && expression.back() == ' ')
+    expression.remove_suffix(1);
   const std::string name(expression);
   int16_t number = -1;
   if (Call(kbddfieldno, static_cast<int16_t>(dbf_handle), &number,
@@ -60,12 +69,27 @@ bool FieldShape(uint16_t dbf_handle, std::string_view expression,
   if (Call(kbddfields, static_cast<int16_t>(dbf_handle), &largest,
            fields.data()) < 0)
     return false;
-  const KbdFieldDef& field = fields[static_cast<size_t>(number)];
+  *out = fields[static_cast<size_t>(number)];
+  return true;
+}
+
+bool FieldShape(uint16_t dbf_handle, std::string_view expression,
+                uint16_t* width, uint16_t* decimals) {
+  KbdFieldDef field{};
+  if (!NamedField(dbf_handle, expression, &field)) return false;
   const char type = static_cast<char>(field.type & ~0x20);
   if (type != 'N' && type != 'F') return false;
   *width = field.length;
   *decimals = field.decimals;
   return true;
+}
+
+// Whether the expression is the bare name of an I field, which FoxPro
+// keys in a CDX tag by its 4-byte integer image.
+bool NamesIntegerField(uint16_t dbf_handle, std::string_view expression) {
+  KbdFieldDef field{};
+  return NamedField(dbf_handle, expression, &field) &&
+         static_cast<char>(field.type & ~0x20) == 'I';
 }
 
 }  // namespace
@@ -181,6 +205,9 @@ int32_t KeyShapeForBuild(XbaseDialect dialect, uint16_t dbf_handle,
         made.key_length = kNtxNumberWidth;
         made.decimals = kNtxNumberDecimals;
       }
+      if (family == IndexFamily::kCdx &&
+          NamesIntegerField(dbf_handle, expression))
+        made.key_length = kIntegerKeyLength;
       break;
     default:
       return kStatusNotConvertible;

@@ -15,9 +15,6 @@
 namespace qx::access {
 namespace {
 
-// The key length of an I field in CDX tags.
-constexpr uint16_t kIntegerKeyLength = 4;
-
 // Index files read for their key's options: shared, read-only.
 constexpr uint16_t kIndexReadMode = 0xE00 | 0x100;
 
@@ -29,25 +26,6 @@ std::u16string_view Stem(std::u16string_view path) {
       (slash == std::u16string_view::npos || dot > slash))
     path.remove_suffix(path.size() - dot);
   return path;
-}
-
-// Whether expression is the bare name of an I field of the data file:
-// FoxPro keys such a field by its 4-byte integer image.
-bool NamesIntegerField(uint16_t dbf_handle, std::string_view expression) {
-  while (!expression.empty() && expression.front() == ' ')
-    expression.remove_prefix(1);
-  while (!expression.empty() && expression.back() == ' ')
-    expression.remove_suffix(1);
-  FieldDescriptions fields;
-  if (LoadFieldDescriptions(&fields, dbf_handle) < 0) return false;
-  for (int32_t i = 0; i < fields.count; ++i) {
-    const FieldDescription& f = fields.fields[static_cast<size_t>(i)];
-    if ((f.type == 'I' || f.type == 'i') &&
-        framework::SameName(platform::AnsiToUtf16(f.name),
-                            platform::AnsiToUtf16(expression)))
-      return true;
-  }
-  return false;
 }
 
 }  // namespace
@@ -95,9 +73,6 @@ int32_t BuildKeyIndex(uint16_t dbf_handle, std::u16string_view data_path,
   request.expression = expression;
   request.key_type = shape.type;
   request.key_length = shape.key_length;
-  if (family == IndexFamily::kCdx && shape.type == 'N' &&
-      NamesIntegerField(dbf_handle, expression))
-    request.key_length = kIntegerKeyLength;
   request.decimals = shape.decimals;
   // NDX keys ascend only, and so do standard IDX files.
   const bool can_descend = family == IndexFamily::kMdx ||

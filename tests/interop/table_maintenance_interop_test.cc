@@ -136,7 +136,8 @@ TEST(TableMaintenanceInteropTest, NewTablesPackAndReindexForThePeers) {
   }
 }
 
-// Visual FoxPro keys an integer field by its 4-byte integer image.
+// Visual FoxPro keys an integer field by its 4-byte integer image, through
+// the component and through qxdb index alike.
 TEST(TableMaintenanceInteropTest, IntegerKeysOfVisualFoxProTables) {
   qx::testing::TempDir dir;
   const std::string table = dir.File("n.dbf");
@@ -147,6 +148,14 @@ TEST(TableMaintenanceInteropTest, IntegerKeysOfVisualFoxProTables) {
       {"import", table, "--index", dir.File("n.cdx") + ":QTY"},
       "{\"QTY\":3}\n{\"QTY\":-70000}\n{\"QTY\":2147483647}\n{\"QTY\":0}\n");
   ASSERT_EQ(r.rc, 0) << r.err;
+  // The engine-level build of qxdb index makes the same tag.
+  r = Qxdb({"index", table, dir.File("m.cdx"), "--expr", "QTY", "--tag",
+            "QTY"});
+  ASSERT_EQ(r.rc, 0) << r.err;
+  r = Qxdb({"info", dir.File("m.cdx")});
+  EXPECT_NE(r.out.find("\"key_length\":4"), std::string::npos) << r.out;
+  r = Qxdb({"keys", dir.File("m.cdx"), "--tag", "QTY", "--table", table});
+  EXPECT_EQ(r.out, "2\t-70000\n4\t0\n1\t3\n3\t2147483647\n");
   for (int pass = 0; pass < 2; ++pass) {
     r = Qxdb({"check", table, dir.File("n.cdx"), "--tag", "QTY"});
     EXPECT_EQ(r.out, "ok 4 keys\n") << r.err;
