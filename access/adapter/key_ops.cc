@@ -5,6 +5,7 @@
 #include <array>
 #include <cstring>
 #include <string>
+#include <type_traits>
 
 #include "access/adapter/engine_call.h"
 #include "access/adapter/index_ops.h"
@@ -53,81 +54,47 @@ void Give(const IndexKeyDescriptor& key, const EngineKey& engine,
 
 enum class Step { kFirst, kLast, kNext, kPrevious, kCurrent };
 
+// Each family's step calls in Step order. The current entry of IDX and NTX
+// files is found instead (kbdifind, kbdxfind: the caller's key kept).
+template <typename Handle>
+using StepCalls = std::array<int16_t (*)(Handle, void*, uint32_t*), 5>;
+constexpr StepCalls<int16_t> kNdxSteps = {kbdnkfirst, kbdnklast, kbdnknext,
+                                          kbdnkprev, kbdnkcur};
+constexpr StepCalls<int32_t> kMdxSteps = {kbdmkfirst, kbdmklast, kbdmknext,
+                                          kbdmkprev, kbdmkcur};
+constexpr StepCalls<int16_t> kIdxSteps = {kbdifirst, kbdilast, kbdinext,
+                                          kbdiprev, nullptr};
+constexpr StepCalls<int32_t> kCdxSteps = {kbdcfirst, kbdclast, kbdcnext,
+                                          kbdcprev, kbdccurrent};
+constexpr StepCalls<int16_t> kNtxSteps = {kbdxfirst, kbdxlast, kbdxnext,
+                                          kbdxprev, nullptr};
+
+template <typename Handle>
+int32_t StepWith(const StepCalls<Handle>& calls,
+                 std::type_identity_t<int16_t (*)(Handle, const void*, uint32_t)>
+                     find,
+                 Handle handle,
+                 Step step, uint8_t* k, uint32_t* recno) {
+  const auto call = calls[static_cast<size_t>(step)];
+  if (call == nullptr) return Call(find, handle, k, *recno);
+  return Call(call, handle, k, recno);
+}
+
 int32_t RunStep(const IndexKeyDescriptor& key, Step step, uint8_t* k,
                 uint32_t* recno) {
   const int16_t h = Handle16(key.index_handle);
   const int32_t t = Tag32(key.tag_handle);
   switch (IndexFamilyOf(key.dialect)) {
     case IndexFamily::kNdx:
-      switch (step) {
-        case Step::kFirst:
-          return Call(kbdnkfirst, h, k, recno);
-        case Step::kLast:
-          return Call(kbdnklast, h, k, recno);
-        case Step::kNext:
-          return Call(kbdnknext, h, k, recno);
-        case Step::kPrevious:
-          return Call(kbdnkprev, h, k, recno);
-        case Step::kCurrent:
-          return Call(kbdnkcur, h, k, recno);
-      }
-      break;
+      return StepWith(kNdxSteps, nullptr, h, step, k, recno);
     case IndexFamily::kMdx:
-      switch (step) {
-        case Step::kFirst:
-          return Call(kbdmkfirst, t, k, recno);
-        case Step::kLast:
-          return Call(kbdmklast, t, k, recno);
-        case Step::kNext:
-          return Call(kbdmknext, t, k, recno);
-        case Step::kPrevious:
-          return Call(kbdmkprev, t, k, recno);
-        case Step::kCurrent:
-          return Call(kbdmkcur, t, k, recno);
-      }
-      break;
+      return StepWith(kMdxSteps, nullptr, t, step, k, recno);
     case IndexFamily::kIdx:
-      switch (step) {
-        case Step::kFirst:
-          return Call(kbdifirst, h, k, recno);
-        case Step::kLast:
-          return Call(kbdilast, h, k, recno);
-        case Step::kNext:
-          return Call(kbdinext, h, k, recno);
-        case Step::kPrevious:
-          return Call(kbdiprev, h, k, recno);
-        case Step::kCurrent:
-          return Call(kbdifind, h, k, *recno);
-      }
-      break;
+      return StepWith(kIdxSteps, kbdifind, h, step, k, recno);
     case IndexFamily::kCdx:
-      switch (step) {
-        case Step::kFirst:
-          return Call(kbdcfirst, t, k, recno);
-        case Step::kLast:
-          return Call(kbdclast, t, k, recno);
-        case Step::kNext:
-          return Call(kbdcnext, t, k, recno);
-        case Step::kPrevious:
-          return Call(kbdcprev, t, k, recno);
-        case Step::kCurrent:
-          return Call(kbdccurrent, t, k, recno);
-      }
-      break;
+      return StepWith(kCdxSteps, nullptr, t, step, k, recno);
     case IndexFamily::kNtx:
-      switch (step) {
-        case Step::kFirst:
-          return Call(kbdxfirst, h, k, recno);
-        case Step::kLast:
-          return Call(kbdxlast, h, k, recno);
-        case Step::kNext:
-          return Call(kbdxnext, h, k, recno);
-        case Step::kPrevious:
-          return Call(kbdxprev, h, k, recno);
-        case Step::kCurrent:
-          return Call(kbdxfind, h, k, *recno);
-      }
-      break;
+      return StepWith(kNtxSteps, kbdxfind, h, step, k, recno);
     case IndexFamily::kNone:
       break;
   }
