@@ -368,7 +368,7 @@ AppendTimes AppendBench(qx::host::Session* session, const std::string& path,
                         const fs::path& dir, const std::vector<Row>& rows) {
   BuildAppendIndexes(path, dir);
   AppendTimes times;
-  std::vector<qx::host::IndexSpec> indexes;
+  std::vector<qx::host::AttachedIndex> indexes;
   for (const auto& index : kAppendIndexes)
     indexes.push_back({qx::platform::Utf8ToUtf16(index[0]),
                        qx::platform::Utf8ToUtf16(index[1])});

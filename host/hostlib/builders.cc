@@ -62,7 +62,7 @@ FileBuilder& FileBuilder::Format(uint32_t file_format) {
   return *this;
 }
 
-FileBuilder& FileBuilder::Item(const ItemSpec& desc) {
+FileBuilder& FileBuilder::Item(const ItemDesc& desc) {
   FileItem item;
   item.name = Keep(desc.name);
   item.item_type = desc.item_type;

@@ -36,7 +36,7 @@ class ConnectionBuilder {
 };
 
 // One item of a file description.
-struct ItemSpec {
+struct ItemDesc {
   std::u16string name;
   uint8_t item_type = kItemText;
   uint32_t size = 0;
@@ -56,7 +56,7 @@ class FileBuilder {
   FileBuilder& Extension(std::u16string extension);
   FileBuilder& ExtendedInfo(std::u16string text);
   FileBuilder& Format(uint32_t file_format);
-  FileBuilder& Item(const ItemSpec& item);
+  FileBuilder& Item(const ItemDesc& item);
   FileDesc* Get();
 
  private:

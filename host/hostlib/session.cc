@@ -242,7 +242,7 @@ bool Session::ValueText(const HostValue& value, std::u16string* text) const {
 }
 
 std::unique_ptr<SessionTable> Session::Open(
-    std::u16string_view name_or_path, const std::vector<IndexSpec>& indexes) {
+    std::u16string_view name_or_path, const std::vector<AttachedIndex>& indexes) {
   if (driver() == nullptr || !connected_) return nullptr;
   std::unique_ptr<SessionTable> table(new SessionTable(this));
   table->name_ = name_or_path;
@@ -254,7 +254,7 @@ std::unique_ptr<SessionTable> Session::Open(
     description = proxy_->OpenTableDirect(name, name, &cnx_, 0, this);
     FileDesc file;
     file.name = name;
-    for (const IndexSpec& index : indexes) {
+    for (const AttachedIndex& index : indexes) {
       if (description == nullptr) break;
       IDescription* attached = proxy_->AttachIndex(
           index.file.c_str(), index.key.c_str(), &cnx_, &file, this);

@@ -50,7 +50,7 @@ struct HostError {
 
 // An index file to attach (AttachIndex) and its key name (needed for
 // MDX and CDX files: the tag).
-struct IndexSpec {
+struct AttachedIndex {
   std::u16string file;
   std::u16string key;
 };
@@ -162,7 +162,7 @@ class Session;
 class SessionBrowse;
 
 // Browsing: what a browse walks (one cursor of its own per browse).
-struct BrowseSpec {
+struct BrowseRequest {
   std::u16string key;  // the browse item; empty: record-number order
   const Condition* range = nullptr;   // the caller's, kept alive by it
   const Condition* filter = nullptr;  // the caller's, kept alive by it
@@ -191,7 +191,7 @@ class SessionTable {
 
   // Browsing: a browse by key or record order with its own cursor and
   // record buffer; null when the cursor cannot be made.
-  std::unique_ptr<SessionBrowse> Browse(const BrowseSpec& spec);
+  std::unique_ptr<SessionBrowse> Browse(const BrowseRequest& request);
   // Writing and locking: the cursor's Write, Delete and LockRecord and the
   // table object's file locks. Values are set on record() first (Clear
   // for a new record; Read then set for a modification).
@@ -259,7 +259,7 @@ class Session {
   // indexes, those index files are attached, otherwise the ones beside
   // the data file. Null on failure.
   std::unique_ptr<SessionTable> Open(std::u16string_view name_or_path,
-                                     const std::vector<IndexSpec>& indexes);
+                                     const std::vector<AttachedIndex>& indexes);
 
   // Creation: the files of a new table (data, memo when a memo item asks
   // for it, an index per key item) through the driver's table object.
@@ -316,7 +316,7 @@ struct SeekResult {
 };
 
 // A browse of a table through a cursor of its own: first, last, next,
-// previous and current move in key order (BrowseSpec::key) or record
+// previous and current move in key order (BrowseRequest::key) or record
 // order and read the record into record(); records a filter rejects are
 // passed over; out_of_file() tells the end. Seek jumps to a key value.
 class SessionBrowse {

@@ -17,22 +17,22 @@ bool Session::ConvertValue(const HostValue& source, uint8_t type,
   return convert_ != nullptr && !HostFailed(convert_(&source, target, type, 0));
 }
 
-std::unique_ptr<SessionBrowse> SessionTable::Browse(const BrowseSpec& spec) {
+std::unique_ptr<SessionBrowse> SessionTable::Browse(const BrowseRequest& request) {
   if (!open_ || session_->driver() == nullptr) return nullptr;
   std::unique_ptr<SessionBrowse> browse(new SessionBrowse());
   browse->table_ = name_;
-  browse->key_ = spec.key;
-  browse->lock_kind_ = spec.lock_kind;
+  browse->key_ = request.key;
+  browse->lock_kind_ = request.lock_kind;
   browse->record_ = std::make_unique<HostRecord>(session_->end_conversion());
   browse->record_->Bind(info_);
   Query& query = browse->query_;
   query.id = session_->NextQueryId();
   query.table_name = browse->table_.c_str();
   query.item_name = browse->key_.empty() ? nullptr : browse->key_.c_str();
-  query.range = spec.range;
-  query.filter = spec.filter;
-  query.search_flags = spec.generic ? kSearchFlagGeneric : 0;
-  query.lock_kind = spec.lock_kind;
+  query.range = request.range;
+  query.filter = request.filter;
+  query.search_flags = request.generic ? kSearchFlagGeneric : 0;
+  query.lock_kind = request.lock_kind;
   query.record = browse->record_->get();
   browse->cursor_ = session_->driver()->CreateQuery(&browse->query_);
   if (browse->cursor_ == nullptr) return nullptr;

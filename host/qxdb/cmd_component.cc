@@ -21,7 +21,7 @@ namespace qx::qxdb {
 namespace {
 
 using host::HostRecord;
-using host::IndexSpec;
+using host::AttachedIndex;
 using host::ItemInfo;
 using host::SessionTable;
 
@@ -34,18 +34,18 @@ std::string Utf8(std::u16string_view text) {
 
 // --index FILE[:KEY]: the key after the last ':' (a drive letter's colon
 // stays with the file).
-std::vector<IndexSpec> ParseIndexes(const std::vector<std::string>& options) {
-  std::vector<IndexSpec> indexes;
+std::vector<AttachedIndex> ParseIndexes(const std::vector<std::string>& options) {
+  std::vector<AttachedIndex> indexes;
   for (const std::string& option : options) {
-    IndexSpec spec;
+    AttachedIndex index;
     const size_t colon = option.rfind(':');
     if (colon != std::string::npos && colon > 1) {
-      spec.file = platform::Utf8ToUtf16(option.substr(0, colon));
-      spec.key = platform::Utf8ToUtf16(option.substr(colon + 1));
+      index.file = platform::Utf8ToUtf16(option.substr(0, colon));
+      index.key = platform::Utf8ToUtf16(option.substr(colon + 1));
     } else {
-      spec.file = platform::Utf8ToUtf16(option);
+      index.file = platform::Utf8ToUtf16(option);
     }
-    indexes.push_back(std::move(spec));
+    indexes.push_back(std::move(index));
   }
   return indexes;
 }
@@ -264,7 +264,7 @@ bool WriteValue(Invocation& inv, const std::string& path,
 
 }  // namespace
 
-std::vector<IndexSpec> ParseIndexOptions(
+std::vector<AttachedIndex> ParseIndexOptions(
     const std::vector<std::string>& options) {
   return ParseIndexes(options);
 }

@@ -203,7 +203,7 @@ class RecordLoader {
 
 // FILE[:TAG]: a tag follows the last ':' when the part before it is an
 // index file's name.
-void SplitIndexSpec(const std::string& desc, std::string* path,
+void SplitIndexOption(const std::string& desc, std::string* path,
                     std::optional<std::string>* tag) {
   std::size_t colon = desc.rfind(':');
   if (colon != std::string::npos && colon + 1 < desc.size() &&
@@ -237,7 +237,7 @@ int CmdImport(Invocation& inv) {
   for (const std::string& desc : inv.Options("index")) {
     std::string index_path;
     std::optional<std::string> tag;
-    SplitIndexSpec(desc, &index_path, &tag);
+    SplitIndexOption(desc, &index_path, &tag);
     indexes.emplace_back();
     if (int rc = OpenIndexFor(inv, index_path, tag, true, &table, &indexes.back()))
       return rc;

@@ -159,11 +159,11 @@ bool OwnIndex(std::u16string_view table_base, std::u16string_view index_path) {
 // The table's own index files of a table opened by path, to attach when
 // it holds others too (empty when all are its own); the others are named
 // on stderr.
-std::vector<host::IndexSpec> OwnIndexes(Invocation& inv,
+std::vector<host::AttachedIndex> OwnIndexes(Invocation& inv,
                                         const std::string& path,
                                         const host::TableInfo& info,
                                         bool* others) {
-  std::vector<host::IndexSpec> own;
+  std::vector<host::AttachedIndex> own;
   *others = false;
   for (const host::ItemInfo& item : info.items) {
     if (item.key_number < 0 || item.index_path.empty()) continue;
@@ -182,7 +182,7 @@ std::vector<host::IndexSpec> OwnIndexes(Invocation& inv,
     const std::u16string full =
         platform::Utf8ToUtf16(DirectoryOf(path)) + u"/" + file;
     bool listed = false;
-    for (const host::IndexSpec& spec : own) listed |= spec.file == full;
+    for (const host::AttachedIndex& index : own) listed |= index.file == full;
     if (!listed) own.push_back({full, item.name});
   }
   return own;
@@ -197,14 +197,14 @@ int CmdReindex(Invocation& inv) {
   if (!PathExists(path)) return inv.Fail(kExitNotFound, path, "no such file");
   ComponentSession component;
   if (!component.Start(inv, DirectoryOf(path), false)) return kExitFailure;
-  const std::vector<host::IndexSpec> indexes =
+  const std::vector<host::AttachedIndex> indexes =
       ParseIndexOptions(inv.Options("index"));
   std::unique_ptr<host::SessionTable> table =
       component.session().Open(platform::Utf8ToUtf16(path), indexes);
   if (table == nullptr) return component.Failure(inv, path);
   if (indexes.empty()) {
     bool others = false;
-    std::vector<host::IndexSpec> own =
+    std::vector<host::AttachedIndex> own =
         OwnIndexes(inv, path, table->info(), &others);
     if (others) {
       table.reset();

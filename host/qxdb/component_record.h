@@ -16,7 +16,7 @@ namespace qx::qxdb {
 
 // --index FILE[:KEY] options: the key after the last ':' (a drive
 // letter's colon stays with the file).
-std::vector<host::IndexSpec> ParseIndexOptions(
+std::vector<host::AttachedIndex> ParseIndexOptions(
     const std::vector<std::string>& options);
 
 // Starts the component on the table's directory and opens the table at

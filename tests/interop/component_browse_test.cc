@@ -82,7 +82,7 @@ class BrowseTest : public ::testing::Test {
   }
   std::string Path(const std::string& file) { return dir_.File(file); }
   std::unique_ptr<SessionTable> Open(const std::string& file,
-                                     std::vector<IndexSpec> indexes = {}) {
+                                     std::vector<AttachedIndex> indexes = {}) {
     auto table = session_->Open(U(Path(file)), indexes);
     EXPECT_NE(table, nullptr) << A(session_->LastError().message);
     return table;

@@ -36,7 +36,7 @@ using qx::testing::HarbourPeer;
 // One index: an NTX file's base name or a CDX tag name, its key
 // expression, "U" unique and/or "D" descending ("-" neither), and a FOR
 // condition ("" none).
-struct Spec {
+struct IndexCase {
   const char* name;
   const char* expr;
   const char* flags;
@@ -46,7 +46,7 @@ struct Spec {
 
 // Keys of the Clipper family: STR() of a field takes the field's width
 // there, and Harbour evaluates Clipper's functions.
-const Spec kNtxSpecs[] = {
+const IndexCase kNtxIndexes[] = {
     {"name", "NAME", "-", "", true},
     {"upcode", "UPPER(NAME)+CODE", "-", "", true},
     {"age", "AGE", "-", "", true},
@@ -68,7 +68,7 @@ const Spec kNtxSpecs[] = {
 
 // Keys of the FoxPro family (CDX tags; STR() always with a width, since
 // Harbour's STR() without one follows Clipper, not FoxPro).
-const Spec kCdxSpecs[] = {
+const IndexCase kCdxIndexes[] = {
     {"NAME", "NAME", "-", "", true},
     {"UPCODE", "UPPER(NAME)+CODE", "-", "", true},
     {"AGE", "AGE", "-", "", true},
@@ -91,16 +91,16 @@ struct Family {
   const char* rdd;
   const char* dialect;
   bool compound;  // tags of t.cdx, else one .ntx file per index
-  std::vector<Spec> specs;
+  std::vector<IndexCase> index_cases;
 };
 
 void PrintTo(const Family& family, std::ostream* out) { *out << family.label; }
 
 const Family kFamilies[] = {
     {"Ntx", "DBFNTX", "clipper", false,
-     {std::begin(kNtxSpecs), std::end(kNtxSpecs)}},
+     {std::begin(kNtxIndexes), std::end(kNtxIndexes)}},
     {"Cdx", "DBFCDX", "foxpro2", true,
-     {std::begin(kCdxSpecs), std::end(kCdxSpecs)}},
+     {std::begin(kCdxIndexes), std::end(kCdxIndexes)}},
 };
 
 // ---- Records
@@ -275,37 +275,37 @@ class HarbourInteropTest : public ::testing::TestWithParam<Family> {
         << error;
     table_ = dir_.File("t.dbf");
     data_ = dir_.File("data.txt");
-    specs_ = dir_.File("specs.txt");
+    indexes_file_ = dir_.File("indexes.txt");
     qx::testing::WriteWholeFile(data_, MakeData(20261206, &first_records_));
-    std::string specs;
-    for (const Spec& s : GetParam().specs)
-      specs += std::string(s.name) + "\t" + s.expr + "\t" + s.flags + "\t" +
+    std::string index_cases;
+    for (const IndexCase& s : GetParam().index_cases)
+      index_cases += std::string(s.name) + "\t" + s.expr + "\t" + s.flags + "\t" +
                s.for_expr + "\n";
-    qx::testing::WriteWholeFile(specs_, specs);
+    qx::testing::WriteWholeFile(indexes_file_, index_cases);
   }
 
   Report RunHarbour(const std::string& job) {
     std::string output;
-    int rc = harbour_.Run(dir_.path(), {job, GetParam().rdd, data_, specs_}, &output);
+    int rc = harbour_.Run(dir_.path(), {job, GetParam().rdd, data_, indexes_file_}, &output);
     EXPECT_EQ(rc, 0) << output.substr(0, 2000);
     EXPECT_EQ(output.find("Error"), std::string::npos) << output.substr(0, 2000);
     return ParseReport(output);
   }
 
-  // The index file and tag arguments of a spec for qxdb.
-  std::vector<std::string> IndexArgs(const Spec& s) const {
+  // The index file and tag arguments of an index case for qxdb.
+  std::vector<std::string> IndexArgs(const IndexCase& s) const {
     if (GetParam().compound) return {dir_.File("t.cdx"), "--tag", s.name};
     return {dir_.File(std::string(s.name) + ".ntx")};
   }
 
-  void Check(const Spec& s) {
+  void Check(const IndexCase& s) {
     std::vector<std::string> args = {"check", table_};
     for (const std::string& a : IndexArgs(s)) args.push_back(a);
     Result r = Qxdb(args);
     EXPECT_EQ(r.rc, 0) << s.name << ": " << r.out.substr(0, 1000) << r.err;
   }
 
-  std::vector<uint32_t> Walk(const Spec& s) {
+  std::vector<uint32_t> Walk(const IndexCase& s) {
     std::vector<std::string> index = IndexArgs(s);
     std::vector<std::string> args = {"keys", index[0], "--table", table_};
     for (size_t i = 1; i < index.size(); ++i) args.push_back(index[i]);
@@ -321,12 +321,12 @@ class HarbourInteropTest : public ::testing::TestWithParam<Family> {
 
   // Our seek of each value Harbour sought, exact and soft, lands where
   // Harbour's did.
-  void CompareSeeks(const Spec& s, const Order& theirs) {
+  void CompareSeeks(const IndexCase& s, const Order& theirs) {
     if (!s.seek) return;
     CompareSeeks(s, theirs.seeks, false);
     CompareSeeks(s, theirs.soft_seeks, true);
   }
-  void CompareSeeks(const Spec& s, const std::vector<Seek>& seeks, bool soft) {
+  void CompareSeeks(const IndexCase& s, const std::vector<Seek>& seeks, bool soft) {
     for (const Seek& seek : seeks) {
       if (seek.value == "?") continue;
       std::vector<std::string> index = IndexArgs(s);
@@ -350,13 +350,13 @@ class HarbourInteropTest : public ::testing::TestWithParam<Family> {
 
   HarbourPeer harbour_;
   qx::testing::TempDir dir_;
-  std::string table_, data_, specs_, first_records_;
+  std::string table_, data_, indexes_file_, first_records_;
 };
 
 TEST_P(HarbourInteropTest, HarbourWritesQxdbReads) {
   Report report = RunHarbour("make");
   ASSERT_EQ(report.count("maintained"), 1u);
-  for (const Spec& s : GetParam().specs) {
+  for (const IndexCase& s : GetParam().index_cases) {
     SCOPED_TRACE(s.name);
     const Order& theirs = report["maintained"][Upper(s.name)];
     ASSERT_FALSE(theirs.walk.empty());
@@ -375,7 +375,7 @@ TEST_P(HarbourInteropTest, QxdbWritesHarbourReads) {
   r = Qxdb({"import", table_}, first_records_);
   ASSERT_EQ(r.rc, 0) << r.err;
   std::map<std::string, std::vector<uint32_t>> ours;
-  for (const Spec& s : family.specs) {
+  for (const IndexCase& s : family.index_cases) {
     std::vector<std::string> index = IndexArgs(s);
     std::vector<std::string> args = {"index", table_, index[0], "--expr", s.expr};
     for (size_t i = 1; i < index.size(); ++i) args.push_back(index[i]);
@@ -393,7 +393,7 @@ TEST_P(HarbourInteropTest, QxdbWritesHarbourReads) {
   Report report = RunHarbour("use");
   ASSERT_EQ(report.count("read"), 1u);
   ASSERT_EQ(report.count("maintained"), 1u);
-  for (const Spec& s : family.specs) {
+  for (const IndexCase& s : family.index_cases) {
     SCOPED_TRACE(s.name);
     const Order& read = report["read"][Upper(s.name)];
     EXPECT_EQ(read.walk, ours[s.name]);

@@ -19,14 +19,14 @@ TEST(BuildersTest, RecordsPointIntoTheBuildersStorage) {
   EXPECT_EQ(desc->access_mode, static_cast<uint32_t>(kAccessReadOnly));
 
   FileBuilder file(u"CLIENTS");
-  ItemSpec code;
+  ItemDesc code;
   code.name = u"CODE";
   code.item_type = kItemInt32;
   code.size = 4;
   code.key_flags = kKeyUnique | kKeyAscending;
   code.index_file = u"clients.ndx";
   file.Item(code);
-  ItemSpec nom;
+  ItemDesc nom;
   nom.name = u"NOMVILLE";
   nom.formula = u"NOM+VILLE";
   nom.component_count = 2;

@@ -51,12 +51,12 @@ const Family kFamilies[] = {
     {"cdx", "foxpro2", "t.cdx", "t.cdx", "t.cdx", true},
 };
 
-struct KeySpec {
+struct KeyCase {
   const char* item;
   const char* expr;
   bool unique;
 };
-const KeySpec kKeys[] = {{"ID", "ID", false},
+const KeyCase kKeys[] = {{"ID", "ID", false},
                          {"CODE", "CODE", true},
                          {"UNAME", "UPPER(NAME)", false}};
 
@@ -107,7 +107,7 @@ class SessionWriteTest : public ::testing::TestWithParam<Family> {
     ASSERT_NE(table_, nullptr) << Utf8(Error().message);
   }
   std::unique_ptr<SessionTable> OpenTable(std::u16string_view name) {
-    std::vector<IndexSpec> indexes;
+    std::vector<AttachedIndex> indexes;
     for (size_t k = 0; k < 3; ++k)
       indexes.push_back({U(IndexFile(k)), U(kKeys[k].item)});
     return session_->Open(name, indexes);
@@ -418,7 +418,7 @@ TEST_P(SessionWriteTest, LocksConflictBetweenProcesses) {
           return 2;
         child_session = std::make_unique<Session>(&child_host);
         if (!child_session->Connect(U(dir_.path()))) return 3;
-        std::vector<IndexSpec> indexes;
+        std::vector<AttachedIndex> indexes;
         for (size_t k = 0; k < 3; ++k)
           indexes.push_back({U(IndexFile(k)), U(kKeys[k].item)});
         child_table = child_session->Open(u"t", indexes);

@@ -1,13 +1,13 @@
 /* The Harbour side of the interop tests: one program, two jobs.
 
-   hbxbase make RDD DATA SPECS   creates t.dbf, appends the records of the
+   hbxbase make RDD DATA INDEXES   creates t.dbf, appends the records of the
                                  data file's "A" lines up to the first "="
-                                 line, builds every index of SPECS, then
+                                 line, builds every index of INDEXES, then
                                  applies the remaining lines (appends,
                                  updates, deletes) with all indexes open,
                                  and reports.
-   hbxbase use RDD DATA SPECS    opens the existing t.dbf with the indexes
-                                 of SPECS, reports, applies the data file's
+   hbxbase use RDD DATA INDEXES    opens the existing t.dbf with the indexes
+                                 of INDEXES, reports, applies the data file's
                                  lines after its "=" line, and reports again.
 
    RDD is DBFNTX or DBFCDX; it runs in the current directory.
@@ -17,7 +17,7 @@
    as YYYYMMDD or empty; "=" alone separates the first records from the
    maintenance.
 
-   SPECS: tab-separated lines NAME EXPR FLAGS FOR, FLAGS a word of U
+   INDEXES: tab-separated lines NAME EXPR FLAGS FOR, FLAGS a word of U
    (unique) and D (descending), "-" for none; FOR empty for none. NAME is
    the NTX file's base name or the CDX tag name.
 
@@ -39,10 +39,10 @@ REQUEST DESCEND, STRZERO, YEAR, MONTH, DAY, DTOS, UPPER, LOWER, STR, EMPTY
 REQUEST SUBSTR, LEFT, RIGHT, ALLTRIM, TRIM, LTRIM, RTRIM, PADL, PADR, PADC
 REQUEST VAL, DELETED, RECNO, INT, ROUND, ABS, LEN
 
-PROCEDURE Main( cJob, cRdd, cData, cSpecs )
-   LOCAL aData := ReadLines( cData ), aSpecs := ReadLines( cSpecs )
+PROCEDURE Main( cJob, cRdd, cData, cIndexes )
+   LOCAL aData := ReadLines( cData ), aIndexes := ReadLines( cIndexes )
    LOCAL nSplit := AScan( aData, {| c | c == "=" } )
-   LOCAL cSpec, aSpec
+   LOCAL cIndex, aIndex
 
    rddSetDefault( cRdd )
    SET DELETED OFF
@@ -53,22 +53,22 @@ PROCEDURE Main( cJob, cRdd, cData, cSpecs )
                        { "BIRTH", "D", 8, 0 } } )
       USE t EXCLUSIVE NEW
       Apply( aData, 1, nSplit - 1 )
-      FOR EACH cSpec IN aSpecs
-         aSpec := hb_ATokens( cSpec, Chr( 9 ) )
-         ordCondSet( iif( Empty( aSpec[ 4 ] ), NIL, aSpec[ 4 ] ), ;
-                     iif( Empty( aSpec[ 4 ] ), NIL, &( "{||" + aSpec[ 4 ] + "}" ) ), ;
-                     , , , , , , , , "D" $ aSpec[ 3 ] )
+      FOR EACH cIndex IN aIndexes
+         aIndex := hb_ATokens( cIndex, Chr( 9 ) )
+         ordCondSet( iif( Empty( aIndex[ 4 ] ), NIL, aIndex[ 4 ] ), ;
+                     iif( Empty( aIndex[ 4 ] ), NIL, &( "{||" + aIndex[ 4 ] + "}" ) ), ;
+                     , , , , , , , , "D" $ aIndex[ 3 ] )
          IF cRdd == "DBFNTX"
-            ordCreate( aSpec[ 1 ], , aSpec[ 2 ], &( "{||" + aSpec[ 2 ] + "}" ), "U" $ aSpec[ 3 ] )
+            ordCreate( aIndex[ 1 ], , aIndex[ 2 ], &( "{||" + aIndex[ 2 ] + "}" ), "U" $ aIndex[ 3 ] )
          ELSE
-            ordCreate( , aSpec[ 1 ], aSpec[ 2 ], &( "{||" + aSpec[ 2 ] + "}" ), "U" $ aSpec[ 3 ] )
+            ordCreate( , aIndex[ 1 ], aIndex[ 2 ], &( "{||" + aIndex[ 2 ] + "}" ), "U" $ aIndex[ 3 ] )
          ENDIF
       NEXT
-      OpenOrders( cRdd, aSpecs )
+      OpenOrders( cRdd, aIndexes )
       Report( "built" )
    ELSE
       USE t SHARED NEW
-      OpenOrders( cRdd, aSpecs )
+      OpenOrders( cRdd, aIndexes )
       Report( "read" )
    ENDIF
    Apply( aData, nSplit + 1, Len( aData ) )
@@ -83,13 +83,13 @@ STATIC FUNCTION ReadLines( cFile )
    ENDDO
    RETURN aLines
 
-/* Every order of SPECS open, in the order of SPECS. */
-STATIC PROCEDURE OpenOrders( cRdd, aSpecs )
-   LOCAL cSpec
+/* Every order of INDEXES open, in the order of INDEXES. */
+STATIC PROCEDURE OpenOrders( cRdd, aIndexes )
+   LOCAL cIndex
    ordListClear()
    IF cRdd == "DBFNTX"
-      FOR EACH cSpec IN aSpecs
-         ordListAdd( hb_ATokens( cSpec, Chr( 9 ) )[ 1 ] )
+      FOR EACH cIndex IN aIndexes
+         ordListAdd( hb_ATokens( cIndex, Chr( 9 ) )[ 1 ] )
       NEXT
    ELSE
       ordListAdd( "t" )
