@@ -41,6 +41,28 @@ int16_t RunIndexCall(Block* file, LockKind kind, uint32_t lock_offset,
   return status < 0 ? status : (ended < 0 ? ended : status);
 }
 
+// Runs body() on what reads kept from earlier calls, with reads held
+// back (page_cache.h), after the caller has found the file unchanged since
+// they were read. Reads is a PageCache or a tree with HoldReads and
+// TakeMissed. True with *status when that was enough. False when the body
+// needed a page not kept: what it did counts for nothing, the last error
+// is put back as it was, and the caller runs the call again under the
+// file's lock. Bodies write their results only after their last page
+// load, so a dropped attempt leaves none behind.
+template <typename Reads, typename Body>
+bool RunOnKeptPages(Reads* reads, Body&& body, int16_t* status) {
+  const int16_t before = LastError();
+  reads->HoldReads(true);
+  const int16_t result = body();
+  reads->HoldReads(false);
+  if (reads->TakeMissed()) {
+    SetLastError(before);
+    return false;
+  }
+  *status = result;
+  return true;
+}
+
 // The flush at the end of a call: when *wrote is set it is cleared and,
 // if status is kKbdOk and writes are synced (kbdsetsync), the file of
 // slot is flushed. Returns the call's end status.

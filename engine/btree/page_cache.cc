@@ -1,4 +1,4 @@
-// The per-call page cache of the index modules (see page_cache.h).
+// The page cache of the index modules (see page_cache.h).
 #include "engine/btree/page_cache.h"
 
 #include <algorithm>
@@ -52,6 +52,8 @@ int16_t PageCache::Init(uint16_t file_slot, uint32_t page_size,
   file_slot_ = file_slot;
   page_size_ = page_size;
   id_unit_ = id_unit == 0 ? 1 : id_unit;
+  insert_middle_ = shape.insert_middle;
+  dirty_pages_ = 0;
   entries_.clear();
   mru_.clear();
   buffers_.clear();
@@ -66,7 +68,44 @@ int16_t PageCache::Init(uint16_t file_slot, uint32_t page_size,
   for (int i = shape.buffers; i-- > 0;) free_buffers_.push_back(i);
   entries_.resize(static_cast<size_t>(shape.slots));
   for (int i = 0; i < shape.slots; ++i) mru_.push_back(i);
+  // At most half full: probes stay short.
+  index_bits_ = 1;
+  while ((size_t{1} << index_bits_) < 2 * static_cast<size_t>(shape.slots))
+    ++index_bits_;
+  index_.assign(size_t{1} << index_bits_, -1);
   return kKbdOk;
+}
+
+size_t PageCache::Home(uint32_t id) const {
+  return static_cast<size_t>((uint64_t{id} * 0x9E3779B97F4A7C15u) >>
+                             (64 - index_bits_));
+}
+
+void PageCache::IndexInsert(int entry) {
+  const size_t mask = index_.size() - 1;
+  size_t i = Home(entries_[static_cast<size_t>(entry)].id);
+  while (index_[i] >= 0) i = (i + 1) & mask;
+  index_[i] = entry;
+}
+
+void PageCache::IndexErase(int entry) {
+  const size_t mask = index_.size() - 1;
+  size_t i = Home(entries_[static_cast<size_t>(entry)].id);
+  while (index_[i] != entry) {
+    if (index_[i] < 0) return;  // not indexed
+    i = (i + 1) & mask;
+  }
+  // Shifts back the entries of the run after i that may move into it.
+  for (size_t j = (i + 1) & mask; index_[j] >= 0; j = (j + 1) & mask) {
+    const size_t home =
+        Home(entries_[static_cast<size_t>(index_[j])].id);
+    const bool stays = i <= j ? (i < home && home <= j)
+                              : (i < home || home <= j);
+    if (stays) continue;
+    index_[i] = index_[j];
+    i = j;
+  }
+  index_[i] = -1;
 }
 
 bool PageCache::InBounds(uint32_t id) const {
@@ -78,11 +117,11 @@ int16_t PageCache::CheckId(uint32_t id) const {
 }
 
 int PageCache::Find(uint32_t id) const {
-  for (int e : mru_) {
-    const Entry& entry = entries_[static_cast<size_t>(e)];
-    if (entry.buffer >= 0 && entry.id == id) return e;
+  const size_t mask = index_.size() - 1;
+  for (size_t i = Home(id);; i = (i + 1) & mask) {
+    const int e = index_[i];
+    if (e < 0 || entries_[static_cast<size_t>(e)].id == id) return e;
   }
-  return -1;
 }
 
 void PageCache::MoveToFront(int entry) {
@@ -91,6 +130,15 @@ void PageCache::MoveToFront(int entry) {
   while (mru_[i] != entry) ++i;
   for (; i > 0; --i) mru_[i] = mru_[i - 1];
   mru_[0] = entry;
+}
+
+void PageCache::MoveToMiddle(int entry) {
+  size_t i = 0;
+  while (mru_[i] != entry) ++i;
+  const size_t middle = mru_.size() / 2;
+  for (; i > middle; --i) mru_[i] = mru_[i - 1];
+  for (; i < middle; ++i) mru_[i] = mru_[i + 1];
+  mru_[middle] = entry;
 }
 
 int PageCache::cached_pages() const {
@@ -118,6 +166,7 @@ int16_t PageCache::TakeEntry(int* out) {
     if (entry.dirty) {
       if (int16_t e = WriteEntry(*it)) return e;
     }
+    IndexErase(*it);
     *out = *it;
     return kKbdOk;
   }
@@ -144,10 +193,16 @@ int16_t PageCache::Load(uint32_t id, PageRef* ref) {
   if (int16_t e = CheckId(id)) return e;
   int entry = Find(id);
   if (entry < 0) {
+    if (hold_reads_) {  // C5
+      missed_ = true;
+      return kPageNotCached;
+    }
     if (int16_t e = TakeEntry(&entry)) return e;
+    ++reads_;
     Entry& slot = entries_[static_cast<size_t>(entry)];
     slot.id = id;
     slot.dirty = false;
+    slot.checked = false;
     uint8_t* data = buffers_[static_cast<size_t>(slot.buffer)].get();
     if (int16_t e = FileReadAt(file_slot_, static_cast<uint32_t>(Offset(id)),
                                data, page_size_)) {
@@ -156,24 +211,36 @@ int16_t PageCache::Load(uint32_t id, PageRef* ref) {
       slot = Entry();
       return e;
     }
+    IndexInsert(entry);
+    if (insert_middle_) MoveToMiddle(entry);
+    else MoveToFront(entry);
+  } else {
+    MoveToFront(entry);
   }
-  MoveToFront(entry);
   Pin(entry, ref);
   return kKbdOk;
 }
 
 int16_t PageCache::Create(uint32_t id, PageRef* ref) {
   if (int16_t e = StickyError()) return e;
+  if (hold_reads_) {  // C5
+    missed_ = true;
+    return kPageNotCached;
+  }
   if (int16_t e = CheckId(id)) return e;
   int entry = Find(id);
   if (entry >= 0 && entries_[static_cast<size_t>(entry)].pins > 0)
     return Fail(kKbdErrCorrupt);  // a page in use cannot be replaced
-  if (entry < 0) {
+  const bool taken = entry < 0;
+  if (taken) {
     if (int16_t e = TakeEntry(&entry)) return e;
   }
   Entry& slot = entries_[static_cast<size_t>(entry)];
   slot.id = id;
+  if (!slot.dirty) ++dirty_pages_;
   slot.dirty = true;
+  slot.checked = false;
+  if (taken) IndexInsert(entry);
   std::memset(buffers_[static_cast<size_t>(slot.buffer)].get(), 0, page_size_);
   MoveToFront(entry);
   Pin(entry, ref);
@@ -182,12 +249,17 @@ int16_t PageCache::Create(uint32_t id, PageRef* ref) {
 
 int16_t PageCache::WriteEntry(int entry) {
   Entry& e = entries_[static_cast<size_t>(entry)];
+  if (hold_reads_) {  // C5
+    missed_ = true;
+    return kPageNotCached;
+  }
   if (read_only_) return Fail(kKbdErrReadOnly);
   if (int16_t s = CheckId(e.id)) return s;
   if (int16_t s = FileWriteAt(file_slot_, static_cast<uint32_t>(Offset(e.id)),
                               buffers_[static_cast<size_t>(e.buffer)].get(),
                               page_size_))
     return s;
+  if (e.dirty) --dirty_pages_;
   e.dirty = false;
   return kKbdOk;
 }
@@ -208,6 +280,15 @@ int16_t PageCache::Write(uint32_t id) {
   return WriteEntry(entry);
 }
 
+int16_t PageCache::WriteDirty() {
+  for (size_t i = 0; i < entries_.size() && dirty_pages_ > 0; ++i) {
+    if (entries_[i].buffer >= 0 && entries_[i].dirty) {
+      if (int16_t e = WriteEntry(static_cast<int>(i))) return e;
+    }
+  }
+  return kKbdOk;
+}
+
 int16_t PageCache::Clear() {
   int16_t status = kKbdOk;
   if (free_buffers_.size() == buffers_.size()) return status;
@@ -219,6 +300,8 @@ int16_t PageCache::Clear() {
     free_buffers_.push_back(e.buffer);
     e = Entry();
   }
+  std::fill(index_.begin(), index_.end(), -1);
+  dirty_pages_ = 0;
   return status;
 }
 
@@ -259,6 +342,16 @@ bool PageCache::Check(std::vector<std::string>* problems) const {
         problems->push_back("C1: page " + std::to_string(e.id) +
                             " cached twice");
   }
+  int dirty = 0;
+  for (const Entry& e : entries_) dirty += e.buffer >= 0 && e.dirty ? 1 : 0;
+  if (dirty != dirty_pages_) problems->push_back("C1: dirty pages miscounted");
+  int indexed = 0;
+  for (int e : index_) indexed += e >= 0 ? 1 : 0;
+  if (indexed != holding) problems->push_back("C6: index and pages differ");
+  for (size_t i = 0; i < entries_.size(); ++i)
+    if (entries_[i].buffer >= 0 &&
+        Find(entries_[i].id) != static_cast<int>(i))
+      problems->push_back("C6: a page is not found by its id");
   if (holding > static_cast<int>(buffers_.size()))
     problems->push_back("C1: more pages than buffers");
   for (int owners : buffer_owner)

@@ -76,8 +76,9 @@ CdxTag* BeginTagCall(int32_t tag_id, LockKind kind, OperationScope* scope,
     *status = e;
     return tag;
   }
-  // After the lock: what other processes wrote before it is seen.
-  *status = tag->tree.Refresh();
+  // After the lock: what other processes wrote before it is seen. A change
+  // of a shared file trusts no node kept from before.
+  *status = tag->tree.Refresh(kind == LockKind::kShared || !file->shared());
   return tag;
 }
 

@@ -16,9 +16,10 @@
 // + file handle.
 //
 // Shared files. Other handles and processes change the file between calls,
-// so every call re-reads the tree's header words (FoxTree::Refresh) and
-// empties the node cache before it returns (FoxTree::EndCall); nothing but
-// the slot's description survives from call to call. Within a call the
+// so every call re-reads the tree's header words (FoxTree::Refresh); the
+// nodes it read stay cached only while the file's change counter and words
+// show no change since (fox_tree.h), and reads try them without the lock
+// first (RunOnTag). Within a call the
 // file's operation lock (the lock byte of FoxPro's writers, lock_offset)
 // keeps the others' changes out: in a shared file every change (key add
 // and delete, tag creation, deletion and build) holds it exclusively and
@@ -41,6 +42,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/btree/index_call.h"
 #include "engine/core/engine_state.h"
 #include "engine/core/last_error.h"
 #include "engine/fileio/file_layer.h"
@@ -98,6 +100,7 @@ struct CdxTag {
   char key_type = 'C';          // 'C', 'D', 'N' or 'L' (kbdckeytype)
   idx::FoxTree tree;
   std::vector<uint8_t> key;     // key_length + 1 bytes of work space
+  bool probe_first = true;      // reads try the kept nodes first
 
   uint16_t key_length() const { return header.key_length; }
   uint8_t pad() const { return key_type == 'C' ? ' ' : 0; }
@@ -150,14 +153,36 @@ CdxTag* BeginTagCall(int32_t tag_id, LockKind kind, OperationScope* scope,
                      int16_t* status);
 int16_t EndTagCall(CdxTag* tag, int16_t status);
 
+// A read first tries the nodes kept from earlier calls without the lock
+// (fox_tree.h), unless the last try of the tag missed and no call under
+// the lock has since found every node it needed kept.
 template <typename Body>
 int16_t RunOnTag(int32_t tag_id, LockKind kind, Body&& body) {
+  CdxTag* read = nullptr;
+  uint64_t reads = 0;
+  if (kind == LockKind::kShared) {
+    CdxTag* tag = CheckCdxTagId(tag_id, true);
+    // Not inside another step of this handle, which holds the lock.
+    if (tag != nullptr && !tag->file->op_lock.entered()) {
+      if (tag->probe_first && tag->tree.RefreshFromKept()) {
+        int16_t status = kKbdOk;
+        if (btree::RunOnKeptPages(
+                &tag->tree, [&] { return body(*tag); }, &status))
+          return EndTagCall(tag, status);
+        tag->tree.EndCall();
+      }
+      read = tag;
+      reads = tag->tree.reads();
+    }
+  }
   OperationScope scope;  // released after the end of the call
   int16_t status = kKbdOk;
   CdxTag* tag = BeginTagCall(tag_id, kind, &scope, &status);
   if (tag == nullptr) return status;
   if (status >= 0) status = body(*tag);
-  return EndTagCall(tag, status);
+  status = EndTagCall(tag, status);
+  if (read != nullptr) read->probe_first = read->tree.reads() == reads;
+  return status;
 }
 
 // Bodies of the public operations, for use inside other operations.

@@ -11,8 +11,8 @@
 // key is its key-length bytes followed by a NUL. Record numbers are the
 // caller's integers.
 //
-// No position survives a call (the node cache is emptied at its end):
-// next, previous and current search the caller's entry again.
+// Next, previous and current start from the caller's entry: from the leaf
+// that held it when it still does (FoxTree::MoveFrom), else searched again.
 #include <cstring>
 
 #include "engine/btree/sortable_key_image.h"

@@ -80,6 +80,10 @@ inline int16_t FileReadAt(uint16_t slot, uint32_t offset, void* buffer,
                           uint32_t count);
 int16_t FileWriteAt(uint16_t slot, uint32_t offset, const void* buffer,
                     uint32_t count);
+// A positioned read whose failure is no error (nothing recorded): for
+// checks whose caller reads again, and reports, on another path.
+inline bool FileProbeAt(uint16_t slot, uint32_t offset, void* buffer,
+                        uint32_t count);
 
 int16_t FileSeek(uint16_t slot, uint32_t offset);
 int16_t FileSize(uint16_t slot, uint32_t* size);  // position kept
@@ -125,6 +129,13 @@ inline int16_t FileReadAt(uint16_t slot, uint32_t offset, void* buffer,
     return FailFileRead(file);
   Engine().last_os_error = 0;
   return kKbdOk;
+}
+
+inline bool FileProbeAt(uint16_t slot, uint32_t offset, void* buffer,
+                        uint32_t count) {
+  platform::File* file = FileOfSlot(slot);
+  return file != nullptr &&
+         platform::ReadFileAt(file, offset, buffer, count, nullptr);
 }
 
 }  // namespace qx::engine

@@ -67,7 +67,10 @@
 // holds (no exclusive step inside a shared one).
 //
 // Cost: a shared file pays one lock and one unlock system call per
-// operation; a file opened without sharing pays none.
+// operation; a file opened without sharing pays none. Reads of NTX files
+// and CDX tags first try, without the lock, the pages kept from earlier
+// calls when the file's change counter says they are current (ntx_file.h,
+// fox_tree.h).
 #ifndef QX_ENGINE_FILEIO_OPERATION_LOCK_H_
 #define QX_ENGINE_FILEIO_OPERATION_LOCK_H_
 

@@ -40,6 +40,16 @@ struct Level {
   FoxNode decoded;
 };
 
+// What names the state of a compact file's trees: this tree's root, the
+// file's free list and change counter, and its size.
+struct FoxStamp {
+  uint32_t root = 0;
+  uint32_t free_list = 0;
+  uint32_t counter = 0;
+  uint32_t end = 0;
+  bool operator==(const FoxStamp&) const = default;
+};
+
 }  // namespace
 
 struct FoxTree::Rep {
@@ -63,6 +73,19 @@ struct FoxTree::Rep {
   std::vector<uint8_t> kept_key;
   FoxNode piece;  // scratch of splits
   uint8_t scratch[kFoxBlockSize];  // a node image before it is written
+  // Kept pages (fox_tree.h): the stamp read by this call's refresh
+  // (stamp_read), the stamp of the pages the cache keeps (pages_kept),
+  // whether this call wrote.
+  FoxStamp stamp;
+  bool stamp_read = false;
+  FoxStamp kept_stamp;
+  bool pages_kept = false;
+  bool wrote = false;
+  // The decoded leaf of the last Current, while its page is kept: the
+  // next step from it starts without decoding the leaf again.
+  FoxNode memo;
+  uint32_t memo_node = 0;
+  bool memo_valid = false;
 
   uint16_t key_length() const { return format.key_length; }
 
@@ -86,8 +109,22 @@ struct FoxTree::Rep {
     return EncodeFoxNode(node, format, scratch);
   }
 
+  // Every write goes through here or PatchNode, WriteRoot or Allocate.
+  void NoteWrite() {
+    wrote = true;
+    memo_valid = false;
+  }
+
+  // Empties the cache and forgets what was kept.
+  int16_t DropKept() {
+    pages_kept = false;
+    memo_valid = false;
+    return cache.Clear();
+  }
+
   int16_t WriteScratch(uint32_t offset) {
     if (shape.read_only) return Fail(kKbdErrReadOnly);
+    NoteWrite();
     btree::PageRef ref;
     if (int16_t e = cache.Create(offset, &ref)) return CacheFail(e);
     std::memcpy(ref.data(), scratch, kFoxBlockSize);
@@ -104,6 +141,7 @@ struct FoxTree::Rep {
     if (offset == kFoxNoNode) return kKbdOk;
     if (offset % kFoxBlockSize != 0 || !cache.InBounds(offset))
       return Fail(kKbdErrSeek);
+    NoteWrite();
     btree::PageRef ref;
     if (int16_t e = cache.Load(offset, &ref)) return CacheFail(e);
     if (word16) PutLe16(ref.data() + at, static_cast<uint16_t>(value));
@@ -112,6 +150,7 @@ struct FoxTree::Rep {
   }
 
   int16_t Allocate(uint32_t* offset) {
+    NoteWrite();
     if (int16_t e = AllocateFoxBlock(file_slot, offset)) return e;
     end = std::max(end, *offset + kFoxBlockSize);
     SetBounds();
@@ -119,6 +158,7 @@ struct FoxTree::Rep {
   }
 
   int16_t WriteRoot(uint32_t offset) {
+    NoteWrite();
     if (int16_t e = btree::WriteLe32At(file_slot, shape.header_offset, offset))
       return e;
     root = offset;
@@ -251,11 +291,16 @@ struct FoxTree::Rep {
     Level& leaf = path[0];
     if (kept_node % kFoxBlockSize != 0 || !cache.InBounds(kept_node))
       return false;
-    btree::PageRef ref;
-    if (cache.Load(kept_node, &ref) != kKbdOk ||
-        !DecodeFoxNode(ref.data(), format, &leaf.decoded)) {
-      SetLastError(kKbdOk);
-      return false;
+    if (memo_valid && memo_node == kept_node) {
+      std::swap(leaf.decoded, memo);
+      memo_valid = false;
+    } else {
+      btree::PageRef ref;
+      if (cache.Load(kept_node, &ref) != kKbdOk ||
+          !DecodeFoxNode(ref.data(), format, &leaf.decoded)) {
+        SetLastError(kKbdOk);
+        return false;
+      }
     }
     if (!leaf.decoded.leaf() || kept_index >= leaf.decoded.count() ||
         leaf.decoded.recnos[kept_index] != recno ||
@@ -542,7 +587,7 @@ int16_t FoxTree::Init(uint16_t file_slot, const FoxTreeShape& shape) {
   rep_->path.reserve(kMaxDepth + 2);
   rep_->path.resize(8);
   if (int16_t e = rep_->cache.Init(file_slot, kFoxBlockSize, 1,
-                                   btree::CacheShape{10, 4}, 4))
+                                   btree::CacheShape{128, 128, true}, 4))
     return e;
   rep_->cache.SetReadOnly(shape.read_only);
   return kKbdOk;
@@ -551,14 +596,21 @@ int16_t FoxTree::Init(uint16_t file_slot, const FoxTreeShape& shape) {
 const FoxTreeShape& FoxTree::shape() const { return rep_->shape; }
 
 void FoxTree::set_pad(uint8_t pad) {
+  if (pad == rep_->format.pad) return;
   rep_->shape.pad = pad;
   rep_->format.pad = pad;
+  rep_->memo_valid = false;  // decoded with the other pad
 }
 
-int16_t FoxTree::Refresh() {
+int16_t FoxTree::Refresh(bool trust_kept) {
   Rep& r = *rep_;
+  if (!trust_kept && r.pages_kept) {
+    if (int16_t e = r.DropKept()) return e;
+  }
   r.positioned = false;
   r.depth = 0;
+  r.stamp_read = false;
+  r.wrote = false;
   if (int16_t e =
           btree::ReadLe32At(r.file_slot, r.shape.header_offset, &r.root))
     return e;
@@ -566,13 +618,52 @@ int16_t FoxTree::Refresh() {
   if (int16_t e = FileSize(r.file_slot, &size)) return e;
   r.end = size / kFoxBlockSize * kFoxBlockSize;
   r.SetBounds();
+  // Only the compact layout counts changes (the word at 8).
+  if (r.shape.layout != FoxLayout::kCompact) return r.DropKept();
+  uint8_t words[8];
+  if (int16_t e = FileReadAt(r.file_slot, kFoxHeaderFreeListOffset, words,
+                             sizeof words))
+    return e;
+  r.stamp = FoxStamp{r.root, GetLe32(words), GetBe32(words + 4), r.end};
+  r.stamp_read = true;
+  if (r.pages_kept && r.stamp != r.kept_stamp) return r.DropKept();
   return kKbdOk;
 }
 
+bool FoxTree::RefreshFromKept() {
+  Rep& r = *rep_;
+  if (!r.pages_kept) return false;
+  uint8_t words[8];
+  if (!FileProbeAt(r.file_slot, kFoxHeaderFreeListOffset, words,
+                   sizeof words) ||
+      GetLe32(words) != r.kept_stamp.free_list ||
+      GetBe32(words + 4) != r.kept_stamp.counter)
+    return false;
+  r.positioned = false;
+  r.depth = 0;
+  r.wrote = false;
+  r.stamp = r.kept_stamp;
+  r.stamp_read = true;
+  return true;
+}
+
+void FoxTree::HoldReads(bool hold) { rep_->cache.HoldReads(hold); }
+
+bool FoxTree::TakeMissed() { return rep_->cache.TakeMissed(); }
+
+uint64_t FoxTree::reads() const { return rep_->cache.reads(); }
+
 int16_t FoxTree::EndCall() {
-  rep_->positioned = false;
-  rep_->depth = 0;
-  return rep_->cache.Clear();
+  Rep& r = *rep_;
+  r.positioned = false;
+  r.depth = 0;
+  const bool keep = r.stamp_read && !r.wrote;
+  r.stamp_read = false;
+  r.wrote = false;
+  if (!keep) return r.DropKept();
+  r.pages_kept = true;
+  r.kept_stamp = r.stamp;
+  return kKbdOk;
 }
 
 uint32_t FoxTree::root() const { return rep_->root; }
@@ -605,6 +696,11 @@ void FoxTree::Current(uint8_t* key, uint32_t* recno) const {
   r.kept_index = leaf.index;
   r.kept_recno = leaf.decoded.recnos[leaf.index];
   r.kept_key.assign(stored, stored + r.key_length());
+  if (leaf.decoded.leaf()) {
+    r.memo = leaf.decoded;
+    r.memo_node = leaf.node;
+    r.memo_valid = true;
+  }
 }
 
 int16_t FoxTree::MoveFrom(const uint8_t* key, uint32_t recno, bool forward) {
@@ -614,6 +710,7 @@ int16_t FoxTree::MoveFrom(const uint8_t* key, uint32_t recno, bool forward) {
 int16_t FoxTree::Insert(const uint8_t* key, uint32_t recno) {
   Rep& r = *rep_;
   r.positioned = false;
+  r.NoteWrite();
   if (r.shape.read_only) return Fail(kKbdErrReadOnly);
   const uint16_t kl = r.key_length();
   const int mode = r.shape.unique ? 1 : 2;
@@ -659,6 +756,7 @@ int16_t FoxTree::Insert(const uint8_t* key, uint32_t recno) {
 
 int16_t FoxTree::Remove(const uint8_t* key, uint32_t recno) {
   Rep& r = *rep_;
+  r.NoteWrite();
   if (r.shape.read_only) return Fail(kKbdErrReadOnly);
   const int16_t s = r.SearchStored(key, r.key_length(), recno, 2);
   r.positioned = false;

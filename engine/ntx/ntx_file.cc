@@ -51,6 +51,12 @@ void NtxFile::SetBounds() {
   cache.SetBounds(kNtxPageSize, end);
 }
 
+int16_t NtxFile::MeasureSize() {
+  if (int16_t e = FileSize(slot, &file_size)) return e;
+  SetBounds();
+  return kKbdOk;
+}
+
 int16_t NtxFile::SetRoot(uint32_t page) {
   if (int16_t e = WriteHeaderWord32(this, kNtxRootOffset, page)) return e;
   header.root = page;
@@ -60,7 +66,10 @@ int16_t NtxFile::SetRoot(uint32_t page) {
 int16_t NtxFile::AllocatePage(uint32_t* page) {
   if (header.free_head != 0) {
     const uint32_t head = header.free_head;
-    if (!PageInFile(head, file_size)) return Fail(kKbdErrSeek);
+    if (!PageInFile(head, file_size)) {
+      if (int16_t e = MeasureSize()) return e;
+      if (!PageInFile(head, file_size)) return Fail(kKbdErrSeek);
+    }
     btree::PageRef ref;
     if (int16_t e = cache.Load(head, &ref)) return e;
     // A link that is no page of the file ends the list: other writers
@@ -70,6 +79,7 @@ int16_t NtxFile::AllocatePage(uint32_t* page) {
     *page = head;
   } else {
     // At the end of the file, after its last whole page.
+    if (int16_t e = MeasureSize()) return e;
     const uint64_t end = (static_cast<uint64_t>(file_size) + kNtxPageSize - 1) /
                          kNtxPageSize * kNtxPageSize;
     if (end + kNtxPageSize > (uint64_t{1} << 32) - 1) return Fail(kKbdErrSeek);
@@ -99,22 +109,59 @@ int16_t RefreshNtx(NtxFile* file) {
   uint8_t words[kNtxWordsSize];
   if (int16_t e = FileReadAt(file->slot, kNtxWordsOffset, words, sizeof words))
     return e;
-  uint32_t size = 0;
-  if (int16_t e = FileSize(file->slot, &size)) return e;
+  const uint16_t counter =
+      GetLe16(words + (kNtxCounterOffset - kNtxWordsOffset));
   const uint32_t root = GetLe32(words + (kNtxRootOffset - kNtxWordsOffset));
-  if (!PageInFile(root, size)) return Fail(kKbdErrRootPage);
-  file->header.counter = GetLe16(words + (kNtxCounterOffset - kNtxWordsOffset));
-  file->header.root = root;
-  file->header.free_head =
+  const uint32_t free_head =
       GetLe32(words + (kNtxFreeHeadOffset - kNtxWordsOffset));
-  file->file_size = size;
-  file->SetBounds();  // X2
+  if (!PageInFile(root, file->file_size)) {
+    if (int16_t e = file->MeasureSize()) return e;
+    if (!PageInFile(root, file->file_size)) return Fail(kKbdErrRootPage);
+  }
+  file->header.counter = counter;
+  file->header.root = root;
+  file->header.free_head = free_head;
+  if (file->pages_kept && file->Stamp() != file->pages_stamp) {
+    file->pages_kept = false;
+    if (int16_t e = file->cache.Clear()) return e;
+  }
   return kKbdOk;
 }
 
+bool NtxPagesCurrent(NtxFile* file) {
+  if (!file->pages_kept) return false;
+  uint8_t words[kNtxWordsSize];
+  if (!FileProbeAt(file->slot, kNtxWordsOffset, words, sizeof words))
+    return false;
+  const NtxStamp now{
+      GetLe16(words + (kNtxCounterOffset - kNtxWordsOffset)),
+      GetLe32(words + (kNtxRootOffset - kNtxWordsOffset)),
+      GetLe32(words + (kNtxFreeHeadOffset - kNtxWordsOffset))};
+  return now == file->pages_stamp;
+}
+
+void DropKeptPagesOfShared(NtxFile* file) {
+  if ((file->file_flags & kFileFlagShared) == 0 || !file->pages_kept) return;
+  file->pages_kept = false;
+  file->cache.Clear();  // nothing dirty between calls: nothing to fail
+}
+
 int16_t EndNtxCall(NtxFile* file) {
-  int16_t status = file->cache.Clear();
   file->path.Clear();
+  int16_t status = StickyError() != 0 ? StickyError()
+                                      : file->cache.WriteDirty();
+  if (status != kKbdOk) {
+    // A failed call may have left the cache unlike the file.
+    file->pages_kept = false;
+    const int16_t cleared = file->cache.Clear();
+    status = StickyError() != 0 ? int16_t{kKbdOk} : cleared;
+  } else {
+    // The cache holds what the file holds (every change is written at
+    // once), and the header words in memory are those of the file: a
+    // change updates them as it writes them.
+    file->pages_kept = true;
+    file->pages_stamp = file->Stamp();
+  }
   return btree::FlushAfterWrites(status, &file->wrote, file->slot);
 }
 

@@ -5,13 +5,36 @@
 // calls; within a call, the operation lock of a shared file (the byte of
 // Clipper's writers, kNtxLockOffset: exclusive for a change, shared for a
 // read) keeps their changes out. So every call takes that lock, then
-// re-reads the header's update counter, root and free-list words and the
-// file size (RefreshNtx), works through a page cache that writes every changed page
-// at once, and empties that cache before it returns (EndNtxCall). Of the
-// tree only the path of the last entry read is kept from one call to the
-// next, and it is checked against the file before next or previous step
-// from it (ntx_tree.h); otherwise they find their entry again by key and
-// record number.
+// re-reads the header's update counter, root and free-list words
+// (RefreshNtx), and works through a page cache that writes every changed
+// page at once. The file size is measured when a page lies beyond it as
+// last measured, and before a page is added at the end.
+//
+// Kept pages. Every writer adds one to the update counter for each add and
+// delete, so the header words (counter, root, free head) name the state of
+// the tree. The pages a call read or wrote stay cached
+// after it (pages_kept) together with that stamp (pages_stamp), the stamp
+// its own changes left; a call that finds the same stamp may use them
+// again, and a call that failed empties the cache. A read first tries without the lock (WithNtx): it reads the three
+// header words alone and, when they match, runs from the kept pages with
+// reads held back (page_cache.h). The pages then show the tree as it was
+// when they were read, which is the tree as it is now or as it was just
+// before a writer's change still under way — never a mix. When the read
+// needs a page that is not kept, the attempt is dropped and the call runs
+// again under the lock; while reads keep missing (random seeks), calls go
+// to the lock at once (probe_first), until a call under the lock finds
+// every page it needs kept. The counter has 16 bits: a reader that finds,
+// after exactly a multiple of 65,536 changes, the same root and free head
+// again takes a stale tree for the current one; its next step after any
+// other change reads the file again. A change is never made on such
+// trust: in a shared file a call that changes the tree reads every page
+// afresh under its lock; only a file opened without sharing, which no
+// one else can change, keeps its pages through changes.
+//
+// Of the tree, the path of the last entry read is kept from one call to
+// the next, and it is checked against the file before next or previous
+// step from it (ntx_tree.h); otherwise they find their entry again by key
+// and record number.
 //
 // Invariants of an open NtxFile (cited as X1..X3):
 //  X1. shape describes the header and shape.Fits() holds.
@@ -42,9 +65,10 @@
 
 namespace qx::engine {
 
-// The page cache of an open index: 10 slots over 3 page buffers; an open
-// with fewer buffers fails with -3.
-inline constexpr btree::CacheShape kNtxCacheShape = {10, 3};
+// The page cache of an open index: 128 page buffers (128 KiB), enough to
+// keep the path of a walk and the upper levels the seeks of a million
+// keys pass through; an open with fewer than 3 buffers fails with -3.
+inline constexpr btree::CacheShape kNtxCacheShape = {128, 128, true};
 inline constexpr int kNtxMinCacheBuffers = 3;
 
 struct NtxFile : ControlBlock, NtxTreeStore {
@@ -59,6 +83,9 @@ struct NtxFile : ControlBlock, NtxTreeStore {
   bool descending = false;  // header byte 280 is 1
   bool changed = false;     // stamp the header at close
   bool wrote = false;       // pages written in this call
+  bool pages_kept = false;  // the cache holds pages read at pages_stamp
+  NtxStamp pages_stamp;
+  bool probe_first = true;  // reads try the kept pages without the lock
   uint32_t file_size = 0;   // X3
   NtxShape shape;           // X1
   btree::PathStack path;
@@ -72,9 +99,10 @@ struct NtxFile : ControlBlock, NtxTreeStore {
 
   // NtxTreeStore.
   NtxStamp Stamp() const override {
-    return {header.counter, header.root, header.free_head, file_size};
+    return {header.counter, header.root, header.free_head};
   }
   uint32_t Root() const override { return header.root; }
+  int16_t MeasureSize() override;
   int16_t SetRoot(uint32_t page) override;
   int16_t AllocatePage(uint32_t* page) override;
   int16_t FreePage(uint32_t page) override;
@@ -95,14 +123,39 @@ int16_t EndNtxCall(NtxFile* file);
 // After an add or delete: the update counter + 1 and header bytes 2..7.
 int16_t StampNtx(NtxFile* file);
 
+// Whether the header words read now (without the lock) match the stamp
+// of the kept pages; false as well when there are none or the read fails.
+bool NtxPagesCurrent(NtxFile* file);
+// Before a change of a shared file: nothing kept is trusted.
+void DropKeptPagesOfShared(NtxFile* file);
+
 // Runs body(NtxFile&) as the inside of a public operation on handle:
 // handle check, the operation lock of kind (kExclusive for a change,
-// kShared for a read), refresh, body, end of call, unlock.
+// kShared for a read), refresh, body, end of call, unlock. A read is
+// first tried from the kept pages without the lock (see above).
 template <typename Body>
 int16_t WithNtx(int16_t handle, LockKind kind, Body&& body) {
-  return btree::RunIndexCall(CheckNtx(handle), kind, kNtxLockOffset,
-                             RefreshNtx, EndNtxCall,
-                             std::forward<Body>(body));
+  NtxFile* file = CheckNtx(handle);
+  // Not inside another step of this handle, which holds the lock.
+  if (file == nullptr || kind == LockKind::kExclusive ||
+      file->op_lock.entered()) {
+    if (file != nullptr && kind == LockKind::kExclusive)
+      DropKeptPagesOfShared(file);
+    return btree::RunIndexCall(file, kind, kNtxLockOffset, RefreshNtx,
+                               EndNtxCall, body);
+  }
+  if (file->probe_first && NtxPagesCurrent(file)) {
+    int16_t status = kKbdOk;
+    const bool done = btree::RunOnKeptPages(
+        &file->cache, [&] { return body(*file); }, &status);
+    file->path.Clear();
+    if (done) return status;
+  }
+  const uint64_t reads = file->cache.reads();
+  const int16_t status = btree::RunIndexCall(file, kind, kNtxLockOffset,
+                                             RefreshNtx, EndNtxCall, body);
+  file->probe_first = file->cache.reads() == reads;
+  return status;
 }
 
 // Bodies of the public operations, for use inside other operations.

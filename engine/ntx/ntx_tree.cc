@@ -25,11 +25,16 @@ NtxTree::NtxTree(const NtxShape& shape, bool descending,
 
 int16_t NtxTree::Load(uint32_t page, PageRef* ref) {
   if (page < kNtxPageSize || page % kNtxPageSize != 0) return Fail(kKbdErrSeek);
+  if (!cache_->InBounds(page)) {
+    if (int16_t e = store_->MeasureSize()) return e;
+  }
   if (int16_t e = cache_->Load(page, ref)) return e;
+  if (cache_->checked(*ref)) return kKbdOk;
   if (!NtxNode(ref->data(), shape_).Valid()) {
     ref->Reset();
     return Fail(kKbdErrCorrupt);
   }
+  cache_->MarkChecked(*ref);
   return kKbdOk;
 }
 

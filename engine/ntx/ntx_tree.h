@@ -18,7 +18,7 @@
 // the next: Read keeps the path it read from with its entry, and MoveFrom
 // steps from that path only after checking it against the file as it is
 // now: the entry at the end of the path, read afresh, and either the
-// file's stamp (update counter, root, free list head and size: every
+// file's stamp (update counter, root and free list head: every
 // writer counts every add and delete) unchanged since the path was kept,
 // or each page's child at the kept index read afresh as well. Otherwise
 // the entry is searched again. The kept path also
@@ -63,13 +63,12 @@
 
 namespace qx::engine {
 
-// The header words and size as refreshed at the start of a call: equal
-// stamps mean no writer changed the tree in between.
+// The header words as refreshed at the start of a call: equal stamps mean
+// no writer changed the tree in between.
 struct NtxStamp {
   uint16_t counter = 0;
   uint32_t root = 0;
   uint32_t free_head = 0;
-  uint32_t file_size = 0;
   bool operator==(const NtxStamp&) const = default;
 };
 
@@ -79,6 +78,8 @@ class NtxTreeStore {
   virtual ~NtxTreeStore() = default;
   virtual NtxStamp Stamp() const = 0;
   virtual uint32_t Root() const = 0;
+  // Measures the file again, for a page beyond its size as last measured.
+  virtual int16_t MeasureSize() = 0;
   // Records a new root in the header at once.
   virtual int16_t SetRoot(uint32_t page) = 0;
   // A page for new content (free list head or the end of the file); the

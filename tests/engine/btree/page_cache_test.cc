@@ -1,5 +1,6 @@
-// The per-call page cache: most-recently-used eviction over few buffers,
-// pins, write-through, bounds and read-only refusals, and Clear.
+// The page cache: most-recently-used eviction over few buffers, pins,
+// write-through, bounds and read-only refusals, Clear, held reads, and
+// the middle insertion of large caches with their id index under churn.
 #include "engine/btree/page_cache.h"
 
 #include <gtest/gtest.h>
@@ -23,7 +24,8 @@ class PageCacheTest : public ::testing::Test {
     ASSERT_EQ(kbdinit(32767, 4), kKbdOk);
     // Page n is filled with the byte n.
     std::string bytes;
-    for (int n = 0; n < 8; ++n) bytes += std::string(kPage, static_cast<char>(n));
+    for (int n = 0; n < 64; ++n)
+      bytes += std::string(kPage, static_cast<char>(n));
     qx::testing::WriteWholeFile(dir_.File("p.bin"), bytes);
     uint16_t flags = 0;
     ASSERT_EQ(FileOpen(&slot_, dir_.File("p.bin").c_str(), 0x401, &flags),
@@ -118,14 +120,74 @@ TEST_F(PageCacheTest, WritesThroughAndRefusesWhatItMust) {
   page.Reset();
   EXPECT_EQ(cache.Clear(), kKbdOk);
   // A read past the end of the file leaves no page behind.
-  cache.SetBounds(1, 100);
-  EXPECT_EQ(cache.Load(50, &page), kKbdErrRead);
+  cache.SetBounds(1, 200);
+  EXPECT_EQ(cache.Load(150, &page), kKbdErrRead);
   kbdseterror(0);
   EXPECT_EQ(cache.cached_pages(), 0);
   // Fewer buffers than the format needs.
   PageCache small;
   EXPECT_EQ(small.Init(slot_, kPage, kPage, {10, 2}, 3), kKbdErrNoMemory);
   kbdseterror(0);
+}
+
+TEST_F(PageCacheTest, HeldReadsUseOnlyWhatIsCached) {
+  PageCache cache;
+  ASSERT_EQ(cache.Init(slot_, kPage, kPage, {8, 8, true}, 3), kKbdOk);
+  cache.SetBounds(1, 64);
+  PageRef page;
+  ASSERT_EQ(cache.Load(3, &page), kKbdOk);
+  page.Reset();
+  const uint64_t reads = cache.reads();
+  cache.HoldReads(true);
+  ASSERT_EQ(cache.Load(3, &page), kKbdOk);  // kept: no read
+  EXPECT_EQ(page.data()[0], 3);
+  page.Reset();
+  EXPECT_FALSE(cache.TakeMissed());
+  // A page not kept is not read, and no error is left behind; nor may a
+  // page be created or written.
+  EXPECT_EQ(cache.Load(4, &page), kPageNotCached);
+  EXPECT_EQ(cache.Create(5, &page), kPageNotCached);
+  EXPECT_EQ(kbdgeterror(), kKbdOk);
+  EXPECT_TRUE(cache.TakeMissed());
+  EXPECT_FALSE(cache.TakeMissed());
+  cache.HoldReads(false);
+  EXPECT_EQ(cache.reads(), reads);
+  ASSERT_EQ(cache.Load(4, &page), kKbdOk);
+  EXPECT_EQ(cache.reads(), reads + 1);
+}
+
+TEST_F(PageCacheTest, PagesUsedAgainOutliveThoseReadOnce) {
+  PageCache cache;
+  ASSERT_EQ(cache.Init(slot_, kPage, kPage, {16, 16, true}, 3), kKbdOk);
+  cache.SetBounds(1, 64);
+  std::vector<std::string> problems;
+  const auto touch = [&](uint32_t id) {
+    PageRef page;
+    ASSERT_EQ(cache.Load(id, &page), kKbdOk);
+    ASSERT_EQ(page.data()[0], id);
+  };
+  // Pages 1..4 as the upper levels of a tree: used on every descent;
+  // pages 10..63 as leaves, each used once.
+  for (uint32_t leaf = 10; leaf < 64; ++leaf) {
+    for (uint32_t upper = 1; upper <= 4; ++upper) touch(upper);
+    touch(leaf);
+    ASSERT_TRUE(cache.Check(&problems));
+  }
+  const uint64_t reads = cache.reads();
+  for (uint32_t upper = 1; upper <= 4; ++upper) touch(upper);
+  EXPECT_EQ(cache.reads(), reads);  // never evicted
+  // Churn over every id: the index finds each cached page, and only it.
+  uint32_t x = 7;
+  for (int n = 0; n < 2000; ++n) {
+    x = x * 1103515245u + 12345u;
+    touch(1 + (x >> 16) % 63);
+    if (n % 100 == 0) {
+      ASSERT_TRUE(cache.Check(&problems));
+      ASSERT_EQ(cache.Clear(), kKbdOk);
+    }
+  }
+  EXPECT_TRUE(cache.Check(&problems));
+  for (const std::string& p : problems) ADD_FAILURE() << p;
 }
 
 }  // namespace
