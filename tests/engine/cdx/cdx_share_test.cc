@@ -1,12 +1,16 @@
 // Two processes on one CDX file, in lockstep by pipes. Both open it shared
 // (0x800: shared and written through), so that every add and delete runs
 // under the file's lock byte; each sees the other's changes at its next
-// call, a tag created by one is opened by the other, and in the end every
-// key is found and the file passes the check with no block lost.
+// call (nodes kept from earlier calls serve only while the change counter
+// and free list are unchanged), a walk half-way through its nodes goes on
+// in the tree the other changed, a tag created by one is opened by the
+// other, and in the end every key is found and the file passes the check
+// with no block lost.
 #include <gtest/gtest.h>
 
 #include <set>
 #include <string>
+#include <vector>
 
 #include "tests/engine/cdx/cdx_test_util.h"
 
@@ -97,6 +101,67 @@ TEST_F(CdxTest, TwoProcessesShareOneFile) {
   EXPECT_EQ(info.locked, 0);  // the lock is held only during a change
   btree::CheckReport report = CheckFile(h);
   EXPECT_EQ(report.keys, half.size() + 1);
+  ASSERT_EQ(kbdcclose(h), kKbdOk);
+}
+
+// The parent walks half the tag, keeping its nodes; the child deletes two
+// keys of three (freeing nodes) and adds as many (splitting, reusing
+// them); the parent's walk then goes on from its entry in the changed
+// tree, and a new walk and seeks see every change.
+TEST_F(CdxTest, AWalkGoesOnAfterAnotherProcessChangesTheTree) {
+  kbdsetsync(0);
+  const std::string path = Path("walk.cdx");
+  int16_t h = CreateOpen("walk.cdx", kSharedLocked);
+  int32_t tag = NewTag(h, "KEYS", 'C', "K", 12);
+  std::set<std::string> after;
+  for (int i = 0; i < kKeys; ++i) {
+    ASSERT_EQ(Add(tag, Keys::Key(i, 0), Keys::Recno(i, 0)), kKbdOk) << i;
+    if (i % 3 == 0) after.insert(Keys::Key(i, 0));
+    after.insert(Keys::Key(i, 1));
+  }
+  int16_t mine = kKbdNoHandle;
+  qx::testing::ChildProcess child([&](int step) -> int {
+    kbdseterror(0);
+    int32_t my_tag = -1;
+    if (int16_t s = kbdcopenx(&mine, path.c_str(), kSharedLocked)) return s;
+    if (int16_t s = kbdctagopen(&my_tag, mine, "KEYS")) return s;
+    for (int i = 0; step == 1 && i < kKeys; ++i) {
+      if (i % 3 != 0) {
+        if (int16_t s = Del(my_tag, Keys::Key(i, 0), Keys::Recno(i, 0)))
+          return s;
+      }
+      if (int16_t s = Add(my_tag, Keys::Key(i, 1), Keys::Recno(i, 1)))
+        return s;
+    }
+    return kbdcclose(mine);
+  });
+
+  uint8_t key[16] = {};
+  uint32_t recno = 0;
+  const auto text = [&key] {
+    std::string k(reinterpret_cast<const char*>(key), 12);
+    return k.substr(0, k.find_last_not_of(' ') + 1);
+  };
+  ASSERT_EQ(kbdcfirst(tag, key, &recno), kKbdOk);
+  for (int n = 1; n < kKeys / 2; ++n) ASSERT_EQ(kbdcnext(tag, key, &recno), 0);
+  const std::string from = text();
+  ASSERT_EQ(child.Run(1), kKbdOk);
+  std::vector<std::string> rest;
+  while (kbdcnext(tag, key, &recno) == kKbdOk) {
+    rest.push_back(text());
+    ASSERT_EQ(recno, Keys::Recno(rest.back()));
+  }
+  EXPECT_EQ(rest, std::vector<std::string>(after.upper_bound(from),
+                                           after.end()));
+  EXPECT_EQ(CdxKeys().HoldsExactly(tag, after), 0);
+  for (const std::string& k : after) {
+    char sought[32] = {};
+    k.copy(sought, sizeof sought - 1);
+    uint32_t found = 0;
+    ASSERT_EQ(kbdcfind(tag, sought, &found, 1), kKbdOk) << k;
+    EXPECT_EQ(found, Keys::Recno(k));
+  }
+  EXPECT_EQ(CheckFile(h).keys, after.size());
   ASSERT_EQ(kbdcclose(h), kKbdOk);
 }
 

@@ -1,12 +1,15 @@
 // Two processes on one NTX file, in lockstep by pipes: their adds and
 // deletes interleave in the same pages, each sees the other's changes at
-// its next call (the header words and pages are read afresh every call),
-// freed pages are reused across processes, and in the end every key is
-// found and the file passes the check.
+// its next call (pages kept from earlier calls serve only while the
+// header words are unchanged), freed pages are reused across processes, a
+// walk half-way through its pages goes on in the tree the other process
+// changed, and in the end every key is found and the file passes the
+// check.
 #include <gtest/gtest.h>
 
 #include <set>
 #include <string>
+#include <vector>
 
 #include "tests/engine/ntx/ntx_test_util.h"
 
@@ -102,6 +105,63 @@ TEST_F(NtxTest, TwoProcessesShareOneFile) {
   ASSERT_EQ(kbdxclose(h), kKbdOk);
   ASSERT_EQ(kbdxopenx(&h, path.c_str(), 0), kKbdOk);
   NtxCheck(h);
+}
+
+// The parent walks half the file, keeping its pages; the child deletes two
+// keys of three (merging and freeing pages) and adds as many (splitting
+// and reusing them); the parent's walk then goes on from its entry in the
+// changed tree, and a new walk and seeks see every change.
+TEST_F(NtxTest, AWalkGoesOnAfterAnotherProcessChangesTheTree) {
+  kbdsetsync(0);
+  const std::string path = Path("walk.ntx");
+  ASSERT_EQ(kbdxcreate(path.c_str(), 'C', "K", 8, 0), kKbdOk);
+  int16_t h = kKbdNoHandle;
+  ASSERT_EQ(kbdxopenx(&h, path.c_str(), 0x400), kKbdOk);
+  std::set<std::string> after;
+  for (int i = 0; i < kKeys; ++i) {
+    ASSERT_EQ(Add(h, Keys::Key(i, 0), Keys::Recno(i, 0)), kKbdOk) << i;
+    if (i % 3 == 0) after.insert(Keys::Key(i, 0));
+    after.insert(Keys::Key(i, 1));
+  }
+  int16_t mine = kKbdNoHandle;
+  qx::testing::ChildProcess child([&](int step) -> int {
+    kbdseterror(0);
+    if (step == 0) return kbdxopenx(&mine, path.c_str(), 0x400);
+    for (int i = 0; i < kKeys; ++i) {
+      if (i % 3 != 0) {
+        if (int16_t s = Del(mine, Keys::Key(i, 0), Keys::Recno(i, 0)))
+          return s;
+      }
+      if (int16_t s = Add(mine, Keys::Key(i, 1), Keys::Recno(i, 1)))
+        return s;
+    }
+    return kbdxclose(mine);
+  });
+  ASSERT_EQ(child.Run(0), kKbdOk);
+
+  char key[16] = {};
+  uint32_t recno = 0;
+  ASSERT_EQ(kbdxfirst(h, key, &recno), kKbdOk);
+  for (int n = 1; n < kKeys / 2; ++n) ASSERT_EQ(kbdxnext(h, key, &recno), 0);
+  const std::string from = key;
+  ASSERT_EQ(child.Run(1), kKbdOk);
+  std::vector<std::string> rest;
+  while (kbdxnext(h, key, &recno) == kKbdOk) {
+    rest.push_back(key);
+    ASSERT_EQ(recno, Keys::Recno(key));
+  }
+  EXPECT_EQ(rest, std::vector<std::string>(after.upper_bound(from),
+                                           after.end()));
+  EXPECT_EQ(VerifyAll(h, after), 0);
+  for (const std::string& k : after) {
+    char sought[32] = {};
+    k.copy(sought, sizeof sought - 1);
+    uint32_t found = 0;
+    ASSERT_EQ(kbdxseek(h, sought, &found, 1), kKbdOk) << k;
+    EXPECT_EQ(found, Keys::Recno(k));
+  }
+  EXPECT_EQ(NtxCheck(h).keys, after.size());
+  ASSERT_EQ(kbdxclose(h), kKbdOk);
 }
 
 }  // namespace
