@@ -19,12 +19,12 @@
 // so every call re-reads the tree's header words (FoxTree::Refresh); the
 // nodes it read stay cached only while the file's change counter and words
 // show no change since (fox_tree.h), and reads try them without the lock
-// first (RunOnTag). Within a call the
-// file's operation lock (the lock byte of FoxPro's writers, lock_offset)
-// keeps the others' changes out: in a shared file every change (key add
-// and delete, tag creation, deletion and build) holds it exclusively and
-// every read (walks, searches, directory lookups, the check) shared; the
-// tree's words are re-read after the lock is taken.
+// first (RunOnTag). Within a call the file's operation lock (the lock byte
+// of FoxPro's writers, lock_offset) keeps the others' changes out: in a
+// shared file every change (key add and delete, tag creation, deletion and
+// build) holds it exclusively and every read (walks, searches, directory
+// lookups, the check) shared; the tree's words are re-read after the lock
+// is taken.
 //
 // Invariants of an open CdxFile (cited as C1..C3):
 //  C1. slots[0] is the directory, loaded at open; slots[n] for n >= 1 is

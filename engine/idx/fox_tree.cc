@@ -604,6 +604,9 @@ void FoxTree::set_pad(uint8_t pad) {
 
 int16_t FoxTree::Refresh(bool trust_kept) {
   Rep& r = *rep_;
+  // Only the compact layout counts changes (the word at 8). A call that
+  // may not trust kept nodes keeps none either: it reads no stamp.
+  trust_kept = trust_kept && r.shape.layout == FoxLayout::kCompact;
   if (!trust_kept && r.pages_kept) {
     if (int16_t e = r.DropKept()) return e;
   }
@@ -618,8 +621,7 @@ int16_t FoxTree::Refresh(bool trust_kept) {
   if (int16_t e = FileSize(r.file_slot, &size)) return e;
   r.end = size / kFoxBlockSize * kFoxBlockSize;
   r.SetBounds();
-  // Only the compact layout counts changes (the word at 8).
-  if (r.shape.layout != FoxLayout::kCompact) return r.DropKept();
+  if (!trust_kept) return kKbdOk;
   uint8_t words[8];
   if (int16_t e = FileReadAt(r.file_slot, kFoxHeaderFreeListOffset, words,
                              sizeof words))

@@ -20,16 +20,16 @@
 // change counter (the word at 8) for each call that changed the file, so
 // the counter with the free list head, the root and the file size names
 // the state of every tree of the file. A call that did not write keeps the
-// nodes it read in the cache, with that stamp; the next Refresh that may
-// trust them keeps them when it finds the same stamp, and empties the
-// cache otherwise. A read may
-// also start without the file's lock: RefreshFromKept reads the two
-// file-wide words alone and, when they match, the call runs with reads
-// held back (HoldReads, page_cache.h) on the kept nodes, which show the
-// file as it is or as it was before a change still under way; when it
-// needs a node not kept, TakeMissed tells the caller to drop the attempt
-// and run the call under the lock (and the caller may go to the lock at
-// once while reads keep missing). The standard layout keeps nothing.
+// nodes it read in the cache, with that stamp, when its Refresh was told
+// it may trust kept nodes; the next such Refresh keeps them when it finds
+// the same stamp, and empties the cache otherwise. A read may also start
+// without the file's lock: RefreshFromKept reads the two file-wide words
+// alone and, when they match, the call runs with reads held back
+// (HoldReads, page_cache.h) on the kept nodes, which show the file as it
+// is or as it was before a change still under way; when it needs a node
+// not kept, TakeMissed tells the caller to drop the attempt and run the
+// call under the lock (and the caller may go to the lock at once while
+// reads keep missing). The standard layout keeps nothing.
 //
 // Keys are key_length bytes; search keys may be shorter (a prefix). Record
 // numbers are the caller's (host order); the big-endian forms are the
@@ -147,8 +147,9 @@ class FoxTree {
   void set_pad(uint8_t pad);  // the key type may change after open
 
   // trust_kept: nodes kept from earlier calls may serve this call when the
-  // stamp is unchanged; otherwise they are dropped first (a change of a
-  // shared file reads every node afresh under its lock).
+  // stamp is unchanged, and the call's nodes are kept after it (compact
+  // layout only); otherwise nothing kept serves it and nothing is kept (a
+  // change of a shared file reads every node afresh under its lock).
   int16_t Refresh(bool trust_kept = false);
   // Refresh without reading the file beyond the two file-wide words:
   // true when the kept nodes are current (the call may then run on them

@@ -12,12 +12,12 @@
 //
 // Kept pages. Every writer adds one to the update counter for each add and
 // delete, so the header words (counter, root, free head) name the state of
-// the tree. The pages a call read or wrote stay cached
-// after it (pages_kept) together with that stamp (pages_stamp), the stamp
-// its own changes left; a call that finds the same stamp may use them
-// again, and a call that failed empties the cache. A read first tries without the lock (WithNtx): it reads the three
-// header words alone and, when they match, runs from the kept pages with
-// reads held back (page_cache.h). The pages then show the tree as it was
+// the tree. The pages a call read or wrote stay cached after it
+// (pages_kept) with the stamp it left (pages_stamp); a call that finds the
+// same stamp may use them again, and a call that failed empties the cache.
+// A read first tries without the lock (WithNtx): it reads the three header
+// words alone and, when they match, runs from the kept pages with reads
+// held back (page_cache.h). The pages then show the tree as it was
 // when they were read, which is the tree as it is now or as it was just
 // before a writer's change still under way — never a mix. When the read
 // needs a page that is not kept, the attempt is dropped and the call runs
@@ -136,11 +136,13 @@ void DropKeptPagesOfShared(NtxFile* file);
 template <typename Body>
 int16_t WithNtx(int16_t handle, LockKind kind, Body&& body) {
   NtxFile* file = CheckNtx(handle);
-  // Not inside another step of this handle, which holds the lock.
-  if (file == nullptr || kind == LockKind::kExclusive ||
-      file->op_lock.entered()) {
-    if (file != nullptr && kind == LockKind::kExclusive)
-      DropKeptPagesOfShared(file);
+  // Inside another step of this handle, which holds the lock (and may
+  // hold pages), the call runs as it is.
+  if (file == nullptr || file->op_lock.entered())
+    return btree::RunIndexCall(file, kind, kNtxLockOffset, RefreshNtx,
+                               EndNtxCall, body);
+  if (kind == LockKind::kExclusive) {
+    DropKeptPagesOfShared(file);
     return btree::RunIndexCall(file, kind, kNtxLockOffset, RefreshNtx,
                                EndNtxCall, body);
   }
