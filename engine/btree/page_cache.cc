@@ -299,6 +299,7 @@ int16_t PageCache::Clear() {
       status = WriteEntry(static_cast<int>(i));
     free_buffers_.push_back(e.buffer);
     e = Entry();
+    if (free_buffers_.size() == buffers_.size()) break;  // none held
   }
   std::fill(index_.begin(), index_.end(), -1);
   dirty_pages_ = 0;
