@@ -331,7 +331,8 @@ struct LocalDate {
 };
 LocalDate Today();
 
-// LoadLibrary / GetProcAddress / FreeLibrary. Paths are UTF-8. Null on
+// LoadLibrary / GetProcAddress / FreeLibrary. Paths are UTF-8. A Module* is
+// the HMODULE on Windows, the dlopen() handle on POSIX. Null on
 // failure with LastError kErrorModNotFound or kErrorProcNotFound.
 struct Module;
 Module* LoadModule(const char* utf8_path);
