@@ -222,11 +222,11 @@ void ReserveFileHandles(uint32_t count);
 bool LockFile(File* file, uint32_t offset, uint32_t length);
 bool UnlockFile(File* file, uint32_t offset, uint32_t length);
 // LockFileEx with a shared lock that never waits: shared ranges of any
-// number of handles overlap freely; a range overlapping an exclusive lock
-// of another handle fails with kErrorLockViolation, and LockFile of a
-// range overlapping another handle's shared one fails the same way. As
-// with LockFile, a range overlapping one this same handle holds (of
-// either kind) fails too. UnlockFile releases it. Needs read access.
+// number of handles overlap freely, those of one handle included (they
+// stack: each UnlockFile releases one); a range overlapping an exclusive
+// lock of any handle, this one included, fails with kErrorLockViolation,
+// and LockFile of a range overlapping a shared one of any handle fails the
+// same way. UnlockFile releases it. Needs read access.
 bool LockFileShared(File* file, uint32_t offset, uint32_t length);
 
 // ---------------------------------------------------------------------------

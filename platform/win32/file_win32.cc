@@ -372,6 +372,12 @@ bool LockFileShared(File* file, uint32_t offset, uint32_t length) {
 bool UnlockFile(File* file, uint32_t offset, uint32_t length) {
   if (file == nullptr) return Fail(kErrorInvalidHandle);
   if (!::UnlockFile(file->handle, offset, 0, length, 0)) {
+    // An unlock conflicts with nothing: it fails only for a range the
+    // handle does not hold exactly, which Windows reports as not locked
+    // (Wine reports a lock violation).
+    if (::GetLastError() == ERROR_LOCK_VIOLATION) {
+      return Fail(kErrorNotLocked);
+    }
     return FailWithSystemError();
   }
   SetLastError(kErrorSuccess);

@@ -78,10 +78,18 @@ bool FileSearch::First(std::u16string_view pattern, FoundFile* found,
     ::SetErrorMode(previous);
   }
   if (impl->handle == INVALID_HANDLE_VALUE) {
+    // Nothing matching is "not found"; a directory part that is missing,
+    // names a file or is malformed is "path not found", as the contract
+    // has it (the system says 3, 123 or 267 for those).
     const DWORD error = ::GetLastError();
-    return internal::Fail(error == ERROR_NO_MORE_FILES
-                              ? static_cast<uint32_t>(kErrorFileNotFound)
-                              : static_cast<uint32_t>(error));
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES) {
+      return internal::Fail(kErrorFileNotFound);
+    }
+    if (error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME ||
+        error == ERROR_DIRECTORY) {
+      return internal::Fail(kErrorPathNotFound);
+    }
+    return internal::Fail(static_cast<uint32_t>(error));
   }
   impl->has_pending = true;
   impl->name_pattern = std::u16string(name_pattern);

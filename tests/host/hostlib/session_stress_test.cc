@@ -270,7 +270,7 @@ TEST_P(SessionStressTest, ProcessesWriteOneTableTogether) {
        "VER:N:6"});
   BuildIndexes();
   testing::WriteWholeFile(File("qxdbins.ini"), "[OPTION]\nDUPLICATESON=1\n");
-  setenv("QX_SYSTEM_DIR", dir_.path().c_str(), 1);
+  qx::testing::SetEnv("QX_SYSTEM_DIR", dir_.path());
 
   ChildGroup group;
   for (int p = 0; p < kProcesses; ++p) {
