@@ -215,6 +215,8 @@ bool LinuxPeersRunnable() { return false; }
 
 bool CaseSensitiveFileNames() { return false; }
 
+std::string UserTag() { return "windows"; }
+
 const char* SystemMathLibrary() { return "msvcrt.dll"; }
 
 std::string DefaultProfileDirectory() {

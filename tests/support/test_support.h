@@ -150,6 +150,9 @@ bool CreateNewFile(const std::string& path);
 // Whether Linux programs (the peers: python3-dbf, dbfread, Perl XBase,
 // Xbase64, Harbour) can run here; the message tests skip with otherwise.
 bool LinuxPeersRunnable();
+// The user running the tests, as a name fit for a file name (POSIX: the
+// numeric user id).
+std::string UserTag();
 inline constexpr const char kNoLinuxPeers[] =
     "the peer is a Linux program; the Windows build does not run it";
 

@@ -259,6 +259,9 @@ class SessionStressTest : public ::testing::TestWithParam<Family> {
 };
 
 TEST_P(SessionStressTest, ProcessesWriteOneTableTogether) {
+  if (!qx::testing::ChildrenShareMemory()) {
+    GTEST_SKIP() << qx::testing::kNeedsFork;
+  }
   const Family& family = GetParam();
   const int ops = EnvInt("QX_STRESS_OPS", 5000);
   const int seed = EnvInt("QX_STRESS_SEED", 1515);
