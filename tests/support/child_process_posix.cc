@@ -28,6 +28,8 @@ bool LinuxPeersRunnable() { return true; }
 
 bool CaseSensitiveFileNames() { return true; }
 
+bool CanReadFilesHeldExclusively() { return true; }
+
 std::string UserTag() { return std::to_string(::getuid()); }
 
 const char* SystemMathLibrary() { return "libm.so.6"; }

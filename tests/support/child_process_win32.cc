@@ -215,6 +215,8 @@ bool LinuxPeersRunnable() { return false; }
 
 bool CaseSensitiveFileNames() { return false; }
 
+bool CanReadFilesHeldExclusively() { return false; }
+
 std::string UserTag() { return "windows"; }
 
 const char* SystemMathLibrary() { return "msvcrt.dll"; }
@@ -375,6 +377,9 @@ UINT CodePageOf(std::string name) {
   if (name == "UTF-8" || name == "UTF8") return CP_UTF8;
   if (name == "UTF-16LE") return 1200;
   if (name == "LATIN1" || name == "ISO-8859-1") return 28591;
+  if (name == "BIG5") return 950;
+  if (name == "GBK") return 936;
+  if (name == "ASCII" || name == "US-ASCII") return 20127;
   if (name.rfind("CP", 0) == 0) return static_cast<UINT>(std::atoi(name.c_str() + 2));
   if (name.rfind("WINDOWS-", 0) == 0) return static_cast<UINT>(std::atoi(name.c_str() + 8));
   return 0;
@@ -389,7 +394,11 @@ bool Iconv(const std::string& from, const std::string& to,
   out->clear();
   if (in.empty()) return true;
   std::wstring wide;
-  if (from_cp == 1200) {
+  // Latin-1 is the first 256 code points, whether or not the system has
+  // a table for code page 28591.
+  if (from_cp == 28591) {
+    for (char c : in) wide.push_back(static_cast<wchar_t>(static_cast<uint8_t>(c)));
+  } else if (from_cp == 1200) {
     if (in.size() % 2 != 0) return false;
     for (size_t i = 0; i < in.size(); i += 2) {
       wide.push_back(static_cast<wchar_t>(
@@ -411,6 +420,13 @@ bool Iconv(const std::string& from, const std::string& to,
           return false;
       }
     }
+  }
+  if (to_cp == 28591) {
+    for (wchar_t c : wide) {
+      if (c > 0xFF) return false;
+      out->push_back(static_cast<char>(c));
+    }
+    return true;
   }
   if (to_cp == 1200) {
     for (wchar_t c : wide) {

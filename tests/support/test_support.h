@@ -156,6 +156,13 @@ std::string UserTag();
 inline constexpr const char kNoLinuxPeers[] =
     "the peer is a Linux program; the Windows build does not run it";
 
+// Whether a test may read a file that the engine holds open without
+// sharing (POSIX has no share modes; Windows lets nobody else open it).
+bool CanReadFilesHeldExclusively();
+inline constexpr const char kHeldExclusively[] =
+    "reads a file the engine holds open without sharing, which Windows "
+    "refuses to any other handle";
+
 // Whether two names differing only in case are two files (POSIX), or one
 // (Windows).
 bool CaseSensitiveFileNames();

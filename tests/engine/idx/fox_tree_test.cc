@@ -378,6 +378,7 @@ TEST_F(FoxTreeTest, RealCompoundFilesWalkInThePeerOrder) {
       SCOPED_TRACE(file.path().string());
       // A private copy: other processes may hold the fixture open.
       const std::string copy = Path("real.cdx");
+      std::filesystem::remove(copy);
       std::filesystem::copy_file(
           file.path(), copy, std::filesystem::copy_options::overwrite_existing);
       uint16_t slot = 0;
