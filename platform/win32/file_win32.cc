@@ -44,8 +44,8 @@ constexpr uint64_t kMaxFileSize = std::numeric_limits<uint32_t>::max();
 class QuietErrors {
  public:
   QuietErrors()
-      : previous_(::SetErrorMode(SEM_FAILCRITICALERRORS |
-                                 SEM_NOOPENFILEERRORBOX)) {}
+      : previous_(
+            ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX)) {}
   ~QuietErrors() { ::SetErrorMode(previous_); }
   QuietErrors(const QuietErrors&) = delete;
   QuietErrors& operator=(const QuietErrors&) = delete;
@@ -322,11 +322,10 @@ bool FileIdentity(const char* name, std::string* identity) {
     QuietErrors quiet;
     // No access asked: the identity is readable even of a file opened
     // elsewhere without sharing.
-    handle = ::CreateFileW(WideFromAnsi(name).c_str(), 0,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE |
-                               FILE_SHARE_DELETE,
-                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                           nullptr);
+    handle = ::CreateFileW(
+        WideFromAnsi(name).c_str(), 0,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   }
   if (handle == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION info;

@@ -63,8 +63,8 @@ uint32_t ProfileInt(std::string_view section, std::string_view key,
     // directory too unless it is absolute; callers mean the current one.
     const std::wstring given = win32::WideFromAnsi(file_name);
     wchar_t full[MAX_PATH * 4];
-    const DWORD n = ::GetFullPathNameW(given.c_str(), MAX_PATH * 4, full,
-                                       nullptr);
+    const DWORD n =
+        ::GetFullPathNameW(given.c_str(), MAX_PATH * 4, full, nullptr);
     path = n > 0 && n < MAX_PATH * 4 ? std::wstring(full, n) : given;
   }
   if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES &&

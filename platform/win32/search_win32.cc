@@ -24,9 +24,8 @@ bool Matches(std::u16string_view pattern, std::u16string_view name) {
   size_t p = 0, n = 0, star = std::u16string_view::npos, resume = 0;
   while (n < name.size()) {
     if (p < pattern.size() &&
-        (pattern[p] == u'?' ||
-         internal::FoldCodePoint(pattern[p]) ==
-             internal::FoldCodePoint(name[n]))) {
+        (pattern[p] == u'?' || internal::FoldCodePoint(pattern[p]) ==
+                                   internal::FoldCodePoint(name[n]))) {
       ++p;
       ++n;
     } else if (p < pattern.size() && pattern[p] == u'*') {

@@ -44,8 +44,8 @@ TEST(LockTest, CloseReleasesWhatAForkedChildInherited) {
   TempDir dir;
   const std::string path = dir.File("inherit.dat");
   WriteWholeFile(path, "x");
-  FilePtr ours(OpenFile(path.c_str(), kFileRead | kFileWrite |
-                                          kFileOpenExisting));  // exclusive
+  FilePtr ours(OpenFile(
+      path.c_str(), kFileRead | kFileWrite | kFileOpenExisting));  // exclusive
   ASSERT_NE(ours, nullptr);
   ASSERT_EQ(Lock(ours.get(), 0, 1), 0u);
   // The child shares our descriptor (fork) but is not our handle.
@@ -87,10 +87,14 @@ TEST(LockTest, ReadOnlyDescriptorsStillExclude) {
         ro2 = OpenFile(path.c_str(), shared_read);
         return ro1 && ro2 ? Lock(ro1, 10, 5) : 99;
       }
-      case 2: return Lock(ro2, 12, 1);
-      case 3: return Lock(ro1, 30, 1);
-      case 4: return Unlock(ro1, 10, 5);
-      case 5: return Lock(ro2, 12, 1);
+      case 2:
+        return Lock(ro2, 12, 1);
+      case 3:
+        return Lock(ro1, 30, 1);
+      case 4:
+        return Unlock(ro1, 10, 5);
+      case 5:
+        return Lock(ro2, 12, 1);
       case 6: {
         File* f = OpenFile(path.c_str(), kFileRead | kFileOpenExisting);
         return f ? 0 : static_cast<int>(LastError());

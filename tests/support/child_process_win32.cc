@@ -110,7 +110,8 @@ HANDLE StartChild(int index,
                   const std::vector<std::pair<std::string, std::string>>& env) {
   TestState& state = State();
   std::string dirs;
-  for (const std::string& dir : state.dirs) dirs += (dirs.empty() ? "" : "|") + dir;
+  for (const std::string& dir : state.dirs)
+    dirs += (dirs.empty() ? "" : "|") + dir;
   std::vector<std::pair<std::string, std::string>> vars = {
       {kChildTestVar, state.test},
       {kChildCallVar, std::to_string(index)},
@@ -127,9 +128,9 @@ HANDLE StartChild(int index,
   // The child's own test report would only repeat ours: its standard
   // output goes nowhere; its standard error stays ours.
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-  HANDLE null_out = ::CreateFileW(L"NUL", GENERIC_WRITE,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                                  OPEN_EXISTING, 0, nullptr);
+  HANDLE null_out =
+      ::CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    &inherit, OPEN_EXISTING, 0, nullptr);
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
@@ -225,9 +226,9 @@ std::string DefaultProfileDirectory() {
   wchar_t directory[MAX_PATH + 1];
   const UINT n = ::GetWindowsDirectoryW(directory, MAX_PATH + 1);
   std::string utf8(n * 3 + 1, '\0');
-  const int m = ::WideCharToMultiByte(CP_UTF8, 0, directory, static_cast<int>(n),
-                                      utf8.data(), static_cast<int>(utf8.size()),
-                                      nullptr, nullptr);
+  const int m = ::WideCharToMultiByte(
+      CP_UTF8, 0, directory, static_cast<int>(n), utf8.data(),
+      static_cast<int>(utf8.size()), nullptr, nullptr);
   utf8.resize(m > 0 ? m : 0);
   return utf8;
 }
@@ -237,17 +238,15 @@ bool LowerOpenFileLimit(unsigned) { return true; }
 unsigned OpenFileHardLimit() { return ~0u; }
 
 bool CreateNewFile(const std::string& path) {
-  HANDLE handle = ::CreateFileW(Utf8Path(path).c_str(), GENERIC_WRITE, 0,
-                                nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                                nullptr);
+  HANDLE handle =
+      ::CreateFileW(Utf8Path(path).c_str(), GENERIC_WRITE, 0, nullptr,
+                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return false;
   ::CloseHandle(handle);
   return true;
 }
 
-int CurrentTestProcessId() {
-  return static_cast<int>(::GetCurrentProcessId());
-}
+int CurrentTestProcessId() { return static_cast<int>(::GetCurrentProcessId()); }
 
 void SetEnv(const std::string& name, const std::string& value) {
   ::_putenv_s(name.c_str(), value.c_str());
@@ -314,7 +313,8 @@ ChildProcess::ChildProcess(std::function<int(int step)> fn) {
     return;
   }
   HANDLE process = StartChild(
-      index, {{kChildPipesVar, HandleText(down_read) + "," + HandleText(up_write)}});
+      index,
+      {{kChildPipesVar, HandleText(down_read) + "," + HandleText(up_write)}});
   CloseIfOpen(&down_read);
   CloseIfOpen(&up_write);
   if (process == nullptr) {
@@ -373,15 +373,24 @@ namespace {
 
 // The Windows code page of an iconv encoding name; 0 when unknown.
 UINT CodePageOf(std::string name) {
-  for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (char& c : name)
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   if (name == "UTF-8" || name == "UTF8") return CP_UTF8;
   if (name == "UTF-16LE") return 1200;
   if (name == "LATIN1" || name == "ISO-8859-1") return 28591;
   if (name == "BIG5") return 950;
   if (name == "GBK") return 936;
   if (name == "ASCII" || name == "US-ASCII") return 20127;
-  if (name.rfind("CP", 0) == 0) return static_cast<UINT>(std::atoi(name.c_str() + 2));
-  if (name.rfind("WINDOWS-", 0) == 0) return static_cast<UINT>(std::atoi(name.c_str() + 8));
+  if (name == "TIS-620") return 874;
+  if (name == "KOI8-R") return 20866;
+  if (name == "SHIFT_JIS" || name == "SJIS") return 932;
+  if (name.rfind("ISO-8859-", 0) == 0) {
+    return 28590 + static_cast<UINT>(std::atoi(name.c_str() + 9));
+  }
+  if (name.rfind("CP", 0) == 0)
+    return static_cast<UINT>(std::atoi(name.c_str() + 2));
+  if (name.rfind("WINDOWS-", 0) == 0)
+    return static_cast<UINT>(std::atoi(name.c_str() + 8));
   return 0;
 }
 
@@ -397,7 +406,8 @@ bool Iconv(const std::string& from, const std::string& to,
   // Latin-1 is the first 256 code points, whether or not the system has
   // a table for code page 28591.
   if (from_cp == 28591) {
-    for (char c : in) wide.push_back(static_cast<wchar_t>(static_cast<uint8_t>(c)));
+    for (char c : in)
+      wide.push_back(static_cast<wchar_t>(static_cast<uint8_t>(c)));
   } else if (from_cp == 1200) {
     if (in.size() % 2 != 0) return false;
     for (size_t i = 0; i < in.size(); i += 2) {
@@ -407,9 +417,9 @@ bool Iconv(const std::string& from, const std::string& to,
   } else {
     // Strict: a byte the code page leaves undefined is an error, as iconv
     // has it.
-    const int wide_n = ::MultiByteToWideChar(
-        from_cp, MB_ERR_INVALID_CHARS, in.data(), static_cast<int>(in.size()),
-        nullptr, 0);
+    const int wide_n =
+        ::MultiByteToWideChar(from_cp, MB_ERR_INVALID_CHARS, in.data(),
+                              static_cast<int>(in.size()), nullptr, 0);
     if (wide_n <= 0) return false;
     wide.assign(wide_n, L'\0');
     ::MultiByteToWideChar(from_cp, 0, in.data(), static_cast<int>(in.size()),
@@ -440,9 +450,9 @@ bool Iconv(const std::string& from, const std::string& to,
   const bool utf8 = to_cp == CP_UTF8;
   // No best fit: a character the code page lacks is a failure.
   const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
-  const int n = ::WideCharToMultiByte(to_cp, flags, wide.data(), wide_n,
-                                      nullptr, 0, nullptr,
-                                      utf8 ? nullptr : &lossy);
+  const int n =
+      ::WideCharToMultiByte(to_cp, flags, wide.data(), wide_n, nullptr, 0,
+                            nullptr, utf8 ? nullptr : &lossy);
   if (n <= 0 || lossy) return false;
   out->assign(n, '\0');
   ::WideCharToMultiByte(to_cp, flags, wide.data(), wide_n, out->data(), n,

@@ -65,7 +65,8 @@ bool LooksLikePe(const std::string& bytes) {
   Image image(bytes);
   uint32_t pe = 0;
   return bytes.size() > 0x40 && bytes[0] == 'M' && bytes[1] == 'Z' &&
-         image.U32(0x3C, &pe) && bytes.compare(pe, 4, std::string("PE\0\0", 4)) == 0;
+         image.U32(0x3C, &pe) &&
+         bytes.compare(pe, 4, std::string("PE\0\0", 4)) == 0;
 }
 
 bool ReadPeTables(const std::string& bytes, PeTables* tables,
@@ -84,7 +85,8 @@ bool ReadPeTables(const std::string& bytes, PeTables* tables,
     Image::Section s;
     const size_t at = section_table + 40 * i;
     if (!image.U32(at + 8, &s.virtual_size) || !image.U32(at + 12, &s.rva) ||
-        !image.U32(at + 16, &s.raw_size) || !image.U32(at + 20, &s.raw_offset)) {
+        !image.U32(at + 16, &s.raw_size) ||
+        !image.U32(at + 20, &s.raw_offset)) {
       *error = "truncated section table";
       return false;
     }
