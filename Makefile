@@ -50,6 +50,10 @@ $(WIN_BUILD)/CMakeCache.txt:
 	cmake -S . -B $(WIN_BUILD) -DCMAKE_BUILD_TYPE=Release \
 	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake $(CMAKE_ARGS)
 
+# The build runs one of its own programs (the message packer) under Wine:
+# in the build tree's private prefix, quietly.
+windows: export WINEPREFIX = $(abspath $(WIN_BUILD))/wineprefix
+windows: export WINEDEBUG = -all
 windows: windows-tools $(WIN_BUILD)/CMakeCache.txt
 	cmake --build $(WIN_BUILD) -j $(JOBS)
 
