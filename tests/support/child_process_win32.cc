@@ -31,7 +31,9 @@ constexpr char kChildTestVar[] = "QX_CHILD_TEST";      // full test name
 constexpr char kChildCallVar[] = "QX_CHILD_CALL";      // child call index
 constexpr char kChildArgVar[] = "QX_CHILD_ARG";        // RunChildrenTogether
 constexpr char kChildDirsVar[] = "QX_CHILD_TEMPDIRS";  // '|' separated
-constexpr char kChildPipesVar[] = "QX_CHILD_PIPES";    // "in,out" handles
+constexpr char kChildPipesVar[] = "QX_CHILD_PIPES";    // two pipe handles
+// What a ChildProcess child says once it has reached its call.
+constexpr int kChildReady = 0x52454459;
 
 std::string CurrentTestName() {
   const ::testing::TestInfo* info =
@@ -257,7 +259,9 @@ void UnsetEnv(const std::string& name) { ::_putenv_s(name.c_str(), ""); }
 int RunInChild(const std::function<int()>& fn) {
   const int index = State().calls;
   if (ClaimCall()) EndChild(RunGuarded(fn));
-  if (IsChild()) return 0;  // another child's call: inert here
+  // Another child's call, met while running the test again: it answers
+  // success, as it did in the parent to get this far.
+  if (IsChild()) return 0;
   return WaitExit(StartChild(index, {}));
 }
 
@@ -266,22 +270,39 @@ std::vector<int> RunChildrenTogether(int count,
   std::vector<int> results(count, -1);
   const int index = State().calls;
   if (ClaimCall()) {
-    // Blocks until the parent closes its end: every child starts at once.
-    HANDLE go = HandleFromEnv(Env(kChildPipesVar));
-    char byte;
+    const std::string pipes = Env(kChildPipesVar);
+    const size_t comma = pipes.find(',');
+    HANDLE go = HandleFromEnv(pipes.substr(0, comma));
+    HANDLE ready = HandleFromEnv(pipes.substr(comma + 1));
+    char byte = 'r';
     DWORD got;
+    WriteAll(ready, &byte, 1);
+    ::CloseHandle(ready);
+    // Blocks until the parent closes its end: every child starts at once.
     while (::ReadFile(go, &byte, 1, &got, nullptr) && got > 0) {
     }
     const int arg = std::atoi(Env(kChildArgVar).c_str());
     EndChild(RunGuarded([&] { return fn(arg); }));
   }
-  if (IsChild()) return results;
+  // Another child's call, met while running the test again: it answers
+  // success, as it did in the parent to get this far.
+  if (IsChild()) return std::vector<int>(count, 0);
   HANDLE go_read = nullptr, go_write = nullptr;
   if (!MakePipe(&go_read, &go_write, true)) return results;
   std::vector<HANDLE> children(count, nullptr);
+  // One child at a time runs the test's set-up again: each is started once
+  // the one before has reached its call.
   for (int i = 0; i < count; ++i) {
-    children[i] = StartChild(index, {{kChildArgVar, std::to_string(i)},
-                                     {kChildPipesVar, HandleText(go_read)}});
+    HANDLE ready_read = nullptr, ready_write = nullptr;
+    if (!MakePipe(&ready_read, &ready_write, false)) break;
+    children[i] = StartChild(
+        index, {{kChildArgVar, std::to_string(i)},
+                {kChildPipesVar,
+                 HandleText(go_read) + "," + HandleText(ready_write)}});
+    CloseIfOpen(&ready_write);
+    char byte;
+    ReadAll(ready_read, &byte, 1);
+    CloseIfOpen(&ready_read);
   }
   CloseIfOpen(&go_read);
   CloseIfOpen(&go_write);
@@ -296,6 +317,8 @@ ChildProcess::ChildProcess(std::function<int(int step)> fn) {
     const size_t comma = pipes.find(',');
     HANDLE in = HandleFromEnv(pipes.substr(0, comma));
     HANDLE out = HandleFromEnv(pipes.substr(comma + 1));
+    const int ready = kChildReady;
+    if (!WriteAll(out, &ready, sizeof ready)) EndChild(0);
     int step;
     while (ReadAll(in, &step, sizeof step)) {
       const int rc = fn(step);
@@ -325,6 +348,16 @@ ChildProcess::ChildProcess(std::function<int(int step)> fn) {
   pid_ = reinterpret_cast<intptr_t>(process);
   to_child_ = reinterpret_cast<intptr_t>(down_write);
   from_child_ = reinterpret_cast<intptr_t>(up_read);
+  // The test goes on only once the child has run its set-up again and
+  // reached this call, so the two never do the set-up at the same time.
+  int ready = 0;
+  if (!ReadAll(up_read, &ready, sizeof ready) || ready != kChildReady) {
+    ::CloseHandle(down_write);
+    ::CloseHandle(up_read);
+    to_child_ = from_child_ = -1;
+    WaitExit(process);
+    pid_ = -1;
+  }
 }
 
 ChildProcess::~ChildProcess() {

@@ -8,7 +8,8 @@
 // on the same one test; it runs the test from its start, taking its
 // parent's temporary directories (TempDir) in the order the test makes
 // them, and when it reaches the same child call it runs the function and
-// ends. So what the test does before a child call must be repeatable
+// ends; the parent waits until then, so no two processes run the set-up at
+// once. So what the test does before a child call must be repeatable
 // (create the directory, write the same file); a test whose set-up cannot
 // run twice asks ChildrenShareMemory() and skips where it is false.
 // ChildGroup needs fork() and exists on POSIX only.

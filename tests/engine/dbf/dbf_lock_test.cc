@@ -165,9 +165,6 @@ TEST_F(DbfTest, LocksBetweenProcesses) {
 // the append lock alone (no caller lock): every record lands exactly once
 // and the header counts them all.
 TEST_F(DbfTest, AppendsOfManyProcessesTakeTurns) {
-  if (!qx::testing::ChildrenShareMemory()) {
-    GTEST_SKIP() << qx::testing::kNeedsFork;
-  }
   std::string path = dir_.File("a.dbf");
   KbdFieldDef defs[] = {Def("WHO", 'N', 2), Def("SEQ", 'N', 5)};
   ASSERT_EQ(kbddcreate(path.c_str(), 2, defs, kKbdDbase3), kKbdOk);

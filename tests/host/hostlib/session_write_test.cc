@@ -405,9 +405,6 @@ int LockResult(bool ok, const Session* session) {
 }
 
 TEST_P(SessionWriteTest, LocksConflictBetweenProcesses) {
-  if (!qx::testing::ChildrenShareMemory()) {
-    GTEST_SKIP() << qx::testing::kNeedsFork;
-  }
   // The child is forked before this process loads the component.
   ComponentHost child_host;
   std::unique_ptr<Session> child_session;
