@@ -22,8 +22,11 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wineboot --init > /dev/null 2>&1 || wine wineboot --init > /dev/null 2>&1
   wineserver -w 2>/dev/null || true
 fi
-# One wineserver for the whole run, so each test does not start its own.
+# One wineserver for the whole run, and Wine's own services started now
+# with no output of ours: services a test started would keep that test's
+# output pipe open, and ctest would wait for it.
 wineserver -p 2>/dev/null || true
+wine cmd /c exit < /dev/null > /dev/null 2>&1 || true
 
 status=0
 (cd "$win_build" && ctest --output-on-failure -j "$jobs") || status=1
