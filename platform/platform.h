@@ -6,8 +6,8 @@
 // identity, the clock and module loading. Callers get Windows semantics
 // (per-handle locks that never wait, share modes, GetLastError codes,
 // profile integers, code-page 1252/850 conversions), never errno or a file
-// descriptor. One backend implements it per OS: platform/posix/ now, a Win32
-// backend later with the same shape. OS-independent parts (code-page
+// descriptor. One backend implements it per OS, platform/posix/ and
+// platform/win32/, with the same shape. OS-independent parts (code-page
 // tables, the message formatter) live directly in platform/.
 //
 // Divisions: errors; files; directory search; byte-range locks; profile
@@ -222,11 +222,11 @@ void ReserveFileHandles(uint32_t count);
 bool LockFile(File* file, uint32_t offset, uint32_t length);
 bool UnlockFile(File* file, uint32_t offset, uint32_t length);
 // LockFileEx with a shared lock that never waits: shared ranges of any
-// number of handles overlap freely; a range overlapping an exclusive lock
-// of another handle fails with kErrorLockViolation, and LockFile of a
-// range overlapping another handle's shared one fails the same way. As
-// with LockFile, a range overlapping one this same handle holds (of
-// either kind) fails too. UnlockFile releases it. Needs read access.
+// number of handles overlap freely, those of one handle included (they
+// stack: each UnlockFile releases one); a range overlapping an exclusive
+// lock of any handle, this one included, fails with kErrorLockViolation,
+// and LockFile of a range overlapping a shared one of any handle fails the
+// same way. UnlockFile releases it. Needs read access.
 bool LockFileShared(File* file, uint32_t offset, uint32_t length);
 
 // ---------------------------------------------------------------------------
@@ -241,9 +241,10 @@ bool LockFileShared(File* file, uint32_t offset, uint32_t length);
 uint32_t ProfileInt(std::string_view section, std::string_view key,
                        int32_t default_value, std::string_view file_name);
 
-// The POSIX stand-in for the Windows directory, where profile files named
-// without a directory are found. Default the environment's QX_SYSTEM_DIR,
-// else "/etc"; the host tool and tests set it. A UTF-8 path.
+// The directory where profile files named without a directory are found:
+// until one is set, the environment's QX_SYSTEM_DIR, else the Windows
+// directory (GetWindowsDirectory) on Windows and "/etc", its stand-in, on
+// POSIX. The host tool and tests set it. A UTF-8 path.
 void SetSystemDirectory(std::string_view utf8_path);
 std::string SystemDirectory();
 
@@ -331,7 +332,8 @@ struct LocalDate {
 };
 LocalDate Today();
 
-// LoadLibrary / GetProcAddress / FreeLibrary. Paths are UTF-8. Null on
+// LoadLibrary / GetProcAddress / FreeLibrary. Paths are UTF-8. A Module* is
+// the HMODULE on Windows, the dlopen() handle on POSIX. Null on
 // failure with LastError kErrorModNotFound or kErrorProcNotFound.
 struct Module;
 Module* LoadModule(const char* utf8_path);

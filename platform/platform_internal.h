@@ -1,6 +1,6 @@
 // Private seams between the OS-independent part of the platform layer
-// (platform/file.cc) and its backend (platform/posix/). Nothing outside
-// platform/ includes this header.
+// (platform/file.cc) and its backends (platform/posix/, platform/win32/).
+// Nothing outside platform/ includes this header.
 #ifndef QX_PLATFORM_PLATFORM_INTERNAL_H_
 #define QX_PLATFORM_PLATFORM_INTERNAL_H_
 

@@ -79,6 +79,18 @@ struct ExecutionStart {
 // value 7 (a host that lets its Execution entry answer value 7).
 constexpr uint32_t kExecutionStartBaseSize = offsetof(ExecutionStart, value7);
 
+// The layout the host sees, the same on the Windows x64 and Linux x86-64
+// builds (fixed-width integers and 8-byte pointers only): a change here is
+// a change of the binary interface.
+static_assert(sizeof(MessageRequest) == 24);
+static_assert(offsetof(MessageRequest, buffer) == 8);
+static_assert(offsetof(MessageRequest, capacity) == 16);
+static_assert(offsetof(MessageRequest, result) == 20);
+static_assert(sizeof(ExecutionStart) == 32);
+static_assert(offsetof(ExecutionStart, vm_module) == 8);
+static_assert(offsetof(ExecutionStart, first) == 16);
+static_assert(offsetof(ExecutionStart, value7) == 24);
+
 }  // namespace qx
 
 extern "C" {

@@ -21,6 +21,7 @@
 #ifndef QX_HOST_TYPES_H_
 #define QX_HOST_TYPES_H_
 
+#include <cstddef>
 #include <cstdint>
 
 namespace qx {
@@ -491,6 +492,49 @@ constexpr int32_t kBindingMinFirstVersion = 2;
 constexpr int32_t kBindingMaxSecondVersion = 2;
 // The host proxy the conversion binding asks the VM module for.
 constexpr int32_t kHostProxyInterface = 102;
+
+// The layout the host sees, the same on the Windows x64 and Linux x86-64
+// builds (fixed-width integers and 8-byte pointers only): a change here is
+// a change of the binary interface.
+static_assert(sizeof(HostValue) == 32);
+static_assert(offsetof(HostValue, size) == 4);
+static_assert(offsetof(HostValue, data) == 8);
+static_assert(offsetof(HostValue, fixed) == 16);
+static_assert(sizeof(ConnectionDesc) == 56);
+static_assert(offsetof(ConnectionDesc, access_mode) == 48);
+static_assert(sizeof(FileItem) == 72);
+static_assert(offsetof(FileItem, size) == 12);
+static_assert(offsetof(FileItem, key_flags) == 20);
+static_assert(offsetof(FileItem, index_file) == 32);
+static_assert(offsetof(FileItem, component_count) == 48);
+static_assert(offsetof(FileItem, component_lengths) == 56);
+static_assert(offsetof(FileItem, flags) == 64);
+static_assert(sizeof(FileDesc) == 56);
+static_assert(offsetof(FileDesc, file_format) == 32);
+static_assert(offsetof(FileDesc, items) == 40);
+static_assert(offsetof(FileDesc, item_count) == 48);
+static_assert(sizeof(RecordItem) == 40);
+static_assert(offsetof(RecordItem, field_number) == 12);
+static_assert(offsetof(RecordItem, buffer) == 24);
+static_assert(offsetof(RecordItem, length) == 32);
+static_assert(offsetof(RecordItem, state) == 36);
+static_assert(sizeof(Record) == 24);
+static_assert(offsetof(Record, item_count) == 8);
+static_assert(offsetof(Record, recno) == 12);
+static_assert(offsetof(Record, lock_kind) == 18);
+static_assert(sizeof(Condition) == 64);
+static_assert(offsetof(Condition, left) == 8);
+static_assert(offsetof(Condition, item_name) == 24);
+static_assert(offsetof(Condition, value) == 32);
+static_assert(sizeof(PositionRecord) == 136);
+static_assert(offsetof(PositionRecord, key_image) == 20);
+static_assert(offsetof(PositionRecord, recno) == 124);
+static_assert(offsetof(PositionRecord, visits) == 128);
+static_assert(sizeof(Query) == 56);
+static_assert(offsetof(Query, table_name) == 8);
+static_assert(offsetof(Query, range) == 24);
+static_assert(offsetof(Query, search_flags) == 40);
+static_assert(offsetof(Query, record) == 48);
 
 }  // namespace qx
 

@@ -96,6 +96,7 @@ namespace {
 struct HeldRange {
   uint32_t offset;
   uint32_t length;
+  bool shared = false;  // LockFileShared; else exclusive
 };
 
 }  // namespace
@@ -806,21 +807,53 @@ uint32_t LockError(int error) {
   return posix::WinErrorFromErrno(error);
 }
 
+// Whether the handle's own exclusive ranges cover [offset, offset+length)
+// entirely (they are disjoint, so their covered lengths add up).
+bool CoveredByOwnExclusive(const File* file, uint32_t offset, uint32_t length) {
+  uint64_t covered = 0;
+  const uint64_t end = uint64_t{offset} + length;
+  for (const HeldRange& held : file->locks) {
+    if (held.shared || !Overlaps(held, offset, length)) continue;
+    covered += std::min<uint64_t>(end, uint64_t{held.offset} + held.length) -
+               std::max<uint64_t>(offset, held.offset);
+  }
+  return covered == length;
+}
+
 // Checks shared by both lock kinds: the handle, its access, and the
-// ranges it holds already.
-bool CanLock(const File* file, uint32_t offset, uint32_t length) {
+// ranges it holds already. As on Windows, an exclusive range may overlap
+// none of the handle's own ranges, while a shared one may overlap its own
+// shared ranges (they stack, each released on its own) and lie inside its
+// own exclusive ones (a shared range straddling the edge of one is refused
+// here; Windows would take it).
+bool CanLock(const File* file, uint32_t offset, uint32_t length, bool shared) {
   if (file == nullptr) return Fail(kErrorInvalidHandle);
   if (!file->can_read && !file->can_write) return Fail(kErrorAccessDenied);
   for (const HeldRange& held : file->locks) {
-    if (Overlaps(held, offset, length)) return Fail(kErrorLockViolation);
+    if (!Overlaps(held, offset, length)) continue;
+    if (!shared) return Fail(kErrorLockViolation);
+    if (!held.shared && !CoveredByOwnExclusive(file, offset, length)) {
+      return Fail(kErrorLockViolation);
+    }
   }
   return true;
+}
+
+// A zero-length range at offset conflicts, as on Windows, with another
+// handle's range that holds the byte at offset; it takes no OS lock of its
+// own (an OFD lock of length 0 means "to the end of the file and beyond"),
+// so a range locked later across it is not refused.
+bool EmptyRangeInsideOthers(const File* file, uint32_t offset) {
+  return OthersHold(file->fd, offset, 1);
 }
 
 }  // namespace
 
 bool LockFile(File* file, uint32_t offset, uint32_t length) {
-  if (!CanLock(file, offset, length)) return false;
+  if (!CanLock(file, offset, length, false)) return false;
+  if (length == 0 && EmptyRangeInsideOthers(file, offset)) {
+    return Fail(kErrorLockViolation);
+  }
   if (length != 0) {
     const int fd = file->fd;
     if (file->fd_writable) {
@@ -850,31 +883,80 @@ bool LockFile(File* file, uint32_t offset, uint32_t length) {
 // not refuse it: such handles cannot write, so they never hold the write
 // locks that shared locks exist to wait for.
 bool LockFileShared(File* file, uint32_t offset, uint32_t length) {
-  if (!CanLock(file, offset, length)) return false;
+  if (!CanLock(file, offset, length, true)) return false;
   if (!file->can_read) return Fail(kErrorAccessDenied);
-  if (length != 0) {
+  if (length == 0 && EmptyRangeInsideOthers(file, offset)) {
+    return Fail(kErrorLockViolation);
+  }
+  // Inside the handle's own exclusive range the bytes are held already; a
+  // read lock there would turn the description's write lock into a read
+  // lock.
+  if (length != 0 && !CoveredByOwnExclusive(file, offset, length)) {
     if (int e = OfdLock(file->fd, F_OFD_SETLK, F_RDLCK, offset, length); e != 0)
       return Fail(LockError(e));
   }
-  file->locks.push_back({offset, length});
+  file->locks.push_back({offset, length, true});
   SetLastError(kErrorSuccess);
   return true;
 }
 
 bool UnlockFile(File* file, uint32_t offset, uint32_t length) {
   if (file == nullptr) return Fail(kErrorInvalidHandle);
-  for (auto it = file->locks.begin(); it != file->locks.end(); ++it) {
-    if (it->offset != offset || it->length != length) continue;
-    // Ranges of one handle are disjoint, so unlocking exactly this range
-    // leaves the handle's other locks whole even where the kernel merged
-    // adjacent ones.
-    if (length != 0) {
-      if (int e = OfdLock(file->fd, F_OFD_SETLK, F_UNLCK, offset, length);
-          e != 0) {
-        return FailErrno(e);
+  // An exclusive range goes before a shared one of the same bytes.
+  auto it = std::find_if(file->locks.begin(), file->locks.end(),
+                         [&](const HeldRange& held) {
+                           return held.offset == offset &&
+                                  held.length == length && !held.shared;
+                         });
+  if (it == file->locks.end()) {
+    it = std::find_if(file->locks.begin(), file->locks.end(),
+                      [&](const HeldRange& held) {
+                        return held.offset == offset && held.length == length;
+                      });
+  }
+  if (it != file->locks.end()) {
+    const bool was_exclusive = !it->shared;
+    file->locks.erase(it);
+    // The description holds one lock per byte, however many of the
+    // handle's ranges cover it: release only the bytes no remaining range
+    // covers (stacked shared ranges), so the others stay whole even where
+    // the kernel merged adjacent ones, and no other handle can slip in.
+    std::vector<HeldRange> kept;
+    for (const HeldRange& held : file->locks) {
+      if (Overlaps(held, offset, length)) kept.push_back(held);
+    }
+    std::sort(kept.begin(), kept.end(),
+              [](const HeldRange& a, const HeldRange& b) {
+                return a.offset < b.offset;
+              });
+    uint64_t from = offset;
+    const uint64_t end = uint64_t{offset} + length;
+    for (size_t i = 0; i <= kept.size() && from < end; ++i) {
+      const uint64_t gap_end =
+          i < kept.size() ? std::min<uint64_t>(kept[i].offset, end) : end;
+      if (gap_end > from) {
+        if (int e = OfdLock(file->fd, F_OFD_SETLK, F_UNLCK,
+                            static_cast<off_t>(from),
+                            static_cast<off_t>(gap_end - from));
+            e != 0) {
+          return FailErrno(e);
+        }
+      }
+      if (i < kept.size()) {
+        from = std::max<uint64_t>(
+            from, uint64_t{kept[i].offset} + kept[i].length);
       }
     }
-    file->locks.erase(it);
+    // Shared ranges that lay inside the released exclusive one are still
+    // write-locked bytes: make them read locks (a conversion on our own
+    // description, which never conflicts).
+    if (was_exclusive) {
+      for (const HeldRange& held : kept) {
+        if (held.shared && held.length != 0) {
+          OfdLock(file->fd, F_OFD_SETLK, F_RDLCK, held.offset, held.length);
+        }
+      }
+    }
     SetLastError(kErrorSuccess);
     return true;
   }

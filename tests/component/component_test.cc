@@ -192,7 +192,8 @@ TEST_F(ShellTest, ExecutionOverridesValue7AndCountsUses) {
   EXPECT_EQ(VmEvent(vm::kVmEventStoppedCount, 0), 0u);
 
   // A VM module without an Execution entry makes the start fail.
-  platform::Module* other = platform::LoadModule("libm.so.6");
+  platform::Module* other =
+      platform::LoadModule(qx::testing::SystemMathLibrary());
   ASSERT_NE(other, nullptr);
   start.vm_module = other;
   EXPECT_EQ(Execution(kEventStart, &start, 0, 0), 0u);

@@ -1,8 +1,6 @@
 // Compiling and running Harbour test programs (see harbour_peer.h).
 #include "tests/interop/harbour_peer.h"
 
-#include <unistd.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -29,16 +27,25 @@ std::string Quote(const std::string& text) {
   return out + "'";
 }
 
+bool IsExecutable(const std::string& path) {
+  std::error_code ec;
+  const fs::file_status status = fs::status(path, ec);
+  return !ec && fs::is_regular_file(status) &&
+         (status.permissions() & fs::perms::owner_exec) != fs::perms::none;
+}
+
 }  // namespace
 
 std::string HarbourPeer::Missing() {
+  if (!LinuxPeersRunnable()) return kNoLinuxPeers;
   std::string hbmk2 = Prefix() + "/bin/hbmk2";
-  if (::access(hbmk2.c_str(), X_OK) != 0)
+  if (!IsExecutable(hbmk2))
     return "Harbour is not built (" + hbmk2 + " missing; make test builds it)";
   return "";
 }
 
 bool HarbourPeer::Required() {
+  if (!LinuxPeersRunnable()) return false;
   const char* required = std::getenv("QX_REQUIRE_HARBOUR");
   return required != nullptr && *required != '\0' && *required != '0';
 }
@@ -57,10 +64,10 @@ bool HarbourPeer::CompileSource(const std::string& stem,
   // One cached binary per program text, so that tests running at the same
   // time share the compilation and a changed program is compiled anew.
   fs::path cache = fs::temp_directory_path() /
-                   ("qx-harbour-" + std::to_string(::getuid())) /
+                   ("qx-harbour-" + UserTag()) /
                    (stem + "-" + std::to_string(std::hash<std::string>{}(source)));
   binary_ = (cache / stem).string();
-  if (::access(binary_.c_str(), X_OK) == 0) return true;
+  if (IsExecutable(binary_)) return true;
 
   std::error_code ec;
   fs::create_directories(cache.parent_path(), ec);
@@ -77,12 +84,12 @@ bool HarbourPeer::CompileSource(const std::string& stem,
   }
   // Publish the whole directory at once: a rename that finds another
   // test's copy there already leaves that one in place.
-  fs::path staged = cache.string() + ".tmp" + std::to_string(::getpid());
+  fs::path staged = cache.string() + ".tmp" + std::to_string(CurrentTestProcessId());
   fs::create_directories(staged, ec);
   fs::copy_file(work.File(stem), staged / stem, ec);
   if (!ec) fs::rename(staged, cache, ec);
   fs::remove_all(staged, ec);
-  if (::access(binary_.c_str(), X_OK) != 0) {
+  if (!IsExecutable(binary_)) {
     *error = "cannot place the compiled program in " + cache.string();
     return false;
   }

@@ -238,6 +238,7 @@ std::vector<int> PerlWalk(const qx::testing::TempDir& dir,
 TEST_F(IndexToolTest, ClipperAndFoxproIndexesAgreeWithTheDataAndThePeer) {
   std::string probe;
   const bool perl =
+      qx::testing::LinuxPeersRunnable() &&
       qx::testing::RunCommand("perl -MXBase::Index -e 1 2>&1", &probe) == 0;
   struct Kind {
     const char* extension;
@@ -448,6 +449,9 @@ TEST_F(IndexToolTest, FoxproDescendingUniqueAndFilteredIndexes) {
 // its NTX index at the same time, a few times over: every record lands
 // once, with its memo, and the index holds every record's key.
 TEST(ImportTogetherTest, FourImportsThroughOneIndexLoseNothing) {
+  if (!qx::testing::ChildrenShareMemory()) {
+    GTEST_SKIP() << qx::testing::kNeedsFork;
+  }
   constexpr int kImports = 4, kRecords = 1500, kRounds = 3;
   for (int round = 0; round < kRounds; ++round) {
     qx::testing::TempDir dir;

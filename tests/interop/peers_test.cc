@@ -78,6 +78,9 @@ std::string Expected(std::size_t i) {
 }
 
 TEST(PeersTest, DbfreadReadsWhatWeWrite) {
+  if (!qx::testing::LinuxPeersRunnable()) {
+    GTEST_SKIP() << qx::testing::kNoLinuxPeers;
+  }
   std::string probe;
   if (qx::testing::RunCommand("/usr/bin/python3 -c 'import dbfread' 2>&1", &probe) != 0)
     GTEST_SKIP() << "python3-dbfread is not installed (make test installs it as root)";
@@ -109,6 +112,9 @@ TEST(PeersTest, DbfreadReadsWhatWeWrite) {
 }
 
 TEST(PeersTest, PerlXBaseReadsWhatWeWrite) {
+  if (!qx::testing::LinuxPeersRunnable()) {
+    GTEST_SKIP() << qx::testing::kNoLinuxPeers;
+  }
   std::string probe;
   if (qx::testing::RunCommand("perl -MXBase -e 1 2>&1", &probe) != 0)
     GTEST_SKIP() << "Perl XBase is not installed (make test installs it as root)";

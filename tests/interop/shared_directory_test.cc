@@ -64,13 +64,13 @@ TEST(SharedDirectoryTest, TablesOfOneDirectoryKeepToTheirOwnIndexes) {
   std::filesystem::create_directories(dir.File("etc"));
   std::ofstream(dir.File("etc/qxdbins.ini"), std::ios::binary)
       << "[OPTION]\r\nDUPLICATESON=1\r\n";
-  setenv("QX_SYSTEM_DIR", dir.File("etc").c_str(), 1);
+  qx::testing::SetEnv("QX_SYSTEM_DIR", dir.File("etc"));
   Result r = Qxdb({"add", dir.File("clipper.dbf"), "--json",
                    R"({"CODE":"A01","NAME":"Bis"})"});
   EXPECT_EQ(r.rc, 3);
   EXPECT_NE(r.err.find("error 1053 (duplicate): "), std::string::npos)
       << r.err;
-  unsetenv("QX_SYSTEM_DIR");
+  qx::testing::UnsetEnv("QX_SYSTEM_DIR");
 
   // An index file that bears no table's name is associated by path but
   // not rebuilt by a reindex by path.

@@ -162,6 +162,9 @@ TEST(VfpPeersTest, HarbourReadsEveryType) {
 }
 
 TEST(VfpPeersTest, DbfreadReadsTheTypesItKnows) {
+  if (!qx::testing::LinuxPeersRunnable()) {
+    GTEST_SKIP() << qx::testing::kNoLinuxPeers;
+  }
   if (!PythonHas("dbfread"))
     GTEST_SKIP()
         << "python3-dbfread is not installed (make test installs it as root)";
@@ -223,6 +226,9 @@ TEST(VfpPeersTest, DbfreadReadsTheTypesItKnows) {
 }
 
 TEST(VfpPeersTest, PythonDbfReadsTheTypesItKnows) {
+  if (!qx::testing::LinuxPeersRunnable()) {
+    GTEST_SKIP() << qx::testing::kNoLinuxPeers;
+  }
   if (!PythonHas("dbf"))
     GTEST_SKIP()
         << "python3-dbf is not installed (make test installs it as root)";

@@ -97,6 +97,17 @@ TEST(MessageFormatTest, IntegerFormatsMatchPrintf) {
         for (char conversion : conversions) {
           for (int64_t value : values) {
             const bool is_signed = conversion == 'd' || conversion == 'i';
+            // The blank flag means nothing to an unsigned conversion; the
+            // Windows C runtimes print a blank all the same, so printf is
+            // no oracle there (the case is pinned below).
+            if (!is_signed && flag[0] == ' ') continue;
+            // Nor does it agree on "%#.0o" of 0 (the C standard prints
+            // "0"; pinned below).
+            if (conversion == 'o' && std::string(flag).find('#') !=
+                                         std::string::npos &&
+                std::string(precision) == ".0") {
+              continue;
+            }
             const std::string format_text = std::string(flag) + width + precision;
             char c_format[32];
             char expected[64];
@@ -133,6 +144,10 @@ TEST(MessageFormatTest, IntegerFormatsMatchPrintf) {
       }
     }
   }
+  // The blank flag pads signed conversions only; '#' keeps octal 0's digit.
+  EXPECT_EQ(Format(u"%1!  u! %1! x! %1! d!", {MessageArg::Signed(42)}),
+            u"42 2a  42");
+  EXPECT_EQ(Format(u"%1!#.0o!|%1!#4.0o!", {MessageArg::Signed(0)}), u"0|   0");
   // Short widths, and unsigned arguments under a signed conversion.
   EXPECT_EQ(Format(u"%1!hd! %1!hhu! %2!d! %2!lu!",
                    {MessageArg::Signed(70000), MessageArg::Unsigned(~0ull)}),

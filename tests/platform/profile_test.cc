@@ -27,7 +27,7 @@ class ScopedSystemDirectory {
 };
 
 TEST(ProfileTest, FindsFilesSectionsAndKeysWithoutRegardToCase) {
-  EXPECT_EQ(SystemDirectory(), "/etc");
+  EXPECT_EQ(SystemDirectory(), qx::testing::DefaultProfileDirectory());
   TempDir dir;
   ScopedSystemDirectory scoped(dir.path());
   WriteWholeFile(dir.File("QxDbIns.INI"),

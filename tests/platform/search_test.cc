@@ -1,9 +1,7 @@
 // Tests of the directory search: wildcards, case, the file system's order,
 // directories only when asked, and the errors of each end of a search.
 
-#include <dirent.h>
-#include <sys/stat.h>
-
+#include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
@@ -30,28 +28,30 @@ std::vector<std::string> SearchAll(const std::string& pattern,
   return names;
 }
 
-// The names of dir that are in wanted, in the order readdir gives them.
+// The names of dir that are in wanted, in the order the system lists them.
 std::vector<std::string> KernelOrder(const std::string& dir,
                                      const std::set<std::string>& wanted) {
   std::vector<std::string> names;
-  DIR* d = opendir(dir.c_str());
-  while (const dirent* entry = readdir(d)) {
-    if (wanted.count(entry->d_name) != 0) names.push_back(entry->d_name);
+  for (const auto& entry :
+       std::filesystem::directory_iterator(testing::Utf8Path(dir))) {
+    const std::u8string name = entry.path().filename().u8string();
+    const std::string utf8(name.begin(), name.end());
+    if (wanted.count(utf8) != 0) names.push_back(utf8);
   }
-  closedir(d);
   return names;
 }
 
 TEST(FileSearchTest, FindsMatchingFilesInTheFileSystemsOrder) {
   testing::TempDir tmp;
   const std::string dir = tmp.File("Data");
-  ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+  ASSERT_TRUE(std::filesystem::create_directory(testing::Utf8Path(dir)));
   for (const char* name :
        {"CLIENTS.DBF", "orders.dbf", "\xC3\xA9t\xC3\xA9.dbf", "notes.txt",
         "a.dbfx", "x.ntx", "y.cdx", "z.IDX", "README", "clients.dbf.bak"}) {
     testing::WriteWholeFile(dir + "/" + name, "0123456789");
   }
-  ASSERT_EQ(mkdir((dir + "/sub.dbf").c_str(), 0755), 0);
+  ASSERT_TRUE(
+      std::filesystem::create_directory(testing::Utf8Path(dir + "/sub.dbf")));
 
   // The directory part is found without regard to case, with either
   // separator; the name part matches without regard to case.

@@ -1,8 +1,6 @@
 // Tests of process identity, the date, module loading and the recursive
 // critical section.
 
-#include <unistd.h>
-
 #include <thread>
 
 #include "gtest/gtest.h"
@@ -13,16 +11,18 @@ namespace qx::platform {
 namespace {
 
 TEST(SystemTest, ProcessIdentityAndDate) {
-  EXPECT_EQ(CurrentProcessId(), static_cast<uint32_t>(getpid()));
-  const uint32_t parent = CurrentProcessId();
-  EXPECT_EQ(qx::testing::RunInChild([&] {
-              return CurrentProcessId() != parent &&
-                             CurrentProcessId() ==
-                                 static_cast<uint32_t>(getpid())
-                         ? 0
-                         : 1;
-            }),
-            0);
+  EXPECT_EQ(CurrentProcessId(),
+            static_cast<uint32_t>(qx::testing::CurrentTestProcessId()));
+  // The child answers its own id, or -2 when the two ways disagree.
+  qx::testing::ChildProcess child([](int) {
+    return CurrentProcessId() == static_cast<uint32_t>(
+                                     qx::testing::CurrentTestProcessId())
+               ? static_cast<int>(CurrentProcessId())
+               : -2;
+  });
+  const int child_id = child.Run(1);
+  EXPECT_GT(child_id, 0);
+  EXPECT_NE(static_cast<uint32_t>(child_id), CurrentProcessId());
   const LocalDate today = Today();
   EXPECT_GE(today.year, 2024);
   EXPECT_GE(today.month, 1);
@@ -35,7 +35,7 @@ TEST(SystemTest, LoadsModulesAndFindsSymbols) {
   EXPECT_EQ(LoadModule("libqx-no-such-module.so"), nullptr);
   EXPECT_EQ(LastError(), kErrorModNotFound);
 
-  Module* libm = LoadModule("libm.so.6");
+  Module* libm = LoadModule(qx::testing::SystemMathLibrary());
   ASSERT_NE(libm, nullptr);
   EXPECT_EQ(LastError(), kErrorSuccess);
   void* symbol = ModuleSymbol(libm, "cos");

@@ -1,8 +1,7 @@
-// Tests of the code-page and Unicode conversions. The system's iconv is the
+// Tests of the code-page and Unicode conversions. The system's own
+// converter (iconv on POSIX, the Windows code-page tables on Windows) is the
 // oracle for every character the code pages define; best-fit bytes, which
 // no oracle decides, are checked for the properties callers rely on.
-
-#include <iconv.h>
 
 #include <cstdint>
 #include <optional>
@@ -10,6 +9,7 @@
 
 #include "gtest/gtest.h"
 #include "platform/platform.h"
+#include "tests/support/test_support.h"
 
 namespace qx::platform {
 namespace {
@@ -18,18 +18,12 @@ namespace {
 // has no such character.
 std::optional<std::string> IconvByte(const char* from, const char* to,
                                      uint8_t byte) {
-  iconv_t cd = iconv_open(to, from);
-  EXPECT_NE(cd, reinterpret_cast<iconv_t>(-1)) << from << " -> " << to;
-  char in[1] = {static_cast<char>(byte)};
-  char out[8];
-  char* in_ptr = in;
-  char* out_ptr = out;
-  size_t in_left = 1;
-  size_t out_left = sizeof(out);
-  const size_t rc = iconv(cd, &in_ptr, &in_left, &out_ptr, &out_left);
-  iconv_close(cd);
-  if (rc == static_cast<size_t>(-1) || in_left != 0) return std::nullopt;
-  return std::string(out, out_ptr);
+  std::string out;
+  if (!qx::testing::Iconv(from, to, std::string(1, static_cast<char>(byte)),
+                          &out)) {
+    return std::nullopt;
+  }
+  return out;
 }
 
 constexpr bool IsUndefinedAnsi(int b) {

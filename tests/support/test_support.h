@@ -1,10 +1,23 @@
 // Test-only helpers: temporary directories and child processes. The one
 // place outside platform/ that includes OS headers, because tests must
 // prove behaviour between processes.
+//
+// Child processes: on POSIX a child is a fork() of the test process and
+// runs the given function in a copy of the parent's memory. Windows has no
+// fork(): there the child is the test program started again (CreateProcess)
+// on the same one test; it runs the test from its start, taking its
+// parent's temporary directories (TempDir) in the order the test makes
+// them, and when it reaches the same child call it runs the function and
+// ends; the parent waits until then, so no two processes run the set-up at
+// once. So what the test does before a child call must be repeatable
+// (create the directory, write the same file); a test whose set-up cannot
+// run twice asks ChildrenShareMemory() and skips where it is false.
+// ChildGroup needs fork() and exists on POSIX only.
 #ifndef QX_TESTS_SUPPORT_TEST_SUPPORT_H_
 #define QX_TESTS_SUPPORT_TEST_SUPPORT_H_
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -25,7 +38,24 @@ class TempDir {
 
  private:
   std::string path_;
+  bool owned_ = true;  // removed at the end; a child's adopted copy is not
 };
+
+// True where a child starts as a copy of the parent (fork), so a test's
+// set-up runs once; false on Windows, where the child runs the test again.
+bool ChildrenShareMemory();
+
+// The process id of the calling test process (getpid, GetCurrentProcessId).
+int CurrentTestProcessId();
+
+// setenv / unsetenv of the calling process.
+void SetEnv(const std::string& name, const std::string& value);
+void UnsetEnv(const std::string& name);
+
+// The message of a test that skips where children cannot share memory.
+inline constexpr const char kNeedsFork[] =
+    "needs fork(): the child must share this test's set-up, which cannot "
+    "run twice";
 
 // Runs fn in a forked child and returns its result (0..255), or -1 when
 // the child died. The child never returns into the test framework.
@@ -99,10 +129,52 @@ class ChildProcess {
   int Run(int step);  // -1 when the child is gone
 
  private:
-  int pid_ = -1;
-  int to_child_ = -1;
-  int from_child_ = -1;
+  intptr_t pid_ = -1;        // pid, or the process handle on Windows
+  intptr_t to_child_ = -1;   // descriptor, or pipe handle on Windows
+  intptr_t from_child_ = -1;
 };
+
+// A path from UTF-8 text (the tests' file names are UTF-8 on every system).
+std::filesystem::path Utf8Path(const std::string& utf8);
+
+// Lowers the calling process's limit of open files to `count` where the
+// system has one (POSIX: the soft RLIMIT_NOFILE); false when it cannot.
+// Windows has no such limit: nothing to do.
+bool LowerOpenFileLimit(unsigned count);
+// The hard limit of open files; the largest unsigned where there is none.
+unsigned OpenFileHardLimit();
+
+// Creates a file that must not exist yet (O_EXCL, CREATE_NEW); false when
+// it exists or cannot be made.
+bool CreateNewFile(const std::string& path);
+
+// Whether Linux programs (the peers: python3-dbf, dbfread, Perl XBase,
+// Xbase64, Harbour) can run here; the message tests skip with otherwise.
+bool LinuxPeersRunnable();
+// The user running the tests, as a name fit for a file name (POSIX: the
+// numeric user id).
+std::string UserTag();
+inline constexpr const char kNoLinuxPeers[] =
+    "the peer is a Linux program; the Windows build does not run it";
+
+// Whether a test may read a file that the engine holds open without
+// sharing (POSIX has no share modes; Windows lets nobody else open it).
+bool CanReadFilesHeldExclusively();
+inline constexpr const char kHeldExclusively[] =
+    "reads a file the engine holds open without sharing, which Windows "
+    "refuses to any other handle";
+
+// Whether two names differing only in case are two files (POSIX), or one
+// (Windows).
+bool CaseSensitiveFileNames();
+
+// A shared library of the system with the C function cos(), for module
+// loading tests.
+const char* SystemMathLibrary();
+
+// The default directory of profile files: "/etc" on POSIX, the Windows
+// directory on Windows.
+std::string DefaultProfileDirectory();
 
 // Reads a whole file; empty when missing.
 std::string ReadWholeFile(const std::string& path);
@@ -113,10 +185,16 @@ std::string SharedDir();
 // The checkout itself (test inputs kept beside the tests).
 std::string SourceDir();
 
-}  // namespace qx::testing
+namespace internal {
 
+// The seams between TempDir and the child machinery: a child that runs its
+// test again takes its parent's next directory (true) instead of making
+// one; a parent notes every directory it makes for the children it starts.
+bool AdoptParentTempDir(std::string* path);
+void NoteTempDir(const std::string& path);
 
-namespace qx::testing {
+}  // namespace internal
+
 
 // Runs a shell command, capturing its standard output; answers its exit
 // status (-1 when it could not run).

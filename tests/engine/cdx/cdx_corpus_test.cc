@@ -86,7 +86,7 @@ TEST_F(CdxTest, RealFilesWalkAsThePeerAndPassTheCheck) {
     // Other programs keep a change counter where this engine keeps the
     // end of the file: warning 7 is no failure.
     int16_t h = kKbdNoHandle;
-    const int16_t opened = kbdcopenx(&h, path.c_str(), kFixtureMode);
+    const int16_t opened = kbdcopenx(&h, path.string().c_str(), kFixtureMode);
     ASSERT_TRUE(opened == kKbdOk || opened == kKbdBadFileSize) << opened;
     const std::vector<std::string> names = TagNames(h);
     ASSERT_FALSE(names.empty());

@@ -321,6 +321,9 @@ namespace {
 // The production index mark: bit 0x01 of byte 28, set and cleared without
 // touching the other bits, in the families that have one.
 TEST_F(VfpCreateTest, ProductionIndexMark) {
+  if (!qx::testing::CanReadFilesHeldExclusively()) {
+    GTEST_SKIP() << qx::testing::kHeldExclusively;
+  }
   std::string path = dir_.File("t.dbf");
   ASSERT_EQ(Create(path, {VfpDef("NAME", 'C', 5), VfpDef("NOTE", 'M', 4)}),
             kKbdOk);

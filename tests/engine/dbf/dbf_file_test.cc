@@ -387,6 +387,9 @@ TEST_F(DbfTest, HandleChecksAndStickyErrors) {
 }
 
 TEST_F(DbfTest, AppendRewriteDeleteRecall) {
+  if (!qx::testing::CanReadFilesHeldExclusively()) {
+    GTEST_SKIP() << qx::testing::kHeldExclusively;
+  }
   std::vector<KbdFieldDef> defs = {Def("NAME", 'C', 10), Def("QTY", 'N', 5, 2)};
   std::string path = dir_.File("a.dbf");
   ASSERT_EQ(kbddcreate(path.c_str(), 2, defs.data(), 1), kKbdOk);

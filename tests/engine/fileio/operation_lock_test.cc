@@ -622,6 +622,9 @@ class OperationLockTest : public ::testing::TestWithParam<Family> {
 
 // Four writers append 2,000 records each while two readers walk and seek.
 TEST_P(OperationLockTest, ManyWritersAppendWhileReadersWalk) {
+  if (!qx::testing::ChildrenShareMemory()) {
+    GTEST_SKIP() << qx::testing::kNeedsFork;
+  }
   const Family& f = GetParam();
   constexpr int kWriters = 4, kReaders = 2, kSeqs = 2000;
   ASSERT_NO_FATAL_FAILURE(CreateFiles(f, dir_.path()));
@@ -655,6 +658,9 @@ TEST_P(OperationLockTest, ManyWritersAppendWhileReadersWalk) {
 // versions (keys and memo), delete and recall them under record locks,
 // and append, while two readers walk and seek.
 TEST_P(OperationLockTest, UpdatesAndDeletesUnderRecordLocks) {
+  if (!qx::testing::ChildrenShareMemory()) {
+    GTEST_SKIP() << qx::testing::kNeedsFork;
+  }
   const Family& f = GetParam();
   constexpr int kWriters = 4, kReaders = 2, kFirst = 250, kOperations = 250;
   ASSERT_NO_FATAL_FAILURE(CreateFiles(f, dir_.path()));
@@ -715,6 +721,9 @@ TEST_P(OperationLockTest, UpdatesAndDeletesUnderRecordLocks) {
 // finish; the killed writer's last record is in the table without keys,
 // everything else is whole.
 TEST_P(OperationLockTest, KilledWriterLosesOnlyItsLastRecord) {
+  if (!qx::testing::ChildrenShareMemory()) {
+    GTEST_SKIP() << qx::testing::kNeedsFork;
+  }
   const Family& f = GetParam();
   constexpr int kWriters = 4, kReaders = 1, kSeqs = 600, kKilledAt = 300;
   ASSERT_NO_FATAL_FAILURE(CreateFiles(f, dir_.path()));

@@ -366,6 +366,7 @@ TEST_F(FoxTreeTest, BuildEqualsTheSortedInput) {
 TEST_F(FoxTreeTest, RealCompoundFilesWalkInThePeerOrder) {
   const std::string real = qx::testing::SharedDir() + "/fixtures/real";
   int tags_compared = 0;
+  int copies = 0;  // one copy per file: Windows keeps an open file in place
   // Files whose tags are in a collation order, not byte order.
   const std::set<std::string> collated = {"Customers.CDX"};
   for (const auto& dir : std::filesystem::directory_iterator(real)) {
@@ -377,7 +378,8 @@ TEST_F(FoxTreeTest, RealCompoundFilesWalkInThePeerOrder) {
       const bool corrupt = dir.path().filename() == "xsharp-cdx-corrupt";
       SCOPED_TRACE(file.path().string());
       // A private copy: other processes may hold the fixture open.
-      const std::string copy = Path("real.cdx");
+      const std::string copy =
+          Path("real" + std::to_string(++copies) + ".cdx");
       std::filesystem::copy_file(
           file.path(), copy, std::filesystem::copy_options::overwrite_existing);
       uint16_t slot = 0;

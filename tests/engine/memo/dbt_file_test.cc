@@ -177,6 +177,9 @@ TEST_F(DbtTest, OpenChecksDialectSizeAndHeader) {
 }
 
 TEST_F(DbtTest, Dbase3ValuesEndWithMarkersAndReserveBlocks) {
+  if (!qx::testing::CanReadFilesHeldExclusively()) {
+    GTEST_SKIP() << qx::testing::kHeldExclusively;
+  }
   int16_t h = CreateOpen("m.dbt", kKbdDbase3);
   uint32_t block = 0;
   ASSERT_EQ(kbdtwrite(h, &block, "hello", 0), kKbdOk);
@@ -297,6 +300,9 @@ TEST_F(DbtTest, LargeValuesRoundTripInBothLayouts) {
 }
 
 TEST_F(DbtTest, Dbase4ValuesHaveHeaderAndFiller) {
+  if (!qx::testing::CanReadFilesHeldExclusively()) {
+    GTEST_SKIP() << qx::testing::kHeldExclusively;
+  }
   int16_t h = CreateOpen("d4.dbt", kKbdDbase4);
   uint32_t block = 0;
   ASSERT_EQ(kbdtwrite(h, &block, "First memo\r\n", 0), kKbdOk);
@@ -320,6 +326,9 @@ TEST_F(DbtTest, Dbase4ValuesHaveHeaderAndFiller) {
 }
 
 TEST_F(DbtTest, Dbase4FreeChainIsReused) {
+  if (!qx::testing::CanReadFilesHeldExclusively()) {
+    GTEST_SKIP() << qx::testing::kHeldExclusively;
+  }
   int16_t h = CreateOpen("chain.dbt", kKbdDbase4);
   auto write = [&](uint32_t block, size_t length, char fill, uint16_t mode) {
     std::string text(length, fill);

@@ -153,6 +153,9 @@ TEST_F(FptTest, ByteBlocksAndLargeValues) {
 }
 
 TEST_F(FptTest, WritesAppendAndNeverReuse) {
+  if (!qx::testing::CanReadFilesHeldExclusively()) {
+    GTEST_SKIP() << qx::testing::kHeldExclusively;
+  }
   ASSERT_EQ(kbdfcreate(Path("w.fpt").c_str(), 64), kKbdOk);
   int16_t h = kKbdNoHandle;
   ASSERT_EQ(kbdfopenx(&h, Path("w.fpt").c_str(), 4), kKbdOk);

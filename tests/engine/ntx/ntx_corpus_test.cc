@@ -31,7 +31,7 @@ TEST_F(NtxTest, RealFilesWalkCheckAndFind) {
         info.find("\"sorted_by_raw_value\": false") == std::string::npos;
 
     int16_t h = kKbdNoHandle;
-    ASSERT_EQ(kbdxopenx(&h, file.c_str(), 0x100), kKbdOk);
+    ASSERT_EQ(kbdxopenx(&h, file.string().c_str(), 0x100), kKbdOk);
     const std::vector<IndexEntry> walk = Walk(h);
     EXPECT_EQ(Recnos(walk), expected);
     EXPECT_EQ(WalkBack(h), walk);

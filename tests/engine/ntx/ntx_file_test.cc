@@ -138,6 +138,9 @@ TEST_F(NtxTest, OpenChecksTheHeaderInOrder) {
 }
 
 TEST_F(NtxTest, AFullRootSplitsIntoANewRoot) {
+  if (!qx::testing::CanReadFilesHeldExclusively()) {
+    GTEST_SKIP() << qx::testing::kHeldExclusively;
+  }
   kbdsetsync(0);
   const std::string path = Path("split.ntx");
   int16_t h = CreateOpen("split.ntx", 'C', "K", 10);
@@ -428,6 +431,9 @@ TEST_F(NtxTest, EqualKeysKeepInsertionOrderAndUniqueKeysTheFirst) {
 }
 
 TEST_F(NtxTest, CounterDescriptionAndRefusals) {
+  if (!qx::testing::CanReadFilesHeldExclusively()) {
+    GTEST_SKIP() << qx::testing::kHeldExclusively;
+  }
   const std::string path = Path("info.ntx");
   ASSERT_EQ(kbdxcreate(path.c_str(), 'N', "descend(amount)", 10, 2), kKbdOk);
   int16_t h = kKbdNoHandle;

@@ -259,6 +259,9 @@ class SessionStressTest : public ::testing::TestWithParam<Family> {
 };
 
 TEST_P(SessionStressTest, ProcessesWriteOneTableTogether) {
+  if (!qx::testing::ChildrenShareMemory()) {
+    GTEST_SKIP() << qx::testing::kNeedsFork;
+  }
   const Family& family = GetParam();
   const int ops = EnvInt("QX_STRESS_OPS", 5000);
   const int seed = EnvInt("QX_STRESS_SEED", 1515);
@@ -270,7 +273,7 @@ TEST_P(SessionStressTest, ProcessesWriteOneTableTogether) {
        "VER:N:6"});
   BuildIndexes();
   testing::WriteWholeFile(File("qxdbins.ini"), "[OPTION]\nDUPLICATESON=1\n");
-  setenv("QX_SYSTEM_DIR", dir_.path().c_str(), 1);
+  qx::testing::SetEnv("QX_SYSTEM_DIR", dir_.path());
 
   ChildGroup group;
   for (int p = 0; p < kProcesses; ++p) {

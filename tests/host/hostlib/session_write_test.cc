@@ -97,7 +97,7 @@ class SessionWriteTest : public ::testing::TestWithParam<Family> {
         File("qxdbins.ini"),
         "[OPTION]\nDUPLICATESON=" + std::to_string(duplicates_on) +
             "\nDELETEINDEX=" + std::to_string(delete_index) + "\n");
-    setenv("QX_SYSTEM_DIR", dir_.path().c_str(), 1);
+    qx::testing::SetEnv("QX_SYSTEM_DIR", dir_.path());
     std::string error;
     ASSERT_TRUE(host_.Start(testing::kComponentPath, testing::kVmPath, &error))
         << error;
