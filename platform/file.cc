@@ -1,10 +1,14 @@
 // The OS-independent part of the platform layer's error and naming rules:
 // the per-thread last error (GetLastError) and runtime errno, the Windows
 // C runtime's mapping from system error codes to errno values, and the
-// case folding that file-name and profile-file lookups share. Every
-// backend uses these, so the numbers callers see do not depend on the OS.
+// case folding that file-name and profile-file lookups share, and the file
+// position arithmetic of SetFilePointer. Every backend uses these, so the
+// numbers callers see do not depend on the OS.
 
 #include "platform/platform.h"
+
+#include <limits>
+
 #include "platform/platform_internal.h"
 
 namespace qx::platform {
@@ -135,4 +139,33 @@ uint8_t FoldAnsiByte(uint8_t c) {
 }
 
 }  // namespace internal
+bool SeekFile(File* file, int32_t distance, int origin,
+              uint32_t* new_position) {
+  if (file == nullptr) return internal::Fail(kErrorInvalidHandle);
+  int64_t base = 0;
+  switch (origin) {
+    case kSeekBegin:
+      break;
+    case kSeekCurrent:
+      base = FilePosition(file);
+      break;
+    case kSeekEnd: {
+      uint32_t size = 0;
+      if (!FileSize(file, &size)) return false;
+      base = size;
+      break;
+    }
+    default:
+      return internal::Fail(kErrorInvalidParameter);
+  }
+  const int64_t target = base + distance;
+  if (target < 0) return internal::Fail(kErrorNegativeSeek);
+  if (target > std::numeric_limits<uint32_t>::max())
+    return internal::Fail(kErrorInvalidParameter);
+  internal::SetFilePosition(file, static_cast<uint32_t>(target));
+  if (new_position) *new_position = static_cast<uint32_t>(target);
+  SetLastError(kErrorSuccess);
+  return true;
+}
+
 }  // namespace qx::platform

@@ -6,7 +6,14 @@
 
 #include <cstdint>
 
+namespace qx::platform {
+struct File;
+}  // namespace qx::platform
+
 namespace qx::platform::internal {
+
+// Moves a file's position (the backend's own field), for SeekFile.
+void SetFilePosition(File* file, uint32_t position);
 
 // Sets the calling thread's last error and answers false, so a failing
 // path reads `return Fail(kErrorX);`. The single place a failure is stored.

@@ -35,31 +35,12 @@ float DecodeFloatKey(const uint8_t* key) {
   return std::bit_cast<float>(bits);
 }
 
+// The width of a fixed value with a key image of its own: dates, times
+// and decimals have none here.
 size_t SizeOfFixed(uint8_t type) {
-  switch (type) {
-    case kValueBoolean:
-    case kValueInt8:
-    case kValueUInt8:
-    case kValueChar:
-      return 1;
-    case kValueUInt16:
-    case kValueInt16:
-      return 2;
-    case kValueUInt32:
-    case kValueInt32:
-    case kValueFloat:
-      return 4;
-    case kValueUInt64:
-    case kValueInt64:
-    case kValueInt64Alt:
-    case kValueDouble:
-    case kValueDateTime:
-      return 8;
-    case kValueCurrency:
-      return kCurrencySize;
-    default:
-      return 0;
-  }
+  if (type == kValueDate || type == kValueTime || type == kValueDecimal)
+    return 0;
+  return FixedValueWidth(type);
 }
 
 bool IsByteString(uint8_t type) {

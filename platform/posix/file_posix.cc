@@ -491,38 +491,12 @@ bool FileSize(File* file, uint32_t* size) {
   return true;
 }
 
-bool SeekFile(File* file, int32_t distance, int origin,
-              uint32_t* new_position) {
-  if (file == nullptr) return Fail(kErrorInvalidHandle);
-  int64_t base = 0;
-  switch (origin) {
-    case kSeekBegin:
-      break;
-    case kSeekCurrent:
-      base = file->position;
-      break;
-    case kSeekEnd: {
-      uint32_t size = 0;
-      if (!FileSize(file, &size)) return false;
-      base = size;
-      break;
-    }
-    default:
-      return Fail(kErrorInvalidParameter);
-  }
-  const int64_t target = base + distance;
-  if (target < 0) return Fail(kErrorNegativeSeek);
-  if (static_cast<uint64_t>(target) > kMaxFileSize) {
-    return Fail(kErrorInvalidParameter);
-  }
-  file->position = static_cast<uint32_t>(target);
-  if (new_position) *new_position = file->position;
-  SetLastError(kErrorSuccess);
-  return true;
-}
-
 uint32_t FilePosition(const File* file) {
   return file == nullptr ? 0 : file->position;
+}
+
+void internal::SetFilePosition(File* file, uint32_t position) {
+  file->position = position;
 }
 
 bool SetEndOfFile(File* file) {
