@@ -449,19 +449,22 @@ TEST_F(IndexToolTest, FoxproDescendingUniqueAndFilteredIndexes) {
 // its NTX index at the same time, a few times over: every record lands
 // once, with its memo, and the index holds every record's key.
 TEST(ImportTogetherTest, FourImportsThroughOneIndexLoseNothing) {
-  if (!qx::testing::ChildrenShareMemory()) {
-    GTEST_SKIP() << qx::testing::kNeedsFork;
-  }
   constexpr int kImports = 4, kRecords = 1500, kRounds = 3;
   for (int round = 0; round < kRounds; ++round) {
     qx::testing::TempDir dir;
     const std::string table = dir.File("t.dbf"), ntx = dir.File("name.ntx");
-    ASSERT_EQ(Qxdb({"create", table, "--dialect", "clipper", "--field",
-                    "ID:N:6", "--field", "NAME:C:20", "--field", "NOTE:M:10"})
-                  .rc,
-              0);
-    Result r = Qxdb({"index", table, ntx, "--expr", "NAME"});
-    ASSERT_EQ(r.rc, 0) << r.err;
+    // A Windows child runs the rounds again up to its own: only the parent
+    // makes the files and checks them.
+    const bool parent = qx::testing::RunsTestSetUp();
+    if (parent) {
+      ASSERT_EQ(Qxdb({"create", table, "--dialect", "clipper", "--field",
+                      "ID:N:6", "--field", "NAME:C:20", "--field",
+                      "NOTE:M:10"})
+                    .rc,
+                0);
+      Result r = Qxdb({"index", table, ntx, "--expr", "NAME"});
+      ASSERT_EQ(r.rc, 0) << r.err;
+    }
     std::vector<std::string> inputs(kImports);
     for (int i = 0; i < kImports; ++i)
       for (int n = 0; n < kRecords; ++n) {
@@ -480,8 +483,9 @@ TEST(ImportTogetherTest, FourImportsThroughOneIndexLoseNothing) {
               .rc;
         });
     ASSERT_EQ(codes, std::vector<int>(kImports, 0)) << "round " << round;
+    if (!parent) continue;
 
-    r = Qxdb({"check", table, ntx});
+    Result r = Qxdb({"check", table, ntx});
     EXPECT_EQ(r.out, "ok 6000 keys\n") << r.err;
     r = Qxdb({"dump", table});
     ASSERT_EQ(r.rc, 0) << r.err;

@@ -24,6 +24,8 @@ void NoteTempDir(const std::string&) {}
 
 bool ChildrenShareMemory() { return true; }
 
+bool RunsTestSetUp() { return true; }
+
 bool LinuxPeersRunnable() { return true; }
 
 bool CaseSensitiveFileNames() { return true; }
@@ -118,7 +120,7 @@ std::vector<int> RunChildrenTogether(int count,
 }
 
 bool ChildGroup::Context::StopRequested() const {
-  struct pollfd p = {stop_fd_, POLLIN, 0};
+  struct pollfd p = {static_cast<int>(stop_fd_), POLLIN, 0};
   // The stop pipe becomes readable (end of file) once the parent closes
   // its write end.
   return ::poll(&p, 1, 0) > 0;
@@ -126,12 +128,12 @@ bool ChildGroup::Context::StopRequested() const {
 
 void ChildGroup::Context::Signal() const {
   const char c = 's';
-  if (::write(signal_fd_, &c, 1) != 1) ::_exit(253);
+  if (::write(static_cast<int>(signal_fd_), &c, 1) != 1) ::_exit(253);
 }
 
 void ChildGroup::Context::Park() const {
   char c;
-  while (::read(stop_fd_, &c, 1) > 0) {
+  while (::read(static_cast<int>(stop_fd_), &c, 1) > 0) {
   }
 }
 
@@ -140,13 +142,26 @@ ChildGroup::~ChildGroup() {
     if (!children_[i].reaped) Kill(static_cast<int>(i));
     Wait(static_cast<int>(i));
   }
-  for (int fd : {start_[0], start_[1], stop_[0], stop_[1]})
-    if (fd >= 0) ::close(fd);
+  for (intptr_t fd : {start_[0], start_[1], stop_[0], stop_[1]})
+    if (fd >= 0) ::close(static_cast<int>(fd));
 }
 
+namespace {
+
+// A pipe kept in a pair of intptr_t (the handles' type on Windows).
+bool OpenPipe(intptr_t ends[2]) {
+  int fds[2];
+  if (::pipe(fds) != 0) return false;
+  ends[0] = fds[0];
+  ends[1] = fds[1];
+  return true;
+}
+
+}  // namespace
+
 int ChildGroup::Start(const std::function<int(const Context&)>& fn) {
-  if (start_[0] < 0 && ::pipe(start_) != 0) return -1;
-  if (stop_[0] < 0 && ::pipe(stop_) != 0) return -1;
+  if (start_[0] < 0 && !OpenPipe(start_)) return -1;
+  if (stop_[0] < 0 && !OpenPipe(stop_)) return -1;
   int signal[2];
   if (::pipe(signal) != 0) return -1;
   const pid_t pid = ::fork();
@@ -158,12 +173,13 @@ int ChildGroup::Start(const std::function<int(const Context&)>& fn) {
   if (pid == 0) {
     // Only this child's ends stay open: end of file on the start and stop
     // pipes must come from the parent alone.
-    ::close(start_[1]);
-    ::close(stop_[1]);
+    ::close(static_cast<int>(start_[1]));
+    ::close(static_cast<int>(stop_[1]));
     ::close(signal[0]);
-    for (const Child& other : children_) ::close(other.signal_fd);
+    for (const Child& other : children_)
+      ::close(static_cast<int>(other.signal_fd));
     char go;
-    while (::read(start_[0], &go, 1) > 0) {
+    while (::read(static_cast<int>(start_[0]), &go, 1) > 0) {
     }
     Context context;
     context.stop_fd_ = stop_[0];
@@ -182,21 +198,22 @@ int ChildGroup::Start(const std::function<int(const Context&)>& fn) {
 }
 
 void ChildGroup::Go() {
-  if (start_[1] >= 0) ::close(start_[1]);
+  if (start_[1] >= 0) ::close(static_cast<int>(start_[1]));
   start_[1] = -1;
 }
 
 bool ChildGroup::WaitForSignal(int i) {
   char c;
-  return ::read(children_[i].signal_fd, &c, 1) == 1;
+  return ::read(static_cast<int>(children_[i].signal_fd), &c, 1) == 1;
 }
 
 void ChildGroup::Kill(int i) {
-  if (!children_[i].reaped) ::kill(children_[i].pid, SIGKILL);
+  if (!children_[i].reaped)
+    ::kill(static_cast<pid_t>(children_[i].pid), SIGKILL);
 }
 
 void ChildGroup::StopAll() {
-  if (stop_[1] >= 0) ::close(stop_[1]);
+  if (stop_[1] >= 0) ::close(static_cast<int>(stop_[1]));
   stop_[1] = -1;
 }
 
@@ -204,10 +221,11 @@ int ChildGroup::Wait(int i) {
   Child& child = children_[i];
   if (!child.reaped) {
     int status = 0;
-    if (::waitpid(child.pid, &status, 0) == child.pid)
+    const pid_t pid = static_cast<pid_t>(child.pid);
+    if (::waitpid(pid, &status, 0) == pid)
       child.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     child.reaped = true;
-    ::close(child.signal_fd);
+    ::close(static_cast<int>(child.signal_fd));
     child.signal_fd = -1;
   }
   return child.status;

@@ -34,6 +34,8 @@ constexpr char kChildDirsVar[] = "QX_CHILD_TEMPDIRS";  // '|' separated
 constexpr char kChildPipesVar[] = "QX_CHILD_PIPES";    // two pipe handles
 // What a ChildProcess child says once it has reached its call.
 constexpr int kChildReady = 0x52454459;
+// The exit code of a killed child: beyond 0..255, so it reads as died.
+constexpr UINT kKilledExit = 0x10000;
 
 std::string CurrentTestName() {
   const ::testing::TestInfo* info =
@@ -104,6 +106,21 @@ void CloseIfOpen(HANDLE* handle) {
     ::CloseHandle(*handle);
   }
   *handle = nullptr;
+}
+
+// A pipe end kept as intptr_t (-1 when none): closed and forgotten.
+void CloseEnd(intptr_t* end) {
+  if (*end != -1) ::CloseHandle(reinterpret_cast<HANDLE>(*end));
+  *end = -1;
+}
+
+// A pipe whose read end the children inherit, kept as two intptr_t.
+bool MakeChildReadPipe(intptr_t ends[2]) {
+  HANDLE read_end = nullptr, write_end = nullptr;
+  if (!MakePipe(&read_end, &write_end, true)) return false;
+  ends[0] = reinterpret_cast<intptr_t>(read_end);
+  ends[1] = reinterpret_cast<intptr_t>(write_end);
+  return true;
 }
 
 // Starts the child for call `index` of the running test; the process
@@ -213,6 +230,8 @@ void NoteTempDir(const std::string& path) { State().dirs.push_back(path); }
 }  // namespace internal
 
 bool ChildrenShareMemory() { return false; }
+
+bool RunsTestSetUp() { return !IsChild(); }
 
 bool LinuxPeersRunnable() { return false; }
 
@@ -378,18 +397,131 @@ int ChildProcess::Run(int step) {
   return rc;
 }
 
-// ChildGroup needs a child that shares the parent's set-up (fork): on
-// Windows it starts nothing, and the tests using it skip first.
-bool ChildGroup::Context::StopRequested() const { return true; }
-void ChildGroup::Context::Signal() const {}
-void ChildGroup::Context::Park() const {}
-ChildGroup::~ChildGroup() = default;
-int ChildGroup::Start(const std::function<int(const Context&)>&) { return -1; }
-void ChildGroup::Go() {}
-bool ChildGroup::WaitForSignal(int) { return false; }
-void ChildGroup::Kill(int) {}
-void ChildGroup::StopAll() {}
-int ChildGroup::Wait(int) { return -1; }
+// A ChildGroup child reaches its Start call like any child; it then says
+// it is ready, waits for the start pipe's end of file (Go), and runs. The
+// stop pipe is shared by every child: its end of file is the stop request.
+// Each child has its own signal pipe.
+bool ChildGroup::Context::StopRequested() const {
+  DWORD available = 0;
+  // Nothing is ever written to the stop pipe: it fails (broken pipe) once
+  // the parent has closed its end.
+  return !::PeekNamedPipe(reinterpret_cast<HANDLE>(stop_fd_), nullptr, 0,
+                          nullptr, &available, nullptr);
+}
+
+void ChildGroup::Context::Signal() const {
+  const char c = 's';
+  if (!WriteAll(reinterpret_cast<HANDLE>(signal_fd_), &c, 1)) EndChild(253);
+}
+
+void ChildGroup::Context::Park() const {
+  char c;
+  DWORD got;
+  while (::ReadFile(reinterpret_cast<HANDLE>(stop_fd_), &c, 1, &got,
+                    nullptr) &&
+         got > 0) {
+  }
+}
+
+ChildGroup::~ChildGroup() {
+  for (size_t i = 0; i < children_.size(); ++i) {
+    if (!children_[i].reaped) Kill(static_cast<int>(i));
+    Wait(static_cast<int>(i));
+  }
+  for (intptr_t& end : start_) CloseEnd(&end);
+  for (intptr_t& end : stop_) CloseEnd(&end);
+}
+
+int ChildGroup::Start(const std::function<int(const Context&)>& fn) {
+  const int index = State().calls;
+  if (ClaimCall()) {
+    const std::string pipes = Env(kChildPipesVar);
+    const size_t first = pipes.find(',');
+    const size_t second = pipes.find(',', first + 1);
+    HANDLE go = HandleFromEnv(pipes.substr(0, first));
+    Context context;
+    context.stop_fd_ = reinterpret_cast<intptr_t>(
+        HandleFromEnv(pipes.substr(first + 1, second - first - 1)));
+    context.signal_fd_ =
+        reinterpret_cast<intptr_t>(HandleFromEnv(pipes.substr(second + 1)));
+    const char ready = 'r';
+    if (!WriteAll(reinterpret_cast<HANDLE>(context.signal_fd_), &ready, 1)) {
+      EndChild(253);
+    }
+    char byte;
+    DWORD got;
+    while (::ReadFile(go, &byte, 1, &got, nullptr) && got > 0) {
+    }
+    EndChild(RunGuarded([&] { return fn(context); }));
+  }
+  // Another child's call, met while running the test again: inert.
+  if (IsChild()) {
+    children_.push_back(Child{});
+    return static_cast<int>(children_.size()) - 1;
+  }
+  if (start_[0] == -1 && !MakeChildReadPipe(start_)) return -1;
+  if (stop_[0] == -1 && !MakeChildReadPipe(stop_)) return -1;
+  HANDLE signal_read = nullptr, signal_write = nullptr;
+  if (!MakePipe(&signal_read, &signal_write, false)) return -1;
+  HANDLE process = StartChild(
+      index, {{kChildPipesVar, std::to_string(start_[0]) + "," +
+                                   std::to_string(stop_[0]) + "," +
+                                   HandleText(signal_write)}});
+  CloseIfOpen(&signal_write);
+  // The parent goes on once the child has run the set-up again and
+  // reached this call (its first byte on the signal pipe), so the two
+  // never do the set-up at the same time.
+  char ready = 0;
+  if (process == nullptr || !ReadAll(signal_read, &ready, 1) || ready != 'r') {
+    CloseIfOpen(&signal_read);
+    if (process != nullptr) {
+      ::TerminateProcess(process, kKilledExit);
+      WaitExit(process);
+    }
+    return -1;
+  }
+  Child child;
+  child.pid = reinterpret_cast<intptr_t>(process);
+  child.signal_fd = reinterpret_cast<intptr_t>(signal_read);
+  children_.push_back(child);
+  return static_cast<int>(children_.size()) - 1;
+}
+
+void ChildGroup::Go() {
+  // Every child has inherited the read end; the parent's copy goes too.
+  CloseEnd(&start_[0]);
+  CloseEnd(&start_[1]);
+}
+
+bool ChildGroup::WaitForSignal(int i) {
+  char c;
+  return children_[i].signal_fd != -1 &&
+         ReadAll(reinterpret_cast<HANDLE>(children_[i].signal_fd), &c, 1);
+}
+
+void ChildGroup::Kill(int i) {
+  if (!children_[i].reaped && children_[i].pid != -1) {
+    ::TerminateProcess(reinterpret_cast<HANDLE>(children_[i].pid),
+                       kKilledExit);
+  }
+}
+
+void ChildGroup::StopAll() { CloseEnd(&stop_[1]); }
+
+int ChildGroup::Wait(int i) {
+  Child& child = children_[i];
+  if (!child.reaped) {
+    child.status =
+        child.pid != -1 ? WaitExit(reinterpret_cast<HANDLE>(child.pid)) : -1;
+    child.reaped = true;
+    child.pid = -1;
+    if (child.signal_fd != -1) {
+      ::CloseHandle(reinterpret_cast<HANDLE>(child.signal_fd));
+    }
+    child.signal_fd = -1;
+  }
+  return child.status;
+}
 
 // Shell commands run through the C runtime's command processor.
 int RunCommand(const std::string& command, std::string* output) {

@@ -10,9 +10,8 @@
 // them, and when it reaches the same child call it runs the function and
 // ends; the parent waits until then, so no two processes run the set-up at
 // once. So what the test does before a child call must be repeatable
-// (create the directory, write the same file); a test whose set-up cannot
-// run twice asks ChildrenShareMemory() and skips where it is false.
-// ChildGroup needs fork() and exists on POSIX only.
+// (create the directory, compute the same values), and a set-up that must
+// run once (files the children then change) goes under RunsTestSetUp().
 #ifndef QX_TESTS_SUPPORT_TEST_SUPPORT_H_
 #define QX_TESTS_SUPPORT_TEST_SUPPORT_H_
 
@@ -45,17 +44,17 @@ class TempDir {
 // set-up runs once; false on Windows, where the child runs the test again.
 bool ChildrenShareMemory();
 
+// False only in a Windows child running its test again to reach its child
+// call: the files the test's set-up made are there already, in the
+// parent's directories, and may have been changed since.
+bool RunsTestSetUp();
+
 // The process id of the calling test process (getpid, GetCurrentProcessId).
 int CurrentTestProcessId();
 
 // setenv / unsetenv of the calling process.
 void SetEnv(const std::string& name, const std::string& value);
 void UnsetEnv(const std::string& name);
-
-// The message of a test that skips where children cannot share memory.
-inline constexpr const char kNeedsFork[] =
-    "needs fork(): the child must share this test's set-up, which cannot "
-    "run twice";
 
 // Runs fn in a forked child and returns its result (0..255), or -1 when
 // the child died. The child never returns into the test framework.
@@ -85,8 +84,8 @@ class ChildGroup {
 
    private:
     friend class ChildGroup;
-    int stop_fd_ = -1;
-    int signal_fd_ = -1;
+    intptr_t stop_fd_ = -1;    // descriptor, or pipe handle on Windows
+    intptr_t signal_fd_ = -1;
   };
 
   ChildGroup() = default;
@@ -94,27 +93,27 @@ class ChildGroup {
   ChildGroup(const ChildGroup&) = delete;
   ChildGroup& operator=(const ChildGroup&) = delete;
 
-  // Forks a child that waits for Go(), then exits with fn(context) & 0xFF
-  // (254 when fn throws); answers its index, -1 when fork failed.
+  // Starts a child that waits for Go(), then exits with fn(context) & 0xFF
+  // (254 when fn throws); answers its index, -1 when it could not start.
   int Start(const std::function<int(const Context&)>& fn);
   void Go();
   // Blocks until child i signals; false when it exited first.
   bool WaitForSignal(int i);
-  void Kill(int i);  // SIGKILL
+  void Kill(int i);  // SIGKILL; TerminateProcess on Windows
   void StopAll();
   // Waits for child i: its exit status, -1 when it died of a signal.
   int Wait(int i);
 
  private:
   struct Child {
-    int pid = -1;
-    int signal_fd = -1;  // read end of the child's signal pipe
+    intptr_t pid = -1;        // pid, or the process handle on Windows
+    intptr_t signal_fd = -1;  // read end of the child's signal pipe
     bool reaped = false;
     int status = -1;
   };
   std::vector<Child> children_;
-  int start_[2] = {-1, -1};
-  int stop_[2] = {-1, -1};
+  intptr_t start_[2] = {-1, -1};
+  intptr_t stop_[2] = {-1, -1};
 };
 
 // A child that runs step by step in lockstep with the parent, synchronised

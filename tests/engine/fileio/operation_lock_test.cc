@@ -622,12 +622,11 @@ class OperationLockTest : public ::testing::TestWithParam<Family> {
 
 // Four writers append 2,000 records each while two readers walk and seek.
 TEST_P(OperationLockTest, ManyWritersAppendWhileReadersWalk) {
-  if (!qx::testing::ChildrenShareMemory()) {
-    GTEST_SKIP() << qx::testing::kNeedsFork;
-  }
   const Family& f = GetParam();
   constexpr int kWriters = 4, kReaders = 2, kSeqs = 2000;
-  ASSERT_NO_FATAL_FAILURE(CreateFiles(f, dir_.path()));
+  if (qx::testing::RunsTestSetUp()) {
+    ASSERT_NO_FATAL_FAILURE(CreateFiles(f, dir_.path()));
+  }
   ChildGroup group;
   for (int w = 0; w < kWriters; ++w)
     group.Start([&, w](const ChildGroup::Context&) {
@@ -658,13 +657,12 @@ TEST_P(OperationLockTest, ManyWritersAppendWhileReadersWalk) {
 // versions (keys and memo), delete and recall them under record locks,
 // and append, while two readers walk and seek.
 TEST_P(OperationLockTest, UpdatesAndDeletesUnderRecordLocks) {
-  if (!qx::testing::ChildrenShareMemory()) {
-    GTEST_SKIP() << qx::testing::kNeedsFork;
-  }
   const Family& f = GetParam();
   constexpr int kWriters = 4, kReaders = 2, kFirst = 250, kOperations = 250;
-  ASSERT_NO_FATAL_FAILURE(CreateFiles(f, dir_.path()));
-  {
+  if (qx::testing::RunsTestSetUp()) {
+    ASSERT_NO_FATAL_FAILURE(CreateFiles(f, dir_.path()));
+  }
+  if (qx::testing::RunsTestSetUp()) {
     SharedTable t(f, dir_.path());
     ASSERT_EQ(t.Open(false), kKbdOk);
     for (int w = 0; w < kWriters; ++w)
@@ -721,12 +719,11 @@ TEST_P(OperationLockTest, UpdatesAndDeletesUnderRecordLocks) {
 // finish; the killed writer's last record is in the table without keys,
 // everything else is whole.
 TEST_P(OperationLockTest, KilledWriterLosesOnlyItsLastRecord) {
-  if (!qx::testing::ChildrenShareMemory()) {
-    GTEST_SKIP() << qx::testing::kNeedsFork;
-  }
   const Family& f = GetParam();
   constexpr int kWriters = 4, kReaders = 1, kSeqs = 600, kKilledAt = 300;
-  ASSERT_NO_FATAL_FAILURE(CreateFiles(f, dir_.path()));
+  if (qx::testing::RunsTestSetUp()) {
+    ASSERT_NO_FATAL_FAILURE(CreateFiles(f, dir_.path()));
+  }
   ChildGroup group;
   for (int w = 0; w < kWriters; ++w)
     group.Start([&, w](const ChildGroup::Context& context) {
