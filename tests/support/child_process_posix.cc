@@ -30,7 +30,7 @@ bool LinuxPeersRunnable() { return true; }
 
 bool CaseSensitiveFileNames() { return true; }
 
-bool CanReadFilesHeldExclusively() { return true; }
+uint16_t ModeForTestReads() { return 0; }
 
 std::string UserTag() { return std::to_string(::getuid()); }
 

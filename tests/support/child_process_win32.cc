@@ -237,7 +237,7 @@ bool LinuxPeersRunnable() { return false; }
 
 bool CaseSensitiveFileNames() { return false; }
 
-bool CanReadFilesHeldExclusively() { return false; }
+uint16_t ModeForTestReads() { return 0x400; }
 
 std::string UserTag() { return "windows"; }
 

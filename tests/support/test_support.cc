@@ -11,6 +11,8 @@
 #include <random>
 #include <sstream>
 
+#include "gtest/gtest.h"
+
 namespace qx::testing {
 
 TempDir::TempDir() {
@@ -50,8 +52,18 @@ std::filesystem::path Utf8Path(const std::string& utf8) {
   return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
+// A file that is there but cannot be opened (on Windows: another handle
+// holds it without sharing) must not read as empty: a comparison with an
+// earlier empty read would pass unseen.
 std::string ReadWholeFile(const std::string& path) {
   std::ifstream in(Utf8Path(path), std::ios::binary);
+  if (!in.is_open()) {
+    std::error_code ec;
+    if (std::filesystem::exists(Utf8Path(path), ec)) {
+      ADD_FAILURE() << "cannot open " << path << " to read it";
+    }
+    return "";
+  }
   std::ostringstream out;
   out << in.rdbuf();
   return out.str();
@@ -60,6 +72,8 @@ std::string ReadWholeFile(const std::string& path) {
 void WriteWholeFile(const std::string& path, const std::string& bytes) {
   std::ofstream out(Utf8Path(path), std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  if (!out) ADD_FAILURE() << "cannot write " << path;
 }
 
 extern const char kSourceDir[];

@@ -156,12 +156,12 @@ std::string UserTag();
 inline constexpr const char kNoLinuxPeers[] =
     "the peer is a Linux program; the Windows build does not run it";
 
-// Whether a test may read a file that the engine holds open without
-// sharing (POSIX has no share modes; Windows lets nobody else open it).
-bool CanReadFilesHeldExclusively();
-inline constexpr const char kHeldExclusively[] =
-    "reads a file the engine holds open without sharing, which Windows "
-    "refuses to any other handle";
+// The open-mode bit a test adds to an engine open when it reads the file
+// with its own handle while the engine has it open: none on POSIX, which
+// has no share modes; the engine's shared bit (0x400) on Windows, which
+// closes a file opened without sharing to every other handle. The engine
+// writes the same bytes in both modes.
+uint16_t ModeForTestReads();
 
 // Whether two names differing only in case are two files (POSIX), or one
 // (Windows).

@@ -84,16 +84,15 @@ class PageWriterTest : public ::testing::Test {
   void OpenOnePageFile(const std::string& path, uint16_t* slot) {
     qx::testing::WriteWholeFile(path, std::string(kPage, '\0'));
     uint16_t flags = 0;
-    ASSERT_EQ(FileOpen(slot, path.c_str(), 1, &flags), kKbdOk);
+    ASSERT_EQ(FileOpen(slot, path.c_str(), 1 | qx::testing::ModeForTestReads(),
+                       &flags),
+              kKbdOk);
   }
 
   qx::testing::TempDir dir_;
 };
 
 TEST_F(PageWriterTest, BuildsCompleteTreesOfFullPages) {
-  if (!qx::testing::CanReadFilesHeldExclusively()) {
-    GTEST_SKIP() << qx::testing::kHeldExclusively;
-  }
   const EntryLayout layout = Layout();
   // Around the boundaries of 7 keys a leaf and 8 children a page; 57..63
   // keys make 9 leaves, whose last interior page would get one child.
@@ -302,9 +301,6 @@ class ItemEncoder : public PageEncoder {
 };
 
 TEST_F(PageWriterTest, BuildsBTreesWithKeysInInteriorPages) {
-  if (!qx::testing::CanReadFilesHeldExclusively()) {
-    GTEST_SKIP() << qx::testing::kHeldExclusively;
-  }
   // Around the boundaries of 6 keys a page and 7 entries a promotion.
   for (uint32_t n : {1u, 6u, 7u, 8u, 9u, 10u, 13u, 14u, 48u, 49u, 50u, 52u,
                      342u, 343u, 2000u}) {

@@ -20,8 +20,8 @@ namespace qx::engine::testing {
 namespace {
 
 std::vector<uint8_t> ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+  const std::string bytes = qx::testing::ReadWholeFile(path);
+  return std::vector<uint8_t>(bytes.begin(), bytes.end());
 }
 
 uint32_t Le32(const std::vector<uint8_t>& b, size_t at) {
@@ -417,11 +417,8 @@ TEST_F(CdxTest, EverySearchModeAgainstAModel) {
 // tag, the FOR expression after the key expression; every change counted
 // in the directory's change counter (big-endian, at 8).
 TEST_F(CdxTest, TagHeadersAsFoxProWritesThem) {
-  if (!qx::testing::CanReadFilesHeldExclusively()) {
-    GTEST_SKIP() << qx::testing::kHeldExclusively;
-  }
   const std::string path = Path("headers.cdx");
-  int16_t h = CreateOpen("headers.cdx");
+  int16_t h = CreateOpen("headers.cdx", qx::testing::ModeForTestReads());
   struct Case {
     const char* name;
     uint16_t type;

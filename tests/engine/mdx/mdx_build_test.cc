@@ -195,7 +195,7 @@ TEST_F(MdxBuildTest, PerlXBaseWalksTheBuiltTags) {
 
 TEST_F(MdxBuildTest, SmallEmptyAndFailedBuilds) {
   int16_t dbf = MakeTable("e.dbf", 0, 1);
-  const int16_t h = CreateOpen("t.mdx");
+  const int16_t h = CreateOpen("t.mdx", qx::testing::ModeForTestReads());
   int32_t t = Build(dbf, h, "EMPTY", 'C', "NAME", 10);
   char key[11];
   uint32_t recno = 0;

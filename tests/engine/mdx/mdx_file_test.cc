@@ -110,10 +110,7 @@ TEST_F(MdxFileTest, CreateAndTheOpenChecksInOrder) {
 }
 
 TEST_F(MdxFileTest, DefinitionWritesBlocksTableAndThreads) {
-  if (!qx::testing::CanReadFilesHeldExclusively()) {
-    GTEST_SKIP() << qx::testing::kHeldExclusively;
-  }
-  const int16_t h = CreateOpen("t.mdx");
+  const int16_t h = CreateOpen("t.mdx", qx::testing::ModeForTestReads());
   ASSERT_EQ(kbdmtagdef(h, "name", 'c', "upper( name )", 10), kKbdOk);
   std::string file = Bytes("t.mdx");
   // Header and root take sectors 4-5 and 6-7; the file has 8 sectors.
@@ -246,10 +243,7 @@ TEST_F(MdxFileTest, ReplacementAndTheFortyEighthTag) {
 }
 
 TEST_F(MdxFileTest, DeletedBlocksServeTheNextDefinition) {
-  if (!qx::testing::CanReadFilesHeldExclusively()) {
-    GTEST_SKIP() << qx::testing::kHeldExclusively;
-  }
-  const int16_t h = CreateOpen("t.mdx");
+  const int16_t h = CreateOpen("t.mdx", qx::testing::ModeForTestReads());
   int32_t first = DefineOpen(h, "FIRST", 'C', "NAME", 8);
   int32_t second = DefineOpen(h, "SECOND", 'C', "NAME", 8);
   ASSERT_NO_FATAL_FAILURE(Fill(first, 4000));

@@ -72,10 +72,7 @@ TEST_F(MdxTest, PositioningAndFindOutcomes) {
 }
 
 TEST_F(MdxTest, SplitRecordsTheRootAtOnceAndMergesGiveBlocksBack) {
-  if (!qx::testing::CanReadFilesHeldExclusively()) {
-    GTEST_SKIP() << qx::testing::kHeldExclusively;
-  }
-  const int16_t h = CreateOpen("t.mdx");
+  const int16_t h = CreateOpen("t.mdx", qx::testing::ModeForTestReads());
   const int32_t t = DefineOpen(h, "K", 'C', "NAME", 10);
   auto root_on_disk = [&] {
     const std::string file = qx::testing::ReadWholeFile(Path("t.mdx"));

@@ -31,11 +31,14 @@ class DbtTest : public ::testing::Test {
 
   std::string Path(const char* name) const { return dir_.File(name); }
 
-  // Creates and opens a DBT; the handle is closed by kbdterm.
-  int16_t CreateOpen(const char* name, uint16_t dialect, int16_t factor = 1) {
+  // Creates and opens a DBT; the handle is closed by kbdterm. A test that
+  // reads the file while it is open says so (test_reads).
+  int16_t CreateOpen(const char* name, uint16_t dialect, int16_t factor = 1,
+                     bool test_reads = false) {
     EXPECT_EQ(kbdtcreate(Path(name).c_str(), factor, dialect), kKbdOk);
     int16_t h = kKbdNoHandle;
-    EXPECT_EQ(kbdtopenx(&h, Path(name).c_str(), dialect), kKbdOk);
+    const uint16_t share = test_reads ? qx::testing::ModeForTestReads() : 0;
+    EXPECT_EQ(kbdtopenx(&h, Path(name).c_str(), dialect | share), kKbdOk);
     return h;
   }
 
@@ -177,10 +180,7 @@ TEST_F(DbtTest, OpenChecksDialectSizeAndHeader) {
 }
 
 TEST_F(DbtTest, Dbase3ValuesEndWithMarkersAndReserveBlocks) {
-  if (!qx::testing::CanReadFilesHeldExclusively()) {
-    GTEST_SKIP() << qx::testing::kHeldExclusively;
-  }
-  int16_t h = CreateOpen("m.dbt", kKbdDbase3);
+  int16_t h = CreateOpen("m.dbt", kKbdDbase3, 1, true);
   uint32_t block = 0;
   ASSERT_EQ(kbdtwrite(h, &block, "hello", 0), kKbdOk);
   EXPECT_EQ(block, 1u);
@@ -300,10 +300,7 @@ TEST_F(DbtTest, LargeValuesRoundTripInBothLayouts) {
 }
 
 TEST_F(DbtTest, Dbase4ValuesHaveHeaderAndFiller) {
-  if (!qx::testing::CanReadFilesHeldExclusively()) {
-    GTEST_SKIP() << qx::testing::kHeldExclusively;
-  }
-  int16_t h = CreateOpen("d4.dbt", kKbdDbase4);
+  int16_t h = CreateOpen("d4.dbt", kKbdDbase4, 1, true);
   uint32_t block = 0;
   ASSERT_EQ(kbdtwrite(h, &block, "First memo\r\n", 0), kKbdOk);
   EXPECT_EQ(block, 1u);
@@ -326,10 +323,7 @@ TEST_F(DbtTest, Dbase4ValuesHaveHeaderAndFiller) {
 }
 
 TEST_F(DbtTest, Dbase4FreeChainIsReused) {
-  if (!qx::testing::CanReadFilesHeldExclusively()) {
-    GTEST_SKIP() << qx::testing::kHeldExclusively;
-  }
-  int16_t h = CreateOpen("chain.dbt", kKbdDbase4);
+  int16_t h = CreateOpen("chain.dbt", kKbdDbase4, 1, true);
   auto write = [&](uint32_t block, size_t length, char fill, uint16_t mode) {
     std::string text(length, fill);
     EXPECT_EQ(kbdtwrite(h, &block, text.c_str(), mode), kKbdOk);

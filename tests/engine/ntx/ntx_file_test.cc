@@ -138,12 +138,10 @@ TEST_F(NtxTest, OpenChecksTheHeaderInOrder) {
 }
 
 TEST_F(NtxTest, AFullRootSplitsIntoANewRoot) {
-  if (!qx::testing::CanReadFilesHeldExclusively()) {
-    GTEST_SKIP() << qx::testing::kHeldExclusively;
-  }
   kbdsetsync(0);
   const std::string path = Path("split.ntx");
-  int16_t h = CreateOpen("split.ntx", 'C', "K", 10);
+  int16_t h = CreateOpen("split.ntx", 'C', "K", 10, 0,
+                         qx::testing::ModeForTestReads());
   for (uint32_t i = 0; i < 50; ++i)
     ASSERT_EQ(Add(h, "K" + std::to_string(1000 + i * 2), i + 1), kKbdOk);
   std::string bytes = ReadFile(path);
@@ -401,7 +399,8 @@ TEST_F(NtxTest, EqualKeysKeepInsertionOrderAndUniqueKeysTheFirst) {
 
   // Unique: a key that is there is refused (11, nothing written); delete
   // takes only the entry of that key and record.
-  int16_t h = CreateOpen("unique.ntx", 'C' | kKbdKeyUnique, "K", 4);
+  int16_t h = CreateOpen("unique.ntx", 'C' | kKbdKeyUnique, "K", 4, 0,
+                         qx::testing::ModeForTestReads());
   ASSERT_EQ(Add(h, "A", 7), kKbdOk);
   const std::string before = ReadFile(Path("unique.ntx"));
   EXPECT_EQ(Add(h, "A", 9), kKbdAlreadyExists);
@@ -431,9 +430,6 @@ TEST_F(NtxTest, EqualKeysKeepInsertionOrderAndUniqueKeysTheFirst) {
 }
 
 TEST_F(NtxTest, CounterDescriptionAndRefusals) {
-  if (!qx::testing::CanReadFilesHeldExclusively()) {
-    GTEST_SKIP() << qx::testing::kHeldExclusively;
-  }
   const std::string path = Path("info.ntx");
   ASSERT_EQ(kbdxcreate(path.c_str(), 'N', "descend(amount)", 10, 2), kKbdOk);
   int16_t h = kKbdNoHandle;
@@ -465,7 +461,9 @@ TEST_F(NtxTest, CounterDescriptionAndRefusals) {
   EXPECT_EQ(Word(ReadFile(path), 2, 2), 4u);  // nothing to stamp
 
   // Read-only.
-  ASSERT_EQ(kbdxopenx(&h, path.c_str(), 0x100), kKbdOk);
+  ASSERT_EQ(
+      kbdxopenx(&h, path.c_str(), 0x100 | qx::testing::ModeForTestReads()),
+      kKbdOk);
   EXPECT_EQ(Add(h, "3", 3), kKbdErrReadOnly);
   kbdseterror(0);
   EXPECT_EQ(Del(h, "2", 2), kKbdErrReadOnly);

@@ -75,12 +75,10 @@ class NtxTest : public IndexTest<int16_t, NtxKeys> {
 
   // The bytes of a file, and a patch of a little-endian word in it.
   static std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    return qx::testing::ReadWholeFile(path);
   }
   static void WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    qx::testing::WriteWholeFile(path, bytes);
   }
   static void PatchWord(const std::string& path, size_t offset, uint32_t value,
                         int width) {
