@@ -153,6 +153,14 @@ bool RemoveFile(const char* name);
 // kErrorSharingViolation while the file is open.
 bool RenameFile(const char* old_name, const char* new_name);
 
+// MoveFileExA with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH, in
+// one directory: an existing new_name is replaced in one step (whoever
+// opens the name finds the old file or the new one, never none), and the
+// change reaches the disk before the call returns. Fails with
+// kErrorSharingViolation while either file is open, kErrorAccessDenied
+// when new_name is a directory.
+bool ReplaceFileByRename(const char* old_name, const char* new_name);
+
 // Attribute queries; they do not change LastError.
 bool FileExists(const char* name);       // exists and is not a directory
 bool DirectoryExists(const char* name);

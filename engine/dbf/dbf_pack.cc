@@ -8,13 +8,14 @@
 //      fields and dialect, every live record appended -> work file deleted,
 //      data file untouched and still open
 //   3. lock released; work file cut to header + records (no 0x1A at the end)
-//   4. old backup "<dir><base>.BAK" deleted; work file closed (date
-//      stamped); data file closed
-//   5. data file renamed to the backup, work file to the data file's name,
-//      backup deleted -> on a failed rename the files are put back as far
-//      as possible and the data file is reopened
+//   4. work file closed (date stamped, flushed); data file closed
+//   5. the work file takes the data file's name in one replacing rename
+//      -> on failure the work file is deleted and the data file reopened
 //   6. reopened with its dialect and mode 0x600; *handle is the new handle
 //      (-1 when that open fails)
+// Until step 5 the table is untouched under its name, and step 5 swaps
+// the whole packed file in at once: a process killed at any point, or a
+// failure, leaves either the old table or the packed one, never neither.
 // Memo files are packed by their own modules.
 #include <algorithm>
 #include <string>
@@ -28,17 +29,6 @@
 namespace qx::engine {
 namespace {
 
-struct PackNames {
-  std::string backup;  // <dir><base with extension .BAK>
-  std::string work;    // <dir><n>.DBF, a name that does not exist
-};
-
-PackNames MakePackNames(const std::string& name) {
-  PackNames names;
-  names.backup = WithExtension(name, ".BAK");
-  names.work = FreeWorkName(DirectoryOf(name), ".DBF");
-  return names;
-}
 
 // Step 2: creates the work file and appends every live record to it. A
 // Visual FoxPro table's work file takes its header as it stands: the
@@ -80,14 +70,15 @@ int16_t PackDbf(int16_t* handle) {
   if (file->read_only()) return Fail(kKbdErrReadOnly);
   if (int16_t e = LockDbfFile(file, 2)) return e;
 
-  PackNames names = MakePackNames(file->name);
+  // <dir><n>.DBF, a name that does not exist.
+  const std::string work_name = FreeWorkName(DirectoryOf(file->name), ".DBF");
   int16_t work_handle = kKbdNoHandle;
-  int16_t status = CopyLiveRecords(file, names.work, &work_handle);
+  int16_t status = CopyLiveRecords(file, work_name, &work_handle);
   RunDespiteError([&] { UnlockDbfFile(file, 2); });
   if (status < 0) {
     RunDespiteError([&] {
       if (work_handle != kKbdNoHandle) FreeHandle(work_handle);
-      FileDelete(names.work.c_str());
+      FileDelete(work_name.c_str());
     });
     return StickyError();
   }
@@ -97,32 +88,23 @@ int16_t PackDbf(int16_t* handle) {
           static_cast<uint32_t>(work->header.header_size +
                                 static_cast<uint64_t>(work->record_size()) *
                                     work->header.record_count));
-  if (FileExists(names.backup.c_str())) {
-    if (int16_t e = FileDelete(names.backup.c_str()); e < 0) return e;
+  if (int16_t e = CloseDbf(work_handle)) {
+    RunDespiteError([&] { FileDelete(work_name.c_str()); });
+    return e;
   }
-  if (int16_t e = CloseDbf(work_handle)) return e;
   std::string name = file->name;
   uint16_t mode = static_cast<uint16_t>(file->dialect | kKbdModeShared |
                                         kKbdModeOption);
   if (int16_t e = CloseDbf(*handle)) return e;
   *handle = kKbdNoHandle;
 
-  if (FileRename(names.backup.c_str(), name.c_str()) != kKbdOk) {
+  if (FileReplace(name.c_str(), work_name.c_str()) != kKbdOk) {
     RunDespiteError([&] {
-      FileDelete(names.work.c_str());
+      FileDelete(work_name.c_str());
       OpenDbf(handle, name.c_str(), mode);
     });
     return StickyError();
   }
-  if (FileRename(name.c_str(), names.work.c_str()) != kKbdOk) {
-    RunDespiteError([&] {
-      FileRename(name.c_str(), names.backup.c_str());
-      OpenDbf(handle, name.c_str(), mode);
-    });
-    return StickyError();
-  }
-  FileDelete(names.backup.c_str());
-  if (LastError() > 0) SetLastError(kKbdOk);  // warning 4: already gone
   return OpenDbf(handle, name.c_str(), mode);
 }
 

@@ -299,14 +299,29 @@ int16_t FileDelete(const char* name) {
   return Fail(SystemErrorStatus(static_cast<uint32_t>(e)));
 }
 
-int16_t FileRename(const char* new_name, const char* old_name) {
+namespace {
+
+int16_t ChangeName(const char* new_name, const char* old_name, bool replace) {
   if (int16_t e = StickyError()) return e;
   if (new_name == nullptr || old_name == nullptr) return Fail(kKbdErrNullPointer);
-  if (NoteOs(platform::RenameFile(old_name, new_name))) return kKbdOk;
+  if (NoteOs(replace ? platform::ReplaceFileByRename(old_name, new_name)
+                     : platform::RenameFile(old_name, new_name))) {
+    return kKbdOk;
+  }
   int e = platform::RuntimeErrno();
   if (e == 2) return Fail(kKbdErrNoFile);
   if (e == 13) return Fail(kKbdErrAccessDenied);
   return Fail(SystemErrorStatus(static_cast<uint32_t>(e)));
+}
+
+}  // namespace
+
+int16_t FileRename(const char* new_name, const char* old_name) {
+  return ChangeName(new_name, old_name, false);
+}
+
+int16_t FileReplace(const char* new_name, const char* old_name) {
+  return ChangeName(new_name, old_name, true);
 }
 
 bool FileExists(const char* name) {

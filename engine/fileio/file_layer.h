@@ -99,6 +99,9 @@ int16_t FileCheckUnused(const char* name);
 
 int16_t FileDelete(const char* name);
 int16_t FileRename(const char* new_name, const char* old_name);
+// Renames old_name to new_name, replacing a file there in one step that
+// reaches the disk: the name always holds the old file or the new one.
+int16_t FileReplace(const char* new_name, const char* old_name);
 bool FileExists(const char* name);
 
 // Locks (unlock false) or unlocks one byte range; the lock is exclusive.

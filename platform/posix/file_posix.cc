@@ -715,6 +715,78 @@ bool RenameFile(const char* old_name, const char* new_name) {
   return FailNameChange(kErrorSharingViolation);
 }
 
+namespace {
+
+// fsync of the directory holding path: a rename reaches the disk.
+void SyncDirectoryOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const std::string dir =
+      slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+}  // namespace
+
+bool ReplaceFileByRename(const char* old_name, const char* new_name) {
+  if (old_name == nullptr || new_name == nullptr) {
+    return FailNameChange(kErrorInvalidParameter);
+  }
+  if (*old_name == '\0' || *new_name == '\0') {
+    return FailNameChange(kErrorPathNotFound);
+  }
+  const std::string from = posix::ResolveAnsiPath(old_name);
+  const std::string to = posix::ResolveAnsiPath(new_name);
+  struct stat from_st, to_st;
+  if (::lstat(from.c_str(), &from_st) != 0) {
+    return FailNameChange(posix::WinErrorForPath(errno, from));
+  }
+  const bool target_exists = ::lstat(to.c_str(), &to_st) == 0;
+  if (target_exists && S_ISDIR(to_st.st_mode)) {
+    return FailNameChange(kErrorAccessDenied);
+  }
+  for (int attempt = 0; attempt < kMaxOpenAttempts; ++attempt) {
+    // Neither file may be open anywhere: both are probed under their gates.
+    int raw_from = -1, raw_to = -1;
+    bool from_writable = false, to_writable = false;
+    if (uint32_t e = OpenForProbe(from, &raw_from, &from_writable); e != 0) {
+      return FailNameChange(e);
+    }
+    ScopedFd from_fd(raw_from);
+    if (target_exists) {
+      if (uint32_t e = OpenForProbe(to, &raw_to, &to_writable);
+          e != 0 && e != kErrorFileNotFound) {
+        return FailNameChange(e);
+      }
+    }
+    ScopedFd to_fd(raw_to);
+    if (from_fd.get() >= 0 && to_fd.get() >= 0 &&
+        SameInode(from_st, to_st)) {
+      SetLastError(kErrorSuccess);  // one file under both names
+      return true;
+    }
+    GateLock from_gate(from_fd.get(), from_fd.get() >= 0 && from_writable);
+    GateLock to_gate(to_fd.get(), to_fd.get() >= 0 && to_writable);
+    if ((from_fd.get() >= 0 && FileIsOpen(from_fd.get())) ||
+        (to_fd.get() >= 0 && FileIsOpen(to_fd.get()))) {
+      return FailNameChange(kErrorSharingViolation);
+    }
+    if ((from_fd.get() >= 0 && !PathNamesFd(from, from_fd.get())) ||
+        (to_fd.get() >= 0 && !PathNamesFd(to, to_fd.get()))) {
+      continue;  // replaced meanwhile
+    }
+    if (::rename(from.c_str(), to.c_str()) != 0) {
+      return FailNameChange(posix::WinErrorForPath(errno, from));
+    }
+    SyncDirectoryOf(to);
+    SetLastError(kErrorSuccess);
+    return true;
+  }
+  return FailNameChange(kErrorSharingViolation);
+}
+
 bool FileExists(const char* name) {
   if (name == nullptr || *name == '\0') return false;
   const std::string path = posix::ResolveAnsiPath(name);

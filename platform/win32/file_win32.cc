@@ -265,6 +265,20 @@ bool RenameFile(const char* old_name, const char* new_name) {
   return true;
 }
 
+bool ReplaceFileByRename(const char* old_name, const char* new_name) {
+  if (old_name == nullptr || new_name == nullptr) {
+    return Fail(kErrorInvalidParameter);
+  }
+  QuietErrors quiet;
+  if (!::MoveFileExW(WideFromAnsi(old_name).c_str(),
+                     WideFromAnsi(new_name).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return FailNameChange();
+  }
+  SetLastError(kErrorSuccess);
+  return true;
+}
+
 namespace {
 
 // The attributes of a name, INVALID_FILE_ATTRIBUTES when it cannot be

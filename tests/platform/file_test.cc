@@ -303,6 +303,42 @@ TEST(FileNameTest, DeleteAndRename) {
   }
 }
 
+// The step that puts a rewritten file in place of the old one: the name
+// is never missing, and neither file may be open anywhere.
+TEST(FileNameTest, ReplaceByRename) {
+  TempDir dir;
+  const std::string work = dir.File("1.dbf"), table = dir.File("t.dbf");
+  WriteWholeFile(work, "new");
+  WriteWholeFile(table, "old");
+  {
+    FilePtr f = Open(table, kFileRead | kFileShareBoth | kFileOpenExisting);
+    ASSERT_NE(f, nullptr);
+    EXPECT_FALSE(ReplaceFileByRename(work.c_str(), table.c_str()));
+    EXPECT_EQ(LastError(), kErrorSharingViolation);
+  }
+  {
+    FilePtr f = Open(work, kFileRead | kFileShareBoth | kFileOpenExisting);
+    ASSERT_NE(f, nullptr);
+    EXPECT_FALSE(ReplaceFileByRename(work.c_str(), table.c_str()));
+    EXPECT_EQ(LastError(), kErrorSharingViolation);
+  }
+  EXPECT_EQ(ReadWholeFile(table), "old");
+  ASSERT_TRUE(ReplaceFileByRename(work.c_str(), table.c_str()));
+  EXPECT_EQ(LastError(), kErrorSuccess);
+  EXPECT_EQ(ReadWholeFile(table), "new");
+  EXPECT_FALSE(FileExists(work.c_str()));
+
+  EXPECT_FALSE(ReplaceFileByRename(work.c_str(), table.c_str()));
+  EXPECT_EQ(LastError(), kErrorFileNotFound);
+  // No file under the new name: a plain rename.
+  ASSERT_TRUE(ReplaceFileByRename(table.c_str(), work.c_str()));
+  EXPECT_EQ(ReadWholeFile(work), "new");
+  std::filesystem::create_directory(dir.File("sub"));
+  EXPECT_FALSE(ReplaceFileByRename(work.c_str(), dir.File("sub").c_str()));
+  EXPECT_EQ(LastError(), kErrorAccessDenied);
+  EXPECT_EQ(ReadWholeFile(work), "new");
+}
+
 TEST(FileNameTest, CaseInsensitiveAnsiAndBackslashNames) {
   TempDir dir;
   std::filesystem::create_directory(dir.File("SubDir"));

@@ -554,9 +554,9 @@ TEST_F(DbfTest, PackKeepsLiveRecords) {
   EXPECT_EQ(bytes.size(), 129u + 3 * 17);  // no 0x1A at the end
   platform::LocalDate today = platform::Today();
   EXPECT_EQ(bytes[3], today.day);  // a fresh date
-  // The backup made on the way is deleted at the end; the work name that
-  // was taken stays as it was.
-  EXPECT_FALSE(platform::FileExists(dir_.File("p.BAK").c_str()));
+  // Pack makes no backup and leaves another program's alone; the work name
+  // that was taken stays as it was.
+  EXPECT_EQ(ReadWholeFile(dir_.File("p.BAK")), "old");
   EXPECT_EQ(ReadWholeFile(dir_.File("0.DBF")), "taken");
   EXPECT_FALSE(platform::FileExists(dir_.File("1.DBF").c_str()));
 
