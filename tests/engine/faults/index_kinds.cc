@@ -152,6 +152,7 @@ class Mdx : public IndexKind {
     if (int16_t s = kbdmcreate(p.c_str()); s < 0) return s;
     if (int16_t s = kbdmopenx(&file_, p.c_str(), 0); s < 0) return s;
     const int16_t s = kbdmtagdef(file_, kTag, 'C', kExpression, kKeyLength);
+    kbdseterror(0);  // the close runs whatever the step answered
     const int16_t c = kbdmclose(file_);
     return s < 0 ? s : c;
   }
@@ -160,6 +161,7 @@ class Mdx : public IndexKind {
     if (int16_t s = kbdmopenx(&file_, p.c_str(), 0); s < 0) return s;
     const int16_t s =
         kbdmindex(dbf, file_, kTag, 'C', kExpression, kKeyLength);
+    kbdseterror(0);  // the close runs whatever the step answered
     const int16_t c = kbdmclose(file_);
     return s < 0 ? s : c;
   }
@@ -199,6 +201,7 @@ class Cdx : public IndexKind {
     if (int16_t s = kbdccreate(p.c_str()); s < 0) return s;
     if (int16_t s = kbdcopenx(&file_, p.c_str(), 0); s < 0) return s;
     const int16_t s = kbdctagcreate(file_, kTag, 'C', kExpression, kKeyLength);
+    kbdseterror(0);  // the close runs whatever the step answered
     const int16_t c = kbdcclose(file_);
     return s < 0 ? s : c;
   }
@@ -207,6 +210,7 @@ class Cdx : public IndexKind {
     if (int16_t s = kbdcopenx(&file_, p.c_str(), 0); s < 0) return s;
     const int16_t s =
         kbdctagbuild(dbf, file_, kTag, 'C', kExpression, kKeyLength);
+    kbdseterror(0);  // the close runs whatever the step answered
     const int16_t c = kbdcclose(file_);
     return s < 0 ? s : c;
   }

@@ -140,7 +140,11 @@ TEST_P(MemoFaultTest, Pack) {
       EXPECT_TRUE(count == 3 || count == 5) << count;
     }
     for (uint32_t r = 1; r <= count; ++r) {
-      ASSERT_GE(kbddread(dbf, r), 0);
+      // A deleted record keeps its old block number, which a memo pack
+      // gives to another value: only live records are checked.
+      const int16_t read = kbddread(dbf, r);
+      ASSERT_GE(read, 0);
+      if (read == kKbdDeletedRecord) continue;
       char name[11] = {};
       ASSERT_EQ(kbddget(dbf, 0, name), kKbdOk);
       const uint32_t i = static_cast<uint32_t>(std::stoul(name + 4));
@@ -172,6 +176,7 @@ TEST_P(MemoFaultTest, Pack) {
       },
       [&](int16_t status) {
         if (memo_ >= 0) CloseMemo(memo_);
+        kbdseterror(0);
         if (dbf_ >= 0) kbddclose(dbf_);
         kbdseterror(0);
         memo_ = dbf_ = -1;
