@@ -13,6 +13,8 @@ using faults::Op;
 
 namespace {
 
+bool short_fault_run = false;
+
 const char* OpName(Op op) {
   switch (op) {
     case Op::kRead: return "read";
@@ -30,6 +32,7 @@ const char* OpName(Op op) {
 // One run: fresh engine, prepare uncounted, act counted with the fault (if
 // any) armed, verify uncounted.
 int16_t RunOnce(const FaultPath& path, Op op, uint64_t nth, Kind kind) {
+  short_fault_run = nth != 0 && kind == Kind::kShort;
   kbdterm();
   EXPECT_EQ(kbdinit(32767, 4), kKbdOk);
   faults::Reset();
@@ -48,6 +51,8 @@ int16_t RunOnce(const FaultPath& path, Op op, uint64_t nth, Kind kind) {
 }
 
 }  // namespace
+
+bool ShortFaultRun() { return short_fault_run; }
 
 FaultTest::FaultTest() {
   saved_cwd_ = std::filesystem::current_path().string();

@@ -54,6 +54,10 @@ class FaultTest : public ::testing::Test {
   std::string saved_cwd_;
 };
 
+// Whether the run being verified cut a read or write short (a torn page
+// is damage no structural check can see; the data comparison shows it).
+bool ShortFaultRun();
+
 // --- Data files ----------------------------------------------------------
 
 // Every record of the table as stored (deletion flag included); *status

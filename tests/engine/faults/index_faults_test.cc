@@ -142,14 +142,27 @@ TEST_P(IndexFaultTest, KeyAddsAndDeletes) {
         const bool damaged = problems != 0 || !entries_right;
         if (damaged) {
           EXPECT_LT(status, 0) << "damage after a call that succeeded";
-          if (problems == 0) ++data_only_damage;
+          if (problems == 0) {
+            ++data_only_damage;
+            // Only a torn page hides a lost key from the structure: a
+            // failed write leaves at worst a key twice.
+            if (!ShortFaultRun()) {
+              for (uint32_t r : acked) {
+                if (in_flight && *in_flight == r) continue;
+                EXPECT_NE(std::find(entries.begin(), entries.end(),
+                                    Entry(KeyOf(r), r)),
+                          entries.end())
+                    << "record " << r << " lost behind a clean check";
+              }
+            }
+          }
         }
         EXPECT_EQ(kind_->Close(), kKbdOk);
         if (damaged) RebuildAndCheck(kRecords);
       }});
   EXPECT_GT(tally.points, 0u);
   // Faults whose damage the structural check missed and only the data
-  // comparison shows (torn keys, lost entries): reported, not failed.
+  // comparison shows (torn keys, keys twice): reported, not failed.
   std::printf("[ data-only damage ] %d\n", data_only_damage);
 }
 
