@@ -15,6 +15,9 @@ namespace {
 
 bool short_fault_run = false;
 
+// Bounds the runs of one operation kind (and fault kind) of a path.
+constexpr uint64_t kMaxPointsPerKind = 100;
+
 const char* OpName(Op op) {
   switch (op) {
     case Op::kRead: return "read";
@@ -96,7 +99,13 @@ FaultTally FaultTest::RunEveryFault(const FaultPath& path,
     const bool shortens = op == Op::kRead || op == Op::kWrite;
     for (Kind kind : {Kind::kFail, Kind::kShort}) {
       if (kind == Kind::kShort && !shortens) continue;
-      for (uint64_t n = 1; n <= counts[i]; ++n) {
+      // Every operation up to kMaxPointsPerKind; beyond, an even sample
+      // that keeps the first and the last.
+      const uint64_t stride =
+          (counts[i] + kMaxPointsPerKind - 1) / kMaxPointsPerKind;
+      for (uint64_t n = 1; n <= counts[i];
+           n = (n + stride > counts[i] && n < counts[i]) ? counts[i]
+                                                         : n + stride) {
         SCOPED_TRACE(std::string(OpName(op)) + " #" + std::to_string(n) +
                      (kind == Kind::kShort ? " short" : " failing"));
         ClearDirectory();
