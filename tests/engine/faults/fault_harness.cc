@@ -1,3 +1,5 @@
+// The fault-injection harness (see fault_harness.h) and the data-file
+// helpers the fault tests share.
 #include "tests/engine/faults/fault_harness.h"
 
 #include <algorithm>

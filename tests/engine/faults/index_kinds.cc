@@ -1,3 +1,4 @@
+// The five index kinds behind the IndexKind interface (see index_kinds.h).
 #include "tests/engine/faults/index_kinds.h"
 
 #include <functional>
