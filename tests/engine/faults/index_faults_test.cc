@@ -220,6 +220,26 @@ TEST_P(IndexFaultTest, Build) {
   EXPECT_GT(tally.points, 0u);
 }
 
+TEST_P(IndexFaultTest, Create) {
+  FaultTally tally = RunEveryFault({
+      [] {},
+      [&] { return kind_->Create(IndexPath()); },
+      [&](int16_t status) {
+        if (status >= 0) {
+          ASSERT_GE(kind_->Open(IndexPath()), 0);
+          uint32_t problems = 0;
+          EXPECT_GE(kind_->Check(&problems), 0);
+          EXPECT_EQ(problems, 0u);
+          EXPECT_EQ(kind_->Close(), kKbdOk);
+        }
+        // Whatever a failed create left, a second one succeeds.
+        ASSERT_EQ(kind_->Create(IndexPath()), kKbdOk);
+        ASSERT_GE(kind_->Open(IndexPath()), 0);
+        EXPECT_EQ(kind_->Close(), kKbdOk);
+      }});
+  EXPECT_GT(tally.points, 0u);
+}
+
 // A build whose keys pass the 65,000-byte sort buffer: two runs go
 // through the work file and are merged back.
 TEST_P(IndexFaultTest, BuildThroughTheWorkFile) {

@@ -185,6 +185,26 @@ TEST_P(MemoFaultTest, Pack) {
   EXPECT_GT(tally.points, 0u);
 }
 
+TEST_P(MemoFaultTest, Create) {
+  FaultTally tally = RunEveryFault({
+      [] {},
+      [&] { return CreateMemo(); },
+      [&](int16_t status) {
+        if (status >= 0) {
+          int16_t h = -1;
+          ASSERT_GE(OpenMemo(&h), 0);
+          EXPECT_EQ(CloseMemo(h), kKbdOk);
+        }
+        ASSERT_EQ(CreateMemo(), kKbdOk);
+        int16_t h = -1;
+        ASSERT_GE(OpenMemo(&h), 0);
+        uint32_t block = 0;
+        EXPECT_EQ(WriteMemo(h, &block, "x"), kKbdOk);
+        EXPECT_EQ(CloseMemo(h), kKbdOk);
+      }});
+  EXPECT_GT(tally.points, 0u);
+}
+
 INSTANTIATE_TEST_SUITE_P(Layouts, MemoFaultTest,
                          ::testing::ValuesIn(kMemoLayouts),
                          [](const auto& info) { return info.param.name; });
