@@ -48,6 +48,8 @@ enum WinError : uint32_t {
   kErrorNotEnoughMemory = 8,
   kErrorInvalidData = 13,
   kErrorWriteProtect = 19,
+  kErrorWriteFault = 29,
+  kErrorReadFault = 30,
   kErrorSharingViolation = 32,
   kErrorLockViolation = 33,
   kErrorSharingBufferExceeded = 36,
@@ -169,6 +171,16 @@ bool DirectoryExists(const char* name);
 // volume serial number and file index; POSIX: device and inode), as a
 // text fit for a map key. False when the file cannot be reached.
 bool FileIdentity(const char* name, std::string* identity);
+
+// ---------------------------------------------------------------------------
+// Memory
+//
+// The heap blocks the engine hands to its callers (HeapAlloc/HeapReAlloc/
+// HeapFree of the process heap). Null on failure; a failed reallocation
+// leaves the block as it was. FreeMemory accepts null.
+void* AllocateMemory(std::size_t size);
+void* ReallocateMemory(void* block, std::size_t size);
+void FreeMemory(void* block);
 
 // ---------------------------------------------------------------------------
 // Directory search (FindFirstFileW / FindNextFileW / FindClose)

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "platform/fault_injection.h"
+
 namespace qx::platform {
 struct File;
 }  // namespace qx::platform
@@ -36,6 +38,17 @@ int CrtErrnoFromWinError(uint32_t win_error);
 // map upper case to lower case and leave everything else alone.
 char32_t FoldCodePoint(char32_t c);
 uint8_t FoldAnsiByte(uint8_t c);
+
+// The fault hook every counted operation passes (see fault_injection.h).
+// Only the test variant qx_platform_faults, compiled with
+// QX_PLATFORM_FAULTS, counts and injects; elsewhere the hook is a constant
+// the compiler removes.
+enum class FaultAction { kNone, kFail, kShort };
+#if defined(QX_PLATFORM_FAULTS)
+FaultAction NextFault(faults::Op op);
+#else
+constexpr FaultAction NextFault(faults::Op) { return FaultAction::kNone; }
+#endif
 
 }  // namespace qx::platform::internal
 

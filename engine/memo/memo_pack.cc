@@ -17,12 +17,13 @@ namespace {
 // region, so that no other process locks a record or the file meanwhile.
 inline constexpr int16_t kPackLockMode = 2;
 
-// A memo field of a live record and the block its value got in the work
-// file.
+// A memo field of a live record, the block its value got in the work file
+// and the block it had in the old file (put back when the pack fails).
 struct MovedValue {
   uint32_t recno;
   int16_t field;
   uint32_t block;
+  uint32_t old_block;
 };
 
 // Fields that hold memo block numbers: M, P (pictures), G (general), W
@@ -71,6 +72,8 @@ class PackResources {
   int16_t* work_handle() { return &work_handle_; }
   // From now on the work file outlives a failure (records point into it).
   void KeepWork() { keep_work_ = true; }
+  // The records point into the old file again: the work file can go.
+  void DropWork() { keep_work_ = false; }
   // The work file became the memo file: nothing of it to clean up.
   void ReleaseWork() { work_name_.clear(); }
 
@@ -113,19 +116,23 @@ int16_t CopyLiveValues(int16_t dbf, MemoFile& old_file, MemoFile& work,
       if (int16_t e = ops.read(old_file, block, &value)) return e;
       uint32_t new_block = 0;
       if (int16_t e = ops.append(work, value, &new_block)) return e;
-      moved->push_back(MovedValue{recno, f, new_block});
+      moved->push_back(MovedValue{recno, f, new_block, block});
     }
   }
   return kKbdOk;
 }
 
-// Stores the new block numbers in their records (step 4).
-int16_t RenumberRecords(int16_t dbf, const std::vector<MovedValue>& moved) {
+// Stores the new block numbers in their records (step 4), or with restore
+// the old ones.
+int16_t RenumberRecords(int16_t dbf, const std::vector<MovedValue>& moved,
+                        bool restore = false) {
   for (std::size_t i = 0; i < moved.size();) {
     uint32_t recno = moved[i].recno;
     if (int16_t e = kbddread(dbf, recno); e < 0) return e;
     for (; i < moved.size() && moved[i].recno == recno; ++i)
-      if (int16_t e = kbddsetmemoblock(dbf, moved[i].field, moved[i].block);
+      if (int16_t e = kbddsetmemoblock(
+              dbf, moved[i].field,
+              restore ? moved[i].old_block : moved[i].block);
           e < 0)
         return e;
     if (int16_t e = kbddwrite(dbf, &recno, kKbdWriteRewrite); e < 0) return e;
@@ -148,6 +155,18 @@ int16_t MarkDataFileChanged(int16_t dbf) {
   return status < 0 ? status : int16_t{kKbdOk};
 }
 
+// After a failure of step 4 or 5 while the old memo file still lies under
+// its name: the records get their old block numbers back, so the table
+// reads as before the pack, and the work file goes. When that fails too,
+// the work file stays for recovery. Answers error, the first failure.
+int16_t RestoreRecords(int16_t dbf, const std::vector<MovedValue>& moved,
+                       PackResources& resources, int16_t error) {
+  if (RunDespiteError([&] { return RenumberRecords(dbf, moved, true); }) ==
+      kKbdOk)
+    resources.DropWork();
+  return error;
+}
+
 }  // namespace
 
 int16_t PackMemoFile(int16_t dbf_handle, int16_t* memo_handle,
@@ -159,6 +178,7 @@ int16_t PackMemoFile(int16_t dbf_handle, int16_t* memo_handle,
   const std::string old_name = old_file->name;
   const uint8_t dialect = old_file->dialect;
 
+  std::vector<MovedValue> moved;
   PackResources resources(dbf_handle, ops.kind);
   if (int16_t e = resources.Lock()) return e;
   const std::string backup = WithExtension(old_name, kMemoBackupExtension);
@@ -181,7 +201,6 @@ int16_t PackMemoFile(int16_t dbf_handle, int16_t* memo_handle,
     MemoFile* work = CheckMemoHandle(*resources.work_handle(), ops.kind);
     if (work == nullptr) return LastError();
 
-    std::vector<MovedValue> moved;
     if (int16_t e =
             CopyLiveValues(dbf_handle, *old_file, *work, ops, &moved))
       return e;
@@ -193,19 +212,31 @@ int16_t PackMemoFile(int16_t dbf_handle, int16_t* memo_handle,
       if (int16_t e = MarkDataFileChanged(dbf_handle)) return e;
     } else {
       resources.KeepWork();
-      if (int16_t e = RenumberRecords(dbf_handle, moved)) return e;
+      if (int16_t e = RenumberRecords(dbf_handle, moved))
+        return RestoreRecords(dbf_handle, moved, resources, e);
     }
   }
   resources.Unlock();
 
   // Step 5: swap the files and reopen.
+  // Until the work file lies under the old name, a failure puts the
+  // records' old numbers back (the old file back under its name first).
   resources.CloseWork();
-  if (int16_t e = StickyError()) return e;
+  if (int16_t e = StickyError())
+    return RestoreRecords(dbf_handle, moved, resources, e);
   int16_t old_handle = *memo_handle;
   *memo_handle = kKbdNoHandle;
-  if (int16_t e = CloseMemoFile(old_handle, ops.kind)) return e;
-  if (int16_t e = FileRename(backup.c_str(), old_name.c_str())) return e;
-  if (int16_t e = FileRename(old_name.c_str(), work_name.c_str())) return e;
+  if (int16_t e = CloseMemoFile(old_handle, ops.kind))
+    return RestoreRecords(dbf_handle, moved, resources, e);
+  if (int16_t e = FileRename(backup.c_str(), old_name.c_str()))
+    return RestoreRecords(dbf_handle, moved, resources, e);
+  if (int16_t e = FileRename(old_name.c_str(), work_name.c_str())) {
+    if (RunDespiteError([&] {
+          return FileRename(old_name.c_str(), backup.c_str());
+        }) != kKbdOk)
+      return e;  // the old file stays as the backup, the work file kept
+    return RestoreRecords(dbf_handle, moved, resources, e);
+  }
   resources.ReleaseWork();
   return ops.open(memo_handle, old_name.c_str(),
                   static_cast<uint16_t>(dialect | kKbdModeShared));

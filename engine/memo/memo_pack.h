@@ -43,11 +43,14 @@ inline constexpr char kMemoBackupExtension[] = ".BKT";
 //  3. Copy every value a live record references into the work file,
 //     noting the new block numbers. Failure: the work file is deleted,
 //     nothing else changed.
-//  4. Store the new numbers in the records (record rewrite). Failure part
-//     way: records already rewritten point into the work file, which is
-//     kept for recovery.
+//  4. Store the new numbers in the records (record rewrite).
 //  5. Unlock; delete an old backup; mark the data file changed; close both
 //     files; rename old -> backup, work -> old; reopen.
+// A failure in step 4 or in step 5 before the work file has the old name
+// (the old file renamed back if need be) rewrites the records with their
+// old numbers and deletes the work file: the table reads as before. Only
+// when that fails too do records point into the work file, kept for
+// recovery.
 int16_t PackMemoFile(int16_t dbf_handle, int16_t* memo_handle,
                      const MemoKindOps& ops);
 

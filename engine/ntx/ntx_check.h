@@ -9,7 +9,8 @@
 //      table entry outside the page (the page is not followed);
 //  R3  (as "R3 order:") two entries out of the file's key order (bytes,
 //      inverted in a descending file), equal keys in any record order;
-//      (as "R3 unique:") two entries of one key in a unique index. Keys
+//      (as "R3 unique:") two entries of one key in a unique index; (as
+//      "R3 twice:") the same key and record number twice in a row. Keys
 //      are compared as plain bytes: an index written under a collation
 //      reports its order;
 //  R4  a record number 0;

@@ -58,20 +58,27 @@ void NtxTree::FillNode(NtxNode* node, uint32_t from, uint32_t count,
   node->set_child(count, rightmost);
 }
 
-int16_t NtxTree::WriteHalves(uint32_t left, uint32_t right, uint32_t middle,
-                             uint32_t total, uint32_t rightmost) {
-  {
-    PageRef ref;
-    if (int16_t e = Create(left, &ref)) return e;
-    NtxNode node(ref.data(), shape_);
-    FillNode(&node, 0, middle, GetLe32(ItemAt(middle) + kNtxItemChildOffset));
-    if (int16_t e = cache_->Write(ref)) return e;
-  }
+std::vector<uint8_t> NtxTree::LayOut(uint32_t from, uint32_t count,
+                                     uint32_t rightmost) {
+  std::vector<uint8_t> image(kNtxPageSize);
+  NtxNode node(image.data(), shape_);
+  node.Format();
+  FillNode(&node, from, count, rightmost);
+  return image;
+}
+
+int16_t NtxTree::WriteImage(uint32_t page, const std::vector<uint8_t>& image) {
   PageRef ref;
-  if (int16_t e = Create(right, &ref)) return e;
-  NtxNode node(ref.data(), shape_);
-  FillNode(&node, middle + 1, total - middle - 1, rightmost);
+  if (int16_t e = Create(page, &ref)) return e;
+  std::memcpy(ref.data(), image.data(), kNtxPageSize);
   return cache_->Write(ref);
+}
+
+int16_t NtxTree::WriteSplitImages() {
+  for (auto it = split_images_.rbegin(); it != split_images_.rend(); ++it)
+    if (int16_t e = WriteImage(it->first, it->second)) return e;
+  split_images_.clear();
+  return kKbdOk;
 }
 
 // ---- Search -----------------------------------------------------------------
@@ -334,8 +341,22 @@ int16_t NtxTree::Insert(const uint8_t* key, uint32_t recno, bool unique) {
 }
 
 // Puts the pending item at the path's index of level, splitting up the
-// path as long as pages are full.
+// path as long as pages are full. A split writes its new page at once but
+// the split page's new image only after the page above is written (all of
+// them top first at the end): until then every old key stays reachable
+// through the old pages, so a failed write leaves keys twice (which the
+// check reports) but never loses one.
 int16_t NtxTree::InsertAt(int level) {
+  split_images_.clear();
+  const int16_t status = InsertUp(level);
+  if (status != kKbdOk) {
+    split_images_.clear();
+    return status;
+  }
+  return WriteSplitImages();
+}
+
+int16_t NtxTree::InsertUp(int level) {
   const uint32_t size = shape_.item_size;
   for (;;) {
     const uint32_t page = path_->at(level).page;
@@ -363,8 +384,12 @@ int16_t NtxTree::InsertAt(int level) {
     const uint32_t half = shape_.largest / 2;
     uint32_t left_page = 0;
     if (int16_t e = store_->AllocatePage(&left_page)) return e;
-    if (int16_t e = WriteHalves(left_page, page, half, total, rightmost))
+    if (int16_t e = WriteImage(
+            left_page,
+            LayOut(0, half, GetLe32(ItemAt(half) + kNtxItemChildOffset))))
       return e;
+    split_images_.emplace_back(page,
+                               LayOut(half + 1, total - half - 1, rightmost));
     // The middle key moves up with the new page as its child.
     std::memcpy(pending_.data(), ItemAt(half), size);
     PutLe32(pending_.data() + kNtxItemChildOffset, left_page);
@@ -522,15 +547,28 @@ int16_t NtxTree::Rebalance(int level) {
       continue;
     }
     // Share the keys out again through the parent.
+    // The page that gains keys is written first, then the new separator,
+    // then the page that gives them up: a failure in between leaves keys
+    // twice, never none.
     const uint32_t a = (total - 1) / 2;
-    if (int16_t e = WriteHalves(left, right, a, total, right_rightmost))
+    const std::vector<uint8_t> left_image =
+        LayOut(0, a, GetLe32(ItemAt(a) + kNtxItemChildOffset));
+    const std::vector<uint8_t> right_image =
+        LayOut(a + 1, total - a - 1, right_rightmost);
+    const bool left_gains = a > left_count;
+    if (int16_t e = WriteImage(left_gains ? left : right,
+                               left_gains ? left_image : right_image))
       return e;
-    PageRef ref;
-    if (int16_t e = Load(parent, &ref)) return e;
-    uint8_t* item = NtxNode(ref.data(), shape_).item(s);
-    std::memcpy(item + kNtxItemRecnoOffset, ItemAt(a) + kNtxItemRecnoOffset,
-                size - kNtxItemRecnoOffset);
-    return cache_->Write(ref);
+    {
+      PageRef ref;
+      if (int16_t e = Load(parent, &ref)) return e;
+      uint8_t* item = NtxNode(ref.data(), shape_).item(s);
+      std::memcpy(item + kNtxItemRecnoOffset, ItemAt(a) + kNtxItemRecnoOffset,
+                  size - kNtxItemRecnoOffset);
+      if (int16_t e = cache_->Write(ref)) return e;
+    }
+    return WriteImage(left_gains ? right : left,
+                      left_gains ? right_image : left_image);
   }
   return kKbdOk;
 }

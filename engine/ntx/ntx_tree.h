@@ -55,6 +55,7 @@
 #define QX_ENGINE_NTX_NTX_TREE_H_
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "engine/btree/page_cache.h"
@@ -148,6 +149,7 @@ class NtxTree {
   int16_t SettleForward();
   int16_t SettleBackward();
   int16_t InsertAt(int level);
+  int16_t InsertUp(int level);
   int16_t ReplaceFromLeaf(int level);
   int16_t Rebalance(int level);
   int16_t CollapseRoot();
@@ -161,12 +163,14 @@ class NtxTree {
   // the right-most child.
   void FillNode(NtxNode* node, uint32_t from, uint32_t count,
                 uint32_t rightmost);
-  // Lays out scratch items 0..middle - 1 as page left (its right-most
-  // child the middle item's child) and items middle + 1..total - 1 as
-  // page right with the right-most child rightmost; the middle item is
-  // the caller's to place in the parent.
-  int16_t WriteHalves(uint32_t left, uint32_t right, uint32_t middle,
-                      uint32_t total, uint32_t rightmost);
+  // A fresh page image of count scratch items from index from, with the
+  // right-most child rightmost.
+  std::vector<uint8_t> LayOut(uint32_t from, uint32_t count,
+                              uint32_t rightmost);
+  // Writes a whole page image at once.
+  int16_t WriteImage(uint32_t page, const std::vector<uint8_t>& image);
+  // Writes the split pages' new images, top first (see InsertAt).
+  int16_t WriteSplitImages();
 
   NtxShape shape_;
   bool descending_;
@@ -175,6 +179,8 @@ class NtxTree {
   NtxTreeStore* store_;
   std::vector<uint8_t> scratch_;  // 2 * largest + 2 items
   std::vector<uint8_t> pending_;  // the item going into a page
+  // Pages split by an insert and their new images, bottom first.
+  std::vector<std::pair<uint32_t, std::vector<uint8_t>>> split_images_;
   // The path, key and record number of the last Read (kept_recno_ 0:
   // none).
   std::vector<btree::PathEntry> kept_path_;

@@ -336,6 +336,10 @@ File* OpenFile(const char* name, uint32_t access) {
     Fail(kErrorPathNotFound);
     return nullptr;
   }
+  if (internal::NextFault(faults::Op::kOpen) != internal::FaultAction::kNone) {
+    Fail(kErrorAccessDenied);
+    return nullptr;
+  }
   const ShareRequest req = {
       (access & kFileRead) != 0,
       (access & kFileWrite) != 0,
@@ -424,11 +428,19 @@ bool CloseFile(File* file) {
   auto* bytes = static_cast<char*>(buffer);
   const int fd = file->fd;
   int error = 0;
+  uint32_t wanted = count;
+  if (count != 0) {
+    switch (internal::NextFault(faults::Op::kRead)) {
+      case internal::FaultAction::kNone: break;
+      case internal::FaultAction::kFail: return Fail(kErrorReadFault);
+      case internal::FaultAction::kShort: wanted = count / 2; break;
+    }
+  }
   const uint32_t done = Transfer(
       [&](uint32_t at, off_t where, uint32_t n) {
         return ::pread(fd, bytes + at, n, where);
       },
-      offset, count, &error);
+      offset, wanted, &error);
   // An offset past 4 GiB is beyond every file: nothing to read there.
   file->position = static_cast<uint32_t>(
       std::min<uint64_t>(uint64_t{offset} + done, kMaxFileSize));
@@ -461,11 +473,17 @@ bool WriteFileAt(File* file, uint32_t offset, const void* buffer,
   const auto* bytes = static_cast<const char*>(buffer);
   const int fd = file->fd;
   int error = 0;
+  uint32_t wanted = count;
+  switch (internal::NextFault(faults::Op::kWrite)) {
+    case internal::FaultAction::kNone: break;
+    case internal::FaultAction::kFail: return Fail(kErrorDiskFull);
+    case internal::FaultAction::kShort: wanted = count / 2; break;
+  }
   const uint32_t done = Transfer(
       [&](uint32_t at, off_t where, uint32_t n) {
         return ::pwrite(fd, bytes + at, n, where);
       },
-      offset, count, &error);
+      offset, wanted, &error);
   file->position = offset + done;
   if (error != 0) return FailErrno(error);
   if (done < count) return Fail(kErrorDiskFull);  // pwrite wrote nothing
@@ -502,6 +520,8 @@ void internal::SetFilePosition(File* file, uint32_t position) {
 bool SetEndOfFile(File* file) {
   if (file == nullptr) return Fail(kErrorInvalidHandle);
   if (!file->can_write) return Fail(kErrorAccessDenied);
+  if (internal::NextFault(faults::Op::kWrite) != internal::FaultAction::kNone)
+    return Fail(kErrorDiskFull);
   int rc;
   do {
     rc = ::ftruncate(file->fd, file->position);
@@ -515,6 +535,8 @@ bool FlushFile(File* file) {
   if (file == nullptr) return Fail(kErrorInvalidHandle);
   // FlushFileBuffers refuses handles without write access.
   if (!file->can_write) return Fail(kErrorAccessDenied);
+  if (internal::NextFault(faults::Op::kFlush) != internal::FaultAction::kNone)
+    return Fail(kErrorWriteFault);
   int rc;
   do {
     rc = ::fdatasync(file->fd);
@@ -623,6 +645,8 @@ uint32_t OpenForProbe(const std::string& path, int* fd, bool* writable) {
 bool RemoveFile(const char* name) {
   if (name == nullptr) return FailNameChange(kErrorInvalidParameter);
   if (*name == '\0') return FailNameChange(kErrorPathNotFound);
+  if (internal::NextFault(faults::Op::kRemove) != internal::FaultAction::kNone)
+    return FailNameChange(kErrorAccessDenied);
   const std::string path = posix::ResolveAnsiPath(name);
   struct stat st;
   if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
@@ -661,6 +685,8 @@ bool RenameFile(const char* old_name, const char* new_name) {
   if (*old_name == '\0' || *new_name == '\0') {
     return FailNameChange(kErrorPathNotFound);
   }
+  if (internal::NextFault(faults::Op::kRename) != internal::FaultAction::kNone)
+    return FailNameChange(kErrorAccessDenied);
   const std::string from = posix::ResolveAnsiPath(old_name);
   // The target as an existing entry would be found (any case), and as
   // written, for a rename that only changes the case of a name.
@@ -897,6 +923,8 @@ bool EmptyRangeInsideOthers(const File* file, uint32_t offset) {
 
 bool LockFile(File* file, uint32_t offset, uint32_t length) {
   if (!CanLock(file, offset, length, false)) return false;
+  if (internal::NextFault(faults::Op::kLock) != internal::FaultAction::kNone)
+    return Fail(kErrorLockViolation);
   if (length == 0 && EmptyRangeInsideOthers(file, offset)) {
     return Fail(kErrorLockViolation);
   }
@@ -930,6 +958,8 @@ bool LockFile(File* file, uint32_t offset, uint32_t length) {
 // locks that shared locks exist to wait for.
 bool LockFileShared(File* file, uint32_t offset, uint32_t length) {
   if (!CanLock(file, offset, length, true)) return false;
+  if (internal::NextFault(faults::Op::kLock) != internal::FaultAction::kNone)
+    return Fail(kErrorLockViolation);
   if (!file->can_read) return Fail(kErrorAccessDenied);
   if (length == 0 && EmptyRangeInsideOthers(file, offset)) {
     return Fail(kErrorLockViolation);

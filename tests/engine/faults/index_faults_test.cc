@@ -1,0 +1,280 @@
+// Faults in the index write paths of every kind: key adds through page
+// splits and deletes through merges, and the build over a data file (its
+// sort work file included). After a fault the index reopens; when the
+// engine's check finds it clean it holds exactly the acknowledged entries
+// (the one in flight there or not); otherwise the failed call said so and
+// a rebuild repairs it.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tests/engine/faults/fault_harness.h"
+#include "tests/engine/faults/index_kinds.h"
+
+namespace qx::engine::faults_test {
+namespace {
+
+std::string KeyOf(uint32_t i) {
+  char head[8];
+  std::snprintf(head, sizeof head, "%03u", (i * 37) % 101);
+  return head + std::string(kKeyLength - 3, static_cast<char>('a' + i % 26));
+}
+
+// A data file of records 1..count whose field K holds KeyOf(i).
+void CreateKeyTable(const std::string& path, uint32_t count) {
+  KbdFieldDef field = {};
+  std::strcpy(field.name, "K");
+  field.type = 'C';
+  field.length = kKeyLength;
+  ASSERT_EQ(kbddcreate(path.c_str(), 1, &field, kKbdDbase3), kKbdOk);
+  int16_t dbf = -1;
+  ASSERT_EQ(kbddopenx(&dbf, path.c_str(), kKbdDbase3), kKbdOk);
+  for (uint32_t i = 1; i <= count; ++i) {
+    ASSERT_EQ(kbddput(dbf, 0, KeyOf(i).c_str()), kKbdOk);
+    uint32_t recno = 0;
+    ASSERT_EQ(kbddwrite(dbf, &recno, kKbdWriteAppend), kKbdOk);
+  }
+  ASSERT_EQ(kbddclose(dbf), kKbdOk);
+}
+
+// The same table written as bytes at once (dBASE III), for tables too
+// big to append record by record in every run.
+void WriteKeyTable(const std::string& path, uint32_t count) {
+  std::string b(32, '\0');
+  b[0] = 0x03;
+  b[1] = 126;
+  b[2] = 1;
+  b[3] = 1;
+  for (int i = 0; i < 4; ++i) b[4 + i] = static_cast<char>(count >> (8 * i));
+  const uint16_t header = 32 + 32 + 1, record = 1 + kKeyLength;
+  b[8] = static_cast<char>(header & 0xFF);
+  b[9] = static_cast<char>(header >> 8);
+  b[10] = static_cast<char>(record & 0xFF);
+  b[11] = static_cast<char>(record >> 8);
+  std::string field(32, '\0');
+  field[0] = 'K';
+  field[11] = 'C';
+  field[16] = static_cast<char>(kKeyLength);
+  b += field;
+  b += '\r';
+  for (uint32_t i = 1; i <= count; ++i) b += ' ' + KeyOf(i);
+  b += '\x1A';
+  qx::testing::WriteWholeFile(path, b);
+}
+
+std::vector<Entry> Sorted(const std::set<uint32_t>& records) {
+  std::vector<Entry> entries;
+  for (uint32_t r : records) entries.emplace_back(KeyOf(r), r);
+  std::sort(entries.begin(), entries.end());
+  return entries;
+}
+
+class IndexFaultTest : public FaultTest,
+                       public ::testing::WithParamInterface<const char*> {
+ protected:
+  IndexFaultTest() : kind_(MakeIndexKind(GetParam())) {}
+
+  std::string IndexPath() const { return Path(kind_->file()); }
+
+  // Rebuilds the index from the data file, with no fault: the check is
+  // clean and every record has its entry.
+  void RebuildAndCheck(uint32_t records) {
+    int16_t dbf = -1;
+    ASSERT_EQ(kbddopenx(&dbf, Path("t.dbf").c_str(), kKbdDbase3), kKbdOk);
+    ASSERT_EQ(kind_->Build(dbf, IndexPath()), kKbdOk);
+    ASSERT_EQ(kbddclose(dbf), kKbdOk);
+    ASSERT_GE(kind_->Open(IndexPath()), 0);
+    uint32_t problems = 0;
+    EXPECT_GE(kind_->Check(&problems), 0);
+    EXPECT_EQ(problems, 0u) << "the rebuilt index is not clean";
+    std::vector<Entry> entries;
+    EXPECT_EQ(kind_->Walk(&entries), kKbdOk);
+    std::set<uint32_t> all;
+    for (uint32_t r = 1; r <= records; ++r) all.insert(r);
+    EXPECT_EQ(entries, Sorted(all));
+    EXPECT_EQ(kind_->Close(), kKbdOk);
+  }
+
+  std::unique_ptr<IndexKind> kind_;
+};
+
+TEST_P(IndexFaultTest, KeyAddsAndDeletes) {
+  constexpr uint32_t kRecords = 16;
+  std::set<uint32_t> acked;
+  std::optional<uint32_t> in_flight;
+  int data_only_damage = 0;
+  FaultTally tally = RunEveryFault({
+      [&] {
+        CreateKeyTable(Path("t.dbf"), kRecords);
+        ASSERT_EQ(kind_->Create(IndexPath()), kKbdOk);
+        ASSERT_EQ(kind_->Open(IndexPath()), kKbdOk);
+        acked.clear();
+        in_flight.reset();
+        for (uint32_t r = 1; r <= 6; ++r) {
+          ASSERT_EQ(kind_->Add(KeyOf(r), r), kKbdOk);
+          acked.insert(r);
+        }
+      },
+      [&] {
+        for (uint32_t r = 7; r <= kRecords; ++r) {
+          in_flight = r;
+          if (int16_t s = kind_->Add(KeyOf(r), r); s < 0) return s;
+          acked.insert(r);
+        }
+        for (uint32_t r = 1; r <= 12; ++r) {
+          in_flight = r;
+          if (int16_t s = kind_->Delete(KeyOf(r), r); s < 0) return s;
+          acked.erase(r);
+        }
+        in_flight.reset();
+        return int16_t{kKbdOk};
+      },
+      [&](int16_t status) {
+        // The close may report what the failure left, but the handle goes.
+        kind_->Close();
+        kbdseterror(0);
+        EXPECT_EQ(kind_->Close(), kKbdErrHandle) << "the handle stays open";
+        kbdseterror(0);
+        ASSERT_GE(kind_->Open(IndexPath()), 0) << "the index refuses to open";
+        // Damage is what `qxdb check` reports: a structural problem, or
+        // entries that disagree with the data file. Here the index holds
+        // the acknowledged records (the one in flight there or not), so
+        // anything else is what its data comparison would show.
+        uint32_t problems = 0;
+        ASSERT_GE(kind_->Check(&problems), 0);
+        std::vector<Entry> entries;
+        const bool walked = kind_->Walk(&entries) == kKbdOk;
+        kbdseterror(0);
+        std::set<uint32_t> other = acked;
+        if (in_flight) {
+          if (other.count(*in_flight)) {
+            other.erase(*in_flight);
+          } else {
+            other.insert(*in_flight);
+          }
+        }
+        const bool entries_right =
+            walked && (entries == Sorted(acked) ||
+                       (status < 0 && entries == Sorted(other)));
+        const bool damaged = problems != 0 || !entries_right;
+        if (damaged) {
+          EXPECT_LT(status, 0) << "damage after a call that succeeded";
+          if (problems == 0) {
+            ++data_only_damage;
+            // Only a torn page hides a lost key from the structure: a
+            // failed write leaves at worst a key twice.
+            if (!ShortFaultRun()) {
+              for (uint32_t r : acked) {
+                if (in_flight && *in_flight == r) continue;
+                EXPECT_NE(std::find(entries.begin(), entries.end(),
+                                    Entry(KeyOf(r), r)),
+                          entries.end())
+                    << "record " << r << " lost behind a clean check";
+              }
+            }
+          }
+        }
+        EXPECT_EQ(kind_->Close(), kKbdOk);
+        if (damaged) RebuildAndCheck(kRecords);
+      }});
+  EXPECT_GT(tally.points, 0u);
+  // Faults whose damage the structural check missed and only the data
+  // comparison shows (torn keys, keys twice): reported, not failed.
+  std::printf("[ data-only damage ] %d\n", data_only_damage);
+}
+
+TEST_P(IndexFaultTest, Build) {
+  constexpr uint32_t kRecords = 40;
+  int16_t dbf = -1;
+  FaultTally tally = RunEveryFault({
+      [&] {
+        CreateKeyTable(Path("t.dbf"), kRecords);
+        ASSERT_EQ(kbddopenx(&dbf, Path("t.dbf").c_str(), kKbdDbase3), kKbdOk);
+      },
+      [&] { return kind_->Build(dbf, IndexPath()); },
+      [&](int16_t status) {
+        EXPECT_EQ(kbddclose(dbf), kKbdOk) << "the data file does not close";
+        kbdseterror(0);
+        if (status >= 0) {
+          ASSERT_GE(kind_->Open(IndexPath()), 0);
+          uint32_t problems = 0;
+          EXPECT_GE(kind_->Check(&problems), 0);
+          EXPECT_EQ(problems, 0u);
+          std::vector<Entry> entries;
+          EXPECT_EQ(kind_->Walk(&entries), kKbdOk);
+          EXPECT_EQ(entries.size(), kRecords);
+          EXPECT_EQ(kind_->Close(), kKbdOk);
+        }
+        // Whatever a failed build left (work file included), a new build
+        // succeeds and is clean.
+        RebuildAndCheck(kRecords);
+      }});
+  EXPECT_GT(tally.points, 0u);
+}
+
+TEST_P(IndexFaultTest, Create) {
+  FaultTally tally = RunEveryFault({
+      [] {},
+      [&] { return kind_->Create(IndexPath()); },
+      [&](int16_t status) {
+        if (status >= 0) {
+          ASSERT_GE(kind_->Open(IndexPath()), 0);
+          uint32_t problems = 0;
+          EXPECT_GE(kind_->Check(&problems), 0);
+          EXPECT_EQ(problems, 0u);
+          EXPECT_EQ(kind_->Close(), kKbdOk);
+        }
+        // Whatever a failed create left, a second one succeeds.
+        ASSERT_EQ(kind_->Create(IndexPath()), kKbdOk);
+        ASSERT_GE(kind_->Open(IndexPath()), 0);
+        EXPECT_EQ(kind_->Close(), kKbdOk);
+      }});
+  EXPECT_GT(tally.points, 0u);
+}
+
+// A build whose keys pass the 65,000-byte sort buffer: two runs go
+// through the work file and are merged back.
+TEST_P(IndexFaultTest, BuildThroughTheWorkFile) {
+  constexpr uint32_t kRecords = 700;
+  int16_t dbf = -1;
+  FaultTally tally = RunEveryFault({
+      [&] {
+        WriteKeyTable(Path("t.dbf"), kRecords);
+        ASSERT_EQ(kbddopenx(&dbf, Path("t.dbf").c_str(), kKbdDbase3), kKbdOk);
+      },
+      [&] { return kind_->Build(dbf, IndexPath()); },
+      [&](int16_t status) {
+        EXPECT_EQ(kbddclose(dbf), kKbdOk);
+        kbdseterror(0);
+        if (status >= 0) {
+          ASSERT_GE(kind_->Open(IndexPath()), 0);
+          uint32_t problems = 0;
+          EXPECT_GE(kind_->Check(&problems), 0);
+          EXPECT_EQ(problems, 0u);
+          std::vector<Entry> entries;
+          EXPECT_EQ(kind_->Walk(&entries), kKbdOk);
+          EXPECT_EQ(entries.size(), kRecords);
+          EXPECT_EQ(kind_->Close(), kKbdOk);
+        }
+      }},
+      {platform::faults::Op::kFlush});
+  EXPECT_GT(tally.points, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, IndexFaultTest,
+                         ::testing::Values("Ndx", "Mdx", "Ntx", "Idx",
+                                           "IdxCompact", "Cdx"),
+                         [](const auto& info) {
+                           return std::string(info.param);
+                         });
+
+}  // namespace
+}  // namespace qx::engine::faults_test
