@@ -763,6 +763,8 @@ bool ReplaceFileByRename(const char* old_name, const char* new_name) {
   if (*old_name == '\0' || *new_name == '\0') {
     return FailNameChange(kErrorPathNotFound);
   }
+  if (internal::NextFault(faults::Op::kRename) != internal::FaultAction::kNone)
+    return FailNameChange(kErrorAccessDenied);
   const std::string from = posix::ResolveAnsiPath(old_name);
   const std::string to = posix::ResolveAnsiPath(new_name);
   struct stat from_st, to_st;
