@@ -159,8 +159,9 @@ bool RenameFile(const char* old_name, const char* new_name);
 // one directory: an existing new_name is replaced in one step (whoever
 // opens the name finds the old file or the new one, never none), and the
 // change reaches the disk before the call returns. Fails with
-// kErrorSharingViolation while either file is open, kErrorAccessDenied
-// when new_name is a directory.
+// kErrorSharingViolation while old_name is open, with kErrorAccessDenied
+// while new_name is open (a file in use cannot be replaced) or is a
+// directory.
 bool ReplaceFileByRename(const char* old_name, const char* new_name);
 
 // Attribute queries; they do not change LastError.

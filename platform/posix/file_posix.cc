@@ -797,9 +797,11 @@ bool ReplaceFileByRename(const char* old_name, const char* new_name) {
     }
     GateLock from_gate(from_fd.get(), from_fd.get() >= 0 && from_writable);
     GateLock to_gate(to_fd.get(), to_fd.get() >= 0 && to_writable);
-    if ((from_fd.get() >= 0 && FileIsOpen(from_fd.get())) ||
-        (to_fd.get() >= 0 && FileIsOpen(to_fd.get()))) {
+    if (from_fd.get() >= 0 && FileIsOpen(from_fd.get())) {
       return FailNameChange(kErrorSharingViolation);
+    }
+    if (to_fd.get() >= 0 && FileIsOpen(to_fd.get())) {
+      return FailNameChange(kErrorAccessDenied);  // Windows: in use
     }
     if ((from_fd.get() >= 0 && !PathNamesFd(from, from_fd.get())) ||
         (to_fd.get() >= 0 && !PathNamesFd(to, to_fd.get()))) {

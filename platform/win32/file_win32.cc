@@ -63,7 +63,7 @@ OVERLAPPED At(uint32_t offset) {
 bool FailNameChange() {
   const DWORD error = ::GetLastError();
   internal::RecordRuntimeError(error);
-  return FailWithSystemError();
+  return FailWithSystemError(error);
 }
 
 }  // namespace

@@ -32,11 +32,12 @@ std::u16string Utf16FromWide(const wchar_t* text) {
   return out;
 }
 
-bool FailWithSystemError() {
-  const DWORD error = ::GetLastError();
+bool FailWithSystemError() { return FailWithSystemError(::GetLastError()); }
+
+bool FailWithSystemError(uint32_t error) {
   // A failing call that set nothing still fails.
   return internal::Fail(error == ERROR_SUCCESS ? kErrorInvalidFunction
-                                               : static_cast<uint32_t>(error));
+                                               : error);
 }
 
 }  // namespace qx::platform::win32

@@ -21,6 +21,10 @@ std::u16string Utf16FromWide(const wchar_t* text);
 
 // Stores ::GetLastError() as the platform's last error and answers false.
 bool FailWithSystemError();
+// The same with an error read earlier: anything between the failing call
+// and the read may reset GetLastError (a first touch of thread-local
+// storage does, through TlsGetValue).
+bool FailWithSystemError(uint32_t error);
 
 }  // namespace qx::platform::win32
 

@@ -314,7 +314,7 @@ TEST(FileNameTest, ReplaceByRename) {
     FilePtr f = Open(table, kFileRead | kFileShareBoth | kFileOpenExisting);
     ASSERT_NE(f, nullptr);
     EXPECT_FALSE(ReplaceFileByRename(work.c_str(), table.c_str()));
-    EXPECT_EQ(LastError(), kErrorSharingViolation);
+    EXPECT_EQ(LastError(), kErrorAccessDenied);
   }
   {
     FilePtr f = Open(work, kFileRead | kFileShareBoth | kFileOpenExisting);
