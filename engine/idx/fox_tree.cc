@@ -397,6 +397,26 @@ struct FoxTree::Rep {
 
   // FoxTree::MoveFrom in stored order.
   int16_t MoveStored(const uint8_t* key, uint32_t recno, bool forward) {
+    const int16_t s = MoveStoredUnchecked(key, recno, forward);
+    if (s != kKbdOk || !positioned) return s;
+    // Entries lie in ascending (key, record number) order, so a move
+    // lands beyond the pair it started from. One that does not has
+    // followed a sibling link or an order that is broken; a caller
+    // walking to the end would go round for ever.
+    const Level& leaf = LeafLevel();
+    int c = std::memcmp(leaf.decoded.key(leaf.index, key_length()), key,
+                        key_length());
+    if (c == 0) {
+      const uint32_t at = leaf.decoded.recnos[leaf.index];
+      c = at < recno ? -1 : at > recno ? 1 : 0;
+    }
+    if (forward ? c > 0 : c < 0) return kKbdOk;
+    positioned = false;
+    return Fail(kKbdErrCorrupt);
+  }
+
+  int16_t MoveStoredUnchecked(const uint8_t* key, uint32_t recno,
+                              bool forward) {
     if (RestoreKept(key, recno)) return Step(forward);
     int16_t s = SearchStored(key, key_length(), recno, 2);
     if (s < 0 || s == kKbdEmptyFile) return s;
