@@ -183,6 +183,7 @@ bool DecodeFoxNode(const uint8_t* page, const FoxNodeFormat& format,
         node->children[i] = GetBe32(p + length + 4);
       } else if (leaf) {
         node->recnos[i] = GetBe32(p + length);
+        if (node->recnos[i] == 0) return false;  // see the compact leaf
       } else {
         node->recnos[i] = 0;
         node->children[i] = GetBe32(p + length);
@@ -243,6 +244,10 @@ bool DecodeFoxNode(const uint8_t* page, const FoxNodeFormat& format,
     CopyChunks(key + dup, padded + key_end, stored);
     FillChunks(key + dup + stored, format.pad, trail);
     node->recnos[i] = static_cast<uint32_t>(v & recno_mask);
+    // Record number 0 stands for "no entry" on both sides of the
+    // interface: a leaf entry holding it is damage, and a walk handed it
+    // could not go on from it.
+    if (node->recnos[i] == 0) return false;
   }
   node->keys.resize(key_bytes);
   node->free_bytes = key_end - packed_end;

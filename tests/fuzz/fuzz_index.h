@@ -13,16 +13,17 @@ namespace qx::fuzz {
 using KeyStep = std::function<int16_t(void*, uint32_t*)>;
 
 // first, then next until a status other than 0; last, then previous the
-// same way. A walk stops after max_steps keys each way: a corrupt index
-// may answer every call while its keys never end, and one call that never
-// returns is what the fuzzer is after.
+// same way. A walk must end within max_steps keys each way: one that goes
+// on longer meets entries again, and a caller walking to the end would go
+// round for ever (a finding).
 void WalkBothWays(const KeyStep& first, const KeyStep& next,
                   const KeyStep& last, const KeyStep& previous,
                   uint64_t max_steps);
 
-// Keys an index of file_size bytes may hold at most, generously: the
-// bound of a walk.
-inline uint64_t MaxKeys(size_t file_size) { return file_size * 8 + 64; }
+// Entries an index of file_size bytes can hold at most: no entry of any
+// family takes less than a byte (a compact FoxPro leaf entry whose key
+// bytes are all shared or trailing blanks takes a few).
+inline uint64_t MaxKeys(size_t file_size) { return file_size + 64; }
 
 // Room for any key of any family plus its NUL.
 constexpr size_t kKeyRoom = 1024;
