@@ -167,6 +167,11 @@ struct FoxTree::Rep {
 
   int16_t LoadLevel(int d, uint32_t offset) {
     if (d >= kMaxDepth) return Fail(kKbdErrCorrupt);
+    // A node that is its own ancestor closes a cycle: a descent through
+    // it would go round until the depth bound, and a walk stepping out of
+    // its subtree would come back into it for ever.
+    for (int above = 0; above < d; ++above)
+      if (path[above].node == offset) return Fail(kKbdErrCorrupt);
     if (d == 0) leaf_only = false;
     if (static_cast<int>(path.size()) <= d) path.resize(d + 1);
     path[d].node = offset;
@@ -261,20 +266,27 @@ struct FoxTree::Rep {
   }
 
   // The next non-empty leaf along the sibling links of the leaf at
-  // path[0]; 3 at the end of the chain (the position stays).
+  // path[0]; 3 at the end of the chain (the position stays). Each node
+  // reached must link back to the one it was reached from, as every
+  // writer keeps the chain: a link to the node itself or to one that
+  // does not answer it is damage, where a walk would go round.
   int16_t StepSibling(bool forward) {
     Level& leaf = path[0];
+    uint32_t from = leaf.node;
     uint32_t next = forward ? leaf.decoded.right : leaf.decoded.left;
     for (int guard = 0; guard < 1 << 20; ++guard) {
       if (next == kFoxNoNode) return kKbdNoMoreKeys;
+      if (next == from) return Fail(kKbdErrCorrupt);
       if (int16_t e = LoadNode(next, &piece)) return e;
-      if (!piece.leaf()) return Fail(kKbdErrCorrupt);
+      if (!piece.leaf() || (forward ? piece.left : piece.right) != from)
+        return Fail(kKbdErrCorrupt);
       if (piece.count() > 0) {
         std::swap(leaf.decoded, piece);
         leaf.node = next;
         leaf.index = forward ? 0 : leaf.decoded.count() - 1;
         return kKbdOk;
       }
+      from = next;
       next = forward ? piece.right : piece.left;
     }
     return Fail(kKbdErrCorrupt);
@@ -397,26 +409,6 @@ struct FoxTree::Rep {
 
   // FoxTree::MoveFrom in stored order.
   int16_t MoveStored(const uint8_t* key, uint32_t recno, bool forward) {
-    const int16_t s = MoveStoredUnchecked(key, recno, forward);
-    if (s != kKbdOk || !positioned) return s;
-    // Entries lie in ascending (key, record number) order, so a move
-    // lands beyond the pair it started from. One that does not has
-    // followed a sibling link or an order that is broken; a caller
-    // walking to the end would go round for ever.
-    const Level& leaf = LeafLevel();
-    int c = std::memcmp(leaf.decoded.key(leaf.index, key_length()), key,
-                        key_length());
-    if (c == 0) {
-      const uint32_t at = leaf.decoded.recnos[leaf.index];
-      c = at < recno ? -1 : at > recno ? 1 : 0;
-    }
-    if (forward ? c > 0 : c < 0) return kKbdOk;
-    positioned = false;
-    return Fail(kKbdErrCorrupt);
-  }
-
-  int16_t MoveStoredUnchecked(const uint8_t* key, uint32_t recno,
-                              bool forward) {
     if (RestoreKept(key, recno)) return Step(forward);
     int16_t s = SearchStored(key, key_length(), recno, 2);
     if (s < 0 || s == kKbdEmptyFile) return s;
