@@ -121,6 +121,8 @@ for t in "${targets[@]}"; do
     fuzz_expr) copy_real_expressions "$seeds" ;;
   esac
   parallel=()
+  # Parallel runs log to fuzz-<n>.log in the working directory.
+  rm -f "$build"/fuzz-work/fuzz-*.log
   [ "$jobs" -gt 1 ] && parallel=(-jobs="$jobs" -workers="$jobs")
   start=$(date +%s)
   (cd "$build/fuzz-work" && "$bin" -max_total_time="$seconds" -timeout=5 \
