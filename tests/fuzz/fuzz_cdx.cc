@@ -48,7 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string path = WriteInput("input.cdx", data, size);
   int16_t cdx = kKbdNoHandle;
   kbdseterror(0);
-  if (kbdcopenx(&cdx, path.c_str(), kKbdFoxpro2 | uint16_t{kKbdModeReadOnly}) < 0) {
+  if (kbdcopenx(&cdx, path.c_str(), kKbdFoxpro2 | uint16_t{kKbdModeReadOnly}) <
+      0) {
     Require(cdx == kKbdNoHandle, "failed open leaves no handle");
     return 0;
   }

@@ -16,13 +16,13 @@ using namespace qx::fuzz;
 using namespace qx::engine;
 
 void WriteSeeds(const std::string& dir) {
-  const char* const seeds[] = {"02/29/24",   "02/29/2024", "2024/060",
-                               "20240229",   "290224",     "29.02.24",
-                               "29.02.2024", "29/02/2024", "29-02-2024",
-                               "24.02.29",   "2024.02.29", "        ",
-                               "//",         "99999999",   "0000/000"};
+  const char* const seeds[] = {
+      "02/29/24",   "02/29/2024", "2024/060",   "20240229",   "290224",
+      "29.02.24",   "29.02.2024", "29/02/2024", "29-02-2024", "24.02.29",
+      "2024.02.29", "        ",   "//",         "99999999",   "0000/000"};
   int n = 0;
-  for (const char* seed : seeds) WriteSeedText(dir, "d" + std::to_string(n++), seed);
+  for (const char* seed : seeds)
+    WriteSeedText(dir, "d" + std::to_string(n++), seed);
 }
 
 bool HasFourDigitYear(uint16_t format) {

@@ -29,7 +29,8 @@ void WriteSeeds(const std::string& dir) {
       "DELETED()",
   };
   int n = 0;
-  for (const char* seed : seeds) WriteSeedText(dir, "e" + std::to_string(n++), seed);
+  for (const char* seed : seeds)
+    WriteSeedText(dir, "e" + std::to_string(n++), seed);
 }
 
 void Evaluate(int16_t dbf, const char* text) {

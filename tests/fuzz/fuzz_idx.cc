@@ -23,11 +23,11 @@ void WriteSeeds(const std::string& dir) {
   } seeds[] = {
       {"upper", 'C', "UPPER(NAME)", 12, nullptr, 300},
       {"upper-compact", 'C' | kKbdKeyCompact, "UPPER(NAME)", 12, nullptr, 300},
-      {"concat-compact", 'C' | kKbdKeyCompact | kKbdKeyUnique, "CITY+NAME",
-       22, nullptr, 40},
+      {"concat-compact", 'C' | kKbdKeyCompact | kKbdKeyUnique, "CITY+NAME", 22,
+       nullptr, 40},
       {"amount", 'N', "AMOUNT", 8, nullptr, 300},
-      {"amount-compact", 'N' | kKbdKeyCompact | kKbdKeyDescending, "AMOUNT",
-       8, nullptr, 300},
+      {"amount-compact", 'N' | kKbdKeyCompact | kKbdKeyDescending, "AMOUNT", 8,
+       nullptr, 300},
       {"birth-compact", 'D' | kKbdKeyCompact, "BIRTH", 8, "ACTIVE", 60},
       {"active", 'L', "ACTIVE", 1, nullptr, 20},
       {"empty-compact", 'C' | kKbdKeyCompact, "NAME", 12, nullptr, 0}};
@@ -56,7 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string path = WriteInput("input.idx", data, size);
   int16_t idx = kKbdNoHandle;
   kbdseterror(0);
-  if (kbdiopenx(&idx, path.c_str(), kKbdFoxpro2 | uint16_t{kKbdModeReadOnly}) < 0) {
+  if (kbdiopenx(&idx, path.c_str(), kKbdFoxpro2 | uint16_t{kKbdModeReadOnly}) <
+      0) {
     Require(idx == kKbdNoHandle, "failed open leaves no handle");
     return 0;
   }

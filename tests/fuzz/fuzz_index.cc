@@ -6,8 +6,7 @@
 namespace qx::fuzz {
 namespace {
 
-void WalkOneWay(const KeyStep& start, const KeyStep& step,
-                uint64_t max_steps) {
+void WalkOneWay(const KeyStep& start, const KeyStep& step, uint64_t max_steps) {
   unsigned char key[kKeyRoom + 8] = {};
   uint32_t recno = 0;
   kbdseterror(0);

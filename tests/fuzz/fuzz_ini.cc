@@ -14,10 +14,12 @@ void WriteSeeds(const std::string& dir) {
   WriteSeedText(dir, "options",
                 "[OPTION]\r\nDELETEINDEX=1\r\nDUPLICATESON = 0x10\r\n"
                 "SYNCWRITES='-3'\r\n");
-  WriteSeedText(dir, "sort", "\xEF\xBB\xBF; collation\n[ sort ]\nasciisort=0b101\n"
-                             "[sort]\nasciisort=7\n");
-  WriteSeedText(dir, "odd", "DELETEINDEX=4\n[OPTION\nkey\n[option]\n"
-                            "deleteindex=\"12\"x\n=5\n[]\n");
+  WriteSeedText(dir, "sort",
+                "\xEF\xBB\xBF; collation\n[ sort ]\nasciisort=0b101\n"
+                "[sort]\nasciisort=7\n");
+  WriteSeedText(dir, "odd",
+                "DELETEINDEX=4\n[OPTION\nkey\n[option]\n"
+                "deleteindex=\"12\"x\n=5\n[]\n");
 }
 
 void ReadKeys(const std::string& file) {

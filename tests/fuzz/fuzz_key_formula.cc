@@ -29,12 +29,19 @@ FileItem Item(const char16_t* name, uint8_t type, uint32_t size,
 }
 
 void WriteSeeds(const std::string& dir) {
-  const char* const seeds[] = {
-      "NOM+VILLE", "UPPER(NOM)+DTOS(NE)", "STR(MONTANT,10,2)+LEFT(VILLE,3)",
-      "SUBSTR(NOM,2,5)+RIGHT(STREET,4)", "DTOC(NE)+STR(CODE)",
-      "lower(ville)+NOTES", "CLE+123", "UPPER(A+B)", "+", "SUBSTR(NOM,,)"};
+  const char* const seeds[] = {"NOM+VILLE",
+                               "UPPER(NOM)+DTOS(NE)",
+                               "STR(MONTANT,10,2)+LEFT(VILLE,3)",
+                               "SUBSTR(NOM,2,5)+RIGHT(STREET,4)",
+                               "DTOC(NE)+STR(CODE)",
+                               "lower(ville)+NOTES",
+                               "CLE+123",
+                               "UPPER(A+B)",
+                               "+",
+                               "SUBSTR(NOM,,)"};
   int n = 0;
-  for (const char* seed : seeds) WriteSeedText(dir, "f" + std::to_string(n++), seed);
+  for (const char* seed : seeds)
+    WriteSeedText(dir, "f" + std::to_string(n++), seed);
 }
 
 }  // namespace
@@ -65,8 +72,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static HostFileFields fields(&file);
   const std::u16string formula = qx::platform::AnsiToUtf16(
       std::string_view(reinterpret_cast<const char*>(data), size));
-  const int32_t dialects[] = {kKbdDbase3, kKbdDbase4, kKbdClipper,
-                              kKbdFoxpro2, kKbdVisualFoxpro};
+  const int32_t dialects[] = {kKbdDbase3, kKbdDbase4, kKbdClipper, kKbdFoxpro2,
+                              kKbdVisualFoxpro};
   for (int32_t dialect : dialects) {
     for (bool strict : {false, true}) {
       TableKeyFormulaParser parser;

@@ -47,7 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string path = WriteInput("input.mdx", data, size);
   int16_t mdx = kKbdNoHandle;
   kbdseterror(0);
-  if (kbdmopenx(&mdx, path.c_str(), kKbdDbase4 | uint16_t{kKbdModeReadOnly}) < 0) {
+  if (kbdmopenx(&mdx, path.c_str(), kKbdDbase4 | uint16_t{kKbdModeReadOnly}) <
+      0) {
     Require(mdx == kKbdNoHandle, "failed open leaves no handle");
     return 0;
   }

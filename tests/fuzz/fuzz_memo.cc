@@ -44,10 +44,10 @@ void ReadEveryMemo(const std::string& path, uint8_t kind, uint16_t dialect,
   } else {
     kbdfinfo(memo, &block_size, &next_free);
   }
-  const uint32_t blocks =
-      block_size == 0 ? 0
-                      : static_cast<uint32_t>(std::min<size_t>(
-                            file_size / block_size + 1, kMaxBlocks));
+  const uint32_t blocks = block_size == 0
+                              ? 0
+                              : static_cast<uint32_t>(std::min<size_t>(
+                                    file_size / block_size + 1, kMaxBlocks));
   for (uint32_t block = 0; block <= blocks; ++block) {
     char* data = nullptr;
     uint32_t length = 0;
@@ -88,9 +88,8 @@ void WriteMemoSeeds(const std::string& dir, uint8_t kind, uint16_t dialect) {
   int seed = 0;
   for (int16_t size : sizes) {
     for (int values = 0; values <= 4; values += 4) {
-      const std::string path =
-          PathOf("seed" + std::to_string(seed) +
-                 (kind == kKbdKindDbt ? ".dbt" : ".fpt"));
+      const std::string path = PathOf("seed" + std::to_string(seed) +
+                                      (kind == kKbdKindDbt ? ".dbt" : ".fpt"));
       kbdseterror(0);
       if (kind == kKbdKindDbt) {
         kbdtcreate(path.c_str(), size, dialect);

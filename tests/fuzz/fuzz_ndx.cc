@@ -47,7 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string path = WriteInput("input.ndx", data, size);
   int16_t ndx = kKbdNoHandle;
   kbdseterror(0);
-  if (kbdnopenx(&ndx, path.c_str(), kKbdDbase3 | uint16_t{kKbdModeReadOnly}) < 0) {
+  if (kbdnopenx(&ndx, path.c_str(), kKbdDbase3 | uint16_t{kKbdModeReadOnly}) <
+      0) {
     Require(ndx == kKbdNoHandle, "failed open leaves no handle");
     return 0;
   }

@@ -18,11 +18,12 @@ void WriteSeeds(const std::string& dir) {
     uint16_t key_length, decimals;
     const char* condition;
     int records;
-  } seeds[] = {{"upper", 'C', "UPPER(NAME)", 12, 0, nullptr, 300},
-               {"concat", 'C' | kKbdKeyUnique, "CITY+NAME", 22, 0, nullptr, 40},
-               {"amount", 'N' | kKbdKeyDescending, "AMOUNT", 10, 2, nullptr, 300},
-               {"birth", 'D', "BIRTH", 8, 0, "ACTIVE", 60},
-               {"empty", 'C', "NAME", 12, 0, nullptr, 0}};
+  } seeds[] = {
+      {"upper", 'C', "UPPER(NAME)", 12, 0, nullptr, 300},
+      {"concat", 'C' | kKbdKeyUnique, "CITY+NAME", 22, 0, nullptr, 40},
+      {"amount", 'N' | kKbdKeyDescending, "AMOUNT", 10, 2, nullptr, 300},
+      {"birth", 'D', "BIRTH", 8, 0, "ACTIVE", 60},
+      {"empty", 'C', "NAME", 12, 0, nullptr, 0}};
   for (const auto& seed : seeds) {
     int16_t dbf = MakeSeedTable(kKbdClipper, seed.records);
     const std::string path = PathOf(std::string(seed.name) + ".ntx");
@@ -48,7 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string path = WriteInput("input.ntx", data, size);
   int16_t ntx = kKbdNoHandle;
   kbdseterror(0);
-  if (kbdxopenx(&ntx, path.c_str(), kKbdClipper | uint16_t{kKbdModeReadOnly}) < 0) {
+  if (kbdxopenx(&ntx, path.c_str(), kKbdClipper | uint16_t{kKbdModeReadOnly}) <
+      0) {
     Require(ntx == kKbdNoHandle, "failed open leaves no handle");
     return 0;
   }

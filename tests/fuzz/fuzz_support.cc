@@ -16,7 +16,7 @@ std::string MakeWorkDir() {
   namespace fs = std::filesystem;
   std::error_code ec;
   fs::path base = fs::is_directory("/dev/shm", ec) ? fs::path("/dev/shm")
-                                                    : fs::temp_directory_path();
+                                                   : fs::temp_directory_path();
   std::random_device random;
   for (int attempt = 0; attempt < 100; ++attempt) {
     fs::path dir = base / ("qx-fuzz-" + std::to_string(random()));
@@ -141,10 +141,10 @@ int16_t FixedTableHandle(uint16_t dialect) {
     handles[slot] = kKbdNoHandle;
     kbdseterror(0);
     const std::string path = PathOf(kFixedTableName);
-    Require(kbddopenx(&handles[slot], path.c_str(),
-                      static_cast<uint16_t>(dialect | kKbdModeReadOnly)) ==
-                kKbdOk,
-            "fixed table: open read-only");
+    Require(
+        kbddopenx(&handles[slot], path.c_str(),
+                  static_cast<uint16_t>(dialect | kKbdModeReadOnly)) == kKbdOk,
+        "fixed table: open read-only");
   }
   kbdseterror(0);
   Require(kbddread(handles[slot], 1) >= 0, "fixed table: read record 1");
@@ -158,8 +158,7 @@ int16_t MakeSeedTable(uint16_t dialect, int records) {
   kbdseterror(0);
   Require(kbddopenx(&handle, path.c_str(), dialect) == kKbdOk,
           "seed table: open");
-  static const char* const kCities[] = {"Paris", "Berlin", "", "Lyon",
-                                        "Rome"};
+  static const char* const kCities[] = {"Paris", "Berlin", "", "Lyon", "Rome"};
   for (int i = 0; i < records; ++i) {
     kbdseterror(0);
     kbddblankrec(handle);
@@ -195,7 +194,8 @@ void MaybeWriteSeeds(void (*write)(const std::string& dir)) {
 
 void WriteSeed(const std::string& dir, std::string_view name,
                const std::vector<uint8_t>& bytes) {
-  std::ofstream out(dir + std::string(name), std::ios::binary | std::ios::trunc);
+  std::ofstream out(dir + std::string(name),
+                    std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()),
             static_cast<std::streamsize>(bytes.size()));
 }

@@ -25,8 +25,7 @@ const std::string& WorkDir();
 // WorkDir() + name.
 std::string PathOf(std::string_view name);
 // Writes bytes as the file name in WorkDir() (replacing it); its path.
-std::string WriteInput(std::string_view name, const uint8_t* data,
-                       size_t size);
+std::string WriteInput(std::string_view name, const uint8_t* data, size_t size);
 std::vector<uint8_t> ReadWhole(const std::string& path);
 
 // Starts the engine once (kbdinit) and clears the sticky last error; call

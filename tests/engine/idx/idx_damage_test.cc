@@ -83,7 +83,8 @@ TEST_F(IdxDamageTest, LeafLinkedToItselfEndsWithAnError) {
   }
   auto* data = reinterpret_cast<uint8_t*>(bytes.data());
   bool patched = false;
-  for (size_t node = 1024; node + 512 <= bytes.size() && !patched; node += 512) {
+  for (size_t node = 1024; node + 512 <= bytes.size() && !patched;
+       node += 512) {
     const uint16_t attributes = GetLe16(data + node + kFoxNodeAttributesOffset);
     if ((attributes & kFoxAttrLeaf) == 0 ||
         GetLe32(data + node + kFoxNodeLeftOffset) != 0xFFFFFFFFu ||
@@ -97,8 +98,9 @@ TEST_F(IdxDamageTest, LeafLinkedToItselfEndsWithAnError) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   }
-  ASSERT_EQ(kbdiopenx(&h, path.c_str(), kKbdFoxpro2 | uint16_t{kKbdModeReadOnly}),
-            kKbdOk);
+  ASSERT_EQ(
+      kbdiopenx(&h, path.c_str(), kKbdFoxpro2 | uint16_t{kKbdModeReadOnly}),
+      kKbdOk);
   const WalkEnd forward = WalkToEnd<int16_t>(h, kbdifirst, kbdinext, 5000);
   EXPECT_TRUE(forward.ended);
   EXPECT_EQ(forward.status, kKbdErrCorrupt);

@@ -17,9 +17,11 @@ class NtxDamageTest : public NtxTest {
   // Walks both ways; each walk must end within max_steps and the check
   // must run through.
   static void ExpectWalksEnd(int16_t h, uint64_t max_steps) {
-    const WalkEnd forward = WalkToEnd<int16_t>(h, kbdxfirst, kbdxnext, max_steps);
+    const WalkEnd forward =
+        WalkToEnd<int16_t>(h, kbdxfirst, kbdxnext, max_steps);
     EXPECT_TRUE(forward.ended) << forward.entries;
-    const WalkEnd backward = WalkToEnd<int16_t>(h, kbdxlast, kbdxprev, max_steps);
+    const WalkEnd backward =
+        WalkToEnd<int16_t>(h, kbdxlast, kbdxprev, max_steps);
     EXPECT_TRUE(backward.ended) << backward.entries;
     btree::CheckReport report;
     EXPECT_GE(CheckNtx(h, &report), 0);
@@ -33,8 +35,9 @@ TEST_F(NtxDamageTest, EntryOfRecordZeroIsCorrupt) {
   const std::string path = qx::testing::SourceDir() +
                            "/tests/fuzz/regressions/ntx-entry-recno-zero.ntx";
   int16_t h = kKbdNoHandle;
-  ASSERT_EQ(kbdxopenx(&h, path.c_str(), kKbdClipper | uint16_t{kKbdModeReadOnly}),
-            kKbdOk);
+  ASSERT_EQ(
+      kbdxopenx(&h, path.c_str(), kKbdClipper | uint16_t{kKbdModeReadOnly}),
+      kKbdOk);
   const WalkEnd forward = WalkToEnd<int16_t>(h, kbdxfirst, kbdxnext, 100);
   EXPECT_TRUE(forward.ended);
   EXPECT_EQ(forward.status, kKbdErrCorrupt);
