@@ -105,6 +105,12 @@ for t in "${targets[@]}"; do
   log="$(pwd)/$build/logs/$t.log"
   rm -rf "$seeds"
   mkdir -p "$seeds" "$corpus" "$findings"
+  # The targets' working directories (inputs written as files), on tmpfs
+  # when there is one; removed after the target's run.
+  tmp_base=/dev/shm
+  [ -d "$tmp_base" ] || tmp_base="${TMPDIR:-/tmp}"
+  QX_FUZZ_TMP="$(mktemp -d "$tmp_base/qx-fuzz-$t.XXXXXX")"
+  export QX_FUZZ_TMP
   # Index builds sort through a work file of the current directory.
   (cd "$build/fuzz-work" && QX_FUZZ_WRITE_SEEDS="$seeds" "$bin") >/dev/null 2>&1 ||
     echo "fuzz: $t could not write its seeds" >&2
@@ -131,6 +137,7 @@ for t in "${targets[@]}"; do
     >"$log" 2>&1
   status=$?
   elapsed=$(( $(date +%s) - start ))
+  rm -rf "$QX_FUZZ_TMP"
   execs="$(grep -h 'stat::number_of_executed_units' "$log" "$build"/fuzz-work/fuzz-*.log 2>/dev/null |
            awk '{ s += $2 } END { print s + 0 }')"
   if [ $status -ne 0 ]; then

@@ -15,8 +15,17 @@ namespace {
 std::string MakeWorkDir() {
   namespace fs = std::filesystem;
   std::error_code ec;
-  fs::path base = fs::is_directory("/dev/shm", ec) ? fs::path("/dev/shm")
-                                                   : fs::temp_directory_path();
+  // libFuzzer ends a run without the exit handlers, so the directory stays:
+  // tools/fuzz.sh names a base it removes afterwards.
+  const char* given = std::getenv("QX_FUZZ_TMP");
+  fs::path base;
+  if (given != nullptr && *given != '\0') {
+    base = given;
+  } else if (fs::is_directory("/dev/shm", ec)) {
+    base = "/dev/shm";
+  } else {
+    base = fs::temp_directory_path();
+  }
   std::random_device random;
   for (int attempt = 0; attempt < 100; ++attempt) {
     fs::path dir = base / ("qx-fuzz-" + std::to_string(random()));

@@ -1,13 +1,13 @@
-// What the fuzz targets share: one working directory per process (on
-// tmpfs when there is one) where each input is written as a file and
-// opened through the engine's C interface, the engine started once, the
-// fixed table the index and expression targets read, and the seed writer
-// hook.
+// What the fuzz targets share: one working directory per process (under
+// $QX_FUZZ_TMP, else on tmpfs when there is one) where each input is
+// written as a file and opened through the engine's C interface, the
+// engine started once, the fixed table the index and expression targets
+// read, and the seed writer hook.
 //
 // Seeds. A target started with QX_FUZZ_WRITE_SEEDS=<dir> in its
 // environment writes the seed files it makes with the engine into <dir>
 // and exits before fuzzing (tools/fuzz.sh does this into
-// build-fuzz/corpus/<target>/).
+// build-fuzz/seeds/<target>/).
 #ifndef QX_TESTS_FUZZ_FUZZ_SUPPORT_H_
 #define QX_TESTS_FUZZ_FUZZ_SUPPORT_H_
 
