@@ -2,17 +2,19 @@
 # builds and runs every test, `make demo` runs the sample job, `make bench`
 # builds and runs the benchmarks. `make windows` cross-builds the Windows
 # DLL, its programs and tests into build-win/ with mingw-w64;
-# `make windows-test` runs that test suite under Wine. CMake does the real
-# work.
+# `make windows-test` runs that test suite under Wine. `make fuzz` builds
+# the libFuzzer targets with clang 14, ASan and UBSan into build-fuzz/
+# (tools/fuzz.sh SECONDS runs them). CMake does the real work.
 
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 WIN_BUILD  ?= build-win
+FUZZ_BUILD ?= build-fuzz
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
 .PHONY: all build test demo bench asan-test peers clean windows windows-tools \
-        windows-test
+        windows-test fuzz fuzz-tools
 
 all: build
 
@@ -62,5 +64,19 @@ windows: windows-tools $(WIN_BUILD)/CMakeCache.txt
 windows-test: windows build
 	@bash tools/windows-test.sh $(WIN_BUILD) $(BUILD) $(JOBS)
 
+fuzz-tools:
+	@bash tools/install-fuzz-tools.sh
+
+# Only the fuzz targets and what they link are built (no tests, no
+# component): every library with the sanitizers and coverage hooks.
+$(FUZZ_BUILD)/CMakeCache.txt:
+	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=Debug \
+	  -DCMAKE_CXX_COMPILER=clang++-14 -DQX_BUILD_FUZZ=ON -DQX_BUILD_TESTS=OFF \
+	  $(CMAKE_ARGS)
+
+fuzz: fuzz-tools
+	@$(MAKE) --no-print-directory $(FUZZ_BUILD)/CMakeCache.txt
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target qx_fuzz
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(WIN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(WIN_BUILD) $(FUZZ_BUILD)

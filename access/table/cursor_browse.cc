@@ -36,8 +36,6 @@ constexpr uint32_t kErrorSeek = 1066;
 
 // The browse's generic option in the query's search flags.
 constexpr uint32_t kSearchGeneric = 32;
-// Count option: the table's record count.
-constexpr uint32_t kCountFromTable = 16;
 // Search modes: the first entry of a key; the entry of a key and record.
 constexpr uint16_t kSearchKey = 1;
 constexpr uint16_t kSearchKeyRecno = 2;

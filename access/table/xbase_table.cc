@@ -91,12 +91,11 @@ ConnectionInfo InfoOfConnection(IConnection* connection) {
 // Construction and errors
 
 CXBaseTable::CXBaseTable(const FileDesc* file, ConnectionInfo connection,
-                         uint32_t options)
+                         uint32_t /*options*/)
     : name_(file == nullptr ? std::u16string_view()
                             : framework::HostText(file->name)),
       host_file_(file, name_),
-      connection_(std::move(connection)),
-      options_(options) {
+      connection_(std::move(connection)) {
   files_.table = name_;
   files_.full_conversion =
       connection_.oem_conversion != 0 ||

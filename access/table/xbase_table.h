@@ -61,6 +61,7 @@ inline constexpr uint32_t kAccessRead = 1;
 
 class CXBaseTable final : public framework::RefCounted<ITable> {
  public:
+  // options: the host's table option word, accepted and not used.
   CXBaseTable(const FileDesc* file, ConnectionInfo connection,
               uint32_t options);
   CXBaseTable(const CXBaseTable&) = delete;
@@ -141,7 +142,6 @@ class CXBaseTable final : public framework::RefCounted<ITable> {
   std::u16string name_;
   HostFileCopy host_file_;
   ConnectionInfo connection_;
-  uint32_t options_ = 0;
   CXBaseDescription* description_ = nullptr;  // one reference held
   CErrorContext* errors_ = nullptr;           // one reference held
   TableFiles files_;

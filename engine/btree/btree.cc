@@ -386,6 +386,10 @@ int16_t Tree::ReadPosition(uint8_t* key, uint32_t* recno) {
   if (int16_t e = LoadChecked(path_->leaf().page, &leaf)) return e;
   uint32_t index = static_cast<uint32_t>(path_->leaf().index);
   if (index >= layout_->Count(leaf.data())) return Fail(kKbdErrCorrupt);
+  // Record number 0 stands for "no entry" on both sides of the interface
+  // (and in the kept position): an entry holding it is damage, and a walk
+  // handed it could not go on from it.
+  if (layout_->Recno(leaf.data(), index) == 0) return Fail(kKbdErrCorrupt);
   std::memcpy(key, layout_->Key(leaf.data(), index), layout_->key_length);
   *recno = layout_->Recno(leaf.data(), index);
   // Kept for the next move from this pair (RestoreKeptPath).

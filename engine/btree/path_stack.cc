@@ -18,6 +18,9 @@ int PathCapacity(uint32_t min_fill) {
 
 int16_t PathStack::Push(uint32_t page, int32_t index) {
   if (depth_ >= capacity()) return Fail(kKbdErrCorrupt);  // S1
+  for (int level = 0; level < depth_; ++level)  // S3
+    if (entries_[static_cast<size_t>(level)].page == page)
+      return Fail(kKbdErrCorrupt);
   entries_[static_cast<size_t>(depth_)] = PathEntry{page, index};
   ++depth_;
   return kKbdOk;

@@ -11,11 +11,15 @@
 // from a cycle or a damaged file and fails with -6, which also bounds
 // every walk over a corrupt tree.
 //
-// Invariants (cited as S1..S2):
+// Invariants (cited as S1..S3):
 //  S1. 0 <= depth() <= capacity(); depth 0 is "no position".
 //  S2. At an interior level the index is a slot 0..count (count = the
 //      trailing slot); at the leaf level a key 0..count - 1, or count for
 //      "one past the last key" (an insertion point).
+//  S3. A page is on the path once: a child that is the page itself or one
+//      of its ancestors closes a cycle in a damaged file, which a walk
+//      stepping out of the subtree and back into it would go round for
+//      ever; Push refuses it with -6.
 #ifndef QX_ENGINE_BTREE_PATH_STACK_H_
 #define QX_ENGINE_BTREE_PATH_STACK_H_
 
@@ -47,7 +51,8 @@ class PathStack {
   bool empty() const { return depth_ == 0; }
   void Clear() { depth_ = 0; }
 
-  // Appends a level; -6 (set as the last error) past the capacity (S1).
+  // Appends a level; -6 (set as the last error) past the capacity (S1)
+  // or for a page already on the path (S3).
   int16_t Push(uint32_t page, int32_t index);
   void Pop() {
     if (depth_ > 0) --depth_;

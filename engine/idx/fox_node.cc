@@ -159,13 +159,18 @@ bool DecodeFoxNode(const uint8_t* page, const FoxNodeFormat& format,
   node->right = GetLe32(page + kFoxNodeRightOffset);
   const uint32_t count = GetLe16(page + kFoxNodeCountOffset);
   const bool leaf = node->leaf();
-  node->keys.resize(static_cast<size_t>(count) * length);
-  node->recnos.resize(count);
-  node->children.resize(leaf ? 0 : count);
+  // The arrays are sized once the count is known to fit the block: a
+  // damaged count word (up to 65,535 keys of 240 bytes) costs nothing.
+  const auto size_arrays = [&] {
+    node->keys.resize(static_cast<size_t>(count) * length);
+    node->recnos.resize(count);
+    node->children.resize(leaf ? 0 : count);
+  };
 
   if (format.layout == FoxLayout::kStandard ||
       !leaf) {  // fixed entries
     if (count > FoxFixedCapacity(format, leaf)) return false;
+    size_arrays();
     const bool compact = format.layout == FoxLayout::kCompact;
     const uint32_t size =
         length + (compact ? kFoxCompactInnerTail : kFoxStandardPointerSize);
@@ -183,6 +188,7 @@ bool DecodeFoxNode(const uint8_t* page, const FoxNodeFormat& format,
         node->children[i] = GetBe32(p + length + 4);
       } else if (leaf) {
         node->recnos[i] = GetBe32(p + length);
+        if (node->recnos[i] == 0) return false;  // see the compact leaf
       } else {
         node->recnos[i] = 0;
         node->children[i] = GetBe32(p + length);
@@ -203,6 +209,7 @@ bool DecodeFoxNode(const uint8_t* page, const FoxNodeFormat& format,
   if (!FieldsValid(f)) return false;
   const uint32_t packed_end = kFoxLeafEntriesOffset + count * f.entry_bytes;
   if (packed_end > kFoxBlockSize) return false;
+  size_arrays();
   const uint64_t recno_mask = LowMask(f.recno_bits);
   const uint64_t dup_mask = LowMask(f.dup_bits);
   const uint64_t trail_mask = LowMask(f.trail_bits);
@@ -243,6 +250,10 @@ bool DecodeFoxNode(const uint8_t* page, const FoxNodeFormat& format,
     CopyChunks(key + dup, padded + key_end, stored);
     FillChunks(key + dup + stored, format.pad, trail);
     node->recnos[i] = static_cast<uint32_t>(v & recno_mask);
+    // Record number 0 stands for "no entry" on both sides of the
+    // interface: a leaf entry holding it is damage, and a walk handed it
+    // could not go on from it.
+    if (node->recnos[i] == 0) return false;
   }
   node->keys.resize(key_bytes);
   node->free_bytes = key_end - packed_end;

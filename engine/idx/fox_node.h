@@ -93,7 +93,8 @@ struct FoxNode {
 };
 
 // Decodes page into node. False when the node cannot be a valid node of
-// this format (counts, field widths or key bytes out of range).
+// this format (counts, field widths or key bytes out of range, a leaf
+// entry of record number 0).
 bool DecodeFoxNode(const uint8_t* page, const FoxNodeFormat& format,
                    FoxNode* node);
 

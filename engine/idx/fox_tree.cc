@@ -167,6 +167,11 @@ struct FoxTree::Rep {
 
   int16_t LoadLevel(int d, uint32_t offset) {
     if (d >= kMaxDepth) return Fail(kKbdErrCorrupt);
+    // A node that is its own ancestor closes a cycle: a descent through
+    // it would go round until the depth bound, and a walk stepping out of
+    // its subtree would come back into it for ever.
+    for (int above = 0; above < d; ++above)
+      if (path[above].node == offset) return Fail(kKbdErrCorrupt);
     if (d == 0) leaf_only = false;
     if (static_cast<int>(path.size()) <= d) path.resize(d + 1);
     path[d].node = offset;
@@ -261,20 +266,27 @@ struct FoxTree::Rep {
   }
 
   // The next non-empty leaf along the sibling links of the leaf at
-  // path[0]; 3 at the end of the chain (the position stays).
+  // path[0]; 3 at the end of the chain (the position stays). Each node
+  // reached must link back to the one it was reached from, as every
+  // writer keeps the chain: a link to the node itself or to one that
+  // does not answer it is damage, where a walk would go round.
   int16_t StepSibling(bool forward) {
     Level& leaf = path[0];
+    uint32_t from = leaf.node;
     uint32_t next = forward ? leaf.decoded.right : leaf.decoded.left;
     for (int guard = 0; guard < 1 << 20; ++guard) {
       if (next == kFoxNoNode) return kKbdNoMoreKeys;
+      if (next == from) return Fail(kKbdErrCorrupt);
       if (int16_t e = LoadNode(next, &piece)) return e;
-      if (!piece.leaf()) return Fail(kKbdErrCorrupt);
+      if (!piece.leaf() || (forward ? piece.left : piece.right) != from)
+        return Fail(kKbdErrCorrupt);
       if (piece.count() > 0) {
         std::swap(leaf.decoded, piece);
         leaf.node = next;
         leaf.index = forward ? 0 : leaf.decoded.count() - 1;
         return kKbdOk;
       }
+      from = next;
       next = forward ? piece.right : piece.left;
     }
     return Fail(kKbdErrCorrupt);

@@ -50,6 +50,7 @@ struct IdxFile : ControlBlock {
   bool changed = false;          // nodes written in this call
   std::vector<uint8_t> key;      // key_length bytes: the caller's key
   std::vector<uint8_t> found;    // key_length bytes: an entry's key
+  uint32_t found_recno = 0;      // the entry last handed out; 0: none
 
   bool read_only() const { return (file_flags & kFileFlagReadOnly) != 0; }
   bool unique() const { return header.unique(); }

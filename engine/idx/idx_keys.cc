@@ -5,7 +5,9 @@
 // Caller's keys: for key type 'C' a text (up to its NUL or the key length)
 // padded with blanks, or compared as a prefix where a seek allows one; for
 // 'D', 'N' and 'L' the key length's bytes as they are (dates and numbers in
-// their 8-byte images). Keys handed back are the stored bytes and a NUL.
+// their 8-byte images). Keys handed back are the stored bytes and a NUL;
+// next and previous take the entry the handle handed out last (same
+// bytes, same record number) as it is.
 #include <algorithm>
 #include <cstring>
 
@@ -38,6 +40,7 @@ uint32_t TakeKey(IdxFile& file, const void* given, bool prefix) {
 // The entry at the tree's position into the caller's buffers.
 void GiveEntry(IdxFile& file, void* key, uint32_t* recno) {
   file.tree.Current(file.found.data(), recno);
+  file.found_recno = *recno;
   uint8_t* out = static_cast<uint8_t*>(key);
   std::memcpy(out, file.found.data(), file.key_length());
   out[file.key_length()] = 0;
@@ -57,7 +60,15 @@ int16_t Edge(int16_t handle, void* key, uint32_t* recno, bool last) {
 int16_t Step(int16_t handle, void* key, uint32_t* recno, bool forward) {
   if (key == nullptr || recno == nullptr) return Fail(kKbdErrNullPointer);
   return WithIdx(handle, LockKind::kShared, [&](IdxFile& file) -> int16_t {
-    TakeKey(file, key, false);
+    // The entry this handle handed out last comes back whole: its stored
+    // bytes may hold a NUL, which would cut it short read as a text, and
+    // each step would then start from the same place again.
+    if (*recno != 0 && *recno == file.found_recno &&
+        std::memcmp(key, file.found.data(), file.key_length()) == 0) {
+      std::memcpy(file.key.data(), key, file.key_length());
+    } else {
+      TakeKey(file, key, false);
+    }
     const int16_t s = file.tree.MoveFrom(file.key.data(), *recno, forward);
     if (s == kKbdOk) GiveEntry(file, key, recno);
     return s;

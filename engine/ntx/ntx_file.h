@@ -93,6 +93,7 @@ struct NtxFile : ControlBlock, NtxTreeStore {
   std::unique_ptr<NtxTree> tree;
   std::vector<uint8_t> key;    // key_length bytes: the caller's key
   std::vector<uint8_t> found;  // key_length + 1 bytes: a key read
+  uint32_t found_recno = 0;    // the entry last handed out; 0: none
 
   bool read_only() const { return (file_flags & kFileFlagReadOnly) != 0; }
   bool unique() const { return header.unique == 1; }

@@ -5,7 +5,8 @@
 // Caller's keys are text: up to the key length or the first NUL. Add and
 // delete, next and previous pad them with blanks to the key length; find
 // and seek compare a shorter key as a prefix. Keys handed back are the
-// stored key_length bytes and a NUL.
+// stored key_length bytes and a NUL; next and previous take the entry the
+// handle handed out last (same bytes, same record number) as it is.
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -38,6 +39,7 @@ uint32_t TakeKey(NtxFile& file, const void* key) {
 int16_t Deliver(NtxFile& file, int16_t status, void* key, uint32_t* recno) {
   if (int16_t e = file.tree->Read(file.found.data(), recno)) return e;
   file.found[file.header.key_length] = 0;
+  file.found_recno = *recno;
   std::memcpy(key, file.found.data(), file.found.size());
   return status;
 }
@@ -58,7 +60,15 @@ int16_t Edge(int16_t handle, void* key, uint32_t* recno, TreeEdge edge) {
 int16_t Move(int16_t handle, void* key, uint32_t* recno, bool forward) {
   if (key == nullptr || recno == nullptr) return Fail(kKbdErrNullPointer);
   return WithNtx(handle, LockKind::kShared, [&](NtxFile& file) -> int16_t {
-    TakeKey(file, key);
+    // The entry this handle handed out last comes back whole: its stored
+    // bytes may hold a NUL, which would cut it short read as a text, and
+    // each step would then start from the same place again.
+    if (*recno != 0 && *recno == file.found_recno &&
+        std::memcmp(key, file.found.data(), file.header.key_length) == 0) {
+      std::memcpy(file.key.data(), key, file.header.key_length);
+    } else {
+      TakeKey(file, key);
+    }
     const int16_t status =
         file.tree->MoveFrom(file.key.data(), *recno, forward);
     if (status != kKbdOk) return status;

@@ -245,6 +245,10 @@ int16_t NtxTree::Read(uint8_t* key, uint32_t* recno) {
   if (int16_t e = Load(top.page, &ref)) return e;
   NtxNode node(ref.data(), shape_);
   const uint32_t i = static_cast<uint32_t>(top.index);
+  // Record number 0 stands for "no entry" on both sides of the interface
+  // (and in the kept position): an entry holding it is damage, and a walk
+  // handed it could not go on from it.
+  if (node.recno(i) == 0) return Fail(kKbdErrCorrupt);
   std::memcpy(key, node.key(i), shape_.key_length);
   *recno = node.recno(i);
   kept_path_.assign(path_->depth(), btree::PathEntry{});

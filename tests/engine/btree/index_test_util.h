@@ -77,6 +77,32 @@ std::vector<IndexEntry> WalkKeys(Handle h, uint32_t key_length,
   return entries;
 }
 
+// How a walk of a damaged index ended: the status that stopped it and the
+// entries it gave. ended is false when it still answered 0 after
+// max_steps entries: a walk that goes round for ever.
+struct WalkEnd {
+  bool ended = false;
+  int16_t status = kKbdOk;
+  uint64_t entries = 0;
+};
+
+template <typename Handle>
+WalkEnd WalkToEnd(Handle h, KeyMove<Handle> start, KeyMove<Handle> step,
+                  uint64_t max_steps) {
+  WalkEnd end;
+  std::vector<char> buffer(1024);
+  uint32_t recno = 0;
+  kbdseterror(0);
+  end.status = start(h, buffer.data(), &recno);
+  while (end.status == kKbdOk && end.entries <= max_steps) {
+    ++end.entries;
+    end.status = step(h, buffer.data(), &recno);
+  }
+  end.ended = end.status != kKbdOk;
+  kbdseterror(0);
+  return end;
+}
+
 // The C operations of one index format (an NDX file, an MDX tag, ...).
 template <typename Handle>
 struct IndexOps {
