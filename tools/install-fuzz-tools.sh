@@ -5,19 +5,4 @@
 # configure step says so when clang++-14 is absent.
 set -u
 pkgs=(clang-14 libclang-rt-14-dev)
-missing=()
-for p in "${pkgs[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "install-fuzz-tools: not root; missing: ${missing[*]}" >&2
-  else
-    echo "install-fuzz-tools: installing ${missing[*]}" >&2
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq >/dev/null 2>&1 || true
-    apt-get install -y -qq "${missing[@]}" >/dev/null 2>&1 ||
-      echo "install-fuzz-tools: could not install ${missing[*]}" >&2
-  fi
-fi
-exit 0
+bash "$(dirname "$0")/install-packages.sh" install-fuzz-tools "${pkgs[@]}"

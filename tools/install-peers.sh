@@ -6,21 +6,7 @@
 # peer say so when it is absent.
 set -u
 pkgs=(libdbd-xbase-perl python3-dbf python3-dbfread libxbase64-dev)
-missing=()
-for p in "${pkgs[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "install-peers: not root; missing test peers: ${missing[*]}" >&2
-  else
-    echo "install-peers: installing ${missing[*]}" >&2
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq >/dev/null 2>&1 || true
-    apt-get install -y -qq "${missing[@]}" >/dev/null 2>&1 ||
-      echo "install-peers: could not install ${missing[*]}" >&2
-  fi
-fi
+bash "$(dirname "$0")/install-packages.sh" install-peers "${pkgs[@]}"
 
 # Harbour: built once into /opt/harbour (or $HARBOUR_PREFIX); install.sh
 # returns at once when that build is there. The tests find it the same way.

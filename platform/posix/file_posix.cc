@@ -678,7 +678,11 @@ bool RemoveFile(const char* name) {
   return FailNameChange(kErrorSharingViolation);
 }
 
-bool RenameFile(const char* old_name, const char* new_name) {
+namespace {
+
+// What every rename checks first: two names, neither empty (and, in the
+// fault-injection build, whether this rename is the one to fail).
+bool NamesMayChange(const char* old_name, const char* new_name) {
   if (old_name == nullptr || new_name == nullptr) {
     return FailNameChange(kErrorInvalidParameter);
   }
@@ -687,6 +691,13 @@ bool RenameFile(const char* old_name, const char* new_name) {
   }
   if (internal::NextFault(faults::Op::kRename) != internal::FaultAction::kNone)
     return FailNameChange(kErrorAccessDenied);
+  return true;
+}
+
+}  // namespace
+
+bool RenameFile(const char* old_name, const char* new_name) {
+  if (!NamesMayChange(old_name, new_name)) return false;
   const std::string from = posix::ResolveAnsiPath(old_name);
   // The target as an existing entry would be found (any case), and as
   // written, for a rename that only changes the case of a name.
@@ -757,14 +768,7 @@ void SyncDirectoryOf(const std::string& path) {
 }  // namespace
 
 bool ReplaceFileByRename(const char* old_name, const char* new_name) {
-  if (old_name == nullptr || new_name == nullptr) {
-    return FailNameChange(kErrorInvalidParameter);
-  }
-  if (*old_name == '\0' || *new_name == '\0') {
-    return FailNameChange(kErrorPathNotFound);
-  }
-  if (internal::NextFault(faults::Op::kRename) != internal::FaultAction::kNone)
-    return FailNameChange(kErrorAccessDenied);
+  if (!NamesMayChange(old_name, new_name)) return false;
   const std::string from = posix::ResolveAnsiPath(old_name);
   const std::string to = posix::ResolveAnsiPath(new_name);
   struct stat from_st, to_st;
