@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/btree/handed_out_entry.h"
 #include "engine/btree/key_type_word.h"
 #include "engine/core/last_error.h"
 #include "engine/fileio/memory.h"
@@ -60,11 +61,8 @@ int16_t Edge(int16_t handle, void* key, uint32_t* recno, bool last) {
 int16_t Step(int16_t handle, void* key, uint32_t* recno, bool forward) {
   if (key == nullptr || recno == nullptr) return Fail(kKbdErrNullPointer);
   return WithIdx(handle, LockKind::kShared, [&](IdxFile& file) -> int16_t {
-    // The entry this handle handed out last comes back whole: its stored
-    // bytes may hold a NUL, which would cut it short read as a text, and
-    // each step would then start from the same place again.
-    if (*recno != 0 && *recno == file.found_recno &&
-        std::memcmp(key, file.found.data(), file.key_length()) == 0) {
+    if (btree::IsHandedOutEntry(key, *recno, file.found.data(),
+                                file.found_recno, file.key_length())) {
       std::memcpy(file.key.data(), key, file.key_length());
     } else {
       TakeKey(file, key, false);

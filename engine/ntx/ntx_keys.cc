@@ -14,6 +14,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "engine/btree/handed_out_entry.h"
 #include "engine/core/last_error.h"
 #include "engine/dates/date_format.h"
 #include "engine/expr/functions.h"
@@ -60,11 +61,8 @@ int16_t Edge(int16_t handle, void* key, uint32_t* recno, TreeEdge edge) {
 int16_t Move(int16_t handle, void* key, uint32_t* recno, bool forward) {
   if (key == nullptr || recno == nullptr) return Fail(kKbdErrNullPointer);
   return WithNtx(handle, LockKind::kShared, [&](NtxFile& file) -> int16_t {
-    // The entry this handle handed out last comes back whole: its stored
-    // bytes may hold a NUL, which would cut it short read as a text, and
-    // each step would then start from the same place again.
-    if (*recno != 0 && *recno == file.found_recno &&
-        std::memcmp(key, file.found.data(), file.header.key_length) == 0) {
+    if (btree::IsHandedOutEntry(key, *recno, file.found.data(),
+                                file.found_recno, file.header.key_length)) {
       std::memcpy(file.key.data(), key, file.header.key_length);
     } else {
       TakeKey(file, key);

@@ -35,6 +35,14 @@ void WriteSeeds(const std::string& dir) {
   }
 }
 
+const IndexCalls<int32_t> kCalls = {
+    kbdcfirst, kbdcnext, kbdclast, kbdcprev,
+    [](int32_t tag) {
+      qx::engine::btree::CheckReport report;
+      qx::engine::CheckCdxTag(tag, &report);
+    },
+    kbdckeyrec, kbdcfind, kKbdCdxFirstNotBelow};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -48,11 +56,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string path = WriteInput("input.cdx", data, size);
   int16_t cdx = kKbdNoHandle;
   kbdseterror(0);
-  if (kbdcopenx(&cdx, path.c_str(), kKbdFoxpro2 | uint16_t{kKbdModeReadOnly}) <
-      0) {
-    Require(cdx == kKbdNoHandle, "failed open leaves no handle");
+  if (!Opened(kbdcopenx(&cdx, path.c_str(),
+                        kKbdFoxpro2 | uint16_t{kKbdModeReadOnly}),
+              cdx))
     return 0;
-  }
   KbdCdxInfo info{};
   kbdcinfo(cdx, &info);
   kbdseterror(0);
@@ -82,23 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       kbdseterror(0);
       kbdckeytype(tag, static_cast<uint8_t>(type));
     }
-    WalkBothWays([&](void* k, uint32_t* r) { return kbdcfirst(tag, k, r); },
-                 [&](void* k, uint32_t* r) { return kbdcnext(tag, k, r); },
-                 [&](void* k, uint32_t* r) { return kbdclast(tag, k, r); },
-                 [&](void* k, uint32_t* r) { return kbdcprev(tag, k, r); },
-                 MaxKeys(size));
-    kbdseterror(0);
-    qx::engine::btree::CheckReport report;
-    qx::engine::CheckCdxTag(tag, &report);
-    kbdseterror(0);
-    void* key = nullptr;
-    if (kbdckeyrec(dbf, tag, &key) >= 0 && key != nullptr) {
-      uint32_t recno = 0;
-      kbdseterror(0);
-      kbdcfind(tag, key, &recno, kKbdCdxFirstNotBelow);
-    }
-    kbdfree(key);
-    kbdseterror(0);
+    ExerciseIndex(kCalls, tag, dbf, size);
     kbdcforrec(dbf, tag);
     kbdseterror(0);
     kbdctagclose(tag);

@@ -43,6 +43,14 @@ void WriteSeeds(const std::string& dir) {
   }
 }
 
+const IndexCalls<int16_t> kCalls = {
+    kbdifirst, kbdinext, kbdilast, kbdiprev,
+    [](int16_t h) {
+      qx::engine::btree::CheckReport report;
+      qx::engine::CheckIdx(h, &report);
+    },
+    kbdikeyrec, kbdiseek, kKbdSeekKey};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -56,11 +64,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string path = WriteInput("input.idx", data, size);
   int16_t idx = kKbdNoHandle;
   kbdseterror(0);
-  if (kbdiopenx(&idx, path.c_str(), kKbdFoxpro2 | uint16_t{kKbdModeReadOnly}) <
-      0) {
-    Require(idx == kKbdNoHandle, "failed open leaves no handle");
+  if (!Opened(kbdiopenx(&idx, path.c_str(),
+                        kKbdFoxpro2 | uint16_t{kKbdModeReadOnly}),
+              idx))
     return 0;
-  }
   KbdIdxInfo info{};
   char expression[kKeyRoom];
   kbdiinfo(idx, &info);
@@ -75,23 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     kbdseterror(0);
     kbdikeytype(idx, static_cast<uint8_t>(type));
   }
-  WalkBothWays([&](void* k, uint32_t* r) { return kbdifirst(idx, k, r); },
-               [&](void* k, uint32_t* r) { return kbdinext(idx, k, r); },
-               [&](void* k, uint32_t* r) { return kbdilast(idx, k, r); },
-               [&](void* k, uint32_t* r) { return kbdiprev(idx, k, r); },
-               MaxKeys(size));
-  kbdseterror(0);
-  qx::engine::btree::CheckReport report;
-  qx::engine::CheckIdx(idx, &report);
-  kbdseterror(0);
-  void* key = nullptr;
-  if (kbdikeyrec(dbf, idx, &key) >= 0 && key != nullptr) {
-    uint32_t recno = 0;
-    kbdseterror(0);
-    kbdiseek(idx, key, &recno, kKbdSeekKey);
-  }
-  kbdfree(key);
-  kbdseterror(0);
+  ExerciseIndex(kCalls, idx, dbf, size);
   kbdiforrec(dbf, idx);
   kbdseterror(0);
   kbdiclose(idx);

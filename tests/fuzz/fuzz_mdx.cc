@@ -34,6 +34,14 @@ void WriteSeeds(const std::string& dir) {
   }
 }
 
+const IndexCalls<int32_t> kCalls = {
+    kbdmkfirst, kbdmknext, kbdmklast, kbdmkprev,
+    [](int32_t tag) {
+      qx::engine::btree::CheckReport report;
+      qx::engine::CheckMdxTag(tag, &report);
+    },
+    kbdmkmake, kbdmkfind, kKbdFindFirstEqual};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -47,11 +55,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string path = WriteInput("input.mdx", data, size);
   int16_t mdx = kKbdNoHandle;
   kbdseterror(0);
-  if (kbdmopenx(&mdx, path.c_str(), kKbdDbase4 | uint16_t{kKbdModeReadOnly}) <
-      0) {
-    Require(mdx == kKbdNoHandle, "failed open leaves no handle");
+  if (!Opened(kbdmopenx(&mdx, path.c_str(),
+                        kKbdDbase4 | uint16_t{kKbdModeReadOnly}),
+              mdx))
     return 0;
-  }
   KbdMdxInfo info{};
   kbdminfo(mdx, &info);
   kbdseterror(0);
@@ -67,23 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     kbdmtaginfo(tag, &tag_info);
     kbdseterror(0);
     kbdmexpr(tag, expression);
-    WalkBothWays([&](void* k, uint32_t* r) { return kbdmkfirst(tag, k, r); },
-                 [&](void* k, uint32_t* r) { return kbdmknext(tag, k, r); },
-                 [&](void* k, uint32_t* r) { return kbdmklast(tag, k, r); },
-                 [&](void* k, uint32_t* r) { return kbdmkprev(tag, k, r); },
-                 MaxKeys(size));
-    kbdseterror(0);
-    qx::engine::btree::CheckReport report;
-    qx::engine::CheckMdxTag(tag, &report);
-    kbdseterror(0);
-    void* key = nullptr;
-    if (kbdmkmake(dbf, tag, &key) >= 0 && key != nullptr) {
-      uint32_t recno = 0;
-      kbdseterror(0);
-      kbdmkfind(tag, key, &recno, kKbdFindFirstEqual);
-    }
-    kbdfree(key);
-    kbdseterror(0);
+    ExerciseIndex(kCalls, tag, dbf, size);
     kbdmtagclose(tag);
   }
   kbdseterror(0);

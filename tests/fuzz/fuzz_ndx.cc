@@ -34,6 +34,14 @@ void WriteSeeds(const std::string& dir) {
   }
 }
 
+const IndexCalls<int16_t> kCalls = {
+    kbdnkfirst, kbdnknext, kbdnklast, kbdnkprev,
+    [](int16_t h) {
+      qx::engine::btree::CheckReport report;
+      qx::engine::CheckNdx(h, &report);
+    },
+    kbdnkmake, kbdnkfind, kKbdFindFirstEqual};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -47,33 +55,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string path = WriteInput("input.ndx", data, size);
   int16_t ndx = kKbdNoHandle;
   kbdseterror(0);
-  if (kbdnopenx(&ndx, path.c_str(), kKbdDbase3 | uint16_t{kKbdModeReadOnly}) <
-      0) {
-    Require(ndx == kKbdNoHandle, "failed open leaves no handle");
+  if (!Opened(kbdnopenx(&ndx, path.c_str(),
+                        kKbdDbase3 | uint16_t{kKbdModeReadOnly}),
+              ndx))
     return 0;
-  }
   KbdNdxInfo info{};
   char expression[kKeyRoom];
   kbdninfo(ndx, &info);
   kbdseterror(0);
   kbdnexpr(ndx, expression);
-  WalkBothWays([&](void* k, uint32_t* r) { return kbdnkfirst(ndx, k, r); },
-               [&](void* k, uint32_t* r) { return kbdnknext(ndx, k, r); },
-               [&](void* k, uint32_t* r) { return kbdnklast(ndx, k, r); },
-               [&](void* k, uint32_t* r) { return kbdnkprev(ndx, k, r); },
-               MaxKeys(size));
-  kbdseterror(0);
-  qx::engine::btree::CheckReport report;
-  qx::engine::CheckNdx(ndx, &report);
-  kbdseterror(0);
-  void* key = nullptr;
-  if (kbdnkmake(dbf, ndx, &key) >= 0 && key != nullptr) {
-    uint32_t recno = 0;
-    kbdseterror(0);
-    kbdnkfind(ndx, key, &recno, kKbdFindFirstEqual);
-  }
-  kbdfree(key);
-  kbdseterror(0);
+  ExerciseIndex(kCalls, ndx, dbf, size);
   kbdnclose(ndx);
   return 0;
 }

@@ -36,6 +36,14 @@ void WriteSeeds(const std::string& dir) {
   }
 }
 
+const IndexCalls<int16_t> kCalls = {
+    kbdxfirst, kbdxnext, kbdxlast, kbdxprev,
+    [](int16_t h) {
+      qx::engine::btree::CheckReport report;
+      qx::engine::CheckNtx(h, &report);
+    },
+    kbdxkeyrec, kbdxseek, kKbdSeekKey};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -49,11 +57,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string path = WriteInput("input.ntx", data, size);
   int16_t ntx = kKbdNoHandle;
   kbdseterror(0);
-  if (kbdxopenx(&ntx, path.c_str(), kKbdClipper | uint16_t{kKbdModeReadOnly}) <
-      0) {
-    Require(ntx == kKbdNoHandle, "failed open leaves no handle");
+  if (!Opened(kbdxopenx(&ntx, path.c_str(),
+                        kKbdClipper | uint16_t{kKbdModeReadOnly}),
+              ntx))
     return 0;
-  }
   KbdNtxInfo info{};
   char expression[kKeyRoom];
   kbdxinfo(ntx, &info);
@@ -61,23 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   kbdxexpr(ntx, expression);
   kbdseterror(0);
   kbdxforexpr(ntx, expression);
-  WalkBothWays([&](void* k, uint32_t* r) { return kbdxfirst(ntx, k, r); },
-               [&](void* k, uint32_t* r) { return kbdxnext(ntx, k, r); },
-               [&](void* k, uint32_t* r) { return kbdxlast(ntx, k, r); },
-               [&](void* k, uint32_t* r) { return kbdxprev(ntx, k, r); },
-               MaxKeys(size));
-  kbdseterror(0);
-  qx::engine::btree::CheckReport report;
-  qx::engine::CheckNtx(ntx, &report);
-  kbdseterror(0);
-  void* key = nullptr;
-  if (kbdxkeyrec(dbf, ntx, &key) >= 0 && key != nullptr) {
-    uint32_t recno = 0;
-    kbdseterror(0);
-    kbdxseek(ntx, key, &recno, kKbdSeekKey);
-  }
-  kbdfree(key);
-  kbdseterror(0);
+  ExerciseIndex(kCalls, ntx, dbf, size);
   kbdxforrec(dbf, ntx);
   kbdseterror(0);
   kbdxclose(ntx);
