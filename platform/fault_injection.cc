@@ -3,6 +3,7 @@
 #include "platform/fault_injection.h"
 
 #include <array>
+#include <cstdlib>
 
 #include "platform/platform_internal.h"
 
@@ -63,6 +64,7 @@ FaultAction NextFault(faults::Op op) {
   if (!s.armed || s.op != op || s.nth != n) return FaultAction::kNone;
   s.armed = false;
   s.fired = true;
+  if (s.kind == faults::Kind::kExit) std::_Exit(faults::kExitStatus);
   return s.kind == faults::Kind::kShort ? FaultAction::kShort
                                         : FaultAction::kFail;
 }

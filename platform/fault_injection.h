@@ -17,6 +17,9 @@
 //   kRemove   RemoveFile fails with kErrorAccessDenied, nothing removed.
 //   kOpen     OpenFile fails with kErrorAccessDenied, nothing created.
 //   kAllocate AllocateMemory/ReallocateMemory answer null.
+// A fault of kind kExit ends the process at once instead (std::_Exit with
+// kExitStatus, no clean-up), before the operation: what a kill at that
+// moment leaves on disk.
 // Zero-byte reads and writes are not operations (they move nothing).
 //
 // The state is process-wide and meant for one test thread at a time.
@@ -42,7 +45,11 @@ inline constexpr int kOpCount = 8;
 enum class Kind : int {
   kFail,   // the operation fails and does nothing
   kShort,  // a read or write moves part of its bytes (other ops: kFail)
+  kExit,   // the process ends before the operation
 };
+
+// The exit status of a process ended by a kExit fault.
+inline constexpr int kExitStatus = 86;
 
 // Zeroes every count and disarms.
 void Reset();

@@ -18,6 +18,7 @@
 #include "engine/core/open_mode.h"
 #include "engine/dbf/dbf_internal.h"
 #include "engine/fileio/operation_lock.h"
+#include "engine/fileio/swap_journal.h"
 #include "platform/platform.h"
 
 namespace qx::engine {
@@ -314,7 +315,24 @@ int16_t CloseDbf(int16_t handle) {
 using namespace qx::engine;
 
 extern "C" int16_t kbddopenx(int16_t* handle, const char* name, uint16_t mode) {
-  return RunOperation([&] { return OpenDbf(handle, name, mode); });
+  return RunOperation([&] {
+    // A memo pack killed between patching this file and swapping its memo
+    // file in is finished first (when no other handle has the file open).
+    if (name != nullptr && *name != '\0')
+      if (int16_t e = FinishSwapJournal(name)) return e;
+    return OpenDbf(handle, name, mode);
+  });
+}
+
+extern "C" int16_t kbddname(int16_t handle, char* name, uint16_t size) {
+  return RunOperation([&]() -> int16_t {
+    DbfFile* file = CheckDbf(handle);
+    if (file == nullptr) return kKbdErrHandle;
+    if (name == nullptr) return Fail(kKbdErrNullPointer);
+    if (file->name.size() + 1 > size) return Fail(kKbdErrBufferOverflow);
+    std::memcpy(name, file->name.c_str(), file->name.size() + 1);
+    return kKbdOk;
+  });
 }
 
 extern "C" int16_t kbddclose(int16_t handle) {

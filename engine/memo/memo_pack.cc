@@ -6,8 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "engine/core/coding.h"
 #include "engine/core/last_error.h"
 #include "engine/fileio/file_layer.h"
+#include "engine/fileio/swap_journal.h"
 #include "qx/engine.h"
 
 namespace qx::engine {
@@ -16,6 +18,9 @@ namespace {
 // File lock mode taken on the data file while packing: the whole lock
 // region, so that no other process locks a record or the file meanwhile.
 inline constexpr int16_t kPackLockMode = 2;
+
+// Room for the data file's name as it was opened.
+inline constexpr uint16_t kNameBytes = 4096;
 
 // A memo field of a live record, the block its value got in the work file
 // and the block it had in the old file (put back when the pack fails).
@@ -122,6 +127,67 @@ int16_t CopyLiveValues(int16_t dbf, MemoFile& old_file, MemoFile& work,
   return kKbdOk;
 }
 
+// The journal's patches: for every moved value, the bytes its field holds
+// once it has the new block number, at the field's place in the file.
+int16_t JournalPatches(int16_t dbf, const std::vector<MovedValue>& moved,
+                       std::vector<JournalPatch>* patches) {
+  uint8_t* record = nullptr;
+  uint16_t record_size = 0;
+  int16_t field_count = 0;
+  if (int16_t e = kbddrecinfo(dbf, &record, &record_size, &field_count); e < 0)
+    return e;
+  if (field_count <= 0) return kKbdOk;
+  std::vector<KbdFieldDef> fields(static_cast<std::size_t>(field_count));
+  uint16_t largest = 0;
+  if (int16_t e = kbddfields(dbf, &largest, fields.data()); e < 0) return e;
+  // A field starts after the deletion flag and the fields before it.
+  std::vector<uint32_t> offsets(fields.size());
+  uint32_t running = 1;
+  for (std::size_t f = 0; f < fields.size(); ++f) {
+    offsets[f] = running;
+    running += fields[f].length;
+  }
+  KbdDbfInfo info{};
+  if (int16_t e = kbddinfo(dbf, &info); e < 0) return e;
+  for (const MovedValue& m : moved) {
+    if (int16_t e = kbddread(dbf, m.recno); e < 0) return e;
+    if (int16_t e = kbddsetmemoblock(dbf, m.field, m.block); e < 0) return e;
+    const uint32_t at = offsets[static_cast<std::size_t>(m.field)];
+    patches->push_back(JournalPatch{
+        static_cast<uint32_t>(info.header_size +
+                              uint64_t{m.recno - 1} * info.record_size + at),
+        std::string(reinterpret_cast<const char*>(record) + at,
+                    fields[static_cast<std::size_t>(m.field)].length)});
+  }
+  return kKbdOk;
+}
+
+// Writes the journal of this pack (see swap_journal.h): the patches, the
+// data file's record count and sizes as its guard, the memo file's size,
+// and the three memo file names.
+int16_t WriteJournal(int16_t dbf, const std::string& journal_name,
+                     const std::vector<MovedValue>& moved, uint16_t memo_slot,
+                     const std::string& work, const std::string& current,
+                     const std::string& backup) {
+  SwapJournal journal;
+  if (int16_t e = JournalPatches(dbf, moved, &journal.patches)) return e;
+  uint32_t count = 0;
+  if (int16_t e = kbddreccount(dbf, &count); e < 0) return e;
+  KbdDbfInfo info{};
+  if (int16_t e = kbddinfo(dbf, &info); e < 0) return e;
+  uint8_t guard[8];
+  PutLe32(guard, count);
+  PutLe16(guard + 4, info.header_size);
+  PutLe16(guard + 6, info.record_size);
+  journal.guard_offset = 4;  // the data file header's count and sizes
+  journal.guard.assign(reinterpret_cast<char*>(guard), sizeof guard);
+  if (int16_t e = FileSize(memo_slot, &journal.current_size)) return e;
+  journal.work = work.substr(DirectoryOf(work).size());
+  journal.current = current.substr(DirectoryOf(current).size());
+  journal.backup = backup.substr(DirectoryOf(backup).size());
+  return WriteSwapJournal(journal_name, journal);
+}
+
 // Stores the new block numbers in their records (step 4), or with restore
 // the old ones.
 int16_t RenumberRecords(int16_t dbf, const std::vector<MovedValue>& moved,
@@ -157,12 +223,16 @@ int16_t MarkDataFileChanged(int16_t dbf) {
 
 // After a failure of step 4 or 5 while the old memo file still lies under
 // its name: the records get their old block numbers back, so the table
-// reads as before the pack, and the work file goes. When that fails too,
-// the work file stays for recovery. Answers error, the first failure.
+// reads as before the pack, then the journal and the work file go. When
+// either step fails, both stay: the next open of the data file finishes
+// the pack from them. Answers error, the first failure.
 int16_t RestoreRecords(int16_t dbf, const std::vector<MovedValue>& moved,
-                       PackResources& resources, int16_t error) {
-  if (RunDespiteError([&] { return RenumberRecords(dbf, moved, true); }) ==
-      kKbdOk)
+                       const std::string& journal, PackResources& resources,
+                       int16_t error) {
+  if (RunDespiteError([&] {
+        if (int16_t e = RenumberRecords(dbf, moved, true)) return e;
+        return journal.empty() ? int16_t{kKbdOk} : FileDelete(journal.c_str());
+      }) >= 0)
     resources.DropWork();
   return error;
 }
@@ -177,10 +247,23 @@ int16_t PackMemoFile(int16_t dbf_handle, int16_t* memo_handle,
   if (old_file->read_only()) return Fail(kKbdErrReadOnly);
   const std::string old_name = old_file->name;
   const uint8_t dialect = old_file->dialect;
+  char dbf_name[kNameBytes];
+  if (int16_t e = kbddname(dbf_handle, dbf_name, sizeof dbf_name); e < 0)
+    return e;
+  // The journal lies beside the data file, whose open finishes it; a memo
+  // file in another directory is packed without one.
+  std::string journal;
+  if (DirectoryOf(dbf_name) == DirectoryOf(old_name))
+    journal = SwapJournalName(dbf_name);
 
   std::vector<MovedValue> moved;
   PackResources resources(dbf_handle, ops.kind);
   if (int16_t e = resources.Lock()) return e;
+  // A journal left by a pack that was killed and is not finished yet (the
+  // data file has been open somewhere ever since): packing again would lose
+  // it.
+  if (!journal.empty() && FileExists(journal.c_str()))
+    return Fail(kKbdErrLockViolation);
   const std::string backup = WithExtension(old_name, kMemoBackupExtension);
   std::string& work_name = resources.work_name();
   {
@@ -192,7 +275,7 @@ int16_t PackMemoFile(int16_t dbf_handle, int16_t* memo_handle,
             EnterMemoLock(*old_file, &memo_scope, LockKind::kExclusive))
       return e;
 
-    // Step 2: names; step 3: the work file.
+    // Step 2: names; step 3: the work file, complete and flushed.
     work_name = FreeWorkName(DirectoryOf(old_name), ops.work_extension);
     if (int16_t e = ops.create_like(work_name.c_str(), *old_file)) return e;
     if (int16_t e =
@@ -200,44 +283,57 @@ int16_t PackMemoFile(int16_t dbf_handle, int16_t* memo_handle,
       return e;
     MemoFile* work = CheckMemoHandle(*resources.work_handle(), ops.kind);
     if (work == nullptr) return LastError();
-
     if (int16_t e =
             CopyLiveValues(dbf_handle, *old_file, *work, ops, &moved))
       return e;
+    resources.CloseWork();
+    if (int16_t e = StickyError()) return e;
     // Until here nothing but the work file has changed. A failure to
     // delete an old backup keeps it that way; a missing backup is warning
     // 4.
     if (int16_t e = FileDelete(backup.c_str()); e < 0) return e;
+    if (!journal.empty()) {
+      if (int16_t e = WriteJournal(dbf_handle, journal, moved, old_file->slot,
+                                   work_name, old_name, backup)) {
+        RunDespiteError([&] { FileDelete(journal.c_str()); });
+        return e;
+      }
+    }
+    // From now on the journal and the work file finish the pack when this
+    // process dies; a failure puts the old numbers back instead.
+    resources.KeepWork();
     if (moved.empty()) {
-      if (int16_t e = MarkDataFileChanged(dbf_handle)) return e;
-    } else {
-      resources.KeepWork();
-      if (int16_t e = RenumberRecords(dbf_handle, moved))
-        return RestoreRecords(dbf_handle, moved, resources, e);
+      if (int16_t e = MarkDataFileChanged(dbf_handle))
+        return RestoreRecords(dbf_handle, moved, journal, resources, e);
+    } else if (int16_t e = RenumberRecords(dbf_handle, moved)) {
+      return RestoreRecords(dbf_handle, moved, journal, resources, e);
     }
   }
+  // Unlocking also flushes the records when writes are not flushed at once.
   resources.Unlock();
-
-  // Step 5: swap the files and reopen.
-  // Until the work file lies under the old name, a failure puts the
-  // records' old numbers back (the old file back under its name first).
-  resources.CloseWork();
   if (int16_t e = StickyError())
-    return RestoreRecords(dbf_handle, moved, resources, e);
+    return RestoreRecords(dbf_handle, moved, journal, resources, e);
+
+  // Step 5: swap the files and reopen. Until the work file lies under the
+  // old name, a failure puts the records' old numbers back (the old file
+  // back under its name first).
   int16_t old_handle = *memo_handle;
   *memo_handle = kKbdNoHandle;
   if (int16_t e = CloseMemoFile(old_handle, ops.kind))
-    return RestoreRecords(dbf_handle, moved, resources, e);
+    return RestoreRecords(dbf_handle, moved, journal, resources, e);
   if (int16_t e = FileRename(backup.c_str(), old_name.c_str()))
-    return RestoreRecords(dbf_handle, moved, resources, e);
+    return RestoreRecords(dbf_handle, moved, journal, resources, e);
   if (int16_t e = FileRename(old_name.c_str(), work_name.c_str())) {
     if (RunDespiteError([&] {
           return FileRename(old_name.c_str(), backup.c_str());
         }) != kKbdOk)
-      return e;  // the old file stays as the backup, the work file kept
-    return RestoreRecords(dbf_handle, moved, resources, e);
+      return e;  // the journal finishes the swap at the next open
+    return RestoreRecords(dbf_handle, moved, journal, resources, e);
   }
   resources.ReleaseWork();
+  // The swap is whole; a journal that cannot go is deleted at the next open
+  // (it finds no work file).
+  if (!journal.empty()) RunDespiteError([&] { FileDelete(journal.c_str()); });
   return ops.open(memo_handle, old_name.c_str(),
                   static_cast<uint16_t>(dialect | kKbdModeShared));
 }

@@ -34,23 +34,28 @@ inline constexpr char kMemoBackupExtension[] = ".BKT";
 // -21 null memo_handle, -13 not a memo handle of ops.kind, -36 read-only.
 // A failure once the old file is closed leaves *memo_handle -1.
 //
-// Steps and what a failure leaves:
+// Steps and what a failure or a kill leaves:
 //  1. Lock the data file (file lock mode 2), then, in a shared memo file,
-//     take its operation lock exclusively until step 5 (no other process
-//     writes a value meanwhile). Failure: nothing changed, nothing held.
-//  2. Create and open the work file "<dir><N><ext>", N from 0 up to the
-//     first free name.
-//  3. Copy every value a live record references into the work file,
-//     noting the new block numbers. Failure: the work file is deleted,
-//     nothing else changed.
-//  4. Store the new numbers in the records (record rewrite).
-//  5. Unlock; delete an old backup; mark the data file changed; close both
-//     files; rename old -> backup, work -> old; reopen.
-// A failure in step 4 or in step 5 before the work file has the old name
-// (the old file renamed back if need be) rewrites the records with their
-// old numbers and deletes the work file: the table reads as before. Only
-// when that fails too do records point into the work file, kept for
-// recovery.
+//     take its operation lock exclusively until step 4 (no other process
+//     writes a value meanwhile). A journal of an unfinished pack beside the
+//     data file: -37. Failure: nothing changed, nothing held.
+//  2. Create the work file "<dir><N><ext>", N from 0 up to the first free
+//     name; copy every value a live record references into it, noting the
+//     new block numbers; close (flush) it. Failure or kill: the data and
+//     memo files as they were (a killed pack's work file stays behind).
+//  3. Delete an old backup; write the journal "<data file>.PKJ": the new
+//     numbers' bytes at their places in the data file, and the swap to do
+//     (see engine/fileio/swap_journal.h).
+//  4. Store the new numbers in the records (record rewrite); unlock.
+//  5. Close both memo files; rename old -> backup, work -> old; delete the
+//     journal; reopen.
+// A failure in steps 3-5 before the work file has the old name (the old
+// file renamed back if need be) rewrites the records with their old numbers
+// and deletes the journal and the work file: the table reads as before.
+// When that fails, or the process dies after step 3, the journal and the
+// work file stay, and the next open of the data file with no other handle
+// on it makes the patches again and does the swap. A memo file outside the
+// data file's directory is packed without a journal.
 int16_t PackMemoFile(int16_t dbf_handle, int16_t* memo_handle,
                      const MemoKindOps& ops);
 

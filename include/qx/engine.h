@@ -313,6 +313,9 @@ int16_t kbddpack(int16_t* handle);
    a read-only handle. */
 int16_t kbddsetindexflag(int16_t handle, int16_t on);
 int16_t kbddinfo(int16_t handle, KbdDbfInfo* info);
+/* Our addition: the name the data file was opened with, NUL-terminated,
+   into name (size bytes; -38 when it does not fit). */
+int16_t kbddname(int16_t handle, char* name, uint16_t size);
 /* Our extension: 1 (the default) flushes every write to disk; 0 flushes
    at close and at every file or record unlock. Returns the previous
    setting. Not a status; the last error is untouched. */

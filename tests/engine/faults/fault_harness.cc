@@ -126,6 +126,61 @@ FaultTally FaultTest::RunEveryFault(const FaultPath& path,
   return tally;
 }
 
+FaultTally FaultTest::RunEveryKill(const FaultPath& path) {
+  FaultTally tally;
+  ClearDirectory();
+  {
+    SCOPED_TRACE("no kill");
+    RunOnce(path, Op::kRead, 0, Kind::kFail);
+  }
+  uint64_t counts[faults::kOpCount];
+  for (int i = 0; i < faults::kOpCount; ++i)
+    counts[i] = faults::Count(static_cast<Op>(i));
+  if (HasFailure()) return tally;
+
+  for (Op op : {Op::kWrite, Op::kFlush, Op::kRename, Op::kRemove, Op::kOpen}) {
+    const uint64_t count = counts[static_cast<int>(op)];
+    if (count == 0) continue;
+    if (!tally.summary.empty()) tally.summary += ", ";
+    tally.summary += std::string(OpName(op)) + " " + std::to_string(count);
+    const uint64_t stride = (count + kMaxPointsPerKind - 1) / kMaxPointsPerKind;
+    for (uint64_t n = 1; n <= count;
+         n = (n + stride > count && n < count) ? count : n + stride) {
+      SCOPED_TRACE(std::string("killed before ") + OpName(op) + " #" +
+                   std::to_string(n));
+      ClearDirectory();
+      kbdterm();
+      EXPECT_EQ(kbdinit(32767, 4), kKbdOk);
+      faults::Reset();
+      faults::SetCounting(false);
+      path.prepare();
+      int status = 0;
+      {
+        qx::testing::ChildGroup child;
+        child.Start([&](const qx::testing::ChildGroup::Context&) {
+          faults::Arm(op, n, Kind::kExit);
+          faults::SetCounting(true);
+          kbdseterror(0);
+          return path.act() < 0 ? 1 : 0;
+        });
+        child.Go();
+        status = child.Wait(0);
+      }
+      EXPECT_TRUE(status == faults::kExitStatus || status == 0)
+          << "the child's status: " << status;
+      kbdseterror(0);
+      path.verify(status == 0 ? int16_t{0} : int16_t{-1});
+      kbdterm();
+      ++tally.points;
+      if (HasFailure()) return tally;
+    }
+  }
+  std::printf("[ kill points ] %llu (%s)\n",
+              static_cast<unsigned long long>(tally.points),
+              tally.summary.c_str());
+  return tally;
+}
+
 std::vector<std::string> ReadRecords(const std::string& path, uint16_t mode,
                                      int16_t* status) {
   std::vector<std::string> records;

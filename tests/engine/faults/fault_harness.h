@@ -47,6 +47,14 @@ class FaultTest : public ::testing::Test {
   FaultTally RunEveryFault(const FaultPath& path,
                            std::vector<platform::faults::Op> skip = {});
 
+  // Kills path's act at every operation that changes a file (write,
+  // flush, rename, remove, open), sampled as RunEveryFault does: act runs
+  // in a child process that ends just before the Nth such operation of a
+  // kind, as a kill at that moment would. prepare and verify run in this
+  // process (prepare must leave no handle open: the child opens its own);
+  // verify gets 0 when the child finished its work, else -1.
+  FaultTally RunEveryKill(const FaultPath& path);
+
   qx::testing::TempDir dir_;
 
  private:

@@ -4,6 +4,7 @@
 // or not, every record of the data file finds its own memo value.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
 #include <ostream>
 #include <string>
@@ -75,6 +76,40 @@ class MemoFaultTest : public FaultTest,
     return value;
   }
 
+  // After the packs of five records (values value_of(i)), two deleted:
+  // the table opens with expect_count records (0: 3 or 5), and every live
+  // record finds its own memo value.
+  void VerifyPackedTable(size_t expect_count) {
+    const MemoLayout& l = GetParam();
+    auto value_of = [](uint32_t i) { return Value('a' + i, 100 + 150 * i); };
+    int16_t dbf = -1, memo = -1;
+    ASSERT_GE(kbddopenx(&dbf, Path("t.dbf").c_str(), l.dialect), 0)
+        << "the table refuses to open";
+    ASSERT_GE(OpenMemo(&memo), 0) << "the memo file refuses to open";
+    uint32_t count = 0;
+    EXPECT_EQ(kbddreccount(dbf, &count), kKbdOk);
+    if (expect_count != 0) {
+      EXPECT_EQ(count, expect_count);
+    } else {
+      EXPECT_TRUE(count == 3 || count == 5) << count;
+    }
+    for (uint32_t r = 1; r <= count; ++r) {
+      // A deleted record keeps its old block number, which a memo pack
+      // gives to another value: only live records are checked.
+      const int16_t read = kbddread(dbf, r);
+      ASSERT_GE(read, 0);
+      if (read == kKbdDeletedRecord) continue;
+      char name[11] = {};
+      ASSERT_EQ(kbddget(dbf, 0, name), kKbdOk);
+      const uint32_t i = static_cast<uint32_t>(std::stoul(name + 4));
+      uint32_t block = 0;
+      ASSERT_EQ(kbddmemoblock(dbf, 2, &block), kKbdOk);
+      EXPECT_EQ(ReadMemo(memo, block), value_of(i)) << "record " << r;
+    }
+    EXPECT_EQ(CloseMemo(memo), kKbdOk);
+    EXPECT_EQ(kbddclose(dbf), kKbdOk);
+  }
+
   int16_t memo_ = -1;
   int16_t dbf_ = -1;
 };
@@ -127,34 +162,6 @@ TEST_P(MemoFaultTest, WriteAndReplace) {
 TEST_P(MemoFaultTest, Pack) {
   const MemoLayout& l = GetParam();
   auto value_of = [](uint32_t i) { return Value('a' + i, 100 + 150 * i); };
-  auto verify_table = [&](size_t expect_count) {
-    int16_t dbf = -1, memo = -1;
-    ASSERT_GE(kbddopenx(&dbf, Path("t.dbf").c_str(), l.dialect), 0)
-        << "the table refuses to open";
-    ASSERT_GE(OpenMemo(&memo), 0) << "the memo file refuses to open";
-    uint32_t count = 0;
-    EXPECT_EQ(kbddreccount(dbf, &count), kKbdOk);
-    if (expect_count != 0) {
-      EXPECT_EQ(count, expect_count);
-    } else {
-      EXPECT_TRUE(count == 3 || count == 5) << count;
-    }
-    for (uint32_t r = 1; r <= count; ++r) {
-      // A deleted record keeps its old block number, which a memo pack
-      // gives to another value: only live records are checked.
-      const int16_t read = kbddread(dbf, r);
-      ASSERT_GE(read, 0);
-      if (read == kKbdDeletedRecord) continue;
-      char name[11] = {};
-      ASSERT_EQ(kbddget(dbf, 0, name), kKbdOk);
-      const uint32_t i = static_cast<uint32_t>(std::stoul(name + 4));
-      uint32_t block = 0;
-      ASSERT_EQ(kbddmemoblock(dbf, 2, &block), kKbdOk);
-      EXPECT_EQ(ReadMemo(memo, block), value_of(i)) << "record " << r;
-    }
-    EXPECT_EQ(CloseMemo(memo), kKbdOk);
-    EXPECT_EQ(kbddclose(dbf), kKbdOk);
-  };
   FaultTally tally = RunEveryFault({
       [&] {
         ASSERT_EQ(CreateTable(Path("t.dbf"), l.dialect, true), kKbdOk);
@@ -180,7 +187,54 @@ TEST_P(MemoFaultTest, Pack) {
         if (dbf_ >= 0) kbddclose(dbf_);
         kbdseterror(0);
         memo_ = dbf_ = -1;
-        verify_table(status >= 0 ? 3 : 0);
+        VerifyPackedTable(status >= 0 ? 3 : 0);
+        EXPECT_FALSE(std::filesystem::exists(Path("t.PKJ")))
+            << "the open leaves the memo pack's journal";
+      }});
+  EXPECT_GT(tally.points, 0u);
+}
+
+// The same packs killed before each change they make to a file: the table
+// reopens with every live record's value, as before the packs or after
+// them; a memo pack killed after it began renumbering is finished by the
+// open, which leaves no journal behind.
+TEST_P(MemoFaultTest, PackKilled) {
+  const MemoLayout& l = GetParam();
+  auto value_of = [](uint32_t i) { return Value('a' + i, 100 + 150 * i); };
+  FaultTally tally = RunEveryKill({
+      [&] {
+        ASSERT_EQ(CreateTable(Path("t.dbf"), l.dialect, true), kKbdOk);
+        ASSERT_EQ(CreateMemo(), kKbdOk);
+        int16_t dbf = -1, memo = -1;
+        ASSERT_EQ(kbddopenx(&dbf, Path("t.dbf").c_str(), l.dialect), kKbdOk);
+        ASSERT_EQ(OpenMemo(&memo), kKbdOk);
+        for (uint32_t i = 1; i <= 5; ++i) {
+          uint32_t block = 0;
+          ASSERT_EQ(WriteMemo(memo, &block, value_of(i)), kKbdOk);
+          ASSERT_EQ(AppendRecord(dbf, i, block), i);
+        }
+        ASSERT_EQ(kbdddelete(dbf, 2), kKbdOk);
+        ASSERT_EQ(kbdddelete(dbf, 4), kKbdOk);
+        ASSERT_EQ(CloseMemo(memo), kKbdOk);
+        ASSERT_EQ(kbddclose(dbf), kKbdOk);
+      },
+      [&] {
+        int16_t dbf = -1, memo = -1;
+        if (int16_t s = kbddopenx(&dbf, Path("t.dbf").c_str(), l.dialect);
+            s < 0)
+          return s;
+        if (int16_t s = OpenMemo(&memo); s < 0) return s;
+        if (int16_t s = l.fpt ? kbdfpack(dbf, &memo) : kbdtpack(dbf, &memo);
+            s < 0)
+          return s;
+        if (int16_t s = kbddpack(&dbf); s < 0) return s;
+        if (int16_t s = CloseMemo(memo); s < 0) return s;
+        return kbddclose(dbf);
+      },
+      [&](int16_t status) {
+        VerifyPackedTable(status >= 0 ? 3 : 0);
+        EXPECT_FALSE(std::filesystem::exists(Path("t.PKJ")))
+            << "the open leaves the memo pack's journal";
       }});
   EXPECT_GT(tally.points, 0u);
 }
