@@ -36,6 +36,9 @@ std::string Value(char c, size_t length) {
   return v;
 }
 
+// The memo value of record i of the pack tests.
+std::string PackValue(uint32_t i) { return Value('a' + i, 100 + 150 * i); }
+
 class MemoFaultTest : public FaultTest,
                       public ::testing::WithParamInterface<MemoLayout> {
  protected:
@@ -76,12 +79,28 @@ class MemoFaultTest : public FaultTest,
     return value;
   }
 
-  // After the packs of five records (values value_of(i)), two deleted:
-  // the table opens with expect_count records (0: 3 or 5), and every live
-  // record finds its own memo value.
+  // The pack tests' table, left open in dbf_ and memo_: five records with
+  // the values PackValue(i), records 2 and 4 deleted.
+  void MakePackTable() {
+    const MemoLayout& l = GetParam();
+    ASSERT_EQ(CreateTable(Path("t.dbf"), l.dialect, true), kKbdOk);
+    ASSERT_EQ(CreateMemo(), kKbdOk);
+    ASSERT_EQ(kbddopenx(&dbf_, Path("t.dbf").c_str(), l.dialect), kKbdOk);
+    ASSERT_EQ(OpenMemo(&memo_), kKbdOk);
+    for (uint32_t i = 1; i <= 5; ++i) {
+      uint32_t block = 0;
+      ASSERT_EQ(WriteMemo(memo_, &block, PackValue(i)), kKbdOk);
+      ASSERT_EQ(AppendRecord(dbf_, i, block), i);
+    }
+    ASSERT_EQ(kbdddelete(dbf_, 2), kKbdOk);
+    ASSERT_EQ(kbdddelete(dbf_, 4), kKbdOk);
+  }
+
+  // After the packs of that table: it opens with expect_count records (0:
+  // 3 or 5), every live record finds its own memo value, and no journal
+  // of the memo pack is left.
   void VerifyPackedTable(size_t expect_count) {
     const MemoLayout& l = GetParam();
-    auto value_of = [](uint32_t i) { return Value('a' + i, 100 + 150 * i); };
     int16_t dbf = -1, memo = -1;
     ASSERT_GE(kbddopenx(&dbf, Path("t.dbf").c_str(), l.dialect), 0)
         << "the table refuses to open";
@@ -104,10 +123,12 @@ class MemoFaultTest : public FaultTest,
       const uint32_t i = static_cast<uint32_t>(std::stoul(name + 4));
       uint32_t block = 0;
       ASSERT_EQ(kbddmemoblock(dbf, 2, &block), kKbdOk);
-      EXPECT_EQ(ReadMemo(memo, block), value_of(i)) << "record " << r;
+      EXPECT_EQ(ReadMemo(memo, block), PackValue(i)) << "record " << r;
     }
     EXPECT_EQ(CloseMemo(memo), kKbdOk);
     EXPECT_EQ(kbddclose(dbf), kKbdOk);
+    EXPECT_FALSE(std::filesystem::exists(Path("t.PKJ")))
+        << "the open leaves the memo pack's journal";
   }
 
   int16_t memo_ = -1;
@@ -161,21 +182,8 @@ TEST_P(MemoFaultTest, WriteAndReplace) {
 // Pack of data file and memo file: five records, two deleted.
 TEST_P(MemoFaultTest, Pack) {
   const MemoLayout& l = GetParam();
-  auto value_of = [](uint32_t i) { return Value('a' + i, 100 + 150 * i); };
   FaultTally tally = RunEveryFault({
-      [&] {
-        ASSERT_EQ(CreateTable(Path("t.dbf"), l.dialect, true), kKbdOk);
-        ASSERT_EQ(CreateMemo(), kKbdOk);
-        ASSERT_EQ(kbddopenx(&dbf_, Path("t.dbf").c_str(), l.dialect), kKbdOk);
-        ASSERT_EQ(OpenMemo(&memo_), kKbdOk);
-        for (uint32_t i = 1; i <= 5; ++i) {
-          uint32_t block = 0;
-          ASSERT_EQ(WriteMemo(memo_, &block, value_of(i)), kKbdOk);
-          ASSERT_EQ(AppendRecord(dbf_, i, block), i);
-        }
-        ASSERT_EQ(kbdddelete(dbf_, 2), kKbdOk);
-        ASSERT_EQ(kbdddelete(dbf_, 4), kKbdOk);
-      },
+      [&] { MakePackTable(); },
       [&] {
         int16_t status = l.fpt ? kbdfpack(dbf_, &memo_) : kbdtpack(dbf_, &memo_);
         if (status < 0) return status;
@@ -188,53 +196,38 @@ TEST_P(MemoFaultTest, Pack) {
         kbdseterror(0);
         memo_ = dbf_ = -1;
         VerifyPackedTable(status >= 0 ? 3 : 0);
-        EXPECT_FALSE(std::filesystem::exists(Path("t.PKJ")))
-            << "the open leaves the memo pack's journal";
       }});
   EXPECT_GT(tally.points, 0u);
 }
 
 // The same packs killed before each change they make to a file: the table
 // reopens with every live record's value, as before the packs or after
-// them; a memo pack killed after it began renumbering is finished by the
-// open, which leaves no journal behind.
+// them (a memo pack killed after it began renumbering is finished by the
+// open).
 TEST_P(MemoFaultTest, PackKilled) {
   const MemoLayout& l = GetParam();
-  auto value_of = [](uint32_t i) { return Value('a' + i, 100 + 150 * i); };
   FaultTally tally = RunEveryKill({
       [&] {
-        ASSERT_EQ(CreateTable(Path("t.dbf"), l.dialect, true), kKbdOk);
-        ASSERT_EQ(CreateMemo(), kKbdOk);
-        int16_t dbf = -1, memo = -1;
-        ASSERT_EQ(kbddopenx(&dbf, Path("t.dbf").c_str(), l.dialect), kKbdOk);
-        ASSERT_EQ(OpenMemo(&memo), kKbdOk);
-        for (uint32_t i = 1; i <= 5; ++i) {
-          uint32_t block = 0;
-          ASSERT_EQ(WriteMemo(memo, &block, value_of(i)), kKbdOk);
-          ASSERT_EQ(AppendRecord(dbf, i, block), i);
-        }
-        ASSERT_EQ(kbdddelete(dbf, 2), kKbdOk);
-        ASSERT_EQ(kbdddelete(dbf, 4), kKbdOk);
-        ASSERT_EQ(CloseMemo(memo), kKbdOk);
-        ASSERT_EQ(kbddclose(dbf), kKbdOk);
+        MakePackTable();
+        ASSERT_EQ(CloseMemo(memo_), kKbdOk);
+        ASSERT_EQ(kbddclose(dbf_), kKbdOk);
+        memo_ = dbf_ = -1;
       },
       [&] {
-        int16_t dbf = -1, memo = -1;
-        if (int16_t s = kbddopenx(&dbf, Path("t.dbf").c_str(), l.dialect);
+        if (int16_t s = kbddopenx(&dbf_, Path("t.dbf").c_str(), l.dialect);
             s < 0)
           return s;
-        if (int16_t s = OpenMemo(&memo); s < 0) return s;
-        if (int16_t s = l.fpt ? kbdfpack(dbf, &memo) : kbdtpack(dbf, &memo);
+        if (int16_t s = OpenMemo(&memo_); s < 0) return s;
+        if (int16_t s = l.fpt ? kbdfpack(dbf_, &memo_) : kbdtpack(dbf_, &memo_);
             s < 0)
           return s;
-        if (int16_t s = kbddpack(&dbf); s < 0) return s;
-        if (int16_t s = CloseMemo(memo); s < 0) return s;
-        return kbddclose(dbf);
+        if (int16_t s = kbddpack(&dbf_); s < 0) return s;
+        if (int16_t s = CloseMemo(memo_); s < 0) return s;
+        return kbddclose(dbf_);
       },
       [&](int16_t status) {
+        memo_ = dbf_ = -1;
         VerifyPackedTable(status >= 0 ? 3 : 0);
-        EXPECT_FALSE(std::filesystem::exists(Path("t.PKJ")))
-            << "the open leaves the memo pack's journal";
       }});
   EXPECT_GT(tally.points, 0u);
 }
