@@ -34,6 +34,15 @@ const char* OpName(Op op) {
   return "?";
 }
 
+const char* KindName(Kind kind) {
+  switch (kind) {
+    case Kind::kFail: return " failing";
+    case Kind::kShort: return " short";
+    case Kind::kRefuse: return " refused";
+  }
+  return "?";
+}
+
 // One run: fresh engine, prepare uncounted, act counted with the fault (if
 // any) armed, verify uncounted.
 int16_t RunOnce(const FaultPath& path, Op op, uint64_t nth, Kind kind) {
@@ -99,8 +108,9 @@ FaultTally FaultTest::RunEveryFault(const FaultPath& path,
     if (!tally.summary.empty()) tally.summary += ", ";
     tally.summary += std::string(OpName(op)) + " " + std::to_string(counts[i]);
     const bool shortens = op == Op::kRead || op == Op::kWrite;
-    for (Kind kind : {Kind::kFail, Kind::kShort}) {
+    for (Kind kind : {Kind::kFail, Kind::kShort, Kind::kRefuse}) {
       if (kind == Kind::kShort && !shortens) continue;
+      if (kind == Kind::kRefuse && op != Op::kLock) continue;
       // Every operation up to kMaxPointsPerKind; beyond, an even sample
       // that keeps the first and the last.
       const uint64_t stride =
@@ -109,7 +119,7 @@ FaultTally FaultTest::RunEveryFault(const FaultPath& path,
            n = (n + stride > counts[i] && n < counts[i]) ? counts[i]
                                                          : n + stride) {
         SCOPED_TRACE(std::string(OpName(op)) + " #" + std::to_string(n) +
-                     (kind == Kind::kShort ? " short" : " failing"));
+                     KindName(kind));
         ClearDirectory();
         const int16_t status = RunOnce(path, op, n, kind);
         ++tally.points;
