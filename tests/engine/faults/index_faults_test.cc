@@ -3,7 +3,8 @@
 // sort work file included). After a fault the index reopens; when the
 // engine's check finds it clean it holds exactly the acknowledged entries
 // (the one in flight there or not); otherwise the failed call said so and
-// a rebuild repairs it.
+// a rebuild repairs it. The key paths run on files opened exclusively and
+// shared.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -80,7 +81,11 @@ std::vector<Entry> Sorted(const std::set<uint32_t>& records) {
 class IndexFaultTest : public FaultTest,
                        public ::testing::WithParamInterface<const char*> {
  protected:
-  IndexFaultTest() : kind_(MakeIndexKind(GetParam())) {}
+  // open_mode: how the index (and the data file of a rebuild) is opened.
+  explicit IndexFaultTest(uint16_t open_mode = 0)
+      : kind_(MakeIndexKind(GetParam(), open_mode)), open_mode_(open_mode) {}
+
+  bool shared() const { return (open_mode_ & kKbdModeShared) != 0; }
 
   std::string IndexPath() const { return Path(kind_->file()); }
 
@@ -88,7 +93,8 @@ class IndexFaultTest : public FaultTest,
   // clean and every record has its entry.
   void RebuildAndCheck(uint32_t records) {
     int16_t dbf = -1;
-    ASSERT_EQ(kbddopenx(&dbf, Path("t.dbf").c_str(), kKbdDbase3), kKbdOk);
+    ASSERT_EQ(kbddopenx(&dbf, Path("t.dbf").c_str(), kKbdDbase3 | open_mode_),
+              kKbdOk);
     ASSERT_EQ(kind_->Build(dbf, IndexPath()), kKbdOk);
     ASSERT_EQ(kbddclose(dbf), kKbdOk);
     ASSERT_GE(kind_->Open(IndexPath()), 0);
@@ -103,10 +109,48 @@ class IndexFaultTest : public FaultTest,
     EXPECT_EQ(kind_->Close(), kKbdOk);
   }
 
+  // Key adds through splits, then deletes through merges (see the top).
+  void KeyAddsAndDeletes();
+
+  // Closes the handle the faulted calls used: the close may report what
+  // the failure left, but the handle goes.
+  void CloseFaulted() {
+    kind_->Close();
+    kbdseterror(0);
+    EXPECT_EQ(kind_->Close(), kKbdErrHandle) << "the handle stays open";
+    kbdseterror(0);
+  }
+
+  // With the faulted handle still open, other (open on the same clean
+  // index holding entries) adds and deletes a key of its own, which it
+  // cannot while the faulted handle keeps the file's lock; the faulted
+  // handle then walks the same entries.
+  void OtherHandleWrites(IndexKind* other, const std::vector<Entry>& entries) {
+    const std::string probe = KeyOf(200);
+    EXPECT_EQ(other->Add(probe, 200), kKbdOk) << "a lock stays held";
+    EXPECT_EQ(other->Delete(probe, 200), kKbdOk);
+    std::vector<Entry> seen;
+    EXPECT_EQ(kind_->Walk(&seen), kKbdOk) << "the faulted handle is unusable";
+    EXPECT_EQ(seen, entries);
+    kbdseterror(0);
+  }
+
   std::unique_ptr<IndexKind> kind_;
+  const uint16_t open_mode_;
 };
 
-TEST_P(IndexFaultTest, KeyAddsAndDeletes) {
+// The same index paths on a file opened shared: every call takes the
+// file's operation lock and re-reads the header, and lock faults meet
+// those locks. A lock that fails ends the call with a negative status and
+// leaves nothing held: a second handle, opened while the first is still
+// open, checks and walks the index and (when it is clean) adds and deletes
+// a key of its own; the first handle then still walks the same entries.
+class SharedIndexFaultTest : public IndexFaultTest {
+ protected:
+  SharedIndexFaultTest() : IndexFaultTest(kKbdModeShared) {}
+};
+
+void IndexFaultTest::KeyAddsAndDeletes() {
   constexpr uint32_t kRecords = 16;
   std::set<uint32_t> acked;
   std::optional<uint32_t> in_flight;
@@ -138,20 +182,25 @@ TEST_P(IndexFaultTest, KeyAddsAndDeletes) {
         return int16_t{kKbdOk};
       },
       [&](int16_t status) {
-        // The close may report what the failure left, but the handle goes.
-        kind_->Close();
-        kbdseterror(0);
-        EXPECT_EQ(kind_->Close(), kKbdErrHandle) << "the handle stays open";
-        kbdseterror(0);
-        ASSERT_GE(kind_->Open(IndexPath()), 0) << "the index refuses to open";
+        // Shared: the second handle judges the file while the first is
+        // open, so that a lock the first kept would stand in its way.
+        std::unique_ptr<IndexKind> second;
+        IndexKind* judge = kind_.get();
+        if (shared()) {
+          second = MakeIndexKind(GetParam(), open_mode_);
+          judge = second.get();
+        } else {
+          CloseFaulted();
+        }
+        ASSERT_GE(judge->Open(IndexPath()), 0) << "the index refuses to open";
         // Damage is what `qxdb check` reports: a structural problem, or
         // entries that disagree with the data file. Here the index holds
         // the acknowledged records (the one in flight there or not), so
         // anything else is what its data comparison would show.
         uint32_t problems = 0;
-        ASSERT_GE(kind_->Check(&problems), 0);
+        ASSERT_GE(judge->Check(&problems), 0);
         std::vector<Entry> entries;
-        const bool walked = kind_->Walk(&entries) == kKbdOk;
+        const bool walked = judge->Walk(&entries) == kKbdOk;
         kbdseterror(0);
         std::set<uint32_t> other = acked;
         if (in_flight) {
@@ -182,7 +231,19 @@ TEST_P(IndexFaultTest, KeyAddsAndDeletes) {
             }
           }
         }
-        EXPECT_EQ(kind_->Close(), kKbdOk);
+        if (shared()) {
+          if (!damaged) OtherHandleWrites(judge, entries);
+          CloseFaulted();
+          if (!damaged) {
+            // The first handle's close changed nothing the second sees.
+            std::vector<Entry> after;
+            EXPECT_EQ(judge->Walk(&after), kKbdOk);
+            EXPECT_EQ(after, entries);
+            EXPECT_GE(judge->Check(&problems), 0);
+            EXPECT_EQ(problems, 0u);
+          }
+        }
+        EXPECT_EQ(judge->Close(), kKbdOk);
         if (damaged) RebuildAndCheck(kRecords);
       }});
   EXPECT_GT(tally.points, 0u);
@@ -190,6 +251,10 @@ TEST_P(IndexFaultTest, KeyAddsAndDeletes) {
   // comparison shows (torn keys, keys twice): reported, not failed.
   std::printf("[ data-only damage ] %d\n", data_only_damage);
 }
+
+TEST_P(IndexFaultTest, KeyAddsAndDeletes) { KeyAddsAndDeletes(); }
+
+TEST_P(SharedIndexFaultTest, KeyAddsAndDeletes) { KeyAddsAndDeletes(); }
 
 TEST_P(IndexFaultTest, Build) {
   constexpr uint32_t kRecords = 40;
@@ -269,12 +334,16 @@ TEST_P(IndexFaultTest, BuildThroughTheWorkFile) {
   EXPECT_GT(tally.points, 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, IndexFaultTest,
-                         ::testing::Values("Ndx", "Mdx", "Ntx", "Idx",
-                                           "IdxCompact", "Cdx"),
-                         [](const auto& info) {
-                           return std::string(info.param);
-                         });
+const char* const kKinds[] = {"Ndx", "Mdx", "Ntx", "Idx", "IdxCompact", "Cdx"};
+
+std::string KindName(const ::testing::TestParamInfo<const char*>& info) {
+  return info.param;
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, IndexFaultTest, ::testing::ValuesIn(kKinds),
+                         KindName);
+INSTANTIATE_TEST_SUITE_P(Kinds, SharedIndexFaultTest,
+                         ::testing::ValuesIn(kKinds), KindName);
 
 }  // namespace
 }  // namespace qx::engine::faults_test
