@@ -28,7 +28,7 @@ bool MixOf(const std::string& got, const std::string& old_bytes,
 
 class DbfFaultTest : public FaultTest {
  protected:
-  // A table of three records, open exclusively; before_ holds them.
+  // A table of three records, open shared; before_ holds them.
   void PrepareTable() {
     ASSERT_EQ(CreateTable(Path("t.dbf"), kDialect, false), kKbdOk);
     // Shared: the writes take their locks and re-read the header.
@@ -79,6 +79,7 @@ TEST_F(DbfFaultTest, Append) {
         return kbddwrite(dbf_, &recno, kKbdWriteAppend);
       },
       [&](int16_t status) {
+        ExpectOperationLockOutcome(status);  // the append lock
         CloseTable();
         std::vector<std::string> after = Reopen();
         ASSERT_GE(after.size(), 3u);

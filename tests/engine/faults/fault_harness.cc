@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 
 namespace qx::engine::faults_test {
 
@@ -16,6 +17,8 @@ using faults::Op;
 namespace {
 
 bool short_fault_run = false;
+// The lock fault kind of the run being verified, when its fault is a lock's.
+std::optional<Kind> lock_fault_run;
 
 // Bounds the runs of one operation kind (and fault kind) of a path.
 constexpr uint64_t kMaxPointsPerKind = 100;
@@ -47,6 +50,8 @@ const char* KindName(Kind kind) {
 // any) armed, verify uncounted.
 int16_t RunOnce(const FaultPath& path, Op op, uint64_t nth, Kind kind) {
   short_fault_run = nth != 0 && kind == Kind::kShort;
+  lock_fault_run.reset();
+  if (nth != 0 && op == Op::kLock) lock_fault_run = kind;
   kbdterm();
   EXPECT_EQ(kbdinit(32767, 4), kKbdOk);
   faults::Reset();
@@ -67,6 +72,15 @@ int16_t RunOnce(const FaultPath& path, Op op, uint64_t nth, Kind kind) {
 }  // namespace
 
 bool ShortFaultRun() { return short_fault_run; }
+
+void ExpectOperationLockOutcome(int16_t status) {
+  if (!lock_fault_run || !faults::Fired()) return;
+  if (*lock_fault_run == Kind::kRefuse) {
+    EXPECT_LT(status, 0) << "a refused lock went unreported";
+  } else {
+    EXPECT_GE(status, 0) << "a busy lock was not waited for";
+  }
+}
 
 FaultTest::FaultTest() {
   saved_cwd_ = std::filesystem::current_path().string();

@@ -58,6 +58,13 @@ class FaultTest : public ::testing::Test {
 // is damage no structural check can see; the data comparison shows it).
 bool ShortFaultRun();
 
+// For paths whose every lock is an operation lock (index and memo calls,
+// appends on a shared file): those wait out a range another handle holds,
+// so a busy lock (kFail) costs a retry and the call succeeds; a lock the
+// system refuses (kRefuse) fails the call. Checks status against the
+// lock fault the run being verified delivered, if any.
+void ExpectOperationLockOutcome(int16_t status);
+
 // --- Data files ----------------------------------------------------------
 
 // Every record of the table as stored (deletion flag included); *status

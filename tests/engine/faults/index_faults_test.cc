@@ -187,6 +187,7 @@ void IndexFaultTest::KeyAddsAndDeletes() {
         std::unique_ptr<IndexKind> second;
         IndexKind* judge = kind_.get();
         if (shared()) {
+          ExpectOperationLockOutcome(status);
           second = MakeIndexKind(GetParam(), open_mode_);
           judge = second.get();
         } else {
