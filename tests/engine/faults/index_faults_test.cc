@@ -122,16 +122,17 @@ class IndexFaultTest : public FaultTest,
   }
 
   // With the faulted handle still open, other (open on the same clean
-  // index holding entries) adds and deletes a key of its own, which it
-  // cannot while the faulted handle keeps the file's lock; the faulted
-  // handle then walks the same entries.
-  void OtherHandleWrites(IndexKind* other, const std::vector<Entry>& entries) {
+  // index) adds and deletes a key of its own, which it cannot while the
+  // faulted handle keeps the file's lock; the faulted handle, unless the
+  // path closed it, then walks the same entries.
+  void OtherHandleWrites(IndexKind* other, const std::vector<Entry>* entries) {
     const std::string probe = KeyOf(200);
     EXPECT_EQ(other->Add(probe, 200), kKbdOk) << "a lock stays held";
     EXPECT_EQ(other->Delete(probe, 200), kKbdOk);
+    if (entries == nullptr) return;
     std::vector<Entry> seen;
     EXPECT_EQ(kind_->Walk(&seen), kKbdOk) << "the faulted handle is unusable";
-    EXPECT_EQ(seen, entries);
+    EXPECT_EQ(seen, *entries);
     kbdseterror(0);
   }
 
@@ -154,6 +155,7 @@ void IndexFaultTest::KeyAddsAndDeletes() {
   constexpr uint32_t kRecords = 16;
   std::set<uint32_t> acked;
   std::optional<uint32_t> in_flight;
+  bool closed = false;  // the path reached the close of the faulted handle
   int data_only_damage = 0;
   FaultTally tally = RunEveryFault({
       [&] {
@@ -162,6 +164,7 @@ void IndexFaultTest::KeyAddsAndDeletes() {
         ASSERT_EQ(kind_->Open(IndexPath()), kKbdOk);
         acked.clear();
         in_flight.reset();
+        closed = false;
         for (uint32_t r = 1; r <= 6; ++r) {
           ASSERT_EQ(kind_->Add(KeyOf(r), r), kKbdOk);
           acked.insert(r);
@@ -179,7 +182,10 @@ void IndexFaultTest::KeyAddsAndDeletes() {
           acked.erase(r);
         }
         in_flight.reset();
-        return int16_t{kKbdOk};
+        // The close writes too (NDX compacts, NTX and MDX stamp their
+        // header) and, shared, takes the lock for it.
+        closed = true;
+        return kind_->Close();
       },
       [&](int16_t status) {
         // Shared: the second handle judges the file while the first is
@@ -233,8 +239,9 @@ void IndexFaultTest::KeyAddsAndDeletes() {
           }
         }
         if (shared()) {
-          if (!damaged) OtherHandleWrites(judge, entries);
-          CloseFaulted();
+          if (!damaged) OtherHandleWrites(judge, closed ? nullptr : &entries);
+          // A closed handle's number may be the second handle's now.
+          if (!closed) CloseFaulted();
           if (!damaged) {
             // The first handle's close changed nothing the second sees.
             std::vector<Entry> after;
