@@ -114,13 +114,16 @@ int16_t LockRecord(DbfFile* file, uint32_t recno, int16_t mode) {
 void ReleaseFileLock(DbfFile* file, int16_t mode) {
   switch (mode) {
     case 1:
-      ForgetUnlockError(UnlockRegion(file, kDbfLockMode1Offset, kDbfLockMode1Length));
+      ForgetUnlockError(
+          UnlockRegion(file, kDbfLockMode1Offset, kDbfLockMode1Length));
       break;
     case 2:
-      ForgetUnlockError(UnlockRegion(file, kDbfLockMode2Offset, kDbfLockMode2Length));
+      ForgetUnlockError(
+          UnlockRegion(file, kDbfLockMode2Offset, kDbfLockMode2Length));
       break;
     case 3:
-      ForgetUnlockError(UnlockRegion(file, kDbfLockMode3Offset, kDbfLockMode3Length));
+      ForgetUnlockError(
+          UnlockRegion(file, kDbfLockMode3Offset, kDbfLockMode3Length));
       break;
     case 4:
       if (file->shared_slot != 0) {
