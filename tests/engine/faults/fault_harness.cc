@@ -20,9 +20,6 @@ bool short_fault_run = false;
 // The lock fault kind of the run being verified, when its fault is a lock's.
 std::optional<Kind> lock_fault_run;
 
-// Bounds the runs of one operation kind (and fault kind) of a path.
-constexpr uint64_t kMaxPointsPerKind = 100;
-
 const char* OpName(Op op) {
   switch (op) {
     case Op::kRead: return "read";
@@ -100,7 +97,8 @@ void FaultTest::ClearDirectory() {
 }
 
 FaultTally FaultTest::RunEveryFault(const FaultPath& path,
-                                    std::vector<Op> skip) {
+                                    std::vector<Op> skip,
+                                    uint64_t max_points) {
   FaultTally tally;
   // The count run: no fault armed (nth 0 never fires); the counts stay
   // after it, as verify runs uncounted.
@@ -125,10 +123,9 @@ FaultTally FaultTest::RunEveryFault(const FaultPath& path,
     for (Kind kind : {Kind::kFail, Kind::kShort, Kind::kRefuse}) {
       if (kind == Kind::kShort && !shortens) continue;
       if (kind == Kind::kRefuse && op != Op::kLock) continue;
-      // Every operation up to kMaxPointsPerKind; beyond, an even sample
-      // that keeps the first and the last.
-      const uint64_t stride =
-          (counts[i] + kMaxPointsPerKind - 1) / kMaxPointsPerKind;
+      // Every operation up to max_points; beyond, an even sample that
+      // keeps the first and the last.
+      const uint64_t stride = (counts[i] + max_points - 1) / max_points;
       for (uint64_t n = 1; n <= counts[i];
            n = (n + stride > counts[i] && n < counts[i]) ? counts[i]
                                                          : n + stride) {

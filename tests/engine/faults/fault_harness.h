@@ -27,6 +27,9 @@ struct FaultPath {
   std::function<void(int16_t status)> verify;
 };
 
+// Bounds the runs of one operation kind (and fault kind) of a path.
+inline constexpr uint64_t kMaxPointsPerKind = 100;
+
 // Fault points run, per operation kind, for the report of a test.
 struct FaultTally {
   uint64_t points = 0;
@@ -43,9 +46,12 @@ class FaultTest : public ::testing::Test {
   std::string Path(const std::string& name) const { return dir_.File(name); }
 
   // Runs path with every fault in turn (see the top of this file). The
-  // operations of kinds in `skip` are not faulted.
+  // operations of kinds in `skip` are not faulted. Beyond max_points
+  // operations of one kind, an even sample of max_points of them (the
+  // first and the last included) is faulted.
   FaultTally RunEveryFault(const FaultPath& path,
-                           std::vector<platform::faults::Op> skip = {});
+                           std::vector<platform::faults::Op> skip = {},
+                           uint64_t max_points = kMaxPointsPerKind);
 
   qx::testing::TempDir dir_;
 
