@@ -1,7 +1,8 @@
 // Faults in the data-file write paths: append, rewrite, delete and recall,
-// create. Acknowledged records must read back byte-exact after any fault;
-// a record in flight is there whole, absent, or (a rewrite cut short) a
-// mix of its old and new bytes.
+// create, and in the file and record locks. Acknowledged records must read
+// back byte-exact after any fault; a record in flight is there whole,
+// absent, or (a rewrite cut short) a mix of its old and new bytes; a lock
+// call that fails holds nothing.
 #include <gtest/gtest.h>
 
 #include <cstring>
