@@ -64,9 +64,13 @@ FaultAction NextFault(faults::Op op) {
   if (!s.armed || s.op != op || s.nth != n) return FaultAction::kNone;
   s.armed = false;
   s.fired = true;
-  if (s.kind == faults::Kind::kExit) std::_Exit(faults::kExitStatus);
-  return s.kind == faults::Kind::kShort ? FaultAction::kShort
-                                        : FaultAction::kFail;
+  switch (s.kind) {
+    case faults::Kind::kFail: break;
+    case faults::Kind::kShort: return FaultAction::kShort;
+    case faults::Kind::kRefuse: return FaultAction::kRefuse;
+    case faults::Kind::kExit: std::_Exit(faults::kExitStatus);
+  }
+  return FaultAction::kFail;
 }
 
 }  // namespace internal

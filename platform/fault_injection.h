@@ -12,7 +12,11 @@
 //   kWrite    WriteFile/WriteFileAt and SetEndOfFile fail with
 //             kErrorDiskFull; kShort writes half the bytes first.
 //   kFlush    FlushFile fails with kErrorWriteFault.
-//   kLock     LockFile/LockFileShared fail with kErrorLockViolation.
+//   kLock     LockFile/LockFileShared fail with kErrorLockViolation, as
+//             when another handle holds the range (the operation locks
+//             that wait try again); kRefuse fails them with
+//             kErrorSharingBufferExceeded, as when the system has no lock
+//             left to give (ENOLCK), which nobody retries.
 //   kRename   RenameFile fails with kErrorAccessDenied, nothing renamed.
 //   kRemove   RemoveFile fails with kErrorAccessDenied, nothing removed.
 //   kOpen     OpenFile fails with kErrorAccessDenied, nothing created.
@@ -45,6 +49,7 @@ inline constexpr int kOpCount = 8;
 enum class Kind : int {
   kFail,   // the operation fails and does nothing
   kShort,  // a read or write moves part of its bytes (other ops: kFail)
+  kRefuse, // the system refuses a lock outright (other ops: kFail)
   kExit,   // the process ends before the operation
 };
 

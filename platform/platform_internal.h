@@ -43,7 +43,7 @@ uint8_t FoldAnsiByte(uint8_t c);
 // Only the test variant qx_platform_faults, compiled with
 // QX_PLATFORM_FAULTS, counts and injects; elsewhere the hook is a constant
 // the compiler removes.
-enum class FaultAction { kNone, kFail, kShort };
+enum class FaultAction { kNone, kFail, kShort, kRefuse };
 #if defined(QX_PLATFORM_FAULTS)
 FaultAction NextFault(faults::Op op);
 #else

@@ -138,7 +138,9 @@
 //           that locks; when none does, nothing is held.
 //   mode 5: lock and free the test range; nothing stays held either way.
 //   After every file lock that succeeds, the record count is read again
-//   from the header, since another process may have appended.
+//   from the header, since another process may have appended; when that
+//   read fails, the lock is given back and the call fails with nothing
+//   held.
 // Record n's byte lies inside the mode 2, 3 and 4-test ranges, so a file
 // lock of another handle excludes record locks and the reverse. The same
 // handle cannot stack overlapping locks either (the system refuses them).

@@ -109,6 +109,35 @@ int16_t LockRecord(DbfFile* file, uint32_t recno, int16_t mode) {
   }
 }
 
+// Gives back the range of a file-lock mode and clears its bit. Unlocking
+// reports no failure of its own (the range may already be free).
+void ReleaseFileLock(DbfFile* file, int16_t mode) {
+  switch (mode) {
+    case 1:
+      ForgetUnlockError(
+          UnlockRegion(file, kDbfLockMode1Offset, kDbfLockMode1Length));
+      break;
+    case 2:
+      ForgetUnlockError(
+          UnlockRegion(file, kDbfLockMode2Offset, kDbfLockMode2Length));
+      break;
+    case 3:
+      ForgetUnlockError(
+          UnlockRegion(file, kDbfLockMode3Offset, kDbfLockMode3Length));
+      break;
+    case 4:
+      if (file->shared_slot != 0) {
+        ForgetUnlockError(UnlockRegion(
+            file, kDbfLockSharedSlotBase - file->shared_slot, 1));
+        file->shared_slot = 0;
+      }
+      break;
+    default:
+      break;  // mode 5 holds nothing
+  }
+  file->file_locks &= static_cast<uint8_t>(~FileLockBit(mode));
+}
+
 }  // namespace
 
 int16_t LockDbfFile(DbfFile* file, int16_t mode) {
@@ -135,32 +164,18 @@ int16_t LockDbfFile(DbfFile* file, int16_t mode) {
   }
   if (status != kKbdOk) return status;
   file->file_locks |= FileLockBit(mode);
-  // Another process may have appended while the file was not locked.
-  return RefreshRecordCount(file);
+  // Another process may have appended while the file was not locked. When
+  // the count cannot be read the call fails, and a failed lock call holds
+  // nothing: the lock is given back.
+  if (int16_t e = RefreshRecordCount(file)) {
+    RunDespiteError([&] { ReleaseFileLock(file, mode); });
+    return e;
+  }
+  return kKbdOk;
 }
 
 int16_t UnlockDbfFile(DbfFile* file, int16_t mode) {
-  switch (mode) {
-    case 1:
-      ForgetUnlockError(UnlockRegion(file, kDbfLockMode1Offset, kDbfLockMode1Length));
-      break;
-    case 2:
-      ForgetUnlockError(UnlockRegion(file, kDbfLockMode2Offset, kDbfLockMode2Length));
-      break;
-    case 3:
-      ForgetUnlockError(UnlockRegion(file, kDbfLockMode3Offset, kDbfLockMode3Length));
-      break;
-    case 4:
-      if (file->shared_slot != 0) {
-        ForgetUnlockError(UnlockRegion(
-            file, kDbfLockSharedSlotBase - file->shared_slot, 1));
-        file->shared_slot = 0;
-      }
-      break;
-    default:
-      break;  // mode 5 holds nothing
-  }
-  file->file_locks &= static_cast<uint8_t>(~FileLockBit(mode));
+  ReleaseFileLock(file, mode);
   return FlushPending(file);
 }
 

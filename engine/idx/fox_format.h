@@ -35,7 +35,9 @@
 // changed the file, so that programs caching its nodes see the change.
 // Standard headers carry options 0x00 | 0x01 | 0x08, signature 0 and the
 // real end of file at 8. Tolerated on read: any signature, options 0x02
-// and 0x04 (0x04 read as unique), any counter.
+// and 0x04 (0x04 read as unique), any counter, and a file size that is
+// not a whole number of blocks: the tail (a new node whose write was cut
+// short) holds no node, and the next new node is written over it.
 //
 // Node (512 bytes, both layouts):
 //

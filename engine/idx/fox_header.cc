@@ -160,9 +160,12 @@ int16_t AllocateFoxBlock(uint16_t file_slot, uint32_t* offset) {
     return kKbdOk;
   }
   // New blocks go at the end of the file as it is: the word at 8 of files
-  // of other writers holds 0 or a change counter, not the end.
-  const uint32_t end =
-      (size + kFoxBlockSize - 1) / kFoxBlockSize * kFoxBlockSize;
+  // of other writers holds 0 or a change counter, not the end. A tail
+  // short of a block (an extension cut short) is no node: the tree's end
+  // and the check stop before it, so the new block goes over it; past it,
+  // the tail would become a block neither in a tree nor free.
+  const uint32_t end = size / kFoxBlockSize * kFoxBlockSize;
+  if (end < kFoxBlockSize) return Fail(kKbdErrCorrupt);  // no header block
   if (end > 0xFFFFFFFFu - 2 * kFoxBlockSize) return Fail(kKbdErrWrite);
   // Extend the file now so that size and end word agree after any failure.
   static constexpr uint8_t kZero[kFoxBlockSize] = {};

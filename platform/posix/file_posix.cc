@@ -432,7 +432,8 @@ bool CloseFile(File* file) {
   if (count != 0) {
     switch (internal::NextFault(faults::Op::kRead)) {
       case internal::FaultAction::kNone: break;
-      case internal::FaultAction::kFail: return Fail(kErrorReadFault);
+      case internal::FaultAction::kFail:
+      case internal::FaultAction::kRefuse: return Fail(kErrorReadFault);
       case internal::FaultAction::kShort: wanted = count / 2; break;
     }
   }
@@ -476,7 +477,8 @@ bool WriteFileAt(File* file, uint32_t offset, const void* buffer,
   uint32_t wanted = count;
   switch (internal::NextFault(faults::Op::kWrite)) {
     case internal::FaultAction::kNone: break;
-    case internal::FaultAction::kFail: return Fail(kErrorDiskFull);
+    case internal::FaultAction::kFail:
+    case internal::FaultAction::kRefuse: return Fail(kErrorDiskFull);
     case internal::FaultAction::kShort: wanted = count / 2; break;
   }
   const uint32_t done = Transfer(
@@ -927,12 +929,23 @@ bool EmptyRangeInsideOthers(const File* file, uint32_t offset) {
   return OthersHold(file->fd, offset, 1);
 }
 
+// The error of an injected lock fault, 0 when none is due: another
+// handle's range, or (kRefuse) a system out of locks.
+uint32_t InjectedLockError() {
+  switch (internal::NextFault(faults::Op::kLock)) {
+    case internal::FaultAction::kNone: return 0;
+    case internal::FaultAction::kRefuse: return kErrorSharingBufferExceeded;
+    case internal::FaultAction::kFail:
+    case internal::FaultAction::kShort: break;
+  }
+  return kErrorLockViolation;
+}
+
 }  // namespace
 
 bool LockFile(File* file, uint32_t offset, uint32_t length) {
   if (!CanLock(file, offset, length, false)) return false;
-  if (internal::NextFault(faults::Op::kLock) != internal::FaultAction::kNone)
-    return Fail(kErrorLockViolation);
+  if (uint32_t error = InjectedLockError()) return Fail(error);
   if (length == 0 && EmptyRangeInsideOthers(file, offset)) {
     return Fail(kErrorLockViolation);
   }
@@ -966,8 +979,7 @@ bool LockFile(File* file, uint32_t offset, uint32_t length) {
 // locks that shared locks exist to wait for.
 bool LockFileShared(File* file, uint32_t offset, uint32_t length) {
   if (!CanLock(file, offset, length, true)) return false;
-  if (internal::NextFault(faults::Op::kLock) != internal::FaultAction::kNone)
-    return Fail(kErrorLockViolation);
+  if (uint32_t error = InjectedLockError()) return Fail(error);
   if (!file->can_read) return Fail(kErrorAccessDenied);
   if (length == 0 && EmptyRangeInsideOthers(file, offset)) {
     return Fail(kErrorLockViolation);

@@ -1,10 +1,12 @@
 // Faults in the data-file write paths: append, rewrite, delete and recall,
-// create. Acknowledged records must read back byte-exact after any fault;
-// a record in flight is there whole, absent, or (a rewrite cut short) a
-// mix of its old and new bytes.
+// create, and in the file and record locks. Acknowledged records must read
+// back byte-exact after any fault; a record in flight is there whole,
+// absent, or (a rewrite cut short) a mix of its old and new bytes; a lock
+// call that fails holds nothing.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -27,7 +29,7 @@ bool MixOf(const std::string& got, const std::string& old_bytes,
 
 class DbfFaultTest : public FaultTest {
  protected:
-  // A table of three records, open exclusively; before_ holds them.
+  // A table of three records, open shared; before_ holds them.
   void PrepareTable() {
     ASSERT_EQ(CreateTable(Path("t.dbf"), kDialect, false), kKbdOk);
     // Shared: the writes take their locks and re-read the header.
@@ -78,6 +80,7 @@ TEST_F(DbfFaultTest, Append) {
         return kbddwrite(dbf_, &recno, kKbdWriteAppend);
       },
       [&](int16_t status) {
+        ExpectOperationLockOutcome(status);  // the append lock
         CloseTable();
         std::vector<std::string> after = Reopen();
         ASSERT_GE(after.size(), 3u);
@@ -154,6 +157,86 @@ TEST_F(DbfFaultTest, DeleteAndRecall) {
         }
         if (status >= 0) {
           EXPECT_TRUE(deleted && recalled);
+        }
+      }});
+  EXPECT_GT(tally.points, 0u);
+}
+
+// File locks of every mode and record locks, an append under the mode-1
+// lock among them. A lock call that fails holds nothing: another handle of
+// the file can lock the whole lock area (mode 2) once the faulted handle has
+// released what its calls acknowledged.
+TEST_F(DbfFaultTest, FileAndRecordLocks) {
+  // What the faulted handle holds: file-lock modes 1..4, records as -recno.
+  std::set<int> held;
+  uint32_t appended = 0;
+  bool append_in_flight = false;
+  int16_t other = -1;
+  FaultTally tally = RunEveryFault({
+      [&] {
+        PrepareTable();
+        // Opened now: an open waits a while for a file the faulted handle
+        // holds locked.
+        ASSERT_EQ(kbddopenx(&other, Path("t.dbf").c_str(),
+                            kDialect | kKbdModeShared),
+                  kKbdOk);
+        held.clear();
+        appended = 0;
+        append_in_flight = false;
+      },
+      [&] {
+        int16_t status = kKbdOk;
+        for (int16_t mode = 1; mode <= 5; ++mode) {
+          if ((status = kbddlock(dbf_, mode)) < 0) return status;
+          if (mode <= 4) held.insert(mode);
+          if (mode == 1) {  // under the lock that covers the append byte
+            FillRecord(dbf_, 4);
+            uint32_t recno = 0;
+            append_in_flight = true;
+            if ((status = kbddwrite(dbf_, &recno, kKbdWriteAppend)) < 0)
+              return status;
+            append_in_flight = false;
+            ++appended;
+          }
+          held.erase(mode);  // an unlock frees its range whatever it answers
+          if ((status = kbddunlock(dbf_, mode)) < 0) return status;
+        }
+        for (uint32_t r = 1; r <= 2; ++r) {
+          if ((status = kbddlockrec(dbf_, r, kKbdLockRec)) < 0) return status;
+          held.insert(-static_cast<int>(r));
+        }
+        if ((status = kbddlockrec(dbf_, 3, kKbdLockRecTest)) < 0) return status;
+        held.clear();
+        return kbddlockrec(dbf_, 0, kKbdLockRecUnlock);
+      },
+      [&](int16_t status) {
+        if (!held.empty()) {
+          EXPECT_EQ(kbddlock(other, 2), kKbdErrLockViolation);
+          kbdseterror(0);
+          for (int token : held) {
+            EXPECT_EQ(token > 0 ? kbddunlock(dbf_, static_cast<int16_t>(token))
+                                : kbddlockrec(dbf_, -token, kKbdLockRecUnlock),
+                      kKbdOk);
+          }
+        }
+        // Nothing of the faulted handle's stays: the whole area locks.
+        EXPECT_EQ(kbddlock(other, 2), kKbdOk) << "a lock stays held";
+        kbdseterror(0);
+        EXPECT_EQ(kbddunlock(other, 2), kKbdOk);
+        EXPECT_NE(AppendRecord(other, 9), 0u) << "the other cannot append";
+        kbdseterror(0);
+        EXPECT_EQ(kbddclose(other), kKbdOk);
+        CloseTable();
+        std::vector<std::string> after = Reopen();
+        const size_t count = 3 + appended + 1;  // the other's append too
+        EXPECT_TRUE(after.size() == count ||
+                    (append_in_flight && after.size() == count + 1))
+            << after.size();
+        for (size_t i = 0; i < 3 && i < after.size(); ++i) {
+          EXPECT_EQ(after[i], before_[i]);
+        }
+        if (status >= 0) {
+          EXPECT_EQ(appended, 1u);
         }
       }});
   EXPECT_GT(tally.points, 0u);

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 
 namespace qx::engine::faults_test {
 
@@ -16,9 +17,8 @@ using faults::Op;
 namespace {
 
 bool short_fault_run = false;
-
-// Bounds the runs of one operation kind (and fault kind) of a path.
-constexpr uint64_t kMaxPointsPerKind = 100;
+// The lock fault kind of the run being verified, when its fault is a lock's.
+std::optional<Kind> lock_fault_run;
 
 const char* OpName(Op op) {
   switch (op) {
@@ -34,10 +34,22 @@ const char* OpName(Op op) {
   return "?";
 }
 
+const char* KindName(Kind kind) {
+  switch (kind) {
+    case Kind::kFail: return " failing";
+    case Kind::kShort: return " short";
+    case Kind::kRefuse: return " refused";
+    case Kind::kExit: return " killed";
+  }
+  return "?";
+}
+
 // One run: fresh engine, prepare uncounted, act counted with the fault (if
 // any) armed, verify uncounted.
 int16_t RunOnce(const FaultPath& path, Op op, uint64_t nth, Kind kind) {
   short_fault_run = nth != 0 && kind == Kind::kShort;
+  lock_fault_run.reset();
+  if (nth != 0 && op == Op::kLock) lock_fault_run = kind;
   kbdterm();
   EXPECT_EQ(kbdinit(32767, 4), kKbdOk);
   faults::Reset();
@@ -59,6 +71,15 @@ int16_t RunOnce(const FaultPath& path, Op op, uint64_t nth, Kind kind) {
 
 bool ShortFaultRun() { return short_fault_run; }
 
+void ExpectOperationLockOutcome(int16_t status) {
+  if (!lock_fault_run || !faults::Fired()) return;
+  if (*lock_fault_run == Kind::kRefuse) {
+    EXPECT_LT(status, 0) << "a refused lock went unreported";
+  } else {
+    EXPECT_GE(status, 0) << "a busy lock was not waited for";
+  }
+}
+
 FaultTest::FaultTest() {
   saved_cwd_ = std::filesystem::current_path().string();
   std::filesystem::current_path(dir_.path());
@@ -76,21 +97,42 @@ void FaultTest::ClearDirectory() {
     std::filesystem::remove_all(entry.path());
 }
 
-FaultTally FaultTest::RunEveryFault(const FaultPath& path,
-                                    std::vector<Op> skip) {
-  FaultTally tally;
-  // The count run: no fault armed (nth 0 never fires); the counts stay
-  // after it, as verify runs uncounted.
+namespace {
+
+// The operation indexes a path's runs fault, of a kind it performs count
+// times: every one up to max_points; beyond, an even sample that keeps the
+// first and the last.
+std::vector<uint64_t> Points(uint64_t count, uint64_t max_points) {
+  std::vector<uint64_t> points;
+  const uint64_t stride = (count + max_points - 1) / max_points;
+  for (uint64_t n = 1; n <= count;
+       n = (n + stride > count && n < count) ? count : n + stride)
+    points.push_back(n);
+  return points;
+}
+
+}  // namespace
+
+bool FaultTest::CountOperations(const FaultPath& path,
+                                uint64_t counts[faults::kOpCount]) {
+  // No fault armed (nth 0 never fires); the counts stay after the run, as
+  // verify runs uncounted.
   ClearDirectory();
   {
     SCOPED_TRACE("no fault");
     RunOnce(path, Op::kRead, 0, Kind::kFail);
   }
-  uint64_t counts[faults::kOpCount];
   for (int i = 0; i < faults::kOpCount; ++i)
     counts[i] = faults::Count(static_cast<Op>(i));
-  if (HasFailure()) return tally;
+  return !HasFailure();
+}
 
+FaultTally FaultTest::RunEveryFault(const FaultPath& path,
+                                    std::vector<Op> skip,
+                                    uint64_t max_points) {
+  FaultTally tally;
+  uint64_t counts[faults::kOpCount];
+  if (!CountOperations(path, counts)) return tally;
   for (int i = 0; i < faults::kOpCount; ++i) {
     const Op op = static_cast<Op>(i);
     if (counts[i] == 0 ||
@@ -99,17 +141,12 @@ FaultTally FaultTest::RunEveryFault(const FaultPath& path,
     if (!tally.summary.empty()) tally.summary += ", ";
     tally.summary += std::string(OpName(op)) + " " + std::to_string(counts[i]);
     const bool shortens = op == Op::kRead || op == Op::kWrite;
-    for (Kind kind : {Kind::kFail, Kind::kShort}) {
+    for (Kind kind : {Kind::kFail, Kind::kShort, Kind::kRefuse}) {
       if (kind == Kind::kShort && !shortens) continue;
-      // Every operation up to kMaxPointsPerKind; beyond, an even sample
-      // that keeps the first and the last.
-      const uint64_t stride =
-          (counts[i] + kMaxPointsPerKind - 1) / kMaxPointsPerKind;
-      for (uint64_t n = 1; n <= counts[i];
-           n = (n + stride > counts[i] && n < counts[i]) ? counts[i]
-                                                         : n + stride) {
+      if (kind == Kind::kRefuse && op != Op::kLock) continue;
+      for (uint64_t n : Points(counts[i], max_points)) {
         SCOPED_TRACE(std::string(OpName(op)) + " #" + std::to_string(n) +
-                     (kind == Kind::kShort ? " short" : " failing"));
+                     KindName(kind));
         ClearDirectory();
         const int16_t status = RunOnce(path, op, n, kind);
         ++tally.points;
@@ -128,24 +165,14 @@ FaultTally FaultTest::RunEveryFault(const FaultPath& path,
 
 FaultTally FaultTest::RunEveryKill(const FaultPath& path) {
   FaultTally tally;
-  ClearDirectory();
-  {
-    SCOPED_TRACE("no kill");
-    RunOnce(path, Op::kRead, 0, Kind::kFail);
-  }
   uint64_t counts[faults::kOpCount];
-  for (int i = 0; i < faults::kOpCount; ++i)
-    counts[i] = faults::Count(static_cast<Op>(i));
-  if (HasFailure()) return tally;
-
+  if (!CountOperations(path, counts)) return tally;
   for (Op op : {Op::kWrite, Op::kFlush, Op::kRename, Op::kRemove, Op::kOpen}) {
     const uint64_t count = counts[static_cast<int>(op)];
     if (count == 0) continue;
     if (!tally.summary.empty()) tally.summary += ", ";
     tally.summary += std::string(OpName(op)) + " " + std::to_string(count);
-    const uint64_t stride = (count + kMaxPointsPerKind - 1) / kMaxPointsPerKind;
-    for (uint64_t n = 1; n <= count;
-         n = (n + stride > count && n < count) ? count : n + stride) {
+    for (uint64_t n : Points(count, kMaxPointsPerKind)) {
       SCOPED_TRACE(std::string("killed before ") + OpName(op) + " #" +
                    std::to_string(n));
       ClearDirectory();

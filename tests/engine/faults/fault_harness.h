@@ -27,6 +27,9 @@ struct FaultPath {
   std::function<void(int16_t status)> verify;
 };
 
+// Bounds the runs of one operation kind (and fault kind) of a path.
+inline constexpr uint64_t kMaxPointsPerKind = 100;
+
 // Fault points run, per operation kind, for the report of a test.
 struct FaultTally {
   uint64_t points = 0;
@@ -43,9 +46,12 @@ class FaultTest : public ::testing::Test {
   std::string Path(const std::string& name) const { return dir_.File(name); }
 
   // Runs path with every fault in turn (see the top of this file). The
-  // operations of kinds in `skip` are not faulted.
+  // operations of kinds in `skip` are not faulted. Beyond max_points
+  // operations of one kind, an even sample of max_points of them (the
+  // first and the last included) is faulted.
   FaultTally RunEveryFault(const FaultPath& path,
-                           std::vector<platform::faults::Op> skip = {});
+                           std::vector<platform::faults::Op> skip = {},
+                           uint64_t max_points = kMaxPointsPerKind);
 
   // Kills path's act at every operation that changes a file (write,
   // flush, rename, remove, open), sampled as RunEveryFault does: act runs
@@ -59,12 +65,23 @@ class FaultTest : public ::testing::Test {
 
  private:
   void ClearDirectory();
+  // The run with no fault, which counts the operations of each kind the
+  // path performs; false when it failed.
+  bool CountOperations(const FaultPath& path,
+                       uint64_t counts[platform::faults::kOpCount]);
   std::string saved_cwd_;
 };
 
 // Whether the run being verified cut a read or write short (a torn page
 // is damage no structural check can see; the data comparison shows it).
 bool ShortFaultRun();
+
+// For paths whose every lock is an operation lock (index and memo calls,
+// appends on a shared file): those wait out a range another handle holds,
+// so a busy lock (kFail) costs a retry and the call succeeds; a lock the
+// system refuses (kRefuse) fails the call. Checks status against the
+// lock fault the run being verified delivered, if any.
+void ExpectOperationLockOutcome(int16_t status);
 
 // --- Data files ----------------------------------------------------------
 

@@ -37,12 +37,16 @@ int16_t WalkWith(const Step& first, const Step& next,
 
 // The single-file kinds share their shape: one handle.
 class SingleFile : public IndexKind {
+ public:
+  using IndexKind::IndexKind;
+
  protected:
   int16_t handle_ = -1;
 };
 
 class Ndx : public SingleFile {
  public:
+  using SingleFile::SingleFile;
   const char* name() const override { return "Ndx"; }
   std::string file() const override { return "t.ndx"; }
   int16_t Create(const std::string& p) override {
@@ -52,7 +56,7 @@ class Ndx : public SingleFile {
     return kbdnindex(dbf, p.c_str(), 'C', kExpression, kKeyLength);
   }
   int16_t Open(const std::string& p) override {
-    return kbdnopenx(&handle_, p.c_str(), 0);
+    return kbdnopenx(&handle_, p.c_str(), open_mode_);
   }
   int16_t Close() override { return kbdnclose(handle_); }
   int16_t Add(const std::string& k, uint32_t r) override {
@@ -76,6 +80,7 @@ class Ndx : public SingleFile {
 
 class Ntx : public SingleFile {
  public:
+  using SingleFile::SingleFile;
   const char* name() const override { return "Ntx"; }
   std::string file() const override { return "t.ntx"; }
   int16_t Create(const std::string& p) override {
@@ -85,7 +90,7 @@ class Ntx : public SingleFile {
     return kbdxbuild(dbf, p.c_str(), 'C', kExpression, kKeyLength, 0);
   }
   int16_t Open(const std::string& p) override {
-    return kbdxopenx(&handle_, p.c_str(), 0);
+    return kbdxopenx(&handle_, p.c_str(), open_mode_);
   }
   int16_t Close() override { return kbdxclose(handle_); }
   int16_t Add(const std::string& k, uint32_t r) override {
@@ -109,7 +114,8 @@ class Ntx : public SingleFile {
 
 class Idx : public SingleFile {
  public:
-  explicit Idx(bool compact) : compact_(compact) {}
+  Idx(uint16_t open_mode, bool compact)
+      : SingleFile(open_mode), compact_(compact) {}
   const char* name() const override { return compact_ ? "IdxCompact" : "Idx"; }
   std::string file() const override { return "t.idx"; }
   int16_t Create(const std::string& p) override {
@@ -119,7 +125,7 @@ class Idx : public SingleFile {
     return kbdibuild(dbf, p.c_str(), Type(), kExpression, kKeyLength);
   }
   int16_t Open(const std::string& p) override {
-    return kbdiopenx(&handle_, p.c_str(), 0);
+    return kbdiopenx(&handle_, p.c_str(), open_mode_);
   }
   int16_t Close() override { return kbdiclose(handle_); }
   int16_t Add(const std::string& k, uint32_t r) override {
@@ -147,6 +153,7 @@ class Idx : public SingleFile {
 
 class Mdx : public IndexKind {
  public:
+  using IndexKind::IndexKind;
   const char* name() const override { return "Mdx"; }
   std::string file() const override { return "t.mdx"; }
   int16_t Create(const std::string& p) override {
@@ -167,7 +174,7 @@ class Mdx : public IndexKind {
     return s < 0 ? s : c;
   }
   int16_t Open(const std::string& p) override {
-    if (int16_t s = kbdmopenx(&file_, p.c_str(), 0); s < 0) return s;
+    if (int16_t s = kbdmopenx(&file_, p.c_str(), open_mode_); s < 0) return s;
     return kbdmtagopen(&tag_, file_, kTag);
   }
   int16_t Close() override { return kbdmclose(file_); }
@@ -196,6 +203,7 @@ class Mdx : public IndexKind {
 
 class Cdx : public IndexKind {
  public:
+  using IndexKind::IndexKind;
   const char* name() const override { return "Cdx"; }
   std::string file() const override { return "t.cdx"; }
   int16_t Create(const std::string& p) override {
@@ -216,7 +224,7 @@ class Cdx : public IndexKind {
     return s < 0 ? s : c;
   }
   int16_t Open(const std::string& p) override {
-    if (int16_t s = kbdcopenx(&file_, p.c_str(), 0); s < 0) return s;
+    if (int16_t s = kbdcopenx(&file_, p.c_str(), open_mode_); s < 0) return s;
     return kbdctagopen(&tag_, file_, kTag);
   }
   int16_t Close() override { return kbdcclose(file_); }
@@ -245,13 +253,14 @@ class Cdx : public IndexKind {
 
 }  // namespace
 
-std::unique_ptr<IndexKind> MakeIndexKind(const std::string& name) {
-  if (name == "Ndx") return std::make_unique<Ndx>();
-  if (name == "Ntx") return std::make_unique<Ntx>();
-  if (name == "Idx") return std::make_unique<Idx>(false);
-  if (name == "IdxCompact") return std::make_unique<Idx>(true);
-  if (name == "Mdx") return std::make_unique<Mdx>();
-  if (name == "Cdx") return std::make_unique<Cdx>();
+std::unique_ptr<IndexKind> MakeIndexKind(const std::string& name,
+                                         uint16_t open_mode) {
+  if (name == "Ndx") return std::make_unique<Ndx>(open_mode);
+  if (name == "Ntx") return std::make_unique<Ntx>(open_mode);
+  if (name == "Idx") return std::make_unique<Idx>(open_mode, false);
+  if (name == "IdxCompact") return std::make_unique<Idx>(open_mode, true);
+  if (name == "Mdx") return std::make_unique<Mdx>(open_mode);
+  if (name == "Cdx") return std::make_unique<Cdx>(open_mode);
   return nullptr;
 }
 

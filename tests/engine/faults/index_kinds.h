@@ -21,6 +21,9 @@ using Entry = std::pair<std::string, uint32_t>;
 
 class IndexKind {
  public:
+  // open_mode: the mode word of Open (0, or kKbdModeShared); the opens
+  // inside Create and Build are exclusive.
+  explicit IndexKind(uint16_t open_mode) : open_mode_(open_mode) {}
   virtual ~IndexKind() = default;
   virtual const char* name() const = 0;
   virtual std::string file() const = 0;
@@ -36,9 +39,13 @@ class IndexKind {
   virtual int16_t Walk(std::vector<Entry>* entries) = 0;
   // The engine's check of the open index: *problems its problem count.
   virtual int16_t Check(uint32_t* problems) = 0;
+
+ protected:
+  const uint16_t open_mode_;
 };
 
-std::unique_ptr<IndexKind> MakeIndexKind(const std::string& name);
+std::unique_ptr<IndexKind> MakeIndexKind(const std::string& name,
+                                         uint16_t open_mode = 0);
 
 }  // namespace qx::engine::faults_test
 

@@ -1,7 +1,8 @@
 // Faults in the memo write paths (DBT dBASE III, DBT dBASE IV, FPT): a new
 // value and a replaced one, then the pack of data file and memo file. Values
 // acknowledged before the fault read back unchanged; after a pack, failed
-// or not, every record of the data file finds its own memo value.
+// or not, every record of the data file finds its own memo value. The
+// writes run on memo files opened exclusively and shared.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -49,8 +50,9 @@ class MemoFaultTest : public FaultTest,
   }
   int16_t OpenMemo(int16_t* handle) {
     const MemoLayout& l = GetParam();
-    return l.fpt ? kbdfopenx(handle, Path(l.memo_file).c_str(), l.memo_mode)
-                 : kbdtopenx(handle, Path(l.memo_file).c_str(), l.memo_mode);
+    const uint16_t mode = l.memo_mode | share_;
+    return l.fpt ? kbdfopenx(handle, Path(l.memo_file).c_str(), mode)
+                 : kbdtopenx(handle, Path(l.memo_file).c_str(), mode);
   }
   int16_t CloseMemo(int16_t handle) {
     return GetParam().fpt ? kbdfclose(handle) : kbdtclose(handle);
@@ -131,11 +133,35 @@ class MemoFaultTest : public FaultTest,
         << "the open leaves the memo pack's journal";
   }
 
+  // A new value, then a replaced one (see the top).
+  void WriteAndReplace();
+
+  // A second handle, opened while the faulted one is still open, writes a
+  // value, which it cannot while the faulted handle keeps the file's lock;
+  // the faulted handle reads that value back.
+  void OtherHandleWrites() {
+    int16_t other = -1;
+    ASSERT_GE(OpenMemo(&other), 0);
+    uint32_t block = 0;
+    EXPECT_EQ(WriteMemo(other, &block, Value('o', 600)), kKbdOk)
+        << "a lock stays held";
+    EXPECT_EQ(ReadMemo(memo_, block), Value('o', 600));
+    EXPECT_EQ(CloseMemo(other), kKbdOk);
+  }
+
   int16_t memo_ = -1;
   int16_t dbf_ = -1;
+  uint16_t share_ = 0;  // kKbdModeShared: memo files open shared
 };
 
-TEST_P(MemoFaultTest, WriteAndReplace) {
+// The memo write paths on a file opened shared: each write takes the
+// file's operation lock and re-reads the header, and lock faults meet it.
+class SharedMemoFaultTest : public MemoFaultTest {
+ protected:
+  SharedMemoFaultTest() { share_ = kKbdModeShared; }
+};
+
+void MemoFaultTest::WriteAndReplace() {
   uint32_t a = 0, b = 0, c = 0;
   bool c_written = false, a_replaced = false;
   FaultTally tally = RunEveryFault({
@@ -158,6 +184,10 @@ TEST_P(MemoFaultTest, WriteAndReplace) {
       },
       [&](int16_t status) {
         EXPECT_EQ(ReadMemo(memo_, b), Value('b', 700));  // handle usable
+        if (share_ != 0) {
+          ExpectOperationLockOutcome(status);
+          OtherHandleWrites();
+        }
         EXPECT_EQ(CloseMemo(memo_), kKbdOk);
         int16_t h = -1;
         ASSERT_GE(OpenMemo(&h), 0) << "the memo file refuses to open";
@@ -178,6 +208,10 @@ TEST_P(MemoFaultTest, WriteAndReplace) {
       }});
   EXPECT_GT(tally.points, 0u);
 }
+
+TEST_P(MemoFaultTest, WriteAndReplace) { WriteAndReplace(); }
+
+TEST_P(SharedMemoFaultTest, WriteAndReplace) { WriteAndReplace(); }
 
 // Pack of data file and memo file: five records, two deleted.
 TEST_P(MemoFaultTest, Pack) {
@@ -253,6 +287,9 @@ TEST_P(MemoFaultTest, Create) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, MemoFaultTest,
+                         ::testing::ValuesIn(kMemoLayouts),
+                         [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Layouts, SharedMemoFaultTest,
                          ::testing::ValuesIn(kMemoLayouts),
                          [](const auto& info) { return info.param.name; });
 

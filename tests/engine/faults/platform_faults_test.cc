@@ -1,5 +1,6 @@
-// The fault layer itself: counts, the Nth operation failing or cut short
-// with the errors callers see, and nothing injected once disarmed.
+// The fault layer itself: counts, the Nth operation failing, cut short or
+// (a lock) refused with the errors callers see, and nothing injected once
+// disarmed.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -51,6 +52,12 @@ TEST(PlatformFaults, FailsAndShortensTheNthOperation) {
   EXPECT_FALSE(LockFile(file, 100, 1));
   EXPECT_EQ(LastError(), kErrorLockViolation);
   EXPECT_TRUE(LockFile(file, 100, 1));
+  EXPECT_TRUE(UnlockFile(file, 100, 1));
+  // Refused: the system has no lock to give, whoever holds the range.
+  faults::Arm(faults::Op::kLock, 1, faults::Kind::kRefuse);
+  EXPECT_FALSE(LockFileShared(file, 100, 1));
+  EXPECT_EQ(LastError(), kErrorSharingBufferExceeded);
+  EXPECT_TRUE(LockFileShared(file, 100, 1));
   EXPECT_TRUE(UnlockFile(file, 100, 1));
   ASSERT_TRUE(CloseFile(file));
 

@@ -1,15 +1,18 @@
 // Damaged IDX files end walks with an error instead of going round: two
 // fuzzing finds (a leaf entry of record number 0; character keys holding
 // NULs, which a step took as shorter texts and so never left) and a leaf
-// whose right link points at itself.
+// whose right link points at itself. A tail shorter than a block, left by
+// a node write cut short, is overwritten by the next new node.
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
 #include "engine/core/coding.h"
 #include "engine/idx/fox_format.h"
+#include "engine/idx/fox_tree.h"
 #include "engine/idx/idx_check.h"
 #include "qx/engine.h"
 #include "tests/engine/btree/index_test_util.h"
@@ -108,6 +111,34 @@ TEST_F(IdxDamageTest, LeafLinkedToItselfEndsWithAnError) {
   EXPECT_EQ(CheckIdx(h, &report), kKbdOk);
   EXPECT_FALSE(report.problems.empty());
   kbdseterror(0);
+}
+
+// A node write cut short at the end of the file leaves a tail shorter than
+// a block, which no tree refers to. The next new node goes over it: past
+// it, the tail would become a block that is neither in the tree nor free.
+TEST_F(IdxDamageTest, TornTailIsOverwrittenByTheNextNode) {
+  for (uint16_t type : {uint16_t{'C'}, uint16_t{'C' | kKbdKeyCompact}}) {
+    SCOPED_TRACE(type);
+    const std::string path = Path("torn.idx");
+    ASSERT_EQ(kbdicreate(path.c_str(), type, "NAME", 8), kKbdOk);
+    {
+      std::ofstream out(path, std::ios::binary | std::ios::app);
+      out.write(std::string(256, 'x').data(), 256);
+    }
+    int16_t h = kKbdNoHandle;
+    ASSERT_GE(kbdiopenx(&h, path.c_str(), kKbdFoxpro2), 0);
+    for (int i = 0; i < 200; ++i) {  // splits: new nodes
+      char key[16];
+      std::snprintf(key, sizeof key, "%08d", (i * 7919) % 1000);
+      ASSERT_EQ(kbdiadd(h, key, static_cast<uint32_t>(i + 1)), kKbdOk);
+    }
+    btree::CheckReport report;
+    EXPECT_EQ(CheckIdx(h, &report), kKbdOk);
+    EXPECT_EQ(report.problem_count, 0u)
+        << (report.problems.empty() ? "" : report.problems[0]);
+    EXPECT_EQ(kbdiclose(h), kKbdOk);
+    EXPECT_EQ(std::filesystem::file_size(path) % kFoxBlockSize, 0u);
+  }
 }
 
 }  // namespace
