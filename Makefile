@@ -40,7 +40,7 @@ asan-test: peers $(ASAN_BUILD)/CMakeCache.txt
 demo: build
 	@bash tools/demo.sh $(BUILD)
 
-bench:
+bench: peers
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DQX_BUILD_BENCH=ON $(CMAKE_ARGS)
 	cmake --build $(BUILD) -j $(JOBS)
 	@bash tools/bench.sh $(BUILD)

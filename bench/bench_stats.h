@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,15 @@ using Clock = std::chrono::steady_clock;
 
 inline double Seconds(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// The runs of a figure: default_runs, or QX_BENCH_RUNS when it is set to
+// a positive number (the side-by-side comparison with Harbour runs each
+// program once per round, alternating with the peer).
+inline int BenchRuns(int default_runs) {
+  const char* value = std::getenv("QX_BENCH_RUNS");
+  const int runs = value != nullptr ? std::atoi(value) : 0;
+  return runs > 0 ? runs : default_runs;
 }
 
 // The times of one figure's runs, in seconds. REQUIRES at least one run

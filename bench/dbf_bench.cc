@@ -64,12 +64,12 @@ constexpr int kFlushedRounds = 10;
 // Pack input: records recno with recno % kDeleteEvery == 0 are deleted.
 constexpr uint32_t kDeleteEvery = 10;
 
-// Best-of-N repetitions per figure.
-constexpr int kRunsAppendSmall = 7;
-constexpr int kRunsAppendLarge = 3;
-constexpr int kRunsScanSmall = 31;
-constexpr int kRunsScanLarge = 15;
-constexpr int kRunsPack = 3;
+// Best-of-N repetitions per figure (QX_BENCH_RUNS sets them all).
+const int kRunsAppendSmall = qx::bench::BenchRuns(7);
+const int kRunsAppendLarge = qx::bench::BenchRuns(3);
+const int kRunsScanSmall = qx::bench::BenchRuns(31);
+const int kRunsScanLarge = qx::bench::BenchRuns(15);
+const int kRunsPack = qx::bench::BenchRuns(3);
 // The interleaved scan: chunks of kChunk records, the 1M table read
 // kInterleavedPasses times by each side.
 constexpr uint32_t kChunk = 10'000;
