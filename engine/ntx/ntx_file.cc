@@ -106,6 +106,10 @@ NtxFile* CheckNtx(int16_t handle) {
 // ---- Per-call steps ---------------------------------------------------------
 
 int16_t RefreshNtx(NtxFile* file) {
+  // A file open without sharing changes only through this handle, whose
+  // header words and kept pages are the file's after every call that
+  // ended cleanly: nothing to read again.
+  if (TrustsKeptPages(file)) return kKbdOk;
   uint8_t words[kNtxWordsSize];
   if (int16_t e = FileReadAt(file->slot, kNtxWordsOffset, words, sizeof words))
     return e;
@@ -130,6 +134,7 @@ int16_t RefreshNtx(NtxFile* file) {
 
 bool NtxPagesCurrent(NtxFile* file) {
   if (!file->pages_kept) return false;
+  if (TrustsKeptPages(file)) return true;
   uint8_t words[kNtxWordsSize];
   if (!FileProbeAt(file->slot, kNtxWordsOffset, words, sizeof words))
     return false;

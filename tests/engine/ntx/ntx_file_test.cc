@@ -470,10 +470,15 @@ TEST_F(NtxTest, CounterDescriptionAndRefusals) {
   kbdseterror(0);
   ASSERT_EQ(kbdxinfo(h, &info), kKbdOk);
   EXPECT_EQ(info.file_flags & 0x01, 0x01);
-  // A damaged root word is seen by the next call.
-  PatchWord(path, 4, 5000, 4);
+  ASSERT_EQ(kbdxclose(h), kKbdOk);
+  // A root word another process damaged is seen by the next call of a
+  // shared handle (one opened without sharing trusts what it read: no one
+  // else can write the file).
+  ASSERT_EQ(kbdxopenx(&h, path.c_str(), 0x100 | 0x400), kKbdOk);
   char key[11];
   uint32_t recno = 0;
+  EXPECT_EQ(kbdxfirst(h, key, &recno), kKbdOk);
+  PatchWord(path, 4, 5000, 4);
   EXPECT_EQ(kbdxfirst(h, key, &recno), kKbdErrRootPage);
   EXPECT_EQ(kbdxfirst(h, key, &recno), kKbdErrRootPage);  // sticky
   kbdseterror(0);

@@ -164,5 +164,45 @@ TEST_F(NtxTest, AWalkGoesOnAfterAnotherProcessChangesTheTree) {
   ASSERT_EQ(kbdxclose(h), kKbdOk);
 }
 
+// What a handle open without sharing trusts (its kept pages and header
+// words, never read again while its calls end cleanly) holds only because
+// no one else can open the file: another process cannot, in any mode, and
+// neither can a second handle of this process. Once the file is closed,
+// the other process opens it and its changes are seen by the next open.
+TEST_F(NtxTest, FileOpenWithoutSharingIsOpenedByNoOneElse) {
+  const std::string path = Path("alone.ntx");
+  ASSERT_EQ(kbdxcreate(path.c_str(), 'C', "K", 8, 0), kKbdOk);
+  int16_t h = kKbdNoHandle;
+  ASSERT_EQ(kbdxopenx(&h, path.c_str(), 0), kKbdOk);
+  ASSERT_EQ(Add(h, "00000001", 2), kKbdOk);
+  int16_t mine = kKbdNoHandle;
+  const uint16_t kModes[] = {0, 0x400, 0x100, 0x100 | 0x400};
+  qx::testing::ChildProcess child([&](int step) -> int {
+    kbdseterror(0);
+    if (step < 4) {
+      const int16_t status = kbdxopenx(&mine, path.c_str(), kModes[step]);
+      if (status >= 0) kbdxclose(mine);
+      return status;
+    }
+    if (int16_t s = kbdxopenx(&mine, path.c_str(), 0x400); s < 0) return s;
+    if (int16_t s = Add(mine, "00000002", 3); s < 0) return s;
+    return kbdxclose(mine);
+  });
+  for (int step = 0; step < 4; ++step)
+    EXPECT_LT(child.Run(step), 0) << "mode " << kModes[step];
+  int16_t second = kKbdNoHandle;
+  EXPECT_LT(kbdxopenx(&second, path.c_str(), 0x100 | 0x400), 0);
+  kbdseterror(0);
+  char key[16] = {};
+  uint32_t recno = 0;
+  ASSERT_EQ(kbdxfirst(h, key, &recno), kKbdOk);
+  ASSERT_EQ(kbdxclose(h), kKbdOk);
+
+  ASSERT_EQ(child.Run(4), kKbdOk);
+  ASSERT_EQ(kbdxopenx(&h, path.c_str(), 0), kKbdOk);
+  EXPECT_EQ(NtxKeys().HoldsExactly(h, {"00000001", "00000002"}), 0);
+  ASSERT_EQ(kbdxclose(h), kKbdOk);
+}
+
 }  // namespace
 }  // namespace qx::engine::testing
