@@ -622,6 +622,16 @@ int16_t FoxTree::Refresh(bool trust_kept) {
   if (!trust_kept && r.pages_kept) {
     if (int16_t e = r.DropKept()) return e;
   }
+  // Kept nodes of a file no one else can change: root, end and stamp are
+  // those the last refresh found (a write would have dropped them).
+  if (trust_kept && r.shape.exclusive && r.pages_kept) {
+    r.positioned = false;
+    r.depth = 0;
+    r.wrote = false;
+    r.stamp = r.kept_stamp;
+    r.stamp_read = true;
+    return kKbdOk;
+  }
   r.positioned = false;
   r.depth = 0;
   r.stamp_read = false;
@@ -648,10 +658,11 @@ bool FoxTree::RefreshFromKept() {
   Rep& r = *rep_;
   if (!r.pages_kept) return false;
   uint8_t words[8];
-  if (!FileProbeAt(r.file_slot, kFoxHeaderFreeListOffset, words,
-                   sizeof words) ||
-      GetLe32(words) != r.kept_stamp.free_list ||
-      GetBe32(words + 4) != r.kept_stamp.counter)
+  if (!r.shape.exclusive &&
+      (!FileProbeAt(r.file_slot, kFoxHeaderFreeListOffset, words,
+                    sizeof words) ||
+       GetLe32(words) != r.kept_stamp.free_list ||
+       GetBe32(words + 4) != r.kept_stamp.counter))
     return false;
   r.positioned = false;
   r.depth = 0;

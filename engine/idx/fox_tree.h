@@ -129,6 +129,10 @@ struct FoxTreeShape {
   bool unique = false;
   bool descending = false;      // walks and searches in reverse
   bool read_only = false;
+  // Open without sharing: no other handle can change the file, so nodes
+  // kept by a clean read call serve the next call without reading the
+  // stamp again (writes still drop them).
+  bool exclusive = false;
   bool write_through = true;
   bool widen_record_field = true;  // false for CDX tags
   int16_t cache_error = -5001;     // -5000 for CDX

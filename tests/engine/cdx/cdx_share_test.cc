@@ -165,5 +165,59 @@ TEST_F(CdxTest, AWalkGoesOnAfterAnotherProcessChangesTheTree) {
   ASSERT_EQ(kbdcclose(h), kKbdOk);
 }
 
+// A compound file open without sharing trusts the nodes its tags kept
+// from clean read calls: that holds because no other process can open it,
+// in any mode, and because a tag's nodes change only through that tag.
+// Reads of one tag interleaved with splits of another (which grow the
+// file and reuse freed blocks) find the same keys as a fresh open.
+TEST_F(CdxTest, FileOpenWithoutSharingIsOpenedByNoOneElse) {
+  kbdsetsync(0);
+  const std::string path = Path("alone.cdx");
+  int16_t h = CreateOpen("alone.cdx");
+  int32_t a = NewTag(h, "A", 'C', "K", 12);
+  int32_t b = NewTag(h, "B", 'C', "K", 12);
+  const uint16_t kModes[] = {0, 0x400, 0x100, 0x100 | 0x400};
+  qx::testing::ChildProcess child([&](int step) -> int {
+    kbdseterror(0);
+    int16_t mine = kKbdNoHandle;
+    const int16_t status = kbdcopenx(&mine, path.c_str(), kModes[step]);
+    if (status >= 0) kbdcclose(mine);
+    return status;
+  });
+  for (int step = 0; step < 4; ++step)
+    EXPECT_LT(child.Run(step), 0) << "mode " << kModes[step];
+
+  std::set<std::string> in_a, in_b;
+  for (int i = 0; i < kKeys; ++i) {
+    const std::string key = Keys::Key(i, 0);
+    ASSERT_EQ(Add(a, key, Keys::Recno(key)), kKbdOk);
+    in_a.insert(key);
+    if (i % 100 == 0) {
+      // b's nodes are kept by these reads while a splits and grows.
+      const std::string other = Keys::Key(i, 1);
+      ASSERT_EQ(Add(b, other, Keys::Recno(other)), kKbdOk);
+      in_b.insert(other);
+      ASSERT_EQ(CdxKeys().HoldsExactly(b, in_b), 0);
+    }
+    if (i % 700 == 699) {
+      for (int j = i - 600; j <= i; j += 3) {
+        const std::string gone = Keys::Key(j, 0);
+        ASSERT_EQ(Del(a, gone, Keys::Recno(gone)), kKbdOk);
+        in_a.erase(gone);
+      }
+    }
+  }
+  EXPECT_EQ(CdxKeys().HoldsExactly(a, in_a), 0);
+  EXPECT_EQ(CdxKeys().HoldsExactly(b, in_b), 0);
+  CheckFile(h);
+  ASSERT_EQ(kbdcclose(h), kKbdOk);
+  ASSERT_EQ(kbdcopenx(&h, path.c_str(), 0x400), kKbdOk);
+  ASSERT_EQ(kbdctagopen(&a, h, "A"), kKbdOk);
+  ASSERT_EQ(kbdctagopen(&b, h, "B"), kKbdOk);
+  EXPECT_EQ(CdxKeys().HoldsExactly(a, in_a), 0);
+  EXPECT_EQ(CdxKeys().HoldsExactly(b, in_b), 0);
+  ASSERT_EQ(kbdcclose(h), kKbdOk);
+}
+
 }  // namespace
 }  // namespace qx::engine::testing
