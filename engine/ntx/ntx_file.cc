@@ -172,6 +172,13 @@ int16_t EndNtxCall(NtxFile* file) {
 
 int16_t StampNtx(NtxFile* file) {
   file->header.counter = static_cast<uint16_t>(file->header.counter + 1);
+  // No other handle reads the counter of a file open without sharing
+  // before it closes: the close writes it (root and free head are written
+  // as they change).
+  if ((file->file_flags & kFileFlagShared) == 0) {
+    file->counter_pending = true;
+    return kKbdOk;
+  }
   uint8_t words[2 + 4];
   PutLe16(words, file->header.counter);
   PutLe32(words + 2, file->header.root);
@@ -312,8 +319,10 @@ int16_t CloseNtx(int16_t handle) {
   NtxFile* file = CheckNtx(handle);
   if (file == nullptr) return kKbdErrHandle;
   int16_t status = kKbdOk;
-  if (file->changed && !file->read_only()) {
+  if ((file->changed || file->counter_pending) && !file->read_only()) {
+    const bool stamp = file->changed;
     file->changed = false;
+    file->counter_pending = false;
     // The stamp is a change: under the operation lock, released before
     // the file closes.
     OperationScope scope;
@@ -321,7 +330,8 @@ int16_t CloseNtx(int16_t handle) {
                          kNtxLockOffset, LockKind::kExclusive);
     if (status == kKbdOk) status = RefreshNtx(file);
     if (status == kKbdOk) {
-      file->header.counter = static_cast<uint16_t>(file->header.counter + 1);
+      if (stamp)
+        file->header.counter = static_cast<uint16_t>(file->header.counter + 1);
       uint8_t words[kNtxWordsSize];
       PutLe16(words + (kNtxCounterOffset - kNtxWordsOffset),
               file->header.counter);

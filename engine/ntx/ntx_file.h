@@ -82,6 +82,9 @@ struct NtxFile : ControlBlock, NtxTreeStore {
   std::string expression;   // normalised: upper case, no blanks
   bool descending = false;  // header byte 280 is 1
   bool changed = false;     // stamp the header at close
+  // The counter in memory is ahead of the file's (a file open without
+  // sharing writes it at close).
+  bool counter_pending = false;
   bool wrote = false;       // pages written in this call
   bool pages_kept = false;  // the cache holds pages read at pages_stamp
   NtxStamp pages_stamp;

@@ -146,7 +146,10 @@ TEST_F(NtxTest, AFullRootSplitsIntoANewRoot) {
     ASSERT_EQ(Add(h, "K" + std::to_string(1000 + i * 2), i + 1), kKbdOk);
   std::string bytes = ReadFile(path);
   EXPECT_EQ(Word(bytes, 4, 4), 1024u);
-  EXPECT_EQ(Word(bytes, 2, 2), 51u);  // one more for each add
+  // One more for each add: in the file at once when it is shared, at the
+  // close when no one else can read it meanwhile.
+  const bool shared = (qx::testing::ModeForTestReads() & 0x400) != 0;
+  EXPECT_EQ(Word(bytes, 2, 2), shared ? 51u : 1u);
   EXPECT_EQ(Word(bytes, 1024, 2), 50u);
   ASSERT_EQ(Add(h, "K1051", 51), kKbdOk);
   bytes = ReadFile(path);
@@ -178,6 +181,8 @@ TEST_F(NtxTest, AFullRootSplitsIntoANewRoot) {
   EXPECT_EQ(report.levels, 2u);
   EXPECT_EQ(report.chain_pages, 0u);
   EXPECT_EQ(FileSize(path), 4096u);
+  ASSERT_EQ(kbdxclose(h), kKbdOk);
+  EXPECT_EQ(Word(ReadFile(path), 2, 2), 56u);  // 55 changes
 }
 
 TEST_F(NtxTest, KeysPerPageOfOtherWritersAndTheHeaderFlags) {
