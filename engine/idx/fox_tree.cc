@@ -616,9 +616,11 @@ void FoxTree::set_pad(uint8_t pad) {
 
 int16_t FoxTree::Refresh(bool trust_kept) {
   Rep& r = *rep_;
-  // Only the compact layout counts changes (the word at 8). A call that
-  // may not trust kept nodes keeps none either: it reads no stamp.
-  trust_kept = trust_kept && r.shape.layout == FoxLayout::kCompact;
+  // Only the compact layout counts changes (the word at 8); a file no one
+  // else can change needs no count. A call that may not trust kept nodes
+  // keeps none either: it reads no stamp.
+  trust_kept = trust_kept && (r.shape.layout == FoxLayout::kCompact ||
+                              r.shape.exclusive);
   if (!trust_kept && r.pages_kept) {
     if (int16_t e = r.DropKept()) return e;
   }

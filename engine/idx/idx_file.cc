@@ -38,7 +38,9 @@ IdxFile* CheckIdx(int16_t handle) {
 }
 
 int16_t RefreshIdx(IdxFile* file) {
-  if (int16_t e = file->tree.Refresh()) return e;
+  // Only a file no one else can change keeps nodes from call to call: a
+  // shared one is read afresh in every call.
+  if (int16_t e = file->tree.Refresh(file->tree.shape().exclusive)) return e;
   const uint32_t root = file->tree.root();
   if (root < idx::kFoxBlockSize || root >= file->tree.end() ||
       root % idx::kFoxBlockSize != 0)
@@ -88,6 +90,7 @@ int16_t OpenIdx(int16_t* handle, const char* name, uint16_t mode) {
   shape.unique = file->unique();
   shape.descending = file->descending();
   shape.read_only = file->read_only();
+  shape.exclusive = (file->file_flags & kFileFlagShared) == 0;
   shape.write_through = true;
   shape.widen_record_field = true;
   shape.cache_error = kKbdErrIdxCache;

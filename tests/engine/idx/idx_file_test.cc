@@ -26,11 +26,12 @@ constexpr uint16_t kCompactType = kKbdKeyCompact;
 class IdxTest : public EngineDirTest {
  protected:
   int16_t CreateOpen(const std::string& name, uint16_t type,
-                     uint16_t key_length, const char* expression = "name") {
+                     uint16_t key_length, const char* expression = "name",
+                     uint16_t share = 0x400) {
     EXPECT_EQ(kbdicreate(Path(name).c_str(), type, expression, key_length),
               kKbdOk);
     int16_t h = -1;
-    EXPECT_EQ(kbdiopenx(&h, Path(name).c_str(), 0x400 | kKbdFoxpro2),
+    EXPECT_EQ(kbdiopenx(&h, Path(name).c_str(), share | kKbdFoxpro2),
               kKbdOk);
     return h;
   }
@@ -468,14 +469,19 @@ int ByteCompare(const uint8_t* a, const uint8_t* b, size_t n) {
 TEST_F(IdxTest, ModelInBothLayouts) {
   // Long keys from shared stems, cut short and blank-padded: compact
   // leaves hold few of them, so they split, re-encode and empty often.
+  // Shared, every call reads its nodes afresh; opened without sharing, the
+  // nodes a clean read call kept serve the next call.
   const uint16_t kl = 60;
   const uint32_t seed = TestSeed(20261205);
   SCOPED_TRACE("QX_TEST_SEED=" + std::to_string(seed));
   kbdsetsync(0);
-  for (uint16_t layout : {uint16_t{0}, kCompactType}) {
-    SCOPED_TRACE(layout ? "compact" : "standard");
+  for (auto [layout, share] :
+       {std::pair<uint16_t, uint16_t>{0, 0x400}, {kCompactType, 0x400},
+        {0, 0}, {kCompactType, 0}}) {
+    SCOPED_TRACE(std::string(layout ? "compact" : "standard") +
+                 (share ? " shared" : " alone"));
     std::filesystem::remove(Path("m.idx"));
-    int16_t h = CreateOpen("m.idx", 'C' | layout, kl);
+    int16_t h = CreateOpen("m.idx", 'C' | layout, kl, "name", share);
     std::mt19937 stems(seed);
     IndexModel model(TextModelKeys(kl, stems, ByteCompare), seed);
     IdxSubject subject(h, kl);
