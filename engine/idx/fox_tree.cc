@@ -626,14 +626,7 @@ int16_t FoxTree::Refresh(bool trust_kept) {
   }
   // Kept nodes of a file no one else can change: root, end and stamp are
   // those the last refresh found (a write would have dropped them).
-  if (trust_kept && r.shape.exclusive && r.pages_kept) {
-    r.positioned = false;
-    r.depth = 0;
-    r.wrote = false;
-    r.stamp = r.kept_stamp;
-    r.stamp_read = true;
-    return kKbdOk;
-  }
+  if (trust_kept && r.shape.exclusive && RefreshFromKept()) return kKbdOk;
   r.positioned = false;
   r.depth = 0;
   r.stamp_read = false;
