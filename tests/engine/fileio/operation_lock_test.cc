@@ -454,6 +454,19 @@ int AppendRecord(SharedTable& t, int who, int seq, uint32_t* recno,
   return 0;
 }
 
+// Whether a key delete found no entry (the statuses of the families).
+bool Absent(int16_t s) {
+  return s == kKbdKeyNotFound || s == kKbdEmptyFile || s == kKbdKeyNotFoundEnd;
+}
+
+// Releases the record lock of an update that changed nothing: 0, or the
+// failed step 17.
+int Unlocked(int16_t dbf, uint32_t recno) {
+  kbdseterror(0);
+  const int16_t s = kbddlockrec(dbf, recno, kKbdLockRecUnlock);
+  return s < 0 ? Failed("update", 17, s) : 0;
+}
+
 // Gives a record its next version: new keys, a new memo value, the
 // record rewritten, all under the record's lock. 0, the failed step
 // (10..17), or 0 without a change when another process holds the lock.
@@ -468,10 +481,21 @@ int UpdateRecord(SharedTable& t, uint32_t recno) {
   const int ver = r.ver + 1;
   const std::string name = NameKey(r.who, r.seq, ver, recno);
   const std::string code = CodeKey(r.who, r.seq, ver, recno);
-  if (s = t.Delete(0, r.name, recno); s != kKbdOk)
+  // A record another writer has just appended may lack its keys still: an
+  // append adds them after writing the record, and takes no record lock.
+  // Such a record (version 0) is left to its writer.
+  if (s = t.Delete(0, r.name, recno); s != kKbdOk) {
+    if (Absent(s) && r.ver == 0) return Unlocked(dbf, recno);
     return Failed("update", 12, s);
-  if (s = t.Delete(1, r.code, recno); s != kKbdOk)
+  }
+  if (s = t.Delete(1, r.code, recno); s != kKbdOk) {
+    if (Absent(s) && r.ver == 0) {
+      if (s = t.Add(0, r.name, recno); s != kKbdOk)
+        return Failed("update", 12, s);
+      return Unlocked(dbf, recno);
+    }
     return Failed("update", 12, s);
+  }
   uint32_t block = 0;
   if (s = t.WriteMemo(MemoText(r.who, r.seq, ver), r.memo_block, &block); s < 0)
     return Failed("update", 13, s);
@@ -487,10 +511,7 @@ int UpdateRecord(SharedTable& t, uint32_t recno) {
     return Failed("update", 15, s);
   if (s = t.Add(0, name, recno); s != kKbdOk) return Failed("update", 16, s);
   if (s = t.Add(1, code, recno); s != kKbdOk) return Failed("update", 16, s);
-  kbdseterror(0);
-  if (s = kbddlockrec(dbf, recno, kKbdLockRecUnlock); s < 0)
-    return Failed("update", 17, s);
-  return 0;
+  return Unlocked(dbf, recno);
 }
 
 // Deletes a live record or recalls a deleted one, under its lock.
