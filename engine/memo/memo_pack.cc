@@ -129,7 +129,10 @@ int16_t CopyLiveValues(int16_t dbf, MemoFile& old_file, MemoFile& work,
 
 // The journal's patches: for every moved value, the bytes its field holds
 // once it has the new block number, at the field's place in the file.
-int16_t JournalPatches(int16_t dbf, const std::vector<MovedValue>& moved,
+// A field's bytes for a block number depend on nothing else in the record:
+// they are set in the record buffer as it stands, with no record read.
+int16_t JournalPatches(int16_t dbf, const KbdDbfInfo& info,
+                       const std::vector<MovedValue>& moved,
                        std::vector<JournalPatch>* patches) {
   uint8_t* record = nullptr;
   uint16_t record_size = 0;
@@ -147,10 +150,7 @@ int16_t JournalPatches(int16_t dbf, const std::vector<MovedValue>& moved,
     offsets[f] = running;
     running += fields[f].length;
   }
-  KbdDbfInfo info{};
-  if (int16_t e = kbddinfo(dbf, &info); e < 0) return e;
   for (const MovedValue& m : moved) {
-    if (int16_t e = kbddread(dbf, m.recno); e < 0) return e;
     if (int16_t e = kbddsetmemoblock(dbf, m.field, m.block); e < 0) return e;
     const uint32_t at = offsets[static_cast<std::size_t>(m.field)];
     patches->push_back(JournalPatch{
@@ -170,11 +170,11 @@ int16_t WriteJournal(int16_t dbf, const std::string& journal_name,
                      const std::string& work, const std::string& current,
                      const std::string& backup) {
   SwapJournal journal;
-  if (int16_t e = JournalPatches(dbf, moved, &journal.patches)) return e;
   uint32_t count = 0;
   if (int16_t e = kbddreccount(dbf, &count); e < 0) return e;
   KbdDbfInfo info{};
   if (int16_t e = kbddinfo(dbf, &info); e < 0) return e;
+  if (int16_t e = JournalPatches(dbf, info, moved, &journal.patches)) return e;
   uint8_t guard[8];
   PutLe32(guard, count);
   PutLe16(guard + 4, info.header_size);

@@ -146,7 +146,7 @@ bool NtxPagesCurrent(NtxFile* file) {
 }
 
 void DropKeptPagesOfShared(NtxFile* file) {
-  if ((file->file_flags & kFileFlagShared) == 0 || !file->pages_kept) return;
+  if (OpenAlone(file) || !file->pages_kept) return;
   file->pages_kept = false;
   file->cache.Clear();  // nothing dirty between calls: nothing to fail
 }
@@ -175,7 +175,7 @@ int16_t StampNtx(NtxFile* file) {
   // No other handle reads the counter of a file open without sharing
   // before it closes: the close writes it (root and free head are written
   // as they change).
-  if ((file->file_flags & kFileFlagShared) == 0) {
+  if (OpenAlone(file)) {
     file->counter_pending = true;
     return kKbdOk;
   }

@@ -137,11 +137,15 @@ void DropKeptPagesOfShared(NtxFile* file);
 // handle check, the operation lock of kind (kExclusive for a change,
 // kShared for a read), refresh, body, end of call, unlock. A read is
 // first tried from the kept pages without the lock (see above).
-// True when the file is open without sharing and the last call ended
-// cleanly: no other handle, of this process or another, can have changed
-// it since, so its kept pages and header words are trusted as they are.
+// OpenAlone: the file is open without sharing. TrustsKeptPages: that, and
+// the last call ended cleanly: no other handle, of this process or
+// another, can have changed it since, so its kept pages and header words
+// are trusted as they are.
+inline bool OpenAlone(const NtxFile* file) {
+  return (file->file_flags & kFileFlagShared) == 0;
+}
 inline bool TrustsKeptPages(const NtxFile* file) {
-  return (file->file_flags & kFileFlagShared) == 0 && file->pages_kept;
+  return OpenAlone(file) && file->pages_kept;
 }
 
 template <typename Body>
