@@ -14,6 +14,7 @@
 #define QX_ENGINE_CORE_ENGINE_STATE_H_
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -65,8 +66,21 @@ inline constexpr uint16_t kNoFileSlot = 0xFFFF;
 inline constexpr uint16_t kFirstFileSlot = 2;
 inline constexpr int kFileSlotCount = 1024;
 
+class BlockCache;  // engine/fileio/block_cache.h
+struct BlockCacheDeleter {
+  void operator()(BlockCache* cache) const;
+};
+
 struct FileSlotTable {
   std::array<platform::File*, kFileSlotCount> files{};  // index = slot - 2
+  // Opened without sharing: no other handle, of any process, can open the
+  // file while the slot holds it.
+  std::array<bool, kFileSlotCount> alone{};
+  // The bytes every slot's kept blocks take together, and the blocks kept
+  // in memory for each slot's owner (FileKeepBlocks).
+  std::size_t kept_bytes = 0;
+  std::array<std::unique_ptr<BlockCache, BlockCacheDeleter>, kFileSlotCount>
+      kept{};
   // Written through the slot since its last flush: only such a slot is
   // flushed at close (a flush also pushes out the writes of other
   // processes to the same file, which costs a disk round for nothing).

@@ -156,6 +156,9 @@ constexpr uint32_t kOpenLockWaitMs = 200;
 // Steps 2 to 10 of the open on a freshly allocated block.
 int16_t LoadDbf(DbfFile* file, const char* name, uint16_t mode) {
   if (int16_t e = FileOpen(&file->slot, name, mode, &file->file_flags)) return e;
+  // Opened without sharing, the file changes only through this handle: its
+  // records and header are read from memory once read.
+  FileKeepBlocks(file->slot);
   uint8_t raw_header[kDbfHeaderSize];
   if (int16_t e = FileReadAt(file->slot, 0, raw_header, kDbfHeaderSize)) return e;
   DbfHeader& h = file->header;

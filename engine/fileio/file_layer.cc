@@ -4,6 +4,9 @@
 #include "engine/core/last_error.h"
 #include "engine/core/open_mode.h"
 #include "engine/core/status.h"
+#include "engine/fileio/block_cache.h"
+#include <new>
+
 #include "platform/platform.h"
 
 namespace qx::engine {
@@ -30,6 +33,8 @@ uint16_t TakeSlot(File* file) {
       if (table->files[i] == nullptr) {
         table->files[i] = file;
         table->unflushed[i] = false;
+        table->alone[i] = false;
+        table->kept[i].reset();
         return static_cast<uint16_t>(kFirstFileSlot + i);
       }
     }
@@ -44,7 +49,18 @@ uint16_t TakeSlot(File* file) {
 bool OpenIntoSlot(uint16_t* slot, const char* name, uint32_t access) {
   if (Engine().share_all) access |= platform::kFileShareBoth;
   *slot = TakeSlot(platform::OpenFile(name, access));
+  if (*slot != kNoFileSlot) {
+    constexpr uint32_t kSharing = platform::kFileShareRead |
+                                  platform::kFileShareWrite |
+                                  platform::kFileShareBoth;
+    Slots()->alone[*slot - kFirstFileSlot] = (access & kSharing) == 0;
+  }
   return NoteOs(*slot != kNoFileSlot);
+}
+
+// The kept blocks of a slot known valid, null when it keeps none.
+BlockCache* KeptOf(uint16_t slot) {
+  return Slots()->kept[slot - kFirstFileSlot].get();
 }
 
 // Platform access word of an engine open: 13 read-only shared, 15 read-write
@@ -162,6 +178,7 @@ int16_t FileClose(uint16_t slot) {
   }
   if (Slots()->unflushed[slot - kFirstFileSlot]) platform::FlushFile(file);
   Slots()->files[slot - kFirstFileSlot] = nullptr;
+  Slots()->kept[slot - kFirstFileSlot].reset();
   NoteOs(platform::CloseFile(file));
   return kKbdOk;
 }
@@ -194,6 +211,25 @@ int16_t FileRead(uint16_t slot, void* buffer, uint32_t count) {
   return kKbdOk;
 }
 
+bool FileOpenedAlone(uint16_t slot) {
+  return FileOfSlot(slot) != nullptr && Slots()->alone[slot - kFirstFileSlot];
+}
+
+void FileKeepBlocks(uint16_t slot) {
+  if (!FileOpenedAlone(slot) || KeptOf(slot) != nullptr) return;
+  Slots()->kept[slot - kFirstFileSlot].reset(
+      new (std::nothrow) BlockCache(&Slots()->kept_bytes));
+}
+
+int16_t ReadThroughKept(BlockCache* kept, File* file, uint32_t offset,
+                        void* buffer, uint32_t count) {
+  if (!kept->Fill(file, offset, buffer, count) &&
+      !platform::ReadFileAt(file, offset, buffer, count, nullptr))
+    return FailFileRead(file);
+  Engine().last_os_error = 0;
+  return kKbdOk;
+}
+
 int16_t FailFileRead(File* file) {
   if (file == nullptr) platform::SetLastError(platform::kErrorInvalidHandle);
   NoteOs(false);
@@ -206,6 +242,8 @@ int16_t FileWrite(uint16_t slot, const void* buffer, uint32_t count,
   if (buffer == nullptr) return Fail(kKbdErrNullPointer);
   File* file = FileOfSlot(slot);
   if (file == nullptr) platform::SetLastError(platform::kErrorInvalidHandle);
+  // Kept blocks would need the file position: a write there forgets them.
+  if (file != nullptr && KeptOf(slot) != nullptr) KeptOf(slot)->Clear();
   if (!NoteOs(file && platform::WriteFile(file, buffer, count)))
     return Fail(kKbdErrWrite);
   Slots()->unflushed[slot - kFirstFileSlot] = true;
@@ -221,8 +259,18 @@ int16_t FileWriteAt(uint16_t slot, uint32_t offset, const void* buffer,
   if (buffer == nullptr) return Fail(kKbdErrNullPointer);
   File* file = FileOfSlot(slot);
   if (file == nullptr) platform::SetLastError(platform::kErrorInvalidHandle);
-  if (!NoteOs(file && platform::WriteFileAt(file, offset, buffer, count)))
-    return Fail(kKbdErrWrite);
+  const bool written =
+      NoteOs(file && platform::WriteFileAt(file, offset, buffer, count));
+  if (file != nullptr) {
+    if (BlockCache* kept = KeptOf(slot)) {
+      if (written) {
+        kept->Patch(offset, buffer, count);
+      } else {
+        kept->Forget(offset, count);
+      }
+    }
+  }
+  if (!written) return Fail(kKbdErrWrite);
   Slots()->unflushed[slot - kFirstFileSlot] = true;
   return kKbdOk;
 }
@@ -276,6 +324,8 @@ void FileCut(uint16_t slot, uint32_t size) {
   NoteOs(platform::SeekFile(file, static_cast<int32_t>(size),
                             platform::kSeekBegin, nullptr) &&
          platform::SetEndOfFile(file));
+  // Whether or not the cut took, nothing past size is kept.
+  if (BlockCache* kept = KeptOf(slot)) kept->Cut(size);
   Slots()->unflushed[slot - kFirstFileSlot] = true;
 }
 

@@ -24,6 +24,7 @@
 
 #include "engine/core/engine_state.h"
 #include "engine/core/last_error.h"
+#include "engine/fileio/block_cache.h"
 #include "platform/platform.h"
 
 namespace qx::engine {
@@ -118,6 +119,29 @@ inline platform::File* FileOfSlot(uint16_t slot) {
   return table->files[slot - kFirstFileSlot];
 }
 
+// Whether the slot's file was opened without sharing: no other handle, of
+// this process or another, can open it while the slot holds it.
+bool FileOpenedAlone(uint16_t slot);
+
+// Asks the layer to keep the blocks read through a slot opened without
+// sharing in memory (block_cache.h); nothing for a shared slot. Reads
+// through FileReadAt then copy what is kept. Lasts until the slot closes.
+void FileKeepBlocks(uint16_t slot);
+
+// The kept blocks of a slot, null when it keeps none (or is invalid).
+inline BlockCache* KeptBlocksOfSlot(uint16_t slot) {
+  FileSlotTable* table = Engine().file_slots.get();
+  if (table == nullptr || slot < kFirstFileSlot ||
+      slot >= kFirstFileSlot + kFileSlotCount)
+    return nullptr;
+  return table->kept[slot - kFirstFileSlot].get();
+}
+
+// FileReadAt of a slot that keeps blocks, past the copy of kept bytes:
+// loads the blocks, else reads the file.
+int16_t ReadThroughKept(BlockCache* kept, platform::File* file,
+                        uint32_t offset, void* buffer, uint32_t count);
+
 // The failure of FileReadAt on file (null for a bad slot): records the OS
 // error, answers -2.
 int16_t FailFileRead(platform::File* file);
@@ -127,9 +151,15 @@ inline int16_t FileReadAt(uint16_t slot, uint32_t offset, void* buffer,
   if (int16_t e = StickyError()) return e;
   if (buffer == nullptr) return Fail(kKbdErrNullPointer);
   platform::File* file = FileOfSlot(slot);
-  if (file == nullptr ||
-      !platform::ReadFileAt(file, offset, buffer, count, nullptr)) [[unlikely]]
+  if (file == nullptr) [[unlikely]]
     return FailFileRead(file);
+  if (BlockCache* kept = KeptBlocksOfSlot(slot)) {
+    if (!kept->Copy(offset, buffer, count))
+      return ReadThroughKept(kept, file, offset, buffer, count);
+  } else if (!platform::ReadFileAt(file, offset, buffer, count, nullptr))
+      [[unlikely]] {
+    return FailFileRead(file);
+  }
   Engine().last_os_error = 0;
   return kKbdOk;
 }

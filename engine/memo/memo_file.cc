@@ -51,6 +51,7 @@ int16_t OpenMemoFile(int16_t* handle, const char* name, uint16_t mode,
   file->name = name;
   if (int16_t e = FileOpen(&file->slot, name, normal, &file->file_flags))
     return fail(e);
+  FileKeepBlocks(file->slot);  // kept in memory when opened without sharing
   if (int16_t e = rules.choose_layout(mode_dialect, *file)) return fail(e);
   if (int16_t e = FileSize(file->slot, &file->file_size)) return fail(e);
   if (file->file_size < rules.min_file_size) return fail(Fail(kKbdErrNotMemo));
