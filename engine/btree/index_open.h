@@ -49,6 +49,10 @@ class IndexOpening {
     if (int16_t e = FileOpen(&block_->slot, name, NormalizeOpenMode(mode),
                              &block_->file_flags))
       return Fail(e);
+    // Opened without sharing, the file changes only through this handle:
+    // what a call reads stays in memory for the next (the file layer's
+    // kept blocks, under every format's own page cache).
+    FileKeepBlocks(block_->slot);
     return kKbdOk;
   }
 
