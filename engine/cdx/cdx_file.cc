@@ -87,7 +87,10 @@ int16_t EndTagCall(CdxTag* tag, int16_t status) {
   if (tag->file->changed) {
     tag->file->changed = false;
     if (ended >= 0 && status >= 0)
-      ended = RunDespiteError([tag] { return CountCdxChange(tag->file); });
+      ended = RunDespiteError([tag] {
+        return idx::CountFoxChange(tag->file->slot,
+                                   &tag->file->pending_changes);
+      });
   }
   if (status < 0) return status;
   return ended < 0 ? Fail(ended) : status;
@@ -249,7 +252,7 @@ int16_t CreateCdx(const char* name) {
 }
 
 int16_t CountCdxChange(CdxFile* file) {
-  return idx::CountFoxChange(file->slot);
+  return idx::CountFoxChanges(file->slot, 1);
 }
 
 int16_t CloseCdx(int16_t handle) {
@@ -257,10 +260,13 @@ int16_t CloseCdx(int16_t handle) {
   if (file == nullptr) return kKbdErrHandle;
   // Tags from the highest slot down to the directory.
   for (int n = kCdxSlotCount - 1; n >= 0; --n) file->slots[n].reset();
+  const int16_t counted = idx::WritePendingFoxChanges(file->slot,
+                                                      &file->pending_changes);
   uint16_t slot = file->slot;
   file->slot = kNoFileSlot;
   int16_t closed = RunDespiteError([slot] { return FileClose(slot); });
   FreeHandle(handle);
+  if (counted < 0) return counted;
   return closed < 0 ? Fail(closed) : int16_t{kKbdOk};
 }
 

@@ -116,6 +116,7 @@ struct CdxFile : ControlBlock {
   uint16_t file_flags = 0;       // kFileFlagReadOnly | kFileFlagShared
   bool write_through = false;    // 0x200 or 0x1000 at open
   bool changed = false;          // a key change of this call wrote
+  uint32_t pending_changes = 0;  // counted, not yet written (CountFoxChange)
   // The lock byte by the directory's options (fox_format.h).
   uint32_t lock_offset = idx::kFoxLockOffset;
   FileOperationLock op_lock;     // C2

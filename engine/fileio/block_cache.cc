@@ -97,6 +97,7 @@ void BlockCache::Patch(uint32_t offset, const void* bytes, uint32_t count) {
   const auto* in = static_cast<const uint8_t*>(bytes);
   uint64_t at = offset;
   const uint64_t end = at + count;
+  if (size_ >= 0 && count != 0) size_ = std::max<int64_t>(size_, end);
   while (at < end) {
     const uint64_t n = at >> kKeptBlockShift;
     const uint32_t within = static_cast<uint32_t>(at & (kKeptBlockSize - 1));
@@ -119,6 +120,7 @@ void BlockCache::Patch(uint32_t offset, const void* bytes, uint32_t count) {
 }
 
 void BlockCache::Forget(uint32_t offset, uint32_t count) {
+  size_ = -1;
   const uint64_t end = uint64_t{offset} + std::max<uint32_t>(count, 1);
   for (uint64_t n = offset >> kKeptBlockShift; (n << kKeptBlockShift) < end;
        ++n) {
@@ -128,6 +130,7 @@ void BlockCache::Forget(uint32_t offset, uint32_t count) {
 }
 
 void BlockCache::Cut(uint32_t size) {
+  size_ = -1;  // whether the cut took is not known here
   const uint32_t n = size >> kKeptBlockShift;
   for (uint32_t m = n + 1; m < blocks_.size(); ++m) Drop(m);
   if (n < blocks_.size() && blocks_[n].bytes != nullptr) {
@@ -141,6 +144,7 @@ void BlockCache::Cut(uint32_t size) {
 }
 
 void BlockCache::Clear() {
+  size_ = -1;
   order_.clear();
   for (uint32_t n = 0; n < blocks_.size(); ++n) Drop(n);
   blocks_.clear();

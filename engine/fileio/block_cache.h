@@ -18,6 +18,9 @@
 // Reads beyond what is kept go to the file, which answers them (and their
 // end-of-file failures) as before.
 //
+// The file's size is kept too once measured, so a size query of such a
+// file costs nothing either.
+//
 // Memory: every kept block of the process counts against one budget
 // (kKeptBlocksBudget bytes unless told otherwise); a cache at the budget gives up its own oldest
 // block for a new one, and one that holds none reads from the file.
@@ -83,6 +86,15 @@ class BlockCache {
   void Cut(uint32_t size);
   void Clear();
 
+  // The file's size, kept once measured: writes that succeed grow it;
+  // a failed write or a cut makes it unknown again (measure anew).
+  bool KnownSize(uint32_t* size) const {
+    if (size_ < 0) return false;
+    *size = static_cast<uint32_t>(size_);
+    return true;
+  }
+  void NoteSize(uint32_t size) { size_ = size; }
+
  private:
   struct Block {
     std::unique_ptr<uint8_t[]> bytes;  // kKeptBlockSize bytes, or none
@@ -101,6 +113,7 @@ class BlockCache {
   std::deque<uint32_t> order_;  // kept block numbers, oldest first
   std::size_t* kept_bytes_;
   std::size_t limit_;
+  int64_t size_ = -1;  // the file's size, or -1 when not known
 };
 
 }  // namespace qx::engine

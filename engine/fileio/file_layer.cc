@@ -291,7 +291,13 @@ int16_t FileSize(uint16_t slot, uint32_t* size) {
   if (size == nullptr) return Fail(kKbdErrNullPointer);
   File* file = FileOfSlot(slot);
   if (file == nullptr) platform::SetLastError(platform::kErrorInvalidHandle);
+  BlockCache* kept = file != nullptr ? KeptOf(slot) : nullptr;
+  if (kept != nullptr && kept->KnownSize(size)) {
+    Engine().last_os_error = 0;
+    return kKbdOk;
+  }
   if (!NoteOs(file && platform::FileSize(file, size))) return Fail(kKbdErrSeek);
+  if (kept != nullptr) kept->NoteSize(*size);
   return kKbdOk;
 }
 

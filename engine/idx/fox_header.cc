@@ -181,12 +181,29 @@ int16_t AllocateFoxBlock(uint16_t file_slot, uint32_t* offset) {
   return kKbdOk;
 }
 
-int16_t CountFoxChange(uint16_t file_slot) {
+int16_t CountFoxChanges(uint16_t file_slot, uint32_t changes) {
   uint8_t word[4];
   if (int16_t e = FileReadAt(file_slot, kFoxHeaderEndOffset, word, 4))
     return e;
-  PutBe32(word, GetBe32(word) + 1);
+  PutBe32(word, GetBe32(word) + changes);
   return FileWriteAt(file_slot, kFoxHeaderEndOffset, word, 4);
+}
+
+int16_t CountFoxChange(uint16_t file_slot, uint32_t* pending) {
+  // No other handle can read the counter of a file opened without
+  // sharing before it closes: the close writes the sum.
+  if (FileOpenedAlone(file_slot)) {
+    ++*pending;
+    return kKbdOk;
+  }
+  return CountFoxChanges(file_slot, 1);
+}
+
+int16_t WritePendingFoxChanges(uint16_t file_slot, uint32_t* pending) {
+  if (*pending == 0) return kKbdOk;
+  const uint32_t changes = *pending;
+  *pending = 0;
+  return CountFoxChanges(file_slot, changes);
 }
 
 int16_t FreeFoxBlock(uint16_t file_slot, uint32_t offset) {

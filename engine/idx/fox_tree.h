@@ -220,9 +220,15 @@ class FoxTree {
 int16_t AllocateFoxBlock(uint16_t file_slot, uint32_t* offset);
 int16_t FreeFoxBlock(uint16_t file_slot, uint32_t offset);
 
-// Adds one to the change counter of a compact file (the big-endian word
-// at 8 of the header at offset 0; it wraps).
-int16_t CountFoxChange(uint16_t file_slot);
+// Adds changes to the change counter of a compact file (the big-endian
+// word at 8 of the header at offset 0; it wraps).
+int16_t CountFoxChanges(uint16_t file_slot, uint32_t changes);
+// Counts the change of one key-changing call: written at once in a shared
+// file; in a file opened without sharing, added to *pending, which
+// WritePendingFoxChanges writes at close (the file's bytes after the close
+// are those of counting every call at once).
+int16_t CountFoxChange(uint16_t file_slot, uint32_t* pending);
+int16_t WritePendingFoxChanges(uint16_t file_slot, uint32_t* pending);
 
 // The bulk build: sorted entries in, a complete tree out, its nodes
 // allocated at the end of the file; leaves chained both ways. Compact

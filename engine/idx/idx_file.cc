@@ -51,7 +51,7 @@ int16_t RefreshIdx(IdxFile* file) {
 int16_t EndIdxCall(IdxFile* file) {
   int16_t status = file->tree.EndCall();
   if (file->changed && file->compact() && status >= 0)
-    status = idx::CountFoxChange(file->slot);
+    status = idx::CountFoxChange(file->slot, &file->pending_changes);
   return btree::FlushAfterWrites(status, &file->changed, file->slot);
 }
 
@@ -153,10 +153,13 @@ int16_t CreateIdx(const char* name, uint16_t type, const char* expression,
 int16_t CloseIdx(int16_t handle) {
   IdxFile* file = CheckIdx(handle);
   if (file == nullptr) return kKbdErrHandle;
+  const int16_t counted = idx::WritePendingFoxChanges(file->slot,
+                                                      &file->pending_changes);
   uint16_t slot = file->slot;
   file->slot = kNoFileSlot;
   int16_t closed = RunDespiteError([slot] { return FileClose(slot); });
   FreeHandle(handle);
+  if (counted < 0) return counted;
   return closed < 0 ? Fail(closed) : int16_t{kKbdOk};
 }
 

@@ -48,6 +48,7 @@ struct IdxFile : ControlBlock {
   char key_type = 'C';
   idx::FoxTree tree;
   bool changed = false;          // nodes written in this call
+  uint32_t pending_changes = 0;  // counted, not yet written (CountFoxChange)
   std::vector<uint8_t> key;      // key_length bytes: the caller's key
   std::vector<uint8_t> found;    // key_length bytes: an entry's key
   uint32_t found_recno = 0;      // the entry last handed out; 0: none

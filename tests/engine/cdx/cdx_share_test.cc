@@ -194,14 +194,27 @@ TEST_F(CdxTest, FileOpenWithoutSharingIsOpenedByNoOneElse) {
     EXPECT_LT(child.Run(step), 0) << "mode " << kModes[step];
 
   std::set<std::string> in_a, in_b;
+  // The same changes to a file opened without sharing (h, checked as it
+  // goes) and to one opened shared (s): after the close both files hold
+  // the same bytes, change counter included (written once at close here).
+  const std::string shared_path = Path("shared.cdx");
+  ASSERT_EQ(kbdccreate(shared_path.c_str()), kKbdOk);
+  int16_t s = kKbdNoHandle;
+  ASSERT_EQ(kbdcopenx(&s, shared_path.c_str(), 0x400), kKbdOk);
+  int32_t sa = NewTag(s, "A", 'C', "K", 12);
+  int32_t sb = NewTag(s, "B", 'C', "K", 12);
+  auto add = [&](int32_t tag, int32_t shared_tag, const std::string& key) {
+    ASSERT_EQ(Add(tag, key, Keys::Recno(key)), kKbdOk);
+    ASSERT_EQ(Add(shared_tag, key, Keys::Recno(key)), kKbdOk);
+  };
   for (int i = 0; i < kKeys; ++i) {
     const std::string key = Keys::Key(i, 0);
-    ASSERT_EQ(Add(a, key, Keys::Recno(key)), kKbdOk);
+    add(a, sa, key);
     in_a.insert(key);
     if (i % 100 == 0) {
       // b's nodes are kept by these reads while a splits and grows.
       const std::string other = Keys::Key(i, 1);
-      ASSERT_EQ(Add(b, other, Keys::Recno(other)), kKbdOk);
+      add(b, sb, other);
       in_b.insert(other);
       ASSERT_EQ(CdxKeys().HoldsExactly(b, in_b), 0);
     }
@@ -209,6 +222,7 @@ TEST_F(CdxTest, FileOpenWithoutSharingIsOpenedByNoOneElse) {
       for (int j = i - 600; j <= i; j += 3) {
         const std::string gone = Keys::Key(j, 0);
         ASSERT_EQ(Del(a, gone, Keys::Recno(gone)), kKbdOk);
+        ASSERT_EQ(Del(sa, gone, Keys::Recno(gone)), kKbdOk);
         in_a.erase(gone);
       }
     }
@@ -217,6 +231,9 @@ TEST_F(CdxTest, FileOpenWithoutSharingIsOpenedByNoOneElse) {
   EXPECT_EQ(CdxKeys().HoldsExactly(b, in_b), 0);
   CheckFile(h);
   ASSERT_EQ(kbdcclose(h), kKbdOk);
+  ASSERT_EQ(kbdcclose(s), kKbdOk);
+  EXPECT_TRUE(qx::testing::ReadWholeFile(path) ==
+              qx::testing::ReadWholeFile(shared_path));
   ASSERT_EQ(kbdcopenx(&h, path.c_str(), 0x400), kKbdOk);
   ASSERT_EQ(kbdctagopen(&a, h, "A"), kKbdOk);
   ASSERT_EQ(kbdctagopen(&b, h, "B"), kKbdOk);

@@ -1,7 +1,7 @@
 // Blocks kept in memory for a file opened without sharing: every read
 // through the file layer must answer what the file holds, across random
 // writes (inside, across and past block ends, with gaps), cuts, reads past
-// the end and evictions.
+// the end and evictions, and every size query what the file measures.
 #include <algorithm>
 #include <random>
 #include <string>
@@ -79,10 +79,14 @@ TEST_F(BlockCacheTest, ReadsAnswerWhatTheFileHolds) {
       ASSERT_EQ(FileWriteAt(slot, at, bytes.data(), count), kKbdOk);
       if (uint64_t{at} + count > model.size()) model.resize(at + count, 0);
       std::copy(bytes.begin(), bytes.end(), model.begin() + at);
-    } else {
+    } else if (what < 97) {
       const uint32_t cut = pick(size + 1);
       FileCut(slot, cut);
       model.resize(cut);
+    } else {
+      uint32_t measured = 0;  // kept in memory after the first query
+      ASSERT_EQ(FileSize(slot, &measured), kKbdOk);
+      ASSERT_EQ(measured, size) << "step " << step;
     }
   }
   ASSERT_EQ(FileClose(slot), kKbdOk);
