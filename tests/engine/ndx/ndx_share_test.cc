@@ -147,8 +147,9 @@ TEST_F(NdxTest, FileOpenWithoutSharingIsOpenedByNoOneElse) {
   for (int i = 1; i < kKeys; ++i) {
     for (int16_t x : {h, s}) {
       ASSERT_EQ(Add(x, Keys::Key(i, 0), Keys::Recno(i, 0)), kKbdOk) << i;
-      if (i % 5 == 0)
+      if (i % 5 == 0) {
         ASSERT_EQ(Add(x, Keys::Key(i, 1), Keys::Recno(i, 1)), kKbdOk) << i;
+      }
     }
     keys.insert(Keys::Key(i, 0));
     if (i % 5 == 0) keys.insert(Keys::Key(i, 1));
