@@ -99,6 +99,7 @@ int16_t DropKept(MdxFile* file) {
     if (tag == nullptr) continue;
     tag->pages_kept = false;
     tag->path.Clear();
+    tag->tree->ForgetKeptPath();
     const int16_t cleared = tag->cache.Clear();
     if (status == kKbdOk) status = cleared;
   }
@@ -288,6 +289,7 @@ MdxTag* CheckMdxTag(int32_t tag_handle) {
 
 int16_t RefreshTag(MdxTag* tag) {
   MdxFile* file = tag->file;
+  tag->tree->TrustKeptPath(TrustsKeptPages(tag));
   if (TrustsKeptPages(tag)) {
     // Other tags' calls may have grown the file since (M3).
     tag->cache.SetBounds(kMdxFirstBlockSector, file->header.sector_count);

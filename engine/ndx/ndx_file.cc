@@ -104,6 +104,7 @@ NdxFile* CheckNdx(int16_t handle) {
 }
 
 int16_t RefreshNdx(NdxFile* file) {
+  if (file->tree) file->tree->TrustKeptPath(TrustsKeptPages(file));
   if (TrustsKeptPages(file)) return kKbdOk;
   uint8_t words[kNdxHeaderWordsSize];
   if (int16_t e = FileReadAt(file->slot, 0, words, sizeof words)) return e;
@@ -124,6 +125,7 @@ int16_t EndNdxCall(NdxFile* file) {
   int16_t status = keep ? file->cache.WriteDirty() : int16_t{kKbdOk};
   file->pages_kept = keep && status == kKbdOk;
   if (!file->pages_kept) {
+    if (file->tree) file->tree->ForgetKeptPath();
     const int16_t cleared = file->cache.Clear();
     if (status == kKbdOk) status = cleared;
   }
