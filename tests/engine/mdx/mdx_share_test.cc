@@ -3,6 +3,8 @@
 // a second tag, so that both allocate from (and free to) the one free
 // chain and end of file; each sees the other's changes at its next call.
 // In the end every key is found, and the file accounts for every block.
+// A file opened without sharing is opened by no one else, and its tags'
+// kept pages stay true through one another's changes.
 #include <gtest/gtest.h>
 
 #include <cstdio>

@@ -1,10 +1,12 @@
 // Two processes on one NDX file, in lockstep by pipes: their adds and
 // deletes interleave in the same leaves, each sees the other's changes at
 // its next call, one closes (and compacts) while the other goes on, and
-// in the end every key is found and the file passes the check.
+// in the end every key is found and the file passes the check. A file
+// opened without sharing is opened by no one else and keeps what it read.
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <iterator>
 #include <set>
 #include <string>
 
