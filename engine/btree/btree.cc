@@ -335,7 +335,9 @@ int16_t Tree::RestoreKeptPath(const uint8_t* key, uint32_t recno,
       std::memcmp(kept_key_.data(), key, layout_->key_length) != 0)
     return kKbdOk;
   const size_t depth = kept_path_.size();
-  for (size_t level = 0; level < depth; ++level) {
+  // Pages unchanged since the path was read need no second look.
+  const bool trusted = trust_kept_path_ && kept_path_current_;
+  for (size_t level = 0; level < depth && !trusted; ++level) {
     const PathEntry& at = kept_path_[level];
     if (!cache_->InBounds(at.page)) return kKbdOk;
     PageRef ref;
@@ -398,12 +400,14 @@ int16_t Tree::ReadPosition(uint8_t* key, uint32_t* recno) {
     kept_path_.push_back(path_->at(level));
   std::memcpy(kept_key_.data(), key, layout_->key_length);
   kept_recno_ = *recno;
+  kept_path_current_ = true;
   return kKbdOk;
 }
 
 // ---- Insert -----------------------------------------------------------------
 
 int16_t Tree::Insert(const uint8_t* key, uint32_t recno, bool unique) {
+  kept_path_current_ = false;
   SearchKey search;
   search.key = key;
   search.length = layout_->key_length;
@@ -531,6 +535,7 @@ int16_t Tree::SplitPage(PageRef* page, uint32_t index, bool leaf,
 // ---- Delete -----------------------------------------------------------------
 
 int16_t Tree::Remove(const uint8_t* key, uint32_t recno) {
+  kept_path_current_ = false;
   int16_t found = FindPair(key, recno);
   if (found < 0) return found;
   if (found == kKbdEmptyFile) return kKbdEmptyFile;
@@ -718,6 +723,7 @@ int16_t Tree::FindParentByWalk(uint32_t target, uint32_t* parent,
 }
 
 int16_t Tree::MovePage(uint32_t from, uint32_t to) {
+  kept_path_current_ = false;
   uint32_t parent = 0;
   int32_t slot = -1;
   if (from != store_->Root()) {

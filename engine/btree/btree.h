@@ -40,7 +40,11 @@
 // interior page's child at the kept index, the pair at the kept leaf slot.
 // When all hold, the path is a real path to the pair and the step starts
 // from it; otherwise the pair is searched again. Nothing of the kept path
-// is trusted without reading its pages in the current call.
+// is trusted without reading its pages in the current call, except where
+// the owner says that the file's pages are as they were at the end of the
+// last call (TrustKeptPath: a file opened without sharing, after a call
+// that ended cleanly) and no insert, delete or page move of this tree
+// has run since the path was read: then the path is used as it is.
 //
 // Insert. The pair goes before the first entry that is not smaller; a
 // unique tree takes no second entry of a key. A full page splits: of the
@@ -140,6 +144,12 @@ class Tree {
   // the next greater (forward) or that smaller key itself (backward). 0;
   // 3 past the end (positioned on the last, or first, key); 2 empty.
   int16_t MoveFrom(const uint8_t* key, uint32_t recno, bool forward);
+  // Set by the owner at the start of each call: whether no one can have
+  // changed the tree's pages since the last call (see above).
+  void TrustKeptPath(bool trust) { trust_kept_path_ = trust; }
+  // Forgets that the kept path was read from unchanged pages (a call
+  // that failed may have changed some).
+  void ForgetKeptPath() { kept_path_current_ = false; }
 
   // The entry at the position. REQUIRES a position on a key.
   int16_t ReadPosition(uint8_t* key, uint32_t* recno);
@@ -197,6 +207,9 @@ class Tree {
   std::vector<PathEntry> kept_path_;
   std::vector<uint8_t> kept_key_;
   uint32_t kept_recno_ = 0;
+  // No insert, delete or page move since the kept path was read.
+  bool kept_path_current_ = false;
+  bool trust_kept_path_ = false;  // TrustKeptPath
 };
 
 }  // namespace qx::engine::btree

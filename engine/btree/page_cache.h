@@ -28,8 +28,9 @@
 // is used again: the pages every descent passes through (root and upper
 // levels) then stay in the front half, while the leaves of random seeks,
 // used once, leave first. Other caches put every page used at the front. The
-// NDX and MDX files use 10 slots over 3 buffers, NTX files and FoxPro trees
-// 128 over 128 with middle insertion: Init takes the shape. An id index
+// NDX and MDX files use 10 slots over 3 buffers (128 over 128 with middle
+// insertion when opened without sharing), NTX files and FoxPro trees 128
+// over 128 with middle insertion: Init takes the shape. An id index
 // finds a cached page without walking the order.
 //
 // Page ids. A page is named by a 32-bit id; its bytes start at id *

@@ -208,10 +208,20 @@ int16_t BuildMdx(int16_t dbf_handle, int16_t handle, const char* name,
   if (status == kKbdOk) {
     status = BuildTag(dbf_handle, handle, number);
     if (status > 0) status = kKbdOk;  // warnings of the steps are not ours
-    if (status < 0)
-      RunDespiteError([&] { return DeleteMdxTag(file, name); });
+    if (status < 0) {
+      // What a failed build left in memory is not trusted: the deletion
+      // reads the file's words.
+      RunDespiteError([&] {
+        DropKept(file);
+        return DeleteMdxTag(file, name);
+      });
+    }
   }
-  int16_t ended = RunDespiteError([&] { return EndFileCall(file); });
+  int16_t ended = RunDespiteError([&] {
+    const int16_t dropped = DropKept(file);
+    const int16_t flushed = EndFileCall(file);
+    return dropped < 0 ? dropped : flushed;
+  });
   if (status < 0) return status;
   return ended < 0 ? Fail(ended) : StickyError();
 }

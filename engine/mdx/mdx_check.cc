@@ -37,6 +37,8 @@ struct FileExtent {
 // Re-reads the words and measures the file (X1).
 int16_t MeasureFile(MdxFile& file, FileExtent* extent,
                     std::vector<std::string>* problems) {
+  // The words of the file itself, even where this handle keeps them.
+  file.words_kept = false;
   if (int16_t e = file.RefreshWords()) return e;
   uint32_t size = 0;
   if (int16_t e = FileSize(file.slot, &size)) return e;

@@ -81,11 +81,29 @@ uint32_t MdxFile::FindTag(std::string_view wanted) const {
 }
 
 int16_t MdxFile::RefreshWords() {
+  if (TrustsKeptWords(this)) return kKbdOk;
   uint8_t words[kMdxWordsSize];
   if (int16_t e = FileReadAt(slot, kMdxWordsOffset, words, sizeof words))
     return e;
   header.DecodeWords(words);
+  // From here every change of the words is made in memory as well; a
+  // call that fails drops them again (DropKept).
+  words_kept = true;
   return kKbdOk;
+}
+
+int16_t DropKept(MdxFile* file) {
+  file->words_kept = false;
+  int16_t status = kKbdOk;
+  for (auto& tag : file->tags) {
+    if (tag == nullptr) continue;
+    tag->pages_kept = false;
+    tag->path.Clear();
+    tag->tree->ForgetKeptPath();
+    const int16_t cleared = tag->cache.Clear();
+    if (status == kKbdOk) status = cleared;
+  }
+  return status;
 }
 
 int16_t MdxFile::ReloadTagTable() {
@@ -271,6 +289,12 @@ MdxTag* CheckMdxTag(int32_t tag_handle) {
 
 int16_t RefreshTag(MdxTag* tag) {
   MdxFile* file = tag->file;
+  tag->tree->TrustKeptPath(TrustsKeptPages(tag));
+  if (TrustsKeptPages(tag)) {
+    // Other tags' calls may have grown the file since (M3).
+    tag->cache.SetBounds(kMdxFirstBlockSector, file->header.sector_count);
+    return kKbdOk;
+  }
   if (int16_t e = file->RefreshWords()) return e;
   uint32_t offset = 0;
   if (int16_t e = MdxSectorOffset(tag->header_sector, &offset)) return e;
@@ -296,9 +320,20 @@ int16_t EndFileCall(MdxFile* file) {
 }
 
 int16_t EndTagCall(MdxTag* tag) {
-  int16_t status = tag->cache.Clear();
   tag->path.Clear();
-  int16_t ended = EndFileCall(tag->file);
+  MdxFile* file = tag->file;
+  // Every change was written as it was made (the cache writes through), so
+  // after a clean call the cache, the root and the words in memory are the
+  // file's.
+  const bool keep = OpenAlone(file) && StickyError() == 0;
+  int16_t status = keep ? tag->cache.WriteDirty() : int16_t{kKbdOk};
+  tag->pages_kept = keep && status == kKbdOk;
+  if (!tag->pages_kept) {
+    const int16_t cleared =
+        OpenAlone(file) ? DropKept(file) : tag->cache.Clear();
+    if (status == kKbdOk) status = cleared;
+  }
+  int16_t ended = EndFileCall(file);
   return status < 0 ? status : ended;
 }
 

@@ -17,6 +17,20 @@
 // to another number, its handle follows it (as after a deletion of our
 // own), and a tag another handle deleted is closed here.
 //
+// Files opened without sharing. No other handle, of this process or
+// another, can open such a file: only this handle changes it, and it
+// updates the file's words and each tag's root in memory as it writes
+// them. After a tag call that ended cleanly the file's words (kept per
+// file: every tag's allocations and frees change them) and that tag's
+// root and cached pages are the file's: the next call reads none of them
+// again (words_kept, pages_kept). A tag's blocks are its own, and a block
+// another tag takes from the free chain enters that tag's tree as a new
+// image (never read through an old copy), so one tag's changes leave the
+// pages another tag keeps true. A failed call, and every definition,
+// deletion and build, drop all that is kept (DropKept): the next call
+// reads the file again. Tags of such a file get a larger cache
+// (kMdxAloneCacheShape).
+//
 // Tag handles are 32-bit: tag number * 65536 + file handle.
 //
 // Invariants of an open MdxFile (cited as M1..M5):
@@ -56,6 +70,9 @@ namespace qx::engine {
 // one block; an open with fewer buffers fails with -3.
 inline constexpr btree::CacheShape kMdxCacheShape = {10, 3};
 inline constexpr int kMdxMinCacheBuffers = 3;
+// The cache of a tag of a file opened without sharing, whose pages outlive
+// the call: 128 blocks, the upper levels entering at the middle.
+inline constexpr btree::CacheShape kMdxAloneCacheShape = {128, 128, true};
 
 // A tag handle: tag number * 65536 + file handle.
 constexpr int32_t MdxTagHandle(int16_t file_handle, uint32_t number) {
@@ -84,6 +101,7 @@ struct MdxTag : btree::TreeStore {
   btree::PageCache cache;
   std::unique_ptr<btree::Tree> tree;
   btree::KeyCursor cursor;     // the current key
+  bool pages_kept = false;     // root and cache outlived a call
 
   uint8_t key_type() const { return header.key_type; }
   bool unique() const { return (header.key_format & kMdxFormatUnique) != 0; }
@@ -111,6 +129,7 @@ struct MdxFile : ControlBlock {
   std::array<uint8_t, kMdxTagTableSize> table{};  // M2
   bool changed = false;       // written during this call
   bool header_dirty = false;  // written since open: close stamps the date
+  bool words_kept = false;    // header's words as read or written since
   std::array<std::unique_ptr<MdxTag>, kMdxTagTableEntries> tags;  // M1
 
   bool read_only() const { return (file_flags & kFileFlagReadOnly) != 0; }
@@ -122,7 +141,8 @@ struct MdxFile : ControlBlock {
   // The tag 1..N whose name matches without regard to case, or 0.
   uint32_t FindTag(std::string_view name) const;
 
-  // Re-reads sector_count, free_head and free_count (M3).
+  // Re-reads sector_count, free_head and free_count (M3); nothing when the
+  // kept words are trusted.
   int16_t RefreshWords();
   // Re-reads tag_count and the tag table (M2) and re-seats the open tags
   // by their header sectors (M1): a tag whose header another handle's
@@ -153,6 +173,22 @@ struct MdxFile : ControlBlock {
 // Byte offset of a sector; -4 when it lies at or past 4 GiB.
 int16_t MdxSectorOffset(uint32_t sector, uint32_t* offset);
 
+// OpenAlone: the file is open without sharing. TrustsKeptWords: that, and
+// the words in memory are the file's. TrustsKeptPages: that, and the tag's
+// last call ended cleanly, so its root and cached pages are the file's.
+inline bool OpenAlone(const MdxFile* file) {
+  return (file->file_flags & kFileFlagShared) == 0;
+}
+inline bool TrustsKeptWords(const MdxFile* file) {
+  return OpenAlone(file) && file->words_kept;
+}
+inline bool TrustsKeptPages(const MdxTag* tag) {
+  return TrustsKeptWords(tag->file) && tag->pages_kept;
+}
+// Trusts nothing kept any more: the words, and every open tag's root and
+// pages (its cache emptied; the first error is returned).
+int16_t DropKept(MdxFile* file);
+
 // The control block of an MDX handle; null with -13 as the last error.
 MdxFile* CheckMdx(int16_t handle);
 // The open tag of a tag handle: null with -13 (not an MDX handle) or -48
@@ -160,10 +196,13 @@ MdxFile* CheckMdx(int16_t handle);
 MdxTag* CheckMdxTag(int32_t tag_handle);
 
 // Start of every call on an open tag: the file's words and the tag's root
-// (-25 when it lies outside 4 .. sector_count - 1), and the cache bounds.
+// (-25 when it lies outside 4 .. sector_count - 1), and the cache bounds;
+// the kept ones when they are trusted.
 int16_t RefreshTag(MdxTag* tag);
-// End of every call on a tag: empties its page cache and, when something
-// was written and writes are synced (kbdsetsync), flushes the file.
+// End of every call on a tag: empties its page cache (a file opened
+// without sharing keeps it after a clean call, and drops everything kept
+// after a failed one) and, when something was written and writes are
+// synced (kbdsetsync), flushes the file.
 int16_t EndTagCall(MdxTag* tag);
 // The same flush rule for calls that write without a tag (definitions).
 int16_t EndFileCall(MdxFile* file);

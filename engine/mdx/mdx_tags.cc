@@ -284,9 +284,10 @@ int16_t OpenMdxTag(int16_t handle, uint32_t number, int32_t* tag_handle) {
   if (!tag->layout.Valid()) return Fail(kKbdErrMaxKeys);  // M4
   tag->half = tag->header.max_keys / 2u;
   tag->path.Reset(btree::PathCapacity(tag->half));
-  if (int16_t e = tag->cache.Init(file->slot, file->block_size(),
-                                  kMdxSectorSize, kMdxCacheShape,
-                                  kMdxMinCacheBuffers))
+  if (int16_t e = tag->cache.Init(
+          file->slot, file->block_size(), kMdxSectorSize,
+          OpenAlone(file) ? kMdxAloneCacheShape : kMdxCacheShape,
+          kMdxMinCacheBuffers))
     return e;
   tag->cache.SetReadOnly(file->read_only());
   tag->cache.SetBounds(kMdxFirstBlockSector, file->header.sector_count);
@@ -324,8 +325,10 @@ extern "C" int16_t kbdmtagdef(int16_t handle, const char* name, uint16_t type,
     uint32_t number = 0;
     int16_t status =
         DefineMdxTag(file, name, type, expression, key_length, &number);
-    int16_t ended = EndFileCall(file);
-    return status < 0 ? status : ended;
+    const int16_t dropped = DropKept(file);
+    const int16_t ended = EndFileCall(file);
+    if (status < 0) return status;
+    return dropped < 0 ? dropped : ended;
   });
 }
 
@@ -334,8 +337,10 @@ extern "C" int16_t kbdmtagdel(int16_t handle, const char* name) {
     MdxFile* file = CheckMdx(handle);
     if (file == nullptr) return kKbdErrHandle;
     int16_t status = DeleteMdxTag(file, name);
-    int16_t ended = EndFileCall(file);
-    return status < 0 ? status : ended;
+    const int16_t dropped = DropKept(file);
+    const int16_t ended = EndFileCall(file);
+    if (status < 0) return status;
+    return dropped < 0 ? dropped : ended;
   });
 }
 

@@ -104,6 +104,8 @@ NdxFile* CheckNdx(int16_t handle) {
 }
 
 int16_t RefreshNdx(NdxFile* file) {
+  if (file->tree) file->tree->TrustKeptPath(TrustsKeptPages(file));
+  if (TrustsKeptPages(file)) return kKbdOk;
   uint8_t words[kNdxHeaderWordsSize];
   if (int16_t e = FileReadAt(file->slot, 0, words, sizeof words)) return e;
   uint32_t root = GetLe32(words + kNdxRootOffset);
@@ -116,8 +118,17 @@ int16_t RefreshNdx(NdxFile* file) {
 }
 
 int16_t EndNdxCall(NdxFile* file) {
-  int16_t status = file->cache.Clear();
   file->path.Clear();
+  // Every change was written as it was made (the cache writes through), so
+  // after a clean call the cache and the words in memory are the file's.
+  const bool keep = OpenAlone(file) && StickyError() == 0;
+  int16_t status = keep ? file->cache.WriteDirty() : int16_t{kKbdOk};
+  file->pages_kept = keep && status == kKbdOk;
+  if (!file->pages_kept) {
+    if (file->tree) file->tree->ForgetKeptPath();
+    const int16_t cleared = file->cache.Clear();
+    if (status == kKbdOk) status = cleared;
+  }
   return btree::FlushAfterWrites(status, &file->changed, file->slot);
 }
 
@@ -161,8 +172,10 @@ int16_t OpenNdx(int16_t* handle, const char* name, uint16_t mode) {
   if (!file->layout.Valid()) return fail(Fail(kKbdErrMaxKeys));  // N1
   file->half = file->header.keys_per_page / 2u;
   file->path.Reset(btree::PathCapacity(file->half));
-  if (int16_t e = file->cache.Init(file->slot, kNdxPageSize, kNdxPageSize,
-                                   kNdxCacheShape, kNdxMinCacheBuffers))
+  if (int16_t e = file->cache.Init(
+          file->slot, kNdxPageSize, kNdxPageSize,
+          OpenAlone(file) ? kNdxAloneCacheShape : kNdxCacheShape,
+          kNdxMinCacheBuffers))
     return fail(e);
   file->cache.SetReadOnly(file->read_only());
   file->cache.SetBounds(1, file->header.next_free);

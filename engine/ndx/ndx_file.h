@@ -4,13 +4,22 @@
 // Shared files. Index files are read and written by several handles and
 // processes. Within a call the operation lock of a shared file
 // (kNdxLockOffset: exclusive for a change, shared for a read) keeps the
-// others' changes out; between calls they go on, so an open index trusts
+// others' changes out; between calls they go on, so a shared index trusts
 // nothing it read in an earlier call: every call takes that lock, then
-// re-reads the root and next_free words (Refresh), works
-// through a page cache that writes every changed page at once, and empties
-// that cache before it returns (EndCall). Only the current key and record
-// number survive from call to call; a position is rebuilt by searching
-// for them.
+// re-reads the root and next_free words (RefreshNdx), works through a page
+// cache that writes every changed page at once, and empties that cache
+// before it returns (EndNdxCall). Only the current key and record number
+// survive from call to call; a position is rebuilt by searching for them.
+//
+// Files opened without sharing. No other handle, of this process or
+// another, can open such a file, so only this handle changes it, and it
+// updates root and next_free in memory as it writes them. After a call
+// that ended cleanly its header words and the pages in its cache are the
+// file's (pages_kept): the next call neither re-reads the words nor the
+// pages it finds cached. A failed call empties the cache, and the next
+// call reads the file again. Such a file gets a larger cache
+// (kNdxAloneCacheShape), which keeps the upper levels of the tree for
+// seeks and the path of a scan.
 //
 // Invariants of an open NdxFile (cited as N1..N4):
 //  N1. layout describes the header's pages and layout.Valid() holds.
@@ -49,6 +58,9 @@ namespace qx::engine {
 // buffers; an open with fewer buffers fails with -3.
 inline constexpr btree::CacheShape kNdxCacheShape = {10, 3};
 inline constexpr int kNdxMinCacheBuffers = 3;
+// The cache of a file opened without sharing, whose pages outlive the
+// call: 128 pages (64 KiB), the upper levels entering at the middle.
+inline constexpr btree::CacheShape kNdxAloneCacheShape = {128, 128, true};
 
 struct NdxFile : ControlBlock, btree::TreeStore {
   ~NdxFile() override;  // closes the system file when still open
@@ -62,6 +74,7 @@ struct NdxFile : ControlBlock, btree::TreeStore {
   uint32_t free_head = 0;        // N3
   bool header_dirty = false;     // root/next_free to write at close
   bool changed = false;          // pages written in this call
+  bool pages_kept = false;       // cache and header words outlived a call
   btree::EntryLayout layout;         // N1
   uint32_t half = 0;                 // keys_per_page / 2
   btree::PathStack path;
@@ -85,11 +98,23 @@ struct NdxFile : ControlBlock, btree::TreeStore {
 // The control block of an NDX handle; null with -13 as the last error.
 NdxFile* CheckNdx(int16_t handle);
 
+// OpenAlone: the file is open without sharing. TrustsKeptPages: that, and
+// the last call ended cleanly, so its kept pages and header words are the
+// file's as they are.
+inline bool OpenAlone(const NdxFile* file) {
+  return (file->file_flags & kFileFlagShared) == 0;
+}
+inline bool TrustsKeptPages(const NdxFile* file) {
+  return OpenAlone(file) && file->pages_kept;
+}
+
 // Start of every call on an open index: re-reads root and next_free,
-// checks them (-25) and sets the cache bounds (N2).
+// checks them (-25) and sets the cache bounds (N2); nothing when the kept
+// words are trusted.
 int16_t RefreshNdx(NdxFile* file);
-// End of every call: empties the page cache and, when pages were written
-// and writes are synced (kbdsetsync), flushes the file.
+// End of every call: empties the page cache (a file opened without
+// sharing keeps it after a clean call) and, when pages were written and
+// writes are synced (kbdsetsync), flushes the file.
 int16_t EndNdxCall(NdxFile* file);
 
 // Runs body(NdxFile&) as the inside of a public operation on handle:
