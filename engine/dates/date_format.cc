@@ -426,6 +426,27 @@ int16_t DateTextToKeyDay(double* key_day, std::string_view text,
   int year = 0;
   int month = 0;
   int day = 0;
+  // A stored date as it mostly is, eight digits of a valid date, is read
+  // at once (ReadDate gives the same parts for it); the builds read one
+  // per record.
+  if (format == kDateFormatYmd && text.size() == kStoredDateLength &&
+      text.data() != nullptr) {
+    int parts[kStoredDateLength];
+    bool digits = true;
+    for (size_t i = 0; i < kStoredDateLength; ++i) {
+      parts[i] = text[i] - '0';
+      digits &= parts[i] >= 0 && parts[i] <= 9;
+    }
+    if (digits) {
+      year = parts[0] * 1000 + parts[1] * 100 + parts[2] * 10 + parts[3];
+      month = parts[4] * 10 + parts[5];
+      day = parts[6] * 10 + parts[7];
+      if (IsValidDate(year, month, day)) {
+        *key_day = DateToKeyDay(year, month, day);
+        return kKbdOk;
+      }
+    }
+  }
   int16_t status = ReadDate(&year, &month, &day, text, format);
   if (status == kKbdEmptyFile) {
     *key_day = kEmptyDateKeyDay;

@@ -39,6 +39,51 @@ bool IsDecimalTie(double number, int32_t decimals) {
 // point and at most kStrMaxLength decimals it fits.
 constexpr size_t kFixedTextSize = 640;
 
+// The shortest decimal text of magnitude in fixed notation, found without
+// the general conversion when magnitude is r / 10^k for a whole r below
+// 10^15 and k <= 15 (amounts read from fields mostly are): into text, its
+// length answered; 0 when that is not the case.
+//
+// Why it is the shortest text's value: r / 10^k with r and 10^k exact is
+// one correctly rounded division, so equality says the decimal r * 10^-k
+// reads back as magnitude; two different decimals of at most 15
+// significant digits never read back as the same double, so the shortest
+// text (which has no more digits) has the same value. The digits may
+// differ only by zeros after the point, which the rounding below ignores.
+size_t ShortDecimalText(double magnitude, char* text) {
+  static constexpr double kPowersOfTen[] = {
+      1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+      1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  constexpr double kLimit = 1e15;
+  if (!(magnitude >= 0.0 && magnitude < kLimit)) return 0;
+  for (int k = 0; k < 16; ++k) {
+    const double scaled = magnitude * kPowersOfTen[k];
+    if (!(scaled < kLimit)) return 0;
+    const double whole = std::nearbyint(scaled);
+    if (whole / kPowersOfTen[k] != magnitude) continue;
+    // The digits of whole, then the point k digits from the right.
+    char digits[24];
+    auto r = std::to_chars(digits, digits + sizeof(digits),
+                           static_cast<uint64_t>(whole));
+    const int count = static_cast<int>(r.ptr - digits);
+    char* o = text;
+    if (count <= k) {
+      *o++ = '0';
+      if (k > 0) *o++ = '.';
+      o = std::fill_n(o, k - count, '0');
+      o = std::copy(digits, r.ptr, o);
+    } else {
+      o = std::copy(digits, r.ptr - k, o);
+      if (k > 0) {
+        *o++ = '.';
+        o = std::copy(r.ptr - k, r.ptr, o);
+      }
+    }
+    return static_cast<size_t>(o - text);
+  }
+  return 0;
+}
+
 // Blanks as LTRIM and EMPTY see them.
 bool IsWhiteSpace(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n';
@@ -127,43 +172,71 @@ std::string ZeroFilled(std::string_view formatted) {
   return out;
 }
 
-std::string RoundedFixed(double magnitude, int32_t decimals) {
-  char buffer[kFixedTextSize];
-  auto r = std::to_chars(buffer, buffer + sizeof(buffer), magnitude,
-                         std::chars_format::fixed);
-  std::string_view text(buffer, static_cast<size_t>(r.ptr - buffer));
-  size_t dot = text.find('.');
-  // digits * 10^(point - digits.size()) is the magnitude.
-  std::string digits(text.substr(0, dot));
-  int64_t point = static_cast<int64_t>(digits.size());
-  if (dot != std::string_view::npos) digits.append(text.substr(dot + 1));
+size_t RoundedFixedTo(double magnitude, int32_t decimals, char* out) {
+  char text[kFixedTextSize];
+  size_t size = ShortDecimalText(magnitude, text);
+  if (size == 0) {
+    auto r = std::to_chars(text, text + sizeof(text), magnitude,
+                           std::chars_format::fixed);
+    size = static_cast<size_t>(r.ptr - text);
+  }
+  // digits[1..] holds the digits without the point; digits[0] is room for
+  // a carry out of the first digit. d * 10^(point - n) is the magnitude.
+  // The shortest text has at most 330 characters and the zeros added
+  // below stop at point + kStrMaxLength, so everything fits.
+  char digits[kFixedTextSize + 1];
+  char* d = digits + 1;
+  const char* dot = std::find(text, text + size, '.');
+  int64_t point = dot - text;
+  int64_t n = point;
+  const char* end = text + size;
+  std::copy(static_cast<const char*>(text), dot, d);
+  if (dot != end) {
+    std::copy(dot + 1, end, d + n);
+    n += end - (dot + 1);
+  }
   int64_t keep = point + decimals;  // leading digits that stay
-  if (keep < static_cast<int64_t>(digits.size())) {
-    bool up = keep >= 0 && digits[static_cast<size_t>(keep)] >= '5';
-    digits.resize(static_cast<size_t>(std::max<int64_t>(keep, 0)));
+  if (keep < n) {
+    const bool up = keep >= 0 && d[keep] >= '5';
+    n = std::max<int64_t>(keep, 0);
     if (up) {
       int64_t i = keep - 1;
-      for (; i >= 0 && digits[static_cast<size_t>(i)] == '9'; --i)
-        digits[static_cast<size_t>(i)] = '0';
+      for (; i >= 0 && d[i] == '9'; --i) d[i] = '0';
       if (i >= 0) {
-        ++digits[static_cast<size_t>(i)];
+        ++d[i];
       } else {
-        digits.insert(digits.begin(), '1');
+        *--d = '1';
+        ++n;
         ++point;
-        ++keep;
       }
     }
   }
   // Zeros up to the point (rounded tens, hundreds...) and up to the
   // decimals asked for.
-  int64_t wanted = point + std::max<int32_t>(decimals, 0);
-  if (static_cast<int64_t>(digits.size()) < wanted)
-    digits.resize(static_cast<size_t>(wanted), '0');
-  std::string whole = digits.substr(0, static_cast<size_t>(point));
-  size_t first = whole.find_first_not_of('0');
-  whole = first == std::string::npos ? "0" : whole.substr(first);
-  if (decimals <= 0) return whole;
-  return whole + "." + digits.substr(static_cast<size_t>(point));
+  const int64_t wanted = point + std::max<int32_t>(decimals, 0);
+  if (n < wanted) {
+    std::fill(d + n, d + wanted, '0');
+    n = wanted;
+  }
+  // The whole part without leading zeros ("0" when it is all zeros).
+  int64_t first = 0;
+  while (first < point && d[first] == '0') ++first;
+  char* o = out;
+  if (first == point) {
+    *o++ = '0';
+  } else {
+    o = std::copy(d + first, d + point, o);
+  }
+  if (decimals > 0) {
+    *o++ = '.';
+    o = std::copy(d + point, d + point + decimals, o);
+  }
+  return static_cast<size_t>(o - out);
+}
+
+std::string RoundedFixed(double magnitude, int32_t decimals) {
+  char text[kRoundedFixedSize];
+  return std::string(text, RoundedFixedTo(magnitude, decimals, text));
 }
 
 double RoundDecimal(double number, int32_t decimals) {
