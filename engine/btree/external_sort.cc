@@ -19,9 +19,13 @@ constexpr uint64_t kMaxWorkFileBytes = uint64_t{1} << 32;
 // zero-padded past its end.
 uint64_t WordAt(const uint8_t* item, uint32_t size, uint32_t from) {
   if (size >= from + 8) return GetBe64(item + from);
-  uint8_t bytes[8] = {};
-  if (size > from) std::memcpy(bytes, item + from, size - from);
-  return GetBe64(bytes);
+  if (size <= from) return 0;
+  // The item's last eight bytes, shifted so that byte from comes first.
+  if (size >= 8) return GetBe64(item + size - 8) << (8 * (from + 8 - size));
+  uint64_t word = 0;
+  for (uint32_t i = from; i < from + 8; ++i)
+    word = word << 8 | (i < size ? item[i] : 0);
+  return word;
 }
 
 // The sign of a byte comparison of n bytes (as memcmp), eight bytes at a

@@ -39,49 +39,84 @@ bool IsDecimalTie(double number, int32_t decimals) {
 // point and at most kStrMaxLength decimals it fits.
 constexpr size_t kFixedTextSize = 640;
 
-// The shortest decimal text of magnitude in fixed notation, found without
-// the general conversion when magnitude is r / 10^k for a whole r below
-// 10^15 and k <= 15 (amounts read from fields mostly are): into text, its
-// length answered; 0 when that is not the case.
-//
-// Why it is the shortest text's value: r / 10^k with r and 10^k exact is
-// one correctly rounded division, so equality says the decimal r * 10^-k
-// reads back as magnitude; two different decimals of at most 15
-// significant digits never read back as the same double, so the shortest
-// text (which has no more digits) has the same value. The digits may
-// differ only by zeros after the point, which the rounding below ignores.
-size_t ShortDecimalText(double magnitude, char* text) {
+// Magnitude as whole / 10^scale with whole below 10^15 and scale <= 15,
+// the fewest decimals first (amounts read from fields mostly are such);
+// false when it is not. Then the shortest decimal text of magnitude has
+// the value whole / 10^scale: whole / 10^scale with both exact is one
+// correctly rounded division, so equality says that decimal reads back as
+// magnitude, and two different decimals of at most 15 significant digits
+// never read back as the same double.
+bool ShortDecimal(double magnitude, uint64_t* whole, int* scale) {
   static constexpr double kPowersOfTen[] = {
       1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
       1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
   constexpr double kLimit = 1e15;
-  if (!(magnitude >= 0.0 && magnitude < kLimit)) return 0;
+  if (!(magnitude >= 0.0 && magnitude < kLimit)) return false;
   for (int k = 0; k < 16; ++k) {
     const double scaled = magnitude * kPowersOfTen[k];
-    if (!(scaled < kLimit)) return 0;
-    const double whole = std::nearbyint(scaled);
-    if (whole / kPowersOfTen[k] != magnitude) continue;
-    // The digits of whole, then the point k digits from the right.
-    char digits[24];
-    auto r = std::to_chars(digits, digits + sizeof(digits),
-                           static_cast<uint64_t>(whole));
-    const int count = static_cast<int>(r.ptr - digits);
-    char* o = text;
-    if (count <= k) {
-      *o++ = '0';
-      if (k > 0) *o++ = '.';
-      o = std::fill_n(o, k - count, '0');
-      o = std::copy(digits, r.ptr, o);
-    } else {
-      o = std::copy(digits, r.ptr - k, o);
-      if (k > 0) {
-        *o++ = '.';
-        o = std::copy(r.ptr - k, r.ptr, o);
-      }
-    }
-    return static_cast<size_t>(o - text);
+    if (!(scaled < kLimit)) return false;
+    const double rounded = std::nearbyint(scaled);
+    if (rounded / kPowersOfTen[k] != magnitude) continue;
+    *whole = static_cast<uint64_t>(rounded);
+    *scale = k;
+    return true;
   }
-  return 0;
+  return false;
+}
+
+// RoundedFixedTo for such a magnitude and 0 <= decimals, in integers: the
+// value in units of 10^-decimals, a first dropped digit of 5 or more
+// rounding up. 0 when the units overflow 64 bits.
+size_t RoundedShortDecimal(uint64_t whole, int scale, int32_t decimals,
+                           char* out) {
+  static constexpr uint64_t kPowers[] = {1ull,
+                                         10ull,
+                                         100ull,
+                                         1000ull,
+                                         10000ull,
+                                         100000ull,
+                                         1000000ull,
+                                         10000000ull,
+                                         100000000ull,
+                                         1000000000ull,
+                                         10000000000ull,
+                                         100000000000ull,
+                                         1000000000000ull,
+                                         10000000000000ull,
+                                         100000000000000ull,
+                                         1000000000000000ull,
+                                         10000000000000000ull,
+                                         100000000000000000ull,
+                                         1000000000000000000ull,
+                                         10000000000000000000ull};
+  uint64_t units = 0;
+  if (decimals >= scale) {
+    const int32_t up = decimals - scale;
+    if (up >= 20 || whole > ~uint64_t{0} / kPowers[up]) return 0;
+    units = whole * kPowers[up];
+  } else {
+    const uint64_t power = kPowers[scale - decimals];
+    const uint64_t dropped = whole % power;
+    units = whole / power + (dropped >= power - dropped ? 1 : 0);
+  }
+  char digits[24];
+  const auto r = std::to_chars(digits, digits + sizeof(digits), units);
+  const int32_t count = static_cast<int32_t>(r.ptr - digits);
+  char* o = out;
+  if (count <= decimals) {
+    // Nothing before the point: "0." and zeros up to the digits.
+    *o++ = '0';
+    *o++ = '.';
+    for (int32_t i = count; i < decimals; ++i) *o++ = '0';
+    for (int32_t i = 0; i < count; ++i) *o++ = digits[i];
+  } else {
+    for (int32_t i = 0; i < count - decimals; ++i) *o++ = digits[i];
+    if (decimals > 0) {
+      *o++ = '.';
+      for (int32_t i = count - decimals; i < count; ++i) *o++ = digits[i];
+    }
+  }
+  return static_cast<size_t>(o - out);
 }
 
 // Blanks as LTRIM and EMPTY see them.
@@ -173,13 +208,16 @@ std::string ZeroFilled(std::string_view formatted) {
 }
 
 size_t RoundedFixedTo(double magnitude, int32_t decimals, char* out) {
-  char text[kFixedTextSize];
-  size_t size = ShortDecimalText(magnitude, text);
-  if (size == 0) {
-    auto r = std::to_chars(text, text + sizeof(text), magnitude,
-                           std::chars_format::fixed);
-    size = static_cast<size_t>(r.ptr - text);
+  uint64_t whole = 0;
+  int scale = 0;
+  if (decimals >= 0 && ShortDecimal(magnitude, &whole, &scale)) {
+    const size_t size = RoundedShortDecimal(whole, scale, decimals, out);
+    if (size > 0) return size;
   }
+  char text[kFixedTextSize];
+  auto r = std::to_chars(text, text + sizeof(text), magnitude,
+                         std::chars_format::fixed);
+  const size_t size = static_cast<size_t>(r.ptr - text);
   // digits[1..] holds the digits without the point; digits[0] is room for
   // a carry out of the first digit. d * 10^(point - n) is the magnitude.
   // The shortest text has at most 330 characters and the zeros added
