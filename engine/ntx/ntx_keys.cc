@@ -150,15 +150,13 @@ int16_t NtxValueKey(char type, std::string_view text, double number,
       NtxNumberKey(number, length, file.header.decimals, key);
       return kKbdOk;
     case 'D': {
-      char date[kDateTextSize];
+      char date[kStoredDateLength];
       std::memset(date, ' ', kStoredDateLength);
       if (number != kEmptyDateKeyDay) {
         int year = 0, month = 0, day = 0;
         if (KeyDayToDate(&year, &month, &day, static_cast<int32_t>(number)) < 0)
           return Fail(kKbdErrDate);
-        // KeyDayToDate gives valid dates only (years 0..9999).
-        if (FormatDate(date, kDateFormatYmd, year, month, day) < 0)
-          return Fail(kKbdErrDate);
+        FormatStoredDate(date, year, month, day);  // a valid date
       }
       const size_t n = std::min<size_t>(kStoredDateLength, length);
       std::memcpy(key, date, n);
