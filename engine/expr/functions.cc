@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cfenv>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -52,6 +53,9 @@ bool ShortDecimal(double magnitude, uint64_t* whole, int* scale) {
       1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
   constexpr double kLimit = 1e15;
   if (!(magnitude >= 0.0 && magnitude < kLimit)) return false;
+  // The reasoning below holds for rounding to nearest only (a host may
+  // have set another mode; the general conversion does not depend on it).
+  if (std::fegetround() != FE_TONEAREST) return false;
   for (int k = 0; k < 16; ++k) {
     const double scaled = magnitude * kPowersOfTen[k];
     if (!(scaled < kLimit)) return false;

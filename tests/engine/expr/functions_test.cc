@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cfenv>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -225,6 +226,17 @@ TEST(FunctionsTest, RoundedFixedGivesThePlainRoundingsText) {
           << v << " at " << decimals;
       ASSERT_EQ(RoundedFixed(v, decimals), expected);
     }
+  }
+  // The same digits whatever rounding mode the host has set.
+  for (int mode : {FE_UPWARD, FE_DOWNWARD, FE_TOWARDZERO}) {
+    ASSERT_EQ(std::fesetround(mode), 0);
+    for (size_t i = 0; i < 3000; ++i) {
+      const std::string text(out, RoundedFixedTo(values[i], 2, out));
+      std::fesetround(FE_TONEAREST);
+      ASSERT_EQ(text, PlainRoundedFixed(values[i], 2)) << values[i];
+      std::fesetround(mode);
+    }
+    std::fesetround(FE_TONEAREST);
   }
 }
 
