@@ -5,7 +5,6 @@
 #include <cstring>
 #include <new>
 
-#include "engine/core/last_error.h"
 #include "engine/core/coding.h"
 #include "engine/core/last_error.h"
 #include "engine/fileio/file_layer.h"
@@ -16,14 +15,51 @@ namespace {
 // Work-file offsets are 32-bit.
 constexpr uint64_t kMaxWorkFileBytes = uint64_t{1} << 32;
 
-uint64_t PrefixOf(const uint8_t* item, uint32_t size) {
-  if (size >= 8) return GetBe64(item);
-  uint8_t bytes[8] = {};
-  std::memcpy(bytes, item, size);
-  return GetBe64(bytes);
+// Bytes [from, from + 8) of an item of size bytes as a big-endian integer,
+// zero-padded past its end.
+uint64_t WordAt(const uint8_t* item, uint32_t size, uint32_t from) {
+  if (size >= from + 8) return GetBe64(item + from);
+  if (size <= from) return 0;
+  // The item's last eight bytes, shifted so that byte from comes first.
+  if (size >= 8) return GetBe64(item + size - 8) << (8 * (from + 8 - size));
+  uint64_t word = 0;
+  for (uint32_t i = from; i < from + 8; ++i)
+    word = word << 8 | (i < size ? item[i] : 0);
+  return word;
 }
 
+// The sign of a byte comparison of n bytes (as memcmp), eight bytes at a
+// time: big-endian words order as their bytes do. Inline, because the
+// items are short and a library call costs more than the comparison.
+inline int CompareBytes(const uint8_t* a, const uint8_t* b, uint32_t n) {
+  for (; n >= 8; n -= 8, a += 8, b += 8) {
+    const uint64_t x = GetBe64(a), y = GetBe64(b);
+    if (x != y) return x < y ? -1 : 1;
+  }
+  if (n >= 4) {
+    const uint32_t x = GetBe32(a), y = GetBe32(b);
+    if (x != y) return x < y ? -1 : 1;
+    n -= 4;
+    a += 4;
+    b += 4;
+  }
+  for (; n > 0; --n, ++a, ++b) {
+    if (*a != *b) return *a < *b ? -1 : 1;
+  }
+  return 0;
+}
+
+// Sixteen bytes make the prefix; the rest is compared from the items.
+constexpr uint32_t kPrefixBytes = 16;
+// The prefix of a used-up run: after every item's (ties look further).
+constexpr uint64_t kHighest = ~uint64_t{0};
+
 }  // namespace
+
+ExternalSort::Prefix ExternalSort::PrefixOf(const uint8_t* item) const {
+  const uint32_t size = options_.item_size;
+  return Prefix{WordAt(item, size, 0), WordAt(item, size, 8)};
+}
 
 ExternalSort::~ExternalSort() { Close(); }
 
@@ -33,7 +69,7 @@ int ExternalSort::Compare(const uint8_t* a, const uint8_t* b) const {
     int c = order.compare_key(a, b, order.key_length);
     if (c != 0) return c;
   }
-  return std::memcmp(a, b, options_.item_size);
+  return CompareBytes(a, b, options_.item_size);
 }
 
 int16_t ExternalSort::Start(const SortOptions& options) {
@@ -91,19 +127,23 @@ void ExternalSort::DropLast() {
 void ExternalSort::SortBuffer() {
   const uint32_t size = options_.item_size;
   const uint8_t* base = buffer_.get();
+  const bool byte_order = options_.order.compare_key == nullptr;
   for (uint32_t i = 0; i < used_; ++i) {
     uint32_t offset = i * size;
-    refs_[i] = Ref{PrefixOf(base + offset, size), offset};
+    refs_[i] = Ref{byte_order ? PrefixOf(base + offset) : Prefix{}, offset};
   }
   auto first = refs_.begin();
   auto last = refs_.begin() + used_;
-  if (options_.order.compare_key == nullptr) {
-    // Byte order: the big-endian prefix decides most comparisons.
-    const uint32_t rest = size > 8 ? size - 8 : 0;
+  if (byte_order) {
+    // The prefixes decide most comparisons.
+    const uint32_t rest = size > kPrefixBytes ? size - kPrefixBytes : 0;
     std::sort(first, last, [base, rest](const Ref& a, const Ref& b) {
-      if (a.prefix != b.prefix) return a.prefix < b.prefix;
+      if (a.prefix.high != b.prefix.high)
+        return a.prefix.high < b.prefix.high;
+      if (a.prefix.low != b.prefix.low) return a.prefix.low < b.prefix.low;
       return rest != 0 &&
-             std::memcmp(base + a.offset + 8, base + b.offset + 8, rest) < 0;
+             CompareBytes(base + a.offset + kPrefixBytes,
+                          base + b.offset + kPrefixBytes, rest) < 0;
     });
   } else {
     std::sort(first, last, [this, base](const Ref& a, const Ref& b) {
@@ -165,7 +205,8 @@ int16_t ExternalSort::Finish() {
   }
   // Plays every node bottom-up, keeping the loser there.
   const uint32_t k = static_cast<uint32_t>(runs_.size());
-  losers_.assign(k == 0 ? 1 : k, Player{0, 0, 1});
+  losers_.assign(k == 0 ? 1 : k,
+                 Player{Prefix{kHighest, kHighest}, nullptr, 0, 1});
   if (k == 1) losers_[0] = PlayerOf(0);
   if (k > 1) {
     std::vector<Player> winners(2 * static_cast<size_t>(k));
@@ -203,28 +244,33 @@ void ExternalSort::SetCurrent(Run* run, const uint8_t* item, uint32_t left) {
   run->current = item;
   run->left_in_portion = left;
   if (left > 0 && options_.order.compare_key == nullptr)
-    run->prefix = PrefixOf(item, options_.item_size);
+    run->prefix = PrefixOf(item);
 }
 
 ExternalSort::Player ExternalSort::PlayerOf(uint32_t run) const {
   const Run& r = runs_[run];
-  return Player{r.prefix, run, r.left_in_portion == 0 ? 1u : 0u};
+  if (r.left_in_portion == 0) {
+    return Player{Prefix{kHighest, kHighest}, nullptr, run, 1};
+  }
+  return Player{r.prefix, r.current, run, 0};
 }
 
 // Whether a's current item goes before b's: a used-up run after
 // everything, equal items by run number. Under byte order the prefixes
-// decide without touching the items in most cases.
+// decide without touching the items in most cases; under a key order
+// every live prefix is zero, so they only put used-up runs last.
 bool ExternalSort::Before(const Player& a, const Player& b) const {
+  if (a.prefix.high != b.prefix.high) return a.prefix.high < b.prefix.high;
+  if (a.prefix.low != b.prefix.low) return a.prefix.low < b.prefix.low;
   if (a.used_up | b.used_up) return b.used_up > a.used_up;
   int c;
   if (options_.order.compare_key == nullptr) {
-    if (a.prefix != b.prefix) return a.prefix < b.prefix;
-    c = options_.item_size > 8
-            ? std::memcmp(runs_[a.run].current + 8, runs_[b.run].current + 8,
-                          options_.item_size - 8)
+    c = options_.item_size > kPrefixBytes
+            ? CompareBytes(a.item + kPrefixBytes, b.item + kPrefixBytes,
+                           options_.item_size - kPrefixBytes)
             : 0;
   } else {
-    c = Compare(runs_[a.run].current, runs_[b.run].current);
+    c = Compare(a.item, b.item);
   }
   return c != 0 ? c < 0 : a.run < b.run;
 }

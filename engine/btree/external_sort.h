@@ -19,8 +19,9 @@
 // merge_bytes (at least one item each) and is read back in portions of
 // that share, one positioned read per portion; a tournament tree of
 // losers over the runs yields items in order with one comparison per
-// level. Under byte order every run's current item carries its first
-// eight bytes as an integer, which settles most comparisons. Next() hands
+// level. Under byte order every item being sorted or merged carries its
+// first sixteen bytes as two big-endian integers (zero-padded), which
+// settle most comparisons without touching the item. Next() hands
 // out a pointer into a run's portion, valid until the following Next().
 //
 // The work file is created at Start (create-always, read-write, shared)
@@ -95,6 +96,14 @@ class ExternalSort {
   int Compare(const uint8_t* a, const uint8_t* b) const;
 
  private:
+  // An item's bytes 0..7 and 8..15 as big-endian integers, zero-padded
+  // past its end: between items of one size, ordering by (high, low) is
+  // the byte order of their first sixteen bytes.
+  struct Prefix {
+    uint64_t high = 0;
+    uint64_t low = 0;
+  };
+  Prefix PrefixOf(const uint8_t* item) const;
   struct Run {
     uint64_t file_offset = 0;   // next unread byte in the work file
     uint64_t file_items = 0;    // items not yet read from the file
@@ -102,14 +111,17 @@ class ExternalSort {
     uint32_t share_items = 0;
     const uint8_t* current = nullptr;
     uint32_t left_in_portion = 0;  // items from current on; 0: used up
-    uint64_t prefix = 0;           // of current (byte order only)
+    Prefix prefix;                 // of current (byte order only)
   };
   int16_t SpillRun();
   void SortBuffer();  // sorts refs_ for the buffered items
   int16_t Refill(Run* run);
-  // A player of the tournament: a run with its current item's prefix.
+  // A player of the tournament: a run with its current item and prefix.
+  // A used-up run plays with the highest prefix, so that only a tie of
+  // prefixes has to look at used_up.
   struct Player {
-    uint64_t prefix;
+    Prefix prefix;
+    const uint8_t* item;
     uint32_t run;
     uint32_t used_up;  // 1: goes after every item
   };
@@ -128,7 +140,7 @@ class ExternalSort {
   uint32_t capacity_ = 0;               // items per buffer
   uint32_t used_ = 0;                   // items in the buffer
   struct Ref {
-    uint64_t prefix;  // first 8 bytes big-endian (byte order only)
+    Prefix prefix;    // byte order only
     uint32_t offset;  // byte offset of the item in buffer_
   };
   std::vector<Ref> refs_;

@@ -79,10 +79,15 @@ int16_t RecordKeyReader::DirectKey(const uint8_t* record,
       key->type = 'D';
       const size_t n = field_->length < kStoredDateLength ? field_->length
                                                           : kStoredDateLength;
-      int16_t read = DateTextToKeyDay(
-          &key->number,
-          std::string_view(reinterpret_cast<const char*>(bytes), n),
-          kDateFormatYmd);
+      const std::string_view text(reinterpret_cast<const char*>(bytes), n);
+      key->stored_date = {};
+      int year = 0, month = 0, day = 0;
+      if (ReadStoredDate(text, &year, &month, &day)) {
+        key->number = DateToKeyDay(year, month, day);
+        if (year >= 1) key->stored_date = text;
+        return kKbdOk;
+      }
+      int16_t read = DateTextToKeyDay(&key->number, text, kDateFormatYmd);
       return read < 0 ? Fail(read) : int16_t{kKbdOk};
     }
     default:  // 'N', 'F'

@@ -65,6 +65,11 @@ struct RecordKey {
   char type = ' ';        // 'C', 'N' (numbers of any field type) or 'D'
   std::string_view text;  // 'C': valid until the next Read
   double number = 0.0;    // 'N' the number, 'D' the key day number
+  // 'D' read from a field: its bytes when they are the date the key day
+  // number stands for, written out (eight digits of a valid date from the
+  // year 1 on; the key day of 0000-12-31 is also 0001-01-01's); else
+  // empty. Valid until the next Read.
+  std::string_view stored_date;
 };
 
 class RecordKeyReader {

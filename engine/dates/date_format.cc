@@ -241,6 +241,31 @@ bool IsValidDate(int year, int month, int day) {
          day <= DaysInMonth(year, month);
 }
 
+bool ReadStoredDate(std::string_view text, int* year, int* month, int* day) {
+  if (text.size() != kStoredDateLength || text.data() == nullptr) return false;
+  int parts[kStoredDateLength];
+  bool digits = true;
+  for (size_t i = 0; i < kStoredDateLength; ++i) {
+    parts[i] = text[i] - '0';
+    digits &= parts[i] >= 0 && parts[i] <= 9;
+  }
+  if (!digits) return false;
+  const int y = parts[0] * 1000 + parts[1] * 100 + parts[2] * 10 + parts[3];
+  const int m = parts[4] * 10 + parts[5];
+  const int d = parts[6] * 10 + parts[7];
+  if (!IsValidDate(y, m, d)) return false;
+  *year = y;
+  *month = m;
+  *day = d;
+  return true;
+}
+
+void FormatStoredDate(char* out, int year, int month, int day) {
+  PutDigits(out, year, 4);
+  PutDigits(out + 4, month, 2);
+  PutDigits(out + 6, day, 2);
+}
+
 int16_t FormatDate(char* out, uint16_t format, int year, int month, int day) {
   if (out == nullptr) return kKbdErrNullPointer;
   if (!IsValidDate(year, month, day)) return kKbdErrDate;
@@ -426,6 +451,12 @@ int16_t DateTextToKeyDay(double* key_day, std::string_view text,
   int year = 0;
   int month = 0;
   int day = 0;
+  // A stored date as it mostly is is read at once; the builds read one
+  // per record.
+  if (format == kDateFormatYmd && ReadStoredDate(text, &year, &month, &day)) {
+    *key_day = DateToKeyDay(year, month, day);
+    return kKbdOk;
+  }
   int16_t status = ReadDate(&year, &month, &day, text, format);
   if (status == kKbdEmptyFile) {
     *key_day = kEmptyDateKeyDay;

@@ -83,6 +83,16 @@ bool IsValidDate(int year, int month, int day);
 // written only on success.
 int16_t FormatDate(char* out, uint16_t format, int year, int month, int day);
 
+// The date of a stored date text that is eight digits of a valid date
+// (as ReadDate reads it in format 4); false for anything else, the
+// outputs then untouched.
+bool ReadStoredDate(std::string_view text, int* year, int* month, int* day);
+
+// The stored form YYYYMMDD of a date into out (kStoredDateLength bytes, no
+// NUL): FormatDate's format 4 without its checks.
+// REQUIRES: IsValidDate(year, month, day).
+void FormatStoredDate(char* out, int year, int month, int day);
+
 // Reads a date text in the format. Returns kKbdOk with the date;
 // kKbdEmptyFile (2) for an empty date (blanks only, or the format's
 // separators alone such as "//"), with year, month and day 0; kKbdErrDate

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cfenv>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -38,6 +39,89 @@ bool IsDecimalTie(double number, int32_t decimals) {
 // Fixed notation of the largest double has 309 digits; with the sign, the
 // point and at most kStrMaxLength decimals it fits.
 constexpr size_t kFixedTextSize = 640;
+
+// Magnitude as whole / 10^scale with whole below 10^15 and scale <= 15,
+// the fewest decimals first (amounts read from fields mostly are such);
+// false when it is not. Then the shortest decimal text of magnitude has
+// the value whole / 10^scale: whole / 10^scale with both exact is one
+// correctly rounded division, so equality says that decimal reads back as
+// magnitude, and two different decimals of at most 15 significant digits
+// never read back as the same double.
+bool ShortDecimal(double magnitude, uint64_t* whole, int* scale) {
+  static constexpr double kPowersOfTen[] = {
+      1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+      1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  constexpr double kLimit = 1e15;
+  if (!(magnitude >= 0.0 && magnitude < kLimit)) return false;
+  // The reasoning below holds for rounding to nearest only (a host may
+  // have set another mode; the general conversion does not depend on it).
+  if (std::fegetround() != FE_TONEAREST) return false;
+  for (int k = 0; k < 16; ++k) {
+    const double scaled = magnitude * kPowersOfTen[k];
+    if (!(scaled < kLimit)) return false;
+    const double rounded = std::nearbyint(scaled);
+    if (rounded / kPowersOfTen[k] != magnitude) continue;
+    *whole = static_cast<uint64_t>(rounded);
+    *scale = k;
+    return true;
+  }
+  return false;
+}
+
+// RoundedFixedTo for such a magnitude and 0 <= decimals, in integers: the
+// value in units of 10^-decimals, a first dropped digit of 5 or more
+// rounding up. 0 when the units overflow 64 bits.
+size_t RoundedShortDecimal(uint64_t whole, int scale, int32_t decimals,
+                           char* out) {
+  static constexpr uint64_t kPowers[] = {1ull,
+                                         10ull,
+                                         100ull,
+                                         1000ull,
+                                         10000ull,
+                                         100000ull,
+                                         1000000ull,
+                                         10000000ull,
+                                         100000000ull,
+                                         1000000000ull,
+                                         10000000000ull,
+                                         100000000000ull,
+                                         1000000000000ull,
+                                         10000000000000ull,
+                                         100000000000000ull,
+                                         1000000000000000ull,
+                                         10000000000000000ull,
+                                         100000000000000000ull,
+                                         1000000000000000000ull,
+                                         10000000000000000000ull};
+  uint64_t units = 0;
+  if (decimals >= scale) {
+    const int32_t up = decimals - scale;
+    if (up >= 20 || whole > ~uint64_t{0} / kPowers[up]) return 0;
+    units = whole * kPowers[up];
+  } else {
+    const uint64_t power = kPowers[scale - decimals];
+    const uint64_t dropped = whole % power;
+    units = whole / power + (dropped >= power - dropped ? 1 : 0);
+  }
+  char digits[24];
+  const auto r = std::to_chars(digits, digits + sizeof(digits), units);
+  const int32_t count = static_cast<int32_t>(r.ptr - digits);
+  char* o = out;
+  if (count <= decimals) {
+    // Nothing before the point: "0." and zeros up to the digits.
+    *o++ = '0';
+    *o++ = '.';
+    for (int32_t i = count; i < decimals; ++i) *o++ = '0';
+    for (int32_t i = 0; i < count; ++i) *o++ = digits[i];
+  } else {
+    for (int32_t i = 0; i < count - decimals; ++i) *o++ = digits[i];
+    if (decimals > 0) {
+      *o++ = '.';
+      for (int32_t i = count - decimals; i < count; ++i) *o++ = digits[i];
+    }
+  }
+  return static_cast<size_t>(o - out);
+}
 
 // Blanks as LTRIM and EMPTY see them.
 bool IsWhiteSpace(char c) {
@@ -127,43 +211,74 @@ std::string ZeroFilled(std::string_view formatted) {
   return out;
 }
 
-std::string RoundedFixed(double magnitude, int32_t decimals) {
-  char buffer[kFixedTextSize];
-  auto r = std::to_chars(buffer, buffer + sizeof(buffer), magnitude,
+size_t RoundedFixedTo(double magnitude, int32_t decimals, char* out) {
+  uint64_t whole = 0;
+  int scale = 0;
+  if (decimals >= 0 && ShortDecimal(magnitude, &whole, &scale)) {
+    const size_t size = RoundedShortDecimal(whole, scale, decimals, out);
+    if (size > 0) return size;
+  }
+  char text[kFixedTextSize];
+  auto r = std::to_chars(text, text + sizeof(text), magnitude,
                          std::chars_format::fixed);
-  std::string_view text(buffer, static_cast<size_t>(r.ptr - buffer));
-  size_t dot = text.find('.');
-  // digits * 10^(point - digits.size()) is the magnitude.
-  std::string digits(text.substr(0, dot));
-  int64_t point = static_cast<int64_t>(digits.size());
-  if (dot != std::string_view::npos) digits.append(text.substr(dot + 1));
+  const size_t size = static_cast<size_t>(r.ptr - text);
+  // digits[1..] holds the digits without the point; digits[0] is room for
+  // a carry out of the first digit. d * 10^(point - n) is the magnitude.
+  // The shortest text has at most 330 characters and the zeros added
+  // below stop at point + kStrMaxLength, so everything fits.
+  char digits[kFixedTextSize + 1];
+  char* d = digits + 1;
+  const char* dot = std::find(text, text + size, '.');
+  int64_t point = dot - text;
+  int64_t n = point;
+  const char* end = text + size;
+  std::copy(static_cast<const char*>(text), dot, d);
+  if (dot != end) {
+    std::copy(dot + 1, end, d + n);
+    n += end - (dot + 1);
+  }
   int64_t keep = point + decimals;  // leading digits that stay
-  if (keep < static_cast<int64_t>(digits.size())) {
-    bool up = keep >= 0 && digits[static_cast<size_t>(keep)] >= '5';
-    digits.resize(static_cast<size_t>(std::max<int64_t>(keep, 0)));
+  if (keep < n) {
+    const bool up = keep >= 0 && d[keep] >= '5';
+    n = std::max<int64_t>(keep, 0);
     if (up) {
       int64_t i = keep - 1;
-      for (; i >= 0 && digits[static_cast<size_t>(i)] == '9'; --i)
-        digits[static_cast<size_t>(i)] = '0';
+      for (; i >= 0 && d[i] == '9'; --i) d[i] = '0';
       if (i >= 0) {
-        ++digits[static_cast<size_t>(i)];
+        ++d[i];
       } else {
-        digits.insert(digits.begin(), '1');
+        *--d = '1';
+        ++n;
         ++point;
-        ++keep;
       }
     }
   }
   // Zeros up to the point (rounded tens, hundreds...) and up to the
   // decimals asked for.
-  int64_t wanted = point + std::max<int32_t>(decimals, 0);
-  if (static_cast<int64_t>(digits.size()) < wanted)
-    digits.resize(static_cast<size_t>(wanted), '0');
-  std::string whole = digits.substr(0, static_cast<size_t>(point));
-  size_t first = whole.find_first_not_of('0');
-  whole = first == std::string::npos ? "0" : whole.substr(first);
-  if (decimals <= 0) return whole;
-  return whole + "." + digits.substr(static_cast<size_t>(point));
+  const int64_t wanted = point + std::max<int32_t>(decimals, 0);
+  if (n < wanted) {
+    std::fill(d + n, d + wanted, '0');
+    n = wanted;
+  }
+  // The whole part without leading zeros ("0" when it is all zeros).
+  int64_t first = 0;
+  while (first < point && d[first] == '0') ++first;
+  char* o = out;
+  if (first == point) {
+    *o++ = '0';
+  } else {
+    o = std::copy(d + first, d + point, o);
+  }
+  if (decimals > 0) {
+    *o++ = '.';
+    o = std::copy(d + point, d + point + decimals, o);
+  }
+  return static_cast<size_t>(o - out);
+}
+
+std::string RoundedFixed(double magnitude, int32_t decimals) {
+  char text[kRoundedFixedSize];
+  return std::string(text, RoundedFixedTo(magnitude, decimals, text));
 }
 
 double RoundDecimal(double number, int32_t decimals) {

@@ -10,6 +10,7 @@
 #ifndef QX_ENGINE_EXPR_FUNCTIONS_H_
 #define QX_ENGINE_EXPR_FUNCTIONS_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -65,6 +66,11 @@ std::string ZeroFilled(std::string_view formatted);
 // text has exactly that many digits after the point (none and no point
 // for 0). REQUIRES: magnitude finite and >= 0, decimals <= kStrMaxLength.
 std::string RoundedFixed(double magnitude, int32_t decimals);
+
+// RoundedFixed into out (kRoundedFixedSize bytes of room, no NUL added),
+// without allocating; answers the length of the text.
+inline constexpr size_t kRoundedFixedSize = 640;
+size_t RoundedFixedTo(double magnitude, int32_t decimals, char* out);
 
 // ROUND(number, decimals): the number rounded to decimals digits after the
 // point (a negative count rounds to tens, hundreds...), halves of the

@@ -87,8 +87,15 @@ int16_t FillFoxTree(const FoxFill& fill, uint32_t* root) {
     if (!key.included) continue;
     uint8_t* item = nullptr;
     if (int16_t e = sorter.Append(&item)) return e;
-    if (int16_t e = StoreFoxKey(key.type, key.text, key.number, length, item))
+    int year = 0, month = 0, day = 0;
+    if (length == kDoubleKeySize &&
+        ReadStoredDate(key.stored_date, &year, &month, &day)) {
+      // The day StoreFoxKey would take from the key day number, at once.
+      EncodeDoubleKey(DateToJulianDay(year, month, day), item);
+    } else if (int16_t e = StoreFoxKey(key.type, key.text, key.number, length,
+                                       item)) {
       return e;
+    }
     PutBe32(item + length, recno);
   }
   if (int16_t e = sorter.Finish()) return e;

@@ -3,6 +3,7 @@
 #include "engine/idx/fox_node.h"
 
 #include <algorithm>
+#include <bit>
 
 #include "engine/core/coding.h"
 #include "engine/idx/fox_format.h"
@@ -12,14 +13,29 @@ namespace qx::engine::idx {
 namespace {
 
 // Trailing pad bytes of key.
+// Eight bytes at a time: in a big-endian word the last byte is the lowest,
+// so the trailing zero bits of (word ^ pads) count the pad bytes at its end.
 uint32_t TrailingPad(const uint8_t* key, uint32_t length, uint8_t pad) {
+  const uint64_t pads = 0x0101010101010101ull * pad;
   uint32_t n = 0;
+  while (length - n >= 8) {
+    const uint64_t diff = GetBe64(key + length - n - 8) ^ pads;
+    if (diff != 0) return n + static_cast<uint32_t>(std::countr_zero(diff)) / 8;
+    n += 8;
+  }
   while (n < length && key[length - 1 - n] == pad) ++n;
   return n;
 }
 
+// Bytes a and b share at their start, eight at a time: in a little-endian
+// word the first byte is the lowest.
 uint32_t SharedPrefix(const uint8_t* a, const uint8_t* b, uint32_t length) {
   uint32_t n = 0;
+  while (length - n >= 8) {
+    const uint64_t diff = GetLe64(a + n) ^ GetLe64(b + n);
+    if (diff != 0) return n + static_cast<uint32_t>(std::countr_zero(diff)) / 8;
+    n += 8;
+  }
   while (n < length && a[n] == b[n]) ++n;
   return n;
 }

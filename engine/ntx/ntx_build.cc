@@ -25,6 +25,7 @@
 // Keys: the same text kbdxkeyrec gives (NtxValueKey): a C field's bytes
 // padded or cut, numbers as NtxNumberKey with the index's decimals, dates
 // as YYYYMMDD.
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -69,9 +70,17 @@ class NtxItems : public btree::BuildItems {
     if (int16_t e = reader_.Read(recno, &key)) return e;
     *included = key.included;
     if (!key.included) return kKbdOk;
-    PutBe32(item + index_.header.key_length, recno);
-    if (int16_t e = NtxValueKey(key.type, key.text, key.number, index_, item))
+    const uint32_t length = index_.header.key_length;
+    PutBe32(item + length, recno);
+    if (!key.stored_date.empty()) {
+      // The field's bytes are the date text NtxValueKey would write.
+      const size_t n = std::min<size_t>(key.stored_date.size(), length);
+      std::memcpy(item, key.stored_date.data(), n);
+      std::memset(item + n, ' ', length - n);
+    } else if (int16_t e = NtxValueKey(key.type, key.text, key.number,
+                                       index_, item)) {
       return e;
+    }
     if (index_.descending) Invert(item);
     return kKbdOk;
   }

@@ -95,22 +95,34 @@ void NtxNumberKey(double number, uint32_t key_length, uint32_t decimals,
   // shortest decimal text with halves rounded away from zero (670.5 in a
   // key of no decimals is 671, 2.675 with two is 2.68), at the index's
   // decimals.
-  std::string text;
+  char text[kRoundedFixedSize + 1];
+  size_t length = 0;
   if (std::isfinite(number)) {
-    text = RoundedFixed(std::fabs(number), static_cast<int32_t>(decimals));
+    // Decimals past kStrMaxLength come only from a damaged header; the
+    // text is cut to the key long before them.
+    const int32_t places =
+        static_cast<int32_t>(std::min<uint32_t>(decimals, kStrMaxLength));
+    length = RoundedFixedTo(std::fabs(number), places, text + 1);
     // No minus sign for -0.0 or for what rounds to zero.
-    if (std::signbit(number) &&
-        text.find_first_not_of("0.") != std::string::npos)
-      text.insert(text.begin(), '-');
+    bool nonzero = false;
+    for (size_t i = 1; i <= length && !nonzero; ++i)
+      nonzero = text[i] != '0' && text[i] != '.';
+    if (std::signbit(number) && nonzero) {
+      text[0] = '-';
+      ++length;
+    } else {
+      std::memmove(text, text + 1, length);
+    }
   } else {
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.*f", static_cast<int>(decimals),
-                  number);
-    text = buffer;
+    const int written =
+        std::snprintf(text, sizeof text, "%.*f", static_cast<int>(decimals),
+                      number);
+    length = written < 0 ? 0
+                         : std::min<size_t>(static_cast<size_t>(written),
+                                            sizeof text - 1);
   }
-  const size_t length = text.size();
   const bool negative = length > 0 && text[0] == '-';
-  const char* digits = text.data() + (negative ? 1 : 0);
+  const char* digits = text + (negative ? 1 : 0);
   const size_t count = negative ? length - 1 : length;
   const size_t zeros = count < key_length ? key_length - count : 0;
   std::memset(key, '0', zeros);
@@ -138,13 +150,13 @@ int16_t NtxValueKey(char type, std::string_view text, double number,
       NtxNumberKey(number, length, file.header.decimals, key);
       return kKbdOk;
     case 'D': {
-      char date[16];
+      char date[kStoredDateLength];
       std::memset(date, ' ', kStoredDateLength);
       if (number != kEmptyDateKeyDay) {
         int year = 0, month = 0, day = 0;
         if (KeyDayToDate(&year, &month, &day, static_cast<int32_t>(number)) < 0)
           return Fail(kKbdErrDate);
-        std::snprintf(date, sizeof date, "%04d%02d%02d", year, month, day);
+        FormatStoredDate(date, year, month, day);  // a valid date
       }
       const size_t n = std::min<size_t>(kStoredDateLength, length);
       std::memcpy(key, date, n);

@@ -92,6 +92,32 @@ TEST_F(ExternalSortTest, ManyRunsMergeIntoByteOrder) {
   items.clear();
   EXPECT_TRUE(SortAll(items, options, &runs).empty());
   EXPECT_EQ(runs, 0u);
+
+  // Items shorter than, within and longer than the cached sixteen-byte
+  // prefix, of few distinct bytes (long equal prefixes).
+  const uint8_t kBytes[] = {0x00, 0x41, 0xFE, 0xFF};
+  for (uint32_t size : {5u, 9u, 20u, 37u}) {
+    items.clear();
+    for (uint32_t i = 0; i < 20000; ++i) {
+      std::string item(size, '\0');
+      for (uint32_t j = 0; j + 4 < size; ++j) {
+        // Mostly 0xFF in the prefix: many items tie with a used-up run.
+        const uint32_t pick = rng() % 8;
+        item[j] = static_cast<char>(j < 16 ? (pick == 0 ? 0xFE : 0xFF)
+                                           : kBytes[pick % 4]);
+      }
+      PutBe32(reinterpret_cast<uint8_t*>(item.data()) + size - 4, i + 1);
+      items.push_back(item);
+    }
+    options.item_size = size;
+    options.buffer_bytes = 150 * size;
+    options.min_buffer_bytes = 1;
+    out = SortAll(items, options, &runs);
+    EXPECT_GT(runs, 100u) << size;
+    expected = items;
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(out, expected) << size;  // X1, X2
+  }
 }
 
 TEST_F(ExternalSortTest, KeyOrderWithWholeItemTieBreak) {

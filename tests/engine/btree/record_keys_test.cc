@@ -83,6 +83,9 @@ class RecordKeysTest : public ::testing::Test {
         if (!key.included) keys.push_back("-");
         else if (key.type == 'C') keys.emplace_back(key.text);
         else keys.push_back(std::to_string(static_cast<int64_t>(key.number)));
+        // A date read from the field also gives its stored text.
+        if (key.included && !key.stored_date.empty())
+          keys.back() += " " + std::string(key.stored_date);
       }
       return kKbdOk;
     });
@@ -103,9 +106,14 @@ TEST_F(RecordKeysTest, ForConditionsOnBothRoads) {
   // Field bytes, with a condition evaluated on the record.
   EXPECT_EQ(Keys("AGE", "AGE>30"), (KeyList{"36", "-", "101", "-", "-"}));
   EXPECT_EQ(Keys("BIRTH", ".NOT.DELETED()"),
-            (KeyList{std::to_string(DateToKeyDay(1815, 12, 10)), "-",
-                    std::to_string(DateToKeyDay(1923, 1, 1)), "-",
-                    std::to_string(DateToKeyDay(1994, 1, 1))}));
+            (KeyList{std::to_string(DateToKeyDay(1815, 12, 10)) + " 18151210",
+                    "-", std::to_string(DateToKeyDay(1923, 1, 1)) + " 19230101",
+                    "-",
+                    std::to_string(DateToKeyDay(1994, 1, 1)) + " 19940101"}));
+  // An evaluated date has no stored text.
+  EXPECT_EQ(Keys("BIRTH+1", "RECNO()=3"),
+            (KeyList{"-", "-", std::to_string(DateToKeyDay(1923, 1, 2)), "-",
+                    "-"}));
   // An evaluated key, with and without a condition.
   EXPECT_EQ(Keys("UPPER(NAME)", "DELETED()"),
             (KeyList{"-", "BOB     ", "-", "DEE     ", "-"}));

@@ -2,9 +2,12 @@
 // stored form, and the two day numberings.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/dates/date_format.h"
 #include "qx/engine.h"
@@ -343,6 +346,39 @@ TEST(DayNumberTest, KeyDayNumber) {
   EXPECT_EQ(value, kEmptyDateKeyDay);
   EXPECT_EQ(DateTextToKeyDay(&value, "20241301", 4), kKbdErrDate);
   EXPECT_EQ(DateTextToKeyDay(nullptr, "19700101", 4), kKbdErrNullPointer);
+
+  // Stored dates of every kind read as ReadDate reads them: valid and
+  // invalid digit strings, blanks and other bytes among the digits.
+  const char* kOdd[] = {"00000000", "00000101", "99991231", "20240229",
+                        "20230229", "20240431", "2024 229", " 2024022",
+                        "2024022 ", "2024-2-1", "2024022\xB9", "202402\0 9",
+                        "99999999", "19000229", "20000229"};
+  std::vector<std::string> texts(std::begin(kOdd), std::end(kOdd));
+  texts[11] = std::string("202402\0 9", 8);
+  for (int y = 0; y <= 9999; y += 7) {
+    for (int m = 0; m <= 13; ++m) {
+      for (int d : {0, 1, 15, 28, 29, 30, 31, 32}) {
+        char text[16];
+        std::snprintf(text, sizeof text, "%04d%02d%02d", y, m, d);
+        texts.emplace_back(text);
+      }
+    }
+  }
+  for (const std::string& text : texts) {
+    int year = 0, month = 0, day = 0;
+    const int16_t read = ReadDate(&year, &month, &day, text, 4);
+    double key_day = -1;
+    const int16_t status = DateTextToKeyDay(&key_day, text, 4);
+    if (read == kKbdOk) {
+      ASSERT_EQ(status, kKbdOk) << text;
+      ASSERT_EQ(key_day, DateToKeyDay(year, month, day)) << text;
+    } else if (read == kKbdEmptyFile) {
+      ASSERT_EQ(status, kKbdOk) << text;
+      ASSERT_EQ(key_day, kEmptyDateKeyDay) << text;
+    } else {
+      ASSERT_EQ(status, read) << text;
+    }
+  }
 }
 
 }  // namespace

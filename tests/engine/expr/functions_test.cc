@@ -3,10 +3,16 @@
 // rounding of Clipper rules, VAL, the trims, pads and DESCEND.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cfenv>
+#include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <optional>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "engine/expr/functions.h"
 #include "qx/engine.h"
@@ -152,6 +158,86 @@ TEST(FunctionsTest, CaseChangesTouchOnlyAsciiLetters) {
   EXPECT_EQ(text, "AZ09 \xE9\xC9\xFF\x9A{@[`");
   LowerAscii(&text);
   EXPECT_EQ(text, "az09 \xE9\xC9\xFF\x9A{@[`");
+}
+
+// The rounding of RoundedFixed done the plain way, on strings: the digits
+// of the shortest text, cut after the kept ones with a carry for a first
+// dropped digit of 5 or more, zeros added, leading zeros dropped.
+std::string PlainRoundedFixed(double magnitude, int32_t decimals) {
+  char buffer[640];
+  auto r = std::to_chars(buffer, buffer + sizeof(buffer), magnitude,
+                         std::chars_format::fixed);
+  std::string text(buffer, r.ptr);
+  size_t dot = text.find('.');
+  std::string digits = text.substr(0, dot);
+  int64_t point = static_cast<int64_t>(digits.size());
+  if (dot != std::string::npos) digits += text.substr(dot + 1);
+  int64_t keep = point + decimals;
+  if (keep < static_cast<int64_t>(digits.size())) {
+    bool up = keep >= 0 && digits[static_cast<size_t>(keep)] >= '5';
+    digits.resize(static_cast<size_t>(std::max<int64_t>(keep, 0)));
+    if (up) {
+      int64_t i = keep - 1;
+      while (i >= 0 && digits[static_cast<size_t>(i)] == '9')
+        digits[static_cast<size_t>(i--)] = '0';
+      if (i >= 0) {
+        ++digits[static_cast<size_t>(i)];
+      } else {
+        digits.insert(digits.begin(), '1');
+        ++point;
+      }
+    }
+  }
+  int64_t wanted = point + std::max<int32_t>(decimals, 0);
+  if (static_cast<int64_t>(digits.size()) < wanted)
+    digits.resize(static_cast<size_t>(wanted), '0');
+  std::string whole = digits.substr(0, static_cast<size_t>(point));
+  size_t first = whole.find_first_not_of('0');
+  whole = first == std::string::npos ? "0" : whole.substr(first);
+  if (decimals <= 0) return whole;
+  return whole + "." + digits.substr(static_cast<size_t>(point));
+}
+
+TEST(FunctionsTest, RoundedFixedGivesThePlainRoundingsText) {
+  std::vector<double> values = {0.0,     0.5,      0.05,   0.005,  1.5,
+                                2.675,   9.995,    99.995, 999.5,  0.0949,
+                                670.5,   1e15,     1e21,   1e22,   123456789.125,
+                                5e-324,  1e-300,   std::numeric_limits<double>::max(), 99999999.995,
+                                0.99999, 9.999999999999999e22,
+                                0.1 + 0.2, 0.7, 1e-15, 1.5e-15, 1e-16,
+                                999999999999999.0, 999999999999999.9,
+                                99999999999999.99, 123456789012.345678};
+  std::mt19937_64 rng(18);
+  for (int i = 0; i < 20000; ++i) {
+    // Whole cents and tenths of cents, and doubles of every magnitude.
+    values.push_back(static_cast<double>(rng() % 100000000000ULL) / 100.0);
+    values.push_back(static_cast<double>(rng() % 1000000000ULL) / 1000.0);
+    values.push_back(std::ldexp(static_cast<double>(rng() >> 11),
+                                static_cast<int>(rng() % 200) - 150));
+    values.push_back(static_cast<double>(rng() % 1000000000000000ULL) /
+                     std::pow(10.0, static_cast<double>(rng() % 18)));
+  }
+  char out[kRoundedFixedSize];
+  for (double v : values) {
+    for (int32_t decimals : {-400, -20, -3, -1, 0, 1, 2, 3, 4, 8, 15, 20,
+                             kStrMaxLength}) {
+      std::string expected = PlainRoundedFixed(v, decimals);
+      ASSERT_EQ(std::string(out, RoundedFixedTo(v, decimals, out)), expected)
+          << v << " at " << decimals;
+      ASSERT_EQ(RoundedFixed(v, decimals), expected);
+    }
+  }
+  // The same digits whatever rounding mode the host has set.
+  for (int mode : {FE_UPWARD, FE_DOWNWARD, FE_TOWARDZERO}) {
+    ASSERT_EQ(std::fesetround(mode), 0);
+    for (size_t i = 0; i < 3000; ++i) {
+      const std::string text(out, RoundedFixedTo(values[i], 2, out));
+      std::fesetround(FE_TONEAREST);
+      ASSERT_EQ(text, PlainRoundedFixed(values[i], 2)) << values[i];
+      std::fesetround(mode);
+    }
+    std::fesetround(FE_TONEAREST);
+  }
 }
 
 }  // namespace

@@ -8,10 +8,15 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "engine/dates/date_format.h"
+#include "engine/expr/functions.h"
+#include "engine/ntx/ntx_file.h"
 #include "tests/engine/ntx/ntx_test_util.h"
 
 namespace qx::engine::testing {
@@ -138,6 +143,87 @@ TEST_F(NtxTest, NumberKeysRoundAsClipperPrograms) {
       ASSERT_EQ(kbdxclose(h), kKbdOk);
     }
   }
+}
+
+// NtxNumberKey assembled the plain way: RoundedFixed's text in a string
+// (printf for infinities and NaN), the sign put back unless everything
+// rounds to zero, zeros in front, cut to the key, negative digits turned.
+std::string PlainNumberKey(double number, uint32_t length, uint32_t decimals) {
+  std::string text;
+  if (std::isfinite(number)) {
+    text = RoundedFixed(std::fabs(number), static_cast<int32_t>(decimals));
+    if (std::signbit(number) &&
+        text.find_first_not_of("0.") != std::string::npos)
+      text.insert(text.begin(), '-');
+  } else {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.*f", static_cast<int>(decimals),
+                  number);
+    text = buffer;
+  }
+  const bool negative = !text.empty() && text[0] == '-';
+  std::string digits = text.substr(negative ? 1 : 0);
+  if (digits.size() < length) digits.insert(0, length - digits.size(), '0');
+  digits.resize(length);
+  if (negative) {
+    for (char& c : digits)
+      if (c >= '0' && c <= '9') c = static_cast<char>(92 - c);
+  }
+  return digits;
+}
+
+// The keys of the builds and of kbdxkeynum: exact bytes against the plain
+// assembly over negatives, halves, carries into a new digit, text wider
+// than the key, -0.0 and the non-finite values; date keys against printf.
+TEST_F(NtxTest, NumberAndDateKeysMatchThePlainConversion) {
+  std::vector<double> values = {
+      0.0,     -0.0,    0.004,   -0.004,   0.005,    -0.005,  2.675,
+      -2.675,  9.995,   -9.995,  99999.995, -99999.995, 670.5, 1e9,
+      -1e9,    1e300,   -1e300,  5e-324,   1234567.891, 0.5,  -0.5,
+      std::numeric_limits<double>::infinity(),
+      -std::numeric_limits<double>::infinity(),
+      std::numeric_limits<double>::quiet_NaN()};
+  std::mt19937_64 rng(18);
+  for (int i = 0; i < 20000; ++i) {
+    const double cents = static_cast<double>(rng() % 10000000000ULL) / 100.0;
+    values.push_back(i % 2 == 0 ? cents : -cents);
+    values.push_back(static_cast<double>(static_cast<int64_t>(rng() % 2000001) -
+                                         1000000) /
+                     1000.0);
+  }
+  const struct {
+    uint32_t length, decimals;
+  } kShapes[] = {{10, 2}, {8, 0}, {4, 0}, {6, 3}, {12, 4}, {20, 8}, {3, 1}};
+  uint8_t key[64];
+  for (const auto& shape : kShapes) {
+    for (double v : values) {
+      NtxNumberKey(v, shape.length, shape.decimals, key);
+      ASSERT_EQ(std::string(reinterpret_cast<char*>(key), shape.length),
+                PlainNumberKey(v, shape.length, shape.decimals))
+          << v << " in " << shape.length << "," << shape.decimals;
+      ASSERT_EQ(key[shape.length], 0);
+    }
+  }
+
+  NtxFile file;
+  file.header.key_length = 10;
+  for (int32_t day = DateToKeyDay(0, 1, 1); day <= DateToKeyDay(9999, 12, 31);
+       day += 3) {
+    int year = 0, month = 0, mday = 0;
+    if (KeyDayToDate(&year, &month, &mday, day) < 0) {
+      // A number no date has (the key days skip some): no key either.
+      EXPECT_EQ(NtxValueKey('D', {}, day, file, key), kKbdErrDate) << day;
+      kbdseterror(0);
+      continue;
+    }
+    char expected[16];
+    std::snprintf(expected, sizeof expected, "%04d%02d%02d  ", year, month,
+                  mday);
+    ASSERT_EQ(NtxValueKey('D', {}, day, file, key), kKbdOk);
+    ASSERT_EQ(std::string(reinterpret_cast<char*>(key), 10), expected);
+  }
+  ASSERT_EQ(NtxValueKey('D', {}, kEmptyDateKeyDay, file, key), kKbdOk);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(key), 10), "          ");
 }
 
 TEST_F(NtxTest, DateKeys) {
