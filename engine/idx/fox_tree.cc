@@ -713,6 +713,19 @@ void FoxTree::HoldReads(bool hold) { rep_->cache.HoldReads(hold); }
 
 bool FoxTree::TakeMissed() { return rep_->cache.TakeMissed(); }
 
+bool FoxTree::StepMayLeaveKept() const {
+  const Rep& r = *rep_;
+  if (!r.pages_kept || !r.memo_valid || r.memo_node != r.kept_node ||
+      r.kept_recno == 0)
+    return false;
+  const FoxNode& leaf = r.memo;
+  const auto missing = [&r](uint32_t sibling) {
+    return sibling != kFoxNoNode && !r.cache.Holds(sibling);
+  };
+  return (r.kept_index + 1 >= leaf.count() && missing(leaf.right)) ||
+         (r.kept_index == 0 && missing(leaf.left));
+}
+
 uint64_t FoxTree::reads() const { return rep_->cache.reads(); }
 
 int16_t FoxTree::EndCall() {

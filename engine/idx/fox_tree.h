@@ -161,6 +161,12 @@ class FoxTree {
   bool RefreshFromKept();
   void HoldReads(bool hold);
   bool TakeMissed();
+  // Whether a step from the entry Current gave last may leave the kept
+  // nodes: the entry is at an edge of its leaf, and the sibling leaf on
+  // that side is not kept. Such a read goes to the lock at once rather
+  // than try the kept nodes first (the miss would cost a second read of
+  // the file-wide words under the lock).
+  bool StepMayLeaveKept() const;
   uint64_t reads() const;  // nodes read from the file since Init
   int16_t EndCall();
   uint32_t root() const;

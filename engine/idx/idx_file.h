@@ -84,7 +84,8 @@ int16_t EndIdxCall(IdxFile* file);
 // kShared for a read), refresh, body, end of call, unlock. A read of a
 // shared file first tries the kept nodes without the lock, as a CDX tag
 // does (cdx_file.h), unless its last try missed a node and no call under
-// the lock has since found every node it needed kept.
+// the lock has since found every node it needed kept, or a step from
+// the last entry handed out may leave the kept nodes.
 template <typename Body>
 int16_t WithIdx(int16_t handle, LockKind kind, Body&& body) {
   IdxFile* file = CheckIdx(handle);
@@ -92,7 +93,9 @@ int16_t WithIdx(int16_t handle, LockKind kind, Body&& body) {
   // Not inside another step of this handle, which holds the lock.
   const bool probe = file != nullptr && read && file->shared() &&
                      !file->op_lock.entered();
-  if (probe && file->probe_first && file->tree.RefreshFromKept()) {
+  const bool may_leave = probe && file->tree.StepMayLeaveKept();
+  if (probe && file->probe_first && !may_leave &&
+      file->tree.RefreshFromKept()) {
     int16_t status = kKbdOk;
     if (btree::RunOnKeptPages(&file->tree, [&] { return body(*file); },
                               &status)) {
@@ -106,7 +109,8 @@ int16_t WithIdx(int16_t handle, LockKind kind, Body&& body) {
       file, kind, idx::kFoxLockOffset,
       [read](IdxFile* f) { return RefreshIdx(f, read); }, EndIdxCall,
       std::forward<Body>(body));
-  if (probe) file->probe_first = file->tree.reads() == reads;
+  // A read sent to the lock by its step says nothing of the next one.
+  if (probe && !may_leave) file->probe_first = file->tree.reads() == reads;
   return status;
 }
 
