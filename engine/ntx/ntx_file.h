@@ -25,13 +25,14 @@
 // to the lock at once (probe_first), until a call under the lock finds
 // every page it needs kept; so does a read whose step from the last entry
 // read may leave the kept pages (NtxTree::StepMayLeaveKept), so that a
-// walk reads the header words once per step even where it enters a page. The counter has 16 bits: a reader that finds,
-// after exactly a multiple of 65,536 changes, the same root and free head
-// again takes a stale tree for the current one; its next step after any
-// other change reads the file again. A change is never made on such
-// trust: in a shared file a call that changes the tree reads every page
-// afresh under its lock; only a file opened without sharing, which no
-// one else can change, keeps its pages through changes.
+// walk reads the header words once per step even where it enters a page.
+// The counter has 16 bits: a reader that finds, after exactly a multiple
+// of 65,536 changes, the same root and free head again takes a stale tree
+// for the current one; its next step after any other change reads the
+// file again. A change is never made on such trust: in a shared file a
+// call that changes the tree reads every page afresh under its lock; only
+// a file opened without sharing, which no one else can change, keeps its
+// pages through changes.
 //
 // Of the tree, the path of the last entry read is kept from one call to
 // the next, and it is checked against the file before next or previous
