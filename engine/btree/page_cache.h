@@ -123,6 +123,9 @@ class PageCache {
   // The test of CheckId without setting the last error.
   bool InBounds(uint32_t id) const;
 
+  // Whether page id is cached (nothing read, nothing pinned).
+  bool Holds(uint32_t id) const { return Find(id) >= 0; }
+
   // Pins page id, reading it from the file unless cached (unless reads
   // are held: kPageNotCached, last error untouched).
   int16_t Load(uint32_t id, PageRef* ref);

@@ -156,16 +156,19 @@ int16_t EndTagCall(CdxTag* tag, int16_t status);
 
 // A read first tries the nodes kept from earlier calls without the lock
 // (fox_tree.h), unless the last try of the tag missed and no call under
-// the lock has since found every node it needed kept.
+// the lock has since found every node it needed kept, or a step from the
+// last entry handed out may leave the kept nodes.
 template <typename Body>
 int16_t RunOnTag(int32_t tag_id, LockKind kind, Body&& body) {
   CdxTag* read = nullptr;
   uint64_t reads = 0;
+  bool may_leave = false;
   if (kind == LockKind::kShared) {
     CdxTag* tag = CheckCdxTagId(tag_id, true);
     // Not inside another step of this handle, which holds the lock.
     if (tag != nullptr && !tag->file->op_lock.entered()) {
-      if (tag->probe_first && tag->tree.RefreshFromKept()) {
+      may_leave = tag->tree.StepMayLeaveKept();
+      if (tag->probe_first && !may_leave && tag->tree.RefreshFromKept()) {
         int16_t status = kKbdOk;
         if (btree::RunOnKeptPages(
                 &tag->tree, [&] { return body(*tag); }, &status))
@@ -182,7 +185,9 @@ int16_t RunOnTag(int32_t tag_id, LockKind kind, Body&& body) {
   if (tag == nullptr) return status;
   if (status >= 0) status = body(*tag);
   status = EndTagCall(tag, status);
-  if (read != nullptr) read->probe_first = read->tree.reads() == reads;
+  // A read sent to the lock by its step says nothing of the next one.
+  if (read != nullptr && !may_leave)
+    read->probe_first = read->tree.reads() == reads;
   return status;
 }
 

@@ -95,6 +95,25 @@ struct FoxTree::Rep {
 
   void SetBounds() { cache.SetBounds(kFoxBlockSize, end); }
 
+  // end: the file size in whole blocks, measured now.
+  int16_t MeasureEnd() {
+    uint32_t size = 0;
+    if (int16_t e = FileSize(file_slot, &size)) return e;
+    end = size / kFoxBlockSize * kFoxBlockSize;
+    SetBounds();
+    return kKbdOk;
+  }
+
+  // The call goes on from the kept nodes: root and end are those they
+  // were read under (a refresh that failed half-way may have moved them).
+  void UseKeptStamp() {
+    root = kept_stamp.root;
+    end = kept_stamp.end;
+    SetBounds();
+    stamp = kept_stamp;
+    stamp_read = true;
+  }
+
   int16_t LoadNode(uint32_t offset, FoxNode* node) {
     if (offset % kFoxBlockSize != 0 || !cache.InBounds(offset))
       return Fail(kKbdErrSeek);
@@ -631,19 +650,43 @@ int16_t FoxTree::Refresh(bool trust_kept) {
   r.depth = 0;
   r.stamp_read = false;
   r.wrote = false;
-  if (int16_t e =
-          btree::ReadLe32At(r.file_slot, r.shape.header_offset, &r.root))
+  if (!trust_kept) {
+    if (int16_t e =
+            btree::ReadLe32At(r.file_slot, r.shape.header_offset, &r.root))
+      return e;
+    return r.MeasureEnd();
+  }
+  // The file-wide words first, with the root word in the same read when
+  // the tree's header is the file's (an IDX file). Words equal to those
+  // the kept nodes were read under prove the nodes, the root and the size
+  // kept with them: every writer counts every changed call, and a change
+  // of root or size is such a call.
+  static_assert(kFoxHeaderRootOffset + 4 == kFoxHeaderFreeListOffset &&
+                kFoxHeaderFreeListOffset + 4 == kFoxHeaderEndOffset);
+  const bool root_in_words = r.shape.header_offset == kFoxHeaderRootOffset;
+  uint8_t bytes[12];
+  const uint8_t* words = root_in_words ? bytes + 4 : bytes;
+  if (int16_t e = FileReadAt(
+          r.file_slot,
+          root_in_words ? kFoxHeaderRootOffset : kFoxHeaderFreeListOffset,
+          bytes, root_in_words ? 12 : 8))
     return e;
-  uint32_t size = 0;
-  if (int16_t e = FileSize(r.file_slot, &size)) return e;
-  r.end = size / kFoxBlockSize * kFoxBlockSize;
-  r.SetBounds();
-  if (!trust_kept) return kKbdOk;
-  uint8_t words[8];
-  if (int16_t e = FileReadAt(r.file_slot, kFoxHeaderFreeListOffset, words,
-                             sizeof words))
+  const uint32_t free_list = GetLe32(words);
+  const uint32_t counter = GetBe32(words + 4);
+  if (r.pages_kept && free_list == r.kept_stamp.free_list &&
+      counter == r.kept_stamp.counter &&
+      (!root_in_words || GetLe32(bytes) == r.kept_stamp.root)) {
+    r.UseKeptStamp();
+    return kKbdOk;
+  }
+  if (root_in_words) {
+    r.root = GetLe32(bytes);
+  } else if (int16_t e = btree::ReadLe32At(r.file_slot, r.shape.header_offset,
+                                           &r.root)) {
     return e;
-  r.stamp = FoxStamp{r.root, GetLe32(words), GetBe32(words + 4), r.end};
+  }
+  if (int16_t e = r.MeasureEnd()) return e;
+  r.stamp = FoxStamp{r.root, free_list, counter, r.end};
   r.stamp_read = true;
   if (r.pages_kept && r.stamp != r.kept_stamp) return r.DropKept();
   return kKbdOk;
@@ -662,14 +705,26 @@ bool FoxTree::RefreshFromKept() {
   r.positioned = false;
   r.depth = 0;
   r.wrote = false;
-  r.stamp = r.kept_stamp;
-  r.stamp_read = true;
+  r.UseKeptStamp();
   return true;
 }
 
 void FoxTree::HoldReads(bool hold) { rep_->cache.HoldReads(hold); }
 
 bool FoxTree::TakeMissed() { return rep_->cache.TakeMissed(); }
+
+bool FoxTree::StepMayLeaveKept() const {
+  const Rep& r = *rep_;
+  if (!r.pages_kept || !r.memo_valid || r.memo_node != r.kept_node ||
+      r.kept_recno == 0)
+    return false;
+  const FoxNode& leaf = r.memo;
+  const auto missing = [&r](uint32_t sibling) {
+    return sibling != kFoxNoNode && !r.cache.Holds(sibling);
+  };
+  return (r.kept_index + 1 >= leaf.count() && missing(leaf.right)) ||
+         (r.kept_index == 0 && missing(leaf.left));
+}
 
 uint64_t FoxTree::reads() const { return rep_->cache.reads(); }
 

@@ -21,8 +21,11 @@
 // the counter with the free list head, the root and the file size names
 // the state of every tree of the file. A call that did not write keeps the
 // nodes it read in the cache, with that stamp, when its Refresh was told
-// it may trust kept nodes; the next such Refresh keeps them when it finds
-// the same stamp, and empties the cache otherwise. A read may also start
+// it may trust kept nodes; the next such Refresh reads the file-wide
+// words first (with the root word when the tree's header is at 0) and,
+// when they match, keeps the nodes and takes root and size as they were
+// (a change of either is a counted change); otherwise it reads the root
+// and measures the file, and empties the cache. A read may also start
 // without the file's lock: RefreshFromKept reads the two file-wide words
 // alone and, when they match, the call runs with reads held back
 // (HoldReads, page_cache.h) on the kept nodes, which show the file as it
@@ -161,6 +164,12 @@ class FoxTree {
   bool RefreshFromKept();
   void HoldReads(bool hold);
   bool TakeMissed();
+  // Whether a step from the entry Current gave last may leave the kept
+  // nodes: the entry is at an edge of its leaf, and the sibling leaf on
+  // that side is not kept. Such a read goes to the lock at once rather
+  // than try the kept nodes first (the miss would cost a second read of
+  // the file-wide words under the lock).
+  bool StepMayLeaveKept() const;
   uint64_t reads() const;  // nodes read from the file since Init
   int16_t EndCall();
   uint32_t root() const;

@@ -37,10 +37,10 @@ IdxFile* CheckIdx(int16_t handle) {
   return CheckHandleAs<IdxFile>(handle, kKbdKindIdx);
 }
 
-int16_t RefreshIdx(IdxFile* file) {
-  // Only a file no one else can change keeps nodes from call to call: a
-  // shared one is read afresh in every call.
-  if (int16_t e = file->tree.Refresh(file->tree.shape().exclusive)) return e;
+int16_t RefreshIdx(IdxFile* file, bool read) {
+  // A change of a shared file reads every node afresh under its lock.
+  if (int16_t e = file->tree.Refresh(read || file->tree.shape().exclusive))
+    return e;
   const uint32_t root = file->tree.root();
   if (root < idx::kFoxBlockSize || root >= file->tree.end() ||
       root % idx::kFoxBlockSize != 0)

@@ -6,11 +6,16 @@
 // handles and processes: within a call the operation lock of a shared
 // file (the byte of FoxPro's writers, kFoxLockOffset: exclusive for a
 // change, shared for a read) keeps the others' changes out, and every
-// call, once it holds that lock, re-reads the header words and the file
-// size (RefreshIdx), works through
-// the tree's node cache, writes changed nodes at once, and empties the
-// cache before it returns (EndIdxCall). Nothing read survives a call: the
-// next and previous operations find the caller's entry again by search.
+// call, once it holds that lock, re-reads the header words (RefreshIdx),
+// works through the tree's node cache and writes changed nodes at once.
+// What a call read survives it only where it can be proven current: in
+// the compact layout, whose change counter every writer moves, a clean
+// read call keeps its nodes for the next while the counter and free list
+// stay the same (fox_tree.h), and a file opened without sharing keeps
+// them while no call of its own fails or writes. The standard layout has
+// no counter: a call of a shared standard file reads every node afresh.
+// Next and previous find the caller's entry again by search unless the
+// kept leaf still holds it.
 //
 // Key type. The file does not record it: the caller sets it with
 // kbdikeytype ('C' at open). It decides the pad byte, blank for 'C' and 0
@@ -52,8 +57,10 @@ struct IdxFile : ControlBlock {
   std::vector<uint8_t> key;      // key_length bytes: the caller's key
   std::vector<uint8_t> found;    // key_length bytes: an entry's key
   uint32_t found_recno = 0;      // the entry last handed out; 0: none
+  bool probe_first = true;       // reads try the kept nodes first
 
   bool read_only() const { return (file_flags & kFileFlagReadOnly) != 0; }
+  bool shared() const { return (file_flags & kFileFlagShared) != 0; }
   bool unique() const { return header.unique(); }
   bool compact() const { return header.layout() == idx::FoxLayout::kCompact; }
   bool descending() const { return header.descending(); }
@@ -64,20 +71,48 @@ struct IdxFile : ControlBlock {
 // The control block of an IDX handle; null with -13 as the last error.
 IdxFile* CheckIdx(int16_t handle);
 
-// Start of every call: re-reads the root word and the file size.
-int16_t RefreshIdx(IdxFile* file);
-// End of every call: empties the node cache; when nodes were written,
-// counts the change (compact layout) and flushes when writes are synced.
+// Start of every call: re-reads the root word and the file size. read:
+// the call only reads, so nodes kept from earlier calls may serve it when
+// the file's words show no change since (compact layout; fox_tree.h).
+int16_t RefreshIdx(IdxFile* file, bool read);
+// End of every call: keeps the nodes of a clean read call (see RefreshIdx)
+// and empties the node cache otherwise; when nodes were written, counts
+// the change (compact layout) and flushes when writes are synced.
 int16_t EndIdxCall(IdxFile* file);
 
 // Runs body(IdxFile&) as the inside of a public operation on handle:
 // handle check, the operation lock of kind (kExclusive for a change,
-// kShared for a read), refresh, body, end of call, unlock.
+// kShared for a read), refresh, body, end of call, unlock. A read of a
+// shared file first tries the kept nodes without the lock, as a CDX tag
+// does (cdx_file.h), unless its last try missed a node and no call under
+// the lock has since found every node it needed kept, or a step from
+// the last entry handed out may leave the kept nodes.
 template <typename Body>
 int16_t WithIdx(int16_t handle, LockKind kind, Body&& body) {
-  return btree::RunIndexCall(CheckIdx(handle), kind, idx::kFoxLockOffset,
-                             RefreshIdx, EndIdxCall,
-                             std::forward<Body>(body));
+  IdxFile* file = CheckIdx(handle);
+  const bool read = kind == LockKind::kShared;
+  // Not inside another step of this handle, which holds the lock.
+  const bool probe = file != nullptr && read && file->shared() &&
+                     !file->op_lock.entered();
+  const bool may_leave = probe && file->tree.StepMayLeaveKept();
+  if (probe && file->probe_first && !may_leave &&
+      file->tree.RefreshFromKept()) {
+    int16_t status = kKbdOk;
+    if (btree::RunOnKeptPages(&file->tree, [&] { return body(*file); },
+                              &status)) {
+      const int16_t ended = EndIdxCall(file);
+      return status < 0 ? status : (ended < 0 ? ended : status);
+    }
+    file->tree.EndCall();
+  }
+  const uint64_t reads = probe ? file->tree.reads() : 0;
+  const int16_t status = btree::RunIndexCall(
+      file, kind, idx::kFoxLockOffset,
+      [read](IdxFile* f) { return RefreshIdx(f, read); }, EndIdxCall,
+      std::forward<Body>(body));
+  // A read sent to the lock by its step says nothing of the next one.
+  if (probe && !may_leave) file->probe_first = file->tree.reads() == reads;
+  return status;
 }
 
 // Bodies of the public operations, for use inside other operations.
