@@ -23,16 +23,13 @@
 // needs a page that is not kept, the attempt is dropped and the call runs
 // again under the lock; while reads keep missing (random seeks), calls go
 // to the lock at once (probe_first), until a call under the lock finds
-// every page it needs kept; so does a read whose step from the last entry
-// read may leave the kept pages (NtxTree::StepMayLeaveKept), so that a
-// walk reads the header words once per step even where it enters a page.
-// The counter has 16 bits: a reader that finds, after exactly a multiple
-// of 65,536 changes, the same root and free head again takes a stale tree
-// for the current one; its next step after any other change reads the
-// file again. A change is never made on such trust: in a shared file a
-// call that changes the tree reads every page afresh under its lock; only
-// a file opened without sharing, which no one else can change, keeps its
-// pages through changes.
+// every page it needs kept. The counter has 16 bits: a reader that finds,
+// after exactly a multiple of 65,536 changes, the same root and free head
+// again takes a stale tree for the current one; its next step after any
+// other change reads the file again. A change is never made on such
+// trust: in a shared file a call that changes the tree reads every page
+// afresh under its lock; only a file opened without sharing, which no
+// one else can change, keeps its pages through changes.
 //
 // Of the tree, the path of the last entry read is kept from one call to
 // the next, and it is checked against the file before next or previous
@@ -164,8 +161,7 @@ int16_t WithNtx(int16_t handle, LockKind kind, Body&& body) {
     return btree::RunIndexCall(file, kind, kNtxLockOffset, RefreshNtx,
                                EndNtxCall, body);
   }
-  const bool may_leave = file->tree->StepMayLeaveKept();
-  if (file->probe_first && !may_leave && NtxPagesCurrent(file)) {
+  if (file->probe_first && NtxPagesCurrent(file)) {
     int16_t status = kKbdOk;
     const bool done = btree::RunOnKeptPages(
         &file->cache, [&] { return body(*file); }, &status);
@@ -175,8 +171,7 @@ int16_t WithNtx(int16_t handle, LockKind kind, Body&& body) {
   const uint64_t reads = file->cache.reads();
   const int16_t status = btree::RunIndexCall(file, kind, kNtxLockOffset,
                                              RefreshNtx, EndNtxCall, body);
-  // A read sent to the lock by its step says nothing of the next one.
-  if (!may_leave) file->probe_first = file->cache.reads() == reads;
+  file->probe_first = file->cache.reads() == reads;
   return status;
 }
 

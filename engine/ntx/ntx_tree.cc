@@ -260,46 +260,6 @@ int16_t NtxTree::Read(uint8_t* key, uint32_t* recno) {
   return kKbdOk;
 }
 
-bool NtxTree::LoadHeld(uint32_t page, PageRef* ref) {
-  if (page < kNtxPageSize || page % kNtxPageSize != 0 ||
-      !cache_->InBounds(page) || !cache_->Holds(page) ||
-      cache_->Load(page, ref) != kKbdOk)
-    return false;
-  return cache_->checked(*ref) || NtxNode(ref->data(), shape_).Valid();
-}
-
-bool NtxTree::StepMayLeaveKept() {
-  if (kept_recno_ == 0 || kept_path_.empty()) return false;
-  for (const btree::PathEntry& at : kept_path_) {
-    if (!cache_->Holds(at.page)) return true;
-  }
-  const btree::PathEntry at = kept_path_.back();
-  uint32_t before = 0, after = 0;
-  {
-    PageRef ref;
-    if (!LoadHeld(at.page, &ref)) return true;
-    NtxNode node(ref.data(), shape_);
-    // From a leaf a step climbs the kept path.
-    if (node.leaf()) return false;
-    const uint32_t i = static_cast<uint32_t>(at.index);
-    if (at.index < 0 || i >= node.count()) return true;
-    before = node.child(i);
-    after = node.child(i + 1);
-  }
-  return EdgeLeavesCache(after, true) || EdgeLeavesCache(before, false);
-}
-
-bool NtxTree::EdgeLeavesCache(uint32_t page, bool leftmost) {
-  for (int level = 0; level < path_->capacity(); ++level) {
-    PageRef ref;
-    if (!LoadHeld(page, &ref)) return true;
-    NtxNode node(ref.data(), shape_);
-    if (node.leaf()) return false;
-    page = node.child(leftmost ? 0 : node.count());
-  }
-  return true;
-}
-
 // Takes the kept path as the position when it leads from the current
 // root to (key, recno) in the pages as they are now.
 int16_t NtxTree::RestoreKept(const uint8_t* key, uint32_t recno,

@@ -126,13 +126,6 @@ class NtxTree {
   int16_t MoveFrom(const uint8_t* key, uint32_t recno, bool forward);
   // The entry at the position, whose path is kept. REQUIRES a position.
   int16_t Read(uint8_t* key, uint32_t* recno);
-  // Whether a step from the entry of the last Read, either way, may need
-  // a page the cache does not hold: a page of its kept path is gone, or
-  // the entry lies in an interior page and the edge of a subtree beside
-  // it is not held. Only cached pages are looked at (nothing is read).
-  // Such a read goes to the lock at once rather than try the kept pages
-  // first (the miss would cost a second read of the header words).
-  bool StepMayLeaveKept();
   // Whether the entry at the position matches the search (key over its
   // length, record number when asked). REQUIRES a position.
   int16_t Matches(const NtxSearch& search, bool* matches);
@@ -161,12 +154,6 @@ class NtxTree {
   int16_t Rebalance(int level);
   int16_t CollapseRoot();
   int16_t RestoreKept(const uint8_t* key, uint32_t recno, bool* restored);
-  // Pins page when the cache holds it, in bounds and of a valid layout;
-  // false otherwise (nothing read, no error set).
-  bool LoadHeld(uint32_t page, btree::PageRef* ref);
-  // Whether the way from page down its left-most (or right-most) children
-  // to a leaf leaves the cached pages.
-  bool EdgeLeavesCache(uint32_t page, bool leftmost);
 
   // Items copied out of pages (child, recno, key: item_size bytes each).
   uint8_t* ItemAt(uint32_t i) { return scratch_.data() + i * shape_.item_size; }
