@@ -134,7 +134,7 @@ int16_t LoadCdxTree(CdxFile* file, uint32_t slot, uint32_t header_offset,
   shape.unique = slot == 0 || tag->unique();
   shape.descending = slot != 0 && tag->descending();
   shape.read_only = file->read_only();
-  shape.exclusive = !file->shared();
+  shape.exclusive = FileOpenedAlone(file->slot);
   shape.write_through = file->write_through;
   // The directory's record numbers are header offsets, which grow with
   // the file: its leaves widen their field. A tag's never do.

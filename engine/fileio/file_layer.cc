@@ -211,10 +211,6 @@ int16_t FileRead(uint16_t slot, void* buffer, uint32_t count) {
   return kKbdOk;
 }
 
-bool FileOpenedAlone(uint16_t slot) {
-  return FileOfSlot(slot) != nullptr && Slots()->alone[slot - kFirstFileSlot];
-}
-
 void FileKeepBlocks(uint16_t slot) {
   if (!FileOpenedAlone(slot) || KeptOf(slot) != nullptr) return;
   Slots()->kept[slot - kFirstFileSlot].reset(

@@ -120,8 +120,13 @@ inline platform::File* FileOfSlot(uint16_t slot) {
 }
 
 // Whether the slot's file was opened without sharing: no other handle, of
-// this process or another, can open it while the slot holds it.
-bool FileOpenedAlone(uint16_t slot);
+// this process or another, can open it while the slot holds it. (The file
+// flags say what the open asked; an engine that shares every file opens
+// them all shared.)
+inline bool FileOpenedAlone(uint16_t slot) {
+  return FileOfSlot(slot) != nullptr &&
+         Engine().file_slots->alone[slot - kFirstFileSlot];
+}
 
 // Asks the layer to keep the blocks read through a slot opened without
 // sharing in memory (block_cache.h); nothing for a shared slot. Reads

@@ -90,7 +90,7 @@ int16_t OpenIdx(int16_t* handle, const char* name, uint16_t mode) {
   shape.unique = file->unique();
   shape.descending = file->descending();
   shape.read_only = file->read_only();
-  shape.exclusive = (file->file_flags & kFileFlagShared) == 0;
+  shape.exclusive = FileOpenedAlone(file->slot);
   shape.write_through = true;
   shape.widen_record_field = true;
   shape.cache_error = kKbdErrIdxCache;

@@ -177,7 +177,7 @@ int16_t MdxSectorOffset(uint32_t sector, uint32_t* offset);
 // the words in memory are the file's. TrustsKeptPages: that, and the tag's
 // last call ended cleanly, so its root and cached pages are the file's.
 inline bool OpenAlone(const MdxFile* file) {
-  return (file->file_flags & kFileFlagShared) == 0;
+  return FileOpenedAlone(file->slot);
 }
 inline bool TrustsKeptWords(const MdxFile* file) {
   return OpenAlone(file) && file->words_kept;

@@ -102,7 +102,7 @@ NdxFile* CheckNdx(int16_t handle);
 // the last call ended cleanly, so its kept pages and header words are the
 // file's as they are.
 inline bool OpenAlone(const NdxFile* file) {
-  return (file->file_flags & kFileFlagShared) == 0;
+  return FileOpenedAlone(file->slot);
 }
 inline bool TrustsKeptPages(const NdxFile* file) {
   return OpenAlone(file) && file->pages_kept;

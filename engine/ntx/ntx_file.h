@@ -142,7 +142,7 @@ void DropKeptPagesOfShared(NtxFile* file);
 // another, can have changed it since, so its kept pages and header words
 // are trusted as they are.
 inline bool OpenAlone(const NtxFile* file) {
-  return (file->file_flags & kFileFlagShared) == 0;
+  return FileOpenedAlone(file->slot);
 }
 inline bool TrustsKeptPages(const NtxFile* file) {
   return OpenAlone(file) && file->pages_kept;
