@@ -73,21 +73,11 @@ namespace {
   if (recno - 1 >= file->header.record_count) return false;  // 0 wraps
   uint64_t at = file->header.header_size +
                 uint64_t{recno - 1} * file->record_size();
-  platform::File* system_file = FileOfSlot(file->slot);
-  if (at + file->record.size() > UINT32_MAX || system_file == nullptr)
+  // From kept blocks when the file is open without sharing.
+  if (at + file->record.size() > UINT32_MAX ||
+      !FileProbeAt(file->slot, static_cast<uint32_t>(at), file->record.data(),
+                   file->record_size()))
     return false;
-  if (BlockCache* kept = KeptBlocksOfSlot(file->slot)) {
-    // A file opened without sharing: from memory, or kept from now on.
-    if (!kept->Copy(static_cast<uint32_t>(at), file->record.data(),
-                    file->record_size()) &&
-        !kept->Fill(system_file, static_cast<uint32_t>(at),
-                    file->record.data(), file->record_size()))
-      return false;
-  } else if (!platform::ReadFileAt(system_file, static_cast<uint32_t>(at),
-                                   file->record.data(), file->record_size(),
-                                   nullptr)) {
-    return false;
-  }
   Engine().last_os_error = 0;
   file->recno = recno;
   return true;

@@ -217,15 +217,6 @@ void FileKeepBlocks(uint16_t slot) {
       new (std::nothrow) BlockCache(&Slots()->kept_bytes));
 }
 
-int16_t ReadThroughKept(BlockCache* kept, File* file, uint32_t offset,
-                        void* buffer, uint32_t count) {
-  if (!kept->Fill(file, offset, buffer, count) &&
-      !platform::ReadFileAt(file, offset, buffer, count, nullptr))
-    return FailFileRead(file);
-  Engine().last_os_error = 0;
-  return kKbdOk;
-}
-
 int16_t FailFileRead(File* file) {
   if (file == nullptr) platform::SetLastError(platform::kErrorInvalidHandle);
   NoteOs(false);

@@ -75,14 +75,16 @@ int16_t FileRead(uint16_t slot, void* buffer, uint32_t count);
 int16_t FileWrite(uint16_t slot, const void* buffer, uint32_t count,
                   bool commit = false);
 
-// Positioned forms: one system call, no separate seek. The read is inline:
-// a record read is little more than this call.
+// Positioned forms: one system call, no separate seek (none when a read
+// finds its bytes in the slot's kept blocks). The read is inline: a record
+// read is little more than this call.
 inline int16_t FileReadAt(uint16_t slot, uint32_t offset, void* buffer,
                           uint32_t count);
 int16_t FileWriteAt(uint16_t slot, uint32_t offset, const void* buffer,
                     uint32_t count);
 // A positioned read whose failure is no error (nothing recorded): for
-// checks whose caller reads again, and reports, on another path.
+// checks and fast paths whose caller reads again, and reports, on another
+// path. It reads kept blocks as FileReadAt does.
 inline bool FileProbeAt(uint16_t slot, uint32_t offset, void* buffer,
                         uint32_t count);
 
@@ -130,41 +132,39 @@ inline bool FileOpenedAlone(uint16_t slot) {
 
 // Asks the layer to keep the blocks read through a slot opened without
 // sharing in memory (block_cache.h); nothing for a shared slot. Reads
-// through FileReadAt then copy what is kept. Lasts until the slot closes.
+// through FileReadAt and FileProbeAt then copy what is kept. Lasts until the slot closes.
 void FileKeepBlocks(uint16_t slot);
-
-// The kept blocks of a slot, null when it keeps none (or is invalid).
-inline BlockCache* KeptBlocksOfSlot(uint16_t slot) {
-  FileSlotTable* table = Engine().file_slots.get();
-  if (table == nullptr || slot < kFirstFileSlot ||
-      slot >= kFirstFileSlot + kFileSlotCount)
-    return nullptr;
-  return table->kept[slot - kFirstFileSlot].get();
-}
-
-// FileReadAt of a slot that keeps blocks, past the copy of kept bytes:
-// loads the blocks, else reads the file.
-int16_t ReadThroughKept(BlockCache* kept, platform::File* file,
-                        uint32_t offset, void* buffer, uint32_t count);
 
 // The failure of FileReadAt on file (null for a bad slot): records the OS
 // error, answers -2.
 int16_t FailFileRead(platform::File* file);
+
+// The kept blocks of a slot whose file is open (file non-null).
+inline BlockCache* KeptOfOpenSlot(uint16_t slot) {
+  return Engine().file_slots->kept[slot - kFirstFileSlot].get();
+}
+
+// The read both positioned reads share: from kept blocks when the slot
+// keeps them (loading them), else from the file. False on failure,
+// nothing recorded.
+inline bool ReadSlotAt(platform::File* file, uint16_t slot, uint32_t offset,
+                       void* buffer, uint32_t count) {
+  if (BlockCache* kept = KeptOfOpenSlot(slot)) {
+    if (kept->Copy(offset, buffer, count) ||
+        kept->Fill(file, offset, buffer, count))
+      return true;
+  }
+  return platform::ReadFileAt(file, offset, buffer, count, nullptr);
+}
 
 inline int16_t FileReadAt(uint16_t slot, uint32_t offset, void* buffer,
                           uint32_t count) {
   if (int16_t e = StickyError()) return e;
   if (buffer == nullptr) return Fail(kKbdErrNullPointer);
   platform::File* file = FileOfSlot(slot);
-  if (file == nullptr) [[unlikely]]
+  if (file == nullptr || !ReadSlotAt(file, slot, offset, buffer, count))
+      [[unlikely]]
     return FailFileRead(file);
-  if (BlockCache* kept = KeptBlocksOfSlot(slot)) {
-    if (!kept->Copy(offset, buffer, count))
-      return ReadThroughKept(kept, file, offset, buffer, count);
-  } else if (!platform::ReadFileAt(file, offset, buffer, count, nullptr))
-      [[unlikely]] {
-    return FailFileRead(file);
-  }
   Engine().last_os_error = 0;
   return kKbdOk;
 }
@@ -172,8 +172,7 @@ inline int16_t FileReadAt(uint16_t slot, uint32_t offset, void* buffer,
 inline bool FileProbeAt(uint16_t slot, uint32_t offset, void* buffer,
                         uint32_t count) {
   platform::File* file = FileOfSlot(slot);
-  return file != nullptr &&
-         platform::ReadFileAt(file, offset, buffer, count, nullptr);
+  return file != nullptr && ReadSlotAt(file, slot, offset, buffer, count);
 }
 
 }  // namespace qx::engine

@@ -49,7 +49,7 @@ TEST_F(BlockCacheTest, ReadsAnswerWhatTheFileHolds) {
   ASSERT_EQ(FileOpen(&slot, path.c_str(), 0, &flags), kKbdOk);
   ASSERT_TRUE(FileOpenedAlone(slot));
   FileKeepBlocks(slot);
-  ASSERT_NE(KeptBlocksOfSlot(slot), nullptr);
+  ASSERT_NE(KeptOfOpenSlot(slot), nullptr);
 
   std::mt19937 random(18);
   auto pick = [&](uint32_t n) { return static_cast<uint32_t>(random() % n); };
@@ -101,7 +101,7 @@ TEST_F(BlockCacheTest, ReadsAnswerWhatTheFileHolds) {
   ASSERT_EQ(FileOpen(&slot, path.c_str(), kKbdModeShared, &flags), kKbdOk);
   EXPECT_FALSE(FileOpenedAlone(slot));
   FileKeepBlocks(slot);
-  EXPECT_EQ(KeptBlocksOfSlot(slot), nullptr);
+  EXPECT_EQ(KeptOfOpenSlot(slot), nullptr);
   ASSERT_EQ(FileClose(slot), kKbdOk);
 }
 
