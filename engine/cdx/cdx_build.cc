@@ -18,12 +18,12 @@
 #include <memory>
 
 #include "engine/btree/file_words.h"
-#include "engine/btree/key_type_word.h"
-#include "engine/btree/record_keys.h"
+#include "engine/index/index_build.h"
+#include "engine/index/key_type_word.h"
+#include "engine/index/record_keys.h"
 #include "engine/cdx/cdx_file.h"
 #include "engine/core/coding.h"
-#include "engine/dbf/dbf_internal.h"
-#include "engine/idx/fox_fill.h"
+#include "engine/fox/fox_fill.h"
 
 namespace qx::engine {
 namespace {
@@ -32,24 +32,24 @@ namespace {
 // through the fill the IDX builds use; *root gets its root node.
 int16_t FillTag(int16_t dbf_handle, uint32_t record_count, const CdxTag& tag,
                 uint16_t file_slot, uint32_t* root) {
-  idx::FoxFill fill;
+  fox::FoxFill fill;
   fill.dbf_handle = dbf_handle;
   fill.record_count = record_count;
   fill.expression = tag.expression;
   fill.for_expression = tag.header.for_expression;
   fill.file_slot = file_slot;
-  fill.layout = idx::FoxLayout::kCompact;
+  fill.layout = fox::FoxLayout::kCompact;
   fill.key_length = tag.key_length();
   fill.pad = tag.pad();
   fill.unique = tag.unique();
   fill.reuse_node = tag.header.root;
-  return idx::FillFoxTree(fill, root);
+  return fox::FillFoxTree(fill, root);
 }
 
 int16_t BuildTag(int16_t dbf_handle, int16_t handle, const char* name,
                  uint16_t type, const char* expression, uint16_t key_length,
                  const char* for_expression) {
-  if (CheckDbf(dbf_handle) == nullptr) return kKbdErrHandle;
+  if (!index::IsDataFileHandle(dbf_handle)) return kKbdErrHandle;
   CdxFile* file = CheckCdxHandle(handle);
   if (file == nullptr) return kKbdErrHandle;
   OperationScope scope;
@@ -61,13 +61,13 @@ int16_t BuildTag(int16_t dbf_handle, int16_t handle, const char* name,
   int16_t status = CreateCdxTag(file, name, type, expression, key_length,
                                 for_expression, &header_offset);
   const bool created = status == kKbdOk;
-  btree::LockedRecords records;
+  index::LockedRecords records;
   std::unique_ptr<CdxTag> tag;
   if (status == kKbdOk) status = records.Begin(dbf_handle);
   if (status == kKbdOk)
     status = LoadCdxTree(file, 1, header_offset, "", &tag);
   if (status == kKbdOk && records.record_count() > 0) {
-    tag->key_type = btree::KeyTypeLetter(type);
+    tag->key_type = index::KeyTypeLetter(type);
     uint32_t root = 0;
     status = FillTag(dbf_handle, records.record_count(), *tag,
                      file->slot, &root);

@@ -15,12 +15,12 @@
 
 #include "engine/cdx/cdx_file.h"
 #include "engine/core/coding.h"
-#include "engine/idx/fox_check.h"
+#include "engine/fox/fox_check.h"
 
 namespace qx::engine {
 namespace {
 
-constexpr uint32_t kBlock = idx::kFoxBlockSize;
+constexpr uint32_t kBlock = fox::kFoxBlockSize;
 
 void Problem(btree::CheckReport* report, const std::string& text) {
   btree::AddProblem(report, text);
@@ -29,12 +29,12 @@ void Problem(btree::CheckReport* report, const std::string& text) {
 // Checks the tree of header; nodes (optional) gets every node of the
 // tree.
 int16_t CheckTreeAt(uint16_t slot, uint32_t size,
-                    const idx::FoxHeader& header, uint8_t pad, bool unique,
+                    const fox::FoxHeader& header, uint8_t pad, bool unique,
                     const std::function<void(const uint8_t*, uint32_t)>&
                         on_entry,
                     btree::CheckReport* report,
                     std::vector<uint32_t>* nodes) {
-  idx::FoxCheckInput input;
+  fox::FoxCheckInput input;
   input.file_slot = slot;
   input.layout = header.layout();
   input.key_length = header.key_length;
@@ -47,12 +47,12 @@ int16_t CheckTreeAt(uint16_t slot, uint32_t size,
     nodes->clear();
     input.on_node = [nodes](uint32_t node) { nodes->push_back(node); };
   }
-  return idx::CheckFoxTree(input, report);
+  return fox::CheckFoxTree(input, report);
 }
 
 // A tag's check with the pad rule above.
 int16_t CheckTagTree(const CdxFile& file, uint32_t size,
-                     const idx::FoxHeader& header,
+                     const fox::FoxHeader& header,
                      const CdxTag* open, btree::CheckReport* report,
                      std::vector<uint32_t>* nodes,
                      const std::function<void(const uint8_t*, uint32_t)>&
@@ -84,8 +84,8 @@ const CdxTag* OpenTag(const CdxFile& file, std::string_view name) {
 }
 
 // Reads the current header of a loaded tree (root words change).
-int16_t CurrentHeader(const CdxTag& tag, idx::FoxHeader* header) {
-  return idx::ReadFoxHeader(tag.file->slot, tag.header_offset, header);
+int16_t CurrentHeader(const CdxTag& tag, fox::FoxHeader* header) {
+  return fox::ReadFoxHeader(tag.file->slot, tag.header_offset, header);
 }
 
 class BlockAccount {
@@ -145,7 +145,7 @@ int16_t CheckWholeFile(CdxFile& file, btree::CheckReport* report) {
   account.Claim(kBlock, "directory expression block");
 
   // The directory.
-  idx::FoxHeader dir_header;
+  fox::FoxHeader dir_header;
   if (int16_t e = CurrentHeader(file.directory(), &dir_header)) return e;
   std::vector<CdxDirectoryEntry> entries;
   auto collect = [&entries, &file](const uint8_t* key, uint32_t recno) {
@@ -176,8 +176,8 @@ int16_t CheckWholeFile(CdxFile& file, btree::CheckReport* report) {
                            account.Claim(offset + kBlock,
                                          prefix + "expression block");
     if (!header_ok) continue;
-    idx::FoxHeader header;
-    if (int16_t e = idx::ReadFoxHeader(file.slot, offset, &header)) return e;
+    fox::FoxHeader header;
+    if (int16_t e = fox::ReadFoxHeader(file.slot, offset, &header)) return e;
     part = btree::CheckReport{};
     if (int16_t e = CheckTagTree(file, size, header,
                                  OpenTag(file, entry.name), &part, &nodes, {}))
@@ -189,7 +189,7 @@ int16_t CheckWholeFile(CdxFile& file, btree::CheckReport* report) {
 
   // The free list: 0 and 0xFFFFFFFF both end it.
   uint32_t block = free_head;
-  for (uint32_t steps = 0; block != 0 && block != idx::kFoxNoNode; ++steps) {
+  for (uint32_t steps = 0; block != 0 && block != fox::kFoxNoNode; ++steps) {
     if (steps > size / kBlock || !account.Claim(block, "free list")) break;
     ++report->chain_pages;
     uint8_t link[4];
@@ -215,7 +215,7 @@ int16_t CheckCdxTag(
       return e;
     uint32_t size = 0;
     if (int16_t e = FileSize(loaded->file->slot, &size)) return e;
-    idx::FoxHeader header;
+    fox::FoxHeader header;
     if (int16_t e = CurrentHeader(*loaded, &header)) return e;
     if (loaded->slot == 0)
       return CheckTreeAt(loaded->file->slot, size, header, ' ', true,

@@ -9,7 +9,7 @@
 
 #include <cstring>
 
-#include "engine/btree/index_open.h"
+#include "engine/index/index_open.h"
 #include "engine/core/coding.h"
 #include "engine/core/handle_table.h"
 #include "engine/core/open_mode.h"
@@ -88,7 +88,7 @@ int16_t EndTagCall(CdxTag* tag, int16_t status) {
     tag->file->changed = false;
     if (ended >= 0 && status >= 0)
       ended = RunDespiteError([tag] {
-        return idx::CountFoxChange(tag->file->slot,
+        return fox::CountFoxChange(tag->file->slot,
                                    &tag->file->pending_changes);
       });
   }
@@ -103,29 +103,29 @@ int16_t LoadCdxTree(CdxFile* file, uint32_t slot, uint32_t header_offset,
   uint32_t size = 0;
   if (int16_t e = FileSize(file->slot, &size)) return e;
   // The header and its expression block must lie inside the file.
-  if (header_offset % idx::kFoxBlockSize != 0 ||
-      static_cast<uint64_t>(header_offset) + 2 * idx::kFoxBlockSize > size)
+  if (header_offset % fox::kFoxBlockSize != 0 ||
+      static_cast<uint64_t>(header_offset) + 2 * fox::kFoxBlockSize > size)
     return Fail(kKbdErrCorrupt);
   auto tag = std::make_unique<CdxTag>();
   tag->file = file;
   tag->slot = slot;
   tag->name = name;
   tag->header_offset = header_offset;
-  if (int16_t e = idx::ReadFoxHeader(file->slot, header_offset, &tag->header))
+  if (int16_t e = fox::ReadFoxHeader(file->slot, header_offset, &tag->header))
     return e;
-  const idx::FoxHeader& h = tag->header;
+  const fox::FoxHeader& h = tag->header;
   if (h.key_length < 1 || h.key_length > kCdxMaxOpenKeyLength)
     return Fail(kKbdErrKeySize);
   if (h.expression.size() >= kCdxMaxExpression ||
       h.for_expression.size() >= kCdxMaxExpression)
     return Fail(kKbdErrKeyExpression);
-  if (h.root < idx::kFoxBlockSize || h.root >= size ||
-      h.root % idx::kFoxBlockSize != 0)
+  if (h.root < fox::kFoxBlockSize || h.root >= size ||
+      h.root % fox::kFoxBlockSize != 0)
     return Fail(kKbdErrRootPage);
   tag->expression = NormaliseExpressionText(h.expression);
   tag->for_expression = NormaliseExpressionText(h.for_expression);
   tag->key.assign(h.key_length + 1u, 0);
-  idx::FoxTreeShape shape;
+  fox::FoxTreeShape shape;
   shape.header_offset = header_offset;
   shape.layout = h.layout();
   shape.key_length = h.key_length;
@@ -211,48 +211,48 @@ int16_t ReadCdxDirectory(CdxFile* file, std::vector<CdxDirectoryEntry>* out) {
 // ---- Open, create, close ----------------------------------------------------
 
 int16_t OpenCdx(int16_t* handle, const char* name, uint16_t mode) {
-  btree::IndexOpening<CdxFile> opening;
+  index::IndexOpening<CdxFile> opening;
   if (int16_t e = opening.Begin(handle, name, mode, kKbdKindCdx,
                                 CloseCdxOperation))
     return e;
   CdxFile* file = opening.block();
   auto fail = [&opening](int16_t status) { return opening.Fail(status); };
-  if (!idx::FoxDialectAccepted(DialectOf(mode)))
+  if (!fox::FoxDialectAccepted(DialectOf(mode)))
     return fail(Fail(kKbdErrVersion));
   const uint16_t normal = NormalizeOpenMode(mode);
   file->write_through =
       (normal & kCdxModeWriteThrough) || (mode & kCdxModeWriteThroughAlt);
   if (int16_t e = LoadCdxTree(file, 0, 0, "", &file->slots[0]))
     return fail(e);
-  const idx::FoxHeader& h = file->directory().header;
-  if (h.options < idx::kFoxCompound) return fail(Fail(kKbdErrCorrupt));
-  file->lock_offset = (h.options & idx::kFoxCompactLockOptions)
-                          ? idx::kFoxLockOffset
-                          : idx::kFoxOtherCompoundLockOffset;
+  const fox::FoxHeader& h = file->directory().header;
+  if (h.options < fox::kFoxCompound) return fail(Fail(kKbdErrCorrupt));
+  file->lock_offset = (h.options & fox::kFoxCompactLockOptions)
+                          ? fox::kFoxLockOffset
+                          : fox::kFoxOtherCompoundLockOffset;
   // The word at 8 is a change counter (programs keep 0 or count their
   // changes there), never a size: only a file of partial blocks is
   // suspect.
   uint32_t size = 0;
   if (int16_t e = FileSize(file->slot, &size)) return fail(e);
-  return size % idx::kFoxBlockSize == 0 ? kKbdOk : kKbdBadFileSize;
+  return size % fox::kFoxBlockSize == 0 ? kKbdOk : kKbdBadFileSize;
 }
 
 int16_t CreateCdx(const char* name) {
   if (name == nullptr) return Fail(kKbdErrNullPointer);
   uint16_t slot = kNoFileSlot;
   if (int16_t e = FileCreate(&slot, name)) return e;
-  idx::FoxNewTree tree;
-  tree.layout = idx::FoxLayout::kCompact;
+  fox::FoxNewTree tree;
+  tree.layout = fox::FoxLayout::kCompact;
   tree.key_length = kCdxDirectoryKeyLength;
   tree.options = kCdxDirectoryOptions;
   // The file-wide words as written: no free node, change counter 0.
-  int16_t status = idx::WriteEmptyTree(slot, 0, kCdxDirectoryRoot, tree);
+  int16_t status = fox::WriteEmptyTree(slot, 0, kCdxDirectoryRoot, tree);
   RunDespiteError([slot] { return FileClose(slot); });
   return status < 0 ? status : StickyError();
 }
 
 int16_t CountCdxChange(CdxFile* file) {
-  return idx::CountFoxChanges(file->slot, 1);
+  return fox::CountFoxChanges(file->slot, 1);
 }
 
 int16_t CloseCdx(int16_t handle) {
@@ -260,7 +260,7 @@ int16_t CloseCdx(int16_t handle) {
   if (file == nullptr) return kKbdErrHandle;
   // Tags from the highest slot down to the directory.
   for (int n = kCdxSlotCount - 1; n >= 0; --n) file->slots[n].reset();
-  const int16_t counted = idx::WritePendingFoxChanges(file->slot,
+  const int16_t counted = fox::WritePendingFoxChanges(file->slot,
                                                       &file->pending_changes);
   uint16_t slot = file->slot;
   file->slot = kNoFileSlot;

@@ -42,13 +42,13 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/btree/index_call.h"
+#include "engine/index/index_call.h"
 #include "engine/core/engine_state.h"
 #include "engine/core/last_error.h"
 #include "engine/fileio/file_layer.h"
 #include "engine/fileio/operation_lock.h"
-#include "engine/idx/fox_format.h"
-#include "engine/idx/fox_tree.h"
+#include "engine/fox/fox_format.h"
+#include "engine/fox/fox_tree.h"
 #include "qx/engine.h"
 
 namespace qx::engine {
@@ -59,17 +59,17 @@ inline constexpr uint16_t kCdxDirectoryKeyLength = 10;
 // The directory a new file gets: compact layout, compound, the directory
 // (0xE0, as in every compound file of the FoxPro programs).
 inline constexpr uint8_t kCdxDirectoryOptions =
-    idx::kFoxDirectoryBit | idx::kFoxCompound | idx::kFoxCompact;
+    fox::kFoxDirectoryBit | fox::kFoxCompound | fox::kFoxCompact;
 // A new tag: compact and compound (0x60), | 0x01 unique, | 0x08 FOR.
-inline constexpr uint8_t kCdxTagOptions = idx::kFoxCompound | idx::kFoxCompact;
+inline constexpr uint8_t kCdxTagOptions = fox::kFoxCompound | fox::kFoxCompact;
 // The first blocks of a new file: directory header, its expression block,
 // the directory's empty root leaf (at 1024).
-inline constexpr uint32_t kCdxDirectoryRoot = 2 * idx::kFoxBlockSize;
+inline constexpr uint32_t kCdxDirectoryRoot = 2 * fox::kFoxBlockSize;
 // Tags we create: key length 1..100. Tags we open: up to 240 (other
 // programs write longer keys, e.g. database-container name tags), with
 // expressions shorter than 220 bytes.
 inline constexpr uint16_t kCdxMaxKeyLength = 100;
-inline constexpr uint16_t kCdxMaxOpenKeyLength = idx::kFoxMaxTreeKeyLength;
+inline constexpr uint16_t kCdxMaxOpenKeyLength = fox::kFoxMaxTreeKeyLength;
 inline constexpr size_t kCdxMaxExpression = 220;
 
 // Open-mode bits of this module besides those of every open.
@@ -94,11 +94,11 @@ struct CdxTag {
   uint32_t slot = 0;
   std::string name;             // without trailing blanks; "" directory
   uint32_t header_offset = 0;
-  idx::FoxHeader header;        // as read at load
+  fox::FoxHeader header;        // as read at load
   std::string expression;       // normalised: upper case, no blanks
   std::string for_expression;   // normalised; empty when none
   char key_type = 'C';          // 'C', 'D', 'N' or 'L' (kbdckeytype)
-  idx::FoxTree tree;
+  fox::FoxTree tree;
   std::vector<uint8_t> key;     // key_length + 1 bytes of work space
   bool probe_first = true;      // reads try the kept nodes first
 
@@ -118,7 +118,7 @@ struct CdxFile : ControlBlock {
   bool changed = false;          // a key change of this call wrote
   uint32_t pending_changes = 0;  // counted, not yet written (CountFoxChange)
   // The lock byte by the directory's options (fox_format.h).
-  uint32_t lock_offset = idx::kFoxLockOffset;
+  uint32_t lock_offset = fox::kFoxLockOffset;
   FileOperationLock op_lock;     // C2
   std::array<std::unique_ptr<CdxTag>, kCdxSlotCount> slots;  // C1
 
@@ -170,7 +170,7 @@ int16_t RunOnTag(int32_t tag_id, LockKind kind, Body&& body) {
       may_leave = tag->tree.StepMayLeaveKept();
       if (tag->probe_first && !may_leave && tag->tree.RefreshFromKept()) {
         int16_t status = kKbdOk;
-        if (btree::RunOnKeptPages(
+        if (index::RunOnKeptPages(
                 &tag->tree, [&] { return body(*tag); }, &status))
           return EndTagCall(tag, status);
         tag->tree.EndCall();

@@ -15,13 +15,13 @@
 // that held it when it still does (FoxTree::MoveFrom), else searched again.
 #include <cstring>
 
-#include "engine/btree/sortable_key_image.h"
+#include "engine/fox/sortable_key_image.h"
 #include "engine/cdx/cdx_file.h"
 #include "engine/expr/expression.h"
 #include "engine/expr/record_source.h"
 #include "engine/fileio/memory.h"
-#include "engine/idx/fox_fill.h"
-#include "engine/idx/fox_key_image.h"
+#include "engine/fox/fox_fill.h"
+#include "engine/fox/fox_key_image.h"
 
 namespace qx::engine {
 namespace {
@@ -70,7 +70,7 @@ bool Positioned(int16_t status) {
 int16_t Find(CdxTag& tag, void* key, uint32_t* recno, uint16_t mode) {
   const uint32_t length = TakeKey(tag, key, KeyInput::kPrefix);
   const uint8_t* search = tag.key.data();
-  idx::FoxTree& tree = tag.tree;
+  fox::FoxTree& tree = tag.tree;
   const int base = mode == kModeKeyRecno                           ? 2
                    : (mode == kModeAbove || mode == kModeAfter) ? 3
                                                                    : 1;
@@ -131,7 +131,7 @@ int16_t Step(CdxTag& tag, void* key, uint32_t* recno, bool forward) {
   return status;
 }
 
-using Edge = int16_t (idx::FoxTree::*)();
+using Edge = int16_t (fox::FoxTree::*)();
 
 int16_t EdgeEntry(int32_t tag_id, void* key, uint32_t* recno, Edge edge) {
   if (key == nullptr || recno == nullptr) return Fail(kKbdErrNullPointer);
@@ -171,7 +171,7 @@ int16_t RecordKey(int16_t dbf_handle, int32_t tag_id, void** key) {
   void* block = nullptr;
   if (int16_t e = EngineAllocate(length + 1u, &block)) return e;
   uint8_t* bytes = static_cast<uint8_t*>(block);
-  const int16_t status = idx::MakeFoxRecordKey(
+  const int16_t status = fox::MakeFoxRecordKey(
       dbf_handle, tag->expression, static_cast<uint16_t>(length), bytes);
   if (status < 0) {
     EngineFree(block);
@@ -217,12 +217,12 @@ extern "C" int16_t kbdcfind(int32_t tag, void* key, uint32_t* recno,
 
 extern "C" int16_t kbdcfirst(int32_t tag, void* key, uint32_t* recno) {
   return RunOperation(
-      [&] { return EdgeEntry(tag, key, recno, &idx::FoxTree::First); });
+      [&] { return EdgeEntry(tag, key, recno, &fox::FoxTree::First); });
 }
 
 extern "C" int16_t kbdclast(int32_t tag, void* key, uint32_t* recno) {
   return RunOperation(
-      [&] { return EdgeEntry(tag, key, recno, &idx::FoxTree::Last); });
+      [&] { return EdgeEntry(tag, key, recno, &fox::FoxTree::Last); });
 }
 
 extern "C" int16_t kbdcnext(int32_t tag, void* key, uint32_t* recno) {
@@ -255,18 +255,18 @@ extern "C" int16_t kbdcdelete(int32_t tag, const void* key, uint32_t recno) {
 }
 
 extern "C" int16_t kbdcdatekey(void* key, const char* date) {
-  return RunOperation([&] { return btree::DateKeyImage(key, date); });
+  return RunOperation([&] { return fox::DateKeyImage(key, date); });
 }
 
 extern "C" int16_t kbdcnumkey(void* key, double value) {
-  return RunOperation([&] { return btree::NumberKeyImage(key, value); });
+  return RunOperation([&] { return fox::NumberKeyImage(key, value); });
 }
 
 extern "C" int16_t kbdcforrec(int16_t dbf_handle, int32_t tag) {
   return RunOperation([&]() -> int16_t {
     CdxTag* loaded = CheckCdxTagId(tag, false);
     if (loaded == nullptr) return LastError();
-    return idx::FoxRecordBelongs(dbf_handle, loaded->header.for_expression);
+    return fox::FoxRecordBelongs(dbf_handle, loaded->header.for_expression);
   });
 }
 

@@ -17,12 +17,12 @@
 #include <string>
 #include <vector>
 
-#include "engine/btree/key_type_word.h"
+#include "engine/index/key_type_word.h"
 #include "engine/cdx/cdx_file.h"
 #include "engine/core/coding.h"
 #include "engine/expr/expression.h"
 #include "engine/fileio/memory.h"
-#include "engine/idx/fox_key_image.h"
+#include "engine/fox/fox_key_image.h"
 
 namespace qx::engine {
 namespace {
@@ -49,13 +49,13 @@ void CopyText(std::string_view text, char* out, size_t capacity) {
 }
 
 // The description of a tag from its header.
-void Describe(const idx::FoxHeader& h, std::string_view name, char type,
+void Describe(const fox::FoxHeader& h, std::string_view name, char type,
               KbdCdxTagInfo* info) {
   *info = KbdCdxTagInfo{};
   CopyText(name.substr(0, kCdxMaxTagName), info->name, sizeof info->name);
   info->key_length = h.key_length;
   info->type = type;
-  const bool compact = (h.options & idx::kFoxCompact) != 0;
+  const bool compact = (h.options & fox::kFoxCompact) != 0;
   info->flags = (h.unique() ? kKbdKeyUnique : 0) |
                 (h.candidate() ? kKbdKeyCandidate : 0) |
                 (compact ? kKbdKeyCompact : 0) |
@@ -106,16 +106,16 @@ int16_t DeleteTagAt(CdxFile* file, const std::string& upper_name,
   if (status < 0) return status;
   if (ended < 0) return Fail(ended);
   const std::string key = DirectoryKey(file, upper_name);
-  status = ChangeDirectory(file, [&](idx::FoxTree& dir) {
+  status = ChangeDirectory(file, [&](fox::FoxTree& dir) {
     return dir.Remove(reinterpret_cast<const uint8_t*>(key.data()),
                       header_offset);
   });
   if (status < 0) return status;
   if (status != kKbdOk) return Fail(kKbdErrTagName);
-  nodes.push_back(header_offset + idx::kFoxBlockSize);
+  nodes.push_back(header_offset + fox::kFoxBlockSize);
   nodes.push_back(header_offset);
   for (uint32_t node : nodes)
-    if (int16_t e = idx::FreeFoxBlock(file->slot, node)) return e;
+    if (int16_t e = fox::FreeFoxBlock(file->slot, node)) return e;
   return CountCdxChange(file);
 }
 
@@ -125,12 +125,12 @@ int16_t DeleteTagAt(CdxFile* file, const std::string& upper_name,
 int16_t AllocateHeaderBlocks(CdxFile* file, uint32_t* offset) {
   uint32_t size = 0;
   if (int16_t e = FileSize(file->slot, &size)) return e;
-  const uint64_t end = (uint64_t{size} + idx::kFoxBlockSize - 1) /
-                       idx::kFoxBlockSize * idx::kFoxBlockSize;
-  if (end + 2 * idx::kFoxBlockSize >= (uint64_t{1} << 31))
+  const uint64_t end = (uint64_t{size} + fox::kFoxBlockSize - 1) /
+                       fox::kFoxBlockSize * fox::kFoxBlockSize;
+  if (end + 2 * fox::kFoxBlockSize >= (uint64_t{1} << 31))
     return Fail(kKbdErrSeek);
   // The blocks exist before anything refers to them.
-  static constexpr uint8_t kZero[2 * idx::kFoxBlockSize] = {};
+  static constexpr uint8_t kZero[2 * fox::kFoxBlockSize] = {};
   if (int16_t e = FileWriteAt(file->slot, static_cast<uint32_t>(end), kZero,
                               sizeof kZero))
     return e;
@@ -200,11 +200,11 @@ int16_t ListTags(int16_t handle, int16_t* count, KbdCdxTagInfo** tags) {
   std::vector<KbdCdxTagInfo> infos(entries.size());
   for (size_t i = 0; i < entries.size(); ++i) {
     const uint32_t offset = entries[i].header_offset;
-    if (offset % idx::kFoxBlockSize != 0 ||
-        static_cast<uint64_t>(offset) + 2 * idx::kFoxBlockSize > size)
+    if (offset % fox::kFoxBlockSize != 0 ||
+        static_cast<uint64_t>(offset) + 2 * fox::kFoxBlockSize > size)
       return Fail(kKbdErrCorrupt);
-    idx::FoxHeader header;
-    if (int16_t e = idx::ReadFoxHeader(file->slot, offset, &header)) return e;
+    fox::FoxHeader header;
+    if (int16_t e = fox::ReadFoxHeader(file->slot, offset, &header)) return e;
     Describe(header, entries[i].name, KnownType(*file, entries[i].name),
              &infos[i]);
   }
@@ -230,7 +230,7 @@ int16_t TypeKeyLength(char letter, uint16_t asked, uint16_t* key_length) {
       *key_length = 8;
       return kKbdOk;
     case 'N':
-      *key_length = asked == idx::kFoxIntegerKeySize ? asked : 8;
+      *key_length = asked == fox::kFoxIntegerKeySize ? asked : 8;
       return kKbdOk;
     case 'L':
       *key_length = 1;
@@ -266,13 +266,13 @@ int16_t CreateCdxTag(CdxFile* file, const char* name, uint16_t type,
           NormaliseKeyExpression(expression, &text, kCdxMaxExpression - 1))
     return e;
   std::string for_text;
-  if (int16_t e = idx::StoredForExpression(for_expression, &for_text))
+  if (int16_t e = fox::StoredForExpression(for_expression, &for_text))
     return e;
   // Both expressions and their NULs share the 512-byte expression block.
-  if (text.size() + for_text.size() + 2 > idx::kFoxPoolSize)
+  if (text.size() + for_text.size() + 2 > fox::kFoxPoolSize)
     return Fail(kKbdErrKeyExpression);
-  const bool unique = btree::KeyTypeUnique(type);
-  const char letter = btree::KeyTypeLetter(type);
+  const bool unique = index::KeyTypeUnique(type);
+  const char letter = index::KeyTypeLetter(type);
   uint16_t length = 0;
   if (int16_t e = TypeKeyLength(letter, key_length, &length)) return e;
   if (file->read_only()) return Fail(kKbdErrReadOnly);
@@ -289,19 +289,19 @@ int16_t CreateCdxTag(CdxFile* file, const char* name, uint16_t type,
   uint32_t offset = 0;
   if (int16_t e = AllocateHeaderBlocks(file, &offset)) return e;
   uint32_t root = 0;
-  if (int16_t e = idx::AllocateFoxBlock(file->slot, &root)) return e;
-  idx::FoxNewTree tree;
-  tree.layout = idx::FoxLayout::kCompact;
+  if (int16_t e = fox::AllocateFoxBlock(file->slot, &root)) return e;
+  fox::FoxNewTree tree;
+  tree.layout = fox::FoxLayout::kCompact;
   tree.key_length = length;
   tree.options =
-      static_cast<uint8_t>(kCdxTagOptions | (unique ? idx::kFoxUnique : 0));
+      static_cast<uint8_t>(kCdxTagOptions | (unique ? fox::kFoxUnique : 0));
   tree.descending = (type & kKbdKeyDescending) != 0;
   tree.expression = text;
   tree.for_expression = for_text;
-  if (int16_t e = idx::WriteEmptyTree(file->slot, offset, root, tree))
+  if (int16_t e = fox::WriteEmptyTree(file->slot, offset, root, tree))
     return e;
   const std::string key = DirectoryKey(file, upper);
-  int16_t status = ChangeDirectory(file, [&](idx::FoxTree& dir) {
+  int16_t status = ChangeDirectory(file, [&](fox::FoxTree& dir) {
     return dir.Insert(reinterpret_cast<const uint8_t*>(key.data()), offset);
   });
   if (status < 0) return status;

@@ -9,20 +9,19 @@
 // record count, so the build never needs to widen them.
 #include "engine/btree/external_sort.h"
 #include "engine/btree/file_words.h"
-#include "engine/btree/index_build.h"
-#include "engine/btree/key_type_word.h"
+#include "engine/index/index_build.h"
+#include "engine/index/key_type_word.h"
 #include "engine/core/coding.h"
 #include "engine/core/last_error.h"
-#include "engine/dbf/dbf_internal.h"
-#include "engine/idx/fox_fill.h"
-#include "engine/idx/fox_format.h"
+#include "engine/fox/fox_fill.h"
+#include "engine/fox/fox_format.h"
 #include "engine/idx/idx_file.h"
 
 namespace qx::engine {
 namespace {
 
 int16_t FillIdx(int16_t dbf_handle, uint32_t record_count, IdxFile* index) {
-  idx::FoxFill fill;
+  fox::FoxFill fill;
   fill.dbf_handle = dbf_handle;
   fill.record_count = record_count;
   fill.expression = index->expression;
@@ -34,14 +33,14 @@ int16_t FillIdx(int16_t dbf_handle, uint32_t record_count, IdxFile* index) {
   fill.unique = index->unique();
   fill.reuse_node = index->header.root;
   uint32_t root = 0;
-  if (int16_t e = idx::FillFoxTree(fill, &root)) return e;
-  return btree::WriteLe32At(index->slot, idx::kFoxHeaderRootOffset, root);
+  if (int16_t e = fox::FillFoxTree(fill, &root)) return e;
+  return btree::WriteLe32At(index->slot, fox::kFoxHeaderRootOffset, root);
 }
 
 int16_t BuildIdx(int16_t dbf_handle, const char* name, uint16_t type,
                  const char* expression, uint16_t key_length,
                  const char* for_expression) {
-  btree::IndexBuildSteps steps;
+  index::IndexBuildSteps steps;
   steps.create = [&] {
     return CreateIdx(name, type, expression, key_length, for_expression);
   };
@@ -52,13 +51,13 @@ int16_t BuildIdx(int16_t dbf_handle, const char* name, uint16_t type,
                    btree::ExternalSort* /*sorter*/) -> int16_t {
     IdxFile* index = CheckIdx(handle);
     if (index == nullptr) return kKbdErrHandle;
-    index->key_type = btree::KeyTypeLetter(type);
+    index->key_type = index::KeyTypeLetter(type);
     return FillIdx(dbf_handle, record_count, index);
   };
   steps.close = [](int16_t handle) { return CloseIdx(handle); };
   // No record: the empty root leaf as created stays.
-  steps.when_empty = btree::EmptySource::kOpenOnly;
-  return btree::BuildIndexFile(dbf_handle, name, expression, steps);
+  steps.when_empty = index::EmptySource::kOpenOnly;
+  return index::BuildIndexFile(dbf_handle, name, expression, steps);
 }
 
 }  // namespace

@@ -7,8 +7,8 @@
 #include "engine/core/coding.h"
 #include "engine/core/last_error.h"
 #include "engine/fileio/file_layer.h"
-#include "engine/idx/fox_check.h"
-#include "engine/idx/fox_format.h"
+#include "engine/fox/fox_check.h"
+#include "engine/fox/fox_format.h"
 #include "engine/idx/idx_file.h"
 
 namespace qx::engine {
@@ -21,12 +21,12 @@ void Problem(btree::CheckReport* report, std::string text) {
 int16_t CheckOpenIdx(IdxFile& file, btree::CheckReport* report,
                      const std::function<void(const uint8_t*, uint32_t)>&
                          on_entry) {
-  constexpr uint32_t kBlock = idx::kFoxBlockSize;
+  constexpr uint32_t kBlock = fox::kFoxBlockSize;
   uint8_t words[12];
   if (int16_t e = FileReadAt(file.slot, 0, words, sizeof words)) return e;
-  const uint32_t root = GetLe32(words + idx::kFoxHeaderRootOffset);
-  const uint32_t free_head = GetLe32(words + idx::kFoxHeaderFreeListOffset);
-  const uint32_t end_word = GetLe32(words + idx::kFoxHeaderEndOffset);
+  const uint32_t root = GetLe32(words + fox::kFoxHeaderRootOffset);
+  const uint32_t free_head = GetLe32(words + fox::kFoxHeaderFreeListOffset);
+  const uint32_t end_word = GetLe32(words + fox::kFoxHeaderEndOffset);
   uint32_t size = 0;
   if (int16_t e = FileSize(file.slot, &size)) return e;
   const uint32_t first = file.compact() ? 2 * kBlock : kBlock;
@@ -43,7 +43,7 @@ int16_t CheckOpenIdx(IdxFile& file, btree::CheckReport* report,
   }
   const uint32_t blocks = size / kBlock;
   std::vector<uint8_t> owner(blocks, 0);  // 1 tree, 2 free list
-  idx::FoxCheckInput input;
+  fox::FoxCheckInput input;
   input.file_slot = file.slot;
   input.layout = file.header.layout();
   input.key_length = file.key_length();
@@ -53,11 +53,11 @@ int16_t CheckOpenIdx(IdxFile& file, btree::CheckReport* report,
   input.file_size = size;
   input.on_entry = on_entry;
   input.on_node = [&owner](uint32_t node) { owner[node / kBlock] = 1; };
-  if (int16_t e = idx::CheckFoxTree(input, report)) return e;
+  if (int16_t e = fox::CheckFoxTree(input, report)) return e;
   for (std::string& p : header_problems) Problem(report, std::move(p));
 
   uint32_t block = free_head;
-  for (uint32_t steps = 0; block != 0 && block != idx::kFoxNoNode; ++steps) {
+  for (uint32_t steps = 0; block != 0 && block != fox::kFoxNoNode; ++steps) {
     if (block < first || block % kBlock != 0 || block > size - kBlock) {
       Problem(report, "F1: free block " + std::to_string(block) +
                           " lies outside the file's nodes");
@@ -94,7 +94,7 @@ int16_t CheckIdx(int16_t handle, btree::CheckReport* report,
     if (file == nullptr) return kKbdErrHandle;
     OperationScope scope;  // a read: no change of another process inside
     if (int16_t e = scope.Enter(&file->op_lock, file->slot, file->file_flags,
-                                idx::kFoxLockOffset, LockKind::kShared))
+                                fox::kFoxLockOffset, LockKind::kShared))
       return e;
     return CheckOpenIdx(*file, report, on_entry);
   });

@@ -1,20 +1,20 @@
 // IDX files: open with its header checks, create, close, the per-call
 // refresh, and the key of a record.
-#include "engine/btree/key_type_word.h"
+#include "engine/index/key_type_word.h"
 #include "engine/idx/idx_file.h"
 
 #include <cstring>
 
-#include "engine/btree/index_open.h"
+#include "engine/index/index_open.h"
 #include "engine/core/coding.h"
 #include "engine/core/handle_table.h"
 #include "engine/core/open_mode.h"
 #include "engine/dates/key_codec.h"
 #include "engine/expr/expression.h"
 #include "engine/expr/record_source.h"
-#include "engine/idx/fox_format.h"
-#include "engine/idx/fox_fill.h"
-#include "engine/idx/fox_key_image.h"
+#include "engine/fox/fox_format.h"
+#include "engine/fox/fox_fill.h"
+#include "engine/fox/fox_key_image.h"
 
 namespace qx::engine {
 namespace {
@@ -24,13 +24,13 @@ int16_t CloseIdxOperation(int16_t handle) { return kbdiclose(handle); }
 // Where the first node of a new file goes: after the header, and in the
 // compact layout after the expression block too.
 uint32_t FirstNodeOffset(bool compact) {
-  return (compact ? 2 : 1) * idx::kFoxBlockSize;
+  return (compact ? 2 : 1) * fox::kFoxBlockSize;
 }
 
 }  // namespace
 
 IdxFile::~IdxFile() {
-  btree::CloseSlotOfBlock(&slot);
+  index::CloseSlotOfBlock(&slot);
 }
 
 IdxFile* CheckIdx(int16_t handle) {
@@ -42,8 +42,8 @@ int16_t RefreshIdx(IdxFile* file, bool read) {
   if (int16_t e = file->tree.Refresh(read || file->tree.shape().exclusive))
     return e;
   const uint32_t root = file->tree.root();
-  if (root < idx::kFoxBlockSize || root >= file->tree.end() ||
-      root % idx::kFoxBlockSize != 0)
+  if (root < fox::kFoxBlockSize || root >= file->tree.end() ||
+      root % fox::kFoxBlockSize != 0)
     return Fail(kKbdErrRootPage);
   return kKbdOk;
 }
@@ -51,27 +51,27 @@ int16_t RefreshIdx(IdxFile* file, bool read) {
 int16_t EndIdxCall(IdxFile* file) {
   int16_t status = file->tree.EndCall();
   if (file->changed && file->compact() && status >= 0)
-    status = idx::CountFoxChange(file->slot, &file->pending_changes);
-  return btree::FlushAfterWrites(status, &file->changed, file->slot);
+    status = fox::CountFoxChange(file->slot, &file->pending_changes);
+  return index::FlushAfterWrites(status, &file->changed, file->slot);
 }
 
 // ---- Open -------------------------------------------------------------------
 
 int16_t OpenIdx(int16_t* handle, const char* name, uint16_t mode) {
-  btree::IndexOpening<IdxFile> opening;
+  index::IndexOpening<IdxFile> opening;
   if (int16_t e = opening.Begin(handle, name, mode, kKbdKindIdx,
                                 CloseIdxOperation))
     return e;
   IdxFile* file = opening.block();
   auto fail = [&opening](int16_t status) { return opening.Fail(status); };
-  if (!idx::FoxDialectAccepted(DialectOf(mode)))
+  if (!fox::FoxDialectAccepted(DialectOf(mode)))
     return fail(Fail(kKbdErrVersion));
-  idx::FoxHeader& h = file->header;
-  if (int16_t e = idx::ReadFoxHeader(file->slot, 0, &h)) return fail(e);
-  if (h.key_length < 1 || h.key_length > idx::kFoxMaxKeyLength)
+  fox::FoxHeader& h = file->header;
+  if (int16_t e = fox::ReadFoxHeader(file->slot, 0, &h)) return fail(e);
+  if (h.key_length < 1 || h.key_length > fox::kFoxMaxKeyLength)
     return fail(Fail(kKbdErrKeySize));
-  if (h.expression.size() >= idx::kFoxMaxExpression ||
-      h.for_expression.size() >= idx::kFoxMaxExpression)
+  if (h.expression.size() >= fox::kFoxMaxExpression ||
+      h.for_expression.size() >= fox::kFoxMaxExpression)
     return fail(Fail(kKbdErrKeyExpression));
   file->expression = NormaliseExpressionText(h.expression);
   file->for_expression = NormaliseExpressionText(h.for_expression);
@@ -80,9 +80,9 @@ int16_t OpenIdx(int16_t* handle, const char* name, uint16_t mode) {
   // The standard layout keeps its end of file in the header; the compact
   // one is taken at its size.
   const uint32_t end = file->compact() ? size : h.end_of_file;
-  if (h.root < idx::kFoxBlockSize || h.root >= end)
+  if (h.root < fox::kFoxBlockSize || h.root >= end)
     return fail(Fail(kKbdErrRootPage));
-  idx::FoxTreeShape shape;
+  fox::FoxTreeShape shape;
   shape.header_offset = 0;
   shape.layout = h.layout();
   shape.key_length = h.key_length;
@@ -109,25 +109,25 @@ int16_t CreateIdx(const char* name, uint16_t type, const char* expression,
     return Fail(kKbdErrNullPointer);
   std::string text;
   if (int16_t e = NormaliseKeyExpression(expression, &text,
-                                         idx::kFoxMaxExpression))
+                                         fox::kFoxMaxExpression))
     return e;
   std::string for_text;
-  if (int16_t e = idx::StoredForExpression(for_expression, &for_text))
+  if (int16_t e = fox::StoredForExpression(for_expression, &for_text))
     return e;
   const bool compact = (type & kKbdKeyCompact) != 0;
-  const char letter = btree::KeyTypeLetter(type);
-  idx::FoxNewTree tree;
-  tree.layout = compact ? idx::FoxLayout::kCompact : idx::FoxLayout::kStandard;
-  tree.options = btree::KeyTypeUnique(type) ? idx::kFoxUnique : 0;
+  const char letter = index::KeyTypeLetter(type);
+  fox::FoxNewTree tree;
+  tree.layout = compact ? fox::FoxLayout::kCompact : fox::FoxLayout::kStandard;
+  tree.options = index::KeyTypeUnique(type) ? fox::kFoxUnique : 0;
   tree.descending = (type & kKbdKeyDescending) != 0;
   if (tree.descending && !compact) return Fail(kKbdErrCommand);
   tree.expression = text;
   tree.for_expression = for_text;
-  if (compact && text.size() + for_text.size() + 2 > idx::kFoxPoolSize)
+  if (compact && text.size() + for_text.size() + 2 > fox::kFoxPoolSize)
     return Fail(kKbdErrKeyExpression);
   switch (letter) {
     case 'C':
-      if (key_length < 1 || key_length > idx::kFoxMaxKeyLength)
+      if (key_length < 1 || key_length > fox::kFoxMaxKeyLength)
         return Fail(kKbdErrKeySize);
       tree.key_length = key_length;
       break;
@@ -143,7 +143,7 @@ int16_t CreateIdx(const char* name, uint16_t type, const char* expression,
   }
   uint16_t slot = kNoFileSlot;
   if (int16_t e = FileCreate(&slot, name)) return e;
-  idx::WriteEmptyTree(slot, 0, FirstNodeOffset(compact), tree);
+  fox::WriteEmptyTree(slot, 0, FirstNodeOffset(compact), tree);
   RunDespiteError([slot] { return FileClose(slot); });
   return StickyError();
 }
@@ -153,7 +153,7 @@ int16_t CreateIdx(const char* name, uint16_t type, const char* expression,
 int16_t CloseIdx(int16_t handle) {
   IdxFile* file = CheckIdx(handle);
   if (file == nullptr) return kKbdErrHandle;
-  const int16_t counted = idx::WritePendingFoxChanges(file->slot,
+  const int16_t counted = fox::WritePendingFoxChanges(file->slot,
                                                       &file->pending_changes);
   uint16_t slot = file->slot;
   file->slot = kNoFileSlot;
@@ -166,7 +166,7 @@ int16_t CloseIdx(int16_t handle) {
 // ---- Record keys ------------------------------------------------------------
 
 int16_t MakeIdxKey(int16_t dbf_handle, const IdxFile& file, uint8_t* key) {
-  return idx::MakeFoxRecordKey(dbf_handle, file.expression,
+  return fox::MakeFoxRecordKey(dbf_handle, file.expression,
                                static_cast<uint16_t>(file.key_length()), key);
 }
 

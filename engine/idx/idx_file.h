@@ -29,13 +29,13 @@
 #include <utility>
 #include <vector>
 
-#include "engine/btree/index_call.h"
+#include "engine/index/index_call.h"
 #include "engine/core/engine_state.h"
 #include "engine/core/last_error.h"
 #include "engine/fileio/file_layer.h"
 #include "engine/fileio/operation_lock.h"
-#include "engine/idx/fox_format.h"
-#include "engine/idx/fox_tree.h"
+#include "engine/fox/fox_format.h"
+#include "engine/fox/fox_tree.h"
 #include "qx/engine.h"
 
 namespace qx::engine {
@@ -47,11 +47,11 @@ struct IdxFile : ControlBlock {
   uint16_t slot = kNoFileSlot;
   uint16_t file_flags = 0;       // kFileFlagReadOnly | kFileFlagShared
   FileOperationLock op_lock;     // byte kFoxLockOffset of a shared file
-  idx::FoxHeader header;         // as read at open
+  fox::FoxHeader header;         // as read at open
   std::string expression;        // normalised: upper case, no blanks
   std::string for_expression;    // normalised; empty when none
   char key_type = 'C';
-  idx::FoxTree tree;
+  fox::FoxTree tree;
   bool changed = false;          // nodes written in this call
   uint32_t pending_changes = 0;  // counted, not yet written (CountFoxChange)
   std::vector<uint8_t> key;      // key_length bytes: the caller's key
@@ -62,7 +62,7 @@ struct IdxFile : ControlBlock {
   bool read_only() const { return (file_flags & kFileFlagReadOnly) != 0; }
   bool shared() const { return (file_flags & kFileFlagShared) != 0; }
   bool unique() const { return header.unique(); }
-  bool compact() const { return header.layout() == idx::FoxLayout::kCompact; }
+  bool compact() const { return header.layout() == fox::FoxLayout::kCompact; }
   bool descending() const { return header.descending(); }
   uint16_t key_length() const { return header.key_length; }
   uint8_t pad() const { return key_type == 'C' ? ' ' : 0; }
@@ -98,7 +98,7 @@ int16_t WithIdx(int16_t handle, LockKind kind, Body&& body) {
   if (probe && file->probe_first && !may_leave &&
       file->tree.RefreshFromKept()) {
     int16_t status = kKbdOk;
-    if (btree::RunOnKeptPages(&file->tree, [&] { return body(*file); },
+    if (index::RunOnKeptPages(&file->tree, [&] { return body(*file); },
                               &status)) {
       const int16_t ended = EndIdxCall(file);
       return status < 0 ? status : (ended < 0 ? ended : status);
@@ -106,8 +106,8 @@ int16_t WithIdx(int16_t handle, LockKind kind, Body&& body) {
     file->tree.EndCall();
   }
   const uint64_t reads = probe ? file->tree.reads() : 0;
-  const int16_t status = btree::RunIndexCall(
-      file, kind, idx::kFoxLockOffset,
+  const int16_t status = index::RunIndexCall(
+      file, kind, fox::kFoxLockOffset,
       [read](IdxFile* f) { return RefreshIdx(f, read); }, EndIdxCall,
       std::forward<Body>(body));
   // A read sent to the lock by its step says nothing of the next one.

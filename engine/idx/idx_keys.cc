@@ -12,11 +12,11 @@
 #include <cstring>
 
 #include "engine/btree/handed_out_entry.h"
-#include "engine/btree/key_type_word.h"
+#include "engine/index/key_type_word.h"
 #include "engine/core/last_error.h"
 #include "engine/fileio/memory.h"
-#include "engine/btree/sortable_key_image.h"
-#include "engine/idx/fox_fill.h"
+#include "engine/fox/sortable_key_image.h"
+#include "engine/fox/fox_fill.h"
 #include "engine/idx/idx_file.h"
 
 namespace qx::engine {
@@ -101,7 +101,7 @@ extern "C" int16_t kbdikeytype(int16_t handle, uint16_t type) {
   return RunOperation([&]() -> int16_t {
     IdxFile* file = CheckIdx(handle);
     if (file == nullptr) return kKbdErrHandle;
-    const char letter = btree::KeyTypeLetter(type);
+    const char letter = index::KeyTypeLetter(type);
     if (letter != 'C' && letter != 'D' && letter != 'L' && letter != 'N')
       return Fail(kKbdErrKeyType);
     file->key_type = letter;
@@ -182,7 +182,7 @@ extern "C" int16_t kbdiforrec(int16_t dbf_handle, int16_t handle) {
   return RunOperation([&]() -> int16_t {
     IdxFile* file = CheckIdx(handle);
     if (file == nullptr) return kKbdErrHandle;
-    return idx::FoxRecordBelongs(dbf_handle, file->header.for_expression);
+    return fox::FoxRecordBelongs(dbf_handle, file->header.for_expression);
   });
 }
 
@@ -224,13 +224,13 @@ extern "C" int16_t kbdiinfo(int16_t handle, KbdIdxInfo* info) {
 
 extern "C" int16_t kbdidatekey(void* key, const char* date) {
   return RunOperation([&]() -> int16_t {
-    return btree::DateKeyImage(key, date);
+    return fox::DateKeyImage(key, date);
   });
 }
 
 extern "C" int16_t kbdinumkey(void* key, double value) {
   return RunOperation([&]() -> int16_t {
-    return btree::NumberKeyImage(key, value);
+    return fox::NumberKeyImage(key, value);
   });
 }
 

@@ -28,16 +28,15 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/core/last_error.h"
 #include "engine/btree/external_sort.h"
 #include "engine/btree/page_writer.h"
-#include "engine/btree/record_keys.h"
+#include "engine/index/index_build.h"
+#include "engine/index/record_keys.h"
 #include "engine/btree/tree_build.h"
 #include "engine/collate/collation.h"
 #include "engine/core/coding.h"
 #include "engine/core/last_error.h"
 #include "engine/dates/key_codec.h"
-#include "engine/dbf/dbf_internal.h"
 #include "engine/mdx/mdx_decimal.h"
 #include "engine/mdx/mdx_file.h"
 
@@ -67,7 +66,7 @@ class MdxItems : public btree::BuildItems {
                    bool* /*included*/) override {
     const uint32_t length = tag_.header.key_length;
     PutBe32(item + length, recno);
-    btree::RecordKey key;
+    index::RecordKey key;
     if (int16_t e = reader_.Read(recno, &key)) return e;
     if (int16_t e = StoreMdxKey(tag_, key.type, key.text, key.number, item))
       return e;
@@ -87,7 +86,7 @@ class MdxItems : public btree::BuildItems {
 
  private:
   const MdxTag& tag_;
-  btree::RecordKeyReader reader_;
+  index::RecordKeyReader reader_;
 };
 
 // The pages' blocks: the tag's empty root first, then what the file's
@@ -169,7 +168,7 @@ int16_t BuildTag(int16_t dbf_handle, int16_t handle, uint32_t number) {
   if (file == nullptr) return kKbdErrHandle;
   int32_t tag_handle = kKbdNoHandle;
   btree::ExternalSort sorter;
-  btree::LockedRecords records;
+  index::LockedRecords records;
   bool rooted = false;
   int16_t status = records.Begin(dbf_handle);
   if (status == kKbdOk) status = OpenMdxTag(handle, number, &tag_handle);
@@ -195,7 +194,7 @@ int16_t BuildMdx(int16_t dbf_handle, int16_t handle, const char* name,
                  uint16_t type, const char* expression, uint16_t key_length) {
   if (name == nullptr || expression == nullptr)
     return Fail(kKbdErrNullPointer);
-  if (CheckDbf(dbf_handle) == nullptr) return kKbdErrHandle;
+  if (!index::IsDataFileHandle(dbf_handle)) return kKbdErrHandle;
   MdxFile* file = CheckMdx(handle);
   if (file == nullptr) return kKbdErrHandle;
   // One change from the definition to the last page: other handles wait

@@ -10,7 +10,7 @@
 #include <cstring>
 
 #include "engine/core/last_error.h"
-#include "engine/btree/index_open.h"
+#include "engine/index/index_open.h"
 #include "engine/btree/key_order.h"
 #include "engine/collate/collation.h"
 #include "engine/core/coding.h"
@@ -51,7 +51,7 @@ int16_t MdxSectorOffset(uint32_t sector, uint32_t* offset) {
 
 MdxFile::~MdxFile() {
   for (auto& tag : tags) tag.reset();
-  btree::CloseSlotOfBlock(&slot);
+  index::CloseSlotOfBlock(&slot);
 }
 
 MdxTagEntry MdxFile::Entry(uint32_t number) const {
@@ -359,7 +359,7 @@ int16_t CheckMdxHeader(const MdxHeader& h) {
 }  // namespace
 
 int16_t OpenMdx(int16_t* handle, const char* name, uint16_t mode) {
-  btree::IndexOpening<MdxFile> opening;
+  index::IndexOpening<MdxFile> opening;
   if (int16_t e = opening.Begin(handle, name, mode, kKbdKindMdx,
                                 CloseMdxOperation))
     return e;

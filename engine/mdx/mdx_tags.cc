@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/btree/key_type_word.h"
+#include "engine/index/key_type_word.h"
 #include "engine/core/coding.h"
 #include "engine/core/last_error.h"
 #include "engine/expr/expression.h"
@@ -180,7 +180,7 @@ int16_t DefineMdxTag(MdxFile* file, const char* name, uint16_t type,
                                          kMdxMaxExpressionLength))
     return e;
   // The letter without case; the flags of the type word.
-  const uint8_t letter = static_cast<uint8_t>(btree::KeyTypeLetter(type));
+  const uint8_t letter = static_cast<uint8_t>(index::KeyTypeLetter(type));
   switch (letter) {
     case kMdxKeyCharacter:
       if (key_length < kMdxMinKeyLength || key_length > kMdxMaxKeyLength)

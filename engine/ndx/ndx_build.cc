@@ -28,15 +28,14 @@
 
 #include "engine/core/last_error.h"
 #include "engine/btree/external_sort.h"
-#include "engine/btree/index_build.h"
+#include "engine/index/index_build.h"
 #include "engine/btree/page_writer.h"
-#include "engine/btree/record_keys.h"
+#include "engine/index/record_keys.h"
 #include "engine/btree/tree_build.h"
 #include "engine/collate/collation.h"
 #include "engine/core/coding.h"
 #include "engine/core/last_error.h"
 #include "engine/dates/key_codec.h"
-#include "engine/dbf/dbf_internal.h"
 #include "engine/ndx/ndx_file.h"
 
 namespace qx::engine {
@@ -60,7 +59,7 @@ class NdxItems : public btree::BuildItems {
                    bool* /*included*/) override {
     const uint32_t length = index_.header.key_length;
     PutBe32(item + length, recno);
-    btree::RecordKey key;
+    index::RecordKey key;
     if (int16_t e = reader_.Read(recno, &key)) return e;
     if ((key.type == 'C') == index_.numeric())
       return Fail(kKbdErrKeyExpression);
@@ -88,7 +87,7 @@ class NdxItems : public btree::BuildItems {
 
  private:
   const NdxFile& index_;
-  btree::RecordKeyReader reader_;
+  index::RecordKeyReader reader_;
 };
 
 // Sorts every record's key and writes the tree into the open index.
@@ -131,7 +130,7 @@ int16_t FillIndex(int16_t dbf_handle, uint32_t record_count, NdxFile* index,
 
 int16_t BuildNdx(int16_t dbf_handle, const char* name, uint16_t type,
                  const char* expression, uint16_t key_length) {
-  btree::IndexBuildSteps steps;
+  index::IndexBuildSteps steps;
   steps.create = [&] { return CreateNdx(name, type, expression, key_length); };
   steps.open = [&](int16_t* handle) { return OpenNdx(handle, name, 0); };
   steps.fill = [&](int16_t handle, uint32_t record_count,
@@ -141,8 +140,8 @@ int16_t BuildNdx(int16_t dbf_handle, const char* name, uint16_t type,
     return FillIndex(dbf_handle, record_count, index, sorter);
   };
   steps.close = [](int16_t handle) { return CloseNdx(handle); };
-  steps.when_empty = btree::EmptySource::kFill;
-  return btree::BuildIndexFile(dbf_handle, name, expression, steps);
+  steps.when_empty = index::EmptySource::kFill;
+  return index::BuildIndexFile(dbf_handle, name, expression, steps);
 }
 
 }  // namespace

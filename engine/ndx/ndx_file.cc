@@ -5,14 +5,14 @@
 // Divisions: the control block and the tree store; open and its header
 // checks; create; close and compaction; the public entries.
 #include "engine/btree/file_words.h"
-#include "engine/btree/key_type_word.h"
+#include "engine/index/key_type_word.h"
 #include "engine/ndx/ndx_file.h"
 
 #include <bit>
 #include <cstring>
 
 #include "engine/core/last_error.h"
-#include "engine/btree/index_open.h"
+#include "engine/index/index_open.h"
 #include "engine/btree/key_order.h"
 #include "engine/collate/collation.h"
 #include "engine/core/coding.h"
@@ -43,7 +43,7 @@ bool NdxDialectAccepted(uint8_t dialect) {
 // ---- Control block and tree store -------------------------------------------
 
 NdxFile::~NdxFile() {
-  btree::CloseSlotOfBlock(&slot);
+  index::CloseSlotOfBlock(&slot);
 }
 
 int16_t NdxFile::SetRoot(uint32_t page) {
@@ -129,7 +129,7 @@ int16_t EndNdxCall(NdxFile* file) {
     const int16_t cleared = file->cache.Clear();
     if (status == kKbdOk) status = cleared;
   }
-  return btree::FlushAfterWrites(status, &file->changed, file->slot);
+  return index::FlushAfterWrites(status, &file->changed, file->slot);
 }
 
 // ---- Open -------------------------------------------------------------------
@@ -155,7 +155,7 @@ int16_t CheckNdxHeader(const NdxHeader& h) {
 }
 
 int16_t OpenNdx(int16_t* handle, const char* name, uint16_t mode) {
-  btree::IndexOpening<NdxFile> opening;
+  index::IndexOpening<NdxFile> opening;
   if (int16_t e = opening.Begin(handle, name, mode, kKbdKindNdx,
                                 CloseNdxOperation))
     return e;
@@ -203,8 +203,8 @@ int16_t CreateNdx(const char* name, uint16_t type, const char* expression,
     return e;
   // Other bits of the word (flags of the caller's request) do not concern
   // the file.
-  const bool unique = btree::KeyTypeUnique(type);
-  const char letter = btree::KeyTypeLetter(type);
+  const bool unique = index::KeyTypeUnique(type);
+  const char letter = index::KeyTypeLetter(type);
   NdxHeader h;
   switch (letter) {
     case 'C':

@@ -44,7 +44,7 @@
 #include "engine/btree/key_cursor.h"
 #include "engine/btree/page_cache.h"
 #include "engine/btree/path_stack.h"
-#include "engine/btree/index_call.h"
+#include "engine/index/index_call.h"
 #include "engine/core/engine_state.h"
 #include "engine/core/last_error.h"
 #include "engine/fileio/file_layer.h"
@@ -122,7 +122,7 @@ int16_t EndNdxCall(NdxFile* file);
 // kShared for a read), refresh, body, end of call, unlock.
 template <typename Body>
 int16_t WithNdx(int16_t handle, LockKind kind, Body&& body) {
-  return btree::RunIndexCall(CheckNdx(handle), kind, kNdxLockOffset,
+  return index::RunIndexCall(CheckNdx(handle), kind, kNdxLockOffset,
                              RefreshNdx, EndNdxCall,
                              std::forward<Body>(body));
 }

@@ -31,13 +31,12 @@
 
 #include "engine/btree/external_sort.h"
 #include "engine/btree/file_words.h"
-#include "engine/btree/index_build.h"
+#include "engine/index/index_build.h"
 #include "engine/btree/page_writer.h"
-#include "engine/btree/record_keys.h"
+#include "engine/index/record_keys.h"
 #include "engine/btree/tree_build.h"
 #include "engine/core/coding.h"
 #include "engine/core/last_error.h"
-#include "engine/dbf/dbf_internal.h"
 #include "engine/ntx/ntx_file.h"
 
 namespace qx::engine {
@@ -66,7 +65,7 @@ class NtxItems : public btree::BuildItems {
   }
 
   int16_t ReadItem(uint32_t recno, uint8_t* item, bool* included) override {
-    btree::RecordKey key;
+    index::RecordKey key;
     if (int16_t e = reader_.Read(recno, &key)) return e;
     *included = key.included;
     if (!key.included) return kKbdOk;
@@ -100,7 +99,7 @@ class NtxItems : public btree::BuildItems {
   }
 
   const NtxFile& index_;
-  btree::RecordKeyReader reader_;
+  index::RecordKeyReader reader_;
 };
 
 // NTX pages for the page writer: each page laid out fresh.
@@ -162,7 +161,7 @@ int16_t FillIndex(int16_t dbf_handle, uint32_t record_count, NtxFile* index,
 int16_t BuildNtx(int16_t dbf_handle, const char* name, uint16_t type,
                  const char* expression, uint16_t key_length,
                  uint16_t decimals, const char* for_expression) {
-  btree::IndexBuildSteps steps;
+  index::IndexBuildSteps steps;
   steps.create = [&] {
     return CreateNtx(name, type, expression, key_length, decimals,
                      for_expression);
@@ -176,8 +175,8 @@ int16_t BuildNtx(int16_t dbf_handle, const char* name, uint16_t type,
   };
   steps.close = [](int16_t handle) { return CloseNtx(handle); };
   // No record: the empty index as created is the result.
-  steps.when_empty = btree::EmptySource::kNoOpen;
-  return btree::BuildIndexFile(dbf_handle, name, expression, steps);
+  steps.when_empty = index::EmptySource::kNoOpen;
+  return index::BuildIndexFile(dbf_handle, name, expression, steps);
 }
 
 }  // namespace

@@ -4,13 +4,13 @@
 // Divisions: the control block and the tree store; per-call steps; open;
 // create; close; the public entries.
 #include "engine/btree/file_words.h"
-#include "engine/btree/key_type_word.h"
+#include "engine/index/key_type_word.h"
 #include "engine/ntx/ntx_file.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "engine/btree/index_open.h"
+#include "engine/index/index_open.h"
 #include "engine/core/coding.h"
 #include "engine/core/handle_table.h"
 #include "engine/core/open_mode.h"
@@ -42,7 +42,7 @@ bool PageInFile(uint32_t page, uint32_t file_size) {
 // ---- Control block and tree store -------------------------------------------
 
 NtxFile::~NtxFile() {
-  btree::CloseSlotOfBlock(&slot);
+  index::CloseSlotOfBlock(&slot);
 }
 
 void NtxFile::SetBounds() {
@@ -167,7 +167,7 @@ int16_t EndNtxCall(NtxFile* file) {
     file->pages_kept = true;
     file->pages_stamp = file->Stamp();
   }
-  return btree::FlushAfterWrites(status, &file->wrote, file->slot);
+  return index::FlushAfterWrites(status, &file->wrote, file->slot);
 }
 
 int16_t StampNtx(NtxFile* file) {
@@ -225,7 +225,7 @@ int16_t TakeForExpression(const char* given, std::string* text) {
 }  // namespace
 
 int16_t OpenNtx(int16_t* handle, const char* name, uint16_t mode) {
-  btree::IndexOpening<NtxFile> opening;
+  index::IndexOpening<NtxFile> opening;
   if (int16_t e =
           opening.Begin(handle, name, mode, kKbdKindNtx, CloseNtxOperation))
     return e;
@@ -272,7 +272,7 @@ int16_t CreateNtx(const char* name, uint16_t type, const char* expression,
     return e;
   std::string condition;
   if (int16_t e = TakeForExpression(for_expression, &condition)) return e;
-  const char letter = btree::KeyTypeLetter(type);
+  const char letter = index::KeyTypeLetter(type);
   NtxHeader h;
   switch (letter) {
     case 'C':
@@ -298,7 +298,7 @@ int16_t CreateNtx(const char* name, uint16_t type, const char* expression,
   h.item_size = static_cast<uint16_t>(h.key_length + kNtxItemOverhead);
   h.largest = NtxLargest(h.key_length);
   h.smallest = static_cast<uint16_t>(h.largest / 2);
-  h.unique = btree::KeyTypeUnique(type) ? 1 : 0;
+  h.unique = index::KeyTypeUnique(type) ? 1 : 0;
   h.descending = (type & kKbdKeyDescending) != 0 ? 1 : 0;
   h.expression = text;
   h.for_expression = condition;

@@ -54,7 +54,7 @@
 
 #include "engine/btree/page_cache.h"
 #include "engine/btree/path_stack.h"
-#include "engine/btree/index_call.h"
+#include "engine/index/index_call.h"
 #include "engine/core/engine_state.h"
 #include "engine/core/last_error.h"
 #include "engine/fileio/file_layer.h"
@@ -154,22 +154,22 @@ int16_t WithNtx(int16_t handle, LockKind kind, Body&& body) {
   // Inside another step of this handle, which holds the lock (and may
   // hold pages), the call runs as it is.
   if (file == nullptr || file->op_lock.entered())
-    return btree::RunIndexCall(file, kind, kNtxLockOffset, RefreshNtx,
+    return index::RunIndexCall(file, kind, kNtxLockOffset, RefreshNtx,
                                EndNtxCall, body);
   if (kind == LockKind::kExclusive) {
     DropKeptPagesOfShared(file);
-    return btree::RunIndexCall(file, kind, kNtxLockOffset, RefreshNtx,
+    return index::RunIndexCall(file, kind, kNtxLockOffset, RefreshNtx,
                                EndNtxCall, body);
   }
   if (file->probe_first && NtxPagesCurrent(file)) {
     int16_t status = kKbdOk;
-    const bool done = btree::RunOnKeptPages(
+    const bool done = index::RunOnKeptPages(
         &file->cache, [&] { return body(*file); }, &status);
     file->path.Clear();
     if (done) return status;
   }
   const uint64_t reads = file->cache.reads();
-  const int16_t status = btree::RunIndexCall(file, kind, kNtxLockOffset,
+  const int16_t status = index::RunIndexCall(file, kind, kNtxLockOffset,
                                              RefreshNtx, EndNtxCall, body);
   file->probe_first = file->cache.reads() == reads;
   return status;

@@ -11,8 +11,8 @@
 #include <string>
 
 #include "engine/core/coding.h"
-#include "engine/idx/fox_format.h"
-#include "engine/idx/fox_tree.h"
+#include "engine/fox/fox_format.h"
+#include "engine/fox/fox_tree.h"
 #include "engine/idx/idx_check.h"
 #include "qx/engine.h"
 #include "tests/engine/btree/index_test_util.h"
@@ -21,7 +21,7 @@
 namespace qx::engine::testing {
 namespace {
 
-using namespace qx::engine::idx;
+using namespace qx::engine::fox;
 
 class IdxDamageTest : public EngineDirTest {
  protected:

@@ -27,14 +27,14 @@
 // name cut so.
 //
 // REQUIRES for every function: inside an engine operation.
-#ifndef QX_ENGINE_IDX_FOX_KEY_IMAGE_H_
-#define QX_ENGINE_IDX_FOX_KEY_IMAGE_H_
+#ifndef QX_ENGINE_FOX_FOX_KEY_IMAGE_H_
+#define QX_ENGINE_FOX_FOX_KEY_IMAGE_H_
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-namespace qx::engine::idx {
+namespace qx::engine::fox {
 
 // What the keys of a FoxPro tree hold, as the expression shows it on a
 // record.
@@ -66,6 +66,6 @@ int16_t FoxRecordKeyForm(int16_t dbf_handle, std::string_view expression,
 // 10; function names (followed by '(') and quoted texts stay.
 std::string ShortFieldNames(std::string_view expression);
 
-}  // namespace qx::engine::idx
+}  // namespace qx::engine::fox
 
-#endif  // QX_ENGINE_IDX_FOX_KEY_IMAGE_H_
+#endif  // QX_ENGINE_FOX_FOX_KEY_IMAGE_H_

@@ -14,8 +14,8 @@
 //
 // REQUIRES: the data file's block reader is prepared (and stays so while
 // Read is used); calls run inside an engine operation.
-#ifndef QX_ENGINE_BTREE_RECORD_KEYS_H_
-#define QX_ENGINE_BTREE_RECORD_KEYS_H_
+#ifndef QX_ENGINE_INDEX_RECORD_KEYS_H_
+#define QX_ENGINE_INDEX_RECORD_KEYS_H_
 
 #include <cstdint>
 #include <string>
@@ -28,7 +28,7 @@ struct DbfField;
 struct DbfFile;
 }
 
-namespace qx::engine::btree {
+namespace qx::engine::index {
 
 // The data-file lock a build holds while it reads the records.
 inline constexpr int16_t kBuildLockMode = 2;
@@ -101,6 +101,6 @@ class RecordKeyReader {
   KeyValue value_;  // the evaluated value (its text buffer is reused)
 };
 
-}  // namespace qx::engine::btree
+}  // namespace qx::engine::index
 
-#endif  // QX_ENGINE_BTREE_RECORD_KEYS_H_
+#endif  // QX_ENGINE_INDEX_RECORD_KEYS_H_

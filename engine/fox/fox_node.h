@@ -11,16 +11,16 @@
 // leaf: the first entry is stored with no shared prefix, so a leaf decodes
 // on its own. Duplicate and trailing counts are capped by the leaf's masks
 // (and together by the key length); whatever they do not cover is stored.
-#ifndef QX_ENGINE_IDX_FOX_NODE_H_
-#define QX_ENGINE_IDX_FOX_NODE_H_
+#ifndef QX_ENGINE_FOX_FOX_NODE_H_
+#define QX_ENGINE_FOX_FOX_NODE_H_
 
 #include <cstdint>
 #include <cstring>
 #include <vector>
 
-#include "engine/idx/fox_tree.h"
+#include "engine/fox/fox_tree.h"
 
-namespace qx::engine::idx {
+namespace qx::engine::fox {
 
 // The bit-field widths of one compact leaf.
 struct FoxLeafFields {
@@ -119,6 +119,6 @@ bool FoxRangeFits(const FoxNode& node, const FoxNodeFormat& format,
 bool EncodeFoxNode(const FoxNode& node, const FoxNodeFormat& format,
                    uint8_t* page);
 
-}  // namespace qx::engine::idx
+}  // namespace qx::engine::fox
 
-#endif  // QX_ENGINE_IDX_FOX_NODE_H_
+#endif  // QX_ENGINE_FOX_FOX_NODE_H_

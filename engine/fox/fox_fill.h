@@ -4,15 +4,15 @@
 // byte comparison gives the tree's order), then handed to FoxTreeBuilder.
 // Deleted records are included, records the FOR condition excludes left
 // out; a unique tree keeps the first record of each key.
-#ifndef QX_ENGINE_IDX_FOX_FILL_H_
-#define QX_ENGINE_IDX_FOX_FILL_H_
+#ifndef QX_ENGINE_FOX_FOX_FILL_H_
+#define QX_ENGINE_FOX_FOX_FILL_H_
 
 #include <cstdint>
 #include <string_view>
 
-#include "engine/idx/fox_tree.h"
+#include "engine/fox/fox_tree.h"
 
-namespace qx::engine::idx {
+namespace qx::engine::fox {
 
 // The stored key of a record value (key_length bytes): text padded with
 // blanks or cut; a number ('N') as the 8-byte sortable double, or in a
@@ -52,6 +52,6 @@ int16_t FillFoxTree(const FoxFill& fill, uint32_t* root);
 // condition that is not logical) pass through.
 int16_t FoxRecordBelongs(int16_t dbf_handle, std::string_view for_expression);
 
-}  // namespace qx::engine::idx
+}  // namespace qx::engine::fox
 
-#endif  // QX_ENGINE_IDX_FOX_FILL_H_
+#endif  // QX_ENGINE_FOX_FOX_FILL_H_

@@ -1,5 +1,5 @@
 // The keys of FoxPro trees for data-file records (see fox_key_image.h).
-#include "engine/idx/fox_key_image.h"
+#include "engine/fox/fox_key_image.h"
 
 #include <cctype>
 #include <cstring>
@@ -10,10 +10,10 @@
 #include "engine/dates/key_codec.h"
 #include "engine/expr/expression.h"
 #include "engine/expr/record_source.h"
-#include "engine/idx/fox_fill.h"
+#include "engine/fox/fox_fill.h"
 #include "qx/engine.h"
 
-namespace qx::engine::idx {
+namespace qx::engine::fox {
 namespace {
 
 // Descriptor flag of a field that may hold null (byte 18, Visual FoxPro).
@@ -195,4 +195,4 @@ int16_t FoxRecordKeyForm(int16_t dbf_handle, std::string_view expression,
   return status;
 }
 
-}  // namespace qx::engine::idx
+}  // namespace qx::engine::fox

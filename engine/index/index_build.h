@@ -1,19 +1,19 @@
 // The frame every single-index build runs in (NDX, NTX, IDX): a file of
 // that name that another handle has open is not replaced (-37: it would be
-// cut under that handle); otherwise the empty index is created, the data file locked for the build and read through
-// its block reader, the new index opened and filled by the format; then,
+// cut under that handle); otherwise the empty index is created, the data
+// file locked for the build and read through its block reader, the new index opened and filled by the format; then,
 // whatever happened, the work file is deleted, the lock and reader
 // dropped and the index closed, and a failed build deletes the index file
 // again. The first error is the build's; warnings of the steps are not.
-#ifndef QX_ENGINE_BTREE_INDEX_BUILD_H_
-#define QX_ENGINE_BTREE_INDEX_BUILD_H_
+#ifndef QX_ENGINE_INDEX_INDEX_BUILD_H_
+#define QX_ENGINE_INDEX_INDEX_BUILD_H_
 
 #include <cstdint>
 #include <functional>
 
 #include "engine/btree/external_sort.h"
 
-namespace qx::engine::btree {
+namespace qx::engine::index {
 
 // What a build does when the data file has no record.
 enum class EmptySource {
@@ -31,7 +31,7 @@ struct IndexBuildSteps {
   // Fills the open index from records 1..record_count of the locked data
   // file; sorter is the build's (closed by the frame).
   std::function<int16_t(int16_t handle, uint32_t record_count,
-                        ExternalSort* sorter)>
+                        btree::ExternalSort* sorter)>
       fill;
   // Closes the index.
   std::function<int16_t(int16_t handle)> close;
@@ -49,6 +49,10 @@ struct IndexBuildSteps {
 int16_t BuildIndexFile(int16_t dbf_handle, const char* name,
                        const char* expression, const IndexBuildSteps& steps);
 
-}  // namespace qx::engine::btree
+// Whether dbf_handle is an open data file: the one fact about data files
+// that the builds of the multi-tag formats ask before their frame.
+bool IsDataFileHandle(int16_t dbf_handle);
 
-#endif  // QX_ENGINE_BTREE_INDEX_BUILD_H_
+}  // namespace qx::engine::index
+
+#endif  // QX_ENGINE_INDEX_INDEX_BUILD_H_

@@ -11,16 +11,16 @@
 // word equals the gap between its packed entries and its key bytes. A
 // node reached twice or out of the file is reported and not followed, so
 // a damaged file is reported, never looped.
-#ifndef QX_ENGINE_IDX_FOX_CHECK_H_
-#define QX_ENGINE_IDX_FOX_CHECK_H_
+#ifndef QX_ENGINE_FOX_FOX_CHECK_H_
+#define QX_ENGINE_FOX_FOX_CHECK_H_
 
 #include <cstdint>
 #include <functional>
 
 #include "engine/btree/btree_check.h"
-#include "engine/idx/fox_tree.h"
+#include "engine/fox/fox_tree.h"
 
-namespace qx::engine::idx {
+namespace qx::engine::fox {
 
 struct FoxCheckInput {
   uint16_t file_slot = 0xFFFF;
@@ -39,6 +39,6 @@ struct FoxCheckInput {
 // Returns a negative status only when the file could not be read.
 int16_t CheckFoxTree(const FoxCheckInput& input, btree::CheckReport* report);
 
-}  // namespace qx::engine::idx
+}  // namespace qx::engine::fox
 
-#endif  // QX_ENGINE_IDX_FOX_CHECK_H_
+#endif  // QX_ENGINE_FOX_FOX_CHECK_H_

@@ -3,7 +3,7 @@
 // 4-byte integer keys, keys of nullable fields (the 0x80 byte, all zeros
 // for null) and logical keys — and kbdckeyform says which form a tag has.
 // Long field names in an expression are cut to the stored 10.
-#include "engine/idx/fox_key_image.h"
+#include "engine/fox/fox_key_image.h"
 
 #include <gtest/gtest.h>
 
@@ -124,7 +124,7 @@ TEST_F(FoxKeyTest, LogicalKeysAndLongFieldNames) {
     EXPECT_EQ(std::string(static_cast<char*>(key), 6), "ABC   ");
     kbdfree(key);
   }
-  EXPECT_EQ(idx::ShortFieldNames("upper(customername)+'longwordinquotes'"),
+  EXPECT_EQ(fox::ShortFieldNames("upper(customername)+'longwordinquotes'"),
             "upper(customerna)+'longwordinquotes'");
   ASSERT_EQ(kbddclose(dbf), kKbdOk);
 }

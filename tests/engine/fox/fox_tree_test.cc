@@ -14,17 +14,17 @@
 
 #include "engine/core/last_error.h"
 #include "engine/fileio/file_layer.h"
-#include "engine/idx/fox_check.h"
-#include "engine/idx/fox_format.h"
-#include "engine/idx/fox_node.h"
-#include "engine/idx/fox_tree.h"
+#include "engine/fox/fox_check.h"
+#include "engine/fox/fox_format.h"
+#include "engine/fox/fox_node.h"
+#include "engine/fox/fox_tree.h"
 #include "tests/engine/btree/index_test_util.h"
 
 namespace qx::engine::testing {
 namespace {
 
-using idx::FoxLayout;
-using idx::FoxTree;
+using fox::FoxLayout;
+using fox::FoxTree;
 using Entry = std::pair<std::string, uint32_t>;
 
 const uint8_t* Bytes(const std::string& s) {
@@ -38,19 +38,19 @@ class FoxTreeTest : public EngineDirTest {
                    uint16_t key_length, uint8_t options = 0) {
     uint16_t slot = 0;
     EXPECT_EQ(FileCreate(&slot, Path(name).c_str()), kKbdOk);
-    idx::FoxNewTree tree;
+    fox::FoxNewTree tree;
     tree.layout = layout;
     tree.key_length = key_length;
     tree.options = options;
     tree.expression = "K";
     const uint32_t root = layout == FoxLayout::kCompact ? 1024 : 512;
-    EXPECT_EQ(idx::WriteEmptyTree(slot, 0, root, tree), kKbdOk);
+    EXPECT_EQ(fox::WriteEmptyTree(slot, 0, root, tree), kKbdOk);
     return slot;
   }
 
-  static idx::FoxTreeShape Shape(FoxLayout layout, uint16_t key_length,
+  static fox::FoxTreeShape Shape(FoxLayout layout, uint16_t key_length,
                                  bool unique = false) {
-    idx::FoxTreeShape shape;
+    fox::FoxTreeShape shape;
     shape.layout = layout;
     shape.key_length = key_length;
     shape.unique = unique;
@@ -76,7 +76,7 @@ class FoxTreeTest : public EngineDirTest {
   static btree::CheckReport Check(uint16_t slot, FoxTree* tree,
                                   bool unique = false) {
     EXPECT_EQ(tree->Refresh(), kKbdOk);
-    idx::FoxCheckInput in;
+    fox::FoxCheckInput in;
     in.file_slot = slot;
     in.layout = tree->shape().layout;
     in.key_length = tree->shape().key_length;
@@ -85,7 +85,7 @@ class FoxTreeTest : public EngineDirTest {
     in.root = tree->root();
     EXPECT_EQ(engine::FileSize(slot, &in.file_size), kKbdOk);
     btree::CheckReport report;
-    EXPECT_EQ(idx::CheckFoxTree(in, &report), kKbdOk);
+    EXPECT_EQ(fox::CheckFoxTree(in, &report), kKbdOk);
     for (const std::string& p : report.problems) ADD_FAILURE() << p;
     EXPECT_EQ(tree->EndCall(), kKbdOk);
     return report;
@@ -101,7 +101,7 @@ class FoxTreeTest : public EngineDirTest {
 };
 
 TEST_F(FoxTreeTest, LeafFieldWidthsFollowTheKeyLength) {
-  idx::FoxLeafFields f = idx::NewLeafFields(10);
+  fox::FoxLeafFields f = fox::NewLeafFields(10);
   EXPECT_EQ(f.dup_bits, 4);
   EXPECT_EQ(f.trail_bits, 4);
   EXPECT_EQ(f.entry_bytes, 3);
@@ -109,43 +109,43 @@ TEST_F(FoxTreeTest, LeafFieldWidthsFollowTheKeyLength) {
   EXPECT_EQ(f.dup_mask, 15);
   EXPECT_EQ(f.trail_mask, 15);
   EXPECT_EQ(f.recno_mask, 0xFFFFu);
-  EXPECT_EQ(idx::NewLeafFields(1).entry_bytes, 2);
-  EXPECT_EQ(idx::NewLeafFields(20).recno_mask, 16383u);
-  EXPECT_EQ(idx::NewLeafFields(100).recno_mask, 262143u);
+  EXPECT_EQ(fox::NewLeafFields(1).entry_bytes, 2);
+  EXPECT_EQ(fox::NewLeafFields(20).recno_mask, 16383u);
+  EXPECT_EQ(fox::NewLeafFields(100).recno_mask, 262143u);
   // Widening grows the entry by whole bytes and keeps the count widths.
-  idx::FoxLeafFields w = idx::WidenLeafFields(f, 70000);
+  fox::FoxLeafFields w = fox::WidenLeafFields(f, 70000);
   EXPECT_EQ(w.entry_bytes, 4);
   EXPECT_EQ(w.recno_bits, 24);
   EXPECT_EQ(w.dup_bits, 4);
-  EXPECT_EQ(idx::WidenLeafFields(f, 0xFFFFFFFF).recno_bits, 32);
+  EXPECT_EQ(fox::WidenLeafFields(f, 0xFFFFFFFF).recno_bits, 32);
   // Fixed entries per node.
-  EXPECT_EQ(idx::FoxFixedCapacity({FoxLayout::kStandard, 10, ' '}, true), 35u);
-  EXPECT_EQ(idx::FoxFixedCapacity({FoxLayout::kStandard, 100, ' '}, false),
+  EXPECT_EQ(fox::FoxFixedCapacity({FoxLayout::kStandard, 10, ' '}, true), 35u);
+  EXPECT_EQ(fox::FoxFixedCapacity({FoxLayout::kStandard, 100, ' '}, false),
             4u);
-  EXPECT_EQ(idx::FoxFixedCapacity({FoxLayout::kCompact, 10, ' '}, false),
+  EXPECT_EQ(fox::FoxFixedCapacity({FoxLayout::kCompact, 10, ' '}, false),
             27u);
 }
 
 TEST_F(FoxTreeTest, NodeCodecRoundTrips) {
-  const idx::FoxNodeFormat compact{FoxLayout::kCompact, 12, ' '};
-  idx::FoxNode leaf;
-  leaf.attributes = idx::kFoxAttrLeaf;
+  const fox::FoxNodeFormat compact{FoxLayout::kCompact, 12, ' '};
+  fox::FoxNode leaf;
+  leaf.attributes = fox::kFoxAttrLeaf;
   leaf.left = 1536;
-  leaf.right = idx::kFoxNoNode;
-  leaf.fields = idx::NewLeafFields(12);
+  leaf.right = fox::kFoxNoNode;
+  leaf.fields = fox::NewLeafFields(12);
   const char* keys[] = {"            ", "ABC         ", "ABCD        ",
                         "ABCD        ", "ABCDEFGHIJKL", "ABD        x"};
   for (uint32_t i = 0; i < 6; ++i)
     leaf.InsertEntry(i, reinterpret_cast<const uint8_t*>(keys[i]), 12,
                      1000 + i, 0);
   uint8_t page[512];
-  ASSERT_TRUE(idx::EncodeFoxNode(leaf, compact, page));
-  idx::FoxNode back;
-  ASSERT_TRUE(idx::DecodeFoxNode(page, compact, &back));
+  ASSERT_TRUE(fox::EncodeFoxNode(leaf, compact, page));
+  fox::FoxNode back;
+  ASSERT_TRUE(fox::DecodeFoxNode(page, compact, &back));
   EXPECT_EQ(back.keys, leaf.keys);
   EXPECT_EQ(back.recnos, leaf.recnos);
   EXPECT_EQ(back.left, 1536u);
-  EXPECT_EQ(back.right, idx::kFoxNoNode);
+  EXPECT_EQ(back.right, fox::kFoxNoNode);
   // Stored bytes: 0 + 3 + 1 + 0 + 8 + 10, after 6 entries of 3 bytes.
   EXPECT_EQ(back.free_bytes, 488u - 18u - 22u);
   EXPECT_EQ(page[12] | (page[13] << 8), 488 - 18 - 22);
@@ -153,26 +153,26 @@ TEST_F(FoxTreeTest, NodeCodecRoundTrips) {
   EXPECT_EQ(std::string(reinterpret_cast<char*>(page) + 509, 3), "ABC");
   // A record number above the mask does not encode.
   leaf.recnos[2] = 0x10000 * 16;
-  EXPECT_FALSE(idx::EncodeFoxNode(leaf, compact, page));
+  EXPECT_FALSE(fox::EncodeFoxNode(leaf, compact, page));
 
   // Fixed entries: standard leaf and compact inner node, big-endian.
-  const idx::FoxNodeFormat standard{FoxLayout::kStandard, 4, ' '};
-  idx::FoxNode fixed;
+  const fox::FoxNodeFormat standard{FoxLayout::kStandard, 4, ' '};
+  fox::FoxNode fixed;
   fixed.attributes = 0;
   fixed.InsertEntry(0, Bytes("abcd"), 4, 0, 0x01020304);
-  ASSERT_TRUE(idx::EncodeFoxNode(fixed, standard, page));
+  ASSERT_TRUE(fox::EncodeFoxNode(fixed, standard, page));
   EXPECT_EQ(page[16], 1);
   EXPECT_EQ(page[19], 4);
-  ASSERT_TRUE(idx::DecodeFoxNode(page, standard, &back));
+  ASSERT_TRUE(fox::DecodeFoxNode(page, standard, &back));
   EXPECT_EQ(back.children[0], 0x01020304u);
-  const idx::FoxNodeFormat inner{FoxLayout::kCompact, 4, ' '};
+  const fox::FoxNodeFormat inner{FoxLayout::kCompact, 4, ' '};
   fixed.recnos[0] = 7;
-  ASSERT_TRUE(idx::EncodeFoxNode(fixed, inner, page));
+  ASSERT_TRUE(fox::EncodeFoxNode(fixed, inner, page));
   EXPECT_EQ(page[19], 7);
   EXPECT_EQ(page[23], 4);
   // A count beyond the node's capacity does not decode.
   page[2] = 200;
-  EXPECT_FALSE(idx::DecodeFoxNode(page, inner, &back));
+  EXPECT_FALSE(fox::DecodeFoxNode(page, inner, &back));
 }
 
 // Random adds and removes against a sorted set; walks, checks, searches.
@@ -285,7 +285,7 @@ TEST_F(FoxTreeTest, StandardTreeFollowsTheModel) {
 TEST_F(FoxTreeTest, RecordFieldLimitsWithoutWidening) {
   uint16_t slot = NewTree("w.cdx", FoxLayout::kCompact, 10);
   FoxTree tree;
-  idx::FoxTreeShape shape = Shape(FoxLayout::kCompact, 10);
+  fox::FoxTreeShape shape = Shape(FoxLayout::kCompact, 10);
   shape.widen_record_field = false;
   shape.cache_error = kKbdErrNodeCache;
   ASSERT_EQ(tree.Init(slot, shape), kKbdOk);
@@ -301,7 +301,7 @@ TEST_F(FoxTreeTest, RecordFieldLimitsWithoutWidening) {
 }
 
 TEST_F(FoxTreeTest, UniqueTreeKeepsOneEntryPerKey) {
-  uint16_t slot = NewTree("u.idx", FoxLayout::kCompact, 8, idx::kFoxUnique);
+  uint16_t slot = NewTree("u.idx", FoxLayout::kCompact, 8, fox::kFoxUnique);
   FoxTree tree;
   ASSERT_EQ(tree.Init(slot, Shape(FoxLayout::kCompact, 8, true)), kKbdOk);
   EXPECT_EQ(Call(&tree, [&] { return tree.Insert(Bytes("KEY     "), 5); }),
@@ -330,7 +330,7 @@ TEST_F(FoxTreeTest, BuildEqualsTheSortedInput) {
       k.resize(kl, ' ');
       entries.emplace(k, r);
     }
-    idx::FoxTreeBuilder builder;
+    fox::FoxTreeBuilder builder;
     ASSERT_EQ(builder.Start(slot, layout, kl, ' ', 20000), kKbdOk);
     for (const Entry& e : entries)
       ASSERT_EQ(builder.Add(Bytes(e.first), e.second), kKbdOk);
@@ -385,10 +385,10 @@ TEST_F(FoxTreeTest, RealCompoundFilesWalkInThePeerOrder) {
       uint16_t slot = 0;
       uint16_t flags = 0;
       ASSERT_EQ(FileOpen(&slot, copy.c_str(), 0x100, &flags), kKbdOk);
-      idx::FoxHeader directory;
-      ASSERT_EQ(idx::ReadFoxHeader(slot, 0, &directory), kKbdOk);
+      fox::FoxHeader directory;
+      ASSERT_EQ(fox::ReadFoxHeader(slot, 0, &directory), kKbdOk);
       ASSERT_EQ(directory.layout(), FoxLayout::kCompact);
-      idx::FoxTreeShape shape = Shape(FoxLayout::kCompact, directory.key_length);
+      fox::FoxTreeShape shape = Shape(FoxLayout::kCompact, directory.key_length);
       shape.read_only = true;
       FoxTree dir_tree;
       ASSERT_EQ(dir_tree.Init(slot, shape), kKbdOk);
@@ -398,10 +398,10 @@ TEST_F(FoxTreeTest, RealCompoundFilesWalkInThePeerOrder) {
       for (const Entry& tag : tags) {
         std::string name = tag.first.substr(0, tag.first.find_last_not_of(' ') + 1);
         SCOPED_TRACE(name);
-        idx::FoxHeader header;
-        ASSERT_EQ(idx::ReadFoxHeader(slot, tag.second, &header), kKbdOk);
+        fox::FoxHeader header;
+        ASSERT_EQ(fox::ReadFoxHeader(slot, tag.second, &header), kKbdOk);
         EXPECT_FALSE(header.expression.empty());
-        idx::FoxTreeShape tag_shape = Shape(FoxLayout::kCompact, header.key_length);
+        fox::FoxTreeShape tag_shape = Shape(FoxLayout::kCompact, header.key_length);
         tag_shape.header_offset = tag.second;
         tag_shape.read_only = true;
         FoxTree tag_tree;
@@ -421,7 +421,7 @@ TEST_F(FoxTreeTest, RealCompoundFilesWalkInThePeerOrder) {
           // one of them. Keys of collation-ordered tags are not in byte
           // order; everything else must hold.
           EXPECT_EQ(tag_tree.Refresh(), kKbdOk);
-          idx::FoxCheckInput in;
+          fox::FoxCheckInput in;
           in.file_slot = slot;
           in.key_length = header.key_length;
           in.root = tag_tree.root();
@@ -434,7 +434,7 @@ TEST_F(FoxTreeTest, RealCompoundFilesWalkInThePeerOrder) {
           for (uint8_t pad : {uint8_t{' '}, uint8_t{0}}) {
             in.pad = pad;
             btree::CheckReport report;
-            EXPECT_EQ(idx::CheckFoxTree(in, &report), kKbdOk);
+            EXPECT_EQ(fox::CheckFoxTree(in, &report), kKbdOk);
             EXPECT_EQ(report.keys, walk.size());
             size_t counted = 0;
             for (const std::string& p : report.problems)

@@ -1,20 +1,20 @@
 // The record-to-tree fill of the FoxPro builds (see fox_fill.h).
-#include "engine/idx/fox_fill.h"
+#include "engine/fox/fox_fill.h"
 
 #include <cstring>
 #include <vector>
 
 #include "engine/btree/external_sort.h"
-#include "engine/btree/record_keys.h"
+#include "engine/index/record_keys.h"
 #include "engine/btree/tree_build.h"
 #include "engine/core/coding.h"
 #include "engine/core/last_error.h"
 #include "engine/dates/date_format.h"
 #include "engine/dates/key_codec.h"
 #include "engine/expr/record_source.h"
-#include "engine/idx/fox_key_image.h"
+#include "engine/fox/fox_key_image.h"
 
-namespace qx::engine::idx {
+namespace qx::engine::fox {
 
 namespace {
 
@@ -73,7 +73,7 @@ int16_t FoxRecordBelongs(int16_t dbf_handle,
 
 int16_t FillFoxTree(const FoxFill& fill, uint32_t* root) {
   const uint16_t length = fill.key_length;
-  btree::RecordKeyReader reader;
+  index::RecordKeyReader reader;
   if (int16_t e = reader.Prepare(fill.dbf_handle, fill.expression, "CNFD",
                                  NumericKeyRule::kNumericOrFloat,
                                  fill.for_expression, ExprRules::kDbase))
@@ -82,7 +82,7 @@ int16_t FillFoxTree(const FoxFill& fill, uint32_t* root) {
   if (int16_t e = sorter.Start(btree::BuildSortOptions(length + kRecnoSize)))
     return e;
   for (uint32_t recno = 1; recno <= fill.record_count; ++recno) {
-    btree::RecordKey key;
+    index::RecordKey key;
     if (int16_t e = reader.Read(recno, &key)) return e;
     if (!key.included) continue;
     uint8_t* item = nullptr;
@@ -120,4 +120,4 @@ int16_t FillFoxTree(const FoxFill& fill, uint32_t* root) {
   return builder.Finish(root);
 }
 
-}  // namespace qx::engine::idx
+}  // namespace qx::engine::fox

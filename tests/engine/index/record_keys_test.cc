@@ -1,7 +1,7 @@
 // The record keys of index builds: both roads (field bytes, evaluated
 // expression) with and without a FOR condition, deleted records, and the
 // index family's rules.
-#include "engine/btree/record_keys.h"
+#include "engine/index/record_keys.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,7 @@
 #include "qx/engine.h"
 #include "tests/support/test_support.h"
 
-namespace qx::engine::btree {
+namespace qx::engine::index {
 namespace {
 
 struct Person {
@@ -130,4 +130,4 @@ TEST_F(RecordKeysTest, ForConditionsOnBothRoads) {
 }
 
 }  // namespace
-}  // namespace qx::engine::btree
+}  // namespace qx::engine::index

@@ -1,6 +1,6 @@
 // Key values of data-file records for the index builds (see
 // record_keys.h).
-#include "engine/btree/record_keys.h"
+#include "engine/index/record_keys.h"
 
 #include "engine/core/last_error.h"
 #include "engine/dates/date_format.h"
@@ -8,7 +8,7 @@
 #include "engine/dbf/dbf_format.h"
 #include "engine/dbf/dbf_internal.h"
 
-namespace qx::engine::btree {
+namespace qx::engine::index {
 
 int16_t LockedRecords::Begin(int16_t dbf_handle) {
   End();
@@ -131,4 +131,4 @@ int16_t RecordKeyReader::Read(uint32_t recno, RecordKey* key) {
   return kKbdOk;
 }
 
-}  // namespace qx::engine::btree
+}  // namespace qx::engine::index

@@ -4,8 +4,8 @@
 // modules, so that a key made by one is found by the other.
 //
 // Header-only: two small functions that every caller inlines.
-#ifndef QX_ENGINE_BTREE_SORTABLE_KEY_IMAGE_H_
-#define QX_ENGINE_BTREE_SORTABLE_KEY_IMAGE_H_
+#ifndef QX_ENGINE_FOX_SORTABLE_KEY_IMAGE_H_
+#define QX_ENGINE_FOX_SORTABLE_KEY_IMAGE_H_
 
 #include <cstdint>
 #include <cstring>
@@ -16,7 +16,7 @@
 #include "engine/dates/key_codec.h"
 #include "qx/engine.h"
 
-namespace qx::engine::btree {
+namespace qx::engine::fox {
 
 // The key of a YYYYMMDD date text: its true Julian day number, proleptic
 // Gregorian (blanks only: 0.0, the empty date, which sorts first), in
@@ -46,6 +46,6 @@ inline int16_t NumberKeyImage(void* key, double value) {
   return kKbdOk;
 }
 
-}  // namespace qx::engine::btree
+}  // namespace qx::engine::fox
 
-#endif  // QX_ENGINE_BTREE_SORTABLE_KEY_IMAGE_H_
+#endif  // QX_ENGINE_FOX_SORTABLE_KEY_IMAGE_H_

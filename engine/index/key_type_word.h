@@ -2,14 +2,14 @@
 // the key type letter (C, D, N or L, in either case) and, in kKbdKeyUnique,
 // the request for a unique index; the bits above are the format's own flags
 // (KbdKeyTypeFlags).
-#ifndef QX_ENGINE_BTREE_KEY_TYPE_WORD_H_
-#define QX_ENGINE_BTREE_KEY_TYPE_WORD_H_
+#ifndef QX_ENGINE_INDEX_KEY_TYPE_WORD_H_
+#define QX_ENGINE_INDEX_KEY_TYPE_WORD_H_
 
 #include <cstdint>
 
 #include "qx/engine.h"
 
-namespace qx::engine::btree {
+namespace qx::engine::index {
 
 // The key type letter of the word, in upper case.
 inline char KeyTypeLetter(uint16_t type) {
@@ -19,6 +19,6 @@ inline char KeyTypeLetter(uint16_t type) {
 // Whether the word asks for a unique index.
 inline bool KeyTypeUnique(uint16_t type) { return (type & kKbdKeyUnique) != 0; }
 
-}  // namespace qx::engine::btree
+}  // namespace qx::engine::index
 
-#endif  // QX_ENGINE_BTREE_KEY_TYPE_WORD_H_
+#endif  // QX_ENGINE_INDEX_KEY_TYPE_WORD_H_

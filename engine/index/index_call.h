@@ -5,8 +5,8 @@
 // runs, the end of the call empties the page cache and, when pages were
 // written and writes are synced, flushes the file, and the lock is
 // released.
-#ifndef QX_ENGINE_BTREE_INDEX_CALL_H_
-#define QX_ENGINE_BTREE_INDEX_CALL_H_
+#ifndef QX_ENGINE_INDEX_INDEX_CALL_H_
+#define QX_ENGINE_INDEX_INDEX_CALL_H_
 
 #include <cstdint>
 
@@ -16,7 +16,7 @@
 #include "engine/fileio/operation_lock.h"
 #include "qx/engine.h"
 
-namespace qx::engine::btree {
+namespace qx::engine::index {
 
 // Runs refresh(file), then body(*file) when refresh gave no error, then
 // end(file) in any case, all inside the file's operation lock (of byte
@@ -74,6 +74,6 @@ inline int16_t FlushAfterWrites(int16_t status, bool* wrote, uint16_t slot) {
   return status;
 }
 
-}  // namespace qx::engine::btree
+}  // namespace qx::engine::index
 
-#endif  // QX_ENGINE_BTREE_INDEX_CALL_H_
+#endif  // QX_ENGINE_INDEX_INDEX_CALL_H_

@@ -1,12 +1,16 @@
 // The build frame of the single-index formats (see index_build.h).
-#include "engine/btree/index_build.h"
+#include "engine/index/index_build.h"
 
-#include "engine/btree/record_keys.h"
+#include "engine/index/record_keys.h"
 #include "engine/core/last_error.h"
 #include "engine/dbf/dbf_internal.h"
 #include "engine/fileio/file_layer.h"
 
-namespace qx::engine::btree {
+namespace qx::engine::index {
+
+bool IsDataFileHandle(int16_t dbf_handle) {
+  return CheckDbf(dbf_handle) != nullptr;
+}
 
 int16_t BuildIndexFile(int16_t dbf_handle, const char* name,
                        const char* expression, const IndexBuildSteps& steps) {
@@ -17,7 +21,7 @@ int16_t BuildIndexFile(int16_t dbf_handle, const char* name,
   if (int16_t e = steps.create()) return e;
 
   int16_t index_handle = kKbdNoHandle;
-  ExternalSort sorter;
+  btree::ExternalSort sorter;
   LockedRecords records;
   int16_t status = records.Begin(dbf_handle);
   const bool empty = status == kKbdOk && records.record_count() == 0;
@@ -40,4 +44,4 @@ int16_t BuildIndexFile(int16_t dbf_handle, const char* name,
   return StickyError();
 }
 
-}  // namespace qx::engine::btree
+}  // namespace qx::engine::index

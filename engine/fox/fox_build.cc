@@ -10,11 +10,11 @@
 #include "engine/core/coding.h"
 #include "engine/core/last_error.h"
 #include "engine/fileio/file_layer.h"
-#include "engine/idx/fox_format.h"
-#include "engine/idx/fox_node.h"
-#include "engine/idx/fox_tree.h"
+#include "engine/fox/fox_format.h"
+#include "engine/fox/fox_node.h"
+#include "engine/fox/fox_tree.h"
 
-namespace qx::engine::idx {
+namespace qx::engine::fox {
 
 namespace {
 
@@ -192,4 +192,4 @@ int16_t FoxTreeBuilder::Finish(uint32_t* root) {
   return btree::WriteLe32At(r.file_slot, kFoxHeaderEndOffset, r.next);
 }
 
-}  // namespace qx::engine::idx
+}  // namespace qx::engine::fox

@@ -1,6 +1,6 @@
 // Structural check of a FoxPro tree: an in-order walk over the nodes read
 // from the file, then the sibling chains level by level.
-#include "engine/idx/fox_check.h"
+#include "engine/fox/fox_check.h"
 
 #include <cstring>
 #include <string>
@@ -9,10 +9,10 @@
 
 #include "engine/core/coding.h"
 #include "engine/fileio/file_layer.h"
-#include "engine/idx/fox_format.h"
-#include "engine/idx/fox_node.h"
+#include "engine/fox/fox_format.h"
+#include "engine/fox/fox_node.h"
 
-namespace qx::engine::idx {
+namespace qx::engine::fox {
 
 namespace {
 
@@ -184,4 +184,4 @@ int16_t CheckFoxTree(const FoxCheckInput& input, btree::CheckReport* report) {
   return checker.Run();
 }
 
-}  // namespace qx::engine::idx
+}  // namespace qx::engine::fox

@@ -22,11 +22,11 @@
 #include "engine/core/coding.h"
 #include "engine/core/last_error.h"
 #include "engine/fileio/file_layer.h"
-#include "engine/idx/fox_format.h"
-#include "engine/idx/fox_node.h"
-#include "engine/idx/fox_tree.h"
+#include "engine/fox/fox_format.h"
+#include "engine/fox/fox_node.h"
+#include "engine/fox/fox_tree.h"
 
-namespace qx::engine::idx {
+namespace qx::engine::fox {
 
 namespace {
 
@@ -863,4 +863,4 @@ int16_t FoxTree::CollectNodes(std::vector<uint32_t>* nodes) {
   return kKbdOk;
 }
 
-}  // namespace qx::engine::idx
+}  // namespace qx::engine::fox

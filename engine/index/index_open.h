@@ -6,8 +6,8 @@
 // The control block (Block) is the format's: it has the file name, the
 // file slot and the file flags (name, slot, file_flags), and its
 // destructor closes the file when the slot is still open.
-#ifndef QX_ENGINE_BTREE_INDEX_OPEN_H_
-#define QX_ENGINE_BTREE_INDEX_OPEN_H_
+#ifndef QX_ENGINE_INDEX_INDEX_OPEN_H_
+#define QX_ENGINE_INDEX_INDEX_OPEN_H_
 
 #include <cstdint>
 
@@ -18,7 +18,7 @@
 #include "engine/fileio/file_layer.h"
 #include "qx/engine.h"
 
-namespace qx::engine::btree {
+namespace qx::engine::index {
 
 // The close in a control block's destructor: when *slot is open and a
 // task is running, *slot becomes kNoFileSlot and the file is closed
@@ -73,6 +73,6 @@ class IndexOpening {
   Block* block_ = nullptr;
 };
 
-}  // namespace qx::engine::btree
+}  // namespace qx::engine::index
 
-#endif  // QX_ENGINE_BTREE_INDEX_OPEN_H_
+#endif  // QX_ENGINE_INDEX_INDEX_OPEN_H_

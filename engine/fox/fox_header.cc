@@ -7,11 +7,11 @@
 #include "engine/core/coding.h"
 #include "engine/core/last_error.h"
 #include "engine/fileio/file_layer.h"
-#include "engine/idx/fox_format.h"
-#include "engine/idx/fox_node.h"
-#include "engine/idx/fox_tree.h"
+#include "engine/fox/fox_format.h"
+#include "engine/fox/fox_node.h"
+#include "engine/fox/fox_tree.h"
 
-namespace qx::engine::idx {
+namespace qx::engine::fox {
 
 namespace {
 
@@ -217,4 +217,4 @@ int16_t FreeFoxBlock(uint16_t file_slot, uint32_t offset) {
   return FileWriteAt(file_slot, kFoxHeaderFreeListOffset, word, 4);
 }
 
-}  // namespace qx::engine::idx
+}  // namespace qx::engine::fox

@@ -1,14 +1,14 @@
 // Node codec of the FoxPro index files: fixed entries (standard nodes and
 // compact inner nodes) and the bit-packed, prefix-compressed compact leaf.
-#include "engine/idx/fox_node.h"
+#include "engine/fox/fox_node.h"
 
 #include <algorithm>
 #include <bit>
 
 #include "engine/core/coding.h"
-#include "engine/idx/fox_format.h"
+#include "engine/fox/fox_format.h"
 
-namespace qx::engine::idx {
+namespace qx::engine::fox {
 
 namespace {
 
@@ -362,4 +362,4 @@ bool EncodeFoxNode(const FoxNode& node, const FoxNodeFormat& format,
   return true;
 }
 
-}  // namespace qx::engine::idx
+}  // namespace qx::engine::fox

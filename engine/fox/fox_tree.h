@@ -49,8 +49,8 @@
 // refused (-6000 when the field already has more than 23 bits, else -6)
 // unless the shape allows widening, in which case the leaf is re-encoded
 // with fields wide enough.
-#ifndef QX_ENGINE_IDX_FOX_TREE_H_
-#define QX_ENGINE_IDX_FOX_TREE_H_
+#ifndef QX_ENGINE_FOX_FOX_TREE_H_
+#define QX_ENGINE_FOX_FOX_TREE_H_
 
 #include <cstdint>
 #include <memory>
@@ -58,7 +58,7 @@
 #include <string_view>
 #include <vector>
 
-namespace qx::engine::idx {
+namespace qx::engine::fox {
 
 inline constexpr uint32_t kFoxBlockSize = 512;
 inline constexpr uint32_t kFoxNoNode = 0xFFFFFFFF;
@@ -262,6 +262,6 @@ class FoxTreeBuilder {
   std::unique_ptr<Rep> rep_;
 };
 
-}  // namespace qx::engine::idx
+}  // namespace qx::engine::fox
 
-#endif  // QX_ENGINE_IDX_FOX_TREE_H_
+#endif  // QX_ENGINE_FOX_FOX_TREE_H_

@@ -78,14 +78,14 @@
 // FoxPro programs write), 0x40000000 for another compound file. Both lie
 // beyond the content of any index file below 1 GiB; the advisory locks of
 // POSIX tolerate larger ones.
-#ifndef QX_ENGINE_IDX_FOX_FORMAT_H_
-#define QX_ENGINE_IDX_FOX_FORMAT_H_
+#ifndef QX_ENGINE_FOX_FOX_FORMAT_H_
+#define QX_ENGINE_FOX_FOX_FORMAT_H_
 
 #include <cstdint>
 
 #include "qx/engine.h"
 
-namespace qx::engine::idx {
+namespace qx::engine::fox {
 
 // Dialects whose open mode an IDX or compound file accepts (0 stands for
 // 1). Dialect 10 files are reached through dialect 0: the format is the
@@ -157,6 +157,6 @@ inline constexpr uint32_t kFoxLeafSpace = 488;  // 512 - 24
 inline constexpr uint32_t kFoxStandardPointerSize = 4;
 inline constexpr uint32_t kFoxCompactInnerTail = 8;  // recno + child
 
-}  // namespace qx::engine::idx
+}  // namespace qx::engine::fox
 
-#endif  // QX_ENGINE_IDX_FOX_FORMAT_H_
+#endif  // QX_ENGINE_FOX_FOX_FORMAT_H_
