@@ -3,12 +3,12 @@
 //   qxdb describe TABLE.dbf [--index FILE[:KEY]]...
 //   qxdb read TABLE.dbf [--record N] [--index FILE[:KEY]]...
 // The forms of their output are written down in docs/qxdb.md.
-#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "host/qxdb/base64.h"
+#include "host/qxdb/byte_order.h"
 #include "host/qxdb/commands.h"
 #include "host/qxdb/component_record.h"
 #include "host/qxdb/component_session.h"
@@ -211,14 +211,11 @@ bool WriteValue(Invocation& inv, const std::string& path,
       w->Int(static_cast<int8_t>(fixed[0]));
       break;
     case kValueInt16:
-      w->Int(static_cast<int16_t>(fixed[0] | fixed[1] << 8));
+      w->Int(static_cast<int16_t>(GetLe16(fixed)));
       break;
-    case kValueInt32: {
-      int32_t n = 0;
-      std::memcpy(&n, fixed, sizeof n);
-      w->Int(n);
+    case kValueInt32:
+      w->Int(static_cast<int32_t>(GetLe32(fixed)));
       break;
-    }
     case kValueInt64:
       w->Int(value.fixed.i64);
       break;
@@ -233,20 +230,17 @@ bool WriteValue(Invocation& inv, const std::string& path,
       WriteVmText(w, session, value, true);
       break;
     case kValueDate:
-    case kValueDateTime: {
-      uint32_t day = 0;
-      std::memcpy(&day, fixed, sizeof day);
-      if (day == 0) {
+    case kValueDateTime:
+      if (GetLe32(fixed) == 0) {
         w->Null();  // the empty date
       } else {
         WriteVmText(w, session, value, false);
       }
       break;
-    }
     case kValueBinary: {
       // Q values: a 16-bit little-endian length, then the bytes.
       const auto* p = static_cast<const uint8_t*>(value.data);
-      size_t n = value.size >= 2 ? size_t{p[0]} | size_t{p[1]} << 8 : 0;
+      size_t n = value.size >= 2 ? GetLe16(p) : 0;
       n = std::min(n, value.size >= 2 ? value.size - size_t{2} : 0);
       w->BeginObject();
       w->Key("base64");

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "host/qxdb/base64.h"
+#include "host/qxdb/byte_order.h"
 #include "host/qxdb/commands.h"
 #include "host/qxdb/progress.h"
 #include "host/qxdb/index_file.h"
@@ -182,8 +183,7 @@ class RecordLoader {
             !Base64Decode(b64->string, &bytes) || bytes.size() > 0xFFFF)
           return Mismatch(key, "{\"base64\": ...}");
         std::vector<uint8_t> v(bytes.size() + 2);
-        v[0] = static_cast<uint8_t>(bytes.size() & 0xFF);
-        v[1] = static_cast<uint8_t>(bytes.size() >> 8);
+        PutLe16(v.data(), static_cast<uint16_t>(bytes.size()));
         std::memcpy(v.data() + 2, bytes.data(), bytes.size());
         return Checked(kbddput(handle, field, v.data()));
       }

@@ -6,6 +6,7 @@
 #include <iostream>
 
 #include "host/qxdb/base64.h"
+#include "host/qxdb/byte_order.h"
 #include "platform/platform.h"
 
 namespace qx::qxdb {
@@ -93,49 +94,128 @@ int16_t RecordPrinter::Memo(int16_t field, const KbdFieldDef& f, JsonWriter* w,
   }
   if (f.type == 'M' && !binary) {
     w->String(Text(bytes));
-  } else {
-    w->BeginObject();
-    w->Key("base64");
-    w->String(Base64Encode(bytes));
-    w->EndObject();
+    return kKbdOk;
   }
+  return Base64Object(bytes, w);
+}
+
+int16_t RecordPrinter::Base64Object(std::string_view bytes, JsonWriter* w) {
+  w->BeginObject();
+  w->Key("base64");
+  w->String(Base64Encode(bytes));
+  w->EndObject();
   return kKbdOk;
+}
+
+// The null-flag column: its bytes as they are stored.
+int16_t RecordPrinter::NullFlags(int16_t field, JsonWriter* w) {
+  std::string raw;
+  if (int16_t s = Raw(field, &raw); s < 0) return s;
+  return Base64Object(raw, w);
+}
+
+// A Q value: a 16-bit little-endian length, then the bytes.
+int16_t RecordPrinter::Varbinary(int16_t field, JsonWriter* w) {
+  const int16_t handle = table_.handle();
+  kbdseterror(0);
+  int16_t blank = kbddisblank(handle, field);
+  if (blank < 0) return blank;
+  if (blank != 0) {
+    w->Null();
+    return kKbdOk;
+  }
+  kbdseterror(0);
+  if (int16_t s = kbddget(handle, field, buffer_.data()); s < 0) return s;
+  const uint16_t n =
+      GetLe16(reinterpret_cast<const uint8_t*>(buffer_.data()));
+  return Base64Object(std::string_view(buffer_.data() + 2, n), w);
+}
+
+int16_t RecordPrinter::Character(int16_t field, JsonWriter* w) {
+  if (int16_t s = kbddget(table_.handle(), field, buffer_.data()); s < 0)
+    return s;
+  w->String(Text(TrimRight(buffer_.data())));
+  return kKbdOk;
+}
+
+// D as YYYYMMDD, T as YYYYMMDDHHMMSS.
+int16_t RecordPrinter::DateOrTime(int16_t field, char type, JsonWriter* w) {
+  int16_t s = kbddget(table_.handle(), field, buffer_.data());
+  if (s == kKbdErrDate || s == kKbdErrTime) {
+    // A stored date that is no date: shown as null, said on stderr.
+    inv_.err() << "qxdb: " << table_.path() << ": invalid value in field "
+               << names_[static_cast<std::size_t>(field)] << "\n";
+    w->Null();
+    return kKbdOk;
+  }
+  if (s < 0) return s;
+  std::string text(buffer_.data());
+  w->String(type == 'T' ? text.substr(0, 14) : text);
+  return kKbdOk;
+}
+
+// 1 true, 0 false, anything else (an unknown logical) null.
+int16_t RecordPrinter::Logical(int16_t field, JsonWriter* w) {
+  if (int16_t s = kbddget(table_.handle(), field, buffer_.data()); s < 0)
+    return s;
+  char c = buffer_[0];
+  if (c == 1) w->Bool(true);
+  else if (c == 0) w->Bool(false);
+  else w->Null();
+  return kKbdOk;
+}
+
+int16_t RecordPrinter::Integer(int16_t field, JsonWriter* w) {
+  int32_t v = 0;
+  if (int16_t s = kbddget(table_.handle(), field, &v); s < 0) return s;
+  w->Int(v);
+  return kKbdOk;
+}
+
+// An integer when the stored text has no decimal point (and fits), a
+// double otherwise.
+int16_t RecordPrinter::Numeric(int16_t field, JsonWriter* w) {
+  double v = 0;
+  if (int16_t s = kbddget(table_.handle(), field, &v); s < 0) return s;
+  std::string raw;
+  if (int16_t s = Raw(field, &raw); s < 0) return s;
+  if (raw.find('.') == std::string::npos && std::fabs(v) < 9.0e18)
+    w->Int(static_cast<int64_t>(v));
+  else
+    w->Double(v);
+  return kKbdOk;
+}
+
+int16_t RecordPrinter::Double(int16_t field, JsonWriter* w) {
+  double v = 0;
+  if (int16_t s = kbddget(table_.handle(), field, &v); s < 0) return s;
+  w->Double(v);
+  return kKbdOk;
+}
+
+// Any other type: its stored bytes as text, without trailing blanks.
+int16_t RecordPrinter::StoredText(int16_t field, JsonWriter* w) {
+  std::string raw;
+  if (int16_t s = Raw(field, &raw); s < 0) return s;
+  w->String(Text(TrimRight(raw)));
+  return kKbdOk;
+}
+
+bool RecordPrinter::IsMemo(char type) const {
+  return type == 'M' || type == 'G' || type == 'P' || type == 'W' ||
+         (type == 'B' && table_.info().dialect != kKbdVisualFoxpro);
 }
 
 int16_t RecordPrinter::Value(int16_t field, const KbdFieldDef& f,
                              JsonWriter* w, std::string* failed_file) {
-  int16_t handle = table_.handle();
-  char type = static_cast<char>(f.type);
-  if (type == '0' || type == 'Q') {  // raw bytes: null flags, varbinary
-    std::string raw;
-    if (type == 'Q') {
-      kbdseterror(0);
-      int16_t blank = kbddisblank(handle, field);
-      if (blank < 0) return blank;
-      if (blank != 0) {
-        w->Null();
-        return kKbdOk;
-      }
-      kbdseterror(0);
-      if (int16_t s = kbddget(handle, field, buffer_.data()); s < 0) return s;
-      auto n = static_cast<uint8_t>(buffer_[0]) |
-               (static_cast<uint8_t>(buffer_[1]) << 8);
-      raw.assign(buffer_.data() + 2, n);
-    } else if (int16_t s = Raw(field, &raw); s < 0) {
-      return s;
-    }
-    w->BeginObject();
-    w->Key("base64");
-    w->String(Base64Encode(raw));
-    w->EndObject();
-    return kKbdOk;
-  }
+  const char type = static_cast<char>(f.type);
+  if (type == '0') return NullFlags(field, w);
+  if (type == 'Q') return Varbinary(field, w);
   kbdseterror(0);
-  int16_t blank = kbddisblank(handle, field);
+  int16_t blank = kbddisblank(table_.handle(), field);
   if (blank < 0) return blank;
-  bool text_type = type == 'C' || type == 'V';
-  bool memo_type = type == 'M' || type == 'G' || type == 'P' || type == 'W' ||
-                   (type == 'B' && table_.info().dialect != kKbdVisualFoxpro);
+  const bool text_type = type == 'C' || type == 'V';
+  const bool memo_type = IsMemo(type);
   // 2: the null bit is set. 1: blank, which is null except for text
   // (an empty string) and memo numbers (no memo: "").
   if (blank == 2 || (blank == 1 && !text_type && !memo_type)) {
@@ -152,65 +232,23 @@ int16_t RecordPrinter::Value(int16_t field, const KbdFieldDef& f,
   kbdseterror(0);
   switch (type) {
     case 'C':
-    case 'V': {
-      if (int16_t s = kbddget(handle, field, buffer_.data()); s < 0) return s;
-      w->String(Text(TrimRight(buffer_.data())));
-      return kKbdOk;
-    }
+    case 'V':
+      return Character(field, w);
     case 'D':
-    case 'T': {
-      int16_t s = kbddget(handle, field, buffer_.data());
-      if (s == kKbdErrDate || s == kKbdErrTime) {
-        // A stored date that is no date: shown as null, said on stderr.
-        inv_.err() << "qxdb: " << table_.path() << ": invalid value in field "
-                   << names_[static_cast<std::size_t>(field)] << "\n";
-        w->Null();
-        return kKbdOk;
-      }
-      if (s < 0) return s;
-      std::string text(buffer_.data());
-      w->String(type == 'T' ? text.substr(0, 14) : text);
-      return kKbdOk;
-    }
-    case 'L': {
-      if (int16_t s = kbddget(handle, field, buffer_.data()); s < 0) return s;
-      char c = buffer_[0];
-      if (c == 1) w->Bool(true);
-      else if (c == 0) w->Bool(false);
-      else w->Null();
-      return kKbdOk;
-    }
-    case 'I': {
-      int32_t v = 0;
-      if (int16_t s = kbddget(handle, field, &v); s < 0) return s;
-      w->Int(v);
-      return kKbdOk;
-    }
-    case 'N': {
-      double v = 0;
-      if (int16_t s = kbddget(handle, field, &v); s < 0) return s;
-      std::string raw;
-      if (int16_t s = Raw(field, &raw); s < 0) return s;
-      if (raw.find('.') == std::string::npos && std::fabs(v) < 9.0e18)
-        w->Int(static_cast<int64_t>(v));
-      else
-        w->Double(v);
-      return kKbdOk;
-    }
+    case 'T':
+      return DateOrTime(field, type, w);
+    case 'L':
+      return Logical(field, w);
+    case 'I':
+      return Integer(field, w);
+    case 'N':
+      return Numeric(field, w);
     case 'F':
     case 'B':
-    case 'Y': {
-      double v = 0;
-      if (int16_t s = kbddget(handle, field, &v); s < 0) return s;
-      w->Double(v);
-      return kKbdOk;
-    }
-    default: {
-      std::string raw;
-      if (int16_t s = Raw(field, &raw); s < 0) return s;
-      w->String(Text(TrimRight(raw)));
-      return kKbdOk;
-    }
+    case 'Y':
+      return Double(field, w);
+    default:
+      return StoredText(field, w);
   }
 }
 

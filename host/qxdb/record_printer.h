@@ -48,6 +48,22 @@ class RecordPrinter {
                 std::string* failed_file);
   int16_t Raw(int16_t field, std::string* raw);
 
+  // The value steps, one per field type (what Value writes for a value that
+  // is neither null nor a memo); each answers as Value does.
+  int16_t NullFlags(int16_t field, JsonWriter* w);
+  int16_t Varbinary(int16_t field, JsonWriter* w);
+  int16_t Character(int16_t field, JsonWriter* w);
+  int16_t DateOrTime(int16_t field, char type, JsonWriter* w);
+  int16_t Logical(int16_t field, JsonWriter* w);
+  int16_t Integer(int16_t field, JsonWriter* w);
+  int16_t Numeric(int16_t field, JsonWriter* w);
+  int16_t Double(int16_t field, JsonWriter* w);
+  int16_t StoredText(int16_t field, JsonWriter* w);
+  // {"base64": ...} of bytes; kKbdOk.
+  static int16_t Base64Object(std::string_view bytes, JsonWriter* w);
+  // Whether fields of type keep their values in the memo file.
+  bool IsMemo(char type) const;
+
   Invocation& inv_;
   Table& table_;
   int code_page_;

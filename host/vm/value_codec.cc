@@ -16,6 +16,17 @@ namespace qx::vm {
 namespace {
 
 constexpr __int128 kCurrencyLimit = static_cast<__int128>(1) << 79;
+constexpr uint32_t kMsPerDay = 86400000;
+
+// width bytes at p, little-endian: the order of HostValue::fixed and of the
+// code units of a UTF-16 host text.
+unsigned __int128 LoadUnsigned(const uint8_t* p, uint32_t width) {
+  unsigned __int128 bits = 0;
+  for (uint32_t i = 0; i < width; ++i) {
+    bits |= static_cast<unsigned __int128>(p[i]) << (8 * i);
+  }
+  return bits;
+}
 
 bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
 
@@ -316,12 +327,14 @@ void StoreFixed(HostValue* value, uint8_t type, __int128 bits) {
 }
 
 __int128 LoadSigned(const HostValue& value, uint32_t width) {
-  unsigned __int128 bits = 0;
-  for (uint32_t i = 0; i < width; ++i) {
-    bits |= static_cast<unsigned __int128>(value.fixed.bytes[i]) << (8 * i);
-  }
+  const unsigned __int128 bits = LoadUnsigned(value.fixed.bytes, width);
   const unsigned shift = 128 - 8 * width;
   return static_cast<__int128>(bits << shift) >> shift;
+}
+
+__int128 DateTimeBits(int32_t day, uint32_t ms) {
+  return static_cast<__int128>(static_cast<uint32_t>(day)) |
+         static_cast<__int128>(ms) << 32;
 }
 
 uint32_t ParseNumber(std::u16string_view text, Number* out) {
@@ -382,6 +395,122 @@ uint32_t ParseNumber(std::u16string_view text, Number* out) {
   return std::isfinite(f) ? kHostOk : kHostOverflow;
 }
 
+
+// ---------------------------------------------------------------------------
+// Decode: one step per family.
+
+namespace {
+
+bool DecodeUnsigned(const HostValue& value, Number* n) {
+  const uint32_t width = FixedValueWidth(value.type);
+  n->mantissa = static_cast<__int128>(LoadUnsigned(value.fixed.bytes, width));
+  return true;
+}
+
+bool DecodeDecimal(const HostValue& value, Number* n) {
+  if (value.scale > kMaxDecimalDigits) return false;
+  n->mantissa = LoadSigned(value, 16);
+  n->scale = value.scale;
+  return true;
+}
+
+bool DecodeNumber(const HostValue& value, Number* n) {
+  switch (value.type) {
+    case kValueFloat:
+      n->is_float = true;
+      n->f = value.fixed.f32;
+      return true;
+    case kValueDouble:
+      n->is_float = true;
+      n->f = value.fixed.f64;
+      return true;
+    case kValueCurrency:
+      n->mantissa = LoadSigned(value, 10);
+      n->scale = 4;
+      return true;
+    case kValueDecimal:
+      return DecodeDecimal(value, n);
+    case kValueBoolean:
+      n->mantissa = value.fixed.bytes[0] != 0 ? 1 : 0;
+      return true;
+    case kValueUInt8:
+    case kValueUInt16:
+    case kValueUInt32:
+    case kValueUInt64:
+      return DecodeUnsigned(value, n);
+    default:  // the signed integers
+      n->mantissa = LoadSigned(value, FixedValueWidth(value.type));
+      return true;
+  }
+}
+
+// One code page 1252 character in the fixed bytes; NUL is the empty text.
+void DecodeChar(const HostValue& value, Decoded* out) {
+  const char c = static_cast<char>(value.fixed.bytes[0]);
+  out->text = c == '\0' ? u"" : platform::AnsiToUtf16(std::string_view(&c, 1));
+  out->ansi_text = true;
+}
+
+// UTF-16 code units, little-endian: false for an odd byte count.
+bool DecodeUtf16Le(const void* data, uint32_t size, std::u16string* out) {
+  if (size % 2 != 0) return false;
+  const auto* p = static_cast<const uint8_t*>(data);
+  for (uint32_t i = 0; i < size; i += 2) {
+    out->push_back(static_cast<char16_t>(LoadUnsigned(p + i, 2)));
+  }
+  return true;
+}
+
+// Fixed-length texts are padded with blanks, which are not part of the value.
+void DropPadding(std::u16string* text) {
+  while (!text->empty() && text->back() == u' ') text->pop_back();
+}
+
+bool DecodeText(const HostValue& value, Decoded* out) {
+  if (value.type == kValueChar) {
+    DecodeChar(value, out);
+    return true;
+  }
+  const auto* bytes = static_cast<const char*>(value.data);
+  if (bytes == nullptr && value.size != 0) return false;
+  if (IsUnicodeText(value.type)) {
+    if (!DecodeUtf16Le(bytes, value.size, &out->text)) return false;
+  } else {
+    out->text = platform::AnsiToUtf16(std::string_view(bytes, value.size));
+    out->ansi_text = true;
+  }
+  if (value.type == kValueFixedText || value.type == kValueFixedUnicode) {
+    DropPadding(&out->text);
+  }
+  return true;
+}
+
+bool DecodeDate(const HostValue& value, Decoded* out) {
+  out->day = static_cast<int32_t>(LoadSigned(value, 4));
+  return true;
+}
+
+bool DecodeTime(const HostValue& value, Decoded* out) {
+  out->ms = static_cast<uint32_t>(LoadSigned(value, 4));
+  return out->ms < kMsPerDay;
+}
+
+// The Julian day in bytes 0..3, the milliseconds in bytes 4..7.
+bool DecodeDateTime(const HostValue& value, Decoded* out) {
+  out->day = static_cast<int32_t>(LoadSigned(value, 4));
+  out->ms = static_cast<uint32_t>(LoadUnsigned(value.fixed.bytes + 4, 4));
+  return out->ms < kMsPerDay;
+}
+
+bool DecodeBinary(const HostValue& value, Decoded* out) {
+  const auto* bytes = static_cast<const char*>(value.data);
+  if (bytes == nullptr && value.size != 0) return false;
+  out->bytes.assign(bytes == nullptr ? "" : bytes, value.size);
+  return true;
+}
+
+}  // namespace
+
 bool Decode(const HostValue& value, Decoded* out) {
   *out = Decoded();
   out->type = value.type;
@@ -390,96 +519,243 @@ bool Decode(const HostValue& value, Decoded* out) {
     return true;
   }
   out->family = FamilyOf(value.type);
-  const auto* bytes = static_cast<const char*>(value.data);
   switch (out->family) {
-    case Family::kNumber: {
-      Number& n = out->number;
-      switch (value.type) {
-        case kValueFloat:
-          n.is_float = true;
-          n.f = value.fixed.f32;
-          break;
-        case kValueDouble:
-          n.is_float = true;
-          n.f = value.fixed.f64;
-          break;
-        case kValueCurrency:
-          n.mantissa = LoadSigned(value, 10);
-          n.scale = 4;
-          break;
-        case kValueDecimal:
-          if (value.scale > kMaxDecimalDigits) return false;
-          n.mantissa = LoadSigned(value, 16);
-          n.scale = value.scale;
-          break;
-        case kValueBoolean:
-          n.mantissa = value.fixed.bytes[0] != 0 ? 1 : 0;
-          break;
-        case kValueUInt8:
-        case kValueUInt16:
-        case kValueUInt32:
-        case kValueUInt64: {
-          const uint32_t width = FixedValueWidth(value.type);
-          unsigned __int128 bits = 0;
-          for (uint32_t i = 0; i < width; ++i) {
-            bits |= static_cast<unsigned __int128>(value.fixed.bytes[i])
-                    << (8 * i);
-          }
-          n.mantissa = static_cast<__int128>(bits);
-          break;
-        }
-        default:
-          n.mantissa = LoadSigned(value, FixedValueWidth(value.type));
-          break;
-      }
-      return true;
-    }
+    case Family::kNumber:
+      return DecodeNumber(value, &out->number);
     case Family::kText:
-      if (value.type == kValueChar) {
-        const char c = static_cast<char>(value.fixed.bytes[0]);
-        out->text =
-            c == '\0' ? u"" : platform::AnsiToUtf16(std::string_view(&c, 1));
-        out->ansi_text = true;
-        return true;
-      }
-      if (bytes == nullptr && value.size != 0) return false;
-      if (IsUnicodeText(value.type)) {
-        if (value.size % 2 != 0) return false;
-        for (uint32_t i = 0; i < value.size; i += 2) {
-          out->text +=
-              static_cast<char16_t>(static_cast<uint8_t>(bytes[i]) |
-                                    static_cast<uint8_t>(bytes[i + 1]) << 8);
-        }
-      } else {
-        out->text = platform::AnsiToUtf16(std::string_view(bytes, value.size));
-        out->ansi_text = true;
-      }
-      if (value.type == kValueFixedText || value.type == kValueFixedUnicode) {
-        while (!out->text.empty() && out->text.back() == u' ') {
-          out->text.pop_back();
-        }
-      }
-      return true;
+      return DecodeText(value, out);
     case Family::kDate:
-      out->day = static_cast<int32_t>(LoadSigned(value, 4));
-      return true;
+      return DecodeDate(value, out);
     case Family::kTime:
-      out->ms = static_cast<uint32_t>(LoadSigned(value, 4));
-      return out->ms < 86400000u;
+      return DecodeTime(value, out);
     case Family::kDateTime:
-      out->day = static_cast<int32_t>(LoadSigned(value, 4));
-      out->ms = value.fixed.bytes[4] | value.fixed.bytes[5] << 8 |
-                value.fixed.bytes[6] << 16 |
-                static_cast<uint32_t>(value.fixed.bytes[7]) << 24;
-      return out->ms < 86400000u;
+      return DecodeDateTime(value, out);
     case Family::kBinary:
-      if (bytes == nullptr && value.size != 0) return false;
-      out->bytes.assign(bytes == nullptr ? "" : bytes, value.size);
-      return true;
+      return DecodeBinary(value, out);
     default:
       return false;
   }
 }
+
+// ---------------------------------------------------------------------------
+// Encode: texts read as the target's family first, then one step per
+// target family. Each step answers its own result; Encode keeps the worse
+// of that and the reading's.
+
+namespace {
+
+bool IsUnsignedInteger(uint8_t type) {
+  return type == kValueUInt8 || type == kValueUInt16 || type == kValueUInt32 ||
+         type == kValueUInt64;
+}
+
+// The inclusive range of an integer type of width bytes.
+void IntegerRange(uint8_t type, __int128* low, __int128* high) {
+  const uint32_t width = FixedValueWidth(type);
+  const __int128 one = 1;
+  if (IsUnsignedInteger(type)) {
+    *low = 0;
+    *high = (one << (8 * width)) - 1;
+  } else {
+    *low = -(one << (8 * width - 1));
+    *high = (one << (8 * width - 1)) - 1;
+  }
+}
+
+uint32_t EncodeNull(uint8_t type, HostValue* target) {
+  target->state = kValueStateNull;
+  target->size = FixedValueWidth(type);
+  return kHostOk;
+}
+
+// A text read as a number of type: the logical words for a boolean.
+uint32_t ReadTextAsNumber(const std::u16string& text, uint8_t type,
+                          Number* out) {
+  if (type != kValueBoolean) return ParseNumber(text, out);
+  bool b;
+  if (!ParseBoolean(text, &b)) return kHostInvalid;
+  out->mantissa = b ? 1 : 0;
+  return kHostOk;
+}
+
+// A text read as a date or date-time; a date drops the time of day, which
+// rounds.
+uint32_t ReadTextAsDate(const std::u16string& text, Family family,
+                        Decoded* out) {
+  uint32_t result = ParseDateTime(text, &out->day, &out->ms);
+  if (family == Family::kDate && out->ms != 0) {
+    out->ms = 0;
+    result = Worse(result, kHostRounded);
+  }
+  return result;
+}
+
+// A text read as a value of the target's family (a number, a date, a
+// time): the form the family's step then encodes.
+uint32_t ReadTextAs(const std::u16string& text, uint8_t type, Family family,
+                    Decoded* out) {
+  out->family = family;
+  switch (family) {
+    case Family::kNumber:
+      return ReadTextAsNumber(text, type, &out->number);
+    case Family::kDate:
+    case Family::kDateTime:
+      return ReadTextAsDate(text, family, out);
+    case Family::kTime:
+      return ParseTime(text, &out->ms);
+    default:
+      return kHostIncompatible;
+  }
+}
+
+uint32_t EncodeFloat32(const Number& n, HostValue* target) {
+  const long double x = n.AsLongDouble();
+  if (std::isfinite(x) && std::fabs(x) > FLT_MAX) return kHostOverflow;
+  target->fixed.f32 = static_cast<float>(x);
+  target->size = 4;
+  return static_cast<long double>(target->fixed.f32) != x ? kHostRounded
+                                                          : kHostOk;
+}
+
+uint32_t EncodeFloat64(const Number& n, HostValue* target) {
+  target->fixed.f64 = static_cast<double>(n.AsLongDouble());
+  target->size = 8;
+  return kHostOk;
+}
+
+uint32_t EncodeCurrency(const Number& n, HostValue* target) {
+  __int128 v = 0;
+  const uint32_t result = ScaledOf(n, 4, kCurrencyLimit, &v);
+  if (HostFailed(result)) return result;
+  StoreFixed(target, kValueCurrency, v);
+  return result;
+}
+
+// REQUIRES: scale is the target's; larger than 38 is invalid.
+uint32_t EncodeDecimal(const Number& n, uint8_t scale, HostValue* target) {
+  if (scale > kMaxDecimalDigits) return kHostInvalid;
+  __int128 v = 0;
+  const uint32_t result = ScaledOf(n, scale, PowerOfTen(38), &v);
+  target->scale = scale;
+  if (HostFailed(result)) return result;
+  StoreFixed(target, kValueDecimal, v);
+  return result;
+}
+
+uint32_t EncodeBoolean(const Number& n, HostValue* target) {
+  StoreFixed(target, kValueBoolean,
+             n.is_float ? (n.f != 0) : (n.mantissa != 0));
+  return kHostOk;
+}
+
+// Cut toward zero; a value outside the type's range overflows.
+uint32_t EncodeInteger(const Number& n, uint8_t type, HostValue* target) {
+  __int128 v = 0;
+  const uint32_t result = IntegerOf(n, &v);
+  __int128 low, high;
+  IntegerRange(type, &low, &high);
+  if (v < low || v > high) return kHostOverflow;
+  if (HostFailed(result)) return result;
+  StoreFixed(target, type, v);
+  return result;
+}
+
+uint32_t EncodeNumber(const Decoded& from, uint8_t type, uint8_t scale,
+                      HostValue* target) {
+  if (from.family != Family::kNumber) return kHostIncompatible;
+  switch (type) {
+    case kValueFloat:
+      return EncodeFloat32(from.number, target);
+    case kValueDouble:
+      return EncodeFloat64(from.number, target);
+    case kValueCurrency:
+      return EncodeCurrency(from.number, target);
+    case kValueDecimal:
+      return EncodeDecimal(from.number, scale, target);
+    case kValueBoolean:
+      return EncodeBoolean(from.number, target);
+    default:
+      return EncodeInteger(from.number, type, target);
+  }
+}
+
+// One code page 1252 character: a longer text overflows.
+uint32_t EncodeChar(const std::u16string& text, HostValue* target) {
+  if (text.size() > 1) return kHostOverflow;
+  bool lossy = false;
+  const std::string ansi = platform::Utf16ToAnsi(text, '?', &lossy);
+  StoreFixed(target, kValueChar,
+             ansi.empty() ? 0 : static_cast<uint8_t>(ansi[0]));
+  return lossy ? kHostRounded : kHostOk;
+}
+
+uint32_t EncodeUnicodeText(const std::u16string& text, HostValue* target) {
+  std::string bytes;
+  for (char16_t c : text) {
+    bytes += static_cast<char>(c & 0xFF);
+    bytes += static_cast<char>(c >> 8);
+  }
+  AllocateBytes(target, bytes.data(), bytes.size());
+  return target->data == nullptr ? kHostNoMemory : kHostOk;
+}
+
+// Characters code page 1252 lacks become '?', which rounds.
+uint32_t EncodeAnsiText(const std::u16string& text, HostValue* target) {
+  bool lossy = false;
+  const std::string ansi = platform::Utf16ToAnsi(text, '?', &lossy);
+  AllocateBytes(target, ansi.data(), ansi.size());
+  if (target->data == nullptr) return kHostNoMemory;
+  return lossy ? kHostRounded : kHostOk;
+}
+
+uint32_t EncodeText(const Decoded& from, uint8_t type, HostValue* target) {
+  const std::u16string text = TextForm(from);
+  if (type == kValueChar) return EncodeChar(text, target);
+  if (IsUnicodeText(type)) return EncodeUnicodeText(text, target);
+  return EncodeAnsiText(text, target);
+}
+
+// Dates and date-times convert among themselves; a time only to a time.
+// A date drops the time of day, which rounds.
+uint32_t EncodeDateOrTime(const Decoded& from, uint8_t type, Family family,
+                          HostValue* target) {
+  int32_t day = 0;
+  uint32_t ms = 0;
+  if (from.family == Family::kDate || from.family == Family::kDateTime) {
+    day = from.day;
+    ms = from.ms;
+  } else if (from.family == Family::kTime && family == Family::kTime) {
+    ms = from.ms;
+  } else {
+    return kHostIncompatible;
+  }
+  switch (family) {
+    case Family::kDate:
+      StoreFixed(target, type, day);
+      return ms != 0 ? kHostRounded : kHostOk;
+    case Family::kTime:
+      StoreFixed(target, type, ms);
+      return kHostOk;
+    default:
+      StoreFixed(target, type, DateTimeBits(day, ms));
+      return kHostOk;
+  }
+}
+
+// A binary keeps its bytes; a text gives its code page 1252 bytes.
+uint32_t EncodeBinary(const Decoded& from, HostValue* target) {
+  if (from.family == Family::kBinary) {
+    AllocateBytes(target, from.bytes.data(), from.bytes.size());
+  } else if (from.family == Family::kText) {
+    const std::string ansi = platform::Utf16ToAnsi(from.text);
+    AllocateBytes(target, ansi.data(), ansi.size());
+  } else {
+    return kHostIncompatible;
+  }
+  return target->data == nullptr ? kHostNoMemory : kHostOk;
+}
+
+}  // namespace
 
 bool EncodeDouble(double f, uint8_t type, HostValue* target,
                   uint32_t* result) {
@@ -494,11 +770,9 @@ bool EncodeDouble(double f, uint8_t type, HostValue* target,
     case kValueInt32:
     case kValueInt64: {
       code = IntegerOf(n, &v);
-      const uint32_t width = FixedValueWidth(type);
-      const __int128 one = 1;
-      if (!HostFailed(code) && (v < -(one << (8 * width - 1)) ||
-                                v > (one << (8 * width - 1)) - 1))
-        code = kHostOverflow;
+      __int128 low, high;
+      IntegerRange(type, &low, &high);
+      if (!HostFailed(code) && (v < low || v > high)) code = kHostOverflow;
       break;
     }
     case kValueCurrency:
@@ -519,147 +793,29 @@ uint32_t Encode(const Decoded& d, uint8_t type, uint8_t scale,
                 HostValue* target) {
   *target = HostValue();
   target->type = type;
-  if (d.family == Family::kNull) {
-    target->state = kValueStateNull;
-    target->size = FixedValueWidth(type);
-    return kHostOk;
-  }
+  if (d.family == Family::kNull) return EncodeNull(type, target);
   const Family family = FamilyOf(type);
   // Texts of another family are read as the target's family.
   Decoded parsed;
   const Decoded* from = &d;
-  uint32_t result = kHostOk;
+  uint32_t read = kHostOk;
   if (d.family == Family::kText && family != Family::kText &&
       family != Family::kBinary) {
-    parsed.family = family;
-    if (family == Family::kNumber) {
-      if (type == kValueBoolean) {
-        bool b;
-        if (!ParseBoolean(d.text, &b)) return kHostInvalid;
-        parsed.number.mantissa = b ? 1 : 0;
-      } else {
-        result = ParseNumber(d.text, &parsed.number);
-      }
-    } else if (family == Family::kDate || family == Family::kDateTime) {
-      result = ParseDateTime(d.text, &parsed.day, &parsed.ms);
-      if (family == Family::kDate && parsed.ms != 0) {
-        parsed.ms = 0;
-        result = Worse(result, kHostRounded);
-      }
-    } else if (family == Family::kTime) {
-      result = ParseTime(d.text, &parsed.ms);
-    } else {
-      return kHostIncompatible;
-    }
-    if (HostFailed(result)) return result;
+    read = ReadTextAs(d.text, type, family, &parsed);
+    if (HostFailed(read)) return read;
     from = &parsed;
   }
   switch (family) {
-    case Family::kNumber: {
-      if (from->family != Family::kNumber) return kHostIncompatible;
-      const Number& n = from->number;
-      if (type == kValueFloat || type == kValueDouble) {
-        const long double x = n.AsLongDouble();
-        if (type == kValueFloat) {
-          if (std::isfinite(x) && std::fabs(x) > FLT_MAX) return kHostOverflow;
-          target->fixed.f32 = static_cast<float>(x);
-          if (static_cast<long double>(target->fixed.f32) != x) {
-            result = Worse(result, kHostRounded);
-          }
-          target->size = 4;
-        } else {
-          target->fixed.f64 = static_cast<double>(x);
-          target->size = 8;
-        }
-        return result;
-      }
-      __int128 v = 0;
-      if (type == kValueCurrency) {
-        result = Worse(result, ScaledOf(n, 4, kCurrencyLimit, &v));
-      } else if (type == kValueDecimal) {
-        if (scale > kMaxDecimalDigits) return kHostInvalid;
-        result = Worse(result, ScaledOf(n, scale, PowerOfTen(38), &v));
-        target->scale = scale;
-      } else if (type == kValueBoolean) {
-        v = n.is_float ? (n.f != 0) : (n.mantissa != 0);
-      } else {
-        result = Worse(result, IntegerOf(n, &v));
-        const uint32_t width = FixedValueWidth(type);
-        const bool is_unsigned = type == kValueUInt8 || type == kValueUInt16 ||
-                                 type == kValueUInt32 || type == kValueUInt64;
-        const __int128 one = 1;
-        const __int128 low = is_unsigned ? 0 : -(one << (8 * width - 1));
-        const __int128 high = is_unsigned ? (one << (8 * width)) - 1
-                                          : (one << (8 * width - 1)) - 1;
-        if (v < low || v > high) return kHostOverflow;
-      }
-      if (HostFailed(result)) return result;
-      const uint8_t kept_scale = target->scale;
-      StoreFixed(target, type, v);
-      target->scale = kept_scale;
-      return result;
-    }
-    case Family::kText: {
-      const std::u16string text = TextForm(*from);
-      if (type == kValueChar) {
-        if (text.size() > 1) return kHostOverflow;
-        bool lossy = false;
-        const std::string ansi = platform::Utf16ToAnsi(text, '?', &lossy);
-        StoreFixed(target, type,
-                   ansi.empty() ? 0 : static_cast<uint8_t>(ansi[0]));
-        return lossy ? kHostRounded : kHostOk;
-      }
-      if (IsUnicodeText(type)) {
-        std::string bytes;
-        for (char16_t c : text) {
-          bytes += static_cast<char>(c & 0xFF);
-          bytes += static_cast<char>(c >> 8);
-        }
-        AllocateBytes(target, bytes.data(), bytes.size());
-      } else {
-        bool lossy = false;
-        const std::string ansi = platform::Utf16ToAnsi(text, '?', &lossy);
-        AllocateBytes(target, ansi.data(), ansi.size());
-        if (lossy) result = Worse(result, kHostRounded);
-      }
-      return target->data == nullptr ? kHostNoMemory : result;
-    }
+    case Family::kNumber:
+      return Worse(read, EncodeNumber(*from, type, scale, target));
+    case Family::kText:
+      return Worse(read, EncodeText(*from, type, target));
     case Family::kDate:
     case Family::kDateTime:
-    case Family::kTime: {
-      int32_t day = 0;
-      uint32_t ms = 0;
-      if (from->family == Family::kDate || from->family == Family::kDateTime) {
-        day = from->day;
-        ms = from->ms;
-      } else if (from->family == Family::kTime && family == Family::kTime) {
-        ms = from->ms;
-      } else {
-        return kHostIncompatible;
-      }
-      if (family == Family::kDate) {
-        if (ms != 0) result = Worse(result, kHostRounded);
-        StoreFixed(target, type, day);
-      } else if (family == Family::kTime) {
-        StoreFixed(target, type, ms);
-      } else {
-        StoreFixed(target, type,
-                   static_cast<__int128>(static_cast<uint32_t>(day)) |
-                       static_cast<__int128>(ms) << 32);
-      }
-      return result;
-    }
-    case Family::kBinary: {
-      if (from->family == Family::kBinary) {
-        AllocateBytes(target, from->bytes.data(), from->bytes.size());
-      } else if (from->family == Family::kText) {
-        const std::string ansi = platform::Utf16ToAnsi(from->text);
-        AllocateBytes(target, ansi.data(), ansi.size());
-      } else {
-        return kHostIncompatible;
-      }
-      return target->data == nullptr ? kHostNoMemory : result;
-    }
+    case Family::kTime:
+      return Worse(read, EncodeDateOrTime(*from, type, family, target));
+    case Family::kBinary:
+      return Worse(read, EncodeBinary(*from, target));
     default:
       return kHostIncompatible;
   }

@@ -69,6 +69,9 @@ uint32_t ParseNumber(std::u16string_view text, Number* out);
 // Fixed-byte access (little-endian, width bytes).
 void StoreFixed(HostValue* value, uint8_t type, __int128 bits);
 __int128 LoadSigned(const HostValue& value, uint32_t width);
+// The fixed bits of a date-time: the Julian day in bytes 0..3, the
+// milliseconds since midnight in bytes 4..7.
+__int128 DateTimeBits(int32_t day, uint32_t ms);
 
 constexpr int kMaxDecimalDigits = 38;
 __int128 PowerOfTen(int n);  // REQUIRES: 0 <= n <= 38

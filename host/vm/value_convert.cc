@@ -138,9 +138,7 @@ HostValue DateTimeValue(int year, int month, int day, int hour, int minute,
   const uint32_t ms = static_cast<uint32_t>(
       ((hour * 60 + minute) * 60 + second) * 1000 + millisecond);
   StoreFixed(&v, kValueDateTime,
-             static_cast<__int128>(
-                 static_cast<uint32_t>(JulianDay(year, month, day))) |
-                 static_cast<__int128>(ms) << 32);
+             DateTimeBits(JulianDay(year, month, day), ms));
   return v;
 }
 
