@@ -1,7 +1,7 @@
 // The error sink and the access layer's reporting steps.
 #include "access/errors/error_context.h"
 
-#include "engine/core/status.h"
+#include "access/adapter/status_texts.h"
 #include "framework/guard.h"
 #include "framework/names.h"
 
@@ -82,13 +82,11 @@ void CErrorContext::MarkOutOfMemory() {
 }
 
 void AddEngineStatusTexts(CXError* error, int32_t status) {
-  if (error == nullptr || status < INT16_MIN || status > INT16_MAX) return;
-  const engine::StatusTexts* texts =
-      engine::FindStatusTexts(static_cast<int16_t>(status));
-  if (texts == nullptr) return;
+  EngineStatusTexts texts;
+  if (error == nullptr || !FindEngineStatusTexts(status, &texts)) return;
   const ErrorModule& module = DriverModule();
-  if (texts->short_id != 0) error->AppendMessage(module, texts->short_id, {});
-  if (texts->detail_id == 0) return;
+  if (texts.short_id != 0) error->AppendMessage(module, texts.short_id, {});
+  if (texts.detail_id == 0) return;
   switch (status) {
     case kKbdErrNoPageLoaded:
     case kKbdErrPageNotLoaded:
@@ -97,10 +95,10 @@ void AddEngineStatusTexts(CXError* error, int32_t status) {
     case kKbdErrNullPointer:
     case kKbdErrGlobalLock:
     case kKbdErrNoTask:
-      error->AppendDebug(module, texts->detail_id, {});
+      error->AppendDebug(module, texts.detail_id, {});
       break;
     default:
-      error->AppendMessage(module, texts->detail_id, {});
+      error->AppendMessage(module, texts.detail_id, {});
       break;
   }
 }

@@ -4,11 +4,10 @@
 #include <exception>
 #include <iostream>
 
-#include "engine/core/status.h"
+#include "access/adapter/status_texts.h"
 #include "host/qxdb/commands.h"
 #include "platform/platform.h"
 #include "qx/engine.h"
-#include "resources/message_store.h"
 
 namespace qx::qxdb {
 
@@ -104,14 +103,7 @@ void Invocation::EngineWarning(std::string_view file, int16_t status) {
 }
 
 std::string StatusText(int16_t status) {
-  const engine::StatusTexts* row = engine::FindStatusTexts(status);
-  if (row == nullptr) {
-    if (engine::IsSystemErrorStatus(status))
-      return "system error " +
-             std::to_string(static_cast<uint16_t>(status) & kKbdSystemErrorMask);
-    return "";
-  }
-  return platform::Utf16ToUtf8(resources::MessageText(row->short_id));
+  return platform::Utf16ToUtf8(access::EngineStatusText(status));
 }
 
 std::string EnginePath(std::string_view utf8_path) {
