@@ -1,17 +1,21 @@
 # Front door of the build. `make` builds release into build/, `make test`
-# builds and runs every test, `make demo` runs the sample job, `make bench`
-# builds and runs the benchmarks. `make windows` cross-builds the Windows
+# builds and runs every test, `make demo` builds the command-line tool into
+# build-demo/ (no tests, so no GoogleTest) and runs the sample job there,
+# `make bench` builds the benchmarks into build-bench/ and runs them (build/
+# keeps its own switches). `make windows` cross-builds the Windows
 # DLL, its programs and tests into build-win/ with mingw-w64;
 # `make windows-test` runs that test suite under Wine. `make fuzz` builds
 # the libFuzzer targets with clang 14, ASan and UBSan into build-fuzz/
 # (tools/fuzz.sh SECONDS runs them). CMake does the real work.
 
-BUILD      ?= build
-ASAN_BUILD ?= build-asan
-WIN_BUILD  ?= build-win
-FUZZ_BUILD ?= build-fuzz
-JOBS       ?= $(shell nproc)
-CMAKE_ARGS ?=
+BUILD       ?= build
+DEMO_BUILD  ?= build-demo
+BENCH_BUILD ?= build-bench
+ASAN_BUILD  ?= build-asan
+WIN_BUILD   ?= build-win
+FUZZ_BUILD  ?= build-fuzz
+JOBS        ?= $(shell nproc)
+CMAKE_ARGS  ?=
 
 .PHONY: all build test demo bench asan-test peers clean windows windows-tools \
         windows-test fuzz fuzz-tools
@@ -37,13 +41,25 @@ asan-test: peers $(ASAN_BUILD)/CMakeCache.txt
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS)
 
-demo: build
-	@bash tools/demo.sh $(BUILD)
+# The demo needs only qxdb, which brings the component and the VM module it
+# loads: its own tree, configured without the tests.
+$(DEMO_BUILD)/CMakeCache.txt:
+	cmake -S . -B $(DEMO_BUILD) -DCMAKE_BUILD_TYPE=Release -DQX_BUILD_TESTS=OFF \
+	  $(CMAKE_ARGS)
 
-bench: peers
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DQX_BUILD_BENCH=ON $(CMAKE_ARGS)
-	cmake --build $(BUILD) -j $(JOBS)
-	@bash tools/bench.sh $(BUILD)
+demo: $(DEMO_BUILD)/CMakeCache.txt
+	cmake --build $(DEMO_BUILD) -j $(JOBS) --target qxdb
+	@bash tools/demo.sh $(DEMO_BUILD)
+
+# The benchmarks have their own tree, so the bench switch never reaches
+# build/ (whose `make test` would then build them too).
+$(BENCH_BUILD)/CMakeCache.txt:
+	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DQX_BUILD_BENCH=ON \
+	  -DQX_BUILD_TESTS=OFF $(CMAKE_ARGS)
+
+bench: peers $(BENCH_BUILD)/CMakeCache.txt
+	cmake --build $(BENCH_BUILD) -j $(JOBS)
+	@bash tools/bench.sh $(BENCH_BUILD)
 
 windows-tools:
 	@bash tools/install-windows-tools.sh
@@ -79,4 +95,5 @@ fuzz: fuzz-tools
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target qx_fuzz
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(WIN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(DEMO_BUILD) $(BENCH_BUILD) $(ASAN_BUILD) $(WIN_BUILD) \
+	  $(FUZZ_BUILD)

@@ -1,12 +1,18 @@
 #!/usr/bin/env bash
-# Runs every benchmark program built under BUILD/bench and prints its JSON;
+# Runs every benchmark program built under BUILD-DIR/bench and prints its JSON;
 # then, when Harbour is installed (HARBOUR_PREFIX, default /opt/harbour),
 # builds its hbbench and runs ours and Harbour's side by side
 # (tools/bench_vs_harbour.py, QX_BENCH_ROUNDS rounds, default 3).
 #
-# usage: bench.sh [BUILD-DIR]
+# usage: bench.sh [BUILD-DIR]   (default build-bench, a tree configured with
+#        -DQX_BUILD_BENCH=ON, as `make bench` makes it)
 set -eu
-build=${1:-build}
+build=${1:-build-bench}
+if [ ! -d "$build/bench" ]; then
+  echo "bench: no $build/bench: configure that tree with" \
+    "-DQX_BUILD_BENCH=ON and build it (make bench does, in build-bench)" >&2
+  exit 1
+fi
 root=$(cd "$(dirname "$0")/.." && pwd)
 shared=${QX_SHARED_DIR:-$root/../shared}
 hbmk2=${HARBOUR_PREFIX:-/opt/harbour}/bin/hbmk2

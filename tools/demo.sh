@@ -6,9 +6,17 @@
 # number, sought exactly and generically, modified and deleted; a duplicate
 # of a unique key is refused, a lock held by another process is reported
 # as a lock conflict, and the table is packed and reindexed. The engine-
-# level verbs then check the files. Everything lives under build/demo/.
+# level verbs then check the files. Everything lives under BUILD-DIR/demo/
+# (`make demo`: build-demo/demo/); the build tree needs only the qxdb target
+# built (it brings the component and the VM module qxdb loads).
+#
+# usage: demo.sh [BUILD-DIR]   (default build-demo)
 set -eu
-build=${1:-build}
+build=${1:-build-demo}
+if [ ! -x "$build/host/qxdb/qxdb" ]; then
+  echo "demo: $build/host/qxdb/qxdb is not built (make demo builds it)" >&2
+  exit 1
+fi
 qxdb="$(cd "$build" && pwd)/host/qxdb/qxdb"
 demo="$build/demo"
 rm -rf "$demo"

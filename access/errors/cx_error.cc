@@ -175,6 +175,152 @@ void AppendJoined(std::u16string* text, std::u16string_view more) {
   *text += more;
 }
 
+// ---- The dump's sections --------------------------------------------------
+
+// Appends one section: its lines, each ended by CR LF, after one empty line
+// when the dump already holds a section.
+void AppendSection(std::u16string* out,
+                   std::initializer_list<std::u16string> lines) {
+  if (!out->empty()) *out += kLineEnd;
+  for (const std::u16string& line : lines) {
+    *out += line;
+    *out += kLineEnd;
+  }
+}
+
+// A section of one text that may be missing: its heading and the text, or
+// the line saying there is none.
+void AppendTextSection(std::u16string_view text, uint32_t heading,
+                       uint32_t none, std::u16string* out) {
+  if (text.empty()) {
+    AppendSection(out, {Text(none)});
+  } else {
+    AppendSection(out, {Text(heading), std::u16string(text)});
+  }
+}
+
+// A line with one number, shown as a signed 32-bit value.
+std::u16string NumberLine(uint32_t text, uint32_t number) {
+  return Text(text, {MessageArg::Signed(static_cast<int32_t>(number))});
+}
+
+// A number's line, or the line saying there is none when it is 0.
+std::u16string NumberOrNoneLine(uint32_t text, uint32_t none,
+                                uint32_t number) {
+  return number == 0 ? Text(none) : NumberLine(text, number);
+}
+
+// 0x02: the host call the error arose in, its line when known, and the
+// function when there is one.
+void AppendHostCall(const HostCallContext& call, std::u16string* out) {
+  std::u16string where =
+      call.line == HostCallContext::kUnknownLine
+          ? Text(kTextProcess, {MessageArg::Text(call.process),
+                                MessageArg::Text(call.suffix),
+                                MessageArg::Unsigned(call.thread)})
+          : Text(kTextProcessLine, {MessageArg::Text(call.process),
+                                    MessageArg::Text(call.suffix),
+                                    MessageArg::Unsigned(call.line),
+                                    MessageArg::Unsigned(call.thread)});
+  if (call.function.empty()) {
+    AppendSection(out, {Text(kTextHostCall), where});
+  } else {
+    std::u16string function =
+        Text(kTextFunction, {MessageArg::Text(call.function),
+                             MessageArg::Unsigned(call.syntax)});
+    AppendSection(out, {Text(kTextHostCall), where, function});
+  }
+}
+
+// 0x80: the user message, under its heading unless kDumpNoHeading.
+void AppendUserMessage(std::u16string_view user_message, bool heading,
+                       std::u16string* out) {
+  std::u16string message = user_message.empty() ? Text(kTextNoMessage)
+                                                : std::u16string(user_message);
+  if (heading) {
+    AppendSection(out, {Text(kTextWhat), message});
+  } else {
+    AppendSection(out, {message});
+  }
+}
+
+// 0x01: the module that raised the error, with its version.
+std::u16string ModuleLine(const CXError& error) {
+  if (error.module_name().empty()) return Text(kTextUnknownModule);
+  return Text(kTextModule, {MessageArg::Text(error.module_name()),
+                            MessageArg::Text(error.module_version())});
+}
+
+// 0x200: one line per item that has something to show, under a heading.
+void AppendItems(const std::vector<ErrorItem>& items, std::u16string* out) {
+  std::u16string lines;
+  for (const ErrorItem& item : items) {
+    std::u16string line;
+    if (ItemLine(item, &line)) {
+      lines += line;
+      lines += kLineEnd;
+    }
+  }
+  if (lines.empty()) {
+    AppendSection(out, {Text(kTextNoItems)});
+    return;
+  }
+  // The lines end with CR LF already; a block-text item spans several.
+  AppendSection(out, {Text(kTextItems)});
+  *out += lines;
+}
+
+void AppendDump(const CXError& error, uint32_t flags, std::u16string* out);
+
+// 0x800: each sub-error under its numbered rule, dumped with the same flags
+// as a dump of its own (its first section has no empty line before it).
+void AppendSubErrors(const std::vector<CXError>& sub_errors, uint32_t flags,
+                     std::u16string* out) {
+  for (size_t n = 0; n < sub_errors.size(); ++n) {
+    *out += u"\r\n----- ";
+    *out += Text(kTextSubError,
+                 {MessageArg::Signed(static_cast<int64_t>(n + 1))});
+    *out += u" -----\r\n\r\n";
+    std::u16string sub;
+    AppendDump(sub_errors[n], flags, &sub);
+    *out += sub;
+  }
+}
+
+// The sections the flags choose, in the dump's fixed order (file comment).
+void AppendDump(const CXError& error, uint32_t flags, std::u16string* out) {
+  if ((flags & kDumpHostCall) != 0 && error.host_call().has_value())
+    AppendHostCall(*error.host_call(), out);
+  if ((flags & kDumpUserMessage) != 0)
+    AppendUserMessage(error.user_message(), (flags & kDumpNoHeading) == 0, out);
+  if ((flags & kDumpId) != 0) {
+    AppendSection(out, {NumberLine(kTextId, error.id())});
+  }
+  if ((flags & kDumpLevel) != 0) AppendSection(out, {LevelText(error.level())});
+  if ((flags & kDumpCompatibilityCode) != 0) {
+    AppendSection(out, {NumberLine(kTextCompatibility,
+                                   error.compatibility_code())});
+  }
+  if ((flags & kDumpSystemCode) != 0) {
+    AppendSection(out, {NumberOrNoneLine(kTextSystemCode, kTextNoSystemCode,
+                                         error.system_code())});
+  }
+  if ((flags & kDumpSystemMessage) != 0) {
+    AppendTextSection(error.system_message(), kTextSystemMessage,
+                      kTextNoSystemMessage, out);
+  }
+  if ((flags & kDumpModule) != 0) AppendSection(out, {ModuleLine(error)});
+  if ((flags & kDumpDetailId) != 0) {
+    AppendSection(out, {NumberOrNoneLine(kTextDetail, kTextNoDetail,
+                                         error.detail_id())});
+  }
+  if ((flags & kDumpDebug) != 0)
+    AppendTextSection(error.debug_info(), kTextDebug, kTextNoDebug, out);
+  if ((flags & kDumpItems) != 0) AppendItems(error.items(), out);
+  if ((flags & kDumpSubErrors) != 0)
+    AppendSubErrors(error.sub_errors(), flags, out);
+}
+
 }  // namespace
 
 bool ErrorItemFormOf(uint32_t id, ErrorItemForm* form,
@@ -295,118 +441,8 @@ void CXError::AppendDebugText(std::u16string_view text) {
 
 std::u16string CXError::Dump(uint32_t flags) const {
   std::u16string out;
-  AppendSections(flags, &out);
+  AppendDump(*this, flags, &out);
   return out;
-}
-
-void CXError::AppendSections(uint32_t flags, std::u16string* out) const {
-  // Each section is a list of lines; sections are separated by one empty
-  // line.
-  auto section = [out](std::initializer_list<std::u16string> lines) {
-    if (!out->empty()) *out += kLineEnd;
-    for (const std::u16string& line : lines) {
-      *out += line;
-      *out += kLineEnd;
-    }
-  };
-  if ((flags & kDumpHostCall) != 0 && host_call_.has_value()) {
-    const HostCallContext& call = *host_call_;
-    std::u16string where =
-        call.line == HostCallContext::kUnknownLine
-            ? Text(kTextProcess, {MessageArg::Text(call.process),
-                                  MessageArg::Text(call.suffix),
-                                  MessageArg::Unsigned(call.thread)})
-            : Text(kTextProcessLine, {MessageArg::Text(call.process),
-                                      MessageArg::Text(call.suffix),
-                                      MessageArg::Unsigned(call.line),
-                                      MessageArg::Unsigned(call.thread)});
-    if (call.function.empty()) {
-      section({Text(kTextHostCall), where});
-    } else {
-      section({Text(kTextHostCall), where,
-               Text(kTextFunction, {MessageArg::Text(call.function),
-                                    MessageArg::Unsigned(call.syntax)})});
-    }
-  }
-  if ((flags & kDumpUserMessage) != 0) {
-    std::u16string message =
-        user_message_.empty() ? Text(kTextNoMessage) : user_message_;
-    if ((flags & kDumpNoHeading) != 0) {
-      section({message});
-    } else {
-      section({Text(kTextWhat), message});
-    }
-  }
-  if ((flags & kDumpId) != 0) {
-    section({Text(kTextId, {MessageArg::Signed(static_cast<int32_t>(id_))})});
-  }
-  if ((flags & kDumpLevel) != 0) section({LevelText(level_)});
-  if ((flags & kDumpCompatibilityCode) != 0) {
-    section({Text(kTextCompatibility, {MessageArg::Signed(static_cast<int32_t>(
-                                          compatibility_code_))})});
-  }
-  if ((flags & kDumpSystemCode) != 0) {
-    section(
-        {system_code_ == 0
-             ? Text(kTextNoSystemCode)
-             : Text(kTextSystemCode,
-                    {MessageArg::Signed(static_cast<int32_t>(system_code_))})});
-  }
-  if ((flags & kDumpSystemMessage) != 0) {
-    if (system_message_.empty()) {
-      section({Text(kTextNoSystemMessage)});
-    } else {
-      section({Text(kTextSystemMessage), system_message_});
-    }
-  }
-  if ((flags & kDumpModule) != 0) {
-    section({module_name_.empty()
-                 ? Text(kTextUnknownModule)
-                 : Text(kTextModule, {MessageArg::Text(module_name_),
-                                      MessageArg::Text(module_version_)})});
-  }
-  if ((flags & kDumpDetailId) != 0) {
-    section({detail_id_ == 0
-                 ? Text(kTextNoDetail)
-                 : Text(kTextDetail, {MessageArg::Signed(
-                                         static_cast<int32_t>(detail_id_))})});
-  }
-  if ((flags & kDumpDebug) != 0) {
-    if (debug_info_.empty()) {
-      section({Text(kTextNoDebug)});
-    } else {
-      section({Text(kTextDebug), debug_info_});
-    }
-  }
-  if ((flags & kDumpItems) != 0) {
-    std::u16string lines;
-    for (const ErrorItem& item : items_) {
-      std::u16string line;
-      if (ItemLine(item, &line)) {
-        lines += line;
-        lines += kLineEnd;
-      }
-    }
-    if (lines.empty()) {
-      section({Text(kTextNoItems)});
-    } else {
-      if (!out->empty()) *out += kLineEnd;
-      *out += Text(kTextItems);
-      *out += kLineEnd;
-      *out += lines;
-    }
-  }
-  if ((flags & kDumpSubErrors) != 0) {
-    for (size_t n = 0; n < sub_errors_.size(); ++n) {
-      *out += u"\r\n----- ";
-      *out += Text(kTextSubError,
-                   {MessageArg::Signed(static_cast<int64_t>(n + 1))});
-      *out += u" -----\r\n\r\n";
-      std::u16string sub;
-      sub_errors_[n].AppendSections(flags, &sub);
-      *out += sub;
-    }
-  }
 }
 
 }  // namespace qx::access

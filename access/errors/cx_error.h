@@ -159,7 +159,6 @@ class CXError {
 
  private:
   bool SetItem(ErrorItem item, std::initializer_list<ErrorItemForm> forms);
-  void AppendSections(uint32_t flags, std::u16string* out) const;
 
   uint32_t id_ = 0;
   uint32_t level_ = 0;
