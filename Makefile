@@ -4,6 +4,9 @@
 # `make bench` builds the benchmarks into build-bench/ and runs them (build/
 # keeps its own switches). `make windows` cross-builds the Windows
 # DLL, its programs and tests into build-win/ with mingw-w64;
+# `make asan-test` builds every test with clang 14 under ASan+UBSan into
+# build-asan/ and runs them (so CI compiles the tree with both compilers);
+# `make check` runs the include-rule and layout checks;
 # `make windows-test` runs that test suite under Wine. `make fuzz` builds
 # the libFuzzer targets with clang 14, ASan and UBSan into build-fuzz/
 # (tools/fuzz.sh SECONDS runs them). CMake does the real work.
@@ -18,7 +21,7 @@ JOBS        ?= $(shell nproc)
 CMAKE_ARGS  ?=
 
 .PHONY: all build test demo bench asan-test peers clean windows windows-tools \
-        windows-test fuzz fuzz-tools
+        windows-test fuzz fuzz-tools check format-tools
 
 all: build
 
@@ -34,10 +37,14 @@ peers:
 test: peers build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# The sanitizer tree is built by clang (the release tree by the default
+# compiler, g++), so both compilers see every file with warnings as errors.
 $(ASAN_BUILD)/CMakeCache.txt:
-	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DQX_SANITIZE=ON $(CMAKE_ARGS)
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DQX_SANITIZE=ON \
+	  -DCMAKE_CXX_COMPILER=clang++-14 $(CMAKE_ARGS)
 
-asan-test: peers $(ASAN_BUILD)/CMakeCache.txt
+asan-test: peers fuzz-tools
+	@$(MAKE) --no-print-directory $(ASAN_BUILD)/CMakeCache.txt
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS)
 
@@ -93,6 +100,15 @@ $(FUZZ_BUILD)/CMakeCache.txt:
 fuzz: fuzz-tools
 	@$(MAKE) --no-print-directory $(FUZZ_BUILD)/CMakeCache.txt
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target qx_fuzz
+
+format-tools:
+	@bash tools/install-packages.sh format-tools clang-format-14
+
+# Include rules (tools/check_includes.py) and the code's layout
+# (.clang-format, tools/check_format.sh).
+check: format-tools
+	python3 tools/check_includes.py
+	bash tools/check_format.sh
 
 clean:
 	rm -rf $(BUILD) $(DEMO_BUILD) $(BENCH_BUILD) $(ASAN_BUILD) $(WIN_BUILD) \

@@ -217,9 +217,9 @@ int16_t PutFieldValue(DbfFile* file, int16_t number, const void* value) {
       break;
     case 'M':
     case 'P': {
-      uint32_t number = *static_cast<const uint32_t*>(value);
-      if (IsBinaryMemo(*file, field)) PutLe32(p, number);
-      else status = EncodeMemoNumber(number, p, length);
+      uint32_t block = *static_cast<const uint32_t*>(value);
+      if (IsBinaryMemo(*file, field)) PutLe32(p, block);
+      else status = EncodeMemoNumber(block, p, length);
       break;
     }
     case 'I':

@@ -440,18 +440,18 @@ struct FoxTree::Rep {
   Level& LeafLevel() { return path[depth - 1]; }
 
   // Split boundaries of node (entries [0, count)), lowest part first.
-  void Partition(const FoxNode& node, uint32_t begin, uint32_t end,
+  void Partition(const FoxNode& node, uint32_t begin, uint32_t stop,
                  bool first, std::vector<uint32_t>* cuts) {
-    if (FoxRangeFits(node, format, begin, end) || end - begin < 2) {
-      cuts->push_back(end);
+    if (FoxRangeFits(node, format, begin, stop) || stop - begin < 2) {
+      cuts->push_back(stop);
       return;
     }
-    uint32_t m = begin + (end - begin) / 2;
+    uint32_t m = begin + (stop - begin) / 2;
     if (first && !(format.layout == FoxLayout::kCompact && node.leaf()))
       m = begin + std::max<uint32_t>(1, FoxFixedCapacity(format, node.leaf()) / 2);
-    if (m >= end) m = end - 1;
+    if (m >= stop) m = stop - 1;
     Partition(node, begin, m, false, cuts);
-    Partition(node, m, end, false, cuts);
+    Partition(node, m, stop, false, cuts);
   }
 
   // Writes path[d]'s node after a change, splitting it when it does not
