@@ -128,9 +128,9 @@ template <typename ReadTail>
   return true;
 }
 
-// A standard node, leaf or inner: each key is followed by one word, the
-// record number in a leaf, the child block in an inner node (whose
-// entries carry no record number, 0 in recnos).
+// A standard node, leaf or inner: each key is followed by one big-endian
+// word, the record number in a leaf, the child block in an inner node
+// (whose entries carry no record number, 0 in recnos).
 [[gnu::always_inline]] inline bool DecodeStandardNode(
     const uint8_t* page, const FoxNodeFormat& format, uint32_t count,
     FoxNode* node) {
@@ -155,8 +155,8 @@ template <typename ReadTail>
                             });
 }
 
-// A compact inner node: each key is followed by the record number of its
-// greatest leaf entry and the child block.
+// A compact inner node: each key (the child's greatest) is followed by its
+// record number and the child block, both big-endian.
 [[gnu::always_inline]] inline bool DecodeCompactInner(
     const uint8_t* page, const FoxNodeFormat& format, uint32_t count,
     FoxNode* node) {
