@@ -22,10 +22,9 @@ uint64_t WordAt(const uint8_t* item, uint32_t size, uint32_t from) {
   if (size <= from) return 0;
   // The item's last eight bytes, shifted so that byte from comes first.
   if (size >= 8) return GetBe64(item + size - 8) << (8 * (from + 8 - size));
-  uint64_t word = 0;
-  for (uint32_t i = from; i < from + 8; ++i)
-    word = word << 8 | (i < size ? item[i] : 0);
-  return word;
+  // Shorter than a word: bytes [from, size), then zeros.
+  const uint32_t n = size - from;
+  return GetBeBytes(item + from, n) << (8 * (8 - n));
 }
 
 // The sign of a byte comparison of n bytes (as memcmp), eight bytes at a

@@ -68,6 +68,18 @@ constexpr void PutBe64(uint8_t* p, uint64_t v) {
   PutBe32(p + 4, static_cast<uint32_t>(v));
 }
 
+// Variable-width integers (n bytes, n <= 8), as packed entries of a
+// compact FoxPro leaf or the tail of a sort item: the value is the low n
+// bytes of v.
+constexpr void PutLeBytes(uint8_t* p, uint64_t v, size_t n) {
+  for (size_t i = 0; i < n; ++i, v >>= 8) p[i] = static_cast<uint8_t>(v);
+}
+constexpr uint64_t GetBeBytes(const uint8_t* p, size_t n) {
+  uint64_t v = 0;
+  for (size_t i = 0; i < n; ++i) v = (v << 8) | p[i];
+  return v;
+}
+
 // Byte-order reversal of a 32-bit value (IDX record numbers).
 constexpr uint32_t ByteSwap32(uint32_t v) {
   return (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);

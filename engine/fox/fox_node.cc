@@ -88,15 +88,153 @@ inline void FillChunks(uint8_t* to, uint8_t value, uint32_t n) {
     std::memcpy(to + done, &chunk, kChunk);
 }
 
-// A little-endian 64-bit word loaded as raw bytes, in host order.
-inline uint64_t LittleEndian64(uint64_t raw) {
-  uint8_t bytes[8];
-  std::memcpy(bytes, &raw, 8);
-  return GetLe64(bytes);
-}
-
 uint64_t LowMask(int bits) {
   return bits >= 64 ? ~uint64_t{0} : (uint64_t{1} << bits) - 1;
+}
+
+// The decoders below run once per node a walk visits, the hottest code of
+// FoxPro walks: they are forced inline so that DecodeFoxNode stays one
+// function.
+
+// The node's arrays sized for count entries, with slack bytes past the
+// keys for the chunked copies (cut off once the keys are in). Called only
+// once the count is known to fit the block: a damaged count word (up to
+// 65,535 keys of 240 bytes) costs nothing.
+[[gnu::always_inline]] inline void SizeArrays(uint32_t count, uint16_t length,
+                                              size_t slack, FoxNode* node) {
+  node->keys.resize(static_cast<size_t>(count) * length + slack);
+  node->recnos.resize(count);
+  node->children.resize(node->leaf() ? 0 : count);
+}
+
+// The entries of a fixed-entry node, size bytes each from the entry area:
+// the key, then the big-endian words read_tail(i, tail) takes into entry
+// i. False when read_tail rejects an entry. REQUIRES: the arrays sized by
+// SizeArrays with kChunk bytes of slack.
+template <typename ReadTail>
+[[gnu::always_inline]] inline bool DecodeFixedEntries(
+    const uint8_t* page, uint16_t length, uint32_t size, uint32_t count,
+    FoxNode* node, ReadTail read_tail) {
+  // Chunked key copies as in the compact leaf (DecodeCompactLeaf).
+  uint8_t padded[kFoxBlockSize + kChunk];
+  std::memcpy(padded, page, kFoxBlockSize);
+  std::memset(padded + kFoxBlockSize, 0, kChunk);
+  const uint8_t* p = padded + kFoxNodeEntriesOffset;
+  for (uint32_t i = 0; i < count; ++i, p += size) {
+    CopyChunks(node->key(i, length), p, length);
+    if (!read_tail(i, p + length)) return false;
+  }
+  node->keys.resize(static_cast<size_t>(count) * length);
+  return true;
+}
+
+// A standard node, leaf or inner: each key is followed by one big-endian
+// word, the record number in a leaf, the child block in an inner node
+// (whose entries carry no record number, 0 in recnos).
+[[gnu::always_inline]] inline bool DecodeStandardNode(
+    const uint8_t* page, const FoxNodeFormat& format, uint32_t count,
+    FoxNode* node) {
+  const uint16_t length = format.key_length;
+  const bool leaf = node->leaf();
+  if (count > FoxFixedCapacity(format, leaf)) return false;
+  SizeArrays(count, length, kChunk, node);
+  const uint32_t size = length + kFoxStandardPointerSize;
+  if (leaf) {
+    return DecodeFixedEntries(
+        page, length, size, count, node,
+        [node](uint32_t i, const uint8_t* tail) {
+          node->recnos[i] = GetBe32(tail);
+          return node->recnos[i] != 0;  // see DecodeCompactLeaf
+        });
+  }
+  return DecodeFixedEntries(page, length, size, count, node,
+                            [node](uint32_t i, const uint8_t* tail) {
+                              node->recnos[i] = 0;
+                              node->children[i] = GetBe32(tail);
+                              return true;
+                            });
+}
+
+// A compact inner node: each key (the child's greatest) is followed by its
+// record number and the child block, both big-endian.
+[[gnu::always_inline]] inline bool DecodeCompactInner(
+    const uint8_t* page, const FoxNodeFormat& format, uint32_t count,
+    FoxNode* node) {
+  const uint16_t length = format.key_length;
+  if (count > FoxFixedCapacity(format, false)) return false;
+  SizeArrays(count, length, kChunk, node);
+  return DecodeFixedEntries(page, length, length + kFoxCompactInnerTail,
+                            count, node,
+                            [node](uint32_t i, const uint8_t* tail) {
+                              node->recnos[i] = GetBe32(tail);
+                              node->children[i] = GetBe32(tail + 4);
+                              return true;
+                            });
+}
+
+// A compact leaf: the field widths, then packed entries (record number,
+// duplicate and trailing counts, little-endian) from the front, and the
+// stored key bytes from the back of the block.
+[[gnu::always_inline]] inline bool DecodeCompactLeaf(
+    const uint8_t* page, const FoxNodeFormat& format, uint32_t count,
+    FoxNode* node) {
+  const uint16_t length = format.key_length;
+  FoxLeafFields& f = node->fields;
+  f.recno_mask = GetLe32(page + kFoxLeafRecnoMaskOffset);
+  f.dup_mask = page[kFoxLeafDupMaskOffset];
+  f.trail_mask = page[kFoxLeafTrailMaskOffset];
+  f.recno_bits = page[kFoxLeafRecnoBitsOffset];
+  f.dup_bits = page[kFoxLeafDupBitsOffset];
+  f.trail_bits = page[kFoxLeafTrailBitsOffset];
+  f.entry_bytes = page[kFoxLeafEntryBytesOffset];
+  if (!FieldsValid(f)) return false;
+  const uint32_t packed_end = kFoxLeafEntriesOffset + count * f.entry_bytes;
+  if (packed_end > kFoxBlockSize) return false;
+  const uint64_t recno_mask = LowMask(f.recno_bits);
+  const uint64_t dup_mask = LowMask(f.dup_bits);
+  const uint64_t trail_mask = LowMask(f.trail_bits);
+  const uint64_t entry_mask = LowMask(f.entry_bytes * 8);
+  // Copies run in 8-byte chunks that may pass their end by up to 7 bytes:
+  // the page is read from a padded copy, and the key array gets slack that
+  // is cut off at the end. Each step overwrites what the step before wrote
+  // past its end, and a key's shared bytes are read before the next key is
+  // written, so the over-runs never reach bytes that count.
+  SizeArrays(count, length, 2 * kChunk, node);
+  uint8_t padded[kFoxBlockSize + kChunk];
+  std::memcpy(padded, page, kFoxBlockSize);
+  std::memset(padded + kFoxBlockSize, 0, kChunk);
+  uint8_t* keys = node->keys.data();
+  uint32_t key_end = kFoxBlockSize;
+  const uint8_t* packed = padded + kFoxLeafEntriesOffset;
+  for (uint32_t i = 0; i < count; ++i, packed += f.entry_bytes) {
+    const uint64_t v = GetLe64(packed) & entry_mask;
+    const uint32_t dup = static_cast<uint32_t>((v >> f.recno_bits) & dup_mask);
+    const uint32_t trail = static_cast<uint32_t>(
+        (v >> (f.recno_bits + f.dup_bits)) & trail_mask);
+    if (dup + trail > length) return false;
+    const uint32_t stored = length - dup - trail;
+    if (key_end < packed_end + stored) return false;
+    key_end -= stored;
+    uint8_t* key = keys + static_cast<size_t>(i) * length;
+    if (i == 0) {
+      std::memset(key, format.pad, dup);
+    } else if (length >= kChunk) {
+      CopyChunks(key, key - length, dup);
+    } else {
+      const uint8_t* previous = key - length;
+      for (uint32_t b = 0; b < dup; ++b) key[b] = previous[b];
+    }
+    CopyChunks(key + dup, padded + key_end, stored);
+    FillChunks(key + dup + stored, format.pad, trail);
+    node->recnos[i] = static_cast<uint32_t>(v & recno_mask);
+    // Record number 0 stands for "no entry" on both sides of the
+    // interface: a leaf entry holding it is damage, and a walk handed it
+    // could not go on from it.
+    if (node->recnos[i] == 0) return false;
+  }
+  node->keys.resize(static_cast<size_t>(count) * length);
+  node->free_bytes = key_end - packed_end;
+  return true;
 }
 
 }  // namespace
@@ -174,106 +312,10 @@ bool DecodeFoxNode(const uint8_t* page, const FoxNodeFormat& format,
   node->left = GetLe32(page + kFoxNodeLeftOffset);
   node->right = GetLe32(page + kFoxNodeRightOffset);
   const uint32_t count = GetLe16(page + kFoxNodeCountOffset);
-  const bool leaf = node->leaf();
-  // The arrays are sized once the count is known to fit the block: a
-  // damaged count word (up to 65,535 keys of 240 bytes) costs nothing.
-  const auto size_arrays = [&] {
-    node->keys.resize(static_cast<size_t>(count) * length);
-    node->recnos.resize(count);
-    node->children.resize(leaf ? 0 : count);
-  };
-
-  if (format.layout == FoxLayout::kStandard ||
-      !leaf) {  // fixed entries
-    if (count > FoxFixedCapacity(format, leaf)) return false;
-    size_arrays();
-    const bool compact = format.layout == FoxLayout::kCompact;
-    const uint32_t size =
-        length + (compact ? kFoxCompactInnerTail : kFoxStandardPointerSize);
-    // Chunked key copies as in the compact leaf below.
-    uint8_t padded[kFoxBlockSize + kChunk];
-    std::memcpy(padded, page, kFoxBlockSize);
-    std::memset(padded + kFoxBlockSize, 0, kChunk);
-    const size_t key_bytes = static_cast<size_t>(count) * length;
-    node->keys.resize(key_bytes + kChunk);
-    const uint8_t* p = padded + kFoxNodeEntriesOffset;
-    for (uint32_t i = 0; i < count; ++i, p += size) {
-      CopyChunks(node->key(i, length), p, length);
-      if (compact) {
-        node->recnos[i] = GetBe32(p + length);
-        node->children[i] = GetBe32(p + length + 4);
-      } else if (leaf) {
-        node->recnos[i] = GetBe32(p + length);
-        if (node->recnos[i] == 0) return false;  // see the compact leaf
-      } else {
-        node->recnos[i] = 0;
-        node->children[i] = GetBe32(p + length);
-      }
-    }
-    node->keys.resize(key_bytes);
-    return true;
-  }
-
-  FoxLeafFields& f = node->fields;
-  f.recno_mask = GetLe32(page + kFoxLeafRecnoMaskOffset);
-  f.dup_mask = page[kFoxLeafDupMaskOffset];
-  f.trail_mask = page[kFoxLeafTrailMaskOffset];
-  f.recno_bits = page[kFoxLeafRecnoBitsOffset];
-  f.dup_bits = page[kFoxLeafDupBitsOffset];
-  f.trail_bits = page[kFoxLeafTrailBitsOffset];
-  f.entry_bytes = page[kFoxLeafEntryBytesOffset];
-  if (!FieldsValid(f)) return false;
-  const uint32_t packed_end = kFoxLeafEntriesOffset + count * f.entry_bytes;
-  if (packed_end > kFoxBlockSize) return false;
-  size_arrays();
-  const uint64_t recno_mask = LowMask(f.recno_bits);
-  const uint64_t dup_mask = LowMask(f.dup_bits);
-  const uint64_t trail_mask = LowMask(f.trail_bits);
-  const uint64_t entry_mask = LowMask(f.entry_bytes * 8);
-  // Copies run in 8-byte chunks that may pass their end by up to 7 bytes:
-  // the page is read from a padded copy, and the key array gets slack that
-  // is cut off at the end. Each step overwrites what the step before wrote
-  // past its end, and a key's shared bytes are read before the next key is
-  // written, so the over-runs never reach bytes that count.
-  uint8_t padded[kFoxBlockSize + kChunk];
-  std::memcpy(padded, page, kFoxBlockSize);
-  std::memset(padded + kFoxBlockSize, 0, kChunk);
-  const size_t key_bytes = static_cast<size_t>(count) * length;
-  node->keys.resize(key_bytes + 2 * kChunk);
-  uint8_t* keys = node->keys.data();
-  uint32_t key_end = kFoxBlockSize;
-  const uint8_t* packed = padded + kFoxLeafEntriesOffset;
-  for (uint32_t i = 0; i < count; ++i, packed += f.entry_bytes) {
-    uint64_t v;
-    std::memcpy(&v, packed, sizeof v);
-    v = LittleEndian64(v) & entry_mask;
-    const uint32_t dup = static_cast<uint32_t>((v >> f.recno_bits) & dup_mask);
-    const uint32_t trail = static_cast<uint32_t>(
-        (v >> (f.recno_bits + f.dup_bits)) & trail_mask);
-    if (dup + trail > length) return false;
-    const uint32_t stored = length - dup - trail;
-    if (key_end < packed_end + stored) return false;
-    key_end -= stored;
-    uint8_t* key = keys + static_cast<size_t>(i) * length;
-    if (i == 0) {
-      std::memset(key, format.pad, dup);
-    } else if (length >= kChunk) {
-      CopyChunks(key, key - length, dup);
-    } else {
-      const uint8_t* previous = key - length;
-      for (uint32_t b = 0; b < dup; ++b) key[b] = previous[b];
-    }
-    CopyChunks(key + dup, padded + key_end, stored);
-    FillChunks(key + dup + stored, format.pad, trail);
-    node->recnos[i] = static_cast<uint32_t>(v & recno_mask);
-    // Record number 0 stands for "no entry" on both sides of the
-    // interface: a leaf entry holding it is damage, and a walk handed it
-    // could not go on from it.
-    if (node->recnos[i] == 0) return false;
-  }
-  node->keys.resize(key_bytes);
-  node->free_bytes = key_end - packed_end;
-  return true;
+  if (format.layout == FoxLayout::kStandard)
+    return DecodeStandardNode(page, format, count, node);
+  if (!node->leaf()) return DecodeCompactInner(page, format, count, node);
+  return DecodeCompactLeaf(page, format, count, node);
 }
 
 uint32_t CompactEntryBytes(const uint8_t* key, const uint8_t* previous,
@@ -350,12 +392,11 @@ bool EncodeFoxNode(const FoxNode& node, const FoxNodeFormat& format,
     if (key_end < packed + f.entry_bytes + stored) return false;
     key_end -= stored;
     std::memcpy(page + key_end, key + c.dup, stored);
-    uint64_t v = node.recnos[i] |
+    const uint64_t v = node.recnos[i] |
                  (static_cast<uint64_t>(c.dup) << f.recno_bits) |
                  (static_cast<uint64_t>(c.trail)
                   << (f.recno_bits + f.dup_bits));
-    for (int b = 0; b < f.entry_bytes; ++b, v >>= 8)
-      page[packed + b] = static_cast<uint8_t>(v);
+    PutLeBytes(page + packed, v, f.entry_bytes);
     packed += f.entry_bytes;
   }
   PutLe16(page + kFoxLeafFreeOffset, static_cast<uint16_t>(key_end - packed));

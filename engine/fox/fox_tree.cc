@@ -457,99 +457,135 @@ struct FoxTree::Rep {
   // Writes path[d]'s node after a change, splitting it when it does not
   // fit, and carries new greatest keys and new nodes up the path.
   int16_t StoreLevel(int d) {
-    std::vector<uint32_t> cuts;
-    const uint16_t kl = key_length();
+    std::vector<uint32_t> cuts;  // kept across levels: one allocation
     for (;;) {
-      Level& level = path[d];
-      FoxNode& node = level.decoded;
-      if (Encode(node)) {
-        if (int16_t e = WriteScratch(level.node)) return e;
-        if (d == 0 || node.count() == 0) return kKbdOk;
-        Level& parent = path[d - 1];
-        FoxNode& up = parent.decoded;
-        const uint32_t last = node.count() - 1;
-        const uint32_t recno = ParentRecno(node, last);
-        if (std::memcmp(up.key(parent.index, kl), node.key(last, kl), kl) == 0 &&
-            up.recnos[parent.index] == recno)
+      if (Encode(path[d].decoded)) {
+        if (int16_t e = WriteScratch(path[d].node)) return e;
+        if (d == 0 || path[d].decoded.count() == 0 || ParentEntryCurrent(d))
           return kKbdOk;
-        std::memcpy(up.key(parent.index, kl), node.key(last, kl), kl);
-        up.recnos[parent.index] = recno;
+        UpdateParentEntry(d);
         --d;
         continue;
       }
-      cuts.clear();
-      Partition(node, 0, node.count(), true, &cuts);
-      const size_t pieces = cuts.size();
-      if (pieces < 2) return Fail(kKbdErrCorrupt);
-      const bool was_root = d == 0;
-      std::vector<uint32_t> offsets(pieces);
-      for (size_t p = 0; p + 1 < pieces; ++p)
-        if (int16_t e = Allocate(&offsets[p])) return e;
-      offsets[pieces - 1] = level.node;
-      const uint16_t attributes =
-          static_cast<uint16_t>(node.attributes & ~kFoxAttrRoot);
-      if (int16_t e = PatchNode(node.left, kFoxNodeRightOffset, offsets[0],
-                                false))
-        return e;
-      // New parent entries: the greatest key of every piece.
-      FoxNode entries;
+      FoxNode entries;  // a parent entry for every new lower piece
       entries.attributes = 0;
-      uint32_t begin = 0;
-      for (size_t p = 0; p + 1 < pieces; ++p) {
-        piece.ClearEntries();
-        piece.attributes = attributes;
-        piece.fields = node.fields;
-        piece.left = p == 0 ? node.left : offsets[p - 1];
-        piece.right = offsets[p + 1];
-        piece.AppendRange(node, begin, cuts[p], kl);
-        if (int16_t e = WriteNode(offsets[p], piece)) return e;
-        entries.InsertEntry(entries.count(), piece.key(piece.count() - 1, kl),
-                            kl, ParentRecno(piece, piece.count() - 1),
-                            offsets[p]);
-        begin = cuts[p];
+      if (int16_t e = SplitLevel(d, &cuts, &entries)) return e;
+      if (d == 0) {
+        if (int16_t e = GrowRoot(entries)) return e;
+        continue;  // the new root, now path[0], is stored next
       }
-      // The old node keeps the upper part.
-      piece.ClearEntries();
-      piece.attributes = attributes;
-      piece.fields = node.fields;
-      piece.left = offsets[pieces - 2];
-      piece.right = node.right;
-      piece.AppendRange(node, begin, node.count(), kl);
-      std::swap(node, piece);
-      if (int16_t e = WriteNode(level.node, node)) return e;
-      const uint32_t last = node.count() - 1;
-      if (was_root) {
-        // A new root above: path levels shift down by one.
-        uint32_t new_root = 0;
-        if (int16_t e = Allocate(&new_root)) return e;
-        path.insert(path.begin(), Level{});
-        ++depth;
-        Level& top = path[0];
-        top.node = new_root;
-        top.decoded.ClearEntries();
-        top.decoded.attributes = kFoxAttrRoot;
-        top.decoded.left = top.decoded.right = kFoxNoNode;
-        for (uint32_t i = 0; i < entries.count(); ++i)
-          top.decoded.InsertEntry(i, entries.key(i, kl), kl,
-                                  entries.recnos[i], entries.children[i]);
-        const FoxNode& old = path[1].decoded;
-        top.decoded.InsertEntry(top.decoded.count(), old.key(last, kl), kl,
-                                ParentRecno(old, last), path[1].node);
-        top.index = top.decoded.count() - 1;
-        if (int16_t e = WriteRoot(new_root)) return e;
-        d = 0;
-        continue;
-      }
-      Level& parent = path[d - 1];
-      FoxNode& up = parent.decoded;
-      for (uint32_t i = 0; i < entries.count(); ++i)
-        up.InsertEntry(parent.index + i, entries.key(i, kl), kl,
-                       entries.recnos[i], entries.children[i]);
-      parent.index += entries.count();
-      std::memcpy(up.key(parent.index, kl), node.key(last, kl), kl);
-      up.recnos[parent.index] = ParentRecno(node, last);
+      InsertSplitEntries(d, entries);
       --d;
     }
+  }
+
+  // True when path[d]'s entry in its parent already holds the greatest key
+  // (and parent record number) of path[d]'s node. REQUIRES: d > 0, the node
+  // not empty.
+  bool ParentEntryCurrent(int d) const {
+    const uint16_t kl = key_length();
+    const FoxNode& node = path[d].decoded;
+    const Level& parent = path[d - 1];
+    const uint32_t last = node.count() - 1;
+    return std::memcmp(parent.decoded.key(parent.index, kl),
+                       node.key(last, kl), kl) == 0 &&
+           parent.decoded.recnos[parent.index] == ParentRecno(node, last);
+  }
+
+  // Copies the greatest key (and parent record number) of path[d]'s node
+  // into its entry in the parent. REQUIRES: d > 0, the node not empty.
+  void UpdateParentEntry(int d) {
+    const uint16_t kl = key_length();
+    const FoxNode& node = path[d].decoded;
+    Level& parent = path[d - 1];
+    const uint32_t last = node.count() - 1;
+    std::memcpy(parent.decoded.key(parent.index, kl), node.key(last, kl), kl);
+    parent.decoded.recnos[parent.index] = ParentRecno(node, last);
+  }
+
+  // Splits path[d]'s node, too big for one block, at the cuts Partition
+  // finds: every piece but the last goes to a new block on the left, the
+  // node's own block keeps the last, and the sibling links are threaded
+  // through them. entries gets the parent entry of each new piece, lowest
+  // first.
+  int16_t SplitLevel(int d, std::vector<uint32_t>* cuts, FoxNode* entries) {
+    Level& level = path[d];
+    FoxNode& node = level.decoded;
+    cuts->clear();
+    Partition(node, 0, node.count(), true, cuts);
+    const size_t pieces = cuts->size();
+    if (pieces < 2) return Fail(kKbdErrCorrupt);
+    std::vector<uint32_t> offsets(pieces);
+    for (size_t p = 0; p + 1 < pieces; ++p)
+      if (int16_t e = Allocate(&offsets[p])) return e;
+    offsets[pieces - 1] = level.node;
+    if (int16_t e = PatchNode(node.left, kFoxNodeRightOffset, offsets[0],
+                              false))
+      return e;
+    const uint16_t kl = key_length();
+    uint32_t begin = 0;
+    for (size_t p = 0; p + 1 < pieces; ++p) {
+      FillPiece(node, begin, (*cuts)[p], p == 0 ? node.left : offsets[p - 1],
+                offsets[p + 1]);
+      if (int16_t e = WriteNode(offsets[p], piece)) return e;
+      const uint32_t last = piece.count() - 1;
+      entries->InsertEntry(entries->count(), piece.key(last, kl), kl,
+                           ParentRecno(piece, last), offsets[p]);
+      begin = (*cuts)[p];
+    }
+    // The old node keeps the upper part.
+    FillPiece(node, begin, node.count(), offsets[pieces - 2], node.right);
+    std::swap(node, piece);
+    return WriteNode(level.node, node);
+  }
+
+  // Sets the scratch piece to entries [from, to) of node, a non-root node
+  // of node's kind between blocks left and right.
+  void FillPiece(const FoxNode& node, uint32_t from, uint32_t to,
+                 uint32_t left, uint32_t right) {
+    piece.ClearEntries();
+    piece.attributes = static_cast<uint16_t>(node.attributes & ~kFoxAttrRoot);
+    piece.fields = node.fields;
+    piece.left = left;
+    piece.right = right;
+    piece.AppendRange(node, from, to, key_length());
+  }
+
+  // After a root split: a new root above path[0] holding entries and then
+  // the entry of the old root's block. Path levels shift down by one.
+  int16_t GrowRoot(const FoxNode& entries) {
+    const uint16_t kl = key_length();
+    uint32_t new_root = 0;
+    if (int16_t e = Allocate(&new_root)) return e;
+    path.insert(path.begin(), Level{});
+    ++depth;
+    Level& top = path[0];
+    top.node = new_root;
+    top.decoded.ClearEntries();
+    top.decoded.attributes = kFoxAttrRoot;
+    top.decoded.left = top.decoded.right = kFoxNoNode;
+    for (uint32_t i = 0; i < entries.count(); ++i)
+      top.decoded.InsertEntry(i, entries.key(i, kl), kl, entries.recnos[i],
+                              entries.children[i]);
+    const FoxNode& old = path[1].decoded;
+    const uint32_t last = old.count() - 1;
+    top.decoded.InsertEntry(top.decoded.count(), old.key(last, kl), kl,
+                            ParentRecno(old, last), path[1].node);
+    top.index = top.decoded.count() - 1;
+    return WriteRoot(new_root);
+  }
+
+  // After a split of path[d] (d > 0): the new pieces' entries go in before
+  // path[d]'s entry in the parent, which then takes the node's new greatest
+  // key.
+  void InsertSplitEntries(int d, const FoxNode& entries) {
+    const uint16_t kl = key_length();
+    Level& parent = path[d - 1];
+    for (uint32_t i = 0; i < entries.count(); ++i)
+      parent.decoded.InsertEntry(parent.index + i, entries.key(i, kl), kl,
+                                 entries.recnos[i], entries.children[i]);
+    parent.index += entries.count();
+    UpdateParentEntry(d);
   }
 
   // The record number a parent entry carries for entry i of node: compact

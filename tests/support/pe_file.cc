@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "engine/core/coding.h"
+
 namespace qx::testing {
 namespace {
 
@@ -50,10 +52,8 @@ class Image {
  private:
   bool Get(size_t at, int size, uint32_t* v) const {
     if (at + size > bytes_.size()) return false;
-    *v = 0;
-    for (int i = size - 1; i >= 0; --i) {
-      *v = (*v << 8) | static_cast<uint8_t>(bytes_[at + i]);
-    }
+    const auto* p = reinterpret_cast<const uint8_t*>(bytes_.data()) + at;
+    *v = size == 2 ? engine::GetLe16(p) : engine::GetLe32(p);
     return true;
   }
   const std::string& bytes_;

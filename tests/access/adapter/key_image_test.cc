@@ -11,6 +11,7 @@
 #include "access/adapter/index_ops.h"
 #include "access/adapter/key_ops.h"
 #include "access/adapter/key_typing.h"
+#include "engine/core/coding.h"
 #include "framework/framework_state.h"
 #include "host/vm/vm.h"
 #include "tests/access/adapter/adapter_test_util.h"
@@ -74,11 +75,8 @@ TEST_F(KeyImageTest, BinaryKeyTypes) {
   EXPECT_EQ(Bytes(noon.begin(), noon.begin() + 4),
             Bytes(day.begin(), day.begin() + 4));
   const uint32_t units = 12u * 89478485u;
-  EXPECT_EQ(
-      Bytes(noon.begin() + 4, noon.end()),
-      (Bytes{static_cast<uint8_t>(units >> 24),
-             static_cast<uint8_t>(units >> 16),
-             static_cast<uint8_t>(units >> 8), static_cast<uint8_t>(units)}));
+  ASSERT_EQ(noon.size(), 8u);
+  EXPECT_EQ(engine::GetBe32(noon.data() + 4), units);
   // A date-time value of the host goes through its text.
   const Bytes host = Made(when, vm::DateTimeValue(2024, 1, 2, 12, 0, 0, 0));
   EXPECT_EQ(host, noon);

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/core/coding.h"
 #include "engine/dates/key_codec.h"
 #include "tests/engine/cdx/cdx_test_util.h"
 
@@ -24,9 +25,12 @@ std::vector<uint8_t> ReadBytes(const std::string& path) {
   return std::vector<uint8_t>(bytes.begin(), bytes.end());
 }
 
+uint16_t Le16(const std::vector<uint8_t>& b, size_t at) {
+  return GetLe16(b.data() + at);
+}
+
 uint32_t Le32(const std::vector<uint8_t>& b, size_t at) {
-  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 |
-         static_cast<uint32_t>(b[at + 3]) << 24;
+  return GetLe32(b.data() + at);
 }
 
 TEST_F(CdxTest, NewFileAndOpenChecks) {
@@ -36,14 +40,14 @@ TEST_F(CdxTest, NewFileAndOpenChecks) {
   std::vector<uint8_t> bytes = ReadBytes(path);
   ASSERT_EQ(bytes.size(), 1536u);
   EXPECT_EQ(Le32(bytes, 0), 1024u);
-  EXPECT_EQ(bytes[12] | bytes[13] << 8, 10);
+  EXPECT_EQ(Le16(bytes, 12), 10);
   // Options 0xE0 and signature 1, as in the compound files of the FoxPro
   // programs; the word at 8 is their change counter, 0.
   EXPECT_EQ(bytes[14], 0xE0);
   EXPECT_EQ(bytes[15], 1);
   EXPECT_EQ(Le32(bytes, 8), 0u);
-  EXPECT_EQ(bytes[1024] | bytes[1025] << 8, 3);  // root and leaf
-  EXPECT_EQ(bytes[1024 + 12] | bytes[1024 + 13] << 8, 488);
+  EXPECT_EQ(Le16(bytes, 1024), 3);  // root and leaf
+  EXPECT_EQ(Le16(bytes, 1024 + 12), 488);
 
   int16_t h = kKbdNoHandle;
   for (uint16_t dialect : {0, 3, 4, 8}) {
@@ -440,8 +444,8 @@ TEST_F(CdxTest, TagHeadersAsFoxProWritesThem) {
             kKbdErrKeyExpression);
   kbdseterror(0);
   std::vector<uint8_t> bytes = ReadBytes(path);
-  EXPECT_EQ(bytes[8] << 24 | bytes[9] << 16 | bytes[10] << 8 | bytes[11],
-            static_cast<int>(std::size(cases)));
+  EXPECT_EQ(GetBe32(bytes.data() + 8),
+            static_cast<uint32_t>(std::size(cases)));
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     int32_t tag = -1;
@@ -459,7 +463,7 @@ TEST_F(CdxTest, TagHeadersAsFoxProWritesThem) {
     uint32_t offset = 0;
     for (uint32_t at = 1536; at + 1024 <= bytes.size(); at += 512) {
       if (bytes[at + 512] == 'N' && bytes[at + 14] == c.options &&
-          (bytes[at + 502] | bytes[at + 503] << 8) == c.order)
+          Le16(bytes, at + 502) == c.order)
         offset = at;
     }
     ASSERT_NE(offset, 0u);

@@ -1,10 +1,12 @@
 // Engine core: start and stop, the sticky last error, the handle table, the
-// open-mode word, the dialect table and the status catalogue.
+// open-mode word, the dialect table, the status catalogue and the byte
+// codecs.
 #include <cstring>
 #include <set>
 
 #include <gtest/gtest.h>
 
+#include "engine/core/coding.h"
 #include "engine/core/handle_table.h"
 #include "engine/core/last_error.h"
 #include "engine/core/open_mode.h"
@@ -185,6 +187,31 @@ TEST(OpenModeTest, NormalisesShorthandAndDialect) {
   EXPECT_STREQ(DialectName(7), "dBXL/Quicksilver");
   EXPECT_STREQ(DialectName(10), "Visual FoxPro");
   EXPECT_EQ(DialectName(11), nullptr);
+}
+
+TEST(CodingTest, VariableWidthIntegersAgreeWithFixedOnes) {
+  // Every width 1..8: n bytes written, the byte after them untouched, and
+  // the same bytes as the fixed-width codec where one exists.
+  const uint64_t v = 0x8877665544332211ull;
+  for (size_t n = 1; n <= 8; ++n) {
+    SCOPED_TRACE(n);
+    uint8_t bytes[9];
+    std::memset(bytes, 0xEE, sizeof bytes);
+    PutLeBytes(bytes, v, n);
+    for (size_t i = 0; i < n; ++i)
+      EXPECT_EQ(bytes[i], static_cast<uint8_t>(0x11 * (i + 1)));
+    EXPECT_EQ(bytes[n], 0xEE);
+    const uint64_t low = n == 8 ? v : v & ((uint64_t{1} << (8 * n)) - 1);
+    uint8_t fixed[8] = {};
+    PutLe64(fixed, v);
+    EXPECT_EQ(std::memcmp(bytes, fixed, n), 0);
+    // The same bytes read big-endian: their reversal.
+    EXPECT_EQ(GetBeBytes(bytes, n), ByteSwap64(low) >> (64 - 8 * n));
+  }
+  const uint8_t word[4] = {0x12, 0x34, 0x56, 0x78};
+  EXPECT_EQ(GetBeBytes(word, 4), GetBe32(word));
+  EXPECT_EQ(GetBeBytes(word, 2), GetBe16(word));
+  EXPECT_EQ(GetBeBytes(word, 0), 0u);
 }
 
 TEST(StatusCatalogueTest, EveryCodeHasItsTexts) {

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/core/coding.h"
 #include "tests/engine/faults/fault_harness.h"
 #include "tests/engine/faults/index_kinds.h"
 
@@ -49,17 +50,11 @@ void CreateKeyTable(const std::string& path, uint32_t count) {
 // The same table written as bytes at once (dBASE III), for tables too
 // big to append record by record in every run.
 void WriteKeyTable(const std::string& path, uint32_t count) {
-  std::string b(32, '\0');
-  b[0] = 0x03;
-  b[1] = 126;
-  b[2] = 1;
-  b[3] = 1;
-  for (int i = 0; i < 4; ++i) b[4 + i] = static_cast<char>(count >> (8 * i));
-  const uint16_t header = 32 + 32 + 1, record = 1 + kKeyLength;
-  b[8] = static_cast<char>(header & 0xFF);
-  b[9] = static_cast<char>(header >> 8);
-  b[10] = static_cast<char>(record & 0xFF);
-  b[11] = static_cast<char>(record >> 8);
+  uint8_t head[32] = {0x03, 126, 1, 1};
+  PutLe32(head + 4, count);
+  PutLe16(head + 8, 32 + 32 + 1);      // header bytes
+  PutLe16(head + 10, 1 + kKeyLength);  // record bytes
+  std::string b(reinterpret_cast<const char*>(head), sizeof head);
   std::string field(32, '\0');
   field[0] = 'K';
   field[11] = 'C';

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/core/coding.h"
 #include "engine/core/last_error.h"
 #include "engine/fileio/file_layer.h"
 #include "engine/fox/fox_check.h"
@@ -148,7 +149,7 @@ TEST_F(FoxTreeTest, NodeCodecRoundTrips) {
   EXPECT_EQ(back.right, fox::kFoxNoNode);
   // Stored bytes: 0 + 3 + 1 + 0 + 8 + 10, after 6 entries of 3 bytes.
   EXPECT_EQ(back.free_bytes, 488u - 18u - 22u);
-  EXPECT_EQ(page[12] | (page[13] << 8), 488 - 18 - 22);
+  EXPECT_EQ(GetLe16(page + 12), 488 - 18 - 22);
   // Key bytes sit at the end of the node: the first stored key "ABC".
   EXPECT_EQ(std::string(reinterpret_cast<char*>(page) + 509, 3), "ABC");
   // A record number above the mask does not encode.
@@ -336,9 +337,8 @@ TEST_F(FoxTreeTest, BuildEqualsTheSortedInput) {
       ASSERT_EQ(builder.Add(Bytes(e.first), e.second), kKbdOk);
     uint32_t root = 0;
     ASSERT_EQ(builder.Finish(&root), kKbdOk);
-    uint8_t word[4] = {static_cast<uint8_t>(root), static_cast<uint8_t>(root >> 8),
-                       static_cast<uint8_t>(root >> 16),
-                       static_cast<uint8_t>(root >> 24)};
+    uint8_t word[4];
+    PutLe32(word, root);
     ASSERT_EQ(FileWriteAt(slot, 0, word, 4), kKbdOk);
     FoxTree tree;
     ASSERT_EQ(tree.Init(slot, Shape(layout, kl)), kKbdOk);

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/core/coding.h"
 #include "engine/dates/key_codec.h"
 #include "engine/idx/idx_check.h"
 #include "tests/engine/btree/index_model.h"
@@ -559,8 +560,7 @@ TEST_F(IdxTest, DamagedFilesAreReportedNotFollowed) {
     ASSERT_EQ(kbdiadd(h, ("KEY" + std::to_string(r)).c_str(), r), kKbdOk);
   ASSERT_EQ(kbdiclose(h), kKbdOk);
   const std::string good = qx::testing::ReadWholeFile(Path("d.idx"));
-  const uint32_t root = static_cast<uint8_t>(good[0]) |
-                        (static_cast<uint8_t>(good[1]) << 8);
+  const uint32_t root = GetLe16(reinterpret_cast<const uint8_t*>(good.data()));
   ASSERT_EQ(good[root], 1);  // an inner root
   struct Damage {
     const char* what;
@@ -570,10 +570,11 @@ TEST_F(IdxTest, DamagedFilesAreReportedNotFollowed) {
   // The root's first child pointer (big-endian, after the key) made to
   // point at the root itself; the root's count made impossible; a child
   // offset outside the file.
+  uint8_t root_word[4];
+  PutBe32(root_word, root);
   const Damage damages[] = {
       {"cycle", root + 12 + 10,
-       std::string{static_cast<char>(0), static_cast<char>(0),
-                   static_cast<char>(root >> 8), static_cast<char>(root)}},
+       std::string(reinterpret_cast<const char*>(root_word), 4)},
       {"count", root + 2, std::string("\xFF\x7F", 2)},
       {"outside", root + 12 + 10, std::string("\x7F\0\0\0", 4)},
   };
