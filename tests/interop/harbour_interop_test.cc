@@ -408,7 +408,7 @@ TEST_P(HarbourInteropTest, QxdbWritesHarbourReads) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, HarbourInteropTest, ::testing::ValuesIn(kFamilies),
-                         [](const auto& info) { return std::string(info.param.label); });
+                         [](const auto& param_info) { return std::string(param_info.param.label); });
 
 }  // namespace
 }  // namespace qx::qxdb

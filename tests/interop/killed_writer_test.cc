@@ -340,8 +340,8 @@ TEST_P(KilledWriterTest, IndexBuild) {
 
 INSTANTIATE_TEST_SUITE_P(Families, KilledWriterTest,
                          ::testing::ValuesIn(kFamilies),
-                         [](const ::testing::TestParamInfo<Family>& info) {
-                           return std::string(info.param.name);
+                         [](const ::testing::TestParamInfo<Family>& param_info) {
+                           return std::string(param_info.param.name);
                          });
 
 }  // namespace

@@ -399,7 +399,7 @@ TEST_P(TreeTest, LongRunsOfEqualKeys) {
 INSTANTIATE_TEST_SUITE_P(Forms, TreeTest,
                          ::testing::Values(Form{"NdxLike", NdxLike},
                                            Form{"MdxLike", MdxLike}),
-                         [](const auto& info) { return info.param.name; });
+                         [](const auto& param_info) { return param_info.param.name; });
 
 }  // namespace
 }  // namespace qx::engine::btree

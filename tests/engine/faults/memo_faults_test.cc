@@ -288,10 +288,10 @@ TEST_P(MemoFaultTest, Create) {
 
 INSTANTIATE_TEST_SUITE_P(Layouts, MemoFaultTest,
                          ::testing::ValuesIn(kMemoLayouts),
-                         [](const auto& info) { return info.param.name; });
+                         [](const auto& param_info) { return param_info.param.name; });
 INSTANTIATE_TEST_SUITE_P(Layouts, SharedMemoFaultTest,
                          ::testing::ValuesIn(kMemoLayouts),
-                         [](const auto& info) { return info.param.name; });
+                         [](const auto& param_info) { return param_info.param.name; });
 
 }  // namespace
 }  // namespace qx::engine::faults_test

@@ -770,8 +770,8 @@ TEST_P(OperationLockTest, KilledWriterLosesOnlyItsLastRecord) {
           if (s < 0) return Failed("lock", 41, s);
           if (int rc = AppendRecord(t, w, seq, &recno, false)) return rc;
           kbdseterror(0);
-          if (int16_t s = kbddlockrec(t.dbf(), recno, kKbdLockRec); s < 0)
-            return Failed("lock record", 42, s);
+          if (int16_t r = kbddlockrec(t.dbf(), recno, kKbdLockRec); r < 0)
+            return Failed("lock record", 42, r);
           context.Signal();
           context.Park();
           return 43;  // not killed
@@ -805,8 +805,8 @@ TEST_P(OperationLockTest, KilledWriterLosesOnlyItsLastRecord) {
 
 INSTANTIATE_TEST_SUITE_P(Families, OperationLockTest,
                          ::testing::ValuesIn(kFamilies),
-                         [](const ::testing::TestParamInfo<Family>& info) {
-                           return std::string(info.param.name);
+                         [](const ::testing::TestParamInfo<Family>& param_info) {
+                           return std::string(param_info.param.name);
                          });
 
 }  // namespace

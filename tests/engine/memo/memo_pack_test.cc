@@ -183,8 +183,8 @@ TEST_P(MemoPackTest, FailsCleanlyWhenTheDataFileIsLocked) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, MemoPackTest, ::testing::ValuesIn(kLayouts),
-                         [](const auto& info) {
-                           return std::string(info.param.name);
+                         [](const auto& param_info) {
+                           return std::string(param_info.param.name);
                          });
 
 // Binary FPT values survive a pack with their type and every byte.

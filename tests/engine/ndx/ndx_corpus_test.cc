@@ -71,8 +71,8 @@ TEST_P(NdxCorpusTest, WalksChecksAndMatchesTheTable) {
 }
 
 INSTANTIATE_TEST_SUITE_P(RealFiles, NdxCorpusTest, ::testing::ValuesIn(kCorpus),
-                         [](const auto& info) {
-                           std::string name = info.param.index;
+                         [](const auto& param_info) {
+                           std::string name = param_info.param.index;
                            for (char& c : name)
                              if (!std::isalnum(static_cast<unsigned char>(c)))
                                c = '_';

@@ -413,8 +413,8 @@ TEST_P(SessionStressTest, ProcessesWriteOneTableTogether) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, SessionStressTest,
-                         ::testing::ValuesIn(kRuns), [](const auto& info) {
-                           return std::string(info.param.name);
+                         ::testing::ValuesIn(kRuns), [](const auto& param_info) {
+                           return std::string(param_info.param.name);
                          });
 
 }  // namespace

@@ -484,8 +484,8 @@ TEST_P(SessionWriteTest, LocksConflictBetweenProcesses) {
 void PrintTo(const Family& family, std::ostream* out) { *out << family.name; }
 
 INSTANTIATE_TEST_SUITE_P(Families, SessionWriteTest,
-                         ::testing::ValuesIn(kFamilies), [](const auto& info) {
-                           return std::string(info.param.name);
+                         ::testing::ValuesIn(kFamilies), [](const auto& param_info) {
+                           return std::string(param_info.param.name);
                          });
 
 }  // namespace
