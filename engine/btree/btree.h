@@ -26,6 +26,7 @@
 //       every key is smaller, on the last key;
 //   12  every key is greater: positioned on the first key;
 //   2   the tree is empty: no position.
+// (Named in search_result.h: kFound, kNotFound, kAllGreater, kEmpty.)
 // A search that matches record numbers cannot tell from an interior key
 // (which carries no record number) which of several children ending in
 // the sought key holds the pair: it reads the greatest record number of
@@ -44,7 +45,9 @@
 // the owner says that the file's pages are as they were at the end of the
 // last call (TrustKeptPath: a file opened without sharing, after a call
 // that ended cleanly) and no insert, delete or page move of this tree
-// has run since the path was read: then the path is used as it is.
+// has run since the path was read: then the path is used as it is. The
+// kept path, pair and stamp are a btree::KeptPosition (kept_position.h),
+// the piece the NTX and FoxPro trees keep their positions with too.
 //
 // Insert. The pair goes before the first entry that is not smaller; a
 // unique tree takes no second entry of a key. A full page splits: of the

@@ -362,6 +362,7 @@ struct FoxTree::Rep {
       check(NodeView{leaf.decoded, key_length()});
       return kKbdOk;
     };
+    // The visit never fails: a node it cannot read makes the entry stale.
     bool leads = false;
     kept.Check(0, /*leaf_at_end=*/true, visit, &leads);
     if (!leads) return false;
