@@ -357,14 +357,8 @@ int16_t Tree::RestoreKeptPath(const uint8_t* key, uint32_t recno,
     check(EntryView{layout_, ref.data()});
     return kKbdOk;
   };
-  bool leads = false;
-  if (int16_t e = kept_.Check(trusted ? kept_.path().size() : 0,
-                              /*leaf_at_end=*/true, visit, &leads))
-    return e;
-  if (!leads) return kKbdOk;
-  if (int16_t e = kept_.Restore(path_)) return e;
-  *restored = true;
-  return kKbdOk;
+  return kept_.RestoreIfLeads(trusted ? kept_.path().size() : 0,
+                              /*leaf_at_end=*/true, visit, path_, restored);
 }
 
 int16_t Tree::MoveFrom(const uint8_t* key, uint32_t recno, bool forward) {

@@ -88,6 +88,20 @@ class KeptPosition {
     return kKbdOk;
   }
 
+  // Check from level first, and Restore when the path leads to the entry:
+  // *restored tells whether it did.
+  template <typename Visit>
+  int16_t RestoreIfLeads(size_t first, bool leaf_at_end, Visit&& visit,
+                         PathStack* path, bool* restored) const {
+    *restored = false;
+    bool leads = false;
+    if (int16_t e = Check(first, leaf_at_end, visit, &leads)) return e;
+    if (!leads) return kKbdOk;
+    if (int16_t e = Restore(path)) return e;
+    *restored = true;
+    return kKbdOk;
+  }
+
   // Makes the kept path the position of path.
   int16_t Restore(PathStack* path) const {
     path->Clear();

@@ -277,13 +277,8 @@ int16_t NtxTree::RestoreKept(const uint8_t* key, uint32_t recno,
     check(NtxNode(ref.data(), shape_));
     return kKbdOk;
   };
-  bool leads = false;
-  if (int16_t e = kept_.Check(first, /*leaf_at_end=*/false, visit, &leads))
-    return e;
-  if (!leads) return kKbdOk;
-  if (int16_t e = kept_.Restore(path_)) return e;
-  *restored = true;
-  return kKbdOk;
+  return kept_.RestoreIfLeads(first, /*leaf_at_end=*/false, visit, path_,
+                              restored);
 }
 
 int16_t NtxTree::MoveFrom(const uint8_t* key, uint32_t recno, bool forward) {

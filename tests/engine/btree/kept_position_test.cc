@@ -112,6 +112,35 @@ TEST_F(KeptPositionTest, UnchangedPagesLeadAndRestore) {
   EXPECT_EQ(path.leaf().index, 1);
 }
 
+TEST_F(KeptPositionTest, RestoresOnlyAPathThatLeads) {
+  const auto visit = [this](uint32_t page, const auto& check) -> int16_t {
+    auto it = pages.find(page);
+    if (it != pages.end()) check(it->second);
+    return kKbdOk;
+  };
+  PathStack path(8);
+  ASSERT_EQ(path.Push(20, 0), kKbdOk);
+  pages[30].recnos[1] = 8;
+  bool restored = true;
+  ASSERT_EQ(kept.RestoreIfLeads(0, true, visit, &path, &restored), kKbdOk);
+  EXPECT_FALSE(restored);
+  ASSERT_EQ(path.depth(), 1);  // the position is left alone
+  EXPECT_EQ(path.leaf().page, 20u);
+  pages[30].recnos[1] = 7;
+  ASSERT_EQ(kept.RestoreIfLeads(0, true, visit, &path, &restored), kKbdOk);
+  EXPECT_TRUE(restored);
+  ASSERT_EQ(path.depth(), 2);
+  EXPECT_EQ(path.leaf().page, 30u);
+  EXPECT_EQ(path.leaf().index, 1);
+  // A visit's read error is handed on.
+  const auto failing = [](uint32_t, const auto&) -> int16_t {
+    return kKbdErrRead;
+  };
+  EXPECT_EQ(kept.RestoreIfLeads(0, true, failing, &path, &restored),
+            kKbdErrRead);
+  EXPECT_FALSE(restored);
+}
+
 TEST_F(KeptPositionTest, EachChangeMakesThePathStale) {
   // The entry moved within its leaf (an insert before it).
   pages[30].keys.insert(pages[30].keys.begin(), "bbbc");
