@@ -10,9 +10,25 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/btree/search_result.h"
 #include "engine/core/last_error.h"
 
 namespace qx::engine::btree {
+
+namespace {
+
+// A page as the kept position's check sees a node (kept_position.h).
+struct EntryView {
+  const EntryLayout* layout;
+  const uint8_t* page;
+  uint32_t count() const { return layout->Count(page); }
+  bool leaf() const { return layout->IsLeaf(page); }
+  uint32_t child(uint32_t i) const { return layout->Child(page, i); }
+  uint32_t recno(uint32_t i) const { return layout->Recno(page, i); }
+  const uint8_t* key(uint32_t i) const { return layout->Key(page, i); }
+};
+
+}  // namespace
 
 Tree::Tree(const EntryLayout* layout, uint32_t min_fill, PageCache* cache,
            PathStack* path, TreeStore* store)
@@ -24,8 +40,7 @@ Tree::Tree(const EntryLayout* layout, uint32_t min_fill, PageCache* cache,
       scratch_(layout->EntryOffset(layout->max_keys + 2) + kPointerSize, 0),
       pending_key_(layout->key_length, 0),
       other_key_(layout->key_length, 0),
-      scan_key_(layout->key_length, 0),
-      kept_key_(layout->key_length, 0) {}
+      scan_key_(layout->key_length, 0) {}
 
 // ---- Pages and binary search ------------------------------------------------
 
@@ -234,20 +249,20 @@ int16_t Tree::Find(const SearchKey& search) {
     uint32_t count = layout_->Count(p);
     uint32_t lo = static_cast<uint32_t>(path_->leaf().index);
     if (lo < count) {
-      if (CompareEntry(p, lo, search, true) == 0) return kKbdOk;
+      if (CompareEntry(p, lo, search, true) == 0) return kFound;
       if (lo > 0) {
         path_->leaf().index = static_cast<int32_t>(lo) - 1;
-        return kKbdKeyNotFound;
+        return kNotFound;
       }
       leaf.Reset();
       bool moved = false;
       if (int16_t e = StepLeaf(false, &moved)) return e;
-      return moved ? kKbdKeyNotFound : kKbdKeyNotFoundEnd;
+      return moved ? kNotFound : kAllGreater;
     }
     // Every key of this leaf is smaller: go on in the next leaf.
     if (count == 0 && path_->depth() == 1) {
       path_->Clear();
-      return kKbdEmptyFile;
+      return kEmpty;
     }
     path_->leaf().index = count == 0 ? 0 : static_cast<int32_t>(count) - 1;
     leaf.Reset();
@@ -258,10 +273,10 @@ int16_t Tree::Find(const SearchKey& search) {
         if (int16_t e = StepLeaf(false, &moved)) return e;
         if (!moved) {
           path_->Clear();
-          return kKbdEmptyFile;
+          return kEmpty;
         }
       }
-      return kKbdKeyNotFound;  // positioned on the last key
+      return kNotFound;  // positioned on the last key
     }
     PageRef next;
     if (int16_t e = LoadChecked(path_->leaf().page, &next)) return e;
@@ -277,19 +292,19 @@ int16_t Tree::FindPair(const uint8_t* key, uint32_t recno) {
   search.recno = recno;
   search.match_recno = true;
   int16_t found = Find(search);
-  if (found == kKbdOk || found == kKbdEmptyFile || found < 0) return found;
+  if (found == kFound || found == kEmpty || found < 0) return found;
   // Look through the run of equal keys from its first one.
   SearchKey by_key = search;
   by_key.match_recno = false;
   int16_t first = Find(by_key);
   if (first < 0) return first;
-  while (first == kKbdOk) {
+  while (first == kFound) {
     uint32_t at = 0;
     if (int16_t e = ReadPosition(scan_key_.data(), &at)) return e;
     if (store_->CompareKeys(key, scan_key_.data(), layout_->key_length,
                             false) != 0)
       break;
-    if (at == recno) return kKbdOk;
+    if (at == recno) return kFound;
     bool moved = false;
     if (int16_t e = StepLeaf(true, &moved)) return e;
     if (!moved) break;
@@ -307,20 +322,20 @@ int16_t Tree::Edge(bool first) {
   if (int16_t e = DescendEdge(store_->Root(), first)) return e;
   PageRef leaf;
   if (int16_t e = LoadChecked(path_->leaf().page, &leaf)) return e;
-  if (layout_->Count(leaf.data()) > 0) return kKbdOk;
+  if (layout_->Count(leaf.data()) > 0) return kFound;
   leaf.Reset();
   bool moved = false;
   if (int16_t e = StepLeaf(first, &moved)) return e;
-  if (moved) return kKbdOk;
+  if (moved) return kFound;
   path_->Clear();
-  return kKbdEmptyFile;
+  return kEmpty;
 }
 
 int16_t Tree::Step(bool forward) {
   bool moved = false;
   int16_t e = StepLeaf(forward, &moved);
   if (e < 0) return e;
-  return moved ? kKbdOk : kKbdNoMoreKeys;
+  return moved ? kFound : kNoMore;
 }
 
 // Puts the kept path back on the path stack when it still leads from the
@@ -330,39 +345,20 @@ int16_t Tree::Step(bool forward) {
 int16_t Tree::RestoreKeptPath(const uint8_t* key, uint32_t recno,
                               bool* restored) {
   *restored = false;
-  if (kept_recno_ == 0 || kept_recno_ != recno || kept_path_.empty() ||
-      kept_path_[0].page != store_->Root() ||
-      std::memcmp(kept_key_.data(), key, layout_->key_length) != 0)
+  if (!kept_.Holds(key, recno) || !kept_.StartsAt(store_->Root()))
     return kKbdOk;
-  const size_t depth = kept_path_.size();
   // Pages unchanged since the path was read need no second look.
-  const bool trusted = trust_kept_path_ && kept_path_current_;
-  for (size_t level = 0; level < depth && !trusted; ++level) {
-    const PathEntry& at = kept_path_[level];
-    if (!cache_->InBounds(at.page)) return kKbdOk;
+  const bool trusted = trust_kept_path_ && kept_.KeptUnder(changes_);
+  const auto visit = [this](uint32_t page, const auto& check) -> int16_t {
+    if (!cache_->InBounds(page)) return kKbdOk;
     PageRef ref;
-    if (int16_t e = cache_->Load(at.page, &ref)) return e;
-    const uint8_t* p = ref.data();
-    const uint32_t count = layout_->Count(p);
-    if (count > layout_->max_keys || at.index < 0) return kKbdOk;
-    const uint32_t index = static_cast<uint32_t>(at.index);
-    const bool leaf = layout_->IsLeaf(p);
-    if (level + 1 < depth) {
-      if (leaf || index > count ||
-          layout_->Child(p, index) != kept_path_[level + 1].page)
-        return kKbdOk;
-    } else if (!leaf || index >= count || layout_->Recno(p, index) != recno ||
-               std::memcmp(layout_->Key(p, index), key,
-                           layout_->key_length) != 0) {
-      return kKbdOk;
-    }
-  }
-  path_->Clear();
-  for (const PathEntry& at : kept_path_) {
-    if (int16_t e = path_->Push(at.page, at.index)) return e;
-  }
-  *restored = true;
-  return kKbdOk;
+    if (int16_t e = cache_->Load(page, &ref)) return e;
+    if (layout_->Count(ref.data()) > layout_->max_keys) return kKbdOk;
+    check(EntryView{layout_, ref.data()});
+    return kKbdOk;
+  };
+  return kept_.RestoreIfLeads(trusted ? kept_.path().size() : 0,
+                              /*leaf_at_end=*/true, visit, path_, restored);
 }
 
 int16_t Tree::MoveFrom(const uint8_t* key, uint32_t recno, bool forward) {
@@ -370,15 +366,15 @@ int16_t Tree::MoveFrom(const uint8_t* key, uint32_t recno, bool forward) {
   if (int16_t e = RestoreKeptPath(key, recno, &restored)) return e;
   if (restored) return Step(forward);
   int16_t found = FindPair(key, recno);
-  if (found < 0 || found == kKbdEmptyFile) return found;
+  if (found < 0 || found == kEmpty) return found;
   if (forward) {
     // On 12 the first key is already the next greater one.
-    if (found == kKbdKeyNotFoundEnd) return kKbdOk;
+    if (found == kAllGreater) return kFound;
     return Step(true);
   }
   // On 4 the greatest smaller key is the previous one itself.
-  if (found == kKbdKeyNotFound) return kKbdOk;
-  if (found == kKbdKeyNotFoundEnd) return kKbdNoMoreKeys;
+  if (found == kNotFound) return kFound;
+  if (found == kAllGreater) return kNoMore;
   return Step(false);
 }
 
@@ -395,19 +391,14 @@ int16_t Tree::ReadPosition(uint8_t* key, uint32_t* recno) {
   std::memcpy(key, layout_->Key(leaf.data(), index), layout_->key_length);
   *recno = layout_->Recno(leaf.data(), index);
   // Kept for the next move from this pair (RestoreKeptPath).
-  kept_path_.clear();
-  for (int level = 0; level < path_->depth(); ++level)
-    kept_path_.push_back(path_->at(level));
-  std::memcpy(kept_key_.data(), key, layout_->key_length);
-  kept_recno_ = *recno;
-  kept_path_current_ = true;
+  kept_.Keep(*path_, key, layout_->key_length, *recno, changes_);
   return kKbdOk;
 }
 
 // ---- Insert -----------------------------------------------------------------
 
 int16_t Tree::Insert(const uint8_t* key, uint32_t recno, bool unique) {
-  kept_path_current_ = false;
+  ++changes_;
   SearchKey search;
   search.key = key;
   search.length = layout_->key_length;
@@ -416,11 +407,11 @@ int16_t Tree::Insert(const uint8_t* key, uint32_t recno, bool unique) {
   int16_t found = Find(search);
   if (found < 0) return found;
   // A unique tree holds one entry per key: the first record's.
-  if (unique && found == kKbdOk) return kKbdAlreadyExists;
-  if (found == kKbdEmptyFile) {
+  if (unique && found == kFound) return kExists;
+  if (found == kEmpty) {
     path_->Clear();
     if (int16_t e = path_->Push(store_->Root(), 0)) return e;
-  } else if (found == kKbdKeyNotFound) {
+  } else if (found == kNotFound) {
     // The pair goes before the next greater key; with none, after the last.
     bool moved = false;
     if (int16_t e = StepLeaf(true, &moved)) return e;
@@ -535,11 +526,11 @@ int16_t Tree::SplitPage(PageRef* page, uint32_t index, bool leaf,
 // ---- Delete -----------------------------------------------------------------
 
 int16_t Tree::Remove(const uint8_t* key, uint32_t recno) {
-  kept_path_current_ = false;
+  ++changes_;
   int16_t found = FindPair(key, recno);
   if (found < 0) return found;
-  if (found == kKbdEmptyFile) return kKbdEmptyFile;
-  if (found != kKbdOk) return kKbdKeyNotFound;
+  if (found == kEmpty) return kEmpty;
+  if (found != kFound) return kNotFound;
 
   const int leaf_level = path_->depth() - 1;
   const uint32_t index = static_cast<uint32_t>(path_->leaf().index);
@@ -723,7 +714,7 @@ int16_t Tree::FindParentByWalk(uint32_t target, uint32_t* parent,
 }
 
 int16_t Tree::MovePage(uint32_t from, uint32_t to) {
-  kept_path_current_ = false;
+  ++changes_;
   uint32_t parent = 0;
   int32_t slot = -1;
   if (from != store_->Root()) {
@@ -740,7 +731,7 @@ int16_t Tree::MovePage(uint32_t from, uint32_t to) {
       leaf.Reset();
       int16_t found = FindPair(other_key_.data(), recno);
       if (found < 0) return found;
-      if (found == kKbdOk) {
+      if (found == kFound) {
         for (int level = 1; level < path_->depth(); ++level) {
           if (path_->at(level).page == from) {
             parent = path_->at(level - 1).page;

@@ -26,6 +26,7 @@
 //       every key is smaller, on the last key;
 //   12  every key is greater: positioned on the first key;
 //   2   the tree is empty: no position.
+// (Named in search_result.h: kFound, kNotFound, kAllGreater, kEmpty.)
 // A search that matches record numbers cannot tell from an interior key
 // (which carries no record number) which of several children ending in
 // the sought key holds the pair: it reads the greatest record number of
@@ -44,7 +45,9 @@
 // the owner says that the file's pages are as they were at the end of the
 // last call (TrustKeptPath: a file opened without sharing, after a call
 // that ended cleanly) and no insert, delete or page move of this tree
-// has run since the path was read: then the path is used as it is.
+// has run since the path was read: then the path is used as it is. The
+// kept path, pair and stamp are a btree::KeptPosition (kept_position.h),
+// the piece the NTX and FoxPro trees keep their positions with too.
 //
 // Insert. The pair goes before the first entry that is not smaller; a
 // unique tree takes no second entry of a key. A full page splits: of the
@@ -83,39 +86,13 @@
 #include <vector>
 
 #include "engine/btree/entry_page.h"
+#include "engine/btree/kept_position.h"
 #include "engine/btree/page_cache.h"
 #include "engine/btree/path_stack.h"
+#include "engine/btree/search_key.h"
+#include "engine/btree/tree_store.h"
 
 namespace qx::engine::btree {
-
-// The format's side of a tree: root word, page allocation, key order.
-class TreeStore {
- public:
-  virtual ~TreeStore() = default;
-  // The root page, as refreshed from the file at the start of the call.
-  virtual uint32_t Root() const = 0;
-  // Records a new root in the file at once.
-  virtual int16_t SetRoot(uint32_t page) = 0;
-  // A page id for new content (from the free chain or the end of the
-  // file); the caller fills and writes the whole page.
-  virtual int16_t AllocatePage(uint32_t* page) = 0;
-  // Puts a page that left the tree on the free chain (and writes it).
-  virtual int16_t FreePage(uint32_t page) = 0;
-  // Compares `length` bytes of a search key with a stored key: negative,
-  // 0 or positive. wildcard: '?' in the search key matches any byte.
-  virtual int CompareKeys(const uint8_t* search, const uint8_t* key,
-                          uint32_t length, bool wildcard) const = 0;
-};
-
-// A search: the key (length bytes compared; fewer than the key length
-// makes a prefix search), and the record number when it must match.
-struct SearchKey {
-  const uint8_t* key = nullptr;
-  uint32_t length = 0;
-  uint32_t recno = 0;
-  bool match_recno = false;
-  bool wildcard = false;
-};
 
 class Tree {
  public:
@@ -149,7 +126,7 @@ class Tree {
   void TrustKeptPath(bool trust) { trust_kept_path_ = trust; }
   // Forgets that the kept path was read from unchanged pages (a call
   // that failed may have changed some).
-  void ForgetKeptPath() { kept_path_current_ = false; }
+  void ForgetKeptPath() { ++changes_; }
 
   // The entry at the position. REQUIRES a position on a key.
   int16_t ReadPosition(uint8_t* key, uint32_t* recno);
@@ -203,12 +180,11 @@ class Tree {
   std::vector<uint8_t> pending_key_;
   std::vector<uint8_t> other_key_;
   std::vector<uint8_t> scan_key_;
-  // The path and pair of the last ReadPosition (kept_recno_ 0: none).
-  std::vector<PathEntry> kept_path_;
-  std::vector<uint8_t> kept_key_;
-  uint32_t kept_recno_ = 0;
-  // No insert, delete or page move since the kept path was read.
-  bool kept_path_current_ = false;
+  // Inserts, deletes, page moves and forgotten calls so far: the stamp of
+  // the kept position, which is current while no such change came since.
+  uint64_t changes_ = 0;
+  // The path and pair of the last ReadPosition.
+  KeptPosition<uint64_t> kept_;
   bool trust_kept_path_ = false;  // TrustKeptPath
 };
 

@@ -18,7 +18,10 @@
 #include <cstring>
 
 #include "engine/btree/file_words.h"
+#include "engine/btree/kept_position.h"
 #include "engine/btree/page_cache.h"
+#include "engine/btree/search_key.h"
+#include "engine/btree/search_result.h"
 #include "engine/core/coding.h"
 #include "engine/core/last_error.h"
 #include "engine/fileio/file_layer.h"
@@ -27,6 +30,13 @@
 #include "engine/fox/fox_tree.h"
 
 namespace qx::engine::fox {
+
+using btree::kEmpty;
+using btree::kExists;
+using btree::kFound;
+using btree::kNoMore;
+using btree::kNotFound;
+using btree::SearchKey;
 
 namespace {
 
@@ -50,6 +60,30 @@ struct FoxStamp {
   bool operator==(const FoxStamp&) const = default;
 };
 
+// A decoded node as the kept position's check sees it (kept_position.h).
+struct NodeView {
+  const FoxNode& node;
+  uint16_t key_length;
+  uint32_t count() const { return node.count(); }
+  bool leaf() const { return node.leaf(); }
+  uint32_t child(uint32_t i) const { return node.children[i]; }
+  uint32_t recno(uint32_t i) const { return node.recnos[i]; }
+  const uint8_t* key(uint32_t i) const { return node.key(i, key_length); }
+};
+
+// The search of a FoxTree::Search mode: 2 matches record numbers among
+// equal keys, 3 goes past equal keys, 1 (any other) neither.
+SearchKey ModeSearch(const uint8_t* key, uint32_t length, uint32_t recno,
+                     int mode) {
+  SearchKey s;
+  s.key = key;
+  s.length = length;
+  s.recno = recno;
+  s.match_recno = mode == 2;
+  s.after_equal = mode == 3;
+  return s;
+}
+
 }  // namespace
 
 struct FoxTree::Rep {
@@ -65,12 +99,9 @@ struct FoxTree::Rep {
   // The position lies in a leaf reached through a kept position, without
   // the path above it: steps follow the sibling links.
   bool leaf_only = false;
-  // The leaf entry the last Current gave, for MoveFrom (kept_recno 0:
-  // none).
-  uint32_t kept_node = 0;
-  uint32_t kept_index = 0;
-  uint32_t kept_recno = 0;
-  std::vector<uint8_t> kept_key;
+  // The leaf entry the last Current gave, for MoveFrom: its node and
+  // index, without the path above.
+  btree::KeptPosition<> kept;
   FoxNode piece;  // scratch of splits
   uint8_t scratch[kFoxBlockSize];  // a node image before it is written
   // Kept pages (fox_tree.h): the stamp read by this call's refresh
@@ -199,19 +230,18 @@ struct FoxTree::Rep {
   }
 
   // First entry of node that the search takes (count when none).
-  uint32_t LowerBound(const FoxNode& node, const uint8_t* key, uint32_t length,
-                      uint32_t recno, int mode) const {
+  uint32_t LowerBound(const FoxNode& node, const SearchKey& s) const {
     const bool with_recno =
         node.leaf() || format.layout == FoxLayout::kCompact;
     const uint16_t kl = key_length();
     uint32_t lo = 0, hi = node.count();
     while (lo < hi) {
       const uint32_t mid = lo + (hi - lo) / 2;
-      const int c = std::memcmp(node.key(mid, kl), key, length);
+      const int c = std::memcmp(node.key(mid, kl), s.key, s.length);
       bool takes;
-      if (mode == 3) takes = c > 0;
-      else if (mode == 2) takes = c > 0 || (c == 0 && (!with_recno ||
-                                                      node.recnos[mid] >= recno));
+      if (s.after_equal) takes = c > 0;
+      else if (s.match_recno) takes = c > 0 || (c == 0 && (!with_recno ||
+                                                      node.recnos[mid] >= s.recno));
       else takes = c >= 0;
       if (takes) hi = mid;
       else lo = mid + 1;
@@ -221,15 +251,14 @@ struct FoxTree::Rep {
 
   // Root-to-leaf descent; the leaf's index may be its count (insertion
   // point after its last entry).
-  int16_t Descend(const uint8_t* key, uint32_t length, uint32_t recno,
-                  int mode) {
+  int16_t Descend(const SearchKey& s) {
     depth = 0;
     uint32_t offset = root;
     for (;;) {
       if (int16_t e = LoadLevel(depth, offset)) return e;
       Level& level = path[depth];
       const FoxNode& node = level.decoded;
-      uint32_t i = LowerBound(node, key, length, recno, mode);
+      uint32_t i = LowerBound(node, s);
       ++depth;
       if (node.leaf()) {
         level.index = i;
@@ -273,13 +302,13 @@ struct FoxTree::Rep {
           break;
         --d;
       }
-      if (d < 0) return kKbdNoMoreKeys;
+      if (d < 0) return kNoMore;
       Level& level = path[d];
       level.index = forward ? level.index + 1 : level.index - 1;
       if (int16_t e = LoadLevel(d + 1, level.decoded.children[level.index]))
         return e;
       if (int16_t e = DescendEdge(d + 1, !forward)) return e;
-      if (path[depth - 1].decoded.count() > 0) return kKbdOk;
+      if (path[depth - 1].decoded.count() > 0) return kFound;
     }
     return Fail(kKbdErrCorrupt);
   }
@@ -294,7 +323,7 @@ struct FoxTree::Rep {
     uint32_t from = leaf.node;
     uint32_t next = forward ? leaf.decoded.right : leaf.decoded.left;
     for (int guard = 0; guard < 1 << 20; ++guard) {
-      if (next == kFoxNoNode) return kKbdNoMoreKeys;
+      if (next == kFoxNoNode) return kNoMore;
       if (next == from) return Fail(kKbdErrCorrupt);
       if (int16_t e = LoadNode(next, &piece)) return e;
       if (!piece.leaf() || (forward ? piece.left : piece.right) != from)
@@ -303,7 +332,7 @@ struct FoxTree::Rep {
         std::swap(leaf.decoded, piece);
         leaf.node = next;
         leaf.index = forward ? 0 : leaf.decoded.count() - 1;
-        return kKbdOk;
+        return kFound;
       }
       from = next;
       next = forward ? piece.right : piece.left;
@@ -314,31 +343,32 @@ struct FoxTree::Rep {
   // Positions on the kept entry when the leaf kept for it still holds it
   // there: true, or false (nothing read is trusted then).
   bool RestoreKept(const uint8_t* key, uint32_t recno) {
-    const uint16_t kl = key_length();
-    if (kept_recno == 0 || kept_recno != recno ||
-        std::memcmp(kept_key.data(), key, kl) != 0)
-      return false;
+    if (!kept.Holds(key, recno)) return false;
     if (path.empty()) path.resize(1);
     Level& leaf = path[0];
-    if (kept_node % kFoxBlockSize != 0 || !cache.InBounds(kept_node))
-      return false;
-    if (memo_valid && memo_node == kept_node) {
-      std::swap(leaf.decoded, memo);
-      memo_valid = false;
-    } else {
-      btree::PageRef ref;
-      if (cache.Load(kept_node, &ref) != kKbdOk ||
-          !DecodeFoxNode(ref.data(), format, &leaf.decoded)) {
-        SetLastError(kKbdOk);
-        return false;
+    const auto visit = [&](uint32_t node, const auto& check) -> int16_t {
+      if (node % kFoxBlockSize != 0 || !cache.InBounds(node)) return kKbdOk;
+      if (memo_valid && memo_node == node) {
+        std::swap(leaf.decoded, memo);
+        memo_valid = false;
+      } else {
+        btree::PageRef ref;
+        if (cache.Load(node, &ref) != kKbdOk ||
+            !DecodeFoxNode(ref.data(), format, &leaf.decoded)) {
+          SetLastError(kKbdOk);
+          return kKbdOk;
+        }
       }
-    }
-    if (!leaf.decoded.leaf() || kept_index >= leaf.decoded.count() ||
-        leaf.decoded.recnos[kept_index] != recno ||
-        std::memcmp(leaf.decoded.key(kept_index, kl), key, kl) != 0)
-      return false;
-    leaf.node = kept_node;
-    leaf.index = kept_index;
+      check(NodeView{leaf.decoded, key_length()});
+      return kKbdOk;
+    };
+    // The visit never fails: a node it cannot read makes the entry stale.
+    bool leads = false;
+    kept.Check(0, /*leaf_at_end=*/true, visit, &leads);
+    if (!leads) return false;
+    const btree::PathEntry at = kept.path()[0];
+    leaf.node = at.page;
+    leaf.index = static_cast<uint32_t>(at.index);
     depth = 1;
     leaf_only = true;
     positioned = true;
@@ -347,52 +377,50 @@ struct FoxTree::Rep {
 
   // The search in stored (ascending) order; length at most the key
   // length. See FoxTree::Search.
-  int16_t SearchStored(const uint8_t* key, uint32_t length, uint32_t recno,
-                       int mode) {
+  int16_t SearchStored(const SearchKey& s) {
     positioned = false;
-    if (int16_t e = Descend(key, length, recno, mode)) return e;
-    if (depth == 1 && path[0].decoded.count() == 0) return kKbdEmptyFile;
+    if (int16_t e = Descend(s)) return e;
+    if (depth == 1 && path[0].decoded.count() == 0) return kEmpty;
     while (LeafLevel().index >= LeafLevel().decoded.count()) {
-      const int16_t s = StepLeaf(true);
-      if (s != kKbdOk) return s;
+      const int16_t stepped = StepLeaf(true);
+      if (stepped != kFound) return stepped;
       Level& leaf = LeafLevel();
-      leaf.index = LowerBound(leaf.decoded, key, length, recno, mode);
+      leaf.index = LowerBound(leaf.decoded, s);
     }
     positioned = true;
-    if (mode == 3) return kKbdKeyNotFound;
-    return PositionMatches(key, length, recno, mode);
+    if (s.after_equal) return kNotFound;
+    return PositionMatches(s);
   }
 
-  // 0 when the position holds the search key (mode 2: with its record
-  // number), else 4.
-  int16_t PositionMatches(const uint8_t* key, uint32_t length, uint32_t recno,
-                          int mode) {
+  // 0 when the position holds the search key (with its record number
+  // when that is matched), else 4.
+  int16_t PositionMatches(const SearchKey& s) {
     const Level& leaf = LeafLevel();
-    if (std::memcmp(leaf.decoded.key(leaf.index, key_length()), key,
-                    length) != 0)
-      return kKbdKeyNotFound;
-    if (mode == 2 && leaf.decoded.recnos[leaf.index] != recno)
-      return kKbdKeyNotFound;
-    return kKbdOk;
+    if (std::memcmp(leaf.decoded.key(leaf.index, key_length()), s.key,
+                    s.length) != 0)
+      return kNotFound;
+    if (s.match_recno && leaf.decoded.recnos[leaf.index] != s.recno)
+      return kNotFound;
+    return kFound;
   }
 
   // The search of a descending tree: the candidate of a walk-order mode
   // is the stored entry just before those the mirrored stored mode takes
   // (mode 1: the entries above the key; 3: those not below it; 2: those
   // not below the pair), or the last entry when it takes none.
-  int16_t SearchReversed(const uint8_t* key, uint32_t length, uint32_t recno,
-                         int mode) {
-    const int mirrored = mode == 1 ? 3 : mode == 3 ? 1 : 2;
-    int16_t s = SearchStored(key, length, recno, mirrored);
-    if (s < 0 || s == kKbdEmptyFile) return s;
-    if (mode == 2 && s == kKbdOk) return kKbdOk;
-    s = s == kKbdNoMoreKeys ? Edge(true) : Step(false);
-    if (s != kKbdOk) {
+  int16_t SearchReversed(const SearchKey& search) {
+    SearchKey mirrored = search;
+    if (!search.match_recno) mirrored.after_equal = !search.after_equal;
+    int16_t s = SearchStored(mirrored);
+    if (s < 0 || s == kEmpty) return s;
+    if (search.match_recno && s == kFound) return kFound;
+    s = s == kNoMore ? Edge(true) : Step(false);
+    if (s != kFound) {
       positioned = false;
       return s;
     }
-    if (mode == 3) return kKbdKeyNotFound;
-    return PositionMatches(key, length, recno, mode);
+    if (search.after_equal) return kNotFound;
+    return PositionMatches(search);
   }
 
   // The first (or last) entry in stored order: 0, 2 empty.
@@ -401,25 +429,25 @@ struct FoxTree::Rep {
     if (int16_t e = LoadLevel(0, root)) return e;
     if (int16_t e = DescendEdge(0, last)) return e;
     if (LeafLevel().decoded.count() == 0) {
-      if (depth == 1) return kKbdEmptyFile;
+      if (depth == 1) return kEmpty;
       const int16_t s = StepLeaf(!last);
-      if (s != kKbdOk) return s == kKbdNoMoreKeys ? int16_t{kKbdEmptyFile} : s;
+      if (s != kFound) return s == kNoMore ? int16_t{kEmpty} : s;
     }
     positioned = true;
-    return kKbdOk;
+    return kFound;
   }
 
   // One step in stored order: 0, or 3 at either end (position kept).
   int16_t Step(bool forward) {
-    if (!positioned) return kKbdNoMoreKeys;
+    if (!positioned) return kNoMore;
     Level& leaf = LeafLevel();
     if (forward && leaf.index + 1 < leaf.decoded.count()) {
       ++leaf.index;
-      return kKbdOk;
+      return kFound;
     }
     if (!forward && leaf.index > 0) {
       --leaf.index;
-      return kKbdOk;
+      return kFound;
     }
     const int16_t s = StepLeaf(forward);
     if (s < 0) positioned = false;
@@ -429,12 +457,12 @@ struct FoxTree::Rep {
   // FoxTree::MoveFrom in stored order.
   int16_t MoveStored(const uint8_t* key, uint32_t recno, bool forward) {
     if (RestoreKept(key, recno)) return Step(forward);
-    int16_t s = SearchStored(key, key_length(), recno, 2);
-    if (s < 0 || s == kKbdEmptyFile) return s;
-    if (s == kKbdOk) return Step(forward);
-    if (s == kKbdKeyNotFound) return forward ? int16_t{kKbdOk} : Step(false);
+    int16_t s = SearchStored(ModeSearch(key, key_length(), recno, 2));
+    if (s < 0 || s == kEmpty) return s;
+    if (s == kFound) return Step(forward);
+    if (s == kNotFound) return forward ? int16_t{kFound} : Step(false);
     // Every entry is below the given one.
-    return forward ? int16_t{kKbdNoMoreKeys} : Edge(true);
+    return forward ? int16_t{kNoMore} : Edge(true);
   }
 
   Level& LeafLevel() { return path[depth - 1]; }
@@ -751,15 +779,16 @@ bool FoxTree::TakeMissed() { return rep_->cache.TakeMissed(); }
 
 bool FoxTree::StepMayLeaveKept() const {
   const Rep& r = *rep_;
-  if (!r.pages_kept || !r.memo_valid || r.memo_node != r.kept_node ||
-      r.kept_recno == 0)
+  if (!r.pages_kept || !r.memo_valid || r.kept.recno() == 0 ||
+      r.memo_node != r.kept.path()[0].page)
     return false;
+  const uint32_t kept_index = static_cast<uint32_t>(r.kept.path()[0].index);
   const FoxNode& leaf = r.memo;
   const auto missing = [&r](uint32_t sibling) {
     return sibling != kFoxNoNode && !r.cache.Holds(sibling);
   };
-  return (r.kept_index + 1 >= leaf.count() && missing(leaf.right)) ||
-         (r.kept_index == 0 && missing(leaf.left));
+  return (kept_index + 1 >= leaf.count() && missing(leaf.right)) ||
+         (kept_index == 0 && missing(leaf.left));
 }
 
 uint64_t FoxTree::reads() const { return rep_->cache.reads(); }
@@ -784,9 +813,10 @@ uint32_t FoxTree::end() const { return rep_->end; }
 int16_t FoxTree::Search(const uint8_t* key, uint32_t search_length,
                         uint32_t recno, int mode) {
   Rep& r = *rep_;
-  const uint32_t length = std::min<uint32_t>(search_length, r.key_length());
-  return r.shape.descending ? r.SearchReversed(key, length, recno, mode)
-                            : r.SearchStored(key, length, recno, mode);
+  const SearchKey search = ModeSearch(
+      key, std::min<uint32_t>(search_length, r.key_length()), recno, mode);
+  return r.shape.descending ? r.SearchReversed(search)
+                            : r.SearchStored(search);
 }
 
 int16_t FoxTree::First() { return rep_->Edge(rep_->shape.descending); }
@@ -803,10 +833,8 @@ void FoxTree::Current(uint8_t* key, uint32_t* recno) const {
   const uint8_t* stored = leaf.decoded.key(leaf.index, r.key_length());
   if (key != nullptr) std::memcpy(key, stored, r.key_length());
   if (recno != nullptr) *recno = leaf.decoded.recnos[leaf.index];
-  r.kept_node = leaf.node;
-  r.kept_index = leaf.index;
-  r.kept_recno = leaf.decoded.recnos[leaf.index];
-  r.kept_key.assign(stored, stored + r.key_length());
+  r.kept.KeepLeaf(btree::PathEntry{leaf.node, static_cast<int32_t>(leaf.index)},
+                  stored, r.key_length(), leaf.decoded.recnos[leaf.index], {});
   if (leaf.decoded.leaf()) {
     r.memo = leaf.decoded;
     r.memo_node = leaf.node;
@@ -824,14 +852,14 @@ int16_t FoxTree::Insert(const uint8_t* key, uint32_t recno) {
   r.NoteWrite();
   if (r.shape.read_only) return Fail(kKbdErrReadOnly);
   const uint16_t kl = r.key_length();
-  const int mode = r.shape.unique ? 1 : 2;
-  if (int16_t e = r.Descend(key, kl, recno, mode)) return e;
+  const SearchKey search = ModeSearch(key, kl, recno, r.shape.unique ? 1 : 2);
+  if (int16_t e = r.Descend(search)) return e;
   {
     const Level& leaf = r.LeafLevel();
     if (leaf.index < leaf.decoded.count()) {
       if (std::memcmp(leaf.decoded.key(leaf.index, kl), key, kl) == 0 &&
           (r.shape.unique || leaf.decoded.recnos[leaf.index] == recno))
-        return kKbdAlreadyExists;
+        return kExists;
     } else if (r.depth > 1 && !r.shape.unique &&
                r.shape.layout == FoxLayout::kStandard &&
                leaf.decoded.count() > 0 &&
@@ -842,11 +870,11 @@ int16_t FoxTree::Insert(const uint8_t* key, uint32_t recno) {
       // greater entry of the whole tree, or after the last one. Elsewhere
       // the descent is exact: the parent entry chosen is the greatest key
       // of this leaf, so a leaf passed to its end is the last one.
-      const int16_t s = r.SearchStored(key, kl, recno, mode);
+      const int16_t s = r.SearchStored(search);
       r.positioned = false;
       if (s < 0) return s;
-      if (s == kKbdOk) return kKbdAlreadyExists;
-      if (s == kKbdNoMoreKeys) {
+      if (s == kFound) return kExists;
+      if (s == kNoMore) {
         if (int16_t e = r.Edge(true)) return e < 0 ? e : Fail(kKbdErrCorrupt);
         r.positioned = false;
         ++r.LeafLevel().index;
@@ -869,10 +897,11 @@ int16_t FoxTree::Remove(const uint8_t* key, uint32_t recno) {
   Rep& r = *rep_;
   r.NoteWrite();
   if (r.shape.read_only) return Fail(kKbdErrReadOnly);
-  const int16_t s = r.SearchStored(key, r.key_length(), recno, 2);
+  const int16_t s =
+      r.SearchStored(ModeSearch(key, r.key_length(), recno, 2));
   r.positioned = false;
-  if (s < 0 || s == kKbdEmptyFile) return s;
-  if (s != kKbdOk) return kKbdKeyNotFound;
+  if (s < 0 || s == kEmpty) return s;
+  if (s != kFound) return kNotFound;
   return r.RemoveAtPath();
 }
 

@@ -3,10 +3,16 @@
 
 #include <cstring>
 
+#include "engine/btree/search_result.h"
 #include "engine/core/last_error.h"
 
 namespace qx::engine {
 
+using btree::kEmpty;
+using btree::kExists;
+using btree::kFound;
+using btree::kNoMore;
+using btree::kNotFound;
 using btree::PageRef;
 
 NtxTree::NtxTree(const NtxShape& shape, bool descending,
@@ -18,8 +24,7 @@ NtxTree::NtxTree(const NtxShape& shape, bool descending,
       path_(path),
       store_(store),
       scratch_(static_cast<size_t>(2 * shape.largest + 2) * shape.item_size),
-      pending_(shape.item_size),
-      kept_key_(shape.key_length) {}
+      pending_(shape.item_size) {}
 
 // ---- Pages ------------------------------------------------------------------
 
@@ -126,9 +131,9 @@ int16_t NtxTree::SettleForward() {
     PageRef ref;
     if (int16_t e = Load(top.page, &ref)) return e;
     if (static_cast<uint32_t>(top.index) < NtxNode(ref.data(), shape_).count())
-      return kKbdOk;
+      return kFound;
     path_->Pop();
-    if (path_->empty()) return kKbdNoMoreKeys;
+    if (path_->empty()) return kNoMore;
   }
 }
 
@@ -139,10 +144,10 @@ int16_t NtxTree::SettleBackward() {
     btree::PathEntry& top = path_->leaf();
     if (top.index > 0) {
       --top.index;
-      return kKbdOk;
+      return kFound;
     }
     path_->Pop();
-    if (path_->empty()) return kKbdNoMoreKeys;
+    if (path_->empty()) return kNoMore;
   }
 }
 
@@ -164,27 +169,27 @@ int16_t NtxTree::Descend(const NtxSearch& search) {
 int16_t NtxTree::LowerBound(const NtxSearch& search) {
   if (int16_t e = Descend(search)) return e;
   int16_t status = SettleForward();
-  if (status != kKbdNoMoreKeys) return status;
+  if (status != kNoMore) return status;
   status = First();
   path_->Clear();
-  return status == kKbdOk ? int16_t{kKbdNoMoreKeys} : status;
+  return status == kFound ? int16_t{kNoMore} : status;
 }
 
 int16_t NtxTree::FindPair(const uint8_t* key, uint32_t recno) {
   const NtxSearch pair{key, shape_.key_length, recno, true};
   int16_t status = LowerBound(pair);
-  if (status != kKbdOk && status != kKbdNoMoreKeys) return status;
-  if (status == kKbdOk) {
+  if (status != kFound && status != kNoMore) return status;
+  if (status == kFound) {
     bool matches = false;
     if (int16_t e = Matches(pair, &matches)) return e;
-    if (matches) return kKbdOk;
+    if (matches) return kFound;
   }
   // Equal keys out of record order (added after a build): the run of
   // equal keys is searched from its start.
   const NtxSearch by_key{key, shape_.key_length, 0, false};
   status = LowerBound(by_key);
-  if (status == kKbdNoMoreKeys) return kKbdKeyNotFound;
-  if (status != kKbdOk) return status;
+  if (status == kNoMore) return kNotFound;
+  if (status != kFound) return status;
   for (;;) {
     const btree::PathEntry top = path_->leaf();
     {
@@ -193,28 +198,28 @@ int16_t NtxTree::FindPair(const uint8_t* key, uint32_t recno) {
       NtxNode node(ref.data(), shape_);
       const uint32_t i = static_cast<uint32_t>(top.index);
       if (std::memcmp(node.key(i), key, shape_.key_length) != 0) break;
-      if (node.recno(i) == recno) return kKbdOk;
+      if (node.recno(i) == recno) return kFound;
     }
     status = Step(true);
-    if (status == kKbdNoMoreKeys) break;
-    if (status != kKbdOk) return status;
+    if (status == kNoMore) break;
+    if (status != kFound) return status;
   }
   path_->Clear();
-  return kKbdKeyNotFound;
+  return kNotFound;
 }
 
 int16_t NtxTree::First() {
   path_->Clear();
   if (int16_t e = DescendEdge(store_->Root(), true)) return e;
   const int16_t status = SettleForward();
-  return status == kKbdNoMoreKeys ? int16_t{kKbdEmptyFile} : status;
+  return status == kNoMore ? int16_t{kEmpty} : status;
 }
 
 int16_t NtxTree::Last() {
   path_->Clear();
   if (int16_t e = DescendEdge(store_->Root(), false)) return e;
   const int16_t status = SettleBackward();
-  return status == kKbdNoMoreKeys ? int16_t{kKbdEmptyFile} : status;
+  return status == kNoMore ? int16_t{kEmpty} : status;
 }
 
 int16_t NtxTree::Step(bool forward) {
@@ -251,12 +256,7 @@ int16_t NtxTree::Read(uint8_t* key, uint32_t* recno) {
   if (node.recno(i) == 0) return Fail(kKbdErrCorrupt);
   std::memcpy(key, node.key(i), shape_.key_length);
   *recno = node.recno(i);
-  kept_path_.assign(path_->depth(), btree::PathEntry{});
-  for (int level = 0; level < path_->depth(); ++level)
-    kept_path_[static_cast<size_t>(level)] = path_->at(level);
-  std::memcpy(kept_key_.data(), key, shape_.key_length);
-  kept_recno_ = *recno;
-  kept_stamp_ = store_->Stamp();
+  kept_.Keep(*path_, key, shape_.key_length, *recno, store_->Stamp());
   return kKbdOk;
 }
 
@@ -265,48 +265,33 @@ int16_t NtxTree::Read(uint8_t* key, uint32_t* recno) {
 int16_t NtxTree::RestoreKept(const uint8_t* key, uint32_t recno,
                              bool* restored) {
   *restored = false;
-  if (kept_recno_ == 0 || kept_recno_ != recno || kept_path_.empty() ||
-      std::memcmp(kept_key_.data(), key, shape_.key_length) != 0 ||
-      kept_path_[0].page != store_->Root() ||
-      kept_path_.size() > static_cast<size_t>(path_->capacity()))
+  if (!kept_.Holds(key, recno) || !kept_.StartsAt(store_->Root()) ||
+      kept_.path().size() > static_cast<size_t>(path_->capacity()))
     return kKbdOk;
-  const size_t last = kept_path_.size() - 1;
   // An unchanged stamp vouches for the interior pages.
-  const size_t first = kept_stamp_ == store_->Stamp() ? last : 0;
-  for (size_t level = first; level <= last; ++level) {
-    const btree::PathEntry at = kept_path_[level];
+  const size_t first =
+      kept_.KeptUnder(store_->Stamp()) ? kept_.path().size() - 1 : 0;
+  const auto visit = [this](uint32_t page, const auto& check) -> int16_t {
     PageRef ref;
-    if (int16_t e = Load(at.page, &ref)) return e;
-    NtxNode node(ref.data(), shape_);
-    const uint32_t i = static_cast<uint32_t>(at.index);
-    if (level < last) {
-      if (at.index < 0 || i > node.count() || node.leaf() ||
-          node.child(i) != kept_path_[level + 1].page)
-        return kKbdOk;
-    } else if (at.index < 0 || i >= node.count() || node.recno(i) != recno ||
-               std::memcmp(node.key(i), key, shape_.key_length) != 0) {
-      return kKbdOk;
-    }
-  }
-  path_->Clear();
-  for (const btree::PathEntry& at : kept_path_) {
-    if (int16_t e = path_->Push(at.page, at.index)) return e;
-  }
-  *restored = true;
-  return kKbdOk;
+    if (int16_t e = Load(page, &ref)) return e;
+    check(NtxNode(ref.data(), shape_));
+    return kKbdOk;
+  };
+  return kept_.RestoreIfLeads(first, /*leaf_at_end=*/false, visit, path_,
+                              restored);
 }
 
 int16_t NtxTree::MoveFrom(const uint8_t* key, uint32_t recno, bool forward) {
   bool restored = false;
   if (int16_t e = RestoreKept(key, recno, &restored)) return e;
-  int16_t status = restored ? int16_t{kKbdOk} : FindPair(key, recno);
-  if (status == kKbdOk) return Step(forward);
-  if (status != kKbdKeyNotFound) return status;
+  int16_t status = restored ? int16_t{kFound} : FindPair(key, recno);
+  if (status == kFound) return Step(forward);
+  if (status != kNotFound) return status;
   const NtxSearch pair{key, shape_.key_length, recno, true};
   status = LowerBound(pair);
   if (forward) return status;
-  if (status == kKbdOk) return Step(false);
-  return status == kKbdNoMoreKeys ? Last() : status;
+  if (status == kFound) return Step(false);
+  return status == kNoMore ? Last() : status;
 }
 
 int16_t NtxTree::Matches(const NtxSearch& search, bool* matches) {
@@ -321,17 +306,17 @@ int16_t NtxTree::Matches(const NtxSearch& search, bool* matches) {
 // ---- Insert -----------------------------------------------------------------
 
 int16_t NtxTree::Insert(const uint8_t* key, uint32_t recno, bool unique) {
-  kept_recno_ = 0;
+  kept_.Forget();
   if (unique) {
     const NtxSearch by_key{key, shape_.key_length, 0, false};
     int16_t status = LowerBound(by_key);
-    if (status == kKbdOk) {
+    if (status == kFound) {
       bool matches = false;
       if (int16_t e = Matches(by_key, &matches)) return e;
-      if (matches) status = kKbdAlreadyExists;
+      if (matches) status = kExists;
     }
     path_->Clear();
-    if (status == kKbdAlreadyExists || status < 0) return status;
+    if (status == kExists || status < 0) return status;
   }
   NtxSearch after{key, shape_.key_length, recno, false};
   after.after_equal = true;
@@ -418,10 +403,10 @@ int16_t NtxTree::InsertUp(int level) {
 // ---- Delete -----------------------------------------------------------------
 
 int16_t NtxTree::Remove(const uint8_t* key, uint32_t recno) {
-  kept_recno_ = 0;
+  kept_.Forget();
   int16_t status = FindPair(key, recno);
-  if (status == kKbdNoMoreKeys) status = kKbdKeyNotFound;
-  if (status != kKbdOk) {
+  if (status == kNoMore) status = kNotFound;
+  if (status != kFound) {
     path_->Clear();
     return status;
   }

@@ -58,8 +58,11 @@
 #include <utility>
 #include <vector>
 
+#include "engine/btree/kept_position.h"
 #include "engine/btree/page_cache.h"
 #include "engine/btree/path_stack.h"
+#include "engine/btree/search_key.h"
+#include "engine/btree/tree_store.h"
 #include "engine/ntx/ntx_format.h"
 
 namespace qx::engine {
@@ -73,33 +76,20 @@ struct NtxStamp {
   bool operator==(const NtxStamp&) const = default;
 };
 
-// The file's side of the tree: the root word and the free list.
-class NtxTreeStore {
+// The file's side of the tree: the root word and the free list
+// (btree::PageStore), the stamp, and the file's size.
+class NtxTreeStore : public btree::PageStore {
  public:
-  virtual ~NtxTreeStore() = default;
   virtual NtxStamp Stamp() const = 0;
-  virtual uint32_t Root() const = 0;
   // Measures the file again, for a page beyond its size as last measured.
   virtual int16_t MeasureSize() = 0;
-  // Records a new root in the header at once.
-  virtual int16_t SetRoot(uint32_t page) = 0;
-  // A page for new content (free list head or the end of the file); the
-  // caller formats and writes it.
-  virtual int16_t AllocatePage(uint32_t* page) = 0;
-  // Puts a page that left the tree at the head of the free list.
-  virtual int16_t FreePage(uint32_t page) = 0;
 };
 
 // A search: length bytes of key compared (fewer than the key length is a
 // prefix), and the record number among equal keys when match_recno; with
 // after_equal, keys equal to it count as below it (the place after them).
-struct NtxSearch {
-  const uint8_t* key = nullptr;
-  uint32_t length = 0;
-  uint32_t recno = 0;
-  bool match_recno = false;
-  bool after_equal = false;
-};
+// Keys compare by their bytes: wildcard is not used.
+using NtxSearch = btree::SearchKey;
 
 class NtxTree {
  public:
@@ -181,12 +171,8 @@ class NtxTree {
   std::vector<uint8_t> pending_;  // the item going into a page
   // Pages split by an insert and their new images, bottom first.
   std::vector<std::pair<uint32_t, std::vector<uint8_t>>> split_images_;
-  // The path, key and record number of the last Read (kept_recno_ 0:
-  // none).
-  std::vector<btree::PathEntry> kept_path_;
-  std::vector<uint8_t> kept_key_;
-  uint32_t kept_recno_ = 0;
-  NtxStamp kept_stamp_;
+  // The path and entry of the last Read, under the stamp of that time.
+  btree::KeptPosition<NtxStamp> kept_;
 };
 
 }  // namespace qx::engine
