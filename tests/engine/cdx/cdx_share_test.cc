@@ -83,23 +83,18 @@ using Keys = TwoProcessKeys<kKeys>;
 // shared.
 TEST_F(CdxTest, FileOpenWithoutSharingWritesWhatASharedOneWrites) {
   kbdsetsync(0);
-  const std::string path = Path("alone.cdx");
-  ASSERT_EQ(kbdccreate(path.c_str()), kKbdOk);
-  int16_t h = kKbdNoHandle;
-  ASSERT_EQ(kbdcopenx(&h, path.c_str(), 0), kKbdOk);
-  int32_t a = NewTag(h, "A", 'C', "K", 12);
-  int32_t b = NewTag(h, "B", 'C', "K", 12);
-
-  std::set<std::string> in_a, in_b;
   // The same changes to a file opened without sharing (h, checked as it
   // goes) and to one opened shared (s): after the close both files hold
   // the same bytes, change counter included (written once at close here).
+  const std::string path = Path("alone.cdx");
   const std::string shared_path = Path("shared.cdx");
-  ASSERT_EQ(kbdccreate(shared_path.c_str()), kKbdOk);
-  int16_t s = kKbdNoHandle;
-  ASSERT_EQ(kbdcopenx(&s, shared_path.c_str(), 0x400), kKbdOk);
-  int32_t sa = NewTag(s, "A", 'C', "K", 12);
-  int32_t sb = NewTag(s, "B", 'C', "K", 12);
+  int16_t h = CreateOpen("alone.cdx", 0);
+  const int16_t s = CreateOpen("shared.cdx", 0x400);
+  int32_t a = NewTag(h, "A", 'C', "K", 12);
+  int32_t b = NewTag(h, "B", 'C', "K", 12);
+  const int32_t sa = NewTag(s, "A", 'C', "K", 12);
+  const int32_t sb = NewTag(s, "B", 'C', "K", 12);
+  std::set<std::string> in_a, in_b;
   auto add = [&](int32_t tag, int32_t shared_tag, const std::string& key) {
     ASSERT_EQ(Add(tag, key, Keys::Recno(key)), kKbdOk);
     ASSERT_EQ(Add(shared_tag, key, Keys::Recno(key)), kKbdOk);
