@@ -14,7 +14,7 @@
 //   because no other process can open the file, in any mode, and neither
 //   can a second handle of this process; once closed, the other process
 //   opens it and its change is seen by the next open.
-// IndexWalkShareTest (formats with a seek to the first key not below):
+// IndexWalkShareTest (every format; a seek to the first key not below):
 // - AWalkGoesOnAfterAnotherProcessChangesTheTree: the parent walks half
 //   the keys, keeping its pages; the child deletes two keys of three
 //   (merging, freeing pages) and adds as many (splitting, reusing them);
@@ -97,6 +97,21 @@ struct ShareFormat {
   static void AfterSharing(Index*, const std::string&,
                            std::set<std::string>*) {}
 };
+
+// The seek of formats whose find lands on the greatest smaller key when
+// the key is absent (NDX, MDX): the find, then a step on. 4 when it lands
+// on a greater key, 3 when every key is smaller.
+template <typename Handle>
+int16_t SeekByFindAndNext(Handle h, void* key, uint32_t* recno,
+                          int16_t (*find)(Handle, void*, uint32_t*, uint16_t),
+                          KeyMove<Handle> next) {
+  const int16_t status = find(h, key, recno, 0);
+  // Every key greater: positioned on the first, the one not below.
+  if (status == kKbdKeyNotFoundEnd) return kKbdKeyNotFound;
+  if (status != kKbdKeyNotFound) return status;
+  const int16_t step = next(h, key, recno);
+  return step == kKbdOk ? int16_t{kKbdKeyNotFound} : step;
+}
 
 // A key's text without the padding of its key length.
 inline std::string KeyText(const std::string& key) {
@@ -391,8 +406,6 @@ REGISTER_TYPED_TEST_SUITE_P(IndexShareTest, TwoProcessesShareOneFile,
                             FileOpenWithoutSharingIsOpenedByNoOneElse);
 REGISTER_TYPED_TEST_SUITE_P(IndexWalkShareTest,
                             AWalkGoesOnAfterAnotherProcessChangesTheTree);
-// NDX and MDX have no seek to the first key not below, and no walk test.
-GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(IndexWalkShareTest);
 
 }  // namespace qx::engine::testing
 

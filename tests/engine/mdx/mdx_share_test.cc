@@ -48,6 +48,10 @@ struct MdxShare : ShareFormat<MdxShare, int32_t> {
     MdxFileCheck(x.file);
     return MdxTagCheck(x.keys).keys;
   }
+  static constexpr int16_t kSeekPastEnd = kKbdNoMoreKeys;
+  static int16_t Seek(int32_t t, void* key, uint32_t* recno) {
+    return SeekByFindAndNext<int32_t>(t, key, recno, kbdmkfind, kbdmknext);
+  }
 
   static int16_t ChildAdd(const Index& x, const std::string& key,
                           uint32_t recno) {
@@ -74,6 +78,7 @@ struct MdxShare : ShareFormat<MdxShare, int32_t> {
 };
 
 INSTANTIATE_TYPED_TEST_SUITE_P(Mdx, IndexShareTest, MdxShare);
+INSTANTIATE_TYPED_TEST_SUITE_P(Mdx, IndexWalkShareTest, MdxShare);
 
 constexpr int kKeys = MdxShare::kKeys;
 using Keys = TwoProcessKeys<kKeys>;

@@ -33,6 +33,10 @@ struct NdxShare : ShareFormat<NdxShare, int16_t> {
   }
   static int16_t Close(int16_t file) { return kbdnclose(file); }
   static uint64_t Check(const Index& x) { return NdxCheck(x.keys).keys; }
+  static constexpr int16_t kSeekPastEnd = kKbdNoMoreKeys;
+  static int16_t Seek(int16_t h, void* key, uint32_t* recno) {
+    return SeekByFindAndNext<int16_t>(h, key, recno, kbdnkfind, kbdnknext);
+  }
 
   static constexpr bool kReAdd = true;
   static void BeforeReAdd(Index* x, const std::string& path) {
@@ -42,6 +46,7 @@ struct NdxShare : ShareFormat<NdxShare, int16_t> {
 };
 
 INSTANTIATE_TYPED_TEST_SUITE_P(Ndx, IndexShareTest, NdxShare);
+INSTANTIATE_TYPED_TEST_SUITE_P(Ndx, IndexWalkShareTest, NdxShare);
 
 constexpr int kKeys = NdxShare::kKeys;
 using Keys = TwoProcessKeys<kKeys>;
