@@ -1,28 +1,24 @@
-// Helpers the index tests of every format share: an engine started per
-// test inside its own temporary directory (the builds' work file lives in
-// the current directory), entries and keys as strings over a format's C
-// operations, walks, the structural check's problems as test failures,
-// the randomized tests' seed, the data file of the build tests, and the
-// key order Perl XBase walks a file in.
+// Helpers the index tests of every format share, over those of every
+// engine test (tests/support/engine_test_util.h): entries and keys as
+// strings over a format's C operations, walks, the keys of the
+// two-process tests, the index fixture, the structural check's problems
+// as test failures, and the key order Perl XBase walks a file in.
 #ifndef QX_TESTS_ENGINE_BTREE_INDEX_TEST_UTIL_H_
 #define QX_TESTS_ENGINE_BTREE_INDEX_TEST_UTIL_H_
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <random>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "qx/engine.h"
+#include "tests/support/engine_test_util.h"
 #include "tests/support/test_support.h"
 
 namespace qx::engine::testing {
@@ -41,13 +37,6 @@ inline std::vector<uint32_t> Recnos(const std::vector<IndexEntry>& walk) {
   std::vector<uint32_t> recnos;
   for (const IndexEntry& e : walk) recnos.push_back(e.recno);
   return recnos;
-}
-
-// The seed of randomized tests: QX_TEST_SEED when set, else fixed.
-inline uint32_t TestSeed(uint32_t fixed) {
-  const char* text = std::getenv("QX_TEST_SEED");
-  return text != nullptr ? static_cast<uint32_t>(std::strtoul(text, nullptr, 0))
-                         : fixed;
 }
 
 // A positioning operation of a format (kbdnkfirst, kbdmknext, ...).
@@ -142,6 +131,16 @@ class IndexKeys {
     found->recno = r;
     return status;
   }
+  uint16_t KeyLength(Handle h) const { return ops_.key_length(h); }
+  // The first entry, and the next from the one in key (the entry to move
+  // from, for formats that read it): key (of key length + 1 bytes) and
+  // *recno get the entry moved to.
+  int16_t First(Handle h, std::vector<char>* key, uint32_t* recno) const {
+    return ops_.first(h, key->data(), recno);
+  }
+  int16_t Next(Handle h, std::vector<char>* key, uint32_t* recno) const {
+    return ops_.next(h, key->data(), recno);
+  }
   std::vector<IndexEntry> Walk(Handle h) const {
     return WalkKeys<Handle>(h, ops_.key_length(h), ops_.first, ops_.next);
   }
@@ -187,117 +186,6 @@ struct TwoProcessKeys {
     return IndexKeys<int16_t>::RecnoOfKey(key);
   }
   static uint32_t Recno(int i, int parity) { return Recno(Key(i, parity)); }
-};
-
-// The open mode of corpus files: read-only and shared. Other test
-// processes read the same files at the same time, and an exclusive open
-// refuses them (and is refused) as on Windows.
-inline constexpr uint16_t kFixtureMode = kKbdModeReadOnly | kKbdModeShared;
-
-// Every regular file below the real-file corpus whose extension, in any
-// case, is one of extensions (given in lower case), in path order.
-inline std::vector<std::filesystem::path> CorpusFiles(
-    const std::set<std::string>& extensions) {
-  std::vector<std::filesystem::path> files;
-  const std::filesystem::path root =
-      qx::testing::SharedDir() + "/fixtures/real";
-  for (const auto& entry :
-       std::filesystem::recursive_directory_iterator(root)) {
-    if (!entry.is_regular_file()) continue;
-    std::string extension = entry.path().extension().string();
-    for (char& c : extension) c = static_cast<char>(std::tolower(c));
-    if (extensions.count(extension) != 0) files.push_back(entry.path());
-  }
-  std::sort(files.begin(), files.end());
-  return files;
-}
-
-// A field definition for kbddcreate.
-inline KbdFieldDef FieldDef(const char* name, char type, uint16_t length,
-                            uint16_t decimals = 0) {
-  KbdFieldDef field = {};
-  std::snprintf(field.name, sizeof field.name, "%s", name);
-  field.type = static_cast<uint16_t>(type);
-  field.length = length;
-  field.decimals = decimals;
-  return field;
-}
-
-// The builds' data file: NAME C(20), AMOUNT N(12,3), BIRTH D with n
-// records from a seeded generator (names in letters the collation table
-// reorders, one date in ten empty), every seventh record deleted. Opened
-// shared for the caller (closed by kbdterm).
-inline int16_t MakeBuildTable(const std::string& path, uint32_t n,
-                              uint32_t seed, uint16_t dialect) {
-  kbdsetsync(0);
-  const KbdFieldDef fields[3] = {FieldDef("NAME", 'C', 20),
-                                 FieldDef("AMOUNT", 'N', 12, 3),
-                                 FieldDef("BIRTH", 'D', 8)};
-  EXPECT_EQ(kbddcreate(path.c_str(), 3, fields, dialect), kKbdOk);
-  int16_t dbf = kKbdNoHandle;
-  EXPECT_EQ(kbddopenx(&dbf, path.c_str(), 0x400 | dialect), kKbdOk);
-  std::mt19937 rng(seed);
-  static const char kLetters[] = "ABCDEabcde\xC4\xE9 ";
-  for (uint32_t i = 1; i <= n; ++i) {
-    EXPECT_EQ(kbddblankrec(dbf), kKbdOk);
-    std::string text;
-    const size_t length = 1 + rng() % 20;
-    for (size_t j = 0; j < length; ++j)
-      text += kLetters[rng() % (sizeof kLetters - 1)];
-    EXPECT_EQ(kbddput(dbf, 0, text.c_str()), kKbdOk);
-    double amount =
-        static_cast<double>(static_cast<int>(rng() % 200001) - 100000) / 8;
-    EXPECT_EQ(kbddput(dbf, 1, &amount), kKbdOk);
-    if (rng() % 10 != 0) {
-      char date[9];
-      std::snprintf(date, sizeof date, "%04u%02u%02u",
-                    static_cast<unsigned>(1900 + rng() % 200),
-                    static_cast<unsigned>(1 + rng() % 12),
-                    static_cast<unsigned>(1 + rng() % 28));
-      EXPECT_EQ(kbddput(dbf, 2, date), kKbdOk);
-    }
-    uint32_t recno = 0;
-    EXPECT_EQ(kbddwrite(dbf, &recno, kKbdWriteAppend), kKbdOk);
-    if (i % 7 == 0) {
-      EXPECT_EQ(kbdddelete(dbf, recno), kKbdOk);
-    }
-  }
-  return dbf;
-}
-
-// The record numbers of an expected-order file of the corpus.
-inline std::vector<uint32_t> ReadOrderFile(const std::string& path) {
-  std::vector<uint32_t> order;
-  std::ifstream in(path);
-  uint32_t recno = 0;
-  while (in >> recno) order.push_back(recno);
-  return order;
-}
-
-// An engine started for each test, working in a fresh directory.
-class EngineDirTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    kbdterm();
-    ASSERT_EQ(kbdinit(32767, 4), kKbdOk);
-    kbdsetsort(1, 1);
-    old_dir_ = std::filesystem::current_path();
-    std::filesystem::current_path(dir_.path());
-  }
-  void TearDown() override {
-    kbdsetsort(1, 1);
-    kbdsetsync(1);
-    kbdterm();
-    std::filesystem::current_path(old_dir_);
-  }
-
-  std::string Path(const std::string& name) const { return dir_.File(name); }
-  static uint64_t FileSize(const std::string& path) {
-    return std::filesystem::file_size(path);
-  }
-
-  qx::testing::TempDir dir_;
-  std::filesystem::path old_dir_;
 };
 
 // The fixture of a format's index tests: an engine per test in its own

@@ -1,208 +1,100 @@
-// Two processes on one CDX file, in lockstep by pipes. Both open it shared
-// (0x800: shared and written through), so that every add and delete runs
-// under the file's lock byte; each sees the other's changes at its next
-// call (nodes kept from earlier calls serve only while the change counter
-// and free list are unchanged), a walk half-way through its nodes goes on
-// in the tree the other changed, a tag created by one is opened by the
-// other, and in the end every key is found and the file passes the check
-// with no block lost.
+// Two processes on one CDX file: the scenarios every index format shares
+// (tests/engine/index/share_harness.h) over CDX, and what a compound file
+// opened without sharing keeps from call to call. The sharing processes
+// open the file shared and written through (0x800), so that every add and
+// delete runs under the file's lock byte; nodes kept from earlier calls
+// serve only while the change counter and free list are unchanged.
 #include <gtest/gtest.h>
 
 #include <set>
 #include <string>
-#include <vector>
 
 #include "tests/engine/cdx/cdx_test_util.h"
+#include "tests/engine/index/share_harness.h"
 
 namespace qx::engine::testing {
 namespace {
 
-constexpr int kKeys = 1500;
-constexpr uint16_t kSharedLocked = 0x800;
+// A compound file with the tag KEYS (12 characters; the child opens it
+// as "keys"). Before the child closes, the parent creates a tag the child
+// then opens; the lock is held only during a change, and no block is
+// lost.
+struct CdxShare : ShareFormat<CdxShare, int32_t> {
+  static constexpr int kKeys = 1500;
+  static constexpr const char* kSuffix = ".cdx";
+  static constexpr uint16_t kShared = 0x800;
+  static constexpr int16_t kSeekPastEnd = kKbdNoMoreKeys;
+  static IndexKeys<int32_t> Keys() { return CdxKeys(); }
+  static void CreateOpen(const std::string& path, uint16_t mode, Index* x) {
+    ASSERT_EQ(kbdccreate(path.c_str()), kKbdOk);
+    ASSERT_EQ(kbdcopenx(&x->file, path.c_str(), mode), kKbdOk);
+    ASSERT_EQ(kbdctagcreate(x->file, "KEYS", 'C', "K", 12), kKbdOk);
+    ASSERT_EQ(kbdctagopen(&x->keys, x->file, "KEYS"), kKbdOk);
+  }
+  static int16_t Open(const std::string& path, uint16_t mode, Index* x) {
+    const int16_t status = kbdcopenx(&x->file, path.c_str(), mode);
+    if (status < 0) return status;
+    const int16_t e = kbdctagopen(&x->keys, x->file, "keys");
+    if (e == kKbdOk) return status;
+    kbdcclose(x->file);
+    return e;
+  }
+  static int16_t Close(int16_t file) { return kbdcclose(file); }
+  static uint64_t Check(const Index& x) {
+    CdxFileCheck(x.file);
+    return CdxTagCheck(x.keys).keys;
+  }
+  static int16_t Seek(int32_t tag, void* key, uint32_t* recno) {
+    return kbdcfind(tag, key, recno, kKbdCdxFirstNotBelow);
+  }
 
+  static void LastChange(const Index& x) {
+    ASSERT_EQ(kbdctagcreate(x.file, "LATER", 'C', "K", 8), kKbdOk);
+    int32_t later = kKbdNoHandle;
+    ASSERT_EQ(kbdctagopen(&later, x.file, "LATER"), kKbdOk);
+    ASSERT_EQ(Keys().Add(later, "one", 1), kKbdOk);
+  }
+  static int ChildLastLook(const Index& x) {
+    int32_t later = kKbdNoHandle;
+    if (int16_t s = kbdctagopen(&later, x.file, "LATER")) return s;
+    return Keys().Walk(later).size() == 1 ? 0 : 99;
+  }
+  static void AfterSharing(Index* x, const std::string&,
+                           std::set<std::string>* keys) {
+    KbdCdxInfo info;
+    ASSERT_EQ(kbdcinfo(x->file, &info), kKbdOk);
+    EXPECT_EQ(info.locked, 0);
+    EXPECT_EQ(CdxFileCheck(x->file).keys, keys->size() + 1);
+  }
+};
+
+INSTANTIATE_TYPED_TEST_SUITE_P(Cdx, IndexShareTest, CdxShare);
+INSTANTIATE_TYPED_TEST_SUITE_P(Cdx, IndexWalkShareTest, CdxShare);
+
+constexpr int kKeys = CdxShare::kKeys;
 using Keys = TwoProcessKeys<kKeys>;
 
-TEST_F(CdxTest, TwoProcessesShareOneFile) {
+// A compound file opened without sharing (opened by no one else: see the
+// shared scenario) trusts the nodes its tags kept from clean read calls:
+// that holds because a tag's nodes change only through that tag. Reads of
+// one tag interleaved with splits of another (which grow the file and
+// reuse freed blocks) find the same keys as a fresh open, and the file's
+// bytes after close are those the same calls give on a file opened
+// shared.
+TEST_F(CdxTest, FileOpenWithoutSharingWritesWhatASharedOneWrites) {
   kbdsetsync(0);
-  const std::string path = Path("shared.cdx");
-  int16_t h = CreateOpen("shared.cdx", kSharedLocked);
-  int32_t tag = NewTag(h, "KEYS", 'C', "K", 12);
-
-  std::set<std::string> all;
-  for (int i = 0; i < kKeys; ++i) {
-    all.insert(Keys::Key(i, 0));
-    all.insert(Keys::Key(i, 1));
-  }
-  std::set<std::string> half = all;
-  for (int i = 0; i < kKeys; i += 2) {
-    half.erase(Keys::Key(i, 0));
-    half.erase(Keys::Key(i, 1));
-  }
-
-  // The child's steps: open; add its keys; verify; delete every second
-  // key; verify; open the tag the parent created last; close.
-  enum { kOpen = 0, kAdd = 1, kVerify = kAdd + kKeys, kDelete,
-         kVerifyHalf = kDelete + kKeys, kOpenNew, kClose };
-  int16_t mine = kKbdNoHandle;
-  int32_t my_tag = -1;
-  qx::testing::ChildProcess child([&](int step) -> int {
-    kbdseterror(0);
-    if (step == kOpen) {
-      int16_t s = kbdcopenx(&mine, path.c_str(), kSharedLocked);
-      return s != kKbdOk ? s : kbdctagopen(&my_tag, mine, "keys");
-    }
-    if (step >= kAdd && step < kVerify) {
-      const std::string key = Keys::Key(step - kAdd, 1);
-      return Add(my_tag, key, Keys::Recno(key));
-    }
-    if (step == kVerify) return CdxKeys().HoldsExactly(my_tag, all);
-    if (step >= kDelete && step < kVerifyHalf) {
-      const int i = step - kDelete;
-      if (i % 2 != 0) return 0;
-      return Del(my_tag, Keys::Key(i, 1), Keys::Recno(i, 1));
-    }
-    if (step == kVerifyHalf) return CdxKeys().HoldsExactly(my_tag, half);
-    if (step == kOpenNew) {
-      int32_t other = -1;
-      int16_t s = kbdctagopen(&other, mine, "LATER");
-      if (s != kKbdOk) return s;
-      return Walk(other).size() == 1 ? 0 : 99;
-    }
-    if (step == kClose) return kbdcclose(mine);
-    return 99;
-  });
-
-  ASSERT_EQ(child.Run(kOpen), kKbdOk);
-  for (int i = 0; i < kKeys; ++i) {
-    ASSERT_EQ(Add(tag, Keys::Key(i, 0), Keys::Recno(i, 0)), kKbdOk) << i;
-    ASSERT_EQ(child.Run(kAdd + i), kKbdOk) << i;
-  }
-  ASSERT_EQ(child.Run(kVerify), 0);
-  ASSERT_EQ(CdxKeys().HoldsExactly(tag, all), 0);
-  CheckFile(h);
-
-  for (int i = 0; i < kKeys; ++i) {
-    if (i % 2 == 0) {
-      ASSERT_EQ(Del(tag, Keys::Key(i, 0), Keys::Recno(i, 0)), kKbdOk) << i;
-    }
-    ASSERT_EQ(child.Run(kDelete + i), kKbdOk) << i;
-  }
-  ASSERT_EQ(child.Run(kVerifyHalf), 0);
-  ASSERT_EQ(CdxKeys().HoldsExactly(tag, half), 0);
-
-  // A tag created here is seen there.
-  int32_t later = NewTag(h, "LATER", 'C', "K", 8);
-  ASSERT_EQ(Add(later, "one", 1), kKbdOk);
-  ASSERT_EQ(child.Run(kOpenNew), 0);
-  ASSERT_EQ(child.Run(kClose), kKbdOk);
-
-  KbdCdxInfo info;
-  ASSERT_EQ(kbdcinfo(h, &info), kKbdOk);
-  EXPECT_EQ(info.locked, 0);  // the lock is held only during a change
-  btree::CheckReport report = CheckFile(h);
-  EXPECT_EQ(report.keys, half.size() + 1);
-  ASSERT_EQ(kbdcclose(h), kKbdOk);
-}
-
-// The parent walks half the tag, keeping its nodes; the child deletes two
-// keys of three (freeing nodes) and adds as many (splitting, reusing
-// them); the parent's walk then goes on from its entry in the changed
-// tree, and a new walk and seeks see every change.
-TEST_F(CdxTest, AWalkGoesOnAfterAnotherProcessChangesTheTree) {
-  kbdsetsync(0);
-  const std::string path = Path("walk.cdx");
-  int16_t h = CreateOpen("walk.cdx", kSharedLocked);
-  int32_t tag = NewTag(h, "KEYS", 'C', "K", 12);
-  std::set<std::string> after;
-  for (int i = 0; i < kKeys; ++i) {
-    ASSERT_EQ(Add(tag, Keys::Key(i, 0), Keys::Recno(i, 0)), kKbdOk) << i;
-    if (i % 3 == 0) after.insert(Keys::Key(i, 0));
-    after.insert(Keys::Key(i, 1));
-  }
-  int16_t mine = kKbdNoHandle;
-  qx::testing::ChildProcess child([&](int step) -> int {
-    kbdseterror(0);
-    int32_t my_tag = -1;
-    if (int16_t s = kbdcopenx(&mine, path.c_str(), kSharedLocked)) return s;
-    if (int16_t s = kbdctagopen(&my_tag, mine, "KEYS")) return s;
-    for (int i = 0; step == 1 && i < kKeys; ++i) {
-      if (i % 3 != 0) {
-        if (int16_t s = Del(my_tag, Keys::Key(i, 0), Keys::Recno(i, 0)))
-          return s;
-      }
-      if (int16_t s = Add(my_tag, Keys::Key(i, 1), Keys::Recno(i, 1)))
-        return s;
-    }
-    return kbdcclose(mine);
-  });
-
-  uint8_t key[16] = {};
-  uint32_t recno = 0;
-  const auto text = [&key] {
-    std::string k(reinterpret_cast<const char*>(key), 12);
-    return k.substr(0, k.find_last_not_of(' ') + 1);
-  };
-  ASSERT_EQ(kbdcfirst(tag, key, &recno), kKbdOk);
-  for (int n = 1; n < kKeys / 2; ++n) ASSERT_EQ(kbdcnext(tag, key, &recno), 0);
-  const std::string from = text();
-  ASSERT_EQ(child.Run(1), kKbdOk);
-  std::vector<std::string> rest;
-  while (kbdcnext(tag, key, &recno) == kKbdOk) {
-    rest.push_back(text());
-    ASSERT_EQ(recno, Keys::Recno(rest.back()));
-  }
-  EXPECT_EQ(rest, std::vector<std::string>(after.upper_bound(from),
-                                           after.end()));
-  EXPECT_EQ(CdxKeys().HoldsExactly(tag, after), 0);
-  for (const std::string& k : after) {
-    char sought[32] = {};
-    k.copy(sought, sizeof sought - 1);
-    uint32_t found = 0;
-    ASSERT_EQ(kbdcfind(tag, sought, &found, 1), kKbdOk) << k;
-    EXPECT_EQ(found, Keys::Recno(k));
-  }
-  EXPECT_EQ(CheckFile(h).keys, after.size());
-  ASSERT_EQ(kbdcclose(h), kKbdOk);
-}
-
-// A compound file open without sharing trusts the nodes its tags kept
-// from clean read calls: that holds because no other process can open it,
-// in any mode, and because a tag's nodes change only through that tag.
-// Reads of one tag interleaved with splits of another (which grow the
-// file and reuse freed blocks) find the same keys as a fresh open.
-TEST_F(CdxTest, FileOpenWithoutSharingIsOpenedByNoOneElse) {
-  kbdsetsync(0);
-  const std::string path = Path("alone.cdx");
-  ASSERT_EQ(kbdccreate(path.c_str()), kKbdOk);
-  // The child starts before the file is opened (a Windows child runs the
-  // test's set-up again up to here). Step 4 only answers: it is alive.
-  const uint16_t kModes[] = {0, 0x400, 0x100, 0x100 | 0x400};
-  qx::testing::ChildProcess child([&](int step) -> int {
-    kbdseterror(0);
-    if (step == 4) return 0;
-    int16_t mine = kKbdNoHandle;
-    const int16_t status = kbdcopenx(&mine, path.c_str(), kModes[step]);
-    if (status >= 0) kbdcclose(mine);
-    return status;
-  });
-  ASSERT_EQ(child.Run(4), 0);
-  int16_t h = kKbdNoHandle;
-  ASSERT_EQ(kbdcopenx(&h, path.c_str(), 0), kKbdOk);
-  int32_t a = NewTag(h, "A", 'C', "K", 12);
-  int32_t b = NewTag(h, "B", 'C', "K", 12);
-  for (int step = 0; step < 4; ++step)
-    EXPECT_LT(child.Run(step), 0) << "mode " << kModes[step];
-
-  std::set<std::string> in_a, in_b;
   // The same changes to a file opened without sharing (h, checked as it
   // goes) and to one opened shared (s): after the close both files hold
   // the same bytes, change counter included (written once at close here).
+  const std::string path = Path("alone.cdx");
   const std::string shared_path = Path("shared.cdx");
-  ASSERT_EQ(kbdccreate(shared_path.c_str()), kKbdOk);
-  int16_t s = kKbdNoHandle;
-  ASSERT_EQ(kbdcopenx(&s, shared_path.c_str(), 0x400), kKbdOk);
-  int32_t sa = NewTag(s, "A", 'C', "K", 12);
-  int32_t sb = NewTag(s, "B", 'C', "K", 12);
+  int16_t h = CreateOpen("alone.cdx", 0);
+  const int16_t s = CreateOpen("shared.cdx", 0x400);
+  int32_t a = NewTag(h, "A", 'C', "K", 12);
+  int32_t b = NewTag(h, "B", 'C', "K", 12);
+  const int32_t sa = NewTag(s, "A", 'C', "K", 12);
+  const int32_t sb = NewTag(s, "B", 'C', "K", 12);
+  std::set<std::string> in_a, in_b;
   auto add = [&](int32_t tag, int32_t shared_tag, const std::string& key) {
     ASSERT_EQ(Add(tag, key, Keys::Recno(key)), kKbdOk);
     ASSERT_EQ(Add(shared_tag, key, Keys::Recno(key)), kKbdOk);

@@ -28,6 +28,20 @@ inline IndexKeys<int32_t> CdxKeys() {
                              kbdcfirst, kbdcnext, kbdclast, kbdcprev});
 }
 
+// The check of the whole file; problems and lost blocks become test
+// failures.
+inline btree::CheckReport CdxFileCheck(int16_t h) {
+  btree::CheckReport report = ExpectCleanCheck<btree::CheckReport>(
+      [h](btree::CheckReport* r) { return CheckCdx(h, r); });
+  EXPECT_EQ(report.foreign_free_pages, 0u) << "lost blocks";
+  return report;
+}
+// The check of one tag.
+inline btree::CheckReport CdxTagCheck(int32_t tag) {
+  return ExpectCleanCheck<btree::CheckReport>(
+      [tag](btree::CheckReport* r) { return CheckCdxTag(tag, r); });
+}
+
 // The tag names in the directory's order.
 inline std::vector<std::string> TagNames(int16_t h) {
   int16_t count = 0;
@@ -57,19 +71,8 @@ class CdxTest : public IndexTest<int32_t, CdxKeys> {
     return tag;
   }
 
-  // The check of the whole file; problems and lost blocks become test
-  // failures.
-  static btree::CheckReport CheckFile(int16_t h) {
-    btree::CheckReport report = ExpectCleanCheck<btree::CheckReport>(
-        [h](btree::CheckReport* r) { return CheckCdx(h, r); });
-    EXPECT_EQ(report.foreign_free_pages, 0u) << "lost blocks";
-    return report;
-  }
-  // The check of one tag.
-  static btree::CheckReport CheckTag(int32_t tag) {
-    return ExpectCleanCheck<btree::CheckReport>(
-        [tag](btree::CheckReport* r) { return CheckCdxTag(tag, r); });
-  }
+  static btree::CheckReport CheckFile(int16_t h) { return CdxFileCheck(h); }
+  static btree::CheckReport CheckTag(int32_t tag) { return CdxTagCheck(tag); }
 };
 
 }  // namespace qx::engine::testing

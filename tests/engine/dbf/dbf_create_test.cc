@@ -35,7 +35,7 @@ size_t FirstDifference(const std::string& a, const std::string& b, size_t from,
 
 KbdFieldDef VfpDef(const char* name, char type, uint16_t length,
                    uint16_t decimals = 0, uint16_t flags = 0) {
-  KbdFieldDef d = Def(name, type, length, decimals);
+  KbdFieldDef d = FieldDef(name, type, length, decimals);
   d.flags = flags;
   return d;
 }
@@ -338,7 +338,7 @@ TEST_F(VfpCreateTest, ProductionIndexMark) {
   kbddclose(h);
   kbdseterror(0);
 
-  std::vector<KbdFieldDef> defs = {Def("NAME", 'C', 5)};
+  std::vector<KbdFieldDef> defs = {FieldDef("NAME", 'C', 5)};
   path = dir_.File("d4.dbf");
   ASSERT_EQ(kbddcreate(path.c_str(), 1, defs.data(), kKbdDbase4), kKbdOk);
   ASSERT_GE(kbddopenx(&h, path.c_str(), kKbdDbase4), 0);

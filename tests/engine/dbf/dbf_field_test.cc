@@ -31,9 +31,9 @@ std::string Text(int16_t h, int16_t field) {
 }
 
 TEST_F(DbfTest, DbaseFieldTypes) {
-  std::vector<KbdFieldDef> defs = {Def("NAME", 'C', 6), Def("BORN", 'D', 8),
-                                   Def("QTY", 'N', 5, 2), Def("OK", 'L', 1),
-                                   Def("NOTES", 'M', 10), Def("COUNT", 'N', 4)};
+  std::vector<KbdFieldDef> defs = {FieldDef("NAME", 'C', 6), FieldDef("BORN", 'D', 8),
+                                   FieldDef("QTY", 'N', 5, 2), FieldDef("OK", 'L', 1),
+                                   FieldDef("NOTES", 'M', 10), FieldDef("COUNT", 'N', 4)};
   std::string path = dir_.File("f.dbf");
   ASSERT_EQ(kbddcreate(path.c_str(), 6, defs.data(), 1), kKbdOk);
   int16_t h = -1;

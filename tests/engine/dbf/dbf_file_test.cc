@@ -43,10 +43,10 @@ TEST_F(DbfTest, CreateThenOpenInEveryDialect) {
   for (uint16_t dialect = 1; dialect <= 9; ++dialect) {
     SCOPED_TRACE(dialect);
     bool has_float = dialect == 2 || dialect == 4 || dialect == 8;
-    std::vector<KbdFieldDef> defs = {Def("name", 'c', 20), Def("Born", 'D', 0),
-                                     Def("QTY", 'N', 8, 2), Def("OK", 'L', 0),
-                                     Def("NOTES", 'M', 0)};
-    if (has_float) defs.push_back(Def("RATE", 'F', 10, 3));
+    std::vector<KbdFieldDef> defs = {FieldDef("name", 'c', 20), FieldDef("Born", 'D', 0),
+                                     FieldDef("QTY", 'N', 8, 2), FieldDef("OK", 'L', 0),
+                                     FieldDef("NOTES", 'M', 0)};
+    if (has_float) defs.push_back(FieldDef("RATE", 'F', 10, 3));
     std::string path = dir_.File("t" + std::to_string(dialect) + ".dbf");
     kbdseterror(0);
     ASSERT_EQ(kbddcreate(path.c_str(), static_cast<int16_t>(defs.size()),
@@ -105,7 +105,7 @@ TEST_F(DbfTest, CreateChecksDefinitions) {
     return kbddcreate(path.c_str(), static_cast<int16_t>(defs.size()),
                       defs.data(), dialect);
   };
-  KbdFieldDef one = Def("A", 'C', 5);
+  KbdFieldDef one = FieldDef("A", 'C', 5);
   kbdseterror(0);
   EXPECT_EQ(kbddcreate(nullptr, 1, &one, 1), kKbdErrNullPointer);
   kbdseterror(0);
@@ -118,27 +118,27 @@ TEST_F(DbfTest, CreateChecksDefinitions) {
   EXPECT_EQ(create({one}, 0), kKbdErrVersion);
   EXPECT_EQ(create({one}, 0x200 | 1), kKbdOk);  // the option bit is removed
   EXPECT_EQ(create(std::vector<KbdFieldDef>(129, one), 1), kKbdErrFieldCount);
-  EXPECT_EQ(create(std::vector<KbdFieldDef>(255, Def("A", 'L', 1)), 2), kKbdOk);
-  EXPECT_EQ(create({Def("", 'C', 5)}, 1), kKbdErrFieldName);
-  EXPECT_EQ(create({Def("ABCDEFGHIJK", 'C', 5)}, 1), kKbdErrFieldName);
-  EXPECT_EQ(create({Def("A", 'C', 0)}, 1), kKbdErrFieldSize);
-  EXPECT_EQ(create({Def("A", 'C', 255)}, 1), kKbdErrFieldSize);
-  EXPECT_EQ(create({Def("A", 'F', 10, 2)}, 1), kKbdErrFieldType);
-  EXPECT_EQ(create({Def("A", 'X', 10)}, 1), kKbdErrFieldType);
-  EXPECT_EQ(create({Def("A", 'I', 4)}, 1), kKbdErrFieldType);
-  EXPECT_EQ(create({Def("A", 'N', 20)}, 1), kKbdErrFieldSize);
-  EXPECT_EQ(create({Def("A", 'N', 20)}, 2), kKbdOk);
-  EXPECT_EQ(create({Def("A", 'N', 5, 4)}, 1), kKbdErrDecimals);
-  EXPECT_EQ(create({Def("A", 'N', 19, 16)}, 1), kKbdErrDecimals);
-  EXPECT_EQ(create({Def("A", 'N', 19, 16)}, 2), kKbdOk);
-  EXPECT_EQ(create({Def("A", 'N', 1, 0)}, 1), kKbdOk);
-  EXPECT_EQ(create({Def("A", 'C', 254), Def("B", 'C', 254)}, 1), kKbdOk);
-  std::vector<KbdFieldDef> wide(16, Def("A", 'C', 250));
+  EXPECT_EQ(create(std::vector<KbdFieldDef>(255, FieldDef("A", 'L', 1)), 2), kKbdOk);
+  EXPECT_EQ(create({FieldDef("", 'C', 5)}, 1), kKbdErrFieldName);
+  EXPECT_EQ(create({FieldDef("ABCDEFGHIJK", 'C', 5)}, 1), kKbdErrFieldName);
+  EXPECT_EQ(create({FieldDef("A", 'C', 0)}, 1), kKbdErrFieldSize);
+  EXPECT_EQ(create({FieldDef("A", 'C', 255)}, 1), kKbdErrFieldSize);
+  EXPECT_EQ(create({FieldDef("A", 'F', 10, 2)}, 1), kKbdErrFieldType);
+  EXPECT_EQ(create({FieldDef("A", 'X', 10)}, 1), kKbdErrFieldType);
+  EXPECT_EQ(create({FieldDef("A", 'I', 4)}, 1), kKbdErrFieldType);
+  EXPECT_EQ(create({FieldDef("A", 'N', 20)}, 1), kKbdErrFieldSize);
+  EXPECT_EQ(create({FieldDef("A", 'N', 20)}, 2), kKbdOk);
+  EXPECT_EQ(create({FieldDef("A", 'N', 5, 4)}, 1), kKbdErrDecimals);
+  EXPECT_EQ(create({FieldDef("A", 'N', 19, 16)}, 1), kKbdErrDecimals);
+  EXPECT_EQ(create({FieldDef("A", 'N', 19, 16)}, 2), kKbdOk);
+  EXPECT_EQ(create({FieldDef("A", 'N', 1, 0)}, 1), kKbdOk);
+  EXPECT_EQ(create({FieldDef("A", 'C', 254), FieldDef("B", 'C', 254)}, 1), kKbdOk);
+  std::vector<KbdFieldDef> wide(16, FieldDef("A", 'C', 250));
   EXPECT_EQ(create(wide, 1), kKbdErrRecordSize);  // past 4000 bytes
   EXPECT_EQ(create(wide, 6), kKbdOk);            // 8192 in dialect 6
 
   // A C field of 300 in dialect 6: byte 16 = 44, byte 17 = 1.
-  ASSERT_EQ(create({Def("WIDE", 'C', 300)}, 6), kKbdOk);
+  ASSERT_EQ(create({FieldDef("WIDE", 'C', 300)}, 6), kKbdOk);
   std::string bytes = ReadWholeFile(path);
   EXPECT_EQ(static_cast<uint8_t>(bytes[32 + 16]), 44);
   EXPECT_EQ(static_cast<uint8_t>(bytes[32 + 17]), 1);
@@ -387,7 +387,7 @@ TEST_F(DbfTest, HandleChecksAndStickyErrors) {
 }
 
 TEST_F(DbfTest, AppendRewriteDeleteRecall) {
-  std::vector<KbdFieldDef> defs = {Def("NAME", 'C', 10), Def("QTY", 'N', 5, 2)};
+  std::vector<KbdFieldDef> defs = {FieldDef("NAME", 'C', 10), FieldDef("QTY", 'N', 5, 2)};
   std::string path = dir_.File("a.dbf");
   ASSERT_EQ(kbddcreate(path.c_str(), 2, defs.data(), 1), kKbdOk);
   // Make the header date old, to see close stamp today's date.
@@ -473,7 +473,7 @@ TEST_F(DbfTest, AppendRewriteDeleteRecall) {
 }
 
 TEST_F(DbfTest, DbxlAppendWritesARecordOfMarkers) {
-  KbdFieldDef def = Def("A", 'C', 3);
+  KbdFieldDef def = FieldDef("A", 'C', 3);
   std::string path = dir_.File("q.dbf");
   ASSERT_EQ(kbddcreate(path.c_str(), 1, &def, 7), kKbdOk);
   int16_t h = -1;

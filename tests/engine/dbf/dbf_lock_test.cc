@@ -166,7 +166,7 @@ TEST_F(DbfTest, LocksBetweenProcesses) {
 // and the header counts them all.
 TEST_F(DbfTest, AppendsOfManyProcessesTakeTurns) {
   std::string path = dir_.File("a.dbf");
-  KbdFieldDef defs[] = {Def("WHO", 'N', 2), Def("SEQ", 'N', 5)};
+  KbdFieldDef defs[] = {FieldDef("WHO", 'N', 2), FieldDef("SEQ", 'N', 5)};
   ASSERT_EQ(kbddcreate(path.c_str(), 2, defs, kKbdDbase3), kKbdOk);
   constexpr int kWriters = 4, kAppends = 2000;
   std::vector<int> results = qx::testing::RunChildrenTogether(kWriters, [&](int who) {

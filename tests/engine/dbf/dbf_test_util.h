@@ -1,6 +1,6 @@
-// Helpers of the data-file tests: an engine started per test, and data
-// files built byte by byte (so that the tests do not rely on the writer
-// they check).
+// Helpers of the data-file tests, over those of every engine test
+// (tests/support/engine_test_util.h): data files built byte by byte (so
+// that the tests do not rely on the writer they check).
 #ifndef QX_TESTS_ENGINE_DBF_DBF_TEST_UTIL_H_
 #define QX_TESTS_ENGINE_DBF_DBF_TEST_UTIL_H_
 
@@ -14,6 +14,7 @@
 
 #include "engine/core/coding.h"
 #include "qx/engine.h"
+#include "tests/support/engine_test_util.h"
 #include "tests/support/test_support.h"
 
 namespace qx::engine::testing {
@@ -74,15 +75,10 @@ struct RawDbf {
   }
 };
 
-// Starts the engine for each test and gives it a temporary directory.
-class DbfTest : public ::testing::Test {
+// An engine per test with a temporary directory (EngineTest), and files
+// written from their bytes.
+class DbfTest : public EngineTest {
  protected:
-  void SetUp() override { ASSERT_EQ(kbdinit(32767, 4), kKbdOk); }
-  void TearDown() override {
-    kbdsetsync(1);
-    kbdterm();
-  }
-
   std::string Write(const std::string& name, const RawDbf& dbf) {
     std::string path = dir_.File(name);
     qx::testing::WriteWholeFile(path, dbf.Bytes());
@@ -94,21 +90,7 @@ class DbfTest : public ::testing::Test {
     kbdseterror(0);
     return kbddopenx(handle, path.c_str(), mode);
   }
-
-  qx::testing::TempDir dir_;
 };
-
-inline KbdFieldDef Def(const char* name, char type, uint16_t length,
-                       uint16_t decimals = 0) {
-  KbdFieldDef d{};
-  // Names longer than the area are cut (tests of bad names pass 11).
-  std::size_t n = std::min(std::strlen(name), sizeof d.name - 1);
-  std::memcpy(d.name, name, n);
-  d.type = static_cast<uint8_t>(type);
-  d.length = length;
-  d.decimals = decimals;
-  return d;
-}
 
 }  // namespace qx::engine::testing
 

@@ -16,8 +16,8 @@
 
 #include "engine/core/coding.h"
 #include "engine/dates/key_codec.h"
-#include "engine/idx/idx_check.h"
 #include "tests/engine/btree/index_model.h"
+#include "tests/engine/idx/idx_test_util.h"
 
 namespace qx::engine::testing {
 namespace {
@@ -36,10 +36,7 @@ class IdxTest : public EngineDirTest {
               kKbdOk);
     return h;
   }
-  static btree::CheckReport Check(int16_t h) {
-    return ExpectCleanCheck<btree::CheckReport>(
-        [h](btree::CheckReport* report) { return CheckIdx(h, report); });
-  }
+  static btree::CheckReport Check(int16_t h) { return IdxCheck(h); }
   static std::string Padded(const std::string& s, size_t n) {
     std::string k = s;
     k.resize(n, ' ');

@@ -12,6 +12,7 @@
 #include "engine/core/last_error.h"
 #include "engine/dates/date_format.h"
 #include "qx/engine.h"
+#include "tests/support/engine_test_util.h"
 #include "tests/support/test_support.h"
 
 namespace qx::engine::index {
@@ -31,13 +32,7 @@ const Person kPeople[] = {
 
 using KeyList = std::vector<std::string>;
 
-KbdFieldDef Field(const char* name, char type, uint16_t length) {
-  KbdFieldDef def{};
-  std::strncpy(def.name, name, sizeof(def.name) - 1);
-  def.type = static_cast<uint16_t>(type);
-  def.length = length;
-  return def;
-}
+using qx::engine::testing::FieldDef;
 
 class RecordKeysTest : public ::testing::Test {
  protected:
@@ -45,8 +40,9 @@ class RecordKeysTest : public ::testing::Test {
     kbdterm();
     ASSERT_EQ(kbdinit(32767, 4), kKbdOk);
     const std::string path = dir_.File("people.dbf");
-    const KbdFieldDef fields[] = {Field("NAME", 'C', 8), Field("AGE", 'N', 3),
-                                  Field("BIRTH", 'D', 8)};
+    const KbdFieldDef fields[] = {FieldDef("NAME", 'C', 8),
+                                  FieldDef("AGE", 'N', 3),
+                                  FieldDef("BIRTH", 'D', 8)};
     ASSERT_EQ(kbddcreate(path.c_str(), 3, fields, kKbdClipper), kKbdOk);
     ASSERT_EQ(kbddopenx(&handle_, path.c_str(), kKbdClipper), kKbdOk);
     for (const Person& p : kPeople) {

@@ -1,129 +1,87 @@
-// Two processes on one MDX file, in lockstep by pipes: their adds and
-// deletes interleave in the leaves of one tag while the child also fills
-// a second tag, so that both allocate from (and free to) the one free
-// chain and end of file; each sees the other's changes at its next call.
-// In the end every key is found, and the file accounts for every block.
-// A file opened without sharing is opened by no one else, and its tags'
-// kept pages stay true through one another's changes.
+// Two processes on one MDX file: the scenarios every index format shares
+// (tests/engine/index/share_harness.h) over MDX, where the child also
+// fills a second tag, so that both processes allocate from (and free to)
+// the one free chain and end of file, and the file accounts for every
+// block; tag tables two processes change; and what a file opened without
+// sharing keeps from call to call, its tags' kept pages staying true
+// through one another's changes.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <set>
 #include <string>
 
 #include "engine/mdx/mdx_file.h"
+#include "tests/engine/index/share_harness.h"
 #include "tests/engine/mdx/mdx_test_util.h"
 
 namespace qx::engine::testing {
 namespace {
 
-constexpr int kKeys = 1500;
+// An MDX file with the tags K (the scenario's keys, 12 characters) and
+// OTHER: the child adds each of its keys to both, and deletes from K its
+// even keys and from OTHER its odd ones. Both add again taking blocks back
+// from the chain the other filled, so the file does not grow.
+struct MdxShare : ShareFormat<MdxShare, int32_t> {
+  static constexpr int kKeys = 1500;
+  static constexpr const char* kSuffix = ".mdx";
+  static constexpr uint16_t kShared = 0x400;
+  static IndexKeys<int32_t> Keys() { return MdxKeys(); }
+  static void CreateOpen(const std::string& path, uint16_t mode, Index* x) {
+    ASSERT_EQ(kbdmcreate(path.c_str()), kKbdOk);
+    ASSERT_EQ(kbdmopenx(&x->file, path.c_str(), mode), kKbdOk);
+    ASSERT_EQ(kbdmtagdef(x->file, "K", 'C', "K", 12), kKbdOk);
+    ASSERT_EQ(kbdmtagdef(x->file, "OTHER", 'C', "K", 12), kKbdOk);
+    ASSERT_EQ(kbdmtagopen(&x->keys, x->file, "K"), kKbdOk);
+    ASSERT_EQ(kbdmtagopen(&x->other, x->file, "OTHER"), kKbdOk);
+  }
+  static int16_t Open(const std::string& path, uint16_t mode, Index* x) {
+    const int16_t status = kbdmopenx(&x->file, path.c_str(), mode);
+    if (status < 0) return status;
+    int16_t e = kbdmtagopen(&x->keys, x->file, "K");
+    if (e == kKbdOk) e = kbdmtagopen(&x->other, x->file, "OTHER");
+    if (e == kKbdOk) return status;
+    kbdmclose(x->file);
+    return e;
+  }
+  static int16_t Close(int16_t file) { return kbdmclose(file); }
+  static uint64_t Check(const Index& x) {
+    MdxFileCheck(x.file);
+    return MdxTagCheck(x.keys).keys;
+  }
+  static constexpr int16_t kSeekPastEnd = kKbdNoMoreKeys;
+  static int16_t Seek(int32_t t, void* key, uint32_t* recno) {
+    return SeekByFindAndNext<int32_t>(t, key, recno, kbdmkfind, kbdmknext);
+  }
 
+  static int16_t ChildAdd(const Index& x, const std::string& key,
+                          uint32_t recno) {
+    if (int16_t e = Keys().Add(x.keys, key, recno)) return e;
+    return Keys().Add(x.other, key, recno);
+  }
+  static int16_t ChildDelete(const Index& x, int i, const std::string& key,
+                             uint32_t recno) {
+    return Keys().Del(i % 2 != 0 ? x.other : x.keys, key, recno);
+  }
+  static void ExpectFreedPages(const Index& x) {
+    EXPECT_GT(MdxFileCheck(x.file).free_blocks, 0u);
+  }
+  static constexpr bool kReAdd = true;
+  static constexpr bool kReAddKeepsSize = true;
+  // Opened alone, the file holds K's keys and the child's odd keys in
+  // OTHER.
+  static void AfterSharing(Index* x, const std::string& path,
+                           std::set<std::string>* keys) {
+    ASSERT_EQ(Close(x->file), kKbdOk);
+    ASSERT_EQ(Open(path, 0, x), kKbdOk);
+    EXPECT_EQ(MdxFileCheck(x->file).keys, keys->size() + kKeys / 2);
+  }
+};
+
+INSTANTIATE_TYPED_TEST_SUITE_P(Mdx, IndexShareTest, MdxShare);
+INSTANTIATE_TYPED_TEST_SUITE_P(Mdx, IndexWalkShareTest, MdxShare);
+
+constexpr int kKeys = MdxShare::kKeys;
 using Keys = TwoProcessKeys<kKeys>;
-int VerifyAll(int32_t t, const std::set<std::string>& keys) {
-  return MdxKeys().HoldsExactly(t, keys);
-}
-
-TEST_F(MdxTest, TwoProcessesShareOneFile) {
-  kbdsetsync(0);
-  const std::string path = Path("shared.mdx");
-  int16_t h = CreateOpen("shared.mdx", 0x400);
-  ASSERT_EQ(kbdmtagdef(h, "K", 'C', "K", 12), kKbdOk);
-  ASSERT_EQ(kbdmtagdef(h, "OTHER", 'C', "K", 12), kKbdOk);
-  int32_t t = kKbdNoHandle;
-  ASSERT_EQ(kbdmtagopen(&t, h, "K"), kKbdOk);
-
-  std::set<std::string> all, after_deletes;
-  for (int i = 0; i < kKeys; ++i) {
-    all.insert(Keys::Key(i, 0));
-    all.insert(Keys::Key(i, 1));
-  }
-  after_deletes = all;
-  for (int i = 0; i < kKeys; i += 2) {
-    after_deletes.erase(Keys::Key(i, 0));
-    after_deletes.erase(Keys::Key(i, 1));
-  }
-  std::set<std::string> final_keys = after_deletes;
-  for (int i = 0; i < kKeys; i += 4) {
-    final_keys.insert(Keys::Key(i, 0));
-    final_keys.insert(Keys::Key(i, 1));
-  }
-
-  // The child's steps: 0 open; then per key an add to K and to OTHER;
-  // verify; deletes (K and OTHER); verify; re-adds; close.
-  enum { kOpen = 0, kAdd = 1, kVerify = kAdd + kKeys, kDelete,
-         kVerifyDeleted = kDelete + kKeys, kReAdd, kClose = kReAdd + kKeys };
-  int16_t mine = kKbdNoHandle;
-  int32_t mine_k = kKbdNoHandle, mine_other = kKbdNoHandle;
-  qx::testing::ChildProcess child([&](int step) -> int {
-    kbdseterror(0);
-    if (step == kOpen) {
-      if (int16_t e = kbdmopenx(&mine, path.c_str(), 0x400)) return e;
-      if (int16_t e = kbdmtagopen(&mine_k, mine, "K")) return e;
-      return kbdmtagopen(&mine_other, mine, "OTHER");
-    }
-    if (step >= kAdd && step < kVerify) {
-      const std::string key = Keys::Key(step - kAdd, 1);
-      if (int16_t e = Add(mine_k, key, Keys::Recno(key))) return e;
-      return Add(mine_other, key, Keys::Recno(key));
-    }
-    if (step == kVerify) return VerifyAll(mine_k, all);
-    if (step >= kDelete && step < kVerifyDeleted) {
-      const int i = step - kDelete;
-      const std::string key = Keys::Key(i, 1);
-      if (i % 2 != 0) return Del(mine_other, key, Keys::Recno(key));
-      return Del(mine_k, key, Keys::Recno(key));
-    }
-    if (step == kVerifyDeleted) return VerifyAll(mine_k, after_deletes);
-    if (step >= kReAdd && step < kClose) {
-      const int i = step - kReAdd;
-      if (i % 4 != 0) return 0;
-      const std::string key = Keys::Key(i, 1);
-      return Add(mine_k, key, Keys::Recno(key));
-    }
-    if (step == kClose) return kbdmclose(mine);
-    return 99;
-  });
-
-  ASSERT_EQ(child.Run(kOpen), kKbdOk);
-  for (int i = 0; i < kKeys; ++i) {
-    ASSERT_EQ(Add(t, Keys::Key(i, 0), Keys::Recno(i, 0)), kKbdOk) << i;
-    ASSERT_EQ(child.Run(kAdd + i), kKbdOk) << i;
-  }
-  ASSERT_EQ(child.Run(kVerify), 0);
-  ASSERT_EQ(VerifyAll(t, all), 0);
-  Check(t);
-  CheckFile(h);
-
-  // Deletes from both sides merge pages of K and OTHER: both processes
-  // free blocks to the one chain.
-  for (int i = 0; i < kKeys; ++i) {
-    if (i % 2 == 0) {
-      ASSERT_EQ(Del(t, Keys::Key(i, 0), Keys::Recno(i, 0)), kKbdOk) << i;
-    }
-    ASSERT_EQ(child.Run(kDelete + i), kKbdOk) << i;
-  }
-  ASSERT_EQ(child.Run(kVerifyDeleted), 0);
-  ASSERT_EQ(VerifyAll(t, after_deletes), 0);
-  EXPECT_GT(CheckFile(h).free_blocks, 0u);
-
-  // Both add again, taking blocks back from the chain the other filled.
-  const uint64_t size = FileSize(path);
-  for (int i = 0; i < kKeys; ++i) {
-    if (i % 4 == 0) {
-      ASSERT_EQ(Add(t, Keys::Key(i, 0), Keys::Recno(i, 0)), kKbdOk) << i;
-    }
-    ASSERT_EQ(child.Run(kReAdd + i), kKbdOk) << i;
-  }
-  EXPECT_EQ(FileSize(path), size);
-  ASSERT_EQ(child.Run(kClose), kKbdOk);
-  ASSERT_EQ(VerifyAll(t, final_keys), 0);
-  EXPECT_EQ(Check(t).keys, final_keys.size());
-  ASSERT_EQ(kbdmclose(h), kKbdOk);
-  ASSERT_EQ(kbdmopenx(&h, path.c_str(), 0), kKbdOk);
-  const MdxFileReport report = CheckFile(h);
-  EXPECT_EQ(report.keys, final_keys.size() + kKeys / 2);
-}
 
 // Tags defined and deleted by one process are seen by the other at its
 // next lookup: a new tag opens by name there; after a deletion an open tag
@@ -174,30 +132,18 @@ TEST_F(MdxTest, TagTablesOfTwoProcessesAgree) {
   EXPECT_EQ(CheckFile(h).tags, 4u);
 }
 
-// A file opened without sharing is opened by no other process and no
-// second handle of this one, in any mode, so its file words and each
-// tag's root and pages are kept from call to call. One tag's kept pages
-// stay true while the other tag splits, frees blocks to the one chain,
-// takes them back and grows the file: both find the keys they hold, a
-// fresh shared open finds the same, and the file's bytes after close are
-// those the same calls give on a file opened shared (which re-reads all).
-TEST_F(MdxTest, FileOpenWithoutSharingIsOpenedByNoOneElse) {
+// A file opened without sharing (opened by no one else: see the shared
+// scenario) keeps its file words and each tag's root and pages from call
+// to call. One tag's kept pages stay true while the other tag splits,
+// frees blocks to the one chain, takes them back and grows the file: both
+// find the keys they hold, a fresh shared open finds the same, and the
+// file's bytes after close are those the same calls give on a file opened
+// shared (which re-reads all).
+TEST_F(MdxTest, FileOpenWithoutSharingWritesWhatASharedOneWrites) {
   kbdsetsync(0);
   const std::string path = Path("alone.mdx");
   const std::string shared = Path("shared.mdx");
   ASSERT_EQ(kbdmcreate(path.c_str()), kKbdOk);
-  // The child starts before the file is opened (a Windows child runs the
-  // test's set-up again up to here). Step 4 only answers: it is alive.
-  const uint16_t kModes[] = {0, 0x400, 0x100, 0x100 | 0x400};
-  qx::testing::ChildProcess child([&](int step) -> int {
-    kbdseterror(0);
-    if (step == 4) return 0;
-    int16_t mine = kKbdNoHandle;
-    const int16_t status = kbdmopenx(&mine, path.c_str(), kModes[step]);
-    if (status >= 0) kbdmclose(mine);
-    return status;
-  });
-  ASSERT_EQ(child.Run(4), 0);
   int16_t h = kKbdNoHandle;
   ASSERT_EQ(kbdmopenx(&h, path.c_str(), 0), kKbdOk);
   const int16_t s = CreateOpen("shared.mdx", 0x400);
@@ -205,11 +151,6 @@ TEST_F(MdxTest, FileOpenWithoutSharingIsOpenedByNoOneElse) {
   const int32_t b = DefineOpen(h, "B", 'C', "K", 12);
   const int32_t sa = DefineOpen(s, "A", 'C', "K", 12);
   const int32_t sb = DefineOpen(s, "B", 'C', "K", 12);
-  for (int step = 0; step < 4; ++step)
-    EXPECT_LT(child.Run(step), 0) << "mode " << kModes[step];
-  int16_t second = kKbdNoHandle;
-  EXPECT_LT(kbdmopenx(&second, path.c_str(), 0x100 | 0x400), 0);
-  kbdseterror(0);
 
   std::set<std::string> in_a, in_b;
   auto add = [&](int32_t alone, int32_t other, const std::string& key,

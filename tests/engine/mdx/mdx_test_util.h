@@ -6,14 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <bit>
 #include <cstdint>
-#include <cstring>
 #include <string>
-#include <vector>
 
-#include "engine/core/coding.h"
 #include "engine/mdx/mdx_check.h"
 #include "engine/mdx/mdx_decimal.h"
 #include "qx/engine.h"
@@ -27,11 +22,7 @@ inline std::string DecimalKey(double value) {
   EncodeMdxDecimal(value, reinterpret_cast<uint8_t*>(key.data()));
   return key;
 }
-inline std::string DayKey(double day) {
-  std::string key(8, '\0');
-  PutLe64(reinterpret_cast<uint8_t*>(key.data()), std::bit_cast<uint64_t>(day));
-  return key;
-}
+inline std::string DayKey(double day) { return NumericKey(day); }
 
 inline uint16_t MdxKeyLength(int32_t t) {
   KbdMdxTagInfo info;
@@ -42,6 +33,17 @@ inline uint16_t MdxKeyLength(int32_t t) {
 inline IndexKeys<int32_t> MdxKeys() {
   return IndexKeys<int32_t>({MdxKeyLength, kbdmkadd, kbdmkdel, kbdmkfind,
                              kbdmkfirst, kbdmknext, kbdmklast, kbdmkprev});
+}
+
+// The structural checks of a tag and of the whole file; problems are
+// reported as test failures.
+inline btree::CheckReport MdxTagCheck(int32_t t) {
+  return ExpectCleanCheck<btree::CheckReport>(
+      [t](btree::CheckReport* report) { return CheckMdxTag(t, report); });
+}
+inline MdxFileReport MdxFileCheck(int16_t h) {
+  return ExpectCleanCheck<MdxFileReport>(
+      [h](MdxFileReport* report) { return CheckMdxFile(h, report); });
 }
 
 class MdxTest : public IndexTest<int32_t, MdxKeys> {
@@ -64,15 +66,8 @@ class MdxTest : public IndexTest<int32_t, MdxKeys> {
 
   static uint16_t KeyLength(int32_t t) { return MdxKeyLength(t); }
 
-  // The structural checks; problems are reported as test failures.
-  static btree::CheckReport Check(int32_t t) {
-    return ExpectCleanCheck<btree::CheckReport>(
-        [t](btree::CheckReport* report) { return CheckMdxTag(t, report); });
-  }
-  static MdxFileReport CheckFile(int16_t h) {
-    return ExpectCleanCheck<MdxFileReport>(
-        [h](MdxFileReport* report) { return CheckMdxFile(h, report); });
-  }
+  static btree::CheckReport Check(int32_t t) { return MdxTagCheck(t); }
+  static MdxFileReport CheckFile(int16_t h) { return MdxFileCheck(h); }
 };
 
 }  // namespace qx::engine::testing

@@ -12,25 +12,17 @@
 #include "engine/core/coding.h"
 #include "engine/memo/dbt_format.h"
 #include "qx/engine.h"
+#include "tests/support/engine_test_util.h"
 #include "tests/support/test_support.h"
 
 namespace qx::engine {
 namespace {
 
 using qx::testing::ReadWholeFile;
-using qx::testing::TempDir;
 using qx::testing::WriteWholeFile;
 
-class DbtTest : public ::testing::Test {
+class DbtTest : public testing::EngineTest {
  protected:
-  void SetUp() override {
-    kbdterm();
-    ASSERT_EQ(kbdinit(32767, 4), kKbdOk);
-  }
-  void TearDown() override { kbdterm(); }
-
-  std::string Path(const char* name) const { return dir_.File(name); }
-
   // Creates and opens a DBT; the handle is closed by kbdterm. A test that
   // reads the file while it is open says so (test_reads).
   int16_t CreateOpen(const char* name, uint16_t dialect, int16_t factor = 1,
@@ -70,7 +62,6 @@ class DbtTest : public ::testing::Test {
     kbdseterror(0);
   }
 
-  TempDir dir_;
 };
 
 TEST_F(DbtTest, CreateWritesTheNewFileLayouts) {

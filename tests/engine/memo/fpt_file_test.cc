@@ -8,25 +8,17 @@
 #include "engine/core/coding.h"
 #include "engine/memo/fpt_format.h"
 #include "qx/engine.h"
+#include "tests/support/engine_test_util.h"
 #include "tests/support/test_support.h"
 
 namespace qx::engine {
 namespace {
 
 using qx::testing::ReadWholeFile;
-using qx::testing::TempDir;
 using qx::testing::WriteWholeFile;
 
-class FptTest : public ::testing::Test {
+class FptTest : public testing::EngineTest {
  protected:
-  void SetUp() override {
-    kbdterm();
-    ASSERT_EQ(kbdinit(32767, 4), kKbdOk);
-  }
-  void TearDown() override { kbdterm(); }
-
-  std::string Path(const char* name) const { return dir_.File(name); }
-
   static void ExpectError(int16_t status, int16_t expected) {
     EXPECT_EQ(status, expected);
     kbdseterror(0);
@@ -36,7 +28,6 @@ class FptTest : public ::testing::Test {
     return GetBe32(reinterpret_cast<const uint8_t*>(bytes.data()) + offset);
   }
 
-  TempDir dir_;
 };
 
 TEST_F(FptTest, CreateSizesTheHeaderInBlocks) {

@@ -22,10 +22,6 @@ std::string Padded(const std::string& text, size_t length) {
   return key;
 }
 
-uint32_t Word(const std::string& bytes, size_t offset) {
-  return GetLe32(reinterpret_cast<const uint8_t*>(bytes.data()) + offset);
-}
-
 TEST_F(NdxTest, EmptyIndexAndFirstKeys) {
   int16_t h = CreateOpen("e.ndx", 'C', "NAME", 10);
   std::vector<char> buffer(11);

@@ -6,15 +6,10 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <bit>
 #include <cstdint>
-#include <cstring>
 #include <string>
-#include <vector>
 
 #include "engine/btree/btree_check.h"
-#include "engine/core/coding.h"
 #include "engine/ndx/ndx_check.h"
 #include "qx/engine.h"
 #include "tests/engine/btree/index_test_util.h"
@@ -22,18 +17,6 @@
 namespace qx::engine::testing {
 
 using NdxEntry = IndexEntry;
-
-inline std::string NumericKey(double value) {
-  std::string key(8, '\0');
-  PutLe64(reinterpret_cast<uint8_t*>(key.data()),
-          std::bit_cast<uint64_t>(value));
-  return key;
-}
-
-inline double KeyNumber(const std::string& key) {
-  return std::bit_cast<double>(
-      GetLe64(reinterpret_cast<const uint8_t*>(key.data())));
-}
 
 inline uint16_t NdxKeyLength(int16_t h) {
   KbdNdxInfo info;
@@ -44,6 +27,12 @@ inline uint16_t NdxKeyLength(int16_t h) {
 inline IndexKeys<int16_t> NdxKeys() {
   return IndexKeys<int16_t>({NdxKeyLength, kbdnkadd, kbdnkdel, kbdnkfind,
                              kbdnkfirst, kbdnknext, kbdnklast, kbdnkprev});
+}
+
+// The structural check; problems are reported as test failures.
+inline btree::CheckReport NdxCheck(int16_t h) {
+  return ExpectCleanCheck<btree::CheckReport>(
+      [h](btree::CheckReport* report) { return CheckNdx(h, report); });
 }
 
 class NdxTest : public IndexTest<int16_t, NdxKeys> {
@@ -61,11 +50,7 @@ class NdxTest : public IndexTest<int16_t, NdxKeys> {
 
   static uint16_t KeyLength(int16_t h) { return NdxKeyLength(h); }
 
-  // The structural check; problems are reported as test failures.
-  static btree::CheckReport Check(int16_t h) {
-    return ExpectCleanCheck<btree::CheckReport>(
-        [h](btree::CheckReport* report) { return CheckNdx(h, report); });
-  }
+  static btree::CheckReport Check(int16_t h) { return NdxCheck(h); }
 };
 
 }  // namespace qx::engine::testing

@@ -1,19 +1,15 @@
 // Helpers of the NTX tests: the index fixture (an engine per test in its
-// own temporary directory), keys as strings over the C operations, walks,
-// the structural check, and header patching for the open checks.
+// own temporary directory), keys as strings over the C operations, walks
+// and the structural check.
 #ifndef QX_TESTS_ENGINE_NTX_NTX_TEST_UTIL_H_
 #define QX_TESTS_ENGINE_NTX_NTX_TEST_UTIL_H_
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstring>
-#include <fstream>
 #include <string>
-#include <vector>
 
 #include "engine/btree/btree_check.h"
-#include "engine/core/coding.h"
 #include "engine/ntx/ntx_check.h"
 #include "qx/engine.h"
 #include "tests/engine/btree/index_test_util.h"
@@ -71,28 +67,6 @@ class NtxTest : public IndexTest<int16_t, NtxKeys> {
     int16_t h = kKbdNoHandle;
     EXPECT_EQ(kbdxopenx(&h, Path(name).c_str(), mode), kKbdOk);
     return h;
-  }
-
-  // The bytes of a file, and a patch of a little-endian word in it.
-  static std::string ReadFile(const std::string& path) {
-    return qx::testing::ReadWholeFile(path);
-  }
-  static void WriteFile(const std::string& path, const std::string& bytes) {
-    qx::testing::WriteWholeFile(path, bytes);
-  }
-  static void PatchWord(const std::string& path, size_t offset, uint32_t value,
-                        int width) {
-    std::string bytes = ReadFile(path);
-    uint8_t* at = reinterpret_cast<uint8_t*>(bytes.data()) + offset;
-    if (width == 2)
-      PutLe16(at, static_cast<uint16_t>(value));
-    else
-      PutLe32(at, value);
-    WriteFile(path, bytes);
-  }
-  static uint32_t Word(const std::string& bytes, size_t offset, int width) {
-    const uint8_t* at = reinterpret_cast<const uint8_t*>(bytes.data()) + offset;
-    return width == 2 ? GetLe16(at) : GetLe32(at);
   }
 };
 
