@@ -108,6 +108,13 @@ void JsonWriter::Raw(std::string_view json) {
   out_ += json;
 }
 
+JsonValue::JsonValue() = default;
+JsonValue::JsonValue(const JsonValue&) = default;
+JsonValue::JsonValue(JsonValue&&) noexcept = default;
+JsonValue& JsonValue::operator=(const JsonValue&) = default;
+JsonValue& JsonValue::operator=(JsonValue&&) noexcept = default;
+JsonValue::~JsonValue() = default;
+
 const JsonValue* JsonValue::Find(std::string_view key) const {
   for (const auto& [k, v] : object)
     if (k == key) return &v;

@@ -54,6 +54,15 @@ struct JsonValue {
   std::vector<JsonValue> array;
   std::vector<std::pair<std::string, JsonValue>> object;  // in order
 
+  // Defined where JsonValue is complete: the members above hold values of
+  // the type being defined.
+  JsonValue();
+  JsonValue(const JsonValue&);
+  JsonValue(JsonValue&&) noexcept;
+  JsonValue& operator=(const JsonValue&);
+  JsonValue& operator=(JsonValue&&) noexcept;
+  ~JsonValue();
+
   const JsonValue* Find(std::string_view key) const;
 };
 

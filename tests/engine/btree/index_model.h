@@ -118,13 +118,14 @@ class IndexModel {
                   kKbdKeyNotFound);
       } else {
         size_t pick = rng_() % live.size();
-        auto [key, recno] = live[pick];
+        const auto [key, recno] = live[pick];
+        const uint32_t gone = recno;  // a lambda may not capture a binding
         live[pick] = live.back();
         live.pop_back();
         ASSERT_EQ(subject->Delete(key, recno), kKbdOk) << "recno " << recno;
         auto range = model_.equal_range(key);
         auto it = std::find_if(range.first, range.second, [&](const auto& v) {
-          return v.second == recno;
+          return v.second == gone;
         });
         ASSERT_NE(it, range.second);
         model_.erase(it);
