@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/btree/check_walker.h"
 #include "engine/core/coding.h"
 #include "engine/core/last_error.h"
 
@@ -32,22 +33,22 @@ class Walker {
       : input_(input),
         layout_(*input.layout),
         report_(report),
-        visited_(input.end_page, false),
-        previous_key_(layout_.key_length, 0),
+        walk_(report, input.end_page, layout_.key_length, kMaxCheckDepth,
+              input.on_entry),
         pages_(kMaxCheckDepth, std::vector<uint8_t>(layout_.page_size)) {}
 
   int16_t Run() {
     std::vector<uint8_t> max_key(layout_.key_length);
     bool has_keys = false;
     if (int16_t e = Visit(input_.root, 0, max_key.data(), &has_keys)) return e;
-    report_->levels = static_cast<uint32_t>(leaf_depth_ + 1);
+    report_->levels = walk_.levels();
     if (int16_t e = CheckChain()) return e;
     if (input_.account_pages) return AccountPages();
     return kKbdOk;
   }
 
  private:
-  void Problem(const std::string& text) { AddProblem(report_, text); }
+  void Problem(std::string text) { walk_.Problem(std::move(text)); }
   std::string KeyText(const uint8_t* key) const {
     return input_.key_text ? input_.key_text(key) : Hex(key, layout_.key_length);
   }
@@ -63,13 +64,12 @@ class Walker {
       Problem("T1: " + where + " is outside the file");
       return kKbdOk;
     }
-    if (visited_[page]) {
+    if (!walk_.FirstVisit(page)) {
       Problem("T1: " + where + " is reached twice");
       return kKbdOk;
     }
-    visited_[page] = true;
     if (input_.on_page) input_.on_page(page);
-    if (depth >= kMaxCheckDepth) {
+    if (walk_.TooDeep(depth)) {
       Problem("T1: " + where + " lies deeper than any valid tree");
       return kKbdOk;
     }
@@ -118,11 +118,9 @@ class Walker {
   int16_t VisitLeaf(const uint8_t* p, uint32_t page, uint32_t count, int depth,
                     uint8_t* max_key, bool* has_keys) {
     const std::string where = "page " + std::to_string(page);
-    if (leaf_depth_ < 0) {
-      leaf_depth_ = depth;
-    } else if (depth != leaf_depth_) {
+    if (!walk_.LeafDepthAgrees(depth)) {
       Problem("T1: leaf " + where + " at depth " + std::to_string(depth) +
-              ", other leaves at " + std::to_string(leaf_depth_));
+              ", other leaves at " + std::to_string(walk_.leaf_depth()));
     }
     if (count == 0 && depth > 0) Problem("T5: leaf " + where + " is empty");
     if (layout_.Child(p, count) != 0)
@@ -139,26 +137,24 @@ class Walker {
       if (recno == 0)
         Problem("T7: " + where + " slot " + std::to_string(slot) +
                 " has record number 0");
-      if (report_->keys > 0) {
-        int order = input_.compare(previous_key_.data(), key);
+      if (walk_.has_previous()) {
+        const uint8_t* previous = walk_.previous_key();
+        const uint32_t previous_recno = walk_.previous_recno();
+        int order = input_.compare(previous, key);
         if (order > 0) {
           Problem("T3: " + where + " slot " + std::to_string(slot) + " key " +
                   KeyText(key) + " sorts before the key before it " +
-                  KeyText(previous_key_.data()));
+                  KeyText(previous));
         } else if (order == 0 && input_.recno_order &&
-                   previous_recno_ >= recno &&
-                   std::memcmp(previous_key_.data(), key,
-                               layout_.key_length) == 0) {
+                   previous_recno >= recno &&
+                   std::memcmp(previous, key, layout_.key_length) == 0) {
           Problem("T3: " + where + " slot " + std::to_string(slot) +
                   " record " + std::to_string(recno) +
-                  " follows record " + std::to_string(previous_recno_) +
+                  " follows record " + std::to_string(previous_recno) +
                   " under an equal key");
         }
       }
-      std::memcpy(previous_key_.data(), key, layout_.key_length);
-      previous_recno_ = recno;
-      ++report_->keys;
-      if (input_.on_entry) input_.on_entry(key, recno);
+      walk_.Take(key, recno);
     }
     if (count > 0) {
       std::memcpy(max_key, layout_.Key(p, count - 1), layout_.key_length);
@@ -181,11 +177,10 @@ class Walker {
       }
       on_chain[page] = true;
       ++report_->chain_pages;
-      if (visited_[page]) {
+      if (!walk_.FirstVisit(page)) {
         Problem("F1: " + where + " is also in the tree");
         continue;
       }
-      visited_[page] = true;
       if (int16_t e = input_.read_page(page, pages_[0].data())) return e;
       if (input_.is_free && !input_.is_free(pages_[0].data()))
         Problem("F1: " + where + " does not carry the free mark");
@@ -197,7 +192,7 @@ class Walker {
     const uint32_t step = input_.page_step == 0 ? 1 : input_.page_step;
     for (uint32_t page = input_.first_page; page < input_.end_page;
          page += step) {
-      if (visited_[page]) continue;
+      if (walk_.Visited(page)) continue;
       if (int16_t e = input_.read_page(page, pages_[0].data())) return e;
       if (input_.is_free && input_.is_free(pages_[0].data()))
         ++report_->foreign_free_pages;
@@ -211,10 +206,7 @@ class Walker {
   const CheckInput& input_;
   const EntryLayout& layout_;
   CheckReport* report_;
-  std::vector<bool> visited_;
-  std::vector<uint8_t> previous_key_;
-  uint32_t previous_recno_ = 0;
-  int leaf_depth_ = -1;
+  CheckWalker walk_;
   std::vector<std::vector<uint8_t>> pages_;  // one buffer per depth
 };
 

@@ -160,35 +160,24 @@ int16_t EndTagCall(CdxTag* tag, int16_t status);
 // last entry handed out may leave the kept nodes.
 template <typename Body>
 int16_t RunOnTag(int32_t tag_id, LockKind kind, Body&& body) {
-  CdxTag* read = nullptr;
-  uint64_t reads = 0;
-  bool may_leave = false;
-  if (kind == LockKind::kShared) {
-    CdxTag* tag = CheckCdxTagId(tag_id, true);
-    // Not inside another step of this handle, which holds the lock.
-    if (tag != nullptr && !tag->file->op_lock.entered()) {
-      may_leave = tag->tree.StepMayLeaveKept();
-      if (tag->probe_first && !may_leave && tag->tree.RefreshFromKept()) {
-        int16_t status = kKbdOk;
-        if (index::RunOnKeptPages(
-                &tag->tree, [&] { return body(*tag); }, &status))
-          return EndTagCall(tag, status);
-        tag->tree.EndCall();
-      }
-      read = tag;
-      reads = tag->tree.reads();
-    }
-  }
-  OperationScope scope;  // released after the end of the call
-  int16_t status = kKbdOk;
-  CdxTag* tag = BeginTagCall(tag_id, kind, &scope, &status);
-  if (tag == nullptr) return status;
-  if (status >= 0) status = body(*tag);
-  status = EndTagCall(tag, status);
-  // A read sent to the lock by its step says nothing of the next one.
-  if (read != nullptr && !may_leave)
-    read->probe_first = read->tree.reads() == reads;
-  return status;
+  auto locked = [&] {
+    OperationScope scope;  // released after the end of the call
+    int16_t status = kKbdOk;
+    CdxTag* tag = BeginTagCall(tag_id, kind, &scope, &status);
+    if (tag == nullptr) return status;
+    if (status >= 0) status = body(*tag);
+    return EndTagCall(tag, status);
+  };
+  if (kind != LockKind::kShared) return locked();
+  CdxTag* read = CheckCdxTagId(tag_id, true);
+  // Not inside another step of this handle, which holds the lock.
+  if (read == nullptr || read->file->op_lock.entered()) return locked();
+  return index::ReadKeptFirst(
+      &read->tree, &read->probe_first, read->tree.StepMayLeaveKept(),
+      [read] { return read->tree.RefreshFromKept(); },
+      [&] { return body(*read); },
+      [read](int16_t status) { return EndTagCall(read, status); },
+      [read] { read->tree.EndCall(); }, locked);
 }
 
 // Bodies of the public operations, for use inside other operations.

@@ -19,7 +19,7 @@
 #include "engine/cdx/cdx_file.h"
 #include "engine/expr/expression.h"
 #include "engine/expr/record_source.h"
-#include "engine/fileio/memory.h"
+#include "engine/index/record_key_call.h"
 #include "engine/fox/fox_fill.h"
 #include "engine/fox/fox_key_image.h"
 
@@ -161,27 +161,6 @@ int16_t ChangeEntry(int32_t tag_id, const void* key, uint32_t recno,
   });
 }
 
-// The key of the current record, whatever the FOR condition (kbdcforrec
-// tells whether the record belongs in the tag).
-int16_t RecordKey(int16_t dbf_handle, int32_t tag_id, void** key) {
-  if (key == nullptr) return Fail(kKbdErrNullPointer);
-  CdxTag* tag = CheckCdxTagId(tag_id, false);
-  if (tag == nullptr) return LastError();
-  const uint32_t length = tag->key_length();
-  void* block = nullptr;
-  if (int16_t e = EngineAllocate(length + 1u, &block)) return e;
-  uint8_t* bytes = static_cast<uint8_t*>(block);
-  const int16_t status = fox::MakeFoxRecordKey(
-      dbf_handle, tag->expression, static_cast<uint16_t>(length), bytes);
-  if (status < 0) {
-    EngineFree(block);
-    return status;
-  }
-  bytes[length] = 0;
-  *key = block;
-  return status;
-}
-
 }  // namespace
 
 }  // namespace qx::engine
@@ -270,7 +249,16 @@ extern "C" int16_t kbdcforrec(int16_t dbf_handle, int32_t tag) {
   });
 }
 
+// The key of the current record, whatever the FOR condition (kbdcforrec
+// tells whether the record belongs in the tag).
 extern "C" int16_t kbdckeyrec(int16_t dbf_handle, int32_t tag, void** key) {
-  if (key != nullptr) *key = nullptr;
-  return RunOperation([&] { return RecordKey(dbf_handle, tag, key); });
+  return index::RunRecordKeyCall(key, [&]() -> int16_t {
+    CdxTag* loaded = CheckCdxTagId(tag, false);
+    if (loaded == nullptr) return LastError();
+    const uint16_t length = loaded->key_length();
+    return index::HandOutKey(length, key, [&](uint8_t* bytes) {
+      return fox::MakeFoxRecordKey(dbf_handle, loaded->expression, length,
+                                   bytes);
+    });
+  });
 }

@@ -5,8 +5,10 @@
 #include <cstring>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
+#include "engine/btree/check_walker.h"
 #include "engine/core/coding.h"
 #include "engine/fileio/file_layer.h"
 #include "engine/fox/fox_format.h"
@@ -29,8 +31,8 @@ class FoxChecker {
       : in_(input),
         report_(report),
         format_{input.layout, input.key_length, input.pad},
-        seen_(input.file_size / kFoxBlockSize + 1, false),
-        last_key_(input.key_length, 0) {}
+        walk_(report, input.file_size / kFoxBlockSize + 1, input.key_length,
+              kMaxCheckDepth, input.on_entry) {}
 
   int16_t Run() {
     *report_ = btree::CheckReport{};
@@ -45,7 +47,7 @@ class FoxChecker {
   }
 
  private:
-  void Problem(const std::string& text) { btree::AddProblem(report_, text); }
+  void Problem(std::string text) { walk_.Problem(std::move(text)); }
   static std::string Node(uint32_t offset) {
     return "node " + std::to_string(offset);
   }
@@ -61,13 +63,11 @@ class FoxChecker {
       Problem(Node(offset) + ": offset outside the file or not a block");
       return kKbdOk;
     }
-    const uint32_t block = offset / kFoxBlockSize;
-    if (seen_[block]) {
+    if (!walk_.FirstVisit(offset / kFoxBlockSize)) {
       Problem(Node(offset) + ": reached twice");
       return kKbdOk;
     }
-    seen_[block] = true;
-    if (depth >= kMaxCheckDepth) {
+    if (walk_.TooDeep(depth)) {
       Problem(Node(offset) + ": tree deeper than " +
               std::to_string(kMaxCheckDepth) + " levels");
       return kKbdOk;
@@ -107,11 +107,10 @@ class FoxChecker {
                 ": the parent entry is not the node's greatest key");
     }
     if (node.leaf()) {
-      if (leaf_depth_ < 0) leaf_depth_ = depth;
-      if (leaf_depth_ != depth)
+      if (!walk_.LeafDepthAgrees(depth))
         Problem(Node(offset) + ": leaf at depth " + std::to_string(depth) +
-                ", others at " + std::to_string(leaf_depth_));
-      report_->levels = static_cast<uint32_t>(leaf_depth_ + 1);
+                ", others at " + std::to_string(walk_.leaf_depth()));
+      report_->levels = walk_.levels();
       for (uint32_t i = 0; i < n; ++i) Entry(offset, node.key(i, kl),
                                              node.recnos[i]);
       return kKbdOk;
@@ -129,21 +128,19 @@ class FoxChecker {
 
   void Entry(uint32_t offset, const uint8_t* key, uint32_t recno) {
     const uint16_t kl = in_.key_length;
-    if (report_->keys > 0) {
-      const int c = std::memcmp(last_key_.data(), key, kl);
+    if (walk_.has_previous()) {
+      const uint32_t last_recno = walk_.previous_recno();
+      const int c = std::memcmp(walk_.previous_key(), key, kl);
       if (c == 0 && in_.unique)
         Problem(Node(offset) + ": key " + btree::QuotedKeyText(key, kl) +
-                " has two entries (records " + std::to_string(last_recno_) +
+                " has two entries (records " + std::to_string(last_recno) +
                 " and " + std::to_string(recno) + ") in a unique index");
-      else if (c > 0 || (c == 0 && last_recno_ >= recno))
+      else if (c > 0 || (c == 0 && last_recno >= recno))
         Problem(Node(offset) + ": entry (" +
                 btree::QuotedKeyText(key, kl) + ", " + std::to_string(recno) +
                 ") out of order");
     }
-    std::memcpy(last_key_.data(), key, kl);
-    last_recno_ = recno;
-    ++report_->keys;
-    if (in_.on_entry) in_.on_entry(key, recno);
+    walk_.Take(key, recno);
   }
 
   void CheckChains() {
@@ -169,12 +166,9 @@ class FoxChecker {
   const FoxCheckInput& in_;
   btree::CheckReport* report_;
   FoxNodeFormat format_;
-  std::vector<bool> seen_;
+  btree::CheckWalker walk_;
   std::vector<std::vector<uint32_t>> levels_;
   std::unordered_map<uint32_t, Links> links_;
-  int leaf_depth_ = -1;
-  std::vector<uint8_t> last_key_;
-  uint32_t last_recno_ = 0;
 };
 
 }  // namespace

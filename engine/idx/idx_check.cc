@@ -87,17 +87,9 @@ int16_t CheckOpenIdx(IdxFile& file, btree::CheckReport* report,
 int16_t CheckIdx(int16_t handle, btree::CheckReport* report,
                  const std::function<void(const uint8_t* key, uint32_t recno)>&
                      on_entry) {
-  return RunOperation([&]() -> int16_t {
-    if (report == nullptr) return Fail(kKbdErrNullPointer);
-    *report = btree::CheckReport();
-    IdxFile* file = CheckIdx(handle);
-    if (file == nullptr) return kKbdErrHandle;
-    OperationScope scope;  // a read: no change of another process inside
-    if (int16_t e = scope.Enter(&file->op_lock, file->slot, file->file_flags,
-                                fox::kFoxLockOffset, LockKind::kShared))
-      return e;
-    return CheckOpenIdx(*file, report, on_entry);
-  });
+  return index::RunCheckCall(
+      report, [handle] { return CheckIdx(handle); }, fox::kFoxLockOffset,
+      [&](IdxFile& file) { return CheckOpenIdx(file, report, on_entry); });
 }
 
 }  // namespace qx::engine

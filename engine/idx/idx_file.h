@@ -91,28 +91,24 @@ template <typename Body>
 int16_t WithIdx(int16_t handle, LockKind kind, Body&& body) {
   IdxFile* file = CheckIdx(handle);
   const bool read = kind == LockKind::kShared;
+  auto locked = [&] {
+    return index::RunIndexCall(
+        file, kind, fox::kFoxLockOffset,
+        [read](IdxFile* f) { return RefreshIdx(f, read); }, EndIdxCall,
+        body);
+  };
   // Not inside another step of this handle, which holds the lock.
-  const bool probe = file != nullptr && read && file->shared() &&
-                     !file->op_lock.entered();
-  const bool may_leave = probe && file->tree.StepMayLeaveKept();
-  if (probe && file->probe_first && !may_leave &&
-      file->tree.RefreshFromKept()) {
-    int16_t status = kKbdOk;
-    if (index::RunOnKeptPages(&file->tree, [&] { return body(*file); },
-                              &status)) {
-      const int16_t ended = EndIdxCall(file);
-      return status < 0 ? status : (ended < 0 ? ended : status);
-    }
-    file->tree.EndCall();
-  }
-  const uint64_t reads = probe ? file->tree.reads() : 0;
-  const int16_t status = index::RunIndexCall(
-      file, kind, fox::kFoxLockOffset,
-      [read](IdxFile* f) { return RefreshIdx(f, read); }, EndIdxCall,
-      std::forward<Body>(body));
-  // A read sent to the lock by its step says nothing of the next one.
-  if (probe && !may_leave) file->probe_first = file->tree.reads() == reads;
-  return status;
+  if (file == nullptr || !read || !file->shared() || file->op_lock.entered())
+    return locked();
+  return index::ReadKeptFirst(
+      &file->tree, &file->probe_first, file->tree.StepMayLeaveKept(),
+      [file] { return file->tree.RefreshFromKept(); },
+      [&] { return body(*file); },
+      [file](int16_t status) {
+        const int16_t ended = EndIdxCall(file);
+        return status < 0 ? status : (ended < 0 ? ended : status);
+      },
+      [file] { file->tree.EndCall(); }, locked);
 }
 
 // Bodies of the public operations, for use inside other operations.

@@ -14,7 +14,7 @@
 #include "engine/btree/handed_out_entry.h"
 #include "engine/index/key_type_word.h"
 #include "engine/core/last_error.h"
-#include "engine/fileio/memory.h"
+#include "engine/index/record_key_call.h"
 #include "engine/fox/sortable_key_image.h"
 #include "engine/fox/fox_fill.h"
 #include "engine/idx/idx_file.h"
@@ -41,10 +41,8 @@ uint32_t TakeKey(IdxFile& file, const void* given, bool prefix) {
 // The entry at the tree's position into the caller's buffers.
 void GiveEntry(IdxFile& file, void* key, uint32_t* recno) {
   file.tree.Current(file.found.data(), recno);
-  file.found_recno = *recno;
-  uint8_t* out = static_cast<uint8_t*>(key);
-  std::memcpy(out, file.found.data(), file.key_length());
-  out[file.key_length()] = 0;
+  btree::HandOutEntry(file.found.data(), *recno, &file.found_recno, key,
+                      file.key_length());
 }
 
 int16_t Edge(int16_t handle, void* key, uint32_t* recno, bool last) {
@@ -61,12 +59,10 @@ int16_t Edge(int16_t handle, void* key, uint32_t* recno, bool last) {
 int16_t Step(int16_t handle, void* key, uint32_t* recno, bool forward) {
   if (key == nullptr || recno == nullptr) return Fail(kKbdErrNullPointer);
   return WithIdx(handle, LockKind::kShared, [&](IdxFile& file) -> int16_t {
-    if (btree::IsHandedOutEntry(key, *recno, file.found.data(),
-                                file.found_recno, file.key_length())) {
-      std::memcpy(file.key.data(), key, file.key_length());
-    } else {
+    if (!btree::TakeHandedOutEntry(key, *recno, file.found.data(),
+                                   file.found_recno, file.key_length(),
+                                   file.key.data()))
       TakeKey(file, key, false);
-    }
     const int16_t s = file.tree.MoveFrom(file.key.data(), *recno, forward);
     if (s == kKbdOk) GiveEntry(file, key, recno);
     return s;
@@ -236,22 +232,11 @@ extern "C" int16_t kbdinumkey(void* key, double value) {
 
 extern "C" int16_t kbdikeyrec(int16_t dbf_handle, int16_t handle,
                               void** key) {
-  if (key != nullptr) *key = nullptr;
-  return RunOperation([&]() -> int16_t {
-    if (key == nullptr) return Fail(kKbdErrNullPointer);
+  return index::RunRecordKeyCall(key, [&]() -> int16_t {
     IdxFile* file = CheckIdx(handle);
     if (file == nullptr) return kKbdErrHandle;
-    const uint32_t length = file->key_length();
-    void* block = nullptr;
-    if (int16_t e = EngineAllocate(length + 1u, &block)) return e;
-    uint8_t* bytes = static_cast<uint8_t*>(block);
-    int16_t status = MakeIdxKey(dbf_handle, *file, bytes);
-    if (status < 0) {
-      EngineFree(block);
-      return status;
-    }
-    bytes[length] = 0;
-    *key = block;
-    return status;
+    return index::HandOutKey(file->key_length(), key, [&](uint8_t* bytes) {
+      return MakeIdxKey(dbf_handle, *file, bytes);
+    });
   });
 }

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "engine/core/last_error.h"
+#include "engine/index/index_call.h"
 #include "engine/index/index_open.h"
 #include "engine/btree/key_order.h"
 #include "engine/collate/collation.h"
@@ -325,14 +326,11 @@ int16_t EndTagCall(MdxTag* tag) {
   // Every change was written as it was made (the cache writes through), so
   // after a clean call the cache, the root and the words in memory are the
   // file's.
-  const bool keep = OpenAlone(file) && StickyError() == 0;
-  int16_t status = keep ? tag->cache.WriteDirty() : int16_t{kKbdOk};
-  tag->pages_kept = keep && status == kKbdOk;
-  if (!tag->pages_kept) {
-    const int16_t cleared =
-        OpenAlone(file) ? DropKept(file) : tag->cache.Clear();
-    if (status == kKbdOk) status = cleared;
-  }
+  const bool alone = FileOpenedAlone(file->slot);
+  const int16_t status =
+      index::KeepPagesOrDrop(alone, &tag->cache, &tag->pages_kept, [&] {
+        return alone ? DropKept(file) : tag->cache.Clear();
+      });
   int16_t ended = EndFileCall(file);
   return status < 0 ? status : ended;
 }

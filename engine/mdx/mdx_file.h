@@ -173,14 +173,11 @@ struct MdxFile : ControlBlock {
 // Byte offset of a sector; -4 when it lies at or past 4 GiB.
 int16_t MdxSectorOffset(uint32_t sector, uint32_t* offset);
 
-// OpenAlone: the file is open without sharing. TrustsKeptWords: that, and
+// TrustsKeptWords: the file is open without sharing (FileOpenedAlone) and
 // the words in memory are the file's. TrustsKeptPages: that, and the tag's
 // last call ended cleanly, so its root and cached pages are the file's.
-inline bool OpenAlone(const MdxFile* file) {
-  return FileOpenedAlone(file->slot);
-}
 inline bool TrustsKeptWords(const MdxFile* file) {
-  return OpenAlone(file) && file->words_kept;
+  return FileOpenedAlone(file->slot) && file->words_kept;
 }
 inline bool TrustsKeptPages(const MdxTag* tag) {
   return TrustsKeptWords(tag->file) && tag->pages_kept;

@@ -14,7 +14,7 @@
 #include "engine/core/last_error.h"
 #include "engine/dates/date_format.h"
 #include "engine/expr/record_source.h"
-#include "engine/fileio/memory.h"
+#include "engine/index/record_key_call.h"
 #include "engine/mdx/mdx_decimal.h"
 #include "engine/mdx/mdx_file.h"
 
@@ -87,27 +87,18 @@ extern "C" int16_t kbdmkdel(int32_t tag, const void* key, uint32_t recno) {
 }
 
 extern "C" int16_t kbdmkmake(int16_t dbf_handle, int32_t tag, void** key) {
-  if (key != nullptr) *key = nullptr;
-  return RunOperation([&]() -> int16_t {
-    if (key == nullptr) return Fail(kKbdErrNullPointer);
+  return index::RunRecordKeyCall(key, [&]() -> int16_t {
     MdxTag* open = CheckMdxTag(tag);
     if (open == nullptr) return LastError();
     KeyValue value;
-    int16_t status = EvaluateKey(dbf_handle, open->expression,
-                                 NumericKeyRule::kNumericOrFloat, &value);
+    const int16_t status = EvaluateKey(dbf_handle, open->expression,
+                                       NumericKeyRule::kNumericOrFloat, &value);
     if (status < 0) return status;
-    const uint32_t length = open->header.key_length;
-    void* block = nullptr;
-    if (int16_t e = EngineAllocate(length + 1u, &block)) return e;
-    uint8_t* bytes = static_cast<uint8_t*>(block);
-    if (int16_t e =
-            StoreMdxKey(*open, value.type, value.text, value.number, bytes)) {
-      EngineFree(block);
-      return e;
-    }
-    bytes[length] = 0;
-    *key = block;
-    return status;
+    return index::HandOutKey(open->header.key_length, key, [&](uint8_t* bytes) {
+      const int16_t e =
+          StoreMdxKey(*open, value.type, value.text, value.number, bytes);
+      return e != kKbdOk ? e : status;
+    });
   });
 }
 

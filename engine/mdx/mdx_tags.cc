@@ -286,7 +286,7 @@ int16_t OpenMdxTag(int16_t handle, uint32_t number, int32_t* tag_handle) {
   tag->path.Reset(btree::PathCapacity(tag->half));
   if (int16_t e = tag->cache.Init(
           file->slot, file->block_size(), kMdxSectorSize,
-          OpenAlone(file) ? kMdxAloneCacheShape : kMdxCacheShape,
+          FileOpenedAlone(file->slot) ? kMdxAloneCacheShape : kMdxCacheShape,
           kMdxMinCacheBuffers))
     return e;
   tag->cache.SetReadOnly(file->read_only());

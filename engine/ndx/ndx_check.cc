@@ -86,17 +86,9 @@ int16_t CheckOpenNdx(NdxFile& file, btree::CheckReport* report,
 int16_t CheckNdx(int16_t handle, btree::CheckReport* report,
                  const std::function<void(const uint8_t* key, uint32_t recno)>&
                      on_entry) {
-  return RunOperation([&]() -> int16_t {
-    if (report == nullptr) return Fail(kKbdErrNullPointer);
-    *report = btree::CheckReport();
-    NdxFile* file = CheckNdx(handle);
-    if (file == nullptr) return kKbdErrHandle;
-    OperationScope scope;  // a read: no change of another process inside
-    if (int16_t e = scope.Enter(&file->op_lock, file->slot, file->file_flags,
-                                kNdxLockOffset, LockKind::kShared))
-      return e;
-    return CheckOpenNdx(*file, report, on_entry);
-  });
+  return index::RunCheckCall(
+      report, [handle] { return CheckNdx(handle); }, kNdxLockOffset,
+      [&](NdxFile& file) { return CheckOpenNdx(file, report, on_entry); });
 }
 
 }  // namespace qx::engine

@@ -121,14 +121,11 @@ int16_t EndNdxCall(NdxFile* file) {
   file->path.Clear();
   // Every change was written as it was made (the cache writes through), so
   // after a clean call the cache and the words in memory are the file's.
-  const bool keep = OpenAlone(file) && StickyError() == 0;
-  int16_t status = keep ? file->cache.WriteDirty() : int16_t{kKbdOk};
-  file->pages_kept = keep && status == kKbdOk;
-  if (!file->pages_kept) {
-    if (file->tree) file->tree->ForgetKeptPath();
-    const int16_t cleared = file->cache.Clear();
-    if (status == kKbdOk) status = cleared;
-  }
+  const int16_t status = index::KeepPagesOrDrop(
+      FileOpenedAlone(file->slot), &file->cache, &file->pages_kept, [file] {
+        if (file->tree) file->tree->ForgetKeptPath();
+        return file->cache.Clear();
+      });
   return index::FlushAfterWrites(status, &file->changed, file->slot);
 }
 
@@ -174,7 +171,7 @@ int16_t OpenNdx(int16_t* handle, const char* name, uint16_t mode) {
   file->path.Reset(btree::PathCapacity(file->half));
   if (int16_t e = file->cache.Init(
           file->slot, kNdxPageSize, kNdxPageSize,
-          OpenAlone(file) ? kNdxAloneCacheShape : kNdxCacheShape,
+          FileOpenedAlone(file->slot) ? kNdxAloneCacheShape : kNdxCacheShape,
           kNdxMinCacheBuffers))
     return fail(e);
   file->cache.SetReadOnly(file->read_only());

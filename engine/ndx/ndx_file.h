@@ -98,14 +98,11 @@ struct NdxFile : ControlBlock, btree::TreeStore {
 // The control block of an NDX handle; null with -13 as the last error.
 NdxFile* CheckNdx(int16_t handle);
 
-// OpenAlone: the file is open without sharing. TrustsKeptPages: that, and
-// the last call ended cleanly, so its kept pages and header words are the
-// file's as they are.
-inline bool OpenAlone(const NdxFile* file) {
-  return FileOpenedAlone(file->slot);
-}
+// The file is open without sharing (FileOpenedAlone) and the last call
+// ended cleanly, so its kept pages and header words are the file's as
+// they are.
 inline bool TrustsKeptPages(const NdxFile* file) {
-  return OpenAlone(file) && file->pages_kept;
+  return FileOpenedAlone(file->slot) && file->pages_kept;
 }
 
 // Start of every call on an open index: re-reads root and next_free,

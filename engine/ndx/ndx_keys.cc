@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "engine/core/last_error.h"
-#include "engine/fileio/memory.h"
+#include "engine/index/record_key_call.h"
 #include "engine/ndx/ndx_file.h"
 
 namespace qx::engine {
@@ -84,23 +84,12 @@ extern "C" int16_t kbdnkdel(int16_t handle, const void* key, uint32_t recno) {
 }
 
 extern "C" int16_t kbdnkmake(int16_t dbf_handle, int16_t handle, void** key) {
-  if (key != nullptr) *key = nullptr;
-  return RunOperation([&]() -> int16_t {
-    if (key == nullptr) return Fail(kKbdErrNullPointer);
+  return index::RunRecordKeyCall(key, [&]() -> int16_t {
     NdxFile* file = CheckNdx(handle);
     if (file == nullptr) return kKbdErrHandle;
-    const uint32_t length = file->header.key_length;
-    void* block = nullptr;
-    if (int16_t e = EngineAllocate(length + 1u, &block)) return e;
-    uint8_t* bytes = static_cast<uint8_t*>(block);
-    int16_t status = MakeNdxKey(dbf_handle, *file, bytes);
-    if (status < 0) {
-      EngineFree(block);
-      return status;
-    }
-    bytes[length] = 0;
-    *key = block;
-    return status;
+    return index::HandOutKey(file->header.key_length, key, [&](uint8_t* bytes) {
+      return MakeNdxKey(dbf_handle, *file, bytes);
+    });
   });
 }
 

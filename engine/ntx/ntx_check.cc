@@ -4,8 +4,10 @@
 #include <cstring>
 #include <string>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
+#include "engine/btree/check_walker.h"
 #include "engine/core/coding.h"
 #include "engine/core/last_error.h"
 #include "engine/fileio/file_layer.h"
@@ -22,19 +24,19 @@ class NtxChecker {
         shape_(file.shape),
         size_(size),
         report_(report),
-        on_entry_(on_entry),
-        previous_(file.header.key_length),
-        max_depth_(file.path.capacity()) {}
+        walk_(report, size / kNtxPageSize + 1, file.header.key_length,
+              file.path.capacity(), on_entry) {}
 
   int16_t Run(uint32_t root, uint32_t free_head) {
     if (int16_t e = Walk(root, 0, true)) return e;
-    if (leaf_depth_ >= 0)
-      report_->levels = static_cast<uint32_t>(leaf_depth_ + 1);
+    report_->levels = walk_.levels();
     return WalkFreeList(free_head);
   }
 
  private:
-  void Problem(const std::string& text) { btree::AddProblem(report_, text); }
+  void Problem(std::string text) { walk_.Problem(std::move(text)); }
+  // The walker's number of a page in the file (InFile).
+  static size_t Number(uint32_t page) { return page / kNtxPageSize; }
   static std::string PageName(uint32_t page) {
     return "page " + std::to_string(page);
   }
@@ -49,11 +51,11 @@ class NtxChecker {
       Problem("R1: " + where + " is outside the file or off a page boundary");
       return kKbdOk;
     }
-    if (!seen_.insert(page).second) {
+    if (!walk_.FirstVisit(Number(page))) {
       Problem("R1: " + where + " is reached twice");
       return kKbdOk;
     }
-    if (depth >= max_depth_) {
+    if (walk_.TooDeep(depth)) {
       Problem("R1: " + where + " lies deeper than any valid tree");
       return kKbdOk;
     }
@@ -80,13 +82,10 @@ class NtxChecker {
         Problem("R1: interior " + where + " has no child in entry " +
                 std::to_string(i));
     }
-    if (leaf) {
-      if (leaf_depth_ < 0) leaf_depth_ = depth;
-      if (depth != leaf_depth_)
-        Problem("R1: leaf " + where + " lies at depth " +
-                std::to_string(depth) + ", others at " +
-                std::to_string(leaf_depth_));
-    }
+    if (leaf && !walk_.LeafDepthAgrees(depth))
+      Problem("R1: leaf " + where + " lies at depth " +
+              std::to_string(depth) + ", others at " +
+              std::to_string(walk_.leaf_depth()));
     for (uint32_t i = 0; i <= n; ++i) {
       if (!leaf && node.child(i) != 0) {
         if (int16_t e = Walk(node.child(i), depth + 1, false)) return e;
@@ -99,12 +98,14 @@ class NtxChecker {
   void Entry(const uint8_t* key, uint32_t recno, const std::string& where) {
     const uint32_t length = shape_.key_length;
     if (recno == 0) Problem("R4: " + where + " holds record number 0");
-    if (report_->keys > 0) {
-      int c = std::memcmp(previous_.data(), key, length);
+    if (walk_.has_previous()) {
+      const uint8_t* previous = walk_.previous_key();
+      const uint32_t previous_recno = walk_.previous_recno();
+      int c = std::memcmp(previous, key, length);
       if (file_.descending) c = -c;
       // The same pair twice is what a change cut short between its page
       // writes leaves (a record has one entry).
-      const bool twice = c == 0 && recno == previous_recno_;
+      const bool twice = c == 0 && recno == previous_recno;
       if (c > 0 || (c == 0 && (file_.unique() || twice)))
         Problem(std::string(c > 0           ? "R3 order: "
                             : file_.unique() ? "R3 unique: "
@@ -112,13 +113,10 @@ class NtxChecker {
                 where +
                 " has " + btree::QuotedKeyText(key, length) + " #" +
                 std::to_string(recno) + " after " +
-                btree::QuotedKeyText(previous_.data(), length) + " #" +
-                std::to_string(previous_recno_));
+                btree::QuotedKeyText(previous, length) + " #" +
+                std::to_string(previous_recno));
     }
-    std::memcpy(previous_.data(), key, length);
-    previous_recno_ = recno;
-    ++report_->keys;
-    if (on_entry_) on_entry_(key, recno);
+    walk_.Take(key, recno);
   }
 
   int16_t WalkFreeList(uint32_t page) {
@@ -132,7 +130,7 @@ class NtxChecker {
         Problem("R5: " + where + " is outside the file or off a boundary");
         return kKbdOk;
       }
-      if (seen_.count(page) != 0) {
+      if (walk_.Visited(Number(page))) {
         Problem("R5: " + where + " is in the tree");
         return kKbdOk;
       }
@@ -154,12 +152,7 @@ class NtxChecker {
   NtxShape shape_;
   uint32_t size_;
   btree::CheckReport* report_;
-  const std::function<void(const uint8_t*, uint32_t)>& on_entry_;
-  std::vector<uint8_t> previous_;
-  uint32_t previous_recno_ = 0;
-  int max_depth_;
-  int leaf_depth_ = -1;
-  std::unordered_set<uint32_t> seen_;
+  btree::CheckWalker walk_;
 };
 
 }  // namespace
@@ -167,25 +160,20 @@ class NtxChecker {
 int16_t CheckNtx(
     int16_t handle, btree::CheckReport* report,
     const std::function<void(const uint8_t* key, uint32_t recno)>& on_entry) {
-  return RunOperation([&]() -> int16_t {
-    if (report == nullptr) return Fail(kKbdErrNullPointer);
-    *report = btree::CheckReport();
-    NtxFile* file = CheckNtx(handle);
-    if (file == nullptr) return kKbdErrHandle;
-    OperationScope scope;  // a read: no change of another process inside
-    if (int16_t e = scope.Enter(&file->op_lock, file->slot, file->file_flags,
-                                kNtxLockOffset, LockKind::kShared))
-      return e;
-    uint8_t words[kNtxWordsSize];
-    if (int16_t e =
-            FileReadAt(file->slot, kNtxWordsOffset, words, sizeof words))
-      return e;
-    uint32_t size = 0;
-    if (int16_t e = FileSize(file->slot, &size)) return e;
-    NtxChecker checker(*file, size, report, on_entry);
-    return checker.Run(GetLe32(words + (kNtxRootOffset - kNtxWordsOffset)),
-                       GetLe32(words + (kNtxFreeHeadOffset - kNtxWordsOffset)));
-  });
+  return index::RunCheckCall(
+      report, [handle] { return CheckNtx(handle); }, kNtxLockOffset,
+      [&](NtxFile& file) -> int16_t {
+        uint8_t words[kNtxWordsSize];
+        if (int16_t e =
+                FileReadAt(file.slot, kNtxWordsOffset, words, sizeof words))
+          return e;
+        uint32_t size = 0;
+        if (int16_t e = FileSize(file.slot, &size)) return e;
+        NtxChecker checker(file, size, report, on_entry);
+        return checker.Run(
+            GetLe32(words + (kNtxRootOffset - kNtxWordsOffset)),
+            GetLe32(words + (kNtxFreeHeadOffset - kNtxWordsOffset)));
+      });
 }
 
 }  // namespace qx::engine

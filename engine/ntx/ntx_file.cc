@@ -146,27 +146,23 @@ bool NtxPagesCurrent(NtxFile* file) {
 }
 
 void DropKeptPagesOfShared(NtxFile* file) {
-  if (OpenAlone(file) || !file->pages_kept) return;
+  if (FileOpenedAlone(file->slot) || !file->pages_kept) return;
   file->pages_kept = false;
   file->cache.Clear();  // nothing dirty between calls: nothing to fail
 }
 
 int16_t EndNtxCall(NtxFile* file) {
   file->path.Clear();
-  int16_t status = StickyError() != 0 ? StickyError()
-                                      : file->cache.WriteDirty();
-  if (status != kKbdOk) {
-    // A failed call may have left the cache unlike the file.
-    file->pages_kept = false;
-    const int16_t cleared = file->cache.Clear();
-    status = StickyError() != 0 ? int16_t{kKbdOk} : cleared;
-  } else {
-    // The cache holds what the file holds (every change is written at
-    // once), and the header words in memory are those of the file: a
-    // change updates them as it writes them.
-    file->pages_kept = true;
-    file->pages_stamp = file->Stamp();
-  }
+  // After a clean call the cache holds what the file holds (every change
+  // is written at once), and the header words in memory are those of the
+  // file: a change updates them as it writes them. A failed call may have
+  // left the cache unlike the file.
+  int16_t status =
+      index::KeepPagesOrDrop(true, &file->cache, &file->pages_kept,
+                             [file] { return file->cache.Clear(); });
+  if (file->pages_kept) file->pages_stamp = file->Stamp();
+  // A failure is the last error's to report; the end itself succeeds.
+  if (StickyError() != 0) status = kKbdOk;
   return index::FlushAfterWrites(status, &file->wrote, file->slot);
 }
 
@@ -175,7 +171,7 @@ int16_t StampNtx(NtxFile* file) {
   // No other handle reads the counter of a file open without sharing
   // before it closes: the close writes it (root and free head are written
   // as they change).
-  if (OpenAlone(file)) {
+  if (FileOpenedAlone(file->slot)) {
     file->counter_pending = true;
     return kKbdOk;
   }

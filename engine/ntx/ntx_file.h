@@ -137,42 +137,36 @@ void DropKeptPagesOfShared(NtxFile* file);
 // handle check, the operation lock of kind (kExclusive for a change,
 // kShared for a read), refresh, body, end of call, unlock. A read is
 // first tried from the kept pages without the lock (see above).
-// OpenAlone: the file is open without sharing. TrustsKeptPages: that, and
-// the last call ended cleanly: no other handle, of this process or
+// TrustsKeptPages: the file is open without sharing (FileOpenedAlone)
+// and the last call ended cleanly: no other handle, of this process or
 // another, can have changed it since, so its kept pages and header words
 // are trusted as they are.
-inline bool OpenAlone(const NtxFile* file) {
-  return FileOpenedAlone(file->slot);
-}
 inline bool TrustsKeptPages(const NtxFile* file) {
-  return OpenAlone(file) && file->pages_kept;
+  return FileOpenedAlone(file->slot) && file->pages_kept;
 }
 
 template <typename Body>
 int16_t WithNtx(int16_t handle, LockKind kind, Body&& body) {
   NtxFile* file = CheckNtx(handle);
+  auto locked = [&] {
+    return index::RunIndexCall(file, kind, kNtxLockOffset, RefreshNtx,
+                               EndNtxCall, body);
+  };
   // Inside another step of this handle, which holds the lock (and may
   // hold pages), the call runs as it is.
-  if (file == nullptr || file->op_lock.entered())
-    return index::RunIndexCall(file, kind, kNtxLockOffset, RefreshNtx,
-                               EndNtxCall, body);
+  if (file == nullptr || file->op_lock.entered()) return locked();
   if (kind == LockKind::kExclusive) {
     DropKeptPagesOfShared(file);
-    return index::RunIndexCall(file, kind, kNtxLockOffset, RefreshNtx,
-                               EndNtxCall, body);
+    return locked();
   }
-  if (file->probe_first && NtxPagesCurrent(file)) {
-    int16_t status = kKbdOk;
-    const bool done = index::RunOnKeptPages(
-        &file->cache, [&] { return body(*file); }, &status);
-    file->path.Clear();
-    if (done) return status;
-  }
-  const uint64_t reads = file->cache.reads();
-  const int16_t status = index::RunIndexCall(file, kind, kNtxLockOffset,
-                                             RefreshNtx, EndNtxCall, body);
-  file->probe_first = file->cache.reads() == reads;
-  return status;
+  return index::ReadKeptFirst(
+      &file->cache, &file->probe_first, false,
+      [file] { return NtxPagesCurrent(file); }, [&] { return body(*file); },
+      [file](int16_t status) {
+        file->path.Clear();
+        return status;
+      },
+      [file] { file->path.Clear(); }, locked);
 }
 
 // Bodies of the public operations, for use inside other operations.

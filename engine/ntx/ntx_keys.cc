@@ -19,7 +19,7 @@
 #include "engine/dates/date_format.h"
 #include "engine/expr/functions.h"
 #include "engine/expr/record_source.h"
-#include "engine/fileio/memory.h"
+#include "engine/index/record_key_call.h"
 #include "engine/ntx/ntx_file.h"
 
 namespace qx::engine {
@@ -39,9 +39,8 @@ uint32_t TakeKey(NtxFile& file, const void* key) {
 // The entry at the position to the caller.
 int16_t Deliver(NtxFile& file, int16_t status, void* key, uint32_t* recno) {
   if (int16_t e = file.tree->Read(file.found.data(), recno)) return e;
-  file.found[file.header.key_length] = 0;
-  file.found_recno = *recno;
-  std::memcpy(key, file.found.data(), file.found.size());
+  btree::HandOutEntry(file.found.data(), *recno, &file.found_recno, key,
+                      file.header.key_length);
   return status;
 }
 
@@ -61,12 +60,10 @@ int16_t Edge(int16_t handle, void* key, uint32_t* recno, TreeEdge edge) {
 int16_t Move(int16_t handle, void* key, uint32_t* recno, bool forward) {
   if (key == nullptr || recno == nullptr) return Fail(kKbdErrNullPointer);
   return WithNtx(handle, LockKind::kShared, [&](NtxFile& file) -> int16_t {
-    if (btree::IsHandedOutEntry(key, *recno, file.found.data(),
-                                file.found_recno, file.header.key_length)) {
-      std::memcpy(file.key.data(), key, file.header.key_length);
-    } else {
+    if (!btree::TakeHandedOutEntry(key, *recno, file.found.data(),
+                                   file.found_recno, file.header.key_length,
+                                   file.key.data()))
       TakeKey(file, key);
-    }
     const int16_t status =
         file.tree->MoveFrom(file.key.data(), *recno, forward);
     if (status != kKbdOk) return status;
@@ -302,28 +299,19 @@ extern "C" int16_t kbdxkeydate(void* key, const char* date) {
 }
 
 extern "C" int16_t kbdxkeyrec(int16_t dbf_handle, int16_t handle, void** key) {
-  if (key != nullptr) *key = nullptr;
-  return RunOperation([&]() -> int16_t {
-    if (key == nullptr) return Fail(kKbdErrNullPointer);
+  return index::RunRecordKeyCall(key, [&]() -> int16_t {
     NtxFile* file = CheckNtx(handle);
     if (file == nullptr) return kKbdErrHandle;
     KeyValue value;
-    int16_t status = EvaluateKey(dbf_handle, file->expression,
-                                 NumericKeyRule::kNumericOrFloat, &value,
-                                 ExprRules::kClipper);
+    const int16_t status = EvaluateKey(dbf_handle, file->expression,
+                                       NumericKeyRule::kNumericOrFloat, &value,
+                                       ExprRules::kClipper);
     if (status < 0) return status;
-    const uint32_t length = file->header.key_length;
-    void* block = nullptr;
-    if (int16_t e = EngineAllocate(length + 1u, &block)) return e;
-    uint8_t* bytes = static_cast<uint8_t*>(block);
-    if (int16_t e =
-            NtxValueKey(value.type, value.text, value.number, *file, bytes)) {
-      EngineFree(block);
-      return e;
-    }
-    bytes[length] = 0;
-    *key = block;
-    return status;
+    return index::HandOutKey(file->header.key_length, key, [&](uint8_t* bytes) {
+      const int16_t e =
+          NtxValueKey(value.type, value.text, value.number, *file, bytes);
+      return e != kKbdOk ? e : status;
+    });
   });
 }
 
