@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/core/coding.h"
 #include "host/qxdb/base64.h"
-#include "host/qxdb/byte_order.h"
 #include "host/qxdb/commands.h"
 #include "host/qxdb/component_record.h"
 #include "host/qxdb/component_session.h"
@@ -20,8 +20,8 @@
 namespace qx::qxdb {
 namespace {
 
-using host::HostRecord;
 using host::AttachedIndex;
+using host::HostRecord;
 using host::ItemInfo;
 using host::SessionTable;
 
@@ -34,7 +34,8 @@ std::string Utf8(std::u16string_view text) {
 
 // --index FILE[:KEY]: the key after the last ':' (a drive letter's colon
 // stays with the file).
-std::vector<AttachedIndex> ParseIndexes(const std::vector<std::string>& options) {
+std::vector<AttachedIndex> ParseIndexes(
+    const std::vector<std::string>& options) {
   std::vector<AttachedIndex> indexes;
   for (const std::string& option : options) {
     AttachedIndex index;
@@ -204,17 +205,17 @@ bool WriteValue(Invocation& inv, const std::string& path,
   const uint8_t* fixed = value.fixed.bytes;
   switch (value.type) {
     case kValueText:
-      w->String(Utf8(platform::AnsiToUtf16(std::string_view(
-          static_cast<const char*>(value.data), value.size))));
+      w->String(Utf8(platform::AnsiToUtf16(
+          std::string_view(static_cast<const char*>(value.data), value.size))));
       break;
     case kValueInt8:
       w->Int(static_cast<int8_t>(fixed[0]));
       break;
     case kValueInt16:
-      w->Int(static_cast<int16_t>(GetLe16(fixed)));
+      w->Int(static_cast<int16_t>(engine::GetLe16(fixed)));
       break;
     case kValueInt32:
-      w->Int(static_cast<int32_t>(GetLe32(fixed)));
+      w->Int(static_cast<int32_t>(engine::GetLe32(fixed)));
       break;
     case kValueInt64:
       w->Int(value.fixed.i64);
@@ -231,7 +232,7 @@ bool WriteValue(Invocation& inv, const std::string& path,
       break;
     case kValueDate:
     case kValueDateTime:
-      if (GetLe32(fixed) == 0) {
+      if (engine::GetLe32(fixed) == 0) {
         w->Null();  // the empty date
       } else {
         WriteVmText(w, session, value, false);
@@ -240,7 +241,7 @@ bool WriteValue(Invocation& inv, const std::string& path,
     case kValueBinary: {
       // Q values: a 16-bit little-endian length, then the bytes.
       const auto* p = static_cast<const uint8_t*>(value.data);
-      size_t n = value.size >= 2 ? GetLe16(p) : 0;
+      size_t n = value.size >= 2 ? engine::GetLe16(p) : 0;
       n = std::min(n, value.size >= 2 ? value.size - size_t{2} : 0);
       w->BeginObject();
       w->Key("base64");

@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "engine/core/coding.h"
 #include "host/qxdb/base64.h"
-#include "host/qxdb/byte_order.h"
 #include "host/qxdb/commands.h"
-#include "host/qxdb/progress.h"
 #include "host/qxdb/index_file.h"
 #include "host/qxdb/json.h"
+#include "host/qxdb/progress.h"
 #include "host/qxdb/table.h"
 #include "platform/platform.h"
 #include "qx/engine.h"
@@ -148,7 +148,8 @@ class RecordLoader {
         return Checked(kbddput(handle, field, text.c_str()));
       }
       case 'L': {
-        if (value.type != JsonValue::Type::kBool) return Mismatch(key, "true or false");
+        if (value.type != JsonValue::Type::kBool)
+          return Mismatch(key, "true or false");
         char c = value.boolean ? 'T' : 'F';
         return Checked(kbddput(handle, field, &c));
       }
@@ -183,7 +184,7 @@ class RecordLoader {
             !Base64Decode(b64->string, &bytes) || bytes.size() > 0xFFFF)
           return Mismatch(key, "{\"base64\": ...}");
         std::vector<uint8_t> v(bytes.size() + 2);
-        PutLe16(v.data(), static_cast<uint16_t>(bytes.size()));
+        engine::PutLe16(v.data(), static_cast<uint16_t>(bytes.size()));
         std::memcpy(v.data() + 2, bytes.data(), bytes.size());
         return Checked(kbddput(handle, field, v.data()));
       }
@@ -204,7 +205,7 @@ class RecordLoader {
 // FILE[:TAG]: a tag follows the last ':' when the part before it is an
 // index file's name.
 void SplitIndexOption(const std::string& desc, std::string* path,
-                    std::optional<std::string>* tag) {
+                      std::optional<std::string>* tag) {
   std::size_t colon = desc.rfind(':');
   if (colon != std::string::npos && colon + 1 < desc.size() &&
       desc.find_first_of("/\\", colon) == std::string::npos &&
@@ -222,9 +223,12 @@ void SplitIndexOption(const std::string& desc, std::string* path,
 int CmdImport(Invocation& inv) {
   if (!inv.Parse({"codepage", "index"}, {"no-sync"})) return kExitUsage;
   if (inv.positionals().size() != 1)
-    return inv.Usage("usage: qxdb import TABLE.dbf [--codepage CP] [--no-sync] < records.jsonl");
+    return inv.Usage(
+        "usage: qxdb import TABLE.dbf [--codepage CP] [--no-sync] < "
+        "records.jsonl");
   std::optional<int> code_page = ParseCodePage(inv.Option("codepage"));
-  if (!code_page) return inv.Usage("unknown code page " + *inv.Option("codepage"));
+  if (!code_page)
+    return inv.Usage("unknown code page " + *inv.Option("codepage"));
   if (inv.Flag("no-sync")) kbdsetsync(0);
   const std::string& path = inv.positionals()[0];
   if (!PathExists(path)) return inv.Fail(kExitNotFound, path, "no such file");
@@ -239,7 +243,8 @@ int CmdImport(Invocation& inv) {
     std::optional<std::string> tag;
     SplitIndexOption(desc, &index_path, &tag);
     indexes.emplace_back();
-    if (int rc = OpenIndexFor(inv, index_path, tag, true, &table, &indexes.back()))
+    if (int rc =
+            OpenIndexFor(inv, index_path, tag, true, &table, &indexes.back()))
       return rc;
   }
   RecordLoader loader(inv, table, *code_page, indexes);

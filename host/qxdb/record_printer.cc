@@ -5,8 +5,8 @@
 #include <cmath>
 #include <iostream>
 
+#include "engine/core/coding.h"
 #include "host/qxdb/base64.h"
-#include "host/qxdb/byte_order.h"
 #include "platform/platform.h"
 
 namespace qx::qxdb {
@@ -20,9 +20,8 @@ std::string TrimRight(std::string s) {
 }  // namespace
 
 RecordPrinter::RecordPrinter(Invocation& inv, Table& table, int code_page)
-  : inv_(inv), table_(table), code_page_(code_page) {
-  for (const KbdFieldDef& f : table.fields())
-    names_.push_back(Text(f.name));
+    : inv_(inv), table_(table), code_page_(code_page) {
+  for (const KbdFieldDef& f : table.fields()) names_.push_back(Text(f.name));
   uint16_t largest = 0;
   for (const KbdFieldDef& f : table.fields())
     largest = std::max(largest, f.length);
@@ -50,8 +49,8 @@ bool RecordPrinter::Print(uint32_t recno, bool deleted) {
     w.Int(status);
     w.EndObject();
     std::string text = StatusText(status);
-    inv_.err() << "qxdb: " << failed_file << ": record " << recno
-               << ", field " << names_[i] << ": status " << status
+    inv_.err() << "qxdb: " << failed_file << ": record " << recno << ", field "
+               << names_[i] << ": status " << status
                << (text.empty() ? "" : ": ") << text << "\n";
   }
   w.EndObject();
@@ -127,7 +126,7 @@ int16_t RecordPrinter::Varbinary(int16_t field, JsonWriter* w) {
   kbdseterror(0);
   if (int16_t s = kbddget(handle, field, buffer_.data()); s < 0) return s;
   const uint16_t n =
-      GetLe16(reinterpret_cast<const uint8_t*>(buffer_.data()));
+      engine::GetLe16(reinterpret_cast<const uint8_t*>(buffer_.data()));
   return Base64Object(std::string_view(buffer_.data() + 2, n), w);
 }
 
@@ -159,9 +158,12 @@ int16_t RecordPrinter::Logical(int16_t field, JsonWriter* w) {
   if (int16_t s = kbddget(table_.handle(), field, buffer_.data()); s < 0)
     return s;
   char c = buffer_[0];
-  if (c == 1) w->Bool(true);
-  else if (c == 0) w->Bool(false);
-  else w->Null();
+  if (c == 1)
+    w->Bool(true);
+  else if (c == 0)
+    w->Bool(false);
+  else
+    w->Null();
   return kKbdOk;
 }
 
@@ -206,8 +208,8 @@ bool RecordPrinter::IsMemo(char type) const {
          (type == 'B' && table_.info().dialect != kKbdVisualFoxpro);
 }
 
-int16_t RecordPrinter::Value(int16_t field, const KbdFieldDef& f,
-                             JsonWriter* w, std::string* failed_file) {
+int16_t RecordPrinter::Value(int16_t field, const KbdFieldDef& f, JsonWriter* w,
+                             std::string* failed_file) {
   const char type = static_cast<char>(f.type);
   if (type == '0') return NullFlags(field, w);
   if (type == 'Q') return Varbinary(field, w);
@@ -258,9 +260,8 @@ int PrintRecord(Invocation& inv, Table& table, RecordPrinter& printer,
   int16_t status = kbddread(table.handle(), recno);
   if (status < 0) {
     std::string text = StatusText(status);
-    inv.err() << "qxdb: " << table.path() << ": record " << recno
-              << ": status " << status << (text.empty() ? "" : ": ") << text
-              << "\n";
+    inv.err() << "qxdb: " << table.path() << ": record " << recno << ": status "
+              << status << (text.empty() ? "" : ": ") << text << "\n";
     return kExitFailure;
   }
   bool deleted = status == kKbdDeletedRecord;

@@ -156,8 +156,9 @@ TEST_F(CdxTest, TagSlotsAndNames) {
 
 TEST_F(CdxTest, DescriptionsAndExpressions) {
   int16_t h = CreateOpen("desc.cdx");
-  ASSERT_EQ(kbdctagcreate(h, "byname", 'C' | kKbdKeyUnique, "upper( name )", 20),
-            kKbdOk);
+  ASSERT_EQ(
+      kbdctagcreate(h, "byname", 'C' | kKbdKeyUnique, "upper( name )", 20),
+      kKbdOk);
   ASSERT_EQ(kbdctagcreate(h, "amount", 'n', "AMOUNT", 3), kKbdOk);
   // Expression, type and key length errors as for IDX files.
   EXPECT_EQ(kbdctagcreate(h, "BAD", 'X', "K", 10), kKbdErrKeyType);
@@ -209,9 +210,9 @@ TEST_F(CdxTest, ReplaceAndDeleteKeepEveryBlock) {
       ASSERT_EQ(Add(tag, keys[i % 4] + std::to_string(i), i + 1), kKbdOk);
     int32_t other = NewTag(h, "OTHER", 'C', "X", 30);
     for (int i = 0; i < 100; ++i)
-      ASSERT_EQ(Add(other, std::string(20, 'a' + i % 26) + std::to_string(i),
-                    i + 1),
-                kKbdOk);
+      ASSERT_EQ(
+          Add(other, std::string(20, 'a' + i % 26) + std::to_string(i), i + 1),
+          kKbdOk);
     ASSERT_EQ(kbdctagclose(tag), kKbdOk);
     ASSERT_EQ(kbdctagclose(other), kKbdOk);
     btree::CheckReport report = CheckFile(h);
@@ -228,9 +229,9 @@ TEST_F(CdxTest, ReplaceAndDeleteKeepEveryBlock) {
   for (int round = 0; round < 3; ++round) {
     int32_t tag = NewTag(h, "OTHER", 'C', "X", 30);
     for (int i = 0; i < 100; ++i)
-      ASSERT_EQ(Add(tag, std::string(20, 'a' + i % 26) + std::to_string(i),
-                    i + 1),
-                kKbdOk);
+      ASSERT_EQ(
+          Add(tag, std::string(20, 'a' + i % 26) + std::to_string(i), i + 1),
+          kKbdOk);
     ASSERT_EQ(kbdctagclose(tag), kKbdOk);
     ASSERT_EQ(kbdctagdelete(h, "OTHER"), kKbdOk);
   }
@@ -330,8 +331,9 @@ std::pair<int16_t, int> ModelFind(const std::vector<ModelEntry>& entries,
       return {s == 3 ? int16_t{4} : s, pos};
     case 14:
       if (s == 3) return {0, -1};
-      if (s == 4) return at + 1 < n ? std::pair<int16_t, int>{0, at + 1}
-                                    : std::pair<int16_t, int>{4, at};
+      if (s == 4)
+        return at + 1 < n ? std::pair<int16_t, int>{0, at + 1}
+                          : std::pair<int16_t, int>{4, at};
       return {s, pos};
     case 15:
       if (s == 3) return {0, -1};
@@ -353,9 +355,9 @@ TEST_F(CdxTest, EverySearchModeAgainstAModel) {
     // An empty tag: 2 in every mode.
     for (uint16_t mode : {1, 2, 3, 11, 12, 13, 14, 15})
       EXPECT_EQ(Find(tag, "B", 0, mode, &found), kKbdEmptyFile) << mode;
-    char search[7] = "B";
-    uint32_t at = 0;
-    EXPECT_EQ(kbdcfind(tag, search, &at, 4), kKbdErrCommand);
+    char bad_mode_key[7] = "B";
+    uint32_t bad_mode_at = 0;
+    EXPECT_EQ(kbdcfind(tag, bad_mode_key, &bad_mode_at, 4), kKbdErrCommand);
     kbdseterror(0);
     const char* keys[] = {"BB", "BB", "BC", "DA", "DA", "DA", "F", "FA"};
     for (uint32_t i = 0; i < 8; ++i) {
@@ -365,14 +367,13 @@ TEST_F(CdxTest, EverySearchModeAgainstAModel) {
       ASSERT_EQ(Add(tag, keys[i], 10 * (i + 1)), kKbdOk);
     }
     if (descending) std::reverse(entries.begin(), entries.end());
-    const char* searches[] = {"A", "B", "BB", "BC", "C", "DA", "DA    ",
+    const char* searches[] = {"A", "B", "BB",     "BC", "C",  "DA", "DA    ",
                               "E", "F", "F     ", "FA", "FB", "Z"};
     for (const char* search : searches) {
       for (uint32_t recno : {0u, 20u, 50u, 60u, 80u}) {
         for (uint16_t mode : {1, 2, 3, 11, 12, 13, 14, 15}) {
           SCOPED_TRACE(std::string("search '") + search + "' recno " +
-                       std::to_string(recno) + " mode " +
-                       std::to_string(mode));
+                       std::to_string(recno) + " mode " + std::to_string(mode));
           auto [status, at] =
               ModelFind(entries, search, recno, mode, descending);
           ASSERT_EQ(Find(tag, search, recno, mode, &found), status);
@@ -444,16 +445,14 @@ TEST_F(CdxTest, TagHeadersAsFoxProWritesThem) {
             kKbdErrKeyExpression);
   kbdseterror(0);
   std::vector<uint8_t> bytes = ReadBytes(path);
-  EXPECT_EQ(GetBe32(bytes.data() + 8),
-            static_cast<uint32_t>(std::size(cases)));
+  EXPECT_EQ(GetBe32(bytes.data() + 8), static_cast<uint32_t>(std::size(cases)));
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     int32_t tag = -1;
     ASSERT_EQ(kbdctagopen(&tag, h, c.name), kKbdOk);
     KbdCdxTagInfo info;
     ASSERT_EQ(kbdctaginfo(tag, &info), kKbdOk);
-    EXPECT_EQ(info.flags, kKbdKeyCompact |
-                              (c.options & 1 ? kKbdKeyUnique : 0) |
+    EXPECT_EQ(info.flags, kKbdKeyCompact | (c.options & 1 ? kKbdKeyUnique : 0) |
                               (c.order ? kKbdKeyDescending : 0));
     char text[256];
     ASSERT_EQ(kbdcforexpr(tag, text), kKbdOk);
@@ -494,10 +493,10 @@ TEST_F(CdxTest, DescendingTagSeeksAsHarbour) {
     int16_t status;
     uint32_t recno;  // 0: past the end
   };
-  const Seek seeks[] = {{"Jb", kKbdOk, 5},           {"J", kKbdOk, 9},
-                        {"Jx", kKbdKeyNotFound, 9},  {"Ib", kKbdKeyNotFound, 6},
-                        {"A", kKbdNoMoreKeys, 0},    {"Z", kKbdKeyNotFound, 4},
-                        {"Ia", kKbdOk, 6},           {"Kx", kKbdOk, 4},
+  const Seek seeks[] = {{"Jb", kKbdOk, 5},          {"J", kKbdOk, 9},
+                        {"Jx", kKbdKeyNotFound, 9}, {"Ib", kKbdKeyNotFound, 6},
+                        {"A", kKbdNoMoreKeys, 0},   {"Z", kKbdKeyNotFound, 4},
+                        {"Ia", kKbdOk, 6},          {"Kx", kKbdOk, 4},
                         {"Hx", kKbdOk, 3}};
   for (const Seek& seek : seeks) {
     SCOPED_TRACE(seek.value);
@@ -570,9 +569,9 @@ TEST_F(CdxTest, KeyImagesAndRecordKeys) {
   EXPECT_EQ(Recnos(Walk(amount)), (std::vector<uint32_t>{2, 3, 1, 4}));
   ASSERT_EQ(kbdcnumkey(key, 12.0), kKbdOk);
   IndexEntry found;
-  ASSERT_EQ(Find(amount, std::string(reinterpret_cast<char*>(key), 8), 0, 1,
-                 &found),
-            kKbdOk);
+  ASSERT_EQ(
+      Find(amount, std::string(reinterpret_cast<char*>(key), 8), 0, 1, &found),
+      kKbdOk);
   EXPECT_EQ(found.recno, 4u);
   EXPECT_EQ(kbdckeyrec(dbf, name, nullptr), kKbdErrNullPointer);
   kbdseterror(0);
