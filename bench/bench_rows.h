@@ -107,9 +107,11 @@ inline void BenchFieldDefs(KbdFieldDef* defs) {
     uint16_t length;
     uint16_t decimals;
   };
-  constexpr Field kFields[kBenchFieldCount] = {
-      {"NAME", 'C', 20, 0}, {"CITY", 'C', 15, 0}, {"AGE", 'N', 3, 0},
-      {"SALARY", 'N', 10, 2}, {"BIRTH", 'D', 8, 0}};
+  constexpr Field kFields[kBenchFieldCount] = {{"NAME", 'C', 20, 0},
+                                               {"CITY", 'C', 15, 0},
+                                               {"AGE", 'N', 3, 0},
+                                               {"SALARY", 'N', 10, 2},
+                                               {"BIRTH", 'D', 8, 0}};
   for (int i = 0; i < kBenchFieldCount; ++i) {
     defs[i] = KbdFieldDef{};
     std::snprintf(defs[i].name, sizeof defs[i].name, "%s", kFields[i].name);
@@ -121,7 +123,8 @@ inline void BenchFieldDefs(KbdFieldDef* defs) {
 
 // Failure of a benchmark step: the program says which and exits 1 (a
 // benchmark has no partial result worth printing).
-[[noreturn]] inline void Die(const char* program, const char* what, int status) {
+[[noreturn]] inline void Die(const char* program, const char* what,
+                             int status) {
   std::fprintf(stderr, "%s: %s failed: %d\n", program, what, status);
   std::exit(1);
 }

@@ -29,21 +29,20 @@ int MakeTable(const std::string& dir, uint32_t records) {
   kbdsetsync(0);
   int16_t dbf = qx::bench::CreateAndOpenBenchTable(path.c_str(), kProgram);
   for (uint32_t recno = 1; recno <= records; ++recno)
-    qx::bench::AppendBenchRow(dbf, rows[(recno - 1) & (qx::bench::kPoolSize - 1)],
-                              kProgram);
+    qx::bench::AppendBenchRow(
+        dbf, rows[(recno - 1) & (qx::bench::kPoolSize - 1)], kProgram);
   Check("kbddclose", kbddclose(dbf));
   return 0;
 }
 
 int Build(const std::string& family, const std::string& dir,
           const std::string& key) {
-  const char* expression = key == "name" ? "NAME"
+  const char* expression = key == "name"     ? "NAME"
                            : key == "salary" ? "SALARY"
                                              : "BIRTH";
   const char type = key == "name" ? 'C' : key == "salary" ? 'N' : 'D';
   int16_t dbf = kKbdNoHandle;
-  Check("kbddopenx",
-        kbddopenx(&dbf, (dir + "/TABLE.DBF").c_str(), kKbdDbase3));
+  Check("kbddopenx", kbddopenx(&dbf, (dir + "/TABLE.DBF").c_str(), kKbdDbase3));
   if (family == "ntx") {
     const uint16_t length = key == "name" ? 20 : key == "salary" ? 10 : 8;
     const std::string path = dir + "/KEY.NTX";
@@ -72,8 +71,8 @@ int main(int argc, char** argv) {
   if (kbdinit(32767, 4) != kKbdOk) qx::bench::Die(kProgram, "kbdinit", -1);
   if (argc == 4 && std::strcmp(argv[1], "make") == 0)
     return MakeTable(argv[2], static_cast<uint32_t>(std::atol(argv[3])));
-  if (argc == 4 && (std::strcmp(argv[1], "ntx") == 0 ||
-                    std::strcmp(argv[1], "cdx") == 0)) {
+  if (argc == 4 &&
+      (std::strcmp(argv[1], "ntx") == 0 || std::strcmp(argv[1], "cdx") == 0)) {
     return Build(argv[1], argv[2], argv[3]);
   }
   std::fprintf(stderr,

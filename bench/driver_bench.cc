@@ -99,8 +99,8 @@ void CreateTable(const std::string& path, const std::vector<Row>& rows) {
 
 int16_t OpenEngineTable(const std::string& path) {
   int16_t h = kKbdNoHandle;
-  if (int16_t s = kbddopenx(&h, path.c_str(),
-                            uint16_t{kKbdDbase3} | kKbdModeReadOnly);
+  if (int16_t s =
+          kbddopenx(&h, path.c_str(), uint16_t{kKbdDbase3} | kKbdModeReadOnly);
       s < 0)
     Die("kbddopenx", s);
   return h;
@@ -150,8 +150,7 @@ double DriverRecords(qx::host::SessionTable* table, uint32_t first,
     std::memcpy(&salary, record.item(3).buffer, sizeof salary);
     int32_t day = 0;
     std::memcpy(&day, record.item(4).buffer, sizeof day);
-    sum += *age + static_cast<double>(salary) / 10000 + name[0] + city[0] +
-           day;
+    sum += *age + static_cast<double>(salary) / 10000 + name[0] + city[0] + day;
   }
   const double seconds = Seconds(start);
   *checksum = sum;
@@ -254,8 +253,8 @@ void BuildAppendIndexes(const std::string& path, const fs::path& dir) {
   const uint16_t lengths[2] = {20, 8};
   for (int k = 0; k < 2; ++k) {
     const std::string index = (dir / kAppendIndexes[k][0]).string();
-    if (int16_t s = kbdnindex(h, index.c_str(), types[k],
-                              kAppendIndexes[k][1], lengths[k]);
+    if (int16_t s = kbdnindex(h, index.c_str(), types[k], kAppendIndexes[k][1],
+                              lengths[k]);
         s < 0)
       Die("kbdnindex", s);
   }
@@ -356,10 +355,10 @@ double DriverAppend(qx::host::Session* session, qx::host::SessionTable* table,
     fixed(4, &values.day, 4);
     uint32_t recno = 0;
     if (!table->Add(&recno)) {
-      std::fprintf(stderr, "%s: driver add: error %u: %s\n", kProgram,
-                   session->LastError().id,
-                   qx::platform::Utf16ToUtf8(session->LastError().message)
-                       .c_str());
+      std::fprintf(
+          stderr, "%s: driver add: error %u: %s\n", kProgram,
+          session->LastError().id,
+          qx::platform::Utf16ToUtf8(session->LastError().message).c_str());
       Die("driver add", i);
     }
   }
@@ -388,9 +387,8 @@ AppendTimes AppendBench(qx::host::Session* session, const std::string& path,
         times.engine.Add(engine.Append(rows, next, kAppendChunk));
         next += kAppendChunk;
       }
-      times.driver.Add(
-          DriverAppend(session, table.get(), rows, host_rows, next,
-                       kAppendChunk));
+      times.driver.Add(DriverAppend(session, table.get(), rows, host_rows, next,
+                                    kAppendChunk));
       next += kAppendChunk;
       if (!engine_first) {
         times.engine.Add(engine.Append(rows, next, kAppendChunk));
@@ -415,10 +413,10 @@ Runs FamilyAppends(qx::host::Session* session, const std::string& path,
                    const std::string& family) {
   const std::string ext = "." + family;
   const std::string name = "ANAME" + ext, salary = "ASALARY" + ext;
-  qx::bench::BuildFamilyIndex(family, path, (dir / name).string(), "NAME",
-                              'C', 20, 0);
-  qx::bench::BuildFamilyIndex(family, path, (dir / salary).string(),
-                              "SALARY", 'N', 10, 2);
+  qx::bench::BuildFamilyIndex(family, path, (dir / name).string(), "NAME", 'C',
+                              20, 0);
+  qx::bench::BuildFamilyIndex(family, path, (dir / salary).string(), "SALARY",
+                              'N', 10, 2);
   std::unique_ptr<qx::host::SessionTable> table = session->Open(
       u"PEOPLE", {{qx::platform::Utf8ToUtf16(name), u"NAME"},
                   {qx::platform::Utf8ToUtf16(salary), u"SALARY"}});
@@ -459,8 +457,7 @@ int main() {
   qx::host::Session session(&host);
   if (!session.Connect(qx::platform::Utf8ToUtf16(dir.string()), u"", false))
     Die("connect", -1);
-  std::unique_ptr<qx::host::SessionTable> table =
-      session.Open(u"PEOPLE", {});
+  std::unique_ptr<qx::host::SessionTable> table = session.Open(u"PEOPLE", {});
   if (table == nullptr) Die("open through the driver", -1);
   CheckDriverRecords(&session, table.get(), rows);
 
@@ -499,8 +496,8 @@ int main() {
   }
   const AppendTimes appends = AppendBench(&session, path, dir, rows);
   for (qx::bench::KeyFigures& figures : keys)
-    figures.driver_append = FamilyAppends(&session, path, dir, rows,
-                                          figures.family);
+    figures.driver_append =
+        FamilyAppends(&session, path, dir, rows, figures.family);
   kbdterm();
   fs::remove_all(dir);
 

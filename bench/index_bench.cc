@@ -5,8 +5,8 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <set>
@@ -460,9 +460,9 @@ bool IndexBench::PrintTargets(const Measured& m) const {
     all &= PrintTarget(name, Rate(kIndexSeeks, m.seek[k]), "stated_peer",
                        kStatedPeerSeeks, kSeekTargetOverPeer);
   }
-  all &= PrintTarget("scan_over_stated_peer",
-                     Rate(format_.lookup_records, m.scan), "stated_peer",
-                     kStatedPeerScan, kScanTargetOverPeer);
+  all &=
+      PrintTarget("scan_over_stated_peer", Rate(format_.lookup_records, m.scan),
+                  "stated_peer", kStatedPeerScan, kScanTargetOverPeer);
   all &= PrintTarget("append_two_indexes_over_stated_peer",
                      Rate(format_.appends, m.append), "stated_peer",
                      kStatedPeerAppendTwoIndexes, kAppendTargetOverPeer);
@@ -472,8 +472,7 @@ bool IndexBench::PrintTargets(const Measured& m) const {
 void IndexBench::Print(const Measured& m) const {
   std::printf("{\n");
   std::printf("  \"benchmark\": \"%s\",\n", format_.label);
-  std::printf("  \"shared\": %s,\n",
-              BenchShareMode() != 0 ? "true" : "false");
+  std::printf("  \"shared\": %s,\n", BenchShareMode() != 0 ? "true" : "false");
   std::printf(
       "  \"table\": \"NAME C(20), CITY C(15), AGE N(3), SALARY N(10,2), "
       "BIRTH D; dialect dbase3; %u records cycling through %u distinct "

@@ -20,7 +20,8 @@ using qx::bench::KeyField;
 using qx::bench::NoIndex;
 
 constexpr KeyField kName = qx::bench::NameKey("NAME.MDX", "NAME");
-constexpr KeyField kSalary = qx::bench::SalaryKey(12, 0, "SALARY.MDX", "SALARY");
+constexpr KeyField kSalary =
+    qx::bench::SalaryKey(12, 0, "SALARY.MDX", "SALARY");
 constexpr KeyField kBirth = qx::bench::BirthKey(8, "BIRTH.MDX", "BIRTH");
 
 // Creates the MDX file at path and builds key's tag in it over the open

@@ -107,8 +107,8 @@ IDescription* CXBaseDriver::CreateDescription(const FileDesc* file,
   });
 }
 
-ITable* CXBaseDriver::CreateTable(const FileDesc* file,
-                                  IConnection* connection, uint32_t options) {
+ITable* CXBaseDriver::CreateTable(const FileDesc* file, IConnection* connection,
+                                  uint32_t options) {
   return Guard<ITable*>(nullptr, [&]() -> ITable* {
     auto* table = new access::CXBaseTable(
         file, access::InfoOfConnection(connection), options);
@@ -122,8 +122,9 @@ ITable* CXBaseDriver::CreateTable(const FileDesc* file,
 ICursor* CXBaseDriver::CreateQuery(const Query* query) {
   return Locked<ICursor*>(nullptr, [&]() -> ICursor* {
     access::CXBaseTableHandle* table_handle = nullptr;
-    ITableHandle* found =
-        query == nullptr ? nullptr : FindTableHandle(HostText(query->table_name));
+    ITableHandle* found = query == nullptr
+                              ? nullptr
+                              : FindTableHandle(HostText(query->table_name));
     if (found != nullptr) {
       table_handle = dynamic_cast<access::CXBaseTableHandle*>(found);
     }
@@ -137,8 +138,8 @@ ITableHandle* CXBaseDriver::CreateTableHandle(const char16_t* name,
                                               const FileDesc* file,
                                               IConnection* connection) {
   return Guard<ITableHandle*>(nullptr, [&]() -> ITableHandle* {
-    return new access::CXBaseTableHandle(
-        HostText(name), file, access::InfoOfConnection(connection));
+    return new access::CXBaseTableHandle(HostText(name), file,
+                                         access::InfoOfConnection(connection));
   });
 }
 
@@ -235,7 +236,8 @@ IDescription* CXBaseDriver::OpenTableByPath(const char16_t* path,
         access::ReportError(xerrors(), report);
       } else {
         description = OpenDescription(full_path.c_str(), path, connection);
-        if (auto* xbase = dynamic_cast<access::CXBaseDescription*>(description)) {
+        if (auto* xbase =
+                dynamic_cast<access::CXBaseDescription*>(description)) {
           access::AssociateIndexesBeside(xbase);
         }
       }
@@ -324,8 +326,7 @@ IDescription* CXBaseDriver::AttachIndex(const char16_t* index_file,
         // An open table sees the new keys at once.
         if (ITableHandle* handle = GetTable(cnx, file)) {
           std::vector<IItem*> items(added.begin(), added.end());
-          handle->AddKeyItems(items.data(),
-                              static_cast<uint32_t>(items.size()),
+          handle->AddKeyItems(items.data(), static_cast<uint32_t>(items.size()),
                               index_path.c_str());
           handle->Release();
         }

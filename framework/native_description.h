@@ -35,7 +35,9 @@ class CNativeDescription : public RefCounted<IDescription> {
   }
   IItem* GetItem(uint32_t index) override;
   IItem* FindItem(const char16_t* name) override;
-  uint32_t GetKeyCount() override { return static_cast<uint32_t>(keys_.size()); }
+  uint32_t GetKeyCount() override {
+    return static_cast<uint32_t>(keys_.size());
+  }
   IItem* GetKey(uint32_t index) override;
 
   void set_name(std::u16string_view name) { name_ = name; }

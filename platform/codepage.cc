@@ -57,9 +57,12 @@ constexpr char16_t kCp437[128] = {
 
 const char16_t* OemTable(int code_page) {
   switch (code_page) {
-    case kCodePageOem850: return kCp850;
-    case kCodePageOem437: return kCp437;
-    default: return nullptr;
+    case kCodePageOem850:
+      return kCp850;
+    case kCodePageOem437:
+      return kCp437;
+    default:
+      return nullptr;
   }
 }
 

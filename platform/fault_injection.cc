@@ -65,10 +65,14 @@ FaultAction NextFault(faults::Op op) {
   s.armed = false;
   s.fired = true;
   switch (s.kind) {
-    case faults::Kind::kFail: break;
-    case faults::Kind::kShort: return FaultAction::kShort;
-    case faults::Kind::kRefuse: return FaultAction::kRefuse;
-    case faults::Kind::kExit: std::_Exit(faults::kExitStatus);
+    case faults::Kind::kFail:
+      break;
+    case faults::Kind::kShort:
+      return FaultAction::kShort;
+    case faults::Kind::kRefuse:
+      return FaultAction::kRefuse;
+    case faults::Kind::kExit:
+      std::_Exit(faults::kExitStatus);
   }
   return FaultAction::kFail;
 }

@@ -47,10 +47,10 @@ enum class Op : int {
 inline constexpr int kOpCount = 8;
 
 enum class Kind : int {
-  kFail,   // the operation fails and does nothing
-  kShort,  // a read or write moves part of its bytes (other ops: kFail)
-  kRefuse, // the system refuses a lock outright (other ops: kFail)
-  kExit,   // the process ends before the operation
+  kFail,    // the operation fails and does nothing
+  kShort,   // a read or write moves part of its bytes (other ops: kFail)
+  kRefuse,  // the system refuses a lock outright (other ops: kFail)
+  kExit,    // the process ends before the operation
 };
 
 // The exit status of a process ended by a kExit fault.

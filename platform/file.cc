@@ -5,10 +5,9 @@
 // position arithmetic of SetFilePointer. Every backend uses these, so the
 // numbers callers see do not depend on the OS.
 
-#include "platform/platform.h"
-
 #include <limits>
 
+#include "platform/platform.h"
 #include "platform/platform_internal.h"
 
 namespace qx::platform {
@@ -63,50 +62,94 @@ int CrtErrnoFromWinError(uint32_t win_error) {
   // ranges (write-protect..sharing-buffer-exceeded are access errors,
   // 188..202 are executable-format errors), else EINVAL.
   switch (win_error) {
-    case 1: return kCrtEinval;     // invalid function
-    case 2: return kCrtEnoent;     // file not found
-    case 3: return kCrtEnoent;     // path not found
-    case 4: return kCrtEmfile;     // too many open files
-    case 5: return kCrtEacces;     // access denied
-    case 6: return kCrtEbadf;      // invalid handle
-    case 7: return kCrtEnomem;     // arena trashed
-    case 8: return kCrtEnomem;     // not enough memory
-    case 9: return kCrtEnomem;     // invalid block
-    case 10: return kCrtE2big;     // bad environment
-    case 11: return kCrtEnoexec;   // bad format
-    case 12: return kCrtEinval;    // invalid access
-    case 13: return kCrtEinval;    // invalid data
-    case 15: return kCrtEnoent;    // invalid drive
-    case 16: return kCrtEacces;    // current directory
-    case 17: return kCrtExdev;     // not same device
-    case 18: return kCrtEnoent;    // no more files
-    case 53: return kCrtEnoent;    // bad network path
-    case 65: return kCrtEacces;    // network access denied
-    case 67: return kCrtEnoent;    // bad network name
-    case 80: return kCrtEexist;    // file exists
-    case 82: return kCrtEacces;    // cannot make
-    case 83: return kCrtEacces;    // fail I24
-    case 87: return kCrtEinval;    // invalid parameter
-    case 89: return kCrtEagain;    // no process slots
-    case 108: return kCrtEacces;   // drive locked
-    case 109: return kCrtEpipe;    // broken pipe
-    case 112: return kCrtEnospc;   // disk full
-    case 114: return kCrtEbadf;    // invalid target handle
-    case 128: return kCrtEchild;   // wait: no children
-    case 129: return kCrtEchild;   // child not complete
-    case 130: return kCrtEbadf;    // direct access handle
-    case 131: return kCrtEinval;   // negative seek
-    case 132: return kCrtEacces;   // seek on device
-    case 145: return kCrtEnotempty;  // directory not empty
-    case 158: return kCrtEacces;   // not locked
-    case 161: return kCrtEnoent;   // bad path name
-    case 164: return kCrtEagain;   // max threads reached
-    case 167: return kCrtEacces;   // lock failed
-    case 183: return kCrtEexist;   // already exists
-    case 206: return kCrtEnoent;   // file name too long
-    case 215: return kCrtEagain;   // nesting not allowed
-    case 1816: return kCrtEnomem;  // not enough quota
-    default: break;
+    case 1:
+      return kCrtEinval;  // invalid function
+    case 2:
+      return kCrtEnoent;  // file not found
+    case 3:
+      return kCrtEnoent;  // path not found
+    case 4:
+      return kCrtEmfile;  // too many open files
+    case 5:
+      return kCrtEacces;  // access denied
+    case 6:
+      return kCrtEbadf;  // invalid handle
+    case 7:
+      return kCrtEnomem;  // arena trashed
+    case 8:
+      return kCrtEnomem;  // not enough memory
+    case 9:
+      return kCrtEnomem;  // invalid block
+    case 10:
+      return kCrtE2big;  // bad environment
+    case 11:
+      return kCrtEnoexec;  // bad format
+    case 12:
+      return kCrtEinval;  // invalid access
+    case 13:
+      return kCrtEinval;  // invalid data
+    case 15:
+      return kCrtEnoent;  // invalid drive
+    case 16:
+      return kCrtEacces;  // current directory
+    case 17:
+      return kCrtExdev;  // not same device
+    case 18:
+      return kCrtEnoent;  // no more files
+    case 53:
+      return kCrtEnoent;  // bad network path
+    case 65:
+      return kCrtEacces;  // network access denied
+    case 67:
+      return kCrtEnoent;  // bad network name
+    case 80:
+      return kCrtEexist;  // file exists
+    case 82:
+      return kCrtEacces;  // cannot make
+    case 83:
+      return kCrtEacces;  // fail I24
+    case 87:
+      return kCrtEinval;  // invalid parameter
+    case 89:
+      return kCrtEagain;  // no process slots
+    case 108:
+      return kCrtEacces;  // drive locked
+    case 109:
+      return kCrtEpipe;  // broken pipe
+    case 112:
+      return kCrtEnospc;  // disk full
+    case 114:
+      return kCrtEbadf;  // invalid target handle
+    case 128:
+      return kCrtEchild;  // wait: no children
+    case 129:
+      return kCrtEchild;  // child not complete
+    case 130:
+      return kCrtEbadf;  // direct access handle
+    case 131:
+      return kCrtEinval;  // negative seek
+    case 132:
+      return kCrtEacces;  // seek on device
+    case 145:
+      return kCrtEnotempty;  // directory not empty
+    case 158:
+      return kCrtEacces;  // not locked
+    case 161:
+      return kCrtEnoent;  // bad path name
+    case 164:
+      return kCrtEagain;  // max threads reached
+    case 167:
+      return kCrtEacces;  // lock failed
+    case 183:
+      return kCrtEexist;  // already exists
+    case 206:
+      return kCrtEnoent;  // file name too long
+    case 215:
+      return kCrtEagain;  // nesting not allowed
+    case 1816:
+      return kCrtEnomem;  // not enough quota
+    default:
+      break;
   }
   if (win_error >= 19 && win_error <= 36) return kCrtEacces;
   if (win_error >= 188 && win_error <= 202) return kCrtEnoexec;
@@ -118,23 +161,34 @@ char32_t FoldCodePoint(char32_t c) {
   // Latin-1 capitals U+00C0..U+00DE, except the multiplication sign.
   if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return c + 0x20;
   switch (c) {
-    case 0x0152: return 0x0153;  // OE ligature
-    case 0x0160: return 0x0161;  // S caron
-    case 0x0178: return 0x00FF;  // Y diaeresis
-    case 0x017D: return 0x017E;  // Z caron
-    default: return c;
+    case 0x0152:
+      return 0x0153;  // OE ligature
+    case 0x0160:
+      return 0x0161;  // S caron
+    case 0x0178:
+      return 0x00FF;  // Y diaeresis
+    case 0x017D:
+      return 0x017E;  // Z caron
+    default:
+      return c;
   }
 }
 
 uint8_t FoldAnsiByte(uint8_t c) {
   if (c >= 'A' && c <= 'Z') return static_cast<uint8_t>(c + 0x20);
-  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return static_cast<uint8_t>(c + 0x20);
+  if (c >= 0xC0 && c <= 0xDE && c != 0xD7)
+    return static_cast<uint8_t>(c + 0x20);
   switch (c) {
-    case 0x8A: return 0x9A;  // S caron
-    case 0x8C: return 0x9C;  // OE ligature
-    case 0x8E: return 0x9E;  // Z caron
-    case 0x9F: return 0xFF;  // Y diaeresis
-    default: return c;
+    case 0x8A:
+      return 0x9A;  // S caron
+    case 0x8C:
+      return 0x9C;  // OE ligature
+    case 0x8E:
+      return 0x9E;  // Z caron
+    case 0x9F:
+      return 0xFF;  // Y diaeresis
+    default:
+      return c;
   }
 }
 

@@ -9,13 +9,15 @@
 namespace qx::platform {
 
 void* AllocateMemory(std::size_t size) {
-  if (internal::NextFault(faults::Op::kAllocate) != internal::FaultAction::kNone)
+  if (internal::NextFault(faults::Op::kAllocate) !=
+      internal::FaultAction::kNone)
     return nullptr;
   return std::malloc(size);
 }
 
 void* ReallocateMemory(void* block, std::size_t size) {
-  if (internal::NextFault(faults::Op::kAllocate) != internal::FaultAction::kNone)
+  if (internal::NextFault(faults::Op::kAllocate) !=
+      internal::FaultAction::kNone)
     return nullptr;
   return std::realloc(block, size);
 }

@@ -92,12 +92,12 @@ struct File;  // opaque; owned through FileHandle
 
 // Access word of OpenFile. Never renumber: the engine stores these.
 enum FileAccess : uint32_t {
-  kFileRead = 0x01,          // GENERIC_READ
-  kFileWrite = 0x02,         // GENERIC_WRITE
-  kFileShareRead = 0x04,     // FILE_SHARE_READ
-  kFileShareWrite = 0x08,    // FILE_SHARE_WRITE
-  kFileShareBoth = 0x20,     // FILE_SHARE_READ | FILE_SHARE_WRITE
-  kFileOpenExisting = 0x8000 // OPEN_EXISTING; else CREATE_ALWAYS
+  kFileRead = 0x01,           // GENERIC_READ
+  kFileWrite = 0x02,          // GENERIC_WRITE
+  kFileShareRead = 0x04,      // FILE_SHARE_READ
+  kFileShareWrite = 0x08,     // FILE_SHARE_WRITE
+  kFileShareBoth = 0x20,      // FILE_SHARE_READ | FILE_SHARE_WRITE
+  kFileOpenExisting = 0x8000  // OPEN_EXISTING; else CREATE_ALWAYS
 };
 
 // Seek origins of SeekFile.
@@ -165,7 +165,7 @@ bool RenameFile(const char* old_name, const char* new_name);
 bool ReplaceFileByRename(const char* old_name, const char* new_name);
 
 // Attribute queries; they do not change LastError.
-bool FileExists(const char* name);       // exists and is not a directory
+bool FileExists(const char* name);  // exists and is not a directory
 bool DirectoryExists(const char* name);
 
 // The identity of an existing file, whatever name reaches it (Windows:
@@ -260,7 +260,7 @@ bool LockFileShared(File* file, uint32_t offset, uint32_t length);
 // digits gives 0). A name without a directory is looked up in the system
 // directory, matching the name without regard to case.
 uint32_t ProfileInt(std::string_view section, std::string_view key,
-                       int32_t default_value, std::string_view file_name);
+                    int32_t default_value, std::string_view file_name);
 
 // The directory where profile files named without a directory are found:
 // until one is set, the environment's QX_SYSTEM_DIR, else the Windows

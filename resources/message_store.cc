@@ -14,8 +14,7 @@ MessageStore::MessageStore(const uint8_t* block, size_t size)
   if (header.version != kMessageVersion) return;
   // The whole index must fit; divide rather than multiply so a huge count
   // cannot overflow.
-  if (header.entry_count >
-      (size - kMessageHeaderSize) / kMessageEntrySize) {
+  if (header.entry_count > (size - kMessageHeaderSize) / kMessageEntrySize) {
     return;
   }
   count_ = header.entry_count;

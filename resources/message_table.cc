@@ -85,10 +85,18 @@ bool ParseText(std::string_view field, std::u16string* text,
         return false;
       }
       switch (field[pos + 1]) {
-        case 'n': text->push_back(u'\n'); break;
-        case 'r': text->push_back(u'\r'); break;
-        case 't': text->push_back(u'\t'); break;
-        case '\\': text->push_back(u'\\'); break;
+        case 'n':
+          text->push_back(u'\n');
+          break;
+        case 'r':
+          text->push_back(u'\r');
+          break;
+        case 't':
+          text->push_back(u'\t');
+          break;
+        case '\\':
+          text->push_back(u'\\');
+          break;
         default:
           *reason = "unknown escape '\\" + std::string(1, field[pos + 1]) +
                     "' (only \\n \\r \\t \\\\)";
@@ -105,8 +113,8 @@ bool ParseText(std::string_view field, std::u16string* text,
     char32_t c;
     const size_t start = pos;
     if (!DecodeOne(field, &pos, &c)) {
-      *reason = "invalid UTF-8 at byte " + std::to_string(start + 1) +
-                " of the text";
+      *reason =
+          "invalid UTF-8 at byte " + std::to_string(start + 1) + " of the text";
       return false;
     }
     AppendCodePoint(c, text);
@@ -209,8 +217,8 @@ bool PackMessageTable(const std::vector<MessageRecord>& records,
             });
 
   // Texts start right after the index.
-  uint64_t total = kMessageHeaderSize +
-                   uint64_t{kMessageEntrySize} * sorted.size();
+  uint64_t total =
+      kMessageHeaderSize + uint64_t{kMessageEntrySize} * sorted.size();
   for (size_t i = 0; i < sorted.size(); ++i) {
     const MessageRecord& r = *sorted[i];
     if (i > 0 && sorted[i - 1]->id == r.id) {

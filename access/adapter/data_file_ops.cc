@@ -165,8 +165,8 @@ int32_t CreateDataFile(std::u16string_view path, XbaseDialect dialect,
 int32_t PackDataFile(uint16_t* handle) {
   int16_t engine_handle = static_cast<int16_t>(*handle);
   const int32_t status = Call(kbddpack, &engine_handle);
-  *handle = engine_handle < 0 ? kNoDataHandle
-                              : static_cast<uint16_t>(engine_handle);
+  *handle =
+      engine_handle < 0 ? kNoDataHandle : static_cast<uint16_t>(engine_handle);
   return status;
 }
 

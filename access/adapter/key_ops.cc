@@ -70,11 +70,10 @@ constexpr StepCalls<int16_t> kNtxSteps = {kbdxfirst, kbdxlast, kbdxnext,
                                           kbdxprev, nullptr};
 
 template <typename Handle>
-int32_t StepWith(const StepCalls<Handle>& calls,
-                 std::type_identity_t<int16_t (*)(Handle, const void*, uint32_t)>
-                     find,
-                 Handle handle,
-                 Step step, uint8_t* k, uint32_t* recno) {
+int32_t StepWith(
+    const StepCalls<Handle>& calls,
+    std::type_identity_t<int16_t (*)(Handle, const void*, uint32_t)> find,
+    Handle handle, Step step, uint8_t* k, uint32_t* recno) {
   const auto call = calls[static_cast<size_t>(step)];
   if (call == nullptr) return Call(find, handle, k, *recno);
   return Call(call, handle, k, recno);

@@ -21,8 +21,8 @@ std::u16string EngineStatusText(int16_t status) {
   if (FindEngineStatusTexts(status, &texts))
     return resources::MessageText(texts.short_id);
   if (!engine::IsSystemErrorStatus(status)) return u"";
-  const std::string number = std::to_string(
-      static_cast<uint16_t>(status) & kKbdSystemErrorMask);
+  const std::string number =
+      std::to_string(static_cast<uint16_t>(status) & kKbdSystemErrorMask);
   return u"system error " + std::u16string(number.begin(), number.end());
 }
 

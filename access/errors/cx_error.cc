@@ -205,8 +205,7 @@ std::u16string NumberLine(uint32_t text, uint32_t number) {
 }
 
 // A number's line, or the line saying there is none when it is 0.
-std::u16string NumberOrNoneLine(uint32_t text, uint32_t none,
-                                uint32_t number) {
+std::u16string NumberOrNoneLine(uint32_t text, uint32_t none, uint32_t number) {
   return number == 0 ? Text(none) : NumberLine(text, number);
 }
 
@@ -215,19 +214,19 @@ std::u16string NumberOrNoneLine(uint32_t text, uint32_t none,
 void AppendHostCall(const HostCallContext& call, std::u16string* out) {
   std::u16string where =
       call.line == HostCallContext::kUnknownLine
-          ? Text(kTextProcess, {MessageArg::Text(call.process),
-                                MessageArg::Text(call.suffix),
-                                MessageArg::Unsigned(call.thread)})
-          : Text(kTextProcessLine, {MessageArg::Text(call.process),
-                                    MessageArg::Text(call.suffix),
-                                    MessageArg::Unsigned(call.line),
-                                    MessageArg::Unsigned(call.thread)});
+          ? Text(kTextProcess,
+                 {MessageArg::Text(call.process), MessageArg::Text(call.suffix),
+                  MessageArg::Unsigned(call.thread)})
+          : Text(kTextProcessLine,
+                 {MessageArg::Text(call.process), MessageArg::Text(call.suffix),
+                  MessageArg::Unsigned(call.line),
+                  MessageArg::Unsigned(call.thread)});
   if (call.function.empty()) {
     AppendSection(out, {Text(kTextHostCall), where});
   } else {
-    std::u16string function =
-        Text(kTextFunction, {MessageArg::Text(call.function),
-                             MessageArg::Unsigned(call.syntax)});
+    std::u16string function = Text(
+        kTextFunction,
+        {MessageArg::Text(call.function), MessageArg::Unsigned(call.syntax)});
     AppendSection(out, {Text(kTextHostCall), where, function});
   }
 }
@@ -278,8 +277,8 @@ void AppendSubErrors(const std::vector<CXError>& sub_errors, uint32_t flags,
                      std::u16string* out) {
   for (size_t n = 0; n < sub_errors.size(); ++n) {
     *out += u"\r\n----- ";
-    *out += Text(kTextSubError,
-                 {MessageArg::Signed(static_cast<int64_t>(n + 1))});
+    *out +=
+        Text(kTextSubError, {MessageArg::Signed(static_cast<int64_t>(n + 1))});
     *out += u" -----\r\n\r\n";
     std::u16string sub;
     AppendDump(sub_errors[n], flags, &sub);
@@ -298,8 +297,8 @@ void AppendDump(const CXError& error, uint32_t flags, std::u16string* out) {
   }
   if ((flags & kDumpLevel) != 0) AppendSection(out, {LevelText(error.level())});
   if ((flags & kDumpCompatibilityCode) != 0) {
-    AppendSection(out, {NumberLine(kTextCompatibility,
-                                   error.compatibility_code())});
+    AppendSection(out,
+                  {NumberLine(kTextCompatibility, error.compatibility_code())});
   }
   if ((flags & kDumpSystemCode) != 0) {
     AppendSection(out, {NumberOrNoneLine(kTextSystemCode, kTextNoSystemCode,
@@ -311,8 +310,8 @@ void AppendDump(const CXError& error, uint32_t flags, std::u16string* out) {
   }
   if ((flags & kDumpModule) != 0) AppendSection(out, {ModuleLine(error)});
   if ((flags & kDumpDetailId) != 0) {
-    AppendSection(out, {NumberOrNoneLine(kTextDetail, kTextNoDetail,
-                                         error.detail_id())});
+    AppendSection(
+        out, {NumberOrNoneLine(kTextDetail, kTextNoDetail, error.detail_id())});
   }
   if ((flags & kDumpDebug) != 0)
     AppendTextSection(error.debug_info(), kTextDebug, kTextNoDebug, out);

@@ -2,9 +2,9 @@
 #include "access/errors/error_context.h"
 
 #include "access/adapter/status_texts.h"
-#include "qx/engine.h"
 #include "framework/guard.h"
 #include "framework/names.h"
+#include "qx/engine.h"
 
 namespace qx::access {
 

@@ -55,7 +55,7 @@ bool TableKeyFormulaParser::ResolveField(KeyFormulaNode* node,
     return false;
   }
   node->type = mapping.type;
-  node->length = mapping.type == u'I'   ? kIntegerFieldWidth
+  node->length = mapping.type == u'I' ? kIntegerFieldWidth
                  : mapping.type == u'Y' || mapping.type == u'T'
                      ? kCurrencyFieldWidth
                      : mapping.length;

@@ -9,8 +9,6 @@
 //
 // Divisions: the browse key; key order; record order; seeking and
 // re-finding; saved positions.
-#include "access/table/xbase_cursor.h"
-
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -19,6 +17,7 @@
 #include "access/adapter/key_ops.h"
 #include "access/errors/error_context.h"
 #include "access/table/browse_conditions.h"
+#include "access/table/xbase_cursor.h"
 #include "access/table/xbase_description.h"
 #include "access/table/xbase_item.h"
 #include "access/table/xbase_table.h"

@@ -25,7 +25,8 @@ HostFileCopy::HostFileCopy(const FileDesc* file, std::u16string_view name) {
     item.formula = Keep(item.formula);
     if (item.component_lengths != nullptr) {
       component_lengths_.emplace_back(
-          item.component_lengths, item.component_lengths + item.component_count);
+          item.component_lengths,
+          item.component_lengths + item.component_count);
       item.component_lengths = component_lengths_.back().data();
     }
   }

@@ -81,7 +81,8 @@ bool ExpressionReadsField(std::u16string_view expression,
     size_t end = i;
     while (end < expression.size() && word(expression[end])) ++end;
     std::u16string_view found = expression.substr(i, end - i);
-    if (found.size() > kFieldNameLength) found = found.substr(0, kFieldNameLength);
+    if (found.size() > kFieldNameLength)
+      found = found.substr(0, kFieldNameLength);
     if (framework::SameName(found, name)) return true;
     i = end;
   }
@@ -89,10 +90,10 @@ bool ExpressionReadsField(std::u16string_view expression,
 }
 
 uint32_t KeyFlagsOf(uint16_t index_flags) {
-  uint32_t flags = (index_flags & kKbdKeyUnique) != 0 ? kKeyUnique
-                                                      : kKeyDuplicates;
-  flags |= (index_flags & kKbdKeyDescending) != 0 ? kKeyDescending
-                                                  : kKeyAscending;
+  uint32_t flags =
+      (index_flags & kKbdKeyUnique) != 0 ? kKeyUnique : kKeyDuplicates;
+  flags |=
+      (index_flags & kKbdKeyDescending) != 0 ? kKeyDescending : kKeyAscending;
   return flags;
 }
 
@@ -119,10 +120,9 @@ void Report(CErrorContext* errors, uint32_t id,
 
 // A new key item for a key of an index file: 0 when its expression does
 // not analyse (reported), else the item (count 0).
-CXBaseItem* NewKeyItem(CXBaseDescription* description,
-                       std::u16string_view name, const IndexKeyInfo& info,
-                       std::u16string_view expression, bool strict,
-                       CErrorContext* errors) {
+CXBaseItem* NewKeyItem(CXBaseDescription* description, std::u16string_view name,
+                       const IndexKeyInfo& info, std::u16string_view expression,
+                       bool strict, CErrorContext* errors) {
   TableKeyFormulaParser parser;
   const DescriptionFields fields(description);
   if (parser.Parse(strict ? 1 : 0, description->dialect(), &fields, expression,
@@ -188,10 +188,9 @@ int32_t AssociateIndexFile(CXBaseDescription* description,
   for (int32_t k = 0; k < count; ++k) {
     IndexKeyInfo info;
     if (DescribeKeyByNumber(&info, dialect, handle, k) < 0) continue;
-    const std::u16string name =
-        KeysAreTags(dialect) || !name_given
-            ? platform::AnsiToUtf16(info.key_name)
-            : std::u16string(key_name);
+    const std::u16string name = KeysAreTags(dialect) || !name_given
+                                    ? platform::AnsiToUtf16(info.key_name)
+                                    : std::u16string(key_name);
     const std::u16string expression = platform::AnsiToUtf16(info.expression);
     PendingKey key;
     key.flags = KeyFlagsOf(info.flags);
@@ -269,8 +268,9 @@ int32_t AssociateHostKeys(CXBaseDescription* description, const FileDesc* file,
     const std::u16string_view item_name = framework::HostText(item.name);
     const std::u16string_view named = framework::HostText(item.index_file);
     const std::u16string index_name =
-        named.empty() ? DefaultIndexFileName(description->file_name(), item_name)
-                      : std::u16string(named);
+        named.empty()
+            ? DefaultIndexFileName(description->file_name(), item_name)
+            : std::u16string(named);
     const std::u16string index_path =
         IndexPathOf(description->path(), index_name);
     if (AssociateIndexFile(description, description->path(), index_path,

@@ -252,7 +252,8 @@ int32_t FillItem(TableFiles* files, RecordItem* item) {
   room = std::max(room, std::max(kDateTextRoom, kDateTimeText) + 1);
   room = std::max(room, sizeof(double));
   WorkArea area(room);
-  const int32_t status = GetField(files->handle, item->field_number, area.data());
+  const int32_t status =
+      GetField(files->handle, item->field_number, area.data());
   if (status < 0) {
     Report(files, kErrorReadField,
            {platform::MessageArg::Text(NameOf(*item)),
@@ -489,8 +490,8 @@ int32_t ReadMemoItem(TableFiles* files, Record* record, uint32_t index) {
   const uint16_t memo = OpenMemoFile(files);
   if (memo == kNoMemoHandle) return 0;
   MemoText text;
-  const int32_t status = ReadMemo(files->memo_fpt, files->handle, memo,
-                                  item->field_number, &text);
+  const int32_t status =
+      ReadMemo(files->memo_fpt, files->handle, memo, item->field_number, &text);
   if (status < 0) {
     Report(files, kErrorMemoRead,
            {platform::MessageArg::Signed(record->recno),
@@ -577,7 +578,8 @@ int32_t WriteMemoItem(TableFiles* files, Record* record, uint32_t index,
   if (status >= 0) {
     status = WriteMemo(files->memo_fpt, memo, &block, bytes, mode, fpt_type);
   }
-  if (status >= 0) status = SetMemoBlock(files->handle, item->field_number, block);
+  if (status >= 0)
+    status = SetMemoBlock(files->handle, item->field_number, block);
   if (status < 0) {
     Report(files, kErrorMemoWrite, {}, kSiteMemoWrite, NameOf(*item), status);
     return 0;

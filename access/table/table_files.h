@@ -34,7 +34,7 @@ struct TableFiles {
   uint16_t memo_handle = kNoMemoHandle;
   bool memo_fpt = false;
   std::u16string memo_path;
-  uint32_t current_recno = 0;  // the record in the engine's buffer; 0 none
+  uint32_t current_recno = 0;       // the record in the engine's buffer; 0 none
   CErrorContext* errors = nullptr;  // the table's error context (not owned)
 
   bool is_open() const { return open_count > 0; }

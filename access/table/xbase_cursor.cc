@@ -141,8 +141,7 @@ int32_t CXBaseCursor::Count(uint32_t* count, uint32_t options) {
     for (uint32_t recno = 1;; ++recno) {
       int32_t deleted = 0;
       int32_t out = 0;
-      if (table->ReadRecord(nullptr, recno, 0, &deleted, &out) != 1 ||
-          out != 0)
+      if (table->ReadRecord(nullptr, recno, 0, &deleted, &out) != 1 || out != 0)
         break;
       ++n;
     }
@@ -172,8 +171,8 @@ int32_t CXBaseCursor::Seek(const HostValue* value, int32_t exact,
                            uint32_t* recno, uint8_t* key_image,
                            int32_t* past_end, uint16_t search_mode) {
   return Run(u"Seek", [&] {
-    return DoSeek(value, exact, found, out_of_file, recno, key_image,
-                  past_end, search_mode);
+    return DoSeek(value, exact, found, out_of_file, recno, key_image, past_end,
+                  search_mode);
   });
 }
 

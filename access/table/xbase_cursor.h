@@ -116,11 +116,11 @@ class CXBaseCursor final : public framework::RefCounted<ICursor> {
                       std::u16string_view value_text = {});
 
   std::u16string table_name_;
-  std::u16string item_name_;  // the browse item; empty: record order
-  const Query* query_ = nullptr;  // the host's, kept alive by the host:
-                                  // range, filter, search flags
-  std::u16string name_;       // given by NameQuery
-  Record* record_ = nullptr;  // the host's, kept alive by the host
+  std::u16string item_name_;             // the browse item; empty: record order
+  const Query* query_ = nullptr;         // the host's, kept alive by the host:
+                                         // range, filter, search flags
+  std::u16string name_;                  // given by NameQuery
+  Record* record_ = nullptr;             // the host's, kept alive by the host
   CXBaseTableHandle* handle_ = nullptr;  // one reference held
   CXBaseTable* table_ = nullptr;         // found last; one reference held
   CErrorContext* errors_ = nullptr;      // one reference held

@@ -92,8 +92,8 @@ int32_t CXBaseDescription::DescribeItems(IErrorContext* context) {
   int16_t status = 0;
   if (OpenDataFile(logical, path_, kDescribeMode, nullptr, &handle,
                    &dialect_row_, &status) == 0) {
-    Report(errors, kErrorNoFieldDescriptions, {platform::MessageArg::Text(logical)},
-           logical, kSiteOpen, status);
+    Report(errors, kErrorNoFieldDescriptions,
+           {platform::MessageArg::Text(logical)}, logical, kSiteOpen, status);
     return 0;
   }
   DescribedFile file(handle);

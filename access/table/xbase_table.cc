@@ -131,7 +131,8 @@ IDescription* CXBaseTable::GetDescription() { return description_; }
 // Opening
 
 CXBaseDescription* CXBaseTable::MakeDescription(std::u16string_view path) {
-  auto* description = new (std::nothrow) CXBaseDescription(connection_.data_source);
+  auto* description =
+      new (std::nothrow) CXBaseDescription(connection_.data_source);
   if (description == nullptr) return nullptr;
   description->AddRef();
   if (!description->Fill(name_, path, errors_)) {
@@ -144,9 +145,9 @@ CXBaseDescription* CXBaseTable::MakeDescription(std::u16string_view path) {
 int32_t CXBaseTable::Open(IErrorContext* errors) {
   SetErrors(errors);
   const FileDesc* file = host_file_.get();
-  const std::u16string_view given =
-      file->path != nullptr ? framework::HostText(file->path)
-                            : framework::HostText(file->name);
+  const std::u16string_view given = file->path != nullptr
+                                        ? framework::HostText(file->path)
+                                        : framework::HostText(file->name);
   std::u16string full_path;
   if (!ResolveTablePath(connection_.data_source, given,
                         framework::HostText(file->extension), errors_,
@@ -414,8 +415,8 @@ const IndexKeyDescriptor* CXBaseTable::KeyDescriptor(
   key.index_handle = index->handle;
   key.full_oem = files_.full_conversion ? 1 : 0;
   const int32_t tag_status =
-      OpenTag(index->dialect, platform::Utf16ToAnsi(item_name),
-              &key.tag_handle, index->handle);
+      OpenTag(index->dialect, platform::Utf16ToAnsi(item_name), &key.tag_handle,
+              index->handle);
   if (tag_status < 0) {
     report.id = kErrorOpenTag;
     report.args = {platform::MessageArg::Text(item_name),
@@ -426,9 +427,8 @@ const IndexKeyDescriptor* CXBaseTable::KeyDescriptor(
     return nullptr;
   }
   IndexKeyInfo info;
-  const bool described =
-      DescribeKeyByTag(&info, index->dialect, index->handle, key.tag_handle) >=
-      0;
+  const bool described = DescribeKeyByTag(&info, index->dialect, index->handle,
+                                          key.tag_handle) >= 0;
   key.key_length = described ? info.key_length : item->GetKeyLength();
   key.compound = described && item->compound() ? 1 : 0;
   const XbaseDialect data_dialect = description_->dialect();
@@ -495,8 +495,8 @@ int32_t CXBaseTable::DeleteRecord(Record* record, uint32_t recno,
 // blank-padded to its length and terminated.
 int32_t CXBaseTable::BuildKey(const Record* record, uint32_t item,
                               uint8_t* key_image) {
-  if (record == nullptr || key_image == nullptr ||
-      item >= record->item_count || !files_.is_open())
+  if (record == nullptr || key_image == nullptr || item >= record->item_count ||
+      !files_.is_open())
     return 0;
   const std::u16string_view name =
       framework::HostText(record->items[item].name);
@@ -562,17 +562,18 @@ bool CXBaseTable::CreationTargetOf(CreationTarget* target) {
     target->data_path = description_->path();
   } else {
     const FileDesc* file = host_file_.get();
-    const std::u16string_view given =
-        file->path != nullptr ? framework::HostText(file->path)
-                              : framework::HostText(file->name);
+    const std::u16string_view given = file->path != nullptr
+                                          ? framework::HostText(file->path)
+                                          : framework::HostText(file->name);
     if (!ResolveTablePath(connection_.data_source, given,
                           framework::HostText(file->extension), errors_,
                           &target->data_path))
       return false;
   }
-  target->dialect = files_.is_open()       ? files_.dialect
-                    : description_ != nullptr ? description_->dialect()
-                    : DialectOfFileType(host_file_.get()->file_format);
+  target->dialect = files_.is_open() ? files_.dialect
+                    : description_ != nullptr
+                        ? description_->dialect()
+                        : DialectOfFileType(host_file_.get()->file_format);
   return true;
 }
 
@@ -593,8 +594,7 @@ int32_t CXBaseTable::Maintain(uint32_t options, IProgress* progress) {
   if ((options & kMaintainCompact) != 0 && CompactDataFile(&files_) != 1)
     result = 0;
   if (files_.handle != kNoDataHandle) {
-    const std::vector<KeyBuild> keys =
-        KeysToRebuild(description_, files_.path);
+    const std::vector<KeyBuild> keys = KeysToRebuild(description_, files_.path);
     if (RebuildKeys(keys, files_.handle, files_.path, name_, errors_,
                     progress) != 1)
       result = 0;

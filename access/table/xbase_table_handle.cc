@@ -30,9 +30,8 @@ int32_t CXBaseTableHandle::Open(const FileDesc* file, uint32_t /*flags*/,
   if (context != nullptr) context->AddRef();
   if (errors_ != nullptr) errors_->Release();
   errors_ = context;
-  const std::u16string table(
-      file == nullptr ? std::u16string_view(name_)
-                      : framework::HostText(file->name));
+  const std::u16string table(file == nullptr ? std::u16string_view(name_)
+                                             : framework::HostText(file->name));
   CXBaseTable* object = Find(table);
   bool made = false;
   if (object == nullptr) {
@@ -129,9 +128,8 @@ int32_t CXBaseTableHandle::MaintainTable(const char16_t* table,
   return object == nullptr ? 0 : object->Maintain(options, nullptr);
 }
 
-int32_t CXBaseTableHandle::BuildKey(const char16_t* table,
-                                    const Record* record, uint32_t item,
-                                    uint8_t* key_image) {
+int32_t CXBaseTableHandle::BuildKey(const char16_t* table, const Record* record,
+                                    uint32_t item, uint8_t* key_image) {
   CXBaseTable* object = Find(framework::HostText(table));
   return object == nullptr ? 0 : object->BuildKey(record, item, key_image);
 }

@@ -93,8 +93,8 @@ int16_t Tree::Descend(const SearchKey& search) {
     const uint8_t* p = ref.data();
     uint32_t count = layout_->Count(p);
     if (layout_->IsLeaf(p)) {
-      return path_->Push(page, static_cast<int32_t>(
-                                   LowerBound(p, count, search, true)));
+      return path_->Push(
+          page, static_cast<int32_t>(LowerBound(p, count, search, true)));
     }
     uint32_t slot = LowerBound(p, count, search, false);
     if (search.match_recno) {
@@ -176,7 +176,8 @@ int16_t Tree::DescendEdge(uint32_t page, bool leftmost) {
     const uint8_t* p = ref.data();
     uint32_t count = layout_->Count(p);
     if (layout_->IsLeaf(p)) {
-      int32_t index = leftmost || count == 0 ? 0 : static_cast<int32_t>(count) - 1;
+      int32_t index =
+          leftmost || count == 0 ? 0 : static_cast<int32_t>(count) - 1;
       return path_->Push(page, index);
     }
     uint32_t slot = leftmost ? 0 : count;
@@ -505,13 +506,15 @@ int16_t Tree::SplitPage(PageRef* page, uint32_t index, bool leaf,
   } else {
     // The last entry moved becomes the trailing pointer: only its pointer
     // word is kept.
-    uint32_t keep = layout.EntryOffset(lower - 1) + layout.child_offset + kPointerSize;
+    uint32_t keep =
+        layout.EntryOffset(lower - 1) + layout.child_offset + kPointerSize;
     std::memset(n + keep, 0, layout.EntryOffset(lower) - keep);
     std::memset(n + layout.EntryOffset(lower - 1), 0, layout.child_offset);
     layout.SetCount(n, lower - 1);
   }
   // The old page keeps the upper entries and its trailing pointer.
-  std::memset(p + layout.EntryOffset(0), 0, layout.page_size - layout.EntryOffset(0));
+  std::memset(p + layout.EntryOffset(0), 0,
+              layout.page_size - layout.EntryOffset(0));
   std::memcpy(p + layout.EntryOffset(0), s + layout.EntryOffset(lower),
               layout.EntryOffset(total) + layout.child_offset + kPointerSize -
                   layout.EntryOffset(lower));
@@ -605,8 +608,7 @@ int16_t Tree::Rebalance(int level) {
       if (count >= min_fill_ && count > 0) return kKbdOk;
     }
     PageRef parent;
-    if (int16_t e = LoadChecked(path_->at(level - 1).page, &parent))
-      return e;
+    if (int16_t e = LoadChecked(path_->at(level - 1).page, &parent)) return e;
     uint8_t* pp = parent.data();
     const uint32_t parent_count = layout.Count(pp);
     const uint32_t slot = static_cast<uint32_t>(path_->at(level - 1).index);
@@ -631,14 +633,16 @@ int16_t Tree::Rebalance(int level) {
                 layout.EntryOffset(a) - layout.EntryOffset(0));
     uint32_t k = a;
     if (!leaf) {
-      layout.PutEntry(s, a, false, layout.Child(left.data(), a), 0, layout.Key(pp, separator));
+      layout.PutEntry(s, a, false, layout.Child(left.data(), a), 0,
+                      layout.Key(pp, separator));
       k = a + 1;
     }
     std::memcpy(s + layout.EntryOffset(k), right.data() + layout.EntryOffset(0),
                 layout.EntryOffset(b) + layout.child_offset + kPointerSize -
                     layout.EntryOffset(0));
     uint8_t* r = right.data();
-    std::memset(r + layout.EntryOffset(0), 0, layout.page_size - layout.EntryOffset(0));
+    std::memset(r + layout.EntryOffset(0), 0,
+                layout.page_size - layout.EntryOffset(0));
     std::memcpy(r + layout.EntryOffset(0), s + layout.EntryOffset(0),
                 layout.EntryOffset(k + b) + layout.child_offset + kPointerSize -
                     layout.EntryOffset(0));

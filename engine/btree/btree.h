@@ -155,15 +155,14 @@ class Tree {
   int16_t SkipEqualChildren(const uint8_t* page, uint32_t count,
                             const SearchKey& search, uint32_t* slot);
   int16_t GreatestRecno(uint32_t page, uint32_t* recno, bool* known);
-  int16_t RestoreKeptPath(const uint8_t* key, uint32_t recno,
-                          bool* restored);
+  int16_t RestoreKeptPath(const uint8_t* key, uint32_t recno, bool* restored);
   int16_t DescendEdge(uint32_t page, bool leftmost);
   int16_t Edge(bool first);
   int16_t StepLeaf(bool forward, bool* moved);
   int16_t InsertAtPosition(const uint8_t* key, uint32_t recno);
   int16_t SplitPage(PageRef* page, uint32_t index, bool leaf,
-                    uint32_t left_child, uint32_t right_child,
-                    uint32_t recno, uint32_t* new_page);
+                    uint32_t left_child, uint32_t right_child, uint32_t recno,
+                    uint32_t* new_page);
   int16_t UpdateSeparator(int leaf_level, const uint8_t* key);
   int16_t Rebalance(int level);
   int16_t CollapseRoot();

@@ -50,7 +50,8 @@ class Walker {
  private:
   void Problem(std::string text) { walk_.Problem(std::move(text)); }
   std::string KeyText(const uint8_t* key) const {
-    return input_.key_text ? input_.key_text(key) : Hex(key, layout_.key_length);
+    return input_.key_text ? input_.key_text(key)
+                           : Hex(key, layout_.key_length);
   }
   bool InRange(uint32_t page) const {
     return page >= input_.first_page && page < input_.end_page;
@@ -86,8 +87,8 @@ class Walker {
               " keys, more than " + std::to_string(layout_.max_keys));
       return kKbdOk;
     }
-    if (layout_.IsLeaf(p)) return VisitLeaf(p, page, count, depth, max_key,
-                                            has_keys);
+    if (layout_.IsLeaf(p))
+      return VisitLeaf(p, page, count, depth, max_key, has_keys);
     for (uint32_t slot = 0; slot <= count; ++slot) {
       const uint32_t child = layout_.Child(p, slot);
       if (child == 0) {
@@ -149,9 +150,8 @@ class Walker {
                    previous_recno >= recno &&
                    std::memcmp(previous, key, layout_.key_length) == 0) {
           Problem("T3: " + where + " slot " + std::to_string(slot) +
-                  " record " + std::to_string(recno) +
-                  " follows record " + std::to_string(previous_recno) +
-                  " under an equal key");
+                  " record " + std::to_string(recno) + " follows record " +
+                  std::to_string(previous_recno) + " under an equal key");
         }
       }
       walk_.Take(key, recno);

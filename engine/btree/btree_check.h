@@ -61,8 +61,8 @@ struct CheckReport {
   uint32_t tree_pages = 0;
   uint32_t levels = 0;
   uint32_t chain_pages = 0;
-  uint32_t foreign_free_pages = 0;  // marked free, not on this chain
-  uint32_t problem_count = 0;       // may exceed problems.size()
+  uint32_t foreign_free_pages = 0;    // marked free, not on this chain
+  uint32_t problem_count = 0;         // may exceed problems.size()
   std::vector<std::string> problems;  // the first kMaxReportedProblems
 };
 

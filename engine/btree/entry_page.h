@@ -76,8 +76,7 @@ struct EntryLayout {
   bool SharedPointer() const { return recno_offset == child_offset; }
 
   uint32_t Count(const uint8_t* page) const {
-    return count_size == 1 ? page[count_offset]
-                           : GetLe16(page + count_offset);
+    return count_size == 1 ? page[count_offset] : GetLe16(page + count_offset);
   }
   void SetCount(uint8_t* page, uint32_t count) const {
     if (count_size == 1)

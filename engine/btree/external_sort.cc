@@ -74,8 +74,7 @@ int ExternalSort::Compare(const uint8_t* a, const uint8_t* b) const {
 int16_t ExternalSort::Start(const SortOptions& options) {
   Close();
   options_ = options;
-  if (options_.item_size == 0 ||
-      options_.order.key_length > options_.item_size)
+  if (options_.item_size == 0 || options_.order.key_length > options_.item_size)
     return Fail(kKbdErrCommand);
   // The largest buffer the heap grants, stepping down.
   uint32_t bytes = options_.buffer_bytes;
@@ -95,7 +94,7 @@ int16_t ExternalSort::Start(const SortOptions& options) {
   capacity_ = bytes / options_.item_size;
   refs_.resize(capacity_);
   if (int16_t e = FileCreatePrivate(&work_slot_, options_.work_file.c_str(),
-                                      &work_name_)) {
+                                    &work_name_)) {
     work_slot_ = 0xFFFF;
     return e;
   }
@@ -137,8 +136,7 @@ void ExternalSort::SortBuffer() {
     // The prefixes decide most comparisons.
     const uint32_t rest = size > kPrefixBytes ? size - kPrefixBytes : 0;
     std::sort(first, last, [base, rest](const Ref& a, const Ref& b) {
-      if (a.prefix.high != b.prefix.high)
-        return a.prefix.high < b.prefix.high;
+      if (a.prefix.high != b.prefix.high) return a.prefix.high < b.prefix.high;
       if (a.prefix.low != b.prefix.low) return a.prefix.low < b.prefix.low;
       return rest != 0 &&
              CompareBytes(base + a.offset + kPrefixBytes,
@@ -230,8 +228,9 @@ int16_t ExternalSort::Refill(Run* run) {
   uint32_t items = static_cast<uint32_t>(
       std::min<uint64_t>(run->file_items, run->share_items));
   uint32_t bytes = items * options_.item_size;
-  if (int16_t e = FileReadAt(work_slot_, static_cast<uint32_t>(run->file_offset),
-                             run->portion, bytes))
+  if (int16_t e =
+          FileReadAt(work_slot_, static_cast<uint32_t>(run->file_offset),
+                     run->portion, bytes))
     return e;
   run->file_offset += bytes;
   run->file_items -= items;

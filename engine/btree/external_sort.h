@@ -46,8 +46,8 @@ namespace qx::engine::btree {
 
 struct ItemOrder {
   // Null: bytes of whole items. Otherwise compares key_length bytes first.
-  int (*compare_key)(const uint8_t* a, const uint8_t* b, std::size_t n) =
-      nullptr;
+  int (*compare_key)(const uint8_t* a, const uint8_t* b,
+                     std::size_t n) = nullptr;
   uint32_t key_length = 0;
 };
 
@@ -105,9 +105,9 @@ class ExternalSort {
   };
   Prefix PrefixOf(const uint8_t* item) const;
   struct Run {
-    uint64_t file_offset = 0;   // next unread byte in the work file
-    uint64_t file_items = 0;    // items not yet read from the file
-    uint8_t* portion = nullptr; // this run's share of the merge area
+    uint64_t file_offset = 0;    // next unread byte in the work file
+    uint64_t file_items = 0;     // items not yet read from the file
+    uint8_t* portion = nullptr;  // this run's share of the merge area
     uint32_t share_items = 0;
     const uint8_t* current = nullptr;
     uint32_t left_in_portion = 0;  // items from current on; 0: used up

@@ -28,8 +28,7 @@ inline bool IsHandedOutEntry(const void* key, uint32_t recno,
 // recno to the caller: found_recno remembers it, key gets the bytes and a
 // NUL.
 inline void HandOutEntry(const uint8_t* found, uint32_t recno,
-                         uint32_t* found_recno, void* key,
-                         std::size_t length) {
+                         uint32_t* found_recno, void* key, std::size_t length) {
   *found_recno = recno;
   uint8_t* out = static_cast<uint8_t*>(key);
   std::memcpy(out, found, length);

@@ -38,8 +38,7 @@ class KeyCursor {
   KeyCursor& operator=(const KeyCursor&) = delete;
 
   // text: character keys (padding, prefix and wildcard searches apply).
-  void Init(Tree* tree, const PathStack* path, uint32_t key_length,
-            bool text);
+  void Init(Tree* tree, const PathStack* path, uint32_t key_length, bool text);
 
   // 0, or 2 for an empty tree.
   int16_t First(void* key, uint32_t* recno);

@@ -97,10 +97,9 @@ void PageCache::IndexErase(int entry) {
   }
   // Shifts back the entries of the run after i that may move into it.
   for (size_t j = (i + 1) & mask; index_[j] >= 0; j = (j + 1) & mask) {
-    const size_t home =
-        Home(entries_[static_cast<size_t>(index_[j])].id);
-    const bool stays = i <= j ? (i < home && home <= j)
-                              : (i < home || home <= j);
+    const size_t home = Home(entries_[static_cast<size_t>(index_[j])].id);
+    const bool stays =
+        i <= j ? (i < home && home <= j) : (i < home || home <= j);
     if (stays) continue;
     index_[i] = index_[j];
     i = j;
@@ -212,8 +211,10 @@ int16_t PageCache::Load(uint32_t id, PageRef* ref) {
       return e;
     }
     IndexInsert(entry);
-    if (insert_middle_) MoveToMiddle(entry);
-    else MoveToFront(entry);
+    if (insert_middle_)
+      MoveToMiddle(entry);
+    else
+      MoveToFront(entry);
   } else {
     MoveToFront(entry);
   }
@@ -350,8 +351,7 @@ bool PageCache::Check(std::vector<std::string>* problems) const {
   for (int e : index_) indexed += e >= 0 ? 1 : 0;
   if (indexed != holding) problems->push_back("C6: index and pages differ");
   for (size_t i = 0; i < entries_.size(); ++i)
-    if (entries_[i].buffer >= 0 &&
-        Find(entries_[i].id) != static_cast<int>(i))
+    if (entries_[i].buffer >= 0 && Find(entries_[i].id) != static_cast<int>(i))
       problems->push_back("C6: a page is not found by its id");
   if (holding > static_cast<int>(buffers_.size()))
     problems->push_back("C1: more pages than buffers");

@@ -185,14 +185,14 @@ class PageCache {
   uint64_t Offset(uint32_t id) const {
     return static_cast<uint64_t>(id) * id_unit_;
   }
-  int Find(uint32_t id) const;      // directory entry holding id, or -1
+  int Find(uint32_t id) const;  // directory entry holding id, or -1
   // The id index: every entry holding a page, by id (open addressing).
   size_t Home(uint32_t id) const;
   void IndexInsert(int entry);
   void IndexErase(int entry);
   void MoveToFront(int entry);
   void MoveToMiddle(int entry);
-  int16_t TakeEntry(int* entry);    // an entry with a buffer for a new page
+  int16_t TakeEntry(int* entry);  // an entry with a buffer for a new page
   int16_t WriteEntry(int entry);
   void Pin(int entry, PageRef* ref);
   void Unpin(int entry);

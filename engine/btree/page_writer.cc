@@ -50,7 +50,8 @@ int16_t PageWriter::Start(uint64_t total_keys, PageIdSource* ids) {
     Level level;
     level.full = leaf ? shape_.leaf_keys : interior_full;
     level.pages = (children + level.full - 1) / level.full;
-    level.last = static_cast<uint32_t>(children - (level.pages - 1) * level.full);
+    level.last =
+        static_cast<uint32_t>(children - (level.pages - 1) * level.full);
     level.before_last = level.full;
     if (!leaf && level.pages >= 2 && level.last < interior_min) {
       level.before_last -= interior_min - level.last;
@@ -190,7 +191,8 @@ int16_t PageWriter::Emit(uint8_t* page, uint32_t* id) {
   // new run.
   if (!out_ids_.empty() &&
       static_cast<uint64_t>(out_ids_.back()) * shape_.id_unit +
-              shape_.page_size != offset) {
+              shape_.page_size !=
+          offset) {
     if (int16_t e = Flush()) return e;
   }
   std::memcpy(out_.data() + out_ids_.size() * shape_.page_size, page,

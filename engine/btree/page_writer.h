@@ -120,8 +120,8 @@ struct WriterShape {
   uint32_t interior_keys = 0;  // keys per full interior page
   bool trailing_pointer = true;
   bool sibling_links = false;
-  uint32_t id_unit = 512;      // bytes per page id unit in the file
-  uint32_t write_pages = 64;   // pages per write
+  uint32_t id_unit = 512;         // bytes per page id unit in the file
+  uint32_t write_pages = 64;      // pages per write
   bool keys_in_interior = false;  // the B-tree shape (interior_keys unused)
   uint32_t min_keys = 0;          // B-tree shape: least keys of a page
 };
@@ -158,8 +158,8 @@ class PageWriter {
     uint32_t before_last = 0;  // children of the page before the last
     uint32_t children = 0;     // children (keys) in the open page
     std::unique_ptr<uint8_t[]> page;
-    uint32_t previous = kNoSibling;         // the last page finished here
-    uint32_t previous_left = kNoSibling;    // and its left neighbour
+    uint32_t previous = kNoSibling;       // the last page finished here
+    uint32_t previous_left = kNoSibling;  // and its left neighbour
   };
   uint32_t Planned(const Level& level) const;
   int16_t Push(size_t level, const uint8_t* key, uint32_t pointer);

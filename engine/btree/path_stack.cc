@@ -11,14 +11,13 @@ int PathCapacity(uint32_t min_fill) {
   uint64_t per_page = static_cast<uint64_t>(min_fill) + 1;
   if (per_page < 2) per_page = 2;
   int levels = 1;
-  for (uint64_t reach = per_page; reach < kMaxKeys; reach *= per_page)
-    ++levels;
+  for (uint64_t reach = per_page; reach < kMaxKeys; reach *= per_page) ++levels;
   return levels;
 }
 
 int16_t PathStack::Push(uint32_t page, int32_t index) {
   if (depth_ >= capacity()) return Fail(kKbdErrCorrupt);  // S1
-  for (int level = 0; level < depth_; ++level)  // S3
+  for (int level = 0; level < depth_; ++level)            // S3
     if (entries_[static_cast<size_t>(level)].page == page)
       return Fail(kKbdErrCorrupt);
   entries_[static_cast<size_t>(depth_)] = PathEntry{page, index};

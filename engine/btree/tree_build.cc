@@ -34,10 +34,10 @@ int16_t FirstOfEachKey(const SortOptions& options, uint32_t key_length,
     if (int16_t e = source->Next(&item)) return e;
     if (item == nullptr) break;
     const bool same =
-        any && (options.order.compare_key != nullptr
-                    ? options.order.compare_key(previous.data(), item,
-                                                key_length) == 0
-                    : std::memcmp(previous.data(), item, key_length) == 0);
+        any &&
+        (options.order.compare_key != nullptr
+             ? options.order.compare_key(previous.data(), item, key_length) == 0
+             : std::memcmp(previous.data(), item, key_length) == 0);
     if (same) continue;
     std::memcpy(previous.data(), item, key_length);
     any = true;

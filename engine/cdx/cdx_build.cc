@@ -18,12 +18,12 @@
 #include <memory>
 
 #include "engine/btree/file_words.h"
-#include "engine/index/index_build.h"
-#include "engine/index/key_type_word.h"
-#include "engine/index/record_keys.h"
 #include "engine/cdx/cdx_file.h"
 #include "engine/core/coding.h"
 #include "engine/fox/fox_fill.h"
+#include "engine/index/index_build.h"
+#include "engine/index/key_type_word.h"
+#include "engine/index/record_keys.h"
 
 namespace qx::engine {
 namespace {
@@ -53,9 +53,8 @@ int16_t BuildTag(int16_t dbf_handle, int16_t handle, const char* name,
   CdxFile* file = CheckCdxHandle(handle);
   if (file == nullptr) return kKbdErrHandle;
   OperationScope scope;
-  if (int16_t e = file->EnterLock(&scope, file->read_only()
-                                              ? LockKind::kShared
-                                              : LockKind::kExclusive))
+  if (int16_t e = file->EnterLock(
+          &scope, file->read_only() ? LockKind::kShared : LockKind::kExclusive))
     return e;
   uint32_t header_offset = 0;
   int16_t status = CreateCdxTag(file, name, type, expression, key_length,
@@ -64,13 +63,12 @@ int16_t BuildTag(int16_t dbf_handle, int16_t handle, const char* name,
   index::LockedRecords records;
   std::unique_ptr<CdxTag> tag;
   if (status == kKbdOk) status = records.Begin(dbf_handle);
-  if (status == kKbdOk)
-    status = LoadCdxTree(file, 1, header_offset, "", &tag);
+  if (status == kKbdOk) status = LoadCdxTree(file, 1, header_offset, "", &tag);
   if (status == kKbdOk && records.record_count() > 0) {
     tag->key_type = index::KeyTypeLetter(type);
     uint32_t root = 0;
-    status = FillTag(dbf_handle, records.record_count(), *tag,
-                     file->slot, &root);
+    status =
+        FillTag(dbf_handle, records.record_count(), *tag, file->slot, &root);
     if (status == kKbdOk && root != tag->header.root) {
       status = btree::WriteLe32At(file->slot, header_offset, root);
     }

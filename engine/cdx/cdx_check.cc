@@ -28,12 +28,10 @@ void Problem(btree::CheckReport* report, const std::string& text) {
 
 // Checks the tree of header; nodes (optional) gets every node of the
 // tree.
-int16_t CheckTreeAt(uint16_t slot, uint32_t size,
-                    const fox::FoxHeader& header, uint8_t pad, bool unique,
-                    const std::function<void(const uint8_t*, uint32_t)>&
-                        on_entry,
-                    btree::CheckReport* report,
-                    std::vector<uint32_t>* nodes) {
+int16_t CheckTreeAt(
+    uint16_t slot, uint32_t size, const fox::FoxHeader& header, uint8_t pad,
+    bool unique, const std::function<void(const uint8_t*, uint32_t)>& on_entry,
+    btree::CheckReport* report, std::vector<uint32_t>* nodes) {
   fox::FoxCheckInput input;
   input.file_slot = slot;
   input.layout = header.layout();
@@ -51,22 +49,21 @@ int16_t CheckTreeAt(uint16_t slot, uint32_t size,
 }
 
 // A tag's check with the pad rule above.
-int16_t CheckTagTree(const CdxFile& file, uint32_t size,
-                     const fox::FoxHeader& header,
-                     const CdxTag* open, btree::CheckReport* report,
-                     std::vector<uint32_t>* nodes,
-                     const std::function<void(const uint8_t*, uint32_t)>&
-                         on_entry) {
+int16_t CheckTagTree(
+    const CdxFile& file, uint32_t size, const fox::FoxHeader& header,
+    const CdxTag* open, btree::CheckReport* report,
+    std::vector<uint32_t>* nodes,
+    const std::function<void(const uint8_t*, uint32_t)>& on_entry) {
   const bool unique = (header.options & 0x05) != 0;
   const uint8_t pad = open != nullptr ? open->pad() : ' ';
-  if (int16_t e = CheckTreeAt(file.slot, size, header, pad,
-                              unique, on_entry, report, nodes))
+  if (int16_t e = CheckTreeAt(file.slot, size, header, pad, unique, on_entry,
+                              report, nodes))
     return e;
   if (open != nullptr || report->problem_count == 0) return kKbdOk;
   btree::CheckReport zeros;
   std::vector<uint32_t> zero_nodes;
-  if (int16_t e = CheckTreeAt(file.slot, size, header, 0,
-                              unique, on_entry, &zeros, &zero_nodes))
+  if (int16_t e = CheckTreeAt(file.slot, size, header, 0, unique, on_entry,
+                              &zeros, &zero_nodes))
     return e;
   if (zeros.problem_count < report->problem_count) {
     *report = std::move(zeros);
@@ -96,8 +93,8 @@ class BlockAccount {
   // the file or is claimed already.
   bool Claim(uint32_t offset, const std::string& what) {
     if (offset % kBlock != 0 || offset / kBlock >= used_.size()) {
-      Problem(report_, what + ": block " + std::to_string(offset) +
-                           " outside the file");
+      Problem(report_,
+              what + ": block " + std::to_string(offset) + " outside the file");
       return false;
     }
     if (used_[offset / kBlock]) {
@@ -110,8 +107,7 @@ class BlockAccount {
   }
   // Blocks in no structure: counted, not problems (see cdx_check.h).
   uint32_t CountLost() const {
-    return static_cast<uint32_t>(
-        std::count(used_.begin(), used_.end(), false));
+    return static_cast<uint32_t>(std::count(used_.begin(), used_.end(), false));
   }
 
  private:
@@ -133,8 +129,8 @@ int16_t CheckWholeFile(CdxFile& file, btree::CheckReport* report) {
   uint32_t size = 0;
   if (int16_t e = FileSize(file.slot, &size)) return e;
   if (size % kBlock != 0)
-    Problem(report, "file size " + std::to_string(size) +
-                        " is not a multiple of 512");
+    Problem(report,
+            "file size " + std::to_string(size) + " is not a multiple of 512");
   uint8_t words[8];
   if (int16_t e = FileReadAt(file.slot, 0, words, sizeof words)) return e;
   // The word at 8 is not checked: other programs keep a change counter
@@ -151,13 +147,13 @@ int16_t CheckWholeFile(CdxFile& file, btree::CheckReport* report) {
   auto collect = [&entries, &file](const uint8_t* key, uint32_t recno) {
     size_t n = file.directory().key_length();
     while (n > 0 && (key[n - 1] == ' ' || key[n - 1] == 0)) --n;
-    entries.push_back({std::string(reinterpret_cast<const char*>(key), n),
-                       recno});
+    entries.push_back(
+        {std::string(reinterpret_cast<const char*>(key), n), recno});
   };
   btree::CheckReport part;
   std::vector<uint32_t> nodes;
-  if (int16_t e = CheckTreeAt(file.slot, size, dir_header, ' ', true,
-                              collect, &part, &nodes))
+  if (int16_t e = CheckTreeAt(file.slot, size, dir_header, ' ', true, collect,
+                              &part, &nodes))
     return e;
   Merge("directory: ", part, report);
   for (uint32_t node : nodes) account.Claim(node, "directory node");
@@ -172,15 +168,15 @@ int16_t CheckWholeFile(CdxFile& file, btree::CheckReport* report) {
                           " outside the file");
       continue;
     }
-    const bool header_ok = account.Claim(offset, prefix + "header") &&
-                           account.Claim(offset + kBlock,
-                                         prefix + "expression block");
+    const bool header_ok =
+        account.Claim(offset, prefix + "header") &&
+        account.Claim(offset + kBlock, prefix + "expression block");
     if (!header_ok) continue;
     fox::FoxHeader header;
     if (int16_t e = fox::ReadFoxHeader(file.slot, offset, &header)) return e;
     part = btree::CheckReport{};
-    if (int16_t e = CheckTagTree(file, size, header,
-                                 OpenTag(file, entry.name), &part, &nodes, {}))
+    if (int16_t e = CheckTagTree(file, size, header, OpenTag(file, entry.name),
+                                 &part, &nodes, {}))
       return e;
     Merge(prefix, part, report);
     report->keys += part.keys;
@@ -218,10 +214,10 @@ int16_t CheckCdxTag(
     fox::FoxHeader header;
     if (int16_t e = CurrentHeader(*loaded, &header)) return e;
     if (loaded->slot == 0)
-      return CheckTreeAt(loaded->file->slot, size, header, ' ', true,
-                         on_entry, report, nullptr);
-    return CheckTagTree(*loaded->file, size, header,
-                        loaded, report, nullptr, on_entry);
+      return CheckTreeAt(loaded->file->slot, size, header, ' ', true, on_entry,
+                         report, nullptr);
+    return CheckTagTree(*loaded->file, size, header, loaded, report, nullptr,
+                        on_entry);
   });
 }
 

@@ -9,11 +9,11 @@
 
 #include <cstring>
 
-#include "engine/index/index_open.h"
 #include "engine/core/coding.h"
 #include "engine/core/handle_table.h"
 #include "engine/core/open_mode.h"
 #include "engine/expr/expression.h"
+#include "engine/index/index_open.h"
 
 namespace qx::engine {
 namespace {
@@ -212,8 +212,8 @@ int16_t ReadCdxDirectory(CdxFile* file, std::vector<CdxDirectoryEntry>* out) {
 
 int16_t OpenCdx(int16_t* handle, const char* name, uint16_t mode) {
   index::IndexOpening<CdxFile> opening;
-  if (int16_t e = opening.Begin(handle, name, mode, kKbdKindCdx,
-                                CloseCdxOperation))
+  if (int16_t e =
+          opening.Begin(handle, name, mode, kKbdKindCdx, CloseCdxOperation))
     return e;
   CdxFile* file = opening.block();
   auto fail = [&opening](int16_t status) { return opening.Fail(status); };
@@ -222,8 +222,7 @@ int16_t OpenCdx(int16_t* handle, const char* name, uint16_t mode) {
   const uint16_t normal = NormalizeOpenMode(mode);
   file->write_through =
       (normal & kCdxModeWriteThrough) || (mode & kCdxModeWriteThroughAlt);
-  if (int16_t e = LoadCdxTree(file, 0, 0, "", &file->slots[0]))
-    return fail(e);
+  if (int16_t e = LoadCdxTree(file, 0, 0, "", &file->slots[0])) return fail(e);
   const fox::FoxHeader& h = file->directory().header;
   if (h.options < fox::kFoxCompound) return fail(Fail(kKbdErrCorrupt));
   file->lock_offset = (h.options & fox::kFoxCompactLockOptions)
@@ -260,8 +259,8 @@ int16_t CloseCdx(int16_t handle) {
   if (file == nullptr) return kKbdErrHandle;
   // Tags from the highest slot down to the directory.
   for (int n = kCdxSlotCount - 1; n >= 0; --n) file->slots[n].reset();
-  const int16_t counted = fox::WritePendingFoxChanges(file->slot,
-                                                      &file->pending_changes);
+  const int16_t counted =
+      fox::WritePendingFoxChanges(file->slot, &file->pending_changes);
   uint16_t slot = file->slot;
   file->slot = kNoFileSlot;
   int16_t closed = RunDespiteError([slot] { return FileClose(slot); });
@@ -274,8 +273,7 @@ int16_t CloseCdx(int16_t handle) {
 
 using namespace qx::engine;
 
-extern "C" int16_t kbdcopenx(int16_t* handle, const char* name,
-                             uint16_t mode) {
+extern "C" int16_t kbdcopenx(int16_t* handle, const char* name, uint16_t mode) {
   return RunOperation([&] { return OpenCdx(handle, name, mode); });
 }
 

@@ -42,13 +42,13 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/index/index_call.h"
 #include "engine/core/engine_state.h"
 #include "engine/core/last_error.h"
 #include "engine/fileio/file_layer.h"
 #include "engine/fileio/operation_lock.h"
 #include "engine/fox/fox_format.h"
 #include "engine/fox/fox_tree.h"
+#include "engine/index/index_call.h"
 #include "qx/engine.h"
 
 namespace qx::engine {
@@ -92,15 +92,15 @@ struct CdxFile;
 struct CdxTag {
   CdxFile* file = nullptr;
   uint32_t slot = 0;
-  std::string name;             // without trailing blanks; "" directory
+  std::string name;  // without trailing blanks; "" directory
   uint32_t header_offset = 0;
-  fox::FoxHeader header;        // as read at load
-  std::string expression;       // normalised: upper case, no blanks
-  std::string for_expression;   // normalised; empty when none
-  char key_type = 'C';          // 'C', 'D', 'N' or 'L' (kbdckeytype)
+  fox::FoxHeader header;       // as read at load
+  std::string expression;      // normalised: upper case, no blanks
+  std::string for_expression;  // normalised; empty when none
+  char key_type = 'C';         // 'C', 'D', 'N' or 'L' (kbdckeytype)
   fox::FoxTree tree;
-  std::vector<uint8_t> key;     // key_length + 1 bytes of work space
-  bool probe_first = true;      // reads try the kept nodes first
+  std::vector<uint8_t> key;  // key_length + 1 bytes of work space
+  bool probe_first = true;   // reads try the kept nodes first
 
   uint16_t key_length() const { return header.key_length; }
   uint8_t pad() const { return key_type == 'C' ? ' ' : 0; }
@@ -111,7 +111,7 @@ struct CdxTag {
 struct CdxFile : ControlBlock {
   ~CdxFile() override;  // closes the system file when open
 
-  std::string name;              // as given to open
+  std::string name;  // as given to open
   uint16_t slot = kNoFileSlot;
   uint16_t file_flags = 0;       // kFileFlagReadOnly | kFileFlagShared
   bool write_through = false;    // 0x200 or 0x1000 at open
@@ -119,7 +119,7 @@ struct CdxFile : ControlBlock {
   uint32_t pending_changes = 0;  // counted, not yet written (CountFoxChange)
   // The lock byte by the directory's options (fox_format.h).
   uint32_t lock_offset = fox::kFoxLockOffset;
-  FileOperationLock op_lock;     // C2
+  FileOperationLock op_lock;                                 // C2
   std::array<std::unique_ptr<CdxTag>, kCdxSlotCount> slots;  // C1
 
   bool read_only() const { return (file_flags & kFileFlagReadOnly) != 0; }

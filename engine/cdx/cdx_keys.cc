@@ -15,13 +15,13 @@
 // that held it when it still does (FoxTree::MoveFrom), else searched again.
 #include <cstring>
 
-#include "engine/fox/sortable_key_image.h"
 #include "engine/cdx/cdx_file.h"
 #include "engine/expr/expression.h"
 #include "engine/expr/record_source.h"
-#include "engine/index/record_key_call.h"
 #include "engine/fox/fox_fill.h"
 #include "engine/fox/fox_key_image.h"
+#include "engine/fox/sortable_key_image.h"
+#include "engine/index/record_key_call.h"
 
 namespace qx::engine {
 namespace {
@@ -71,9 +71,9 @@ int16_t Find(CdxTag& tag, void* key, uint32_t* recno, uint16_t mode) {
   const uint32_t length = TakeKey(tag, key, KeyInput::kPrefix);
   const uint8_t* search = tag.key.data();
   fox::FoxTree& tree = tag.tree;
-  const int base = mode == kModeKeyRecno                           ? 2
+  const int base = mode == kModeKeyRecno                        ? 2
                    : (mode == kModeAbove || mode == kModeAfter) ? 3
-                                                                   : 1;
+                                                                : 1;
   int16_t status = tree.Search(search, length, *recno, base);
   if (status < 0 || status == kKbdEmptyFile) return status;
   bool positioned = Positioned(status);
@@ -87,12 +87,16 @@ int16_t Find(CdxTag& tag, void* key, uint32_t* recno, uint16_t mode) {
         status = tree.Prev();
         if (status < 0) return status;
       }
-      if (status == kKbdKeyNotFound) status = kKbdOk;
-      else if (status == kKbdNoMoreKeys) status = kKbdKeyNotFound;
+      if (status == kKbdKeyNotFound)
+        status = kKbdOk;
+      else if (status == kKbdNoMoreKeys)
+        status = kKbdKeyNotFound;
       break;
     case kModeSoft:
-      if (status == kKbdKeyNotFound) status = kKbdOk;
-      else if (status == kKbdNoMoreKeys) status = kKbdKeyNotFound;
+      if (status == kKbdKeyNotFound)
+        status = kKbdOk;
+      else if (status == kKbdNoMoreKeys)
+        status = kKbdKeyNotFound;
       break;
     case kModeSoftEnd:
       if (status == kKbdNoMoreKeys) status = kKbdKeyNotFound;
@@ -144,13 +148,11 @@ int16_t EdgeEntry(int32_t tag_id, void* key, uint32_t* recno, Edge edge) {
 
 int16_t StepEntry(int32_t tag_id, void* key, uint32_t* recno, bool forward) {
   if (key == nullptr || recno == nullptr) return Fail(kKbdErrNullPointer);
-  return RunOnTag(tag_id, LockKind::kShared, [&](CdxTag& tag) {
-    return Step(tag, key, recno, forward);
-  });
+  return RunOnTag(tag_id, LockKind::kShared,
+                  [&](CdxTag& tag) { return Step(tag, key, recno, forward); });
 }
 
-int16_t ChangeEntry(int32_t tag_id, const void* key, uint32_t recno,
-                    bool add) {
+int16_t ChangeEntry(int32_t tag_id, const void* key, uint32_t recno, bool add) {
   if (key == nullptr) return Fail(kKbdErrNullPointer);
   return RunOnTag(tag_id, LockKind::kExclusive, [&](CdxTag& tag) -> int16_t {
     TakeKey(tag, key, KeyInput::kPadded);
@@ -172,8 +174,8 @@ extern "C" int16_t kbdckeytype(int32_t tag, uint16_t type) {
     CdxTag* loaded = CheckCdxTagId(tag, true);
     if (loaded == nullptr) return LastError();
     const char letter = static_cast<char>(type & 0xDF);
-    if (type > 0xFF || (letter != 'C' && letter != 'D' && letter != 'L' &&
-                        letter != 'N'))
+    if (type > 0xFF ||
+        (letter != 'C' && letter != 'D' && letter != 'L' && letter != 'N'))
       return Fail(kKbdErrKeyType);
     loaded->key_type = letter;
     loaded->tree.set_pad(loaded->pad());
@@ -217,8 +219,7 @@ extern "C" int16_t kbdccurrent(int32_t tag, void* key, uint32_t* recno) {
     if (key == nullptr || recno == nullptr) return Fail(kKbdErrNullPointer);
     return RunOnTag(tag, LockKind::kShared, [&](CdxTag& loaded) -> int16_t {
       const uint32_t length = TakeKey(loaded, key, KeyInput::kPadded);
-      int16_t status =
-          loaded.tree.Search(loaded.key.data(), length, *recno, 2);
+      int16_t status = loaded.tree.Search(loaded.key.data(), length, *recno, 2);
       if (Positioned(status)) GiveEntry(loaded, key, recno);
       return status == kKbdNoMoreKeys ? int16_t{kKbdKeyNotFound} : status;
     });

@@ -17,12 +17,12 @@
 #include <string>
 #include <vector>
 
-#include "engine/index/key_type_word.h"
 #include "engine/cdx/cdx_file.h"
 #include "engine/core/coding.h"
 #include "engine/expr/expression.h"
 #include "engine/fileio/memory.h"
 #include "engine/fox/fox_key_image.h"
+#include "engine/index/key_type_word.h"
 
 namespace qx::engine {
 namespace {
@@ -266,8 +266,7 @@ int16_t CreateCdxTag(CdxFile* file, const char* name, uint16_t type,
           NormaliseKeyExpression(expression, &text, kCdxMaxExpression - 1))
     return e;
   std::string for_text;
-  if (int16_t e = fox::StoredForExpression(for_expression, &for_text))
-    return e;
+  if (int16_t e = fox::StoredForExpression(for_expression, &for_text)) return e;
   // Both expressions and their NULs share the 512-byte expression block.
   if (text.size() + for_text.size() + 2 > fox::kFoxPoolSize)
     return Fail(kKbdErrKeyExpression);
@@ -298,8 +297,7 @@ int16_t CreateCdxTag(CdxFile* file, const char* name, uint16_t type,
   tree.descending = (type & kKbdKeyDescending) != 0;
   tree.expression = text;
   tree.for_expression = for_text;
-  if (int16_t e = fox::WriteEmptyTree(file->slot, offset, root, tree))
-    return e;
+  if (int16_t e = fox::WriteEmptyTree(file->slot, offset, root, tree)) return e;
   const std::string key = DirectoryKey(file, upper);
   int16_t status = ChangeDirectory(file, [&](fox::FoxTree& dir) {
     return dir.Insert(reinterpret_cast<const uint8_t*>(key.data()), offset);
@@ -314,13 +312,11 @@ int16_t CreateCdxTag(CdxFile* file, const char* name, uint16_t type,
 
 using namespace qx::engine;
 
-extern "C" int16_t kbdctagopen(int32_t* tag, int16_t handle,
-                               const char* name) {
+extern "C" int16_t kbdctagopen(int32_t* tag, int16_t handle, const char* name) {
   return RunOperation([&] { return OpenTagByName(tag, handle, name); });
 }
 
-extern "C" int16_t kbdctagopenno(int32_t* tag, int16_t handle,
-                                 int16_t number) {
+extern "C" int16_t kbdctagopenno(int32_t* tag, int16_t handle, int16_t number) {
   return RunOperation([&] { return OpenTagByNumber(tag, handle, number); });
 }
 
@@ -379,9 +375,9 @@ extern "C" int16_t kbdcinfo(int16_t handle, KbdCdxInfo* info) {
     if (int16_t e = ReadCdxDirectory(file, &entries)) return e;
     *info = KbdCdxInfo{};
     CopyText(file->name, info->name, sizeof info->name);
-    info->file_flags = static_cast<uint16_t>(
-        (file->read_only() ? 0x01 : 0) | (file->shared() ? 0x02 : 0) |
-        (file->write_through ? 0x04 : 0));
+    info->file_flags = static_cast<uint16_t>((file->read_only() ? 0x01 : 0) |
+                                             (file->shared() ? 0x02 : 0) |
+                                             (file->write_through ? 0x04 : 0));
     // Outside a call this handle holds no lock of the file (C2).
     info->locked = 0;
     info->tag_count = static_cast<uint16_t>(entries.size());

@@ -49,7 +49,7 @@ struct HandleSlot {
 struct TaskRecord {
   uint32_t process_id = 0;
   int16_t last_error = 0;
-  uint16_t date_format = 4;  // 1..15, 4 = yyyymmdd
+  uint16_t date_format = 4;               // 1..15, 4 = yyyymmdd
   std::unique_ptr<HandleSlot[]> handles;  // kKbdHandleSlots slots
   int16_t slot_count = 0;
   int16_t open_count = 0;

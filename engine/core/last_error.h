@@ -31,8 +31,10 @@ inline TaskRecord* CurrentTask() { return Engine().current_task; }
 // copy; without a task stores -59. Returns what it stored.
 inline int16_t SetLastError(int16_t code) {
   EngineState& engine = Engine();
-  if (engine.current_task == nullptr) code = kKbdErrNoTask;
-  else engine.current_task->last_error = code;
+  if (engine.current_task == nullptr)
+    code = kKbdErrNoTask;
+  else
+    engine.current_task->last_error = code;
   engine.last_error_copy = code;
   return code;
 }
@@ -58,8 +60,8 @@ template <typename Body>
 int16_t RunOperation(Body&& body) {
   TaskRecord* task = CurrentTask();
   if (task == nullptr) [[unlikely]]
-    return SetLastError(kKbdErrNoTask);                     // L1
-  if (task->last_error < 0) return task->last_error;        // L2
+    return SetLastError(kKbdErrNoTask);               // L1
+  if (task->last_error < 0) return task->last_error;  // L2
   task->last_error = 0;
   int16_t status;
   try {

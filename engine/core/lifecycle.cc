@@ -81,9 +81,9 @@ extern "C" int16_t kbdterm(void) {
 
 extern "C" int16_t kbdgeterror(void) {
   EngineState& engine = Engine();
-  engine.last_error_copy =
-      engine.current_task ? engine.current_task->last_error
-                          : static_cast<int16_t>(kKbdErrNoTask);
+  engine.last_error_copy = engine.current_task
+                               ? engine.current_task->last_error
+                               : static_cast<int16_t>(kKbdErrNoTask);
   return engine.last_error_copy;
 }
 
@@ -99,7 +99,8 @@ extern "C" int16_t kbdsetdatefmt(uint16_t code) {
 }
 
 extern "C" int16_t kbdgetdatefmt(uint16_t* code, char* name) {
-  if (code == nullptr || name == nullptr) return SetLastError(kKbdErrNullPointer);
+  if (code == nullptr || name == nullptr)
+    return SetLastError(kKbdErrNullPointer);
   TaskRecord* task = FindCallerTask();
   if (task == nullptr) return SetLastError(kKbdErrNoTask);
   if (task->last_error < 0) return task->last_error;

@@ -32,6 +32,7 @@ const char* DialectName(int dialect) {
 }  // namespace qx::engine
 
 extern "C" const KbdDialectName* kbddialects(int16_t* count) {
-  if (count != nullptr) *count = static_cast<int16_t>(std::size(qx::engine::kDialects));
+  if (count != nullptr)
+    *count = static_cast<int16_t>(std::size(qx::engine::kDialects));
   return qx::engine::kDialects;
 }

@@ -26,12 +26,13 @@ const StatusTexts* StatusCatalogue(int* count);
 
 // 0xC000 | error number, as a 16-bit status (negative).
 constexpr int16_t SystemErrorStatus(uint32_t error) {
-  return static_cast<int16_t>(
-      static_cast<uint16_t>(kKbdSystemErrorBits | (error & kKbdSystemErrorMask)));
+  return static_cast<int16_t>(static_cast<uint16_t>(
+      kKbdSystemErrorBits | (error & kKbdSystemErrorMask)));
 }
 constexpr bool IsSystemErrorStatus(int16_t status) {
   return (static_cast<uint16_t>(status) & kKbdSystemErrorBits) ==
-         kKbdSystemErrorBits && status < kKbdErrNoTask;
+             kKbdSystemErrorBits &&
+         status < kKbdErrNoTask;
 }
 
 }  // namespace qx::engine

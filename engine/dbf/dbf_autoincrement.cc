@@ -35,7 +35,8 @@ int16_t AssignAutoIncrements(DbfFile* file) {
     }
     const uint32_t value = file->next_values[i];
     PutLe32(counter, value + file->steps[i]);
-    if (int16_t e = FileWriteAt(file->slot, at, counter, kDbfFieldNextValueSize))
+    if (int16_t e =
+            FileWriteAt(file->slot, at, counter, kDbfFieldNextValueSize))
       return e;
     file->next_values[i] = value + file->steps[i];
     PutLe32(file->field_bytes(f), value);

@@ -16,7 +16,8 @@ namespace {
 int16_t ServeRecord(DbfFile* file, uint32_t recno, const uint8_t** bytes) {
   if (file->records_per_block == 0) return Fail(kKbdErrCommand);
   uint32_t size = file->record_size();
-  if (recno < file->block_first || recno >= file->block_first + file->block_count ||
+  if (recno < file->block_first ||
+      recno >= file->block_first + file->block_count ||
       file->block_count == 0) {
     if (int16_t e = CheckRecno(file, recno)) return e;
     uint32_t count = std::min(file->records_per_block,
@@ -24,14 +25,16 @@ int16_t ServeRecord(DbfFile* file, uint32_t recno, const uint8_t** bytes) {
     uint32_t offset = 0;
     if (int16_t e = RecordOffset(*file, recno, &offset)) return e;
     file->block_count = 0;
-    if (int16_t e = FileReadAt(file->slot, offset, file->block.data(), count * size))
+    if (int16_t e =
+            FileReadAt(file->slot, offset, file->block.data(), count * size))
       return e;
     file->block_first = recno;
     file->block_count = count;
   }
-  *bytes = file->block.data() + static_cast<size_t>(recno - file->block_first) * size;
+  *bytes = file->block.data() +
+           static_cast<size_t>(recno - file->block_first) * size;
   return (*bytes)[kDbfDeletionFlagOffset] == kDbfDeletedFlag ? kKbdDeletedRecord
-                                                              : kKbdOk;
+                                                             : kKbdOk;
 }
 
 }  // namespace
@@ -39,7 +42,8 @@ int16_t ServeRecord(DbfFile* file, uint32_t recno, const uint8_t** bytes) {
 uint32_t RecordsPerBlock(uint16_t record_size) {
   if (record_size == 0) return kDbfBlockRecords;
   uint32_t bytes = kDbfBlockRecords * record_size;
-  if (bytes > kDbfBlockMaxBytes) return std::max<uint32_t>(1, kDbfBlockMaxBytes / record_size);
+  if (bytes > kDbfBlockMaxBytes)
+    return std::max<uint32_t>(1, kDbfBlockMaxBytes / record_size);
   if (bytes < kDbfBlockMinBytes) return kDbfBlockMinBytes / record_size;
   return kDbfBlockRecords;
 }

@@ -52,11 +52,18 @@ struct NewTable {
 // The largest field count a dialect's files may have.
 int MaxFieldCount(uint16_t dialect) {
   switch (dialect) {
-    case kKbdDbase4: case kKbdFoxpro2: return 255;
-    case kKbdClipper: case kKbdClipper5: return 1023;
-    case kKbdDbxl: return 512;
-    case kKbdVisualFoxpro: return kVfpMaxFieldCount;
-    default: return 128;  // 1, 3, 4, 9
+    case kKbdDbase4:
+    case kKbdFoxpro2:
+      return 255;
+    case kKbdClipper:
+    case kKbdClipper5:
+      return 1023;
+    case kKbdDbxl:
+      return 512;
+    case kKbdVisualFoxpro:
+      return kVfpMaxFieldCount;
+    default:
+      return 128;  // 1, 3, 4, 9
   }
 }
 
@@ -67,9 +74,13 @@ bool AllowsFloat(uint16_t dialect) {
 
 uint8_t MemoVersion(uint16_t dialect) {
   switch (dialect) {
-    case kKbdDbase4: return kDbfVersionDbase4Memo;
-    case kKbdFoxpro1: case kKbdFoxpro2: return kDbfVersionFptMemo;
-    default: return kDbfVersionDbtMemo;
+    case kKbdDbase4:
+      return kDbfVersionDbase4Memo;
+    case kKbdFoxpro1:
+    case kKbdFoxpro2:
+      return kDbfVersionFptMemo;
+    default:
+      return kDbfVersionDbtMemo;
   }
 }
 
@@ -133,8 +144,12 @@ int16_t BuildDescriptor(const KbdFieldDef& def, uint16_t dialect,
       length = def.length;
       break;
     }
-    case 'D': length = 8; break;
-    case 'L': length = 1; break;
+    case 'D':
+      length = 8;
+      break;
+    case 'L':
+      length = 1;
+      break;
     case 'M':
       length = 10;
       table->version = MemoVersion(dialect);
@@ -170,16 +185,26 @@ bool VfpRule(char type, VfpTypeRule* rule) {
   constexpr uint8_t kNull = kDbfFieldNullable;
   constexpr uint8_t kBin = kDbfFieldBinary;
   switch (type) {
-    case 'C': case 'V': case 'M': case 'G':
+    case 'C':
+    case 'V':
+    case 'M':
+    case 'G':
       *rule = {kNull | kBin, 0};
       return true;
-    case 'B': case 'Y': case 'T': case 'W': case 'Q':
+    case 'B':
+    case 'Y':
+    case 'T':
+    case 'W':
+    case 'Q':
       *rule = {kNull | kBin, kBin};
       return true;
     case 'I':
       *rule = {kNull | kBin | kDbfFieldAutoIncrement, kBin};
       return true;
-    case 'D': case 'L': case 'N': case 'F':
+    case 'D':
+    case 'L':
+    case 'N':
+    case 'F':
       *rule = {kNull, 0};
       return true;
     default:
@@ -238,12 +263,15 @@ int16_t BuildVfpDescriptor(const KbdFieldDef& def, DbfDescriptor* d,
   uint16_t length = 0;
   uint8_t decimals = 0;
   switch (type) {
-    case 'C': case 'V': case 'Q':
+    case 'C':
+    case 'V':
+    case 'Q':
       if (def.length < 1 || def.length > kVfpWidestText)
         return kKbdErrFieldSize;
       length = def.length;
       break;
-    case 'N': case 'F':
+    case 'N':
+    case 'F':
       if (int16_t e = CheckNumber(def, kKbdVisualFoxpro)) return e;
       length = def.length;
       decimals = static_cast<uint8_t>(def.decimals);
@@ -257,10 +285,18 @@ int16_t BuildVfpDescriptor(const KbdFieldDef& def, DbfDescriptor* d,
       length = kDbfBinaryFieldSize;
       decimals = kVfpCurrencyDecimals;
       break;
-    case 'T': length = kDbfBinaryFieldSize; break;
-    case 'D': length = kStoredDateLength; break;
-    case 'L': length = 1; break;
-    case 'I': length = kDbfIntegerFieldSize; break;
+    case 'T':
+      length = kDbfBinaryFieldSize;
+      break;
+    case 'D':
+      length = kStoredDateLength;
+      break;
+    case 'L':
+      length = 1;
+      break;
+    case 'I':
+      length = kDbfIntegerFieldSize;
+      break;
     default:  // M, G, W: binary block numbers
       length = kDbfIntegerFieldSize;
       table->table_flags |= kDbfVfpTableMemo;
@@ -340,8 +376,8 @@ DbfHeader NewHeader(uint8_t version, uint16_t header_size,
 int16_t WriteNewFile(const char* name, const std::vector<uint8_t>& bytes) {
   uint16_t slot = kNoFileSlot;
   if (int16_t e = FileCreate(&slot, name)) return e;
-  int16_t status = FileWriteAt(slot, 0, bytes.data(),
-                               static_cast<uint32_t>(bytes.size()));
+  int16_t status =
+      FileWriteAt(slot, 0, bytes.data(), static_cast<uint32_t>(bytes.size()));
   if (status == kKbdOk) return FileClose(slot);  // closing flushes
   CloseSlotQuietly(&slot);
   return status;
@@ -365,8 +401,8 @@ int16_t CreateDbf(const char* name, int16_t field_count,
     if (int16_t e = BuildVfpTable(field_count, fields, &table)) return Fail(e);
   } else {
     for (int16_t i = 0; i < field_count; ++i) {
-      if (int16_t e = BuildDescriptor(fields[i], dialect,
-                                      &table.descriptors[i], &table))
+      if (int16_t e = BuildDescriptor(fields[i], dialect, &table.descriptors[i],
+                                      &table))
         return Fail(e);
     }
   }
@@ -412,6 +448,7 @@ int16_t CreateDbfLike(const DbfFile& source, const char* name) {
 
 extern "C" int16_t kbddcreate(const char* name, int16_t field_count,
                               const KbdFieldDef* fields, uint16_t dialect) {
-  return qx::engine::RunOperation(
-      [&] { return qx::engine::CreateDbf(name, field_count, fields, dialect); });
+  return qx::engine::RunOperation([&] {
+    return qx::engine::CreateDbf(name, field_count, fields, dialect);
+  });
 }

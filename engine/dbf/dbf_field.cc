@@ -35,8 +35,10 @@ void SetBit(DbfFile* file, int16_t bit, bool on) {
   if (bit < 0) return;
   uint8_t* flags = file->field_bytes(file->fields[file->null_flags_field]);
   uint8_t mask = static_cast<uint8_t>(1u << (bit % 8));
-  if (on) flags[bit / 8] |= mask;
-  else flags[bit / 8] &= static_cast<uint8_t>(~mask);
+  if (on)
+    flags[bit / 8] |= mask;
+  else
+    flags[bit / 8] &= static_cast<uint8_t>(~mask);
 }
 
 // Bytes held by a V or Q field: all of it, or the count in its last byte
@@ -68,9 +70,15 @@ int16_t PutVariable(DbfFile* file, const DbfField& field, const uint8_t* data,
 // (written by other programs) keeps the text form.
 bool IsMemoPointer(const DbfFile& file, const DbfField& field) {
   switch (field.type) {
-    case 'M': case 'P': case 'G': case 'W': return true;
-    case 'B': return file.dialect != kKbdVisualFoxpro;
-    default: return false;
+    case 'M':
+    case 'P':
+    case 'G':
+    case 'W':
+      return true;
+    case 'B':
+      return file.dialect != kKbdVisualFoxpro;
+    default:
+      return false;
   }
 }
 
@@ -87,8 +95,7 @@ uint16_t CurrentDateFormat() { return CurrentTask()->date_format; }
 // kbddget's conversions for every type and the null flags, from the record
 // buffer; the value pointer is not null.
 [[gnu::noinline]] int16_t GetAnyFieldValue(const DbfFile& file,
-                                           const DbfField& field,
-                                           void* value) {
+                                           const DbfField& field, void* value) {
   const uint8_t* p = file.field_bytes(field);
   bool null = TestBit(file, field.null_bit);
   size_t length = field.length;
@@ -96,8 +103,10 @@ uint16_t CurrentDateFormat() { return CurrentTask()->date_format; }
   switch (field.type) {
     case 'C': {
       char* out = static_cast<char*>(value);
-      if (null) std::fill_n(out, length, ' ');
-      else std::memcpy(out, p, length);
+      if (null)
+        std::fill_n(out, length, ' ');
+      else
+        std::memcpy(out, p, length);
       out[length] = '\0';
       break;
     }
@@ -132,9 +141,12 @@ uint16_t CurrentDateFormat() { return CurrentTask()->date_format; }
     case 'M':
     case 'P': {
       uint32_t* out = static_cast<uint32_t*>(value);
-      if (null) *out = 0;
-      else if (IsBinaryMemo(file, field)) *out = GetLe32(p);
-      else status = DecodeMemoNumber(p, length, out);
+      if (null)
+        *out = 0;
+      else if (IsBinaryMemo(file, field))
+        *out = GetLe32(p);
+      else
+        status = DecodeMemoNumber(p, length, out);
       break;
     }
     case 'I':
@@ -218,8 +230,10 @@ int16_t PutFieldValue(DbfFile* file, int16_t number, const void* value) {
     case 'M':
     case 'P': {
       uint32_t block = *static_cast<const uint32_t*>(value);
-      if (IsBinaryMemo(*file, field)) PutLe32(p, block);
-      else status = EncodeMemoNumber(block, p, length);
+      if (IsBinaryMemo(*file, field))
+        PutLe32(p, block);
+      else
+        status = EncodeMemoNumber(block, p, length);
       break;
     }
     case 'I':
@@ -260,13 +274,20 @@ bool IsFieldBlank(const DbfFile& file, const DbfField& field) {
       return field.length == 0 || p[0] == ' ' || p[0] == '\0';
     case 'T':
       return field.length >= kDbfBinaryFieldSize && IsBlankDateTime(p);
-    case 'M': case 'P': case 'G': case 'W':
+    case 'M':
+    case 'P':
+    case 'G':
+    case 'W':
       // A Visual FoxPro block number is binary: block 32 is 20 00 00 00,
       // which the text rule would take for blanks and lose the memo.
       if (IsBinaryMemo(file, field))
         return GetLe32(p) == 0 || GetLe32(p) == 0x20202020u;
       return IsBlankText(p, field.length);
-    case 'C': case 'V': case 'N': case 'F': case 'L':
+    case 'C':
+    case 'V':
+    case 'N':
+    case 'F':
+    case 'L':
       return IsBlankText(p, field.length);
     default:  // binary values (I, B, Y, Q): every byte pattern is a value
       return false;
@@ -310,8 +331,8 @@ const DbfField* FieldOf(int16_t handle, int16_t field, DbfFile** file) {
 
 int16_t EndRead() { return EndShortWay(CurrentTask(), kKbdOk); }
 
-int16_t ReadInFull(const uint8_t*, const DbfField&, void* value,
-                   int16_t handle, int16_t field_number) {
+int16_t ReadInFull(const uint8_t*, const DbfField&, void* value, int16_t handle,
+                   int16_t field_number) {
   return GetInFull(handle, field_number, value);
 }
 
@@ -414,8 +435,10 @@ extern "C" int16_t kbddisblank(int16_t handle, int16_t field) {
     DbfFile* file = nullptr;
     const DbfField* f = FieldOf(handle, field, &file);
     if (f == nullptr) return StickyError();
-    if (TestBit(*file, f->null_bit)) answer = 2;
-    else if (IsFieldBlank(*file, *f)) answer = 1;
+    if (TestBit(*file, f->null_bit))
+      answer = 2;
+    else if (IsFieldBlank(*file, *f))
+      answer = 1;
     return kKbdOk;
   });
   return status < 0 ? status : answer;
@@ -430,19 +453,19 @@ extern "C" int16_t kbddblankrec(int16_t handle) {
     bool vfp = file->dialect == kKbdVisualFoxpro;
     for (const DbfField& f : file->fields) {
       // Binary forms are zero when empty; text forms are blanks.
-      bool binary = f.type == 'I' || f.type == 'B' || f.type == 'Y' ||
-                    f.type == 'T' || f.type == 'Q' ||
-                    (f.flags & kDbfFieldSystem) != 0 ||
-                    (vfp && f.length == kDbfIntegerFieldSize &&
-                     (f.type == 'M' || f.type == 'G' || f.type == 'P' ||
-                      f.type == 'W'));
+      bool binary =
+          f.type == 'I' || f.type == 'B' || f.type == 'Y' || f.type == 'T' ||
+          f.type == 'Q' || (f.flags & kDbfFieldSystem) != 0 ||
+          (vfp && f.length == kDbfIntegerFieldSize &&
+           (f.type == 'M' || f.type == 'G' || f.type == 'P' || f.type == 'W'));
       std::memset(rec + f.offset, binary ? 0 : ' ', f.length);
     }
     // A new record's nullable fields are null until a value is put.
     for (const DbfField& f : file->fields)
       if (f.null_bit >= 0)
-        file->field_bytes(file->fields[file->null_flags_field])
-            [f.null_bit / 8] |= static_cast<uint8_t>(1u << (f.null_bit % 8));
+        file->field_bytes(
+            file->fields[file->null_flags_field])[f.null_bit / 8] |=
+            static_cast<uint8_t>(1u << (f.null_bit % 8));
     return kKbdOk;
   });
 }

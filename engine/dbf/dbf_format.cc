@@ -230,8 +230,8 @@ int16_t EncodeDate(std::string_view text, uint16_t format, uint8_t* p,
   if (length < kStoredDateLength) return kKbdErrData;
   int year = 0, month = 0, day = 0;
   if (format == kDateFormatYmd && text.size() == kStoredDateLength &&
-      ReadPlainStoredDate(reinterpret_cast<const uint8_t*>(text.data()),
-                          &year, &month, &day)) {
+      ReadPlainStoredDate(reinterpret_cast<const uint8_t*>(text.data()), &year,
+                          &month, &day)) {
     std::memcpy(p, text.data(), kStoredDateLength);
     std::fill(p + kStoredDateLength, p + length, ' ');
     return kKbdOk;
@@ -246,9 +246,19 @@ int16_t EncodeDate(std::string_view text, uint16_t format, uint8_t* p,
 
 uint8_t DecodeLogical(uint8_t stored) {
   switch (stored) {
-    case 'T': case 't': case 'Y': case 'y': case '1': case 1:
+    case 'T':
+    case 't':
+    case 'Y':
+    case 'y':
+    case '1':
+    case 1:
       return 1;
-    case 'F': case 'f': case 'N': case 'n': case '0': case 0:
+    case 'F':
+    case 'f':
+    case 'N':
+    case 'n':
+    case '0':
+    case 0:
       return 0;
     default:
       return '?';
@@ -317,8 +327,8 @@ int16_t DecodeDateTime(const uint8_t* p, char* out) {
   seconds %= kSecondsPerDay;
   if (whole_day > INT32_MAX) return kKbdErrDate;
   int year = 0, month = 0, mday = 0;
-  int16_t status = JulianDayToDate(&year, &month, &mday,
-                                   static_cast<int32_t>(whole_day));
+  int16_t status =
+      JulianDayToDate(&year, &month, &mday, static_cast<int32_t>(whole_day));
   if (status != kKbdOk) return status;
   std::snprintf(out, kDbfDateTimeTextLength + 1, "%04d%02d%02d%02u%02u%02u000",
                 year, month, mday, seconds / 3600, seconds / 60 % 60,

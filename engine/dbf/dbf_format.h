@@ -310,14 +310,15 @@ struct DbfDescriptor {
   std::array<char, kDbfFieldNameSize> name{};  // as stored, NUL-padded
   uint8_t type = 0;
   uint32_t displacement = 0;  // VFP: bytes from the record start
-  uint8_t length = 0;    // low byte
-  uint8_t decimals = 0;  // or the length's high byte (C, dialects 4-6, 8)
+  uint8_t length = 0;         // low byte
+  uint8_t decimals = 0;       // or the length's high byte (C, dialects 4-6, 8)
   uint8_t flags = 0;
   uint32_t next_value = 0;  // VFP autoincrement
   uint8_t step = 0;         // VFP autoincrement
   std::array<uint8_t, kDbfFieldReservedSize> reserved{};
 
-  static DbfDescriptor DecodeFrom(std::span<const uint8_t, kDbfDescriptorSize> in);
+  static DbfDescriptor DecodeFrom(
+      std::span<const uint8_t, kDbfDescriptorSize> in);
   void EncodeTo(std::span<uint8_t, kDbfDescriptorSize> out) const;
 
   // The name's length up to its first NUL (11 when it has none).
@@ -399,7 +400,7 @@ inline constexpr size_t kDbfDateTimeTextLength = 17;
 // 12345. -33 for a value not finite or beyond +-9.2e14.
 int16_t EncodeCurrency(double value, int64_t* stored);
 inline constexpr double kDbfCurrencyScale = 10000.0;
-inline constexpr size_t kDbfBinaryFieldSize = 8;  // B, Y, T
+inline constexpr size_t kDbfBinaryFieldSize = 8;   // B, Y, T
 inline constexpr size_t kDbfIntegerFieldSize = 4;  // I, VFP M/P/G/W
 
 // ---------------------------------------------------------------------------

@@ -55,14 +55,14 @@ using FieldReader = int16_t (*)(const uint8_t* p, const DbfField& field,
 struct DbfField {
   // What a get reads first (one cache line holds two fields).
   FieldReader reader = nullptr;  // set by AssignFieldReaders
-  uint16_t offset = 0;  // bytes from the record start (byte 0: deletion)
-  uint16_t length = 0;  // bytes; C in dialects 4, 5, 6, 8 up to 65535
+  uint16_t offset = 0;    // bytes from the record start (byte 0: deletion)
+  uint16_t length = 0;    // bytes; C in dialects 4, 5, 6, 8 up to 65535
   int16_t null_bit = -1;  // VFP nullable: bit in _NullFlags, -1 none
   char type = 0;          // upper case
   uint8_t decimals = 0;
   char name[kDbfFieldNameSize] = {};  // upper case, NUL-terminated
-  uint8_t flags = 0;    // descriptor byte 18
-  int16_t varlength_bit = -1;  // VFP V, Q: bit in _NullFlags, -1 none
+  uint8_t flags = 0;                  // descriptor byte 18
+  int16_t varlength_bit = -1;         // VFP V, Q: bit in _NullFlags, -1 none
 };
 static_assert(sizeof(DbfField) == 32);
 
@@ -80,8 +80,8 @@ struct DbfFile : ControlBlock {
   // bytes (D1). Filled with blanks at open.
   std::vector<uint8_t> record;
 
-  std::string name;               // as given to open
-  std::vector<double> largest;    // per field; N, F: the largest value
+  std::string name;             // as given to open
+  std::vector<double> largest;  // per field; N, F: the largest value
   // Per field, Visual FoxPro autoincrement: the next value and step as
   // read at open (both 0 for the other fields and dialects).
   std::vector<uint32_t> next_values;
@@ -89,10 +89,10 @@ struct DbfFile : ControlBlock {
   uint16_t largest_length = 0;
   int16_t null_flags_field = -1;  // index of _NullFlags, -1 none
   bool has_memo = false;          // an M field outside dialect 10
-  bool changed = false;   // set by writes; close then stamps the date
-  bool unflushed = false; // written since the last flush (sync off)
-  bool defer_flush = false;  // flush only at close (pack's work file)
-  bool copying = false;  // pack's work file: appends keep every value
+  bool changed = false;           // set by writes; close then stamps the date
+  bool unflushed = false;         // written since the last flush (sync off)
+  bool defer_flush = false;       // flush only at close (pack's work file)
+  bool copying = false;           // pack's work file: appends keep every value
 
   // Locks (D3). The current region is what the last lock call asked for.
   std::vector<uint32_t> locked_records;

@@ -127,8 +127,8 @@ void ReleaseFileLock(DbfFile* file, int16_t mode) {
       break;
     case 4:
       if (file->shared_slot != 0) {
-        ForgetUnlockError(UnlockRegion(
-            file, kDbfLockSharedSlotBase - file->shared_slot, 1));
+        ForgetUnlockError(
+            UnlockRegion(file, kDbfLockSharedSlotBase - file->shared_slot, 1));
         file->shared_slot = 0;
       }
       break;
@@ -153,7 +153,8 @@ int16_t LockDbfFile(DbfFile* file, int16_t mode) {
       status = LockRegion(file, kDbfLockMode3Offset, kDbfLockMode3Length);
       break;
     case 4:
-      status = TestRegion(file, kDbfLockMode4TestOffset, kDbfLockMode4TestLength);
+      status =
+          TestRegion(file, kDbfLockMode4TestOffset, kDbfLockMode4TestLength);
       if (status == kKbdOk) status = TakeSharedSlot(file);
       break;
     case 5:

@@ -51,8 +51,12 @@ bool IsOneOf(uint8_t dialect, std::initializer_list<uint8_t> set) {
 int16_t CheckVersion(uint8_t dialect, const DbfHeader& h) {
   uint8_t v = h.version;
   switch (dialect) {
-    case kKbdDbase3: case kKbdFoxbase: case kKbdClipper: case kKbdClipper5:
-    case kKbdDbxl: case kKbdOmnis:
+    case kKbdDbase3:
+    case kKbdFoxbase:
+    case kKbdClipper:
+    case kKbdClipper5:
+    case kKbdDbxl:
+    case kKbdOmnis:
       // Visual Objects marks its ANSI tables with 0x04 in the version byte
       // (0x07, 0x87 with a DBT); the tables are dBASE III tables otherwise.
       return v == kDbfVersionPlain || v == kDbfVersionDbtMemo ||
@@ -64,9 +68,10 @@ int16_t CheckVersion(uint8_t dialect, const DbfHeader& h) {
                      v == kDbfVersionDbase4Memo
                  ? kKbdOk
                  : kKbdErrVersion;
-    case kKbdFoxpro1: case kKbdFoxpro2:
+    case kKbdFoxpro1:
+    case kKbdFoxpro2:
       return v == kDbfVersionPlain || v == kDbfVersionFptMemo ? kKbdOk
-                                                               : kKbdErrVersion;
+                                                              : kKbdErrVersion;
     case kKbdVisualFoxpro:
       if (v != kDbfVersionVfp && v != kDbfVersionVfpAutoIncrement &&
           v != kDbfVersionVfpVarchar && v != kDbfVersionFptMemo)
@@ -90,7 +95,8 @@ int16_t DecodeField(const DbfDescriptor& d, uint8_t dialect, uint8_t version,
                     DbfField* field, bool* memo) {
   size_t name_length = d.NameLength();
   if (name_length > kDbfMaxFieldNameLength) return kKbdErrFieldName;
-  for (size_t i = 0; i < name_length; ++i) field->name[i] = AsciiUpper(d.name[i]);
+  for (size_t i = 0; i < name_length; ++i)
+    field->name[i] = AsciiUpper(d.name[i]);
   field->name[name_length] = '\0';
   char type = AsciiUpper(static_cast<char>(d.type));
   field->type = type;
@@ -155,18 +161,21 @@ constexpr uint32_t kOpenLockWaitMs = 200;
 
 // Steps 2 to 10 of the open on a freshly allocated block.
 int16_t LoadDbf(DbfFile* file, const char* name, uint16_t mode) {
-  if (int16_t e = FileOpen(&file->slot, name, mode, &file->file_flags)) return e;
+  if (int16_t e = FileOpen(&file->slot, name, mode, &file->file_flags))
+    return e;
   // Opened without sharing, the file changes only through this handle: its
   // records and header are read from memory once read.
   FileKeepBlocks(file->slot);
   uint8_t raw_header[kDbfHeaderSize];
-  if (int16_t e = FileReadAt(file->slot, 0, raw_header, kDbfHeaderSize)) return e;
+  if (int16_t e = FileReadAt(file->slot, 0, raw_header, kDbfHeaderSize))
+    return e;
   DbfHeader& h = file->header;
   h = DbfHeader::DecodeFrom(raw_header);
   if (int16_t e = CheckVersion(file->dialect, h)) return Fail(e);
 
   int32_t area = file->dialect == kKbdVisualFoxpro
-                     ? static_cast<int32_t>(kDbfVfpAreaSize) : 0;
+                     ? static_cast<int32_t>(kDbfVfpAreaSize)
+                     : 0;
   int32_t body = static_cast<int32_t>(h.header_size) - area -
                  static_cast<int32_t>(kDbfHeaderSize);
   if (body < 0 || body % kDbfDescriptorSize > 2) return Fail(kKbdErrHeaderSize);
@@ -184,7 +193,8 @@ int16_t LoadDbf(DbfFile* file, const char* name, uint16_t mode) {
   }
   file->locked_records.reserve(kDbfLockListInitial);
   // A full descriptor slot starting with 0x0D is the Omnis terminator.
-  if (count > 0 && raw[(count - 1) * kDbfDescriptorSize] == kDbfHeaderTerminator) {
+  if (count > 0 &&
+      raw[(count - 1) * kDbfDescriptorSize] == kDbfHeaderTerminator) {
     --count;
     file->dialect = kKbdOmnis;
   }
@@ -240,8 +250,8 @@ int16_t LoadDbf(DbfFile* file, const char* name, uint16_t mode) {
   }
   uint32_t size = 0;
   if (int16_t e = FileSize(file->slot, &size)) return e;
-  uint64_t expected = h.header_size +
-                      static_cast<uint64_t>(h.record_size) * h.record_count;
+  uint64_t expected =
+      h.header_size + static_cast<uint64_t>(h.record_size) * h.record_count;
   if (size != expected && size != expected + 1 &&
       size != expected + h.record_size)
     return kKbdBadFileSize;

@@ -29,7 +29,6 @@
 namespace qx::engine {
 namespace {
 
-
 // Step 2: creates the work file and appends every live record to it. A
 // Visual FoxPro table's work file takes its header as it stands: the
 // database container's backlink, the table flags, the code page mark and
@@ -93,8 +92,8 @@ int16_t PackDbf(int16_t* handle) {
     return e;
   }
   std::string name = file->name;
-  uint16_t mode = static_cast<uint16_t>(file->dialect | kKbdModeShared |
-                                        kKbdModeOption);
+  uint16_t mode =
+      static_cast<uint16_t>(file->dialect | kKbdModeShared | kKbdModeOption);
   if (int16_t e = CloseDbf(*handle)) return e;
   *handle = kKbdNoHandle;
 

@@ -71,8 +71,8 @@ namespace {
 [[gnu::always_inline]] inline bool ReadRecordQuickly(DbfFile* file,
                                                      uint32_t recno) {
   if (recno - 1 >= file->header.record_count) return false;  // 0 wraps
-  uint64_t at = file->header.header_size +
-                uint64_t{recno - 1} * file->record_size();
+  uint64_t at =
+      file->header.header_size + uint64_t{recno - 1} * file->record_size();
   // From kept blocks when the file is open without sharing.
   if (at + file->record.size() > UINT32_MAX ||
       !FileProbeAt(file->slot, static_cast<uint32_t>(at), file->record.data(),
@@ -222,11 +222,13 @@ extern "C" int16_t kbddwrite(int16_t handle, uint32_t* recno, uint16_t mode) {
 }
 
 extern "C" int16_t kbdddelete(int16_t handle, uint32_t recno) {
-  return RunOperation([&] { return SetDeletionFlag(handle, recno, kDbfDeletedFlag); });
+  return RunOperation(
+      [&] { return SetDeletionFlag(handle, recno, kDbfDeletedFlag); });
 }
 
 extern "C" int16_t kbddrecall(int16_t handle, uint32_t recno) {
-  return RunOperation([&] { return SetDeletionFlag(handle, recno, kDbfActiveFlag); });
+  return RunOperation(
+      [&] { return SetDeletionFlag(handle, recno, kDbfActiveFlag); });
 }
 
 extern "C" int16_t kbddisdeleted(int16_t handle) {

@@ -96,9 +96,9 @@ int16_t FormatStr(const BuiltinContext& context, Arguments arguments,
     if (!IntArgument(arguments[2], &decimals)) return kBad;
     if (clipper && decimals < 0) decimals = 0;
   }
-  return FormatNumber(number.number, length, decimals, text,
-                      clipper ? Rounding::kDecimalText
-                              : Rounding::kBinaryValue);
+  return FormatNumber(
+      number.number, length, decimals, text,
+      clipper ? Rounding::kDecimalText : Rounding::kBinaryValue);
 }
 
 // ---- Texts.
@@ -152,8 +152,10 @@ int16_t ChangeCase(const BuiltinContext&, Arguments arguments,
                    ExprValue* result) {
   if (arguments[0].type != 'C') return kBad;
   *result = std::move(arguments[0]);
-  if (kUpper) UpperAscii(&result->text);
-  else LowerAscii(&result->text);
+  if (kUpper)
+    UpperAscii(&result->text);
+  else
+    LowerAscii(&result->text);
   return kKbdOk;
 }
 
@@ -168,8 +170,7 @@ int16_t Trim(const BuiltinContext&, Arguments arguments, ExprValue* result) {
 }
 
 template <PadSide kSide>
-int16_t PadText(const BuiltinContext&, Arguments arguments,
-                ExprValue* result) {
+int16_t PadText(const BuiltinContext&, Arguments arguments, ExprValue* result) {
   const ExprValue& value = arguments[0];
   std::string text;
   switch (value.type) {
@@ -216,8 +217,7 @@ int16_t Space(const BuiltinContext&, Arguments arguments, ExprValue* result) {
 int16_t Replicate(const BuiltinContext&, Arguments arguments,
                   ExprValue* result) {
   size_t count = 0;
-  if (arguments[0].type != 'C' || !TextCount(arguments[1], &count))
-    return kBad;
+  if (arguments[0].type != 'C' || !TextCount(arguments[1], &count)) return kBad;
   const std::string& text = arguments[0].text;
   if (!text.empty() && count > kMaxTextLength / text.size()) return kBad;
   std::string out;
@@ -372,8 +372,8 @@ int16_t DatePart(const BuiltinContext& context, Arguments arguments,
                  ExprValue* result) {
   if (arguments[0].type != 'D') return kBad;
   int parts[3] = {0, 0, 0};
-  int16_t status = ReadDate(&parts[0], &parts[1], &parts[2],
-                            arguments[0].text, context.date_format);
+  int16_t status = ReadDate(&parts[0], &parts[1], &parts[2], arguments[0].text,
+                            context.date_format);
   if (status < 0) return status;  // kKbdEmptyFile: the empty date, all 0
   *result = ExprValue();
   result->type = 'N';

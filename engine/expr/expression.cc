@@ -49,9 +49,12 @@ std::string NormaliseExpressionText(std::string_view text) {
   for (char c : text) {
     if (closing == '\0') {
       if (c == ' ') continue;
-      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-      else if (c == '"' || c == '\'') closing = c;
-      else if (c == '[') closing = ']';
+      if (c >= 'a' && c <= 'z')
+        c = static_cast<char>(c - 'a' + 'A');
+      else if (c == '"' || c == '\'')
+        closing = c;
+      else if (c == '[')
+        closing = ']';
     } else if (c == closing) {
       closing = '\0';
     }
@@ -63,8 +66,7 @@ std::string NormaliseExpressionText(std::string_view text) {
 
 int16_t NormaliseKeyExpression(const char* text, std::string* normalised,
                                size_t max_length) {
-  if (text == nullptr || normalised == nullptr)
-    return Fail(kKbdErrNullPointer);
+  if (text == nullptr || normalised == nullptr) return Fail(kKbdErrNullPointer);
   std::string result = NormaliseExpressionText(text);
   if (result.empty() || result.size() > max_length)
     return Fail(kKbdErrKeyExpression);

@@ -43,8 +43,8 @@ bool IsValidName(const char* name, int16_t length) {
   if (name == nullptr || length < 2 || name[length - 1] != '(') return false;
   for (int16_t i = 0; i < length - 1; ++i) {
     char c = name[i];
-    if (c == '\0' || c == '(' || c == ')' || c == ',' || c == '+' ||
-        c == ' ' || (c >= 'a' && c <= 'z')) {
+    if (c == '\0' || c == '(' || c == ')' || c == ',' || c == '+' || c == ' ' ||
+        (c >= 'a' && c <= 'z')) {
       return false;
     }
   }
@@ -96,9 +96,7 @@ int16_t Guarded(KbdExprContext* context, Body&& body) {
 
 }  // namespace
 
-EvaluatorState& Evaluator() {
-  return g_evaluator.state;
-}
+EvaluatorState& Evaluator() { return g_evaluator.state; }
 
 void ResetEvaluatorStateForTesting() { Evaluator() = EvaluatorState(); }
 
@@ -110,8 +108,10 @@ const ExtensionEntry* FindExtension(std::string_view text) {
     size_t middle = low + (high - low) / 2;
     int order = CompareOverName(text, table[middle].name);
     if (order == 0) return &table[middle];
-    if (order < 0) high = middle;
-    else low = middle + 1;
+    if (order < 0)
+      high = middle;
+    else
+      low = middle + 1;
   }
   return nullptr;
 }

@@ -48,9 +48,9 @@ constexpr size_t kFixedTextSize = 640;
 // magnitude, and two different decimals of at most 15 significant digits
 // never read back as the same double.
 bool ShortDecimal(double magnitude, uint64_t* whole, int* scale) {
-  static constexpr double kPowersOfTen[] = {
-      1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-      1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  static constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3, 1e4,  1e5,
+                                            1e6,  1e7,  1e8,  1e9, 1e10, 1e11,
+                                            1e12, 1e13, 1e14, 1e15};
   constexpr double kLimit = 1e15;
   if (!(magnitude >= 0.0 && magnitude < kLimit)) return false;
   // The reasoning below holds for rounding to nearest only (a host may
@@ -164,7 +164,8 @@ int16_t FormatNumber(double number, int32_t length, int32_t decimals,
       decimal_text = RoundedFixed(std::fabs(number), decimals);
       if (number < 0) decimal_text.insert(decimal_text.begin(), '-');
       r = {digits, decimal_text.size() < sizeof(digits)
-                       ? std::errc() : std::errc::value_too_large};
+                       ? std::errc()
+                       : std::errc::value_too_large};
       if (r.ec == std::errc()) {
         std::copy(decimal_text.begin(), decimal_text.end(), digits);
         r.ptr = digits + decimal_text.size();
@@ -327,8 +328,7 @@ bool IsEmptyText(std::string_view text) {
   return std::all_of(text.begin(), text.end(), IsWhiteSpace);
 }
 
-std::string Pad(std::string_view text, size_t width, char fill,
-                PadSide side) {
+std::string Pad(std::string_view text, size_t width, char fill, PadSide side) {
   if (text.size() >= width) return std::string(text.substr(0, width));
   size_t missing = width - text.size();
   size_t left = side == PadSide::kLeft    ? missing
@@ -341,8 +341,7 @@ std::string Pad(std::string_view text, size_t width, char fill,
 }
 
 void DescendBytes(std::string* text) {
-  for (char& c : *text)
-    c = static_cast<char>(-static_cast<unsigned char>(c));
+  for (char& c : *text) c = static_cast<char>(-static_cast<unsigned char>(c));
 }
 
 void UpperAscii(std::string* text) {

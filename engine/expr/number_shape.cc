@@ -101,8 +101,8 @@ void SetWholePartShape(ExprValue* value) {
   SetShape(whole, 0, value);
 }
 
-void DefaultStrLayout(const ExprValue& value, ExprRules rules,
-                      int32_t* length, int32_t* decimals) {
+void DefaultStrLayout(const ExprValue& value, ExprRules rules, int32_t* length,
+                      int32_t* decimals) {
   if (rules == ExprRules::kDbase) {
     *length = kStrDefaultLength;
     *decimals = kStrDefaultDecimals;

@@ -61,8 +61,8 @@ void SetWholePartShape(ExprValue* value);
 // STR's length and decimals for a number when the expression names no
 // length: 10 and 0 under dBASE rules; the number's shape under Clipper
 // rules (computed when it came without one).
-void DefaultStrLayout(const ExprValue& value, ExprRules rules,
-                      int32_t* length, int32_t* decimals);
+void DefaultStrLayout(const ExprValue& value, ExprRules rules, int32_t* length,
+                      int32_t* decimals);
 
 }  // namespace qx::engine
 

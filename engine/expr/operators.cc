@@ -98,8 +98,8 @@ int16_t Concatenate(const ExprValue& left, const ExprValue& right,
   return kKbdOk;
 }
 
-int16_t Add(const ExprValue& left, const ExprValue& right,
-            uint16_t date_format, ExprValue* result) {
+int16_t Add(const ExprValue& left, const ExprValue& right, uint16_t date_format,
+            ExprValue* result) {
   if (left.type == 'C' && right.type == 'C')
     return Concatenate(left, right, false, result);
   if (IsNumber(left) && IsNumber(right))
@@ -138,9 +138,9 @@ int16_t Compare(Operator op, const ExprValue& left, const ExprValue& right,
                 uint16_t date_format, ExprValue* result) {
   if (op == Operator::kContains) {
     if (left.type != 'C' || right.type != 'C') return kKbdErrKeyExpression;
-    SetLogical(!left.text.empty() &&
-                   right.text.find(left.text) != std::string::npos,
-               result);
+    SetLogical(
+        !left.text.empty() && right.text.find(left.text) != std::string::npos,
+        result);
     return kKbdOk;
   }
   int order = 0;
@@ -192,8 +192,8 @@ int16_t Compare(Operator op, const ExprValue& left, const ExprValue& right,
 
 int CompareTexts(std::string_view left, std::string_view right, bool exact) {
   size_t common = std::min(left.size(), right.size());
-  if (int order = common == 0 ? 0 : std::memcmp(left.data(), right.data(),
-                                                common);
+  if (int order =
+          common == 0 ? 0 : std::memcmp(left.data(), right.data(), common);
       order != 0) {
     return order;
   }

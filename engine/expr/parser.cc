@@ -180,15 +180,24 @@ int16_t Parser::ParseComparison(ExprValue* value) {
   while (status >= 0 && !stopped_ && IsComparisonStart(Peek())) {
     Operator op;
     // Longer signs first: "==" before "=", "<=" and "<>" before "<".
-    if (Take("==")) op = Operator::kExactEqual;
-    else if (Take("!=") || Take("<>") || Take("#")) op = Operator::kNotEqual;
-    else if (Take("<=")) op = Operator::kLessEqual;
-    else if (Take(">=")) op = Operator::kGreaterEqual;
-    else if (Take("<")) op = Operator::kLess;
-    else if (Take(">")) op = Operator::kGreater;
-    else if (Take("=")) op = Operator::kEqual;
-    else if (Take("$")) op = Operator::kContains;
-    else break;
+    if (Take("=="))
+      op = Operator::kExactEqual;
+    else if (Take("!=") || Take("<>") || Take("#"))
+      op = Operator::kNotEqual;
+    else if (Take("<="))
+      op = Operator::kLessEqual;
+    else if (Take(">="))
+      op = Operator::kGreaterEqual;
+    else if (Take("<"))
+      op = Operator::kLess;
+    else if (Take(">"))
+      op = Operator::kGreater;
+    else if (Take("="))
+      op = Operator::kEqual;
+    else if (Take("$"))
+      op = Operator::kContains;
+    else
+      break;
     ExprValue right;
     status = ParseSum(&right);
     if (status >= 0) status = Apply(op, right, value);
@@ -214,8 +223,8 @@ int16_t Parser::ParseSum(ExprValue* value) {
     ExprValue right;
     if ((status = ParseProduct(&right)) < 0) return status;
     if (joined) {
-      status = Apply(c == '+' ? Operator::kAdd : Operator::kSubtract, right,
-                     value);
+      status =
+          Apply(c == '+' ? Operator::kAdd : Operator::kSubtract, right, value);
     } else if (right.type == 'C') {
       status = Apply(Operator::kAdd, right, value);  // appended
     }  // an unjoined value of any other type is dropped
@@ -236,9 +245,12 @@ int16_t Parser::ParseProduct(ExprValue* value) {
     const char c = Peek();
     if (c == '*' && text_.compare(position_, 2, "**") != 0)
       op = Operator::kMultiply;
-    else if (c == '/') op = Operator::kDivide;
-    else if (c == '%') op = Operator::kModulo;
-    else break;
+    else if (c == '/')
+      op = Operator::kDivide;
+    else if (c == '%')
+      op = Operator::kModulo;
+    else
+      break;
     ++position_;
     ExprValue right;
     status = ParsePower(&right);
@@ -484,8 +496,10 @@ int16_t Parser::ParseConditional(ExprValue* value) {
     if ((status = ParseArgument(&second)) < 0) return status;
   }
   if ((status = Expect(')')) < 0) return status;
-  if (!known) *value = ExprValue();
-  else *value = std::move(holds ? first : second);
+  if (!known)
+    *value = ExprValue();
+  else
+    *value = std::move(holds ? first : second);
   return kKbdOk;
 }
 

@@ -40,8 +40,7 @@ int16_t DbfFieldSource::Open(int16_t dbf_handle) {
   uint8_t* record = nullptr;
   uint16_t record_size = 0;
   int16_t field_count = 0;
-  int16_t status = kbddrecinfo(dbf_handle, &record, &record_size,
-                               &field_count);
+  int16_t status = kbddrecinfo(dbf_handle, &record, &record_size, &field_count);
   if (status < 0) return status;
   KbdDbfInfo info{};
   status = kbddinfo(dbf_handle, &info);
@@ -62,7 +61,8 @@ int16_t DbfFieldSource::Open(int16_t dbf_handle) {
 bool DbfFieldSource::FindField(std::string_view name, FieldInfo* field) {
   for (size_t i = 0; i < fields_.size(); ++i) {
     const KbdFieldDef& def = fields_[i];
-    std::string_view def_name(def.name, BoundedLength(def.name, sizeof(def.name)));
+    std::string_view def_name(def.name,
+                              BoundedLength(def.name, sizeof(def.name)));
     if (EqualIgnoringCase(def_name, name)) {
       field->number = static_cast<int16_t>(i);
       field->type = static_cast<char>(def.type);
@@ -148,8 +148,8 @@ int16_t EvaluateKey(FieldSource* source, std::string_view expression,
                     NumericKeyRule rule, KeyValue* key, ExprRules rules) {
   const uint16_t date_format = TaskDateFormat();
   ExprValue value;
-  int16_t status = EvaluateExpression(source, expression, -1, date_format,
-                                      &value, rules);
+  int16_t status =
+      EvaluateExpression(source, expression, -1, date_format, &value, rules);
   if (status < 0) return status;
   KeyValue result;
   switch (value.type) {
@@ -195,8 +195,8 @@ int16_t EvaluateCondition(FieldSource* source, std::string_view condition,
     return kKbdOk;
   }
   ExprValue value;
-  int16_t status = EvaluateExpression(source, condition, -1,
-                                      TaskDateFormat(), &value, rules);
+  int16_t status = EvaluateExpression(source, condition, -1, TaskDateFormat(),
+                                      &value, rules);
   if (status < 0) return status;
   if (value.type != 'L') return Fail(kKbdErrKeyExpression);
   *accepted = value.logical == 1;
@@ -221,8 +221,8 @@ namespace {
 // Opens the source over the data file and gives the rules a C caller
 // names (kKbdExprRulesOfTable: the data file's dialect's). The source's
 // status, or -12 for a code outside the three.
-int16_t OpenWithRules(int16_t dbf_handle, int16_t code,
-                      DbfFieldSource* source, ExprRules* rules) {
+int16_t OpenWithRules(int16_t dbf_handle, int16_t code, DbfFieldSource* source,
+                      ExprRules* rules) {
   int16_t status = source->Open(dbf_handle);
   if (status < 0) return status;
   switch (code) {

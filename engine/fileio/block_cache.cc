@@ -86,7 +86,8 @@ void BlockCache::Drop(uint32_t n) {
   *kept_bytes_ -= kKeptBlockSize;
   // Drops leave their numbers in order_; clear them out before they
   // outnumber the blocks kept.
-  if (order_.size() > 64 && order_.size() > 2 * (*kept_bytes_ >> kKeptBlockShift)) {
+  if (order_.size() > 64 &&
+      order_.size() > 2 * (*kept_bytes_ >> kKeptBlockShift)) {
     std::erase_if(order_, [this](uint32_t m) {
       return m >= blocks_.size() || blocks_[m].bytes == nullptr;
     });

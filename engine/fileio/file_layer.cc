@@ -1,12 +1,12 @@
 // The engine file layer over the platform layer (see file_layer.h).
 #include "engine/fileio/file_layer.h"
 
+#include <new>
+
 #include "engine/core/last_error.h"
 #include "engine/core/open_mode.h"
 #include "engine/core/status.h"
 #include "engine/fileio/block_cache.h"
-#include <new>
-
 #include "platform/platform.h"
 
 namespace qx::engine {
@@ -106,8 +106,7 @@ int16_t FileCreate(uint16_t* slot, const char* name) {
   return kKbdOk;
 }
 
-int16_t FileCreatePrivate(uint16_t* slot, const char* name,
-                          std::string* used) {
+int16_t FileCreatePrivate(uint16_t* slot, const char* name, std::string* used) {
   if (int16_t e = StickyError()) return e;
   if (slot == nullptr || name == nullptr || used == nullptr)
     return Fail(kKbdErrNullPointer);
@@ -142,13 +141,15 @@ int16_t FileOpen(uint16_t* slot, const char* name, uint16_t mode,
   if (*name == '\0') return Fail(kKbdErrFileName);
   bool read_only = IsReadOnlyMode(mode);
   bool shared = IsSharedMode(mode);
-  *file_flags = static_cast<uint16_t>(*file_flags & ~(kFileFlagReadOnly | kFileFlagShared));
+  *file_flags = static_cast<uint16_t>(*file_flags &
+                                      ~(kFileFlagReadOnly | kFileFlagShared));
   if (read_only) *file_flags |= kFileFlagReadOnly;
   if (shared) *file_flags |= kFileFlagShared;
   if (!OpenIntoSlot(slot, name, AccessFor(read_only, shared))) {
     // A file we may only read (or that others hold shared) still opens,
     // read-only and shared; writes through it then fail with -36.
-    if (!OpenIntoSlot(slot, name, AccessFor(true, true))) return Fail(kKbdErrOpen);
+    if (!OpenIntoSlot(slot, name, AccessFor(true, true)))
+      return Fail(kKbdErrOpen);
     *file_flags |= kFileFlagReadOnly | kFileFlagShared;
   }
   if (closed_mark != nullptr) *closed_mark = false;
@@ -186,9 +187,9 @@ int16_t FileClose(uint16_t slot) {
 int16_t FileCheckUnused(const char* name) {
   if (int16_t e = StickyError()) return e;
   if (name == nullptr) return Fail(kKbdErrNullPointer);
-  File* probe = platform::OpenFile(
-      name, platform::kFileOpenExisting | platform::kFileRead |
-                platform::kFileWrite);
+  File* probe =
+      platform::OpenFile(name, platform::kFileOpenExisting |
+                                   platform::kFileRead | platform::kFileWrite);
   if (probe != nullptr) {
     platform::CloseFile(probe);
     Engine().last_os_error = 0;
@@ -346,7 +347,8 @@ namespace {
 
 int16_t ChangeName(const char* new_name, const char* old_name, bool replace) {
   if (int16_t e = StickyError()) return e;
-  if (new_name == nullptr || old_name == nullptr) return Fail(kKbdErrNullPointer);
+  if (new_name == nullptr || old_name == nullptr)
+    return Fail(kKbdErrNullPointer);
   if (NoteOs(replace ? platform::ReplaceFileByRename(old_name, new_name)
                      : platform::RenameFile(old_name, new_name))) {
     return kKbdOk;
@@ -398,19 +400,22 @@ int16_t CallLock(uint16_t slot, LockCall call, uint32_t offset,
   }
   if (NoteOs(ok)) return kKbdOk;
   switch (platform::LastError()) {
-    case platform::kErrorInvalidFunction: return Fail(kKbdErrCommand);
-    case platform::kErrorInvalidHandle: return Fail(kKbdErrHandle);
-    case platform::kErrorLockViolation: return Fail(kKbdErrLockViolation);
+    case platform::kErrorInvalidFunction:
+      return Fail(kKbdErrCommand);
+    case platform::kErrorInvalidHandle:
+      return Fail(kKbdErrHandle);
+    case platform::kErrorLockViolation:
+      return Fail(kKbdErrLockViolation);
     case platform::kErrorSharingBufferExceeded:
       return Fail(kKbdErrBufferOverflow);
-    default: return Fail(SystemErrorStatus(platform::LastError()));
+    default:
+      return Fail(SystemErrorStatus(platform::LastError()));
   }
 }
 
 }  // namespace
 
-int16_t FileLock(uint16_t slot, bool unlock, uint32_t offset,
-                 uint32_t length) {
+int16_t FileLock(uint16_t slot, bool unlock, uint32_t offset, uint32_t length) {
   return CallLock(slot, unlock ? LockCall::kUnlock : LockCall::kLock, offset,
                   length);
 }

@@ -30,4 +30,6 @@ int16_t EngineFree(void* block) {
 
 }  // namespace qx::engine
 
-extern "C" int16_t kbdfree(void* block) { return qx::engine::EngineFree(block); }
+extern "C" int16_t kbdfree(void* block) {
+  return qx::engine::EngineFree(block);
+}

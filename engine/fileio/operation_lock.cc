@@ -78,8 +78,8 @@ void FileOperationLock::Leave() {
 int16_t OperationScope::Enter(FileOperationLock* lock, uint16_t slot,
                               uint16_t file_flags, uint32_t offset,
                               LockKind kind) {
-  if (int16_t e = lock->Enter(slot, (file_flags & kFileFlagShared) != 0,
-                              offset, kind))
+  if (int16_t e =
+          lock->Enter(slot, (file_flags & kFileFlagShared) != 0, offset, kind))
     return e;
   lock_ = lock;
   return kKbdOk;

@@ -94,8 +94,8 @@ std::string Encode(const SwapJournal& j) {
 // False for a journal cut short or not ours.
 bool Decode(const std::string& bytes, SwapJournal* j) {
   if (bytes.size() < 8 || bytes.compare(0, 4, kMagic, 4) != 0) return false;
-  const uint8_t* end = reinterpret_cast<const uint8_t*>(bytes.data()) +
-                       bytes.size() - 4;
+  const uint8_t* end =
+      reinterpret_cast<const uint8_t*>(bytes.data()) + bytes.size() - 4;
   if (Fnv1a(bytes.substr(0, bytes.size() - 4)) != GetLe32(end)) return false;
   Reader r(bytes);
   const uint8_t* magic;
@@ -155,10 +155,10 @@ int16_t Finish(uint16_t target, const std::string& dir, const SwapJournal& j,
   std::string guard(j.guard.size(), '\0');
   uint32_t size = 0;
   const bool current_there = SizeOf(current, &size);
-  *keep = (!guard.empty() &&
-           !FileProbeAt(target, j.guard_offset, guard.data(),
-                        static_cast<uint32_t>(guard.size()))) ||
-          guard != j.guard || (current_there && size != j.current_size);
+  *keep =
+      (!guard.empty() && !FileProbeAt(target, j.guard_offset, guard.data(),
+                                      static_cast<uint32_t>(guard.size()))) ||
+      guard != j.guard || (current_there && size != j.current_size);
   if (*keep) return kKbdOk;
 
   for (const JournalPatch& p : j.patches)
@@ -182,8 +182,8 @@ int16_t WriteSwapJournal(const std::string& name, const SwapJournal& journal) {
   const std::string bytes = Encode(journal);
   uint16_t slot = kNoFileSlot;
   if (int16_t e = FileCreate(&slot, name.c_str())) return e;
-  int16_t status = FileWriteAt(slot, 0, bytes.data(),
-                               static_cast<uint32_t>(bytes.size()));
+  int16_t status =
+      FileWriteAt(slot, 0, bytes.data(), static_cast<uint32_t>(bytes.size()));
   if (status == kKbdOk) status = FileFlush(slot);
   RunDespiteError([&] { FileClose(slot); });
   return status < 0 ? status : StickyError();

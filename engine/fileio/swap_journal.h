@@ -49,7 +49,7 @@ struct SwapJournal {
   uint32_t guard_offset = 0;
   std::string guard;  // at most 64 bytes
   uint32_t current_size = 0;
-  std::string work;     // names in the journal's directory
+  std::string work;  // names in the journal's directory
   std::string current;
   std::string backup;
   std::vector<JournalPatch> patches;

@@ -32,7 +32,7 @@ struct FoxTreeBuilder::Rep {
   uint16_t file_slot = 0xFFFF;
   FoxNodeFormat format;
   FoxLeafFields fields;
-  uint32_t next = 0;  // offset the next node takes
+  uint32_t next = 0;   // offset the next node takes
   uint32_t reuse = 0;  // taken first when not 0
   bool started = false;
   std::vector<OpenNode> levels;
@@ -88,8 +88,8 @@ struct FoxTreeBuilder::Rep {
       const OpenNode& open = levels[level];
       const uint32_t n = open.node.count();
       if (compact_leaf(level)) {
-        bytes = CompactEntryBytes(key, n == 0 ? nullptr : open.node.key(n - 1, kl),
-                                  format, fields);
+        bytes = CompactEntryBytes(
+            key, n == 0 ? nullptr : open.node.key(n - 1, kl), format, fields);
         fits = open.bytes + bytes <= kFoxLeafSpace;
       } else {
         fits = n < FoxFixedCapacity(format, level == 0);
@@ -184,8 +184,7 @@ int16_t FoxTreeBuilder::Finish(uint32_t* root) {
     const uint32_t last = open.node.count() - 1;
     std::memcpy(up_key, open.node.key(last, kl), kl);
     const uint32_t up_recno = r.UpRecno(open.node, last);
-    if (int16_t e = r.AddAt(level + 1, up_key, up_recno, open.offset))
-      return e;
+    if (int16_t e = r.AddAt(level + 1, up_key, up_recno, open.offset)) return e;
   }
   // A standard file keeps its end in the header.
   if (r.format.layout == FoxLayout::kCompact) return kKbdOk;

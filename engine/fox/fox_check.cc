@@ -37,8 +37,8 @@ class FoxChecker {
   int16_t Run() {
     *report_ = btree::CheckReport{};
     if (in_.key_length == 0 || in_.key_length > kFoxMaxTreeKeyLength) {
-      Problem("key length " + std::to_string(in_.key_length) +
-              " outside 1.." + std::to_string(kFoxMaxTreeKeyLength));
+      Problem("key length " + std::to_string(in_.key_length) + " outside 1.." +
+              std::to_string(kFoxMaxTreeKeyLength));
       return kKbdOk;
     }
     if (int16_t e = Visit(in_.root, 0, nullptr, 0)) return e;
@@ -111,8 +111,8 @@ class FoxChecker {
         Problem(Node(offset) + ": leaf at depth " + std::to_string(depth) +
                 ", others at " + std::to_string(walk_.leaf_depth()));
       report_->levels = walk_.levels();
-      for (uint32_t i = 0; i < n; ++i) Entry(offset, node.key(i, kl),
-                                             node.recnos[i]);
+      for (uint32_t i = 0; i < n; ++i)
+        Entry(offset, node.key(i, kl), node.recnos[i]);
       return kKbdOk;
     }
     for (uint32_t i = 0; i < n; ++i) {
@@ -136,9 +136,8 @@ class FoxChecker {
                 " has two entries (records " + std::to_string(last_recno) +
                 " and " + std::to_string(recno) + ") in a unique index");
       else if (c > 0 || (c == 0 && last_recno >= recno))
-        Problem(Node(offset) + ": entry (" +
-                btree::QuotedKeyText(key, kl) + ", " + std::to_string(recno) +
-                ") out of order");
+        Problem(Node(offset) + ": entry (" + btree::QuotedKeyText(key, kl) +
+                ", " + std::to_string(recno) + ") out of order");
     }
     walk_.Take(key, recno);
   }

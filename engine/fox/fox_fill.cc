@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "engine/btree/external_sort.h"
-#include "engine/index/record_keys.h"
 #include "engine/btree/tree_build.h"
 #include "engine/core/coding.h"
 #include "engine/core/last_error.h"
@@ -13,6 +12,7 @@
 #include "engine/dates/key_codec.h"
 #include "engine/expr/record_source.h"
 #include "engine/fox/fox_key_image.h"
+#include "engine/index/record_keys.h"
 
 namespace qx::engine::fox {
 
@@ -33,9 +33,10 @@ int16_t StoreFoxKey(char type, std::string_view text, double number,
   if (type == 'N' && key_length == kFoxIntegerKeySize) {
     // Visual FoxPro's key of an I field: the 4-byte integer image of the
     // value cut toward zero, kept within 32 bits as the field holds it.
-    const int32_t integer = number >= 2147483647.0    ? INT32_MAX
-                            : number <= -2147483648.0 ? INT32_MIN
-                                                      : static_cast<int32_t>(number);
+    const int32_t integer = number >= 2147483647.0 ? INT32_MAX
+                            : number <= -2147483648.0
+                                ? INT32_MIN
+                                : static_cast<int32_t>(number);
     EncodeInt32Key(integer, key);
     return kKbdOk;
   }
@@ -62,8 +63,7 @@ int16_t FoxDateKeyDay(double key_day, double* fox_day) {
   return kKbdOk;
 }
 
-int16_t FoxRecordBelongs(int16_t dbf_handle,
-                         std::string_view for_expression) {
+int16_t FoxRecordBelongs(int16_t dbf_handle, std::string_view for_expression) {
   bool accepted = true;
   const int16_t status = EvaluateCondition(dbf_handle, for_expression,
                                            ExprRules::kDbase, &accepted);
@@ -92,8 +92,8 @@ int16_t FillFoxTree(const FoxFill& fill, uint32_t* root) {
         ReadStoredDate(key.stored_date, &year, &month, &day)) {
       // The day StoreFoxKey would take from the key day number, at once.
       EncodeDoubleKey(DateToJulianDay(year, month, day), item);
-    } else if (int16_t e = StoreFoxKey(key.type, key.text, key.number, length,
-                                       item)) {
+    } else if (int16_t e =
+                   StoreFoxKey(key.type, key.text, key.number, length, item)) {
       return e;
     }
     PutBe32(item + length, recno);

@@ -30,16 +30,16 @@ int16_t StoreFoxKey(char type, std::string_view text, double number,
 int16_t FoxDateKeyDay(double key_day, double* fox_day);
 
 struct FoxFill {
-  int16_t dbf_handle = -1;      // prepared for block reading (locked)
+  int16_t dbf_handle = -1;  // prepared for block reading (locked)
   uint32_t record_count = 0;
-  std::string_view expression;  // normalised
+  std::string_view expression;      // normalised
   std::string_view for_expression;  // "" none
   uint16_t file_slot = 0xFFFF;
   FoxLayout layout = FoxLayout::kCompact;
   uint16_t key_length = 0;
   uint8_t pad = ' ';
   bool unique = false;
-  uint32_t reuse_node = 0;      // see FoxTreeBuilder::ReuseNode; 0: none
+  uint32_t reuse_node = 0;  // see FoxTreeBuilder::ReuseNode; 0: none
 };
 
 // Sorts and builds; *root gets the new tree's root node. The caller

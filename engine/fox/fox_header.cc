@@ -29,8 +29,7 @@ bool FreeListEmpty(uint32_t head) { return head == 0 || head == kFoxNoNode; }
 int16_t ReadFoxHeader(uint16_t file_slot, uint32_t offset, FoxHeader* header) {
   if (header == nullptr) return Fail(kKbdErrNullPointer);
   uint8_t block[kFoxBlockSize];
-  if (int16_t e = FileReadAt(file_slot, offset, block, kFoxBlockSize))
-    return e;
+  if (int16_t e = FileReadAt(file_slot, offset, block, kFoxBlockSize)) return e;
   header->root = GetLe32(block + kFoxHeaderRootOffset);
   header->free_list = GetLe32(block + kFoxHeaderFreeListOffset);
   header->end_of_file = GetLe32(block + kFoxHeaderEndOffset);
@@ -60,9 +59,8 @@ int16_t ReadFoxHeader(uint16_t file_slot, uint32_t offset, FoxHeader* header) {
   const uint32_t key_take = std::min(key_length, kFoxPoolSize);
   header->expression = TextAt(pool, key_take);
   if (for_length > 1 && key_length < kFoxPoolSize)
-    header->for_expression =
-        TextAt(pool + key_length,
-               std::min(for_length, kFoxPoolSize - key_length));
+    header->for_expression = TextAt(
+        pool + key_length, std::min(for_length, kFoxPoolSize - key_length));
   return kKbdOk;
 }
 
@@ -98,13 +96,12 @@ int16_t WriteEmptyTree(uint16_t file_slot, uint32_t header_offset,
   PutLe32(head + kFoxHeaderFreeListOffset, compact ? 0 : kFoxNoNode);
   // Standard: the end of file; compact: the change counter, 0.
   if (!compact)
-    PutLe32(head + kFoxHeaderEndOffset,
-            std::max(header_offset + kFoxBlockSize,
-                     root_offset + kFoxBlockSize));
+    PutLe32(head + kFoxHeaderEndOffset, std::max(header_offset + kFoxBlockSize,
+                                                 root_offset + kFoxBlockSize));
   PutLe16(head + kFoxHeaderKeyLengthOffset, tree.key_length);
-  head[kFoxHeaderOptionsOffset] = static_cast<uint8_t>(
-      tree.options | (compact ? kFoxCompact : 0) |
-      (has_for ? kFoxForClause : 0));
+  head[kFoxHeaderOptionsOffset] =
+      static_cast<uint8_t>(tree.options | (compact ? kFoxCompact : 0) |
+                           (has_for ? kFoxForClause : 0));
   head[kFoxHeaderSignatureOffset] = compact ? kFoxCompactSignature : 0;
   if (!compact) {
     if (!tree.expression.empty())
@@ -114,7 +111,8 @@ int16_t WriteEmptyTree(uint16_t file_slot, uint32_t header_offset,
       std::memcpy(head + kFoxHeaderForOffset, tree.for_expression.data(),
                   tree.for_expression.size());
   } else {
-    const uint16_t key_words = static_cast<uint16_t>(tree.expression.size() + 1);
+    const uint16_t key_words =
+        static_cast<uint16_t>(tree.expression.size() + 1);
     PutLe16(head + kFoxHeaderKeyOrderOffset,
             tree.descending ? kFoxKeyOrderDescending : 0);
     PutLe16(head + kFoxHeaderPoolLengthOffset, key_words);
@@ -183,8 +181,7 @@ int16_t AllocateFoxBlock(uint16_t file_slot, uint32_t* offset) {
 
 int16_t CountFoxChanges(uint16_t file_slot, uint32_t changes) {
   uint8_t word[4];
-  if (int16_t e = FileReadAt(file_slot, kFoxHeaderEndOffset, word, 4))
-    return e;
+  if (int16_t e = FileReadAt(file_slot, kFoxHeaderEndOffset, word, 4)) return e;
   PutBe32(word, GetBe32(word) + changes);
   return FileWriteAt(file_slot, kFoxHeaderEndOffset, word, 4);
 }

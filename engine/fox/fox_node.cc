@@ -54,9 +54,8 @@ PackedCounts CountsOf(const uint8_t* key, const uint8_t* previous,
   c.trail = std::min<uint32_t>(TrailingPad(key, length, format.pad),
                                fields.trail_mask);
   if (previous != nullptr) {
-    c.dup = std::min<uint32_t>(
-        {SharedPrefix(key, previous, length), fields.dup_mask,
-         length - c.trail});
+    c.dup = std::min<uint32_t>({SharedPrefix(key, previous, length),
+                                fields.dup_mask, length - c.trail});
   }
   return c;
 }
@@ -140,12 +139,12 @@ template <typename ReadTail>
   SizeArrays(count, length, kChunk, node);
   const uint32_t size = length + kFoxStandardPointerSize;
   if (leaf) {
-    return DecodeFixedEntries(
-        page, length, size, count, node,
-        [node](uint32_t i, const uint8_t* tail) {
-          node->recnos[i] = GetBe32(tail);
-          return node->recnos[i] != 0;  // see DecodeCompactLeaf
-        });
+    return DecodeFixedEntries(page, length, size, count, node,
+                              [node](uint32_t i, const uint8_t* tail) {
+                                node->recnos[i] = GetBe32(tail);
+                                return node->recnos[i] !=
+                                       0;  // see DecodeCompactLeaf
+                              });
   }
   return DecodeFixedEntries(page, length, size, count, node,
                             [node](uint32_t i, const uint8_t* tail) {
@@ -163,9 +162,8 @@ template <typename ReadTail>
   const uint16_t length = format.key_length;
   if (count > FoxFixedCapacity(format, false)) return false;
   SizeArrays(count, length, kChunk, node);
-  return DecodeFixedEntries(page, length, length + kFoxCompactInnerTail,
-                            count, node,
-                            [node](uint32_t i, const uint8_t* tail) {
+  return DecodeFixedEntries(page, length, length + kFoxCompactInnerTail, count,
+                            node, [node](uint32_t i, const uint8_t* tail) {
                               node->recnos[i] = GetBe32(tail);
                               node->children[i] = GetBe32(tail + 4);
                               return true;
@@ -209,8 +207,8 @@ template <typename ReadTail>
   for (uint32_t i = 0; i < count; ++i, packed += f.entry_bytes) {
     const uint64_t v = GetLe64(packed) & entry_mask;
     const uint32_t dup = static_cast<uint32_t>((v >> f.recno_bits) & dup_mask);
-    const uint32_t trail = static_cast<uint32_t>(
-        (v >> (f.recno_bits + f.dup_bits)) & trail_mask);
+    const uint32_t trail =
+        static_cast<uint32_t>((v >> (f.recno_bits + f.dup_bits)) & trail_mask);
     if (dup + trail > length) return false;
     const uint32_t stored = length - dup - trail;
     if (key_end < packed_end + stored) return false;
@@ -262,7 +260,8 @@ FoxLeafFields NewLeafFields(uint16_t key_length) {
 FoxLeafFields WidenLeafFields(const FoxLeafFields& base, uint32_t max_recno) {
   FoxLeafFields f = base;
   const int counts = f.dup_bits + f.trail_bits;
-  const int needed = std::max(BitsFor(max_recno), static_cast<int>(f.recno_bits));
+  const int needed =
+      std::max(BitsFor(max_recno), static_cast<int>(f.recno_bits));
   if (needed <= f.recno_bits) return f;
   const int bytes = std::max<int>(f.entry_bytes, (needed + counts + 7) / 8);
   f.entry_bytes = static_cast<uint8_t>(bytes);
@@ -331,8 +330,8 @@ uint32_t CompactLeafBytes(const FoxNode& node, const FoxNodeFormat& format,
   uint32_t bytes = 0;
   for (uint32_t i = begin; i < end; ++i) {
     const uint8_t* previous = i == begin ? nullptr : node.key(i - 1, length);
-    bytes += CompactEntryBytes(node.key(i, length), previous, format,
-                               node.fields);
+    bytes +=
+        CompactEntryBytes(node.key(i, length), previous, format, node.fields);
   }
   return bytes;
 }
@@ -386,16 +385,14 @@ bool EncodeFoxNode(const FoxNode& node, const FoxNodeFormat& format,
   for (uint32_t i = 0; i < count; ++i) {
     const uint8_t* key = node.key(i, length);
     if (node.recnos[i] > f.recno_mask) return false;
-    PackedCounts c =
-        CountsOf(key, i == 0 ? nullptr : key - length, format, f);
+    PackedCounts c = CountsOf(key, i == 0 ? nullptr : key - length, format, f);
     const uint32_t stored = length - c.dup - c.trail;
     if (key_end < packed + f.entry_bytes + stored) return false;
     key_end -= stored;
     std::memcpy(page + key_end, key + c.dup, stored);
-    const uint64_t v = node.recnos[i] |
-                 (static_cast<uint64_t>(c.dup) << f.recno_bits) |
-                 (static_cast<uint64_t>(c.trail)
-                  << (f.recno_bits + f.dup_bits));
+    const uint64_t v =
+        node.recnos[i] | (static_cast<uint64_t>(c.dup) << f.recno_bits) |
+        (static_cast<uint64_t>(c.trail) << (f.recno_bits + f.dup_bits));
     PutLeBytes(page + packed, v, f.entry_bytes);
     packed += f.entry_bytes;
   }

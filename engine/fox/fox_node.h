@@ -64,7 +64,7 @@ struct FoxNode {
   uint16_t attributes = 0;
   uint32_t left = kFoxNoNode;
   uint32_t right = kFoxNoNode;
-  FoxLeafFields fields;  // compact leaves only
+  FoxLeafFields fields;     // compact leaves only
   uint32_t free_bytes = 0;  // compact leaves: the gap as decoded
   std::vector<uint8_t> keys;
   std::vector<uint32_t> recnos;

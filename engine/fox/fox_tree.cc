@@ -14,6 +14,8 @@
 // Delete neither borrows nor merges: an emptied node other than the root is
 // unlinked from its siblings and freed and its parent entry removed; an
 // inner root left with one entry hands the root to its child.
+#include "engine/fox/fox_tree.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -27,7 +29,6 @@
 #include "engine/fileio/file_layer.h"
 #include "engine/fox/fox_format.h"
 #include "engine/fox/fox_node.h"
-#include "engine/fox/fox_tree.h"
 
 namespace qx::engine::fox {
 
@@ -102,7 +103,7 @@ struct FoxTree::Rep {
   // The leaf entry the last Current gave, for MoveFrom: its node and
   // index, without the path above.
   btree::KeptPosition<> kept;
-  FoxNode piece;  // scratch of splits
+  FoxNode piece;                   // scratch of splits
   uint8_t scratch[kFoxBlockSize];  // a node image before it is written
   // Kept pages (fox_tree.h): the stamp read by this call's refresh
   // (stamp_read), the stamp of the pages the cache keeps (pages_kept),
@@ -194,8 +195,10 @@ struct FoxTree::Rep {
     NoteWrite();
     btree::PageRef ref;
     if (int16_t e = cache.Load(offset, &ref)) return CacheFail(e);
-    if (word16) PutLe16(ref.data() + at, static_cast<uint16_t>(value));
-    else PutLe32(ref.data() + at, value);
+    if (word16)
+      PutLe16(ref.data() + at, static_cast<uint16_t>(value));
+    else
+      PutLe32(ref.data() + at, value);
     return cache.Write(ref);
   }
 
@@ -231,20 +234,24 @@ struct FoxTree::Rep {
 
   // First entry of node that the search takes (count when none).
   uint32_t LowerBound(const FoxNode& node, const SearchKey& s) const {
-    const bool with_recno =
-        node.leaf() || format.layout == FoxLayout::kCompact;
+    const bool with_recno = node.leaf() || format.layout == FoxLayout::kCompact;
     const uint16_t kl = key_length();
     uint32_t lo = 0, hi = node.count();
     while (lo < hi) {
       const uint32_t mid = lo + (hi - lo) / 2;
       const int c = std::memcmp(node.key(mid, kl), s.key, s.length);
       bool takes;
-      if (s.after_equal) takes = c > 0;
-      else if (s.match_recno) takes = c > 0 || (c == 0 && (!with_recno ||
-                                                      node.recnos[mid] >= s.recno));
-      else takes = c >= 0;
-      if (takes) hi = mid;
-      else lo = mid + 1;
+      if (s.after_equal)
+        takes = c > 0;
+      else if (s.match_recno)
+        takes =
+            c > 0 || (c == 0 && (!with_recno || node.recnos[mid] >= s.recno));
+      else
+        takes = c >= 0;
+      if (takes)
+        hi = mid;
+      else
+        lo = mid + 1;
     }
     return lo;
   }
@@ -297,8 +304,7 @@ struct FoxTree::Rep {
       int d = depth - 2;
       while (d >= 0) {
         const Level& level = path[d];
-        if (forward ? level.index + 1 < level.decoded.count()
-                    : level.index > 0)
+        if (forward ? level.index + 1 < level.decoded.count() : level.index > 0)
           break;
         --d;
       }
@@ -468,15 +474,16 @@ struct FoxTree::Rep {
   Level& LeafLevel() { return path[depth - 1]; }
 
   // Split boundaries of node (entries [0, count)), lowest part first.
-  void Partition(const FoxNode& node, uint32_t begin, uint32_t stop,
-                 bool first, std::vector<uint32_t>* cuts) {
+  void Partition(const FoxNode& node, uint32_t begin, uint32_t stop, bool first,
+                 std::vector<uint32_t>* cuts) {
     if (FoxRangeFits(node, format, begin, stop) || stop - begin < 2) {
       cuts->push_back(stop);
       return;
     }
     uint32_t m = begin + (stop - begin) / 2;
     if (first && !(format.layout == FoxLayout::kCompact && node.leaf()))
-      m = begin + std::max<uint32_t>(1, FoxFixedCapacity(format, node.leaf()) / 2);
+      m = begin +
+          std::max<uint32_t>(1, FoxFixedCapacity(format, node.leaf()) / 2);
     if (m >= stop) m = stop - 1;
     Partition(node, begin, m, false, cuts);
     Partition(node, m, stop, false, cuts);
@@ -515,8 +522,8 @@ struct FoxTree::Rep {
     const FoxNode& node = path[d].decoded;
     const Level& parent = path[d - 1];
     const uint32_t last = node.count() - 1;
-    return std::memcmp(parent.decoded.key(parent.index, kl),
-                       node.key(last, kl), kl) == 0 &&
+    return std::memcmp(parent.decoded.key(parent.index, kl), node.key(last, kl),
+                       kl) == 0 &&
            parent.decoded.recnos[parent.index] == ParentRecno(node, last);
   }
 
@@ -547,8 +554,8 @@ struct FoxTree::Rep {
     for (size_t p = 0; p + 1 < pieces; ++p)
       if (int16_t e = Allocate(&offsets[p])) return e;
     offsets[pieces - 1] = level.node;
-    if (int16_t e = PatchNode(node.left, kFoxNodeRightOffset, offsets[0],
-                              false))
+    if (int16_t e =
+            PatchNode(node.left, kFoxNodeRightOffset, offsets[0], false))
       return e;
     const uint16_t kl = key_length();
     uint32_t begin = 0;
@@ -569,8 +576,8 @@ struct FoxTree::Rep {
 
   // Sets the scratch piece to entries [from, to) of node, a non-root node
   // of node's kind between blocks left and right.
-  void FillPiece(const FoxNode& node, uint32_t from, uint32_t to,
-                 uint32_t left, uint32_t right) {
+  void FillPiece(const FoxNode& node, uint32_t from, uint32_t to, uint32_t left,
+                 uint32_t right) {
     piece.ClearEntries();
     piece.attributes = static_cast<uint16_t>(node.attributes & ~kFoxAttrRoot);
     piece.fields = node.fields;
@@ -655,11 +662,11 @@ struct FoxTree::Rep {
     path[d].decoded.EraseEntry(path[d].index, kl);
     while (d > 0 && path[d].decoded.count() == 0) {
       const FoxNode& gone = path[d].decoded;
-      if (int16_t e = PatchNode(gone.left, kFoxNodeRightOffset, gone.right,
-                                false))
+      if (int16_t e =
+              PatchNode(gone.left, kFoxNodeRightOffset, gone.right, false))
         return e;
-      if (int16_t e = PatchNode(gone.right, kFoxNodeLeftOffset, gone.left,
-                                false))
+      if (int16_t e =
+              PatchNode(gone.right, kFoxNodeLeftOffset, gone.left, false))
         return e;
       if (int16_t e = FreeFoxBlock(file_slot, path[d].node)) return e;
       --d;
@@ -702,8 +709,8 @@ int16_t FoxTree::Refresh(bool trust_kept) {
   // Only the compact layout counts changes (the word at 8); a file no one
   // else can change needs no count. A call that may not trust kept nodes
   // keeps none either: it reads no stamp.
-  trust_kept = trust_kept && (r.shape.layout == FoxLayout::kCompact ||
-                              r.shape.exclusive);
+  trust_kept = trust_kept &&
+               (r.shape.layout == FoxLayout::kCompact || r.shape.exclusive);
   if (!trust_kept && r.pages_kept) {
     if (int16_t e = r.DropKept()) return e;
   }
@@ -760,11 +767,10 @@ bool FoxTree::RefreshFromKept() {
   Rep& r = *rep_;
   if (!r.pages_kept) return false;
   uint8_t words[8];
-  if (!r.shape.exclusive &&
-      (!FileProbeAt(r.file_slot, kFoxHeaderFreeListOffset, words,
-                    sizeof words) ||
-       GetLe32(words) != r.kept_stamp.free_list ||
-       GetBe32(words + 4) != r.kept_stamp.counter))
+  if (!r.shape.exclusive && (!FileProbeAt(r.file_slot, kFoxHeaderFreeListOffset,
+                                          words, sizeof words) ||
+                             GetLe32(words) != r.kept_stamp.free_list ||
+                             GetBe32(words + 4) != r.kept_stamp.counter))
     return false;
   r.positioned = false;
   r.depth = 0;
@@ -815,8 +821,7 @@ int16_t FoxTree::Search(const uint8_t* key, uint32_t search_length,
   Rep& r = *rep_;
   const SearchKey search = ModeSearch(
       key, std::min<uint32_t>(search_length, r.key_length()), recno, mode);
-  return r.shape.descending ? r.SearchReversed(search)
-                            : r.SearchStored(search);
+  return r.shape.descending ? r.SearchReversed(search) : r.SearchStored(search);
 }
 
 int16_t FoxTree::First() { return rep_->Edge(rep_->shape.descending); }
@@ -897,8 +902,7 @@ int16_t FoxTree::Remove(const uint8_t* key, uint32_t recno) {
   Rep& r = *rep_;
   r.NoteWrite();
   if (r.shape.read_only) return Fail(kKbdErrReadOnly);
-  const int16_t s =
-      r.SearchStored(ModeSearch(key, r.key_length(), recno, 2));
+  const int16_t s = r.SearchStored(ModeSearch(key, r.key_length(), recno, 2));
   r.positioned = false;
   if (s < 0 || s == kEmpty) return s;
   if (s != kFound) return kNotFound;
@@ -919,8 +923,7 @@ int16_t FoxTree::CollectNodes(std::vector<uint32_t>* nodes) {
     if (int16_t e = r.LoadNode(offset, &node)) return e;
     nodes->push_back(offset);
     if (!node.leaf())
-      pending.insert(pending.end(), node.children.begin(),
-                     node.children.end());
+      pending.insert(pending.end(), node.children.begin(), node.children.end());
   }
   std::sort(nodes->begin(), nodes->end());
   if (std::adjacent_find(nodes->begin(), nodes->end()) != nodes->end())

@@ -70,7 +70,7 @@ inline constexpr uint8_t kFoxUnique = 0x01;
 inline constexpr uint8_t kFoxCandidate = 0x04;  // unique as well
 inline constexpr uint8_t kFoxForClause = 0x08;
 inline constexpr uint8_t kFoxCompact = 0x20;
-inline constexpr uint8_t kFoxCompound = 0x40;   // every header of a CDX file
+inline constexpr uint8_t kFoxCompound = 0x40;  // every header of a CDX file
 inline constexpr uint8_t kFoxDirectoryBit = 0x80;
 
 // The header of one tree as read from the file.
@@ -81,12 +81,11 @@ struct FoxHeader {
   uint16_t key_length = 0;
   uint8_t options = 0;
   uint8_t signature = 0;
-  uint16_t key_order = 0;       // compact: +502, non-zero descending
-  std::string expression;       // as stored (not normalised)
-  std::string for_expression;   // empty when none
+  uint16_t key_order = 0;      // compact: +502, non-zero descending
+  std::string expression;      // as stored (not normalised)
+  std::string for_expression;  // empty when none
   FoxLayout layout() const {
-    return (options & kFoxCompact) ? FoxLayout::kCompact
-                                   : FoxLayout::kStandard;
+    return (options & kFoxCompact) ? FoxLayout::kCompact : FoxLayout::kStandard;
   }
   bool unique() const { return (options & (kFoxUnique | kFoxCandidate)) != 0; }
   bool candidate() const { return (options & kFoxCandidate) != 0; }
@@ -102,9 +101,9 @@ int16_t ReadFoxHeader(uint16_t file_slot, uint32_t offset, FoxHeader* header);
 struct FoxNewTree {
   FoxLayout layout = FoxLayout::kCompact;
   uint16_t key_length = 0;
-  uint8_t options = 0;          // unique, compound, directory bits
-  bool descending = false;      // compact only
-  std::string_view expression;  // normalised by the caller
+  uint8_t options = 0;              // unique, compound, directory bits
+  bool descending = false;          // compact only
+  std::string_view expression;      // normalised by the caller
   std::string_view for_expression;  // "" none
 };
 
@@ -128,9 +127,9 @@ struct FoxTreeShape {
   uint32_t header_offset = 0;
   FoxLayout layout = FoxLayout::kCompact;
   uint16_t key_length = 0;
-  uint8_t pad = ' ';            // ' ' for 'C' keys, 0 otherwise
+  uint8_t pad = ' ';  // ' ' for 'C' keys, 0 otherwise
   bool unique = false;
-  bool descending = false;      // walks and searches in reverse
+  bool descending = false;  // walks and searches in reverse
   bool read_only = false;
   // Open without sharing: no other handle can change the file, so nodes
   // kept by a clean read call serve the next call without reading the

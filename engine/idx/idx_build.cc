@@ -9,13 +9,13 @@
 // record count, so the build never needs to widen them.
 #include "engine/btree/external_sort.h"
 #include "engine/btree/file_words.h"
-#include "engine/index/index_build.h"
-#include "engine/index/key_type_word.h"
 #include "engine/core/coding.h"
 #include "engine/core/last_error.h"
 #include "engine/fox/fox_fill.h"
 #include "engine/fox/fox_format.h"
 #include "engine/idx/idx_file.h"
+#include "engine/index/index_build.h"
+#include "engine/index/key_type_word.h"
 
 namespace qx::engine {
 namespace {
@@ -75,8 +75,7 @@ extern "C" int16_t kbdibuild(int16_t dbf_handle, const char* name,
 
 extern "C" int16_t kbdibuildx(int16_t dbf_handle, const char* name,
                               uint16_t type, const char* expression,
-                              uint16_t key_length,
-                              const char* for_expression) {
+                              uint16_t key_length, const char* for_expression) {
   return RunOperation([&] {
     return BuildIdx(dbf_handle, name, type, expression, key_length,
                     for_expression);

@@ -18,9 +18,9 @@ void Problem(btree::CheckReport* report, std::string text) {
   btree::AddProblem(report, std::move(text));
 }
 
-int16_t CheckOpenIdx(IdxFile& file, btree::CheckReport* report,
-                     const std::function<void(const uint8_t*, uint32_t)>&
-                         on_entry) {
+int16_t CheckOpenIdx(
+    IdxFile& file, btree::CheckReport* report,
+    const std::function<void(const uint8_t*, uint32_t)>& on_entry) {
   constexpr uint32_t kBlock = fox::kFoxBlockSize;
   uint8_t words[12];
   if (int16_t e = FileReadAt(file.slot, 0, words, sizeof words)) return e;
@@ -84,9 +84,9 @@ int16_t CheckOpenIdx(IdxFile& file, btree::CheckReport* report,
 
 }  // namespace
 
-int16_t CheckIdx(int16_t handle, btree::CheckReport* report,
-                 const std::function<void(const uint8_t* key, uint32_t recno)>&
-                     on_entry) {
+int16_t CheckIdx(
+    int16_t handle, btree::CheckReport* report,
+    const std::function<void(const uint8_t* key, uint32_t recno)>& on_entry) {
   return index::RunCheckCall(
       report, [handle] { return CheckIdx(handle); }, fox::kFoxLockOffset,
       [&](IdxFile& file) { return CheckOpenIdx(file, report, on_entry); });

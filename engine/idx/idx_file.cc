@@ -1,20 +1,20 @@
 // IDX files: open with its header checks, create, close, the per-call
 // refresh, and the key of a record.
-#include "engine/index/key_type_word.h"
 #include "engine/idx/idx_file.h"
 
 #include <cstring>
 
-#include "engine/index/index_open.h"
 #include "engine/core/coding.h"
 #include "engine/core/handle_table.h"
 #include "engine/core/open_mode.h"
 #include "engine/dates/key_codec.h"
 #include "engine/expr/expression.h"
 #include "engine/expr/record_source.h"
-#include "engine/fox/fox_format.h"
 #include "engine/fox/fox_fill.h"
+#include "engine/fox/fox_format.h"
 #include "engine/fox/fox_key_image.h"
+#include "engine/index/index_open.h"
+#include "engine/index/key_type_word.h"
 
 namespace qx::engine {
 namespace {
@@ -29,9 +29,7 @@ uint32_t FirstNodeOffset(bool compact) {
 
 }  // namespace
 
-IdxFile::~IdxFile() {
-  index::CloseSlotOfBlock(&slot);
-}
+IdxFile::~IdxFile() { index::CloseSlotOfBlock(&slot); }
 
 IdxFile* CheckIdx(int16_t handle) {
   return CheckHandleAs<IdxFile>(handle, kKbdKindIdx);
@@ -59,8 +57,8 @@ int16_t EndIdxCall(IdxFile* file) {
 
 int16_t OpenIdx(int16_t* handle, const char* name, uint16_t mode) {
   index::IndexOpening<IdxFile> opening;
-  if (int16_t e = opening.Begin(handle, name, mode, kKbdKindIdx,
-                                CloseIdxOperation))
+  if (int16_t e =
+          opening.Begin(handle, name, mode, kKbdKindIdx, CloseIdxOperation))
     return e;
   IdxFile* file = opening.block();
   auto fail = [&opening](int16_t status) { return opening.Fail(status); };
@@ -105,15 +103,13 @@ int16_t OpenIdx(int16_t* handle, const char* name, uint16_t mode) {
 
 int16_t CreateIdx(const char* name, uint16_t type, const char* expression,
                   uint16_t key_length, const char* for_expression) {
-  if (name == nullptr || expression == nullptr)
-    return Fail(kKbdErrNullPointer);
+  if (name == nullptr || expression == nullptr) return Fail(kKbdErrNullPointer);
   std::string text;
-  if (int16_t e = NormaliseKeyExpression(expression, &text,
-                                         fox::kFoxMaxExpression))
+  if (int16_t e =
+          NormaliseKeyExpression(expression, &text, fox::kFoxMaxExpression))
     return e;
   std::string for_text;
-  if (int16_t e = fox::StoredForExpression(for_expression, &for_text))
-    return e;
+  if (int16_t e = fox::StoredForExpression(for_expression, &for_text)) return e;
   const bool compact = (type & kKbdKeyCompact) != 0;
   const char letter = index::KeyTypeLetter(type);
   fox::FoxNewTree tree;
@@ -153,8 +149,8 @@ int16_t CreateIdx(const char* name, uint16_t type, const char* expression,
 int16_t CloseIdx(int16_t handle) {
   IdxFile* file = CheckIdx(handle);
   if (file == nullptr) return kKbdErrHandle;
-  const int16_t counted = fox::WritePendingFoxChanges(file->slot,
-                                                      &file->pending_changes);
+  const int16_t counted =
+      fox::WritePendingFoxChanges(file->slot, &file->pending_changes);
   uint16_t slot = file->slot;
   file->slot = kNoFileSlot;
   int16_t closed = RunDespiteError([slot] { return FileClose(slot); });
@@ -174,8 +170,7 @@ int16_t MakeIdxKey(int16_t dbf_handle, const IdxFile& file, uint8_t* key) {
 
 using namespace qx::engine;
 
-extern "C" int16_t kbdiopenx(int16_t* handle, const char* name,
-                             uint16_t mode) {
+extern "C" int16_t kbdiopenx(int16_t* handle, const char* name, uint16_t mode) {
   return RunOperation([&] { return OpenIdx(handle, name, mode); });
 }
 

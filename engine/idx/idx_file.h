@@ -29,13 +29,13 @@
 #include <utility>
 #include <vector>
 
-#include "engine/index/index_call.h"
 #include "engine/core/engine_state.h"
 #include "engine/core/last_error.h"
 #include "engine/fileio/file_layer.h"
 #include "engine/fileio/operation_lock.h"
 #include "engine/fox/fox_format.h"
 #include "engine/fox/fox_tree.h"
+#include "engine/index/index_call.h"
 #include "qx/engine.h"
 
 namespace qx::engine {
@@ -43,13 +43,13 @@ namespace qx::engine {
 struct IdxFile : ControlBlock {
   ~IdxFile() override;  // closes the system file when still open
 
-  std::string name;              // as given to open
+  std::string name;  // as given to open
   uint16_t slot = kNoFileSlot;
-  uint16_t file_flags = 0;       // kFileFlagReadOnly | kFileFlagShared
-  FileOperationLock op_lock;     // byte kFoxLockOffset of a shared file
-  fox::FoxHeader header;         // as read at open
-  std::string expression;        // normalised: upper case, no blanks
-  std::string for_expression;    // normalised; empty when none
+  uint16_t file_flags = 0;     // kFileFlagReadOnly | kFileFlagShared
+  FileOperationLock op_lock;   // byte kFoxLockOffset of a shared file
+  fox::FoxHeader header;       // as read at open
+  std::string expression;      // normalised: upper case, no blanks
+  std::string for_expression;  // normalised; empty when none
   char key_type = 'C';
   fox::FoxTree tree;
   bool changed = false;          // nodes written in this call
@@ -94,8 +94,7 @@ int16_t WithIdx(int16_t handle, LockKind kind, Body&& body) {
   auto locked = [&] {
     return index::RunIndexCall(
         file, kind, fox::kFoxLockOffset,
-        [read](IdxFile* f) { return RefreshIdx(f, read); }, EndIdxCall,
-        body);
+        [read](IdxFile* f) { return RefreshIdx(f, read); }, EndIdxCall, body);
   };
   // Not inside another step of this handle, which holds the lock.
   if (file == nullptr || !read || !file->shared() || file->op_lock.entered())

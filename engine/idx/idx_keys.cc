@@ -12,12 +12,12 @@
 #include <cstring>
 
 #include "engine/btree/handed_out_entry.h"
-#include "engine/index/key_type_word.h"
 #include "engine/core/last_error.h"
-#include "engine/index/record_key_call.h"
-#include "engine/fox/sortable_key_image.h"
 #include "engine/fox/fox_fill.h"
+#include "engine/fox/sortable_key_image.h"
 #include "engine/idx/idx_file.h"
+#include "engine/index/key_type_word.h"
+#include "engine/index/record_key_call.h"
 
 namespace qx::engine {
 namespace {
@@ -143,8 +143,7 @@ extern "C" int16_t kbdiadd(int16_t handle, const void* key, uint32_t recno) {
   return RunOperation([&] { return ChangeKey(handle, key, recno, true); });
 }
 
-extern "C" int16_t kbdidelete(int16_t handle, const void* key,
-                              uint32_t recno) {
+extern "C" int16_t kbdidelete(int16_t handle, const void* key, uint32_t recno) {
   return RunOperation([&] { return ChangeKey(handle, key, recno, false); });
 }
 
@@ -219,19 +218,16 @@ extern "C" int16_t kbdiinfo(int16_t handle, KbdIdxInfo* info) {
 }
 
 extern "C" int16_t kbdidatekey(void* key, const char* date) {
-  return RunOperation([&]() -> int16_t {
-    return fox::DateKeyImage(key, date);
-  });
+  return RunOperation(
+      [&]() -> int16_t { return fox::DateKeyImage(key, date); });
 }
 
 extern "C" int16_t kbdinumkey(void* key, double value) {
-  return RunOperation([&]() -> int16_t {
-    return fox::NumberKeyImage(key, value);
-  });
+  return RunOperation(
+      [&]() -> int16_t { return fox::NumberKeyImage(key, value); });
 }
 
-extern "C" int16_t kbdikeyrec(int16_t dbf_handle, int16_t handle,
-                              void** key) {
+extern "C" int16_t kbdikeyrec(int16_t dbf_handle, int16_t handle, void** key) {
   return index::RunRecordKeyCall(key, [&]() -> int16_t {
     IdxFile* file = CheckIdx(handle);
     if (file == nullptr) return kKbdErrHandle;

@@ -1,10 +1,10 @@
 // The build frame of the single-index formats (see index_build.h).
 #include "engine/index/index_build.h"
 
-#include "engine/index/record_keys.h"
 #include "engine/core/last_error.h"
 #include "engine/dbf/dbf_internal.h"
 #include "engine/fileio/file_layer.h"
+#include "engine/index/record_keys.h"
 
 namespace qx::engine::index {
 
@@ -14,8 +14,7 @@ bool IsDataFileHandle(int16_t dbf_handle) {
 
 int16_t BuildIndexFile(int16_t dbf_handle, const char* name,
                        const char* expression, const IndexBuildSteps& steps) {
-  if (name == nullptr || expression == nullptr)
-    return Fail(kKbdErrNullPointer);
+  if (name == nullptr || expression == nullptr) return Fail(kKbdErrNullPointer);
   if (CheckDbf(dbf_handle) == nullptr) return kKbdErrHandle;
   if (int16_t e = FileCheckUnused(name)) return e;
   if (int16_t e = steps.create()) return e;

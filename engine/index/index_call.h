@@ -120,8 +120,7 @@ int16_t ReadKeptFirst(Reads* reads, bool* probe_first, bool may_leave,
 // failed, drop() empties the cache and forgets what else the format kept.
 // Returns the first error of the write and drop(). Cache is a PageCache.
 template <typename Cache, typename Drop>
-int16_t KeepPagesOrDrop(bool may_keep, Cache* cache, bool* kept,
-                        Drop&& drop) {
+int16_t KeepPagesOrDrop(bool may_keep, Cache* cache, bool* kept, Drop&& drop) {
   const bool keep = may_keep && StickyError() == 0;
   int16_t status = keep ? cache->WriteDirty() : int16_t{kKbdOk};
   *kept = keep && status == kKbdOk;

@@ -37,8 +37,8 @@ class IndexOpening {
   // handle (-8 when none is free) and the file (file-layer errors, the
   // handle released again). The mode's dialect byte is the caller's to
   // check, before NormalizeOpenMode turns 0 into 1.
-  int16_t Begin(int16_t* handle, const char* name, uint16_t mode,
-                uint8_t kind, CloseOperation close) {
+  int16_t Begin(int16_t* handle, const char* name, uint16_t mode, uint8_t kind,
+                CloseOperation close) {
     handle_ = handle;
     if (handle == nullptr || name == nullptr) {
       if (handle != nullptr) *handle = kKbdNoHandle;

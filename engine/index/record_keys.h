@@ -26,7 +26,7 @@
 namespace qx::engine {
 struct DbfField;
 struct DbfFile;
-}
+}  // namespace qx::engine
 
 namespace qx::engine::index {
 

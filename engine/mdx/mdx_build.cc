@@ -30,13 +30,13 @@
 
 #include "engine/btree/external_sort.h"
 #include "engine/btree/page_writer.h"
-#include "engine/index/index_build.h"
-#include "engine/index/record_keys.h"
 #include "engine/btree/tree_build.h"
 #include "engine/collate/collation.h"
 #include "engine/core/coding.h"
 #include "engine/core/last_error.h"
 #include "engine/dates/key_codec.h"
+#include "engine/index/index_build.h"
+#include "engine/index/record_keys.h"
 #include "engine/mdx/mdx_decimal.h"
 #include "engine/mdx/mdx_file.h"
 
@@ -57,13 +57,12 @@ class MdxItems : public btree::BuildItems {
   int16_t Prepare(int16_t dbf_handle) {
     const char* direct = tag_.key_type() == kMdxKeyCharacter ? "C"
                          : tag_.key_type() == kMdxKeyDate    ? "D"
-                                                              : "NF";
+                                                             : "NF";
     return reader_.Prepare(dbf_handle, tag_.expression, direct,
                            NumericKeyRule::kNumericOrFloat);
   }
 
-  int16_t ReadItem(uint32_t recno, uint8_t* item,
-                   bool* /*included*/) override {
+  int16_t ReadItem(uint32_t recno, uint8_t* item, bool* /*included*/) override {
     const uint32_t length = tag_.header.key_length;
     PutBe32(item + length, recno);
     index::RecordKey key;
@@ -151,9 +150,9 @@ int16_t FillTag(int16_t dbf_handle, uint32_t record_count, MdxTag* tag,
   shape.id_unit = kMdxSectorSize;
   btree::PageWriter writer(tag->file->slot, shape, &encoder);
   uint32_t root = 0;
-  if (int16_t e = btree::SortAndWriteTree(record_count, options, &items,
-                                          sorter, &writer, length, blocks,
-                                          &root, tag->unique()))
+  if (int16_t e = btree::SortAndWriteTree(record_count, options, &items, sorter,
+                                          &writer, length, blocks, &root,
+                                          tag->unique()))
     return e;
   if (root == 0) return kKbdOk;  // no record: the empty root stays
   if (int16_t e = tag->file->WriteWords()) return e;
@@ -192,8 +191,7 @@ int16_t BuildTag(int16_t dbf_handle, int16_t handle, uint32_t number) {
 
 int16_t BuildMdx(int16_t dbf_handle, int16_t handle, const char* name,
                  uint16_t type, const char* expression, uint16_t key_length) {
-  if (name == nullptr || expression == nullptr)
-    return Fail(kKbdErrNullPointer);
+  if (name == nullptr || expression == nullptr) return Fail(kKbdErrNullPointer);
   if (!index::IsDataFileHandle(dbf_handle)) return kKbdErrHandle;
   MdxFile* file = CheckMdx(handle);
   if (file == nullptr) return kKbdErrHandle;

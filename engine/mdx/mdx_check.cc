@@ -14,8 +14,7 @@
 namespace qx::engine {
 namespace {
 
-std::string KeyText(uint8_t key_type, uint32_t key_length,
-                    const uint8_t* key) {
+std::string KeyText(uint8_t key_type, uint32_t key_length, const uint8_t* key) {
   if (key_type == kMdxKeyDate) return btree::LeDoubleKeyText(key);
   if (key_type != kMdxKeyNumeric) return btree::QuotedKeyText(key, key_length);
   char number[40];
@@ -74,16 +73,15 @@ int16_t WalkChain(const MdxFile& file, const FileExtent& extent,
     uint32_t offset = 0;
     if (int16_t e = MdxSectorOffset(block, &offset)) return e;
     uint8_t link[4];
-    if (int16_t e = FileReadAt(file.slot, offset + kMdxLinkOffset, link,
-                               sizeof link))
+    if (int16_t e =
+            FileReadAt(file.slot, offset + kMdxLinkOffset, link, sizeof link))
       return e;
     block = GetLe32(link);
   }
   if (chain->size() != file.header.free_count)
-    problems->push_back("X4: the free chain holds " +
-                        std::to_string(chain->size()) +
-                        " blocks, free_count says " +
-                        std::to_string(file.header.free_count));
+    problems->push_back(
+        "X4: the free chain holds " + std::to_string(chain->size()) +
+        " blocks, free_count says " + std::to_string(file.header.free_count));
   return kKbdOk;
 }
 
@@ -124,9 +122,9 @@ void AddProblems(const std::vector<std::string>& problems, uint32_t count,
     if (out->size() < btree::kMaxReportedProblems) out->push_back(p);
 }
 
-int16_t CheckOpenTag(MdxTag& tag, btree::CheckReport* report,
-                     const std::function<void(const uint8_t*, uint32_t)>&
-                         on_entry) {
+int16_t CheckOpenTag(
+    MdxTag& tag, btree::CheckReport* report,
+    const std::function<void(const uint8_t*, uint32_t)>& on_entry) {
   MdxFile& file = *tag.file;
   std::vector<std::string> problems;
   FileExtent extent;
@@ -216,8 +214,8 @@ class FileChecker {
 
   int16_t CheckTag(uint32_t n, std::set<std::string>* names) {
     const MdxTagEntry entry = file_.Entry(n);
-    const std::string where = "tag " + std::to_string(n) + " (" +
-                              entry.name + ")";
+    const std::string where =
+        "tag " + std::to_string(n) + " (" + entry.name + ")";
     std::string upper = entry.name;
     for (char& c : upper)
       if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
@@ -260,9 +258,10 @@ class FileChecker {
     if (int16_t e = btree::CheckTree(input, &tree)) return e;
     report_->keys += tree.keys;
     report_->tree_blocks += tree.tree_pages;
-    report_->problem_count += tree.problem_count -
-                              static_cast<uint32_t>(tree.problems.size());
-    for (const std::string& p : tree.problems) Problem("X3: " + where + ": " + p);
+    report_->problem_count +=
+        tree.problem_count - static_cast<uint32_t>(tree.problems.size());
+    for (const std::string& p : tree.problems)
+      Problem("X3: " + where + ": " + p);
     return kKbdOk;
   }
 
@@ -274,9 +273,9 @@ class FileChecker {
 
 }  // namespace
 
-int16_t CheckMdxTag(int32_t tag, btree::CheckReport* report,
-                    const std::function<void(const uint8_t* key,
-                                             uint32_t recno)>& on_entry) {
+int16_t CheckMdxTag(
+    int32_t tag, btree::CheckReport* report,
+    const std::function<void(const uint8_t* key, uint32_t recno)>& on_entry) {
   return RunOperation([&]() -> int16_t {
     if (report == nullptr) return Fail(kKbdErrNullPointer);
     *report = btree::CheckReport();

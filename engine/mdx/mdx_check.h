@@ -48,10 +48,10 @@ int16_t CheckMdxTag(int32_t tag, btree::CheckReport* report,
 
 struct MdxFileReport {
   uint32_t tags = 0;
-  uint64_t keys = 0;          // over every tag
-  uint32_t tree_blocks = 0;   // pages of every tree
-  uint32_t free_blocks = 0;   // on the free chain
-  uint32_t problem_count = 0;  // may exceed problems.size()
+  uint64_t keys = 0;                  // over every tag
+  uint32_t tree_blocks = 0;           // pages of every tree
+  uint32_t free_blocks = 0;           // on the free chain
+  uint32_t problem_count = 0;         // may exceed problems.size()
   std::vector<std::string> problems;  // the first kMaxReportedProblems
 };
 

@@ -89,8 +89,8 @@ int CompareMdxDecimals(const uint8_t* a, const uint8_t* b) {
   if (a_negative != b_negative) return a_negative ? -1 : 1;
   int order = 0;
   if (a[kMdxDecimalExponentOffset] != b[kMdxDecimalExponentOffset]) {
-    order = a[kMdxDecimalExponentOffset] < b[kMdxDecimalExponentOffset] ? -1
-                                                                        : 1;
+    order =
+        a[kMdxDecimalExponentOffset] < b[kMdxDecimalExponentOffset] ? -1 : 1;
   } else {
     order = std::memcmp(a + kMdxDecimalDigitsOffset,
                         b + kMdxDecimalDigitsOffset, kMdxDecimalDigitsSize);
@@ -107,9 +107,9 @@ double DecodeMdxDecimal(const uint8_t* key) {
     digits = digits * 10 + nibble;
   }
   // digits holds 0.d1...d20 * 10^20.
-  const int exponent =
-      static_cast<int>(key[kMdxDecimalExponentOffset]) -
-      kMdxDecimalExponentBase - static_cast<int>(kMdxDecimalMaxDigits);
+  const int exponent = static_cast<int>(key[kMdxDecimalExponentOffset]) -
+                       kMdxDecimalExponentBase -
+                       static_cast<int>(kMdxDecimalMaxDigits);
   const double value = digits * std::pow(10.0, exponent);
   return (key[kMdxDecimalSignOffset] & kMdxDecimalSignBit) ? -value : value;
 }

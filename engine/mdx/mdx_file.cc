@@ -9,14 +9,14 @@
 #include <bit>
 #include <cstring>
 
-#include "engine/core/last_error.h"
-#include "engine/index/index_call.h"
-#include "engine/index/index_open.h"
 #include "engine/btree/key_order.h"
 #include "engine/collate/collation.h"
 #include "engine/core/coding.h"
 #include "engine/core/handle_table.h"
+#include "engine/core/last_error.h"
 #include "engine/core/open_mode.h"
+#include "engine/index/index_call.h"
+#include "engine/index/index_open.h"
 #include "engine/mdx/mdx_decimal.h"
 #include "platform/platform.h"
 
@@ -56,9 +56,8 @@ MdxFile::~MdxFile() {
 }
 
 MdxTagEntry MdxFile::Entry(uint32_t number) const {
-  return MdxTagEntry::DecodeFrom(
-      std::span<const uint8_t, kMdxTagEntrySize>(
-          table.data() + number * kMdxTagEntrySize, kMdxTagEntrySize));
+  return MdxTagEntry::DecodeFrom(std::span<const uint8_t, kMdxTagEntrySize>(
+      table.data() + number * kMdxTagEntrySize, kMdxTagEntrySize));
 }
 
 void MdxFile::SetEntry(uint32_t number, const MdxTagEntry& entry) {
@@ -112,8 +111,8 @@ int16_t MdxFile::ReloadTagTable() {
   if (int16_t e = FileReadAt(slot, kMdxTagCountOffset, count, sizeof count))
     return e;
   std::array<uint8_t, kMdxTagTableSize> fresh;
-  if (int16_t e = FileReadAt(slot, kMdxTagTableOffset, fresh.data(),
-                             kMdxTagTableSize))
+  if (int16_t e =
+          FileReadAt(slot, kMdxTagTableOffset, fresh.data(), kMdxTagTableSize))
     return e;
   const uint16_t tag_count = GetLe16(count);
   if (tag_count > kMdxMaxTags) return Fail(kKbdErrTagCount);
@@ -155,8 +154,8 @@ int16_t MdxFile::AllocateBlock(uint32_t* sector, bool write_words) {
     uint32_t offset = 0;
     if (int16_t e = MdxSectorOffset(head, &offset)) return e;
     uint8_t link[4];
-    if (int16_t e = FileReadAt(slot, offset + kMdxLinkOffset, link,
-                               sizeof link))
+    if (int16_t e =
+            FileReadAt(slot, offset + kMdxLinkOffset, link, sizeof link))
       return e;
     header.free_head = GetLe32(link);
     if (header.free_count > 0) --header.free_count;
@@ -167,8 +166,8 @@ int16_t MdxFile::AllocateBlock(uint32_t* sector, bool write_words) {
     PutLe32(words + kMdxFreeHeadSize, header.free_count);
     return FileWriteAt(slot, kMdxFreeHeadOffset, words, sizeof words);
   }
-  const uint64_t end = static_cast<uint64_t>(header.sector_count) +
-                       block_factor();
+  const uint64_t end =
+      static_cast<uint64_t>(header.sector_count) + block_factor();
   if (end * kMdxSectorSize > kMaxFileEnd) return Fail(kKbdErrSeek);
   *sector = header.sector_count;
   header.sector_count = static_cast<uint32_t>(end);
@@ -300,8 +299,8 @@ int16_t RefreshTag(MdxTag* tag) {
   uint32_t offset = 0;
   if (int16_t e = MdxSectorOffset(tag->header_sector, &offset)) return e;
   uint8_t word[kMdxTagRootSize];
-  if (int16_t e = FileReadAt(file->slot, offset + kMdxTagRootOffset, word,
-                             sizeof word))
+  if (int16_t e =
+          FileReadAt(file->slot, offset + kMdxTagRootOffset, word, sizeof word))
     return e;
   const uint32_t root = GetLe32(word);
   if (root < kMdxFirstBlockSector || root >= file->header.sector_count)
@@ -315,8 +314,7 @@ int16_t EndFileCall(MdxFile* file) {
   if (!file->changed) return kKbdOk;
   file->changed = false;
   file->header_dirty = true;
-  if (StickyError() == 0 && Engine().sync_writes)
-    return FileFlush(file->slot);
+  if (StickyError() == 0 && Engine().sync_writes) return FileFlush(file->slot);
   return kKbdOk;
 }
 
@@ -327,10 +325,9 @@ int16_t EndTagCall(MdxTag* tag) {
   // after a clean call the cache, the root and the words in memory are the
   // file's.
   const bool alone = FileOpenedAlone(file->slot);
-  const int16_t status =
-      index::KeepPagesOrDrop(alone, &tag->cache, &tag->pages_kept, [&] {
-        return alone ? DropKept(file) : tag->cache.Clear();
-      });
+  const int16_t status = index::KeepPagesOrDrop(
+      alone, &tag->cache, &tag->pages_kept,
+      [&] { return alone ? DropKept(file) : tag->cache.Clear(); });
   int16_t ended = EndFileCall(file);
   return status < 0 ? status : ended;
 }
@@ -358,8 +355,8 @@ int16_t CheckMdxHeader(const MdxHeader& h) {
 
 int16_t OpenMdx(int16_t* handle, const char* name, uint16_t mode) {
   index::IndexOpening<MdxFile> opening;
-  if (int16_t e = opening.Begin(handle, name, mode, kKbdKindMdx,
-                                CloseMdxOperation))
+  if (int16_t e =
+          opening.Begin(handle, name, mode, kKbdKindMdx, CloseMdxOperation))
     return e;
   MdxFile* file = opening.block();
   auto fail = [&opening](int16_t status) { return opening.Fail(status); };
@@ -369,8 +366,8 @@ int16_t OpenMdx(int16_t* handle, const char* name, uint16_t mode) {
     return fail(e);
   file->header = MdxHeader::DecodeFrom(bytes);
   if (int16_t e = CheckMdxHeader(file->header)) return fail(e);
-  if (int16_t e = FileReadAt(file->slot, kMdxTagTableOffset,
-                             file->table.data(), kMdxTagTableSize))
+  if (int16_t e = FileReadAt(file->slot, kMdxTagTableOffset, file->table.data(),
+                             kMdxTagTableSize))
     return fail(e);
   uint32_t size = 0;
   if (int16_t e = FileSize(file->slot, &size)) return fail(e);
@@ -404,8 +401,8 @@ int16_t CreateMdx(const char* name) {
   h.updated = h.created;
   for (size_t i = 0; i < base.size(); ++i) {
     const char c = base[i];
-    h.data_name[i] = static_cast<uint8_t>(
-        c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    h.data_name[i] =
+        static_cast<uint8_t>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
   }
   h.block_factor = kMdxNewBlockFactor;
   h.block_size = static_cast<uint16_t>(kMdxNewBlockFactor * kMdxSectorSize);
@@ -430,8 +427,8 @@ int16_t CloseMdx(int16_t handle) {
   int16_t status = kKbdOk;
   for (uint32_t n = 0; n < file->tags.size(); ++n) {
     if (file->tags[n] == nullptr) continue;
-    int16_t closed = RunDespiteError(
-        [&] { return CloseMdxTag(MdxTagHandle(handle, n)); });
+    int16_t closed =
+        RunDespiteError([&] { return CloseMdxTag(MdxTagHandle(handle, n)); });
     if (status == kKbdOk && closed < 0) status = closed;
   }
   // Every word was written when it changed; what is left is the date of
@@ -463,8 +460,7 @@ extern "C" int16_t kbdmcreate(const char* name) {
   return RunOperation([&] { return CreateMdx(name); });
 }
 
-extern "C" int16_t kbdmopenx(int16_t* handle, const char* name,
-                             uint16_t mode) {
+extern "C" int16_t kbdmopenx(int16_t* handle, const char* name, uint16_t mode) {
   return RunOperation([&] { return OpenMdx(handle, name, mode); });
 }
 

@@ -100,8 +100,8 @@ struct MdxTag : btree::TreeStore {
   btree::PathStack path;
   btree::PageCache cache;
   std::unique_ptr<btree::Tree> tree;
-  btree::KeyCursor cursor;     // the current key
-  bool pages_kept = false;     // root and cache outlived a call
+  btree::KeyCursor cursor;  // the current key
+  bool pages_kept = false;  // root and cache outlived a call
 
   uint8_t key_type() const { return header.key_type; }
   bool unique() const { return (header.key_format & kMdxFormatUnique) != 0; }
@@ -121,13 +121,13 @@ struct MdxTag : btree::TreeStore {
 struct MdxFile : ControlBlock {
   ~MdxFile() override;  // closes the system file when still open
 
-  std::string name;          // as given to open
+  std::string name;  // as given to open
   uint16_t slot = kNoFileSlot;
-  uint16_t file_flags = 0;   // kFileFlagReadOnly | kFileFlagShared
+  uint16_t file_flags = 0;    // kFileFlagReadOnly | kFileFlagShared
   FileOperationLock op_lock;  // byte kMdxLockOffset of a shared file
-  MdxHeader header;          // words refreshed per call (M3)
+  MdxHeader header;           // words refreshed per call (M3)
   std::array<uint8_t, kMdxTagTableSize> table{};  // M2
-  bool changed = false;       // written during this call
+  bool changed = false;                           // written during this call
   bool header_dirty = false;  // written since open: close stamps the date
   bool words_kept = false;    // header's words as read or written since
   std::array<std::unique_ptr<MdxTag>, kMdxTagTableEntries> tags;  // M1

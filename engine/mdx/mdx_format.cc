@@ -144,8 +144,7 @@ void MdxTagHeader::EncodeTo(
               std::min<size_t>(expression.size(), kMdxMaxExpressionLength));
 }
 
-btree::EntryLayout MdxLayout(const MdxTagHeader& header,
-                             uint32_t block_size) {
+btree::EntryLayout MdxLayout(const MdxTagHeader& header, uint32_t block_size) {
   btree::EntryLayout layout;
   layout.page_size = block_size;
   layout.count_offset = kMdxCountOffset;

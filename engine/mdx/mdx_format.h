@@ -169,11 +169,11 @@ inline constexpr uint32_t kMdxReserved47Offset = 47;
 inline constexpr uint32_t kMdxReserved47Size = 1;
 inline constexpr uint32_t kMdxHeaderSize = 48;
 static_assert(kMdxVersionSize + kMdxCreatedSize + kMdxDataNameSize +
-                  kMdxBlockFactorSize + kMdxBlockSizeSize +
-                  kMdxProductionSize + kMdxTableMaxSize + kMdxTableItemSize +
-                  kMdxReserved27Size + kMdxTagCountSize + kMdxReserved30Size +
-                  kMdxSectorCountSize + kMdxFreeHeadSize + kMdxFreeCountSize +
-                  kMdxUpdatedSize + kMdxReserved47Size ==
+                  kMdxBlockFactorSize + kMdxBlockSizeSize + kMdxProductionSize +
+                  kMdxTableMaxSize + kMdxTableItemSize + kMdxReserved27Size +
+                  kMdxTagCountSize + kMdxReserved30Size + kMdxSectorCountSize +
+                  kMdxFreeHeadSize + kMdxFreeCountSize + kMdxUpdatedSize +
+                  kMdxReserved47Size ==
               kMdxHeaderSize);
 // The words every call re-reads: sector_count + free_head + free_count.
 inline constexpr uint32_t kMdxWordsOffset = kMdxSectorCountOffset;
@@ -285,12 +285,12 @@ inline constexpr uint16_t kMdxDateSecondaryType = 1;
 
 // Pages.
 inline constexpr uint32_t kMdxCountOffset = 0;
-inline constexpr uint32_t kMdxCountSize = 2;  // the low 16 bits of 4
+inline constexpr uint32_t kMdxCountSize = 2;   // the low 16 bits of 4
 inline constexpr uint32_t kMdxLinkOffset = 4;  // the free chain link
 inline constexpr uint32_t kMdxEntriesOffset = 8;
 inline constexpr uint32_t kMdxPointerOffset = 0;  // within an entry
 inline constexpr uint32_t kMdxPointerSize = 4;
-inline constexpr uint32_t kMdxKeyOffset = 4;      // within an entry
+inline constexpr uint32_t kMdxKeyOffset = 4;  // within an entry
 // Bytes of a page that entries cannot use: count word + link word +
 // trailing pointer.
 inline constexpr uint32_t kMdxPageOverhead = 4 + 4 + kMdxPointerSize;

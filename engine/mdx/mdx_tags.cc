@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/index/key_type_word.h"
 #include "engine/core/coding.h"
 #include "engine/core/last_error.h"
 #include "engine/expr/expression.h"
+#include "engine/index/key_type_word.h"
 #include "engine/mdx/mdx_file.h"
 
 namespace qx::engine {
@@ -155,8 +155,8 @@ int16_t DeleteMdxTag(MdxFile* file, const char* name) {
   if (int16_t e = WriteTagTable(file)) return e;
   uint8_t count[kMdxTagCountSize];
   PutLe16(count, file->header.tag_count);
-  if (int16_t e = FileWriteAt(file->slot, kMdxTagCountOffset, count,
-                              sizeof count))
+  if (int16_t e =
+          FileWriteAt(file->slot, kMdxTagCountOffset, count, sizeof count))
     return e;
 
   for (uint32_t block : blocks) {
@@ -172,8 +172,7 @@ int16_t DeleteMdxTag(MdxFile* file, const char* name) {
 int16_t DefineMdxTag(MdxFile* file, const char* name, uint16_t type,
                      const char* expression, uint16_t key_length,
                      uint32_t* number) {
-  if (name == nullptr || expression == nullptr)
-    return Fail(kKbdErrNullPointer);
+  if (name == nullptr || expression == nullptr) return Fail(kKbdErrNullPointer);
   if (TagNameLength(name) == 0) return Fail(kKbdErrTagName);
   MdxTagHeader h;
   if (int16_t e = NormaliseKeyExpression(expression, &h.expression,
@@ -232,8 +231,8 @@ int16_t DefineMdxTag(MdxFile* file, const char* name, uint16_t type,
   if (int16_t e = FileWriteAt(file->slot, root_offset, block.data(),
                               file->block_size()))
     return e;
-  h.EncodeTo(std::span<uint8_t, kMdxTagHeaderReadSize>(
-      block.data(), kMdxTagHeaderReadSize));
+  h.EncodeTo(std::span<uint8_t, kMdxTagHeaderReadSize>(block.data(),
+                                                       kMdxTagHeaderReadSize));
   if (int16_t e = FileWriteAt(file->slot, header_offset, block.data(),
                               file->block_size()))
     return e;
@@ -254,8 +253,8 @@ int16_t DefineMdxTag(MdxFile* file, const char* name, uint16_t type,
   PutLe16(words + kMdxTagCountSize, file->header.reserved30);
   file->header.EncodeWords(std::span<uint8_t, kMdxWordsSize>(
       words + kMdxTagCountSize + kMdxReserved30Size, kMdxWordsSize));
-  if (int16_t e = FileWriteAt(file->slot, kMdxCountWordsOffset, words,
-                              sizeof words))
+  if (int16_t e =
+          FileWriteAt(file->slot, kMdxCountWordsOffset, words, sizeof words))
     return e;
   *number = new_number;
   return kKbdOk;
@@ -292,8 +291,7 @@ int16_t OpenMdxTag(int16_t handle, uint32_t number, int32_t* tag_handle) {
   tag->cache.SetReadOnly(file->read_only());
   tag->cache.SetBounds(kMdxFirstBlockSector, file->header.sector_count);
   tag->tree = std::make_unique<btree::Tree>(&tag->layout, tag->half,
-                                            &tag->cache, &tag->path,
-                                            tag.get());
+                                            &tag->cache, &tag->path, tag.get());
   tag->cursor.Init(tag->tree.get(), &tag->path, tag->header.key_length,
                    tag->key_type() == kMdxKeyCharacter);
   file->tags[number] = std::move(tag);
@@ -344,8 +342,7 @@ extern "C" int16_t kbdmtagdel(int16_t handle, const char* name) {
   });
 }
 
-extern "C" int16_t kbdmtagopen(int32_t* tag, int16_t handle,
-                               const char* name) {
+extern "C" int16_t kbdmtagopen(int32_t* tag, int16_t handle, const char* name) {
   if (tag != nullptr) *tag = kKbdNoHandle;
   return RunOperation([&]() -> int16_t {
     if (tag == nullptr || name == nullptr) return Fail(kKbdErrNullPointer);
@@ -362,8 +359,7 @@ extern "C" int16_t kbdmtagopen(int32_t* tag, int16_t handle,
   });
 }
 
-extern "C" int16_t kbdmtagopenn(int32_t* tag, int16_t handle,
-                                int16_t number) {
+extern "C" int16_t kbdmtagopenn(int32_t* tag, int16_t handle, int16_t number) {
   if (tag != nullptr) *tag = kKbdNoHandle;
   return RunOperation([&]() -> int16_t {
     if (tag == nullptr) return Fail(kKbdErrNullPointer);
@@ -402,13 +398,12 @@ extern "C" int16_t kbdmtaginfo(int32_t tag, KbdMdxTagInfo* info) {
                 std::min(open->name.size(), sizeof info->name - 1));
     info->key_length = open->header.key_length;
     info->type = static_cast<char>(open->key_type());
-    info->flags = static_cast<uint16_t>(
-        (open->unique() ? kKbdKeyUnique : 0) |
-        (open->descending() ? kKbdKeyDescending : 0));
+    info->flags =
+        static_cast<uint16_t>((open->unique() ? kKbdKeyUnique : 0) |
+                              (open->descending() ? kKbdKeyDescending : 0));
     info->expression_length = static_cast<uint16_t>(open->expression.size());
     std::memcpy(info->expression, open->expression.data(),
-                std::min(open->expression.size(),
-                         sizeof info->expression - 1));
+                std::min(open->expression.size(), sizeof info->expression - 1));
     return kKbdOk;
   });
 }

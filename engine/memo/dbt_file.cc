@@ -136,8 +136,8 @@ int16_t ReadDbase3(MemoFile& file, uint32_t block, MemoValue* value) {
   for (;;) {
     uint64_t at = uint64_t{offset} + held;
     if (at >= file.file_size) return Fail(kKbdErrCorrupt);
-    uint32_t count = static_cast<uint32_t>(
-        std::min<uint64_t>(piece, file.file_size - at));
+    uint32_t count =
+        static_cast<uint32_t>(std::min<uint64_t>(piece, file.file_size - at));
     if (int16_t e = value->Resize(held + count)) return e;
     if (int16_t e = FileReadAt(file.slot, static_cast<uint32_t>(at),
                                value->data() + held, count))
@@ -527,15 +527,14 @@ extern "C" int16_t kbdtwrite(int16_t handle, uint32_t* block, const char* text,
     if (action != 0 && action != kKbdMemoReplace) return Fail(kKbdErrCommand);
     std::size_t length = std::strlen(text);
     if (length > kMemoMaxFileOffset) return Fail(kKbdErrSeek);
-    return WithMemo(handle, kKbdKindDbt, LockKind::kExclusive,
-                    [&](MemoFile& open) {
-                      int16_t status = WriteDbt(
-                          open, block, text, static_cast<uint32_t>(length),
-                          mode);
-                      if (status < 0) return status;
-                      int16_t flushed = FlushMemoWrite(open);
-                      return flushed < 0 ? flushed : status;
-                    });
+    return WithMemo(
+        handle, kKbdKindDbt, LockKind::kExclusive, [&](MemoFile& open) {
+          int16_t status =
+              WriteDbt(open, block, text, static_cast<uint32_t>(length), mode);
+          if (status < 0) return status;
+          int16_t flushed = FlushMemoWrite(open);
+          return flushed < 0 ? flushed : status;
+        });
   });
 }
 

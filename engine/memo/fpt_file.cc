@@ -127,14 +127,13 @@ const MemoKindOps kFptKindOps = {
 int16_t WriteFptEntry(int16_t handle, uint32_t* block, const char* data,
                       uint32_t length, uint32_t type) {
   if (block == nullptr || data == nullptr) return Fail(kKbdErrNullPointer);
-  return WithMemo(handle, kKbdKindFpt, LockKind::kExclusive,
-                  [&](MemoFile& file) {
-                    int16_t status =
-                        AppendFptValue(file, data, length, type, block);
-                    if (status < 0) return status;
-                    int16_t flushed = FlushMemoWrite(file);
-                    return flushed < 0 ? flushed : status;
-                  });
+  return WithMemo(
+      handle, kKbdKindFpt, LockKind::kExclusive, [&](MemoFile& file) {
+        int16_t status = AppendFptValue(file, data, length, type, block);
+        if (status < 0) return status;
+        int16_t flushed = FlushMemoWrite(file);
+        return flushed < 0 ? flushed : status;
+      });
 }
 
 }  // namespace

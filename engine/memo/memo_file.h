@@ -58,9 +58,9 @@ struct MemoFile : ControlBlock {
   uint16_t file_flags = 0;  // kFileFlagReadOnly | kFileFlagShared
   uint16_t slot = kNoFileSlot;
   FileOperationLock op_lock;  // byte kMemoLockOffset of a shared file
-  uint32_t file_size = 0;   // bytes; refreshed at every call
-  uint32_t block_size = 0;  // bytes; fixed at open
-  uint32_t next_free = 0;   // block_no from the header; refreshed
+  uint32_t file_size = 0;     // bytes; refreshed at every call
+  uint32_t block_size = 0;    // bytes; fixed at open
+  uint32_t next_free = 0;     // block_no from the header; refreshed
   uint8_t header[kMemoHeaderCopySize] = {};  // first header bytes as read
   uint32_t header_size = 0;  // bytes of header[] that are the file's
   std::string name;          // as given to open
@@ -181,7 +181,6 @@ class MemoValue {
   uint32_t length_ = 0;
   uint32_t type_ = 1;  // text
 };
-
 
 }  // namespace qx::engine
 

@@ -196,9 +196,9 @@ int16_t RenumberRecords(int16_t dbf, const std::vector<MovedValue>& moved,
     uint32_t recno = moved[i].recno;
     if (int16_t e = kbddread(dbf, recno); e < 0) return e;
     for (; i < moved.size() && moved[i].recno == recno; ++i)
-      if (int16_t e = kbddsetmemoblock(
-              dbf, moved[i].field,
-              restore ? moved[i].old_block : moved[i].block);
+      if (int16_t e =
+              kbddsetmemoblock(dbf, moved[i].field,
+                               restore ? moved[i].old_block : moved[i].block);
           e < 0)
         return e;
     if (int16_t e = kbddwrite(dbf, &recno, kKbdWriteRewrite); e < 0) return e;
@@ -271,8 +271,7 @@ int16_t PackMemoFile(int16_t dbf_handle, int16_t* memo_handle,
     // are copied (the memo file's operation lock, after the data file's
     // lock; released before the file closes).
     OperationScope memo_scope;
-    if (int16_t e =
-            EnterMemoLock(*old_file, &memo_scope, LockKind::kExclusive))
+    if (int16_t e = EnterMemoLock(*old_file, &memo_scope, LockKind::kExclusive))
       return e;
 
     // Step 2: names; step 3: the work file, complete and flushed.
@@ -283,8 +282,7 @@ int16_t PackMemoFile(int16_t dbf_handle, int16_t* memo_handle,
       return e;
     MemoFile* work = CheckMemoHandle(*resources.work_handle(), ops.kind);
     if (work == nullptr) return LastError();
-    if (int16_t e =
-            CopyLiveValues(dbf_handle, *old_file, *work, ops, &moved))
+    if (int16_t e = CopyLiveValues(dbf_handle, *old_file, *work, ops, &moved))
       return e;
     resources.CloseWork();
     if (int16_t e = StickyError()) return e;

@@ -26,16 +26,15 @@
 #include <bit>
 #include <cstring>
 
-#include "engine/core/last_error.h"
 #include "engine/btree/external_sort.h"
-#include "engine/index/index_build.h"
 #include "engine/btree/page_writer.h"
-#include "engine/index/record_keys.h"
 #include "engine/btree/tree_build.h"
 #include "engine/collate/collation.h"
 #include "engine/core/coding.h"
 #include "engine/core/last_error.h"
 #include "engine/dates/key_codec.h"
+#include "engine/index/index_build.h"
+#include "engine/index/record_keys.h"
 #include "engine/ndx/ndx_file.h"
 
 namespace qx::engine {
@@ -55,8 +54,7 @@ class NdxItems : public btree::BuildItems {
                            NumericKeyRule::kNumericOnly);
   }
 
-  int16_t ReadItem(uint32_t recno, uint8_t* item,
-                   bool* /*included*/) override {
+  int16_t ReadItem(uint32_t recno, uint8_t* item, bool* /*included*/) override {
     const uint32_t length = index_.header.key_length;
     PutBe32(item + length, recno);
     index::RecordKey key;
@@ -114,9 +112,9 @@ int16_t FillIndex(int16_t dbf_handle, uint32_t record_count, NdxFile* index,
   // Page 1, the empty root of the new file, takes the first page built.
   btree::SequentialIds ids(1, 1);
   uint32_t root = 0;
-  if (int16_t e = btree::SortAndWriteTree(record_count, options,
-                                          &items, sorter, &writer, length,
-                                          &ids, &root, index->unique()))
+  if (int16_t e = btree::SortAndWriteTree(record_count, options, &items, sorter,
+                                          &writer, length, &ids, &root,
+                                          index->unique()))
     return e;
   if (root == 0) return kKbdOk;  // no record: the empty root of page 1 stays
   uint8_t words[kNdxHeaderWordsSize];

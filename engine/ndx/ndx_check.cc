@@ -17,9 +17,9 @@ std::string KeyText(const NdxFile& file, const uint8_t* key) {
                         : btree::QuotedKeyText(key, file.header.key_length);
 }
 
-int16_t CheckOpenNdx(NdxFile& file, btree::CheckReport* report,
-                     const std::function<void(const uint8_t*, uint32_t)>&
-                         on_entry) {
+int16_t CheckOpenNdx(
+    NdxFile& file, btree::CheckReport* report,
+    const std::function<void(const uint8_t*, uint32_t)>& on_entry) {
   uint8_t words[kNdxHeaderWordsSize];
   if (int16_t e = FileReadAt(file.slot, 0, words, sizeof words)) return e;
   const uint32_t root = GetLe32(words + kNdxRootOffset);
@@ -56,9 +56,9 @@ int16_t CheckOpenNdx(NdxFile& file, btree::CheckReport* report,
     input.free_chain.push_back(page);
     if (page >= end) break;
     uint8_t link[4];
-    if (int16_t e = FileReadAt(file.slot, page * kNdxPageSize +
-                                              kNdxFreedLinkOffset,
-                               link, sizeof link))
+    if (int16_t e =
+            FileReadAt(file.slot, page * kNdxPageSize + kNdxFreedLinkOffset,
+                       link, sizeof link))
       return e;
     page = GetLe32(link);
   }
@@ -83,9 +83,9 @@ int16_t CheckOpenNdx(NdxFile& file, btree::CheckReport* report,
 
 }  // namespace
 
-int16_t CheckNdx(int16_t handle, btree::CheckReport* report,
-                 const std::function<void(const uint8_t* key, uint32_t recno)>&
-                     on_entry) {
+int16_t CheckNdx(
+    int16_t handle, btree::CheckReport* report,
+    const std::function<void(const uint8_t* key, uint32_t recno)>& on_entry) {
   return index::RunCheckCall(
       report, [handle] { return CheckNdx(handle); }, kNdxLockOffset,
       [&](NdxFile& file) { return CheckOpenNdx(file, report, on_entry); });

@@ -4,24 +4,24 @@
 //
 // Divisions: the control block and the tree store; open and its header
 // checks; create; close and compaction; the public entries.
-#include "engine/btree/file_words.h"
-#include "engine/index/key_type_word.h"
 #include "engine/ndx/ndx_file.h"
 
 #include <bit>
 #include <cstring>
 
-#include "engine/core/last_error.h"
-#include "engine/index/index_open.h"
+#include "engine/btree/file_words.h"
 #include "engine/btree/key_order.h"
 #include "engine/collate/collation.h"
 #include "engine/core/coding.h"
 #include "engine/core/handle_table.h"
+#include "engine/core/last_error.h"
 #include "engine/core/open_mode.h"
 #include "engine/dates/key_codec.h"
 #include "engine/expr/expression.h"
 #include "engine/expr/record_source.h"
 #include "engine/fileio/file_layer.h"
+#include "engine/index/index_open.h"
+#include "engine/index/key_type_word.h"
 
 namespace qx::engine {
 namespace {
@@ -42,9 +42,7 @@ bool NdxDialectAccepted(uint8_t dialect) {
 
 // ---- Control block and tree store -------------------------------------------
 
-NdxFile::~NdxFile() {
-  index::CloseSlotOfBlock(&slot);
-}
+NdxFile::~NdxFile() { index::CloseSlotOfBlock(&slot); }
 
 int16_t NdxFile::SetRoot(uint32_t page) {
   if (int16_t e = WriteHeaderWord(this, kNdxRootOffset, page)) return e;
@@ -72,8 +70,7 @@ int16_t NdxFile::AllocatePage(uint32_t* page) {
   // below 4 GiB.
   if ((static_cast<uint64_t>(next) + 1) * kNdxPageSize > (uint64_t{1} << 32))
     return Fail(kKbdErrSeek);
-  if (int16_t e = WriteHeaderWord(this, kNdxNextFreeOffset, next + 1))
-    return e;
+  if (int16_t e = WriteHeaderWord(this, kNdxNextFreeOffset, next + 1)) return e;
   header.next_free = next + 1;
   cache.SetBounds(1, header.next_free);
   changed = true;
@@ -153,8 +150,8 @@ int16_t CheckNdxHeader(const NdxHeader& h) {
 
 int16_t OpenNdx(int16_t* handle, const char* name, uint16_t mode) {
   index::IndexOpening<NdxFile> opening;
-  if (int16_t e = opening.Begin(handle, name, mode, kKbdKindNdx,
-                                CloseNdxOperation))
+  if (int16_t e =
+          opening.Begin(handle, name, mode, kKbdKindNdx, CloseNdxOperation))
     return e;
   NdxFile* file = opening.block();
   auto fail = [&opening](int16_t status) { return opening.Fail(status); };
@@ -192,11 +189,10 @@ int16_t OpenNdx(int16_t* handle, const char* name, uint16_t mode) {
 
 int16_t CreateNdx(const char* name, uint16_t type, const char* expression,
                   uint16_t key_length) {
-  if (name == nullptr || expression == nullptr)
-    return Fail(kKbdErrNullPointer);
+  if (name == nullptr || expression == nullptr) return Fail(kKbdErrNullPointer);
   std::string text;
-  if (int16_t e = NormaliseKeyExpression(expression, &text,
-                                         kNdxMaxExpressionLength))
+  if (int16_t e =
+          NormaliseKeyExpression(expression, &text, kNdxMaxExpressionLength))
     return e;
   // Other bits of the word (flags of the caller's request) do not concern
   // the file.
@@ -326,9 +322,8 @@ int16_t CloseNdx(int16_t handle) {
 
 int16_t MakeNdxKey(int16_t dbf_handle, const NdxFile& file, uint8_t* key) {
   KeyValue value;
-  int16_t status =
-      EvaluateKey(dbf_handle, file.expression, NumericKeyRule::kNumericOnly,
-                  &value);
+  int16_t status = EvaluateKey(dbf_handle, file.expression,
+                               NumericKeyRule::kNumericOnly, &value);
   if (status < 0) return status;
   const uint32_t length = file.header.key_length;
   if (value.type == 'C') {
@@ -351,8 +346,7 @@ int16_t MakeNdxKey(int16_t dbf_handle, const NdxFile& file, uint8_t* key) {
 
 using namespace qx::engine;
 
-extern "C" int16_t kbdnopenx(int16_t* handle, const char* name,
-                             uint16_t mode) {
+extern "C" int16_t kbdnopenx(int16_t* handle, const char* name, uint16_t mode) {
   return RunOperation([&] { return OpenNdx(handle, name, mode); });
 }
 

@@ -44,11 +44,11 @@
 #include "engine/btree/key_cursor.h"
 #include "engine/btree/page_cache.h"
 #include "engine/btree/path_stack.h"
-#include "engine/index/index_call.h"
 #include "engine/core/engine_state.h"
 #include "engine/core/last_error.h"
 #include "engine/fileio/file_layer.h"
 #include "engine/fileio/operation_lock.h"
+#include "engine/index/index_call.h"
 #include "engine/ndx/ndx_format.h"
 #include "qx/engine.h"
 
@@ -65,22 +65,22 @@ inline constexpr btree::CacheShape kNdxAloneCacheShape = {128, 128, true};
 struct NdxFile : ControlBlock, btree::TreeStore {
   ~NdxFile() override;  // closes the system file when still open
 
-  std::string name;              // as given to open
+  std::string name;  // as given to open
   uint16_t slot = kNoFileSlot;
-  uint16_t file_flags = 0;       // kFileFlagReadOnly | kFileFlagShared
-  FileOperationLock op_lock;     // byte kNdxLockOffset of a shared file
-  NdxHeader header;              // root and next_free refreshed per call
-  std::string expression;        // normalised: upper case, no blanks
-  uint32_t free_head = 0;        // N3
-  bool header_dirty = false;     // root/next_free to write at close
-  bool changed = false;          // pages written in this call
-  bool pages_kept = false;       // cache and header words outlived a call
-  btree::EntryLayout layout;         // N1
-  uint32_t half = 0;                 // keys_per_page / 2
+  uint16_t file_flags = 0;    // kFileFlagReadOnly | kFileFlagShared
+  FileOperationLock op_lock;  // byte kNdxLockOffset of a shared file
+  NdxHeader header;           // root and next_free refreshed per call
+  std::string expression;     // normalised: upper case, no blanks
+  uint32_t free_head = 0;     // N3
+  bool header_dirty = false;  // root/next_free to write at close
+  bool changed = false;       // pages written in this call
+  bool pages_kept = false;    // cache and header words outlived a call
+  btree::EntryLayout layout;  // N1
+  uint32_t half = 0;          // keys_per_page / 2
   btree::PathStack path;
   btree::PageCache cache;
   std::unique_ptr<btree::Tree> tree;
-  btree::KeyCursor cursor;           // N4: the current key
+  btree::KeyCursor cursor;  // N4: the current key
 
   bool read_only() const { return (file_flags & kFileFlagReadOnly) != 0; }
   bool numeric() const { return header.key_type == kNdxKeyNumeric; }
@@ -119,9 +119,8 @@ int16_t EndNdxCall(NdxFile* file);
 // kShared for a read), refresh, body, end of call, unlock.
 template <typename Body>
 int16_t WithNdx(int16_t handle, LockKind kind, Body&& body) {
-  return index::RunIndexCall(CheckNdx(handle), kind, kNdxLockOffset,
-                             RefreshNdx, EndNdxCall,
-                             std::forward<Body>(body));
+  return index::RunIndexCall(CheckNdx(handle), kind, kNdxLockOffset, RefreshNdx,
+                             EndNdxCall, std::forward<Body>(body));
 }
 
 // Bodies of the public operations, for use inside other operations.

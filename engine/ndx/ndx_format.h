@@ -137,9 +137,9 @@ inline constexpr uint32_t kNdxNumericKeyLength = 8;
 inline constexpr uint32_t kNdxCountOffset = 0;
 inline constexpr uint32_t kNdxCountSize = 1;  // the low byte of a 4-byte word
 inline constexpr uint32_t kNdxEntriesOffset = 4;
-inline constexpr uint32_t kNdxChildOffset = 0;   // within an entry
-inline constexpr uint32_t kNdxRecnoOffset = 4;   // within an entry
-inline constexpr uint32_t kNdxKeyOffset = 8;     // within an entry
+inline constexpr uint32_t kNdxChildOffset = 0;    // within an entry
+inline constexpr uint32_t kNdxRecnoOffset = 4;    // within an entry
+inline constexpr uint32_t kNdxKeyOffset = 8;      // within an entry
 inline constexpr uint32_t kNdxEntryOverhead = 8;  // child + recno
 // Bytes of a page that entries may use: 512 - count word - trailing child.
 inline constexpr uint32_t kNdxEntryArea = kNdxPageSize - 4 - 4;  // 504

@@ -24,8 +24,7 @@ int16_t Position(int16_t handle, void* key, uint32_t* recno, CursorMove move) {
   });
 }
 
-int16_t ChangeKey(int16_t handle, const void* key, uint32_t recno,
-                  bool add) {
+int16_t ChangeKey(int16_t handle, const void* key, uint32_t recno, bool add) {
   if (key == nullptr) return Fail(kKbdErrNullPointer);
   return WithNdx(handle, LockKind::kExclusive, [&](NdxFile& file) -> int16_t {
     return add ? file.cursor.Add(key, recno, file.unique())
@@ -60,9 +59,8 @@ extern "C" int16_t kbdnkprev(int16_t handle, void* key, uint32_t* recno) {
 }
 
 extern "C" int16_t kbdnkcur(int16_t handle, void* key, uint32_t* recno) {
-  return RunOperation([&] {
-    return Position(handle, key, recno, &btree::KeyCursor::Current);
-  });
+  return RunOperation(
+      [&] { return Position(handle, key, recno, &btree::KeyCursor::Current); });
 }
 
 extern "C" int16_t kbdnkfind(int16_t handle, void* key, uint32_t* recno,

@@ -31,12 +31,12 @@
 
 #include "engine/btree/external_sort.h"
 #include "engine/btree/file_words.h"
-#include "engine/index/index_build.h"
 #include "engine/btree/page_writer.h"
-#include "engine/index/record_keys.h"
 #include "engine/btree/tree_build.h"
 #include "engine/core/coding.h"
 #include "engine/core/last_error.h"
+#include "engine/index/index_build.h"
+#include "engine/index/record_keys.h"
 #include "engine/ntx/ntx_file.h"
 
 namespace qx::engine {
@@ -76,8 +76,8 @@ class NtxItems : public btree::BuildItems {
       const size_t n = std::min<size_t>(key.stored_date.size(), length);
       std::memcpy(item, key.stored_date.data(), n);
       std::memset(item + n, ' ', length - n);
-    } else if (int16_t e = NtxValueKey(key.type, key.text, key.number,
-                                       index_, item)) {
+    } else if (int16_t e =
+                   NtxValueKey(key.type, key.text, key.number, index_, item)) {
       return e;
     }
     if (index_.descending) Invert(item);
@@ -159,8 +159,8 @@ int16_t FillIndex(int16_t dbf_handle, uint32_t record_count, NtxFile* index,
 }
 
 int16_t BuildNtx(int16_t dbf_handle, const char* name, uint16_t type,
-                 const char* expression, uint16_t key_length,
-                 uint16_t decimals, const char* for_expression) {
+                 const char* expression, uint16_t key_length, uint16_t decimals,
+                 const char* for_expression) {
   index::IndexBuildSteps steps;
   steps.create = [&] {
     return CreateNtx(name, type, expression, key_length, decimals,

@@ -83,9 +83,8 @@ class NtxChecker {
                 std::to_string(i));
     }
     if (leaf && !walk_.LeafDepthAgrees(depth))
-      Problem("R1: leaf " + where + " lies at depth " +
-              std::to_string(depth) + ", others at " +
-              std::to_string(walk_.leaf_depth()));
+      Problem("R1: leaf " + where + " lies at depth " + std::to_string(depth) +
+              ", others at " + std::to_string(walk_.leaf_depth()));
     for (uint32_t i = 0; i <= n; ++i) {
       if (!leaf && node.child(i) != 0) {
         if (int16_t e = Walk(node.child(i), depth + 1, false)) return e;
@@ -107,11 +106,10 @@ class NtxChecker {
       // writes leaves (a record has one entry).
       const bool twice = c == 0 && recno == previous_recno;
       if (c > 0 || (c == 0 && (file_.unique() || twice)))
-        Problem(std::string(c > 0           ? "R3 order: "
+        Problem(std::string(c > 0            ? "R3 order: "
                             : file_.unique() ? "R3 unique: "
                                              : "R3 twice: ") +
-                where +
-                " has " + btree::QuotedKeyText(key, length) + " #" +
+                where + " has " + btree::QuotedKeyText(key, length) + " #" +
                 std::to_string(recno) + " after " +
                 btree::QuotedKeyText(previous, length) + " #" +
                 std::to_string(previous_recno));

@@ -3,18 +3,18 @@
 //
 // Divisions: the control block and the tree store; per-call steps; open;
 // create; close; the public entries.
-#include "engine/btree/file_words.h"
-#include "engine/index/key_type_word.h"
 #include "engine/ntx/ntx_file.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "engine/index/index_open.h"
+#include "engine/btree/file_words.h"
 #include "engine/core/coding.h"
 #include "engine/core/handle_table.h"
 #include "engine/core/open_mode.h"
 #include "engine/expr/expression.h"
+#include "engine/index/index_open.h"
+#include "engine/index/key_type_word.h"
 
 namespace qx::engine {
 namespace {
@@ -41,9 +41,7 @@ bool PageInFile(uint32_t page, uint32_t file_size) {
 
 // ---- Control block and tree store -------------------------------------------
 
-NtxFile::~NtxFile() {
-  index::CloseSlotOfBlock(&slot);
-}
+NtxFile::~NtxFile() { index::CloseSlotOfBlock(&slot); }
 
 void NtxFile::SetBounds() {
   const uint32_t end =
@@ -138,10 +136,9 @@ bool NtxPagesCurrent(NtxFile* file) {
   uint8_t words[kNtxWordsSize];
   if (!FileProbeAt(file->slot, kNtxWordsOffset, words, sizeof words))
     return false;
-  const NtxStamp now{
-      GetLe16(words + (kNtxCounterOffset - kNtxWordsOffset)),
-      GetLe32(words + (kNtxRootOffset - kNtxWordsOffset)),
-      GetLe32(words + (kNtxFreeHeadOffset - kNtxWordsOffset))};
+  const NtxStamp now{GetLe16(words + (kNtxCounterOffset - kNtxWordsOffset)),
+                     GetLe32(words + (kNtxRootOffset - kNtxWordsOffset)),
+                     GetLe32(words + (kNtxFreeHeadOffset - kNtxWordsOffset))};
   return now == file->pages_stamp;
 }
 
@@ -197,8 +194,7 @@ int16_t CheckNtxHeader(const NtxHeader& h, uint32_t size) {
   NtxShape shape = NtxShape::Of(h);
   shape.smallest = 1;
   if (!shape.Fits()) return Fail(kKbdErrMaxKeys);
-  if (h.smallest < 1 || h.smallest > h.largest / 2)
-    return Fail(kKbdErrMinKeys);
+  if (h.smallest < 1 || h.smallest > h.largest / 2) return Fail(kKbdErrMinKeys);
   if (!h.expression_terminated || !h.for_terminated)
     return Fail(kKbdErrKeyExpression);
   return kKbdOk;

@@ -48,17 +48,17 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <utility>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "engine/btree/page_cache.h"
 #include "engine/btree/path_stack.h"
-#include "engine/index/index_call.h"
 #include "engine/core/engine_state.h"
 #include "engine/core/last_error.h"
 #include "engine/fileio/file_layer.h"
 #include "engine/fileio/operation_lock.h"
+#include "engine/index/index_call.h"
 #include "engine/ntx/ntx_format.h"
 #include "engine/ntx/ntx_tree.h"
 #include "qx/engine.h"
@@ -76,12 +76,12 @@ struct NtxFile : ControlBlock, NtxTreeStore {
 
   std::string name;  // as given to open
   uint16_t slot = kNoFileSlot;
-  uint16_t file_flags = 0;  // kFileFlagReadOnly | kFileFlagShared
+  uint16_t file_flags = 0;    // kFileFlagReadOnly | kFileFlagShared
   FileOperationLock op_lock;  // byte kNtxLockOffset of a shared file
-  NtxHeader header;         // counter, root, free_head refreshed per call
-  std::string expression;   // normalised: upper case, no blanks
-  bool descending = false;  // header byte 280 is 1
-  bool changed = false;     // stamp the header at close
+  NtxHeader header;           // counter, root, free_head refreshed per call
+  std::string expression;     // normalised: upper case, no blanks
+  bool descending = false;    // header byte 280 is 1
+  bool changed = false;       // stamp the header at close
   // The counter in memory is ahead of the file's (a file open without
   // sharing writes it at close).
   bool counter_pending = false;

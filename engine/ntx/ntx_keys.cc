@@ -111,9 +111,8 @@ void NtxNumberKey(double number, uint32_t key_length, uint32_t decimals,
       std::memmove(text, text + 1, length);
     }
   } else {
-    const int written =
-        std::snprintf(text, sizeof text, "%.*f", static_cast<int>(decimals),
-                      number);
+    const int written = std::snprintf(text, sizeof text, "%.*f",
+                                      static_cast<int>(decimals), number);
     length = written < 0 ? 0
                          : std::min<size_t>(static_cast<size_t>(written),
                                             sizeof text - 1);
@@ -325,8 +324,9 @@ extern "C" int16_t kbdxinfo(int16_t handle, KbdNtxInfo* info) {
     std::memcpy(info->name, file->name.data(), n);
     info->key_length = file->header.key_length;
     info->decimals = file->header.decimals;
-    info->flags = static_cast<uint16_t>((file->unique() ? kKbdKeyUnique : 0) |
-                                        (file->descending ? kKbdKeyDescending : 0));
+    info->flags =
+        static_cast<uint16_t>((file->unique() ? kKbdKeyUnique : 0) |
+                              (file->descending ? kKbdKeyDescending : 0));
     info->expression_length = static_cast<uint16_t>(file->expression.size());
     const size_t e =
         std::min(file->expression.size(), sizeof info->expression - 1);
@@ -336,7 +336,8 @@ extern "C" int16_t kbdxinfo(int16_t handle, KbdNtxInfo* info) {
         ((file->file_flags & kFileFlagShared) ? 0x02 : 0));
     const std::string& condition = file->header.for_expression;
     info->for_length = static_cast<uint16_t>(condition.size());
-    const size_t f = std::min(condition.size(), sizeof info->for_expression - 1);
+    const size_t f =
+        std::min(condition.size(), sizeof info->for_expression - 1);
     std::memcpy(info->for_expression, condition.data(), f);
     return kKbdOk;
   });

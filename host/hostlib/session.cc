@@ -166,7 +166,8 @@ HostValue HostRecord::Value(size_t i) const {
 
 Session::Session(ComponentHost* host) : host_(host) {
   if (host_->exports().query_proxy != nullptr) {
-    proxy_ = static_cast<IProxy*>(host_->exports().query_proxy(kProxyInterface));
+    proxy_ =
+        static_cast<IProxy*>(host_->exports().query_proxy(kProxyInterface));
   }
   if (host_->vm_module() != nullptr) {
     end_conversion_ = reinterpret_cast<EndConversionFn>(
@@ -213,8 +214,8 @@ bool Session::ListTables(bool full, std::u16string* list) {
 
 HostError Session::LastError() const {
   HostError error;
-  IErrorContext* context = driver() == nullptr ? nullptr
-                                               : driver()->GetErrorContext();
+  IErrorContext* context =
+      driver() == nullptr ? nullptr : driver()->GetErrorContext();
   if (context == nullptr || context->HasError() == 0) return error;
   error.id = context->ErrorId();
   error.level = context->Level();
@@ -242,7 +243,8 @@ bool Session::ValueText(const HostValue& value, std::u16string* text) const {
 }
 
 std::unique_ptr<SessionTable> Session::Open(
-    std::u16string_view name_or_path, const std::vector<AttachedIndex>& indexes) {
+    std::u16string_view name_or_path,
+    const std::vector<AttachedIndex>& indexes) {
   if (driver() == nullptr || !connected_) return nullptr;
   std::unique_ptr<SessionTable> table(new SessionTable(this));
   table->name_ = name_or_path;
@@ -345,8 +347,7 @@ bool SessionTable::AttachIndex(std::u16string_view file,
   FileDesc desc;
   desc.name = name_.c_str();
   IDescription* attached = proxy->AttachIndex(
-      index.c_str(), key_name.c_str(), session_->connection(), &desc,
-      session_);
+      index.c_str(), key_name.c_str(), session_->connection(), &desc, session_);
   if (attached == nullptr) return false;
   Describe(attached);
   attached->Release();

@@ -234,7 +234,7 @@ class SessionTable {
   TableInfo info_;
   std::unique_ptr<HostRecord> record_;
   Query query_;
-  ICursor* cursor_ = nullptr;  // one reference held
+  ICursor* cursor_ = nullptr;       // one reference held
   ITableHandle* handle_ = nullptr;  // one reference held
   bool open_ = false;
   bool out_of_file_ = false;
@@ -250,8 +250,7 @@ class Session {
 
   // Connects to a directory; read_only opens the tables' files read-only.
   bool Connect(std::u16string_view directory,
-               std::u16string_view extended_info = u"",
-               bool read_only = false);
+               std::u16string_view extended_info = u"", bool read_only = false);
   // The connection's tables: names only, or (full) each name followed by
   // a tab, the name, two tabs and the full path; lines end with CR LF.
   bool ListTables(bool full, std::u16string* list);
@@ -309,10 +308,10 @@ class Session {
 
 // The result of a seek.
 struct SeekResult {
-  bool found = false;        // an entry of the value itself
-  bool out_of_file = true;   // no entry at all (empty index)
-  bool past_end = false;     // every entry is before the value: on the last
-  uint32_t recno = 0;        // the record of the entry the seek stands on
+  bool found = false;       // an entry of the value itself
+  bool out_of_file = true;  // no entry at all (empty index)
+  bool past_end = false;    // every entry is before the value: on the last
+  uint32_t recno = 0;       // the record of the entry the seek stands on
 };
 
 // A browse of a table through a cursor of its own: first, last, next,

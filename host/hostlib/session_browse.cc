@@ -17,7 +17,8 @@ bool Session::ConvertValue(const HostValue& source, uint8_t type,
   return convert_ != nullptr && !HostFailed(convert_(&source, target, type, 0));
 }
 
-std::unique_ptr<SessionBrowse> SessionTable::Browse(const BrowseRequest& request) {
+std::unique_ptr<SessionBrowse> SessionTable::Browse(
+    const BrowseRequest& request) {
   if (!open_ || session_->driver() == nullptr) return nullptr;
   std::unique_ptr<SessionBrowse> browse(new SessionBrowse());
   browse->table_ = name_;

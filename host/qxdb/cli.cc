@@ -122,14 +122,16 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: qxdb [--sysdir DIR] COMMAND ARGS...\n"
-    "  info FILE                          describe a .dbf, .dbt, .fpt or index file\n"
+    "  info FILE                          describe a .dbf, .dbt, .fpt or index "
+    "file\n"
     "  dump TABLE.dbf [--deleted] [--codepage CP]\n"
     "  create TABLE.dbf --dialect D --field NAME:TYPE:LEN[:DEC[:FLAGS]]...\n"
     "        FLAGS (vfp): N nullable, B binary, A autoincrement\n"
     "  import TABLE.dbf [--codepage CP] [--no-sync] < records.jsonl\n"
     "  delete TABLE.dbf RECNO | recall TABLE.dbf RECNO\n"
     "  pack TABLE.dbf [--no-sync]\n"
-    "  index TABLE.dbf INDEXFILE --expr EXPR [--tag NAME] [--unique] [--descending]\n"
+    "  index TABLE.dbf INDEXFILE --expr EXPR [--tag NAME] [--unique] "
+    "[--descending]\n"
     "        [--compact] [--for EXPR]\n"
     "  keys INDEXFILE [--tag NAME] [--table TABLE.dbf]\n"
     "  seek TABLE.dbf INDEXFILE [--tag NAME] [--soft] VALUE\n"
@@ -144,7 +146,8 @@ constexpr const char* kUsage =
     "         [--to V] [--reverse] [--filter ITEM=V|ITEM>V...] [--limit N]\n"
     "  find TABLE.dbf --key ITEM VALUE [--generic] [--index FILE[:KEY]]...\n"
     "  add TABLE.dbf [--index FILE[:KEY]]... [--json OBJECT]\n"
-    "  modify|remove TABLE.dbf --record N [--index FILE[:KEY]]... [--json OBJECT]\n"
+    "  modify|remove TABLE.dbf --record N [--index FILE[:KEY]]... [--json "
+    "OBJECT]\n"
     "  lock TABLE.dbf (--record N | --table) [--index FILE[:KEY]]...\n"
     "  new TABLE.dbf --family F --item NAME:TYPE:LEN[:DEC][:KEY]...\n"
     "        F: dbase3 dbase4 foxbase clipper clipper5 foxpro2 vfp;\n"
@@ -161,16 +164,13 @@ struct CommandEntry {
 };
 
 constexpr CommandEntry kCommands[] = {
-    {"info", CmdInfo},     {"dump", CmdDump},       {"create", CmdCreate},
-    {"import", CmdImport}, {"delete", CmdDelete},   {"recall", CmdRecall},
-    {"pack", CmdPack},     {"index", CmdIndex},     {"keys", CmdKeys},
-    {"seek", CmdSeek},     {"check", CmdCheck},     {"tables", CmdTables},
-    {"describe", CmdDescribe}, {"read", CmdRead},
-    {"browse", CmdBrowse},
-    {"find", CmdFind},
-    {"add", CmdAdd}, {"modify", CmdModify}, {"remove", CmdRemove},
-    {"lock", CmdLock},
-    {"new", CmdNew},
+    {"info", CmdInfo},         {"dump", CmdDump},     {"create", CmdCreate},
+    {"import", CmdImport},     {"delete", CmdDelete}, {"recall", CmdRecall},
+    {"pack", CmdPack},         {"index", CmdIndex},   {"keys", CmdKeys},
+    {"seek", CmdSeek},         {"check", CmdCheck},   {"tables", CmdTables},
+    {"describe", CmdDescribe}, {"read", CmdRead},     {"browse", CmdBrowse},
+    {"find", CmdFind},         {"add", CmdAdd},       {"modify", CmdModify},
+    {"remove", CmdRemove},     {"lock", CmdLock},     {"new", CmdNew},
     {"reindex", CmdReindex},
 };
 

@@ -57,8 +57,7 @@ class Invocation {
   // The failure of a writer that needs what another process may hold: for
   // the lock status (-37) "qxdb: FILE: WHAT is locked by another process
   // (status -37: TEXT)", else as EngineFailure. Answers kExitFailure.
-  int LockFailure(std::string_view file, std::string_view what,
-                  int16_t status);
+  int LockFailure(std::string_view file, std::string_view what, int16_t status);
   // Prints a warning status to stderr ("qxdb: FILE: warning CODE: TEXT").
   void EngineWarning(std::string_view file, int16_t status);
 

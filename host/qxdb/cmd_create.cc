@@ -30,10 +30,20 @@ bool ParseFlags(std::string_view letters, uint16_t* flags) {
   *flags = 0;
   for (char c : letters) {
     switch (c) {
-      case 'N': case 'n': *flags |= kKbdFieldNullable; break;
-      case 'B': case 'b': *flags |= kKbdFieldBinary; break;
-      case 'A': case 'a': *flags |= kKbdFieldAutoIncrement; break;
-      default: return false;
+      case 'N':
+      case 'n':
+        *flags |= kKbdFieldNullable;
+        break;
+      case 'B':
+      case 'b':
+        *flags |= kKbdFieldBinary;
+        break;
+      case 'A':
+      case 'a':
+        *flags |= kKbdFieldAutoIncrement;
+        break;
+      default:
+        return false;
     }
   }
   return true;
@@ -54,7 +64,8 @@ bool ParseField(const std::string& desc, access::FieldDescription* def) {
     return false;
   int length = 0, decimals = 0;
   uint16_t flags = 0;
-  if (!ParseNumber(parts[2], &length) || length < 0 || length > 65535) return false;
+  if (!ParseNumber(parts[2], &length) || length < 0 || length > 65535)
+    return false;
   if (parts.size() >= 4 && !parts[3].empty() &&
       (!ParseNumber(parts[3], &decimals) || decimals < 0 || decimals > 255))
     return false;
@@ -88,7 +99,8 @@ int CmdCreate(Invocation& inv) {
         "usage: qxdb create TABLE.dbf --dialect D "
         "--field NAME:TYPE:LEN[:DEC[:FLAGS]]...");
   int dialect = ParseDialect(*inv.Option("dialect"));
-  if (dialect == 0) return inv.Usage("unknown dialect " + *inv.Option("dialect"));
+  if (dialect == 0)
+    return inv.Usage("unknown dialect " + *inv.Option("dialect"));
   std::vector<access::FieldDescription> fields;
   for (const std::string& desc : inv.Options("field")) {
     access::FieldDescription def;
@@ -106,9 +118,9 @@ int CmdCreate(Invocation& inv) {
     status = MemoPathFor(path, dialect, &memo, &kind);
     if (status < 0) return inv.EngineFailure(path, status);
     const bool fpt = kind == MemoKind::kFpt;
-    status = static_cast<int16_t>(access::CreateMemo(
-        fpt, platform::Utf8ToUtf16(memo), dialect,
-        fpt ? kFptBlockBytes : kDbtBlockFactor));
+    status = static_cast<int16_t>(
+        access::CreateMemo(fpt, platform::Utf8ToUtf16(memo), dialect,
+                           fpt ? kFptBlockBytes : kDbtBlockFactor));
     if (status < 0) return inv.EngineFailure(memo, status);
   }
   return kExitOk;

@@ -21,7 +21,8 @@ int CmdDump(Invocation& inv) {
         "usage: qxdb dump TABLE.dbf [--deleted] [--codepage CP] "
         "[--index INDEXFILE [--tag NAME]]");
   std::optional<int> code_page = ParseCodePage(inv.Option("codepage"));
-  if (!code_page) return inv.Usage("unknown code page " + *inv.Option("codepage"));
+  if (!code_page)
+    return inv.Usage("unknown code page " + *inv.Option("codepage"));
   const std::string& path = inv.positionals()[0];
   if (!PathExists(path)) return inv.Fail(kExitNotFound, path, "no such file");
   Table table;
@@ -34,8 +35,8 @@ int CmdDump(Invocation& inv) {
   RecordPrinter printer(inv, table, *code_page);
   if (std::optional<std::string> index_path = inv.Option("index")) {
     std::unique_ptr<IndexFile> index;
-    if (int rc = OpenIndexFor(inv, *index_path, inv.Option("tag"), false, &table,
-                              &index))
+    if (int rc = OpenIndexFor(inv, *index_path, inv.Option("tag"), false,
+                              &table, &index))
       return rc;
     std::string key;
     uint32_t recno = 0;

@@ -42,9 +42,11 @@ int CmdIndex(Invocation& inv) {
 int CmdKeys(Invocation& inv) {
   if (!inv.Parse({"tag", "table", "codepage"}, {})) return kExitUsage;
   if (inv.positionals().size() != 1)
-    return inv.Usage("usage: qxdb keys INDEXFILE [--tag NAME] [--table TABLE.dbf]");
+    return inv.Usage(
+        "usage: qxdb keys INDEXFILE [--tag NAME] [--table TABLE.dbf]");
   std::optional<int> code_page = ParseCodePage(inv.Option("codepage"));
-  if (!code_page) return inv.Usage("unknown code page " + *inv.Option("codepage"));
+  if (!code_page)
+    return inv.Usage("unknown code page " + *inv.Option("codepage"));
   Table table;
   Table* typed_by = nullptr;
   if (std::optional<std::string> t = inv.Option("table")) {
@@ -54,7 +56,8 @@ int CmdKeys(Invocation& inv) {
   }
   std::unique_ptr<IndexFile> index;
   const std::string& path = inv.positionals()[0];
-  if (int rc = OpenIndexFor(inv, path, inv.Option("tag"), false, typed_by, &index))
+  if (int rc =
+          OpenIndexFor(inv, path, inv.Option("tag"), false, typed_by, &index))
     return rc;
   std::string key;
   uint32_t recno = 0;
@@ -82,7 +85,8 @@ int CmdSeek(Invocation& inv) {
     return inv.Usage(
         "usage: qxdb seek TABLE.dbf INDEXFILE [--tag NAME] [--soft] VALUE");
   std::optional<int> code_page = ParseCodePage(inv.Option("codepage"));
-  if (!code_page) return inv.Usage("unknown code page " + *inv.Option("codepage"));
+  if (!code_page)
+    return inv.Usage("unknown code page " + *inv.Option("codepage"));
   const std::string& path = inv.positionals()[0];
   if (!PathExists(path)) return inv.Fail(kExitNotFound, path, "no such file");
   Table table;
@@ -90,7 +94,8 @@ int CmdSeek(Invocation& inv) {
   if (status < 0) return inv.EngineFailure(path, status);
   std::unique_ptr<IndexFile> index;
   const std::string& index_path = inv.positionals()[1];
-  if (int rc = OpenIndexFor(inv, index_path, inv.Option("tag"), false, &table, &index))
+  if (int rc = OpenIndexFor(inv, index_path, inv.Option("tag"), false, &table,
+                            &index))
     return rc;
   std::string value = inv.positionals()[2];
   if (index->key_type() == 'C')
@@ -126,17 +131,20 @@ int CmdCheck(Invocation& inv) {
   if (status < 0) return inv.EngineFailure(path, status);
   std::unique_ptr<IndexFile> index;
   const std::string& index_path = inv.positionals()[1];
-  if (int rc = OpenIndexFor(inv, index_path, inv.Option("tag"), false, &table, &index))
+  if (int rc = OpenIndexFor(inv, index_path, inv.Option("tag"), false, &table,
+                            &index))
     return rc;
 
   // The tree, and every entry in key order.
   std::vector<std::string> problems;
   std::map<uint32_t, std::string> entries;  // recno -> stored key
   uint64_t keys = 0;
-  status = index->Check(&problems, &keys, [&](const std::string& key, uint32_t recno) {
-    if (!entries.emplace(recno, key).second)
-      problems.push_back("record " + std::to_string(recno) + " has more than one entry");
-  });
+  status = index->Check(
+      &problems, &keys, [&](const std::string& key, uint32_t recno) {
+        if (!entries.emplace(recno, key).second)
+          problems.push_back("record " + std::to_string(recno) +
+                             " has more than one entry");
+      });
   if (status < 0) return inv.EngineFailure(index_path, status);
 
   // One entry per record, deleted ones included, with the key its

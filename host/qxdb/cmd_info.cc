@@ -21,7 +21,8 @@ std::string LowerExtension(std::string_view path) {
       (slash != std::string_view::npos && dot < slash))
     return "";
   std::string ext(path.substr(dot));
-  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (char& c : ext)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return ext;
 }
 
@@ -68,8 +69,10 @@ int InfoDbf(Invocation& inv, const std::string& path) {
   }
   w.EndArray();
   w.Key("memo");
-  if (info.has_memo && PathExists(table.memo_path())) w.String(table.memo_path());
-  else w.Null();
+  if (info.has_memo && PathExists(table.memo_path()))
+    w.String(table.memo_path());
+  else
+    w.Null();
   w.EndObject();
   inv.out() << w.text() << "\n";
   return kExitOk;
@@ -98,7 +101,6 @@ int InfoMemo(Invocation& inv, const std::string& path, bool fpt) {
   inv.out() << w.text() << "\n";
   return kExitOk;
 }
-
 
 int InfoIndex(Invocation& inv, const std::string& path) {
   std::unique_ptr<IndexFile> index;

@@ -128,8 +128,8 @@ int CmdNew(Invocation& inv) {
   const std::string& path = inv.positionals()[0];
   ComponentSession component;
   if (!component.Start(inv, DirectoryOf(path), false)) return kExitFailure;
-  if (!component.session().CreateTable(platform::Utf8ToUtf16(path),
-                                       file_format, items))
+  if (!component.session().CreateTable(platform::Utf8ToUtf16(path), file_format,
+                                       items))
     return component.Failure(inv, path);
   return kExitOk;
 }
@@ -142,9 +142,9 @@ int CmdNew(Invocation& inv) {
 // TABLE.cdx, ...) and its production MDX or CDX.
 bool OwnIndex(std::u16string_view table_base, std::u16string_view index_path) {
   const size_t slash = index_path.find_last_of(u"/\\");
-  std::u16string_view base =
-      slash == std::u16string_view::npos ? index_path
-                                         : index_path.substr(slash + 1);
+  std::u16string_view base = slash == std::u16string_view::npos
+                                 ? index_path
+                                 : index_path.substr(slash + 1);
   base = base.substr(0, base.rfind(u'.'));
   auto upper = [](std::u16string_view text) {
     std::u16string out(text);
@@ -160,9 +160,9 @@ bool OwnIndex(std::u16string_view table_base, std::u16string_view index_path) {
 // it holds others too (empty when all are its own); the others are named
 // on stderr.
 std::vector<host::AttachedIndex> OwnIndexes(Invocation& inv,
-                                        const std::string& path,
-                                        const host::TableInfo& info,
-                                        bool* others) {
+                                            const std::string& path,
+                                            const host::TableInfo& info,
+                                            bool* others) {
   std::vector<host::AttachedIndex> own;
   *others = false;
   for (const host::ItemInfo& item : info.items) {
@@ -218,9 +218,9 @@ int CmdReindex(Invocation& inv) {
   bool done = false;
   {
     Progress progress(inv, "reindex");
-    done = table->Maintain(inv.Flag("pack"), [&](uint32_t step, uint32_t total) {
-      progress.Show(step, total);
-    });
+    done = table->Maintain(
+        inv.Flag("pack"),
+        [&](uint32_t step, uint32_t total) { progress.Show(step, total); });
   }
   if (!done) return component.Failure(inv, path);
   return kExitOk;

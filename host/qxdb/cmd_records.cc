@@ -19,9 +19,9 @@ namespace {
 // open: an open that shares nothing is refused then.
 bool OpenElsewhere(const std::string& path) {
   namespace p = platform;
-  p::File* probe = p::OpenFile(EnginePath(path).c_str(), p::kFileOpenExisting |
-                                                            p::kFileRead |
-                                                            p::kFileWrite);
+  p::File* probe =
+      p::OpenFile(EnginePath(path).c_str(),
+                  p::kFileOpenExisting | p::kFileRead | p::kFileWrite);
   if (probe != nullptr) {
     p::CloseFile(probe);
     return false;
@@ -75,7 +75,8 @@ int CmdRecall(Invocation& inv) { return MarkRecord(inv, false); }
 
 int CmdPack(Invocation& inv) {
   if (!inv.Parse({}, {"no-sync"})) return kExitUsage;
-  if (inv.positionals().size() != 1) return inv.Usage("usage: qxdb pack TABLE.dbf");
+  if (inv.positionals().size() != 1)
+    return inv.Usage("usage: qxdb pack TABLE.dbf");
   if (inv.Flag("no-sync")) kbdsetsync(0);
   const std::string& path = inv.positionals()[0];
   if (!PathExists(path)) return inv.Fail(kExitNotFound, path, "no such file");

@@ -49,9 +49,10 @@ int ComponentSession::Failure(Invocation& inv, std::string_view file) {
       session_ == nullptr ? host::HostError() : session_->LastError();
   // The host tells lock conflicts and duplicates from other failures by
   // their category; so does the user of qxdb.
-  const char* kind = error.category == kCategoryLockConflict ? " (lock conflict)"
+  const char* kind = error.category == kCategoryLockConflict
+                         ? " (lock conflict)"
                      : error.category == kCategoryDuplicateKey ? " (duplicate)"
-                                                             : "";
+                                                               : "";
   inv.err() << "qxdb: " << file << ": error " << error.id << kind << ": "
             << platform::Utf16ToUtf8(error.message) << "\n";
   return kExitFailure;

@@ -53,13 +53,27 @@ void JsonWriter::String(std::string_view utf8) {
   for (char c : utf8) {
     auto u = static_cast<unsigned char>(c);
     switch (c) {
-      case '"': out_ += "\\\""; break;
-      case '\\': out_ += "\\\\"; break;
-      case '\n': out_ += "\\n"; break;
-      case '\r': out_ += "\\r"; break;
-      case '\t': out_ += "\\t"; break;
-      case '\b': out_ += "\\b"; break;
-      case '\f': out_ += "\\f"; break;
+      case '"':
+        out_ += "\\\"";
+        break;
+      case '\\':
+        out_ += "\\\\";
+        break;
+      case '\n':
+        out_ += "\\n";
+        break;
+      case '\r':
+        out_ += "\\r";
+        break;
+      case '\t':
+        out_ += "\\t";
+        break;
+      case '\b':
+        out_ += "\\b";
+        break;
+      case '\f':
+        out_ += "\\f";
+        break;
       default:
         if (u < 0x20 || u == 0x7F) {
           char buf[8];
@@ -208,10 +222,14 @@ class Parser {
     for (int i = 0; i < 4; ++i) {
       char c = text_[pos_++];
       v <<= 4;
-      if (c >= '0' && c <= '9') v |= static_cast<uint32_t>(c - '0');
-      else if (c >= 'a' && c <= 'f') v |= static_cast<uint32_t>(c - 'a' + 10);
-      else if (c >= 'A' && c <= 'F') v |= static_cast<uint32_t>(c - 'A' + 10);
-      else return Error("bad \\u escape");
+      if (c >= '0' && c <= '9')
+        v |= static_cast<uint32_t>(c - '0');
+      else if (c >= 'a' && c <= 'f')
+        v |= static_cast<uint32_t>(c - 'a' + 10);
+      else if (c >= 'A' && c <= 'F')
+        v |= static_cast<uint32_t>(c - 'A' + 10);
+      else
+        return Error("bad \\u escape");
     }
     *out = v;
     return true;
@@ -241,7 +259,8 @@ class Parser {
       if (pos_ >= text_.size()) return Error("unterminated string");
       char c = text_[pos_++];
       if (c == '"') return true;
-      if (static_cast<unsigned char>(c) < 0x20) return Error("control character in string");
+      if (static_cast<unsigned char>(c) < 0x20)
+        return Error("control character in string");
       if (c != '\\') {
         out->push_back(c);
         continue;
@@ -249,14 +268,30 @@ class Parser {
       if (pos_ >= text_.size()) return Error("unterminated string");
       char e = text_[pos_++];
       switch (e) {
-        case '"': out->push_back('"'); break;
-        case '\\': out->push_back('\\'); break;
-        case '/': out->push_back('/'); break;
-        case 'b': out->push_back('\b'); break;
-        case 'f': out->push_back('\f'); break;
-        case 'n': out->push_back('\n'); break;
-        case 'r': out->push_back('\r'); break;
-        case 't': out->push_back('\t'); break;
+        case '"':
+          out->push_back('"');
+          break;
+        case '\\':
+          out->push_back('\\');
+          break;
+        case '/':
+          out->push_back('/');
+          break;
+        case 'b':
+          out->push_back('\b');
+          break;
+        case 'f':
+          out->push_back('\f');
+          break;
+        case 'n':
+          out->push_back('\n');
+          break;
+        case 'r':
+          out->push_back('\r');
+          break;
+        case 't':
+          out->push_back('\t');
+          break;
         case 'u': {
           uint32_t cp;
           if (!Hex4(&cp)) return false;
@@ -274,7 +309,8 @@ class Parser {
           AppendUtf8(cp, out);
           break;
         }
-        default: return Error("bad escape");
+        default:
+          return Error("bad escape");
       }
     }
   }
@@ -308,11 +344,13 @@ class Parser {
     }
     while (true) {
       SkipSpace();
-      if (pos_ >= text_.size() || text_[pos_] != '"') return Error("expected key");
+      if (pos_ >= text_.size() || text_[pos_] != '"')
+        return Error("expected key");
       std::string key;
       if (!String(&key)) return false;
       SkipSpace();
-      if (pos_ >= text_.size() || text_[pos_++] != ':') return Error("expected :");
+      if (pos_ >= text_.size() || text_[pos_++] != ':')
+        return Error("expected :");
       v->object.emplace_back(std::move(key), JsonValue());
       if (!Value(&v->object.back().second, depth + 1)) return false;
       SkipSpace();

@@ -12,10 +12,9 @@ namespace qx::qxdb {
 
 namespace {
 
-constexpr const char* kDialectKeys[] = {"dbase3",  "dbase4",   "foxbase",
-                                        "foxpro1", "clipper",  "clipper5",
-                                        "dbxl",    "foxpro2",  "omnis",
-                                        "vfp"};
+constexpr const char* kDialectKeys[] = {
+    "dbase3",   "dbase4", "foxbase", "foxpro1", "clipper",
+    "clipper5", "dbxl",   "foxpro2", "omnis",   "vfp"};
 
 uint16_t OpenMode(bool writable) {
   return writable ? kKbdModeShared : kKbdModeShared | kKbdModeReadOnly;
@@ -52,9 +51,8 @@ int16_t Table::Open(std::string_view path, bool writable) {
   path_ = std::string(path);
   uint16_t handle = access::kNoDataHandle;
   int16_t status = kKbdErrOpen;
-  if (access::OpenDataFile(u"", platform::Utf8ToUtf16(path),
-                           OpenMode(writable), nullptr, &handle, nullptr,
-                           &status) == 0)
+  if (access::OpenDataFile(u"", platform::Utf8ToUtf16(path), OpenMode(writable),
+                           nullptr, &handle, nullptr, &status) == 0)
     return status;
   handle_ = static_cast<int16_t>(handle);
   const int16_t warning = status;
@@ -92,8 +90,8 @@ int16_t Table::OpenMemo(bool writable) {
   const uint16_t mode = static_cast<uint16_t>(
       OpenMode(writable) | (fpt ? 0 : access::DbtLayoutBits(info_.version)));
   uint16_t handle = access::kNoMemoHandle;
-  const int32_t status = access::OpenMemo(
-      fpt, platform::Utf8ToUtf16(memo_path_), &handle, mode);
+  const int32_t status =
+      access::OpenMemo(fpt, platform::Utf8ToUtf16(memo_path_), &handle, mode);
   if (status >= 0) memo_handle_ = static_cast<int16_t>(handle);
   return static_cast<int16_t>(status);
 }

@@ -395,7 +395,6 @@ uint32_t ParseNumber(std::u16string_view text, Number* out) {
   return std::isfinite(f) ? kHostOk : kHostOverflow;
 }
 
-
 // ---------------------------------------------------------------------------
 // Decode: one step per family.
 
@@ -757,8 +756,7 @@ uint32_t EncodeBinary(const Decoded& from, HostValue* target) {
 
 }  // namespace
 
-bool EncodeDouble(double f, uint8_t type, HostValue* target,
-                  uint32_t* result) {
+bool EncodeDouble(double f, uint8_t type, HostValue* target, uint32_t* result) {
   Number n;
   n.is_float = true;
   n.f = f;

@@ -137,8 +137,7 @@ HostValue DateTimeValue(int year, int month, int day, int hour, int minute,
   HostValue v;
   const uint32_t ms = static_cast<uint32_t>(
       ((hour * 60 + minute) * 60 + second) * 1000 + millisecond);
-  StoreFixed(&v, kValueDateTime,
-             DateTimeBits(JulianDay(year, month, day), ms));
+  StoreFixed(&v, kValueDateTime, DateTimeBits(JulianDay(year, month, day), ms));
   return v;
 }
 

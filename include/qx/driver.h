@@ -133,16 +133,16 @@ class IConnection {
 // file and expression), or both.
 class IItem {
  public:
-  virtual uint32_t AddRef() = 0;               // 0
-  virtual uint32_t Release() = 0;              // 1
-  virtual const char16_t* GetName() = 0;       // 2
-  virtual uint8_t GetItemType() = 0;           // 3: HostItemType
-  virtual uint32_t GetSize() = 0;              // 4: host buffer bytes
-  virtual int32_t GetFieldNumber() = 0;        // 5: 0-based; -1 not a field
-  virtual int32_t GetKeyNumber() = 0;          // 6: -1 when not a key
-  virtual uint32_t GetKeyFlags() = 0;          // 7: KeyFlags
-  virtual uint32_t GetKeyLength() = 0;         // 8
-  virtual const char16_t* GetIndexPath() = 0;  // 9: as stored (relative)
+  virtual uint32_t AddRef() = 0;                // 0
+  virtual uint32_t Release() = 0;               // 1
+  virtual const char16_t* GetName() = 0;        // 2
+  virtual uint8_t GetItemType() = 0;            // 3: HostItemType
+  virtual uint32_t GetSize() = 0;               // 4: host buffer bytes
+  virtual int32_t GetFieldNumber() = 0;         // 5: 0-based; -1 not a field
+  virtual int32_t GetKeyNumber() = 0;           // 6: -1 when not a key
+  virtual uint32_t GetKeyFlags() = 0;           // 7: KeyFlags
+  virtual uint32_t GetKeyLength() = 0;          // 8
+  virtual const char16_t* GetIndexPath() = 0;   // 9: as stored (relative)
   virtual const char16_t* GetExpression() = 0;  // 10
   virtual uint16_t GetXBaseType() = 0;          // 11: type letter; 0 none
   virtual uint32_t GetDigits() = 0;             // 12
@@ -160,23 +160,23 @@ constexpr int kItemSlotCount = 16;
 // the description and live as long as it does.
 class IDescription {
  public:
-  virtual uint32_t AddRef() = 0;                // 0
-  virtual uint32_t Release() = 0;               // 1
-  virtual const char16_t* GetName() = 0;        // 2: logical name
-  virtual const char16_t* GetFileName() = 0;    // 3: without directory/ext
-  virtual uint32_t GetItemCount() = 0;          // 4
-  virtual IItem* GetItem(uint32_t index) = 0;   // 5: no reference added
+  virtual uint32_t AddRef() = 0;               // 0
+  virtual uint32_t Release() = 0;              // 1
+  virtual const char16_t* GetName() = 0;       // 2: logical name
+  virtual const char16_t* GetFileName() = 0;   // 3: without directory/ext
+  virtual uint32_t GetItemCount() = 0;         // 4
+  virtual IItem* GetItem(uint32_t index) = 0;  // 5: no reference added
   virtual IItem* FindItem(const char16_t* name) = 0;  // 6
   virtual uint32_t GetKeyCount() = 0;                 // 7
   virtual IItem* GetKey(uint32_t index) = 0;          // 8
   // The operations the xBase description replaces, in this order.
-  virtual const char16_t* GetPath() = 0;          // 9
-  virtual uint32_t GetFileType() = 0;             // 10: XBaseFileType
-  virtual const char16_t* GetExtension() = 0;     // 11: null when empty
-  virtual void Destroy() = 0;                     // 12
+  virtual const char16_t* GetPath() = 0;            // 9
+  virtual uint32_t GetFileType() = 0;               // 10: XBaseFileType
+  virtual const char16_t* GetExtension() = 0;       // 11: null when empty
+  virtual void Destroy() = 0;                       // 12
   virtual int32_t CheckItems(const FileDesc* file,  // 13
                              IErrorContext* errors) = 0;
-  virtual IDescription* Copy() = 0;                      // 14
+  virtual IDescription* Copy() = 0;                          // 14
   virtual int32_t DescribeItems(IErrorContext* errors) = 0;  // 15
 
  protected:
@@ -255,8 +255,8 @@ class ITable {
   virtual int32_t ReadRecord(Record* record, uint32_t recno,  // 10
                              int32_t fetch_fields, int32_t* deleted,
                              int32_t* out_of_file) = 0;
-  virtual int32_t FillItems(Record* record) = 0;                   // 11
-  virtual int32_t PutItem(Record* record, uint32_t item) = 0;      // 12
+  virtual int32_t FillItems(Record* record) = 0;                    // 11
+  virtual int32_t PutItem(Record* record, uint32_t item) = 0;       // 12
   virtual int32_t ReadMemoItem(Record* record, uint32_t item) = 0;  // 13
   // mode 256: the record exists (an unchanged memo is not written).
   virtual int32_t WriteMemoItem(Record* record, uint32_t item,  // 14
@@ -272,17 +272,17 @@ class ITable {
                            uint8_t* key_image) = 0;
   // Locking: file lock kinds 2, 3 and 4; record lock kinds 0 (none), 1
   // (unlock), 2 and 3.
-  virtual int32_t LockFile(uint32_t kind) = 0;          // 18
-  virtual int32_t UnlockFile() = 0;                     // 19
-  virtual uint32_t CurrentLockKind() = 0;               // 20
+  virtual int32_t LockFile(uint32_t kind) = 0;               // 18
+  virtual int32_t UnlockFile() = 0;                          // 19
+  virtual uint32_t CurrentLockKind() = 0;                    // 20
   virtual int32_t LockRecord(Record* record, uint32_t kind,  // 21
                              uint32_t recno, uint32_t* previous_kind) = 0;
   // Creation of the table's files from the host's description, and
   // maintenance (option bit 1: compact first, then reindex).
-  virtual int32_t CreateFiles() = 0;                         // 22
-  virtual int32_t Maintain(uint32_t options,                 // 23
+  virtual int32_t CreateFiles() = 0;          // 22
+  virtual int32_t Maintain(uint32_t options,  // 23
                            IProgress* progress) = 0;
-  virtual int32_t CreateIndex(const char16_t* key_item,      // 24
+  virtual int32_t CreateIndex(const char16_t* key_item,  // 24
                               const char16_t* index_file) = 0;
 
  protected:
@@ -355,11 +355,11 @@ enum CursorDirection : int32_t {
 // out-of-file mark set), 0 failure.
 class ICursor {
  public:
-  virtual uint32_t AddRef() = 0;                        // 0
-  virtual uint32_t Release() = 0;                       // 1
-  virtual int32_t SetName(const char16_t* name) = 0;    // 2
-  virtual int32_t Close() = 0;                          // 3
-  virtual int32_t Position(int32_t direction,           // 4
+  virtual uint32_t AddRef() = 0;                      // 0
+  virtual uint32_t Release() = 0;                     // 1
+  virtual int32_t SetName(const char16_t* name) = 0;  // 2
+  virtual int32_t Close() = 0;                        // 3
+  virtual int32_t Position(int32_t direction,         // 4
                            int32_t fetch_fields, uint32_t lock_options,
                            int32_t* deleted) = 0;
   // Reads record recno into the host record (fetch_fields: every item).
@@ -369,27 +369,27 @@ class ICursor {
                        int32_t* found, int32_t* out_of_file, uint32_t* recno,
                        uint8_t* key_image, int32_t* past_end,
                        uint16_t search_mode) = 0;
-  virtual int32_t Refind(uint32_t recno) = 0;                          // 7
+  virtual int32_t Refind(uint32_t recno) = 0;  // 7
   // options bit 16: the table's record count, else the records counted
   // one by one.
-  virtual int32_t Count(uint32_t* count, uint32_t options) = 0;        // 8
-  virtual int32_t SavePosition(PositionRecord* position) = 0;          // 9
+  virtual int32_t Count(uint32_t* count, uint32_t options) = 0;         // 8
+  virtual int32_t SavePosition(PositionRecord* position) = 0;           // 9
   virtual int32_t RestorePosition(const PositionRecord* position) = 0;  // 10
   // Fills memo item `item` of the host record from the memo file.
   virtual int32_t ReadMemoItem(uint32_t item, uint32_t options) = 0;  // 11
   virtual int32_t Write(uint32_t* recno, uint32_t options,            // 12
                         uint16_t mode) = 0;
-  virtual int32_t Delete(uint32_t recno) = 0;                          // 13
-  virtual int32_t LockRecord(uint32_t kind, uint32_t recno,            // 14
+  virtual int32_t Delete(uint32_t recno) = 0;                // 13
+  virtual int32_t LockRecord(uint32_t kind, uint32_t recno,  // 14
                              uint32_t* previous_kind) = 0;
   // The marks of the last positioning: no current record (before the
   // first or past the last), and whether the record satisfies the browse.
   virtual int32_t IsOutOfFile() = 0;  // 15
   virtual int32_t IsInFile() = 0;     // 16
   // The current record number (0 when none) and the visit counter.
-  virtual uint32_t GetRecno() = 0;        // 17
-  virtual int32_t GetVisitCount() = 0;    // 18
-  virtual void Destroy() = 0;             // 19
+  virtual uint32_t GetRecno() = 0;      // 17
+  virtual int32_t GetVisitCount() = 0;  // 18
+  virtual void Destroy() = 0;           // 19
 
  protected:
   ~ICursor() = default;

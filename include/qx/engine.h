@@ -26,84 +26,84 @@ extern "C" {
 enum KbdStatus {
   /* Success and warnings: the operation did its work. */
   kKbdOk = 0,
-  kKbdDeletedRecord = 1,      /* the record read is marked deleted */
-  kKbdEmptyFile = 2,          /* the file holds no record or key */
-  kKbdNoMoreKeys = 3,         /* walked past the last or first key */
-  kKbdKeyNotFound = 4,        /* positioned on the greatest smaller key */
-  kKbdFieldTruncated = 5,     /* a value did not fit its field */
-  kKbdNumberRounded = 6,      /* a number lost decimals to fit */
-  kKbdBadFileSize = 7,        /* file size disagrees with its header */
-  kKbdUnbufferedFlush = 8,    /* flush of a file opened without buffer */
-  kKbdPartialAlloc = 9,       /* memory granted only in part */
-  kKbdUnsupported = 10,       /* function not supported for this file */
-  kKbdAlreadyExists = 11,     /* the object exists already */
-  kKbdKeyNotFoundEnd = 12,    /* not found, positioned past the last key */
+  kKbdDeletedRecord = 1,   /* the record read is marked deleted */
+  kKbdEmptyFile = 2,       /* the file holds no record or key */
+  kKbdNoMoreKeys = 3,      /* walked past the last or first key */
+  kKbdKeyNotFound = 4,     /* positioned on the greatest smaller key */
+  kKbdFieldTruncated = 5,  /* a value did not fit its field */
+  kKbdNumberRounded = 6,   /* a number lost decimals to fit */
+  kKbdBadFileSize = 7,     /* file size disagrees with its header */
+  kKbdUnbufferedFlush = 8, /* flush of a file opened without buffer */
+  kKbdPartialAlloc = 9,    /* memory granted only in part */
+  kKbdUnsupported = 10,    /* function not supported for this file */
+  kKbdAlreadyExists = 11,  /* the object exists already */
+  kKbdKeyNotFoundEnd = 12, /* not found, positioned past the last key */
 
   /* Errors: the operation did nothing or stopped part way. */
-  kKbdErrWrite = -1,          /* cannot write the file */
-  kKbdErrRead = -2,           /* cannot read the file, or short read */
-  kKbdErrNoMemory = -3,       /* allocation failed */
-  kKbdErrSeek = -4,           /* cannot move the file pointer */
-  kKbdErrNoFile = -5,         /* the file does not exist */
-  kKbdErrCorrupt = -6,        /* the file is corrupt */
-  kKbdErrKeyExpression = -7,  /* bad key expression */
-  kKbdErrNoHandle = -8,       /* no free handle or tag slot */
-  kKbdErrNoPageLoaded = -9,   /* no index page loaded */
-  kKbdErrPageNotLoaded = -10, /* the index page was not loaded */
-  kKbdErrClose = -11,         /* closing the file failed */
-  kKbdErrCommand = -12,       /* invalid command or argument value */
-  kKbdErrHandle = -13,        /* invalid handle */
-  kKbdErrFileName = -14,      /* invalid (empty) file name */
-  kKbdErrDate = -15,          /* invalid date */
-  kKbdErrTime = -16,          /* invalid time */
-  kKbdErrNotMemo = -17,       /* the file is not a memo file */
-  kKbdErrVersion = -18,       /* invalid dBase version byte */
-  kKbdErrHeaderSize = -19,    /* invalid DBF header size */
-  kKbdErrLastDate = -20,      /* invalid last-update date */
-  kKbdErrNullPointer = -21,   /* a pointer argument is null */
-  kKbdErrKeyType = -22,       /* invalid key type */
-  kKbdErrKeySize = -23,       /* invalid key size */
-  kKbdErrItemSize = -24,      /* invalid index item size */
-  kKbdErrRootPage = -25,      /* invalid root page */
-  kKbdErrMaxKeys = -26,       /* bad maximum number of keys per page */
-  kKbdErrFieldCount = -27,    /* invalid number of fields */
-  kKbdErrFieldName = -28,     /* invalid field name */
-  kKbdErrFieldSize = -29,     /* invalid field size */
-  kKbdErrDecimals = -30,      /* invalid decimals */
-  kKbdErrFieldType = -31,     /* invalid field type */
-  kKbdErrRecordSize = -32,    /* invalid record size */
-  kKbdErrData = -33,          /* incorrect data */
-  kKbdErrMemoLine = -34,      /* invalid memo line width */
-  kKbdErrMdxFlag = -35,       /* invalid MDX flag in the DBF header */
-  kKbdErrReadOnly = -36,      /* the file is open read-only */
-  kKbdErrLockViolation = -37, /* the range is locked by another handle */
-  kKbdErrBufferOverflow = -38,/* buffer overflow (lock table full) */
-  kKbdErrPath = -39,          /* the path does not exist */
-  kKbdErrAccessDenied = -40,  /* access to the file denied */
-  kKbdErrAccessCode = -41,    /* invalid access code */
-  kKbdErrNotLocked = -42,     /* the file is not locked */
-  kKbdErrDiskChanged = -43,   /* the disk has changed */
-  kKbdErrMinKeys = -44,       /* bad minimum number of keys per page */
-  kKbdErrFilesOpen = -45,     /* some files are open */
-  kKbdErrOpen = -46,          /* cannot open the file */
-  kKbdErrFlush = -47,         /* flush failed */
-  kKbdErrTagId = -48,         /* invalid tag identifier */
-  kKbdErrPageSize = -49,      /* invalid page size in blocks */
-  kKbdErrTagName = -50,       /* invalid tag name */
-  kKbdErrOffsetAdder = -51,   /* invalid offset adder */
-  kKbdErrIndexTableMax = -52, /* bad maximum entries of the index table */
-  kKbdErrIndexTableItem = -53,/* bad entry size of the index table */
-  kKbdErrTagCount = -54,      /* invalid number of tags */
-  kKbdErrKeyFormat = -55,     /* unknown key format parameters */
-  kKbdErrParameter = -56,     /* unknown parameter */
-  kKbdErrTagInUse = -57,      /* tag in use */
-  kKbdErrGlobalLock = -58,    /* memory lock failed */
-  kKbdErrNoTask = -59,        /* engine not started for this process */
+  kKbdErrWrite = -1,           /* cannot write the file */
+  kKbdErrRead = -2,            /* cannot read the file, or short read */
+  kKbdErrNoMemory = -3,        /* allocation failed */
+  kKbdErrSeek = -4,            /* cannot move the file pointer */
+  kKbdErrNoFile = -5,          /* the file does not exist */
+  kKbdErrCorrupt = -6,         /* the file is corrupt */
+  kKbdErrKeyExpression = -7,   /* bad key expression */
+  kKbdErrNoHandle = -8,        /* no free handle or tag slot */
+  kKbdErrNoPageLoaded = -9,    /* no index page loaded */
+  kKbdErrPageNotLoaded = -10,  /* the index page was not loaded */
+  kKbdErrClose = -11,          /* closing the file failed */
+  kKbdErrCommand = -12,        /* invalid command or argument value */
+  kKbdErrHandle = -13,         /* invalid handle */
+  kKbdErrFileName = -14,       /* invalid (empty) file name */
+  kKbdErrDate = -15,           /* invalid date */
+  kKbdErrTime = -16,           /* invalid time */
+  kKbdErrNotMemo = -17,        /* the file is not a memo file */
+  kKbdErrVersion = -18,        /* invalid dBase version byte */
+  kKbdErrHeaderSize = -19,     /* invalid DBF header size */
+  kKbdErrLastDate = -20,       /* invalid last-update date */
+  kKbdErrNullPointer = -21,    /* a pointer argument is null */
+  kKbdErrKeyType = -22,        /* invalid key type */
+  kKbdErrKeySize = -23,        /* invalid key size */
+  kKbdErrItemSize = -24,       /* invalid index item size */
+  kKbdErrRootPage = -25,       /* invalid root page */
+  kKbdErrMaxKeys = -26,        /* bad maximum number of keys per page */
+  kKbdErrFieldCount = -27,     /* invalid number of fields */
+  kKbdErrFieldName = -28,      /* invalid field name */
+  kKbdErrFieldSize = -29,      /* invalid field size */
+  kKbdErrDecimals = -30,       /* invalid decimals */
+  kKbdErrFieldType = -31,      /* invalid field type */
+  kKbdErrRecordSize = -32,     /* invalid record size */
+  kKbdErrData = -33,           /* incorrect data */
+  kKbdErrMemoLine = -34,       /* invalid memo line width */
+  kKbdErrMdxFlag = -35,        /* invalid MDX flag in the DBF header */
+  kKbdErrReadOnly = -36,       /* the file is open read-only */
+  kKbdErrLockViolation = -37,  /* the range is locked by another handle */
+  kKbdErrBufferOverflow = -38, /* buffer overflow (lock table full) */
+  kKbdErrPath = -39,           /* the path does not exist */
+  kKbdErrAccessDenied = -40,   /* access to the file denied */
+  kKbdErrAccessCode = -41,     /* invalid access code */
+  kKbdErrNotLocked = -42,      /* the file is not locked */
+  kKbdErrDiskChanged = -43,    /* the disk has changed */
+  kKbdErrMinKeys = -44,        /* bad minimum number of keys per page */
+  kKbdErrFilesOpen = -45,      /* some files are open */
+  kKbdErrOpen = -46,           /* cannot open the file */
+  kKbdErrFlush = -47,          /* flush failed */
+  kKbdErrTagId = -48,          /* invalid tag identifier */
+  kKbdErrPageSize = -49,       /* invalid page size in blocks */
+  kKbdErrTagName = -50,        /* invalid tag name */
+  kKbdErrOffsetAdder = -51,    /* invalid offset adder */
+  kKbdErrIndexTableMax = -52,  /* bad maximum entries of the index table */
+  kKbdErrIndexTableItem = -53, /* bad entry size of the index table */
+  kKbdErrTagCount = -54,       /* invalid number of tags */
+  kKbdErrKeyFormat = -55,      /* unknown key format parameters */
+  kKbdErrParameter = -56,      /* unknown parameter */
+  kKbdErrTagInUse = -57,       /* tag in use */
+  kKbdErrGlobalLock = -58,     /* memory lock failed */
+  kKbdErrNoTask = -59,         /* engine not started for this process */
 
   /* Internal failures of the FoxPro index modules, without message text. */
-  kKbdErrNodeCache = -5000,   /* CDX node cache inconsistent */
-  kKbdErrIdxCache = -5001,    /* IDX page cache inconsistent */
-  kKbdErrRecnoWidth = -6000   /* record number wider than a CDX leaf's
+  kKbdErrNodeCache = -5000, /* CDX node cache inconsistent */
+  kKbdErrIdxCache = -5001,  /* IDX page cache inconsistent */
+  kKbdErrRecnoWidth = -6000 /* record number wider than a CDX leaf's
                                  field of more than 23 bits */
 };
 
@@ -114,7 +114,7 @@ enum { kKbdSystemErrorBits = 0xC000, kKbdSystemErrorMask = 0x3FFF };
 enum KbdOpenMode {
   kKbdModeDialectMask = 0x00FF, /* low byte: the dialect, 0 taken as 1 */
   kKbdModeReadOnly = 0x0100,
-  kKbdModeOption = 0x0200,      /* meaning per module; set after a pack */
+  kKbdModeOption = 0x0200, /* meaning per module; set after a pack */
   kKbdModeShared = 0x0400,
   kKbdModeSharedOption = 0x0800 /* stands for 0x0600; dropped with 0x0100 */
 };
@@ -166,7 +166,7 @@ enum KbdHandleKind {
 };
 
 enum {
-  kKbdHandleSlots = 1019,     /* handles are 0..1018 */
+  kKbdHandleSlots = 1019, /* handles are 0..1018 */
   kKbdNoHandle = -1,
   kKbdDateFormatNameSize = 32 /* buffer for kbdgetdatefmt, NUL included */
 };
@@ -221,19 +221,19 @@ int16_t kbdsetsort(int16_t value, int16_t set);
    last three members are our extension for Visual FoxPro autoincrement
    fields; a zero-filled record leaves them out. */
 typedef struct KbdFieldDef {
-  char name[12];     /* NUL-terminated, at most 10 characters */
-  uint16_t type;     /* type character, either case on input */
-  uint16_t length;   /* bytes in the record */
+  char name[12];   /* NUL-terminated, at most 10 characters */
+  uint16_t type;   /* type character, either case on input */
+  uint16_t length; /* bytes in the record */
   uint16_t decimals;
-  uint16_t flags;    /* descriptor byte 18 (Visual FoxPro): 0x01 system
+  uint16_t flags; /* descriptor byte 18 (Visual FoxPro): 0x01 system
                         column, 0x02 nullable, 0x04 binary (no code page
                         translation), 0x08 autoincrement */
   uint32_t next_value QX_KBD_ZERO; /* autoincrement: the value the next
                                       record gets */
-  uint16_t step QX_KBD_ZERO;        /* autoincrement step, 1..255; on
+  uint16_t step QX_KBD_ZERO;       /* autoincrement step, 1..255; on
                                        create a step of 0 means next value
                                        1 and step 1 */
-  uint16_t reserved QX_KBD_ZERO;    /* 0 */
+  uint16_t reserved QX_KBD_ZERO;   /* 0 */
 } KbdFieldDef;
 
 /* Field flags of the definition record (Visual FoxPro; kbddcreate ignores
@@ -248,22 +248,22 @@ enum KbdFieldFlags {
 /* What qxdb info and the access layer need of an open data file (our
    addition). */
 typedef struct KbdDbfInfo {
-  int16_t dialect;         /* 1..10, 9 also for a 0x0D descriptor slot */
-  uint8_t version;         /* header byte 0 */
-  uint8_t mdx_flag;        /* header byte 28 */
-  uint32_t record_count;   /* as held in memory */
-  uint16_t header_size;    /* bytes */
-  uint16_t record_size;    /* bytes, deletion flag included */
+  int16_t dialect;       /* 1..10, 9 also for a 0x0D descriptor slot */
+  uint8_t version;       /* header byte 0 */
+  uint8_t mdx_flag;      /* header byte 28 */
+  uint32_t record_count; /* as held in memory */
+  uint16_t header_size;  /* bytes */
+  uint16_t record_size;  /* bytes, deletion flag included */
   int16_t field_count;
-  int16_t has_memo;        /* 1 when a field needs a memo file */
-  int16_t update_year;     /* last update, 1900 + header byte 1 */
+  int16_t has_memo;    /* 1 when a field needs a memo file */
+  int16_t update_year; /* last update, 1900 + header byte 1 */
   int16_t update_month;
   int16_t update_day;
 } KbdDbfInfo;
 
 enum {
-  kKbdWriteAppend = 0,     /* kbddwrite mode: append the record buffer */
-  kKbdWriteRewrite = 256   /* kbddwrite mode: write record *recno */
+  kKbdWriteAppend = 0,   /* kbddwrite mode: append the record buffer */
+  kKbdWriteRewrite = 256 /* kbddwrite mode: write record *recno */
 };
 
 /* Record-lock modes of kbddlockrec. */
@@ -339,14 +339,15 @@ int16_t kbddmemoblock(int16_t handle, int16_t field, uint32_t* block);
 int16_t kbddsetmemoblock(int16_t handle, int16_t field, uint32_t block);
 /* Our addition: copies the field's bytes as stored (out: room for the
    field length) and sets *length to the field length. */
-int16_t kbddgetraw(int16_t handle, int16_t field, char* out,
-                   uint16_t* length);
+int16_t kbddgetraw(int16_t handle, int16_t field, char* out, uint16_t* length);
 
 /* ------------------------------------------------------------------------
    Memo files: DBT (kind 3) and FPT (kind 4). Texts read are engine memory,
    NUL-terminated, released with kbdfree. */
 
-enum { kKbdMemoReplace = 0x0100 }; /* kbdtwrite mode: replace; low byte the
+enum {
+  kKbdMemoReplace = 0x0100
+}; /* kbdtwrite mode: replace; low byte the
                                       line width (0 or 10..132) */
 
 int16_t kbdtcreate(const char* name, int16_t block_factor, uint16_t dialect);
@@ -372,8 +373,8 @@ int16_t kbdfclose(int16_t handle);
    binary picture, 1 text, 2 object) and length. */
 int16_t kbdtreadx(int16_t handle, uint32_t block, char** data,
                   uint32_t* length);
-int16_t kbdfreadx(int16_t handle, uint32_t block, char** data,
-                  uint32_t* length, uint32_t* type);
+int16_t kbdfreadx(int16_t handle, uint32_t block, char** data, uint32_t* length,
+                  uint32_t* type);
 int16_t kbdfwritex(int16_t handle, uint32_t* block, const char* data,
                    uint32_t length, uint32_t type);
 /* Our addition: the memo file of the data file data_name in dialect 1..10
@@ -469,8 +470,7 @@ int16_t kbdnkcur(int16_t handle, void* key, uint32_t* recno);
    *recno: in the record number (with kKbdFindRecno), out the one found.
    Without kKbdFindRecno a character key shorter than the key length is a
    prefix. */
-int16_t kbdnkfind(int16_t handle, void* key, uint32_t* recno,
-                  uint16_t flags);
+int16_t kbdnkfind(int16_t handle, void* key, uint32_t* recno, uint16_t flags);
 /* Adds or removes a (key, record number) pair; recno 0 is -12, a
    read-only file -36. A unique index holds one entry per key, the first
    record's: an add of a key already present answers 11 and writes
@@ -515,11 +515,11 @@ int16_t kbdninfo(int16_t handle, KbdNdxInfo* info);
 
 /* Description of an open MDX file (kbdminfo). */
 typedef struct KbdMdxInfo {
-  uint16_t tag_count;  /* N */
-  uint16_t flags;      /* bit 0 read-only, bit 1 shared, bit 2 copies bit 1
+  uint16_t tag_count; /* N */
+  uint16_t flags;     /* bit 0 read-only, bit 1 shared, bit 2 copies bit 1
                           of the file flags (0) */
-  char name[261];      /* file name as opened, NUL-terminated */
-  uint8_t status;      /* 0 */
+  char name[261];     /* file name as opened, NUL-terminated */
+  uint8_t status;     /* 0 */
 } KbdMdxInfo;
 
 /* Description of an open tag (kbdmtaginfo). */
@@ -619,7 +619,7 @@ int16_t kbdminfo(int16_t handle, KbdMdxInfo* info);
 
 /* Description of an open NTX index (kbdxinfo). */
 typedef struct KbdNtxInfo {
-  char name[261];             /* file name as opened, NUL-terminated */
+  char name[261]; /* file name as opened, NUL-terminated */
   uint16_t key_length;
   uint16_t decimals;
   uint16_t flags;             /* kKbdKeyUnique, kKbdKeyDescending (header
@@ -749,7 +749,7 @@ enum KbdFoxKeyForm {
 
 /* Description of an open IDX index (kbdiinfo). */
 typedef struct KbdIdxInfo {
-  char name[261];             /* file name as opened, NUL-terminated */
+  char name[261]; /* file name as opened, NUL-terminated */
   uint16_t key_length;
   char type;                  /* as set by kbdikeytype ('C' at open) */
   uint16_t flags;             /* KbdKeyTypeFlags: 0x80 unique, 0x400
@@ -838,38 +838,38 @@ int16_t kbdiforrec(int16_t dbf_handle, int16_t handle);
 /* kbdcfind modes (statuses 0 found, 4 not found and positioned on the
    next greater key, 3 no more keys, 2 empty tag). */
 enum KbdCdxFindMode {
-  kKbdCdxFirstNotBelow = 1,  /* first key >= the key (prefix for text) */
-  kKbdCdxKeyRecno = 2,       /* as 1, an equal key needs the recno too */
-  kKbdCdxAbove = 3,          /* first key > the key */
-  kKbdCdxSoftBefore = 11,    /* as 1; an exact hit moves back one; 4->0, 3->4 */
-  kKbdCdxSoft = 12,          /* as 1; 4->0, 3->4 */
-  kKbdCdxSoftEnd = 13,       /* as 1; 3->4 */
-  kKbdCdxSoftNext = 14,      /* as 1; 3->0; on 4 one step on (3->4) */
-  kKbdCdxAfter = 15          /* as 3; an exact hit moves on one; 3->0 */
+  kKbdCdxFirstNotBelow = 1, /* first key >= the key (prefix for text) */
+  kKbdCdxKeyRecno = 2,      /* as 1, an equal key needs the recno too */
+  kKbdCdxAbove = 3,         /* first key > the key */
+  kKbdCdxSoftBefore = 11,   /* as 1; an exact hit moves back one; 4->0, 3->4 */
+  kKbdCdxSoft = 12,         /* as 1; 4->0, 3->4 */
+  kKbdCdxSoftEnd = 13,      /* as 1; 3->4 */
+  kKbdCdxSoftNext = 14,     /* as 1; 3->0; on 4 one step on (3->4) */
+  kKbdCdxAfter = 15         /* as 3; an exact hit moves on one; 3->0 */
 };
 
 /* Description of a tag: kbdctaginfo, and 128 bytes a tag in the array of
    kbdctaglist. */
 typedef struct KbdCdxTagInfo {
-  char name[12];              /* NUL-terminated, at most 10 characters */
+  char name[12]; /* NUL-terminated, at most 10 characters */
   int32_t key_length;
-  int32_t type;               /* 'C', 'D', 'N' or 'L' as far as known */
-  int32_t flags;              /* KbdKeyTypeFlags: 0x80 unique, 0x400
+  int32_t type;  /* 'C', 'D', 'N' or 'L' as far as known */
+  int32_t flags; /* KbdKeyTypeFlags: 0x80 unique, 0x400
                                  compact, 0x100 descending, 0x800
                                  candidate */
   int32_t expression_length;
-  char expression[100];       /* the first 100 bytes (NUL-terminated when
+  char expression[100]; /* the first 100 bytes (NUL-terminated when
                                  shorter) */
 } KbdCdxTagInfo;
 
 /* Description of an open compound file (kbdcinfo). */
 typedef struct KbdCdxInfo {
-  char name[261];             /* file name as opened, NUL-terminated */
-  uint16_t file_flags;        /* bit 0 read-only, bit 1 shared, bit 2
+  char name[261];      /* file name as opened, NUL-terminated */
+  uint16_t file_flags; /* bit 0 read-only, bit 1 shared, bit 2
                                  write-through */
-  uint16_t locked;            /* 0: the file's lock is held only inside a
+  uint16_t locked;     /* 0: the file's lock is held only inside a
                                  call */
-  uint16_t tag_count;         /* tags in the directory */
+  uint16_t tag_count;  /* tags in the directory */
 } KbdCdxInfo;
 
 /* mode: low byte 0, 3, 4 or 8 (else -18), 0x100, 0x400, 0x800 as for
@@ -1025,9 +1025,9 @@ typedef struct KbdExprContext KbdExprContext;
 typedef int16_t (*KbdExtFunctionProc)(KbdExprContext* context);
 
 typedef struct KbdExtFunction {
-  const char* name;        /* e.g. "TRIM(": upper case, '(' last */
+  const char* name; /* e.g. "TRIM(": upper case, '(' last */
   KbdExtFunctionProc function;
-  int16_t name_length;     /* bytes of name, '(' included */
+  int16_t name_length; /* bytes of name, '(' included */
 } KbdExtFunction;
 
 int16_t kbdinitx(int16_t memory, int16_t files, const KbdExtFunction* table,

@@ -247,9 +247,9 @@ int OpenDescriptor(const std::string& path, int extra_flags, bool read_only_ok,
 enum class Claim { kTaken, kSharingViolation, kNameMoved };
 
 struct ShareRequest {
-  bool read;         // access asked for
+  bool read;  // access asked for
   bool write;
-  bool share_read;   // what other handles may do
+  bool share_read;  // what other handles may do
   bool share_write;
 };
 
@@ -431,17 +431,20 @@ bool CloseFile(File* file) {
   uint32_t wanted = count;
   if (count != 0) {
     switch (internal::NextFault(faults::Op::kRead)) {
-      case internal::FaultAction::kNone: break;
+      case internal::FaultAction::kNone:
+        break;
       case internal::FaultAction::kFail:
-      case internal::FaultAction::kRefuse: return Fail(kErrorReadFault);
-      case internal::FaultAction::kShort: wanted = count / 2; break;
+      case internal::FaultAction::kRefuse:
+        return Fail(kErrorReadFault);
+      case internal::FaultAction::kShort:
+        wanted = count / 2;
+        break;
     }
   }
-  const uint32_t done = Transfer(
-      [&](uint32_t at, off_t where, uint32_t n) {
-        return ::pread(fd, bytes + at, n, where);
-      },
-      offset, wanted, &error);
+  const uint32_t done =
+      Transfer([&](uint32_t at, off_t where,
+                   uint32_t n) { return ::pread(fd, bytes + at, n, where); },
+               offset, wanted, &error);
   // An offset past 4 GiB is beyond every file: nothing to read there.
   file->position = static_cast<uint32_t>(
       std::min<uint64_t>(uint64_t{offset} + done, kMaxFileSize));
@@ -476,16 +479,19 @@ bool WriteFileAt(File* file, uint32_t offset, const void* buffer,
   int error = 0;
   uint32_t wanted = count;
   switch (internal::NextFault(faults::Op::kWrite)) {
-    case internal::FaultAction::kNone: break;
+    case internal::FaultAction::kNone:
+      break;
     case internal::FaultAction::kFail:
-    case internal::FaultAction::kRefuse: return Fail(kErrorDiskFull);
-    case internal::FaultAction::kShort: wanted = count / 2; break;
+    case internal::FaultAction::kRefuse:
+      return Fail(kErrorDiskFull);
+    case internal::FaultAction::kShort:
+      wanted = count / 2;
+      break;
   }
-  const uint32_t done = Transfer(
-      [&](uint32_t at, off_t where, uint32_t n) {
-        return ::pwrite(fd, bytes + at, n, where);
-      },
-      offset, wanted, &error);
+  const uint32_t done =
+      Transfer([&](uint32_t at, off_t where,
+                   uint32_t n) { return ::pwrite(fd, bytes + at, n, where); },
+               offset, wanted, &error);
   file->position = offset + done;
   if (error != 0) return FailErrno(error);
   if (done < count) return Fail(kErrorDiskFull);  // pwrite wrote nothing
@@ -586,11 +592,9 @@ uint32_t CopyThenRemove(const std::string& from, int from_fd,
         },
         offset, sizeof buffer, &error);
     if (error != 0 || got == 0) break;
-    Transfer(
-        [&](uint32_t at, off_t where, uint32_t n) {
-          return ::pwrite(to_fd, buffer + at, n, where);
-        },
-        offset, got, &error);
+    Transfer([&](uint32_t at, off_t where,
+                 uint32_t n) { return ::pwrite(to_fd, buffer + at, n, where); },
+             offset, got, &error);
     if (error != 0) break;
     offset += got;
   }
@@ -759,8 +763,9 @@ namespace {
 // fsync of the directory holding path: a rename reaches the disk.
 void SyncDirectoryOf(const std::string& path) {
   const size_t slash = path.rfind('/');
-  const std::string dir =
-      slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  const std::string dir = slash == std::string::npos
+                              ? "."
+                              : (slash == 0 ? "/" : path.substr(0, slash));
   const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
   ::fsync(fd);
@@ -796,8 +801,7 @@ bool ReplaceFileByRename(const char* old_name, const char* new_name) {
       }
     }
     ScopedFd to_fd(raw_to);
-    if (from_fd.get() >= 0 && to_fd.get() >= 0 &&
-        SameInode(from_st, to_st)) {
+    if (from_fd.get() >= 0 && to_fd.get() >= 0 && SameInode(from_st, to_st)) {
       SetLastError(kErrorSuccess);  // one file under both names
       return true;
     }
@@ -835,8 +839,8 @@ bool FileIdentity(const char* name, std::string* identity) {
   const std::string path = posix::ResolveAnsiPath(name);
   struct stat st;
   if (::stat(path.c_str(), &st) != 0) return false;
-  *identity = std::to_string(static_cast<unsigned long long>(st.st_dev)) +
-              ':' + std::to_string(static_cast<unsigned long long>(st.st_ino));
+  *identity = std::to_string(static_cast<unsigned long long>(st.st_dev)) + ':' +
+              std::to_string(static_cast<unsigned long long>(st.st_ino));
   return true;
 }
 
@@ -933,10 +937,13 @@ bool EmptyRangeInsideOthers(const File* file, uint32_t offset) {
 // handle's range, or (kRefuse) a system out of locks.
 uint32_t InjectedLockError() {
   switch (internal::NextFault(faults::Op::kLock)) {
-    case internal::FaultAction::kNone: return 0;
-    case internal::FaultAction::kRefuse: return kErrorSharingBufferExceeded;
+    case internal::FaultAction::kNone:
+      return 0;
+    case internal::FaultAction::kRefuse:
+      return kErrorSharingBufferExceeded;
     case internal::FaultAction::kFail:
-    case internal::FaultAction::kShort: break;
+    case internal::FaultAction::kShort:
+      break;
   }
   return kErrorLockViolation;
 }
@@ -999,11 +1006,10 @@ bool LockFileShared(File* file, uint32_t offset, uint32_t length) {
 bool UnlockFile(File* file, uint32_t offset, uint32_t length) {
   if (file == nullptr) return Fail(kErrorInvalidHandle);
   // An exclusive range goes before a shared one of the same bytes.
-  auto it = std::find_if(file->locks.begin(), file->locks.end(),
-                         [&](const HeldRange& held) {
-                           return held.offset == offset &&
-                                  held.length == length && !held.shared;
-                         });
+  auto it = std::find_if(
+      file->locks.begin(), file->locks.end(), [&](const HeldRange& held) {
+        return held.offset == offset && held.length == length && !held.shared;
+      });
   if (it == file->locks.end()) {
     it = std::find_if(file->locks.begin(), file->locks.end(),
                       [&](const HeldRange& held) {
@@ -1039,8 +1045,8 @@ bool UnlockFile(File* file, uint32_t offset, uint32_t length) {
         }
       }
       if (i < kept.size()) {
-        from = std::max<uint64_t>(
-            from, uint64_t{kept[i].offset} + kept[i].length);
+        from =
+            std::max<uint64_t>(from, uint64_t{kept[i].offset} + kept[i].length);
       }
     }
     // Shared ranges that lay inside the released exclusive one are still

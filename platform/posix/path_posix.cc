@@ -173,32 +173,50 @@ bool MatchesWildcardIgnoringCase(std::string_view pattern,
 
 uint32_t WinErrorFromErrno(int error) {
   switch (error) {
-    case 0: return kErrorSuccess;
-    case ENOENT: return kErrorFileNotFound;
-    case ENOTDIR: return kErrorPathNotFound;
+    case 0:
+      return kErrorSuccess;
+    case ENOENT:
+      return kErrorFileNotFound;
+    case ENOTDIR:
+      return kErrorPathNotFound;
     case EMFILE:
-    case ENFILE: return kErrorTooManyOpenFiles;
+    case ENFILE:
+      return kErrorTooManyOpenFiles;
     case EACCES:
     case EPERM:
     case EISDIR:
     case EBUSY:
-    case ETXTBSY: return kErrorAccessDenied;
-    case EBADF: return kErrorInvalidHandle;
-    case ENOMEM: return kErrorNotEnoughMemory;
-    case EIO: return kErrorInvalidData;
-    case EROFS: return kErrorWriteProtect;
-    case ENOLCK: return kErrorSharingBufferExceeded;
-    case EEXIST: return kErrorFileExists;
-    case EINVAL: return kErrorInvalidParameter;
+    case ETXTBSY:
+      return kErrorAccessDenied;
+    case EBADF:
+      return kErrorInvalidHandle;
+    case ENOMEM:
+      return kErrorNotEnoughMemory;
+    case EIO:
+      return kErrorInvalidData;
+    case EROFS:
+      return kErrorWriteProtect;
+    case ENOLCK:
+      return kErrorSharingBufferExceeded;
+    case EEXIST:
+      return kErrorFileExists;
+    case EINVAL:
+      return kErrorInvalidParameter;
     case ENOSPC:
     case EDQUOT:
-    case EFBIG: return kErrorDiskFull;
-    case ENOTEMPTY: return kErrorDirNotEmpty;
-    case ELOOP: return kErrorBadPathName;
-    case ENAMETOOLONG: return kErrorFilenameTooLong;
+    case EFBIG:
+      return kErrorDiskFull;
+    case ENOTEMPTY:
+      return kErrorDirNotEmpty;
+    case ELOOP:
+      return kErrorBadPathName;
+    case ENAMETOOLONG:
+      return kErrorFilenameTooLong;
     case ENOSYS:
-    case EOPNOTSUPP: return kErrorInvalidFunction;
-    default: return kErrorAccessDenied;
+    case EOPNOTSUPP:
+      return kErrorInvalidFunction;
+    default:
+      return kErrorAccessDenied;
   }
 }
 

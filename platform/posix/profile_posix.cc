@@ -121,10 +121,17 @@ uint32_t ParseProfileInteger(std::string_view text) {
   uint32_t base = 10;
   if (i + 1 < text.size() && text[i] == '0') {
     switch (text[i + 1]) {
-      case 'x': base = 16; break;
-      case 'o': base = 8; break;
-      case 'b': base = 2; break;
-      default: break;
+      case 'x':
+        base = 16;
+        break;
+      case 'o':
+        base = 8;
+        break;
+      case 'b':
+        base = 2;
+        break;
+      default:
+        break;
     }
     if (base != 10) i += 2;
   }
@@ -196,8 +203,7 @@ uint32_t ProfileInt(std::string_view section, std::string_view key,
     return fallback;
   }
   SetLastError(kErrorSuccess);
-  const std::optional<std::string_view> value =
-      FindValue(*text, section, key);
+  const std::optional<std::string_view> value = FindValue(*text, section, key);
   if (!value || value->empty()) return fallback;
   return ParseProfileInteger(*value);
 }

@@ -36,8 +36,7 @@ bool FailWithSystemError() { return FailWithSystemError(::GetLastError()); }
 
 bool FailWithSystemError(uint32_t error) {
   // A failing call that set nothing still fails.
-  return internal::Fail(error == ERROR_SUCCESS ? kErrorInvalidFunction
-                                               : error);
+  return internal::Fail(error == ERROR_SUCCESS ? kErrorInvalidFunction : error);
 }
 
 }  // namespace qx::platform::win32

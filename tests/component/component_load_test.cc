@@ -195,9 +195,7 @@ TEST(ComponentLoadTest, UnloadStopsALiveHandler) {
   host.StopComponent();  // 4875 once, then the unload runs TermLibrary
   EXPECT_EQ(host.VmExecution(vm::kVmEventStoppedCount, 0), 1u);
   // Loading again starts afresh.
-  {
-    ASSERT_TRUE(host.Load(testing::kComponentPath, &error)) << error;
-  }
+  { ASSERT_TRUE(host.Load(testing::kComponentPath, &error)) << error; }
   uint32_t version = 0;
   EXPECT_EQ(host.exports().dll_compatible(7, 30, &version), 1);
   host.Stop();
@@ -215,12 +213,13 @@ TEST(ComponentLoadTest, ExportsExactlyTheTenNames) {
     testing::PeTables tables;
     std::string error;
     ASSERT_TRUE(testing::ReadPeTables(image, &tables, &error)) << error;
-    EXPECT_EQ(std::set<std::string>(tables.exports.begin(),
-                                    tables.exports.end()),
-              expected);
+    EXPECT_EQ(
+        std::set<std::string>(tables.exports.begin(), tables.exports.end()),
+        expected);
     EXPECT_EQ(tables.exports.size(), expected.size());
     for (std::string dll : tables.imports) {
-      for (char& c : dll) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      for (char& c : dll)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
       EXPECT_TRUE(dll == "kernel32.dll" || dll == "msvcrt.dll" ||
                   dll == "user32.dll" || dll == "advapi32.dll" ||
                   dll == "ntdll.dll" || dll.rfind("api-ms-win-", 0) == 0)

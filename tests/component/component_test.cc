@@ -116,9 +116,7 @@ TEST_F(ShellTest, BindingsResolveTheVmEntries) {
 
   // A module without the entries: the bindings answer 0.
   platform::Module* other = nullptr;
-  {
-    other = platform::LoadModule(testing::kComponentPath);
-  }
+  { other = platform::LoadModule(testing::kComponentPath); }
   ASSERT_NE(other, nullptr);
   EXPECT_EQ(bInitZLConvFromVM(other, 2, 2), 0);
   EXPECT_EQ(bInitZLCalcFromVM(other, 2, 2), 0);

@@ -421,8 +421,9 @@ TEST_F(XBaseDriverTest, OpenByPathReportsAMissingFile) {
   testing::WriteWholeFile(dir_.File("t.dbf"), "x");
   EXPECT_EQ(driver_->OpenTableByPath(u"t", &cnx_), nullptr);
   EXPECT_EQ(driver_->GetErrorContext()->ErrorId(), 1003u);
-  EXPECT_EQ(Message().substr(0, 66),
-            u"Impossible d'obtenir les descriptions des rubriques du fichier 't'");
+  EXPECT_EQ(
+      Message().substr(0, 66),
+      u"Impossible d'obtenir les descriptions des rubriques du fichier 't'");
 }
 
 TEST_F(XBaseDriverTest, ProxyServicesAndTheDirectOpenList) {

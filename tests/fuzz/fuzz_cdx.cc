@@ -35,13 +35,17 @@ void WriteSeeds(const std::string& dir) {
   }
 }
 
-const IndexCalls<int32_t> kCalls = {
-    kbdcfirst, kbdcnext, kbdclast, kbdcprev,
-    [](int32_t tag) {
-      qx::engine::btree::CheckReport report;
-      qx::engine::CheckCdxTag(tag, &report);
-    },
-    kbdckeyrec, kbdcfind, kKbdCdxFirstNotBelow};
+const IndexCalls<int32_t> kCalls = {kbdcfirst,
+                                    kbdcnext,
+                                    kbdclast,
+                                    kbdcprev,
+                                    [](int32_t tag) {
+                                      qx::engine::btree::CheckReport report;
+                                      qx::engine::CheckCdxTag(tag, &report);
+                                    },
+                                    kbdckeyrec,
+                                    kbdcfind,
+                                    kKbdCdxFirstNotBelow};
 
 }  // namespace
 

@@ -43,13 +43,17 @@ void WriteSeeds(const std::string& dir) {
   }
 }
 
-const IndexCalls<int16_t> kCalls = {
-    kbdifirst, kbdinext, kbdilast, kbdiprev,
-    [](int16_t h) {
-      qx::engine::btree::CheckReport report;
-      qx::engine::CheckIdx(h, &report);
-    },
-    kbdikeyrec, kbdiseek, kKbdSeekKey};
+const IndexCalls<int16_t> kCalls = {kbdifirst,
+                                    kbdinext,
+                                    kbdilast,
+                                    kbdiprev,
+                                    [](int16_t h) {
+                                      qx::engine::btree::CheckReport report;
+                                      qx::engine::CheckIdx(h, &report);
+                                    },
+                                    kbdikeyrec,
+                                    kbdiseek,
+                                    kKbdSeekKey};
 
 }  // namespace
 

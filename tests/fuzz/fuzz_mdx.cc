@@ -34,13 +34,17 @@ void WriteSeeds(const std::string& dir) {
   }
 }
 
-const IndexCalls<int32_t> kCalls = {
-    kbdmkfirst, kbdmknext, kbdmklast, kbdmkprev,
-    [](int32_t tag) {
-      qx::engine::btree::CheckReport report;
-      qx::engine::CheckMdxTag(tag, &report);
-    },
-    kbdmkmake, kbdmkfind, kKbdFindFirstEqual};
+const IndexCalls<int32_t> kCalls = {kbdmkfirst,
+                                    kbdmknext,
+                                    kbdmklast,
+                                    kbdmkprev,
+                                    [](int32_t tag) {
+                                      qx::engine::btree::CheckReport report;
+                                      qx::engine::CheckMdxTag(tag, &report);
+                                    },
+                                    kbdmkmake,
+                                    kbdmkfind,
+                                    kKbdFindFirstEqual};
 
 }  // namespace
 

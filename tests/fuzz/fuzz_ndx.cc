@@ -34,13 +34,17 @@ void WriteSeeds(const std::string& dir) {
   }
 }
 
-const IndexCalls<int16_t> kCalls = {
-    kbdnkfirst, kbdnknext, kbdnklast, kbdnkprev,
-    [](int16_t h) {
-      qx::engine::btree::CheckReport report;
-      qx::engine::CheckNdx(h, &report);
-    },
-    kbdnkmake, kbdnkfind, kKbdFindFirstEqual};
+const IndexCalls<int16_t> kCalls = {kbdnkfirst,
+                                    kbdnknext,
+                                    kbdnklast,
+                                    kbdnkprev,
+                                    [](int16_t h) {
+                                      qx::engine::btree::CheckReport report;
+                                      qx::engine::CheckNdx(h, &report);
+                                    },
+                                    kbdnkmake,
+                                    kbdnkfind,
+                                    kKbdFindFirstEqual};
 
 }  // namespace
 

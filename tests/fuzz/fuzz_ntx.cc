@@ -36,13 +36,17 @@ void WriteSeeds(const std::string& dir) {
   }
 }
 
-const IndexCalls<int16_t> kCalls = {
-    kbdxfirst, kbdxnext, kbdxlast, kbdxprev,
-    [](int16_t h) {
-      qx::engine::btree::CheckReport report;
-      qx::engine::CheckNtx(h, &report);
-    },
-    kbdxkeyrec, kbdxseek, kKbdSeekKey};
+const IndexCalls<int16_t> kCalls = {kbdxfirst,
+                                    kbdxnext,
+                                    kbdxlast,
+                                    kbdxprev,
+                                    [](int16_t h) {
+                                      qx::engine::btree::CheckReport report;
+                                      qx::engine::CheckNtx(h, &report);
+                                    },
+                                    kbdxkeyrec,
+                                    kbdxseek,
+                                    kKbdSeekKey};
 
 }  // namespace
 

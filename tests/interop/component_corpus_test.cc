@@ -34,7 +34,8 @@ using T = JsonValue::Type;
 std::string CorpusDir() { return qx::testing::SharedDir() + "/fixtures/real"; }
 
 std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (char& c : s)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return s;
 }
 
@@ -143,8 +144,8 @@ bool IsBlank(const JsonValue& v) {
 void CompareValue(const std::string& type, const JsonValue& read,
                   const JsonValue& dumped) {
   if (dumped.type == T::kObject && dumped.Find("error") != nullptr) return;
-  if (dumped.type == T::kNull || (dumped.type == T::kString &&
-                                  dumped.string.empty() && type != "C")) {
+  if (dumped.type == T::kNull ||
+      (dumped.type == T::kString && dumped.string.empty() && type != "C")) {
     EXPECT_TRUE(IsBlank(read));
     return;
   }
@@ -315,8 +316,8 @@ TEST(ComponentCorpusTest, DescriptionsMapTheFieldDescriptors) {
     const Result r = Qxdb({"describe", t.path});
     ASSERT_EQ(r.rc, kExitOk) << r.err;
     const JsonValue d = Parse(r.out);
-    const bool vfp = t.version == "0x30" || t.version == "0x31" ||
-                     t.version == "0x32";
+    const bool vfp =
+        t.version == "0x30" || t.version == "0x31" || t.version == "0x32";
     if (vfp) {
       EXPECT_EQ(d.Find("file_type")->number, 4);
     }
@@ -357,7 +358,8 @@ TEST(ComponentCorpusTest, DescriptionsMapTheFieldDescriptors) {
   EXPECT_GT(described, 50);
   EXPECT_GT(hidden, 0);
   // The corpus holds N and F fields of these host types.
-  for (int type : {3, 4, 5, 17}) EXPECT_TRUE(numeric_classes.count(type)) << type;
+  for (int type : {3, 4, 5, 17})
+    EXPECT_TRUE(numeric_classes.count(type)) << type;
 }
 
 // The index files of the corpus with the table they belong to.

@@ -4,6 +4,8 @@
 //
 // Where our value differs from the readers' on purpose, the comparison
 // says why (the tolerances in CompareValue, kExpectedFailures below).
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <filesystem>
 #include <map>
@@ -11,8 +13,6 @@
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "host/qxdb/cli.h"
 #include "host/qxdb/json.h"
@@ -32,7 +32,8 @@ struct Case {
 };
 
 std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (char& c : s)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return s;
 }
 
@@ -89,7 +90,8 @@ int Dump(const std::string& table, const std::string& code_page,
          std::string* out, std::string* err) {
   std::ostringstream o, e;
   std::istringstream in;
-  int rc = RunQxdb({"dump", table, "--deleted", "--codepage", code_page}, o, e, in);
+  int rc =
+      RunQxdb({"dump", table, "--deleted", "--codepage", code_page}, o, e, in);
   *out = o.str();
   *err = e.str();
   return rc;
@@ -130,7 +132,8 @@ std::string DirectCodePage(const std::string& encoding) {
 std::string IconvName(const std::string& encoding) {
   if (encoding == "latin-1") return "LATIN1";
   std::string upper;
-  for (char c : encoding) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (char c : encoding)
+    upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return upper;
 }
 
@@ -143,8 +146,10 @@ class TableComparison {
  public:
   explicit TableComparison(const JsonValue& meta) {
     const JsonValue* memo_file = meta.Find("memofile");
-    memo_missing_ = memo_file != nullptr && memo_file->type == JsonValue::Type::kNull;
-    encoding_ = meta.Find("encoding") ? meta.Find("encoding")->string : "cp1252";
+    memo_missing_ =
+        memo_file != nullptr && memo_file->type == JsonValue::Type::kNull;
+    encoding_ =
+        meta.Find("encoding") ? meta.Find("encoding")->string : "cp1252";
     if (const JsonValue* fields = meta.Find("fields")) {
       for (const JsonValue& f : fields->array) {
         if (f.array.size() >= 2) types_.push_back(f.array[1].string);
@@ -176,12 +181,15 @@ class TableComparison {
     for (const auto& kv : ours.object) {
       if (kv.first[0] == '_' && Lower(kv.first) != "_nullflags") continue;
       auto [it, fresh] = position.emplace(Lower(kv.first), mine.size());
-      if (fresh) mine.push_back(&kv);
-      else mine[it->second] = &kv;
+      if (fresh)
+        mine.push_back(&kv);
+      else
+        mine[it->second] = &kv;
     }
     for (const auto& kv : expected.object)
-      if (kv.first != "_recno" && kv.first != "_deleted" && kv.first != "_flag" &&
-          kv.first != "_truncated" && kv.first != "_errors")
+      if (kv.first != "_recno" && kv.first != "_deleted" &&
+          kv.first != "_flag" && kv.first != "_truncated" &&
+          kv.first != "_errors")
         theirs.push_back(&kv);
     ASSERT_EQ(mine.size(), theirs.size());
     for (std::size_t i = 0; i < mine.size(); ++i) {
@@ -251,7 +259,8 @@ class TableComparison {
       case T::kString:
         ASSERT_EQ(ours.type, T::kString);
         EXPECT_TRUE(SameText(ours.string, expected.string))
-            << "ours '" << ours.string << "' expected '" << expected.string << "'";
+            << "ours '" << ours.string << "' expected '" << expected.string
+            << "'";
         return;
       case T::kObject: {
         ASSERT_EQ(ours.type, T::kObject);
@@ -287,7 +296,8 @@ void CheckCase(const Case& c, int* compared) {
   std::string out, err;
   int rc = Dump(c.table, code_page.empty() ? "cp1252" : code_page, &out, &err);
   std::vector<JsonValue> ours = ParseLines(out);
-  std::vector<JsonValue> expected = ParseLines(qx::testing::ReadWholeFile(c.jsonl));
+  std::vector<JsonValue> expected =
+      ParseLines(qx::testing::ReadWholeFile(c.jsonl));
   while (!expected.empty() && ours.size() < expected.size() &&
          expected.back().Find("_truncated") != nullptr)
     expected.pop_back();
@@ -300,7 +310,8 @@ void CheckCase(const Case& c, int* compared) {
     return;
   }
   ASSERT_EQ(ours.size(), expected.size()) << err;
-  for (std::size_t i = 0; i < ours.size(); ++i) cmp.CompareRecord(ours[i], expected[i]);
+  for (std::size_t i = 0; i < ours.size(); ++i)
+    cmp.CompareRecord(ours[i], expected[i]);
   EXPECT_EQ(rc, cmp.unreadable() > 0 ? kExitFailure : kExitOk) << err;
   ++*compared;
 }

@@ -14,18 +14,18 @@
 // same indexes; Harbour opens them (shared, locking what it changes),
 // walks, counts and seeks (all as qxdb does), then maintains them;
 // afterwards qxdb's check passes and both walk alike.
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "host/qxdb/cli.h"
-#include "tests/interop/qxdb_run.h"
 #include "host/qxdb/json.h"
 #include "tests/interop/harbour_peer.h"
+#include "tests/interop/qxdb_run.h"
 #include "tests/support/test_support.h"
 
 namespace qx::qxdb {
@@ -97,9 +97,15 @@ struct Family {
 void PrintTo(const Family& family, std::ostream* out) { *out << family.label; }
 
 const Family kFamilies[] = {
-    {"Ntx", "DBFNTX", "clipper", false,
+    {"Ntx",
+     "DBFNTX",
+     "clipper",
+     false,
      {std::begin(kNtxIndexes), std::end(kNtxIndexes)}},
-    {"Cdx", "DBFCDX", "foxpro2", true,
+    {"Cdx",
+     "DBFCDX",
+     "foxpro2",
+     true,
      {std::begin(kCdxIndexes), std::end(kCdxIndexes)}},
 };
 
@@ -117,9 +123,9 @@ class Rows {
  public:
   explicit Rows(uint32_t seed) : state_(seed) {}
   Row Next() {
-    static const char* kNames[] = {"Adams", "adams", "Baker", "Brown", "Chen",
-                                   "Dupont", "Zola", "Ng", "Smith", "smith",
-                                   "O'Brien", "Martin", "Lee", "Young"};
+    static const char* kNames[] = {
+        "Adams", "adams", "Baker", "Brown",   "Chen",   "Dupont", "Zola",
+        "Ng",    "Smith", "smith", "O'Brien", "Martin", "Lee",    "Young"};
     Row r;
     r.name = kNames[Draw() % 14];
     if (Draw() % 3 == 0) r.name += " " + std::to_string(Draw() % 60);
@@ -223,7 +229,8 @@ struct Order {
 using Report = std::map<std::string, std::map<std::string, Order>>;
 
 std::string Upper(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (char& c : s)
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return s;
 }
 
@@ -252,8 +259,9 @@ Report ParseReport(const std::string& text) {
       size_t tab1 = line.find('\t'), tab2 = line.find('\t', tab1 + 1);
       if (tab1 == std::string::npos || tab2 == std::string::npos) continue;
       (line[0] == 'S' ? order->seeks : order->soft_seeks)
-          .push_back({line.substr(2, tab1 - 2), line[tab1 + 1] == 'T',
-                      static_cast<uint32_t>(std::stoul(line.substr(tab2 + 1)))});
+          .push_back(
+              {line.substr(2, tab1 - 2), line[tab1 + 1] == 'T',
+               static_cast<uint32_t>(std::stoul(line.substr(tab2 + 1)))});
     }
   }
   return report;
@@ -271,7 +279,8 @@ class HarbourInteropTest : public ::testing::TestWithParam<Family> {
     }
     std::string error;
     ASSERT_TRUE(harbour_.Compile(
-        qx::testing::SourceDir() + "/tests/interop/harbour/hbxbase.prg", &error))
+        qx::testing::SourceDir() + "/tests/interop/harbour/hbxbase.prg",
+        &error))
         << error;
     table_ = dir_.File("t.dbf");
     data_ = dir_.File("data.txt");
@@ -279,16 +288,18 @@ class HarbourInteropTest : public ::testing::TestWithParam<Family> {
     qx::testing::WriteWholeFile(data_, MakeData(20261206, &first_records_));
     std::string index_cases;
     for (const IndexCase& s : GetParam().index_cases)
-      index_cases += std::string(s.name) + "\t" + s.expr + "\t" + s.flags + "\t" +
-               s.for_expr + "\n";
+      index_cases += std::string(s.name) + "\t" + s.expr + "\t" + s.flags +
+                     "\t" + s.for_expr + "\n";
     qx::testing::WriteWholeFile(indexes_file_, index_cases);
   }
 
   Report RunHarbour(const std::string& job) {
     std::string output;
-    int rc = harbour_.Run(dir_.path(), {job, GetParam().rdd, data_, indexes_file_}, &output);
+    int rc = harbour_.Run(dir_.path(),
+                          {job, GetParam().rdd, data_, indexes_file_}, &output);
     EXPECT_EQ(rc, 0) << output.substr(0, 2000);
-    EXPECT_EQ(output.find("Error"), std::string::npos) << output.substr(0, 2000);
+    EXPECT_EQ(output.find("Error"), std::string::npos)
+        << output.substr(0, 2000);
     return ParseReport(output);
   }
 
@@ -315,7 +326,8 @@ class HarbourInteropTest : public ::testing::TestWithParam<Family> {
     std::istringstream in(r.out);
     std::string line;
     while (std::getline(in, line))
-      walk.push_back(static_cast<uint32_t>(std::stoul(line.substr(0, line.find('\t')))));
+      walk.push_back(
+          static_cast<uint32_t>(std::stoul(line.substr(0, line.find('\t')))));
     return walk;
   }
 
@@ -326,7 +338,8 @@ class HarbourInteropTest : public ::testing::TestWithParam<Family> {
     CompareSeeks(s, theirs.seeks, false);
     CompareSeeks(s, theirs.soft_seeks, true);
   }
-  void CompareSeeks(const IndexCase& s, const std::vector<Seek>& seeks, bool soft) {
+  void CompareSeeks(const IndexCase& s, const std::vector<Seek>& seeks,
+                    bool soft) {
     for (const Seek& seek : seeks) {
       if (seek.value == "?") continue;
       std::vector<std::string> index = IndexArgs(s);
@@ -335,13 +348,15 @@ class HarbourInteropTest : public ::testing::TestWithParam<Family> {
       if (soft) args.push_back("--soft");
       args.push_back(seek.value);
       Result r = Qxdb(args);
-      SCOPED_TRACE(std::string(soft ? "soft seek '" : "seek '") + seek.value + "'");
+      SCOPED_TRACE(std::string(soft ? "soft seek '" : "seek '") + seek.value +
+                   "'");
       ASSERT_NE(r.rc, 2) << r.err;
       EXPECT_EQ(r.rc == 0, seek.found);
       if (r.rc != 0 || !seek.found) continue;
       JsonValue record;
       std::string error;
-      ASSERT_TRUE(ParseJson(r.out.substr(0, r.out.find('\n')), &record, &error)) << error;
+      ASSERT_TRUE(ParseJson(r.out.substr(0, r.out.find('\n')), &record, &error))
+          << error;
       const JsonValue* recno = record.Find("_recno");
       ASSERT_NE(recno, nullptr);
       EXPECT_EQ(static_cast<uint32_t>(recno->number), seek.recno);
@@ -377,10 +392,13 @@ TEST_P(HarbourInteropTest, QxdbWritesHarbourReads) {
   std::map<std::string, std::vector<uint32_t>> ours;
   for (const IndexCase& s : family.index_cases) {
     std::vector<std::string> index = IndexArgs(s);
-    std::vector<std::string> args = {"index", table_, index[0], "--expr", s.expr};
+    std::vector<std::string> args = {"index", table_, index[0], "--expr",
+                                     s.expr};
     for (size_t i = 1; i < index.size(); ++i) args.push_back(index[i]);
-    if (std::string(s.flags).find('U') != std::string::npos) args.push_back("--unique");
-    if (std::string(s.flags).find('D') != std::string::npos) args.push_back("--descending");
+    if (std::string(s.flags).find('U') != std::string::npos)
+      args.push_back("--unique");
+    if (std::string(s.flags).find('D') != std::string::npos)
+      args.push_back("--descending");
     if (*s.for_expr != '\0') {
       args.push_back("--for");
       args.push_back(s.for_expr);
@@ -407,8 +425,11 @@ TEST_P(HarbourInteropTest, QxdbWritesHarbourReads) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Families, HarbourInteropTest, ::testing::ValuesIn(kFamilies),
-                         [](const auto& param_info) { return std::string(param_info.param.label); });
+INSTANTIATE_TEST_SUITE_P(Families, HarbourInteropTest,
+                         ::testing::ValuesIn(kFamilies),
+                         [](const auto& param_info) {
+                           return std::string(param_info.param.label);
+                         });
 
 }  // namespace
 }  // namespace qx::qxdb

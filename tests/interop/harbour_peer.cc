@@ -21,8 +21,10 @@ std::string Prefix() {
 std::string Quote(const std::string& text) {
   std::string out = "'";
   for (char c : text) {
-    if (c == '\'') out += "'\\''";
-    else out += c;
+    if (c == '\'')
+      out += "'\\''";
+    else
+      out += c;
   }
   return out + "'";
 }
@@ -63,9 +65,9 @@ bool HarbourPeer::CompileSource(const std::string& stem,
                                 const std::string& source, std::string* error) {
   // One cached binary per program text, so that tests running at the same
   // time share the compilation and a changed program is compiled anew.
-  fs::path cache = fs::temp_directory_path() /
-                   ("qx-harbour-" + UserTag()) /
-                   (stem + "-" + std::to_string(std::hash<std::string>{}(source)));
+  fs::path cache =
+      fs::temp_directory_path() / ("qx-harbour-" + UserTag()) /
+      (stem + "-" + std::to_string(std::hash<std::string>{}(source)));
   binary_ = (cache / stem).string();
   if (IsExecutable(binary_)) return true;
 
@@ -84,7 +86,8 @@ bool HarbourPeer::CompileSource(const std::string& stem,
   }
   // Publish the whole directory at once: a rename that finds another
   // test's copy there already leaves that one in place.
-  fs::path staged = cache.string() + ".tmp" + std::to_string(CurrentTestProcessId());
+  fs::path staged =
+      cache.string() + ".tmp" + std::to_string(CurrentTestProcessId());
   fs::create_directories(staged, ec);
   fs::copy_file(work.File(stem), staged / stem, ec);
   if (!ec) fs::rename(staged, cache, ec);
@@ -96,7 +99,8 @@ bool HarbourPeer::CompileSource(const std::string& stem,
   return true;
 }
 
-int HarbourPeer::Run(const std::string& cwd, const std::vector<std::string>& args,
+int HarbourPeer::Run(const std::string& cwd,
+                     const std::vector<std::string>& args,
                      std::string* output) const {
   std::string command = "cd " + Quote(cwd) + " && " + Quote(binary_);
   for (const std::string& arg : args) command += " " + Quote(arg);

@@ -3,14 +3,14 @@
 // *.order files), and `qxdb check` passes on it — except on the indexes
 // listed below, where it must report its findings (exit 1) or the
 // engine's refusal of the table (exit 3) without crashing.
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <map>
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "host/qxdb/cli.h"
 #include "host/qxdb/index_file.h"
@@ -49,17 +49,20 @@ std::vector<IndexCase> IndexCases() {
       if (!IsIndexPath(file)) continue;
       JsonValue info;
       std::string error;
-      ParseJson(qx::testing::ReadWholeFile((expected / (file + ".info.json")).string()),
+      ParseJson(qx::testing::ReadWholeFile(
+                    (expected / (file + ".info.json")).string()),
                 &info, &error);
       const JsonValue* table = info.Find("table");
       if (table == nullptr) continue;
       cases.push_back({(set.path() / file).string(), tag,
-                       (set.path() / table->string).string(), f.path().string()});
+                       (set.path() / table->string).string(),
+                       f.path().string()});
     }
   }
-  std::sort(cases.begin(), cases.end(), [](const IndexCase& a, const IndexCase& b) {
-    return a.index + a.tag < b.index + b.tag;
-  });
+  std::sort(cases.begin(), cases.end(),
+            [](const IndexCase& a, const IndexCase& b) {
+              return a.index + a.tag < b.index + b.tag;
+            });
   return cases;
 }
 
@@ -88,7 +91,8 @@ const std::map<std::string, std::string> kCheckFails = {
      "a date-time key: key expressions do not evaluate T fields"},
 };
 
-int RunTool(const std::vector<std::string>& args, std::string* out, std::string* err) {
+int RunTool(const std::vector<std::string>& args, std::string* out,
+            std::string* err) {
   std::ostringstream o, e;
   std::istringstream in;
   int rc = RunQxdb(args, o, e, in);
@@ -115,7 +119,8 @@ TEST(IndexCorpusTest, RealIndexesWalkInTheReadersOrderAndCheck) {
     std::string recnos;
     std::istringstream lines(out);
     std::string line;
-    while (std::getline(lines, line)) recnos += line.substr(0, line.find('\t')) + "\n";
+    while (std::getline(lines, line))
+      recnos += line.substr(0, line.find('\t')) + "\n";
     EXPECT_EQ(recnos, qx::testing::ReadWholeFile(c.order));
     const std::string name = fs::path(c.index).filename().string();
     auto fails = kCheckFails.find(c.tag.empty() ? name : name + ":" + c.tag);
@@ -141,7 +146,8 @@ TEST(IndexCorpusTest, RealIndexesWalkInTheReadersOrderAndCheck) {
       EXPECT_NE(out.find("\"_recno\":"), std::string::npos) << out;
     } else {
       SCOPED_TRACE(fails->second);
-      EXPECT_TRUE(rc == kExitFailure || rc == kExitNotFound) << rc << out << err;
+      EXPECT_TRUE(rc == kExitFailure || rc == kExitNotFound)
+          << rc << out << err;
       EXPECT_NE(out + err, "");
     }
   }

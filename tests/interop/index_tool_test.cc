@@ -1,18 +1,18 @@
 // The index subcommands of qxdb end to end: build, walk, seek, check, dump
 // in key order, and appends that keep indexes in step.
+#include <gtest/gtest.h>
+
 #include <algorithm>
-#include <set>
 #include <bit>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "host/qxdb/cli.h"
 #include "tests/interop/qxdb_run.h"
@@ -45,11 +45,11 @@ class IndexToolTest : public ::testing::Test {
  protected:
   void SetUp() override {
     table_ = dir_.File("people.dbf");
-    ASSERT_EQ(Qxdb({"create", table_, "--dialect", "dbase3", "--field",
-                    "NAME:C:20", "--field", "SALARY:N:10:2", "--field",
-                    "BIRTH:D:8"})
-                  .rc,
-              0);
+    ASSERT_EQ(
+        Qxdb({"create", table_, "--dialect", "dbase3", "--field", "NAME:C:20",
+              "--field", "SALARY:N:10:2", "--field", "BIRTH:D:8"})
+            .rc,
+        0);
     Result r = Qxdb({"import", table_}, People(600));
     ASSERT_EQ(r.rc, 0) << r.err;
   }
@@ -126,7 +126,8 @@ TEST_F(IndexToolTest, MdxTagsBuildCheckAndWalk) {
   ASSERT_EQ(salaries.size(), 600u);
   // A unique tag holds each date once (the first record that has it).
   std::set<std::string> dates;
-  for (const auto& [recno, date] : births) EXPECT_TRUE(dates.insert(date).second) << date;
+  for (const auto& [recno, date] : births)
+    EXPECT_TRUE(dates.insert(date).second) << date;
   ASSERT_LT(births.size(), 600u);
   for (std::size_t i = 1; i < names.size(); ++i) {
     EXPECT_LE(names[i - 1].second, names[i].second);
@@ -137,12 +138,13 @@ TEST_F(IndexToolTest, MdxTagsBuildCheckAndWalk) {
                           "\"key_length\":12,\"key_type\":\"N\""),
             std::string::npos)
       << info.out;
-  EXPECT_NE(info.out.find("\"key_type\":\"D\",\"unique\":true"), std::string::npos)
+  EXPECT_NE(info.out.find("\"key_type\":\"D\",\"unique\":true"),
+            std::string::npos)
       << info.out;
   // Appends keep every named tag in step.
-  Result r = Qxdb({"import", table_, "--index", mdx + ":NAME", "--index",
-                   mdx + ":SALARY"},
-                  People(50, 600));
+  Result r = Qxdb(
+      {"import", table_, "--index", mdx + ":NAME", "--index", mdx + ":SALARY"},
+      People(50, 600));
   ASSERT_EQ(r.rc, 0) << r.err;
   r = Qxdb({"check", table_, mdx, "--tag", "SALARY"});
   EXPECT_EQ(r.out, "ok 650 keys\n") << r.err;
@@ -222,8 +224,8 @@ std::vector<int> PerlWalk(const qx::testing::TempDir& dir,
       "while (my ($k, $r) = $i->fetch) { print \"$r\\n\"; }\n";
   qx::testing::WriteWholeFile(dir.File("walk.pl"), script);
   std::string out;
-  int rc = qx::testing::RunCommand("perl " + dir.File("walk.pl") + " '" +
-                                       file + "' " + (tag.empty() ? "-" : tag) +
+  int rc = qx::testing::RunCommand("perl " + dir.File("walk.pl") + " '" + file +
+                                       "' " + (tag.empty() ? "-" : tag) +
                                        (compact ? " 1" : " 0") + " 2>&1",
                                    &out);
   EXPECT_EQ(rc, 0) << out;
@@ -395,14 +397,16 @@ TEST_F(IndexToolTest, FoxproDescendingUniqueAndFilteredIndexes) {
     };
     auto flags = [&](const char* name, std::vector<std::string> more) {
       std::vector<std::string> all;
-      if (tagged) all = {"--tag", name};
-      else all = {"--compact"};
+      if (tagged)
+        all = {"--tag", name};
+      else
+        all = {"--compact"};
       all.insert(all.end(), more.begin(), more.end());
       return all;
     };
     auto up = BuildAndWalk(index("NAME"), "NAME", flags("NAME", {}));
-    auto down = BuildAndWalk(index("NAMED"), "NAME",
-                             flags("NAMED", {"--descending"}));
+    auto down =
+        BuildAndWalk(index("NAMED"), "NAME", flags("NAMED", {"--descending"}));
     ASSERT_EQ(up.size(), 600u);
     std::reverse(up.begin(), up.end());
     EXPECT_EQ(down, up);
@@ -431,7 +435,8 @@ TEST_F(IndexToolTest, FoxproDescendingUniqueAndFilteredIndexes) {
     // A filtered index holds the records its condition accepts.
     auto positive = BuildAndWalk(index("NAMEF"), "NAME",
                                  flags("NAMEF", {"--for", "SALARY > 0"}));
-    auto salaries = BuildAndWalk(index("SALARY"), "SALARY", flags("SALARY", {}));
+    auto salaries =
+        BuildAndWalk(index("SALARY"), "SALARY", flags("SALARY", {}));
     std::size_t above = 0;
     for (const auto& [recno, value] : salaries) above += std::stod(value) > 0;
     EXPECT_EQ(positive.size(), above);
@@ -458,8 +463,7 @@ TEST(ImportTogetherTest, FourImportsThroughOneIndexLoseNothing) {
     const bool parent = qx::testing::RunsTestSetUp();
     if (parent) {
       ASSERT_EQ(Qxdb({"create", table, "--dialect", "clipper", "--field",
-                      "ID:N:6", "--field", "NAME:C:20", "--field",
-                      "NOTE:M:10"})
+                      "ID:N:6", "--field", "NAME:C:20", "--field", "NOTE:M:10"})
                     .rc,
                 0);
       Result r = Qxdb({"index", table, ntx, "--expr", "NAME"});
@@ -473,13 +477,12 @@ TEST(ImportTogetherTest, FourImportsThroughOneIndexLoseNothing) {
         std::snprintf(line, sizeof line,
                       R"({"ID":%d,"NAME":"Name %05d","NOTE":"note %d )", id,
                       (id * 7919) % 10007, id);
-        inputs[i] += line + std::string(static_cast<size_t>(id % 300), 'x') +
-                     "\"}\n";
+        inputs[i] +=
+            line + std::string(static_cast<size_t>(id % 300), 'x') + "\"}\n";
       }
-    std::vector<int> codes = qx::testing::RunChildrenTogether(
-        kImports, [&](int i) {
-          return Qxdb({"import", table, "--index", ntx, "--no-sync"},
-                      inputs[i])
+    std::vector<int> codes =
+        qx::testing::RunChildrenTogether(kImports, [&](int i) {
+          return Qxdb({"import", table, "--index", ntx, "--no-sync"}, inputs[i])
               .rc;
         });
     ASSERT_EQ(codes, std::vector<int>(kImports, 0)) << "round " << round;
@@ -493,10 +496,10 @@ TEST(ImportTogetherTest, FourImportsThroughOneIndexLoseNothing) {
     for (const std::string& line : Lines(r.out)) {
       const int id = std::stoi(line.substr(line.find("\"ID\":") + 5));
       EXPECT_TRUE(ids.insert(id).second) << line;
-      EXPECT_NE(line.find("\"NOTE\":\"note " + std::to_string(id) + " " +
-                          std::string(static_cast<size_t>(id % 300), 'x') +
-                          "\""),
-                std::string::npos)
+      EXPECT_NE(
+          line.find("\"NOTE\":\"note " + std::to_string(id) + " " +
+                    std::string(static_cast<size_t>(id % 300), 'x') + "\""),
+          std::string::npos)
           << line;
     }
     EXPECT_EQ(ids.size(), size_t{kImports * kRecords});

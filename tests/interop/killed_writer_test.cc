@@ -9,17 +9,17 @@
 // The kill comes after a random delay within the time the same work took
 // once unkilled, so it lands anywhere in it. The delay only places the
 // kill; nothing in the outcome depends on it.
+#include <gtest/gtest.h>
+
 #include <chrono>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "tests/interop/qxdb_run.h"
 #include "tests/support/test_support.h"
@@ -95,10 +95,9 @@ class KilledWriterTest : public ::testing::TestWithParam<Family> {
   void MakeTable(const qx::testing::TempDir& dir, int n) {
     const Family& f = GetParam();
     const std::string table = dir.File("t.dbf");
-    std::vector<std::string> create = {"create",  table,    "--dialect",
-                                       f.dialect, "--field", "ID:N:6",
-                                       "--field", "NAME:C:20", "--field",
-                                       "CODE:C:10"};
+    std::vector<std::string> create = {
+        "create", table,     "--dialect", f.dialect, "--field",
+        "ID:N:6", "--field", "NAME:C:20", "--field", "CODE:C:10"};
     if (memo_) create.insert(create.end(), {"--field", "NOTE:M:10"});
     ASSERT_EQ(Qxdb(create).rc, 0);
     if (n > 0) {
@@ -198,8 +197,8 @@ class KilledWriterTest : public ::testing::TestWithParam<Family> {
           id >= 0 &&
           line.find("\"NAME\":\"" + NameOf(id)) != std::string::npos &&
           line.find("\"CODE\":\"" + CodeOf(id)) != std::string::npos &&
-          (!memo_ || line.find("\"NOTE\":\"" + NoteOf(id) + "\"") !=
-                         std::string::npos);
+          (!memo_ ||
+           line.find("\"NOTE\":\"" + NoteOf(id) + "\"") != std::string::npos);
       ids.push_back(whole ? id : -1);
     }
     return ids;
@@ -299,7 +298,8 @@ TEST_P(KilledWriterTest, Pack) {
     // stale, and check says so; before it, they are whole.
     CheckTellsTheTruth(dir, static_cast<int>(all));
   }
-  if (parent_) std::printf("[ memo packs finished by the open ] %d\n", journals);
+  if (parent_)
+    std::printf("[ memo packs finished by the open ] %d\n", journals);
 }
 
 // An index build killed midway: the table is untouched, and the half-built
@@ -338,11 +338,11 @@ TEST_P(KilledWriterTest, IndexBuild) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Families, KilledWriterTest,
-                         ::testing::ValuesIn(kFamilies),
-                         [](const ::testing::TestParamInfo<Family>& param_info) {
-                           return std::string(param_info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Families, KilledWriterTest, ::testing::ValuesIn(kFamilies),
+    [](const ::testing::TestParamInfo<Family>& param_info) {
+      return std::string(param_info.param.name);
+    });
 
 }  // namespace
 }  // namespace qx::qxdb

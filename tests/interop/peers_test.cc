@@ -1,10 +1,10 @@
 // Files written by qxdb are read back by the peer readers: python3-dbfread
 // and Perl XBase. Both must find exactly the values we wrote.
+#include <gtest/gtest.h>
+
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "host/qxdb/cli.h"
 #include "host/qxdb/json.h"
@@ -24,7 +24,8 @@ const char* kRecords[] = {
 
 std::string LongMemo() {
   std::string s;
-  for (int i = 0; i < 300; ++i) s += "line " + std::to_string(i) + " of a long memo. ";
+  for (int i = 0; i < 300; ++i)
+    s += "line " + std::to_string(i) + " of a long memo. ";
   return s;
 }
 
@@ -37,12 +38,13 @@ int Qxdb(const std::vector<std::string>& args, const std::string& input = "") {
 }
 
 // Builds TABLE with the records above plus one with a long memo.
-std::string MakeTable(const qx::testing::TempDir& dir, const std::string& dialect) {
+std::string MakeTable(const qx::testing::TempDir& dir,
+                      const std::string& dialect) {
   // dBASE IV memo headers hold a base name of at most 8 characters.
   std::string table = dir.File("p_" + dialect.substr(0, 6) + ".dbf");
   Qxdb({"create", table, "--dialect", dialect, "--field", "NAME:C:20",
-        "--field", "AMOUNT:N:10:2", "--field", "QTY:N:4", "--field", "BIRTH:D:8",
-        "--field", "OK:L:1", "--field", "NOTES:M:10"});
+        "--field", "AMOUNT:N:10:2", "--field", "QTY:N:4", "--field",
+        "BIRTH:D:8", "--field", "OK:L:1", "--field", "NOTES:M:10"});
   std::string input;
   for (const char* r : kRecords) input += std::string(r) + "\n";
   JsonWriter w;
@@ -82,8 +84,10 @@ TEST(PeersTest, DbfreadReadsWhatWeWrite) {
     GTEST_SKIP() << qx::testing::kNoLinuxPeers;
   }
   std::string probe;
-  if (qx::testing::RunCommand("/usr/bin/python3 -c 'import dbfread' 2>&1", &probe) != 0)
-    GTEST_SKIP() << "python3-dbfread is not installed (make test installs it as root)";
+  if (qx::testing::RunCommand("/usr/bin/python3 -c 'import dbfread' 2>&1",
+                              &probe) != 0)
+    GTEST_SKIP()
+        << "python3-dbfread is not installed (make test installs it as root)";
   const char* script =
       "import sys, dbfread\n"
       "def f(v):\n"
@@ -94,20 +98,24 @@ TEST(PeersTest, DbfreadReadsWhatWeWrite) {
       "    if isinstance(v, float) and v == int(v): return str(int(v))\n"
       "    return str(v).replace('\\r', '\\\\r').replace('\\n', '\\\\n')\n"
       "for r in dbfread.DBF(sys.argv[1], encoding='cp1252'):\n"
-      "    print('|'.join(f(r[k]) for k in ('NAME','AMOUNT','QTY','BIRTH','OK','NOTES')))\n";
+      "    print('|'.join(f(r[k]) for k in "
+      "('NAME','AMOUNT','QTY','BIRTH','OK','NOTES')))\n";
   qx::testing::TempDir dir;
   qx::testing::WriteWholeFile(dir.File("read.py"), script);
   for (std::string dialect : {"dbase3", "dbase4", "foxpro2"}) {
     SCOPED_TRACE(dialect);
     std::string table = MakeTable(dir, dialect);
     std::string out;
-    ASSERT_EQ(qx::testing::RunCommand(
-                  "/usr/bin/python3 " + dir.File("read.py") + " " + table + " 2>&1", &out),
-              0)
+    ASSERT_EQ(
+        qx::testing::RunCommand(
+            "/usr/bin/python3 " + dir.File("read.py") + " " + table + " 2>&1",
+            &out),
+        0)
         << out;
     std::vector<std::string> lines = Lines(out);
     ASSERT_EQ(lines.size(), 4u) << out;
-    for (std::size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(lines[i], Expected(i));
+    for (std::size_t i = 0; i < lines.size(); ++i)
+      EXPECT_EQ(lines[i], Expected(i));
   }
 }
 
@@ -117,14 +125,17 @@ TEST(PeersTest, PerlXBaseReadsWhatWeWrite) {
   }
   std::string probe;
   if (qx::testing::RunCommand("perl -MXBase -e 1 2>&1", &probe) != 0)
-    GTEST_SKIP() << "Perl XBase is not installed (make test installs it as root)";
+    GTEST_SKIP()
+        << "Perl XBase is not installed (make test installs it as root)";
   const char* script =
       "use XBase; use Encode;\n"
       "my $t = XBase->new($ARGV[0]) or die XBase->errstr;\n"
       "for my $i (0 .. $t->last_record) {\n"
-      "  my ($del, @v) = $t->get_record($i, qw(NAME AMOUNT QTY BIRTH OK NOTES));\n"
+      "  my ($del, @v) = $t->get_record($i, qw(NAME AMOUNT QTY BIRTH OK "
+      "NOTES));\n"
       "  @v = map { defined $_ ? $_ : '' } @v;\n"
-      "  $v[0] =~ s/ +$//; $v[1] += 0 if $v[1] ne ''; $v[2] += 0 if $v[2] ne '';\n"
+      "  $v[0] =~ s/ +$//; $v[1] += 0 if $v[1] ne ''; $v[2] += 0 if $v[2] ne "
+      "'';\n"
       "  $v[5] =~ s/\\r/\\\\r/g; $v[5] =~ s/\\n/\\\\n/g;\n"
       "  print encode('UTF-8', decode('cp1252', join('|', @v))), \"\\n\";\n"
       "}\n";
@@ -140,7 +151,8 @@ TEST(PeersTest, PerlXBaseReadsWhatWeWrite) {
         << out;
     std::vector<std::string> lines = Lines(out);
     ASSERT_EQ(lines.size(), 4u) << out;
-    for (std::size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(lines[i], Expected(i));
+    for (std::size_t i = 0; i < lines.size(); ++i)
+      EXPECT_EQ(lines[i], Expected(i));
   }
 }
 

@@ -28,9 +28,9 @@ TEST(SharedDirectoryTest, TablesOfOneDirectoryKeepToTheirOwnIndexes) {
   for (const char* family : {"dbase4", "clipper", "foxpro2"}) {
     SCOPED_TRACE(family);
     const std::string table = dir.File(std::string(family) + ".dbf");
-    Result r = Qxdb({"new", table, "--family", family, "--item",
-                     "CODE:text:3:unique", "--item", "NAME:text:20:key",
-                     "--item", "NOTES:text_memo:0"});
+    Result r =
+        Qxdb({"new", table, "--family", family, "--item", "CODE:text:3:unique",
+              "--item", "NAME:text:20:key", "--item", "NOTES:text_memo:0"});
     ASSERT_EQ(r.rc, 0) << r.err;
     for (size_t i = 0; i < names.size(); ++i) {
       r = Qxdb({"add", table, "--json",
@@ -68,8 +68,7 @@ TEST(SharedDirectoryTest, TablesOfOneDirectoryKeepToTheirOwnIndexes) {
   Result r = Qxdb({"add", dir.File("clipper.dbf"), "--json",
                    R"({"CODE":"A01","NAME":"Bis"})"});
   EXPECT_EQ(r.rc, 3);
-  EXPECT_NE(r.err.find("error 1053 (duplicate): "), std::string::npos)
-      << r.err;
+  EXPECT_NE(r.err.find("error 1053 (duplicate): "), std::string::npos) << r.err;
   qx::testing::UnsetEnv("QX_SYSTEM_DIR");
 
   // An index file that bears no table's name is associated by path but
@@ -83,8 +82,8 @@ TEST(SharedDirectoryTest, TablesOfOneDirectoryKeepToTheirOwnIndexes) {
   EXPECT_NE(r.err.find("names.ntx is not named after the table; left alone"),
             std::string::npos)
       << r.err;
-  for (const char* ntx : {"clipper_CODE.ntx", "clipper_NAME.ntx",
-                          "names.ntx"}) {
+  for (const char* ntx :
+       {"clipper_CODE.ntx", "clipper_NAME.ntx", "names.ntx"}) {
     r = Qxdb({"check", dir.File("clipper.dbf"), dir.File(ntx)});
     EXPECT_EQ(r.rc, 0) << ntx << ": " << r.out << r.err;
   }

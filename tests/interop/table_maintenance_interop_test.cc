@@ -151,8 +151,8 @@ TEST(TableMaintenanceInteropTest, IntegerKeysOfVisualFoxProTables) {
       "{\"QTY\":3}\n{\"QTY\":-70000}\n{\"QTY\":2147483647}\n{\"QTY\":0}\n");
   ASSERT_EQ(r.rc, 0) << r.err;
   // The engine-level build of qxdb index makes the same tag.
-  r = Qxdb({"index", table, dir.File("m.cdx"), "--expr", "QTY", "--tag",
-            "QTY"});
+  r = Qxdb(
+      {"index", table, dir.File("m.cdx"), "--expr", "QTY", "--tag", "QTY"});
   ASSERT_EQ(r.rc, 0) << r.err;
   r = Qxdb({"info", dir.File("m.cdx")});
   EXPECT_NE(r.out.find("\"key_length\":4"), std::string::npos) << r.out;

@@ -2,17 +2,17 @@
 // (a dBASE IV memo for a long table name included) hold values far past
 // 64 KiB that dump reads back; dump goes on past records and values it
 // cannot read, marks them and fails at the end.
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "host/qxdb/cli.h"
-#include "tests/interop/qxdb_run.h"
 #include "host/qxdb/json.h"
 #include "qx/engine.h"
+#include "tests/interop/qxdb_run.h"
 #include "tests/support/test_support.h"
 
 namespace qx::qxdb {
@@ -70,9 +70,10 @@ TEST(TableToolTest, DumpGoesOnPastWhatItCannotRead) {
                   "NAME:C:10", "--field", "NOTES:M:10"})
                 .rc,
             kExitOk);
-  ASSERT_EQ(Qxdb({"import", table}, "{\"NAME\":\"one\",\"NOTES\":\"first\"}\n"
-                                    "{\"NAME\":\"two\",\"NOTES\":\"second\"}\n"
-                                    "{\"NAME\":\"three\",\"NOTES\":\"\"}\n")
+  ASSERT_EQ(Qxdb({"import", table},
+                 "{\"NAME\":\"one\",\"NOTES\":\"first\"}\n"
+                 "{\"NAME\":\"two\",\"NOTES\":\"second\"}\n"
+                 "{\"NAME\":\"three\",\"NOTES\":\"\"}\n")
                 .rc,
             kExitOk);
   // Cut the memo file after the first value (block 1), and claim two more
@@ -124,8 +125,7 @@ TEST(TableToolTest, WritersWaitForNothingAnotherProcessHolds) {
     switch (step) {
       case 0:  // the table open, record 1 locked
         if (kbdinit(32767, 16) != kKbdOk) return 1;
-        if (kbddopenx(&dbf, table.c_str(), mode) < 0)
-          return 2;
+        if (kbddopenx(&dbf, table.c_str(), mode) < 0) return 2;
         return kbddlockrec(dbf, 1, kKbdLockRec);
       case 1:  // the record unlocked, the index open
         if (kbddlockrec(dbf, 1, kKbdLockRecUnlock) < 0) return 3;

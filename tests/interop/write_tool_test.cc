@@ -154,7 +154,8 @@ TEST_P(WriteToolTest, VerbsWriteWhatHarbourReadsBack) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, WriteToolTest,
-                         ::testing::ValuesIn(kFamilies), [](const auto& param_info) {
+                         ::testing::ValuesIn(kFamilies),
+                         [](const auto& param_info) {
                            return std::string(param_info.param.name);
                          });
 

@@ -23,6 +23,7 @@
 //
 // The peer needs the shims of bench/xbase64_shims.h to read record
 // counts and record numbers right and to create tables.
+#include <gtest/gtest.h>
 #include <xbase64/xbase64.h>
 
 #include <cstdint>
@@ -32,8 +33,6 @@
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "bench/xbase64_shims.h"
 #include "host/qxdb/cli.h"
@@ -46,12 +45,10 @@ namespace {
 constexpr int kRecords = 300;
 
 // NAME C(24), CODE C(8), CITY C(15), SALARY N(10,2), BIRTH D.
-xbSchema kSchema[] = {{"NAME", XB_CHAR_FLD, 24, 0},
-                      {"CODE", XB_CHAR_FLD, 8, 0},
-                      {"CITY", XB_CHAR_FLD, 15, 0},
-                      {"SALARY", XB_NUMERIC_FLD, 10, 2},
-                      {"BIRTH", XB_DATE_FLD, 8, 0},
-                      {"", 0, 0, 0}};
+xbSchema kSchema[] = {
+    {"NAME", XB_CHAR_FLD, 24, 0}, {"CODE", XB_CHAR_FLD, 8, 0},
+    {"CITY", XB_CHAR_FLD, 15, 0}, {"SALARY", XB_NUMERIC_FLD, 10, 2},
+    {"BIRTH", XB_DATE_FLD, 8, 0}, {"", 0, 0, 0}};
 
 struct Record {
   std::string name, code, city;
@@ -65,8 +62,8 @@ struct Record {
 std::vector<Record> MakeRecords() {
   static const char* const kNames[] = {"MUELLER", "SCHMIDT", "WEBER",
                                        "ZIMMERMANN ANNA", "BECKER"};
-  static const char* const kCities[] = {"BERLIN", "HAMBURG", "KOELN",
-                                        "MUENCHEN", "BONN", "ESSEN"};
+  static const char* const kCities[] = {"BERLIN",   "HAMBURG", "KOELN",
+                                        "MUENCHEN", "BONN",    "ESSEN"};
   std::vector<Record> records;
   uint32_t state = 12345;
   auto next = [&state](uint32_t bound) {
@@ -136,9 +133,8 @@ TEST(Xbase64NdxTest, OurIndexesWalkInTheSameOrderUnderThePeer) {
   const std::string table = dir.File("people.dbf");
   std::string out, err;
   ASSERT_EQ(RunTool({"create", table, "--dialect", "dbase3", "--field",
-                     "NAME:C:24", "--field", "CODE:C:8", "--field",
-                     "CITY:C:15", "--field", "SALARY:N:10:2", "--field",
-                     "BIRTH:D:8"},
+                     "NAME:C:24", "--field", "CODE:C:8", "--field", "CITY:C:15",
+                     "--field", "SALARY:N:10:2", "--field", "BIRTH:D:8"},
                     "", &out, &err),
             kExitOk)
       << err;
@@ -159,15 +155,13 @@ TEST(Xbase64NdxTest, OurIndexesWalkInTheSameOrderUnderThePeer) {
     w.EndObject();
     input += w.text() + "\n";
   }
-  ASSERT_EQ(RunTool({"import", table, "--no-sync"}, input, &out, &err),
-            kExitOk)
+  ASSERT_EQ(RunTool({"import", table, "--no-sync"}, input, &out, &err), kExitOk)
       << err;
   // Character keys of 24 and 8 bytes and a numeric key.
   for (const char* field : {"NAME", "CODE", "SALARY"}) {
     SCOPED_TRACE(field);
     const std::string index = dir.File(std::string(field) + ".ndx");
-    ASSERT_EQ(RunTool({"index", table, index, "--expr", field}, "", &out,
-                      &err),
+    ASSERT_EQ(RunTool({"index", table, index, "--expr", field}, "", &out, &err),
               kExitOk)
         << err;
     std::vector<uint32_t> ours = QxdbWalk(index);
@@ -191,8 +185,8 @@ TEST(Xbase64NdxTest, PeerIndexesPassCheckAndWalkInThePeersOrder) {
     for (size_t i = 0; i < std::size(fields); ++i) {
       std::string index = dir.File(std::string(fields[i]) + ".NDX");
       indexes[i] = std::make_unique<xbNdx>(&dbf);
-      ASSERT_EQ(indexes[i]->CreateIndex(index.c_str(), fields[i],
-                                       XB_NOT_UNIQUE, XB_OVERLAY),
+      ASSERT_EQ(indexes[i]->CreateIndex(index.c_str(), fields[i], XB_NOT_UNIQUE,
+                                        XB_OVERLAY),
                 XB_NO_ERROR)
           << index;
     }

@@ -50,8 +50,8 @@ bool SharesAllow(uint32_t first, uint32_t second) {
 std::vector<uint32_t> AllOpenWords() {
   std::vector<uint32_t> words;
   const uint32_t accesses[] = {kFileRead, kFileWrite, kReadWrite};
-  const uint32_t shares[] = {0, kFileShareRead, kFileShareWrite,
-                             kFileShareBoth, kFileShareRead | kFileShareWrite};
+  const uint32_t shares[] = {0, kFileShareRead, kFileShareWrite, kFileShareBoth,
+                             kFileShareRead | kFileShareWrite};
   for (uint32_t access : accesses) {
     for (uint32_t share : shares) {
       words.push_back(access | share | kFileOpenExisting);
@@ -76,8 +76,8 @@ TEST(FileShareTest, MatrixBetweenHandlesAndProcesses) {
     FilePtr held = Open(path, first);
     ASSERT_NE(held, nullptr) << std::hex << first;
     for (uint32_t second : AllOpenWords()) {
-      SCOPED_TRACE(::testing::Message() << std::hex << "first " << first
-                                        << " second " << second);
+      SCOPED_TRACE(::testing::Message()
+                   << std::hex << "first " << first << " second " << second);
       const bool allowed = SharesAllow(first, second);
       FilePtr other = Open(path, second);
       EXPECT_EQ(other != nullptr, allowed);
@@ -137,8 +137,8 @@ TEST(FileShareTest, RacingExclusiveOpensNeverBothSucceed) {
   auto hammer = [&](int) {
     int overlaps = 0;
     for (int i = 0; i < 2000; ++i) {
-      File* f = OpenFile(path.c_str(),
-                         kFileRead | kFileWrite | kFileOpenExisting);
+      File* f =
+          OpenFile(path.c_str(), kFileRead | kFileWrite | kFileOpenExisting);
       if (f == nullptr) continue;
       if (!qx::testing::CreateNewFile(witness)) {
         ++overlaps;
@@ -273,8 +273,9 @@ TEST(FileNameTest, DeleteAndRename) {
   // Open in another process: the same.
   File* held = nullptr;  // the child's own copy
   ChildProcess child([&](int step) {
-    if (step == 1) held = OpenFile(b.c_str(), kFileRead | kFileShareBoth |
-                                                  kFileOpenExisting);
+    if (step == 1)
+      held =
+          OpenFile(b.c_str(), kFileRead | kFileShareBoth | kFileOpenExisting);
     if (step == 2) CloseFile(held);
     return 0;
   });
@@ -363,9 +364,10 @@ TEST(FileNameTest, CaseInsensitiveAnsiAndBackslashNames) {
     ASSERT_TRUE(WriteFile(f.get(), "new", 3));
   }
   EXPECT_EQ(ReadWholeFile(dir.File("SubDir/Data.DBF")), "new");
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.File("SubDir")),
-                          std::filesystem::directory_iterator()),
-            1);
+  EXPECT_EQ(
+      std::distance(std::filesystem::directory_iterator(dir.File("SubDir")),
+                    std::filesystem::directory_iterator()),
+      1);
 
   // The exact name wins over other cases, where two such names can exist.
   if (qx::testing::CaseSensitiveFileNames()) {

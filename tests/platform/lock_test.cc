@@ -105,10 +105,14 @@ TEST(LockTest, TwoProcessesInLockstep) {
       case 1:
         theirs = OpenFile(path.c_str(), kSharedReadWrite);
         return theirs ? Lock(theirs, 100, 10) : 99;
-      case 2: return Lock(theirs, 110, 1);
-      case 3: return Unlock(theirs, 100, 10);
-      case 4: return Lock(theirs, 200, 1);
-      case 5: return CloseFile(theirs) ? 0 : 1;
+      case 2:
+        return Lock(theirs, 110, 1);
+      case 3:
+        return Unlock(theirs, 100, 10);
+      case 4:
+        return Lock(theirs, 200, 1);
+      case 5:
+        return CloseFile(theirs) ? 0 : 1;
     }
     return 98;
   });
@@ -144,10 +148,14 @@ TEST(LockTest, SharedRangesBetweenHandlesAndProcesses) {
       case 1:
         theirs = OpenFile(path.c_str(), kSharedReadWrite);
         return theirs ? LockShared(theirs, 50, 1) : 99;
-      case 2: return Lock(theirs, 60, 1);
-      case 3: return Unlock(theirs, 50, 1);
-      case 4: return LockShared(theirs, 60, 1);
-      case 5: return Unlock(theirs, 60, 1);
+      case 2:
+        return Lock(theirs, 60, 1);
+      case 3:
+        return Unlock(theirs, 50, 1);
+      case 4:
+        return LockShared(theirs, 60, 1);
+      case 5:
+        return Unlock(theirs, 60, 1);
     }
     return 98;
   });

@@ -103,17 +103,18 @@ TEST(MessageFormatTest, IntegerFormatsMatchPrintf) {
             if (!is_signed && flag[0] == ' ') continue;
             // Nor does it agree on "%#.0o" of 0 (the C standard prints
             // "0"; pinned below).
-            if (conversion == 'o' && std::string(flag).find('#') !=
-                                         std::string::npos &&
+            if (conversion == 'o' &&
+                std::string(flag).find('#') != std::string::npos &&
                 std::string(precision) == ".0") {
               continue;
             }
-            const std::string format_text = std::string(flag) + width + precision;
+            const std::string format_text =
+                std::string(flag) + width + precision;
             char c_format[32];
             char expected[64];
             // Without a length modifier the value is read as 32 bits.
-            std::snprintf(c_format, sizeof(c_format), "%%%s%c", format_text.c_str(),
-                          conversion);
+            std::snprintf(c_format, sizeof(c_format), "%%%s%c",
+                          format_text.c_str(), conversion);
             if (is_signed) {
               std::snprintf(expected, sizeof(expected), c_format,
                             static_cast<int32_t>(value));
@@ -126,8 +127,8 @@ TEST(MessageFormatTest, IntegerFormatsMatchPrintf) {
                       Ascii(expected))
                 << c_format << " " << value;
             // I64 and ll read all 64 bits.
-            std::snprintf(c_format, sizeof(c_format), "%%%sll%c", format_text.c_str(),
-                          conversion);
+            std::snprintf(c_format, sizeof(c_format), "%%%sll%c",
+                          format_text.c_str(), conversion);
             if (is_signed) {
               std::snprintf(expected, sizeof(expected), c_format,
                             static_cast<long long>(value));
@@ -135,9 +136,10 @@ TEST(MessageFormatTest, IntegerFormatsMatchPrintf) {
               std::snprintf(expected, sizeof(expected), c_format,
                             static_cast<unsigned long long>(value));
             }
-            EXPECT_EQ(Format(Ascii("%1!" + format_text + "I64" + conversion + "!"),
-                             {MessageArg::Signed(value)}),
-                      Ascii(expected))
+            EXPECT_EQ(
+                Format(Ascii("%1!" + format_text + "I64" + conversion + "!"),
+                       {MessageArg::Signed(value)}),
+                Ascii(expected))
                 << c_format << " " << value;
           }
         }

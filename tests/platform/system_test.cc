@@ -15,8 +15,8 @@ TEST(SystemTest, ProcessIdentityAndDate) {
             static_cast<uint32_t>(qx::testing::CurrentTestProcessId()));
   // The child answers its own id, or -2 when the two ways disagree.
   qx::testing::ChildProcess child([](int) {
-    return CurrentProcessId() == static_cast<uint32_t>(
-                                     qx::testing::CurrentTestProcessId())
+    return CurrentProcessId() ==
+                   static_cast<uint32_t>(qx::testing::CurrentTestProcessId())
                ? static_cast<int>(CurrentProcessId())
                : -2;
   });

@@ -29,18 +29,25 @@ constexpr StatusText kStatusTexts[] = {
     {-58, 2876, 2954, u"ERREUR - Windows GlobalLock a échoué."},
     {-57, 2875, 2953, u"ERREUR - Tag en cours d'utilisation."},
     {-56, 2874, 2952, u"ERREUR - Erreur de paramétrage inconnue."},
-    {-55, 2873, 2951, u"ERREUR - Les paramètres utilisés pour définir le format de la clé sont inconnus."},
+    {-55, 2873, 2951,
+     u"ERREUR - Les paramètres utilisés pour définir le format de la clé sont "
+     u"inconnus."},
     {-54, 2872, 2950, u"ERREUR - Nombre de tags invalide."},
-    {-53, 2871, 2949, u"ERREUR - La taille des éléments dans la table des index est invalide."},
-    {-52, 2870, 2948, u"ERREUR - Le nombre maximum d'éléments dans la table des index est invalide."},
+    {-53, 2871, 2949,
+     u"ERREUR - La taille des éléments dans la table des index est invalide."},
+    {-52, 2870, 2948,
+     u"ERREUR - Le nombre maximum d'éléments dans la table des index est "
+     u"invalide."},
     {-51, 2869, 2947, u"ERREUR - Additionneur de décalage invalide."},
     {-50, 2868, 2946, u"ERREUR - Nom du tag invalide."},
-    {-49, 2867, 2945, u"ERREUR - La taille de la page dans les blocs est invalide."},
+    {-49, 2867, 2945,
+     u"ERREUR - La taille de la page dans les blocs est invalide."},
     {-48, 2866, 2944, u"ERREUR - Identifiant du tag invalide."},
     {-47, 2865, 2943, u"ERREUR - Echec du flush."},
     {-46, 2864, 2942, u"ERREUR - Impossible d'ouvrir le fichier."},
     {-45, 2863, 2941, u"ERREUR - Certains fichiers sont ouverts."},
-    {-44, 2862, 2940, u"ERREUR - Le nombre minimum de clés par page est incorrect."},
+    {-44, 2862, 2940,
+     u"ERREUR - Le nombre minimum de clés par page est incorrect."},
     {-43, 2861, 2939, u"ERREUR - La disquette a changé."},
     {-42, 2860, 2938, u"ERREUR - Le fichier n'est pas verrouillé."},
     {-41, 2859, 0, u"ERREUR - Code d'accès invalide."},
@@ -49,7 +56,8 @@ constexpr StatusText kStatusTexts[] = {
     {-38, 2856, 2935, u"ERREUR - Dépassement de buffer."},
     {-37, 2855, 2934, u"ERREUR - Violation du blocage fichier."},
     {-36, 2854, 2933, u"ERREUR - Fichier ouvert en lecture seule."},
-    {-35, 2853, 2932, u"ERREUR - Le flag MDX dans le fichier DBF est invalide."},
+    {-35, 2853, 2932,
+     u"ERREUR - Le flag MDX dans le fichier DBF est invalide."},
     {-34, 2852, 2931, u"ERREUR - Taille de la ligne du mémo invalide."},
     {-33, 2851, 2930, u"ERREUR - Données incorrectes."},
     {-32, 2850, 2929, u"ERREUR - Taille d'enregistrement invalide."},
@@ -58,7 +66,8 @@ constexpr StatusText kStatusTexts[] = {
     {-29, 2847, 2926, u"ERREUR - Taille de rubrique invalide."},
     {-28, 2846, 2925, u"ERREUR - Nom de rubrique invalide."},
     {-27, 2845, 2924, u"ERREUR - Nombre de rubriques invalide."},
-    {-26, 2844, 2923, u"ERREUR - Le nombre maximum de clés par page est incorrect."},
+    {-26, 2844, 2923,
+     u"ERREUR - Le nombre maximum de clés par page est incorrect."},
     {-25, 2843, 2922, u"ERREUR - Page racine invalide."},
     {-24, 2842, 2921, u"ERREUR - Taille d'élément incorrecte."},
     {-23, 2841, 2920, u"ERREUR - Taille de clé invalide."},
@@ -80,7 +89,8 @@ constexpr StatusText kStatusTexts[] = {
     {-7, 2816, 2895, u"ERREUR - Expression de clé incorrecte."},
     {-6, 2815, 2894, u"ERREUR - Fichier corrompu."},
     {-5, 2814, 2893, u"ERREUR - Le fichier n'existe pas."},
-    {-4, 2813, 2892, u"ERREUR - Impossible de repositionner le pointeur de fichier."},
+    {-4, 2813, 2892,
+     u"ERREUR - Impossible de repositionner le pointeur de fichier."},
     {-3, 2812, 2891, u"ERREUR - Erreur d'allocation mémoire."},
     {-2, 2811, 2890, u"ERREUR - Impossible de lire le fichier."},
     {-1, 2810, 2889, u"ERREUR - Impossible d'écrire dans le fichier."},
@@ -304,28 +314,28 @@ TEST(MessageTableTest, ParserRejectsBadTables) {
     std::string where;  // expected "file:line:" prefix
   };
   const Case cases[] = {
-      {"1\t0\ta\n1\t0\tb\n", "t.txt:2:"},           // duplicate id
-      {"# c\n1\t4\ta\n", "t.txt:2:"},               // category too large
-      {"1\tx\ta\n", "t.txt:1:"},                    // category not a digit
-      {"1\t00\ta\n", "t.txt:1:"},                   // category two digits
-      {"1 0 a\n", "t.txt:1:"},                      // no tabs
-      {"1\t0\n", "t.txt:1:"},                       // one tab only
-      {"1\t0\t\n", "t.txt:1:"},                     // empty text
-      {"\t0\ta\n", "t.txt:1:"},                     // empty id
-      {"4294967296\t0\ta\n", "t.txt:1:"},           // id overflow
-      {"-1\t0\ta\n", "t.txt:1:"},                   // signed id
-      {"1\t0\ta\\x\n", "t.txt:1:"},                 // unknown escape
-      {"1\t0\ta\\\n", "t.txt:1:"},                  // trailing backslash
-      {"1\t0\ta\tb\n", "t.txt:1:"},                 // raw tab in the text
-      {"1\t0\ta\x01\n", "t.txt:1:"},                // raw control
-      {"\n\n1\t0\t\xC3\x28\n", "t.txt:3:"},         // bad continuation
-      {"1\t0\t\xC0\xAF\n", "t.txt:1:"},             // overlong
-      {"1\t0\t\xE0\x80\xAF\n", "t.txt:1:"},         // overlong, 3 bytes
-      {"1\t0\t\xED\xA0\x80\n", "t.txt:1:"},         // encoded surrogate
-      {"1\t0\t\xF4\x90\x80\x80\n", "t.txt:1:"},     // above U+10FFFF
-      {"1\t0\t\xE2\x82\n", "t.txt:1:"},             // truncated
-      {"1\t0\t\x80\n", "t.txt:1:"},                 // stray continuation
-      {"\xEF\xBB\xBF# c\n", "t.txt:1:"},            // byte order mark
+      {"1\t0\ta\n1\t0\tb\n", "t.txt:2:"},        // duplicate id
+      {"# c\n1\t4\ta\n", "t.txt:2:"},            // category too large
+      {"1\tx\ta\n", "t.txt:1:"},                 // category not a digit
+      {"1\t00\ta\n", "t.txt:1:"},                // category two digits
+      {"1 0 a\n", "t.txt:1:"},                   // no tabs
+      {"1\t0\n", "t.txt:1:"},                    // one tab only
+      {"1\t0\t\n", "t.txt:1:"},                  // empty text
+      {"\t0\ta\n", "t.txt:1:"},                  // empty id
+      {"4294967296\t0\ta\n", "t.txt:1:"},        // id overflow
+      {"-1\t0\ta\n", "t.txt:1:"},                // signed id
+      {"1\t0\ta\\x\n", "t.txt:1:"},              // unknown escape
+      {"1\t0\ta\\\n", "t.txt:1:"},               // trailing backslash
+      {"1\t0\ta\tb\n", "t.txt:1:"},              // raw tab in the text
+      {"1\t0\ta\x01\n", "t.txt:1:"},             // raw control
+      {"\n\n1\t0\t\xC3\x28\n", "t.txt:3:"},      // bad continuation
+      {"1\t0\t\xC0\xAF\n", "t.txt:1:"},          // overlong
+      {"1\t0\t\xE0\x80\xAF\n", "t.txt:1:"},      // overlong, 3 bytes
+      {"1\t0\t\xED\xA0\x80\n", "t.txt:1:"},      // encoded surrogate
+      {"1\t0\t\xF4\x90\x80\x80\n", "t.txt:1:"},  // above U+10FFFF
+      {"1\t0\t\xE2\x82\n", "t.txt:1:"},          // truncated
+      {"1\t0\t\x80\n", "t.txt:1:"},              // stray continuation
+      {"\xEF\xBB\xBF# c\n", "t.txt:1:"},         // byte order mark
       {"1\t0\t" + std::string(65536, 'a') + "\n", "t.txt:1:"},  // too long
   };
   for (const Case& c : cases) {

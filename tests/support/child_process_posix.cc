@@ -1,10 +1,10 @@
 // Child processes on POSIX: fork() runs the caller's function in a copy of
 // the test process; pipes carry the start signal, steps and results.
-#include <iconv.h>
 #include <fcntl.h>
+#include <iconv.h>
 #include <poll.h>
-#include <sys/resource.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -268,12 +268,13 @@ ChildProcess::~ChildProcess() {
 
 int ChildProcess::Run(int step) {
   if (pid_ <= 0) return -1;
-  if (::write(static_cast<int>(to_child_), &step, sizeof step) != sizeof step) return -1;
+  if (::write(static_cast<int>(to_child_), &step, sizeof step) != sizeof step)
+    return -1;
   int rc;
-  if (::read(static_cast<int>(from_child_), &rc, sizeof rc) != sizeof rc) return -1;
+  if (::read(static_cast<int>(from_child_), &rc, sizeof rc) != sizeof rc)
+    return -1;
   return rc;
 }
-
 
 int RunCommand(const std::string& command, std::string* output) {
   output->clear();

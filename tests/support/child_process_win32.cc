@@ -314,10 +314,10 @@ std::vector<int> RunChildrenTogether(int count,
   for (int i = 0; i < count; ++i) {
     HANDLE ready_read = nullptr, ready_write = nullptr;
     if (!MakePipe(&ready_read, &ready_write, false)) break;
-    children[i] = StartChild(
-        index, {{kChildArgVar, std::to_string(i)},
-                {kChildPipesVar,
-                 HandleText(go_read) + "," + HandleText(ready_write)}});
+    children[i] =
+        StartChild(index, {{kChildArgVar, std::to_string(i)},
+                           {kChildPipesVar, HandleText(go_read) + "," +
+                                                HandleText(ready_write)}});
     CloseIfOpen(&ready_write);
     char byte;
     ReadAll(ready_read, &byte, 1);
@@ -417,8 +417,7 @@ void ChildGroup::Context::Signal() const {
 void ChildGroup::Context::Park() const {
   char c;
   DWORD got;
-  while (::ReadFile(reinterpret_cast<HANDLE>(stop_fd_), &c, 1, &got,
-                    nullptr) &&
+  while (::ReadFile(reinterpret_cast<HANDLE>(stop_fd_), &c, 1, &got, nullptr) &&
          got > 0) {
   }
 }
@@ -463,10 +462,10 @@ int ChildGroup::Start(const std::function<int(const Context&)>& fn) {
   if (stop_[0] == -1 && !MakeChildReadPipe(stop_)) return -1;
   HANDLE signal_read = nullptr, signal_write = nullptr;
   if (!MakePipe(&signal_read, &signal_write, false)) return -1;
-  HANDLE process = StartChild(
-      index, {{kChildPipesVar, std::to_string(start_[0]) + "," +
-                                   std::to_string(stop_[0]) + "," +
-                                   HandleText(signal_write)}});
+  HANDLE process =
+      StartChild(index, {{kChildPipesVar, std::to_string(start_[0]) + "," +
+                                              std::to_string(stop_[0]) + "," +
+                                              HandleText(signal_write)}});
   CloseIfOpen(&signal_write);
   // The parent goes on once the child has run the set-up again and
   // reached this call (its first byte on the signal pipe), so the two
@@ -501,8 +500,7 @@ bool ChildGroup::WaitForSignal(int i) {
 
 void ChildGroup::Kill(int i) {
   if (!children_[i].reaped && children_[i].pid != -1) {
-    ::TerminateProcess(reinterpret_cast<HANDLE>(children_[i].pid),
-                       kKilledExit);
+    ::TerminateProcess(reinterpret_cast<HANDLE>(children_[i].pid), kKilledExit);
   }
 }
 

@@ -86,4 +86,3 @@ std::string SharedDir() {
 std::string SourceDir() { return kSourceDir; }
 
 }  // namespace qx::testing
-

@@ -63,7 +63,8 @@ int RunInChild(const std::function<int()>& fn);
 // Runs fn(0) .. fn(count - 1) in count forked children at the same time;
 // they start together (released by one pipe once all exist) and the
 // results come back in order (-1 for a child that died).
-std::vector<int> RunChildrenTogether(int count, const std::function<int(int)>& fn);
+std::vector<int> RunChildrenTogether(int count,
+                                     const std::function<int(int)>& fn);
 
 // Children that run at the same time, each told by pipes when to start and
 // when to stop (no sleeps): the parent starts them with Start(), releases
@@ -84,7 +85,7 @@ class ChildGroup {
 
    private:
     friend class ChildGroup;
-    intptr_t stop_fd_ = -1;    // descriptor, or pipe handle on Windows
+    intptr_t stop_fd_ = -1;  // descriptor, or pipe handle on Windows
     intptr_t signal_fd_ = -1;
   };
 
@@ -128,8 +129,8 @@ class ChildProcess {
   int Run(int step);  // -1 when the child is gone
 
  private:
-  intptr_t pid_ = -1;        // pid, or the process handle on Windows
-  intptr_t to_child_ = -1;   // descriptor, or pipe handle on Windows
+  intptr_t pid_ = -1;       // pid, or the process handle on Windows
+  intptr_t to_child_ = -1;  // descriptor, or pipe handle on Windows
   intptr_t from_child_ = -1;
 };
 
@@ -193,7 +194,6 @@ bool AdoptParentTempDir(std::string* path);
 void NoteTempDir(const std::string& path);
 
 }  // namespace internal
-
 
 // Runs a shell command, capturing its standard output; answers its exit
 // status (-1 when it could not run).

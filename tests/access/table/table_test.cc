@@ -99,11 +99,11 @@ TEST_F(TableTest, DescriptionsMapEveryFieldClass) {
     uint32_t size, digits, decimals;
   };
   const Expected expected[] = {
-      {kItemText, 255, 0, 0},     {kItemCurrency, 10, 2, 2},
-      {kItemInt64, 8, 10, 0},     {kItemInt32, 4, 9, 0},
-      {kItemInt8, 1, 2, 0},       {kItemInt64, 8, 19, 0},
-      {kItemDecimal, 8, 10, 8},   {kItemDate, 9, 0, 0},
-      {kItemBoolean, 1, 0, 0},    {kItemTextMemo, 8, 0, 0}};
+      {kItemText, 255, 0, 0},   {kItemCurrency, 10, 2, 2},
+      {kItemInt64, 8, 10, 0},   {kItemInt32, 4, 9, 0},
+      {kItemInt8, 1, 2, 0},     {kItemInt64, 8, 19, 0},
+      {kItemDecimal, 8, 10, 8}, {kItemDate, 9, 0, 0},
+      {kItemBoolean, 1, 0, 0},  {kItemTextMemo, 8, 0, 0}};
   for (uint32_t i = 0; i < 10; ++i) {
     IItem* item = description->GetItem(i);
     SCOPED_TRACE(platform::Utf16ToUtf8(item->GetName()));
@@ -165,8 +165,7 @@ TEST_F(TableTest, DescriptionsMapEveryFieldClass) {
 }
 
 TEST(IndexPathsTest, NamesResolveBesideTheDataFileAndStoreRelative) {
-  EXPECT_EQ(IndexPathOf(u"/d/base/t.dbf", u"clients"),
-            u"/d/base/clients.ndx");
+  EXPECT_EQ(IndexPathOf(u"/d/base/t.dbf", u"clients"), u"/d/base/clients.ndx");
   EXPECT_EQ(IndexPathOf(u"/d/base/t.dbf", u"sub\\x.NTX"),
             u"/d/base/sub\\x.NTX");
   EXPECT_EQ(IndexPathOf(u"C:\\d\\t.dbf", u"E:\\i\\x.cdx"), u"E:\\i\\x.cdx");
@@ -179,26 +178,23 @@ TEST(IndexPathsTest, NamesResolveBesideTheDataFileAndStoreRelative) {
   EXPECT_EQ(StoredIndexPath(u"/d/base/t.dbf", u"/d/x.ndx"), u"..\\x.ndx");
   EXPECT_EQ(StoredIndexPath(u"/d/base/t.dbf", u"/D/Other/x.ndx"),
             u"..\\Other\\x.ndx");
-  EXPECT_EQ(StoredIndexPath(u"/d/base/t.dbf", u"/d/base/./x.ndx"),
-            u".\\x.ndx");
-  EXPECT_EQ(StoredIndexPath(u"C:\\d\\t.dbf", u"E:\\d\\x.ndx"),
-            u"E:\\d\\x.ndx");
-  const std::u16string deep = u"/d/base/" + std::u16string(255, u'a') +
-                              u"/x.ndx";
+  EXPECT_EQ(StoredIndexPath(u"/d/base/t.dbf", u"/d/base/./x.ndx"), u".\\x.ndx");
+  EXPECT_EQ(StoredIndexPath(u"C:\\d\\t.dbf", u"E:\\d\\x.ndx"), u"E:\\d\\x.ndx");
+  const std::u16string deep =
+      u"/d/base/" + std::u16string(255, u'a') + u"/x.ndx";
   EXPECT_EQ(StoredIndexPath(u"/d/base/t.dbf", deep), deep);
 }
 
 TEST_F(TableTest, IndexFilesGiveKeyItems) {
-  CopyIn({"dbd-xbase/rooms.dbf", "dbd-xbase/rooms.cdx",
-          "dbd-xbase/ndx-num.dbf", "dbd-xbase/ndx-num.ndx",
-          "xsharp-byor/customer.dbf", "xsharp-byor/CUSTNUM.NTX"});
+  CopyIn({"dbd-xbase/rooms.dbf", "dbd-xbase/rooms.cdx", "dbd-xbase/ndx-num.dbf",
+          "dbd-xbase/ndx-num.ndx", "xsharp-byor/customer.dbf",
+          "xsharp-byor/CUSTNUM.NTX"});
   CXBaseDescription* rooms = Describe("rooms.dbf");
   ASSERT_EQ(rooms->GetItemCount(), 2u);
   std::vector<CXBaseItem*> added;
   // The key name is ignored for a file of several tags.
-  ASSERT_EQ(AssociateIndexFile(rooms, rooms->path(),
-                               U(dir_.File("rooms.cdx")), u"IGNORED", false,
-                               &added, errors_),
+  ASSERT_EQ(AssociateIndexFile(rooms, rooms->path(), U(dir_.File("rooms.cdx")),
+                               u"IGNORED", false, &added, errors_),
             1)
       << Message();
   ASSERT_EQ(rooms->GetKeyCount(), 5u);
@@ -210,9 +206,8 @@ TEST_F(TableTest, IndexFilesGiveKeyItems) {
     EXPECT_EQ(std::u16string(key->GetIndexPath()), u".\\rooms.cdx");
     EXPECT_EQ(key->GetKeyLength(), 11u);  // 10 characters and the NUL
     const bool field = key->GetFieldNumber() >= 0;
-    EXPECT_EQ(key->GetKeyFlags(),
-              uint32_t{kKeyDuplicates | kKeyAscending} |
-                  (field ? 0u : uint32_t{kKeyNotAField}));
+    EXPECT_EQ(key->GetKeyFlags(), uint32_t{kKeyDuplicates | kKeyAscending} |
+                                      (field ? 0u : uint32_t{kKeyNotAField}));
     if (!field) {
       EXPECT_EQ(key->GetItemType(), kItemBinary);
       EXPECT_EQ(std::u16string(key->GetExpression()), u"ROOMNAME");
@@ -223,8 +218,8 @@ TEST_F(TableTest, IndexFilesGiveKeyItems) {
 
   // Errors: an extension no index engine takes, a file that is missing, a
   // key name that is a field of the table for an expression that is not.
-  EXPECT_EQ(AssociateIndexFile(rooms, rooms->path(), U(dir_.File("x.idz")),
-                               u"", false, nullptr, errors_),
+  EXPECT_EQ(AssociateIndexFile(rooms, rooms->path(), U(dir_.File("x.idz")), u"",
+                               false, nullptr, errors_),
             0);
   EXPECT_EQ(ErrorId(), 1058u);
   errors_->Reset(nullptr);
@@ -234,9 +229,9 @@ TEST_F(TableTest, IndexFilesGiveKeyItems) {
   EXPECT_EQ(ErrorId(), 1001u);
   errors_->Reset(nullptr);
   kbdseterror(0);
-  ASSERT_EQ(kbdncreate(dir_.File("upper.ndx").c_str(), 'C', "UPPER(FACILITY)",
-                       10),
-            kKbdOk);
+  ASSERT_EQ(
+      kbdncreate(dir_.File("upper.ndx").c_str(), 'C', "UPPER(FACILITY)", 10),
+      kKbdOk);
   EXPECT_EQ(AssociateIndexFile(rooms, rooms->path(), U(dir_.File("upper.ndx")),
                                u"ROOMNAME", false, nullptr, errors_),
             0);
@@ -384,12 +379,11 @@ TEST_F(TableTest, RecordsTravelToAndFromTheHost) {
     record.item_count = 5;
 
     int32_t deleted = -1, out = -1;
-    ASSERT_EQ(table->ReadRecord(&record, 1, 1, &deleted, &out), 1)
-        << Message();
+    ASSERT_EQ(table->ReadRecord(&record, 1, 1, &deleted, &out), 1) << Message();
     EXPECT_EQ(deleted, 0);
     EXPECT_EQ(out, 0);
     EXPECT_EQ(std::string(ansi_name), "caf\xE9      ");  // OEM 130 is 'é'
-    EXPECT_EQ(std::string(name), "caf\xE9");           // capacity - 1
+    EXPECT_EQ(std::string(name), "caf\xE9");             // capacity - 1
     EXPECT_EQ(items[0].length, 4u);
     EXPECT_EQ(value, 12.5);
     EXPECT_EQ(flag, 1);
@@ -421,8 +415,7 @@ TEST_F(TableTest, RecordsTravelToAndFromTheHost) {
               kKbdOk);
     EXPECT_EQ(std::string(stored), "\x82t\x82       ");
     double rounded = 0;
-    ASSERT_EQ(kbddget(static_cast<int16_t>(table->files().handle), 1,
-                      &rounded),
+    ASSERT_EQ(kbddget(static_cast<int16_t>(table->files().handle), 1, &rounded),
               kKbdOk);
     EXPECT_EQ(rounded, 3.1);
     table->Release();

@@ -169,9 +169,9 @@ class TreeTest : public ::testing::TestWithParam<Form> {
     std::string key(kKey, '\0');
     while (status == kKbdOk) {
       uint32_t recno = 0;
-      ASSERT_EQ(tree_->ReadPosition(reinterpret_cast<uint8_t*>(key.data()),
-                                    &recno),
-                kKbdOk);
+      ASSERT_EQ(
+          tree_->ReadPosition(reinterpret_cast<uint8_t*>(key.data()), &recno),
+          kKbdOk);
       walk.emplace_back(key, recno);
       status = tree_->Step(true);
     }
@@ -215,9 +215,9 @@ TEST_P(TreeTest, RandomOperationsAgainstAModel) {
       auto [key, recno] = live[pick];
       live[pick] = live.back();
       live.pop_back();
-      ASSERT_EQ(tree_->Remove(reinterpret_cast<const uint8_t*>(key.data()),
-                              recno),
-                kKbdOk);
+      ASSERT_EQ(
+          tree_->Remove(reinterpret_cast<const uint8_t*>(key.data()), recno),
+          kKbdOk);
       auto range = model.equal_range(key);
       for (auto it = range.first; it != range.second; ++it) {
         if (it->second == recno) {
@@ -265,9 +265,9 @@ TEST_P(TreeTest, FindOutcomesAndSteps) {
   };
   auto insert = [&](const char* text, uint32_t recno) {
     std::string k = key(text);
-    ASSERT_EQ(tree_->Insert(reinterpret_cast<const uint8_t*>(k.data()), recno,
-                            false),
-              kKbdOk);
+    ASSERT_EQ(
+        tree_->Insert(reinterpret_cast<const uint8_t*>(k.data()), recno, false),
+        kKbdOk);
     EndCall();
   };
   SearchKey s;
@@ -278,7 +278,8 @@ TEST_P(TreeTest, FindOutcomesAndSteps) {
   EXPECT_EQ(tree_->First(), kKbdEmptyFile);
   EndCall();
   for (int i = 0; i < 40; ++i) {
-    char text[4] = {static_cast<char>('b' + i / 10), static_cast<char>('0' + i % 10), 0};
+    char text[4] = {static_cast<char>('b' + i / 10),
+                    static_cast<char>('0' + i % 10), 0};
     insert(text, static_cast<uint32_t>(i + 1));
   }
   uint8_t found[kKey];
@@ -347,10 +348,10 @@ TEST_P(TreeTest, LongRunsOfEqualKeys) {
     SCOPED_TRACE(forward ? "forward" : "backward");
     ASSERT_EQ(forward ? tree_->First() : tree_->Last(), kKbdOk);
     Pair current(std::string(kKey, '\0'), 0);
-    ASSERT_EQ(tree_->ReadPosition(
-                  reinterpret_cast<uint8_t*>(current.first.data()),
-                  &current.second),
-              kKbdOk);
+    ASSERT_EQ(
+        tree_->ReadPosition(reinterpret_cast<uint8_t*>(current.first.data()),
+                            &current.second),
+        kKbdOk);
     EndCall();
     ASSERT_EQ(current, forward ? *model.begin() : *model.rbegin());
     for (int step = 0;; ++step) {
@@ -363,19 +364,18 @@ TEST_P(TreeTest, LongRunsOfEqualKeys) {
         } else {
           auto it = std::next(model.begin(), rng() % model.size());
           if (*it != current) {
-            ASSERT_EQ(tree_->Remove(bytes(it->first), it->second),
-                      kKbdOk);
+            ASSERT_EQ(tree_->Remove(bytes(it->first), it->second), kKbdOk);
             model.erase(it);
           }
         }
         EndCall();
       }
-      int16_t status = tree_->MoveFrom(bytes(current.first), current.second,
-                                       forward);
+      int16_t status =
+          tree_->MoveFrom(bytes(current.first), current.second, forward);
       auto here = model.find(current);
       ASSERT_NE(here, model.end());
-      bool at_end = forward ? std::next(here) == model.end()
-                            : here == model.begin();
+      bool at_end =
+          forward ? std::next(here) == model.end() : here == model.begin();
       if (at_end) {
         EXPECT_EQ(status, kKbdNoMoreKeys);
         EndCall();
@@ -383,10 +383,10 @@ TEST_P(TreeTest, LongRunsOfEqualKeys) {
       }
       ASSERT_EQ(status, kKbdOk) << "step " << step;
       Pair next(std::string(kKey, '\0'), 0);
-      ASSERT_EQ(tree_->ReadPosition(
-                    reinterpret_cast<uint8_t*>(next.first.data()),
-                    &next.second),
-                kKbdOk);
+      ASSERT_EQ(
+          tree_->ReadPosition(reinterpret_cast<uint8_t*>(next.first.data()),
+                              &next.second),
+          kKbdOk);
       EndCall();
       ASSERT_EQ(next, forward ? *std::next(here) : *std::prev(here))
           << "step " << step;
@@ -399,7 +399,9 @@ TEST_P(TreeTest, LongRunsOfEqualKeys) {
 INSTANTIATE_TEST_SUITE_P(Forms, TreeTest,
                          ::testing::Values(Form{"NdxLike", NdxLike},
                                            Form{"MdxLike", MdxLike}),
-                         [](const auto& param_info) { return param_info.param.name; });
+                         [](const auto& param_info) {
+                           return param_info.param.name;
+                         });
 
 }  // namespace
 }  // namespace qx::engine::btree

@@ -74,7 +74,7 @@ TEST_F(ExternalSortTest, ManyRunsMergeIntoByteOrder) {
   options.item_size = 12;
   options.buffer_bytes = 2400;  // 200 items a run
   options.min_buffer_bytes = 2049;
-  options.merge_bytes = 4096;   // portions of a few items per run
+  options.merge_bytes = 4096;  // portions of a few items per run
   uint32_t runs = 0;
   std::vector<std::string> out = SortAll(items, options, &runs);
   EXPECT_EQ(runs, 250u);
@@ -125,14 +125,15 @@ TEST_F(ExternalSortTest, KeyOrderWithWholeItemTieBreak) {
   // Keys of 3 bytes; 0x01 and 0x02 are missing from the collation table,
   // so "A\x01x" and "A\x02x" compare equal as keys and the whole item
   // (bytes, then record number) decides.
-  const char* keys[] = {"b  ", "A\x02x", "Z  ", "\xC4  ", "A\x01x", "B  ",
-                        "a  ", "A\x01x"};
+  const char* keys[] = {"b  ",    "A\x02x", "Z  ", "\xC4  ",
+                        "A\x01x", "B  ",    "a  ", "A\x01x"};
   std::vector<std::string> items;
   for (uint32_t i = 0; i < 8; ++i) {
     for (uint32_t copy = 0; copy < 400; ++copy) {
       std::string item(keys[i], 3);
       item.resize(7);
-      PutBe32(reinterpret_cast<uint8_t*>(item.data()) + 3, 1000 - i * 100 + copy);
+      PutBe32(reinterpret_cast<uint8_t*>(item.data()) + 3,
+              1000 - i * 100 + copy);
       items.push_back(item);
     }
   }
@@ -148,9 +149,9 @@ TEST_F(ExternalSortTest, KeyOrderWithWholeItemTieBreak) {
   std::vector<std::string> expected = items;
   std::sort(expected.begin(), expected.end(),
             [](const std::string& a, const std::string& b) {
-              int c = CollateCompare(reinterpret_cast<const uint8_t*>(a.data()),
-                                     reinterpret_cast<const uint8_t*>(b.data()),
-                                     3);
+              int c =
+                  CollateCompare(reinterpret_cast<const uint8_t*>(a.data()),
+                                 reinterpret_cast<const uint8_t*>(b.data()), 3);
               return c != 0 ? c < 0 : a < b;
             });
   EXPECT_EQ(out, expected);
@@ -212,8 +213,8 @@ TEST_F(ExternalSortTest, SortsRunningTogetherKeepTheirOwnWorkFiles) {
   }
   ASSERT_EQ(first.Finish(), kKbdOk);
   ASSERT_EQ(second.Finish(), kKbdOk);
-  for (auto [sort, in] : {std::pair{&first, &in_first},
-                          std::pair{&second, &in_second}}) {
+  for (auto [sort, in] :
+       {std::pair{&first, &in_first}, std::pair{&second, &in_second}}) {
     std::vector<std::string> out;
     for (;;) {
       const uint8_t* item = nullptr;

@@ -79,16 +79,14 @@ struct ModelKeys {
 // short (so that keys are prefixes of others), in letters the collation
 // table reorders and a byte it lacks; searches are prefixes. Ordered by
 // compare_text under the collation switch in force.
-inline ModelKeys TextModelKeys(
-    uint32_t key_length, std::mt19937& rng,
-    int (*compare_text)(const uint8_t* a, const uint8_t* b, size_t n));
+inline ModelKeys TextModelKeys(uint32_t key_length, std::mt19937& rng,
+                               int (*compare_text)(const uint8_t* a,
+                                                   const uint8_t* b, size_t n));
 
 class IndexModel {
  public:
   IndexModel(ModelKeys keys, uint32_t seed)
-      : keys_(std::move(keys)),
-        rng_(seed),
-        model_(Less{&keys_}) {}
+      : keys_(std::move(keys)), rng_(seed), model_(Less{&keys_}) {}
 
   // Record numbers of adds: growing (the default, so that insertion order
   // is record order among equal keys) or scattered, for formats that keep
@@ -124,9 +122,8 @@ class IndexModel {
         live.pop_back();
         ASSERT_EQ(subject->Delete(key, recno), kKbdOk) << "recno " << recno;
         auto range = model_.equal_range(key);
-        auto it = std::find_if(range.first, range.second, [&](const auto& v) {
-          return v.second == gone;
-        });
+        auto it = std::find_if(range.first, range.second,
+                               [&](const auto& v) { return v.second == gone; });
         ASSERT_NE(it, range.second);
         model_.erase(it);
       }
@@ -217,9 +214,10 @@ inline void UnderBothCollations(
   }
 }
 
-inline ModelKeys TextModelKeys(
-    uint32_t key_length, std::mt19937& rng,
-    int (*compare_text)(const uint8_t* a, const uint8_t* b, size_t n)) {
+inline ModelKeys TextModelKeys(uint32_t key_length, std::mt19937& rng,
+                               int (*compare_text)(const uint8_t* a,
+                                                   const uint8_t* b,
+                                                   size_t n)) {
   static const char kAlphabet[] = "AaBbEe\xC4\xE9zZ09 -\x01";
   auto stems = std::make_shared<std::vector<std::string>>();
   for (int i = 0; i < 300; ++i) {

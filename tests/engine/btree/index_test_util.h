@@ -122,8 +122,8 @@ class IndexKeys {
     return ops_.del(h, Buffer(h, key).data(), recno);
   }
   // A find; *found gets the entry positioned on.
-  int16_t Find(Handle h, const std::string& key, uint32_t recno,
-               uint16_t flags, IndexEntry* found) const {
+  int16_t Find(Handle h, const std::string& key, uint32_t recno, uint16_t flags,
+               IndexEntry* found) const {
     std::vector<char> buffer = Buffer(h, key);
     uint32_t r = recno;
     int16_t status = ops_.find(h, buffer.data(), &r, flags);
@@ -145,8 +145,8 @@ class IndexKeys {
     return WalkKeys<Handle>(h, ops_.key_length(h), ops_.first, ops_.next);
   }
   std::vector<IndexEntry> WalkBack(Handle h) const {
-    return WalkKeys<Handle>(h, ops_.key_length(h), ops_.last,
-                            ops_.previous, true);
+    return WalkKeys<Handle>(h, ops_.key_length(h), ops_.last, ops_.previous,
+                            true);
   }
   // Every key of the set found with its record number (RecnoOfKey) and
   // nothing else: 0, else 1 (one not found) or 2 (other keys).
@@ -229,8 +229,8 @@ inline bool PerlOrder(const std::string& path, char type,
                       std::string* failure) {
   failure->clear();
   std::string out;
-  if (qx::testing::RunCommand("/usr/bin/perl -MXBase::Index -e 1 2>&1",
-                              &out) != 0)
+  if (qx::testing::RunCommand("/usr/bin/perl -MXBase::Index -e 1 2>&1", &out) !=
+      0)
     return false;
   std::string script =
       "/usr/bin/perl -MXBase::Index -e 'my $i = XBase::Index->new($ARGV[0], "

@@ -286,8 +286,8 @@ class ItemEncoder : public PageEncoder {
   void PutEntry(uint8_t*, bool, uint32_t, const uint8_t*, uint32_t) override {
     ADD_FAILURE() << "the B-tree shape writes items";
   }
-  void PutItem(uint8_t* page, uint32_t slot, const uint8_t* key,
-               uint32_t recno, uint32_t child) override {
+  void PutItem(uint8_t* page, uint32_t slot, const uint8_t* key, uint32_t recno,
+               uint32_t child) override {
     uint8_t* item = page + 4 + slot * kItem;
     PutLe32(item, child);
     PutLe32(item + 4, recno);

@@ -40,8 +40,8 @@ TEST_F(CdxTest, BuildsTagsFromADataFile) {
   const int16_t dbf = MakeBuildTable(Path("people.dbf"), kRecords, 77, 4);
   int16_t h = CreateOpen("people.cdx", 0x400);
   for (const BuiltTag& t : kTags)
-    ASSERT_EQ(kbdctagbuildx(dbf, h, t.name, t.type, t.expression,
-                            t.key_length, t.for_expression),
+    ASSERT_EQ(kbdctagbuildx(dbf, h, t.name, t.type, t.expression, t.key_length,
+                            t.for_expression),
               kKbdOk)
         << t.name;
   // The work file is gone; a rebuild replaces the tag.
@@ -79,10 +79,9 @@ TEST_F(CdxTest, BuildsTagsFromADataFile) {
                           recno});
       kbdfree(key);
     }
-    std::stable_sort(expected.begin(), expected.end(),
-                     [](const IndexEntry& a, const IndexEntry& b) {
-                       return a.key < b.key;
-                     });
+    std::stable_sort(
+        expected.begin(), expected.end(),
+        [](const IndexEntry& a, const IndexEntry& b) { return a.key < b.key; });
     if (t.type & kKbdKeyUnique) {
       expected.erase(std::unique(expected.begin(), expected.end(),
                                  [](const IndexEntry& a, const IndexEntry& b) {

@@ -35,8 +35,7 @@ char FieldType(const std::string& table, std::string name) {
   // Longer names of the container are cut to the 10 of a descriptor.
   name.resize(std::min<size_t>(name.size(), 10));
   for (char& c : name) c = static_cast<char>(std::toupper(c));
-  for (size_t at = 32; at + 32 <= bytes.size() && bytes[at] != '\r';
-       at += 32) {
+  for (size_t at = 32; at + 32 <= bytes.size() && bytes[at] != '\r'; at += 32) {
     if (std::string(bytes.c_str() + at) == name) return bytes[at + 11];
   }
   return ' ';
@@ -55,8 +54,8 @@ std::string JsonText(const std::string& json, const std::string& key,
 // The key type the access layer would set from the field a tag is keyed
 // by: text for C fields and for expressions, D and L as they are, numbers
 // of every kind N.
-char KeyTypeOfTag(const std::filesystem::path& folder,
-                  const std::string& file, const std::string& tag) {
+char KeyTypeOfTag(const std::filesystem::path& folder, const std::string& file,
+                  const std::string& tag) {
   std::ifstream in((folder / "expected" / (file + ".info.json")).string());
   const std::string json((std::istreambuf_iterator<char>(in)),
                          std::istreambuf_iterator<char>());
@@ -77,7 +76,8 @@ char KeyTypeOfTag(const std::filesystem::path& folder,
 }
 
 TEST_F(CdxTest, RealFilesWalkAsThePeerAndPassTheCheck) {
-  const std::vector<std::filesystem::path> files = CorpusFiles({".cdx", ".dcx"});
+  const std::vector<std::filesystem::path> files =
+      CorpusFiles({".cdx", ".dcx"});
   ASSERT_GE(files.size(), 30u);
   for (const std::filesystem::path& path : files) {
     const std::string file = path.filename().string();
@@ -101,9 +101,9 @@ TEST_F(CdxTest, RealFilesWalkAsThePeerAndPassTheCheck) {
     for (size_t n = 0; n < names.size(); ++n) {
       const std::string& name = names[n];
       SCOPED_TRACE("tag " + name);
-      const std::string order_file = (path.parent_path() / "expected" /
-                                      (file + "." + name + ".order"))
-                                         .string();
+      const std::string order_file =
+          (path.parent_path() / "expected" / (file + "." + name + ".order"))
+              .string();
       ASSERT_TRUE(std::filesystem::exists(order_file));
       int32_t tag = -1;
       ASSERT_EQ(kbdctagopen(&tag, h, name.c_str()), kKbdOk);
@@ -140,8 +140,7 @@ TEST_F(CdxTest, RealFilesWalkAsThePeerAndPassTheCheck) {
       ASSERT_EQ(kbdctagclose(tag), kKbdOk);
       // The same tag by its position.
       if (n + 1 < 20) {
-        ASSERT_EQ(kbdctagopenno(&tag, h, static_cast<int16_t>(n + 1)),
-                  kKbdOk);
+        ASSERT_EQ(kbdctagopenno(&tag, h, static_cast<int16_t>(n + 1)), kKbdOk);
         KbdCdxTagInfo info;
         ASSERT_EQ(kbdctaginfo(tag, &info), kKbdOk);
         EXPECT_EQ(info.name, name);
@@ -151,7 +150,8 @@ TEST_F(CdxTest, RealFilesWalkAsThePeerAndPassTheCheck) {
     btree::CheckReport report;
     ASSERT_EQ(CheckCdx(h, &report), kKbdOk);
     if (clean) {
-      for (const std::string& problem : report.problems) ADD_FAILURE() << problem;
+      for (const std::string& problem : report.problems)
+        ADD_FAILURE() << problem;
     }
     ASSERT_EQ(kbdcclose(h), kKbdOk);
   }

@@ -72,8 +72,7 @@ class CdxSubject : public ModelSubject {
     btree::CheckReport report;
     EXPECT_EQ(CheckCdx(handle_, &report), kKbdOk);
     EXPECT_EQ(report.foreign_free_pages, 0u) << "lost blocks";
-    for (const std::string& problem : report.problems)
-      ADD_FAILURE() << problem;
+    for (const std::string& problem : report.problems) ADD_FAILURE() << problem;
     btree::CheckReport tag_report;
     EXPECT_EQ(CheckCdxTag(tag_, &tag_report), kKbdOk);
     return tag_report.keys;
@@ -135,8 +134,7 @@ class DescendingSubject : public ModelSubject {
   uint64_t Check() override {
     btree::CheckReport report;
     EXPECT_EQ(CheckCdx(handle_, &report), kKbdOk);
-    for (const std::string& problem : report.problems)
-      ADD_FAILURE() << problem;
+    for (const std::string& problem : report.problems) ADD_FAILURE() << problem;
     return report.keys;
   }
 

@@ -1,10 +1,11 @@
 // Collation of character keys: byte order, the national table, the switch
 // and its settings file.
-#include <string>
+#include "engine/collate/collation.h"
 
 #include <gtest/gtest.h>
 
-#include "engine/collate/collation.h"
+#include <string>
+
 #include "platform/platform.h"
 #include "qx/engine.h"
 #include "tests/support/test_support.h"
@@ -21,18 +22,26 @@ int Cmp(const std::string& a, const std::string& b) {
 
 TEST(CollationTest, TableOrder) {
   kbdsetsort(0, 1);
-  EXPECT_EQ(Cmp("A", "\xC4"), -1);    // A < Ä
-  EXPECT_EQ(Cmp("\xC4", "B"), -1);    // Ä < B
-  EXPECT_EQ(Cmp("Z", "b"), -1);       // b after Z
-  EXPECT_EQ(Cmp("9", "A"), -1);       // digits before letters
-  EXPECT_EQ(Cmp("z", "("), -1);       // punctuation after letters
+  EXPECT_EQ(Cmp("A", "\xC4"), -1);  // A < Ä
+  EXPECT_EQ(Cmp("\xC4", "B"), -1);  // Ä < B
+  EXPECT_EQ(Cmp("Z", "b"), -1);     // b after Z
+  EXPECT_EQ(Cmp("9", "A"), -1);     // digits before letters
+  EXPECT_EQ(Cmp("z", "("), -1);     // punctuation after letters
   EXPECT_EQ(Cmp(" ", "0"), -1);
-  EXPECT_EQ(Cmp("\xE9", "f"), -1);    // é < f
-  EXPECT_EQ(Cmp("\xFF", "z"), -1);    // ÿ < z
-  EXPECT_EQ(Cmp("\xA8", "\x01"), -1); // ¨ (last in table) < any absent byte
+  EXPECT_EQ(Cmp("\xE9", "f"), -1);     // é < f
+  EXPECT_EQ(Cmp("\xFF", "z"), -1);     // ÿ < z
+  EXPECT_EQ(Cmp("\xA8", "\x01"), -1);  // ¨ (last in table) < any absent byte
   // Bytes absent from the table are equal to each other.
-  EXPECT_EQ(Cmp("A\x01" "C", "A\xC0" "C"), 0);
-  EXPECT_EQ(Cmp("A\x01" "B", "A\xC0" "C"), -1);
+  EXPECT_EQ(Cmp("A\x01"
+                "C",
+                "A\xC0"
+                "C"),
+            0);
+  EXPECT_EQ(Cmp("A\x01"
+                "B",
+                "A\xC0"
+                "C"),
+            -1);
   EXPECT_EQ(Cmp("abc", "abc"), 0);
 
   kbdsetsort(1, 1);

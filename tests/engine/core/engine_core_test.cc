@@ -1,10 +1,10 @@
 // Engine core: start and stop, the sticky last error, the handle table, the
 // open-mode word, the dialect table, the status catalogue and the byte
 // codecs.
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <set>
-
-#include <gtest/gtest.h>
 
 #include "engine/core/coding.h"
 #include "engine/core/handle_table.h"
@@ -94,7 +94,8 @@ TEST_F(EngineCoreTest, HandleTableFillsAndChecks) {
   for (int i = 0; i < kKbdHandleSlots; ++i) {
     int16_t h = 99;
     TestBlock* block = nullptr;
-    ASSERT_EQ(AllocateHandle(&h, kKbdKindDbf, &CloseTestHandle, &block), kKbdOk);
+    ASSERT_EQ(AllocateHandle(&h, kKbdKindDbf, &CloseTestHandle, &block),
+              kKbdOk);
     ASSERT_NE(block, nullptr);
     EXPECT_EQ(block->value, 0);
     EXPECT_EQ(h, i);  // first free slot from 0
@@ -135,7 +136,8 @@ TEST_F(EngineCoreTest, SecondInitClosesEveryFile) {
   for (int i = 0; i < 10; ++i) {
     int16_t h;
     TestBlock* block;
-    ASSERT_EQ(AllocateHandle(&h, kKbdKindDbf, &CloseTestHandle, &block), kKbdOk);
+    ASSERT_EQ(AllocateHandle(&h, kKbdKindDbf, &CloseTestHandle, &block),
+              kKbdOk);
   }
   kbdseterror(kKbdErrCorrupt);  // kbdterm closes even with a sticky error
   ASSERT_EQ(kbdinit(32767, 4), kKbdOk);

@@ -349,8 +349,8 @@ TEST(DayNumberTest, KeyDayNumber) {
 
   // Stored dates of every kind read as ReadDate reads them: valid and
   // invalid digit strings, blanks and other bytes among the digits.
-  const char* kOdd[] = {"00000000", "00000101", "99991231", "20240229",
-                        "20230229", "20240431", "2024 229", " 2024022",
+  const char* kOdd[] = {"00000000", "00000101", "99991231",    "20240229",
+                        "20230229", "20240431", "2024 229",    " 2024022",
                         "2024022 ", "2024-2-1", "2024022\xB9", "202402\0 9",
                         "99999999", "19000229", "20000229"};
   std::vector<std::string> texts(std::begin(kOdd), std::end(kOdd));

@@ -2,11 +2,11 @@
 // real Visual FoxPro tables rebuilt from their field definitions, the
 // definition checks, and the values of every type read back through our
 // own reader, null bits included.
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "engine/core/coding.h"
 #include "engine/dbf/dbf_format.h"
@@ -46,7 +46,8 @@ constexpr uint16_t kAuto = kKbdFieldAutoIncrement;
 
 class VfpCreateTest : public DbfTest {
  protected:
-  int16_t Create(const std::string& path, const std::vector<KbdFieldDef>& defs) {
+  int16_t Create(const std::string& path,
+                 const std::vector<KbdFieldDef>& defs) {
     kbdseterror(0);
     return kbddcreate(path.c_str(), static_cast<int16_t>(defs.size()),
                       defs.data(), kKbdVisualFoxpro);
@@ -89,7 +90,8 @@ TEST_F(VfpCreateTest, RebuildsTheHeadersOfRealTables) {
   };
   for (const char* table : tables) {
     SCOPED_TRACE(table);
-    std::string real_path = qx::testing::SharedDir() + "/fixtures/real/" + table;
+    std::string real_path =
+        qx::testing::SharedDir() + "/fixtures/real/" + table;
     std::string real = qx::testing::ReadWholeFile(real_path);
     ASSERT_GT(real.size(), 32u);
     int16_t h = -1;
@@ -108,7 +110,8 @@ TEST_F(VfpCreateTest, RebuildsTheHeadersOfRealTables) {
       std::string path = dir_.File("rebuilt.dbf");
       ASSERT_EQ(Create(path, *given), kKbdOk);
       std::string ours = qx::testing::ReadWholeFile(path);
-      uint16_t header_size = GetLe16(reinterpret_cast<const uint8_t*>(real.data()) + 8);
+      uint16_t header_size =
+          GetLe16(reinterpret_cast<const uint8_t*>(real.data()) + 8);
       ASSERT_EQ(ours.size(), header_size);  // no end-of-file marker
       EXPECT_EQ(ours[0], real[0]) << "version";
       size_t at = FirstDifference(ours, real, 8, 28);  // sizes, reserved
@@ -134,15 +137,16 @@ TEST_F(VfpCreateTest, VersionTableFlagsAndNullFlagsColumn) {
   EXPECT_EQ(GetLe16(Bytes(t) + 10), 6);
   EXPECT_EQ(t[28], 0);
   EXPECT_EQ(t[64], '\r');
-  EXPECT_EQ(Descriptor(t, 0), std::string("NAME\0\0\0\0\0\0\0C\x01\0\0\0\x05", 17) +
-                                  std::string(15, '\0'));
+  EXPECT_EQ(Descriptor(t, 0),
+            std::string("NAME\0\0\0\0\0\0\0C\x01\0\0\0\x05", 17) +
+                std::string(15, '\0'));
 
   t = Made({VfpDef("ID", 'I', 4, 0, kAuto), VfpDef("N", 'N', 5, 2)});
   EXPECT_EQ(Bytes(t)[0], 0x31);
   std::string id = Descriptor(t, 0);
-  EXPECT_EQ(Bytes(id)[18], 0x0C);           // autoincrement, binary
-  EXPECT_EQ(GetLe32(Bytes(id) + 19), 1u);   // next value 1,
-  EXPECT_EQ(Bytes(id)[23], 1);              // step 1
+  EXPECT_EQ(Bytes(id)[18], 0x0C);          // autoincrement, binary
+  EXPECT_EQ(GetLe32(Bytes(id) + 19), 1u);  // next value 1,
+  EXPECT_EQ(Bytes(id)[23], 1);             // step 1
   EXPECT_EQ(GetLe32(Bytes(Descriptor(t, 1)) + 12), 5u);  // displacement
   KbdFieldDef counter = VfpDef("ID", 'I', 4, 0, kAuto);
   counter.next_value = 11078;
@@ -169,7 +173,9 @@ TEST_F(VfpCreateTest, VersionTableFlagsAndNullFlagsColumn) {
   eight.push_back(VfpDef("V", 'V', 3));
   t = Made(eight);
   std::string column = Descriptor(t, 8);
-  EXPECT_EQ(column.substr(0, 12), std::string("_NullFlags\0" "0", 12));
+  EXPECT_EQ(column.substr(0, 12), std::string("_NullFlags\0"
+                                              "0",
+                                              12));
   EXPECT_EQ(Bytes(column)[16], 1);
   EXPECT_EQ(Bytes(column)[18], 0x05);
   EXPECT_EQ(GetLe32(Bytes(column) + 12), 1u + 7 + 3);
@@ -183,7 +189,8 @@ TEST_F(VfpCreateTest, VersionTableFlagsAndNullFlagsColumn) {
             VfpDef("D", 'W', 4), VfpDef("E", 'Q', 4), VfpDef("F", 'M', 4),
             VfpDef("G", 'G', 4), VfpDef("H", 'C', 3, 0, kBinary | kNull),
             VfpDef("I", 'M', 0, 0, kBinary)});
-  const uint8_t flags[] = {0x04, 0x04, 0x04, 0x04, 0x04, 0x00, 0x00, 0x06, 0x04};
+  const uint8_t flags[] = {0x04, 0x04, 0x04, 0x04, 0x04,
+                           0x00, 0x00, 0x06, 0x04};
   const uint8_t lengths[] = {8, 8, 8, 4, 4, 4, 4, 3, 4};
   for (size_t i = 0; i < 9; ++i) {
     SCOPED_TRACE(i);
@@ -198,7 +205,9 @@ TEST_F(VfpCreateTest, VersionTableFlagsAndNullFlagsColumn) {
 
 TEST_F(VfpCreateTest, ChecksDefinitions) {
   std::string path = dir_.File("c.dbf");
-  auto create = [&](std::vector<KbdFieldDef> defs) { return Create(path, defs); };
+  auto create = [&](std::vector<KbdFieldDef> defs) {
+    return Create(path, defs);
+  };
   EXPECT_EQ(create({VfpDef("A", 'C', 254)}), kKbdOk);
   EXPECT_EQ(create({VfpDef("A", 'C', 255)}), kKbdErrFieldSize);
   EXPECT_EQ(create({VfpDef("A", 'V', 0)}), kKbdErrFieldSize);
@@ -236,7 +245,8 @@ TEST_F(VfpCreateTest, ChecksDefinitions) {
   std::vector<KbdFieldDef> full(255, VfpDef("L", 'L', 1));
   full.back().flags = kNull;
   EXPECT_EQ(create(full), kKbdErrFieldCount);
-  EXPECT_EQ(create(std::vector<KbdFieldDef>(255, VfpDef("C", 'C', 254))), kKbdOk);
+  EXPECT_EQ(create(std::vector<KbdFieldDef>(255, VfpDef("C", 'C', 254))),
+            kKbdOk);
 }
 
 // Appends give autoincrement fields their counters' values, through
@@ -244,11 +254,13 @@ TEST_F(VfpCreateTest, ChecksDefinitions) {
 // and everything else of a real table's header.
 TEST_F(VfpCreateTest, AutoIncrementOnAppendAndPack) {
   std::string real = qx::testing::ReadWholeFile(
-      qx::testing::SharedDir() + "/fixtures/real/xsharp-northwind/products.dbf");
+      qx::testing::SharedDir() +
+      "/fixtures/real/xsharp-northwind/products.dbf");
   ASSERT_FALSE(real.empty());
   std::string path = dir_.File("products.dbf");
   qx::testing::WriteWholeFile(path, real);
-  constexpr uint16_t kShared = static_cast<uint16_t>(kKbdVisualFoxpro) | kKbdModeShared;
+  constexpr uint16_t kShared =
+      static_cast<uint16_t>(kKbdVisualFoxpro) | kKbdModeShared;
   int16_t a = -1, b = -1;
   ASSERT_EQ(Open(path, kShared, &a), kKbdOk);
   ASSERT_EQ(Open(path, kShared, &b), kKbdOk);
@@ -326,7 +338,7 @@ TEST_F(VfpCreateTest, ProductionIndexMark) {
             kKbdOk);
   int16_t h = -1;
   ASSERT_GE(kbddopenx(&h, path.c_str(),
-                     kKbdVisualFoxpro | qx::testing::ModeForTestReads()),
+                      kKbdVisualFoxpro | qx::testing::ModeForTestReads()),
             0);
   EXPECT_EQ(kbddsetindexflag(h, 1), kKbdOk);
   EXPECT_EQ(qx::testing::ReadWholeFile(path)[28], 0x03);  // memo kept

@@ -1,13 +1,13 @@
 // Field values through kbddget and kbddput: every type, the warnings and
 // errors of conversions, and the null and varlength bits of Visual FoxPro.
+#include <gtest/gtest.h>
+
 #include <bit>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "engine/core/coding.h"
 #include "engine/dates/date_format.h"
@@ -31,9 +31,10 @@ std::string Text(int16_t h, int16_t field) {
 }
 
 TEST_F(DbfTest, DbaseFieldTypes) {
-  std::vector<KbdFieldDef> defs = {FieldDef("NAME", 'C', 6), FieldDef("BORN", 'D', 8),
-                                   FieldDef("QTY", 'N', 5, 2), FieldDef("OK", 'L', 1),
-                                   FieldDef("NOTES", 'M', 10), FieldDef("COUNT", 'N', 4)};
+  std::vector<KbdFieldDef> defs = {
+      FieldDef("NAME", 'C', 6),   FieldDef("BORN", 'D', 8),
+      FieldDef("QTY", 'N', 5, 2), FieldDef("OK", 'L', 1),
+      FieldDef("NOTES", 'M', 10), FieldDef("COUNT", 'N', 4)};
   std::string path = dir_.File("f.dbf");
   ASSERT_EQ(kbddcreate(path.c_str(), 6, defs.data(), 1), kKbdOk);
   int16_t h = -1;
@@ -150,20 +151,20 @@ RawDbf VfpFile() {
   RawDbf dbf;
   dbf.version = 0x32;
   dbf.terminator = "\r" + std::string(263, '\0');
-  dbf.fields = {{"NAME", 'C', 6, 0, 0x02},   {"VNAME", 'V', 8, 0, 0x02},
-                {"VBIN", 'Q', 6, 0, 0x04},   {"COUNT", 'I', 4, 0},
-                {"RATIO", 'B', 8, 2, 0x02},  {"PRICE", 'Y', 8, 4},
-                {"STAMP", 'T', 8, 0, 0x02},  {"NOTES", 'M', 4, 0},
-                {"PIC", 'G', 4, 0},          {"BLOB", 'W', 4, 0},
-                {"QTY", 'N', 6, 2, 0x02},    {"BORN", 'D', 8, 0, 0x02},
-                {"OK", 'L', 1, 0, 0x02},     {"_NullFlags", '0', 2, 0, 0x05}};
+  dbf.fields = {{"NAME", 'C', 6, 0, 0x02},  {"VNAME", 'V', 8, 0, 0x02},
+                {"VBIN", 'Q', 6, 0, 0x04},  {"COUNT", 'I', 4, 0},
+                {"RATIO", 'B', 8, 2, 0x02}, {"PRICE", 'Y', 8, 4},
+                {"STAMP", 'T', 8, 0, 0x02}, {"NOTES", 'M', 4, 0},
+                {"PIC", 'G', 4, 0},         {"BLOB", 'W', 4, 0},
+                {"QTY", 'N', 6, 2, 0x02},   {"BORN", 'D', 8, 0, 0x02},
+                {"OK", 'L', 1, 0, 0x02},    {"_NullFlags", '0', 2, 0, 0x05}};
   std::string r1 = " Alice ";
   r1 += std::string("abc\0\0\0\0\x03", 8);
   r1 += std::string("\x01\x02\x03\x04\x05\x06", 6);
-  r1 += std::string("\xFE\xFF\xFF\xFF", 4);                  // -2
-  r1 += std::string("\0\0\0\0\0\0\x04\x40", 8);              // 2.5
-  r1 += std::string("\x10\x27\0\0\0\0\0\0", 8);              // 1.0000
-  r1 += std::string("\xD2\x8A\x25\0\x48\xA7\xE5\x02", 8);    // 2460370, 48605000
+  r1 += std::string("\xFE\xFF\xFF\xFF", 4);                // -2
+  r1 += std::string("\0\0\0\0\0\0\x04\x40", 8);            // 2.5
+  r1 += std::string("\x10\x27\0\0\0\0\0\0", 8);            // 1.0000
+  r1 += std::string("\xD2\x8A\x25\0\x48\xA7\xE5\x02", 8);  // 2460370, 48605000
   r1 += std::string("\x07\0\0\0", 4);
   r1 += std::string("\x08\0\0\0", 4);
   r1 += std::string("\x09\0\0\0", 4);
@@ -198,7 +199,8 @@ TEST_F(DbfTest, VisualFoxproTypesAndNullFlags) {
   uint8_t q[2 + 6];
   ASSERT_EQ(kbddget(h, 2, q), kKbdOk);
   EXPECT_EQ(GetLe16(q), 6);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(q + 2), 6), "\x01\x02\x03\x04\x05\x06");
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(q + 2), 6),
+            "\x01\x02\x03\x04\x05\x06");
   int32_t count = 0;
   ASSERT_EQ(kbddget(h, 3, &count), kKbdOk);
   EXPECT_EQ(count, -2);
@@ -237,7 +239,8 @@ TEST_F(DbfTest, VisualFoxproTypesAndNullFlags) {
   uint8_t logical = 0;
   ASSERT_EQ(kbddget(h, 12, &logical), kKbdOk);
   EXPECT_EQ(logical, '?');
-  for (int16_t f : {0, 1, 4, 6, 10, 11, 12}) EXPECT_EQ(kbddisblank(h, f), 2) << f;
+  for (int16_t f : {0, 1, 4, 6, 10, 11, 12})
+    EXPECT_EQ(kbddisblank(h, f), 2) << f;
   for (int16_t f : {2, 3, 5}) EXPECT_EQ(kbddisblank(h, f), 0) << f;
 
   // Puts clear the null bit; V and Q record short lengths.
@@ -271,7 +274,8 @@ TEST_F(DbfTest, VisualFoxproTypesAndNullFlags) {
   EXPECT_EQ(value, -0.125);
   value = -3.25;  // currency: value * 10000, cut toward zero
   ASSERT_EQ(kbddput(h, 5, &value), kKbdOk);
-  EXPECT_EQ(static_cast<int64_t>(GetLe64(reinterpret_cast<const uint8_t*>(Raw(h, 5).data()))),
+  EXPECT_EQ(static_cast<int64_t>(
+                GetLe64(reinterpret_cast<const uint8_t*>(Raw(h, 5).data()))),
             -32500);
   value = 1e20;
   EXPECT_EQ(kbddput(h, 5, &value), kKbdErrData);
@@ -318,8 +322,10 @@ TEST_F(DbfTest, BinaryValuesAreBlankOnlyByTheirOwnRule) {
   RawDbf dbf;
   dbf.version = 0x30;
   dbf.terminator = "\r" + std::string(263, '\0');
-  dbf.fields = {{"STAMP", 'T', 8, 0}, {"COUNT", 'I', 4, 0},
-                {"RATIO", 'B', 8, 2}, {"PRICE", 'Y', 8, 4},
+  dbf.fields = {{"STAMP", 'T', 8, 0},
+                {"COUNT", 'I', 4, 0},
+                {"RATIO", 'B', 8, 2},
+                {"PRICE", 'Y', 8, 4},
                 {"NOTES", 'M', 4, 0}};
   struct Row {
     uint32_t day;
@@ -333,11 +339,10 @@ TEST_F(DbfTest, BinaryValuesAreBlankOnlyByTheirOwnRule) {
     year_month_day date{sys_days(1953y / July / 1) + days(low)};
     uint32_t ms = low % 2 == 0 ? 0 : (7 * 3600 + 49 * 60 + 21) * 1000;
     char text[32];
-    std::snprintf(text, sizeof text, "%04d%02u%02u%s",
-                  static_cast<int>(date.year()),
-                  static_cast<unsigned>(date.month()),
-                  static_cast<unsigned>(date.day()),
-                  ms == 0 ? "000000000" : "074921000");
+    std::snprintf(
+        text, sizeof text, "%04d%02u%02u%s", static_cast<int>(date.year()),
+        static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+        ms == 0 ? "000000000" : "074921000");
     rows.push_back({static_cast<uint32_t>(first) + low, ms, text});
   }
   const int32_t late = julian(2099y / April / 14);
@@ -353,10 +358,10 @@ TEST_F(DbfTest, BinaryValuesAreBlankOnlyByTheirOwnRule) {
     auto* p = reinterpret_cast<uint8_t*>(r.data()) + 1;
     PutLe32(p, rows[i].day);
     PutLe32(p + 4, rows[i].milliseconds);
-    PutLe32(p + 8, static_cast<uint32_t>(i) << 8);          // I
-    PutLe64(p + 12, std::bit_cast<uint64_t>(i * 256.0));    // B
-    PutLe64(p + 20, static_cast<uint64_t>(i) << 8);         // Y
-    PutLe32(p + 28, static_cast<uint32_t>(i) << 8);         // M
+    PutLe32(p + 8, static_cast<uint32_t>(i) << 8);        // I
+    PutLe64(p + 12, std::bit_cast<uint64_t>(i * 256.0));  // B
+    PutLe64(p + 20, static_cast<uint64_t>(i) << 8);       // Y
+    PutLe32(p + 28, static_cast<uint32_t>(i) << 8);       // M
     dbf.records.push_back(r);
   }
   int16_t h = -1;
@@ -392,10 +397,10 @@ TEST_F(DbfTest, BinaryValuesAreBlankOnlyByTheirOwnRule) {
 // full operation does.
 TEST_F(DbfTest, EveryStoredFormReadsAsTheGeneralDecoders) {
   RawDbf dbf;
-  dbf.fields = {{"C1", 'C', 1, 0},  {"C7", 'C', 7, 0},  {"C8", 'C', 8, 0},
-                {"C15", 'C', 15, 0}, {"C16", 'C', 16, 0}, {"C32", 'C', 32, 0},
-                {"C33", 'C', 33, 0}, {"N3", 'N', 3, 0},  {"N62", 'N', 6, 2},
-                {"N43", 'N', 4, 3},  {"N194", 'N', 19, 4}, {"F83", 'F', 8, 3},
+  dbf.fields = {{"C1", 'C', 1, 0},    {"C7", 'C', 7, 0},    {"C8", 'C', 8, 0},
+                {"C15", 'C', 15, 0},  {"C16", 'C', 16, 0},  {"C32", 'C', 32, 0},
+                {"C33", 'C', 33, 0},  {"N3", 'N', 3, 0},    {"N62", 'N', 6, 2},
+                {"N43", 'N', 4, 3},   {"N194", 'N', 19, 4}, {"F83", 'F', 8, 3},
                 {"N102", 'N', 10, 2}, {"D", 'D', 8, 0}};
   struct Form {
     const char* n3;
@@ -407,14 +412,14 @@ TEST_F(DbfTest, EveryStoredFormReadsAsTheGeneralDecoders) {
     const char* d;
   };
   const Form forms[] = {
-      {" 42", " 12.50", "0.25", "     123456789.1234", "  -1.500",
-       "  12345.67", "20231115"},
-      {"-7 ", "12.5  ", ".125", "1234567890123456789", " -0.000",
-       "1234567.89", "20240229"},
-      {"   ", "  -.50", "   ", "-1234567890123.5678", "1.5e3   ",
-       "     -0.50", "        "},
-      {"***", " 1,2.0", "-.00", "                  0", "    .500",
-       "   - 12.50", "20230229"},
+      {" 42", " 12.50", "0.25", "     123456789.1234", "  -1.500", "  12345.67",
+       "20231115"},
+      {"-7 ", "12.5  ", ".125", "1234567890123456789", " -0.000", "1234567.89",
+       "20240229"},
+      {"   ", "  -.50", "   ", "-1234567890123.5678", "1.5e3   ", "     -0.50",
+       "        "},
+      {"***", " 1,2.0", "-.00", "                  0", "    .500", "   - 12.50",
+       "20230229"},
       {"007", "-99.99", "9.99", " 00000000000000.0001", "12345.67",
        "  12.5    ", "2024 229"},
   };
@@ -457,9 +462,9 @@ TEST_F(DbfTest, EveryStoredFormReadsAsTheGeneralDecoders) {
         } else {
           double value = -1;
           ASSERT_EQ(kbddget(h, i, &value), kKbdOk);
-          EXPECT_EQ(std::bit_cast<uint64_t>(value),
-                    std::bit_cast<uint64_t>(
-                        DecodeNumberInGeneral(bytes, raw.size())))
+          EXPECT_EQ(
+              std::bit_cast<uint64_t>(value),
+              std::bit_cast<uint64_t>(DecodeNumberInGeneral(bytes, raw.size())))
               << '"' << raw << '"';
         }
       }

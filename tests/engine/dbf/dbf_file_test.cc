@@ -1,11 +1,11 @@
 // Data files as a whole: create and open in every dialect, the open checks,
 // records (read, append, rewrite, delete, recall), close, pack and the
 // block reader.
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "engine/core/coding.h"
 #include "engine/core/handle_table.h"
@@ -43,9 +43,10 @@ TEST_F(DbfTest, CreateThenOpenInEveryDialect) {
   for (uint16_t dialect = 1; dialect <= 9; ++dialect) {
     SCOPED_TRACE(dialect);
     bool has_float = dialect == 2 || dialect == 4 || dialect == 8;
-    std::vector<KbdFieldDef> defs = {FieldDef("name", 'c', 20), FieldDef("Born", 'D', 0),
-                                     FieldDef("QTY", 'N', 8, 2), FieldDef("OK", 'L', 0),
-                                     FieldDef("NOTES", 'M', 0)};
+    std::vector<KbdFieldDef> defs = {
+        FieldDef("name", 'c', 20), FieldDef("Born", 'D', 0),
+        FieldDef("QTY", 'N', 8, 2), FieldDef("OK", 'L', 0),
+        FieldDef("NOTES", 'M', 0)};
     if (has_float) defs.push_back(FieldDef("RATE", 'F', 10, 3));
     std::string path = dir_.File("t" + std::to_string(dialect) + ".dbf");
     kbdseterror(0);
@@ -59,8 +60,9 @@ TEST_F(DbfTest, CreateThenOpenInEveryDialect) {
     ASSERT_EQ(bytes.size(), header + 1);
     EXPECT_EQ(bytes[header - (dialect == 9 ? 32 : 1)], '\r');
     EXPECT_EQ(bytes.back(), '\x1A');
-    uint8_t expected_version = dialect == 2 ? 0x8B
-                               : (dialect == 4 || dialect == 8) ? 0xF5 : 0x83;
+    uint8_t expected_version = dialect == 2                     ? 0x8B
+                               : (dialect == 4 || dialect == 8) ? 0xF5
+                                                                : 0x83;
     EXPECT_EQ(static_cast<uint8_t>(bytes[0]), expected_version);
 
     int16_t h = -1;
@@ -118,7 +120,8 @@ TEST_F(DbfTest, CreateChecksDefinitions) {
   EXPECT_EQ(create({one}, 0), kKbdErrVersion);
   EXPECT_EQ(create({one}, 0x200 | 1), kKbdOk);  // the option bit is removed
   EXPECT_EQ(create(std::vector<KbdFieldDef>(129, one), 1), kKbdErrFieldCount);
-  EXPECT_EQ(create(std::vector<KbdFieldDef>(255, FieldDef("A", 'L', 1)), 2), kKbdOk);
+  EXPECT_EQ(create(std::vector<KbdFieldDef>(255, FieldDef("A", 'L', 1)), 2),
+            kKbdOk);
   EXPECT_EQ(create({FieldDef("", 'C', 5)}, 1), kKbdErrFieldName);
   EXPECT_EQ(create({FieldDef("ABCDEFGHIJK", 'C', 5)}, 1), kKbdErrFieldName);
   EXPECT_EQ(create({FieldDef("A", 'C', 0)}, 1), kKbdErrFieldSize);
@@ -132,10 +135,11 @@ TEST_F(DbfTest, CreateChecksDefinitions) {
   EXPECT_EQ(create({FieldDef("A", 'N', 19, 16)}, 1), kKbdErrDecimals);
   EXPECT_EQ(create({FieldDef("A", 'N', 19, 16)}, 2), kKbdOk);
   EXPECT_EQ(create({FieldDef("A", 'N', 1, 0)}, 1), kKbdOk);
-  EXPECT_EQ(create({FieldDef("A", 'C', 254), FieldDef("B", 'C', 254)}, 1), kKbdOk);
+  EXPECT_EQ(create({FieldDef("A", 'C', 254), FieldDef("B", 'C', 254)}, 1),
+            kKbdOk);
   std::vector<KbdFieldDef> wide(16, FieldDef("A", 'C', 250));
   EXPECT_EQ(create(wide, 1), kKbdErrRecordSize);  // past 4000 bytes
-  EXPECT_EQ(create(wide, 6), kKbdOk);            // 8192 in dialect 6
+  EXPECT_EQ(create(wide, 6), kKbdOk);             // 8192 in dialect 6
 
   // A C field of 300 in dialect 6: byte 16 = 44, byte 17 = 1.
   ASSERT_EQ(create({FieldDef("WIDE", 'C', 300)}, 6), kKbdOk);
@@ -229,11 +233,16 @@ TEST_F(DbfTest, OpenChecksHeaderAndDescriptors) {
     d.records.push_back(std::string(1 + f.length, ' '));
     return Write(name, d);
   };
-  EXPECT_EQ(Open(with_field({"I", 'I', 4, 0}, 0x03, "i.dbf"), 1, &h), kKbdErrVersion);
-  EXPECT_EQ(Open(with_field({"X", 'X', 4, 0}, 0x03, "x.dbf"), 1, &h), kKbdErrFieldType);
-  EXPECT_EQ(Open(with_field({"M", 'M', 10, 0}, 0x03, "m3.dbf"), 1, &h), kKbdErrVersion);
-  EXPECT_EQ(Open(with_field({"M", 'M', 10, 0}, 0x03, "m3f.dbf"), 4, &h), kKbdErrVersion);
-  ASSERT_EQ(Open(with_field({"M", 'm', 10, 0}, 0x83, "m83.dbf"), 1, &h), kKbdOk);
+  EXPECT_EQ(Open(with_field({"I", 'I', 4, 0}, 0x03, "i.dbf"), 1, &h),
+            kKbdErrVersion);
+  EXPECT_EQ(Open(with_field({"X", 'X', 4, 0}, 0x03, "x.dbf"), 1, &h),
+            kKbdErrFieldType);
+  EXPECT_EQ(Open(with_field({"M", 'M', 10, 0}, 0x03, "m3.dbf"), 1, &h),
+            kKbdErrVersion);
+  EXPECT_EQ(Open(with_field({"M", 'M', 10, 0}, 0x03, "m3f.dbf"), 4, &h),
+            kKbdErrVersion);
+  ASSERT_EQ(Open(with_field({"M", 'm', 10, 0}, 0x83, "m83.dbf"), 1, &h),
+            kKbdOk);
   ASSERT_EQ(kbddinfo(h, &info), kKbdOk);
   EXPECT_EQ(info.has_memo, 1);
   kbddclose(h);
@@ -241,9 +250,11 @@ TEST_F(DbfTest, OpenChecksHeaderAndDescriptors) {
   EXPECT_EQ(Open(n20, 1, &h), kKbdErrFieldSize);
   ASSERT_EQ(Open(n20, 2, &h), kKbdOk);
   kbddclose(h);
-  EXPECT_EQ(Open(with_field({"ELEVENCHARS", 'C', 4, 0}, 0x03, "name.dbf"), 1, &h),
-            kKbdErrFieldName);
-  ASSERT_EQ(Open(with_field({"lower", 'c', 4, 0}, 0x03, "lower.dbf"), 1, &h), kKbdOk);
+  EXPECT_EQ(
+      Open(with_field({"ELEVENCHARS", 'C', 4, 0}, 0x03, "name.dbf"), 1, &h),
+      kKbdErrFieldName);
+  ASSERT_EQ(Open(with_field({"lower", 'c', 4, 0}, 0x03, "lower.dbf"), 1, &h),
+            kKbdOk);
   int16_t number = -1;
   ASSERT_EQ(kbddfieldno(h, &number, "LoWeR"), kKbdOk);
   EXPECT_EQ(number, 0);
@@ -338,8 +349,14 @@ TEST_F(DbfTest, OpenAcceptsWhatRealWritersMake) {
 TEST_F(DbfTest, FileSizeWarning) {
   int16_t h = -1;
   RawDbf dbf = SmallFile(3);
-  ASSERT_EQ(Open(Write("exact.dbf", [&] { RawDbf d = dbf; d.end_marker = false; return d; }()),
-                 1, &h), kKbdOk);
+  ASSERT_EQ(Open(Write("exact.dbf",
+                       [&] {
+                         RawDbf d = dbf;
+                         d.end_marker = false;
+                         return d;
+                       }()),
+                 1, &h),
+            kKbdOk);
   kbddclose(h);
   ASSERT_EQ(Open(Write("marker.dbf", dbf), 1, &h), kKbdOk);
   kbddclose(h);
@@ -387,7 +404,8 @@ TEST_F(DbfTest, HandleChecksAndStickyErrors) {
 }
 
 TEST_F(DbfTest, AppendRewriteDeleteRecall) {
-  std::vector<KbdFieldDef> defs = {FieldDef("NAME", 'C', 10), FieldDef("QTY", 'N', 5, 2)};
+  std::vector<KbdFieldDef> defs = {FieldDef("NAME", 'C', 10),
+                                   FieldDef("QTY", 'N', 5, 2)};
   std::string path = dir_.File("a.dbf");
   ASSERT_EQ(kbddcreate(path.c_str(), 2, defs.data(), 1), kKbdOk);
   // Make the header date old, to see close stamp today's date.
@@ -592,9 +610,9 @@ TEST_F(DbfTest, SyncSwitch) {
 }
 
 TEST_F(DbfTest, BlockReader) {
-  EXPECT_EQ(RecordsPerBlock(17), 30u);    // 8 * 17 < 512: as many as fit
+  EXPECT_EQ(RecordsPerBlock(17), 30u);  // 8 * 17 < 512: as many as fit
   EXPECT_EQ(RecordsPerBlock(100), 8u);
-  EXPECT_EQ(RecordsPerBlock(3000), 5u);   // 8 * 3000 > 16384
+  EXPECT_EQ(RecordsPerBlock(3000), 5u);  // 8 * 3000 > 16384
   EXPECT_EQ(RecordsPerBlock(20000), 1u);
 
   RawDbf dbf = SmallFile(70);

@@ -2,14 +2,14 @@
 // of numbers, dates, logicals, memo numbers and date-times.
 #include "engine/dbf/dbf_format.h"
 
+#include <gtest/gtest.h>
+
 #include <array>
 #include <bit>
 #include <cmath>
 #include <cstring>
 #include <random>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "engine/core/coding.h"
 #include "engine/dates/date_format.h"
@@ -24,7 +24,8 @@ std::string Text(const uint8_t* p, size_t n) {
 
 TEST(DbfFormatTest, HeaderAndDescriptorRoundTrip) {
   std::array<uint8_t, kDbfHeaderSize> raw{};
-  for (size_t i = 0; i < raw.size(); ++i) raw[i] = static_cast<uint8_t>(i * 7 + 1);
+  for (size_t i = 0; i < raw.size(); ++i)
+    raw[i] = static_cast<uint8_t>(i * 7 + 1);
   DbfHeader h = DbfHeader::DecodeFrom(raw);
   EXPECT_EQ(h.version, raw[0]);
   EXPECT_EQ(h.record_count, GetLe32(raw.data() + 4));
@@ -67,10 +68,16 @@ TEST(DbfFormatTest, CurrencyCutsTheDecimalValue) {
   struct Case {
     double value;
     int64_t stored;
-  } cases[] = {{12.3456, 123456}, {1.23456, 12345}, {-1.23456, -12345},
-               {-3.25, -32500},   {5, 50000},       {0.00009, 0},
-               {0.0001, 1},       {1e14, 1000000000000000000},
-               {-9.2e14, -9200000000000000000}, {0.1 + 0.2, 3000}};
+  } cases[] = {{12.3456, 123456},
+               {1.23456, 12345},
+               {-1.23456, -12345},
+               {-3.25, -32500},
+               {5, 50000},
+               {0.00009, 0},
+               {0.0001, 1},
+               {1e14, 1000000000000000000},
+               {-9.2e14, -9200000000000000000},
+               {0.1 + 0.2, 3000}};
   for (const Case& c : cases) {
     int64_t stored = -1;
     EXPECT_EQ(EncodeCurrency(c.value, &stored), kKbdOk) << c.value;
@@ -201,21 +208,26 @@ TEST(DbfFormatTest, Dates) {
   ASSERT_EQ(DecodeDate(leap, 8, kDateFormatGerman4, out), kKbdOk);
   EXPECT_STREQ(out, "29.02.2024");
   ASSERT_EQ(DecodeDate(reinterpret_cast<const uint8_t*>("        "), 8,
-                       kDateFormatGregorian4, out), kKbdOk);
+                       kDateFormatGregorian4, out),
+            kKbdOk);
   EXPECT_STREQ(out, "          ");  // the format's length in blanks
   ASSERT_EQ(DecodeDate(reinterpret_cast<const uint8_t*>(" 0240229"), 8,
-                       kDateFormatDmyPacked, out), kKbdOk);
+                       kDateFormatDmyPacked, out),
+            kKbdOk);
   EXPECT_STREQ(out, "      ");  // a blank first byte is a blank date
   ASSERT_EQ(DecodeDate(reinterpret_cast<const uint8_t*>("\0\0\0\0\0\0\0\0"), 8,
-                       kDateFormatYmd, out), kKbdOk);
+                       kDateFormatYmd, out),
+            kKbdOk);
   EXPECT_STREQ(out, "        ");
   EXPECT_EQ(DecodeDate(reinterpret_cast<const uint8_t*>("NotAYear"), 8,
-                       kDateFormatYmd, out), kKbdErrDate);
+                       kDateFormatYmd, out),
+            kKbdErrDate);
   EXPECT_EQ(DecodeDate(leap, 8, 16, out), kKbdErrCommand);
 
   uint8_t field[10];
   std::memcpy(field, "xxxxxxxxxx", 10);
-  EXPECT_EQ(EncodeDate("31.02.2024", kDateFormatGerman4, field, 8), kKbdErrDate);
+  EXPECT_EQ(EncodeDate("31.02.2024", kDateFormatGerman4, field, 8),
+            kKbdErrDate);
   EXPECT_EQ(EncodeDate("20240229", kDateFormatYmd, field, 6), kKbdErrData);
   EXPECT_EQ(Text(field, 10), "xxxxxxxxxx");
   EXPECT_EQ(EncodeDate("29.02.2024", kDateFormatGerman4, field, 10), kKbdOk);
@@ -227,9 +239,12 @@ TEST(DbfFormatTest, Dates) {
 }
 
 TEST(DbfFormatTest, LogicalsAndMemoNumbers) {
-  for (int c : {int{'T'}, int{'t'}, int{'Y'}, int{'y'}, int{'1'}, 1}) EXPECT_EQ(DecodeLogical(static_cast<uint8_t>(c)), 1);
-  for (int c : {int{'F'}, int{'f'}, int{'N'}, int{'n'}, int{'0'}, 0}) EXPECT_EQ(DecodeLogical(static_cast<uint8_t>(c)), 0);
-  for (int c : {' ', '?', 'x'}) EXPECT_EQ(DecodeLogical(static_cast<uint8_t>(c)), '?');
+  for (int c : {int{'T'}, int{'t'}, int{'Y'}, int{'y'}, int{'1'}, 1})
+    EXPECT_EQ(DecodeLogical(static_cast<uint8_t>(c)), 1);
+  for (int c : {int{'F'}, int{'f'}, int{'N'}, int{'n'}, int{'0'}, 0})
+    EXPECT_EQ(DecodeLogical(static_cast<uint8_t>(c)), 0);
+  for (int c : {' ', '?', 'x'})
+    EXPECT_EQ(DecodeLogical(static_cast<uint8_t>(c)), '?');
   uint8_t stored = 'x';
   EXPECT_EQ(EncodeLogical('y', &stored), kKbdOk);
   EXPECT_EQ(stored, 'T');
@@ -260,7 +275,8 @@ TEST(DbfFormatTest, DateTimes) {
   uint8_t field[8];
   char out[kDbfDateTimeTextLength + 1];
   ASSERT_EQ(EncodeDateTime("20240229133005123", field), kKbdOk);
-  EXPECT_EQ(GetLe32(field), static_cast<uint32_t>(DateToJulianDay(2024, 2, 29)));
+  EXPECT_EQ(GetLe32(field),
+            static_cast<uint32_t>(DateToJulianDay(2024, 2, 29)));
   EXPECT_EQ(GetLe32(field), 2460370u);
   EXPECT_EQ(GetLe32(field + 4), 48605000u);  // to the whole second
   ASSERT_EQ(DecodeDateTime(field, out), kKbdOk);

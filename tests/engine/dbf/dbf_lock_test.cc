@@ -1,10 +1,10 @@
 // File and record locks of data files: between two handles of this
 // process, and against a second process run in lockstep through pipes.
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "tests/engine/dbf/dbf_test_util.h"
 #include "tests/support/test_support.h"
@@ -39,7 +39,8 @@ TEST_F(DbfTest, LocksBetweenHandles) {
   ASSERT_EQ(kbddlockrec(a, 2, kKbdLockRec), kKbdOk);
   EXPECT_EQ(kbddlockrec(a, 2, kKbdLockRec), kKbdOk);      // already listed
   EXPECT_EQ(kbddlockrec(a, 2, kKbdLockRecTest), kKbdOk);  // ours
-  EXPECT_EQ(Fresh([&] { return kbddlockrec(b, 2, kKbdLockRec); }), kKbdErrLockViolation);
+  EXPECT_EQ(Fresh([&] { return kbddlockrec(b, 2, kKbdLockRec); }),
+            kKbdErrLockViolation);
   EXPECT_EQ(Fresh([&] { return kbddlockrec(b, 2, kKbdLockRecTest); }),
             kKbdErrLockViolation);
   EXPECT_EQ(kbddlockrec(b, 3, kKbdLockRecTest), kKbdOk);  // test holds nothing
@@ -53,7 +54,8 @@ TEST_F(DbfTest, LocksBetweenHandles) {
   EXPECT_EQ(kbddlockrec(a, 1, 99), kKbdOk);  // other modes do nothing
 
   // The list grows past its first 64 entries; unlocking all frees each.
-  for (uint32_t n = 1; n <= 200; ++n) ASSERT_EQ(kbddlockrec(a, n, kKbdLockRec), kKbdOk);
+  for (uint32_t n = 1; n <= 200; ++n)
+    ASSERT_EQ(kbddlockrec(a, n, kKbdLockRec), kKbdOk);
   EXPECT_EQ(Fresh([&] { return kbddlockrec(b, 150, kKbdLockRec); }),
             kKbdErrLockViolation);
   ASSERT_EQ(kbddlockrec(a, 0, kKbdLockRecUnlock), kKbdOk);
@@ -62,7 +64,8 @@ TEST_F(DbfTest, LocksBetweenHandles) {
 
   // File lock mode 2 excludes record locks and other file locks.
   ASSERT_EQ(kbddlock(a, 2), kKbdOk);
-  EXPECT_EQ(Fresh([&] { return kbddlockrec(b, 1, kKbdLockRec); }), kKbdErrLockViolation);
+  EXPECT_EQ(Fresh([&] { return kbddlockrec(b, 1, kKbdLockRec); }),
+            kKbdErrLockViolation);
   EXPECT_EQ(Fresh([&] { return kbddlock(b, 1); }), kKbdErrLockViolation);
   EXPECT_EQ(Fresh([&] { return kbddlock(b, 4); }), kKbdErrLockViolation);
   EXPECT_EQ(kbddunlock(a, 2), kKbdOk);
@@ -103,20 +106,29 @@ TEST_F(DbfTest, LocksBetweenProcesses) {
     kbdseterror(0);
     uint32_t recno = 0;
     switch (step) {
-      case 1: return Answer(kbddopenx(&child_handle, path.c_str(), 0x400 | 1));
-      case 2: return Answer(kbddlockrec(child_handle, 2, kKbdLockRec));
-      case 3: return Answer(kbddlockrec(child_handle, 3, kKbdLockRec));
-      case 4: return Answer(kbddlockrec(child_handle, 2, kKbdLockRecUnlock));
-      case 5: return Answer(kbddlockrec(child_handle, 1, kKbdLockRec));
-      case 6: return Answer(kbddlockrec(child_handle, 0, kKbdLockRecUnlock));
+      case 1:
+        return Answer(kbddopenx(&child_handle, path.c_str(), 0x400 | 1));
+      case 2:
+        return Answer(kbddlockrec(child_handle, 2, kKbdLockRec));
+      case 3:
+        return Answer(kbddlockrec(child_handle, 3, kKbdLockRec));
+      case 4:
+        return Answer(kbddlockrec(child_handle, 2, kKbdLockRecUnlock));
+      case 5:
+        return Answer(kbddlockrec(child_handle, 1, kKbdLockRec));
+      case 6:
+        return Answer(kbddlockrec(child_handle, 0, kKbdLockRecUnlock));
       case 7:
         if (kbddlock(child_handle, 2) != kKbdOk) return 255;
         if (kbddread(child_handle, 1) != kKbdOk) return 254;
-        if (kbddwrite(child_handle, &recno, kKbdWriteAppend) != kKbdOk) return 253;
+        if (kbddwrite(child_handle, &recno, kKbdWriteAppend) != kKbdOk)
+          return 253;
         kbddunlock(child_handle, 2);
         return static_cast<int>(recno);
-      case 8: return Answer(kbddclose(child_handle));
-      default: return 250;
+      case 8:
+        return Answer(kbddclose(child_handle));
+      default:
+        return 250;
     }
   });
   const int kViolation = Answer(kKbdErrLockViolation);
@@ -127,7 +139,8 @@ TEST_F(DbfTest, LocksBetweenProcesses) {
 
   // A record locked by one process cannot be locked by the other.
   ASSERT_EQ(child.Run(2), 0);
-  EXPECT_EQ(Fresh([&] { return kbddlockrec(h, 2, kKbdLockRec); }), kKbdErrLockViolation);
+  EXPECT_EQ(Fresh([&] { return kbddlockrec(h, 2, kKbdLockRec); }),
+            kKbdErrLockViolation);
   EXPECT_EQ(Fresh([&] { return kbddlockrec(h, 2, kKbdLockRecTest); }),
             kKbdErrLockViolation);
   ASSERT_EQ(kbddlockrec(h, 3, kKbdLockRec), kKbdOk);
@@ -169,21 +182,22 @@ TEST_F(DbfTest, AppendsOfManyProcessesTakeTurns) {
   KbdFieldDef defs[] = {FieldDef("WHO", 'N', 2), FieldDef("SEQ", 'N', 5)};
   ASSERT_EQ(kbddcreate(path.c_str(), 2, defs, kKbdDbase3), kKbdOk);
   constexpr int kWriters = 4, kAppends = 2000;
-  std::vector<int> results = qx::testing::RunChildrenTogether(kWriters, [&](int who) {
-    int16_t h = -1;
-    kbdsetsync(0);
-    // The others' appends go on meanwhile: the open must neither fail nor
-    // warn about the size.
-    if (kbddopenx(&h, path.c_str(), 0x400 | kKbdDbase3) != kKbdOk) return 1;
-    for (int n = 0; n < kAppends; ++n) {
-      double w = who, seq = n;
-      uint32_t recno = 0;
-      if (kbddput(h, 0, &w) != kKbdOk || kbddput(h, 1, &seq) != kKbdOk ||
-          kbddwrite(h, &recno, kKbdWriteAppend) != kKbdOk)
-        return 2;
-    }
-    return kbddclose(h) == kKbdOk ? 0 : 3;
-  });
+  std::vector<int> results =
+      qx::testing::RunChildrenTogether(kWriters, [&](int who) {
+        int16_t h = -1;
+        kbdsetsync(0);
+        // The others' appends go on meanwhile: the open must neither fail nor
+        // warn about the size.
+        if (kbddopenx(&h, path.c_str(), 0x400 | kKbdDbase3) != kKbdOk) return 1;
+        for (int n = 0; n < kAppends; ++n) {
+          double w = who, seq = n;
+          uint32_t recno = 0;
+          if (kbddput(h, 0, &w) != kKbdOk || kbddput(h, 1, &seq) != kKbdOk ||
+              kbddwrite(h, &recno, kKbdWriteAppend) != kKbdOk)
+            return 2;
+        }
+        return kbddclose(h) == kKbdOk ? 0 : 3;
+      });
   EXPECT_EQ(results, std::vector<int>(kWriters, 0));
 
   int16_t h = -1;

@@ -4,13 +4,13 @@
 #ifndef QX_TESTS_ENGINE_DBF_DBF_TEST_UTIL_H_
 #define QX_TESTS_ENGINE_DBF_DBF_TEST_UTIL_H_
 
-#include <cstdint>
+#include <gtest/gtest.h>
+
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "engine/core/coding.h"
 #include "qx/engine.h"
@@ -23,9 +23,9 @@ namespace qx::engine::testing {
 struct RawField {
   std::string name;
   char type;
-  uint8_t length;    // descriptor byte 16
-  uint8_t decimals;  // descriptor byte 17
-  uint8_t flags = 0; // descriptor byte 18
+  uint8_t length;     // descriptor byte 16
+  uint8_t decimals;   // descriptor byte 17
+  uint8_t flags = 0;  // descriptor byte 18
 };
 
 // A data file as bytes: header, descriptors, terminator, records, marker.
@@ -37,8 +37,8 @@ struct RawDbf {
   // Bytes between the descriptors and record 1: 0x0D by default.
   std::string terminator = "\r";
   bool end_marker = true;
-  int record_size_adjust = 0;  // to build a wrong record size
-  int record_count_adjust = 0; // header count minus the records written
+  int record_size_adjust = 0;   // to build a wrong record size
+  int record_count_adjust = 0;  // header count minus the records written
 
   uint16_t RecordSize() const {
     int size = 1;

@@ -3,6 +3,8 @@
 // branches not taken, the built-in functions, Clipper and dBASE rules, the
 // term limit, nesting, the stored form of index expressions, and random
 // texts.
+#include "engine/expr/expression.h"
+
 #include <gtest/gtest.h>
 
 #include <charconv>
@@ -12,7 +14,6 @@
 #include <string_view>
 
 #include "engine/core/last_error.h"
-#include "engine/expr/expression.h"
 #include "engine/expr/extensions.h"
 #include "tests/engine/expr/fake_field_source.h"
 
@@ -69,8 +70,7 @@ class ExpressionTest : public ::testing::Test {
                     : value.type == 'M' ? value.block
                                         : value.number;
     char digits[32];
-    return shown.append(digits,
-                        std::to_chars(digits, digits + 32, number).ptr);
+    return shown.append(digits, std::to_chars(digits, digits + 32, number).ptr);
   }
 
   struct Case {
@@ -129,7 +129,7 @@ TEST_F(ExpressionTest, CombinationsAndTokens) {
       {"ABCDEFGHIJK+NAME", kBad},
       {"LEFT(ABCDEFGHIJK,2)", kBad},
       {"NAME+ABCDEFGHIJK", "C:" + kName + "ABCDEFGHIJ"},
-      {"longfieldxyz", "C:L"},  // cut, then found as a field
+      {"longfieldxyz", "C:L"},           // cut, then found as a field
       {"12345678901", "N:12345678901"},  // numbers are not cut
       // Empty tokens.
       {"", kBad},
@@ -217,7 +217,7 @@ TEST_F(ExpressionTest, OperatorsAndPrecedence) {
       {"-7%3", "N:-1"},
       {"2^3^2", "N:64"},  // left to right
       {"2**3", "N:8"},
-      {"-2^2", "N:4"},    // signs bind first
+      {"-2^2", "N:4"},  // signs bind first
       {"--PRICE", "N:12.5"},
       {"-(PRICE)", "N:-12.5"},
       {"RATE*2", "F:2.5"},  // the left operand gives the type
@@ -293,9 +293,9 @@ TEST_F(ExpressionTest, LiteralsKeepTheirBlanksAndCase) {
       {"NAME = 'john Smith'", "L:1"},
   });
   std::string stored;
-  ASSERT_EQ(NormaliseKeyExpression(" upper( name ) = 'a b' .and. [x y] ",
-                                   &stored),
-            kKbdOk);
+  ASSERT_EQ(
+      NormaliseKeyExpression(" upper( name ) = 'a b' .and. [x y] ", &stored),
+      kKbdOk);
   EXPECT_EQ(stored, "UPPER(NAME)='a b'.AND.[x y]");
 }
 
@@ -419,13 +419,14 @@ TEST_F(ExpressionTest, TermLimitAndNesting) {
   EXPECT_EQ(Show("NAME+CITY+ZONE", 2), "C:" + kName + kCity);
   EXPECT_EQ(Show("NAME+CITY", -5), "C:" + kName + kCity);
   EXPECT_EQ(Show("NAME+)", 1), "C:" + kName);  // the rest is never read
-  EXPECT_EQ(Show("NAME", 0), kBad);              // no term, no value
+  EXPECT_EQ(Show("NAME", 0), kBad);            // no term, no value
   // The limit counts the terms of the leftmost sum at the top level.
   EXPECT_EQ(Show("LEFT(NAME,4)-CITY+ZONE", 1), "C:john");
   EXPECT_EQ(Show("-PRICE+TAX", 1), "N:-12.5");
   EXPECT_EQ(Show("NAME+CITY=ZONE", 2), "C:" + kName + kCity);
   EXPECT_EQ(Show("NAME+CITY=ZONE", 3), "L:0");  // past the sum: all of it
-  EXPECT_EQ(Show("UPPER(NAME+CITY)+ZONE", 1), "C:JOHN SMITH          PARIS          ");
+  EXPECT_EQ(Show("UPPER(NAME+CITY)+ZONE", 1),
+            "C:JOHN SMITH          PARIS          ");
   EXPECT_EQ(Show("LEFT(NAME,4)CITY", 1), "C:john");  // unjoined terms count
 
   std::string deep = "NAME";
@@ -463,12 +464,13 @@ TEST_F(ExpressionTest, StoredFormOfIndexExpressions) {
 // status, never a crash (the sanitizer build checks memory).
 TEST_F(ExpressionTest, RandomTextsGiveValueOrStatus) {
   const char* kPieces[] = {
-      "NAME", "CITY",  "PRICE", "BIRTH", "DONE",   "NOTES",  "SUBSTR(",
-      "LEFT(", "RIGHT(", "STR(", "DTOC(", "DTOS(", "UPPER(", "LOWER(",
-      "(",    ")",     ",",     "+",     "1",      "-20",    "3.5",
-      "X",    " ",     "ABCDEFGHIJKL", "NODATE", "99999999999",
-      "-",    "*",     "/",     "=",     "<>",     ".AND.", ".NOT.",
-      "'a'",  "[",     "IIF(",  "$",     ".T.",    "PADL(", "DESCEND("};
+      "NAME",    "CITY",        "PRICE",  "BIRTH",   "DONE",  "NOTES",
+      "SUBSTR(", "LEFT(",       "RIGHT(", "STR(",    "DTOC(", "DTOS(",
+      "UPPER(",  "LOWER(",      "(",      ")",       ",",     "+",
+      "1",       "-20",         "3.5",    "X",       " ",     "ABCDEFGHIJKL",
+      "NODATE",  "99999999999", "-",      "*",       "/",     "=",
+      "<>",      ".AND.",       ".NOT.",  "'a'",     "[",     "IIF(",
+      "$",       ".T.",         "PADL(",  "DESCEND("};
   unsigned seed = 20240229;
   if (const char* env = std::getenv("QX_TEST_SEED")) seed = std::atoi(env);
   SCOPED_TRACE("seed " + std::to_string(seed));

@@ -1,6 +1,8 @@
 // Extension functions of key expressions: installing a table with
 // kbdinitx, the binary search, the calling convention and the context
 // calls.
+#include "engine/expr/extensions.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,7 +12,6 @@
 
 #include "engine/core/last_error.h"
 #include "engine/expr/expression.h"
-#include "engine/expr/extensions.h"
 #include "tests/engine/expr/fake_field_source.h"
 
 namespace qx::engine {
@@ -252,8 +253,8 @@ TEST_F(ExtensionsTest, TableRules) {
 
 TEST_F(ExtensionsTest, BinarySearchFindsEveryName) {
   // Names of different lengths around each other in byte order.
-  std::vector<std::string> names = {"A(", "AB(", "ABC(", "B(", "BA(",
-                                    "M1(", "M10(", "M2(", "Z(", "ZZZZZZ("};
+  std::vector<std::string> names = {"A(",  "AB(",  "ABC(", "B(", "BA(",
+                                    "M1(", "M10(", "M2(",  "Z(", "ZZZZZZ("};
   for (int i = 0; i < 40; ++i) names.push_back("F" + std::to_string(i) + "(");
   std::sort(names.begin(), names.end());
   std::vector<KbdExtFunction> table;
@@ -265,8 +266,8 @@ TEST_F(ExtensionsTest, BinarySearchFindsEveryName) {
     ASSERT_NE(entry, nullptr) << name;
     EXPECT_EQ(entry->name, name);
   }
-  for (std::string_view miss : {"", "A", "AB", "ABCD(", "F(", "F40(", "M3(",
-                                "ZZ(", "(", "NAME"}) {
+  for (std::string_view miss :
+       {"", "A", "AB", "ABCD(", "F(", "F40(", "M3(", "ZZ(", "(", "NAME"}) {
     EXPECT_EQ(FindExtension(miss), nullptr) << miss;
   }
 }

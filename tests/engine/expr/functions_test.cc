@@ -1,6 +1,8 @@
 // The built-in functions' computations: bounded SUBSTR, LEFT and RIGHT,
 // STR's rounding and overflow, ASCII-only case changes, the decimal
 // rounding of Clipper rules, VAL, the trims, pads and DESCEND.
+#include "engine/expr/functions.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,7 +16,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/expr/functions.h"
 #include "qx/engine.h"
 
 namespace qx::engine {
@@ -27,12 +28,18 @@ TEST(FunctionsTest, PositionsAreBoundedByTheText) {
     const char* expected;
   };
   const Case kCases[] = {
-      {1, std::nullopt, "abcdef"}, {3, std::nullopt, "cdef"},
-      {6, std::nullopt, "f"},      {7, std::nullopt, ""},
-      {0, 2, "ab"},                {-100, 3, "abc"},
-      {2, 3, "bcd"},               {4, 100, "def"},
-      {2, 0, ""},                  {2, -5, ""},
-      {INT32_MAX, INT32_MAX, ""},  {INT32_MIN, INT32_MAX, "abcdef"},
+      {1, std::nullopt, "abcdef"},
+      {3, std::nullopt, "cdef"},
+      {6, std::nullopt, "f"},
+      {7, std::nullopt, ""},
+      {0, 2, "ab"},
+      {-100, 3, "abc"},
+      {2, 3, "bcd"},
+      {4, 100, "def"},
+      {2, 0, ""},
+      {2, -5, ""},
+      {INT32_MAX, INT32_MAX, ""},
+      {INT32_MIN, INT32_MAX, "abcdef"},
   };
   for (const Case& c : kCases) {
     EXPECT_EQ(Substring("abcdef", c.start, c.count), c.expected)
@@ -58,26 +65,26 @@ TEST(FunctionsTest, StrRoundsHalvesAwayAndStarsOverflow) {
   const double kInf = std::numeric_limits<double>::infinity();
   const Case kCases[] = {
       {12.5, 8, 2, "   12.50"},
-      {12.5, 10, 0, "        13"},   // a tie rounds away from zero
+      {12.5, 10, 0, "        13"},  // a tie rounds away from zero
       {-12.5, 10, 0, "       -13"},
       {13.5, 4, 0, "  14"},
       {0.125, 5, 2, " 0.13"},
-      {2.675, 5, 2, " 2.67"},         // held as 2.67499999...: no tie
-      {1.005, 5, 2, " 1.00"},         // held as 1.00499999...
+      {2.675, 5, 2, " 2.67"},  // held as 2.67499999...: no tie
+      {1.005, 5, 2, " 1.00"},  // held as 1.00499999...
       {0.5, 1, 0, "1"},
       {-0.5, 2, 0, "-1"},
-      {-0.4, 3, 0, "  0"},            // no sign on a zero
+      {-0.4, 3, 0, "  0"},  // no sign on a zero
       {-0.0, 4, 1, " 0.0"},
       {-0.001, 5, 2, " 0.00"},
       {99999, 5, 0, "99999"},
       {-9999, 5, 0, "-9999"},
       {-99999, 5, 0, "*****"},
       {1e10, 5, 0, "*****"},
-      {1.5, 3, 5, "***"},             // the decimals alone overflow
+      {1.5, 3, 5, "***"},  // the decimals alone overflow
       {1.5, 2, 1, "**"},
       {kInf, 4, 0, "****"},
       {std::nan(""), 3, 0, "***"},
-      {1e308, 255, 0, nullptr},       // 309 digits: too wide
+      {1e308, 255, 0, nullptr},  // 309 digits: too wide
       {123456789.0, 10, 0, " 123456789"},
   };
   for (const Case& c : kCases) {
@@ -85,8 +92,8 @@ TEST(FunctionsTest, StrRoundsHalvesAwayAndStarsOverflow) {
     ASSERT_EQ(FormatNumber(c.number, c.length, c.decimals, &out), kKbdOk);
     EXPECT_EQ(out.size(), static_cast<size_t>(c.length));
     if (c.expected != nullptr) {
-      EXPECT_EQ(out, c.expected) << c.number << "," << c.length << ","
-                                 << c.decimals;
+      EXPECT_EQ(out, c.expected)
+          << c.number << "," << c.length << "," << c.decimals;
     } else {
       EXPECT_EQ(out, std::string(255, '*'));
     }
@@ -94,8 +101,7 @@ TEST(FunctionsTest, StrRoundsHalvesAwayAndStarsOverflow) {
   std::string out = "unchanged";
   EXPECT_EQ(FormatNumber(1, 0, 0, &out), kKbdErrKeyExpression);
   EXPECT_EQ(FormatNumber(1, -1, 0, &out), kKbdErrKeyExpression);
-  EXPECT_EQ(FormatNumber(1, kStrMaxLength + 1, 0, &out),
-            kKbdErrKeyExpression);
+  EXPECT_EQ(FormatNumber(1, kStrMaxLength + 1, 0, &out), kKbdErrKeyExpression);
   EXPECT_EQ(FormatNumber(1, 5, -1, &out), kKbdErrKeyExpression);
   EXPECT_EQ(out, "unchanged");
 }
@@ -107,10 +113,10 @@ TEST(FunctionsTest, DecimalRoundingFollowsTheShortestDecimalText) {
     double rounded;
   };
   const Case kCases[] = {
-      {2.675, 2, 2.68},   {1.005, 2, 1.01},     {-2.675, 2, -2.68},
-      {2.5, 0, 3},        {-2.5, 0, -3},        {0.4, 0, 0},
-      {1234.5, -2, 1200}, {1250, -2, 1300},     {49.99, -2, 0},
-      {99.95, 1, 100},    {9.999, 2, 10},       {0.000125, 5, 0.00013},
+      {2.675, 2, 2.68},   {1.005, 2, 1.01},       {-2.675, 2, -2.68},
+      {2.5, 0, 3},        {-2.5, 0, -3},          {0.4, 0, 0},
+      {1234.5, -2, 1200}, {1250, -2, 1300},       {49.99, -2, 0},
+      {99.95, 1, 100},    {9.999, 2, 10},         {0.000125, 5, 0.00013},
       {1e300, 2, 1e300},  {123.456, 10, 123.456},
   };
   for (const Case& c : kCases)
@@ -122,7 +128,7 @@ TEST(FunctionsTest, DecimalRoundingFollowsTheShortestDecimalText) {
   ASSERT_EQ(FormatNumber(-0.004, 5, 2, &out, Rounding::kDecimalText), kKbdOk);
   EXPECT_EQ(out, " 0.00");  // no sign on a zero
   ASSERT_EQ(FormatNumber(99.95, 4, 1, &out, Rounding::kDecimalText), kKbdOk);
-  EXPECT_EQ(out, "****");   // 100.0 does not fit
+  EXPECT_EQ(out, "****");  // 100.0 does not fit
   ASSERT_EQ(FormatNumber(12, 6, 3, &out, Rounding::kDecimalText), kKbdOk);
   EXPECT_EQ(out, "12.000");
 }
@@ -199,14 +205,36 @@ std::string PlainRoundedFixed(double magnitude, int32_t decimals) {
 }
 
 TEST(FunctionsTest, RoundedFixedGivesThePlainRoundingsText) {
-  std::vector<double> values = {0.0,     0.5,      0.05,   0.005,  1.5,
-                                2.675,   9.995,    99.995, 999.5,  0.0949,
-                                670.5,   1e15,     1e21,   1e22,   123456789.125,
-                                5e-324,  1e-300,   std::numeric_limits<double>::max(), 99999999.995,
-                                0.99999, 9.999999999999999e22,
-                                0.1 + 0.2, 0.7, 1e-15, 1.5e-15, 1e-16,
-                                999999999999999.0, 999999999999999.9,
-                                99999999999999.99, 123456789012.345678};
+  std::vector<double> values = {0.0,
+                                0.5,
+                                0.05,
+                                0.005,
+                                1.5,
+                                2.675,
+                                9.995,
+                                99.995,
+                                999.5,
+                                0.0949,
+                                670.5,
+                                1e15,
+                                1e21,
+                                1e22,
+                                123456789.125,
+                                5e-324,
+                                1e-300,
+                                std::numeric_limits<double>::max(),
+                                99999999.995,
+                                0.99999,
+                                9.999999999999999e22,
+                                0.1 + 0.2,
+                                0.7,
+                                1e-15,
+                                1.5e-15,
+                                1e-16,
+                                999999999999999.0,
+                                999999999999999.9,
+                                99999999999999.99,
+                                123456789012.345678};
   std::mt19937_64 rng(18);
   for (int i = 0; i < 20000; ++i) {
     // Whole cents and tenths of cents, and doubles of every magnitude.
@@ -219,8 +247,8 @@ TEST(FunctionsTest, RoundedFixedGivesThePlainRoundingsText) {
   }
   char out[kRoundedFixedSize];
   for (double v : values) {
-    for (int32_t decimals : {-400, -20, -3, -1, 0, 1, 2, 3, 4, 8, 15, 20,
-                             kStrMaxLength}) {
+    for (int32_t decimals :
+         {-400, -20, -3, -1, 0, 1, 2, 3, 4, 8, 15, 20, kStrMaxLength}) {
       std::string expected = PlainRoundedFixed(v, decimals);
       ASSERT_EQ(std::string(out, RoundedFixedTo(v, decimals, out)), expected)
           << v << " at " << decimals;

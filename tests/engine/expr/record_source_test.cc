@@ -1,6 +1,8 @@
 // Key expressions on real data files: kbddeval end to end, the key and
 // FOR condition of a record for the index modules, the rules by dialect,
 // and the handle and pointer checks.
+#include "engine/expr/record_source.h"
+
 #include <gtest/gtest.h>
 
 #include <charconv>
@@ -10,7 +12,6 @@
 #include "engine/core/last_error.h"
 #include "engine/dates/date_format.h"
 #include "engine/expr/extensions.h"
-#include "engine/expr/record_source.h"
 #include "qx/engine.h"
 #include "tests/support/test_support.h"
 
@@ -112,14 +113,12 @@ class RecordSourceTest : public ::testing::Test {
     kbdfree(value);
     if (type == 'C' || type == 'D') return shown;
     char digits[32];
-    return shown.append(digits,
-                        std::to_chars(digits, digits + 32, number).ptr);
+    return shown.append(digits, std::to_chars(digits, digits + 32, number).ptr);
   }
 
   int16_t Key(const char* text, NumericKeyRule rule, KeyValue* key) {
     kbdseterror(kKbdOk);
-    return RunOperation(
-        [&] { return EvaluateKey(handle_, text, rule, key); });
+    return RunOperation([&] { return EvaluateKey(handle_, text, rule, key); });
   }
 
   qx::testing::TempDir dir_;
@@ -189,15 +188,13 @@ TEST_F(RecordSourceTest, ChecksHandleAndPointers) {
   for (int16_t bad : {-1, 500, 1019}) {
     kbdseterror(kKbdOk);
     value = &handle_;
-    EXPECT_EQ(kbddeval(bad, "NAME", -1, &value, &type, &length),
-              kKbdErrHandle);
+    EXPECT_EQ(kbddeval(bad, "NAME", -1, &value, &type, &length), kKbdErrHandle);
     EXPECT_EQ(value, nullptr);
   }
   // The sticky last error: nothing runs until it is cleared.
   kbdseterror(kKbdErrRead);
   value = &handle_;
-  EXPECT_EQ(kbddeval(handle_, "NAME", -1, &value, &type, &length),
-            kKbdErrRead);
+  EXPECT_EQ(kbddeval(handle_, "NAME", -1, &value, &type, &length), kKbdErrRead);
   EXPECT_EQ(value, nullptr);
 }
 

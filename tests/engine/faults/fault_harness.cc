@@ -22,24 +22,36 @@ std::optional<Kind> lock_fault_run;
 
 const char* OpName(Op op) {
   switch (op) {
-    case Op::kRead: return "read";
-    case Op::kWrite: return "write";
-    case Op::kFlush: return "flush";
-    case Op::kLock: return "lock";
-    case Op::kRename: return "rename";
-    case Op::kRemove: return "remove";
-    case Op::kOpen: return "open";
-    case Op::kAllocate: return "allocate";
+    case Op::kRead:
+      return "read";
+    case Op::kWrite:
+      return "write";
+    case Op::kFlush:
+      return "flush";
+    case Op::kLock:
+      return "lock";
+    case Op::kRename:
+      return "rename";
+    case Op::kRemove:
+      return "remove";
+    case Op::kOpen:
+      return "open";
+    case Op::kAllocate:
+      return "allocate";
   }
   return "?";
 }
 
 const char* KindName(Kind kind) {
   switch (kind) {
-    case Kind::kFail: return " failing";
-    case Kind::kShort: return " short";
-    case Kind::kRefuse: return " refused";
-    case Kind::kExit: return " killed";
+    case Kind::kFail:
+      return " failing";
+    case Kind::kShort:
+      return " short";
+    case Kind::kRefuse:
+      return " refused";
+    case Kind::kExit:
+      return " killed";
   }
   return "?";
 }
@@ -127,16 +139,14 @@ bool FaultTest::CountOperations(const FaultPath& path,
   return !HasFailure();
 }
 
-FaultTally FaultTest::RunEveryFault(const FaultPath& path,
-                                    std::vector<Op> skip,
+FaultTally FaultTest::RunEveryFault(const FaultPath& path, std::vector<Op> skip,
                                     uint64_t max_points) {
   FaultTally tally;
   uint64_t counts[faults::kOpCount];
   if (!CountOperations(path, counts)) return tally;
   for (int i = 0; i < faults::kOpCount; ++i) {
     const Op op = static_cast<Op>(i);
-    if (counts[i] == 0 ||
-        std::find(skip.begin(), skip.end(), op) != skip.end())
+    if (counts[i] == 0 || std::find(skip.begin(), skip.end(), op) != skip.end())
       continue;
     if (!tally.summary.empty()) tally.summary += ", ";
     tally.summary += std::string(OpName(op)) + " " + std::to_string(counts[i]);
@@ -220,7 +230,8 @@ std::vector<std::string> ReadRecords(const std::string& path, uint16_t mode,
   }
   uint32_t count = 0;
   EXPECT_EQ(kbddreccount(handle, &count), kKbdOk);
-  for (uint32_t r = 1; r <= count; ++r) records.push_back(RecordBytes(handle, r));
+  for (uint32_t r = 1; r <= count; ++r)
+    records.push_back(RecordBytes(handle, r));
   EXPECT_EQ(kbddclose(handle), kKbdOk);
   return records;
 }

@@ -8,12 +8,12 @@
 #ifndef QX_TESTS_ENGINE_FAULTS_FAULT_HARNESS_H_
 #define QX_TESTS_ENGINE_FAULTS_FAULT_HARNESS_H_
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "platform/fault_injection.h"
 #include "qx/engine.h"

@@ -166,9 +166,9 @@ class IndexFaultTest : public FaultTest,
     if (!ShortFaultRun()) {
       for (uint32_t r : acked) {
         if (in_flight && *in_flight == r) continue;
-        EXPECT_NE(std::find(entries->begin(), entries->end(),
-                            Entry(KeyOf(r), r)),
-                  entries->end())
+        EXPECT_NE(
+            std::find(entries->begin(), entries->end(), Entry(KeyOf(r), r)),
+            entries->end())
             << "record " << r << " lost behind a clean check";
       }
     }
@@ -201,69 +201,69 @@ void IndexFaultTest::KeyAddsAndDeletes() {
   std::optional<uint32_t> in_flight;
   bool closed = false;  // the path reached the close of the faulted handle
   int data_only_damage = 0;
-  FaultTally tally = RunEveryFault({
-      [&] {
-        CreateKeyTable(Path("t.dbf"), kRecords);
-        ASSERT_EQ(kind_->Create(IndexPath()), kKbdOk);
-        ASSERT_EQ(kind_->Open(IndexPath()), kKbdOk);
-        acked.clear();
-        in_flight.reset();
-        closed = false;
-        for (uint32_t r = 1; r <= 6; ++r) {
-          ASSERT_EQ(kind_->Add(KeyOf(r), r), kKbdOk);
-          acked.insert(r);
-        }
-      },
-      [&] {
-        for (uint32_t r = 7; r <= kRecords; ++r) {
-          in_flight = r;
-          if (int16_t s = kind_->Add(KeyOf(r), r); s < 0) return s;
-          acked.insert(r);
-        }
-        for (uint32_t r = 1; r <= 12; ++r) {
-          in_flight = r;
-          if (int16_t s = kind_->Delete(KeyOf(r), r); s < 0) return s;
-          acked.erase(r);
-        }
-        in_flight.reset();
-        // The close writes too (NDX compacts, NTX and MDX stamp their
-        // header) and, shared, takes the lock for it.
-        closed = true;
-        return kind_->Close();
-      },
-      [&](int16_t status) {
-        // Shared: the second handle judges the file while the first is
-        // open, so that a lock the first kept would stand in its way.
-        std::unique_ptr<IndexKind> second;
-        IndexKind* judge = kind_.get();
-        if (shared()) {
-          ExpectOperationLockOutcome(status);
-          second = MakeIndexKind(GetParam(), open_mode_);
-          judge = second.get();
-        } else {
-          CloseFaulted();
-        }
-        ASSERT_GE(judge->Open(IndexPath()), 0) << "the index refuses to open";
-        std::vector<Entry> entries;
-        const bool damaged =
-            Judge(judge, acked, in_flight, status, &entries, &data_only_damage);
-        if (shared()) {
-          if (!damaged) OtherHandleWrites(judge, closed ? nullptr : &entries);
-          // A closed handle's number may be the second handle's now.
-          if (!closed) CloseFaulted();
-          if (!damaged) {
-            // The first handle's close changed nothing the second sees.
-            std::vector<Entry> after;
-            EXPECT_EQ(judge->Walk(&after), kKbdOk);
-            EXPECT_EQ(after, entries);
-            uint32_t problems = 0;
-            EXPECT_GE(judge->Check(&problems), 0);
-            EXPECT_EQ(problems, 0u);
-          }
-        }
-        EXPECT_EQ(judge->Close(), kKbdOk);
-        if (damaged) RebuildAndCheck(kRecords);
-      }},
+  FaultTally tally = RunEveryFault(
+      {[&] {
+         CreateKeyTable(Path("t.dbf"), kRecords);
+         ASSERT_EQ(kind_->Create(IndexPath()), kKbdOk);
+         ASSERT_EQ(kind_->Open(IndexPath()), kKbdOk);
+         acked.clear();
+         in_flight.reset();
+         closed = false;
+         for (uint32_t r = 1; r <= 6; ++r) {
+           ASSERT_EQ(kind_->Add(KeyOf(r), r), kKbdOk);
+           acked.insert(r);
+         }
+       },
+       [&] {
+         for (uint32_t r = 7; r <= kRecords; ++r) {
+           in_flight = r;
+           if (int16_t s = kind_->Add(KeyOf(r), r); s < 0) return s;
+           acked.insert(r);
+         }
+         for (uint32_t r = 1; r <= 12; ++r) {
+           in_flight = r;
+           if (int16_t s = kind_->Delete(KeyOf(r), r); s < 0) return s;
+           acked.erase(r);
+         }
+         in_flight.reset();
+         // The close writes too (NDX compacts, NTX and MDX stamp their
+         // header) and, shared, takes the lock for it.
+         closed = true;
+         return kind_->Close();
+       },
+       [&](int16_t status) {
+         // Shared: the second handle judges the file while the first is
+         // open, so that a lock the first kept would stand in its way.
+         std::unique_ptr<IndexKind> second;
+         IndexKind* judge = kind_.get();
+         if (shared()) {
+           ExpectOperationLockOutcome(status);
+           second = MakeIndexKind(GetParam(), open_mode_);
+           judge = second.get();
+         } else {
+           CloseFaulted();
+         }
+         ASSERT_GE(judge->Open(IndexPath()), 0) << "the index refuses to open";
+         std::vector<Entry> entries;
+         const bool damaged = Judge(judge, acked, in_flight, status, &entries,
+                                    &data_only_damage);
+         if (shared()) {
+           if (!damaged) OtherHandleWrites(judge, closed ? nullptr : &entries);
+           // A closed handle's number may be the second handle's now.
+           if (!closed) CloseFaulted();
+           if (!damaged) {
+             // The first handle's close changed nothing the second sees.
+             std::vector<Entry> after;
+             EXPECT_EQ(judge->Walk(&after), kKbdOk);
+             EXPECT_EQ(after, entries);
+             uint32_t problems = 0;
+             EXPECT_GE(judge->Check(&problems), 0);
+             EXPECT_EQ(problems, 0u);
+           }
+         }
+         EXPECT_EQ(judge->Close(), kKbdOk);
+         if (damaged) RebuildAndCheck(kRecords);
+       }},
       {}, shared() ? kSharedMaxPoints : kMaxPointsPerKind);
   EXPECT_GT(tally.points, 0u);
   // Faults whose damage the structural check missed and only the data
@@ -288,52 +288,51 @@ TEST_P(IndexFaultTest, KeyAddsAndDeletesKilled) {
   constexpr int kCalls = 22;
   const std::string progress = Path("progress");
   int data_only_damage = 0, rebuilt = 0;
-  FaultTally tally = RunEveryKill({
-      [&] {
-        CreateKeyTable(Path("t.dbf"), kRecords);
-        ASSERT_EQ(kind_->Create(IndexPath()), kKbdOk);
-        ASSERT_EQ(kind_->Open(IndexPath()), kKbdOk);
-        for (uint32_t r = 1; r <= 6; ++r)
-          ASSERT_EQ(kind_->Add(KeyOf(r), r), kKbdOk);
-        ASSERT_EQ(kind_->Close(), kKbdOk);
-      },
-      [&] {
-        if (int16_t s = kind_->Open(IndexPath()); s < 0) return s;
-        for (int i = 0; i < kCalls; ++i) {
-          const auto [add, r] = call(i);
-          const int16_t s = add ? kind_->Add(KeyOf(r), r)
-                                : kind_->Delete(KeyOf(r), r);
-          if (s < 0) return s;
-          qx::testing::WriteWholeFile(progress, std::to_string(i + 1));
-        }
-        return kind_->Close();
-      },
-      [&](int16_t status) {
-        const std::string noted = qx::testing::ReadWholeFile(progress);
-        const int done = noted.empty() ? 0 : std::stoi(noted);
-        std::set<uint32_t> acked;
-        for (uint32_t r = 1; r <= 6; ++r) acked.insert(r);
-        for (int i = 0; i < done; ++i) {
-          const auto [add, r] = call(i);
-          if (add) {
-            acked.insert(r);
-          } else {
-            acked.erase(r);
-          }
-        }
-        std::optional<uint32_t> in_flight;
-        if (done < kCalls) in_flight = call(done).second;
-        ASSERT_GE(kind_->Open(IndexPath()), 0) << "the index refuses to open";
-        std::vector<Entry> entries;
-        const bool damaged =
-            Judge(kind_.get(), acked, in_flight, status, &entries,
-                  &data_only_damage);
-        EXPECT_EQ(kind_->Close(), kKbdOk);
-        if (damaged) {
-          ++rebuilt;
-          RebuildAndCheck(kRecords);
-        }
-      }});
+  FaultTally tally = RunEveryKill(
+      {[&] {
+         CreateKeyTable(Path("t.dbf"), kRecords);
+         ASSERT_EQ(kind_->Create(IndexPath()), kKbdOk);
+         ASSERT_EQ(kind_->Open(IndexPath()), kKbdOk);
+         for (uint32_t r = 1; r <= 6; ++r)
+           ASSERT_EQ(kind_->Add(KeyOf(r), r), kKbdOk);
+         ASSERT_EQ(kind_->Close(), kKbdOk);
+       },
+       [&] {
+         if (int16_t s = kind_->Open(IndexPath()); s < 0) return s;
+         for (int i = 0; i < kCalls; ++i) {
+           const auto [add, r] = call(i);
+           const int16_t s =
+               add ? kind_->Add(KeyOf(r), r) : kind_->Delete(KeyOf(r), r);
+           if (s < 0) return s;
+           qx::testing::WriteWholeFile(progress, std::to_string(i + 1));
+         }
+         return kind_->Close();
+       },
+       [&](int16_t status) {
+         const std::string noted = qx::testing::ReadWholeFile(progress);
+         const int done = noted.empty() ? 0 : std::stoi(noted);
+         std::set<uint32_t> acked;
+         for (uint32_t r = 1; r <= 6; ++r) acked.insert(r);
+         for (int i = 0; i < done; ++i) {
+           const auto [add, r] = call(i);
+           if (add) {
+             acked.insert(r);
+           } else {
+             acked.erase(r);
+           }
+         }
+         std::optional<uint32_t> in_flight;
+         if (done < kCalls) in_flight = call(done).second;
+         ASSERT_GE(kind_->Open(IndexPath()), 0) << "the index refuses to open";
+         std::vector<Entry> entries;
+         const bool damaged = Judge(kind_.get(), acked, in_flight, status,
+                                    &entries, &data_only_damage);
+         EXPECT_EQ(kind_->Close(), kKbdOk);
+         if (damaged) {
+           ++rebuilt;
+           RebuildAndCheck(kRecords);
+         }
+       }});
   EXPECT_GT(tally.points, 0u);
   std::printf("[ damaged, then rebuilt ] %d (data-only %d)\n", rebuilt,
               data_only_damage);
@@ -344,49 +343,48 @@ TEST_P(SharedIndexFaultTest, KeyAddsAndDeletes) { KeyAddsAndDeletes(); }
 TEST_P(IndexFaultTest, Build) {
   constexpr uint32_t kRecords = 40;
   int16_t dbf = -1;
-  FaultTally tally = RunEveryFault({
-      [&] {
-        CreateKeyTable(Path("t.dbf"), kRecords);
-        ASSERT_EQ(kbddopenx(&dbf, Path("t.dbf").c_str(), kKbdDbase3), kKbdOk);
-      },
-      [&] { return kind_->Build(dbf, IndexPath()); },
-      [&](int16_t status) {
-        EXPECT_EQ(kbddclose(dbf), kKbdOk) << "the data file does not close";
-        kbdseterror(0);
-        if (status >= 0) {
-          ASSERT_GE(kind_->Open(IndexPath()), 0);
-          uint32_t problems = 0;
-          EXPECT_GE(kind_->Check(&problems), 0);
-          EXPECT_EQ(problems, 0u);
-          std::vector<Entry> entries;
-          EXPECT_EQ(kind_->Walk(&entries), kKbdOk);
-          EXPECT_EQ(entries.size(), kRecords);
-          EXPECT_EQ(kind_->Close(), kKbdOk);
-        }
-        // Whatever a failed build left (work file included), a new build
-        // succeeds and is clean.
-        RebuildAndCheck(kRecords);
-      }});
+  FaultTally tally = RunEveryFault(
+      {[&] {
+         CreateKeyTable(Path("t.dbf"), kRecords);
+         ASSERT_EQ(kbddopenx(&dbf, Path("t.dbf").c_str(), kKbdDbase3), kKbdOk);
+       },
+       [&] { return kind_->Build(dbf, IndexPath()); },
+       [&](int16_t status) {
+         EXPECT_EQ(kbddclose(dbf), kKbdOk) << "the data file does not close";
+         kbdseterror(0);
+         if (status >= 0) {
+           ASSERT_GE(kind_->Open(IndexPath()), 0);
+           uint32_t problems = 0;
+           EXPECT_GE(kind_->Check(&problems), 0);
+           EXPECT_EQ(problems, 0u);
+           std::vector<Entry> entries;
+           EXPECT_EQ(kind_->Walk(&entries), kKbdOk);
+           EXPECT_EQ(entries.size(), kRecords);
+           EXPECT_EQ(kind_->Close(), kKbdOk);
+         }
+         // Whatever a failed build left (work file included), a new build
+         // succeeds and is clean.
+         RebuildAndCheck(kRecords);
+       }});
   EXPECT_GT(tally.points, 0u);
 }
 
 TEST_P(IndexFaultTest, Create) {
-  FaultTally tally = RunEveryFault({
-      [] {},
-      [&] { return kind_->Create(IndexPath()); },
-      [&](int16_t status) {
-        if (status >= 0) {
-          ASSERT_GE(kind_->Open(IndexPath()), 0);
-          uint32_t problems = 0;
-          EXPECT_GE(kind_->Check(&problems), 0);
-          EXPECT_EQ(problems, 0u);
-          EXPECT_EQ(kind_->Close(), kKbdOk);
-        }
-        // Whatever a failed create left, a second one succeeds.
-        ASSERT_EQ(kind_->Create(IndexPath()), kKbdOk);
-        ASSERT_GE(kind_->Open(IndexPath()), 0);
-        EXPECT_EQ(kind_->Close(), kKbdOk);
-      }});
+  FaultTally tally =
+      RunEveryFault({[] {}, [&] { return kind_->Create(IndexPath()); },
+                     [&](int16_t status) {
+                       if (status >= 0) {
+                         ASSERT_GE(kind_->Open(IndexPath()), 0);
+                         uint32_t problems = 0;
+                         EXPECT_GE(kind_->Check(&problems), 0);
+                         EXPECT_EQ(problems, 0u);
+                         EXPECT_EQ(kind_->Close(), kKbdOk);
+                       }
+                       // Whatever a failed create left, a second one succeeds.
+                       ASSERT_EQ(kind_->Create(IndexPath()), kKbdOk);
+                       ASSERT_GE(kind_->Open(IndexPath()), 0);
+                       EXPECT_EQ(kind_->Close(), kKbdOk);
+                     }});
   EXPECT_GT(tally.points, 0u);
 }
 
@@ -395,26 +393,26 @@ TEST_P(IndexFaultTest, Create) {
 TEST_P(IndexFaultTest, BuildThroughTheWorkFile) {
   constexpr uint32_t kRecords = 700;
   int16_t dbf = -1;
-  FaultTally tally = RunEveryFault({
-      [&] {
-        WriteKeyTable(Path("t.dbf"), kRecords);
-        ASSERT_EQ(kbddopenx(&dbf, Path("t.dbf").c_str(), kKbdDbase3), kKbdOk);
-      },
-      [&] { return kind_->Build(dbf, IndexPath()); },
-      [&](int16_t status) {
-        EXPECT_EQ(kbddclose(dbf), kKbdOk);
-        kbdseterror(0);
-        if (status >= 0) {
-          ASSERT_GE(kind_->Open(IndexPath()), 0);
-          uint32_t problems = 0;
-          EXPECT_GE(kind_->Check(&problems), 0);
-          EXPECT_EQ(problems, 0u);
-          std::vector<Entry> entries;
-          EXPECT_EQ(kind_->Walk(&entries), kKbdOk);
-          EXPECT_EQ(entries.size(), kRecords);
-          EXPECT_EQ(kind_->Close(), kKbdOk);
-        }
-      }},
+  FaultTally tally = RunEveryFault(
+      {[&] {
+         WriteKeyTable(Path("t.dbf"), kRecords);
+         ASSERT_EQ(kbddopenx(&dbf, Path("t.dbf").c_str(), kKbdDbase3), kKbdOk);
+       },
+       [&] { return kind_->Build(dbf, IndexPath()); },
+       [&](int16_t status) {
+         EXPECT_EQ(kbddclose(dbf), kKbdOk);
+         kbdseterror(0);
+         if (status >= 0) {
+           ASSERT_GE(kind_->Open(IndexPath()), 0);
+           uint32_t problems = 0;
+           EXPECT_GE(kind_->Check(&problems), 0);
+           EXPECT_EQ(problems, 0u);
+           std::vector<Entry> entries;
+           EXPECT_EQ(kind_->Walk(&entries), kKbdOk);
+           EXPECT_EQ(entries.size(), kRecords);
+           EXPECT_EQ(kind_->Close(), kKbdOk);
+         }
+       }},
       {platform::faults::Op::kFlush});
   EXPECT_GT(tally.points, 0u);
 }

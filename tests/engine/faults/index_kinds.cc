@@ -66,9 +66,9 @@ class Ndx : public SingleFile {
     return kbdnkdel(handle_, k.c_str(), r);
   }
   int16_t Walk(std::vector<Entry>* e) override {
-    return WalkWith([&](void* k, uint32_t* r) { return kbdnkfirst(handle_, k, r); },
-                    [&](void* k, uint32_t* r) { return kbdnknext(handle_, k, r); },
-                    e);
+    return WalkWith(
+        [&](void* k, uint32_t* r) { return kbdnkfirst(handle_, k, r); },
+        [&](void* k, uint32_t* r) { return kbdnknext(handle_, k, r); }, e);
   }
   int16_t Check(uint32_t* problems) override {
     btree::CheckReport report;
@@ -100,9 +100,9 @@ class Ntx : public SingleFile {
     return kbdxdelete(handle_, k.c_str(), r);
   }
   int16_t Walk(std::vector<Entry>* e) override {
-    return WalkWith([&](void* k, uint32_t* r) { return kbdxfirst(handle_, k, r); },
-                    [&](void* k, uint32_t* r) { return kbdxnext(handle_, k, r); },
-                    e);
+    return WalkWith(
+        [&](void* k, uint32_t* r) { return kbdxfirst(handle_, k, r); },
+        [&](void* k, uint32_t* r) { return kbdxnext(handle_, k, r); }, e);
   }
   int16_t Check(uint32_t* problems) override {
     btree::CheckReport report;
@@ -135,9 +135,9 @@ class Idx : public SingleFile {
     return kbdidelete(handle_, k.c_str(), r);
   }
   int16_t Walk(std::vector<Entry>* e) override {
-    return WalkWith([&](void* k, uint32_t* r) { return kbdifirst(handle_, k, r); },
-                    [&](void* k, uint32_t* r) { return kbdinext(handle_, k, r); },
-                    e);
+    return WalkWith(
+        [&](void* k, uint32_t* r) { return kbdifirst(handle_, k, r); },
+        [&](void* k, uint32_t* r) { return kbdinext(handle_, k, r); }, e);
   }
   int16_t Check(uint32_t* problems) override {
     btree::CheckReport report;
@@ -167,8 +167,7 @@ class Mdx : public IndexKind {
   int16_t Build(int16_t dbf, const std::string& p) override {
     if (int16_t s = kbdmcreate(p.c_str()); s < 0) return s;
     if (int16_t s = kbdmopenx(&file_, p.c_str(), 0); s < 0) return s;
-    const int16_t s =
-        kbdmindex(dbf, file_, kTag, 'C', kExpression, kKeyLength);
+    const int16_t s = kbdmindex(dbf, file_, kTag, 'C', kExpression, kKeyLength);
     kbdseterror(0);  // the close runs whatever the step answered
     const int16_t c = kbdmclose(file_);
     return s < 0 ? s : c;
@@ -185,9 +184,9 @@ class Mdx : public IndexKind {
     return kbdmkdel(tag_, k.c_str(), r);
   }
   int16_t Walk(std::vector<Entry>* e) override {
-    return WalkWith([&](void* k, uint32_t* r) { return kbdmkfirst(tag_, k, r); },
-                    [&](void* k, uint32_t* r) { return kbdmknext(tag_, k, r); },
-                    e);
+    return WalkWith(
+        [&](void* k, uint32_t* r) { return kbdmkfirst(tag_, k, r); },
+        [&](void* k, uint32_t* r) { return kbdmknext(tag_, k, r); }, e);
   }
   int16_t Check(uint32_t* problems) override {
     MdxFileReport report;

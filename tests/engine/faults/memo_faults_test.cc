@@ -69,9 +69,9 @@ class MemoFaultTest : public FaultTest,
   std::string ReadMemo(int16_t handle, uint32_t block) {
     char* data = nullptr;
     uint32_t length = 0, type = 0;
-    const int16_t status =
-        GetParam().fpt ? kbdfreadx(handle, block, &data, &length, &type)
-                       : kbdtreadx(handle, block, &data, &length);
+    const int16_t status = GetParam().fpt
+                               ? kbdfreadx(handle, block, &data, &length, &type)
+                               : kbdtreadx(handle, block, &data, &length);
     if (status < 0) {
       kbdseterror(0);
       return "<" + std::to_string(status) + ">";
@@ -164,48 +164,48 @@ class SharedMemoFaultTest : public MemoFaultTest {
 void MemoFaultTest::WriteAndReplace() {
   uint32_t a = 0, b = 0, c = 0;
   bool c_written = false, a_replaced = false;
-  FaultTally tally = RunEveryFault({
-      [&] {
-        ASSERT_EQ(CreateMemo(), kKbdOk);
-        ASSERT_EQ(OpenMemo(&memo_), kKbdOk);
-        a = b = c = 0;
-        c_written = a_replaced = false;
-        ASSERT_EQ(WriteMemo(memo_, &a, Value('a', 300)), kKbdOk);
-        ASSERT_EQ(WriteMemo(memo_, &b, Value('b', 700)), kKbdOk);
-      },
-      [&] {
-        int16_t status = WriteMemo(memo_, &c, Value('c', 1100));
-        if (status < 0) return status;
-        c_written = true;
-        status = WriteMemo(memo_, &a, Value('A', 900), true);
-        if (status < 0) return status;
-        a_replaced = true;
-        return status;
-      },
-      [&](int16_t status) {
-        EXPECT_EQ(ReadMemo(memo_, b), Value('b', 700));  // handle usable
-        if (share_ != 0) {
-          ExpectOperationLockOutcome(status);
-          OtherHandleWrites();
-        }
-        EXPECT_EQ(CloseMemo(memo_), kKbdOk);
-        int16_t h = -1;
-        ASSERT_GE(OpenMemo(&h), 0) << "the memo file refuses to open";
-        EXPECT_EQ(ReadMemo(h, b), Value('b', 700));
-        if (c_written) {
-          EXPECT_EQ(ReadMemo(h, c), Value('c', 1100));
-        }
-        if (a_replaced) {
-          EXPECT_EQ(ReadMemo(h, a), Value('A', 900));
-        }
-        if (!c_written) {
-          EXPECT_EQ(ReadMemo(h, a), Value('a', 300));
-        }
-        if (status >= 0) {
-          EXPECT_TRUE(c_written && a_replaced);
-        }
-        EXPECT_EQ(CloseMemo(h), kKbdOk);
-      }});
+  FaultTally tally = RunEveryFault(
+      {[&] {
+         ASSERT_EQ(CreateMemo(), kKbdOk);
+         ASSERT_EQ(OpenMemo(&memo_), kKbdOk);
+         a = b = c = 0;
+         c_written = a_replaced = false;
+         ASSERT_EQ(WriteMemo(memo_, &a, Value('a', 300)), kKbdOk);
+         ASSERT_EQ(WriteMemo(memo_, &b, Value('b', 700)), kKbdOk);
+       },
+       [&] {
+         int16_t status = WriteMemo(memo_, &c, Value('c', 1100));
+         if (status < 0) return status;
+         c_written = true;
+         status = WriteMemo(memo_, &a, Value('A', 900), true);
+         if (status < 0) return status;
+         a_replaced = true;
+         return status;
+       },
+       [&](int16_t status) {
+         EXPECT_EQ(ReadMemo(memo_, b), Value('b', 700));  // handle usable
+         if (share_ != 0) {
+           ExpectOperationLockOutcome(status);
+           OtherHandleWrites();
+         }
+         EXPECT_EQ(CloseMemo(memo_), kKbdOk);
+         int16_t h = -1;
+         ASSERT_GE(OpenMemo(&h), 0) << "the memo file refuses to open";
+         EXPECT_EQ(ReadMemo(h, b), Value('b', 700));
+         if (c_written) {
+           EXPECT_EQ(ReadMemo(h, c), Value('c', 1100));
+         }
+         if (a_replaced) {
+           EXPECT_EQ(ReadMemo(h, a), Value('A', 900));
+         }
+         if (!c_written) {
+           EXPECT_EQ(ReadMemo(h, a), Value('a', 300));
+         }
+         if (status >= 0) {
+           EXPECT_TRUE(c_written && a_replaced);
+         }
+         EXPECT_EQ(CloseMemo(h), kKbdOk);
+       }});
   EXPECT_GT(tally.points, 0u);
 }
 
@@ -216,21 +216,22 @@ TEST_P(SharedMemoFaultTest, WriteAndReplace) { WriteAndReplace(); }
 // Pack of data file and memo file: five records, two deleted.
 TEST_P(MemoFaultTest, Pack) {
   const MemoLayout& l = GetParam();
-  FaultTally tally = RunEveryFault({
-      [&] { MakePackTable(); },
-      [&] {
-        int16_t status = l.fpt ? kbdfpack(dbf_, &memo_) : kbdtpack(dbf_, &memo_);
-        if (status < 0) return status;
-        return kbddpack(&dbf_);
-      },
-      [&](int16_t status) {
-        if (memo_ >= 0) CloseMemo(memo_);
-        kbdseterror(0);
-        if (dbf_ >= 0) kbddclose(dbf_);
-        kbdseterror(0);
-        memo_ = dbf_ = -1;
-        VerifyPackedTable(status >= 0 ? 3 : 0);
-      }});
+  FaultTally tally = RunEveryFault({[&] { MakePackTable(); },
+                                    [&] {
+                                      int16_t status =
+                                          l.fpt ? kbdfpack(dbf_, &memo_)
+                                                : kbdtpack(dbf_, &memo_);
+                                      if (status < 0) return status;
+                                      return kbddpack(&dbf_);
+                                    },
+                                    [&](int16_t status) {
+                                      if (memo_ >= 0) CloseMemo(memo_);
+                                      kbdseterror(0);
+                                      if (dbf_ >= 0) kbddclose(dbf_);
+                                      kbdseterror(0);
+                                      memo_ = dbf_ = -1;
+                                      VerifyPackedTable(status >= 0 ? 3 : 0);
+                                    }});
   EXPECT_GT(tally.points, 0u);
 }
 
@@ -240,58 +241,62 @@ TEST_P(MemoFaultTest, Pack) {
 // open).
 TEST_P(MemoFaultTest, PackKilled) {
   const MemoLayout& l = GetParam();
-  FaultTally tally = RunEveryKill({
-      [&] {
-        MakePackTable();
-        ASSERT_EQ(CloseMemo(memo_), kKbdOk);
-        ASSERT_EQ(kbddclose(dbf_), kKbdOk);
-        memo_ = dbf_ = -1;
-      },
-      [&] {
-        if (int16_t s = kbddopenx(&dbf_, Path("t.dbf").c_str(), l.dialect);
-            s < 0)
-          return s;
-        if (int16_t s = OpenMemo(&memo_); s < 0) return s;
-        if (int16_t s = l.fpt ? kbdfpack(dbf_, &memo_) : kbdtpack(dbf_, &memo_);
-            s < 0)
-          return s;
-        if (int16_t s = kbddpack(&dbf_); s < 0) return s;
-        if (int16_t s = CloseMemo(memo_); s < 0) return s;
-        return kbddclose(dbf_);
-      },
-      [&](int16_t status) {
-        memo_ = dbf_ = -1;
-        VerifyPackedTable(status >= 0 ? 3 : 0);
-      }});
+  FaultTally tally = RunEveryKill(
+      {[&] {
+         MakePackTable();
+         ASSERT_EQ(CloseMemo(memo_), kKbdOk);
+         ASSERT_EQ(kbddclose(dbf_), kKbdOk);
+         memo_ = dbf_ = -1;
+       },
+       [&] {
+         if (int16_t s = kbddopenx(&dbf_, Path("t.dbf").c_str(), l.dialect);
+             s < 0)
+           return s;
+         if (int16_t s = OpenMemo(&memo_); s < 0) return s;
+         if (int16_t s =
+                 l.fpt ? kbdfpack(dbf_, &memo_) : kbdtpack(dbf_, &memo_);
+             s < 0)
+           return s;
+         if (int16_t s = kbddpack(&dbf_); s < 0) return s;
+         if (int16_t s = CloseMemo(memo_); s < 0) return s;
+         return kbddclose(dbf_);
+       },
+       [&](int16_t status) {
+         memo_ = dbf_ = -1;
+         VerifyPackedTable(status >= 0 ? 3 : 0);
+       }});
   EXPECT_GT(tally.points, 0u);
 }
 
 TEST_P(MemoFaultTest, Create) {
-  FaultTally tally = RunEveryFault({
-      [] {},
-      [&] { return CreateMemo(); },
-      [&](int16_t status) {
-        if (status >= 0) {
-          int16_t h = -1;
-          ASSERT_GE(OpenMemo(&h), 0);
-          EXPECT_EQ(CloseMemo(h), kKbdOk);
-        }
-        ASSERT_EQ(CreateMemo(), kKbdOk);
-        int16_t h = -1;
-        ASSERT_GE(OpenMemo(&h), 0);
-        uint32_t block = 0;
-        EXPECT_EQ(WriteMemo(h, &block, "x"), kKbdOk);
-        EXPECT_EQ(CloseMemo(h), kKbdOk);
-      }});
+  FaultTally tally =
+      RunEveryFault({[] {}, [&] { return CreateMemo(); },
+                     [&](int16_t status) {
+                       if (status >= 0) {
+                         int16_t h = -1;
+                         ASSERT_GE(OpenMemo(&h), 0);
+                         EXPECT_EQ(CloseMemo(h), kKbdOk);
+                       }
+                       ASSERT_EQ(CreateMemo(), kKbdOk);
+                       int16_t h = -1;
+                       ASSERT_GE(OpenMemo(&h), 0);
+                       uint32_t block = 0;
+                       EXPECT_EQ(WriteMemo(h, &block, "x"), kKbdOk);
+                       EXPECT_EQ(CloseMemo(h), kKbdOk);
+                     }});
   EXPECT_GT(tally.points, 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, MemoFaultTest,
                          ::testing::ValuesIn(kMemoLayouts),
-                         [](const auto& param_info) { return param_info.param.name; });
+                         [](const auto& param_info) {
+                           return param_info.param.name;
+                         });
 INSTANTIATE_TEST_SUITE_P(Layouts, SharedMemoFaultTest,
                          ::testing::ValuesIn(kMemoLayouts),
-                         [](const auto& param_info) { return param_info.param.name; });
+                         [](const auto& param_info) {
+                           return param_info.param.name;
+                         });
 
 }  // namespace
 }  // namespace qx::engine::faults_test

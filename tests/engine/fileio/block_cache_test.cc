@@ -2,16 +2,17 @@
 // through the file layer must answer what the file holds, across random
 // writes (inside, across and past block ends, with gaps), cuts, reads past
 // the end and evictions, and every size query what the file measures.
+#include "engine/fileio/block_cache.h"
+
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "engine/core/last_error.h"
 #include "engine/core/status.h"
-#include "engine/fileio/block_cache.h"
 #include "engine/fileio/file_layer.h"
 #include "platform/platform.h"
 #include "qx/engine.h"
@@ -29,10 +30,11 @@ class BlockCacheTest : public ::testing::Test {
   std::string MakeFile(const char* name, uint32_t size,
                        std::vector<uint8_t>* model) {
     model->resize(size);
-    for (uint32_t i = 0; i < size; ++i) (*model)[i] = static_cast<uint8_t>(i * 7 + 3);
+    for (uint32_t i = 0; i < size; ++i)
+      (*model)[i] = static_cast<uint8_t>(i * 7 + 3);
     std::string path = dir_.File(name);
-    qx::testing::WriteWholeFile(
-        path, std::string(model->begin(), model->end()));
+    qx::testing::WriteWholeFile(path,
+                                std::string(model->begin(), model->end()));
     return path;
   }
 
@@ -44,7 +46,8 @@ class BlockCacheTest : public ::testing::Test {
 // itself against the model after the close.
 TEST_F(BlockCacheTest, ReadsAnswerWhatTheFileHolds) {
   std::vector<uint8_t> model;
-  const std::string path = MakeFile("kept.dat", 5 * kKeptBlockSize + 123, &model);
+  const std::string path =
+      MakeFile("kept.dat", 5 * kKeptBlockSize + 123, &model);
   uint16_t slot = 0, flags = 0;
   ASSERT_EQ(FileOpen(&slot, path.c_str(), 0, &flags), kKbdOk);
   ASSERT_TRUE(FileOpenedAlone(slot));
@@ -58,10 +61,11 @@ TEST_F(BlockCacheTest, ReadsAnswerWhatTheFileHolds) {
     const uint32_t size = static_cast<uint32_t>(model.size());
     const uint32_t what = pick(100);
     // Offsets near block ends half of the time.
-    uint32_t at = pick(2) ? pick(size + 200)
-                          : (pick(7) * kKeptBlockSize + pick(80)) - 40;
+    uint32_t at =
+        pick(2) ? pick(size + 200) : (pick(7) * kKeptBlockSize + pick(80)) - 40;
     at = std::min(at, 7 * kKeptBlockSize);
-    const uint32_t count = 1 + (pick(4) == 0 ? pick(3 * kKeptBlockSize) : pick(600));
+    const uint32_t count =
+        1 + (pick(4) == 0 ? pick(3 * kKeptBlockSize) : pick(600));
     if (what < 60) {
       got.assign(count, 0xEE);
       const int16_t status = FileReadAt(slot, at, got.data(), count);
@@ -92,10 +96,9 @@ TEST_F(BlockCacheTest, ReadsAnswerWhatTheFileHolds) {
   ASSERT_EQ(FileClose(slot), kKbdOk);
   const std::string bytes = qx::testing::ReadWholeFile(path);
   ASSERT_EQ(bytes.size(), model.size());
-  EXPECT_TRUE(std::equal(model.begin(), model.end(), bytes.begin(),
-                         [](uint8_t m, char b) {
-                           return m == static_cast<uint8_t>(b);
-                         }));
+  EXPECT_TRUE(std::equal(
+      model.begin(), model.end(), bytes.begin(),
+      [](uint8_t m, char b) { return m == static_cast<uint8_t>(b); }));
 
   // A shared slot keeps nothing.
   ASSERT_EQ(FileOpen(&slot, path.c_str(), kKbdModeShared, &flags), kKbdOk);
@@ -119,7 +122,8 @@ TEST_F(BlockCacheTest, BudgetBoundsTheKeptBlocks) {
     std::mt19937 random(3);
     std::vector<uint8_t> got(100);
     for (int step = 0; step < 2000; ++step) {
-      const uint32_t at = static_cast<uint32_t>(random() % (model.size() - 100));
+      const uint32_t at =
+          static_cast<uint32_t>(random() % (model.size() - 100));
       if (!cache.Copy(at, got.data(), 100)) {
         ASSERT_TRUE(cache.Fill(file, at, got.data(), 100)) << step;
       }

@@ -1,13 +1,14 @@
 // The engine file layer: status mapping of every operation, the read-only
 // fallback, locks between slots, and slot exhaustion.
-#include <string>
-#include <vector>
+#include "engine/fileio/file_layer.h"
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "engine/core/last_error.h"
 #include "engine/core/status.h"
-#include "engine/fileio/file_layer.h"
 #include "platform/platform.h"
 #include "qx/engine.h"
 #include "tests/support/test_support.h"

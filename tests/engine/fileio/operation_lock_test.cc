@@ -65,30 +65,45 @@ template <auto kFunction>
 constexpr auto kCheck =
     OnHandle<kFunction, btree::CheckReport*, const EntrySink&>;
 
-constexpr KeyOps kNdxOps = {
-    kChange<kbdnkadd>, kChange<kbdnkdel>, kMove<kbdnkfirst>, kMove<kbdnknext>,
-    [](int32_t h, void* k, uint32_t* r) {
-      return kbdnkfind(static_cast<int16_t>(h), k, r, 0);
-    },
-    kCheck<CheckNdx>};
-constexpr KeyOps kNtxOps = {
-    kChange<kbdxadd>, kChange<kbdxdelete>, kMove<kbdxfirst>, kMove<kbdxnext>,
-    [](int32_t h, void* k, uint32_t* r) {
-      return kbdxseek(static_cast<int16_t>(h), k, r, kKbdSeekKey);
-    },
-    kCheck<CheckNtx>};
-constexpr KeyOps kIdxOps = {
-    kChange<kbdiadd>, kChange<kbdidelete>, kMove<kbdifirst>, kMove<kbdinext>,
-    [](int32_t h, void* k, uint32_t* r) {
-      return kbdiseek(static_cast<int16_t>(h), k, r, kKbdSeekKey);
-    },
-    kCheck<CheckIdx>};
+constexpr KeyOps kNdxOps = {kChange<kbdnkadd>,
+                            kChange<kbdnkdel>,
+                            kMove<kbdnkfirst>,
+                            kMove<kbdnknext>,
+                            [](int32_t h, void* k, uint32_t* r) {
+                              return kbdnkfind(static_cast<int16_t>(h), k, r,
+                                               0);
+                            },
+                            kCheck<CheckNdx>};
+constexpr KeyOps kNtxOps = {kChange<kbdxadd>,
+                            kChange<kbdxdelete>,
+                            kMove<kbdxfirst>,
+                            kMove<kbdxnext>,
+                            [](int32_t h, void* k, uint32_t* r) {
+                              return kbdxseek(static_cast<int16_t>(h), k, r,
+                                              kKbdSeekKey);
+                            },
+                            kCheck<CheckNtx>};
+constexpr KeyOps kIdxOps = {kChange<kbdiadd>,
+                            kChange<kbdidelete>,
+                            kMove<kbdifirst>,
+                            kMove<kbdinext>,
+                            [](int32_t h, void* k, uint32_t* r) {
+                              return kbdiseek(static_cast<int16_t>(h), k, r,
+                                              kKbdSeekKey);
+                            },
+                            kCheck<CheckIdx>};
 constexpr KeyOps kMdxOps = {
-    kbdmkadd, kbdmkdel, kbdmkfirst, kbdmknext,
+    kbdmkadd,
+    kbdmkdel,
+    kbdmkfirst,
+    kbdmknext,
     [](int32_t t, void* k, uint32_t* r) { return kbdmkfind(t, k, r, 0); },
     CheckMdxTag};
 constexpr KeyOps kCdxOps = {
-    kbdcadd, kbdcdelete, kbdcfirst, kbdcnext,
+    kbdcadd,
+    kbdcdelete,
+    kbdcfirst,
+    kbdcnext,
     [](int32_t t, void* k, uint32_t* r) { return kbdcfind(t, k, r, 1); },
     CheckCdxTag};
 
@@ -803,11 +818,11 @@ TEST_P(OperationLockTest, KilledWriterLosesOnlyItsLastRecord) {
             kKbdOk);
 }
 
-INSTANTIATE_TEST_SUITE_P(Families, OperationLockTest,
-                         ::testing::ValuesIn(kFamilies),
-                         [](const ::testing::TestParamInfo<Family>& param_info) {
-                           return std::string(param_info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Families, OperationLockTest, ::testing::ValuesIn(kFamilies),
+    [](const ::testing::TestParamInfo<Family>& param_info) {
+      return std::string(param_info.param.name);
+    });
 
 }  // namespace
 }  // namespace qx::engine::testing

@@ -2,13 +2,14 @@
 // finished (patches made, files swapped, journal gone), once or again after
 // the swap; a journal cut short goes and changes nothing; a target changed
 // since, or held open by another handle, leaves everything as it is.
-#include <filesystem>
-#include <string>
+#include "engine/fileio/swap_journal.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <string>
+
 #include "engine/fileio/file_layer.h"
-#include "engine/fileio/swap_journal.h"
 #include "qx/engine.h"
 #include "tests/support/test_support.h"
 

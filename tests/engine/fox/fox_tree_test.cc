@@ -3,6 +3,8 @@
 // layouts, long keys with shared prefixes and trailing blanks so that
 // compact leaves split, re-encode and free), the bulk build, and the real
 // compound files of the corpus read through the tree directly.
+#include "engine/fox/fox_tree.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -18,7 +20,6 @@
 #include "engine/fox/fox_check.h"
 #include "engine/fox/fox_format.h"
 #include "engine/fox/fox_node.h"
-#include "engine/fox/fox_tree.h"
 #include "tests/engine/btree/index_test_util.h"
 
 namespace qx::engine::testing {
@@ -121,10 +122,8 @@ TEST_F(FoxTreeTest, LeafFieldWidthsFollowTheKeyLength) {
   EXPECT_EQ(fox::WidenLeafFields(f, 0xFFFFFFFF).recno_bits, 32);
   // Fixed entries per node.
   EXPECT_EQ(fox::FoxFixedCapacity({FoxLayout::kStandard, 10, ' '}, true), 35u);
-  EXPECT_EQ(fox::FoxFixedCapacity({FoxLayout::kStandard, 100, ' '}, false),
-            4u);
-  EXPECT_EQ(fox::FoxFixedCapacity({FoxLayout::kCompact, 10, ' '}, false),
-            27u);
+  EXPECT_EQ(fox::FoxFixedCapacity({FoxLayout::kStandard, 100, ' '}, false), 4u);
+  EXPECT_EQ(fox::FoxFixedCapacity({FoxLayout::kCompact, 10, ' '}, false), 27u);
 }
 
 TEST_F(FoxTreeTest, NodeCodecRoundTrips) {
@@ -137,8 +136,8 @@ TEST_F(FoxTreeTest, NodeCodecRoundTrips) {
   const char* keys[] = {"            ", "ABC         ", "ABCD        ",
                         "ABCD        ", "ABCDEFGHIJKL", "ABD        x"};
   for (uint32_t i = 0; i < 6; ++i)
-    leaf.InsertEntry(i, reinterpret_cast<const uint8_t*>(keys[i]), 12,
-                     1000 + i, 0);
+    leaf.InsertEntry(i, reinterpret_cast<const uint8_t*>(keys[i]), 12, 1000 + i,
+                     0);
   uint8_t page[512];
   ASSERT_TRUE(fox::EncodeFoxNode(leaf, compact, page));
   fox::FoxNode back;
@@ -177,9 +176,8 @@ TEST_F(FoxTreeTest, NodeCodecRoundTrips) {
 }
 
 // Random adds and removes against a sorted set; walks, checks, searches.
-void RunTreeModel(uint16_t slot, FoxTree* tree,
-                  uint16_t key_length, uint32_t seed, int ops,
-                  uint32_t recno_span) {
+void RunTreeModel(uint16_t slot, FoxTree* tree, uint16_t key_length,
+                  uint32_t seed, int ops, uint32_t recno_span) {
   std::mt19937 rng(seed);
   std::vector<std::string> stems;
   for (int i = 0; i < 60; ++i) {
@@ -213,14 +211,16 @@ void RunTreeModel(uint16_t slot, FoxTree* tree,
       Entry e = live[pick];
       live[pick] = live.back();
       live.pop_back();
-      ASSERT_EQ(FoxTreeTest::Call(
-                    tree, [&] { return tree->Remove(Bytes(e.first), e.second); }),
-                kKbdOk)
+      ASSERT_EQ(
+          FoxTreeTest::Call(
+              tree, [&] { return tree->Remove(Bytes(e.first), e.second); }),
+          kKbdOk)
           << "op " << op;
       model.erase(e);
-      ASSERT_EQ(FoxTreeTest::Call(
-                    tree, [&] { return tree->Remove(Bytes(e.first), e.second); }),
-                model.empty() ? kKbdEmptyFile : kKbdKeyNotFound);
+      ASSERT_EQ(
+          FoxTreeTest::Call(
+              tree, [&] { return tree->Remove(Bytes(e.first), e.second); }),
+          model.empty() ? kKbdEmptyFile : kKbdKeyNotFound);
     }
     if ((op + 1) % 1500 == 0 || op + 1 == ops) {
       SCOPED_TRACE("after op " + std::to_string(op + 1));
@@ -266,8 +266,7 @@ TEST_F(FoxTreeTest, CompactTreeFollowsTheModel) {
   FoxTree tree;
   ASSERT_EQ(tree.Init(slot, Shape(FoxLayout::kCompact, kl)), kKbdOk);
   // Record numbers beyond 16 bits widen the leaves they reach.
-  ASSERT_NO_FATAL_FAILURE(
-      RunTreeModel(slot, &tree, kl, seed, 12000, 1u << 20));
+  ASSERT_NO_FATAL_FAILURE(RunTreeModel(slot, &tree, kl, seed, 12000, 1u << 20));
   EXPECT_EQ(FileClose(slot), kKbdOk);
 }
 
@@ -278,8 +277,7 @@ TEST_F(FoxTreeTest, StandardTreeFollowsTheModel) {
   uint16_t slot = NewTree("s.idx", FoxLayout::kStandard, kl);
   FoxTree tree;
   ASSERT_EQ(tree.Init(slot, Shape(FoxLayout::kStandard, kl)), kKbdOk);
-  ASSERT_NO_FATAL_FAILURE(
-      RunTreeModel(slot, &tree, kl, seed, 12000, 40));
+  ASSERT_NO_FATAL_FAILURE(RunTreeModel(slot, &tree, kl, seed, 12000, 40));
   EXPECT_EQ(FileClose(slot), kKbdOk);
 }
 
@@ -342,7 +340,8 @@ TEST_F(FoxTreeTest, BuildEqualsTheSortedInput) {
     ASSERT_EQ(FileWriteAt(slot, 0, word, 4), kKbdOk);
     FoxTree tree;
     ASSERT_EQ(tree.Init(slot, Shape(layout, kl)), kKbdOk);
-    EXPECT_EQ(Walk(&tree, kl), std::vector<Entry>(entries.begin(), entries.end()));
+    EXPECT_EQ(Walk(&tree, kl),
+              std::vector<Entry>(entries.begin(), entries.end()));
     EXPECT_EQ(Check(slot, &tree).keys, entries.size());
     // Adds after the build split full nodes and stay consistent.
     for (uint32_t r = 20001; r <= 20500; ++r) {
@@ -351,7 +350,8 @@ TEST_F(FoxTreeTest, BuildEqualsTheSortedInput) {
       ASSERT_EQ(Call(&tree, [&] { return tree.Insert(Bytes(k), r); }), kKbdOk);
       entries.emplace(k, r);
     }
-    EXPECT_EQ(Walk(&tree, kl), std::vector<Entry>(entries.begin(), entries.end()));
+    EXPECT_EQ(Walk(&tree, kl),
+              std::vector<Entry>(entries.begin(), entries.end()));
     EXPECT_EQ(Check(slot, &tree).keys, entries.size());
     std::vector<uint32_t> nodes;
     EXPECT_EQ(Call(&tree, [&] { return tree.CollectNodes(&nodes); }), kKbdOk);
@@ -378,8 +378,7 @@ TEST_F(FoxTreeTest, RealCompoundFilesWalkInThePeerOrder) {
       const bool corrupt = dir.path().filename() == "xsharp-cdx-corrupt";
       SCOPED_TRACE(file.path().string());
       // A private copy: other processes may hold the fixture open.
-      const std::string copy =
-          Path("real" + std::to_string(++copies) + ".cdx");
+      const std::string copy = Path("real" + std::to_string(++copies) + ".cdx");
       std::filesystem::copy_file(
           file.path(), copy, std::filesystem::copy_options::overwrite_existing);
       uint16_t slot = 0;
@@ -388,7 +387,8 @@ TEST_F(FoxTreeTest, RealCompoundFilesWalkInThePeerOrder) {
       fox::FoxHeader directory;
       ASSERT_EQ(fox::ReadFoxHeader(slot, 0, &directory), kKbdOk);
       ASSERT_EQ(directory.layout(), FoxLayout::kCompact);
-      fox::FoxTreeShape shape = Shape(FoxLayout::kCompact, directory.key_length);
+      fox::FoxTreeShape shape =
+          Shape(FoxLayout::kCompact, directory.key_length);
       shape.read_only = true;
       FoxTree dir_tree;
       ASSERT_EQ(dir_tree.Init(slot, shape), kKbdOk);
@@ -396,12 +396,14 @@ TEST_F(FoxTreeTest, RealCompoundFilesWalkInThePeerOrder) {
       ASSERT_FALSE(tags.empty());
       EXPECT_EQ(Check(slot, &dir_tree).keys, tags.size());
       for (const Entry& tag : tags) {
-        std::string name = tag.first.substr(0, tag.first.find_last_not_of(' ') + 1);
+        std::string name =
+            tag.first.substr(0, tag.first.find_last_not_of(' ') + 1);
         SCOPED_TRACE(name);
         fox::FoxHeader header;
         ASSERT_EQ(fox::ReadFoxHeader(slot, tag.second, &header), kKbdOk);
         EXPECT_FALSE(header.expression.empty());
-        fox::FoxTreeShape tag_shape = Shape(FoxLayout::kCompact, header.key_length);
+        fox::FoxTreeShape tag_shape =
+            Shape(FoxLayout::kCompact, header.key_length);
         tag_shape.header_offset = tag.second;
         tag_shape.read_only = true;
         FoxTree tag_tree;

@@ -32,8 +32,7 @@ class IdxTest : public EngineDirTest {
     EXPECT_EQ(kbdicreate(Path(name).c_str(), type, expression, key_length),
               kKbdOk);
     int16_t h = -1;
-    EXPECT_EQ(kbdiopenx(&h, Path(name).c_str(), share | kKbdFoxpro2),
-              kKbdOk);
+    EXPECT_EQ(kbdiopenx(&h, Path(name).c_str(), share | kKbdFoxpro2), kKbdOk);
     return h;
   }
   static btree::CheckReport Check(int16_t h) { return IdxCheck(h); }
@@ -48,22 +47,19 @@ class IdxTest : public EngineDirTest {
 };
 
 TEST_F(IdxTest, CreateAndOpenCheckTheHeader) {
-  EXPECT_EQ(kbdicreate(Path("s.idx").c_str(), 'C', "name + city", 10),
-            kKbdOk);
+  EXPECT_EQ(kbdicreate(Path("s.idx").c_str(), 'C', "name + city", 10), kKbdOk);
   EXPECT_EQ(FileSize(Path("s.idx")), 1024u);
-  EXPECT_EQ(kbdicreate(Path("c.idx").c_str(), 'c' | kCompactType, "name",
-                       10),
+  EXPECT_EQ(kbdicreate(Path("c.idx").c_str(), 'c' | kCompactType, "name", 10),
             kKbdOk);
   EXPECT_EQ(FileSize(Path("c.idx")), 1536u);
-  EXPECT_EQ(kbdicreate(Path("x.idx").c_str(), 'X', "name", 10),
-            kKbdErrKeyType);
+  EXPECT_EQ(kbdicreate(Path("x.idx").c_str(), 'X', "name", 10), kKbdErrKeyType);
   kbdseterror(0);
   EXPECT_EQ(kbdicreate(Path("x.idx").c_str(), 'C', "name", 101),
             kKbdErrKeySize);
   kbdseterror(0);
-  EXPECT_EQ(kbdicreate(Path("x.idx").c_str(), 'C', std::string(221, 'A').c_str(),
-                       10),
-            kKbdErrKeyExpression);
+  EXPECT_EQ(
+      kbdicreate(Path("x.idx").c_str(), 'C', std::string(221, 'A').c_str(), 10),
+      kKbdErrKeyExpression);
   kbdseterror(0);
   EXPECT_EQ(kbdicreate(nullptr, 'C', "name", 10), kKbdErrNullPointer);
   kbdseterror(0);
@@ -98,8 +94,7 @@ TEST_F(IdxTest, CreateAndOpenCheckTheHeader) {
     std::ofstream out(Path("s.idx"), std::ios::app | std::ios::binary);
     out << std::string(512, '\0');
   }
-  EXPECT_EQ(kbdiopenx(&h, Path("s.idx").c_str(), kKbdFoxbase),
-            kKbdBadFileSize);
+  EXPECT_EQ(kbdiopenx(&h, Path("s.idx").c_str(), kKbdFoxbase), kKbdBadFileSize);
   EXPECT_EQ(kbdiclose(h), kKbdOk);
   // A key length out of range and a root outside the file.
   std::string broken = bytes;
@@ -154,8 +149,7 @@ TEST_F(IdxTest, KeyOperationsAndStatuses) {
     kbdseterror(0);
     // Walks both ways; next and previous from an entry that is gone.
     EXPECT_EQ(Walk(h, 8).size(), 300u);
-    EXPECT_EQ(WalkKeys<int16_t>(h, 8, kbdilast, kbdiprev, true).size(),
-              300u);
+    EXPECT_EQ(WalkKeys<int16_t>(h, 8, kbdilast, kbdiprev, true).size(), 300u);
     EXPECT_EQ(kbdidelete(h, "K050", 150), kKbdOk);
     EXPECT_EQ(kbdidelete(h, "K050", 150), kKbdKeyNotFound);
     std::strcpy(key, "K050");
@@ -181,7 +175,8 @@ TEST_F(IdxTest, KeyOperationsAndStatuses) {
 }
 
 TEST_F(IdxTest, UniqueIndexAndKeyImages) {
-  int16_t h = CreateOpen("u.idx", 'N' | kKbdKeyUnique | kCompactType, 0, "amount");
+  int16_t h =
+      CreateOpen("u.idx", 'N' | kKbdKeyUnique | kCompactType, 0, "amount");
   ASSERT_EQ(kbdikeytype(h, 'N'), kKbdOk);
   uint8_t key[9];
   ASSERT_EQ(kbdinumkey(key, -2.5), kKbdOk);
@@ -255,8 +250,7 @@ TEST_F(IdxTest, HeadersKeepFlagsAndForExpressions) {
   EXPECT_EQ(static_cast<uint8_t>(bytes[14]), 0x29);
   EXPECT_EQ(bytes[15], 1);
   EXPECT_EQ(bytes.substr(8, 4), std::string(4, '\0'));
-  EXPECT_EQ(bytes.substr(502, 10),
-            std::string("\1\0\5\0\x19\0\0\0\5\0", 10));
+  EXPECT_EQ(bytes.substr(502, 10), std::string("\1\0\5\0\x19\0\0\0\5\0", 10));
   // The FOR expression as given (the key expression normalised).
   EXPECT_EQ(bytes.substr(512, 30),
             std::string("NAME\0age > 0 .and. !deleted()\0", 30));
@@ -294,9 +288,9 @@ TEST_F(IdxTest, HeadersKeepFlagsAndForExpressions) {
   EXPECT_STREQ(text, "");
   ASSERT_EQ(kbdiclose(h), kKbdOk);
 
-  EXPECT_EQ(kbdicreate(Path("d.idx").c_str(), 'C' | kKbdKeyDescending, "name",
-                       10),
-            kKbdErrCommand);
+  EXPECT_EQ(
+      kbdicreate(Path("d.idx").c_str(), 'C' | kKbdKeyDescending, "name", 10),
+      kKbdErrCommand);
   kbdseterror(0);
   EXPECT_EQ(kbdicreatex(Path("d.idx").c_str(), 'C', "name", 10,
                         std::string(221, 'A').c_str()),
@@ -333,10 +327,9 @@ TEST_F(IdxTest, FilteredBuildsHoldTheRecordsTheConditionAccepts) {
       expected.push_back({std::string(static_cast<char*>(key), 20), recno});
       kbdfree(key);
     }
-    std::stable_sort(expected.begin(), expected.end(),
-                     [](const IndexEntry& a, const IndexEntry& b) {
-                       return a.key < b.key;
-                     });
+    std::stable_sort(
+        expected.begin(), expected.end(),
+        [](const IndexEntry& a, const IndexEntry& b) { return a.key < b.key; });
     EXPECT_EQ(Walk(h, 20), expected);
     EXPECT_GT(expected.size(), 300u);
     EXPECT_LT(expected.size(), 500u);
@@ -473,9 +466,10 @@ TEST_F(IdxTest, ModelInBothLayouts) {
   const uint32_t seed = TestSeed(20261205);
   SCOPED_TRACE("QX_TEST_SEED=" + std::to_string(seed));
   kbdsetsync(0);
-  for (auto [layout, share] :
-       {std::pair<uint16_t, uint16_t>{0, 0x400}, {kCompactType, 0x400},
-        {0, 0}, {kCompactType, 0}}) {
+  for (auto [layout, share] : {std::pair<uint16_t, uint16_t>{0, 0x400},
+                               {kCompactType, 0x400},
+                               {0, 0},
+                               {kCompactType, 0}}) {
     SCOPED_TRACE(std::string(layout ? "compact" : "standard") +
                  (share ? " shared" : " alone"));
     std::filesystem::remove(Path("m.idx"));
@@ -498,8 +492,7 @@ TEST_F(IdxTest, BuildMatchesAddsAndThePeer) {
   for (uint16_t layout : {uint16_t{0}, kCompactType}) {
     SCOPED_TRACE(layout ? "compact" : "standard");
     const std::string built = Path(layout ? "bc.idx" : "bs.idx");
-    ASSERT_EQ(kbdibuild(dbf, built.c_str(), 'C' | layout, "name", 20),
-              kKbdOk);
+    ASSERT_EQ(kbdibuild(dbf, built.c_str(), 'C' | layout, "name", 20), kKbdOk);
     EXPECT_FALSE(std::filesystem::exists(Path("stacks.tmp")));
     int16_t h = -1;
     ASSERT_EQ(kbdiopenx(&h, built.c_str(), 0), kKbdOk);
@@ -530,9 +523,9 @@ TEST_F(IdxTest, BuildMatchesAddsAndThePeer) {
     }
   }
   // Numeric and date keys sort as their values.
-  ASSERT_EQ(kbdibuild(dbf, Path("n.idx").c_str(), 'N' | kCompactType,
-                      "amount", 8),
-            kKbdOk);
+  ASSERT_EQ(
+      kbdibuild(dbf, Path("n.idx").c_str(), 'N' | kCompactType, "amount", 8),
+      kKbdOk);
   ASSERT_EQ(kbdibuild(dbf, Path("d.idx").c_str(), 'D', "birth", 8), kKbdOk);
   for (const char* name : {"n.idx", "d.idx"}) {
     int16_t h = -1;
@@ -541,8 +534,8 @@ TEST_F(IdxTest, BuildMatchesAddsAndThePeer) {
     std::vector<IndexEntry> walk = Walk(h, 8);
     ASSERT_EQ(walk.size(), n);
     for (size_t i = 1; i < walk.size(); ++i)
-      EXPECT_LE(DecodeDoubleKey(reinterpret_cast<const uint8_t*>(
-                    walk[i - 1].key.data())),
+      EXPECT_LE(DecodeDoubleKey(
+                    reinterpret_cast<const uint8_t*>(walk[i - 1].key.data())),
                 DecodeDoubleKey(
                     reinterpret_cast<const uint8_t*>(walk[i].key.data())));
     EXPECT_EQ(Check(h).keys, n);

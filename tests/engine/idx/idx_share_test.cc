@@ -29,7 +29,8 @@ struct IdxShare : ShareFormat<IdxShare<type>, int16_t> {
     ASSERT_EQ(Open(path, mode, x), kKbdOk);
   }
   static int16_t Open(const std::string& path, uint16_t mode, Index* x) {
-    const int16_t status = kbdiopenx(&x->file, path.c_str(), mode | kKbdFoxpro2);
+    const int16_t status =
+        kbdiopenx(&x->file, path.c_str(), mode | kKbdFoxpro2);
     x->keys = x->file;
     return status;
   }
@@ -52,8 +53,7 @@ struct LayoutName {
 };
 
 INSTANTIATE_TYPED_TEST_SUITE_P(Idx, IndexShareTest, IdxLayouts, LayoutName);
-INSTANTIATE_TYPED_TEST_SUITE_P(Idx, IndexWalkShareTest, IdxLayouts,
-                               LayoutName);
+INSTANTIATE_TYPED_TEST_SUITE_P(Idx, IndexWalkShareTest, IdxLayouts, LayoutName);
 
 }  // namespace
 }  // namespace qx::engine::testing

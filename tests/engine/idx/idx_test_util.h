@@ -29,9 +29,8 @@ inline int16_t IdxHarnessFind(int16_t h, void* key, uint32_t* recno,
 }
 
 inline IndexKeys<int16_t> IdxKeys() {
-  return IndexKeys<int16_t>({IdxKeyLength, kbdiadd, kbdidelete,
-                             IdxHarnessFind, kbdifirst, kbdinext, kbdilast,
-                             kbdiprev});
+  return IndexKeys<int16_t>({IdxKeyLength, kbdiadd, kbdidelete, IdxHarnessFind,
+                             kbdifirst, kbdinext, kbdilast, kbdiprev});
 }
 
 // The structural check; problems are reported as test failures.

@@ -68,17 +68,20 @@ class RecordKeysTest : public ::testing::Test {
       LockedRecords records;
       if (int16_t e = records.Begin(handle_)) return e;
       RecordKeyReader reader;
-      if (int16_t e = reader.Prepare(handle_, expression, "CNFD",
-                                     NumericKeyRule::kNumericOnly, condition,
-                                     rules)) {
+      if (int16_t e =
+              reader.Prepare(handle_, expression, "CNFD",
+                             NumericKeyRule::kNumericOnly, condition, rules)) {
         return e;
       }
       for (uint32_t recno = 1; recno <= records.record_count(); ++recno) {
         RecordKey key;
         if (int16_t e = reader.Read(recno, &key); e < 0) return e;
-        if (!key.included) keys.push_back("-");
-        else if (key.type == 'C') keys.emplace_back(key.text);
-        else keys.push_back(std::to_string(static_cast<int64_t>(key.number)));
+        if (!key.included)
+          keys.push_back("-");
+        else if (key.type == 'C')
+          keys.emplace_back(key.text);
+        else
+          keys.push_back(std::to_string(static_cast<int64_t>(key.number)));
         // A date read from the field also gives its stored text.
         if (key.included && !key.stored_date.empty())
           keys.back() += " " + std::string(key.stored_date);
@@ -96,20 +99,19 @@ class RecordKeysTest : public ::testing::Test {
 TEST_F(RecordKeysTest, ForConditionsOnBothRoads) {
   // Field bytes, no condition.
   EXPECT_EQ(Keys("AGE", ""), (KeyList{"36", "17", "101", "-5", "30"}));
-  EXPECT_EQ(Keys("NAME", "  "),
-            (KeyList{"ada     ", "bob     ", "cy      ", "dee     ",
-                    "eve     "}));
+  EXPECT_EQ(Keys("NAME", "  "), (KeyList{"ada     ", "bob     ", "cy      ",
+                                         "dee     ", "eve     "}));
   // Field bytes, with a condition evaluated on the record.
   EXPECT_EQ(Keys("AGE", "AGE>30"), (KeyList{"36", "-", "101", "-", "-"}));
-  EXPECT_EQ(Keys("BIRTH", ".NOT.DELETED()"),
-            (KeyList{std::to_string(DateToKeyDay(1815, 12, 10)) + " 18151210",
-                    "-", std::to_string(DateToKeyDay(1923, 1, 1)) + " 19230101",
-                    "-",
-                    std::to_string(DateToKeyDay(1994, 1, 1)) + " 19940101"}));
+  EXPECT_EQ(
+      Keys("BIRTH", ".NOT.DELETED()"),
+      (KeyList{std::to_string(DateToKeyDay(1815, 12, 10)) + " 18151210", "-",
+               std::to_string(DateToKeyDay(1923, 1, 1)) + " 19230101", "-",
+               std::to_string(DateToKeyDay(1994, 1, 1)) + " 19940101"}));
   // An evaluated date has no stored text.
-  EXPECT_EQ(Keys("BIRTH+1", "RECNO()=3"),
-            (KeyList{"-", "-", std::to_string(DateToKeyDay(1923, 1, 2)), "-",
-                    "-"}));
+  EXPECT_EQ(
+      Keys("BIRTH+1", "RECNO()=3"),
+      (KeyList{"-", "-", std::to_string(DateToKeyDay(1923, 1, 2)), "-", "-"}));
   // An evaluated key, with and without a condition.
   EXPECT_EQ(Keys("UPPER(NAME)", "DELETED()"),
             (KeyList{"-", "BOB     ", "-", "DEE     ", "-"}));

@@ -94,8 +94,8 @@ struct ShareFormat {
   static int ChildLastLook(const Index&) { return 0; }
   // The parent's own steps once the child has closed; *keys what the file
   // must hold afterwards.
-  static void AfterSharing(Index*, const std::string&,
-                           std::set<std::string>*) {}
+  static void AfterSharing(Index*, const std::string&, std::set<std::string>*) {
+  }
 };
 
 // The seek of formats whose find lands on the greatest smaller key when
@@ -175,9 +175,16 @@ TYPED_TEST_P(IndexShareTest, TwoProcessesShareOneFile) {
   // The child's steps: open; add its key i; verify; delete its key i
   // (even i); verify; add it again (every fourth); look for the parent's
   // last change; close.
-  enum { kOpen = 0, kAdd = 1, kVerify = kAdd + kKeys, kDelete,
-         kVerifyHalf = kDelete + kKeys, kReAdd,
-         kLastLook = kReAdd + kKeys, kClose };
+  enum {
+    kOpen = 0,
+    kAdd = 1,
+    kVerify = kAdd + kKeys,
+    kDelete,
+    kVerifyHalf = kDelete + kKeys,
+    kReAdd,
+    kLastLook = kReAdd + kKeys,
+    kClose
+  };
   typename TestFixture::Index mine;
   std::set<std::string> seen;
   qx::testing::ChildProcess child([&](int step) -> int {
@@ -249,8 +256,7 @@ TYPED_TEST_P(IndexShareTest, TwoProcessesShareOneFile) {
     const uint64_t size = this->FileSize(path);
     for (int i = 0; i < kKeys; ++i) {
       if (i % 4 == 0) {
-        ASSERT_EQ(keys.Add(x.keys, Keys::Key(i, 0), Keys::Recno(i, 0)),
-                  kKbdOk)
+        ASSERT_EQ(keys.Add(x.keys, Keys::Key(i, 0), Keys::Recno(i, 0)), kKbdOk)
             << i;
       }
       ASSERT_EQ(child.Run(kReAdd + i), kKbdOk) << i;
@@ -338,8 +344,7 @@ TYPED_TEST_P(IndexWalkShareTest, AWalkGoesOnAfterAnotherProcessChangesTheTree) {
   std::set<std::string> after;
   for (int i = 0; i < kKeys; ++i) {
     if (set_up) {
-      ASSERT_EQ(keys.Add(x.keys, Keys::Key(i, 0), Keys::Recno(i, 0)),
-                kKbdOk)
+      ASSERT_EQ(keys.Add(x.keys, Keys::Key(i, 0), Keys::Recno(i, 0)), kKbdOk)
           << i;
     }
     if (i % 3 == 0) after.insert(Keys::Key(i, 0));
@@ -354,8 +359,7 @@ TYPED_TEST_P(IndexWalkShareTest, AWalkGoesOnAfterAnotherProcessChangesTheTree) {
     if (step == 3) return F::Close(mine.file);
     for (int i = 0; i < kKeys; ++i) {
       if (step == 1 && i % 3 != 0) {
-        if (int16_t s = keys.Del(mine.keys, Keys::Key(i, 0),
-                                 Keys::Recno(i, 0)))
+        if (int16_t s = keys.Del(mine.keys, Keys::Key(i, 0), Keys::Recno(i, 0)))
           return s;
       }
       const std::string own = Keys::Key(i, 1);
@@ -382,8 +386,8 @@ TYPED_TEST_P(IndexWalkShareTest, AWalkGoesOnAfterAnotherProcessChangesTheTree) {
     rest.push_back(text());
     ASSERT_EQ(recno, Keys::Recno(rest.back()));
   }
-  EXPECT_EQ(rest, std::vector<std::string>(after.upper_bound(from),
-                                           after.end()));
+  EXPECT_EQ(rest,
+            std::vector<std::string>(after.upper_bound(from), after.end()));
   EXPECT_EQ(keys.HoldsExactly(x.keys, after), 0);
   EXPECT_EQ(keys.WalkBack(x.keys).size(), after.size());
   for (const std::string& k : after) {

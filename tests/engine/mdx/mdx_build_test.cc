@@ -46,8 +46,8 @@ class MdxBuildTest : public MdxTest {
       EXPECT_GE(kbddread(dbf, r), 0);
       void* key = nullptr;
       EXPECT_EQ(kbdmkmake(dbf, t, &key), kKbdOk);
-      entries.push_back({std::string(static_cast<char*>(key), info.key_length),
-                         r});
+      entries.push_back(
+          {std::string(static_cast<char*>(key), info.key_length), r});
       kbdfree(key);
     }
     const bool unique = (info.flags & 128) != 0;
@@ -172,8 +172,8 @@ TEST_F(MdxBuildTest, PerlXBaseWalksTheBuiltTags) {
   const int16_t h = CreateOpen("t.mdx");
   std::vector<std::vector<uint32_t>> ours;
   const TagCase cases[] = {{"NAME", 'C', "NAME", 20},
-                        {"AMOUNT", 'N', "AMOUNT", 0},
-                        {"BIRTH", 'D', "BIRTH", 0}};
+                           {"AMOUNT", 'N', "AMOUNT", 0},
+                           {"BIRTH", 'D', "BIRTH", 0}};
   for (const TagCase& c : cases) {
     const int32_t t = Build(dbf, h, c.tag, c.type, c.expression, c.length);
     ours.push_back(Recnos(Walk(t)));
@@ -187,7 +187,8 @@ TEST_F(MdxBuildTest, PerlXBaseWalksTheBuiltTags) {
                    cases[i].tag, &perl, &failure)) {
       GTEST_SKIP() << (failure.empty()
                            ? "Perl XBase is not installed"
-                           : "Perl XBase cannot read this MDX file: " + failure);
+                           : "Perl XBase cannot read this MDX file: " +
+                                 failure);
     }
     EXPECT_EQ(perl, ours[i]);
   }

@@ -15,7 +15,6 @@
 namespace qx::engine::testing {
 namespace {
 
-
 TEST_F(MdxTest, RealFileWalksChecksAndMatchesTheTable) {
   const std::string folder =
       qx::testing::SharedDir() + "/fixtures/real/jdbfdriver-mdx/";
@@ -69,10 +68,10 @@ TEST_F(MdxTest, RealFileWalksChecksAndMatchesTheTable) {
       const std::string made(static_cast<char*>(key), x.key_length);
       kbdfree(key);
       if (x.type == 'N') {
-        EXPECT_EQ(CompareMdxDecimals(
-                      reinterpret_cast<const uint8_t*>(made.data()),
-                      reinterpret_cast<const uint8_t*>(e.key.data())),
-                  0)
+        EXPECT_EQ(
+            CompareMdxDecimals(reinterpret_cast<const uint8_t*>(made.data()),
+                               reinterpret_cast<const uint8_t*>(e.key.data())),
+            0)
             << "record " << e.recno;
       } else {
         EXPECT_EQ(made, e.key) << "record " << e.recno;

@@ -54,8 +54,9 @@ TEST(MdxDecimalTest, KnownValuesHaveTheirBytes) {
   // Digits beyond the sixth decimal are lost.
   EXPECT_EQ(Key(2.0000004), Key(2.0));
   // 26 digits before the point: only the first 20 are packed.
-  EXPECT_EQ(Key(1e25), Bytes(0x4E, 0x05, {0x10, 0x00, 0x00, 0x00, 0x00, 0x00,
-                                          0x00, 0x00, 0x09, 0x05}));
+  EXPECT_EQ(Key(1e25), Bytes(0x4E, 0x05,
+                             {0x10, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+                              0x09, 0x05}));
   // The infinities and NaN print without a digit.
   EXPECT_EQ(Key(INFINITY), Bytes(0x34, 0x05, {}));
   EXPECT_EQ(Key(-INFINITY), Bytes(0x34, 0x85, {}));
@@ -64,10 +65,10 @@ TEST(MdxDecimalTest, KnownValuesHaveTheirBytes) {
   // Texts of other shapes: blanks, '+', leading zeros, no point.
   EXPECT_EQ(KeyOfText("  +007"), Bytes(0x35, 0x05, {0x70}));
   EXPECT_EQ(KeyOfText("-.25"), Bytes(0x34, 0x85, {0x25}));
-  EXPECT_EQ(KeyOfText("123456789012345678901234"),
-            Bytes(0x34 + 24, 0x05,
-                  {0x12, 0x34, 0x56, 0x78, 0x90, 0x12, 0x34, 0x56, 0x78,
-                   0x90}));
+  EXPECT_EQ(
+      KeyOfText("123456789012345678901234"),
+      Bytes(0x34 + 24, 0x05,
+            {0x12, 0x34, 0x56, 0x78, 0x90, 0x12, 0x34, 0x56, 0x78, 0x90}));
 }
 
 TEST(MdxDecimalTest, RandomValuesSortAndReadBack) {

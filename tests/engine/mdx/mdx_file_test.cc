@@ -87,9 +87,9 @@ TEST_F(MdxFileTest, CreateAndTheOpenChecksInOrder) {
   };
   // Each patch breaks one check; applied together, the first one wins.
   const Patch patches[] = {
-      {0, 3, kKbdErrVersion},           {20, 33, kKbdErrPageSize},
-      {23, 0x05, kKbdErrOffsetAdder},   {25, 47, kKbdErrIndexTableMax},
-      {26, 31, kKbdErrIndexTableItem},  {28, 48, kKbdErrTagCount},
+      {0, 3, kKbdErrVersion},          {20, 33, kKbdErrPageSize},
+      {23, 0x05, kKbdErrOffsetAdder},  {25, 47, kKbdErrIndexTableMax},
+      {26, 31, kKbdErrIndexTableItem}, {28, 48, kKbdErrTagCount},
       {32, 3, kKbdErrHeaderSize},
   };
   for (const Patch& p : patches) {
@@ -155,10 +155,10 @@ TEST_F(MdxFileTest, DefinitionWritesBlocksTableAndThreads) {
     uint16_t flags;
     uint8_t format;
   };
-  for (const Want& w : {Want{"AMOUNT", 12, 'N', 0, 0x10},
-                        Want{"BIRTH", 8, 'D', kKbdKeyUnique | kKbdKeyDescending,
-                             0x58},
-                        Want{"INITIAL", 1, 'C', 0, 0x00}}) {
+  for (const Want& w :
+       {Want{"AMOUNT", 12, 'N', 0, 0x10},
+        Want{"BIRTH", 8, 'D', kKbdKeyUnique | kKbdKeyDescending, 0x58},
+        Want{"INITIAL", 1, 'C', 0, 0x00}}) {
     SCOPED_TRACE(w.name);
     int32_t t = kKbdNoHandle;
     ASSERT_EQ(kbdmtagopen(&t, h, w.name), kKbdOk);
@@ -190,8 +190,7 @@ TEST_F(MdxFileTest, DefinitionWritesBlocksTableAndThreads) {
   for (const Refused& r : {
            Refused{"", 'C', "NAME", 10, kKbdErrTagName},
            Refused{"ELEVENCHARS", 'C', "NAME", 10, kKbdErrTagName},
-           Refused{"X", 'C', long_expression.c_str(), 10,
-                   kKbdErrKeyExpression},
+           Refused{"X", 'C', long_expression.c_str(), 10, kKbdErrKeyExpression},
            Refused{"X", 'C', "  ", 10, kKbdErrKeyExpression},
            Refused{"X", 'L', "NAME", 10, kKbdErrKeyType},
            Refused{"X", 'C', "NAME", 0, kKbdErrKeySize},
@@ -312,12 +311,12 @@ TEST_F(MdxFileTest, TagHeaderChecksInOrder) {
     int16_t status;
   };
   const Patch patches[] = {
-      {12, 0, kKbdErrKeySize},        {12, 101, kKbdErrKeySize},
-      {18, 15, kKbdErrItemSize},      {0, 3, kKbdErrRootPage},
-      {0, 8, kKbdErrRootPage},        {14, 64, kKbdErrMaxKeys},
-      {14, 1, kKbdErrMaxKeys},        {8, 0x01, kKbdErrKeyFormat},
-      {8, 0x80, kKbdErrKeyFormat},    {9, 'X', kKbdErrKeyType},
-      {16, 2, kKbdErrKeyType},        {9, 'N', kKbdErrKeySize},
+      {12, 0, kKbdErrKeySize},     {12, 101, kKbdErrKeySize},
+      {18, 15, kKbdErrItemSize},   {0, 3, kKbdErrRootPage},
+      {0, 8, kKbdErrRootPage},     {14, 64, kKbdErrMaxKeys},
+      {14, 1, kKbdErrMaxKeys},     {8, 0x01, kKbdErrKeyFormat},
+      {8, 0x80, kKbdErrKeyFormat}, {9, 'X', kKbdErrKeyType},
+      {16, 2, kKbdErrKeyType},     {9, 'N', kKbdErrKeySize},
   };
   for (const Patch& p : patches) {
     std::string bytes = file;
@@ -391,7 +390,8 @@ TEST_F(MdxFileTest, ReadOnlyFilesAndTheFileCheckOnDamage) {
   ASSERT_EQ(CheckMdxFile(h, &report), kKbdOk);
   bool shared = false, lost = false;
   for (const std::string& p : report.problems) {
-    shared = shared || p.find("belongs to the tree of tag 1") != std::string::npos;
+    shared =
+        shared || p.find("belongs to the tree of tag 1") != std::string::npos;
     lost = lost || p.find("neither a tag's nor free") != std::string::npos;
   }
   EXPECT_TRUE(shared);

@@ -62,9 +62,9 @@ TEST(MdxFormatTest, CodecsRoundTripAndReadARealFile) {
   EXPECT_EQ(second.key_type, 'N');
   uint8_t entry_out[kMdxTagEntrySize];
   second.EncodeTo(entry_out);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(entry_out), kMdxTagEntrySize),
-            file.substr(kMdxTagTableOffset + 2 * kMdxTagEntrySize,
-                        kMdxTagEntrySize));
+  EXPECT_EQ(
+      std::string(reinterpret_cast<char*>(entry_out), kMdxTagEntrySize),
+      file.substr(kMdxTagTableOffset + 2 * kMdxTagEntrySize, kMdxTagEntrySize));
 
   // Tag headers: the 'C' tag of key length 50 and the 'N' tag.
   auto tag = [&](uint32_t sector) {
@@ -124,8 +124,8 @@ TEST(MdxFormatTest, SizesFollowFromTheKeyLength) {
   EXPECT_EQ(MdxItemLength(100), 104u);
   EXPECT_EQ(MdxMaxKeys(1024, 104), 9u);
   EXPECT_EQ(MdxItemLength(1), 8u);
-  EXPECT_TRUE(MdxItemLengthAccepted(50, 56));   // rounded, as we write
-  EXPECT_TRUE(MdxItemLengthAccepted(50, 54));   // key length + 4
+  EXPECT_TRUE(MdxItemLengthAccepted(50, 56));  // rounded, as we write
+  EXPECT_TRUE(MdxItemLengthAccepted(50, 54));  // key length + 4
   EXPECT_FALSE(MdxItemLengthAccepted(50, 55));
   EXPECT_TRUE(MdxExpressionIsPlain("UPPER(NAME)+DTOS(BIRTH)"));
   EXPECT_FALSE(MdxExpressionIsPlain("LEFT(NAME,3)"));

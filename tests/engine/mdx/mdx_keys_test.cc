@@ -94,9 +94,9 @@ TEST_F(MdxTest, SplitRecordsTheRootAtOnceAndMergesGiveBlocksBack) {
     return GetLe32(reinterpret_cast<const uint8_t*>(file.data()) +
                    sector * 512 + offset);
   };
-  EXPECT_EQ(word(10, 0), 1u);          // one key
-  EXPECT_EQ(word(10, 8), 8u);          // left child
-  EXPECT_EQ(word(10, 8 + 16), 6u);     // rightmost child
+  EXPECT_EQ(word(10, 0), 1u);       // one key
+  EXPECT_EQ(word(10, 8), 8u);       // left child
+  EXPECT_EQ(word(10, 8 + 16), 6u);  // rightmost child
   EXPECT_EQ(word(8, 0), 32u);
   EXPECT_EQ(word(6, 0), 32u);
   EXPECT_EQ(Check(t).levels, 2u);
@@ -119,7 +119,8 @@ TEST_F(MdxTest, UniqueTagsKeepTheFirstRecordOfAKey) {
   const int16_t h = CreateOpen("t.mdx");
   const int32_t t = DefineOpen(h, "K", 'C' | kKbdKeyUnique, "NAME", 4);
   ASSERT_EQ(Add(t, "K", 1), kKbdOk);
-  for (uint32_t r = 2; r <= 3; ++r) ASSERT_EQ(Add(t, "K", r), kKbdAlreadyExists);
+  for (uint32_t r = 2; r <= 3; ++r)
+    ASSERT_EQ(Add(t, "K", r), kKbdAlreadyExists);
   ASSERT_EQ(Add(t, "A", 4), kKbdOk);
   EXPECT_EQ(Recnos(Walk(t)), (std::vector<uint32_t>{4, 1}));
   // A delete takes the exact pair only.

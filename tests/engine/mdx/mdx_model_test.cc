@@ -34,11 +34,11 @@ ModelKeys DecimalModelKeys() {
   keys.compare_search = keys.compare;
   keys.random_key = [](std::mt19937& rng) {
     static const double kValues[] = {-1e12, -0.01, 0.0, 0.01, 1e12, 999.99};
-    const double v = rng() % 5 == 0
-                         ? kValues[rng() % 6]
-                         : static_cast<double>(
-                               static_cast<int>(rng() % 40000) - 20000) /
-                               100;
+    const double v =
+        rng() % 5 == 0
+            ? kValues[rng() % 6]
+            : static_cast<double>(static_cast<int>(rng() % 40000) - 20000) /
+                  100;
     return DecimalKey(v);
   };
   keys.random_search = keys.random_key;
@@ -77,8 +77,9 @@ class MdxModelTest : public MdxTest {
       char key[9];
       for (int i = 0; i < 400; ++i) {
         std::snprintf(key, sizeof key, "%08d", i);
-        ASSERT_EQ(round == 0 ? Add(other, key, i + 1u) : Del(other, key, i + 1u),
-                  kKbdOk);
+        ASSERT_EQ(
+            round == 0 ? Add(other, key, i + 1u) : Del(other, key, i + 1u),
+            kKbdOk);
       }
     }
     ASSERT_EQ(kbdmclose(h), kKbdOk);

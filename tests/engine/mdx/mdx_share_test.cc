@@ -192,10 +192,10 @@ TEST_F(MdxTest, FileOpenWithoutSharingWritesWhatASharedOneWrites) {
   std::string alone_bytes = qx::testing::ReadWholeFile(path);
   std::string shared_bytes = qx::testing::ReadWholeFile(shared);
   ASSERT_EQ(alone_bytes.size(), shared_bytes.size());
-  alone_bytes.replace(kMdxDataNameOffset, kMdxDataNameSize,
-                      kMdxDataNameSize, ' ');
-  shared_bytes.replace(kMdxDataNameOffset, kMdxDataNameSize,
-                       kMdxDataNameSize, ' ');
+  alone_bytes.replace(kMdxDataNameOffset, kMdxDataNameSize, kMdxDataNameSize,
+                      ' ');
+  shared_bytes.replace(kMdxDataNameOffset, kMdxDataNameSize, kMdxDataNameSize,
+                       ' ');
   EXPECT_TRUE(alone_bytes == shared_bytes);
 
   int32_t t = kKbdNoHandle;

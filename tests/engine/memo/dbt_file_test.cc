@@ -61,7 +61,6 @@ class DbtTest : public testing::EngineTest {
     EXPECT_EQ(status, expected);
     kbdseterror(0);
   }
-
 };
 
 TEST_F(DbtTest, CreateWritesTheNewFileLayouts) {
@@ -278,9 +277,9 @@ TEST_F(DbtTest, LargeValuesRoundTripInBothLayouts) {
     }
     // The small value grows past 64 KiB in place of itself.
     std::string grown(200000, 'g');
-    ASSERT_EQ(kbdtwrite(h, &written.back().first, grown.c_str(),
-                        kKbdMemoReplace),
-              kKbdOk);
+    ASSERT_EQ(
+        kbdtwrite(h, &written.back().first, grown.c_str(), kKbdMemoReplace),
+        kKbdOk);
     written.back().second = grown;
     ASSERT_EQ(kbdtclose(h), kKbdOk);
     ASSERT_EQ(kbdtopenx(&h, Path(name.c_str()).c_str(), dialect), kKbdOk);

@@ -27,7 +27,6 @@ class FptTest : public testing::EngineTest {
   static uint32_t Be32At(const std::string& bytes, size_t offset) {
     return GetBe32(reinterpret_cast<const uint8_t*>(bytes.data()) + offset);
   }
-
 };
 
 TEST_F(FptTest, CreateSizesTheHeaderInBlocks) {

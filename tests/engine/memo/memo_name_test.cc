@@ -1,11 +1,12 @@
 // The memo file naming rule: ".dbt" or ".fpt" by dialect, FoxPro's
 // companions of its other table kinds, letter case, and the checks of the
 // public operation.
+#include "engine/memo/memo_name.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "engine/memo/memo_name.h"
 #include "qx/engine.h"
 
 namespace qx::engine {

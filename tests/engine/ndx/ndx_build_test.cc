@@ -42,16 +42,16 @@ class NdxBuildTest : public NdxTest {
       entries.push_back({std::string(static_cast<char*>(key), length), r});
       kbdfree(key);
     }
-    std::stable_sort(entries.begin(), entries.end(),
-                     [&](const NdxEntry& a, const NdxEntry& b) {
-                       if (numeric) {
-                         return KeyNumber(a.key) < KeyNumber(b.key);
-                       }
-                       return CompareCharKeys(
-                                  reinterpret_cast<const uint8_t*>(a.key.data()),
-                                  reinterpret_cast<const uint8_t*>(b.key.data()),
-                                  length) < 0;
-                     });
+    std::stable_sort(
+        entries.begin(), entries.end(),
+        [&](const NdxEntry& a, const NdxEntry& b) {
+          if (numeric) {
+            return KeyNumber(a.key) < KeyNumber(b.key);
+          }
+          return CompareCharKeys(reinterpret_cast<const uint8_t*>(a.key.data()),
+                                 reinterpret_cast<const uint8_t*>(b.key.data()),
+                                 length) < 0;
+        });
     return entries;
   }
 

@@ -29,7 +29,6 @@ const CorpusIndex kCorpus[] = {
     {"ndbfreaderex", "test_ix.NDX", "test_ix.DBF"},
 };
 
-
 class NdxCorpusTest : public NdxTest,
                       public ::testing::WithParamInterface<CorpusIndex> {};
 

@@ -66,8 +66,9 @@ TEST_F(NdxFileTest, CreateWritesHeaderAndEmptyRoot) {
             std::string::npos);
 
   // Numeric and date keys are 8 bytes whatever is asked; 0x80 is unique.
-  ASSERT_EQ(kbdncreate(Path("n.ndx").c_str(), 'N' | kKbdKeyUnique, "AMOUNT", 30),
-            kKbdOk);
+  ASSERT_EQ(
+      kbdncreate(Path("n.ndx").c_str(), 'N' | kKbdKeyUnique, "AMOUNT", 30),
+      kKbdOk);
   bytes = ReadWholeFile(Path("n.ndx"));
   h = NdxHeader::DecodeFrom(reinterpret_cast<const uint8_t*>(bytes.data()));
   EXPECT_EQ(h.key_length, 8);
@@ -96,9 +97,9 @@ TEST_F(NdxFileTest, CreateWritesHeaderAndEmptyRoot) {
   EXPECT_EQ(kbdncreate(Path("x.ndx").c_str(), 'L', "A", 1), kKbdErrKeyType);
   kbdseterror(0);
   std::string longest(220, 'A');
-  EXPECT_EQ(kbdncreate(Path("x.ndx").c_str(), 'C', (longest + "   ").c_str(),
-                       10),
-            kKbdOk);
+  EXPECT_EQ(
+      kbdncreate(Path("x.ndx").c_str(), 'C', (longest + "   ").c_str(), 10),
+      kKbdOk);
   EXPECT_EQ(kbdncreate(Path("x.ndx").c_str(), 'C', (longest + "B").c_str(), 10),
             kKbdErrKeyExpression);
   kbdseterror(0);
@@ -136,8 +137,9 @@ TEST_F(NdxFileTest, OpenChecksHeaderInOrder) {
 }
 
 TEST_F(NdxFileTest, InfoExpressionAndHandles) {
-  ASSERT_EQ(kbdncreate(Path("a.ndx").c_str(), 'C' | kKbdKeyUnique, "upper(name)", 12),
-            kKbdOk);
+  ASSERT_EQ(
+      kbdncreate(Path("a.ndx").c_str(), 'C' | kKbdKeyUnique, "upper(name)", 12),
+      kKbdOk);
   int16_t h = kKbdNoHandle;
   ASSERT_EQ(kbdnopenx(&h, Path("a.ndx").c_str(), 0x400 | 0x100), kKbdOk);
   KbdNdxInfo info;

@@ -115,13 +115,13 @@ TEST_F(NdxTest, SplitOfAFullRootLeaf) {
   EXPECT_EQ(Word(bytes, 4), 4u);  // next free
   const size_t root = 3 * 512, left = 2 * 512, right = 1 * 512;
   EXPECT_EQ(bytes[root], 1);
-  EXPECT_EQ(Word(bytes, root + 4), 2u);       // entry 0: left child page 2
+  EXPECT_EQ(Word(bytes, root + 4), 2u);  // entry 0: left child page 2
   EXPECT_EQ(bytes.substr(root + 4 + 8, 6), "KEY012");  // its greatest key
   EXPECT_EQ(Word(bytes, root + 4 + 20), 1u);  // trailing child: old page 1
   EXPECT_EQ(bytes[left], 13);
   EXPECT_EQ(bytes[right], 13);
-  EXPECT_EQ(Word(bytes, left + 4 + 4), 1u);   // first record of the left
-  EXPECT_EQ(Word(bytes, right + 4 + 4), 14u); // first record of the right
+  EXPECT_EQ(Word(bytes, left + 4 + 4), 1u);    // first record of the left
+  EXPECT_EQ(Word(bytes, right + 4 + 4), 14u);  // first record of the right
   ASSERT_EQ(kbdnopenx(&h, Path("s.ndx").c_str(), 0), kKbdOk);
   EXPECT_EQ(Walk(h).size(), 26u);
   Check(h);
@@ -219,8 +219,8 @@ TEST_F(NdxTest, UniqueIndexesKeepTheFirstRecordOfAKey) {
 
 TEST_F(NdxTest, NumericAndDateKeysOrderAsNumbers) {
   int16_t h = CreateOpen("n.ndx", 'N', "AMOUNT", 8);
-  const double values[] = {3.5, -2.0, 0.0, -0.0, 1e99, -1e-300, 42.0,
-                           kNdxEmptyDateKey, -7.25};
+  const double values[] = {
+      3.5, -2.0, 0.0, -0.0, 1e99, -1e-300, 42.0, kNdxEmptyDateKey, -7.25};
   uint32_t recno = 0;
   for (double v : values) ASSERT_EQ(Add(h, NumericKey(v), ++recno), kKbdOk);
   std::vector<NdxEntry> walk = Walk(h);

@@ -27,8 +27,8 @@ ModelKeys NumericModelKeys() {
   };
   keys.compare_search = keys.compare;
   keys.random_key = [](std::mt19937& rng) {
-    static const double kValues[] = {-1e9, -3.5, -1.0, -0.0, 0.0, 0.25,
-                                     1.0,  2.0,  1e9,  1.0e100};
+    static const double kValues[] = {-1e9, -3.5, -1.0, -0.0, 0.0,
+                                     0.25, 1.0,  2.0,  1e9,  1.0e100};
     double v = rng() % 4 == 0 ? kValues[rng() % 10]
                               : static_cast<double>(rng() % 20000) / 8 - 900;
     return NumericKey(v);

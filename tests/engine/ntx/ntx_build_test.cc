@@ -78,9 +78,8 @@ TEST_F(NtxBuildTest, DescendingAndUniqueBuilds) {
   // build sorts its distinct keys a second time) and both work files gone.
   const uint32_t n = 30000;
   int16_t dbf = MakeBuildTable(Path("t.dbf"), n, 5, 5);
-  for (uint16_t flags :
-       {uint16_t{kKbdKeyDescending}, uint16_t{kKbdKeyUnique},
-        uint16_t{kKbdKeyUnique | kKbdKeyDescending}}) {
+  for (uint16_t flags : {uint16_t{kKbdKeyDescending}, uint16_t{kKbdKeyUnique},
+                         uint16_t{kKbdKeyUnique | kKbdKeyDescending}}) {
     SCOPED_TRACE(flags);
     const std::string name = "d" + std::to_string(flags) + ".ntx";
     ASSERT_EQ(kbdxbuildx(dbf, Path(name).c_str(), 'C' | flags, "LEFT(NAME,3)",

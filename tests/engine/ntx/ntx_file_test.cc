@@ -140,8 +140,8 @@ TEST_F(NtxTest, OpenChecksTheHeaderInOrder) {
 TEST_F(NtxTest, AFullRootSplitsIntoANewRoot) {
   kbdsetsync(0);
   const std::string path = Path("split.ntx");
-  int16_t h = CreateOpen("split.ntx", 'C', "K", 10, 0,
-                         qx::testing::ModeForTestReads());
+  int16_t h =
+      CreateOpen("split.ntx", 'C', "K", 10, 0, qx::testing::ModeForTestReads());
   for (uint32_t i = 0; i < 50; ++i)
     ASSERT_EQ(Add(h, "K" + std::to_string(1000 + i * 2), i + 1), kKbdOk);
   std::string bytes = ReadFile(path);
@@ -219,9 +219,10 @@ TEST_F(NtxTest, KeysPerPageOfOtherWritersAndTheHeaderFlags) {
 
   // Descending (byte 280), unique (278) and FOR (282, signature 7).
   const std::string flagged = Path("flags.ntx");
-  ASSERT_EQ(kbdxcreatex(flagged.c_str(), 'C' | kKbdKeyUnique | kKbdKeyDescending, "name", 10, 0,
-                        "  AGE > 0 .AND. name = \"A\" "),
-            kKbdOk);
+  ASSERT_EQ(
+      kbdxcreatex(flagged.c_str(), 'C' | kKbdKeyUnique | kKbdKeyDescending,
+                  "name", 10, 0, "  AGE > 0 .AND. name = \"A\" "),
+      kKbdOk);
   const std::string bytes = ReadFile(flagged);
   EXPECT_EQ(Word(bytes, 0, 2), 7u);
   EXPECT_EQ(bytes[278], 1);

@@ -69,7 +69,8 @@ TEST_F(NtxTest, NumberKeysSortAsTheirValues) {
 std::string RoundedText(double value, int decimals) {
   char buffer[512];
   const auto end = std::to_chars(buffer, buffer + sizeof buffer, value,
-                                 std::chars_format::fixed).ptr;
+                                 std::chars_format::fixed)
+                       .ptr;
   std::string text(buffer, end);
   const bool negative = text[0] == '-';
   if (negative) text.erase(0, 1);
@@ -83,8 +84,8 @@ std::string RoundedText(double value, int decimals) {
     while (digits[--i] == '9') digits[i] = '0';
     ++digits[i];
   }
-  digits.erase(0, std::min(digits.find_first_not_of('0'),
-                           digits.size() - decimals - 1));
+  digits.erase(
+      0, std::min(digits.find_first_not_of('0'), digits.size() - decimals - 1));
   const bool zero = digits.find_first_not_of('0') == std::string::npos;
   if (decimals > 0) digits.insert(digits.size() - decimals, ".");
   return (negative && !zero ? "-" : "") + digits;
@@ -176,20 +177,37 @@ std::string PlainNumberKey(double number, uint32_t length, uint32_t decimals) {
 // assembly over negatives, halves, carries into a new digit, text wider
 // than the key, -0.0 and the non-finite values; date keys against printf.
 TEST_F(NtxTest, NumberAndDateKeysMatchThePlainConversion) {
-  std::vector<double> values = {
-      0.0,     -0.0,    0.004,   -0.004,   0.005,    -0.005,  2.675,
-      -2.675,  9.995,   -9.995,  99999.995, -99999.995, 670.5, 1e9,
-      -1e9,    1e300,   -1e300,  5e-324,   1234567.891, 0.5,  -0.5,
-      std::numeric_limits<double>::infinity(),
-      -std::numeric_limits<double>::infinity(),
-      std::numeric_limits<double>::quiet_NaN()};
+  std::vector<double> values = {0.0,
+                                -0.0,
+                                0.004,
+                                -0.004,
+                                0.005,
+                                -0.005,
+                                2.675,
+                                -2.675,
+                                9.995,
+                                -9.995,
+                                99999.995,
+                                -99999.995,
+                                670.5,
+                                1e9,
+                                -1e9,
+                                1e300,
+                                -1e300,
+                                5e-324,
+                                1234567.891,
+                                0.5,
+                                -0.5,
+                                std::numeric_limits<double>::infinity(),
+                                -std::numeric_limits<double>::infinity(),
+                                std::numeric_limits<double>::quiet_NaN()};
   std::mt19937_64 rng(18);
   for (int i = 0; i < 20000; ++i) {
     const double cents = static_cast<double>(rng() % 10000000000ULL) / 100.0;
     values.push_back(i % 2 == 0 ? cents : -cents);
-    values.push_back(static_cast<double>(static_cast<int64_t>(rng() % 2000001) -
-                                         1000000) /
-                     1000.0);
+    values.push_back(
+        static_cast<double>(static_cast<int64_t>(rng() % 2000001) - 1000000) /
+        1000.0);
   }
   const struct {
     uint32_t length, decimals;

@@ -74,8 +74,10 @@ TEST_F(NtxModelTest, EqualKeysInInsertionOrder) {
 }
 
 TEST_F(NtxModelTest, DescendingFiles) {
-  ASSERT_NO_FATAL_FAILURE(Run('C' | kKbdKeyDescending, 4, 8128, 30000, 3000, true));
-  ASSERT_NO_FATAL_FAILURE(Run('C' | kKbdKeyDescending, 100, 496, 8000, 1000, true));
+  ASSERT_NO_FATAL_FAILURE(
+      Run('C' | kKbdKeyDescending, 4, 8128, 30000, 3000, true));
+  ASSERT_NO_FATAL_FAILURE(
+      Run('C' | kKbdKeyDescending, 100, 496, 8000, 1000, true));
 }
 
 }  // namespace

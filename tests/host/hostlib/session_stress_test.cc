@@ -270,8 +270,7 @@ TEST_P(SessionStressTest, ProcessesWriteOneTableTogether) {
          "ID:N:8", "--field", "NAME:C:20", "--field", "CODE:C:10", "--field",
          "VER:N:6"});
     BuildIndexes();
-    testing::WriteWholeFile(File("qxdbins.ini"),
-                            "[OPTION]\nDUPLICATESON=1\n");
+    testing::WriteWholeFile(File("qxdbins.ini"), "[OPTION]\nDUPLICATESON=1\n");
   }
   qx::testing::SetEnv("QX_SYSTEM_DIR", dir_.path());
 
@@ -413,7 +412,8 @@ TEST_P(SessionStressTest, ProcessesWriteOneTableTogether) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, SessionStressTest,
-                         ::testing::ValuesIn(kRuns), [](const auto& param_info) {
+                         ::testing::ValuesIn(kRuns),
+                         [](const auto& param_info) {
                            return std::string(param_info.param.name);
                          });
 

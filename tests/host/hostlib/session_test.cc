@@ -151,16 +151,16 @@ TEST_F(SessionTest, BadInputAtTheHostBoundaryGivesItsError) {
 
   // A path of 300 characters, a name whose data file is missing (".dbf"
   // taken for the missing extension), a file that is not a DBF.
-  const std::u16string long_path = U(dir_.path()) + u"/" +
-                                   std::u16string(300, u'a') + u".dbf";
+  const std::u16string long_path =
+      U(dir_.path()) + u"/" + std::u16string(300, u'a') + u".dbf";
   EXPECT_EQ(driver->OpenTableByPath(long_path.c_str(), cnx), nullptr);
   EXPECT_NE(Error().id, 0u);
   EXPECT_EQ(proxy->OpenTableDirect(long_path.c_str(), u"L", cnx, 0, this),
             nullptr);
   EXPECT_NE(Error().id, 0u);
   EXPECT_EQ(session_->Open(u"clients", {}), nullptr);
-  EXPECT_EQ(Error().message, u"Le fichier '" + U(dir_.path()) +
-                                 u"\\clients.dbf' n'existe pas.");
+  EXPECT_EQ(Error().message,
+            u"Le fichier '" + U(dir_.path()) + u"\\clients.dbf' n'existe pas.");
   EXPECT_EQ(Error().category, 0);
   EXPECT_EQ(session_->Open(u"junk", {}), nullptr);
   EXPECT_EQ(Error().id, 1003u);

@@ -257,11 +257,9 @@ TEST_P(SessionWriteTest, BuildKeyGivesTheKeyOfTheHostsValues) {
     return record->item_count;
   };
   uint8_t image[101] = {};
-  ASSERT_EQ(table_->TableObject()->BuildKey(record, item_of(u"CODE"), image),
-            1)
+  ASSERT_EQ(table_->TableObject()->BuildKey(record, item_of(u"CODE"), image), 1)
       << Utf8(Error().message);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(image)),
-            "A1        ");
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(image)), "A1        ");
   ASSERT_EQ(table_->TableObject()->BuildKey(record, item_of(u"UNAME"), image),
             1)
       << Utf8(Error().message);
@@ -484,7 +482,8 @@ TEST_P(SessionWriteTest, LocksConflictBetweenProcesses) {
 void PrintTo(const Family& family, std::ostream* out) { *out << family.name; }
 
 INSTANTIATE_TEST_SUITE_P(Families, SessionWriteTest,
-                         ::testing::ValuesIn(kFamilies), [](const auto& param_info) {
+                         ::testing::ValuesIn(kFamilies),
+                         [](const auto& param_info) {
                            return std::string(param_info.param.name);
                          });
 

@@ -149,9 +149,8 @@ TEST(JsonWriterTest, CommasBetweenMembersAndElements) {
   w.Key("e");
   w.Raw("{\"pre\":1}");
   w.EndObject();
-  EXPECT_EQ(w.text(),
-            R"({"a":1,"b":[2,"x",{},[],null,true,false],)"
-            R"("c":{"d":[[1.5]]},"e":{"pre":1}})");
+  EXPECT_EQ(w.text(), R"({"a":1,"b":[2,"x",{},[],null,true,false],)"
+                      R"("c":{"d":[[1.5]]},"e":{"pre":1}})");
   const JsonValue v = Parsed(w.text());
   ASSERT_EQ(v.object.size(), 4u);
   EXPECT_EQ(v.Find("b")->array.size(), 7u);
@@ -201,8 +200,7 @@ TEST(JsonWriterTest, TakeEmptiesTheWriter) {
 }
 
 TEST(JsonReaderTest, UnicodeEscapesBecomeUtf8) {
-  EXPECT_EQ(Parsed(R"("\u0041\u00e9\u20AC")").string,
-            "A\xC3\xA9\xE2\x82\xAC");
+  EXPECT_EQ(Parsed(R"("\u0041\u00e9\u20AC")").string, "A\xC3\xA9\xE2\x82\xAC");
   EXPECT_EQ(Parsed(R"("\ud83d\ude00")").string, "\xF0\x9F\x98\x80");
   // A lone surrogate becomes U+FFFD.
   EXPECT_EQ(Parsed(R"("\ud83dx")").string, "\xEF\xBF\xBDx");
@@ -228,10 +226,12 @@ TEST(JsonReaderTest, ValuesOfEveryType) {
 }
 
 TEST(JsonReaderTest, RefusesMalformedText) {
-  for (const char* bad :
-       {"", "{", "[1,]", "[1 2]", "{\"a\" 1}", "{a:1}", "{\"a\":1,}",
-        "\"abc", "\"a\nb\"", "\"\\x\"", "\"\\u12G4\"", "\"\\u12\"", "-",
-        "1.", ".5", "1e", "+1", "tru", "nul", "1 2", "{} x"}) {
+  for (const char* bad : {"",          "{",       "[1,]",        "[1 2]",
+                          "{\"a\" 1}", "{a:1}",   "{\"a\":1,}",  "\"abc",
+                          "\"a\nb\"",  "\"\\x\"", "\"\\u12G4\"", "\"\\u12\"",
+                          "-",         "1.",      ".5",          "1e",
+                          "+1",        "tru",     "nul",         "1 2",
+                          "{} x"}) {
     JsonValue v;
     std::string error;
     EXPECT_FALSE(ParseJson(bad, &v, &error)) << bad;

@@ -129,12 +129,12 @@ TEST(ValueCodecTest, IntegersOutsideTheTargetRangeOverflow) {
                         {kValueUInt32, -1, 4294967296LL}};
   for (const Case& c : cases) {
     SCOPED_TRACE(static_cast<int>(c.type));
-    EXPECT_EQ(Encoded(DecodeOrFail(IntValue(kValueInt64, c.below)), c.type)
-                  .result,
-              kHostOverflow);
-    EXPECT_EQ(Encoded(DecodeOrFail(IntValue(kValueInt64, c.above)), c.type)
-                  .result,
-              kHostOverflow);
+    EXPECT_EQ(
+        Encoded(DecodeOrFail(IntValue(kValueInt64, c.below)), c.type).result,
+        kHostOverflow);
+    EXPECT_EQ(
+        Encoded(DecodeOrFail(IntValue(kValueInt64, c.above)), c.type).result,
+        kHostOverflow);
   }
   // A fraction is cut toward zero, which rounds.
   Encoded cut(DecodeOrFail(DecimalValue(-2599, 3)), kValueInt16);
@@ -275,9 +275,9 @@ TEST(ValueCodecTest, TextsReadAsLogicals) {
     const char16_t* text;
     int expected;  // -1: invalid
   };
-  const Case cases[] = {{u"TRUE", 1},  {u"Vrai", 1}, {u"false", 0},
-                        {u"FAUX", 0},  {u"", 0},     {u"  ", 0},
-                        {u"2.5", 1},   {u"0", 0},    {u"yes", -1}};
+  const Case cases[] = {{u"TRUE", 1}, {u"Vrai", 1}, {u"false", 0},
+                        {u"FAUX", 0}, {u"", 0},     {u"  ", 0},
+                        {u"2.5", 1},  {u"0", 0},    {u"yes", -1}};
   for (const Case& c : cases) {
     SCOPED_TRACE(&c - cases);
     Encoded b(Text(c.text), kValueBoolean);
@@ -329,8 +329,7 @@ TEST(ValueCodecTest, UnicodeTextsAreLittleEndianUnits) {
 }
 
 TEST(ValueCodecTest, FixedTextsDropTheirPadding) {
-  const Decoded ansi =
-      DecodeOrFail(AnsiTextValue("ab  c   ", kValueFixedText));
+  const Decoded ansi = DecodeOrFail(AnsiTextValue("ab  c   ", kValueFixedText));
   EXPECT_EQ(ansi.text, u"ab  c");
   const Decoded unicode =
       DecodeOrFail(UnicodeTextValue(u" x  ", kValueFixedUnicode));
@@ -392,9 +391,8 @@ TEST(ValueCodecTest, DatesTimesAndDateTimes) {
   EXPECT_EQ(SignedOf(time.value, 4), 86399999);
   EXPECT_EQ(Encoded(DecodeOrFail(TimeValue(1, 2, 3, 4)), kValueDate).result,
             kHostIncompatible);
-  EXPECT_EQ(
-      Encoded(DecodeOrFail(TimeValue(1, 2, 3, 4)), kValueDateTime).result,
-      kHostIncompatible);
+  EXPECT_EQ(Encoded(DecodeOrFail(TimeValue(1, 2, 3, 4)), kValueDateTime).result,
+            kHostIncompatible);
   EXPECT_EQ(Encoded(DecodeOrFail(IntValue(kValueInt32, 5)), kValueDate).result,
             kHostIncompatible);
 }
@@ -420,9 +418,9 @@ TEST(ValueCodecTest, DatesAndTimesAsTexts) {
     EXPECT_EQ(BytesOf(back.value), BytesOf(c.value));
   }
   // Shorter time forms, and blanks for the empty date.
-  EXPECT_EQ(SignedOf(Encoded(Text(u"2024022912"), kValueDateTime).value, 8) >>
-                32,
-            12 * 3600000);
+  EXPECT_EQ(
+      SignedOf(Encoded(Text(u"2024022912"), kValueDateTime).value, 8) >> 32,
+      12 * 3600000);
   EXPECT_EQ(SignedOf(Encoded(Text(u"1230"), kValueTime).value, 4),
             (12 * 60 + 30) * 60000);
   EXPECT_EQ(SignedOf(Encoded(Text(u"   "), kValueDate).value, 4), 0);
@@ -464,8 +462,8 @@ TEST(ValueCodecTest, NullsOfEveryType) {
   flagged.state = kValueStateNull;
   const Decoded d = DecodeOrFail(flagged);
   EXPECT_EQ(d.family, Family::kNull);
-  for (uint8_t type : {kValueInt32, kValueText, kValueDate, kValueBinary,
-                       kValueDecimal}) {
+  for (uint8_t type :
+       {kValueInt32, kValueText, kValueDate, kValueBinary, kValueDecimal}) {
     Encoded null(d, type);
     EXPECT_EQ(null.result, kHostOk);
     EXPECT_EQ(null.value.type, type);
