@@ -116,8 +116,8 @@ class FakeHandle final : public RefCounted<ITableHandle> {
 class FakeCursor final : public RefCounted<ICursor> {
  public:
   explicit FakeCursor(int* destroyed) : destroyed_(destroyed) {}
-  int32_t SetName(const char16_t* name) override {
-    this->name = name;
+  int32_t SetName(const char16_t* text) override {
+    name = text;
     return 1;
   }
   int32_t Close() override { return ++closes; }

@@ -81,11 +81,11 @@ std::vector<Table> Tables() {
       const JsonValue meta = Parse(qx::testing::ReadWholeFile(t.meta));
       if (const JsonValue* v = meta.Find("version")) t.version = v->string;
       if (const JsonValue* fields = meta.Find("fields")) {
-        for (const JsonValue& f : fields->array) {
-          if (f.array.size() < 4) continue;
-          t.fields.push_back({f.array[0].string, f.array[1].string,
-                              static_cast<int>(f.array[2].number),
-                              static_cast<int>(f.array[3].number)});
+        for (const JsonValue& column : fields->array) {
+          if (column.array.size() < 4) continue;
+          t.fields.push_back({column.array[0].string, column.array[1].string,
+                              static_cast<int>(column.array[2].number),
+                              static_cast<int>(column.array[3].number)});
         }
       }
       tables.push_back(std::move(t));
@@ -232,7 +232,7 @@ TEST(ComponentCorpusTest, EveryTableReadsThroughTheDriverAsItDumps) {
       EXPECT_EQ(r.Find("_deleted")->boolean, d.Find("_deleted")->boolean);
       // Fields by position (a file may name two fields alike); hidden
       // system columns are no items of the host's.
-      std::vector<const std::pair<std::string, JsonValue>*> mine, theirs;
+      std::vector<const std::pair<std::string, JsonValue>*> mine, dumped;
       std::vector<std::string> field_types;
       for (const Field& f : t.fields) {
         if (Lower(f.name) != "_nullflags") field_types.push_back(f.type);
@@ -241,14 +241,14 @@ TEST(ComponentCorpusTest, EveryTableReadsThroughTheDriverAsItDumps) {
         if (member.first[0] != '_') mine.push_back(&member);
       }
       for (const auto& member : d.object) {
-        if (member.first[0] != '_') theirs.push_back(&member);
+        if (member.first[0] != '_') dumped.push_back(&member);
       }
-      ASSERT_EQ(mine.size(), theirs.size());
+      ASSERT_EQ(mine.size(), dumped.size());
       for (size_t i = 0; i < mine.size(); ++i) {
         const std::string type = i < field_types.size() ? field_types[i] : "?";
-        SCOPED_TRACE("field " + theirs[i]->first + " (" + type + ")");
-        EXPECT_EQ(Lower(mine[i]->first), Lower(theirs[i]->first));
-        CompareValue(type, mine[i]->second, theirs[i]->second);
+        SCOPED_TRACE("field " + dumped[i]->first + " (" + type + ")");
+        EXPECT_EQ(Lower(mine[i]->first), Lower(dumped[i]->first));
+        CompareValue(type, mine[i]->second, dumped[i]->second);
       }
     }
     ++compared;
