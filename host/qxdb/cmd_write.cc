@@ -107,8 +107,8 @@ int RunWrite(Invocation& inv, Verb verb) {
   if (!inv.Parse(options, {})) return kExitUsage;
   static const char* const kUsages[] = {
       "usage: qxdb add TABLE.dbf [--index FILE[:KEY]]... [--json OBJECT]",
-      "usage: qxdb modify TABLE.dbf --record N [--index FILE[:KEY]]... "
-      "[--json OBJECT]",
+      ("usage: qxdb modify TABLE.dbf --record N [--index FILE[:KEY]]... "
+       "[--json OBJECT]"),
       "usage: qxdb remove TABLE.dbf --record N [--index FILE[:KEY]]..."};
   const char* usage = kUsages[static_cast<int>(verb)];
   uint32_t recno = 0;
