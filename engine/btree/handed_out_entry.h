@@ -5,7 +5,7 @@
 //
 // The handle keeps found (the entry's length key bytes) and found_recno
 // (0: none handed out); HandOutEntry records the entry and fills the
-// caller's buffers, TakeCallerEntry reads the caller's entry back.
+// caller's buffers, TakeHandedOutEntry reads the caller's entry back.
 #ifndef QX_ENGINE_BTREE_HANDED_OUT_ENTRY_H_
 #define QX_ENGINE_BTREE_HANDED_OUT_ENTRY_H_
 
